@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running the demo and running the tests need.
+# Idempotent: packages already present are left alone and apt is not touched at all when
+# nothing is missing. Must run as root (or through sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  clang libclang-rt-14-dev            # libFuzzer targets
+  libgtest-dev libgmock-dev           # unit and integration tests
+  libmotif-dev libxt-dev libx11-dev libxext-dev libxpm-dev x11proto-dev
+  nlohmann-json3-dev libsqlite3-dev sqlite3
+  libc-bin                            # gencat for the message catalogue
+  xvfb xauth x11-utils xdotool imagemagick
+  netcat-openbsd procps psmisc
+  fonts-dejavu-core xfonts-base xfonts-75dpi xfonts-100dpi
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
