@@ -90,7 +90,7 @@ LINKS = [
     (("leeds-core-1", "rack-1", "shelf-1", 3, 1), ("manchester-core-1", "rack-1", "shelf-1", 3, 1)),
     (("leeds-core-1", "rack-1", "shelf-1", 4, 1), ("manchester-core-1", "rack-1", "shelf-1", 4, 1)),
     (("leeds-core-1", "rack-1", "shelf-1", 5, 1), ("york-agg-1", "rack-1", "shelf-1", 2, 1)),
-    (("manchester-core-1", "rack-1", "shelf-1", 5, 1), ("york-agg-1", "rack-1", "shelf-1", 3, 1)),
+    (("manchester-core-1", "rack-1", "shelf-1", 6, 1), ("york-agg-1", "rack-1", "shelf-1", 3, 1)),
     (("leeds-core-1", "rack-1", "shelf-1", 8, 1), ("manchester-core-1", "rack-1", "shelf-1", 8, 1)),
     (("york-agg-1", "rack-1", "shelf-1", 6, 1), ("harrogate-msan-1", "cabinet-1", "shelf-1", 2, 1)),
     (("york-agg-1", "rack-1", "shelf-1", 6, 2), ("harrogate-msan-1", "cabinet-1", "shelf-1", 2, 2)),
