@@ -1,0 +1,308 @@
+/*
+ * album.cpp - Album (a derived set of images) and Syntax.
+ */
+#include "kvl/kvl_private.h"
+
+#include <algorithm>
+
+namespace {
+
+DataUnit unit(const std::string& s)
+{
+    return DataUnit(s.data(), s.size());
+}
+
+std::string str_field(const json& o, const char* key)
+{
+    if (o.is_object() && o.contains(key) && o[key].is_string())
+        return o[key].get<std::string>();
+    return std::string();
+}
+
+bool need_impl(Album& album)
+{
+    if (album.impl_)
+        return true;
+    album.set_error(KVL_ERR_ARGUMENT, "the album is empty: it was made without a nickname and platform");
+    return false;
+}
+
+// A derivation string is <FDN>/* optionally followed by /CMISFilter(<filter>);
+// the server checks the FDN and the filter, this catches what is plainly not
+// a derivation string at all.
+bool derivation_form_ok(const std::string& d, std::string& why)
+{
+    if (d.empty()) {
+        why = "the derivation string is empty";
+        return false;
+    }
+    if (d[0] != '/') {
+        why = "a derivation string starts with '/' (the FDN of the base object)";
+        return false;
+    }
+    static const std::string filter_head = "/CMISFilter(";
+    for (size_t at = d.find("/*"); at != std::string::npos; at = d.find("/*", at + 1)) {
+        std::string rest = d.substr(at + 2);
+        if (rest.empty())
+            return true;
+        if (rest.compare(0, filter_head.size(), filter_head) == 0 && rest.back() == ')' &&
+            rest.size() > filter_head.size() + 1)
+            return true;
+    }
+    why = "a derivation string is <FDN>/* or <FDN>/*/CMISFilter(<filter>)";
+    return false;
+}
+
+}  // namespace
+
+/* ----------------------------------------------------------------- AlbumImpl */
+
+AlbumImpl::~AlbumImpl()
+{
+    if (subscription && plat && plat->connected)
+        plat->send("unsubscribe", json{{"subscription", subscription}}, nullptr, false);
+}
+
+bool AlbumImpl::holds(const std::string& name) const
+{
+    for (const Image& img : members->images)
+        if (img.impl_ && img.impl_->name == name)
+            return true;
+    return false;
+}
+
+void AlbumImpl::add_member(const std::string& name, const std::string& cls)
+{
+    if (holds(name))
+        return;
+    auto next = std::make_shared<AlbumSnapshot>(*members);
+    next->images.push_back(kvl_make_member_image(plat, name, cls));
+    members = next;
+}
+
+void AlbumImpl::remove_member(const std::string& name)
+{
+    auto next = std::make_shared<AlbumSnapshot>();
+    for (const Image& img : members->images)
+        if (!img.impl_ || img.impl_->name != name)
+            next->images.push_back(img);
+    members = next;
+}
+
+/* --------------------------------------------------------------------- Album */
+
+Album::Album() {}
+
+Album::Album(const DataUnit& nickname, Platform& platform)
+{
+    impl_ = std::make_shared<AlbumImpl>();
+    impl_->plat = platform.impl_;
+    impl_->nickname = nickname.str();
+    if (kvl_check_connected(impl_->plat, *this)) {
+        auto& list = impl_->plat->albums;
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [](const std::weak_ptr<AlbumImpl>& w) { return w.expired(); }),
+                   list.end());
+        list.push_back(impl_);
+    }
+}
+
+Album::Album(const Album& o) : Error(o), impl_(o.impl_) {}
+
+Album& Album::operator=(const Album& o)
+{
+    Error::operator=(o);
+    impl_ = o.impl_;
+    return *this;
+}
+
+Album::~Album() {}
+
+bool Album::set_derivation(const DataUnit& derivation)
+{
+    if (!need_impl(*this))
+        return false;
+    std::string why;
+    if (!derivation_form_ok(derivation.str(), why)) {
+        set_error(KVL_ERR_BAD_DERIVATION,
+                  (std::string("derivation string '") + derivation.str() + "' refused: " + why).c_str());
+        return false;
+    }
+    impl_->derivation = derivation.str();
+    return true;
+}
+
+bool Album::set_prop(const DataUnit& name, const DataUnit& value)
+{
+    if (!need_impl(*this))
+        return false;
+    if (name == TRACKMODE) {
+        if (value == TRACK)
+            impl_->track = true;
+        else if (value == NOTRACK)
+            impl_->track = false;
+        else {
+            set_error(KVL_ERR_ARGUMENT,
+                      (std::string("TRACKMODE takes TRACK or NOTRACK, not '") + value.str() + "'").c_str());
+            return false;
+        }
+        return true;
+    }
+    if (name == ACTUAL_CLASS) {
+        if (value.is_empty()) {
+            set_error(KVL_ERR_ARGUMENT, "ACTUAL_CLASS needs a class name");
+            return false;
+        }
+        impl_->actual_class = value.str();
+        return true;
+    }
+    set_error(KVL_ERR_ARGUMENT,
+              (std::string("an album has no settable property '") + name.str() +
+               "' (TRACKMODE, ACTUAL_CLASS)")
+                  .c_str());
+    return false;
+}
+
+DataUnit Album::get_prop(const DataUnit& name)
+{
+    if (!impl_)
+        return DataUnit();
+    if (name == NICKNAME)
+        return unit(impl_->nickname);
+    if (name == TRACKMODE)
+        return impl_->track ? TRACK : NOTRACK;
+    if (name == ACTUAL_CLASS)
+        return unit(impl_->actual_class);
+    if (name == DERIVATION)
+        return unit(impl_->derivation);
+    set_error(KVL_ERR_ARGUMENT, (std::string("an album has no property '") + name.str() + "'").c_str());
+    return DataUnit();
+}
+
+bool Album::derive(double timeout)
+{
+    if (!need_impl(*this))
+        return false;
+    if (impl_->derivation.empty()) {
+        set_error(KVL_ERR_BAD_DERIVATION, "the album has no derivation string (set_derivation first)");
+        return false;
+    }
+    if (!kvl_check_connected(impl_->plat, *this))
+        return false;
+    std::shared_ptr<AlbumImpl> keep = impl_;   /* a callback may drop our handle's album */
+    json params = {{"derivation", keep->derivation}};
+    if (!keep->actual_class.empty())
+        params["class"] = keep->actual_class;
+    if (keep->track)
+        params["subscribe"] = true;
+    json result;
+    if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation, &result))
+        return false;
+    auto next = std::make_shared<AlbumSnapshot>();
+    if (result.contains("objects") && result["objects"].is_array())
+        for (const json& o : result["objects"])
+            next->images.push_back(kvl_make_member_image(keep->plat, str_field(o, "name"), str_field(o, "class")));
+    long old = keep->subscription;
+    keep->subscription = result.contains("subscription") && result["subscription"].is_number_integer()
+                             ? result["subscription"].get<long>()
+                             : 0;
+    if (old && old != keep->subscription)
+        keep->plat->send("unsubscribe", json{{"subscription", old}}, nullptr, false);
+    keep->members = next;
+    keep->derived_seq = ++keep->plat->derive_seq;
+    return true;
+}
+
+int Album::num_images() const
+{
+    return impl_ ? static_cast<int>(impl_->members->images.size()) : 0;
+}
+
+AlbumImage Album::first_image() const
+{
+    AlbumImage it;
+    if (impl_)
+        it.snap_ = impl_->members;
+    return it;
+}
+
+bool Album::when(const DataUnit& event, const Callback& cb)
+{
+    if (!need_impl(*this))
+        return false;
+    if (event != OBJECT_CREATED && event != OBJECT_DESTROYED) {
+        set_error(KVL_ERR_ARGUMENT,
+                  (std::string("an album has no event '") + event.str() +
+                   "' (OBJECT_CREATED, OBJECT_DESTROYED)")
+                      .c_str());
+        return false;
+    }
+    impl_->callbacks[event.str()] = cb;
+    return true;
+}
+
+/* -------------------------------------------------------------------- Syntax */
+
+Syntax::Syntax() {}
+
+Syntax::Syntax(const DataUnit& name, Platform& platform) : name_(name), platform_(platform.impl_) {}
+
+bool Syntax::fetch()
+{
+    if (is_expansion_)
+        return true;
+    if (fetched_)
+        return entries_.count() > 0;
+    fetched_ = true;
+    if (name_.is_empty()) {
+        set_error(KVL_ERR_ARGUMENT, "a syntax is looked up by attribute name, and none was given");
+        return false;
+    }
+    if (!kvl_check_connected(platform_, *this))
+        return false;
+    json result;
+    if (!platform_->request("syntax", json{{"attribute", name_.str()}}, KVL_DEFAULT_TIMEOUT, *this,
+                            std::string("syntax ") + name_.str(), &result))
+        return false;
+    entries_.resize(2);
+    entries_[0] = unit(str_field(result, "name") + ": " + str_field(result, "description"));
+    entries_[1] = unit(str_field(result, "rule"));
+    std::vector<std::string> lines;
+    if (result.contains("expansion") && result["expansion"].is_array())
+        for (const json& l : result["expansion"])
+            if (l.is_string())
+                lines.push_back(l.get<std::string>());
+    std::string joined;
+    for (size_t i = 0; i < lines.size(); i++)
+        joined += (i ? "\n" : "") + lines[i];
+    expansion_.resize(static_cast<int>(lines.size()) + 1);
+    expansion_[0] = unit(joined);
+    for (size_t i = 0; i < lines.size(); i++)
+        expansion_[static_cast<int>(i) + 1] = unit(lines[i]);
+    return true;
+}
+
+DataUnit Syntax::get(int index)
+{
+    fetch();
+    return entries_.get(index);
+}
+
+int Syntax::count()
+{
+    fetch();
+    return entries_.count();
+}
+
+Syntax Syntax::expansion()
+{
+    Syntax e;
+    e.name_ = name_;
+    e.platform_ = platform_;
+    e.is_expansion_ = true;
+    if (fetch())
+        e.entries_ = expansion_;
+    else
+        e.set_error(get_error_type(), get_error_string(), get_server_code());
+    return e;
+}

@@ -1,0 +1,548 @@
+/*
+ * image.cpp - Image: the local image of one managed object.
+ */
+#include "kvl/kvl_private.h"
+
+#include <algorithm>
+
+namespace {
+
+DataUnit unit(const std::string& s)
+{
+    return DataUnit(s.data(), s.size());
+}
+
+std::string display_name(const std::string& full)
+{
+    size_t colon = full.rfind(':');
+    return colon == std::string::npos ? full : full.substr(colon + 1);
+}
+
+std::string str_field(const json& o, const char* key)
+{
+    if (o.is_object() && o.contains(key) && o[key].is_string())
+        return o[key].get<std::string>();
+    return std::string();
+}
+
+/* An image with no object, for AlbumImage past its end. */
+Image& empty_image()
+{
+    static Image img;
+    return img;
+}
+
+bool need_impl(Image& img)
+{
+    if (img.impl_)
+        return true;
+    img.set_error(KVL_ERR_ARGUMENT, "the image is empty: it was made without an object name");
+    return false;
+}
+
+/* Fills the image's values from a get or blank result. */
+void load_values(ImageImpl& im, const json& result)
+{
+    std::vector<AttrValue> attrs;
+    if (result.contains("attributes") && result["attributes"].is_array()) {
+        for (const json& a : result["attributes"]) {
+            AttrValue v;
+            v.name = str_field(a, "name");
+            v.syntax = str_field(a, "syntax");
+            v.access = str_field(a, "access");
+            v.value = unit(str_field(a, "value"));
+            if (!v.name.empty())
+                attrs.push_back(std::move(v));
+        }
+    }
+    im.attrs = std::move(attrs);
+    std::string cls = str_field(result, "class");
+    if (!cls.empty())
+        im.cls = cls;
+}
+
+/* Reads the object (or the blank class) from the server. */
+bool fetch(Image& img, double timeout)
+{
+    ImageImpl& im = *img.impl_;
+    if (!kvl_check_connected(im.plat, img))
+        return false;
+    json result;
+    if (im.blank) {
+        if (im.want_class.empty()) {
+            img.set_error(KVL_ERR_ARGUMENT,
+                          "a blank image (object name NONE) needs a class to describe");
+            return false;
+        }
+        if (!im.plat->request("blank", json{{"class", im.want_class}}, timeout, img,
+                              "blank " + im.want_class, &result))
+            return false;
+        load_values(im, result);
+        im.booted = true;
+        im.present = false;
+        return true;
+    }
+    json params = {{"name", im.name}};
+    if (!im.want_class.empty())
+        params["class"] = im.want_class;
+    if (!im.plat->request("get", params, timeout, img, "get " + im.name, &result)) {
+        if (img.get_error_type() == KVL_ERR_NO_OBJECT)
+            im.present = false;
+        return false;
+    }
+    std::string canonical = str_field(result, "name");
+    if (!canonical.empty() && canonical != im.name) {
+        if (im.watching)
+            im.stop_watch();
+        im.name = canonical;
+    }
+    im.canonical = true;
+    load_values(im, result);
+    im.booted = true;
+    im.present = true;
+    if (im.tracked && !im.watching)
+        im.start_watch();
+    return true;
+}
+
+/* The one lazy fetch of an image that was made but not booted. */
+bool ensure_values(Image& img)
+{
+    if (!need_impl(img))
+        return false;
+    ImageImpl& im = *img.impl_;
+    if (im.booted)
+        return true;
+    if (im.fetch_tried)
+        return !im.attrs.empty();
+    im.fetch_tried = true;
+    return fetch(img, KVL_DEFAULT_TIMEOUT) || !im.attrs.empty();
+}
+
+}  // namespace
+
+/* ----------------------------------------------------------------- ImageImpl */
+
+ImageImpl::~ImageImpl()
+{
+    if (watching && plat)
+        plat->unwatch(watched_name);
+}
+
+AttrValue* ImageImpl::find(const std::string& attr)
+{
+    for (auto& a : attrs)
+        if (a.name == attr)
+            return &a;
+    if (attr.find(':') == std::string::npos)
+        for (auto& a : attrs)
+            if (display_name(a.name) == attr)
+                return &a;
+    return nullptr;
+}
+
+void ImageImpl::start_watch()
+{
+    if (watching || !plat || !plat->connected || blank || name.empty())
+        return;
+    watched_name = name;
+    watching = true;
+    plat->watch(watched_name);
+    bool listed = false;
+    for (auto& w : plat->tracked)
+        if (w.lock().get() == this)
+            listed = true;
+    if (!listed) {
+        plat->tracked.erase(std::remove_if(plat->tracked.begin(), plat->tracked.end(),
+                                           [](const std::weak_ptr<ImageImpl>& w) { return w.expired(); }),
+                            plat->tracked.end());
+        plat->tracked.push_back(shared_from_this());
+    }
+}
+
+void ImageImpl::stop_watch()
+{
+    if (!watching)
+        return;
+    watching = false;
+    if (plat)
+        plat->unwatch(watched_name);
+}
+
+Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
+                            const std::string& cls)
+{
+    Image img;
+    img.impl_ = std::make_shared<ImageImpl>();
+    img.impl_->plat = plat;
+    img.impl_->name = name;
+    img.impl_->cls = cls;
+    img.impl_->canonical = true;
+    img.impl_->present = true;
+    return img;
+}
+
+/* --------------------------------------------------------------------- Image */
+
+Image::Image() {}
+
+Image::Image(const DataUnit& objname, const DataUnit& objclass, Platform& platform)
+{
+    impl_ = std::make_shared<ImageImpl>();
+    impl_->plat = platform.impl_;
+    impl_->name = objname.str();
+    impl_->want_class = objclass.str();
+    impl_->blank = objname == NONE;
+    if (kvl_check_connected(impl_->plat, *this) && objname.is_empty())
+        set_error(KVL_ERR_ARGUMENT, "an image needs an object name (or NONE and a class)");
+}
+
+Image::Image(const Image& o) : Error(o), impl_(o.impl_) {}
+
+Image& Image::operator=(const Image& o)
+{
+    Error::operator=(o);
+    impl_ = o.impl_;
+    return *this;
+}
+
+Image::~Image() {}
+
+bool Image::is_empty() const
+{
+    return !impl_;
+}
+
+bool Image::boot(double timeout)
+{
+    if (!need_impl(*this))
+        return false;
+    impl_->fetch_tried = true;
+    return fetch(*this, timeout);
+}
+
+bool Image::exists()
+{
+    if (!impl_ || impl_->blank)
+        return false;
+    if (!impl_->booted && !impl_->fetch_tried)
+        ensure_values(*this);
+    return impl_->present && (impl_->booted || impl_->fetch_tried);
+}
+
+DataUnit Image::get_objname()
+{
+    if (!impl_)
+        return DataUnit();
+    return unit(impl_->name);
+}
+
+DataUnit Image::get_objclass()
+{
+    if (!impl_)
+        return DataUnit();
+    if (impl_->cls.empty())
+        ensure_values(*this);
+    return unit(impl_->cls);
+}
+
+DUArray Image::get_attr_names(int flag)
+{
+    DUArray names;
+    if (!ensure_values(*this))
+        return names;
+    for (const AttrValue& a : impl_->attrs)
+        if (flag != 1 || a.access == "read-write")
+            names.append(unit(a.name));
+    return names;
+}
+
+DataUnit Image::get_str(const DataUnit& attr, int format)
+{
+    (void)format;
+    if (!ensure_values(*this))
+        return DataUnit();
+    AttrValue* a = impl_->find(attr.str());
+    if (!a) {
+        set_error(KVL_ERR_NO_ATTRIBUTE,
+                  (std::string("no attribute '") + attr.str() + "' in " +
+                   (impl_->cls.empty() ? std::string("the image") : "class " + impl_->cls) + " (" +
+                   impl_->name + ")")
+                      .c_str());
+        return DataUnit();
+    }
+    return a->value;
+}
+
+bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit& modify, int format)
+{
+    (void)format;
+    if (modify != REPLACE) {
+        set_error(KVL_ERR_ARGUMENT,
+                  (std::string("modify operator '") + modify.str() + "' is not supported; use REPLACE")
+                      .c_str());
+        return false;
+    }
+    if (!ensure_values(*this))
+        return false;
+    AttrValue* a = impl_->find(attr.str());
+    if (!a) {
+        set_error(KVL_ERR_NO_ATTRIBUTE,
+                  (std::string("no attribute '") + attr.str() + "' in class " + impl_->cls).c_str());
+        return false;
+    }
+    if (a->access == "read-only" && impl_->present && !impl_->blank) {
+        set_error(KVL_ERR_ACCESS,
+                  ("attribute " + a->name + " is read-only: it is set when the object is created")
+                      .c_str());
+        return false;
+    }
+    std::string full = a->name;
+    json result;
+    if (!kvl_check_connected(impl_->plat, *this) ||
+        !impl_->plat->request("validate", json{{"attribute", full}, {"value", value.str()}},
+                              KVL_DEFAULT_TIMEOUT, *this, "validate " + full, &result))
+        return false;
+    /* The wait may have run callbacks that changed the image: look again. */
+    a = impl_->find(full);
+    if (!a)
+        return false;
+    a->value = unit(result.contains("value") ? str_field(result, "value") : std::string(value.str()));
+    a->changed = true;
+    return true;
+}
+
+bool Image::set_prop(const DataUnit& name, const DataUnit& value)
+{
+    if (!need_impl(*this))
+        return false;
+    if (name != TRACKMODE) {
+        set_error(KVL_ERR_ARGUMENT,
+                  (std::string("an image has no property '") + name.str() + "' (TRACKMODE)").c_str());
+        return false;
+    }
+    if (value == TRACK) {
+        impl_->tracked = true;
+        if (impl_->canonical && impl_->present)
+            impl_->start_watch();
+    } else if (value == NOTRACK) {
+        impl_->tracked = false;
+        impl_->stop_watch();
+    } else {
+        set_error(KVL_ERR_ARGUMENT,
+                  (std::string("TRACKMODE takes TRACK or NOTRACK, not '") + value.str() + "'").c_str());
+        return false;
+    }
+    return true;
+}
+
+DataUnit Image::get_prop(const DataUnit& name)
+{
+    if (impl_ && name == TRACKMODE)
+        return impl_->tracked ? TRACK : NOTRACK;
+    return DataUnit();
+}
+
+bool Image::store(double timeout)
+{
+    if (!need_impl(*this))
+        return false;
+    if (impl_->blank) {
+        set_error(KVL_ERR_ARGUMENT,
+                  "the image is of an object yet to be created (NONE): use create_within, not store");
+        return false;
+    }
+    json values = json::object();
+    for (const AttrValue& a : impl_->attrs)
+        if (a.changed)
+            values[a.name] = a.value.str();
+    if (values.empty())
+        return true;
+    if (!kvl_check_connected(impl_->plat, *this))
+        return false;
+    std::string target = impl_->name;
+    if (!impl_->plat->request("set", json{{"name", target}, {"values", values}}, timeout, *this,
+                              "set " + target, nullptr))
+        return false;
+    for (AttrValue& a : impl_->attrs)
+        if (a.changed && values.contains(a.name) && values[a.name] == a.value.str())
+            a.changed = false;
+    return true;
+}
+
+bool Image::destroy(double timeout)
+{
+    if (!need_impl(*this))
+        return false;
+    if (impl_->blank) {
+        set_error(KVL_ERR_ARGUMENT, "the image is of an object yet to be created (NONE): nothing to delete");
+        return false;
+    }
+    if (!kvl_check_connected(impl_->plat, *this))
+        return false;
+    std::string target = impl_->name;
+    if (!impl_->plat->request("delete", json{{"name", target}}, timeout, *this, "delete " + target,
+                              nullptr))
+        return false;
+    impl_->present = false;
+    impl_->stop_watch();
+    return true;
+}
+
+bool Image::create_within(const DataUnit& parent, Image& created, double timeout)
+{
+    if (!need_impl(*this))
+        return false;
+    if (!ensure_values(*this))
+        return false;
+    std::string cls = impl_->cls.empty() ? impl_->want_class : impl_->cls;
+    if (cls.empty()) {
+        set_error(KVL_ERR_ARGUMENT, "cannot create an object: the image has no class");
+        return false;
+    }
+    if (parent.is_empty()) {
+        set_error(KVL_ERR_ARGUMENT, "cannot create an object: no parent FDN given");
+        return false;
+    }
+    json values = json::object();
+    for (const AttrValue& a : impl_->attrs)
+        if (!a.value.is_empty() && display_name(a.name) != "objectClass")
+            values[a.name] = a.value.str();
+    json result;
+    if (!kvl_check_connected(impl_->plat, *this) ||
+        !impl_->plat->request("create", json{{"parent", parent.str()}, {"class", cls}, {"values", values}},
+                              timeout, *this, "create " + cls + " beneath " + parent.str(), &result))
+        return false;
+    std::string name = str_field(result, "name");
+    std::string new_class = str_field(result, "class");
+    impl_->stop_watch();
+    impl_->name = name;
+    impl_->cls = new_class.empty() ? cls : new_class;
+    impl_->want_class = impl_->cls;
+    impl_->blank = false;
+    impl_->present = true;
+    impl_->canonical = true;
+    impl_->booted = false;          /* the server's values are read on the next read */
+    impl_->fetch_tried = false;
+    for (AttrValue& a : impl_->attrs)
+        a.changed = false;
+    if (impl_->tracked)
+        impl_->start_watch();
+    if (&created != this && created.impl_ != impl_)
+        created = kvl_make_member_image(impl_->plat, name, impl_->cls);
+    return true;
+}
+
+bool Image::set_from_ref(Image& ref)
+{
+    if (!need_impl(*this))
+        return false;
+    if (!ensure_values(*this)) {
+        if (!get_error_type())
+            set_error(KVL_ERR_ARGUMENT, "the image has no attributes to copy into");
+        return false;
+    }
+    if (!ref.impl_ || !ensure_values(ref)) {
+        set_error(KVL_ERR_ARGUMENT,
+                  (std::string("the reference image has no values to copy") +
+                   (ref.get_error_type() ? std::string(": ") + ref.get_error_string() : std::string()))
+                      .c_str());
+        return false;
+    }
+    for (AttrValue& a : impl_->attrs) {
+        if (display_name(a.name) == "objectClass")
+            continue;
+        if (AttrValue* r = ref.impl_->find(a.name)) {
+            a.value = r->value;
+            a.changed = true;
+        }
+    }
+    return true;
+}
+
+Album Image::first_album()
+{
+    Album best;
+    if (impl_ && impl_->plat) {
+        for (auto& w : impl_->plat->albums) {
+            auto a = w.lock();
+            if (!a || !a->derived_seq || !a->holds(impl_->name))
+                continue;
+            if (!best.impl_ || a->derived_seq > best.impl_->derived_seq)
+                best.impl_ = a;
+        }
+    }
+    if (!best.impl_)
+        best.set_error(KVL_ERR_NO_OBJECT,
+                       (std::string("no derived album holds ") + (impl_ ? impl_->name : std::string("the empty image")))
+                           .c_str());
+    return best;
+}
+
+DataUnit Image::call(const DataUnit& action, const DataUnit& argument, double timeout)
+{
+    if (!need_impl(*this))
+        return DataUnit();
+    if (impl_->blank) {
+        set_error(KVL_ERR_ARGUMENT, "cannot run an action on an object yet to be created (NONE)");
+        return DataUnit();
+    }
+    if (action.is_empty()) {
+        set_error(KVL_ERR_ARGUMENT, "no action name given");
+        return DataUnit();
+    }
+    json result;
+    if (!kvl_check_connected(impl_->plat, *this) ||
+        !impl_->plat->request("action",
+                              json{{"name", impl_->name}, {"action", action.str()}, {"parameter", argument.str()}},
+                              timeout, *this, std::string("action ") + action.str() + " on " + impl_->name,
+                              &result))
+        return DataUnit();
+    return unit(str_field(result, "reply"));
+}
+
+bool Image::when(const DataUnit& event, const Callback& cb)
+{
+    if (!need_impl(*this))
+        return false;
+    if (event != ATTR_CHANGED) {
+        set_error(KVL_ERR_ARGUMENT,
+                  (std::string("an image has no event '") + event.str() + "' (ATTR_CHANGED)").c_str());
+        return false;
+    }
+    impl_->callbacks[event.str()] = cb;
+    return true;
+}
+
+/* ---------------------------------------------------------------- AlbumImage */
+
+AlbumImage::AlbumImage() {}
+AlbumImage::AlbumImage(const AlbumImage& o) : snap_(o.snap_), index_(o.index_) {}
+AlbumImage& AlbumImage::operator=(const AlbumImage& o)
+{
+    snap_ = o.snap_;
+    index_ = o.index_;
+    return *this;
+}
+AlbumImage::~AlbumImage() {}
+
+bool AlbumImage::is_valid() const
+{
+    return snap_ && index_ >= 0 && index_ < static_cast<int>(snap_->images.size());
+}
+
+AlbumImage& AlbumImage::next_image()
+{
+    if (is_valid())
+        index_++;
+    return *this;
+}
+
+Image& AlbumImage::image()
+{
+    if (!is_valid()) {
+        empty_image() = Image();
+        return empty_image();
+    }
+    return snap_->images[index_];
+}

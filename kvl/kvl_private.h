@@ -1,0 +1,180 @@
+/*
+ * kvl_private.h - inside the KVL library.  PRIVATE: only the library sources in kvl/ include it.
+ *
+ * The handle classes of kvl.h (Platform, Image, Album) share implementation
+ * records through shared_ptr.  PlatformImpl owns the socket, matches replies
+ * to requests by id, queues notifications and dispatches them; the albums and
+ * tracked images of a connection are found through weak registries so that a
+ * callback may destroy them while an event is being dispatched.
+ */
+#ifndef KVL_KVL_PRIVATE_H
+#define KVL_KVL_PRIVATE_H
+
+#include "kvl/kvl.h"
+
+#include <nlohmann/json.hpp>
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using json = nlohmann::json;
+
+/* The shared text buffer of DataUnit: count, size, bytes and a NUL. */
+struct DUBuffer {
+    int refs;
+    size_t size;
+    char bytes[1];
+};
+
+/* The event record handed to callbacks as call data.  refcount and marker
+ * must stay the first two words (CurrentEvent checks them). */
+struct KvlEvent {
+    int32_t refcount;
+    uint32_t marker;
+    DataUnit name;
+    DataUnit objname;
+    DataUnit objclass;
+    DataUnit attribute;
+    DataUnit value;
+    long subscription;
+    int handled;
+    KvlEvent* next_free;
+};
+
+KvlEvent* kvl_event_new();
+void kvl_event_ref(KvlEvent* ev);
+void kvl_event_unref(KvlEvent* ev);
+void kvl_exception_record(const char* message);
+
+/* Maps a server error code to a KvlErrorType. */
+int kvl_error_type_for_code(int code);
+
+/* One answer to a request. */
+struct KvlReply {
+    bool done = false;
+    bool ok = false;
+    json result;
+    int type = 0;          /* KvlErrorType when !ok */
+    int code = 0;          /* server code when the server answered an error */
+    std::string message;
+};
+
+struct ImageImpl;
+struct AlbumImpl;
+
+struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
+    std::string type, name;
+    int fd = -1;
+    bool connected = false;
+    std::string host;          /* as the server is known (no port) */
+    std::string host_port;     /* "host:port" for messages */
+    std::string mdr;
+    std::string inbuf;
+    long next_id = 1;
+    std::map<long, KvlReply> pending;   /* requests waiting for their reply */
+    std::set<long> ignored;             /* requests whose reply nobody wants */
+    std::deque<json> events;            /* notifications not yet dispatched */
+    XtInputId input_id = 0;
+    XtAppContext input_app = nullptr;
+    std::map<std::string, Callback> callbacks;     /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
+    std::vector<std::weak_ptr<AlbumImpl>> albums;
+    std::vector<std::weak_ptr<ImageImpl>> tracked;
+    std::map<std::string, int> watch_count;        /* canonical name -> tracked images */
+    unsigned long derive_seq = 0;
+
+    ~PlatformImpl();
+
+    /* Opens the connection and greets the server; fills err on failure. */
+    bool open(const std::string& host_arg, const std::string& app, double timeout, Error& err);
+    void close_quietly();
+
+    /* Sends a request; returns its id, or 0 when not connected (err set). */
+    long send(const char* method, const json& params, Error* err, bool want_reply = true);
+    /* Waits for the reply to id (see the event-loop rule in kvl.h). */
+    KvlReply wait(long id, double timeout, const std::string& what);
+    /* send + wait; on failure sets err from the reply and returns false. */
+    bool request(const char* method, const json& params, double timeout, Error& err,
+                 const std::string& what, json* result);
+
+    void attach_input();          /* registers the socket with Xt when possible */
+    void detach_input();
+    void read_input();            /* reads what is there, handles whole lines */
+    void handle_line(const std::string& line);
+    void dispatch_events();       /* runs the callbacks of queued notifications */
+    void dispatch_one(const json& note);
+    void lost(const std::string& why);
+    void run_platform_callback(const DataUnit& event, KvlEvent* ev);
+
+    void watch(const std::string& canonical);
+    void unwatch(const std::string& canonical);
+    std::shared_ptr<AlbumImpl> album_for_subscription(long sub);
+};
+
+/* Every platform that has ever connected, so set_app_context can attach. */
+std::vector<std::weak_ptr<PlatformImpl>>& kvl_platforms();
+
+/* Sets err to "not connected ..." when plat is unusable; true when usable. */
+bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err);
+
+/* Resolves the special and non-positive time-outs to seconds. */
+double kvl_effective_timeout(double t);
+
+struct AttrValue {
+    std::string name;          /* full name */
+    std::string syntax;
+    std::string access;
+    DataUnit value;
+    bool changed = false;
+};
+
+struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
+    std::shared_ptr<PlatformImpl> plat;
+    std::string name;          /* as given, then the server's form */
+    std::string want_class;    /* class the object must have ("" any) */
+    std::string cls;           /* the object's class once known */
+    bool blank = false;        /* NONE: an object yet to be created */
+    bool booted = false;       /* values are the server's (or the class's blank ones) */
+    bool fetch_tried = false;  /* the one lazy fetch has been made */
+    bool present = false;      /* exists on the server as far as we know */
+    bool canonical = false;    /* name is the server's form */
+    std::vector<AttrValue> attrs;
+    bool tracked = false;
+    bool watching = false;     /* counted in plat->watch_count under watched_name */
+    std::string watched_name;
+    std::map<std::string, Callback> callbacks;
+
+    ~ImageImpl();
+    AttrValue* find(const std::string& attr);   /* full or display name */
+    void start_watch();
+    void stop_watch();
+};
+
+struct AlbumSnapshot {
+    std::vector<Image> images;
+};
+
+struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
+    std::shared_ptr<PlatformImpl> plat;
+    std::string nickname;
+    std::string derivation;
+    std::string actual_class;
+    bool track = false;
+    long subscription = 0;
+    unsigned long derived_seq = 0;   /* when it was last derived (0: never) */
+    std::shared_ptr<AlbumSnapshot> members = std::make_shared<AlbumSnapshot>();
+    std::map<std::string, Callback> callbacks;
+
+    ~AlbumImpl();
+    bool holds(const std::string& name) const;
+    void add_member(const std::string& name, const std::string& cls);
+    void remove_member(const std::string& name);
+};
+
+/* Image handle made from what a derivation or an event reports. */
+Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
+                            const std::string& cls);
+
+#endif /* KVL_KVL_PRIVATE_H */
