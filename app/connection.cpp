@@ -1,0 +1,74 @@
+/* connection.cpp - the connection to the management server and its events. */
+#include "app/connection.h"
+
+#include <cstdlib>
+
+#include "app/globals.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+
+/* Whether raw events are shown; off while the first tree or a rebuilt tree
+ * is loading. */
+static bool raw_events_enabled = true;
+
+static Widget main_shell()
+{
+    return main_window ? main_window->shell() : nullptr;
+}
+
+static Widget status_line()
+{
+    return main_window ? main_window->mw_message_label : nullptr;
+}
+
+void kvl_error_cb(Error* error)
+{
+}
+
+bool platform_connect()
+{
+    Error::error_entry_callback = kvl_error_cb;
+    platform = Platform(DataUnit("QX"), DataUnit(""));
+
+    global.update_label(status_line(), qx_msg(3, "Connecting to Platform..."));
+    /* The status line keeps this text until the first tree is built. */
+    if (platform.connect(DataUnit(platform_host), DataUnit("Tarnwick"), KVL_DEFAULT_TIMEOUT))
+        return true;
+
+    if (Widget shell = main_shell())
+        error_dialog(shell, qx_msg(4, "Can't connect to MIS!"), exit_no_save, exit_no_save);
+    return false;
+}
+
+void register_callbacks()
+{
+    platform.when(RAW_EVENT, Callback(SchedContext::current(), process_event_cb, nullptr));
+    platform.when(DISCONNECTED, Callback(SchedContext::current(), platform_disconnect, nullptr));
+}
+
+void setup_raw_events(bool on)
+{
+    raw_events_enabled = on;
+}
+
+void process_event_cb(void* client_data, void* call_data)
+{
+    CurrentEvent event(call_data);
+    if (raw_events_enabled)
+        global.update_label(status_line(), event.get_name().str());
+}
+
+void platform_disconnect(void* client_data, void* call_data)
+{
+    if (Widget shell = main_shell())
+        error_dialog(shell, qx_msg(5, "Platform has Disconnected!"), exit_no_save, exit_no_save);
+}
+
+void exit_no_save(Widget w, XtPointer client_data, XtPointer call_data)
+{
+    if (ErrDialogBox* box = current_error_cb_dialog) {
+        box->unmanage();
+        delete box;
+    }
+    exit(0);
+}

@@ -1,0 +1,32 @@
+/*
+ * main.cpp - qx_tarn, the Tarnwick editor.
+ *
+ * Reads the command line, brings up the windows, connects to the server and
+ * answers the launcher, then hands control to the Xt main loop for good.  The
+ * program ends only through exit(): the File menu's Exit, or OK in the error
+ * dialog after a failed or lost connection.
+ */
+#include "app/connection.h"
+#include "app/globals.h"
+
+int main(int argc, char** argv)
+{
+    get_arguments(argc, argv);
+    initialize_gui(argc, argv);
+
+    if (platform_connect()) {
+        /* The launcher hears from us before the tree is loaded. */
+        if (file_desc != 0)
+            g2_panel_response(file_desc, argv[0]);
+        register_callbacks();
+        /* Raw events are dropped while the first view loads, then shown. */
+        setup_raw_events(false);
+        setup_raw_events(true);
+    } else if (file_desc != 0) {
+        /* The error dialog stays up; its OK ends the program. */
+        g2_panel_response(file_desc, argv[0]);
+    }
+
+    XtAppMainLoop(app_context);
+    return 0;
+}

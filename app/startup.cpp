@@ -1,0 +1,56 @@
+/* startup.cpp - toolkit, catalogue, display and windows, once at start-up. */
+#include "app/globals.h"
+
+#include <Xm/Xm.h>
+#include <X11/Shell.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "ui/icon.h"
+#include "ui/main_win.h"
+
+void initialize_gui(int argc, char** argv)
+{
+    XtSetLanguageProc(nullptr, nullptr, nullptr);
+    XtToolkitInitialize();
+
+    /* Not tested: without the catalogue every text is its built-in default. */
+    catd = catopen("qx.cat", 0);
+
+    /* Server events arrive through the Xt main loop from here on. */
+    app_context = XtCreateApplicationContext();
+    set_app_context(app_context);
+
+    display = XtOpenDisplay(app_context, nullptr, argv[0], QX_APP_CLASS, nullptr, 0, &argc, argv);
+    if (!display) {
+        printf(qx_msg(1, "%s: can't open display, exiting...\n"), argv[0]);
+        exit(-1);
+    }
+
+    /* The windows, made once and kept for the whole run. */
+    main_window = new MainWin();
+    main_window->create(display, argv[0], argc, argv, QX_APP_CLASS);
+    Widget shell = main_window->shell();
+
+    g2_setupIconPixmap(tarn_icon_data, shell, "TARN", 48, 48);
+
+    XtRealizeWidget(shell);
+
+    char title[300];
+    snprintf(title, sizeof title, qx_msg(2, "Corvane QX %s: Tarnwick [%s]"), QX_RELEASE,
+             platform_host ? platform_host : "");
+    XtVaSetValues(shell, XtNtitle, title, NULL);
+
+    XtVaGetValues(shell, XtNforeground, &fg, XtNbackground, &bg, NULL);
+}
+
+void g2_panel_response(int fd, const char* text)
+{
+    if (fd == -1)
+        return;
+    ssize_t written = write(fd, text, strlen(text) + 1);
+    (void)written;
+    close(fd);
+}

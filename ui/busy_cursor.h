@@ -1,0 +1,19 @@
+/*
+ * busy_cursor.h - the hourglass shown during long server operations.  PUBLIC HEADER.
+ *
+ * Callers pair the two around each long operation on a widget of their
+ * window, and reset the cursor before they show an error or information
+ * dialog.  Both synchronise the display, so the change shows at once.
+ */
+#ifndef UI_BUSY_CURSOR_H
+#define UI_BUSY_CURSOR_H
+
+#include <X11/Intrinsic.h>
+
+void set_busy_cursor(Widget w);
+void reset_busy_cursor(Widget w);
+
+/* The hourglass, once set_busy_cursor has built it (None before). */
+Cursor busy_cursor();
+
+#endif /* UI_BUSY_CURSOR_H */
