@@ -54,12 +54,15 @@ DataUnit::DataUnit(DataUnit&& o) noexcept : buf_(o.buf_), data_(o.data_), len_(o
 
 DataUnit& DataUnit::operator=(const DataUnit& o)
 {
-    if (o.buf_)
-        ++o.buf_->refs;     /* first, so that self-assignment is safe */
+    DUBuffer* buf = o.buf_;     /* o may be *this: take its fields first */
+    const char* data = o.data_;
+    size_t len = o.len_;
+    if (buf)
+        ++buf->refs;
     release();
-    buf_ = o.buf_;
-    data_ = o.data_;
-    len_ = o.len_;
+    buf_ = buf;
+    data_ = data;
+    len_ = len;
     return *this;
 }
 

@@ -72,11 +72,13 @@
 #ifndef KVL_KVL_H
 #define KVL_KVL_H
 
-#include <X11/Intrinsic.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+/* The Xt application context type, declared as <X11/Intrinsic.h> does, so that
+ * this header does not bring in the X11 macros (None, Bool, Status ...). */
+typedef struct _XtAppStruct* XtAppContext;
 
 class Album;
 class Image;

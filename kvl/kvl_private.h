@@ -77,7 +77,7 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::map<long, KvlReply> pending;   /* requests waiting for their reply */
     std::set<long> ignored;             /* requests whose reply nobody wants */
     std::deque<json> events;            /* notifications not yet dispatched */
-    XtInputId input_id = 0;
+    unsigned long input_id = 0;         /* the XtInputId of the socket, 0 when none */
     XtAppContext input_app = nullptr;
     std::map<std::string, Callback> callbacks;     /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
     std::vector<std::weak_ptr<AlbumImpl>> albums;

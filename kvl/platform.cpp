@@ -10,6 +10,8 @@
  */
 #include "kvl/kvl_private.h"
 
+#include <X11/Intrinsic.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cmath>

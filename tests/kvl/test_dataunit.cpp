@@ -1,0 +1,203 @@
+// DataUnit and DUArray: sharing, lifetime, equality; CurrentEvent on live,
+// freed and bad event records.  No server needed.
+#include "kvl/kvl.h"
+#include "kvl/kvl_private.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <utility>
+
+TEST(DataUnit, NullAndEmptyStringsGiveNullUnits)
+{
+    DataUnit a, b(nullptr), c(""), d("abc", 0);
+    for (const DataUnit* u : {&a, &b, &c, &d}) {
+        EXPECT_TRUE(u->is_null());
+        EXPECT_EQ(0u, u->length());
+        EXPECT_STREQ("", u->str());
+        EXPECT_FALSE(static_cast<bool>(*u));
+        EXPECT_EQ(0, u->share_count());
+    }
+    EXPECT_EQ(a, c);
+}
+
+TEST(DataUnit, CopiesShareOneBufferThatOutlivesTheOriginal)
+{
+    char text[] = "leeds-core-1";
+    DataUnit* first = new DataUnit(text);
+    text[0] = 'X';                       // the unit copied the bytes
+    EXPECT_STREQ("leeds-core-1", first->str());
+    EXPECT_EQ(1, first->share_count());
+
+    DataUnit copy(*first);
+    DataUnit assigned;
+    assigned = copy;
+    EXPECT_TRUE(copy.shares_with(*first));
+    EXPECT_EQ(3, first->share_count());
+    EXPECT_EQ(first->str(), assigned.str());   // same storage, not a copy
+
+    delete first;                        // the buffer lives on in the copies
+    EXPECT_EQ(2, copy.share_count());
+    EXPECT_STREQ("leeds-core-1", assigned.str());
+    EXPECT_EQ('\0', assigned.str()[assigned.length()]);
+
+    assigned = assigned;                 // self-assignment keeps the text
+    EXPECT_STREQ("leeds-core-1", assigned.str());
+    DataUnit moved(std::move(assigned));
+    EXPECT_TRUE(assigned.is_null());
+    EXPECT_EQ(2, moved.share_count());
+    copy = DataUnit("other");
+    EXPECT_EQ(1, moved.share_count());
+}
+
+TEST(DataUnit, EqualityComparesLengthThenBytes)
+{
+    DataUnit a("rack-1"), b("rack-1"), c("rack-12"), d("rack-2");
+    EXPECT_TRUE(a == b);
+    EXPECT_FALSE(a.shares_with(b));
+    EXPECT_FALSE(a == c);                // a prefix is not equal
+    EXPECT_FALSE(a == d);
+    EXPECT_TRUE(a == "rack-1");
+    EXPECT_TRUE("rack-1" == a);          // compares text, not pointers
+    EXPECT_TRUE(a != "rack-2");
+    DataUnit withnul("a\0b", 3), other("a\0c", 3);
+    EXPECT_EQ(3u, withnul.length());
+    EXPECT_FALSE(withnul == other);      // bytes past a NUL count
+}
+
+TEST(DataUnit, ConstantsAreStaticAndUsable)
+{
+    EXPECT_STREQ("TRACKMODE", TRACKMODE.str());
+    EXPECT_EQ(0, TRACKMODE.share_count());
+    DataUnit copy = ATTR_CHANGED;
+    EXPECT_TRUE(copy == "ATTR_CHANGED");
+    EXPECT_TRUE(NONE == DataUnit("NONE"));
+}
+
+TEST(DUArray, ResizeReleasesOldContents)
+{
+    DataUnit keep("first");
+    DUArray arr(2);
+    EXPECT_EQ(2, arr.count());
+    EXPECT_TRUE(arr[0].is_null());
+    arr[0] = keep;
+    arr.set(1, DataUnit("second"));
+    EXPECT_EQ(2, keep.share_count());
+    arr.resize(3);
+    EXPECT_EQ(3, arr.count());
+    EXPECT_EQ(1, keep.share_count());    // the array let go of the old units
+    EXPECT_TRUE(arr[0].is_null());
+    arr.resize(0);
+    EXPECT_EQ(0, arr.count());
+    EXPECT_TRUE(arr.get(0).is_null());   // out of range: a null unit, no crash
+    arr.set(5, keep);                    // ignored
+    EXPECT_EQ(1, keep.share_count());
+}
+
+TEST(DUArray, CopyShareAndTakeOver)
+{
+    DUArray a;
+    a.append(DataUnit("x721:objectClass"));
+    a.append(DataUnit("x721:userLabel"));
+    DUArray b(a);
+    EXPECT_EQ(2, b.count());
+    EXPECT_TRUE(b[1].shares_with(a[1]));
+    b[1] = DataUnit("changed");          // elements are independent handles
+    EXPECT_TRUE(a[1] == "x721:userLabel");
+
+    DUArray c;
+    c.append(DataUnit("old"));
+    c.take(a);
+    EXPECT_EQ(0, a.count());
+    EXPECT_EQ(2, c.count());
+    EXPECT_TRUE(c[0] == "x721:objectClass");
+    c.take(c);                           // taking from itself changes nothing
+    EXPECT_EQ(2, c.count());
+
+    DUArray d;
+    d = c;
+    d = std::move(b);
+    EXPECT_EQ(2, d.count());
+    EXPECT_TRUE(d[1] == "changed");
+}
+
+// A callback that keeps the call data and wraps it again later.
+TEST(CurrentEvent, LiveFreedAndBadRecords)
+{
+    kvl_exception_clear();
+
+    KvlEvent* ev = kvl_event_new();
+    ev->name = OBJECT_CREATED;
+    ev->objname = DataUnit("/systemId=\"a\"");
+    {
+        CurrentEvent wrap(ev);
+        EXPECT_FALSE(wrap.is_empty());
+        EXPECT_EQ(2, ev->refcount);      // wrapping adds a reference
+        EXPECT_TRUE(wrap.get_name() == "OBJECT_CREATED");
+        EXPECT_TRUE(wrap.get_objname() == "/systemId=\"a\"");
+        EXPECT_EQ(1, wrap.do_something());
+        CurrentEvent second(wrap);
+        EXPECT_EQ(3, ev->refcount);
+    }
+    EXPECT_EQ(1, ev->refcount);          // the wrappers released theirs
+    EXPECT_EQ(0, kvl_exception_count());
+
+    kvl_event_unref(ev);                 // the dispatcher is done with it
+    CurrentEvent late(ev);               // the record sits freed in the pool
+    EXPECT_TRUE(late.is_empty());
+    EXPECT_TRUE(late.get_name().is_null());
+    EXPECT_EQ(0, late.do_something());
+    EXPECT_STREQ("CurrentEvent freed before callback!!!", kvl_exception_message());
+
+    uint32_t junk[8] = {1, 0x12345678u, 0, 0, 0, 0, 0, 0};
+    CurrentEvent bad(junk);
+    EXPECT_TRUE(bad.is_empty());
+    EXPECT_STREQ("Attempt to initialize CurrentEvent with bad pointer", kvl_exception_message());
+    EXPECT_EQ(1u, junk[0]);              // nothing written into foreign memory
+
+    CurrentEvent none(nullptr);
+    EXPECT_TRUE(none.is_empty());
+    EXPECT_EQ(2, kvl_exception_count()); // null records no message
+    kvl_exception_clear();
+    EXPECT_STREQ("", kvl_exception_message());
+
+    KvlEvent* reused = kvl_event_new();  // the pool hands out a live record again
+    CurrentEvent again(reused);
+    EXPECT_FALSE(again.is_empty());
+    EXPECT_TRUE(again.get_name().is_null());
+    kvl_event_unref(reused);
+}
+
+static int entry_calls = 0;
+static void count_entry(Error*) { entry_calls++; }
+
+TEST(Error, SetCallsEntryCallbackAndResetClears)
+{
+    Error e;
+    Error::error_entry_callback = count_entry;
+    e.set_error(KVL_ERR_SYNTAX, "value 'x' refused", -32006);
+    Error::error_entry_callback = nullptr;
+    EXPECT_EQ(1, entry_calls);
+    EXPECT_EQ(KVL_ERR_SYNTAX, e.get_error_type());
+    EXPECT_EQ(-32006, e.get_server_code());
+    EXPECT_STREQ("value 'x' refused", e.get_error_string());
+    e.reset_error();
+    EXPECT_EQ(0, e.get_error_type());
+    EXPECT_STREQ("", e.get_error_string());
+}
+
+TEST(Platform, UnconnectedObjectsReportWhyInsteadOfWaiting)
+{
+    Platform p(DataUnit("QX"), DataUnit(""));
+    Image img(DataUnit("/"), DataUnit(""), p);
+    EXPECT_EQ(KVL_ERR_NOT_CONNECTED, img.get_error_type());
+    EXPECT_NE(nullptr, std::strstr(img.get_error_string(), "not connected"));
+    EXPECT_FALSE(img.boot(1));
+    Album album(DataUnit("x.XXNICKYY.0"), p);
+    EXPECT_NE(0, album.get_error_type());
+    EXPECT_EQ(0, album.num_images());
+    Image empty;
+    EXPECT_TRUE(empty.get_objname().is_null());
+    EXPECT_FALSE(empty.boot(1));
+    EXPECT_FALSE(Album().first_image().is_valid());
+}
