@@ -1,6 +1,7 @@
 // The simulation of a live network.
 #include "simulate.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "fault.h"
@@ -10,13 +11,19 @@ namespace mis {
 
 namespace {
 
-// States a network element changes by itself: enumerations and flags, never what an
-// operator sets (administrativeState) nor what names the object.
+// What a network element changes by itself: its read-only state (enumerations, flags and
+// gauges), never what an operator sets nor what names the object. Logs and their records
+// change only by alarms being added.
 bool changeable(const ClassDef& c, const ClassAttr& ca, const AttributeDef* object_class) {
     const Syntax::Kind k = ca.attr->syntax->kind;
-    return (k == Syntax::ENUM || k == Syntax::BOOLEAN) && ca.attr != c.naming && ca.attr != object_class &&
-           ca.attr->display != "administrativeState" && ca.attr->display != "perceivedSeverity" &&
-           ca.attr->display != "probableCause";
+    return (k == Syntax::ENUM || k == Syntax::BOOLEAN || k == Syntax::INTEGER) && ca.attr->read_only &&
+           ca.attr != c.naming && ca.attr != object_class && !c.is_a("log") && !c.is_a("logRecord");
+}
+
+bool is_counter(const AttributeDef* a) {
+    const std::string& d = a->display;
+    auto ends = [&](const char* w) { std::string x = w; return d.size() >= x.size() && d.compare(d.size() - x.size(), x.size(), x) == 0; };
+    return ends("Seconds") || ends("Count");
 }
 
 std::string now_time() {
@@ -64,7 +71,16 @@ void Simulator::tick() {
         const Syntax& s = *ca.attr->syntax;
         std::string cur = o->value(ca.attr), next;
         if (s.kind == Syntax::BOOLEAN) next = cur == "true" ? "false" : "true";
-        else if (s.values.size() > 1) {
+        else if (s.kind == Syntax::INTEGER) {
+            // Gauges wander a little; counters only grow.
+            long long v = 0;
+            parse_integer(cur, v);
+            long long step = static_cast<long long>(below(7)) - 3;
+            if (is_counter(ca.attr)) step = static_cast<long long>(below(5)) + 1;
+            v = std::max(s.min, std::min(s.max, v + step));
+            next = std::to_string(v);
+            if (next == cur) continue;
+        } else if (s.values.size() > 1) {
             do next = s.values[below(s.values.size())];
             while (next == cur);
         } else continue;
@@ -115,7 +131,10 @@ void Simulator::raise_alarm(MObject& about) {
         if (!a || a->syntax->kind != Syntax::ENUM || a->syntax->values.empty()) return "";
         return a->syntax->values[below(a->syntax->values.size())];
     };
+    static const char* const kinds[] = {"communicationsAlarm", "equipmentAlarm", "qualityOfServiceAlarm"};
+    std::string kind = kinds[below(3)];
     std::string severity = pick("perceivedSeverity"), cause = pick("probableCause");
+    set_if("eventType", kind);
     set_if("eventTime", now_time());
     set_if("alarmedObject", about.name);
     if (!severity.empty()) set_if("perceivedSeverity", severity);
@@ -126,8 +145,7 @@ void Simulator::raise_alarm(MObject& about) {
         log_line("simulation: cannot add an alarm record to %s: %s", log->name.c_str(), f.message.c_str());
         return;
     }
-    static const char* const kinds[] = {"communicationsAlarm", "equipmentAlarm", "qualityOfServiceAlarm"};
-    service_.raw_event(kinds[below(3)], about.name);
+    service_.raw_event(kind, about.name);
 }
 
 }  // namespace mis

@@ -1,0 +1,150 @@
+// Object names, derivation strings and filters, against the sample schema.
+#include <gtest/gtest.h>
+
+#include "filter.h"
+#include "names.h"
+#include "schema.h"
+
+using namespace mis;
+
+namespace {
+
+const Schema& sample() {
+    static std::unique_ptr<Schema> s = [] {
+        std::string err;
+        auto p = Schema::load(QX_SAMPLE_SCHEMA, err);
+        if (!p) ADD_FAILURE() << err;
+        return p;
+    }();
+    return *s;
+}
+
+std::string canon(const std::string& text) {
+    std::string out, why;
+    return canonical_name(sample(), text, out, why) ? out : "ERROR: " + why;
+}
+
+}  // namespace
+
+TEST(Names, LooseFormsBecomeCanonical) {
+    EXPECT_EQ(canon("/"), "/");
+    EXPECT_EQ(canon(""), "/");
+    EXPECT_EQ(canon("/systemId=\"leeds-core-1\""), "/systemId=\"leeds-core-1\"");
+    EXPECT_EQ(canon(" / systemId = leeds-core-1 / "), "/systemId=\"leeds-core-1\"");
+    EXPECT_EQ(canon("systemId=a/equipmentId=r"), "/systemId=\"a\"/equipmentId=\"r\"");
+    // Full attribute names become display names; integer values are bare and normalised.
+    EXPECT_EQ(canon("/x721:systemId=\"a\"/equipmentId=\"r\"/shelfId=\"s\"/slotNumber=\"007\""),
+              "/systemId=\"a\"/equipmentId=\"r\"/shelfId=\"s\"/slotNumber=7");
+    // A quoted value keeps '/', '=' and blanks; quotes and backslashes are escaped.
+    EXPECT_EQ(canon("/systemId=\"a/b = c\""), "/systemId=\"a/b = c\"");
+    EXPECT_EQ(canon("/userLabel=\"say \\\"hi\\\" \\\\\""), "/userLabel=\"say \\\"hi\\\" \\\\\"");
+}
+
+TEST(Names, MalformedNamesAreRefusedWithAReason) {
+    for (const char* bad : {"/systemId", "/=x", "/systemId=\"open", "/systemId=\"a\"x", "/systemId=a//equipmentId=b",
+                            "/nosuchAttr=1", "/slotNumber=seven", "/alarmedObject=\"/\""}) {
+        std::string out, why;
+        EXPECT_FALSE(canonical_name(sample(), bad, out, why)) << bad << " gave " << out;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
+
+TEST(Names, DerivationStrings) {
+    struct Case {
+        const char* text;
+        const char* base;
+        const char* filter;
+    } cases[] = {
+        {"/*", "/", ""},
+        {"*", "/", ""},
+        {"/systemId=a/*", "/systemId=\"a\"", ""},
+        {"/systemId=\"a\"/ * ", "/systemId=\"a\"", ""},
+        {"/*/CMISFilter((objectClass=log))", "/", "(objectClass=log)"},
+        {"/systemId=\"a/*\"/*/CMISFilter((userLabel=*/*))", "/systemId=\"a/*\"", "(userLabel=*/*)"},
+    };
+    for (auto& c : cases) {
+        std::string base, filter, why;
+        ASSERT_TRUE(parse_derivation(sample(), c.text, base, filter, why)) << c.text << ": " << why;
+        EXPECT_EQ(base, c.base) << c.text;
+        EXPECT_EQ(filter, c.filter) << c.text;
+    }
+    for (const char* bad : {"/systemId=a", "", "/systemId=a/*/junk", "/*/CMISFilter(", "/*x"}) {
+        std::string base, filter, why;
+        EXPECT_FALSE(parse_derivation(sample(), bad, base, filter, why)) << bad;
+    }
+}
+
+namespace {
+
+// An object of class cls with some values set by display name.
+std::vector<std::string> values_of(const ClassDef& c, std::map<std::string, std::string> set) {
+    std::vector<std::string> v;
+    for (auto& ca : c.attrs) {
+        auto it = set.find(ca.attr->display);
+        v.push_back(it == set.end() ? ca.def : it->second);
+    }
+    return v;
+}
+
+bool match(const std::string& filter, const ClassDef& c, const std::vector<std::string>& v) {
+    std::string why;
+    auto f = parse_filter(sample(), filter, why);
+    if (!f) {
+        ADD_FAILURE() << filter << ": " << why;
+        return false;
+    }
+    return f->matches(c, v);
+}
+
+}  // namespace
+
+TEST(Filters, MatchingByKind) {
+    const ClassDef& pack = *sample().cls("circuitPack");
+    auto v = values_of(pack, {{"operationalState", "enabled"}, {"boardTemperature", "41"},
+                              {"userLabel", "STM-16 long reach"}, {"administrativeState", "unlocked"}});
+    // equality, with the value canonicalised by its syntax (enumerations ignore case)
+    EXPECT_TRUE(match("(operationalState=enabled)", pack, v));
+    EXPECT_TRUE(match("(x721:operationalState=ENABLED)", pack, v));
+    EXPECT_FALSE(match("(operationalState=disabled)", pack, v));
+    // integers order as numbers, not as text ("41" < "9" as text)
+    EXPECT_TRUE(match("(boardTemperature>=9)", pack, v));
+    EXPECT_TRUE(match("(boardTemperature<=41)", pack, v));
+    EXPECT_FALSE(match("(boardTemperature>=42)", pack, v));
+    // substrings, presence, approximate
+    EXPECT_TRUE(match("(userLabel=STM*reach)", pack, v));
+    EXPECT_TRUE(match("(userLabel=*16*long*)", pack, v));
+    EXPECT_FALSE(match("(userLabel=*long*16*)", pack, v));
+    EXPECT_FALSE(match("(userLabel=STM-16 long reachX*)", pack, v));
+    EXPECT_TRUE(match("(userLabel=*)", pack, v));
+    EXPECT_TRUE(match("(userLabel~=stm-16LONGreach)", pack, v));
+    // an attribute the class lacks never matches, and its negation does
+    EXPECT_FALSE(match("(logId=*)", pack, v));
+    EXPECT_TRUE(match("(!(logId=alarmLog))", pack, v));
+    // objectClass matches the class and its superclasses
+    EXPECT_TRUE(match("(objectClass=circuitPack)", pack, v));
+    EXPECT_TRUE(match("(objectClass=equipment)", pack, v));
+    EXPECT_TRUE(match("(objectClass=top)", pack, v));
+    EXPECT_FALSE(match("(objectClass=shelf)", pack, v));
+    // composition; a lone item may leave out its parentheses
+    EXPECT_TRUE(match("(&(operationalState=enabled)(|(boardTemperature>=100)(!(administrativeState=locked))))", pack, v));
+    EXPECT_FALSE(match("(&(operationalState=enabled)(boardTemperature>=100))", pack, v));
+    EXPECT_TRUE(match("operationalState=enabled", pack, v));
+    // escapes stand for themselves
+    auto w = values_of(pack, {{"userLabel", "a*(b)\\c"}});
+    EXPECT_TRUE(match("(userLabel=a\\2a\\(b\\)\\\\c)", pack, w));
+    EXPECT_TRUE(match("(userLabel=a\\**)", pack, w));
+}
+
+TEST(Filters, MalformedFiltersAreRefused) {
+    std::string deep;
+    for (int i = 0; i < 200; ++i) deep += "(!";
+    deep += "(userLabel=x)";
+    for (int i = 0; i < 200; ++i) deep += ")";
+    for (std::string bad : std::vector<std::string>{"", "(", "()", "(&)", "(!(a=1)(b=2))", "(nosuch=1)", "(operationalState=sleepy)",
+                            "(boardTemperature>=warm)", "(userLabel>=*x)", "(userLabel=x))", "(userLabel=x\\)",
+                            "(userLabel=x\\zz)", "(userLabel=(x)", "(userLabel)", "(&(userLabel=x)", deep}) {
+        std::string why;
+        EXPECT_EQ(parse_filter(sample(), bad, why), nullptr) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
