@@ -1,0 +1,613 @@
+/*
+ * XiOutline.cpp - the outline: lays the shown nodes of an XiHierarchy out as
+ * indented rows and places them through a work procedure, visible rows
+ * first when an exposure asks for them.
+ */
+#include "XiOutlineP.h"
+
+#include <Xm/XmP.h>
+
+#include <algorithm>
+
+#include "XiLayout.h"
+
+/* ------------------------------------------------------------------ */
+/* Prototypes                                                          */
+/* ------------------------------------------------------------------ */
+
+static void ClassPartInitialize(WidgetClass wc);
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void Destroy(Widget w);
+static void Resize(Widget w);
+static void Redisplay(Widget w, XEvent *event, Region region);
+static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
+                         Cardinal *num_args);
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
+                                      XtWidgetGeometry *desired);
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
+                                        XtWidgetGeometry *reply);
+static void ChangeManaged(Widget w);
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void ConstraintDestroy(Widget w);
+static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
+                                   Cardinal *num_args);
+
+static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node);
+static void ToggleNodeState(Widget button, XtPointer client_data, XtPointer call_data);
+static void CalcMaxWidth(Widget w);
+static void CalcLocations(Widget w, Boolean allow_resize);
+
+/* ------------------------------------------------------------------ */
+/* Resources                                                           */
+/* ------------------------------------------------------------------ */
+
+static XtResource resources[] = {
+    {(String)XiNindentSpace, (String)XiCIndentSpace, (String)XmRHorizontalDimension,
+     sizeof(Dimension), XtOffsetOf(XiOutlineRec, outline.indent_space), (String)XmRImmediate,
+     (XtPointer)30},
+};
+
+static XmSyntheticResource syn_resources[] = {
+    {(String)XiNindentSpace, sizeof(Dimension), XtOffsetOf(XiOutlineRec, outline.indent_space),
+     XmeFromHorizontalPixels, XmeToHorizontalPixels},
+};
+
+/* ------------------------------------------------------------------ */
+/* Class record                                                        */
+/* ------------------------------------------------------------------ */
+
+XiOutlineClassRec xiOutlineClassRec = {
+    {
+        /* core_class fields */
+        (WidgetClass)&xiHierarchyClassRec,  /* superclass */
+        (String) "XiOutline",               /* class_name */
+        sizeof(XiOutlineRec),               /* widget_size */
+        NULL,                               /* class_initialize */
+        ClassPartInitialize,                /* class_part_initialize */
+        False,                              /* class_inited */
+        Initialize,                         /* initialize */
+        NULL,                               /* initialize_hook */
+        XtInheritRealize,                   /* realize */
+        NULL,                               /* actions */
+        0,                                  /* num_actions */
+        resources,                          /* resources */
+        XtNumber(resources),                /* num_resources */
+        NULLQUARK,                          /* xrm_class */
+        True,                               /* compress_motion */
+        XtExposeCompressMultiple,           /* compress_exposure: one rectangle */
+        True,                               /* compress_enterleave */
+        False,                              /* visible_interest */
+        Destroy,                            /* destroy */
+        Resize,                             /* resize */
+        Redisplay,                          /* expose */
+        SetValues,                          /* set_values */
+        NULL,                               /* set_values_hook */
+        XtInheritSetValuesAlmost,           /* set_values_almost */
+        NULL,                               /* get_values_hook */
+        NULL,                               /* accept_focus */
+        XtVersion,                          /* version */
+        NULL,                               /* callback_private */
+        XtInheritTranslations,              /* tm_table */
+        QueryGeometry,                      /* query_geometry */
+        NULL,                               /* display_accelerator */
+        NULL,                               /* extension */
+    },
+    {
+        /* composite_class fields */
+        GeometryManager,                    /* geometry_manager */
+        ChangeManaged,                      /* change_managed */
+        XtInheritInsertChild,               /* insert_child (refuses gadgets) */
+        XtInheritDeleteChild,               /* delete_child */
+        NULL,                               /* extension */
+    },
+    {
+        /* constraint_class fields */
+        NULL,                               /* resources (the hierarchy's) */
+        0,                                  /* num_resources */
+        sizeof(XiOutlineConstraintRec),     /* constraint_size */
+        ConstraintInitialize,               /* initialize */
+        ConstraintDestroy,                  /* destroy */
+        ConstraintSetValues,                /* set_values */
+        NULL,                               /* extension */
+    },
+    {
+        /* manager_class fields */
+        XtInheritTranslations,              /* translations */
+        syn_resources,                      /* syn_resources */
+        XtNumber(syn_resources),            /* num_syn_resources */
+        NULL,                               /* syn_constraint_resources */
+        0,                                  /* num_syn_constraint_resources */
+        XmInheritParentProcess,             /* parent_process */
+        NULL,                               /* extension */
+    },
+    {
+        /* hierarchy_class fields */
+        XiInheritChangeNodeState,           /* change_node_state */
+        XiInheritMapNode,                   /* map_node */
+        XiInheritUnmapNode,                 /* unmap_node */
+        UnmapAllExtraNodes,                 /* unmap_all_extra_nodes: queued */
+        XiInheritBuildNodeTable,            /* build_node_table */
+        XiInheritResetOpenCloseButton,      /* reset_open_close_button */
+        ToggleNodeState,                    /* toggle_node_state: relayouts */
+        NULL,                               /* extension */
+    },
+    {
+        /* outline_class fields */
+        CalcMaxWidth,                       /* calc_max_width */
+        CalcLocations,                      /* calc_locations */
+        NULL,                               /* extension */
+    },
+};
+
+WidgetClass xiOutlineWidgetClass = (WidgetClass)&xiOutlineClassRec;
+
+/* ------------------------------------------------------------------ */
+/* Helpers                                                             */
+/* ------------------------------------------------------------------ */
+
+static XiOutlineWidget OW(Widget w) { return (XiOutlineWidget)w; }
+static OutlineConstraints ON(HierarchyConstraints n) { return (OutlineConstraints)n; }
+
+static XiOutlineClassPart *outline_class(Widget w)
+{
+    return &((XiOutlineWidgetClass)XtClass(w))->outline_class;
+}
+
+static XiHierarchyClassPart *hierarchy_class(Widget w)
+{
+    return &((XiHierarchyWidgetClass)XtClass(w))->hierarchy_class;
+}
+
+static int full_width(Widget c) { return c->core.width + 2 * c->core.border_width; }
+static int full_height(Widget c) { return c->core.height + 2 * c->core.border_width; }
+
+/* --- the placement queue --- */
+
+static bool queued(OutlineConstraints n)
+{
+    return n->outline.map || n->outline.unmap || n->outline.move;
+}
+
+static void queue_push(XiPlacementQueue *q, OutlineConstraints n)
+{
+    if (q->count == q->alloc) {
+        q->alloc = q->alloc ? 2 * q->alloc : 64;
+        q->nodes = (OutlineConstraints *)XtRealloc((char *)q->nodes,
+                                                   q->alloc * sizeof(OutlineConstraints));
+    }
+    q->nodes[q->count++] = n;
+}
+
+/* Close the gaps left by dropped entries. */
+static void queue_compact(XiPlacementQueue *q)
+{
+    Cardinal to = 0;
+    for (Cardinal i = q->head; i < q->count; i++)
+        if (q->nodes[i] != NULL)
+            q->nodes[to++] = q->nodes[i];
+    q->head = 0;
+    q->count = to;
+}
+
+static Boolean work_proc(XtPointer client_data);
+
+static void queue_node(Widget w, OutlineConstraints n, bool move, bool map, bool unmap)
+{
+    if (!queued(n))
+        queue_push(&OW(w)->outline.pending, n);
+    n->outline.move = move;
+    n->outline.map = map;
+    n->outline.unmap = unmap;
+}
+
+static void start_work(Widget w)
+{
+    XiOutlinePart *op = &OW(w)->outline;
+    if (op->work_id == 0 && op->pending.count > op->pending.head)
+        op->work_id = XtAppAddWorkProc(XtWidgetToApplicationContext(w), work_proc, w);
+}
+
+/* Carry out the pending placement of one node. */
+static void do_placement(Widget w, OutlineConstraints n)
+{
+    XiOutlineConstraintPart *o = &n->outline;
+    Widget button = n->hierarchy.open_close_button;
+    if (o->move) {
+        XtMoveWidget(n->hierarchy.widget, o->new_widget_x, o->new_widget_y);
+        if (button != NULL)
+            XtMoveWidget(button, o->new_button_x, o->new_button_y);
+    }
+    if (o->map)
+        hierarchy_class(w)->map_node((HierarchyConstraints)n);
+    else if (o->unmap)
+        hierarchy_class(w)->unmap_node((HierarchyConstraints)n);
+    o->map = o->unmap = o->move = False;
+}
+
+/* One node per call, so that the program stays responsive. */
+static Boolean work_proc(XtPointer client_data)
+{
+    Widget w = (Widget)client_data;
+    XiPlacementQueue *q = &OW(w)->outline.pending;
+    while (q->head < q->count) {
+        OutlineConstraints n = q->nodes[q->head++];
+        if (n != NULL) {
+            do_placement(w, n);
+            break;
+        }
+    }
+    if (q->head >= q->count) {
+        q->head = q->count = 0;
+        OW(w)->outline.work_id = 0;
+        return True;
+    }
+    return False;
+}
+
+static void mark_stale(HierarchyConstraints node)
+{
+    for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
+        node->hierarchy.children[i]->hierarchy.status |= XiNodeStale;
+        mark_stale(node->hierarchy.children[i]);
+    }
+}
+
+struct LayoutSums {
+    int extent;
+    int height;
+};
+
+static void layout_walk(Widget w, HierarchyConstraints node, int level, LayoutSums *sums)
+{
+    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    int indent = OW(w)->outline.indent_space;
+    for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
+        HierarchyConstraints child = node->hierarchy.children[i];
+        if (!XtIsManaged(child->hierarchy.widget))
+            continue;
+        int next_level = level;
+        if (child->hierarchy.state != XiHidden) {
+            Widget button = child->hierarchy.open_close_button;
+            int bw = button ? full_width(button) : 0;
+            int bh = button ? full_height(button) : 0;
+            XiOutlineRow r =
+                xi_outline_row(level, indent, hp->h_margin, bw, bh,
+                               full_width(child->hierarchy.widget),
+                               full_height(child->hierarchy.widget));
+            XiOutlineConstraintPart *o = &ON(child)->outline;
+            o->button_x = (Position)r.button_x;
+            o->widget_x = (Position)r.widget_x;
+            o->row_height = (Dimension)r.row_height;
+            sums->extent = std::max(sums->extent, r.extent);
+            sums->height += r.row_height + hp->v_margin;
+            next_level = level + 1;
+        }
+        if (child->hierarchy.state != XiClosed)
+            layout_walk(w, child, next_level, sums);
+    }
+}
+
+static Dimension clamp_dim(int v)
+{
+    return (Dimension)std::min(std::max(v, 1), 32767);
+}
+
+/* Queue moves and maps for the rows that fit in the widget, unmaps for the
+ * rest; pending work of nodes no longer shown (their unmaps) is kept. */
+static void place_rows(Widget w)
+{
+    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    XiOutlinePart *op = &OW(w)->outline;
+    if (!hp->refigure_mode)
+        return;
+
+    XiPlacementQueue *q = &op->pending;
+    for (Cardinal i = q->head; i < q->count; i++) {
+        OutlineConstraints n = q->nodes[i];
+        if (n != NULL && !(n->hierarchy.status & XiNodeStale)) {
+            n->outline.map = n->outline.unmap = n->outline.move = False;
+            q->nodes[i] = NULL;
+        }
+    }
+    queue_compact(q);
+
+    Cardinal first = 0;
+    while (first < hp->num_nodes && hp->node_table[first] != op->first_node)
+        first++;
+    if (first == hp->num_nodes)
+        first = 0;
+    for (Cardinal i = 0; i < first; i++)
+        if (hp->node_table[i]->hierarchy.status & XiNodeMapped)
+            queue_node(w, ON(hp->node_table[i]), false, false, true);
+
+    int y = hp->v_margin;
+    int height = w->core.height;
+    for (Cardinal i = first; i < hp->num_nodes; i++) {
+        OutlineConstraints n = ON(hp->node_table[i]);
+        if (y < height && y <= 32767) {
+            XiOutlineConstraintPart *o = &n->outline;
+            o->new_widget_x = o->widget_x;
+            o->new_widget_y = (Position)y;
+            Widget button = n->hierarchy.open_close_button;
+            if (button != NULL) {
+                o->new_button_x = o->button_x;
+                o->new_button_y = (Position)(y + ((int)o->row_height - full_height(button)) / 2);
+            }
+            queue_node(w, n, true, true, false);
+            y += o->row_height + hp->v_margin;
+        } else if (n->hierarchy.status & XiNodeMapped) {
+            queue_node(w, n, false, false, true);
+        }
+    }
+    start_work(w);
+}
+
+static void clear_window(Widget w)
+{
+    if (XtIsRealized(w))
+        XClearArea(XtDisplay(w), XtWindow(w), 0, 0, 0, 0, True);
+}
+
+/* Layout with a resize request, placing, and a redraw. */
+static void relayout(Widget w)
+{
+    outline_class(w)->calc_locations(w, True);
+    place_rows(w);
+    clear_window(w);
+}
+
+static bool overlaps(int x, int y, int width, int height, const XRectangle &r)
+{
+    return x < r.x + (int)r.width && r.x < x + width && y < r.y + (int)r.height &&
+           r.y < y + height;
+}
+
+/* ------------------------------------------------------------------ */
+/* Class methods                                                       */
+/* ------------------------------------------------------------------ */
+
+static void ClassPartInitialize(WidgetClass wc)
+{
+    if (wc == xiOutlineWidgetClass)
+        return;
+    XiOutlineClassPart *p = &((XiOutlineWidgetClass)wc)->outline_class;
+    XiOutlineClassPart *s =
+        &((XiOutlineWidgetClass)wc->core_class.superclass)->outline_class;
+    if (p->calc_max_width == XiInheritCalcMaxWidth)
+        p->calc_max_width = s->calc_max_width;
+    if (p->calc_locations == XiInheritCalcLocations)
+        p->calc_locations = s->calc_locations;
+}
+
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+{
+    XiOutlinePart *op = &OW(new_w)->outline;
+    XiHierarchyPart *hp = &OW(new_w)->hierarchy;
+    op->first_node = NULL;
+    op->max_extent = 0;
+    op->max_width = clamp_dim(2 * hp->h_margin);
+    op->pref_height = clamp_dim(hp->v_margin);
+    op->pending.nodes = NULL;
+    op->pending.head = op->pending.count = op->pending.alloc = 0;
+    op->work_id = 0;
+}
+
+static void Destroy(Widget w)
+{
+    XiOutlinePart *op = &OW(w)->outline;
+    if (op->work_id)
+        XtRemoveWorkProc(op->work_id);
+    XtFree((char *)op->pending.nodes);
+}
+
+static void Resize(Widget w)
+{
+    place_rows(w);
+    clear_window(w);
+}
+
+/* Carry out at once the pending placements that touch the exposed area. */
+static void Redisplay(Widget w, XEvent *event, Region region)
+{
+    if (event == NULL || event->type != Expose)
+        return;
+    XRectangle r;
+    r.x = (short)event->xexpose.x;
+    r.y = (short)event->xexpose.y;
+    r.width = (unsigned short)event->xexpose.width;
+    r.height = (unsigned short)event->xexpose.height;
+
+    XiPlacementQueue *q = &OW(w)->outline.pending;
+    bool done_any = false;
+    for (Cardinal i = q->head; i < q->count; i++) {
+        OutlineConstraints n = q->nodes[i];
+        if (n == NULL)
+            continue;
+        Widget node = n->hierarchy.widget;
+        Widget button = n->hierarchy.open_close_button;
+        XiOutlineConstraintPart *o = &n->outline;
+        bool hit = overlaps(node->core.x, node->core.y, full_width(node), full_height(node), r);
+        if (!hit && o->move)
+            hit = overlaps(o->new_widget_x, o->new_widget_y, full_width(node), full_height(node), r);
+        if (!hit && button != NULL) {
+            hit = overlaps(button->core.x, button->core.y, full_width(button), full_height(button), r);
+            if (!hit && o->move)
+                hit = overlaps(o->new_button_x, o->new_button_y, full_width(button),
+                               full_height(button), r);
+        }
+        if (hit) {
+            do_placement(w, n);
+            q->nodes[i] = NULL;
+            done_any = true;
+        }
+    }
+    if (done_any)
+        queue_compact(q);
+}
+
+static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
+                         Cardinal *num_args)
+{
+    XiHierarchyPart *old = &OW(current)->hierarchy;
+    XiHierarchyPart *hp = &OW(new_w)->hierarchy;
+    XiOutlinePart *op = &OW(new_w)->outline;
+    if (hp->v_margin != old->v_margin || hp->h_margin != old->h_margin ||
+        op->indent_space != OW(current)->outline.indent_space ||
+        (hp->refigure_mode && !old->refigure_mode)) {
+        outline_class(new_w)->calc_locations(new_w, False);
+        /* Xt asks the parent for the new preferred size after we return. */
+        new_w->core.width = op->max_width;
+        new_w->core.height = op->pref_height;
+        place_rows(new_w);
+        return True;
+    }
+    return False;
+}
+
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
+                                      XtWidgetGeometry *desired)
+{
+    desired->width = OW(w)->outline.max_width;
+    desired->height = OW(w)->outline.pref_height;
+    return XmeReplyToQueryGeometry(w, intended, desired);
+}
+
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
+                                        XtWidgetGeometry *reply)
+{
+    Widget w = XtParent(child);
+    XtGeometryMask size_bits = CWWidth | CWHeight | CWBorderWidth;
+    XtGeometryMask mode = request->request_mode;
+    if (!(mode & size_bits))
+        return XtGeometryNo;
+    if (mode & (CWX | CWY | CWStackMode | CWSibling)) {
+        reply->request_mode = mode & size_bits;
+        reply->width = request->width;
+        reply->height = request->height;
+        reply->border_width = request->border_width;
+        return XtGeometryAlmost;
+    }
+    if (mode & XtCWQueryOnly)
+        return XtGeometryYes;
+    if (mode & CWWidth)
+        child->core.width = request->width;
+    if (mode & CWHeight)
+        child->core.height = request->height;
+    if (mode & CWBorderWidth)
+        child->core.border_width = request->border_width;
+    relayout(w);
+    return XtGeometryYes;
+}
+
+static void ChangeManaged(Widget w)
+{
+    relayout(w);
+    XmeNavigChangeManaged(w);
+}
+
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+{
+    XiOutlineConstraintPart *o = &((OutlineConstraints)new_w->core.constraints)->outline;
+    o->widget_x = o->button_x = 0;
+    o->row_height = 0;
+    o->new_widget_x = o->new_widget_y = o->new_button_x = o->new_button_y = 0;
+    o->map = o->unmap = o->move = False;
+}
+
+/* A node that goes takes its pending placement along. */
+static void ConstraintDestroy(Widget child)
+{
+    Widget w = XtParent(child);
+    OutlineConstraints n = (OutlineConstraints)child->core.constraints;
+    if (n->hierarchy.state == XiNotInHierarchy || w->core.being_destroyed)
+        return;
+    XiOutlinePart *op = &OW(w)->outline;
+    if (queued(n)) {
+        XiPlacementQueue *q = &op->pending;
+        for (Cardinal i = q->head; i < q->count; i++)
+            if (q->nodes[i] == n)
+                q->nodes[i] = NULL;
+        n->outline.map = n->outline.unmap = n->outline.move = False;
+    }
+    if (op->first_node == (HierarchyConstraints)n)
+        op->first_node = NULL;
+}
+
+static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
+                                   Cardinal *num_args)
+{
+    HierarchyConstraints old = XiHierarchyNode(current);
+    HierarchyConstraints n = XiHierarchyNode(new_w);
+    if (n->hierarchy.state == XiNotInHierarchy)
+        return False;
+    if (n->hierarchy.state != old->hierarchy.state ||
+        n->hierarchy.parent != old->hierarchy.parent ||
+        _XiArgsName(args, *num_args, XiNinsertBefore))
+        relayout(XtParent(new_w));
+    return False;
+}
+
+/* ------------------------------------------------------------------ */
+/* Outline operations                                                  */
+/* ------------------------------------------------------------------ */
+
+/* Queue an unmap for every node that is mapped but no longer shown. */
+static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node)
+{
+    for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
+        HierarchyConstraints child = node->hierarchy.children[i];
+        if ((child->hierarchy.status & XiNodeStale) && (child->hierarchy.status & XiNodeMapped))
+            queue_node(w, ON(child), false, false, true);
+        UnmapAllExtraNodes(w, child);
+    }
+}
+
+static void ToggleNodeState(Widget button, XtPointer client_data, XtPointer call_data)
+{
+    Widget w = XtParent(button);
+    (*xiHierarchyClassRec.hierarchy_class.toggle_node_state)(button, client_data, call_data);
+    if (!w->core.being_destroyed)
+        relayout(w);
+}
+
+static void CalcMaxWidth(Widget w)
+{
+    XiOutlinePart *op = &OW(w)->outline;
+    op->max_width = clamp_dim(2 * OW(w)->hierarchy.h_margin + op->max_extent);
+}
+
+/* The row layout: positions of every shown row and the preferred size. */
+static void CalcLocations(Widget w, Boolean allow_resize)
+{
+    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    XiOutlinePart *op = &OW(w)->outline;
+    if (!hp->refigure_mode)
+        return;
+
+    mark_stale(hp->top_node);
+    LayoutSums sums = {0, hp->v_margin};
+    layout_walk(w, hp->top_node, 0, &sums);
+    op->max_extent = (Dimension)std::min(sums.extent, 65535);
+    outline_class(w)->calc_max_width(w);
+    op->pref_height = clamp_dim(sums.height);
+
+    _XiHierarchyRebuildTable(w);
+    op->first_node = hp->num_nodes > 0 ? hp->node_table[0] : NULL;
+
+    if (allow_resize) {
+        Dimension rw, rh;
+        XtGeometryResult r = XtMakeResizeRequest(w, op->max_width, op->pref_height, &rw, &rh);
+        if (r == XtGeometryAlmost)
+            XtMakeResizeRequest(w, rw, rh, NULL, NULL);
+    }
+    hierarchy_class(w)->unmap_all_extra_nodes(w, hp->top_node);
+}
+
+/* ------------------------------------------------------------------ */
+/* Public functions                                                    */
+/* ------------------------------------------------------------------ */
+
+Widget XiCreateOutline(Widget parent, String name, ArgList args, Cardinal num_args)
+{
+    return XtCreateWidget(name, xiOutlineWidgetClass, parent, args, num_args);
+}

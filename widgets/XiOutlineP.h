@@ -1,0 +1,88 @@
+/*
+ * XiOutlineP.h - private header of the outline widget: class, instance and
+ * constraint records.
+ */
+#ifndef QX_XI_OUTLINE_P_H
+#define QX_XI_OUTLINE_P_H
+
+#include "XiHierarchyP.h"
+#include "XiOutline.h"
+
+typedef void (*XiOutlineCalcMaxWidthProc)(Widget w);
+typedef void (*XiOutlineCalcLocationsProc)(Widget w, Boolean allow_resize);
+
+#define XiInheritCalcMaxWidth ((XiOutlineCalcMaxWidthProc)_XtInherit)
+#define XiInheritCalcLocations ((XiOutlineCalcLocationsProc)_XtInherit)
+
+/* New fields of the class record, in slot order. */
+typedef struct {
+    XiOutlineCalcMaxWidthProc calc_max_width;   /* preferred width from the widest row */
+    XiOutlineCalcLocationsProc calc_locations;  /* the row layout */
+    XtPointer extension;                        /* for future use */
+} XiOutlineClassPart;
+
+/* The full class record. */
+typedef struct _XiOutlineClassRec {
+    CoreClassPart core_class;
+    CompositeClassPart composite_class;
+    ConstraintClassPart constraint_class;
+    XmManagerClassPart manager_class;
+    XiHierarchyClassPart hierarchy_class;
+    XiOutlineClassPart outline_class;
+} XiOutlineClassRec;
+
+extern XiOutlineClassRec xiOutlineClassRec;
+
+/* Row geometry and pending work of one node. */
+typedef struct {
+    Position widget_x;          /* x of the node in its row */
+    Position button_x;          /* x of the folder button */
+    Dimension row_height;       /* larger of node and button height */
+    Position new_widget_x;      /* where a pending move puts the node */
+    Position new_widget_y;
+    Position new_button_x;      /* and its button */
+    Position new_button_y;
+    Boolean map;                /* pending: map node and button */
+    Boolean unmap;              /* pending: unmap node and button */
+    Boolean move;               /* pending: move node and button */
+} XiOutlineConstraintPart;
+
+typedef struct _XiOutlineConstraintRec {
+    XmManagerConstraintPart manager;
+    XiHierarchyConstraintPart hierarchy;
+    XiOutlineConstraintPart outline;
+} XiOutlineConstraintRec, *OutlineConstraints;
+
+/* Placements waiting for the work procedure, oldest first. */
+typedef struct {
+    OutlineConstraints *nodes;  /* queued nodes; NULL entries were dropped */
+    Cardinal head;              /* next entry to work off */
+    Cardinal count;             /* entries used */
+    Cardinal alloc;             /* entries allocated */
+} XiPlacementQueue;
+
+/* New fields of the instance record. */
+typedef struct {
+    /* resources */
+    Dimension indent_space;     /* indent of one depth step */
+
+    /* private state */
+    HierarchyConstraints first_node; /* first shown node, placed at the top */
+    Dimension max_width;        /* preferred width */
+    Dimension max_extent;       /* widest row extent */
+    XiPlacementQueue pending;   /* placements not yet carried out */
+    Dimension pref_height;      /* preferred height */
+    XtWorkProcId work_id;       /* the work procedure working off `pending`, or 0 */
+} XiOutlinePart;
+
+/* The full instance record. */
+typedef struct _XiOutlineRec {
+    CorePart core;
+    CompositePart composite;
+    ConstraintPart constraint;
+    XmManagerPart manager;
+    XiHierarchyPart hierarchy;
+    XiOutlinePart outline;
+} XiOutlineRec;
+
+#endif
