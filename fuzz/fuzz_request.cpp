@@ -1,0 +1,72 @@
+// libFuzzer target: request lines into the JSON-RPC service, over the sample network in a
+// memory store. Whatever arrives, the service must answer without crashing or leaking.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "log.h"
+#include "model.h"
+#include "service.h"
+
+namespace {
+
+struct CountingOutbox : mis::Outbox {
+    size_t lines = 0;
+    void send(int, const std::string&) override { ++lines; }
+};
+
+struct World {
+    std::unique_ptr<mis::Schema> schema;
+    std::unique_ptr<mis::Store> store;
+    std::unique_ptr<mis::Model> model;
+    CountingOutbox out;
+    std::unique_ptr<mis::Service> service;
+    int runs = 0;
+
+    void reset() {
+        std::string err;
+        if (!schema) schema = mis::Schema::load(QX_SAMPLE_DIR "/schema.txt", err);
+        if (!schema) __builtin_trap();
+        service.reset();
+        model.reset();
+        store = mis::make_memory_store();
+        model = std::make_unique<mis::Model>(*schema, *store);
+        if (!model->open(QX_SAMPLE_DIR "/network.txt", err)) __builtin_trap();
+        service = std::make_unique<mis::Service>(*model, out);
+        service->connect(1);
+        service->connect(2);
+    }
+};
+
+World& world() {
+    static World w = [] {
+        mis::log_enabled = false;
+        World x;
+        x.reset();
+        return x;
+    }();
+    return w;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    World& w = world();
+    // Deletions wear the network down; start afresh now and then.
+    if (++w.runs % 2000 == 0 || w.model->size() < 200) w.reset();
+    std::string text(reinterpret_cast<const char*>(data), size);
+    size_t start = 0;
+    int client = 1;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
+        w.service->handle_line(client, text.substr(start, nl - start));
+        client = 3 - client;
+        start = nl + 1;
+    }
+    // A client leaving drops its subscriptions and watches; it comes back for the next input.
+    w.service->disconnect(2);
+    w.service->connect(2);
+    return 0;
+}
