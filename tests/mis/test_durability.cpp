@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <set>
+
 #include "mis_process.h"
 
 using namespace qxtest;
@@ -99,4 +101,23 @@ TEST(Durability, BadCommandLinesAndFilesStopWithAMessage) {
     size_t n = std::fread(buf, 1, sizeof buf - 1, e);
     std::fclose(e);
     EXPECT_NE(std::string(buf, n).find("bad.txt:1: unknown class noSuchClass"), std::string::npos) << buf;
+}
+
+// --simulate makes the network live through the ordinary notification path.
+TEST(Simulation, ChangesValuesAndRaisesAlarms) {
+    TempDir dir;
+    MisProcess mis(dir.path, {"--simulate", "0.1"});
+    Client c(mis.port());
+    std::vector<json> raw;
+    for (int i = 0; i < 30 && raw.size() < 40; ++i) {
+        auto more = c.events(100, true);
+        raw.insert(raw.end(), more.begin(), more.end());
+    }
+    std::set<std::string> kinds;
+    for (auto& r : raw) kinds.insert(r["event"]);
+    EXPECT_TRUE(kinds.count("ATTR_CHANGED"));
+    EXPECT_TRUE(kinds.count("OBJECT_CREATED"));  // the alarm record in a log
+    EXPECT_TRUE(kinds.count("communicationsAlarm") || kinds.count("equipmentAlarm") || kinds.count("qualityOfServiceAlarm"));
+    // every change is a valid value of its syntax: the server still reads its own objects
+    for (auto& r : raw) EXPECT_EQ(c.error_code("get", {{"name", r["name"]}}) == -32001 && r["event"] != "OBJECT_DESTROYED", false) << r.dump();
 }
