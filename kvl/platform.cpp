@@ -318,7 +318,8 @@ long PlatformImpl::send(const char* method, const json& params, Error* err, bool
     line += '\n';
     size_t off = 0;
     while (off < line.size()) {
-        ssize_t n = ::write(fd, line.data() + off, line.size() - off);
+        /* MSG_NOSIGNAL: a server that went away must not kill us with SIGPIPE. */
+        ssize_t n = ::send(fd, line.data() + off, line.size() - off, MSG_NOSIGNAL);
         if (n > 0) {
             off += static_cast<size_t>(n);
             continue;

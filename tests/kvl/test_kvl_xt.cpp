@@ -1,0 +1,219 @@
+// KVL waits on the Xt event loop (after set_app_context), against a real
+// qx_mis.  Run under Xvfb: the application context also has a display open,
+// as the editor's has.  Each test starts its own server, as some kill it.
+#include <gtest/gtest.h>
+
+#include "kvl/kvl.h"
+#include "kvl/kvl_private.h"
+#include "mis_fixture.h"
+
+#include <X11/Intrinsic.h>
+
+#include <cstring>
+#include <string>
+#include <time.h>
+
+namespace {
+
+const char* const kLeeds = "/systemId=\"leeds-core-1\"";
+
+double now()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct Flags {
+    MisServer* mis = nullptr;
+    Album* album = nullptr;
+    bool timer_ran = false;
+    bool timer_ran_before_event = false;
+    int created = 0;
+    int created_size = -1;
+    int disconnected = 0;
+    std::string disconnected_name;
+    std::string disconnected_host;
+    bool inner_ok = true;
+    int inner_type = 0;
+};
+
+void resume_timer_cb(XtPointer client, XtIntervalId*)
+{
+    Flags* f = static_cast<Flags*>(client);
+    f->timer_ran = true;
+    f->mis->resume();
+}
+
+void kill_timer_cb(XtPointer client, XtIntervalId*)
+{
+    Flags* f = static_cast<Flags*>(client);
+    f->timer_ran = true;
+    f->mis->kill_now();
+}
+
+// Starts a second wait while the first is still pending.
+void nested_boot_cb(XtPointer client, XtIntervalId*)
+{
+    Flags* f = static_cast<Flags*>(client);
+    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+    f->inner_ok = img.boot(10);
+    f->inner_type = img.get_error_type();
+}
+
+void mark_timer_cb(XtPointer client, XtIntervalId*)
+{
+    static_cast<Flags*>(client)->timer_ran = true;
+}
+
+void created_cb(void* client, void* call)
+{
+    Flags* f = static_cast<Flags*>(client);
+    CurrentEvent ev(call);
+    f->created++;
+    f->created_size = f->album->num_images();
+    f->timer_ran_before_event = f->timer_ran;
+}
+
+void disconnected_cb(void* client, void* call)
+{
+    Flags* f = static_cast<Flags*>(client);
+    CurrentEvent ev(call);
+    f->disconnected++;
+    f->disconnected_name = ev.get_name().str();
+    f->disconnected_host = ev.get_objname().str();
+}
+
+}  // namespace
+
+class KvlXt : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XtToolkitInitialize();
+        app = XtCreateApplicationContext();
+        int argc = 0;
+        display = XtOpenDisplay(app, nullptr, "kvl_xt_test", "KvlXtTest", nullptr, 0, &argc, nullptr);
+        set_app_context(app);
+        flags.mis = &mis;
+        ASSERT_TRUE(MisServer::available()) << "no qx_mis at " << MisServer::binary();
+        ASSERT_TRUE(mis.start()) << mis.failure();
+        platform = Platform(DataUnit("QX"), DataUnit(""));
+        ASSERT_TRUE(platform.connect(DataUnit(mis.address().c_str()), DataUnit("kvl-xt-test"), 10))
+            << platform.get_error_string();
+    }
+    void TearDown() override
+    {
+        mis.resume();
+        platform.disconnect();
+        set_app_context(nullptr);
+        if (display)
+            XtCloseDisplay(display);
+        XtDestroyApplicationContext(app);
+        mis.stop();
+    }
+
+    XtAppContext app = nullptr;
+    Display* display = nullptr;
+    MisServer mis;
+    Platform platform;
+    Flags flags;
+};
+
+TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
+{
+    Album album(DataUnit("leeds.XXNICKYY.0"), Platform::def_platform);
+    flags.album = &album;
+    album.set_prop(TRACKMODE, TRACK);
+    album.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &flags));
+    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    ASSERT_TRUE(album.derive(10)) << album.get_error_string();
+    int before = album.num_images();
+
+    // The server sleeps; a create goes out ahead of the derivation on the same
+    // connection, so its OBJECT_CREATED comes before the derivation's reply.
+    // The Xt timer wakes the server.
+    mis.pause();
+    json values = {{"equipmentId", "rack-xt"}};
+    ASSERT_NE(0, Platform::def_platform.impl_->send(
+                     "create", json{{"parent", kLeeds}, {"class", "equipmentRack"}, {"values", values}},
+                     nullptr, false));
+    XtAppAddTimeOut(app, 150, resume_timer_cb, &flags);
+    ASSERT_TRUE(album.derive(10)) << album.get_error_string();
+
+    EXPECT_TRUE(flags.timer_ran);
+    EXPECT_EQ(1, flags.created);
+    EXPECT_TRUE(flags.timer_ran_before_event);
+    EXPECT_EQ(before + 1, flags.created_size);     // membership updated before the callback
+    EXPECT_EQ(before + 1, album.num_images());
+}
+
+TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
+{
+    Platform::def_platform.when(DISCONNECTED, Callback(disconnected_cb, &flags));
+    Album album(DataUnit("a"), Platform::def_platform);
+    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+
+    mis.pause();                                   // nothing will be answered
+    XtAppAddTimeOut(app, 50, nested_boot_cb, &flags);
+    XtAppAddTimeOut(app, 200, kill_timer_cb, &flags);
+    double start = now();
+    EXPECT_FALSE(album.derive(20));
+    double took = now() - start;
+
+    EXPECT_TRUE(flags.timer_ran);
+    EXPECT_LT(took, 5.0);                          // failed on the loss, not the time-out
+    EXPECT_EQ(KVL_ERR_DISCONNECTED, album.get_error_type());
+    std::string lost = "connection to " + mis.address() + " lost";
+    EXPECT_STREQ(lost.c_str(), album.get_error_string());
+    EXPECT_FALSE(flags.inner_ok);                  // the nested wait failed too
+    EXPECT_EQ(KVL_ERR_DISCONNECTED, flags.inner_type);
+    EXPECT_EQ(1, flags.disconnected);
+    EXPECT_EQ("DISCONNECTED", flags.disconnected_name);
+    EXPECT_EQ(mis.address(), flags.disconnected_host);
+    EXPECT_FALSE(Platform::def_platform.is_connected());
+
+    // Later operations fail at once and raise nothing more.
+    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+    EXPECT_FALSE(img.boot(10));
+    EXPECT_EQ(KVL_ERR_NOT_CONNECTED, img.get_error_type());
+    EXPECT_FALSE(album.derive(10));
+    flags.timer_ran = false;
+    XtAppAddTimeOut(app, 100, mark_timer_cb, &flags);
+    while (!flags.timer_ran)
+        XtAppProcessEvent(app, XtIMAll);
+    EXPECT_EQ(1, flags.disconnected);
+}
+
+TEST_F(KvlXt, WaitTimesOutWhileTheLoopKeepsRunning)
+{
+    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+    mis.pause();
+    XtAppAddTimeOut(app, 50, mark_timer_cb, &flags);
+    double start = now();
+    EXPECT_FALSE(img.boot(0.5));
+    double took = now() - start;
+    mis.resume();
+    EXPECT_TRUE(flags.timer_ran);
+    EXPECT_EQ(KVL_ERR_TIMEOUT, img.get_error_type());
+    EXPECT_GE(took, 0.45);
+    EXPECT_LT(took, 3.0);
+    EXPECT_TRUE(img.boot(10)) << img.get_error_string();   // the connection is still good
+    EXPECT_STREQ("managedElement", img.get_objclass().str());
+}
+
+// The server dies while nothing waits: the next operations find out, without
+// SIGPIPE, and DISCONNECTED still runs once.
+TEST_F(KvlXt, ServerGoneWhileIdleFailsTheNextOperations)
+{
+    Platform::def_platform.when(DISCONNECTED, Callback(disconnected_cb, &flags));
+    mis.kill_now();
+    for (int i = 0; i < 3; i++) {
+        Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+        EXPECT_FALSE(img.boot(5));
+        EXPECT_TRUE(img.get_error_type() == KVL_ERR_DISCONNECTED ||
+                    img.get_error_type() == KVL_ERR_NOT_CONNECTED)
+            << img.get_error_string();
+    }
+    EXPECT_EQ(1, flags.disconnected);
+}
