@@ -69,6 +69,8 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string type, name;
     int fd = -1;
     bool connected = false;
+    bool greeted = false;      /* the server answered hello: losing it now raises DISCONNECTED */
+    std::string unowned_error; /* last error line no request owned (e.g. "server full") */
     std::string host;          /* as the server is known (no port) */
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;

@@ -238,6 +238,7 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     connected = true;
     inbuf.clear();
+    unowned_error.clear();
     bool listed = false;
     for (auto& w : kvl_platforms())
         if (w.lock().get() == this)
@@ -260,11 +261,13 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
             msg = "cannot connect to " + host_port + ": no greeting from the server within " +
                   format_seconds(secs) + " (is it a qx_mis server?)";
         else if (r.type == KVL_ERR_DISCONNECTED)
-            msg = "cannot connect to " + host_port + ": the server closed the connection at once";
+            msg = "cannot connect to " + host_port + ": the server closed the connection" +
+                  (unowned_error.empty() ? std::string(" at once") : " (" + unowned_error + ")");
         close_quietly();
         err.set_error(KVL_ERR_CONNECT, msg.c_str(), r.code);
         return false;
     }
+    greeted = true;
     if (r.result.is_object() && r.result.contains("mdr") && r.result["mdr"].is_string())
         mdr = r.result["mdr"].get<std::string>();
     return true;
@@ -277,6 +280,7 @@ void PlatformImpl::close_quietly()
         ::close(fd);
     fd = -1;
     connected = false;
+    greeted = false;
     for (auto& p : pending) {
         if (!p.second.done) {
             p.second.done = true;
@@ -459,7 +463,10 @@ void PlatformImpl::handle_line(const std::string& line)
     }
     if (!msg.contains("id") || !msg["id"].is_number_integer()) {
         /* An error no request owns (for example "server full"): report it. */
-        json note = {{"method", "kvlError"}, {"params", msg.value("error", json::object())}};
+        json err = msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
+        if (err.contains("message") && err["message"].is_string())
+            unowned_error = err["message"].get<std::string>();
+        json note = {{"method", "kvlError"}, {"params", err}};
         events.push_back(std::move(note));
         return;
     }
@@ -490,13 +497,16 @@ void PlatformImpl::lost(const std::string& why)
     if (!connected)
         return;
     (void)why;
+    bool was_greeted = greeted;
     close_quietly();
     for (auto& p : pending) {
         p.second.type = KVL_ERR_DISCONNECTED;
         p.second.message = "connection to " + host_port + " lost";
     }
-    json note = {{"method", "kvlDisconnected"}};
-    events.push_back(std::move(note));
+    if (was_greeted) {       /* a connection that never stood is not "lost" */
+        json note = {{"method", "kvlDisconnected"}};
+        events.push_back(std::move(note));
+    }
 }
 
 static std::string str_field(const json& o, const char* key)
