@@ -36,6 +36,7 @@ struct Flags {
     std::string disconnected_host;
     bool inner_ok = true;
     int inner_type = 0;
+    std::string created_class;    // read by a wait nested inside the callback
 };
 
 void resume_timer_cb(XtPointer client, XtIntervalId*)
@@ -73,6 +74,10 @@ void created_cb(void* client, void* call)
     f->created++;
     f->created_size = f->album->num_images();
     f->timer_ran_before_event = f->timer_ran;
+    // A callback may wait in its turn, as the editor's add_object does.
+    Image img(ev.get_objname(), DataUnit(""), Platform::def_platform);
+    if (img.boot(5))
+        f->created_class = img.get_objclass().str();
 }
 
 void disconnected_cb(void* client, void* call)
@@ -146,6 +151,7 @@ TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
     EXPECT_TRUE(flags.timer_ran_before_event);
     EXPECT_EQ(before + 1, flags.created_size);     // membership updated before the callback
     EXPECT_EQ(before + 1, album.num_images());
+    EXPECT_EQ("equipmentRack", flags.created_class);
 }
 
 TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
