@@ -63,6 +63,41 @@ static bool button_info(int index, ButtonInfo& b)
     return true;
 }
 
+/* A widget whose destruction waits for the event loop. */
+struct PendingDestroy {
+    Widget widget;
+    XtIntervalId timer;
+    bool fired;
+};
+
+static void pending_destroyed_cb(Widget w, XtPointer client_data, XtPointer call_data)
+{
+    PendingDestroy* p = (PendingDestroy*)client_data;
+    if (!p->fired)
+        XtRemoveTimeOut(p->timer);
+    delete p;
+}
+
+static void pending_destroy_timer(XtPointer client_data, XtIntervalId* id)
+{
+    PendingDestroy* p = (PendingDestroy*)client_data;
+    p->fired = true;
+    XtDestroyWidget(p->widget);
+}
+
+/* Destroys a dialog's widgets (the dialog shell takes the message box with
+ * it) once control is back in the event loop.  Dialogs are deleted from
+ * callbacks of their own buttons; Xt defers a destruction only inside event
+ * dispatch, and a button's callbacks may also be called directly, so the
+ * widgets must outlive the callback list in either case.  If something else
+ * destroys the widget first, the pending destruction is dropped. */
+static void destroy_soon(Widget w)
+{
+    PendingDestroy* p = new PendingDestroy{w, 0, false};
+    XtAddCallback(w, XtNdestroyCallback, pending_destroyed_cb, p);
+    p->timer = XtAppAddTimeOut(XtWidgetToApplicationContext(w), 0, pending_destroy_timer, p);
+}
+
 /* ------------------------------------------------------------ AppsDialogBox */
 
 AppsDialogBox::AppsDialogBox() : widget(nullptr)
@@ -82,11 +117,8 @@ AppsDialogBox::~AppsDialogBox()
     if (!widget)
         return;
     XtUnmanageChild(widget);
-    /* Destroying the dialog shell takes the message box with it.  Inside a
-     * callback of the box's own button Xt defers the destruction until the
-     * callback list has run. */
     Widget shell = XtParent(widget);
-    XtDestroyWidget(shell && XmIsDialogShell(shell) ? shell : widget);
+    destroy_soon(shell && XmIsDialogShell(shell) ? shell : widget);
     widget = nullptr;
 }
 

@@ -1,0 +1,249 @@
+/* The message dialogs, the busy cursor, the icon and the main shell, in process under X. */
+#include "tests/ui/gui_fixture.h"
+
+#include <Xm/MessageB.h>
+#include <X11/Shell.h>
+#include <X11/extensions/shape.h>
+
+#include "ui/busy_cursor.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+Widget shell()
+{
+    return main_window->shell();
+}
+
+Widget button(AppsDialogBox* box, unsigned char which)
+{
+    return XmMessageBoxGetChild(*box->getwidget(), which);
+}
+
+/* Presses a message-box button (a gadget, so it has no actions of its
+ * own): its activate callback, as a click ends, which the message box turns
+ * into the button's OK, Cancel or Help callback. */
+void press(Widget b)
+{
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = 1;
+    XtCallCallbacks(b, XmNactivateCallback, &cbs);
+}
+
+/* Closes a dialog through the window manager's WM_DELETE_WINDOW protocol. */
+void close_from_window_manager(AppsDialogBox* box)
+{
+    Widget sh = XtParent(*box->getwidget());
+    XEvent ev = {};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = XtWindow(sh);
+    ev.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, XtWindow(sh), False, NoEventMask, &ev);
+}
+
+std::string shell_title(AppsDialogBox* box)
+{
+    char* title = nullptr;
+    XtVaGetValues(XtParent(*box->getwidget()), XtNtitle, &title, NULL);
+    return title ? title : "";
+}
+
+TEST(ErrorDialog, BlocksUntilOkAndStandsRaisedAt500x500)
+{
+    REQUIRE_GUI();
+    bool pressed = false;
+    std::string title;
+    int x = -1, y = -1, lines = 0;
+    bool cancel_shown = true, help_shown = true, on_top = false;
+    after(300, [&] {
+        ErrDialogBox* box = current_error_dialog;
+        ASSERT_NE(box, nullptr);
+        Widget sh = XtParent(*box->getwidget());
+        Window child;
+        XTranslateCoordinates(display, XtWindow(sh), DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        Window r, p, *kids = nullptr;
+        unsigned n = 0;
+        XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
+        on_top = n > 0 && kids[n - 1] == XtWindow(sh);
+        XFree(kids);
+        title = shell_title(box);
+        XmString m = nullptr;
+        XtVaGetValues(*box->getwidget(), XmNmessageString, &m, NULL);
+        lines = XmStringLineCount(m);
+        XmStringFree(m);
+        cancel_shown = XtIsManaged(button(box, XmDIALOG_CANCEL_BUTTON));
+        help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
+        pressed = true;
+        press(button(box, XmDIALOG_OK_BUTTON));
+    });
+    error_dialog(main_window->mw_message_label, "Something failed\non two lines");
+    EXPECT_TRUE(pressed) << "returned before OK";
+    EXPECT_EQ(x, 500);
+    EXPECT_EQ(y, 500);
+    EXPECT_TRUE(on_top);
+    EXPECT_EQ(title, "Error");
+    EXPECT_EQ(lines, 2) << "a newline starts a second line";
+    EXPECT_FALSE(cancel_shown);
+    EXPECT_FALSE(help_shown);
+    EXPECT_EQ(current_error_dialog, nullptr) << "OK deletes the dialog";
+}
+
+TEST(ErrorDialog, WindowManagerCloseCountsAsOk)
+{
+    REQUIRE_GUI();
+    after(200, [] { close_from_window_manager(current_error_dialog); });
+    error_dialog(main_window->mw_message_label, "closed from the title bar");
+    EXPECT_EQ(current_error_dialog, nullptr);
+}
+
+TEST(QuestionDialog, ShowsOkAndCancelAndReturnsTheReason)
+{
+    REQUIRE_GUI();
+    std::string ok_label, cancel_label, title;
+    bool help_shown = true;
+    after(200, [&] {
+        QuestionDialogBox* box = current_question_dialog;
+        ok_label = xmstring_resource(*box->getwidget(), XmNokLabelString);
+        cancel_label = xmstring_resource(*box->getwidget(), XmNcancelLabelString);
+        help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
+        title = shell_title(box);
+        press(button(box, XmDIALOG_OK_BUTTON));
+    });
+    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb), XmCR_OK);
+    EXPECT_EQ(ok_label, "Ok");
+    EXPECT_EQ(cancel_label, "Cancel");
+    EXPECT_EQ(title, "Question");
+    EXPECT_FALSE(help_shown);
+
+    after(200, [] { press(button(current_question_dialog, XmDIALOG_CANCEL_BUTTON)); });
+    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb), XmCR_CANCEL);
+
+    after(200, [] { close_from_window_manager(current_question_dialog); });
+    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb), XmCR_CANCEL)
+        << "closing from the window manager is Cancel";
+    EXPECT_EQ(current_question_dialog, nullptr);
+}
+
+TEST(QuestionDialog, NestedQuestionsKeepTheirOwnAnswers)
+{
+    REQUIRE_GUI();
+    int inner = 0;
+    after(150, [&] {
+        QuestionDialogBox* outer_box = current_question_dialog;
+        after(150, [] { press(button(current_question_dialog, XmDIALOG_CANCEL_BUTTON)); });
+        inner = question_dialog(shell(), "inner", ok_cancel_ques_cb, ok_cancel_ques_cb);
+        press(button(outer_box, XmDIALOG_OK_BUTTON));
+    });
+    int outer = question_dialog(shell(), "outer", ok_cancel_ques_cb, ok_cancel_ques_cb);
+    EXPECT_EQ(inner, XmCR_CANCEL);
+    EXPECT_EQ(outer, XmCR_OK);
+}
+
+TEST(InformationDialog, ReturnsAtOnceIsModalAndOkCloses)
+{
+    REQUIRE_GUI();
+    information_dialog(shell(), "3 objects deleted.");
+    InformationDialogBox* box = current_information_dialog;
+    ASSERT_NE(box, nullptr);
+    Widget mb = *box->getwidget();
+    EXPECT_TRUE(XtIsManaged(mb));
+    unsigned char style = 0;
+    XtVaGetValues(mb, XmNdialogStyle, &style, NULL);
+    EXPECT_EQ(style, XmDIALOG_FULL_APPLICATION_MODAL);
+    EXPECT_EQ(shell_title(box), "FYI");
+    EXPECT_FALSE(XtIsManaged(button(box, XmDIALOG_CANCEL_BUTTON)));
+    EXPECT_FALSE(XtIsManaged(button(box, XmDIALOG_HELP_BUTTON)));
+    ASSERT_TRUE(pump_until([&] { return XtIsRealized(XtParent(mb)); }, 5));
+    press(button(box, XmDIALOG_OK_BUTTON));
+    EXPECT_TRUE(pump_until([] { return current_information_dialog == nullptr; }, 5));
+}
+
+TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
+{
+    REQUIRE_GUI();
+    warning_dialog(shell(), "first", ok_cancel_warn_cb, ok_cancel_warn_cb);
+    WarningDialogBox* first = current_warning_dialog;
+    warning_dialog(shell(), "second", ok_cancel_warn_cb, ok_cancel_warn_cb);
+    WarningDialogBox* second = current_warning_dialog;
+    EXPECT_EQ(shell_title(first), "Warning");
+    EXPECT_TRUE(XtIsManaged(button(first, XmDIALOG_CANCEL_BUTTON)));
+    Widget second_box = *second->getwidget();
+    press(button(first, XmDIALOG_OK_BUTTON));
+    pump_for(0.1);
+    EXPECT_EQ(current_warning_dialog, second) << "closing the first left the second alone";
+    EXPECT_TRUE(XtIsManaged(second_box));
+    press(button(second, XmDIALOG_CANCEL_BUTTON));
+    EXPECT_TRUE(pump_until([] { return current_warning_dialog == nullptr; }, 5));
+}
+
+TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
+{
+    REQUIRE_GUI();
+    ErrDialogBox* box = new ErrDialogBox(shell(), "x");
+    Widget mb = *box->getwidget();
+    std::string before = xmstring_resource(mb, XmNokLabelString);
+    box->label_button(0, "zero");
+    box->label_button(4, "four");
+    box->manage_button(7);
+    EXPECT_EQ(xmstring_resource(mb, XmNokLabelString), before);
+    box->label_button(OK_BUTTON, "two\nlines");
+    XmString s = nullptr;
+    XtVaGetValues(mb, XmNokLabelString, &s, NULL);
+    EXPECT_EQ(XmStringLineCount(s), 1);
+    XmStringFree(s);
+    box->manage_button(HELP_BUTTON);
+    EXPECT_TRUE(XtIsManaged(XmMessageBoxGetChild(mb, XmDIALOG_HELP_BUTTON)));
+    box->change_title("Renamed");
+    EXPECT_EQ(shell_title(box), "Renamed");
+    delete box;
+}
+
+TEST(BusyCursor, ResetBeforeSetOnlySynchronisesThenAnHourglassIsMade)
+{
+    REQUIRE_GUI();
+    ASSERT_EQ(busy_cursor(), (Cursor)None);
+    reset_busy_cursor(shell());
+    EXPECT_EQ(busy_cursor(), (Cursor)None);
+    set_busy_cursor(shell());
+    Cursor made = busy_cursor();
+    EXPECT_NE(made, (Cursor)None);
+    set_busy_cursor(shell());
+    EXPECT_EQ(busy_cursor(), made) << "the cursor is built once";
+    reset_busy_cursor(shell());
+}
+
+TEST(MainShell, TitleSizeAndShapedIcon)
+{
+    REQUIRE_GUI();
+    char* title = nullptr;
+    char* icon_name = nullptr;
+    Window icon = 0;
+    Dimension w = 0, h = 0;
+    XtVaGetValues(shell(), XtNtitle, &title, XtNiconName, &icon_name, XtNiconWindow, &icon,
+                  XtNwidth, &w, XtNheight, &h, NULL);
+    EXPECT_STREQ(title, "Corvane QX 1.2: Tarnwick [test-host]");
+    EXPECT_STREQ(icon_name, "TARN");
+    EXPECT_EQ(w, 650);
+    EXPECT_EQ(h, 700);
+    ASSERT_NE(icon, 0u);
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(display, icon, &a));
+    EXPECT_EQ(a.width, 48);
+    EXPECT_EQ(a.height, 48);
+    /* The transparent corners of the image cut the window's shape. */
+    int count = 0, ordering = 0;
+    XRectangle* rects = XShapeGetRectangles(display, icon, ShapeBounding, &count, &ordering);
+    EXPECT_GT(count, 1);
+    XFree(rects);
+    XWMHints* hints = XGetWMHints(display, XtWindow(shell()));
+    ASSERT_NE(hints, nullptr);
+    EXPECT_TRUE(hints->flags & IconWindowHint);
+    EXPECT_EQ(hints->icon_window, icon);
+    XFree(hints);
+}
+
+} // namespace
