@@ -32,24 +32,24 @@
 
 #include <Xm/Xm.h>
 
-#define PsNhorizontalSpacing "horizontalSpacing"
-#define PsNverticalSpacing "verticalSpacing"
-#define PsNcaptionWidth "captionWidth"
-#define PsNreferenceCaptionWidth "referenceCaptionWidth"
-#define PsNreferenceWidget "referenceWidget"
-#define PsNcaptionAlignment "captionAlignment"
-#define PsNstretchHorizontal "stretchHorizontal"
-#define PsNstretchVertical "stretchVertical"
+#define PsNhorizontalSpacing ((char *)"horizontalSpacing")
+#define PsNverticalSpacing ((char *)"verticalSpacing")
+#define PsNcaptionWidth ((char *)"captionWidth")
+#define PsNreferenceCaptionWidth ((char *)"referenceCaptionWidth")
+#define PsNreferenceWidget ((char *)"referenceWidget")
+#define PsNcaptionAlignment ((char *)"captionAlignment")
+#define PsNstretchHorizontal ((char *)"stretchHorizontal")
+#define PsNstretchVertical ((char *)"stretchVertical")
 
-#define PsCHorizontalSpacing "HorizontalSpacing"
-#define PsCVerticalSpacing "VerticalSpacing"
-#define PsCCaptionWidth "CaptionWidth"
-#define PsCReferenceCaptionWidth "ReferenceCaptionWidth"
-#define PsCCaptionAlignment "CaptionAlignment"
-#define PsCStretchHorizontal "StretchHorizontal"
-#define PsCStretchVertical "StretchVertical"
+#define PsCHorizontalSpacing ((char *)"HorizontalSpacing")
+#define PsCVerticalSpacing ((char *)"VerticalSpacing")
+#define PsCCaptionWidth ((char *)"CaptionWidth")
+#define PsCReferenceCaptionWidth ((char *)"ReferenceCaptionWidth")
+#define PsCCaptionAlignment ((char *)"CaptionAlignment")
+#define PsCStretchHorizontal ((char *)"StretchHorizontal")
+#define PsCStretchVertical ((char *)"StretchVertical")
 
-#define PsRCaptionAlignment "CaptionAlignment"
+#define PsRCaptionAlignment ((char *)"CaptionAlignment")
 
 /* Values of captionAlignment ("caption_top", "caption_center", "caption_bottom"). */
 enum { PsCAPTION_TOP = 0, PsCAPTION_CENTER = 1, PsCAPTION_BOTTOM = 2 };

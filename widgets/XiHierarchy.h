@@ -37,26 +37,26 @@
 
 #include <Xm/Xm.h>
 
-#define XiNautoClose "autoClose"
-#define XiNrefigureMode "refigureMode"
-#define XiNnodeStateCallback "nodeStateCallback"
-#define XiNopenFolderPixmap "openFolderPixmap"
-#define XiNcloseFolderPixmap "closeFolderPixmap"
-#define XiNnodeState "nodeState"
-#define XiNparentNode "parentNode"
-#define XiNinsertBefore "insertBefore"
+#define XiNautoClose ((char *)"autoClose")
+#define XiNrefigureMode ((char *)"refigureMode")
+#define XiNnodeStateCallback ((char *)"nodeStateCallback")
+#define XiNopenFolderPixmap ((char *)"openFolderPixmap")
+#define XiNcloseFolderPixmap ((char *)"closeFolderPixmap")
+#define XiNnodeState ((char *)"nodeState")
+#define XiNparentNode ((char *)"parentNode")
+#define XiNinsertBefore ((char *)"insertBefore")
 #ifndef XiNverticalMargin
-#define XiNverticalMargin "verticalMargin"
-#define XiNhorizontalMargin "horizontalMargin"
+#define XiNverticalMargin ((char *)"verticalMargin")
+#define XiNhorizontalMargin ((char *)"horizontalMargin")
 #endif
 
-#define XiCAutoClose "AutoClose"
-#define XiCNodeStateCallback "NodeStateCallback"
-#define XiCNodeState "NodeState"
-#define XiCParentNode "ParentNode"
-#define XiCInsertBefore "InsertBefore"
+#define XiCAutoClose ((char *)"AutoClose")
+#define XiCNodeStateCallback ((char *)"NodeStateCallback")
+#define XiCNodeState ((char *)"NodeState")
+#define XiCParentNode ((char *)"ParentNode")
+#define XiCInsertBefore ((char *)"InsertBefore")
 
-#define XiRXiHierarchyNodeState "XiHierarchyNodeState"
+#define XiRXiHierarchyNodeState ((char *)"XiHierarchyNodeState")
 
 /* Node states; the converter takes the strings in any letter case. */
 typedef enum {

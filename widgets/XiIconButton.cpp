@@ -7,6 +7,8 @@
 #include <Xm/DrawP.h>
 #include <Xm/XmP.h>
 
+#include <string.h>
+
 #include <vector>
 
 #include "XiConvert.h"
@@ -25,6 +27,7 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
                          Cardinal *num_args);
 static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
                                       XtWidgetGeometry *desired);
+static void GetValuesHook(Widget w, ArgList args, Cardinal *num_args);
 
 static void ToggleAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
 static void NotifyAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
@@ -114,6 +117,16 @@ static char default_translations[] =
     "<Enter>: PrimitiveEnter()\n"
     "<Leave>: PrimitiveLeave()";
 
+/* The primitive class lays its traversal translations over ours, and they
+ * send osfActivate (Return) to the parent; these put the button's own
+ * keyboard activation back on top. */
+static char activation_translations[] =
+    "<Key>osfSelect: XiArmAndActivate()\n"
+    "<Key>osfActivate: XiArmAndActivate()\n"
+    "None<Key>space: XiArmAndActivate()\n"
+    "None<Key>Return: XiArmAndActivate()";
+static XtTranslations activation_table;
+
 static const XiEnumName placement_names[] = {
     {"top", XiIconTop},      {"left", XiIconLeft},         {"right", XiIconRight},
     {"bottom", XiIconBottom}, {"icononly", XiIconOnly},    {"none", XiIconNone},
@@ -152,7 +165,7 @@ XiIconButtonClassRec xiIconButtonClassRec = {
         SetValues,                          /* set_values */
         NULL,                               /* set_values_hook */
         XtInheritSetValuesAlmost,           /* set_values_almost */
-        NULL,                               /* get_values_hook */
+        GetValuesHook,                      /* get_values_hook */
         NULL,                               /* accept_focus */
         XtVersion,                          /* version */
         NULL,                               /* callback_private */
@@ -397,6 +410,7 @@ static XmString label_from(Widget w, String label)
 static void ClassInitialize(void)
 {
     xi_register_enum_converter(&placement_table);
+    activation_table = XtParseTranslationTable(activation_translations);
 }
 
 static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
@@ -419,6 +433,7 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
         ib->icon_placement = XiIconTop;
     }
 
+    XtOverrideTranslations(new_w, activation_table);
     ib->last_release = 0;
     ib->unset_timer = 0;
     ib->stipple = None;
@@ -594,6 +609,19 @@ static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
     desired->width = pw;
     desired->height = ph;
     return XmeReplyToQueryGeometry(w, intended, desired);
+}
+
+/* As with Motif's labels, a caller that reads labelString gets a copy of
+ * its own to free. */
+static void GetValuesHook(Widget w, ArgList args, Cardinal *num_args)
+{
+    for (Cardinal i = 0; i < *num_args; i++) {
+        if (strcmp(args[i].name, XmNlabelString) == 0) {
+            XmString *where = (XmString *)args[i].value;
+            if (*where != NULL)
+                *where = XmStringCopy(*where);
+        }
+    }
 }
 
 /* ------------------------------------------------------------------ */

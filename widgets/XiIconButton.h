@@ -33,14 +33,14 @@
 #include <Xm/Xm.h>
 
 /* Resource names, classes and representation types. */
-#define XiNlabel "label"
-#define XiNiconPlacement "iconPlacement"
-#define XiNverticalMargin "verticalMargin"
-#define XiNhorizontalMargin "horizontalMargin"
-#define XiNiconTextPadding "iconTextPadding"
-#define XiNdoubleClickCallback "doubleClickCallback"
-#define XiCIconPlacement "IconPlacement"
-#define XiRXiIconPlacement "XiIconPlacement"
+#define XiNlabel ((char *)"label")
+#define XiNiconPlacement ((char *)"iconPlacement")
+#define XiNverticalMargin ((char *)"verticalMargin")
+#define XiNhorizontalMargin ((char *)"horizontalMargin")
+#define XiNiconTextPadding ((char *)"iconTextPadding")
+#define XiNdoubleClickCallback ((char *)"doubleClickCallback")
+#define XiCIconPlacement ((char *)"IconPlacement")
+#define XiRXiIconPlacement ((char *)"XiIconPlacement")
 
 /* Values of iconPlacement; the converter takes the strings in any case. */
 typedef enum {

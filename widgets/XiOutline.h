@@ -28,8 +28,8 @@
 
 #include "XiHierarchy.h"
 
-#define XiNindentSpace "indentSpace"
-#define XiCIndentSpace "IndentSpace"
+#define XiNindentSpace ((char *)"indentSpace")
+#define XiCIndentSpace ((char *)"IndentSpace")
 
 typedef struct _XiOutlineClassRec *XiOutlineWidgetClass;
 typedef struct _XiOutlineRec *XiOutlineWidget;

@@ -1,0 +1,150 @@
+/* The caption form in process: columns, reference widget, stretching. */
+#include <gtest/gtest.h>
+
+#include <Xm/BulletinB.h>
+#include <Xm/Separator.h>
+
+#include "PsCaption.h"
+#include "widget_test_env.h"
+
+namespace {
+
+class CaptionTest : public ::testing::Test {
+protected:
+    Widget shell = nullptr;
+    Widget board = nullptr;     /* grants the captions their preferred sizes */
+
+    void SetUp() override
+    {
+        shell = WidgetTest::shell(600, 600);
+        board = XtVaCreateManagedWidget("board", xmBulletinBoardWidgetClass, shell, NULL);
+        WidgetTest::warnings().clear();
+    }
+    void TearDown() override
+    {
+        XtDestroyWidget(shell);
+        WidgetTest::settle(5);
+    }
+
+    Widget caption(const char *name, Widget reference = nullptr, int height = 0)
+    {
+        Arg args[2];
+        Cardinal n = 0;
+        XtSetArg(args[n], PsNreferenceWidget, reference); n++;
+        if (height > 0) {
+            XtSetArg(args[n], XmNheight, height); n++;
+        }
+        return XtCreateManagedWidget(name, psCaptionWidgetClass, board, args, n);
+    }
+
+    /* A child of fixed size: its preferred size is its size. */
+    static Widget child(Widget parent, int w, int h, bool stretch_v = false,
+                        unsigned char align = PsCAPTION_CENTER)
+    {
+        return XtVaCreateManagedWidget("c", widgetClass, parent, XtNwidth, w, XtNheight, h,
+                                       XtNborderWidth, 0, PsNstretchVertical, stretch_v,
+                                       PsNcaptionAlignment, align, NULL);
+    }
+
+    /* Children are laid out once the form is realized. */
+    void show()
+    {
+        XtRealizeWidget(shell);
+        WidgetTest::settle(5);
+    }
+
+    static Dimension dim(Widget w, const char *resource)
+    {
+        Dimension d = 0;
+        XtVaGetValues(w, resource, &d, NULL);
+        return d;
+    }
+};
+
+TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
+{
+    Widget form = caption("form");
+    Widget cap1 = child(form, 30, 10, false, PsCAPTION_TOP);
+    Widget ctl1 = child(form, 100, 20);
+    Widget cap2 = child(form, 60, 10);
+    Widget ctl2 = child(form, 80, 30);
+    show();
+
+    EXPECT_EQ(60, dim(form, PsNcaptionWidth));
+    EXPECT_EQ(2 + 60 - 30, cap1->core.x);
+    EXPECT_EQ(2 + 60 - 60, cap2->core.x);
+    EXPECT_EQ(2 + 60 + 2, ctl1->core.x);
+    EXPECT_EQ(2 + 60 + 2, ctl2->core.x);
+    EXPECT_EQ(2, cap1->core.y);                         /* caption_top */
+    EXPECT_EQ(2 + 20 + 8 + (30 - 10) / 2, cap2->core.y); /* caption_center */
+    EXPECT_EQ(60 + 2 + 100 + 2 * 2, form->core.width);
+    EXPECT_EQ(1 + 20 + 8 + 30 + 2 * 2, form->core.height);
+
+    /* The column width cannot be set, only read. */
+    XtVaSetValues(form, PsNcaptionWidth, 5, NULL);
+    EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth is read-only"));
+    EXPECT_EQ(60, dim(form, PsNcaptionWidth));
+
+    /* Not at creation either. */
+    XtVaCreateWidget("early", psCaptionWidgetClass, board, PsNcaptionWidth, 40,
+                     PsNreferenceCaptionWidth, 40, NULL);
+    EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth cannot be set at widget creation"));
+    EXPECT_TRUE(
+        WidgetTest::warned_with("XmNreferenceCaptionWidth cannot be set at widget creation"));
+}
+
+TEST_F(CaptionTest, ReferenceWidgetSharesTheWiderColumn)
+{
+    Widget wide = caption("wide");
+    child(wide, 90, 10);
+    child(wide, 50, 20);
+    Widget narrow = caption("narrow", wide);
+    Widget cap = child(narrow, 30, 10);
+    Widget ctl = child(narrow, 50, 20);
+    show();
+
+    EXPECT_EQ(30, dim(narrow, PsNcaptionWidth));
+    EXPECT_EQ(90, dim(narrow, PsNreferenceCaptionWidth));
+    EXPECT_EQ(30, dim(wide, PsNreferenceCaptionWidth));
+    EXPECT_EQ(2 + 90 - 30, cap->core.x);
+    EXPECT_EQ(2 + 90 + 2, ctl->core.x);
+    EXPECT_EQ(90 + 2 + 50 + 4, narrow->core.width);
+}
+
+TEST_F(CaptionTest, StretchingControlsShareExtraHeightByPreferredHeight)
+{
+    Widget form = caption("form", nullptr, 200);
+    child(form, 30, 10);
+    Widget fixed = child(form, 100, 30);
+    child(form, 30, 10);
+    Widget small = child(form, 100, 20, true);
+    child(form, 30, 10);
+    Widget big = child(form, 100, 40, true);
+    show();
+
+    ASSERT_EQ(200, form->core.height);
+    /* extra = 200 - (30 + 2 * 8 + 2 * 2) = 150, shared 20 : 40 */
+    EXPECT_EQ(30, fixed->core.height);
+    EXPECT_EQ(50, small->core.height);
+    EXPECT_EQ(100, big->core.height);
+    EXPECT_EQ(2 + 30 + 8 + 50 + 8, big->core.y);
+}
+
+TEST_F(CaptionTest, SeparatorRowAndOddChild)
+{
+    Widget form = caption("form");
+    child(form, 40, 10);
+    child(form, 100, 20);
+    Widget sep = XtVaCreateManagedWidget("sep", xmSeparatorWidgetClass, form, NULL);
+    Widget lone = XtVaCreateManagedWidget("lone", widgetClass, form, XtNwidth, 10, XtNheight, 10,
+                                          XtNx, 333, XtNy, 444, NULL);
+    show();
+
+    EXPECT_EQ(0, sep->core.x);
+    EXPECT_EQ(2 + 20 + 8, sep->core.y);
+    EXPECT_EQ(form->core.width - 2 * sep->core.border_width, sep->core.width);
+    EXPECT_EQ(333, lone->core.x);                       /* a caption without control */
+    EXPECT_EQ(444, lone->core.y);
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+/* The icon button in process: sizes, clicks, keyboard activation. */
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+
+#include <Xm/BulletinB.h>
+
+#include "XiIconButton.h"
+#include "widget_test_env.h"
+
+namespace {
+
+struct Calls {
+    int activate = 0;
+    int double_click = 0;
+    int last_state = -1;
+};
+
+void activate_cb(Widget, XtPointer client, XtPointer call)
+{
+    Calls *c = (Calls *)client;
+    c->activate++;
+    c->last_state = ((XiIconButtonCallbackInfo *)call)->state;
+}
+
+void double_cb(Widget, XtPointer client, XtPointer call)
+{
+    Calls *c = (Calls *)client;
+    c->double_click++;
+    c->last_state = ((XiIconButtonCallbackInfo *)call)->state;
+}
+
+class IconButtonTest : public ::testing::Test {
+protected:
+    Widget shell = nullptr;
+    Widget board = nullptr;    /* keeps the button at its own size */
+    Widget button = nullptr;
+    Calls calls;
+
+    void SetUp() override
+    {
+        shell = WidgetTest::shell(200, 100);
+        board = XtVaCreateManagedWidget("board", xmBulletinBoardWidgetClass, shell, XmNmarginWidth,
+                                        0, XmNmarginHeight, 0, NULL);
+        WidgetTest::warnings().clear();
+    }
+    void TearDown() override
+    {
+        XtDestroyWidget(shell);
+        WidgetTest::settle(5);
+    }
+
+    Widget make(ArgList args, Cardinal n)
+    {
+        button = XtCreateManagedWidget("button", xiIconButtonWidgetClass, board, args, n);
+        XtAddCallback(button, XmNactivateCallback, activate_cb, &calls);
+        XtAddCallback(button, XiNdoubleClickCallback, double_cb, &calls);
+        XtRealizeWidget(shell);
+        WidgetTest::settle();
+        return button;
+    }
+
+    Pixmap bitmap(int w, int h)
+    {
+        Display *d = WidgetTest::display();
+        return XCreatePixmap(d, DefaultRootWindow(d), w, h, 1);
+    }
+
+    void send_button(int type, Time t)
+    {
+        XEvent ev = {};
+        ev.xbutton.type = type;
+        ev.xbutton.display = XtDisplay(button);
+        ev.xbutton.window = XtWindow(button);
+        ev.xbutton.button = Button1;
+        ev.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
+        ev.xbutton.time = t;
+        ev.xbutton.x = ev.xbutton.y = 5;
+        ev.xbutton.same_screen = True;
+        XtDispatchEvent(&ev);
+    }
+
+    void click(Time t)
+    {
+        send_button(ButtonPress, t);
+        send_button(ButtonRelease, t + 10);
+    }
+
+    Boolean is_set()
+    {
+        Boolean set = False;
+        XtVaGetValues(button, XmNset, &set, NULL);
+        return set;
+    }
+};
+
+TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
+{
+    Arg args[3];
+    XtSetArg(args[0], XmNpixmap, bitmap(12, 8));
+    XtSetArg(args[1], XiNiconPlacement, XiIconOnly);
+    make(args, 2);
+    Dimension w, h, ht, st, hm, vm;
+    XtVaGetValues(button, XmNwidth, &w, XmNheight, &h, XmNhighlightThickness, &ht,
+                  XmNshadowThickness, &st, XiNhorizontalMargin, &hm, XiNverticalMargin, &vm,
+                  NULL);
+    EXPECT_EQ(12 + 2 * (ht + st + hm), w);
+    EXPECT_EQ(8 + 2 * (ht + st + vm), h);
+
+    /* A bigger icon with recomputeSize grows the button. */
+    XtVaSetValues(button, XmNpixmap, bitmap(30, 20), NULL);
+    XtVaGetValues(button, XmNwidth, &w, XmNheight, &h, NULL);
+    EXPECT_EQ(30 + 2 * (ht + st + hm), w);
+    EXPECT_EQ(20 + 2 * (ht + st + vm), h);
+
+    /* Icon left of a text: widths add up, with the padding between. */
+    XmString s = XmStringCreateLocalized((char *)"Label");
+    XtVaSetValues(button, XmNlabelString, s, XiNiconPlacement, XiIconLeft, NULL);
+    XmFontList fl;
+    Dimension pad;
+    XtVaGetValues(button, XmNfontList, &fl, XiNiconTextPadding, &pad, XmNwidth, &w, NULL);
+    EXPECT_EQ(XmStringWidth(fl, s) + 30 + pad + 2 * (ht + st + hm), w);
+    XmStringFree(s);
+
+    /* No pixmap and icon only: the frame alone. */
+    XtVaSetValues(button, XmNpixmap, None, XiNiconPlacement, XiIconOnly, NULL);
+    XtVaGetValues(button, XmNwidth, &w, XmNheight, &h, NULL);
+    EXPECT_EQ(2 * (ht + st + hm), w);
+    EXPECT_EQ(2 * (ht + st + vm), h);
+}
+
+TEST_F(IconButtonTest, LabelComesFromLabelOrName)
+{
+    Arg args[1];
+    XtSetArg(args[0], XiNlabel, "from label");
+    make(args, 1);
+    XmString s = nullptr;
+    XtVaGetValues(button, XmNlabelString, &s, NULL);
+    char *text = nullptr;
+    XmStringGetLtoR(s, (char *)XmFONTLIST_DEFAULT_TAG, &text);
+    EXPECT_STREQ("from label", text);
+    XtFree(text);
+    XmStringFree(s);
+
+    Widget named = XtCreateWidget("by_name", xiIconButtonWidgetClass, board, nullptr, 0);
+    XtVaGetValues(named, XmNlabelString, &s, NULL);
+    XmStringGetLtoR(s, (char *)XmFONTLIST_DEFAULT_TAG, &text);
+    EXPECT_STREQ("by_name", text);
+    XtFree(text);
+    XmStringFree(s);
+}
+
+TEST_F(IconButtonTest, DoubleClickWithinMultiClickTimeCallsOnlyDoubleClick)
+{
+    make(nullptr, 0);
+    Time limit = XtGetMultiClickTime(XtDisplay(button));
+    click(1000);
+    EXPECT_EQ(1, calls.activate);
+    EXPECT_EQ(0, calls.double_click);
+    EXPECT_FALSE(is_set());                     /* press and release restore the look */
+
+    click(1010 + limit / 2);
+    EXPECT_EQ(1, calls.activate);
+    EXPECT_EQ(1, calls.double_click);
+
+    click(1010 + limit / 2 + 10 + limit + 100); /* too late: a single click again */
+    EXPECT_EQ(2, calls.activate);
+    EXPECT_EQ(1, calls.double_click);
+}
+
+TEST_F(IconButtonTest, PressShowsSetAndLeavingCancels)
+{
+    make(nullptr, 0);
+    send_button(ButtonPress, 2000);
+    EXPECT_TRUE(is_set());
+
+    XEvent ev = {};
+    ev.xcrossing.type = LeaveNotify;
+    ev.xcrossing.display = XtDisplay(button);
+    ev.xcrossing.window = XtWindow(button);
+    ev.xcrossing.time = 2005;
+    ev.xcrossing.mode = NotifyNormal;
+    ev.xcrossing.state = Button1Mask;
+    XtDispatchEvent(&ev);
+    EXPECT_FALSE(is_set());
+
+    send_button(ButtonRelease, 2010);
+    EXPECT_EQ(0, calls.activate);
+    EXPECT_EQ(0, calls.double_click);
+}
+
+TEST_F(IconButtonTest, KeyboardActivationFlashesAndActivates)
+{
+    make(nullptr, 0);
+    XSetInputFocus(XtDisplay(shell), XtWindow(shell), RevertToParent, CurrentTime);
+    WidgetTest::settle();
+    XmProcessTraversal(button, XmTRAVERSE_CURRENT);
+    WidgetTest::settle();
+    XEvent ev = {};
+    ev.xkey.type = KeyPress;
+    ev.xkey.display = XtDisplay(button);
+    ev.xkey.window = XtWindow(button);
+    ev.xkey.keycode = XKeysymToKeycode(XtDisplay(button), XK_Return);
+    ev.xkey.time = 3000;
+    ev.xkey.same_screen = True;
+    XtDispatchEvent(&ev);
+    EXPECT_EQ(1, calls.activate);
+    EXPECT_EQ(1, calls.last_state);             /* the pressed look while notifying */
+    EXPECT_TRUE(is_set());
+    WidgetTest::settle(200);
+    EXPECT_FALSE(is_set());
+}
+
+TEST_F(IconButtonTest, PlacementConverterIgnoresCase)
+{
+    make(nullptr, 0);
+    XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, "IconOnly", 9, NULL);
+    unsigned char placement = 0;
+    XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
+    EXPECT_EQ(XiIconOnly, placement);
+    XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, "RIGHT", 6, NULL);
+    XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
+    EXPECT_EQ(XiIconRight, placement);
+
+    XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, "sideways", 9, NULL);
+    XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
+    EXPECT_EQ(XiIconRight, placement);
+    EXPECT_EQ(1, WidgetTest::count_warnings("conversionError"));
+}
+
+}  // namespace

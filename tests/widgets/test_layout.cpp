@@ -1,0 +1,144 @@
+/* Geometry rules of the widget set, without a display. */
+#include <gtest/gtest.h>
+
+#include "XiIconButton.h"
+#include "XiLayout.h"
+
+static XiIconGeometryIn icon_in(int placement, bool has_icon)
+{
+    XiIconGeometryIn in;
+    in.placement = placement;
+    in.has_icon = has_icon;
+    in.icon_width = 16;
+    in.icon_height = 12;
+    in.text_width = 40;
+    in.text_height = 10;
+    in.padding = 3;
+    in.inset_h = 5;     /* e.g. highlight 1 + shadow 2 + margin 2 */
+    in.inset_v = 6;
+    return in;
+}
+
+TEST(IconLayout, PreferredSizeFollowsPlacement)
+{
+    struct Case {
+        int placement;
+        bool icon;
+        int width, height;
+    } cases[] = {
+        {XiIconTop, true, 40 + 10, 10 + 12 + 3 + 12},
+        {XiIconBottom, true, 40 + 10, 10 + 12 + 3 + 12},
+        {XiIconLeft, true, 40 + 16 + 3 + 10, 12 + 12},
+        {XiIconRight, true, 40 + 16 + 3 + 10, 12 + 12},
+        {XiIconOnly, true, 16 + 10, 12 + 12},
+        {XiIconNone, true, 40 + 10, 10 + 12},
+        {XiIconTop, false, 40 + 10, 10 + 12},     /* no pixmap: the text alone */
+        {XiIconOnly, false, 10, 12},              /* no pixmap, no text: the frame */
+    };
+    for (const Case &c : cases) {
+        int w, h;
+        xi_icon_preferred_size(icon_in(c.placement, c.icon), &w, &h);
+        EXPECT_EQ(c.width, w) << "placement " << c.placement << " icon " << c.icon;
+        EXPECT_EQ(c.height, h) << "placement " << c.placement << " icon " << c.icon;
+    }
+}
+
+TEST(IconLayout, PositionsFollowPlacement)
+{
+    /* A button 20 pixels taller than preferred: the spare height is 10. */
+    XiIconPositions p = xi_icon_positions(icon_in(XiIconTop, true), 100, 57);
+    EXPECT_EQ((100 - 16) / 2, p.icon_x);
+    EXPECT_EQ(6 + 10, p.icon_y);
+    EXPECT_EQ(57 - (6 + 10), p.text_y);
+    EXPECT_EQ((100 - 40) / 2, p.text_x);
+    EXPECT_EQ(100 - 10, p.text_width);
+
+    p = xi_icon_positions(icon_in(XiIconBottom, true), 100, 37);
+    EXPECT_EQ(37 - (6 + 12), p.icon_y);
+    EXPECT_EQ(6, p.text_y);
+
+    p = xi_icon_positions(icon_in(XiIconLeft, true), 100, 24);
+    EXPECT_EQ(5, p.icon_x);
+    EXPECT_EQ(16 + 3 + (100 - 16 - 3 - 40) / 2, p.text_x);   /* centred beside the icon */
+    EXPECT_EQ(100 - 10 - 16 - 3, p.text_width);
+
+    p = xi_icon_positions(icon_in(XiIconRight, true), 100, 24);
+    EXPECT_EQ(100 - 5 - 16, p.icon_x);
+    EXPECT_EQ((100 - 16 - 3 - 40) / 2, p.text_x);
+    EXPECT_EQ((24 - 12) / 2, p.icon_y);
+}
+
+TEST(OutlineLayout, RowIndentAndButtonSpace)
+{
+    XiOutlineRow r = xi_outline_row(2, 30, 2, 24, 20, 50, 16);
+    EXPECT_EQ(62, r.button_x);
+    EXPECT_EQ(62 + 24 + 2, r.widget_x);
+    EXPECT_EQ(20, r.row_height);
+    EXPECT_EQ(88 + 50 + 2, r.extent);
+
+    r = xi_outline_row(1, 30, 2, 0, 0, 50, 16);   /* no folder button */
+    EXPECT_EQ(32, r.widget_x);
+    EXPECT_EQ(16, r.row_height);
+}
+
+static PsCaptionItem item(int w, int h, bool stretch_v = false, int align = PsCaptionCenter)
+{
+    PsCaptionItem it = {false, w, h, 0, false, stretch_v, align};
+    return it;
+}
+
+TEST(CaptionLayout, ColumnsRightAlignedCaptionsAndStretchShares)
+{
+    std::vector<PsCaptionItem> items = {
+        item(30, 10, false, PsCaptionTop), item(100, 30),         /* fixed row, 30 high */
+        item(50, 10), item(80, 20, true),                          /* stretches, share 20 */
+        item(40, 10, false, PsCaptionBottom), item(60, 40, true),  /* stretches, share 40 */
+    };
+    PsCaptionMeasure m = ps_caption_measure(items, 8);
+    EXPECT_EQ(50, m.caption_width);
+    EXPECT_EQ(100, m.control_width);
+    EXPECT_EQ(1 + 30 + 20 + 40 + 2 * 8, m.total_height);
+    EXPECT_EQ(30 + 10 + 10, m.min_height);
+    EXPECT_EQ(30 + 2 * 8, m.fixed_height);
+    EXPECT_EQ(60, m.stretch_sum);
+
+    /* Height 200 with margins 2: extra = 200 - (46 + 4) = 150, shared 1:2. */
+    PsCaptionFrame f = {300, 200, 2, 2, 4, 8, 70};
+    std::vector<PsCaptionPlace> p = ps_caption_place(items, m, f);
+    EXPECT_EQ(2 + 70 - 30, p[0].x);             /* captions end at the column */
+    EXPECT_EQ(2 + 70 - 50, p[2].x);
+    EXPECT_EQ(2, p[0].y);                       /* caption_top */
+    EXPECT_EQ(2 + 70 + 4, p[1].x);
+    EXPECT_EQ(100, p[1].width);                 /* fits, does not stretch */
+    EXPECT_EQ(50, p[3].height);
+    EXPECT_EQ(100, p[5].height);
+    EXPECT_EQ(2 + 30 + 8, p[3].y);
+    EXPECT_EQ(2 + 30 + 8 + (50 - 10) / 2, p[2].y);   /* caption_center */
+    EXPECT_EQ(2 + 30 + 8 + 50 + 8 + 100 - 10, p[4].y); /* caption_bottom */
+
+    /* Not taller than the minimum: stretching controls take the caption height. */
+    f.height = m.min_height + 4;
+    p = ps_caption_place(items, m, f);
+    EXPECT_EQ(10, p[3].height);
+    EXPECT_EQ(10, p[5].height);
+}
+
+TEST(CaptionLayout, SeparatorRowsNarrowFormsAndOddChild)
+{
+    PsCaptionItem sep = {true, 10, 2, 0, false, false, 0};
+    PsCaptionItem wide = item(500, 20);
+    wide.stretch_h = false;
+    std::vector<PsCaptionItem> items = {item(30, 10), wide, sep, item(20, 10)};
+    PsCaptionMeasure m = ps_caption_measure(items, 8);
+    EXPECT_EQ(1 + 20 + 8 + 2 + 8, m.total_height);
+    EXPECT_EQ(20 + 8 + 2 + 8, m.fixed_height);
+
+    PsCaptionFrame f = {200, 100, 2, 2, 4, 8, 30};
+    std::vector<PsCaptionPlace> p = ps_caption_place(items, m, f);
+    EXPECT_EQ(200 - (4 + 30 + 4), p[1].width);  /* too wide: takes the available width */
+    EXPECT_TRUE(p[2].placed);
+    EXPECT_EQ(0, p[2].x);
+    EXPECT_EQ(200, p[2].width);                 /* separator spans the form */
+    EXPECT_EQ(2 + 20 + 8, p[2].y);
+    EXPECT_FALSE(p[3].placed);                  /* caption without control */
+}

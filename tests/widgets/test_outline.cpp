@@ -1,0 +1,328 @@
+/* The outline in process: rows, node states, ordering, destruction. */
+#include <gtest/gtest.h>
+
+#include <Xm/LabelG.h>
+
+#include <algorithm>
+#include <set>
+
+#include "XiHierarchyP.h"
+#include "XiIconButton.h"
+#include "XiOutline.h"
+#include "widget_test_env.h"
+
+namespace {
+
+void state_cb(Widget, XtPointer client, XtPointer call)
+{
+    auto *reports = (std::vector<XiHierarchyNodeStateData> *)client;
+    reports->push_back(*(XiHierarchyNodeStateData *)call);
+}
+
+void destroyed_cb(Widget w, XtPointer client, XtPointer)
+{
+    ((std::set<std::string> *)client)->insert(XtName(w));
+}
+
+class OutlineTest : public ::testing::Test {
+protected:
+    Widget shell = nullptr;
+    Widget outline = nullptr;
+    std::vector<XiHierarchyNodeStateData> reports;
+    std::set<std::string> gone;     /* names of destroyed widgets */
+
+    void SetUp() override { create(400, 400, True); }
+    void TearDown() override
+    {
+        XtDestroyWidget(shell);
+        WidgetTest::settle(5);
+    }
+
+    void create(int width, int height, Boolean auto_close)
+    {
+        shell = WidgetTest::shell(width, height);
+        outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, shell, XiNautoClose,
+                                          auto_close, NULL);
+        XtAddCallback(outline, XiNnodeStateCallback, state_cb, &reports);
+        WidgetTest::warnings().clear();
+    }
+
+    void recreate(int width, int height, Boolean auto_close)
+    {
+        XtDestroyWidget(shell);
+        create(width, height, auto_close);
+    }
+
+    Widget node(const char *name, Widget parent, XiHierarchyNodeState state,
+                Widget before = nullptr)
+    {
+        return XtVaCreateManagedWidget(name, widgetClass, outline, XtNwidth, 50, XtNheight, 20,
+                                       XtNborderWidth, 0, XiNparentNode, parent, XiNnodeState,
+                                       state, XiNinsertBefore, before, NULL);
+    }
+
+    void show()
+    {
+        if (!XtIsRealized(shell))
+            XtRealizeWidget(shell);
+        WidgetTest::settle();
+    }
+
+    static Widget button_of(Widget n) { return XiHierarchyNode(n)->hierarchy.open_close_button; }
+
+    static bool mapped(Widget w)
+    {
+        Boolean m = False;
+        XtVaGetValues(w, XmNmappedWhenManaged, &m, NULL);
+        return m;
+    }
+
+    static XiHierarchyNodeState state_of(Widget n)
+    {
+        XiHierarchyNodeState s = XiNotInHierarchy;
+        XtVaGetValues(n, XiNnodeState, &s, NULL);
+        return s;
+    }
+
+    void press(Widget n)
+    {
+        XiIconButtonCallbackInfo info = {0, nullptr};
+        XtCallCallbacks(button_of(n), XmNactivateCallback, &info);
+        WidgetTest::settle();
+    }
+};
+
+TEST_F(OutlineTest, RowsIndentsAndPreferredSizeOfAKnownTree)
+{
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiClosed);
+    Widget c = node("c", b, XiOpen);
+    Widget d = node("d", a, XiAlwaysOpen);
+    Widget e = node("e", nullptr, XiHidden);
+    Widget f = node("f", e, XiOpen);
+    show();
+
+    ASSERT_NE(nullptr, button_of(a));
+    EXPECT_EQ(nullptr, button_of(d));           /* always open: no folder button */
+    int bw = button_of(a)->core.width + 2 * button_of(a)->core.border_width;
+    int bh = button_of(a)->core.height + 2 * button_of(a)->core.border_width;
+    int row = std::max(20, bh);
+
+    EXPECT_EQ(2 + bw + 2, a->core.x);
+    EXPECT_EQ(2, a->core.y);
+    EXPECT_EQ(2, button_of(a)->core.x);
+    EXPECT_EQ(2 + (row - bh) / 2, button_of(a)->core.y);
+    EXPECT_EQ(30 + 2 + bw + 2, b->core.x);
+    EXPECT_EQ(2 + (row + 2), b->core.y);
+    EXPECT_EQ(32, d->core.x);
+    EXPECT_EQ(2 + 2 * (row + 2), d->core.y);
+    EXPECT_EQ(2 + bw + 2, f->core.x);            /* a hidden node's child keeps its level */
+    EXPECT_EQ(2 + 3 * (row + 2), f->core.y);
+
+    EXPECT_TRUE(mapped(a) && mapped(b) && mapped(d) && mapped(f));
+    EXPECT_TRUE(mapped(button_of(b)));
+    EXPECT_FALSE(mapped(c));                    /* parent closed */
+    EXPECT_FALSE(mapped(e));                    /* hidden */
+
+    XtWidgetGeometry pref;
+    XtQueryGeometry(outline, nullptr, &pref);
+    EXPECT_EQ(2 * 2 + (30 + 2 + bw + 2 + 50 + 2), pref.width);
+    EXPECT_EQ(2 + 4 * (row + 2), pref.height);
+
+    /* A node that grows makes the outline's preferred size grow. */
+    XtVaSetValues(b, XtNwidth, 150, NULL);
+    WidgetTest::settle();
+    XtQueryGeometry(outline, nullptr, &pref);
+    EXPECT_EQ(2 * 2 + (30 + 2 + bw + 2 + 150 + 2), pref.width);
+}
+
+TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
+{
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiClosed);
+    Widget c = node("c", b, XiClosed);
+    show();
+    EXPECT_FALSE(mapped(c));
+
+    press(b);
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(b, reports[0].widget);
+    EXPECT_EQ(XiOpen, reports[0].state);
+    EXPECT_TRUE(mapped(c));
+    int bw = button_of(a)->core.width + 2 * button_of(a)->core.border_width;
+    EXPECT_EQ(60 + 2 + bw + 2, c->core.x);      /* one indent step below b */
+    EXPECT_GT(c->core.y, b->core.y);
+
+    press(b);
+    ASSERT_EQ(2u, reports.size());
+    EXPECT_EQ(XiClosed, reports[1].state);
+    EXPECT_FALSE(mapped(c));
+
+    /* Opening through XtSetValues reports nothing but shows the children. */
+    XtVaSetValues(b, XiNnodeState, XiOpen, NULL);
+    WidgetTest::settle();
+    EXPECT_TRUE(mapped(c));
+    EXPECT_EQ(2u, reports.size());
+
+    /* And through the ancestors of a node deep down. */
+    Widget d = node("d", c, XiClosed);
+    XtVaSetValues(a, XiNnodeState, XiClosed, NULL);
+    WidgetTest::settle();
+    EXPECT_FALSE(mapped(d));
+    XiHierarchyOpenAllAncestors(d);
+    WidgetTest::settle();
+    EXPECT_EQ(XiOpen, state_of(a));
+    EXPECT_EQ(XiOpen, state_of(c));
+    EXPECT_TRUE(mapped(d));
+
+    /* An always-open node loses its button; closing it again makes one. */
+    XtVaSetValues(c, XiNnodeState, XiAlwaysOpen, NULL);
+    EXPECT_EQ(nullptr, button_of(c));
+    XtVaSetValues(c, XiNnodeState, XiClosed, NULL);
+    EXPECT_NE(nullptr, button_of(c));
+}
+
+TEST_F(OutlineTest, AutoCloseClosesOpenDescendants)
+{
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiOpen);
+    Widget c = node("c", b, XiOpen);
+    Widget h = node("h", a, XiHidden);
+    Widget k = node("k", h, XiOpen);
+    node("l", k, XiOpen);
+    show();
+    press(a);
+    press(a);
+    EXPECT_EQ(XiClosed, state_of(b));
+    EXPECT_EQ(XiClosed, state_of(k));           /* through the hidden node */
+    EXPECT_EQ(XiHidden, state_of(h));
+    EXPECT_TRUE(mapped(b));
+    EXPECT_FALSE(mapped(c));
+
+    recreate(400, 400, False);
+    a = node("a", nullptr, XiOpen);
+    b = node("b", a, XiOpen);
+    c = node("c", b, XiOpen);
+    show();
+    press(a);
+    press(a);
+    EXPECT_EQ(XiOpen, state_of(b));
+    EXPECT_TRUE(mapped(c));
+}
+
+TEST_F(OutlineTest, InsertBeforeOrdersSiblingsAndWarnsForStrangers)
+{
+    Widget p = node("p", nullptr, XiAlwaysOpen);
+    Widget a = node("a", p, XiAlwaysOpen);
+    Widget b = node("b", p, XiAlwaysOpen);
+    Widget c = node("c", p, XiAlwaysOpen);
+    Widget d = node("d", p, XiAlwaysOpen, b);
+    Widget other = node("other", nullptr, XiAlwaysOpen);
+    Widget e = node("e", p, XiAlwaysOpen, a);
+    Widget x = node("x", p, XiAlwaysOpen, other);   /* not a sibling: appended */
+    show();
+    EXPECT_LT(e->core.y, a->core.y);
+    EXPECT_LT(a->core.y, d->core.y);
+    EXPECT_LT(d->core.y, b->core.y);
+    EXPECT_LT(b->core.y, c->core.y);
+    EXPECT_LT(c->core.y, x->core.y);
+    EXPECT_LT(x->core.y, other->core.y);
+    ASSERT_EQ(1, WidgetTest::count_warnings("insertBeforeNotSibling"));
+    const RecordedWarning &w = WidgetTest::warnings().back();
+    EXPECT_EQ("LumoWidgetSetError", w.klass);
+    EXPECT_EQ("XiHierarchy: InsertBefore Widget is not a sibling of 'x'.\n"
+              "Inserting child at end of list.",
+              w.text);
+
+    /* Moving a node: new insertBefore, then a new parent. */
+    XtVaSetValues(c, XiNinsertBefore, e, NULL);
+    WidgetTest::settle();
+    EXPECT_LT(c->core.y, e->core.y);
+    XtVaSetValues(c, XiNparentNode, other, XiNinsertBefore, NULL, NULL);
+    WidgetTest::settle();
+    EXPECT_GT(c->core.y, other->core.y);
+    EXPECT_EQ(other->core.x + 30, c->core.x);
+}
+
+TEST_F(OutlineTest, DestroyingANodeDestroysItsSubtree)
+{
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiClosed);
+    Widget c = node("c", b, XiOpen);
+    Widget d = node("d", c, XiOpen);
+    Widget z = node("z", nullptr, XiOpen);
+    for (Widget w : {a, b, c, d, z})
+        XtAddCallback(w, XmNdestroyCallback, destroyed_cb, &gone);
+    XtAddCallback(button_of(b), XmNdestroyCallback, destroyed_cb, &gone);
+    show();
+    int buttons_before = 0;
+    for (Cardinal i = 0; i < ((CompositeWidget)outline)->composite.num_children; i++)
+        buttons_before += XiIsIconButton(((CompositeWidget)outline)->composite.children[i]);
+
+    XtDestroyWidget(a);
+    WidgetTest::settle();
+    EXPECT_EQ((std::set<std::string>{"a", "b", "c", "d", "openAndClose"}), gone);
+    int buttons_after = 0;
+    for (Cardinal i = 0; i < ((CompositeWidget)outline)->composite.num_children; i++)
+        buttons_after += XiIsIconButton(((CompositeWidget)outline)->composite.children[i]);
+    EXPECT_EQ(buttons_before - 4, buttons_after);
+    EXPECT_EQ(2, z->core.y);                    /* the remaining row moves up */
+}
+
+TEST_F(OutlineTest, WarningsAndStateConverter)
+{
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiOpen);
+    XtVaSetValues(b, XiNparentNode, b, NULL);
+    ASSERT_EQ(1, WidgetTest::count_warnings("nodeParentIsSelf"));
+    EXPECT_EQ("Hierarchy Widget: The node parent cannot be self referential.",
+              WidgetTest::warnings().back().text);
+    Widget parent = nullptr;
+    XtVaGetValues(b, XiNparentNode, &parent, NULL);
+    EXPECT_EQ(a, parent);
+
+    XtVaCreateManagedWidget("gadget", xmLabelGadgetClass, outline, NULL);
+    ASSERT_EQ(1, WidgetTest::count_warnings("noGadgetSupport"));
+    EXPECT_EQ("Widget outline does not support gadget children.",
+              WidgetTest::warnings().back().text);
+    EXPECT_EQ("LumoWidgetSetError", WidgetTest::warnings().back().klass);
+
+    XtVaSetValues(b, XtVaTypedArg, XiNnodeState, XmRString, "ClOsEd", 7, NULL);
+    EXPECT_EQ(XiClosed, state_of(b));
+    XtVaSetValues(b, XtVaTypedArg, XiNnodeState, XmRString, "ajar", 5, NULL);
+    EXPECT_EQ(XiClosed, state_of(b));
+    EXPECT_EQ(1, WidgetTest::count_warnings("conversionError"));
+}
+
+TEST_F(OutlineTest, RowsBelowTheHeightStayUnmappedUntilTheWidgetGrows)
+{
+    recreate(200, 60, True);
+    Widget rows[5];
+    for (int i = 0; i < 5; i++)
+        rows[i] = node("row", nullptr, XiAlwaysOpen);
+    show();
+    ASSERT_EQ(60, outline->core.height);
+    EXPECT_TRUE(mapped(rows[0]) && mapped(rows[1]) && mapped(rows[2]));  /* y 2, 24, 46 */
+    EXPECT_FALSE(mapped(rows[3]) || mapped(rows[4]));                    /* y 68, 90 */
+    XtResizeWidget(outline, 200, 120, 0);
+    WidgetTest::settle();
+    EXPECT_TRUE(mapped(rows[3]) && mapped(rows[4]));
+    EXPECT_EQ(90, rows[4]->core.y);
+}
+
+TEST_F(OutlineTest, RefigureModeOffDefersTheLayout)
+{
+    show();
+    XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiAlwaysOpen);
+    WidgetTest::settle();
+    EXPECT_FALSE(mapped(a) || mapped(b));
+    XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    WidgetTest::settle();
+    EXPECT_TRUE(mapped(a) && mapped(b));
+    EXPECT_EQ(2 + 20 + 2, b->core.y);
+    EXPECT_EQ(32, b->core.x);
+}
+
+}  // namespace

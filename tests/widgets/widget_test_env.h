@@ -1,0 +1,36 @@
+/*
+ * widget_test_env.h - one display and application context shared by the
+ * widget tests, a warning recorder, and helpers to let the toolkit run.
+ */
+#ifndef QX_WIDGET_TEST_ENV_H
+#define QX_WIDGET_TEST_ENV_H
+
+#include <X11/IntrinsicP.h>
+#include <X11/CoreP.h>
+#include <X11/CompositeP.h>
+
+#include <string>
+#include <vector>
+
+struct RecordedWarning {
+    std::string name, type, klass, text;
+};
+
+class WidgetTest {
+public:
+    static XtAppContext app();
+    static Display *display();
+
+    /* A new application shell of the given size (not realized). */
+    static Widget shell(int width = 400, int height = 400);
+
+    /* Run the toolkit (events, timers, work procedures) for a while. */
+    static void settle(unsigned long ms = 30);
+
+    /* Warnings issued since the last clear. */
+    static std::vector<RecordedWarning> &warnings();
+    static int count_warnings(const char *name);
+    static bool warned_with(const char *text);
+};
+
+#endif
