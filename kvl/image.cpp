@@ -227,7 +227,7 @@ bool Image::exists()
         return false;
     if (!impl_->booted && !impl_->fetch_tried)
         ensure_values(*this);
-    return impl_->present && (impl_->booted || impl_->fetch_tried);
+    return impl_->present && impl_->booted;
 }
 
 DataUnit Image::get_objname()

@@ -51,6 +51,16 @@ void timeout_cb(XtPointer client, XtIntervalId*)
     *static_cast<bool*>(client) = true;
 }
 
+/* Runs notifications that were queued where no callback may run (a failed
+ * write from a destructor), from the Xt loop. */
+void deferred_dispatch_cb(XtPointer client, XtIntervalId*)
+{
+    auto* weak = static_cast<std::weak_ptr<PlatformImpl>*>(client);
+    if (auto p = weak->lock())
+        p->dispatch_events();
+    delete weak;
+}
+
 void input_cb(XtPointer client, int*, XtInputId*)
 {
     PlatformImpl* raw = static_cast<PlatformImpl*>(client);
@@ -281,6 +291,8 @@ void PlatformImpl::close_quietly()
     fd = -1;
     connected = false;
     greeted = false;
+    ignored.clear();
+    watch_count.clear();        /* watches end with the connection */
     for (auto& p : pending) {
         if (!p.second.done) {
             p.second.done = true;
@@ -403,8 +415,10 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
                            const std::string& what, json* result)
 {
     long id = send(method, params, &err);
-    if (!id)
+    if (!id) {
+        dispatch_events();      /* a write that found the connection gone queued DISCONNECTED */
         return false;
+    }
     KvlReply r = wait(id, timeout, what);
     if (!r.ok) {
         err.set_error(r.type, r.message.c_str(), r.code);
@@ -506,6 +520,10 @@ void PlatformImpl::lost(const std::string& why)
     if (was_greeted) {       /* a connection that never stood is not "lost" */
         json note = {{"method", "kvlDisconnected"}};
         events.push_back(std::move(note));
+        /* Reads dispatch right after this; a failed write may not be able to,
+         * so the Xt loop gets a turn to do it. */
+        if (XtAppContext app = SchedContext::current()->app_context())
+            XtAppAddTimeOut(app, 0, deferred_dispatch_cb, new std::weak_ptr<PlatformImpl>(shared_from_this()));
     }
 }
 
@@ -641,15 +659,15 @@ int kvl_poll(double seconds)
     for (;;) {
         std::vector<std::shared_ptr<PlatformImpl>> live;
         std::vector<struct pollfd> fds;
-        for (auto& w : kvl_platforms())
-            if (auto p = w.lock())
+        for (auto& w : kvl_platforms()) {
+            if (auto p = w.lock()) {
+                dispatched += static_cast<int>(p->events.size());
+                p->dispatch_events();
                 if (p->fd >= 0) {
                     live.push_back(p);
                     fds.push_back({p->fd, POLLIN, 0});
                 }
-        for (auto& p : live) {
-            dispatched += static_cast<int>(p->events.size());
-            p->dispatch_events();
+            }
         }
         double left = deadline - now_seconds();
         if (fds.empty())

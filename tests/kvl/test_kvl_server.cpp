@@ -558,3 +558,37 @@ TEST_F(KvlServer, TimedOutWaitFailsAndItsLateReplyIsDropped)
     EXPECT_STREQ("equipmentRack", rack.get_objclass().str());
     EXPECT_TRUE(img.boot(10));
 }
+
+namespace {
+void count_cb(void* client, void* call)
+{
+    CurrentEvent ev(call);
+    if (ev.get_name() == DISCONNECTED)
+        ++*static_cast<int*>(client);
+}
+}  // namespace
+
+// Without an application context: a server that dies while nothing waits is
+// noticed by the next operations (no SIGPIPE), and DISCONNECTED runs once.
+TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
+{
+    MisServer own;
+    ASSERT_TRUE(own.start()) << own.failure();
+    Platform saved = Platform::def_platform;
+    Platform p;
+    ASSERT_TRUE(p.connect(DataUnit(own.address().c_str()), DataUnit("t"), 10));
+    int lost = 0;
+    p.when(DISCONNECTED, Callback(count_cb, &lost));
+    Image img(DataUnit(kLeeds), DataUnit(""), p);
+    ASSERT_TRUE(img.boot(10));
+    own.kill_now();
+    for (int i = 0; i < 3; i++) {
+        Image again(DataUnit(kLeeds), DataUnit(""), p);
+        EXPECT_FALSE(again.boot(5));
+        EXPECT_FALSE(img.store(5) && img.set_str(DataUnit("userLabel"), DataUnit("x"), REPLACE, 0));
+    }
+    kvl_poll(0.1);
+    EXPECT_EQ(1, lost);
+    EXPECT_FALSE(p.is_connected());
+    Platform::def_platform = saved;
+}
