@@ -74,7 +74,8 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string host;          /* as the server is known (no port) */
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;
-    std::string inbuf;
+    std::string inbuf;         /* bytes read, not yet a whole line */
+    size_t scanned = 0;        /* inbuf[0, scanned) holds no newline */
     long next_id = 1;
     std::map<long, KvlReply> pending;   /* requests waiting for their reply */
     std::set<long> ignored;             /* requests whose reply nobody wants */
@@ -104,6 +105,7 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     void attach_input();          /* registers the socket with Xt when possible */
     void detach_input();
     void read_input();            /* reads what is there, handles whole lines */
+    void take_lines();            /* handles the whole lines in inbuf */
     void handle_line(const std::string& line);
     void dispatch_events();       /* runs the callbacks of queued notifications */
     void dispatch_one(const json& note);

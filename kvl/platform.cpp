@@ -12,6 +12,7 @@
 
 #include <X11/Intrinsic.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cmath>
@@ -248,6 +249,7 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     connected = true;
     inbuf.clear();
+    scanned = 0;
     unowned_error.clear();
     bool listed = false;
     for (auto& w : kvl_platforms())
@@ -444,24 +446,25 @@ void PlatformImpl::read_input()
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
-        /* Handle the whole lines that came before the end. */
-        size_t start = 0, nl;
-        while ((nl = inbuf.find('\n', start)) != std::string::npos) {
-            std::string line = inbuf.substr(start, nl - start);
-            start = nl + 1;
-            handle_line(line);
-        }
+        take_lines();           /* the whole lines that came before the end */
         inbuf.clear();
+        scanned = 0;
         lost(n == 0 ? "closed by the server" : std::strerror(errno));
         return;
     }
+    take_lines();
+}
+
+void PlatformImpl::take_lines()
+{
     size_t start = 0, nl;
-    while ((nl = inbuf.find('\n', start)) != std::string::npos) {
+    while ((nl = inbuf.find('\n', std::max(start, scanned))) != std::string::npos) {
         std::string line = inbuf.substr(start, nl - start);
         start = nl + 1;
         handle_line(line);
     }
     inbuf.erase(0, start);
+    scanned = inbuf.size();     /* a long reply arriving in pieces is not searched again */
 }
 
 void PlatformImpl::handle_line(const std::string& line)
