@@ -557,6 +557,22 @@ TEST_F(KvlServer, TimedOutWaitFailsAndItsLateReplyIsDropped)
     ASSERT_TRUE(rack.boot(10)) << rack.get_error_string();
     EXPECT_STREQ("equipmentRack", rack.get_objclass().str());
     EXPECT_TRUE(img.boot(10));
+
+    // -12345.0 is the default time-out, which QX_KVL_TIMEOUT sets.
+    setenv("QX_KVL_TIMEOUT", "junk", 1);
+    EXPECT_EQ(30.0, kvl_default_timeout());
+    setenv("QX_KVL_TIMEOUT", "0.3", 1);
+    EXPECT_EQ(0.3, kvl_default_timeout());
+    mis->pause();
+    start = now();
+    ok = img.set_str(DataUnit("userLabel"), DataUnit("late"), REPLACE, 0);  // validation waits
+    took = now() - start;
+    mis->resume();
+    unsetenv("QX_KVL_TIMEOUT");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(KVL_ERR_TIMEOUT, img.get_error_type());
+    EXPECT_GE(took, 0.25);
+    EXPECT_LT(took, 2.0);
 }
 
 namespace {
