@@ -277,6 +277,8 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing) {
     for (auto& a : c.result("get", {{"name", RACK1}})["attributes"])
         if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "silent");
     for (auto& n : c.notes) EXPECT_FALSE(n.contains("id")) << n.dump();
+    // nesting half a million levels deep is parsed and freed without recursion
+    EXPECT_EQ(reply(std::string(400000, '[') + std::string(400000, ']'))["error"]["code"], -32600);
     // text that is not UTF-8 inside a string is refused as JSON, never crashes a reply
     EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"get\",\"params\":{\"name\":\"/\xff\"}}")["error"]["code"], -32700);
 }
