@@ -1,5 +1,9 @@
 /*
  * image.cpp - Image: the local image of one managed object.
+ *
+ * Operations that wait hold the image's record in a local shared_ptr (im):
+ * a callback run during the wait may point this handle at another record,
+ * and the operation must finish on the one it started with.
  */
 #include "kvl/kvl_private.h"
 
@@ -64,7 +68,8 @@ void load_values(ImageImpl& im, const json& result)
 /* Reads the object (or the blank class) from the server. */
 bool fetch(Image& img, double timeout)
 {
-    ImageImpl& im = *img.impl_;
+    std::shared_ptr<ImageImpl> keep = img.impl_;   /* callbacks may repoint img during the wait */
+    ImageImpl& im = *keep;
     if (!kvl_check_connected(im.plat, img))
         return false;
     json result;
@@ -110,7 +115,8 @@ bool ensure_values(Image& img)
 {
     if (!need_impl(img))
         return false;
-    ImageImpl& im = *img.impl_;
+    std::shared_ptr<ImageImpl> keep = img.impl_;
+    ImageImpl& im = *keep;
     if (im.booted)
         return true;
     if (im.fetch_tried)
@@ -215,19 +221,21 @@ bool Image::is_empty() const
 
 bool Image::boot(double timeout)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this))
         return false;
-    impl_->fetch_tried = true;
+    im->fetch_tried = true;
     return fetch(*this, timeout);
 }
 
 bool Image::exists()
 {
-    if (!impl_ || impl_->blank)
+    std::shared_ptr<ImageImpl> im = impl_;
+    if (!im || im->blank)
         return false;
-    if (!impl_->booted && !impl_->fetch_tried)
+    if (!im->booted && !im->fetch_tried)
         ensure_values(*this);
-    return impl_->present && impl_->booted;
+    return im->present && im->booted;
 }
 
 DataUnit Image::get_objname()
@@ -239,19 +247,21 @@ DataUnit Image::get_objname()
 
 DataUnit Image::get_objclass()
 {
-    if (!impl_)
+    std::shared_ptr<ImageImpl> im = impl_;
+    if (!im)
         return DataUnit();
-    if (impl_->cls.empty())
+    if (im->cls.empty())
         ensure_values(*this);
-    return unit(impl_->cls);
+    return unit(im->cls);
 }
 
 DUArray Image::get_attr_names(int flag)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     DUArray names;
     if (!ensure_values(*this))
         return names;
-    for (const AttrValue& a : impl_->attrs)
+    for (const AttrValue& a : im->attrs)
         if (flag != 1 || a.access == "read-write")
             names.append(unit(a.name));
     return names;
@@ -259,15 +269,16 @@ DUArray Image::get_attr_names(int flag)
 
 DataUnit Image::get_str(const DataUnit& attr, int format)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     (void)format;
     if (!ensure_values(*this))
         return DataUnit();
-    AttrValue* a = impl_->find(attr.str());
+    AttrValue* a = im->find(attr.str());
     if (!a) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
                   (std::string("no attribute '") + attr.str() + "' in " +
-                   (impl_->cls.empty() ? std::string("the image") : "class " + impl_->cls) + " (" +
-                   impl_->name + ")")
+                   (im->cls.empty() ? std::string("the image") : "class " + im->cls) + " (" +
+                   im->name + ")")
                       .c_str());
         return DataUnit();
     }
@@ -276,6 +287,7 @@ DataUnit Image::get_str(const DataUnit& attr, int format)
 
 bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit& modify, int format)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     (void)format;
     if (modify != REPLACE) {
         set_error(KVL_ERR_ARGUMENT,
@@ -285,13 +297,13 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     }
     if (!ensure_values(*this))
         return false;
-    AttrValue* a = impl_->find(attr.str());
+    AttrValue* a = im->find(attr.str());
     if (!a) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
-                  (std::string("no attribute '") + attr.str() + "' in class " + impl_->cls).c_str());
+                  (std::string("no attribute '") + attr.str() + "' in class " + im->cls).c_str());
         return false;
     }
-    if (a->access == "read-only" && impl_->present && !impl_->blank) {
+    if (a->access == "read-only" && im->present && !im->blank) {
         set_error(KVL_ERR_ACCESS,
                   ("attribute " + a->name + " is read-only: it is set when the object is created")
                       .c_str());
@@ -299,12 +311,12 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     }
     std::string full = a->name;
     json result;
-    if (!kvl_check_connected(impl_->plat, *this) ||
-        !impl_->plat->request("validate", json{{"attribute", full}, {"value", value.str()}},
+    if (!kvl_check_connected(im->plat, *this) ||
+        !im->plat->request("validate", json{{"attribute", full}, {"value", value.str()}},
                               KVL_DEFAULT_TIMEOUT, *this, "validate " + full, &result))
         return false;
     /* The wait may have run callbacks that changed the image: look again. */
-    a = impl_->find(full);
+    a = im->find(full);
     if (!a)
         return false;
     a->value = unit(result.contains("value") ? str_field(result, "value") : std::string(value.str()));
@@ -345,26 +357,27 @@ DataUnit Image::get_prop(const DataUnit& name)
 
 bool Image::store(double timeout)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this))
         return false;
-    if (impl_->blank) {
+    if (im->blank) {
         set_error(KVL_ERR_ARGUMENT,
                   "the image is of an object yet to be created (NONE): use create_within, not store");
         return false;
     }
     json values = json::object();
-    for (const AttrValue& a : impl_->attrs)
+    for (const AttrValue& a : im->attrs)
         if (a.changed)
             values[a.name] = a.value.str();
     if (values.empty())
         return true;
-    if (!kvl_check_connected(impl_->plat, *this))
+    if (!kvl_check_connected(im->plat, *this))
         return false;
-    std::string target = impl_->name;
-    if (!impl_->plat->request("set", json{{"name", target}, {"values", values}}, timeout, *this,
+    std::string target = im->name;
+    if (!im->plat->request("set", json{{"name", target}, {"values", values}}, timeout, *this,
                               "set " + target, nullptr))
         return false;
-    for (AttrValue& a : impl_->attrs)
+    for (AttrValue& a : im->attrs)
         if (a.changed && values.contains(a.name) && values[a.name] == a.value.str())
             a.changed = false;
     return true;
@@ -372,30 +385,32 @@ bool Image::store(double timeout)
 
 bool Image::destroy(double timeout)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this))
         return false;
-    if (impl_->blank) {
+    if (im->blank) {
         set_error(KVL_ERR_ARGUMENT, "the image is of an object yet to be created (NONE): nothing to delete");
         return false;
     }
-    if (!kvl_check_connected(impl_->plat, *this))
+    if (!kvl_check_connected(im->plat, *this))
         return false;
-    std::string target = impl_->name;
-    if (!impl_->plat->request("delete", json{{"name", target}}, timeout, *this, "delete " + target,
+    std::string target = im->name;
+    if (!im->plat->request("delete", json{{"name", target}}, timeout, *this, "delete " + target,
                               nullptr))
         return false;
-    impl_->present = false;
-    impl_->stop_watch();
+    im->present = false;
+    im->stop_watch();
     return true;
 }
 
 bool Image::create_within(const DataUnit& parent, Image& created, double timeout)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this))
         return false;
     if (!ensure_values(*this))
         return false;
-    std::string cls = impl_->cls.empty() ? impl_->want_class : impl_->cls;
+    std::string cls = im->cls.empty() ? im->want_class : im->cls;
     if (cls.empty()) {
         set_error(KVL_ERR_ARGUMENT, "cannot create an object: the image has no class");
         return false;
@@ -405,36 +420,37 @@ bool Image::create_within(const DataUnit& parent, Image& created, double timeout
         return false;
     }
     json values = json::object();
-    for (const AttrValue& a : impl_->attrs)
+    for (const AttrValue& a : im->attrs)
         if (!a.value.is_empty() && display_name(a.name) != "objectClass")
             values[a.name] = a.value.str();
     json result;
-    if (!kvl_check_connected(impl_->plat, *this) ||
-        !impl_->plat->request("create", json{{"parent", parent.str()}, {"class", cls}, {"values", values}},
+    if (!kvl_check_connected(im->plat, *this) ||
+        !im->plat->request("create", json{{"parent", parent.str()}, {"class", cls}, {"values", values}},
                               timeout, *this, "create " + cls + " beneath " + parent.str(), &result))
         return false;
     std::string name = str_field(result, "name");
     std::string new_class = str_field(result, "class");
-    impl_->stop_watch();
-    impl_->name = name;
-    impl_->cls = new_class.empty() ? cls : new_class;
-    impl_->want_class = impl_->cls;
-    impl_->blank = false;
-    impl_->present = true;
-    impl_->canonical = true;
-    impl_->booted = false;          /* the server's values are read on the next read */
-    impl_->fetch_tried = false;
-    for (AttrValue& a : impl_->attrs)
+    im->stop_watch();
+    im->name = name;
+    im->cls = new_class.empty() ? cls : new_class;
+    im->want_class = im->cls;
+    im->blank = false;
+    im->present = true;
+    im->canonical = true;
+    im->booted = false;          /* the server's values are read on the next read */
+    im->fetch_tried = false;
+    for (AttrValue& a : im->attrs)
         a.changed = false;
-    if (impl_->tracked)
-        impl_->start_watch();
-    if (&created != this && created.impl_ != impl_)
-        created = kvl_make_member_image(impl_->plat, name, impl_->cls);
+    if (im->tracked)
+        im->start_watch();
+    if (&created != this && created.impl_ != im)
+        created = kvl_make_member_image(im->plat, name, im->cls);
     return true;
 }
 
 bool Image::set_from_ref(Image& ref)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this))
         return false;
     if (!ensure_values(*this)) {
@@ -442,17 +458,18 @@ bool Image::set_from_ref(Image& ref)
             set_error(KVL_ERR_ARGUMENT, "the image has no attributes to copy into");
         return false;
     }
-    if (!ref.impl_ || !ensure_values(ref)) {
+    std::shared_ptr<ImageImpl> ref_im = ref.impl_;
+    if (!ref_im || !ensure_values(ref)) {
         set_error(KVL_ERR_ARGUMENT,
                   (std::string("the reference image has no values to copy") +
                    (ref.get_error_type() ? std::string(": ") + ref.get_error_string() : std::string()))
                       .c_str());
         return false;
     }
-    for (AttrValue& a : impl_->attrs) {
+    for (AttrValue& a : im->attrs) {
         if (display_name(a.name) == "objectClass")
             continue;
-        if (AttrValue* r = ref.impl_->find(a.name)) {
+        if (AttrValue* r = ref_im->find(a.name)) {
             a.value = r->value;
             a.changed = true;
         }
@@ -481,9 +498,10 @@ Album Image::first_album()
 
 DataUnit Image::call(const DataUnit& action, const DataUnit& argument, double timeout)
 {
+    std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this))
         return DataUnit();
-    if (impl_->blank) {
+    if (im->blank) {
         set_error(KVL_ERR_ARGUMENT, "cannot run an action on an object yet to be created (NONE)");
         return DataUnit();
     }
@@ -492,10 +510,10 @@ DataUnit Image::call(const DataUnit& action, const DataUnit& argument, double ti
         return DataUnit();
     }
     json result;
-    if (!kvl_check_connected(impl_->plat, *this) ||
-        !impl_->plat->request("action",
-                              json{{"name", impl_->name}, {"action", action.str()}, {"parameter", argument.str()}},
-                              timeout, *this, std::string("action ") + action.str() + " on " + impl_->name,
+    if (!kvl_check_connected(im->plat, *this) ||
+        !im->plat->request("action",
+                              json{{"name", im->name}, {"action", action.str()}, {"parameter", argument.str()}},
+                              timeout, *this, std::string("action ") + action.str() + " on " + im->name,
                               &result))
         return DataUnit();
     return unit(str_field(result, "reply"));

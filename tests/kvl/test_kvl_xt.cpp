@@ -223,3 +223,30 @@ TEST_F(KvlXt, ServerGoneWhileIdleFailsTheNextOperations)
     }
     EXPECT_EQ(1, flags.disconnected);
 }
+
+namespace {
+struct Repoint {
+    Image* image;
+    MisServer* mis;
+};
+void repoint_cb(XtPointer client, XtIntervalId*)
+{
+    Repoint* r = static_cast<Repoint*>(client);
+    *r->image = Image(DataUnit("/"), DataUnit(""), Platform::def_platform);
+    r->mis->resume();
+}
+}  // namespace
+
+// A callback that points the waiting image's handle at another object (as
+// the editor does with its configuration image) once left the wait working
+// on a freed record.
+TEST_F(KvlXt, ImageRepointedDuringItsOwnBootFinishesSafely)
+{
+    Image shown(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+    Repoint r = {&shown, &mis};
+    mis.pause();
+    XtAppAddTimeOut(app, 50, repoint_cb, &r);
+    EXPECT_TRUE(shown.boot(10)) << shown.get_error_string();
+    EXPECT_STREQ("/", shown.get_objname().str());
+    EXPECT_STREQ("root", shown.get_objclass().str());
+}
