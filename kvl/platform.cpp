@@ -718,10 +718,11 @@ bool Platform::connect(const DataUnit& host, const DataUnit& app_name, double ti
     reset_error();
     if (!impl_)
         impl_ = std::make_shared<PlatformImpl>();
-    if (!impl_->open(host.str(), app_name.str(), timeout, *this))
+    std::shared_ptr<PlatformImpl> keep = impl_;    /* callbacks run during the greeting */
+    if (!keep->open(host.str(), app_name.str(), timeout, *this))
         return false;
     if (this != &def_platform)
-        def_platform.impl_ = impl_;
+        def_platform.impl_ = keep;
     return true;
 }
 
