@@ -260,9 +260,14 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
     attach_input();
 
     json params = {{"client", app.empty() ? std::string("kvl") : app}, {"host", host}};
-    long id = send("hello", params, &err);
+    Error send_err;
+    long id = send("hello", params, &send_err);
     if (!id) {
         close_quietly();
+        err.set_error(KVL_ERR_CONNECT,
+                      ("cannot connect to " + host_port + ": the server closed the connection" +
+                       (unowned_error.empty() ? std::string() : " (" + unowned_error + ")"))
+                          .c_str());
         return false;
     }
     double left = deadline - now_seconds();
@@ -349,7 +354,9 @@ long PlatformImpl::send(const char* method, const json& params, Error* err, bool
             poll(&pfd, 1, 1000);
             continue;
         }
-        lost(std::string("write failed: ") + std::strerror(errno));
+        int write_errno = errno;
+        read_input();           /* keep what the server said before it closed */
+        lost(std::string("write failed: ") + std::strerror(write_errno));
         if (err)
             err->set_error(KVL_ERR_DISCONNECTED, ("connection to " + host_port + " lost").c_str());
         return 0;

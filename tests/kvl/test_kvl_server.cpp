@@ -608,3 +608,30 @@ TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
     EXPECT_FALSE(p.is_connected());
     Platform::def_platform = saved;
 }
+
+// A full server answers with one error line that no request owns, then
+// closes: connect fails with the server's reason.
+TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
+{
+    MisServer own;
+    ASSERT_TRUE(own.start()) << own.failure();
+    std::vector<int> clients;
+    for (int i = 0; i < 256; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        struct sockaddr_in a;
+        std::memset(&a, 0, sizeof a);
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(own.port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+        clients.push_back(fd);
+    }
+    Platform saved = Platform::def_platform;
+    Platform p;
+    EXPECT_FALSE(p.connect(DataUnit(own.address().c_str()), DataUnit("t"), 5));
+    EXPECT_EQ(KVL_ERR_CONNECT, p.get_error_type());
+    EXPECT_TRUE(contains(p.get_error_string(), "full")) << p.get_error_string();
+    for (int fd : clients)
+        close(fd);
+    Platform::def_platform = saved;
+}
