@@ -22,9 +22,9 @@
  *   Every operation that waits for the server takes a time-out in seconds.
  *   The special value KVL_DEFAULT_TIMEOUT (-12345.0) means the library's
  *   default time-out: 30 seconds, or the number of seconds in the environment
- *   variable QX_KVL_TIMEOUT when it holds a positive number (read when the
- *   first wait starts, see kvl_default_timeout()).  Any other value that is
- *   zero or negative also means the default.
+ *   variable QX_KVL_TIMEOUT when it holds a positive number (read at each
+ *   wait, see kvl_default_timeout()).  Any other value that is zero or
+ *   negative also means the default.
  *
  * ENVIRONMENT
  *   QX_KVL_TIMEOUT  default time-out in seconds (above).
@@ -37,9 +37,9 @@
  *   read and their callbacks run from the Xt main loop.  Every operation that
  *   waits for the server (Platform::connect, Image::boot / store / destroy /
  *   create_within / call / set_str and the lazy first read of an image,
- *   Album::derive, the first Syntax::get) sends its request and then runs
- *   XtAppProcessEvent until its reply arrives, its time-out passes or the
- *   connection is lost.  So during ANY of these waits ANY callback may run:
+ *   Album::derive, the first Syntax::get / count / expansion) sends its
+ *   request and then runs XtAppProcessEvent until its reply arrives, its
+ *   time-out passes or the connection is lost.  So during ANY of these waits ANY callback may run:
  *   Xt timers, work procedures, widget callbacks, and every KVL callback
  *   (RAW_EVENT, DISCONNECTED, OBJECT_CREATED, OBJECT_DESTROYED, ATTR_CHANGED).
  *   A KVL callback may itself start another wait; replies are matched by id,
@@ -53,6 +53,8 @@
  *     example "ATTR_CHANGED" or "communicationsAlarm") and object name.
  *   - Platform::when(DISCONNECTED, cb): runs once when the connection is lost;
  *     every pending wait then fails with "connection to HOST:PORT lost".
+ *     (Platform::disconnect() closes without it.)  When the loss is found by
+ *     an operation that does not wait, the callback runs from the Xt loop.
  *   - Album::when(OBJECT_CREATED / OBJECT_DESTROYED, cb): for a tracked album
  *     (TRACKMODE TRACK); the album's membership is updated before the callback
  *     runs.
