@@ -208,22 +208,6 @@ TEST_F(KvlXt, WaitTimesOutWhileTheLoopKeepsRunning)
     EXPECT_STREQ("managedElement", img.get_objclass().str());
 }
 
-// The server dies while nothing waits: the next operations find out, without
-// SIGPIPE, and DISCONNECTED still runs once.
-TEST_F(KvlXt, ServerGoneWhileIdleFailsTheNextOperations)
-{
-    Platform::def_platform.when(DISCONNECTED, Callback(disconnected_cb, &flags));
-    mis.kill_now();
-    for (int i = 0; i < 3; i++) {
-        Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
-        EXPECT_FALSE(img.boot(5));
-        EXPECT_TRUE(img.get_error_type() == KVL_ERR_DISCONNECTED ||
-                    img.get_error_type() == KVL_ERR_NOT_CONNECTED)
-            << img.get_error_string();
-    }
-    EXPECT_EQ(1, flags.disconnected);
-}
-
 namespace {
 struct Repoint {
     Image* image;
