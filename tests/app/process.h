@@ -1,133 +1,132 @@
 /*
- * process.h - runs the real qx_tarn from the tests: environment, arguments,
- * an extra descriptor for the launcher reply, captured output, exit status.
+ * process.h - runs the real qx_tarn for the tests, with its output, exit
+ * status and launcher reply captured, and finds its windows by title.
  */
 #ifndef TESTS_APP_PROCESS_H
 #define TESTS_APP_PROCESS_H
 
+#include <X11/Xlib.h>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
-#ifndef QX_TARN_BIN
-#define QX_TARN_BIN "qx_tarn"
-#endif
-
 struct TarnRun {
-    std::vector<std::string> args;           /* after argv[0] */
-    std::vector<std::string> unset_env;      /* names removed from the environment */
-    std::vector<std::string> set_env;        /* "NAME=value" */
-    int reply_fd = -1;                       /* descriptor number that gets a pipe */
+    std::vector<std::string> args;      /* after argv[0] */
+    bool no_display = false;            /* run without DISPLAY */
+    int reply_fd = -1;                  /* descriptor number that gets a pipe */
 
     pid_t pid = -1;
-    int out_pipe = -1, err_pipe = -1, reply_pipe = -1;
-    std::string out, err, reply;
-    int status = -1;                         /* exit status, or -1 */
+    int pipes[3] = {-1, -1, -1};        /* stdout, stderr, reply */
+    std::string text[3];                /* what came through them */
+    const std::string& out() const { return text[0]; }
+    const std::string& err() const { return text[1]; }
+    const std::string& reply() const { return text[2]; }
+    int status = -1;                    /* exit status once ended */
 
     bool start()
     {
-        int o[2], e[2], r[2] = {-1, -1};
-        if (pipe(o) || pipe(e) || (reply_fd >= 0 && pipe(r)))
-            return false;
-        pid = fork();
-        if (pid < 0)
+        int p[3][2];
+        for (int i = 0; i < 3; i++)
+            if (pipe(p[i]))
+                return false;
+        if ((pid = fork()) < 0)
             return false;
         if (pid == 0) {
-            dup2(o[1], 1);
-            dup2(e[1], 2);
-            close(o[0]); close(o[1]); close(e[0]); close(e[1]);
-            /* Last, since the pipes may hold the very number asked for. */
+            dup2(p[0][1], 1);
+            dup2(p[1][1], 2);
+            for (int i = 0; i < 2; i++) close(p[i][0]), close(p[i][1]);
+            /* Last, since the reply pipe may hold the very number asked for. */
             if (reply_fd >= 0) {
-                if (r[0] != reply_fd)
-                    close(r[0]);
-                dup2(r[1], reply_fd);
-                if (r[1] != reply_fd)
-                    close(r[1]);
+                if (p[2][0] != reply_fd) close(p[2][0]);
+                dup2(p[2][1], reply_fd);
+                if (p[2][1] != reply_fd) close(p[2][1]);
             }
-            for (auto& n : unset_env) unsetenv(n.c_str());
-            for (auto& s : set_env) putenv(strdup(s.c_str()));
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(QX_TARN_BIN));
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            if (no_display) unsetenv("DISPLAY");
+            std::vector<char*> argv{const_cast<char*>(QX_TARN_BIN)};
+            for (auto& a : args) argv.push_back(&a[0]);
             argv.push_back(nullptr);
             execv(QX_TARN_BIN, argv.data());
             _exit(127);
         }
-        close(o[1]); close(e[1]);
-        if (reply_fd >= 0) close(r[1]);
-        out_pipe = o[0]; err_pipe = e[0]; reply_pipe = r[0];
-        for (int fd : {out_pipe, err_pipe, reply_pipe})
-            if (fd >= 0) fcntl(fd, F_SETFL, O_NONBLOCK);
+        for (int i = 0; i < 3; i++) {
+            close(p[i][1]);
+            pipes[i] = p[i][0];
+            fcntl(pipes[i], F_SETFL, O_NONBLOCK);
+        }
         return true;
     }
 
-    /* Reads what is there from the three pipes. */
     void drain()
     {
         char buf[4096];
         ssize_t n;
-        while (out_pipe >= 0 && (n = read(out_pipe, buf, sizeof buf)) > 0) out.append(buf, n);
-        while (err_pipe >= 0 && (n = read(err_pipe, buf, sizeof buf)) > 0) err.append(buf, n);
-        while (reply_pipe >= 0 && (n = read(reply_pipe, buf, sizeof buf)) > 0) reply.append(buf, n);
+        for (int i = 0; i < 3; i++)
+            while ((n = read(pipes[i], buf, sizeof buf)) > 0) text[i].append(buf, n);
     }
 
-    /* Waits up to seconds for the program to end; true when it did. */
-    bool wait(double seconds)
+    /* Polls until done() holds, for at most seconds. */
+    template <class F> bool poll(double seconds, F done)
     {
-        for (double t = 0; t < seconds; t += 0.02) {
+        for (int t = 0; t < seconds * 50; t++) {
             drain();
-            int st;
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                drain();
-                status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-                pid = -1;
-                return true;
-            }
-            struct timespec ts = {0, 20 * 1000 * 1000};
-            nanosleep(&ts, nullptr);
+            if (done()) return true;
+            usleep(20000);
         }
         return false;
     }
 
-    /* Waits until the reply descriptor holds bytes or the time runs out. */
-    bool wait_reply(double seconds)
+    bool wait(double seconds)
     {
-        for (double t = 0; t < seconds && reply.empty(); t += 0.02) {
+        return poll(seconds, [&] {
+            int st;
+            if (waitpid(pid, &st, WNOHANG) != pid) return false;
             drain();
-            struct timespec ts = {0, 20 * 1000 * 1000};
-            nanosleep(&ts, nullptr);
-        }
-        return !reply.empty();
-    }
-
-    /* True when the reply descriptor has been closed by the program. */
-    bool reply_closed()
-    {
-        char c;
-        return reply_pipe >= 0 && read(reply_pipe, &c, 1) == 0;
-    }
-
-    void stop()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
+            status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
             pid = -1;
-        }
+            return true;
+        });
     }
+
+    bool wait_reply(double seconds) { return poll(seconds, [&] { return !text[2].empty(); }); }
+    bool reply_closed() { char c; return read(pipes[2], &c, 1) == 0; }
 
     ~TarnRun()
     {
-        stop();
-        for (int fd : {out_pipe, err_pipe, reply_pipe})
-            if (fd >= 0) close(fd);
+        if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+        for (int fd : pipes) if (fd >= 0) close(fd);
     }
 };
+
+/* A viewable window below w titled title, or None. */
+inline Window find_titled_window(Display* dpy, Window w, const std::string& title)
+{
+    char* name = nullptr;
+    XWindowAttributes a;
+    if (XFetchName(dpy, w, &name) && name) {
+        bool same = title == name;
+        XFree(name);
+        if (same && XGetWindowAttributes(dpy, w, &a) && a.map_state == IsViewable)
+            return w;
+    }
+    Window r, parent, *kids = nullptr, found = None;
+    unsigned n = 0;
+    if (XQueryTree(dpy, w, &r, &parent, &kids, &n))
+        for (unsigned i = 0; i < n && found == None; i++)
+            found = find_titled_window(dpy, kids[i], title);
+    if (kids) XFree(kids);
+    return found;
+}
+
+inline Window wait_for_window(Display* dpy, const std::string& title, double seconds)
+{
+    for (int t = 0; t < seconds * 20; t++, usleep(50000))
+        if (Window w = find_titled_window(dpy, DefaultRootWindow(dpy), title))
+            return w;
+    return None;
+}
 
 #endif /* TESTS_APP_PROCESS_H */

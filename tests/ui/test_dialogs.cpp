@@ -5,7 +5,6 @@
 #include <X11/Shell.h>
 #include <X11/extensions/shape.h>
 
-#include "ui/busy_cursor.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -178,42 +177,6 @@ TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
     EXPECT_TRUE(XtIsManaged(second_box));
     press(button(second, XmDIALOG_CANCEL_BUTTON));
     EXPECT_TRUE(pump_until([] { return current_warning_dialog == nullptr; }, 5));
-}
-
-TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
-{
-    REQUIRE_GUI();
-    ErrDialogBox* box = new ErrDialogBox(shell(), "x");
-    Widget mb = *box->getwidget();
-    std::string before = xmstring_resource(mb, XmNokLabelString);
-    box->label_button(0, "zero");
-    box->label_button(4, "four");
-    box->manage_button(7);
-    EXPECT_EQ(xmstring_resource(mb, XmNokLabelString), before);
-    box->label_button(OK_BUTTON, "two\nlines");
-    XmString s = nullptr;
-    XtVaGetValues(mb, XmNokLabelString, &s, NULL);
-    EXPECT_EQ(XmStringLineCount(s), 1);
-    XmStringFree(s);
-    box->manage_button(HELP_BUTTON);
-    EXPECT_TRUE(XtIsManaged(XmMessageBoxGetChild(mb, XmDIALOG_HELP_BUTTON)));
-    box->change_title("Renamed");
-    EXPECT_EQ(shell_title(box), "Renamed");
-    delete box;
-}
-
-TEST(BusyCursor, ResetBeforeSetOnlySynchronisesThenAnHourglassIsMade)
-{
-    REQUIRE_GUI();
-    ASSERT_EQ(busy_cursor(), (Cursor)None);
-    reset_busy_cursor(shell());
-    EXPECT_EQ(busy_cursor(), (Cursor)None);
-    set_busy_cursor(shell());
-    Cursor made = busy_cursor();
-    EXPECT_NE(made, (Cursor)None);
-    set_busy_cursor(shell());
-    EXPECT_EQ(busy_cursor(), made) << "the cursor is built once";
-    reset_busy_cursor(shell());
 }
 
 TEST(MainShell, TitleSizeAndShapedIcon)
