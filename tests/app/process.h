@@ -101,30 +101,35 @@ struct TarnRun {
     }
 };
 
-/* A viewable window below w titled title, or None. */
-inline Window find_titled_window(Display* dpy, Window w, const std::string& title)
+/* A viewable window below w titled title (and, when owner is given, a
+ * dialog of that window), or None. */
+inline Window find_titled_window(Display* dpy, Window w, const std::string& title,
+                                 Window owner = None)
 {
     char* name = nullptr;
     XWindowAttributes a;
+    Window for_window = None;
     if (XFetchName(dpy, w, &name) && name) {
         bool same = title == name;
         XFree(name);
-        if (same && XGetWindowAttributes(dpy, w, &a) && a.map_state == IsViewable)
+        if (same && XGetWindowAttributes(dpy, w, &a) && a.map_state == IsViewable &&
+            (owner == None || (XGetTransientForHint(dpy, w, &for_window) && for_window == owner)))
             return w;
     }
     Window r, parent, *kids = nullptr, found = None;
     unsigned n = 0;
     if (XQueryTree(dpy, w, &r, &parent, &kids, &n))
         for (unsigned i = 0; i < n && found == None; i++)
-            found = find_titled_window(dpy, kids[i], title);
+            found = find_titled_window(dpy, kids[i], title, owner);
     if (kids) XFree(kids);
     return found;
 }
 
-inline Window wait_for_window(Display* dpy, const std::string& title, double seconds)
+inline Window wait_for_window(Display* dpy, const std::string& title, double seconds,
+                              Window owner = None)
 {
     for (int t = 0; t < seconds * 20; t++, usleep(50000))
-        if (Window w = find_titled_window(dpy, DefaultRootWindow(dpy), title))
+        if (Window w = find_titled_window(dpy, DefaultRootWindow(dpy), title, owner))
             return w;
     return None;
 }

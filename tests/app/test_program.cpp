@@ -60,14 +60,15 @@ protected:
         ASSERT_TRUE(run.wait_reply(30)) << run.out() << run.err();
         EXPECT_EQ(run.reply(), std::string(QX_TARN_BIN) + '\0');
         EXPECT_TRUE(run.reply_closed());
-        EXPECT_NE(wait_for_window(dpy, "Corvane QX 1.2: Tarnwick [" + host + "]", 10), None);
+        main_window = wait_for_window(dpy, "Corvane QX 1.2: Tarnwick [" + host + "]", 10);
+        EXPECT_NE(main_window, None);
     }
 
-    /* The error dialog is up and holds the program until Return answers
+    /* The editor's error dialog is up and holds the program until Return answers
      * it, as a person would; then the program ends with status 0. */
     void answer_error_dialog(TarnRun& run)
     {
-        Window dialog = wait_for_window(dpy, "Tarnwick: Error", 15);
+        Window dialog = wait_for_window(dpy, "Tarnwick: Error", 15, main_window);
         ASSERT_NE(dialog, None) << "no error dialog";
         EXPECT_FALSE(run.wait(0.5)) << "the program waits for OK";
         std::string cmd = "xdotool windowfocus --sync " + std::to_string(dialog) + " key Return";
@@ -77,6 +78,7 @@ protected:
     }
 
     Display* dpy = nullptr;
+    Window main_window = None;      /* the editor's, found by its unique title */
 };
 
 TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
@@ -94,7 +96,7 @@ TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
     ASSERT_TRUE(mis.start()) << mis.failure();
     TarnRun run;
     start_and_expect_reply(run, mis.address());
-    EXPECT_EQ(find_titled_window(dpy, DefaultRootWindow(dpy), "Tarnwick: Error"), None);
+    EXPECT_EQ(find_titled_window(dpy, DefaultRootWindow(dpy), "Tarnwick: Error", main_window), None);
     mis.kill_now();
     answer_error_dialog(run);
 }

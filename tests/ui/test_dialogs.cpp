@@ -67,7 +67,13 @@ TEST(ErrorDialog, BlocksUntilOkAndStandsRaisedAt500x500)
         Window r, p, *kids = nullptr;
         unsigned n = 0;
         XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
-        on_top = n > 0 && kids[n - 1] == XtWindow(sh);
+        /* Above the main window; other programs' windows do not count. */
+        int dialog_at = -1, main_at = -1;
+        for (unsigned i = 0; i < n; i++) {
+            if (kids[i] == XtWindow(sh)) dialog_at = i;
+            if (kids[i] == XtWindow(shell())) main_at = i;
+        }
+        on_top = dialog_at > main_at && main_at >= 0;
         XFree(kids);
         title = shell_title(box);
         XmString m = nullptr;
