@@ -117,6 +117,12 @@ AppsDialogBox::~AppsDialogBox()
     if (!widget)
         return;
     XtUnmanageChild(widget);
+    /* No button may answer for a dialog that is gone: the answer word of a
+     * blocking call lives only as long as the call.  Xt lets a list that is
+     * being called be emptied; the callbacks of that call still run. */
+    XtRemoveAllCallbacks(widget, XmNokCallback);
+    XtRemoveAllCallbacks(widget, XmNcancelCallback);
+    XtRemoveAllCallbacks(widget, XmNhelpCallback);
     Widget shell = XtParent(widget);
     destroy_soon(shell && XmIsDialogShell(shell) ? shell : widget);
     widget = nullptr;
