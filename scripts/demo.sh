@@ -29,7 +29,7 @@ done
 echo "demo: qx_mis serves the sample network on 127.0.0.1:$QX_MIS_PORT (log: $data/qx_mis.log)"
 
 if [ -x "$QX_HOME/bin/qx_tarn" ] && [ -n "${DISPLAY:-}" ]; then
-  "$QX_HOME/bin/qx_tarn" -host "localhost:$QX_MIS_PORT"
+  "$QX_HOME/bin/qx_tarn" -host localhost
 else
   [ -x "$QX_HOME/bin/qx_tarn" ] && echo "demo: no DISPLAY set, so the editor is not opened"
   echo "demo: talk to it with, for example:"
