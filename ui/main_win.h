@@ -2,26 +2,67 @@
  * main_win.h - the editor's main window.  PUBLIC HEADER.
  *
  * MainWin owns the application shell (its wrapper's root widget) and the
- * widgets inside it.  The members are declared in the window's full order;
- * create() builds the shell, the form mw_form and the status line
- * mw_message_label, and leaves the handles of widgets it does not build null.
+ * widgets inside it: the menu bar (File, Object, Edit, Help), the path line,
+ * the navigator (an XiOutline in a scrolled window) and the status line.
+ * create() builds them all once; the window lives for the whole run.
+ *
+ * The menu items reach their operations through the static trampolines
+ * below, whose client data is the window object.  The operations themselves
+ * are the commands of the editor (delete, get, create, exit, deselect) and
+ * the selection logic (update_edit_menu, the Action menu).
+ *
+ * EVENT-LOOP RULE: get_object, delete_object_cb, deselect_objects and
+ * create_action_list wait for the server while the Xt loop runs, so any
+ * callback (navigator clicks, server events) may run inside them.
  */
 #ifndef UI_MAIN_WIN_H
 #define UI_MAIN_WIN_H
 
+#include "kvl/kvl.h"
 #include "ui/xd_widgets.h"
+
+/* The navigator's nodeStateCallback: a node was opened or closed. */
+void node_state_cb(Widget outline, void* client, void* call_data);
 
 class MainWin : public xd_ApplicationShell_c {
 public:
     MainWin() {}
 
     /* Makes the application shell (class app_class, "QX_tarn" when null) on
-     * display, 650 x 700, titled without a host, and its widgets.  The shell
-     * is not realized. */
+     * display, 650 x 700, titled without a host, and every widget of the
+     * window, wired to its operations.  The shell is not realized. */
     virtual void create(Display* display, const char* app_name, int argc, char** argv,
                         const char* app_class);
 
+    /* Loads an object into the configuration window: the one named, or the
+     * first selected one when name is null or empty.  w is the control that
+     * asked (the Get... item, or a navigator node on a double click). */
+    virtual void get_object(Widget w, char* name);
+    /* Edit > Delete: deletes the selected objects after a confirmation. */
+    virtual void delete_object_cb(Widget w, XtPointer call_data);
+    /* File > Exit: drops the tree and the pending edits and exits with 0. */
+    virtual void exit_cb(Widget w, XtPointer call_data);
+    /* Edit > Deselect: empties the selection. */
+    virtual void deselect_objects(Widget w, void* client);
+    /* Object > Create...: opens the configuration window as the form of a
+     * new object, with the first selected object as its template. */
+    virtual void create_from_selected(Widget w, XtPointer call_data);
+
+    /* Deselect and Delete sensitive exactly when something is selected. */
+    void update_edit_menu();
+    /* Rebuilds the Action pull-down for the class of the object named. */
+    void create_action_list(char* object_name);
+    /* A new Action pull-down with one item per action name. */
+    void construct_list(DUArray& actions);
+
     Widget shell() const { return _xd_rootwidget; }
+
+    /* Static trampolines: client data is the MainWin. */
+    static void get_object_tramp(Widget w, XtPointer client, XtPointer call);
+    static void delete_object_tramp(Widget w, XtPointer client, XtPointer call);
+    static void exit_tramp(Widget w, XtPointer client, XtPointer call);
+    static void deselect_objects_tramp(Widget w, XtPointer client, XtPointer call);
+    static void create_from_selected_tramp(Widget w, XtPointer client, XtPointer call);
 
     Widget applicationShell = nullptr;
     Widget mw_path = nullptr;

@@ -1,0 +1,33 @@
+/*
+ * action_win.h - the action dialog: the name of an action of the selected
+ * object and its parameter; OK runs it.  PUBLIC HEADER.
+ */
+#ifndef UI_ACTION_WIN_H
+#define UI_ACTION_WIN_H
+
+#include "ui/xd_widgets.h"
+
+class ActionWin : public xd_XmDialog_c {
+public:
+    ActionWin() {}
+
+    /* The dialog shell `name` under parent and everything inside, hidden. */
+    virtual void create(Widget parent, const char* name);
+    /* OK: invokes the action on the chosen object and shows the reply in
+     * the output window.  Waits for the server. */
+    virtual void execute_action(Widget w, XtPointer client);
+
+    static void execute_action_tramp(Widget w, XtPointer client, XtPointer call);
+
+    Widget aw_dialog = nullptr;         /* message box; managed = shown */
+    Widget aw_frame = nullptr;
+    Widget aw_action_label = nullptr;
+    Widget aw_action = nullptr;
+    Widget aw_parameter_label = nullptr;
+    Widget aw_parameter = nullptr;
+    Widget aw_ok_button = nullptr;
+    Widget aw_cancel_button = nullptr;
+    Widget aw_help_button = nullptr;
+};
+
+#endif /* UI_ACTION_WIN_H */

@@ -1,0 +1,93 @@
+/*
+ * config_win.h - the object configuration window: the parent FDN, class and
+ * attribute values of one object as a form, edited and written back with
+ * Set; in create mode the form of a new object.  PUBLIC HEADER.
+ *
+ * The attribute form is the caption widget oc_attribute_caption inside the
+ * scrolled window oc_attribute_scrolled_window; it is destroyed and made
+ * again each time the form is built.
+ *
+ * EVENT-LOOP RULE: get_object, create_object and set_attributes_cb wait for
+ * the server while the Xt loop runs; ATTR_CHANGED notifications for the
+ * object shown may arrive at any time, also inside those waits.
+ */
+#ifndef UI_CONFIG_WIN_H
+#define UI_CONFIG_WIN_H
+
+#include "kvl/kvl.h"
+#include "ui/xd_widgets.h"
+
+class DataObject;
+
+class ConfigWin : public xd_XmDialog_c {
+public:
+    ConfigWin() {}
+
+    virtual void create(Widget parent, const char* name);
+    /* Opens the window in create mode with obj (may be null) as template. */
+    virtual void create_object(DataObject* obj);
+    /* Return in the Object Class field: the blank form of the class typed. */
+    virtual void create_object();
+    /* Set (Create in create mode): writes the pending edits, or creates. */
+    virtual void set_attributes_cb(Widget w, XtPointer client);
+    /* Update: rebuilds the form from the current values of the image. */
+    virtual void update_image_cb(Widget w, XtPointer client);
+    /* Close (after the dialog is hidden): stops change notifications. */
+    virtual void close_window_cb(Widget w, XtPointer client);
+    /* Prints the attribute name and shows its syntax in the format area. */
+    virtual void display_syntax(Widget w, char* name);
+
+    /* Loads an existing object in edit mode and shows the window; w is the
+     * control that asked.  A null obj only clears the message line. */
+    void get_object(DataObject* obj, Widget w);
+    /* Builds the form from `global`: one labelled field per name. */
+    void create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text);
+    /* Empties the window: edits, loaded list, form and format area. */
+    void build_config_win_cb();
+    /* Destroys and makes again the (unmanaged) attribute caption. */
+    void create_caption_cb();
+    /* Creates the new object on the server (Set in create mode). */
+    void create_object_cb();
+    /* Writes the pending edits of the object shown (Set in edit mode). */
+    void set_object_cb();
+
+    /* Static trampolines: client data is the ConfigWin. */
+    static void new_class_cb(Widget w, XtPointer client, XtPointer call);
+    static void set_attributes_tramp(Widget w, XtPointer client, XtPointer call);
+    static void update_image_tramp(Widget w, XtPointer client, XtPointer call);
+    static void close_window_tramp(Widget w, XtPointer client, XtPointer call);
+
+    Pixel text_foreground = 0;          /* normal colours of the form's fields, */
+    Pixel text_background = 0;          /* read from PARENTFDN at creation */
+    DUArray attr_names;                 /* full names of the attributes shown */
+    int create_mode = 0;                /* 1: form of a new object */
+
+    Widget oc_dialog = nullptr;         /* message box; managed = shown */
+    Widget oc_sash_form = nullptr;
+    Widget oc_sash = nullptr;           /* paned window of the three panes */
+    Widget oc_loaded_objects_form = nullptr;
+    Widget oc_fdn_caption = nullptr;
+    Widget oc_loaded_objects_label = nullptr;
+    Widget oc_loaded_object_list = nullptr;
+    Widget decoy = nullptr;             /* label "Parent FDN" */
+    Widget PARENTFDN = nullptr;
+    Widget decoy1 = nullptr;            /* label "Object Class" */
+    Widget OBJCLASS = nullptr;
+    Widget oc_attributes_form = nullptr;
+    Widget oc_attribute_scrolled_window = nullptr;
+    Widget oc_attribute_caption = nullptr;
+    Widget oc_format_form = nullptr;
+    Widget oc_format_label = nullptr;
+    Widget oc_attribute_format_list = nullptr;
+    Widget oc_message_label = nullptr;
+    Widget oc_update_button = nullptr;
+    Widget oc_set_button = nullptr;
+    Widget oc_close_button = nullptr;
+    Widget oc_help_button = nullptr;
+};
+
+/* Focus callback of the form's fields: shows the syntax of the attribute
+ * named by client (a display name) in oc_attribute_format_list. */
+void show_attr_syntax(Widget w, XtPointer client, XtPointer call);
+
+#endif /* UI_CONFIG_WIN_H */

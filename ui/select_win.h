@@ -1,0 +1,34 @@
+/*
+ * select_win.h - the Select Object dialog: filter and scope fields with no
+ * behaviour of their own; only Close and Help act.  PUBLIC HEADER.
+ */
+#ifndef UI_SELECT_WIN_H
+#define UI_SELECT_WIN_H
+
+#include "ui/xd_widgets.h"
+
+class SelectWin : public xd_XmDialog_c {
+public:
+    SelectWin() {}
+
+    virtual void create(Widget parent, const char* name);
+
+    Widget sw_dialog = nullptr;         /* message box; managed = shown */
+    Widget sw_form = nullptr;
+    Widget sw_cmis_label = nullptr;
+    Widget sw_cmis_filter = nullptr;
+    Widget sw_scope = nullptr;          /* label "Scope:" */
+    Widget sw_load_button = nullptr;
+    Widget sw_save_button = nullptr;
+    Widget sw_radio_box = nullptr;
+    Widget sw_scope_this_level = nullptr;
+    Widget sw_scope_down = nullptr;
+    Widget sw_scope_to_bottom = nullptr;
+    Widget sw_level_label = nullptr;
+    Widget sw_number_levels = nullptr;
+    Widget sw_select_button = nullptr;
+    Widget sw_close_button = nullptr;
+    Widget sw_help_button = nullptr;
+};
+
+#endif /* UI_SELECT_WIN_H */
