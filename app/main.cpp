@@ -8,6 +8,7 @@
  */
 #include "app/connection.h"
 #include "app/globals.h"
+#include "tree/build_tree.h"
 
 int main(int argc, char** argv)
 {
@@ -21,6 +22,7 @@ int main(int argc, char** argv)
         register_callbacks();
         /* Raw events are dropped while the first view loads, then shown. */
         setup_raw_events(false);
+        build_tree();
         setup_raw_events(true);
     } else if (file_desc != 0) {
         /* The error dialog stays up; its OK ends the program. */

@@ -13,9 +13,6 @@
 #include "ui/help_callbacks.h"
 #include "ui/main_win.h"
 
-/* Opening a node will derive its object and show the children. */
-void node_state_cb(Widget, void*, void*) {}
-
 /* Will load the named (or first selected) object into the configuration window. */
 void MainWin::get_object(Widget, char*) {}
 
@@ -28,14 +25,8 @@ void MainWin::exit_cb(Widget, XtPointer)
     exit(0);
 }
 
-/* Will deselect every selected object. */
-void MainWin::deselect_objects(Widget, void*) {}
-
 /* Will open the configuration window in create mode with the selection as template. */
 void MainWin::create_from_selected(Widget, XtPointer) {}
-
-/* Will make Deselect and Delete follow whether anything is selected. */
-void MainWin::update_edit_menu() {}
 
 /* Will rebuild the Action pull-down from the class metadata of the object. */
 void MainWin::create_action_list(char*) {}

@@ -1,0 +1,523 @@
+/*
+ * test_navigator.cpp - the object tree against a real qx_mis, in process
+ * under X: derivation, the first tree, node labels and order, opening nodes,
+ * selection and menus, and objects created and destroyed by another client.
+ */
+#include <gtest/gtest.h>
+
+#include <Xm/PushB.h>
+#include <Xm/Text.h>
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "gui_fixture.h"
+#include "mis_fixture.h"
+#include "tree/build_tree.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "tree/selection.h"
+#include "ui/main_win.h"
+#include "XiOutline.h"
+
+namespace {
+
+const char* kLeeds = "/systemId=\"leeds-core-1\"";
+const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
+const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
+
+MisServer* mis = nullptr;
+Platform other;     /* the second client, which changes the server behind the editor's back */
+
+/* Drops the whole tree as the preferences' rebuild does. */
+void reset_tree()
+{
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
+    CurrentCookie++;
+    root = nullptr;
+    check_selected(0);
+    pump_for(0.05);
+}
+
+bool sensitive(Widget w)
+{
+    Boolean on = False;
+    XtVaGetValues(w, XmNsensitive, &on, NULL);
+    return on;
+}
+
+std::string label_of(Widget node)
+{
+    return xmstring_resource(node, XmNlabelString);
+}
+
+int state_of(Widget node)
+{
+    XiHierarchyNodeState s = XiAlwaysOpen;
+    XtVaGetValues(node, XiNnodeState, &s, NULL);
+    return s;
+}
+
+Widget parent_node_of(Widget node)
+{
+    Widget p = nullptr;
+    XtVaGetValues(node, XiNparentNode, &p, NULL);
+    return p;
+}
+
+/* The shown children of obj, in the order of their rows on screen. */
+std::vector<std::string> shown_children(DataObject* obj)
+{
+    pump_for(0.3);
+    std::vector<std::pair<Position, std::string>> rows;
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* o = DataObject::object_list.at(i);
+        if (o->node && o->parent_name && strcmp(o->parent_name, obj->name) == 0) {
+            EXPECT_EQ(obj->node, parent_node_of(o->node)) << o->name;
+            Position y = 0;
+            XtVaGetValues(o->node, XmNy, &y, NULL);
+            rows.push_back({y, o->name});
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::string> out;
+    for (auto& r : rows)
+        out.push_back(r.second);
+    return out;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end(), [](const std::string& a, const std::string& b) {
+        return strcmp(a.c_str(), b.c_str()) < 0;
+    });
+    return v;
+}
+
+/* The outline opening obj's node, as its folder button does. */
+void open_node(DataObject* obj)
+{
+    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
+    XiHierarchyNodeStateData data = {obj->node, XiOpen};
+    node_state_cb(main_window->mw_navigator, nullptr, &data);
+}
+
+void click(DataObject* obj, int count = 1)
+{
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = count;
+    XtCallCallbacks(obj->node, XmNactivateCallback, &cbs);
+}
+
+/* Builds the first tree from root at scope. */
+void first_tree(const char* root_fdn, int scope)
+{
+    static std::string keep;
+    keep = root_fdn;
+    default_root = const_cast<char*>(keep.c_str());
+    default_scope = scope;
+    build_tree();
+    pump_for(0.1);
+}
+
+/* Registers a shown-parent's child as opening a node would. */
+DataObject* registered(const char* fdn, const char* parent)
+{
+    auto* o = new DataObject(fdn);
+    o->parent_name = strdup(parent);
+    DataObject::object_list.insert(o);
+    return o;
+}
+
+bool create_rack(const char* id)
+{
+    Image blank(NONE, DataUnit("equipmentRack"), other);
+    if (!blank.boot(10) || !blank.set_str(DataUnit("equipmentId"), DataUnit(id), REPLACE, std_form))
+        return false;
+    Image created;
+    return blank.create_within(DataUnit(kLeeds), created, 10);
+}
+
+bool destroy(const std::string& fdn)
+{
+    Image victim(DataUnit(fdn.c_str()), DataUnit(""), other);
+    return victim.destroy(10);
+}
+
+struct Tree : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up())
+            return;
+        mis = new MisServer;
+        ASSERT_TRUE(mis->start()) << mis->failure();
+        ASSERT_TRUE(other.connect(DataUnit(mis->address().c_str()), DataUnit("other"), 10));
+        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
+        Platform::def_platform = platform;
+        if (!main_window->mw_navigator) {
+            /* A bare navigator when the main window does not build one. */
+            Widget outline = XiCreateOutline(main_window->mw_form, (char*)"mw_navigator", nullptr, 0);
+            XtVaSetValues(outline, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                          XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_WIDGET,
+                          XmNbottomWidget, main_window->mw_message_label, NULL);
+            XtAddCallback(outline, XiNnodeStateCallback, node_state_cb, nullptr);
+            XtManageChild(outline);
+            main_window->mw_navigator = outline;
+        }
+        pump_for(0.2);
+    }
+    static void TearDownTestSuite()
+    {
+        reset_tree();
+        other.disconnect();
+        platform.disconnect();
+        delete mis;
+        mis = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!gui_up())
+            GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+        reset_tree();
+        fdn_name = false;
+        current_filter = nullptr;
+    }
+};
+
+TEST_F(Tree, DerivationDepths)
+{
+    DataObject* top = registered("/", "");
+    EXPECT_EQ(0, top->derive(0, nullptr));
+    EXPECT_EQ(2, top->derive_state);
+    EXPECT_EQ(4, top->num_children);
+    EXPECT_EQ(1u, DataObject::object_list.entries());   /* depth 0 creates no objects */
+    EXPECT_EQ(0u, top->flags);
+
+    DataObject* leeds = registered(kLeeds, "/");
+    ASSERT_EQ(0, leeds->derive(2, nullptr));
+    EXPECT_EQ(3, leeds->num_children);
+    DataObject* rack = find_album_object(kRack1);
+    ASSERT_NE(nullptr, rack);
+    EXPECT_STREQ(kLeeds, rack->parent_name);
+    EXPECT_EQ(2, rack->derive_state);       /* children derived with depth 1 ... */
+    DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+    ASSERT_NE(nullptr, shelf);
+    EXPECT_EQ(0, shelf->derive_state);      /* ... grandchildren registered, not derived */
+    EXPECT_EQ(-1, shelf->num_children);
+
+    /* A filter narrows the set. */
+    DataObject* leeds2 = registered(kLeeds, "/");
+    ASSERT_EQ(0, leeds2->derive(0, "(objectClass=log)"));
+    EXPECT_EQ(1, leeds2->num_children);
+}
+
+TEST_F(Tree, DerivationFailuresAndNesting)
+{
+    /* A failed server derivation still counts as returned and says why. */
+    DataObject* ghost = registered("/systemId=\"atlantis-1\"", "/");
+    EXPECT_EQ(0, ghost->derive(1, nullptr));
+    EXPECT_EQ(2, ghost->derive_state);
+    EXPECT_EQ(0, ghost->num_children);
+    EXPECT_NE(std::string::npos, status_text().find(" FDN:/systemId=\"atlantis-1\"/*"));
+
+    /* A derivation asked for while the same object waits for the server is
+     * refused; one of another object goes ahead. */
+    DataObject* log = registered(kLog, kLeeds);
+    DataObject* leeds = registered(kLeeds, "/");
+    int nested = -1, other_obj = -1;
+    after(0, [&] {
+        nested = log->derive(0, nullptr);
+        other_obj = leeds->derive(0, nullptr);
+    });
+    EXPECT_EQ(0, log->derive(0, nullptr));
+    EXPECT_EQ(1, nested);
+    EXPECT_EQ(0, other_obj);
+    EXPECT_EQ(146, log->num_children);
+
+    /* A rebuild during the wait: 2, and the object is not touched again. */
+    DataObject* rack = registered(kRack1, kLeeds);
+    after(0, [] { CurrentCookie++; });
+    EXPECT_EQ(2, rack->derive(1, nullptr));
+    EXPECT_EQ(1, rack->derive_state);
+    EXPECT_EQ(-1, rack->num_children);
+}
+
+TEST_F(Tree, FirstTreeRoots)
+{
+    testing::internal::CaptureStdout();
+    first_tree(kLeeds, 2);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_NE(nullptr, root);
+    EXPECT_STREQ(kLeeds, root->name);
+    EXPECT_STREQ("", root->parent_name);
+    EXPECT_EQ(out.find("Invalid Object"), std::string::npos);
+    EXPECT_EQ(XiOpen, state_of(root->node));
+    EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(root->node));
+    DataObject* rack = find_album_object(kRack1);
+    ASSERT_TRUE(rack && rack->node);
+    EXPECT_EQ(XiOpen, state_of(rack->node));
+    DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+    ASSERT_TRUE(shelf && shelf->node);
+    EXPECT_EQ(XiClosed, state_of(shelf->node));
+    EXPECT_NE(std::string::npos, status_text().find("Tarnwick"));
+    if (main_window->mw_deselect_button) {
+        EXPECT_FALSE(sensitive(main_window->mw_deselect_button));
+    }
+
+    /* An unknown root: a line on standard output and the tree from "/". */
+    reset_tree();
+    testing::internal::CaptureStdout();
+    first_tree("/systemId=\"atlantis-1\"", 1);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos,
+              out.find("Invalid Object: /systemId=\"atlantis-1\"; using '/' for root.\n"));
+    EXPECT_STREQ("/", root->name);
+    EXPECT_STREQ("/systemId=\"atlantis-1\"", default_root);
+    EXPECT_EQ(4u, shown_children(root).size());
+
+    /* Typed loosely: the server's form replaces it ... */
+    reset_tree();
+    first_tree("/systemId=leeds-core-1", 0);
+    EXPECT_STREQ(kLeeds, root->name);
+    /* ... unless the typed text already holds the server's form. */
+    reset_tree();
+    std::string trailing = std::string(kLeeds) + "/";
+    first_tree(trailing.c_str(), 0);
+    EXPECT_EQ(trailing, root->name);
+    EXPECT_EQ(3, root->num_children);
+
+    /* Scope 0: the root closed, its album derived, no child objects; opening
+     * it shows the children from that album. */
+    reset_tree();
+    first_tree("/", 0);
+    EXPECT_EQ(XiClosed, state_of(root->node));
+    EXPECT_EQ(4, root->num_children);
+    EXPECT_EQ(1u, DataObject::object_list.entries());
+    open_node(root);
+    EXPECT_EQ(5u, DataObject::object_list.entries());
+    EXPECT_EQ(4u, shown_children(root).size());
+}
+
+TEST_F(Tree, LabelsAndSiblingOrder)
+{
+    /* The alarm log's records arrive in the server's order (1, 2, ... 146);
+     * the rows stand in byte order of their FDNs (1, 10, 100, 101 ...). */
+    first_tree(kLeeds, 1);
+    DataObject* log = find_album_object(kLog);
+    ASSERT_TRUE(log && log->node);
+    open_node(log);
+    std::vector<std::string> rows = shown_children(log);
+    ASSERT_EQ(146u, rows.size());
+    EXPECT_EQ(sorted(rows), rows);
+    EXPECT_EQ(std::string(kLog) + "/logRecordId=10", rows[1]);
+    EXPECT_EQ("logRecordId=10", label_of(find_album_object(rows[1].c_str())->node));
+
+    /* Shown one by one in the order 3, 1, 2: rows 1, 2, 3. */
+    DataObject* rack = find_album_object(kRack1);
+    std::string p = std::string(kRack1) + "/x=";
+    for (const char* id : {"3", "1", "2"})
+        registered((p + id).c_str(), kRack1)->display(0);
+    rows = shown_children(rack);
+    EXPECT_EQ(sorted(rows), rows);
+
+    /* FDN labels. */
+    reset_tree();
+    fdn_name = true;
+    first_tree(kLeeds, 1);
+    EXPECT_EQ(kLeeds, label_of(root->node));
+    EXPECT_EQ(kRack1, label_of(find_album_object(kRack1)->node));
+    /* Opening a node works from its label in this mode. */
+    log = find_album_object(kLog);
+    open_node(log);
+    EXPECT_EQ(146u, shown_children(log).size());
+    fdn_name = false;
+}
+
+TEST_F(Tree, OpeningNodes)
+{
+    first_tree(kLeeds, 1);
+    DataObject* rack = find_album_object(kRack1);
+    ASSERT_TRUE(rack && rack->node);
+    size_t before = DataObject::object_list.entries();
+    open_node(rack);
+    size_t once = DataObject::object_list.entries();
+    std::vector<std::string> rows = shown_children(rack);
+    EXPECT_EQ(once - before, rows.size());
+    EXPECT_EQ(XiOpen, rack->node_state);
+    open_node(rack);
+    EXPECT_EQ(once, DataObject::object_list.entries());
+    EXPECT_EQ(rows, shown_children(rack));
+
+    /* A leaf says so and creates nothing. */
+    DataObject* shelf = find_album_object(rows[0].c_str());
+    open_node(shelf);
+    DataObject* slot = find_album_object(shown_children(shelf)[0].c_str());
+    ASSERT_NE(nullptr, slot);
+    /* Walk down to a cTP, which has no children. */
+    DataObject* at = slot;
+    while (true) {
+        open_node(at);
+        std::vector<std::string> kids = shown_children(at);
+        if (kids.empty())
+            break;
+        at = find_album_object(kids[0].c_str());
+    }
+    EXPECT_EQ("This Object Does not have any Children", status_text());
+    EXPECT_EQ(0, at->num_children);
+}
+
+TEST_F(Tree, SelectionAndMenus)
+{
+    MainWin* mw = main_window;
+    if (!mw->mw_get_button || !mw->mw_deselect_button)
+        GTEST_SKIP() << "the main window has no menus yet";
+    first_tree(kLeeds, 1);
+    DataObject* a = find_album_object(kRack1);
+    DataObject* b = find_album_object(kLog);
+    DataObject* c = root;
+    Pixel fg0, bg0;
+    XtVaGetValues(a->node, XmNforeground, &fg0, XmNbackground, &bg0, NULL);
+
+    struct Row { bool get, create, action, path, del, desel; };
+    auto expect = [&](Row r, const char* when) {
+        EXPECT_EQ(r.get, sensitive(mw->mw_get_button)) << when;
+        EXPECT_EQ(r.create, sensitive(mw->mw_create_from_button)) << when;
+        EXPECT_EQ(r.action, sensitive(mw->mw_action)) << when;
+        EXPECT_EQ(r.path, sensitive(mw->mw_path)) << when;
+        EXPECT_EQ(r.del, sensitive(mw->mw_delete_button)) << when;
+        EXPECT_EQ(r.desel, sensitive(mw->mw_deselect_button)) << when;
+    };
+    const Row none = {false, true, false, false, false, false};
+    const Row one = {true, true, true, true, true, true};
+    const Row many = {false, false, false, false, true, true};
+
+    expect(none, "nothing selected");
+    click(a);
+    expect(one, "one");
+    Pixel fg1, bg1;
+    XtVaGetValues(a->node, XmNforeground, &fg1, XmNbackground, &bg1, NULL);
+    EXPECT_EQ(fg0, bg1);
+    EXPECT_EQ(bg0, fg1);
+    char* path = XmTextGetString(mw->mw_path);
+    EXPECT_STREQ(kRack1, path);
+    XtFree(path);
+    click(b);
+    expect(many, "two");
+    click(c);
+    expect(many, "three");
+    EXPECT_EQ(3u, DataObject::selected_list.entries());
+
+    /* Deselecting one of two: the path follows the one left. */
+    click(a);
+    click(c);
+    expect(one, "one of two left");
+    path = XmTextGetString(mw->mw_path);
+    EXPECT_STREQ(kLog, path);
+    XtFree(path);
+
+    /* Deselect with three selected leaves nothing, in normal colours. */
+    click(a);
+    click(c);
+    mw->deselect_objects(mw->mw_deselect_button, mw);
+    expect(none, "after Deselect");
+    EXPECT_TRUE(DataObject::selected_list.is_empty());
+    for (DataObject* o : {a, b, c}) {
+        Pixel f, g;
+        XtVaGetValues(o->node, XmNforeground, &f, XmNbackground, &g, NULL);
+        EXPECT_EQ(fg0, f) << o->name;
+        EXPECT_EQ(bg0, g) << o->name;
+        EXPECT_FALSE(o->selected);
+    }
+
+    /* A double click selects and keeps selected. */
+    click(a, 2);
+    EXPECT_TRUE(a->selected);
+    click(a, 2);
+    EXPECT_TRUE(a->selected);
+    expect(one, "after double clicks");
+
+    /* A click while another is being handled is dropped. */
+    selection_busy = true;
+    click(b);
+    selection_busy = false;
+    EXPECT_FALSE(b->selected);
+    mw->deselect_objects(mw->mw_deselect_button, mw);
+}
+
+TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
+{
+    first_tree(kLeeds, 1);
+    size_t before = DataObject::object_list.entries();
+    int children = root->num_children;
+    std::string rack9 = std::string(kLeeds) + "/equipmentId=\"rack-9\"";
+
+    /* Created by the other client: shown, closed, in its place. */
+    ASSERT_TRUE(create_rack("rack-9"));
+    ASSERT_TRUE(pump_until([&] { return find_album_object(rack9.c_str()) != nullptr; }, 10));
+    pump_for(0.2);
+    DataObject* obj = find_album_object(rack9.c_str());
+    ASSERT_TRUE(obj->node);
+    EXPECT_EQ(XiClosed, state_of(obj->node));
+    EXPECT_EQ(children + 1, root->num_children);
+    EXPECT_EQ(2, obj->derive_state);
+    std::vector<std::string> rows = shown_children(root);
+    EXPECT_EQ(sorted(rows), rows);
+    EXPECT_EQ(rack9, rows[2]);
+
+    /* Destroyed while selected: it leaves the tree and the selection. */
+    click(find_album_object(kRack1));
+    click(obj);
+    ASSERT_TRUE(destroy(rack9));
+    ASSERT_TRUE(pump_until([&] { return find_album_object(rack9.c_str()) == nullptr; }, 10));
+    EXPECT_EQ(before, DataObject::object_list.entries());
+    EXPECT_EQ(children, root->num_children);
+    EXPECT_EQ(1u, DataObject::selected_list.entries());
+    if (main_window->mw_get_button) {
+        EXPECT_TRUE(sensitive(main_window->mw_get_button));
+    }
+    main_window->deselect_objects(nullptr, main_window);
+
+    /* The last child of a shown parent goes: the parent closes. */
+    DataObject* rack = find_album_object(kRack1);
+    open_node(rack);
+    DataObject* shelf = find_album_object(shown_children(rack)[0].c_str());
+    open_node(shelf);
+    DataObject* lone = nullptr;
+    for (const std::string& s : shown_children(shelf)) {
+        DataObject* slot = find_album_object(s.c_str());
+        open_node(slot);
+        if (slot->num_children == 1) {
+            lone = slot;
+            break;
+        }
+    }
+    ASSERT_NE(nullptr, lone) << "no slot with one circuit pack";
+    std::string pack = shown_children(lone)[0];
+    ASSERT_TRUE(destroy(pack));
+    ASSERT_TRUE(pump_until([&] { return find_album_object(pack.c_str()) == nullptr; }, 10));
+    EXPECT_EQ(0, lone->num_children);
+    EXPECT_EQ(XiClosed, state_of(lone->node));
+    EXPECT_EQ(XiClosed, lone->node_state);
+}
+
+TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
+{
+    first_tree(kLeeds, 1);
+    size_t before = DataObject::object_list.entries();
+    int children = root->num_children;
+    CurrentCookie++;    /* as a rebuild would, but the old objects stay */
+    ASSERT_TRUE(create_rack("rack-8"));
+    std::string rack8 = std::string(kLeeds) + "/equipmentId=\"rack-8\"";
+    ASSERT_TRUE(destroy(rack8));
+    pump_for(1.0);
+    EXPECT_EQ(before, DataObject::object_list.entries());
+    EXPECT_EQ(children, root->num_children);
+    EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+/*
+ * test_registry.cpp - the registry of DataObjects, the selection list, the
+ * look-ups and the texts made from FDNs; no server, no display.
+ */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tree/data_object.h"
+
+namespace {
+
+struct Registry : ::testing::Test {
+    void TearDown() override
+    {
+        DataObject::selected_list.clear();
+        DataObject::object_list.clear_and_destroy();
+    }
+
+    static DataObject* reg(const char* name)
+    {
+        auto* obj = new DataObject(name);
+        obj->parent_name = strdup("");
+        DataObject::object_list.insert(obj);
+        return obj;
+    }
+
+    static std::vector<std::string> names()
+    {
+        std::vector<std::string> out;
+        for (size_t i = 0; i < DataObject::object_list.entries(); i++)
+            out.push_back(DataObject::object_list.at(i)->name);
+        return out;
+    }
+};
+
+TEST_F(Registry, KeepsByteOrderWithDuplicatesInArrivalOrder)
+{
+    /* Arrival in no particular order, with "/b" three times and byte order
+     * that differs from numeric order (10 before 9). */
+    const char* arrivals[] = {"/m", "/b", "/a=10", "/z", "/b", "/a=9", "/", "/b", "/a=1"};
+    std::vector<DataObject*> bs;
+    for (const char* n : arrivals) {
+        DataObject* o = reg(n);
+        if (strcmp(n, "/b") == 0)
+            bs.push_back(o);
+    }
+    EXPECT_EQ((std::vector<std::string>{"/", "/a=1", "/a=10", "/a=9", "/b", "/b", "/b", "/m", "/z"}),
+              names());
+    /* Equal names stay in arrival order, and look-up reaches the first. */
+    long first = DataObject::object_list.find_first("/b");
+    ASSERT_EQ(4, first);
+    EXPECT_EQ(bs[0], DataObject::object_list.at(4));
+    EXPECT_EQ(bs[1], DataObject::object_list.at(5));
+    EXPECT_EQ(bs[2], DataObject::object_list.at(6));
+    EXPECT_EQ(bs[0], find_album_object("/b"));
+
+    /* Removal by name takes out the first of equals, whichever is passed. */
+    EXPECT_TRUE(DataObject::object_list.remove(bs[2]));
+    EXPECT_EQ(bs[1], find_album_object("/b"));
+    EXPECT_EQ(bs[1], DataObject::object_list.at(4));
+    EXPECT_EQ(bs[2], DataObject::object_list.at(5));
+    delete bs[0];
+}
+
+TEST_F(Registry, LookUpsOverManyEntries)
+{
+    /* Enough entries to exercise every branch of the binary search. */
+    for (int i = 999; i >= 0; i -= 2)
+        reg(("/n=" + std::to_string(i)).c_str());
+    for (int i = 0; i < 1000; i += 2)
+        reg(("/n=" + std::to_string(i)).c_str());
+    ASSERT_EQ(1000u, DataObject::object_list.entries());
+    for (size_t i = 1; i < DataObject::object_list.entries(); i++)
+        ASSERT_LT(strcmp(DataObject::object_list.at(i - 1)->name, DataObject::object_list.at(i)->name), 0);
+    for (int i = 0; i < 1000; i++) {
+        std::string n = "/n=" + std::to_string(i);
+        DataObject* o = find_album_object(n.c_str());
+        ASSERT_NE(nullptr, o) << n;
+        EXPECT_STREQ(n.c_str(), o->name);
+    }
+    EXPECT_EQ(nullptr, find_album_object("/n=1000"));
+    EXPECT_EQ(nullptr, find_album_object("/"));
+    EXPECT_EQ(nullptr, find_album_object("/o"));
+}
+
+TEST_F(Registry, NullNamesAreNeverFound)
+{
+    EXPECT_EQ(nullptr, find_album_object(nullptr));    /* on an empty list too */
+    reg("/a");
+    reg("/c");
+    EXPECT_EQ(nullptr, find_album_object(nullptr));
+    EXPECT_EQ(nullptr, find_selected_object(nullptr));
+    DataObject unnamed(nullptr);
+    EXPECT_FALSE(unnamed == unnamed);
+    EXPECT_FALSE(unnamed < *find_album_object("/a"));
+    EXPECT_FALSE(DataObject::object_list.remove(&unnamed));
+    EXPECT_EQ(2u, DataObject::object_list.entries());
+    /* A widget that no object owns (never dereferenced). */
+    EXPECT_EQ(nullptr, find_object(reinterpret_cast<Widget>(&unnamed)));
+}
+
+TEST_F(Registry, SelectionKeepsOrderAndFindsByName)
+{
+    DataObject* a = reg("/a");
+    DataObject* b = reg("/b");
+    DataObject* c = reg("/c");
+    SelectedList& sel = DataObject::selected_list;
+    sel.append(c);
+    sel.append(a);
+    sel.append(b);
+    EXPECT_EQ(c, sel.first());
+    EXPECT_EQ(a, find_selected_object("/a"));
+    EXPECT_EQ(nullptr, find_selected_object("/d"));
+    sel.remove(a);
+    sel.remove(a);      /* no longer there: nothing happens */
+    EXPECT_EQ(2u, sel.entries());
+    EXPECT_EQ(c, sel.take_first());
+    EXPECT_EQ(b, sel.take_first());
+    EXPECT_TRUE(sel.is_empty());
+    EXPECT_EQ(nullptr, sel.take_first());
+}
+
+TEST(DerivationTexts, StringsNicknamesAndLabels)
+{
+    auto ds = [](const char* fdn, const char* filter) {
+        char* s = derivation_string(fdn, filter);
+        std::string out = s;
+        free(s);
+        return out;
+    };
+    EXPECT_EQ("/*", ds("/", nullptr));
+    EXPECT_EQ("/a=1/*", ds("/a=1", nullptr));
+    EXPECT_EQ("/a=1/*", ds("/a=1/", ""));
+    EXPECT_EQ("/*/CMISFilter(f)", ds("", "f"));
+    EXPECT_EQ("/*/CMISFilter((objectClass=slot))", ds("/", "(objectClass=slot)"));
+    EXPECT_EQ("/a=1/*/CMISFilter(f)", ds("/a=1", "f"));
+
+    char* nick = album_nickname("/systemId=\"x.XX\"/a=1", 7);
+    EXPECT_STREQ("/systemId=\"x.XX\"/a=1.XXNICKYY.7", nick);
+    char* parent = nickname_parent(nick);
+    EXPECT_STREQ("/systemId=\"x.XX\"/a=1", parent);
+    free(nick);
+    free(parent);
+
+    EXPECT_STREQ("b=2", node_label("/a=1/b=2", false));
+    EXPECT_STREQ("/a=1/b=2", node_label("/a=1/b=2", true));
+    EXPECT_STREQ("/", node_label("/", false));
+    EXPECT_STREQ("a=1/", node_label("a=1/", false));
+    EXPECT_STREQ("plain", node_label("plain", false));
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+/*
+ * attributes.cpp - DataObject::get_attributes: boots an object into the
+ * configuration image and lists its attribute names.
+ */
+#include <cstdio>
+
+#include "app/catalog.h"
+#include "app/globals.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "ui/config_win.h"
+
+DUArray DataObject::get_attributes()
+{
+    Image image(DataUnit(name), DataUnit(), Platform::def_platform);
+    static_cast<Image&>(global) = image;
+    global.set_prop(TRACKMODE, TRACK);
+    global.when(ATTR_CHANGED, Callback(SchedContext::current(), attr_changed_cb, nullptr));
+
+    if (global.boot(DeriveTimeout)) {
+        if (object_configuration) {
+            if (object_configuration->oc_set_button)
+                XtSetSensitive(object_configuration->oc_set_button, False);
+            if (object_configuration->oc_update_button)
+                XtSetSensitive(object_configuration->oc_update_button, False);
+        }
+        /* The edits pending for the object shown before are void now; the
+         * attribute records are dropped by the configuration window's own
+         * code once it keeps them. */
+        return global.get_attr_names(0);
+    }
+    printf("%s%s\n%s\n", qx_msg(202, "DataObject::get_attributes() booting object: "),
+           name ? name : "", global.get_error_string());
+    fflush(stdout);
+    return DUArray();
+}

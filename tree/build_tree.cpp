@@ -1,0 +1,65 @@
+/*
+ * build_tree.cpp - the first tree: the root from default_root, checked on the
+ * server, derived to default_scope levels and shown.
+ */
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/catalog.h"
+#include "app/globals.h"
+#include "tree/build_tree.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "ui/busy_cursor.h"
+#include "ui/main_win.h"
+
+bool is_valid_object(DataObject* obj, const char* objclass)
+{
+    Image image(DataUnit(obj->name), DataUnit(objclass ? objclass : ""), Platform::def_platform);
+    if (image.get_error_type() != 0)
+        return false;
+    if (!image.boot(DeriveTimeout))
+        return false;
+    if (!image.exists())
+        return false;
+    DataUnit server_name = image.get_objname();
+    /* A name typed in another form than the server's takes the server's. */
+    if (!obj->name || !strstr(obj->name, server_name.str())) {
+        free(obj->name);
+        obj->name = strdup(server_name.str());
+    }
+    return true;
+}
+
+void build_tree()
+{
+    Widget shell = main_window ? main_window->shell() : nullptr;
+    status_line(qx_msg(11, "Deriving objects from MIS..."));
+    if (shell)
+        set_busy_cursor(shell);
+
+    root = new DataObject(nullptr);
+    root->name = strdup(default_root ? default_root : "/");
+    if (!is_valid_object(root, "")) {
+        printf("%s%s%s\n", qx_msg(12, "Invalid Object: "), default_root ? default_root : "",
+               qx_msg(13, "; using '/' for root."));
+        fflush(stdout);
+        free(root->name);
+        root->name = strdup("/");
+    }
+    root->parent_name = strdup("");
+    DataObject::object_list.insert(root);
+
+    if (root->derive(default_scope, current_filter) == 2) {
+        if (shell)
+            reset_busy_cursor(shell);
+        return;
+    }
+    root->display(default_scope);
+    if (main_window)
+        main_window->update_edit_menu();
+    if (shell)
+        reset_busy_cursor(shell);
+    status_line(qx_msg(14, "Tarnwick 1.2 - managed object editor of the Corvane QX suite"));
+}

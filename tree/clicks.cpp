@@ -1,0 +1,61 @@
+/*
+ * clicks.cpp - clicks on navigator nodes, and the configuration image's
+ * reports of changed attributes.
+ */
+#include <Xm/Xm.h>
+#include <cstdio>
+
+#include "app/globals.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "tree/selection.h"
+#include "ui/action_win.h"
+#include "ui/config_win.h"
+#include "ui/main_win.h"
+
+bool selection_busy = false;
+
+void object_selected(Widget node, XtPointer client, XtPointer call_data)
+{
+    if (selection_busy)
+        return;
+    selection_busy = true;
+    status_line("  ");
+
+    char* fdn = (char*)client;
+    DataObject* obj = find_album_object(fdn);
+    if (!obj) {
+        printf("DEBUG : Object already deleted\n");
+        fflush(stdout);
+    } else {
+        auto* cb = (XmPushButtonCallbackStruct*)call_data;
+        int clicks = cb ? cb->click_count : 1;
+        if (clicks == 1) {
+            if (action_window && action_window->aw_dialog)
+                XtUnmanageChild(action_window->aw_dialog);
+            if (obj->selected)
+                deselect(obj);
+            else
+                add(obj);
+        } else if (clicks == 2) {
+            if (!obj->selected)
+                add(obj);
+            if (main_window)
+                main_window->get_object(node, fdn);
+        }
+    }
+    selection_busy = false;
+    if (main_window)
+        main_window->update_edit_menu();
+}
+
+void attr_changed_cb(void*, void* event)
+{
+    CurrentEvent ev(event);
+    DataUnit name = ev.get_name();
+    if (!object_configuration)
+        return;
+    global.update_label(object_configuration->oc_message_label, name.str());
+    if (object_configuration->oc_update_button)
+        XtSetSensitive(object_configuration->oc_update_button, True);
+}

@@ -1,0 +1,227 @@
+/*
+ * data_object.cpp - DataObject, the registry sorted by FDN, the selection
+ * list and the look-up functions.
+ */
+#include "tree/data_object.h"
+
+#include <Xm/Xm.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+DataObjectList DataObject::object_list;
+SelectedList DataObject::selected_list;
+
+/* ---------------------------------------------------------------- DataObject */
+
+DataObject::DataObject(const char* n)
+    : name(n ? strdup(n) : nullptr),
+      parent_name(nullptr),
+      node(nullptr),
+      num_children(-1),
+      selected(false),
+      node_state(XiAlwaysOpen),
+      flags(0),
+      derive_state(0)
+{
+}
+
+DataObject::~DataObject()
+{
+    free(name);
+    free(parent_name);
+    destroy_node();
+    /* album goes with the object */
+}
+
+void DataObject::destroy_node()
+{
+    if (!node)
+        return;
+    /* Xt may finish the destruction later, when this object is gone. */
+    XtRemoveCallback(node, XmNdestroyCallback, node_destroyed_cb, this);
+    XtDestroyWidget(node);
+    node = nullptr;
+}
+
+bool DataObject::operator==(const DataObject& o) const
+{
+    return name && o.name && strcmp(name, o.name) == 0;
+}
+
+bool DataObject::operator<(const DataObject& o) const
+{
+    return name && o.name && strcmp(name, o.name) < 0;
+}
+
+/* ------------------------------------------------------------ DataObjectList */
+
+size_t DataObjectList::search(const DataObject& key, bool& found) const
+{
+    found = false;
+    if (items_.empty())
+        return 0;
+    long low = 0;
+    long high = (long)items_.size() - 1;
+    while (low < high) {
+        long probe = (low + high) / 2;
+        if (*items_[probe] == key) {
+            found = true;
+            return (size_t)probe;
+        }
+        if (key < *items_[probe]) {
+            high = probe - 1;
+            if (high < 0)
+                high = 0;
+        } else {
+            low = probe + 1;
+        }
+    }
+    found = *items_[low] == key;
+    return (size_t)low;
+}
+
+void DataObjectList::insert(DataObject* obj)
+{
+    bool found;
+    size_t pos = search(*obj, found);
+    /* After every equal entry, so equal names keep their order of arrival;
+     * otherwise past the entries that sort before the new one. */
+    if (found) {
+        while (pos < items_.size() && *items_[pos] == *obj)
+            pos++;
+    } else {
+        while (pos < items_.size() && *items_[pos] < *obj)
+            pos++;
+    }
+    items_.insert(items_.begin() + (long)pos, obj);
+}
+
+long DataObjectList::find_first(const char* fdn) const
+{
+    if (!fdn)
+        return -1;
+    DataObject key(fdn);
+    bool found;
+    size_t pos = search(key, found);
+    if (!found)
+        return -1;
+    while (pos > 0 && *items_[pos - 1] == key)
+        pos--;
+    return (long)pos;
+}
+
+bool DataObjectList::remove(DataObject* obj)
+{
+    long pos = find_first(obj->name);
+    if (pos < 0)
+        return false;
+    items_.erase(items_.begin() + pos);
+    return true;
+}
+
+void DataObjectList::clear_and_destroy()
+{
+    std::vector<DataObject*> doomed;
+    doomed.swap(items_);
+    items_.reserve(64);
+    for (DataObject* obj : doomed)
+        delete obj;
+}
+
+/* -------------------------------------------------------------- SelectedList */
+
+void SelectedList::remove(DataObject* obj)
+{
+    for (auto it = items_.begin(); it != items_.end(); ++it) {
+        if (*it == obj) {
+            items_.erase(it);
+            return;
+        }
+    }
+}
+
+DataObject* SelectedList::take_first()
+{
+    if (items_.empty())
+        return nullptr;
+    DataObject* obj = items_.front();
+    items_.pop_front();
+    return obj;
+}
+
+/* ----------------------------------------------------------------- Look-ups */
+
+DataObject* find_album_object(const char* fdn)
+{
+    if (!fdn)
+        return nullptr;
+    long pos = DataObject::object_list.find_first(fdn);
+    return pos < 0 ? nullptr : DataObject::object_list.at((size_t)pos);
+}
+
+DataObject* find_object(Widget node)
+{
+    DataObjectList& list = DataObject::object_list;
+    for (size_t i = 0; i < list.entries(); i++)
+        if (list.at(i)->node == node)
+            return list.at(i);
+    return nullptr;
+}
+
+DataObject* find_selected_object(const char* fdn)
+{
+    if (!fdn)
+        return nullptr;
+    for (DataObject* obj : DataObject::selected_list.items())
+        if (obj->name && strcmp(obj->name, fdn) == 0)
+            return obj;
+    return nullptr;
+}
+
+/* -------------------------------------------------------------------- Texts */
+
+char* derivation_string(const char* fdn, const char* filter)
+{
+    if (!fdn)
+        fdn = "";
+    size_t len = strlen(fdn);
+    std::string text = fdn;
+    /* "/" and any FDN written with a trailing slash take the star directly. */
+    text += (len > 0 && fdn[len - 1] == '/') ? "*" : "/*";
+    if (filter && *filter) {
+        text += "/CMISFilter(";
+        text += filter;
+        text += ")";
+    }
+    return strdup(text.c_str());
+}
+
+char* album_nickname(const char* fdn, unsigned int cookie)
+{
+    std::string text = fdn ? fdn : "";
+    text += ".XXNICKYY.";
+    text += std::to_string(cookie);
+    return strdup(text.c_str());
+}
+
+char* nickname_parent(const char* nickname)
+{
+    char* copy = strdup(nickname ? nickname : "");
+    char* cut = strstr(copy, ".XXNICKYY.");
+    if (cut)
+        *cut = '\0';
+    return copy;
+}
+
+const char* node_label(const char* fdn, bool by_fdn)
+{
+    if (by_fdn)
+        return fdn;
+    const char* slash = strrchr(fdn, '/');
+    if (!slash || slash[1] == '\0')
+        return fdn;
+    return slash + 1;
+}

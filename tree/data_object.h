@@ -1,0 +1,161 @@
+/*
+ * data_object.h - the in-memory object tree.  PUBLIC HEADER.
+ *
+ * Every managed object the editor has heard of (the root, the children found
+ * by deriving a parent, objects the server reports as created) is one
+ * DataObject: its FDN, its parent's FDN, the album of its direct children once
+ * derived, and the outline node that shows it in the navigator.
+ *
+ * DataObject::object_list owns every DataObject of the tree and keeps them in
+ * ascending strcmp order of their names (equal names stay in insertion
+ * order); DataObject::selected_list refers to the selected ones in the order
+ * they were selected.
+ *
+ * EVENT-LOOP RULE: derive() and get_attributes() wait for the server while the
+ * Xt loop runs, so any callback may run inside them, the tree rebuild of the
+ * default preferences included.  derive() compares CurrentCookie after each
+ * wait and answers 2 when the tree was rebuilt: the object may be gone then,
+ * and the caller must touch nothing more.  display(), outline_form(),
+ * CreateNode() and the look-up functions never wait.
+ */
+#ifndef TREE_DATA_OBJECT_H
+#define TREE_DATA_OBJECT_H
+
+#include <X11/Intrinsic.h>
+#include <cstddef>
+#include <list>
+#include <vector>
+
+#include "XiHierarchy.h"
+#include "kvl/kvl.h"
+
+class DataObject;
+
+/* The registry: a vector of DataObject pointers sorted by name.  Owns them. */
+class DataObjectList {
+public:
+    DataObjectList() { items_.reserve(64); }
+
+    /* Inserts obj after every entry whose name is equal to or less than its own. */
+    void insert(DataObject* obj);
+    /* Position of the first entry named like fdn, or -1 (also for a null fdn). */
+    long find_first(const char* fdn) const;
+    /* Takes out the first entry named like obj; nothing is deleted.  True when
+     * an entry was taken out. */
+    bool remove(DataObject* obj);
+    size_t entries() const { return items_.size(); }
+    DataObject* at(size_t i) const { return items_[i]; }
+    /* Deletes every DataObject and empties the list. */
+    void clear_and_destroy();
+
+private:
+    /* Binary search for key (see the comparison rules in data_object.cpp):
+     * the position it found or would go to, and whether the entry there is
+     * equal to it. */
+    size_t search(const DataObject& key, bool& found) const;
+    std::vector<DataObject*> items_;
+};
+
+/* The selection: DataObject pointers in the order of selection.  Owns none. */
+class SelectedList {
+public:
+    void append(DataObject* obj) { items_.push_back(obj); }
+    /* Takes the first occurrence of obj out; nothing when it is not there. */
+    void remove(DataObject* obj);
+    bool is_empty() const { return items_.empty(); }
+    size_t entries() const { return items_.size(); }
+    DataObject* first() const { return items_.empty() ? nullptr : items_.front(); }
+    DataObject* take_first();
+    void clear() { items_.clear(); }
+    const std::list<DataObject*>& items() const { return items_; }
+
+private:
+    std::list<DataObject*> items_;
+};
+
+class DataObject {
+public:
+    explicit DataObject(const char* name);
+    ~DataObject();
+    DataObject(const DataObject&) = delete;
+    DataObject& operator=(const DataObject&) = delete;
+
+    /* Equal: both names set and strcmp 0.  Less: both set and strcmp < 0.
+     * An object without a name is neither equal to nor less than anything. */
+    bool operator==(const DataObject& o) const;
+    bool operator<(const DataObject& o) const;
+
+    /* Derives this object's children into album and num_children; with depth
+     * n > 0 also registers a DataObject for each child and derives it with
+     * depth n - 1.  filter: CMIS filter text or null.  0: derived (a server
+     * failure is reported in the status line), 1: nothing done (a derivation
+     * of this object is under way, or the album is unusable), 2: the tree was
+     * rebuilt during a wait, stop at once.  Waits. */
+    int derive(int depth, const char* filter);
+    /* Boots this object into the configuration image `global` (tracked, with
+     * attr_changed_cb for ATTR_CHANGED) and returns its attribute names;
+     * empty when it cannot be booted.  Waits. */
+    DUArray get_attributes();
+
+    /* Shows this object in the navigator and, for depth > 0, its derived
+     * children that have a DataObject, to depth levels. */
+    void display(int depth);
+    /* Creates this object's node: closed for depth 0, open otherwise, under
+     * its parent's node, before the next displayed sibling. */
+    void outline_form(int depth);
+    void vertical_form(int depth);
+    void horizontal_form(int depth);
+    /* The first object after this one in the registry that has a node and the
+     * same parent_name, or null. */
+    DataObject* find_next_displayed_sibling();
+    /* A managed push button named label in outline, labelled by the label
+     * rule, with object_selected (client data label) as its activate
+     * callback.  label must live as long as the node. */
+    Widget CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
+                      XiHierarchyNodeState state);
+
+    char* name;                     /* FDN as the server writes it; owned; sort key */
+    char* parent_name;              /* FDN of the parent, "" for the root; owned */
+    Widget node;                    /* outline node, or null while not shown; owned.
+                                     * Destroying a node destroys the nodes below
+                                     * it, and clears their objects' node too. */
+    int num_children;               /* -1 never derived, else the known children */
+    bool selected;                  /* true exactly while in selected_list */
+    Album album;                    /* direct children of the last derivation */
+    XiHierarchyNodeState node_state;/* 0 none recorded, 1 open, 2 closed */
+    unsigned int flags;             /* DERIVING while derive() runs */
+    int derive_state;               /* 0 never, 1 started, 2 returned */
+
+    enum { DERIVING = 1 };
+
+    /* Destroys node (and so the nodes below it) and clears it. */
+    void destroy_node();
+    /* destroyCallback of every node: clears node of its object. */
+    static void node_destroyed_cb(Widget w, XtPointer client, XtPointer call_data);
+
+    static DataObjectList object_list;
+    static SelectedList selected_list;
+};
+
+/* The first registered object named fdn; null for a null fdn or none. */
+DataObject* find_album_object(const char* fdn);
+/* The first registered object, from the front, whose node is node; or null. */
+DataObject* find_object(Widget node);
+/* The first selected object, from the head, named fdn; or null. */
+DataObject* find_selected_object(const char* fdn);
+
+/* The texts of a derivation: fdn, "/" and a star (only the star when fdn
+ * ends with '/'),
+ * then "/CMISFilter(<filter>)" for a non-empty filter; and the album
+ * nickname "<fdn>.XXNICKYY.<cookie>". */
+char* derivation_string(const char* fdn, const char* filter);
+char* album_nickname(const char* fdn, unsigned int cookie);
+/* Cuts a nickname at its first ".XXNICKYY.": the parent's FDN.  Caller frees. */
+char* nickname_parent(const char* nickname);
+
+/* The label of a node for fdn: the whole FDN with FDN labels, else the text
+ * after its last '/' (the whole FDN when it has no '/' or ends with one).
+ * Points into fdn. */
+const char* node_label(const char* fdn, bool by_fdn);
+
+#endif /* TREE_DATA_OBJECT_H */

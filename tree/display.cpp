@@ -1,0 +1,112 @@
+/*
+ * display.cpp - shows DataObjects as push-button nodes of the navigator, each
+ * under its parent's node and among its siblings in FDN order.
+ */
+#include <Xm/PushB.h>
+#include <cstdio>
+#include <cstring>
+
+#include "app/catalog.h"
+#include "app/globals.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "ui/main_win.h"
+
+void DataObject::display(int depth)
+{
+    switch (display_format) {
+    case 1:
+        outline_form(depth);
+        break;
+    case 2:
+        vertical_form(depth);
+        break;
+    case 3:
+        horizontal_form(depth);
+        break;
+    default:
+        printf("%s", qx_msg(203, "Error: bad display value\n"));
+        break;
+    }
+
+    if (depth > 0 && num_children > 0) {
+        for (AlbumImage ai = album.first_image(); ai; ai.next_image()) {
+            DataUnit fdn = ai->get_objname();
+            if (fdn.is_empty()) {
+                printf("%s\n", qx_msg(204, "couldn't get objname()"));
+                continue;
+            }
+            DataObject* child = find_album_object(fdn.str());
+            if (!child) {
+                printf("%s\n", qx_msg(205, "ERROR: "));
+                continue;
+            }
+            child->display(depth - 1);
+        }
+    }
+    fflush(stdout);
+}
+
+void DataObject::outline_form(int depth)
+{
+    Widget insert_before = nullptr;
+    if (sort_on) {
+        DataObject* next = find_next_displayed_sibling();
+        if (next)
+            insert_before = next->node;
+    }
+    DataObject* parent = find_album_object(parent_name);
+    Widget parent_node = parent ? parent->node : nullptr;
+
+    node_state = depth < 1 ? XiClosed : XiOpen;
+    Widget outline = main_window ? main_window->mw_navigator : nullptr;
+    if (!outline)
+        return;
+    node = CreateNode(outline, parent_node, insert_before, name, node_state);
+}
+
+void DataObject::vertical_form(int) {}
+
+void DataObject::horizontal_form(int) {}
+
+DataObject* DataObject::find_next_displayed_sibling()
+{
+    long pos = object_list.find_first(name);
+    if (pos < 0) {
+        printf("DEBUG : find_next_displayed_sibling() POS ERROR \n");
+        fflush(stdout);
+        return nullptr;
+    }
+    const char* own_parent = parent_name ? parent_name : "";
+    for (size_t i = (size_t)pos + 1; i < object_list.entries(); i++) {
+        DataObject* other = object_list.at(i);
+        if (other->node && other->parent_name && strcmp(other->parent_name, own_parent) == 0)
+            return other;
+    }
+    return nullptr;
+}
+
+/* The outline destroys a node's whole subtree with it: the objects whose
+ * nodes went that way are no longer shown. */
+void DataObject::node_destroyed_cb(Widget, XtPointer client, XtPointer)
+{
+    static_cast<DataObject*>(client)->node = nullptr;
+}
+
+Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
+                              XiHierarchyNodeState state)
+{
+    XmString text = XmStringCreateLocalized(const_cast<char*>(node_label(label, fdn_name)));
+    Widget w = XtVaCreateManagedWidget(label, xmPushButtonWidgetClass, outline,
+                                       XmNlabelString, text,
+                                       XiNnodeState, state,
+                                       XmNhighlightThickness, 0,
+                                       XmNshadowThickness, 0,
+                                       XiNparentNode, parent_node,
+                                       XiNinsertBefore, insert_before,
+                                       NULL);
+    XtAddCallback(w, XmNactivateCallback, object_selected, label);
+    XtAddCallback(w, XmNdestroyCallback, node_destroyed_cb, this);
+    XmStringFree(text);
+    return w;
+}

@@ -1,0 +1,193 @@
+/*
+ * navigator.cpp - opening nodes, and the server's reports of objects created
+ * and destroyed under a derived parent.
+ */
+#include <Xm/Xm.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/catalog.h"
+#include "app/globals.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "tree/selection.h"
+#include "ui/main_win.h"
+#include "XiHierarchy.h"
+
+/* The text of a node's label (by the default font-list tag); XtFree it. */
+static char* label_text(Widget node)
+{
+    XmString s = nullptr;
+    XtVaGetValues(node, XmNlabelString, &s, NULL);
+    char* text = nullptr;
+    if (s) {
+        text = (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                      XmOUTPUT_ALL);
+        XmStringFree(s);
+    }
+    if (!text)
+        text = XtNewString("");
+    return text;
+}
+
+/* The FDN a node stands for: its label when nodes show FDNs, otherwise the
+ * name of the object that owns it (the label when none does).  XtFree it. */
+static char* node_fdn(Widget node)
+{
+    if (!fdn_name) {
+        DataObject* obj = find_object(node);
+        if (obj && obj->name)
+            return XtNewString(obj->name);
+    }
+    return label_text(node);
+}
+
+void node_state_cb(Widget outline, XtPointer, XtPointer call_data)
+{
+    unsigned int cookie = CurrentCookie;
+    auto* data = (XiHierarchyNodeStateData*)call_data;
+    if (!data || !data->widget)
+        return;
+    if (data->state != XiOpen)
+        return;
+    char* fdn = node_fdn(data->widget);
+
+    DataObject* obj = find_album_object(fdn);
+    if (!obj) {
+        printf("%s%s\n", qx_msg(100, "ERROR opening object: "), fdn);
+        fflush(stdout);
+        XtFree(fdn);
+        return;
+    }
+    obj->node_state = XiOpen;
+    if (obj->derive_state == 1) {
+        printf("DEBUG : node_change() : BEING DERIVED%s\n", obj->name);
+        fflush(stdout);
+        XtFree(fdn);
+        return;
+    }
+    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2) {
+        XtFree(fdn);
+        return;
+    }
+    if (obj->num_children < 1) {
+        status_line("This Object Does not have any Children");
+        XtFree(fdn);
+        return;
+    }
+    status_line(" ");
+
+    /* One layout for all the new rows instead of one per row. */
+    Boolean refigure = True;
+    if (outline) {
+        XtVaGetValues(outline, XiNrefigureMode, &refigure, NULL);
+        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+    }
+    /* The walk uses its own handle on the set: a rebuild during the walk
+     * may delete obj and its album. */
+    Album children = obj->album;
+    for (AlbumImage ai = children.first_image(); ai; ai.next_image()) {
+        DataUnit child_fdn = ai->get_objname();
+        if (child_fdn.is_empty())
+            continue;
+        DataObject* child = find_album_object(child_fdn.str());
+        if (child && child->node)
+            continue;
+        if (!child) {
+            child = new DataObject(child_fdn.str());
+            child->parent_name = strdup(fdn);
+            DataObject::object_list.insert(child);
+            if (CurrentCookie != cookie) {
+                printf("DEBUG : DataObject::derive() : Invalid stack node_state %s\n", child->name);
+                fflush(stdout);
+                break;
+            }
+        }
+        child->display(0);
+    }
+    if (outline && refigure)
+        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    XtFree(fdn);
+}
+
+void object_included_cb(void* client, void* event)
+{
+    if ((unsigned int)(uintptr_t)client != CurrentCookie)
+        return;
+    CurrentEvent ev(event);
+    ev.do_something();
+    DataUnit fdn = ev.get_objname();
+    if (!fdn.is_empty())
+        add_object(nullptr, strdup(fdn.str()));
+}
+
+void object_excluded_cb(void* client, void* event)
+{
+    if ((unsigned int)(uintptr_t)client != CurrentCookie)
+        return;
+    CurrentEvent ev(event);
+    DataUnit fdn = ev.get_objname();
+    if (!fdn.is_empty())
+        remove_object(nullptr, strdup(fdn.str()));
+}
+
+void add_object(void*, char* fdn)
+{
+    Image img(DataUnit(fdn), DataUnit(), Platform::def_platform);
+    free(fdn);
+    unsigned int cookie = CurrentCookie;
+
+    Album holder = img.first_album();
+    DataUnit nickname = holder.get_prop(NICKNAME);
+    if (CurrentCookie != cookie)
+        return;
+    char* parent_fdn = nickname_parent(nickname.str());
+    DataObject* parent = find_album_object(parent_fdn);
+    free(parent_fdn);
+    if (CurrentCookie != cookie || !parent)
+        return;
+    parent->num_children++;
+
+    DataUnit name = img.get_objname();
+    if (CurrentCookie != cookie || name.is_empty())
+        return;
+    DataObject* obj = new DataObject(name.str());
+    obj->parent_name = strdup(parent->name);
+    DataObject::object_list.insert(obj);
+
+    if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie)
+        return;
+    if (parent->node)
+        obj->display(0);
+}
+
+void remove_object(void*, char* fdn)
+{
+    DataObject* obj = find_album_object(fdn);
+    free(fdn);
+    if (!obj)
+        return;
+    obj->destroy_node();
+    DataObject* parent = find_album_object(obj->parent_name);
+    if (!parent) {
+        printf("%s\n", qx_msg(102, "deleted parent "));
+        fflush(stdout);
+        return;
+    }
+    parent->num_children--;
+    if (parent->num_children == 0) {
+        if (parent->node) {
+            XtVaSetValues(parent->node, XiNnodeState, XiClosed, NULL);
+            parent->node_state = XiClosed;
+        } else {
+            printf("DEBUG : Widget is NULL !!!\n");
+            fflush(stdout);
+        }
+    }
+    DataObject::object_list.remove(obj);
+    DataObject::selected_list.remove(obj);
+    delete obj;
+    check_selected((int)DataObject::selected_list.entries());
+}

@@ -1,0 +1,49 @@
+/*
+ * navigator.h - what the navigator does for the user's clicks and for the
+ * server's reports of created, destroyed and changed objects.  PUBLIC HEADER.
+ *
+ * EVENT-LOOP RULE: node_state_cb, object_selected (through the Action menu
+ * and the configuration window it may fill), add_object and the derivations
+ * they start wait for the server while the Xt loop runs, so any callback,
+ * these included, may run inside them.  Each compares CurrentCookie after
+ * its waits and stops when the tree was rebuilt meanwhile; object_selected
+ * drops clicks that arrive while it is still handling one (selection_busy).
+ * remove_object and the KVL callbacks' own bodies up to add_object do not wait.
+ */
+#ifndef TREE_NAVIGATOR_H
+#define TREE_NAVIGATOR_H
+
+#include <X11/Intrinsic.h>
+
+/* nodeStateCallback of mw_navigator: opening a node derives its object when
+ * needed and shows each child that has no node yet, closed, in FDN order. */
+void node_state_cb(Widget outline, XtPointer client, XtPointer call_data);
+
+/* activateCallback of every node (client: the object's FDN).  Single click
+ * toggles the selection; double click selects and shows the object in the
+ * configuration window. */
+void object_selected(Widget node, XtPointer fdn, XtPointer call_data);
+
+/* True while object_selected handles a click; clicks meanwhile are dropped. */
+extern bool selection_busy;
+
+/* Album callbacks (client: the CurrentCookie of the derivation that
+ * registered them; a report under another cookie is ignored). */
+void object_included_cb(void* client, void* event);
+void object_excluded_cb(void* client, void* event);
+/* ATTR_CHANGED on the configuration image: names the change in the
+ * configuration window's message line and offers Update. */
+void attr_changed_cb(void* client, void* event);
+
+/* Registers and shows a created object under its registered parent.  Takes
+ * ownership of fdn (a malloc'd copy).  Waits. */
+void add_object(void* ignored, char* fdn);
+/* Removes a destroyed object: its node, its place in both lists, its
+ * parent's count (closing the parent's node when it was the last child).
+ * Takes ownership of fdn. */
+void remove_object(void* ignored, char* fdn);
+
+/* Writes text into the main window's status line (nothing without one). */
+void status_line(const char* text);
+
+#endif /* TREE_NAVIGATOR_H */
