@@ -8,8 +8,15 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "ui/action_win.h"
+#include "ui/config_win.h"
+#include "ui/create_win.h"
+#include "ui/default_win.h"
 #include "ui/icon.h"
 #include "ui/main_win.h"
+#include "ui/open_win.h"
+#include "ui/output_win.h"
+#include "ui/select_win.h"
 
 void initialize_gui(int argc, char** argv)
 {
@@ -33,6 +40,20 @@ void initialize_gui(int argc, char** argv)
     main_window = new MainWin();
     main_window->create(display, argv[0], argc, argv, QX_APP_CLASS);
     Widget shell = main_window->shell();
+    action_window = new ActionWin();
+    action_window->create(shell, "action_window");
+    create_object = new CreateWin();
+    create_object->create(shell, "create_object");
+    selection_window = new SelectWin();
+    selection_window->create(shell, "selection_window");
+    default_preferences = new DefaultWin();
+    default_preferences->create(shell, "default_preferences");
+    open_view = new OpenWin();
+    open_view->create(shell, "open_view");
+    object_configuration = new ConfigWin();
+    object_configuration->create(shell, "object_configuration");
+    output_window = new OutputWin();
+    output_window->create(shell, "output_window");
 
     g2_setupIconPixmap(tarn_icon_data, shell, "TARN", 48, 48);
 

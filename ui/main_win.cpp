@@ -1,12 +1,59 @@
-/* main_win.cpp - the main window: application shell, form and status line. */
+/* main_win.cpp - the main window: menu bar, path line, navigator, status line. */
 #include "ui/main_win.h"
 
+#include <Xm/CascadeB.h>
 #include <Xm/Form.h>
 #include <Xm/Label.h>
+#include <Xm/PushB.h>
+#include <Xm/RowColumn.h>
+#include <Xm/ScrolledW.h>
+#include <Xm/Separator.h>
+#include <Xm/TextF.h>
 #include <X11/Shell.h>
 #include <cstdio>
 
+#include "XiOutline.h"
 #include "app/globals.h"
+#include "ui/help_callbacks.h"
+#include "ui/window_util.h"
+#include "ui/xd_links.h"
+
+void MainWin::get_object_tramp(Widget w, XtPointer client, XtPointer)
+{
+    /* The Get... item always names no object: the selection decides. */
+    ((MainWin*)client)->get_object(w, nullptr);
+}
+
+void MainWin::delete_object_tramp(Widget w, XtPointer client, XtPointer call)
+{
+    ((MainWin*)client)->delete_object_cb(w, call);
+}
+
+void MainWin::exit_tramp(Widget w, XtPointer client, XtPointer call)
+{
+    ((MainWin*)client)->exit_cb(w, call);
+}
+
+void MainWin::deselect_objects_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((MainWin*)client)->deselect_objects(w, client);
+}
+
+void MainWin::create_from_selected_tramp(Widget w, XtPointer client, XtPointer call)
+{
+    ((MainWin*)client)->create_from_selected(w, call);
+}
+
+/* A pulldown menu under the menu bar and the cascade button that opens it. */
+static Widget menu(Widget menubar, const char* cascade_name, const char* pulldown_name, int num,
+                   const char* def, char mnemonic, Widget* pulldown)
+{
+    *pulldown = XmCreatePulldownMenu(menubar, const_cast<char*>(pulldown_name), nullptr, 0);
+    Widget cascade = labelled(xmCascadeButtonWidgetClass, menubar, cascade_name, num, def,
+                              mnemonic);
+    XtVaSetValues(cascade, XmNsubMenuId, *pulldown, NULL);
+    return cascade;
+}
 
 void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
                      const char* app_class)
@@ -30,8 +77,78 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
 
     mw_form = XtVaCreateWidget("mw_form", xmFormWidgetClass, applicationShell, NULL);
 
-    /* The status line runs along the form's bottom edge; the rows above it
-     * (menu bar, path line, navigator) attach to it. */
+    /* Menu bar: File, Object, Edit, and Help at the right end. */
+    mw_menubar = XmCreateMenuBar(mw_form, const_cast<char*>("mw_menubar"), nullptr, 0);
+    XtVaSetValues(mw_menubar,
+        XmNtopAttachment, XmATTACH_FORM,
+        XmNleftAttachment, XmATTACH_FORM,
+        XmNrightAttachment, XmATTACH_FORM,
+        NULL);
+
+    mw_view = menu(mw_menubar, "mw_view", "mw_view_pulldown", 501, "File", 'F', &mw_view_pulldown);
+    mw_properties_button = labelled(xmPushButtonWidgetClass, mw_view_pulldown,
+                                    "mw_properties_button", 502, "Properties...", 'P');
+    XtAddCallback(mw_properties_button, XmNactivateCallback, XDmanage_link,
+                  xd_link(XD_LINK_DEFAULT_PREFERENCES));
+    mw_view_separator = XtCreateManagedWidget("mw_view_separator", xmSeparatorWidgetClass,
+                                              mw_view_pulldown, nullptr, 0);
+    mw_close_button = labelled(xmPushButtonWidgetClass, mw_view_pulldown, "mw_close_button", 503,
+                               "Exit", 'x');
+    XtAddCallback(mw_close_button, XmNactivateCallback, exit_tramp, this);
+
+    mw_selected = menu(mw_menubar, "mw_selected", "mw_selected_pulldown", 504, "Object", 'O',
+                       &mw_selected_pulldown);
+    mw_create_from_button = labelled(xmPushButtonWidgetClass, mw_selected_pulldown,
+                                     "mw_create_from_button", 505, "Create...", 'C');
+    XtAddCallback(mw_create_from_button, XmNactivateCallback, create_from_selected_tramp, this);
+    mw_get_button = labelled(xmPushButtonWidgetClass, mw_selected_pulldown, "mw_get_button", 506,
+                             "Get...", 'G');
+    XtAddCallback(mw_get_button, XmNactivateCallback, get_object_tramp, this);
+    XtSetSensitive(mw_get_button, False);
+    /* The Action pull-down is rebuilt for each selected object's class. */
+    mw_action = menu(mw_selected_pulldown, "mw_action", "mw_action_pulldown", 507, "Action", 'A',
+                     &mw_action_pulldown);
+    XtSetSensitive(mw_action, False);
+
+    mw_edit = menu(mw_menubar, "mw_edit", "mw_edit_pulldown", 509, "Edit", 'E', &mw_edit_pulldown);
+    mw_select_button = labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_select_button",
+                                510, "Select", 'S');
+    XtAddCallback(mw_select_button, XmNactivateCallback, XDmanage_link,
+                  xd_link(XD_LINK_SELECTION_WINDOW));
+    XtSetSensitive(mw_select_button, False);
+    mw_deselect_button = labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_deselect_button",
+                                  511, "Deselect", 'l');
+    XtAddCallback(mw_deselect_button, XmNactivateCallback, deselect_objects_tramp, this);
+    mw_edit_separator = XtCreateManagedWidget("mw_edit_separator", xmSeparatorWidgetClass,
+                                              mw_edit_pulldown, nullptr, 0);
+    mw_delete_button = labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_delete_button", 512,
+                                "Delete", 'D');
+    XtAddCallback(mw_delete_button, XmNactivateCallback, delete_object_tramp, this);
+    XtSetSensitive(mw_delete_button, False);
+
+    Widget help_menu;
+    Widget help_cascade = menu(mw_menubar, "tarn_help_cascade_but", "tarn_help_menu", 514, "Help",
+                               'H', &help_menu);
+    XtVaSetValues(mw_menubar, XmNmenuHelpWidget, help_cascade, NULL);
+    mw_help_button = labelled(xmPushButtonWidgetClass, help_menu, "mw_help_button", 515,
+                              "Help...", 'H');
+    XtAddCallback(mw_help_button, XmNactivateCallback, mw_help_cb, nullptr);
+    XtManageChild(mw_menubar);
+
+    /* Path line under the menu bar. */
+    mw_path_label = labelled(xmLabelWidgetClass, mw_form, "mw_path_label", 516, "Path:");
+    XtVaSetValues(mw_path_label,
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_menubar, XmNtopOffset, 10,
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
+        NULL);
+    mw_path = XtVaCreateManagedWidget("mw_path", xmTextFieldWidgetClass, mw_form,
+        XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, mw_path_label,
+        XmNtopOffset, -5,
+        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, mw_path_label, XmNleftOffset, 5,
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 25,
+        NULL);
+
+    /* The status line runs along the form's bottom edge. */
     XmString empty = XmStringCreateLocalized(const_cast<char*>(""));
     mw_message_label = XtVaCreateManagedWidget("mw_message_label", xmLabelWidgetClass, mw_form,
         XmNlabelString, empty,
@@ -41,6 +158,23 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
         XmNbottomAttachment, XmATTACH_FORM,
         NULL);
     XmStringFree(empty);
+
+    /* The navigator takes all the height the other rows leave. */
+    mw_navigator_window = XtVaCreateManagedWidget("mw_navigator_window",
+        xmScrolledWindowWidgetClass, mw_form,
+        XmNscrollingPolicy, XmAUTOMATIC,
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_path, XmNtopOffset, 10,
+        XmNleftAttachment, XmATTACH_FORM,
+        XmNrightAttachment, XmATTACH_FORM,
+        XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, mw_message_label,
+        NULL);
+    XtVaGetValues(mw_navigator_window,
+        XmNhorizontalScrollBar, &mw_navigator_hscroll,
+        XmNverticalScrollBar, &mw_navigator_vscroll,
+        NULL);
+    mw_navigator = XtVaCreateManagedWidget("mw_navigator", xiOutlineWidgetClass,
+                                           mw_navigator_window, XiNautoClose, False, NULL);
+    XtAddCallback(mw_navigator, XiNnodeStateCallback, (XtCallbackProc)node_state_cb, nullptr);
 
     XtManageChild(mw_form);
 }

@@ -1,0 +1,47 @@
+/* open_win.cpp - the Open View dialog: a selection box of views. */
+#include "ui/open_win.h"
+
+#include <Xm/Form.h>
+#include <Xm/Protocols.h>
+#include <Xm/SelectioB.h>
+
+#include "app/catalog.h"
+#include "ui/window_util.h"
+#include "ui/xd_links.h"
+
+static void hide_cb(Widget, XtPointer box, XtPointer)
+{
+    XtUnmanageChild((Widget)box);
+}
+
+void OpenWin::create(Widget parent, const char* name)
+{
+    Widget shell;
+    ov_dialog = make_dialog(parent, name, "ov_dialog", 558, "Tarnwick: Open View", &shell);
+    _xd_rootwidget = shell;
+
+    widget58 = XtVaCreateManagedWidget("widget58", xmFormWidgetClass, ov_dialog, NULL);
+    XmString label = XmStringCreateLocalized(const_cast<char*>(qx_msg(559, "Views")));
+    Arg args[10];
+    Cardinal n = 0;
+    XtSetArg(args[n], XmNdialogType, XmDIALOG_WORK_AREA); n++;
+    XtSetArg(args[n], XmNlistLabelString, label); n++;
+    XtSetArg(args[n], XmNtopAttachment, XmATTACH_FORM); n++;
+    XtSetArg(args[n], XmNleftAttachment, XmATTACH_FORM); n++;
+    XtSetArg(args[n], XmNrightAttachment, XmATTACH_FORM); n++;
+    XtSetArg(args[n], XmNbottomAttachment, XmATTACH_FORM); n++;
+    widget59 = XmCreateSelectionBox(widget58, const_cast<char*>("widget59"), args, n);
+    XmStringFree(label);
+    /* Of the selection box's buttons only Apply and Cancel stay. */
+    XtManageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_APPLY_BUTTON));
+    XtUnmanageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_OK_BUTTON));
+    XtUnmanageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_HELP_BUTTON));
+    Widget cancel = XmSelectionBoxGetChild(widget59, XmDIALOG_CANCEL_BUTTON);
+    XtAddCallback(cancel, XmNactivateCallback, XDunmanage_link, xd_link(XD_LINK_OPEN_VIEW));
+    XtManageChild(widget59);
+
+    /* Its Cancel names a record that is never set; the window manager's
+     * close still hides the dialog. */
+    Atom wm_delete = XmInternAtom(XtDisplay(shell), const_cast<char*>("WM_DELETE_WINDOW"), False);
+    XmAddWMProtocolCallback(shell, wm_delete, hide_cb, (XtPointer)ov_dialog);
+}

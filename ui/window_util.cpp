@@ -1,0 +1,85 @@
+/* window_util.cpp - helpers the windows' create() operations share. */
+#include "ui/window_util.h"
+
+#include <Xm/DialogS.h>
+#include <Xm/MessageB.h>
+#include <Xm/Protocols.h>
+
+#include "app/catalog.h"
+
+void set_label_text(Widget w, const char* text)
+{
+    XmString s = XmStringCreateLocalized(const_cast<char*>(text));
+    XtVaSetValues(w, XmNlabelString, s, NULL);
+    XmStringFree(s);
+}
+
+void set_label(Widget w, int num, const char* def)
+{
+    set_label_text(w, qx_msg(num, def));
+}
+
+Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const char* def,
+                char mnemonic)
+{
+    XmString s = XmStringCreateLocalized(const_cast<char*>(qx_msg(num, def)));
+    Arg args[2];
+    Cardinal n = 0;
+    XtSetArg(args[n], XmNlabelString, s); n++;
+    if (mnemonic) {
+        XtSetArg(args[n], XmNmnemonic, (KeySym)mnemonic); n++;
+    }
+    Widget w = XtCreateManagedWidget(name, wc, parent, args, n);
+    XmStringFree(s);
+    return w;
+}
+
+Widget make_dialog(Widget parent, const char* shell_name, const char* box_name, int title_num,
+                   const char* title_def, Widget* shell)
+{
+    /* The shell stays up when the window manager closes it; close_like()
+     * decides what that close does, so a later manage shows it again. */
+    *shell = XtVaCreatePopupShell(shell_name, xmDialogShellWidgetClass, parent,
+                                  XmNtitle, qx_msg(title_num, title_def),
+                                  XmNdeleteResponse, XmDO_NOTHING,
+                                  XmNallowShellResize, True,
+                                  NULL);
+    return XtVaCreateWidget(box_name, xmMessageBoxWidgetClass, *shell,
+                            XmNdialogType, XmDIALOG_TEMPLATE,
+                            XmNautoUnmanage, False,
+                            NULL);
+}
+
+static void close_cb(Widget, XtPointer button, XtPointer)
+{
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = 1;
+    XtCallCallbacks((Widget)button, XmNactivateCallback, &cbs);
+}
+
+void close_like(Widget shell, Widget button)
+{
+    Atom wm_delete = XmInternAtom(XtDisplay(shell), const_cast<char*>("WM_DELETE_WINDOW"), False);
+    XmAddWMProtocolCallback(shell, wm_delete, close_cb, (XtPointer)button);
+}
+
+void align_fields(Widget* labels, Widget* fields, int n, int left_margin)
+{
+    Dimension widest = 0;
+    for (int i = 0; i < n; i++) {
+        Dimension w = 0;
+        XtVaGetValues(labels[i], XmNwidth, &w, NULL);
+        if (w > widest)
+            widest = w;
+    }
+    for (int i = 0; i < n; i++) {
+        XtVaSetValues(fields[i], XmNleftAttachment, XmATTACH_FORM,
+                      XmNleftOffset, left_margin + widest + 8, NULL);
+        XtVaSetValues(labels[i], XmNrightAttachment, XmATTACH_OPPOSITE_FORM,
+                      XmNrightOffset, -(left_margin + widest), XmNalignment, XmALIGNMENT_END,
+                      XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, fields[i],
+                      XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, fields[i],
+                      NULL);
+    }
+}

@@ -1,0 +1,41 @@
+/*
+ * window_util.h - helpers the windows' create() operations share: labelled
+ * widgets from the catalogue, the dialog frame (a message-box template in a
+ * dialog shell) and label/field columns in a form.  Internal to ui/.
+ */
+#ifndef UI_WINDOW_UTIL_H
+#define UI_WINDOW_UTIL_H
+
+#include <Xm/Xm.h>
+
+/* Sets catalogue text 4/num (default def) as w's labelString. */
+void set_label(Widget w, int num, const char* def);
+/* The same for a text that is not in the catalogue. */
+void set_label_text(Widget w, const char* text);
+
+/* A managed widget of class wc named name, labelled with 4/num; mnemonic
+ * is a character of the label, 0 for none. */
+Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const char* def,
+                char mnemonic = 0);
+
+/*
+ * The frame every dialog shares: an XmDialogShell called shell_name under
+ * parent, titled with 4/title_num, holding an unmanaged XmMessageBox of type
+ * XmDIALOG_TEMPLATE called box_name, whose own push buttons form its button
+ * row and whose first other child is its work area.  *shell receives the
+ * dialog shell.
+ */
+Widget make_dialog(Widget parent, const char* shell_name, const char* box_name, int title_num,
+                   const char* title_def, Widget* shell);
+
+/* The window manager's close of the dialog shell runs the activate
+ * callbacks of button (its Close or Cancel), so closing the window behaves
+ * like that button. */
+void close_like(Widget shell, Widget button);
+
+/* Attaches each field's left edge one gap to the right of the widest label
+ * of labels (n of each), so the fields line up in a column; each label's
+ * top follows its field's top. */
+void align_fields(Widget* labels, Widget* fields, int n, int left_margin);
+
+#endif /* UI_WINDOW_UTIL_H */
