@@ -363,6 +363,40 @@ TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
 
 }
 
+TEST(Windows, ConfigurationWindowGivesTheAttributeAreaTheSpareHeight)
+{
+    REQUIRE_WINDOWS();
+    hide_all_dialogs();
+    ConfigWin* oc = object_configuration;
+    Widget shell = oc->xd_rootwidget();
+    oc->xd_show();
+    ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
+    pump_for(0.2);
+    auto height = [](Widget w) {
+        Dimension h = 0;
+        XtVaGetValues(w, XmNheight, &h, NULL);
+        return (int)h;
+    };
+    int top = height(oc->oc_loaded_objects_form), attrs = height(oc->oc_attribute_scrolled_window),
+        bottom = height(oc->oc_format_form);
+    Dimension sw = 0, sh = 0;
+    XtVaGetValues(shell, XmNwidth, &sw, XmNheight, &sh, NULL);
+    XtVaSetValues(shell, XmNheight, sh + 120, NULL);
+    pump_for(0.3);
+    EXPECT_EQ(height(oc->oc_attribute_scrolled_window), attrs + 120);
+    EXPECT_EQ(height(oc->oc_loaded_objects_form), top);
+    EXPECT_EQ(height(oc->oc_format_form), bottom);
+    if (const char* shots = getenv("QX_UI_SCREENSHOT_DIR")) {
+        char cmd[512];
+        snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s_taller.png",
+                 DisplayString(display), XtWindow(shell), shots, XtName(shell));
+        XSync(display, False);
+        EXPECT_EQ(system(cmd), 0) << cmd;
+    }
+    oc->xd_hide();
+    pump_for(0.1);
+}
+
 /* A preferences dialog that records, for each operation, whether the
  * dialog was still shown when the operation ran. */
 struct RecordingDefaultWin : DefaultWin {
