@@ -427,10 +427,11 @@ static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
     return XtGeometryYes;
 }
 
+/* Like the outline, leaves out XmeNavigChangeManaged: one server round
+ * trip per child on every call is too dear for large trees. */
 static void ChangeManaged(Widget w)
 {
     _XiHierarchyRebuildTable(w);
-    XmeNavigChangeManaged(w);
 }
 
 static void InsertChild(Widget child)

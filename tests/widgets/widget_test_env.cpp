@@ -64,15 +64,35 @@ Widget WidgetTest::shell(int width, int height)
                             args, 2);
 }
 
-static void settled(XtPointer client_data, XtIntervalId *) { *(bool *)client_data = true; }
+/* Work procedures run only while XtAppNextEvent waits, and it returns only
+ * with an X event; the end of a settle therefore sends one to a window of
+ * our own. */
+static Window wake_window;
+
+static void settled(XtPointer client_data, XtIntervalId *)
+{
+    *(bool *)client_data = true;
+    XEvent ev = {};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = wake_window;
+    ev.xclient.format = 8;
+    XSendEvent(the_display, wake_window, False, NoEventMask, &ev);
+    XFlush(the_display);
+}
 
 void WidgetTest::settle(unsigned long ms)
 {
+    Display *d = display();
+    if (wake_window == None)
+        wake_window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
     bool done = false;
-    XSync(display(), False);
+    XSync(d, False);
     XtAppAddTimeOut(app(), ms, settled, &done);
-    while (!done)
-        XtAppProcessEvent(app(), XtIMAll);
+    while (!done) {
+        XEvent ev;
+        XtAppNextEvent(app(), &ev);
+        XtDispatchEvent(&ev);
+    }
 }
 
 std::vector<RecordedWarning> &WidgetTest::warnings() { return recorded; }
