@@ -360,8 +360,9 @@ std::vector<size_t> Service::change(MObject& o, const ValueList& values, bool en
                 bool was = s->filter->matches(*o.cls, before), is = s->filter->matches(*o.cls, o.values);
                 if (was == is) continue;
                 const char* ev = is ? "OBJECT_CREATED" : "OBJECT_DESTROYED";
+                // Nothing was created or destroyed: the raw ATTR_CHANGED above already told
+                // every client what happened; only this subscriber's view changes.
                 event_to(s->client, {{"event", ev}, {"subscription", s->id}, {"name", o.name}, {"class", o.cls->name}});
-                raw_event(ev, o.name);
             }
         }
     }
