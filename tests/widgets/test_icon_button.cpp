@@ -129,6 +129,40 @@ TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
     EXPECT_EQ(2 * (ht + st + vm), h);
 }
 
+TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
+{
+    /* Left half of the bitmap set, right half clear. */
+    Display *d = WidgetTest::display();
+    char bits[2 * 8];
+    for (int y = 0; y < 8; y++) {
+        bits[2 * y] = (char)0x3f;
+        bits[2 * y + 1] = 0;
+    }
+    Pixmap icon = XCreateBitmapFromData(d, DefaultRootWindow(d), bits, 12, 8);
+    Arg args[2];
+    XtSetArg(args[0], XmNpixmap, icon);
+    XtSetArg(args[1], XiNiconPlacement, XiIconOnly);
+    make(args, 2);
+    Pixel fg, bg, arm;
+    XtVaGetValues(button, XmNforeground, &fg, XmNbackground, &bg, XmNarmColor, &arm, NULL);
+    ASSERT_NE(fg, bg);
+    ASSERT_NE(arm, bg);
+    int x = (button->core.width - 12) / 2, y = (button->core.height - 8) / 2;
+    auto pixel = [&](int px, int py) {
+        XImage *img = XGetImage(d, XtWindow(button), px, py, 1, 1, AllPlanes, ZPixmap);
+        Pixel p = XGetPixel(img, 0, 0);
+        XDestroyImage(img);
+        return p;
+    };
+    EXPECT_EQ(fg, pixel(x + 2, y + 4));
+    EXPECT_EQ(bg, pixel(x + 9, y + 4));
+
+    XtVaSetValues(button, XmNset, True, NULL);
+    WidgetTest::settle();
+    EXPECT_EQ(fg, pixel(x + 2, y + 4));
+    EXPECT_EQ(arm, pixel(x + 9, y + 4));
+}
+
 TEST_F(IconButtonTest, LabelComesFromLabelOrName)
 {
     Arg args[1];

@@ -182,6 +182,31 @@ TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
     EXPECT_NE(nullptr, button_of(c));
 }
 
+TEST_F(OutlineTest, FolderPicturesFollowStateAndResources)
+{
+    Widget a = node("a", nullptr, XiOpen);
+    Widget b = node("b", a, XiClosed);
+    auto picture = [](Widget n) {
+        Pixmap p = None;
+        XtVaGetValues(button_of(n), XmNpixmap, &p, NULL);
+        return p;
+    };
+    Pixmap open_builtin = picture(a), closed_builtin = picture(b);
+    EXPECT_NE(None, open_builtin);
+    EXPECT_NE(open_builtin, closed_builtin);
+
+    Display *d = WidgetTest::display();
+    Pixmap mine = XCreatePixmap(d, DefaultRootWindow(d), 10, 10, 1);
+    XtVaSetValues(outline, XiNopenFolderPixmap, mine, NULL);
+    EXPECT_EQ(mine, picture(a));
+    EXPECT_EQ(closed_builtin, picture(b));
+    XtVaSetValues(b, XiNnodeState, XiOpen, NULL);
+    EXPECT_EQ(mine, picture(b));
+    XtVaSetValues(outline, XiNopenFolderPixmap, XmUNSPECIFIED_PIXMAP, NULL);
+    EXPECT_EQ(open_builtin, picture(a));
+    XFreePixmap(d, mine);
+}
+
 TEST_F(OutlineTest, AutoCloseClosesOpenDescendants)
 {
     Widget a = node("a", nullptr, XiOpen);
