@@ -19,6 +19,7 @@
 
 static void ClassInitialize(void);
 static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void Destroy(Widget w);
 static void Resize(Widget w);
 static void Redisplay(Widget w, XEvent *event, Region region);
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
@@ -134,7 +135,7 @@ PsCaptionClassRec psCaptionClassRec = {
         XtExposeCompressMaximal,            /* compress_exposure */
         True,                               /* compress_enterleave */
         False,                              /* visible_interest */
-        NULL,                               /* destroy: nothing owned */
+        Destroy,                            /* destroy */
         Resize,                             /* resize */
         Redisplay,                          /* expose */
         SetValues,                          /* set_values */
@@ -286,6 +287,24 @@ static void place(Widget w)
     }
 }
 
+/* A reference widget that goes away is forgotten. */
+static void reference_gone(Widget ref, XtPointer client_data, XtPointer call_data)
+{
+    Widget w = (Widget)client_data;
+    if (ReferenceWidget(w) == ref)
+        ReferenceWidget(w) = NULL;
+}
+
+static void watch_reference(Widget w, Widget ref, Boolean watch)
+{
+    if (ref == NULL)
+        return;
+    if (watch)
+        XtAddCallback(ref, XmNdestroyCallback, reference_gone, w);
+    else
+        XtRemoveCallback(ref, XmNdestroyCallback, reference_gone, w);
+}
+
 /* Layout, ask the parent for the preferred size, place. */
 static void relayout_and_resize(Widget w)
 {
@@ -329,6 +348,7 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
     SpareWord(new_w) = 0;
     EffectiveWidth(new_w) = 0;
     FixedHeight(new_w) = MinHeight(new_w) = StretchSum(new_w) = 0;
+    watch_reference(new_w, ReferenceWidget(new_w), True);
 
     layout(new_w);
     if (new_w->core.width == 0)
@@ -336,6 +356,11 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
     if (new_w->core.height == 0)
         new_w->core.height = PrefHeight(new_w);
     place(new_w);
+}
+
+static void Destroy(Widget w)
+{
+    watch_reference(w, ReferenceWidget(w), False);
 }
 
 static void Resize(Widget w)
@@ -354,6 +379,10 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     if (CaptionWidth(new_w) != CaptionWidth(current)) {
         XmeWarning(new_w, (char *)"XmNcaptionWidth is read-only");
         CaptionWidth(new_w) = CaptionWidth(current);
+    }
+    if (ReferenceWidget(new_w) != ReferenceWidget(current)) {
+        watch_reference(new_w, ReferenceWidget(current), False);
+        watch_reference(new_w, ReferenceWidget(new_w), True);
     }
     Boolean size_changed = False;
     if (new_w->core.width != current->core.width) {

@@ -251,6 +251,18 @@ static HierarchyConstraints record_of(Widget w, Widget parent)
     return XiHierarchyNode(parent);
 }
 
+/* Whether `w` is a node somewhere below `node` (a parent there would make
+ * a loop). */
+static Boolean below(Widget hierarchy, Widget w, Widget node)
+{
+    while (w != NULL && XtParent(w) == hierarchy) {
+        if (w == node)
+            return True;
+        w = XiHierarchyNode(w)->hierarchy.parent;
+    }
+    return False;
+}
+
 /* Put a node among its parent's children, in front of its insert-before
  * sibling when it names one, else at the end. */
 static void insert_node(Widget w, HierarchyConstraints parent, HierarchyConstraints node)
@@ -514,7 +526,7 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
     }
     Boolean before_given = _XiArgsName(args, *num_args, XiNinsertBefore);
     if (n->parent != old->parent || n->insert_before != old->insert_before || before_given) {
-        if (n->parent == new_w) {
+        if (n->parent == new_w || below(w, n->parent, new_w)) {
             warn_self_parent(w);
             n->parent = old->parent;
         }

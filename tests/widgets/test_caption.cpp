@@ -111,6 +111,15 @@ TEST_F(CaptionTest, ReferenceWidgetSharesTheWiderColumn)
     EXPECT_EQ(2 + 90 - 30, cap->core.x);
     EXPECT_EQ(2 + 90 + 2, ctl->core.x);
     EXPECT_EQ(90 + 2 + 50 + 4, narrow->core.width);
+
+    /* A reference widget that is destroyed is forgotten. */
+    XtDestroyWidget(wide);
+    WidgetTest::settle(5);
+    Widget ref = wide;
+    XtVaGetValues(narrow, PsNreferenceWidget, &ref, NULL);
+    EXPECT_EQ(nullptr, ref);
+    XtVaSetValues(narrow, XmNmarginWidth, 4, NULL);
+    EXPECT_EQ(4 + 30 - 30, cap->core.x);
 }
 
 TEST_F(CaptionTest, StretchingControlsShareExtraHeightByPreferredHeight)

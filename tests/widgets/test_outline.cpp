@@ -305,6 +305,10 @@ TEST_F(OutlineTest, WarningsAndStateConverter)
     Widget parent = nullptr;
     XtVaGetValues(b, XiNparentNode, &parent, NULL);
     EXPECT_EQ(a, parent);
+    XtVaSetValues(a, XiNparentNode, b, NULL);           /* would make a loop */
+    EXPECT_EQ(2, WidgetTest::count_warnings("nodeParentIsSelf"));
+    XtVaGetValues(a, XiNparentNode, &parent, NULL);
+    EXPECT_EQ(nullptr, parent);
 
     XtVaCreateManagedWidget("gadget", xmLabelGadgetClass, outline, NULL);
     ASSERT_EQ(1, WidgetTest::count_warnings("noGadgetSupport"));
