@@ -48,7 +48,7 @@ XmOffsetPtr psCaptionConstraintOffsets;
 #define PrefHeight(w) PsCaptionField(w, pref_height, Dimension)
 #define ComputeWidth(w) PsCaptionField(w, compute_width, Boolean)
 #define ComputeHeight(w) PsCaptionField(w, compute_height, Boolean)
-#define SpareFlag(w) PsCaptionField(w, spare_flag, unsigned char)
+#define SelfPlaced(w) PsCaptionField(w, self_placed, unsigned char)
 #define SpareWord(w) PsCaptionField(w, spare_word, long)
 #define ReferenceWidget(w) PsCaptionField(w, reference_widget, Widget)
 #define CaptionWidth(w) PsCaptionField(w, caption_width, Dimension)
@@ -263,8 +263,10 @@ static void layout(Widget w)
         PrefHeight(w) = clamp_dim(height);
 }
 
-/* Put the children where the rows want them. */
-static void place(Widget w)
+/* Put the children where the rows want them.  `self` is a child inside
+ * its own XtSetValues: it only gets the new values in its fields, and Xt's
+ * geometry request for them is granted (see SelfPlaced). */
+static void place(Widget w, Widget self = NULL)
 {
     std::vector<Widget> kids = managed_children(w);
     std::vector<PsCaptionItem> items = items_of(kids);
@@ -281,9 +283,19 @@ static void place(Widget w)
     for (size_t i = 0; i < kids.size(); i++) {
         if (!places[i].placed)
             continue;
-        XmeConfigureObject(kids[i], (Position)places[i].x, (Position)places[i].y,
-                           clamp_dim(places[i].width), clamp_dim(places[i].height),
-                           kids[i]->core.border_width);
+        Position x = (Position)places[i].x, y = (Position)places[i].y;
+        Dimension width = clamp_dim(places[i].width), height = clamp_dim(places[i].height);
+        Widget c = kids[i];
+        if (c != self) {
+            XmeConfigureObject(c, x, y, width, height, c->core.border_width);
+        } else if (c->core.x != x || c->core.y != y || c->core.width != width ||
+                   c->core.height != height) {
+            c->core.x = x;
+            c->core.y = y;
+            c->core.width = width;
+            c->core.height = height;
+            SelfPlaced(w) = True;
+        }
     }
 }
 
@@ -344,7 +356,7 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
     ComputeHeight(new_w) = request->core.height == 0;
     PrefWidth(new_w) = request->core.width;
     PrefHeight(new_w) = request->core.height;
-    SpareFlag(new_w) = 0;
+    SelfPlaced(new_w) = 0;
     SpareWord(new_w) = 0;
     EffectiveWidth(new_w) = 0;
     FixedHeight(new_w) = MinHeight(new_w) = StretchSum(new_w) = 0;
@@ -428,6 +440,21 @@ static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
 {
     Widget w = XtParent(child);
     XtGeometryMask mode = request->request_mode;
+    if (SelfPlaced(w)) {
+        /* The request that carries the placement a constraint change made. */
+        SelfPlaced(w) = False;
+        if (mode & XtCWQueryOnly)
+            return XtGeometryYes;
+        if (mode & CWX)
+            child->core.x = request->x;
+        if (mode & CWY)
+            child->core.y = request->y;
+        if (mode & CWWidth)
+            child->core.width = request->width;
+        if (mode & CWHeight)
+            child->core.height = request->height;
+        return XtGeometryYes;
+    }
     if (!(mode & (CWWidth | CWHeight | CWBorderWidth)))
         return XtGeometryNo;
     if (mode & XtCWQueryOnly)
@@ -462,10 +489,15 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
     Widget w = XtParent(new_w);
     if (!XtIsManaged(new_w))
         return False;
-    if (CStretchH(new_w) != CStretchH(current) || CStretchV(new_w) != CStretchV(current))
-        relayout_and_resize(w);
-    else if (CAlignment(new_w) != CAlignment(current))
-        place(w);
+    if (CStretchH(new_w) != CStretchH(current) || CStretchV(new_w) != CStretchV(current)) {
+        layout(w);
+        Dimension rw, rh;
+        if (XtMakeResizeRequest(w, PrefWidth(w), PrefHeight(w), &rw, &rh) == XtGeometryAlmost)
+            XtMakeResizeRequest(w, rw, rh, NULL, NULL);
+        place(w, new_w);
+    } else if (CAlignment(new_w) != CAlignment(current)) {
+        place(w, new_w);
+    }
     return False;
 }
 

@@ -47,7 +47,7 @@ typedef struct {
     Dimension pref_height;
     Boolean compute_width;      /* pref_width follows the layout */
     Boolean compute_height;     /* pref_height follows the layout */
-    unsigned char spare_flag;   /* unused, 0 */
+    unsigned char self_placed;  /* a child's own geometry request carries our placement */
     long spare_word;            /* unused, 0 */
 
     /* resources */

@@ -82,6 +82,10 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     EXPECT_EQ(60 + 2 + 100 + 2 * 2, form->core.width);
     EXPECT_EQ(1 + 20 + 8 + 30 + 2 * 2, form->core.height);
 
+    /* Alignment names convert in any case. */
+    XtVaSetValues(cap2, XtVaTypedArg, PsNcaptionAlignment, XmRString, "CAPTION_BOTTOM", 15, NULL);
+    EXPECT_EQ(2 + 20 + 8 + 30 - 10, cap2->core.y);
+
     /* The column width cannot be set, only read. */
     XtVaSetValues(form, PsNcaptionWidth, 5, NULL);
     EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth is read-only"));
