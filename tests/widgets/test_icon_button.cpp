@@ -148,6 +148,9 @@ TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
     ASSERT_NE(fg, bg);
     ASSERT_NE(arm, bg);
     int x = (button->core.width - 12) / 2, y = (button->core.height - 8) / 2;
+    /* Other programs may share the display: keep our window on top. */
+    XRaiseWindow(d, XtWindow(shell));
+    WidgetTest::settle();
     auto pixel = [&](int px, int py) {
         XImage *img = XGetImage(d, XtWindow(button), px, py, 1, 1, AllPlanes, ZPixmap);
         Pixel p = XGetPixel(img, 0, 0);
@@ -158,6 +161,7 @@ TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
     EXPECT_EQ(bg, pixel(x + 9, y + 4));
 
     XtVaSetValues(button, XmNset, True, NULL);
+    XRaiseWindow(d, XtWindow(shell));
     WidgetTest::settle();
     EXPECT_EQ(fg, pixel(x + 2, y + 4));
     EXPECT_EQ(arm, pixel(x + 9, y + 4));
@@ -226,10 +230,6 @@ TEST_F(IconButtonTest, PressShowsSetAndLeavingCancels)
 TEST_F(IconButtonTest, KeyboardActivationFlashesAndActivates)
 {
     make(nullptr, 0);
-    XSetInputFocus(XtDisplay(shell), XtWindow(shell), RevertToParent, CurrentTime);
-    WidgetTest::settle();
-    XmProcessTraversal(button, XmTRAVERSE_CURRENT);
-    WidgetTest::settle();
     XEvent ev = {};
     ev.xkey.type = KeyPress;
     ev.xkey.display = XtDisplay(button);
