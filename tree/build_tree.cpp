@@ -56,7 +56,9 @@ void build_tree()
             reset_busy_cursor(shell);
         return;
     }
+    node_batch_begin();
     root->display(default_scope);
+    node_batch_end();
     if (main_window)
         main_window->update_edit_menu();
     if (shell)

@@ -153,6 +153,11 @@ char* album_nickname(const char* fdn, unsigned int cookie);
 /* Cuts a nickname at its first ".XXNICKYY.": the parent's FDN.  Caller frees. */
 char* nickname_parent(const char* nickname);
 
+/* Between these two, new nodes are managed together, in one layout, when
+ * the outermost batch ends.  Batches nest. */
+void node_batch_begin();
+void node_batch_end();
+
 /* The label of a node for fdn: the whole FDN with FDN labels, else the text
  * after its last '/' (the whole FDN when it has no '/' or ends with one).
  * Points into fdn. */

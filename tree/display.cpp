@@ -3,14 +3,55 @@
  * under its parent's node and among its siblings in FDN order.
  */
 #include <Xm/PushB.h>
+#include <X11/IntrinsicP.h>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/catalog.h"
 #include "app/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
+
+/* Nodes made while a batch is open are created unmanaged and managed all at
+ * once when it closes, with the outline's layout switched off meanwhile:
+ * managing one child costs the outline a layout and Motif's traversal code
+ * a round trip to the X server, so node by node a big container takes
+ * seconds. */
+static int batch_depth = 0;
+static std::vector<Widget> batch_nodes;
+static Boolean batch_refigure = True;
+
+void node_batch_begin()
+{
+    if (batch_depth++ > 0)
+        return;
+    batch_nodes.clear();
+    Widget outline = main_window ? main_window->mw_navigator : nullptr;
+    if (outline) {
+        XtVaGetValues(outline, XiNrefigureMode, &batch_refigure, NULL);
+        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+    }
+}
+
+void node_batch_end()
+{
+    if (batch_depth == 0 || --batch_depth > 0)
+        return;
+    std::vector<Widget> nodes;
+    nodes.swap(batch_nodes);
+    /* A node destroyed in the meantime has left the outline already. */
+    std::vector<Widget> alive;
+    for (Widget w : nodes)
+        if (!w->core.being_destroyed)
+            alive.push_back(w);
+    if (!alive.empty())
+        XtManageChildren(alive.data(), (Cardinal)alive.size());
+    Widget outline = main_window ? main_window->mw_navigator : nullptr;
+    if (outline && batch_refigure)
+        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+}
 
 void DataObject::display(int depth)
 {
@@ -97,7 +138,7 @@ Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_
                               XiHierarchyNodeState state)
 {
     XmString text = XmStringCreateLocalized(const_cast<char*>(node_label(label, fdn_name)));
-    Widget w = XtVaCreateManagedWidget(label, xmPushButtonWidgetClass, outline,
+    Widget w = XtVaCreateWidget(label, xmPushButtonWidgetClass, outline,
                                        XmNlabelString, text,
                                        XiNnodeState, state,
                                        XmNhighlightThickness, 0,
@@ -107,6 +148,10 @@ Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_
                                        NULL);
     XtAddCallback(w, XmNactivateCallback, object_selected, label);
     XtAddCallback(w, XmNdestroyCallback, node_destroyed_cb, this);
+    if (batch_depth > 0)
+        batch_nodes.push_back(w);
+    else
+        XtManageChild(w);
     XmStringFree(text);
     return w;
 }

@@ -44,7 +44,7 @@ static char* node_fdn(Widget node)
     return label_text(node);
 }
 
-void node_state_cb(Widget outline, XtPointer, XtPointer call_data)
+void node_state_cb(Widget, XtPointer, XtPointer call_data)
 {
     unsigned int cookie = CurrentCookie;
     auto* data = (XiHierarchyNodeStateData*)call_data;
@@ -80,11 +80,7 @@ void node_state_cb(Widget outline, XtPointer, XtPointer call_data)
     status_line(" ");
 
     /* One layout for all the new rows instead of one per row. */
-    Boolean refigure = True;
-    if (outline) {
-        XtVaGetValues(outline, XiNrefigureMode, &refigure, NULL);
-        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-    }
+    node_batch_begin();
     /* The walk uses its own handle on the set: a rebuild during the walk
      * may delete obj and its album. */
     Album children = obj->album;
@@ -107,8 +103,7 @@ void node_state_cb(Widget outline, XtPointer, XtPointer call_data)
         }
         child->display(0);
     }
-    if (outline && refigure)
-        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    node_batch_end();
     XtFree(fdn);
 }
 

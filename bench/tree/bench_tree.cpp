@@ -1,0 +1,205 @@
+/*
+ * bench_tree.cpp - opening a node of 1,000 and of 10,000 children in the
+ * navigator, against a real qx_mis seeded with such containers.
+ *
+ * For each size it times (best of three):
+ *   library  an Album derived with the same derivation string, every child's
+ *            name read: what the library alone needs;
+ *   editor   node_state_cb opening the container's node until the outline's
+ *            work procedure has placed every child's row;
+ * and prints both, their ratio, the client's heap growth per child object
+ * (DataObject, node widget, album entry) and what the outline shows of the
+ * rows at the end.  Asserts nothing.  Needs a display (DISPLAY).
+ */
+#include "gui_fixture.h"  /* first: gtest before the X headers */
+
+#include <Xm/Xm.h>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <malloc.h>
+#include <string>
+
+#include "app/globals.h"
+#include "mis_fixture.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "ui/main_win.h"
+/* Private: the bench waits for the outline's work procedure to finish. */
+#include "XiOutlineP.h"
+
+using Clock = std::chrono::steady_clock;
+
+static double ms_since(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+static std::string container(int n)
+{
+    return "/systemId=\"bench\"/logId=\"log" + std::to_string(n) + "\"";
+}
+
+static void write_network(const std::string& path)
+{
+    std::ofstream out(path);
+    out << "object /systemId=\"bench\" managedElement\n";
+    for (int n : {1000, 10000}) {
+        out << "object " << container(n) << " log\n";
+        for (int i = 1; i <= n; ++i)
+            out << "object " << container(n) << "/logRecordId=" << i << " alarmRecord\n";
+    }
+}
+
+static void reset_tree()
+{
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
+    CurrentCookie++;
+    pump_for(0.05);
+}
+
+static bool outline_busy(Widget outline)
+{
+    return ((XiOutlineWidget)outline)->outline.work_id != 0;
+}
+
+static void wake(XtPointer, XtIntervalId*) {}
+
+/* Runs the event loop, work procedures included, until the outline has
+ * carried out every pending placement (at most 120 s).  A short timer keeps
+ * XtAppProcessEvent from blocking when only the work procedure is left. */
+static void settle(Widget outline)
+{
+    auto t = Clock::now();
+    while (outline_busy(outline) || XtAppPending(app_context)) {
+        if (ms_since(t) > 120000) {
+            XiOutlinePart* op = &((XiOutlineWidget)outline)->outline;
+            printf("  the outline did not settle: work procedure %lu, queue %u of %u\n",
+                   (unsigned long)op->work_id, op->pending.head, op->pending.count);
+            return;
+        }
+        if (!XtAppPending(app_context))
+            XtAppAddTimeOut(app_context, 1, wake, nullptr);
+        XtAppProcessEvent(app_context, XtIMAll);
+    }
+}
+
+static double library_alone(int n)
+{
+    std::string derivation = container(n) + "/*";
+    Album album(DataUnit((container(n) + ".bench").c_str()), Platform::def_platform);
+    album.set_prop(TRACKMODE, TRACK);
+    album.set_derivation(DataUnit(derivation.c_str()));
+    auto t = Clock::now();
+    if (!album.derive(60))
+        printf("library: %s\n", album.get_error_string());
+    size_t names = 0;
+    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
+        names += ai->get_objname().length() > 0;
+    double ms = ms_since(t);
+    if ((int)names != n)
+        printf("library: %zu of %d names\n", names, n);
+    return ms;
+}
+
+int main()
+{
+    if (!gui_up()) {
+        printf("bench_tree: no display (set DISPLAY)\n");
+        return 0;
+    }
+    char tmpl[] = "/tmp/bench_tree.XXXXXX";
+    if (!mkdtemp(tmpl))
+        return 1;
+    std::string net = std::string(tmpl) + "/network.txt";
+    write_network(net);
+    MisServer mis;
+    if (!mis.start("--seed '" + net + "'")) {
+        printf("qx_mis: %s\n", mis.failure().c_str());
+        return 1;
+    }
+    if (!platform.connect(DataUnit(mis.address().c_str()), DataUnit("bench_tree"), 30)) {
+        printf("connect: %s\n", platform.get_error_string());
+        return 1;
+    }
+    Widget outline = main_window->mw_navigator;
+    if (!outline) {
+        outline = XiCreateOutline(main_window->mw_form, (char*)"mw_navigator", nullptr, 0);
+        XtVaSetValues(outline, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                      XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_WIDGET,
+                      XmNbottomWidget, main_window->mw_message_label, NULL);
+        XtManageChild(outline);
+        main_window->mw_navigator = outline;
+    }
+    if (getenv("BENCH_POINTER_FOCUS"))
+        XtVaSetValues(main_window->shell(), XmNkeyboardFocusPolicy, XmPOINTER, NULL);
+    XtRealizeWidget(main_window->shell());
+    pump_for(0.3);
+
+    for (int n : {1000, 10000}) {
+        double best_lib = 1e9, best_ed = 1e9;
+        long heap_per_object = 0;
+        for (int round = 0; round < 3; round++) {
+            best_lib = std::min(best_lib, library_alone(n));
+
+            reset_tree();
+            std::string base = container(n);
+            auto* obj = new DataObject(base.c_str());
+            obj->parent_name = strdup("");
+            DataObject::object_list.insert(obj);
+            obj->display(0);
+            settle(outline);
+            malloc_trim(0);
+            size_t heap0 = mallinfo2().uordblks;
+
+            auto t = Clock::now();
+            XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
+            XiHierarchyNodeStateData data = {obj->node, XiOpen};
+            node_state_cb(outline, nullptr, &data);
+            double cb_ms = ms_since(t);
+            settle(outline);
+            double ms = ms_since(t);
+            best_ed = std::min(best_ed, ms);
+            heap_per_object = ((long)mallinfo2().uordblks - (long)heap0) / n;
+            if (round == 0)
+                printf("  (round 1: callback returned after %.0f ms, rows placed after %.0f ms)\n",
+                       cb_ms, ms);
+            if ((long)DataObject::object_list.entries() != n + 1)
+                printf("  registry holds %zu objects\n", DataObject::object_list.entries());
+        }
+        printf("open %5d children: editor %7.1f ms, library alone %6.1f ms, ratio %.1f; "
+               "client heap %ld bytes per child\n",
+               n, best_ed, best_lib, best_ed / best_lib, heap_per_object);
+
+        /* What the user has: the outline's size and the rows actually on
+         * the screen (mapped), in their order. */
+        Dimension h = 0;
+        XtVaGetValues(outline, XmNheight, &h, NULL);
+        int mapped = 0, last_mapped = -1, max_y = 0;
+        Dimension rh = 0;
+        for (size_t i = 1; i < DataObject::object_list.entries(); i++) {
+            Widget node = DataObject::object_list.at(i)->node;
+            XWindowAttributes wa;
+            if (node && XtWindow(node) && XGetWindowAttributes(display, XtWindow(node), &wa) &&
+                wa.map_state != IsUnmapped) {
+                mapped++;
+                last_mapped = (int)i;
+                max_y = std::max(max_y, wa.y);
+                rh = (Dimension)wa.height;
+            }
+        }
+        printf("  outline %u px high; %d of %d rows mapped, the last one row %d (%s) at y=%d;"
+               " rows are %u px\n",
+               h, mapped, n, last_mapped,
+               last_mapped > 0 ? strrchr(DataObject::object_list.at(last_mapped)->name, '/') + 1 : "-",
+               max_y, rh);
+    }
+    reset_tree();
+    platform.disconnect();
+    std::string rm = std::string("rm -rf '") + tmpl + "'";
+    if (system(rm.c_str()) != 0)
+        return 1;
+    return 0;
+}
