@@ -247,6 +247,34 @@ TEST_F(Tree, DerivationFailuresAndNesting)
     EXPECT_EQ(-1, rack->num_children);
 }
 
+TEST_F(Tree, ActualClassOfTheDefaultNode)
+{
+    /* The user named leeds-core-1 with a class: its derivation asks the
+     * server to check that class, and objects below it are checked against
+     * their own class, read from the server. */
+    static char wrong[] = "equipmentRack", right[] = "managedElement", name[] = "/systemId=\"leeds-core-1\"";
+    char* old_class = user_object_class;
+    char* old_name = user_object_name;
+    user_object_name = name;
+
+    user_object_class = wrong;
+    DataObject* leeds = registered(kLeeds, "/");
+    EXPECT_EQ(0, leeds->derive(0, nullptr));
+    EXPECT_EQ(0, leeds->num_children);
+    EXPECT_NE(std::string::npos, status_text().find(" FDN:")) << status_text();
+    DataObject* rack = registered(kRack1, kLeeds);
+    EXPECT_EQ(0, rack->derive(0, nullptr));
+    EXPECT_EQ(2, rack->num_children);
+
+    user_object_class = right;
+    DataObject* again = registered(kLeeds, "/");
+    EXPECT_EQ(0, again->derive(0, nullptr));
+    EXPECT_EQ(3, again->num_children);
+
+    user_object_class = old_class;
+    user_object_name = old_name;
+}
+
 TEST_F(Tree, FirstTreeRoots)
 {
     testing::internal::CaptureStdout();
