@@ -381,9 +381,23 @@ TEST_F(Tree, OpeningNodes)
     EXPECT_EQ(once, DataObject::object_list.entries());
     EXPECT_EQ(rows, shown_children(rack));
 
-    /* A leaf says so and creates nothing. */
+    /* Opened again while its own derivation waits for the server: the
+     * second opening only says so. */
     DataObject* shelf = find_album_object(rows[0].c_str());
+    ASSERT_EQ(0, shelf->derive_state);
+    size_t nested_entries = 0;
+    testing::internal::CaptureStdout();
+    after(0, [&] {
+        open_node(shelf);
+        nested_entries = DataObject::object_list.entries();
+    });
     open_node(shelf);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("BEING DERIVED" + rows[0])) << out;
+    EXPECT_EQ(once, nested_entries);
+    EXPECT_EQ((size_t)shelf->num_children, shown_children(shelf).size());
+
+    /* A leaf says so and creates nothing. */
     DataObject* slot = find_album_object(shown_children(shelf)[0].c_str());
     ASSERT_NE(nullptr, slot);
     /* Walk down to a cTP, which has no children. */
