@@ -147,14 +147,6 @@ int main()
         return 1;
     }
     Widget outline = main_window->mw_navigator;
-    if (!outline) {
-        outline = XiCreateOutline(main_window->mw_form, (char*)"mw_navigator", nullptr, 0);
-        XtVaSetValues(outline, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
-                      XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_WIDGET,
-                      XmNbottomWidget, main_window->mw_message_label, NULL);
-        XtManageChild(outline);
-        main_window->mw_navigator = outline;
-    }
     XtRealizeWidget(main_window->shell());
     pump_for(0.3);
 
