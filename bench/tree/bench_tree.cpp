@@ -106,7 +106,7 @@ static double library_alone(int n)
 
 /* The same opening with no navigator: derivation, DataObjects, registry and
  * the sibling search, but no widgets. */
-static double model_only(int n)
+static double model_only(int n, long& heap_per_object)
 {
     Widget outline = main_window->mw_navigator;
     reset_tree();
@@ -117,10 +117,13 @@ static double model_only(int n)
     obj->display(0);
     settle(outline);
     main_window->mw_navigator = nullptr;
+    malloc_trim(0);
+    size_t heap0 = mallinfo2().uordblks;
     auto t = Clock::now();
     XiHierarchyNodeStateData data = {obj->node, XiOpen};
     node_state_cb(nullptr, nullptr, &data);
     double ms = ms_since(t);
+    heap_per_object = ((long)mallinfo2().uordblks - (long)heap0) / n;
     main_window->mw_navigator = outline;
     reset_tree();
     return ms;
@@ -207,9 +210,11 @@ int main()
                h, mapped, n, last_mapped,
                last_mapped > 0 ? strrchr(DataObject::object_list.at(last_mapped)->name, '/') + 1 : "-",
                max_y, rh);
-        double model = model_only(n);
+        long model_heap = 0;
+        double model = model_only(n, model_heap);
         printf("  the same opening without a navigator (derivation, objects, registry, sibling search):"
-               " %.2f ms, %.2f ms more than the library alone\n", model, model - best_lib);
+               " %.2f ms, %.2f ms more than the library alone; %ld bytes per child\n",
+               model, model - best_lib, model_heap);
     }
     reset_tree();
     platform.disconnect();
