@@ -19,6 +19,7 @@
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
+#include "ui/config_win.h"
 #include "ui/main_win.h"
 
 namespace {
@@ -513,6 +514,34 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     EXPECT_EQ(0, lone->num_children);
     EXPECT_EQ(XiClosed, state_of(lone->node));
     EXPECT_EQ(XiClosed, lone->node_state);
+}
+
+TEST_F(Tree, AttributesOfTheConfiguredObjectAndTheirChanges)
+{
+    DataObject* rack = registered(kRack1, kLeeds);
+    DUArray names = rack->get_attributes();
+    bool has_label = false;
+    for (int i = 0; i < names.count(); i++)
+        has_label = has_label || strstr(names[i].str(), "userLabel");
+    EXPECT_TRUE(has_label);
+    EXPECT_STREQ(kRack1, global.get_objname().str());
+    ConfigWin* oc = object_configuration;
+    EXPECT_FALSE(sensitive(oc->oc_update_button));
+    EXPECT_FALSE(sensitive(oc->oc_set_button));
+
+    /* Another client changes it: the window offers Update. */
+    Image theirs(DataUnit(kRack1), DataUnit(""), other);
+    ASSERT_TRUE(theirs.set_str(DataUnit("userLabel"), DataUnit("moved"), REPLACE, std_form));
+    ASSERT_TRUE(theirs.store(10));
+    ASSERT_TRUE(pump_until([&] { return sensitive(oc->oc_update_button); }, 10));
+    EXPECT_EQ("ATTR_CHANGED", label_of(oc->oc_message_label));
+
+    /* An object that cannot be booted gives no names. */
+    DataObject* ghost = registered("/systemId=\"atlantis-1\"", "/");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, ghost->get_attributes().count());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0u, out.find("DataObject::get_attributes() booting object: /systemId=\"atlantis-1\"\n"));
 }
 
 TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
