@@ -12,6 +12,15 @@ bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 
+# The install tree has the same shape as the build tree, and its programs run from it.
+prefix=$(mktemp -d /tmp/tarnwick-install.XXXXXX)
+cmake --install build --prefix "$prefix" >/dev/null
+for f in bin/qx_mis bin/qx_tarn share/mib/schema.txt share/mib/network.txt share/nls/qx.cat; do
+  [ -e "$prefix/$f" ] || { echo "check: cmake --install did not write $f" >&2; exit 1; }
+done
+"$prefix/bin/qx_mis" --help >/dev/null
+rm -rf "$prefix"
+
 export NLSPATH="$top/build/share/nls/%N"
 export QX_HOME="$top/build"
 # One private X server for all GUI tests; -a picks a free display number.
