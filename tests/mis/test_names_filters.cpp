@@ -3,21 +3,12 @@
 
 #include "filter.h"
 #include "names.h"
+#include "sample_schema.h"
 #include "schema.h"
 
 using namespace mis;
 
 namespace {
-
-const Schema& sample() {
-    static std::unique_ptr<Schema> s = [] {
-        std::string err;
-        auto p = Schema::load(QX_SAMPLE_SCHEMA, err);
-        if (!p) ADD_FAILURE() << err;
-        return p;
-    }();
-    return *s;
-}
 
 std::string canon(const std::string& text) {
     std::string out, why;
