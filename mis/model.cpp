@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "fault.h"
@@ -40,27 +39,17 @@ static std::unique_ptr<MObject> blank_object(const ClassDef& c) {
 bool Model::open(const std::string& network_path, std::string& err) {
     std::vector<StoredObject> rows;
     if (!store_.load(rows, err)) return false;
-    if (!rows.empty()) return load(err);
-    std::ifstream in(network_path);
-    if (!in) {
+    if (!rows.empty()) return load(rows, err);
+    // The network file is read only when the store turns out to be empty.
+    std::string text;
+    if (!read_file(network_path, text)) {
         err = network_path + ": cannot read the network file";
         return false;
     }
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return seed(ss.str(), network_path, err);
+    return seed(text, network_path, err);
 }
 
-bool Model::open_text(const std::string& text, const std::string& origin, std::string& err) {
-    std::vector<StoredObject> rows;
-    if (!store_.load(rows, err)) return false;
-    if (!rows.empty()) return load(err);
-    return seed(text, origin, err);
-}
-
-bool Model::load(std::string& err) {
-    std::vector<StoredObject> rows;
-    if (!store_.load(rows, err)) return false;
+bool Model::load(const std::vector<StoredObject>& rows, std::string& err) {
     const ClassDef* root_class = schema_.cls("root");
     for (auto& r : rows) {
         const ClassDef* c = r.name == "/" ? root_class : schema_.cls(r.cls);

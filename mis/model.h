@@ -37,8 +37,6 @@ public:
     // Loads the objects of the store; when the store is empty, seeds it from the network file
     // (docs/schema.md) in one transaction. err is "file:line: what" or a store error.
     bool open(const std::string& network_path, std::string& err);
-    // The same from network text (tests).
-    bool open_text(const std::string& network_text, const std::string& origin, std::string& err);
 
     const Schema& schema() const { return schema_; }
     MObject& root() { return *root_; }
@@ -74,7 +72,7 @@ private:
     std::unordered_map<std::string, std::unique_ptr<MObject>> virtuals_;
     MObject* root_ = nullptr;
 
-    bool load(std::string& err);
+    bool load(const std::vector<StoredObject>& rows, std::string& err);
     bool seed(const std::string& text, const std::string& origin, std::string& err);
     MObject* make_virtual(const std::string& canonical);
     StoredObject stored(const MObject& o) const;

@@ -233,18 +233,25 @@ struct RawClass {
 
 }  // namespace
 
+bool read_file(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    text = ss.str();
+    return !in.bad();
+}
+
 std::unique_ptr<Schema> Schema::load(const std::string& path, std::string& err) {
-    std::ifstream in(path);
-    if (!in) {
+    std::string text;
+    if (!read_file(path, text)) {
         err = path + ": cannot read the schema file";
         return nullptr;
     }
-    std::stringstream ss;
-    ss << in.rdbuf();
     std::string dir = ".";
     size_t slash = path.rfind('/');
     if (slash != std::string::npos) dir = path.substr(0, slash == 0 ? 1 : slash);
-    return parse(ss.str(), path, dir, err);
+    return parse(text, path, dir, err);
 }
 
 std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string& origin,

@@ -95,5 +95,6 @@ std::string display_name(const std::string& full);
 std::string quote(const std::string& s);  // "..." with \" and \\ escaped
 bool valid_time(const std::string& s);
 bool parse_integer(const std::string& s, long long& out);
+bool read_file(const std::string& path, std::string& text);  // false when it cannot be read
 
 }  // namespace mis
