@@ -7,6 +7,7 @@
 #include <Xm/PushB.h>
 #include <Xm/RowColumn.h>
 #include <Xm/ScrolledW.h>
+#include <Xm/ScrollBar.h>
 #include <Xm/Separator.h>
 #include <Xm/TextF.h>
 #include <X11/Shell.h>
@@ -159,21 +160,30 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
         NULL);
     XmStringFree(empty);
 
-    /* The navigator takes all the height the other rows leave. */
+    /* The navigator takes all the height the other rows leave.  The outline
+     * scrolls itself with the window's two scroll bars: it places only the
+     * rows in view, so a node of any number of children opens fast and every
+     * row can be reached, which a clipped work area of at most 32,767
+     * pixels could not give. */
     mw_navigator_window = XtVaCreateManagedWidget("mw_navigator_window",
         xmScrolledWindowWidgetClass, mw_form,
-        XmNscrollingPolicy, XmAUTOMATIC,
+        XmNscrollingPolicy, XmAPPLICATION_DEFINED,
+        XmNscrollBarDisplayPolicy, XmSTATIC,
         XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_path, XmNtopOffset, 10,
         XmNleftAttachment, XmATTACH_FORM,
         XmNrightAttachment, XmATTACH_FORM,
         XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, mw_message_label,
         NULL);
-    XtVaGetValues(mw_navigator_window,
-        XmNhorizontalScrollBar, &mw_navigator_hscroll,
-        XmNverticalScrollBar, &mw_navigator_vscroll,
-        NULL);
+    mw_navigator_hscroll = XtVaCreateManagedWidget("HorScrollBar", xmScrollBarWidgetClass,
+        mw_navigator_window, XmNorientation, XmHORIZONTAL, NULL);
+    mw_navigator_vscroll = XtVaCreateManagedWidget("VertScrollBar", xmScrollBarWidgetClass,
+        mw_navigator_window, XmNorientation, XmVERTICAL, NULL);
     mw_navigator = XtVaCreateManagedWidget("mw_navigator", xiOutlineWidgetClass,
-                                           mw_navigator_window, XiNautoClose, False, NULL);
+                                           mw_navigator_window, XiNautoClose, False,
+                                           XmNverticalScrollBar, mw_navigator_vscroll,
+                                           XmNhorizontalScrollBar, mw_navigator_hscroll, NULL);
+    XmScrolledWindowSetAreas(mw_navigator_window, mw_navigator_hscroll, mw_navigator_vscroll,
+                             mw_navigator);
     XtAddCallback(mw_navigator, XiNnodeStateCallback, (XtCallbackProc)node_state_cb, nullptr);
 
     XtManageChild(mw_form);

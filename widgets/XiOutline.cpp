@@ -6,6 +6,7 @@
 #include "XiOutlineP.h"
 
 #include <Xm/XmP.h>
+#include <Xm/ScrollBar.h>
 
 #include <algorithm>
 
@@ -45,6 +46,10 @@ static XtResource resources[] = {
     {(String)XiNindentSpace, (String)XiCIndentSpace, (String)XmRHorizontalDimension,
      sizeof(Dimension), XtOffsetOf(XiOutlineRec, outline.indent_space), (String)XmRImmediate,
      (XtPointer)30},
+    {(String)XmNverticalScrollBar, (String)XmCVerticalScrollBar, (String)XmRWidget,
+     sizeof(Widget), XtOffsetOf(XiOutlineRec, outline.v_scroll), (String)XmRImmediate, NULL},
+    {(String)XmNhorizontalScrollBar, (String)XmCHorizontalScrollBar, (String)XmRWidget,
+     sizeof(Widget), XtOffsetOf(XiOutlineRec, outline.h_scroll), (String)XmRImmediate, NULL},
 };
 
 static XmSyntheticResource syn_resources[] = {
@@ -292,6 +297,84 @@ static Dimension clamp_dim(int v)
     return (Dimension)std::min(std::max(v, 1), 32767);
 }
 
+/* --- scrolling by the outline itself --- */
+
+static bool self_scrolling(Widget w)
+{
+    return OW(w)->outline.v_scroll != NULL;
+}
+
+/* Make first_node a shown node again after the table changed, and keep the
+ * last page full: returns its index in the node table. */
+static Cardinal fix_top_row(Widget w)
+{
+    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    XiOutlinePart *op = &OW(w)->outline;
+    Cardinal n = hp->num_nodes;
+    if (n == 0) {
+        op->top_index = 0;
+        op->first_node = NULL;
+        return 0;
+    }
+    Cardinal top = op->top_index;
+    if (top >= n || hp->node_table[top] != op->first_node) {
+        Cardinal i = 0;
+        if (op->first_node != NULL)
+            while (i < n && hp->node_table[i] != op->first_node)
+                i++;
+        top = (op->first_node != NULL && i < n) ? i : std::min(top, n - 1);
+    }
+    /* The lowest top row from which every following row is wholly in view. */
+    Cardinal max_top = n;
+    int y = hp->v_margin;
+    while (max_top > 0) {
+        int rh = ON(hp->node_table[max_top - 1])->outline.row_height;
+        if (y + rh > (int)w->core.height && max_top < n)
+            break;
+        y += rh + hp->v_margin;
+        max_top--;
+    }
+    top = std::min(top, max_top);
+    op->top_index = top;
+    op->first_node = hp->node_table[top];
+    return top;
+}
+
+/* Keep the horizontal offset within what the widest row needs. */
+static void fix_x_offset(Widget w)
+{
+    XiOutlinePart *op = &OW(w)->outline;
+    int spare = (int)op->max_width - (int)w->core.width;
+    op->x_offset = std::max(0, std::min(op->x_offset, spare));
+}
+
+static void set_scroll_bar(Widget sb, int maximum, int slider, int value, int page)
+{
+    int old_max = 0, old_slider = 0, old_value = 0, old_page = 0;
+    XtVaGetValues(sb, XmNmaximum, &old_max, XmNsliderSize, &old_slider, XmNvalue, &old_value,
+                  XmNpageIncrement, &old_page, NULL);
+    if (old_max == maximum && old_slider == slider && old_value == value && old_page == page)
+        return;
+    XtVaSetValues(sb, XmNminimum, 0, XmNmaximum, maximum, XmNsliderSize, slider, XmNvalue,
+                  value, XmNincrement, 1, XmNpageIncrement, page, NULL);
+}
+
+/* The vertical bar counts rows, the horizontal one pixels. */
+static void update_scroll_bars(Widget w)
+{
+    XiOutlinePart *op = &OW(w)->outline;
+    int rows = std::max(1, (int)OW(w)->hierarchy.num_nodes);
+    int slider = std::max(1, std::min((int)op->rows_in_view, rows));
+    int value = std::min((int)op->top_index, rows - slider);
+    set_scroll_bar(op->v_scroll, rows, slider, value, std::max(1, slider - 1));
+    if (op->h_scroll != NULL) {
+        int width = std::max(1, (int)w->core.width);
+        int maximum = std::max((int)op->max_width, width);
+        set_scroll_bar(op->h_scroll, maximum, width, op->x_offset,
+                       std::max(1, width - OW(w)->outline.indent_space));
+    }
+}
+
 /* Queue moves and maps for the rows that fit in the widget, unmaps for the
  * rest; pending work of nodes no longer shown (their unmaps) is kept. */
 static void place_rows(Widget w)
@@ -312,25 +395,35 @@ static void place_rows(Widget w)
     queue_compact(q);
 
     Cardinal first = 0;
-    while (first < hp->num_nodes && hp->node_table[first] != op->first_node)
-        first++;
-    if (first == hp->num_nodes)
-        first = 0;
+    int dx = 0;
+    if (self_scrolling(w)) {
+        first = fix_top_row(w);
+        fix_x_offset(w);
+        dx = op->x_offset;
+    } else {
+        while (first < hp->num_nodes && hp->node_table[first] != op->first_node)
+            first++;
+        if (first == hp->num_nodes)
+            first = 0;
+    }
     for (Cardinal i = 0; i < first; i++)
         if (hp->node_table[i]->hierarchy.status & XiNodeMapped)
             queue_node(w, ON(hp->node_table[i]), false, false, true);
 
     int y = hp->v_margin;
     int height = w->core.height;
+    op->rows_in_view = 0;
     for (Cardinal i = first; i < hp->num_nodes; i++) {
         OutlineConstraints n = ON(hp->node_table[i]);
         if (y < height && y <= 32767) {
             XiOutlineConstraintPart *o = &n->outline;
-            o->new_widget_x = o->widget_x;
+            if (y + o->row_height <= height)
+                op->rows_in_view++;
+            o->new_widget_x = (Position)(o->widget_x - dx);
             o->new_widget_y = (Position)y;
             Widget button = n->hierarchy.open_close_button;
             if (button != NULL) {
-                o->new_button_x = o->button_x;
+                o->new_button_x = (Position)(o->button_x - dx);
                 o->new_button_y = (Position)(y + ((int)o->row_height - full_height(button)) / 2);
             }
             queue_node(w, n, true, true, false);
@@ -339,7 +432,96 @@ static void place_rows(Widget w)
             queue_node(w, n, false, false, true);
         }
     }
+    if (self_scrolling(w))
+        update_scroll_bars(w);
     start_work(w);
+}
+
+/* Carry out every pending placement now. */
+static void work_off(Widget w)
+{
+    XiOutlinePart *op = &OW(w)->outline;
+    XiPlacementQueue *q = &op->pending;
+    for (Cardinal i = q->head; i < q->count; i++)
+        if (q->nodes[i] != NULL)
+            do_placement(w, q->nodes[i]);
+    q->head = q->count = 0;
+    if (op->work_id != 0) {
+        XtRemoveWorkProc(op->work_id);
+        op->work_id = 0;
+    }
+}
+
+/* Scroll so that row `index` of the node table is the top row (or as near
+ * as the last page allows), placing the rows now in view at once. */
+static void scroll_to_row(Widget w, long index)
+{
+    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    XiOutlinePart *op = &OW(w)->outline;
+    if (hp->num_nodes == 0 || !hp->refigure_mode)
+        return;
+    index = std::max(0L, std::min(index, (long)hp->num_nodes - 1));
+    op->top_index = (Cardinal)index;
+    op->first_node = hp->node_table[index];
+    place_rows(w);
+    work_off(w);
+}
+
+static void v_scroll_cb(Widget, XtPointer client_data, XtPointer call_data)
+{
+    scroll_to_row((Widget)client_data, ((XmScrollBarCallbackStruct *)call_data)->value);
+}
+
+static void h_scroll_cb(Widget, XtPointer client_data, XtPointer call_data)
+{
+    Widget w = (Widget)client_data;
+    if (!OW(w)->hierarchy.refigure_mode)
+        return;
+    OW(w)->outline.x_offset = ((XmScrollBarCallbackStruct *)call_data)->value;
+    place_rows(w);
+    work_off(w);
+}
+
+static void scroll_bar_gone_cb(Widget sb, XtPointer client_data, XtPointer)
+{
+    XiOutlinePart *op = &OW((Widget)client_data)->outline;
+    if (op->v_scroll == sb)
+        op->v_scroll = NULL;
+    if (op->h_scroll == sb)
+        op->h_scroll = NULL;
+}
+
+static void attach_scroll_bar(Widget w, Widget sb, XtCallbackProc proc)
+{
+    if (sb == NULL)
+        return;
+    XtAddCallback(sb, XmNvalueChangedCallback, proc, w);
+    XtAddCallback(sb, XmNdragCallback, proc, w);
+    XtAddCallback(sb, XmNdestroyCallback, scroll_bar_gone_cb, w);
+}
+
+static void detach_scroll_bar(Widget w, Widget sb, XtCallbackProc proc)
+{
+    if (sb == NULL)
+        return;
+    XtRemoveCallback(sb, XmNvalueChangedCallback, proc, w);
+    XtRemoveCallback(sb, XmNdragCallback, proc, w);
+    XtRemoveCallback(sb, XmNdestroyCallback, scroll_bar_gone_cb, w);
+}
+
+/* The mouse wheel over the outline or any of its rows scrolls three rows,
+ * a page with Shift held. */
+static void wheel_handler(Widget, XtPointer client_data, XEvent *event, Boolean *)
+{
+    Widget w = (Widget)client_data;
+    if (event->type != ButtonPress || !self_scrolling(w))
+        return;
+    unsigned int button = event->xbutton.button;
+    if (button != Button4 && button != Button5)
+        return;
+    XiOutlinePart *op = &OW(w)->outline;
+    long step = (event->xbutton.state & ShiftMask) ? std::max(1, (int)op->rows_in_view - 1) : 3;
+    scroll_to_row(w, (long)op->top_index + (button == Button5 ? step : -step));
 }
 
 static void clear_window(Widget w)
@@ -348,9 +530,12 @@ static void clear_window(Widget w)
         XClearArea(XtDisplay(w), XtWindow(w), 0, 0, 0, 0, True);
 }
 
-/* Layout with a resize request, placing, and a redraw. */
+/* Layout with a resize request, placing, and a redraw.  With refigureMode
+ * off nothing changed, so nothing is redrawn either. */
 static void relayout(Widget w)
 {
+    if (!OW(w)->hierarchy.refigure_mode)
+        return;
     outline_class(w)->calc_locations(w, True);
     place_rows(w);
     clear_window(w);
@@ -390,6 +575,11 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
     op->pending.nodes = NULL;
     op->pending.head = op->pending.count = op->pending.alloc = 0;
     op->work_id = 0;
+    op->top_index = op->rows_in_view = 0;
+    op->x_offset = 0;
+    attach_scroll_bar(new_w, op->v_scroll, v_scroll_cb);
+    attach_scroll_bar(new_w, op->h_scroll, h_scroll_cb);
+    XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, new_w);
 }
 
 static void Destroy(Widget w)
@@ -398,6 +588,8 @@ static void Destroy(Widget w)
     if (op->work_id)
         XtRemoveWorkProc(op->work_id);
     XtFree((char *)op->pending.nodes);
+    detach_scroll_bar(w, op->v_scroll, v_scroll_cb);
+    detach_scroll_bar(w, op->h_scroll, h_scroll_cb);
 }
 
 static void Resize(Widget w)
@@ -451,13 +643,24 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     XiHierarchyPart *old = &OW(current)->hierarchy;
     XiHierarchyPart *hp = &OW(new_w)->hierarchy;
     XiOutlinePart *op = &OW(new_w)->outline;
-    if (hp->v_margin != old->v_margin || hp->h_margin != old->h_margin ||
-        op->indent_space != OW(current)->outline.indent_space ||
+    XiOutlinePart *old_op = &OW(current)->outline;
+    bool scroll_bars = op->v_scroll != old_op->v_scroll || op->h_scroll != old_op->h_scroll;
+    if (scroll_bars) {
+        detach_scroll_bar(new_w, old_op->v_scroll, v_scroll_cb);
+        detach_scroll_bar(new_w, old_op->h_scroll, h_scroll_cb);
+        attach_scroll_bar(new_w, op->v_scroll, v_scroll_cb);
+        attach_scroll_bar(new_w, op->h_scroll, h_scroll_cb);
+    }
+    if (scroll_bars || hp->v_margin != old->v_margin || hp->h_margin != old->h_margin ||
+        op->indent_space != old_op->indent_space ||
         (hp->refigure_mode && !old->refigure_mode)) {
         outline_class(new_w)->calc_locations(new_w, False);
-        /* Xt asks the parent for the new preferred size after we return. */
-        new_w->core.width = op->max_width;
-        new_w->core.height = op->pref_height;
+        /* Xt asks the parent for the new preferred size after we return;
+         * a self-scrolling outline keeps the size it was given. */
+        if (!self_scrolling(new_w)) {
+            new_w->core.width = op->max_width;
+            new_w->core.height = op->pref_height;
+        }
         place_rows(new_w);
         return True;
     }
@@ -467,8 +670,13 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
 static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
                                       XtWidgetGeometry *desired)
 {
-    desired->width = OW(w)->outline.max_width;
-    desired->height = OW(w)->outline.pref_height;
+    if (self_scrolling(w)) {
+        desired->width = w->core.width;
+        desired->height = w->core.height;
+    } else {
+        desired->width = OW(w)->outline.max_width;
+        desired->height = OW(w)->outline.pref_height;
+    }
     return XmeReplyToQueryGeometry(w, intended, desired);
 }
 
@@ -515,6 +723,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     o->row_height = 0;
     o->new_widget_x = o->new_widget_y = o->new_button_x = o->new_button_y = 0;
     o->map = o->unmap = o->move = False;
+    XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, XtParent(new_w));
 }
 
 /* A node that goes takes its pending placement along. */
@@ -595,9 +804,11 @@ static void CalcLocations(Widget w, Boolean allow_resize)
     op->pref_height = clamp_dim(sums.height);
 
     _XiHierarchyRebuildTable(w);
-    op->first_node = hp->num_nodes > 0 ? hp->node_table[0] : NULL;
+    /* A self-scrolling outline keeps its top row; the placing checks it. */
+    if (!self_scrolling(w))
+        op->first_node = hp->num_nodes > 0 ? hp->node_table[0] : NULL;
 
-    if (allow_resize) {
+    if (allow_resize && !self_scrolling(w)) {
         Dimension rw, rh;
         XtGeometryResult r = XtMakeResizeRequest(w, op->max_width, op->pref_height, &rw, &rh);
         if (r == XtGeometryAlmost)
@@ -613,4 +824,22 @@ static void CalcLocations(Widget w, Boolean allow_resize)
 Widget XiCreateOutline(Widget parent, String name, ArgList args, Cardinal num_args)
 {
     return XtCreateWidget(name, xiOutlineWidgetClass, parent, args, num_args);
+}
+
+void XiOutlineShowNode(Widget node)
+{
+    Widget w = XtParent(node);
+    if (!XiIsOutline(w) || !self_scrolling(w) || !OW(w)->hierarchy.refigure_mode)
+        return;
+    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    XiOutlinePart *op = &OW(w)->outline;
+    Cardinal i = 0;
+    while (i < hp->num_nodes && hp->node_table[i]->hierarchy.widget != node)
+        i++;
+    if (i == hp->num_nodes)
+        return;
+    if (i < op->top_index)
+        scroll_to_row(w, i);
+    else if (i >= op->top_index + std::max<Cardinal>(op->rows_in_view, 1))
+        scroll_to_row(w, (long)i - std::max<Cardinal>(op->rows_in_view, 1) + 1);
 }

@@ -11,6 +11,18 @@
  * Name         Class        Type                 Default
  * ----         -----        ----                 -------
  * indentSpace  IndentSpace  HorizontalDimension  30
+ * verticalScrollBar    VerticalScrollBar    Widget  NULL
+ * horizontalScrollBar  HorizontalScrollBar  Widget  NULL
+ *
+ * Without scroll bars the outline asks its parent for the height of all its
+ * rows and is scrolled by an XmScrolledWindow that clips it; X limits that to
+ * 32,767 pixels, about 1,500 rows.  Given a vertical scroll bar (and usually
+ * a horizontal one) it scrolls itself instead: it keeps the size its parent
+ * gives it, drives the scroll bars (the vertical one counts rows, the
+ * horizontal one pixels), places only the rows in view and answers the mouse
+ * wheel, so any number of rows can be shown and opening a big node costs
+ * only the rows that are seen.  Put it in an XmScrolledWindow whose
+ * scrollingPolicy is XmAPPLICATION_DEFINED with those two scroll bars.
  *
  * Typical use:
  *
@@ -42,5 +54,10 @@ extern WidgetClass xiOutlineWidgetClass;
 
 /* A new, unmanaged outline widget. */
 Widget XiCreateOutline(Widget parent, String name, ArgList args, Cardinal num_args);
+
+/* Scrolls a self-scrolling outline so that the row of `node` is in view;
+ * does nothing for a node that is not shown or an outline without scroll
+ * bars. */
+void XiOutlineShowNode(Widget node);
 
 #endif

@@ -73,6 +73,15 @@ typedef struct {
     XiPlacementQueue pending;   /* placements not yet carried out */
     Dimension pref_height;      /* preferred height */
     XtWorkProcId work_id;       /* the work procedure working off `pending`, or 0 */
+
+    /* Scrolling by the outline itself (both scroll bars set): the widget is
+     * only as big as its view, `first_node` is the top row of the view,
+     * and only the rows in the view are placed. */
+    Widget v_scroll;            /* resource: vertical scroll bar, or NULL */
+    Widget h_scroll;            /* resource: horizontal scroll bar, or NULL */
+    Cardinal top_index;         /* index of first_node in the node table */
+    Cardinal rows_in_view;      /* rows wholly in view from first_node */
+    int x_offset;               /* pixels scrolled to the left */
 } XiOutlinePart;
 
 /* The full instance record. */

@@ -21,6 +21,8 @@
 #include "tree/selection.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
+/* Private: the order of the rows is read from the outline's node records. */
+#include "XiHierarchyP.h"
 
 namespace {
 
@@ -54,22 +56,23 @@ bool sensitive(Widget w) { return resource<Boolean>(w, XmNsensitive); }
 int state_of(Widget node) { return resource<XiHierarchyNodeState>(node, XiNnodeState); }
 std::string label_of(Widget node) { return xmstring_resource(node, XmNlabelString); }
 
-/* The shown children of obj, in the order of their rows on screen. */
+/* The shown children of obj, in the order of their rows in the outline.
+ * The outline places only the rows in view, so the order is read from the
+ * node records, not from positions on the screen. */
 std::vector<std::string> shown_children(DataObject* obj)
 {
     pump_for(0.3);
-    std::vector<std::pair<Position, std::string>> rows;
-    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
-        DataObject* o = DataObject::object_list.at(i);
-        if (o->node && o->parent_name && strcmp(o->parent_name, obj->name) == 0) {
-            EXPECT_EQ(obj->node, resource<Widget>(o->node, XiNparentNode)) << o->name;
-            rows.push_back({resource<Position>(o->node, XmNy), o->name});
+    std::vector<std::string> out;
+    HierarchyConstraints parent = XiHierarchyNode(obj->node);
+    for (Cardinal i = 0; i < parent->hierarchy.num_children; i++) {
+        Widget node = parent->hierarchy.children[i]->hierarchy.widget;
+        DataObject* o = find_object(node);
+        EXPECT_TRUE(o != nullptr) << XtName(node);
+        if (o != nullptr) {
+            EXPECT_STREQ(obj->name, o->parent_name);
+            out.push_back(o->name);
         }
     }
-    std::sort(rows.begin(), rows.end());
-    std::vector<std::string> out;
-    for (auto& r : rows)
-        out.push_back(r.second);
     return out;
 }
 
