@@ -5,6 +5,8 @@
  */
 #include "XiHierarchyP.h"
 
+#include <algorithm>
+
 #include <Xm/GadgetP.h>
 #include <Xm/XmP.h>
 
@@ -269,7 +271,10 @@ static void insert_node(Widget w, HierarchyConstraints parent, HierarchyConstrai
 {
     XiHierarchyConstraintPart *p = &parent->hierarchy;
     if (p->num_children == p->alloc) {
-        p->alloc += 10;
+        /* Ten at a time for the usual few children; by half again for a
+         * big container, so that adding n children copies O(n), not
+         * O(n squared), pointers. */
+        p->alloc += std::max<Cardinal>(10, p->alloc / 2);
         p->children = (HierarchyConstraints *)XtRealloc(
             (char *)p->children, p->alloc * sizeof(HierarchyConstraints));
     }

@@ -6,7 +6,11 @@
 #include "XiOutlineP.h"
 
 #include <Xm/XmP.h>
+#include <Xm/Label.h>
 #include <Xm/ScrollBar.h>
+#include <Xm/ToolTipT.h>
+#include <Xm/TraitP.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 
@@ -28,6 +32,7 @@ static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
 static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
                                         XtWidgetGeometry *reply);
 static void ChangeManaged(Widget w);
+static void InsertChild(Widget child);
 static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
 static void ConstraintDestroy(Widget w);
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
@@ -101,7 +106,8 @@ XiOutlineClassRec xiOutlineClassRec = {
         /* composite_class fields */
         GeometryManager,                    /* geometry_manager */
         ChangeManaged,                      /* change_managed */
-        XtInheritInsertChild,               /* insert_child (refuses gadgets) */
+        InsertChild,                        /* insert_child (the hierarchy's, which
+                                               refuses gadgets) */
         XtInheritDeleteChild,               /* delete_child */
         NULL,                               /* extension */
     },
@@ -714,6 +720,63 @@ static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
 static void ChangeManaged(Widget w)
 {
     relayout(w);
+}
+
+/* Motif's label class keeps each new label's class translations in the
+ * display's context table, under the widget's address, and never removes
+ * the entry.  Rows are labels (push buttons), so a big tree leaves tens of
+ * thousands of dead entries there; widget addresses hash badly in that
+ * table, its chains grow long, and every new label then costs several
+ * microseconds more, growing as the program runs.  The entry is of no use
+ * once the label is initialized, so the outline removes it for its rows
+ * when they are inserted (after every initialize and its Motif hooks).
+ * The context is private to Motif: it is found once, as the one under
+ * which the first label row holds its class's translations. */
+static void forget_label_translations(Widget child)
+{
+    static enum { UNKNOWN, FOUND, ABSENT } state = UNKNOWN;
+    static XContext context = 0;
+    if (state == ABSENT || !XtIsSubclass(child, xmLabelWidgetClass))
+        return;
+    Display *dpy = XtDisplay(child);
+    if (state == UNKNOWN) {
+        XPointer translations = (XPointer)XtClass(child)->core_class.tm_table;
+        state = ABSENT;
+        /* Contexts are unique quarks, handed out downwards from -1. */
+        for (XContext c = (XContext)-1; c >= (XContext)-4096; c--) {
+            XPointer data = NULL;
+            if (XFindContext(dpy, (XID)child, c, &data) == 0 && data == translations) {
+                context = c;
+                state = FOUND;
+                break;
+            }
+        }
+        if (state == ABSENT)
+            return;
+    }
+    XDeleteContext(dpy, (XID)child, context);
+}
+
+/* Motif gives every primitive widget a tool-tip record in its trait table,
+ * keyed by the widget, even without a tool tip.  That table does not grow
+ * with its entries: with 20,000 rows and folder buttons every trait look-up
+ * (a new widget makes dozens) is forty times slower than with none.  An
+ * empty record says nothing, so the outline drops it for its children;
+ * setting a tool tip on a row later makes a new one as usual. */
+static void forget_empty_tool_tip(Widget child)
+{
+    XmToolTipTrait tip = (XmToolTipTrait)XmeTraitGet((XtPointer)child, XmQTtoolTip);
+    if (tip != NULL && tip->tool_tip_string == NULL) {
+        XmeTraitSet((XtPointer)child, XmQTtoolTip, NULL);
+        XtFree((char *)tip);
+    }
+}
+
+static void InsertChild(Widget child)
+{
+    (*((CompositeWidgetClass)xiHierarchyWidgetClass)->composite_class.insert_child)(child);
+    forget_label_translations(child);
+    forget_empty_tool_tip(child);
 }
 
 static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
