@@ -9,7 +9,10 @@
  *            work procedure has placed every child's row;
  * and prints both, their ratio, the client's heap growth per child object
  * (DataObject, node widget, album entry) and what the outline shows of the
- * rows at the end.  Asserts nothing.  Needs a display (DISPLAY).
+ * rows at the end, before and after scrolling to the last row.  The
+ * navigator places only the rows in view, so "every row placed" is the
+ * view filled and the placing done.  Asserts nothing.  Needs a display
+ * (DISPLAY).
  */
 #include "gui_fixture.h"  /* first: gtest before the X headers */
 
@@ -189,27 +192,39 @@ int main()
                n, best_ed, best_lib, best_ed / best_lib, heap_per_object);
 
         /* What the user has: the outline's size and the rows actually on
-         * the screen (mapped), in their order. */
-        Dimension h = 0;
-        XtVaGetValues(outline, XmNheight, &h, NULL);
-        int mapped = 0, last_mapped = -1, max_y = 0;
-        Dimension rh = 0;
-        for (size_t i = 1; i < DataObject::object_list.entries(); i++) {
-            Widget node = DataObject::object_list.at(i)->node;
-            XWindowAttributes wa;
-            if (node && XtWindow(node) && XGetWindowAttributes(display, XtWindow(node), &wa) &&
-                wa.map_state != IsUnmapped) {
-                mapped++;
-                last_mapped = (int)i;
-                max_y = std::max(max_y, wa.y);
-                rh = (Dimension)wa.height;
+         * the screen (mapped), in their order; then the same after
+         * scrolling to the last row. */
+        for (int pass = 0; pass < 2; pass++) {
+            if (pass == 1) {
+                size_t last = DataObject::object_list.entries() - 1;
+                XiOutlineShowNode(DataObject::object_list.at(last)->node);
+                settle(outline);
             }
+            Dimension h = 0;
+            XtVaGetValues(outline, XmNheight, &h, NULL);
+            int mapped = 0, first_mapped = -1, last_mapped = -1, max_y = 0;
+            Dimension rh = 0;
+            for (size_t i = 1; i < DataObject::object_list.entries(); i++) {
+                Widget node = DataObject::object_list.at(i)->node;
+                XWindowAttributes wa;
+                if (node && XtWindow(node) && XGetWindowAttributes(display, XtWindow(node), &wa) &&
+                    wa.map_state != IsUnmapped) {
+                    mapped++;
+                    if (first_mapped < 0)
+                        first_mapped = (int)i;
+                    last_mapped = (int)i;
+                    max_y = std::max(max_y, wa.y);
+                    rh = (Dimension)wa.height;
+                }
+            }
+            auto rdn = [](int i) {
+                return i > 0 ? strrchr(DataObject::object_list.at(i)->name, '/') + 1 : "-";
+            };
+            printf("  %s: outline %u px high; %d of %d rows mapped, rows %d (%s) to %d (%s),"
+                   " the last at y=%d; rows are %u px\n",
+                   pass == 0 ? "opened" : "scrolled to the end", h, mapped, n, first_mapped,
+                   rdn(first_mapped), last_mapped, rdn(last_mapped), max_y, rh);
         }
-        printf("  outline %u px high; %d of %d rows mapped, the last one row %d (%s) at y=%d;"
-               " rows are %u px\n",
-               h, mapped, n, last_mapped,
-               last_mapped > 0 ? strrchr(DataObject::object_list.at(last_mapped)->name, '/') + 1 : "-",
-               max_y, rh);
         long model_heap = 0;
         double model = model_only(n, model_heap);
         printf("  the same opening without a navigator (derivation, objects, registry, sibling search):"

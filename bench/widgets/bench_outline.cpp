@@ -9,6 +9,12 @@
  * makes them, in a scrolled window.  "placing" is the time the work
  * procedure then takes to move and map the rows that fit in the widget.
  *
+ * "scrolling" is the batch again in an outline that scrolls itself (as the
+ * editor's navigator does): only the rows in view are placed.  "widgets
+ * alone" creates, for each node, the same push button and a folder icon
+ * button in a plain form, unmanaged: what the two widgets of a row cost
+ * before the outline does anything.
+ *
  * The container matters: with the scrolled window as the shell's own child
  * and the keyboard focus inside the outline, Motif's traversal checks every
  * child with a server round trip on each resize of the outline (about 47 ms
@@ -16,6 +22,7 @@
  */
 #include <Xm/PushB.h>
 #include <Xm/Form.h>
+#include <Xm/ScrollBar.h>
 #include <Xm/ScrolledW.h>
 
 #include <chrono>
@@ -23,6 +30,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "XiIconButton.h"
 #include "XiOutlineP.h"
 
 static XtAppContext app;
@@ -38,7 +46,7 @@ struct Stage {
     Widget shell, outline, root;
 };
 
-static Stage make_stage()
+static Stage make_stage(bool self_scrolling = false)
 {
     Stage s;
     Arg args[2];
@@ -49,11 +57,23 @@ static Stage make_stage()
      * holds its navigator. */
     Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, s.shell, NULL);
     Widget sw = XtVaCreateManagedWidget("sw", xmScrolledWindowWidgetClass, form,
-                                        XmNscrollingPolicy, XmAUTOMATIC, XmNtopAttachment,
-                                        XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM,
-                                        XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
-                                        XmATTACH_FORM, NULL);
-    s.outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw, NULL);
+                                        XmNscrollingPolicy,
+                                        self_scrolling ? XmAPPLICATION_DEFINED : XmAUTOMATIC,
+                                        XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment,
+                                        XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                                        XmNrightAttachment, XmATTACH_FORM, NULL);
+    if (self_scrolling) {
+        Widget h = XtVaCreateManagedWidget("h", xmScrollBarWidgetClass, sw, XmNorientation,
+                                           XmHORIZONTAL, NULL);
+        Widget v = XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation,
+                                           XmVERTICAL, NULL);
+        s.outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw,
+                                            XmNverticalScrollBar, v, XmNhorizontalScrollBar, h,
+                                            NULL);
+        XmScrolledWindowSetAreas(sw, h, v, s.outline);
+    } else {
+        s.outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw, NULL);
+    }
     s.root = XtVaCreateManagedWidget("root", xmPushButtonWidgetClass, s.outline, XiNnodeState,
                                      XiOpen, NULL);
     XtRealizeWidget(s.shell);
@@ -127,9 +147,9 @@ static void one_by_one(int n)
     XtDestroyWidget(s.shell);
 }
 
-static void batch(int n)
+static void batch(int n, bool self_scrolling)
 {
-    Stage s = make_stage();
+    Stage s = make_stage(self_scrolling);
     drain(s);
     double t0 = now_ms();
     XtVaSetValues(s.outline, XiNrefigureMode, False, NULL);
@@ -139,8 +159,30 @@ static void batch(int n)
     double t1 = now_ms();
     drain(s);
     double t2 = now_ms();
-    report("batch", n, t1 - t0, t2 - t1);
+    report(self_scrolling ? "scrolling" : "batch", n, t1 - t0, t2 - t1);
     XtDestroyWidget(s.shell);
+}
+
+static void widgets_alone(int n)
+{
+    Widget shell = XtAppCreateShell("bench", "QxBench", applicationShellWidgetClass, display,
+                                    NULL, 0);
+    Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, NULL);
+    XtRealizeWidget(shell);
+    double t0 = now_ms();
+    for (int i = 0; i < n; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "node%05d", i);
+        XtVaCreateWidget(name, xmPushButtonWidgetClass, form, XmNshadowThickness, 0,
+                         XmNhighlightThickness, 0, NULL);
+        XtVaCreateWidget("openAndClose", xiIconButtonWidgetClass, form, XiNiconPlacement,
+                         XiIconOnly, NULL);
+    }
+    double t1 = now_ms();
+    printf("%-13s %6d nodes: %6.1f ms, %8.1f us per node\n", "widgets alone", n, t1 - t0,
+           1000.0 * (t1 - t0) / n);
+    fflush(stdout);
+    XtDestroyWidget(shell);
 }
 
 int main(int argc, char **argv)
@@ -161,7 +203,9 @@ int main(int argc, char **argv)
         sizes = {1000, 10000};
     for (int n : sizes) {
         one_by_one(n);
-        batch(n);
+        batch(n, false);
+        batch(n, true);
+        widgets_alone(n);
     }
     return 0;
 }
