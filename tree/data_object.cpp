@@ -127,8 +127,11 @@ void DataObjectList::clear_and_destroy()
     std::vector<DataObject*> doomed;
     doomed.swap(items_);
     items_.reserve(64);
+    /* One layout of the navigator for the lot, not one per node. */
+    node_batch_begin();
     for (DataObject* obj : doomed)
         delete obj;
+    node_batch_end();
 }
 
 /* -------------------------------------------------------------- SelectedList */

@@ -164,7 +164,10 @@ void remove_object(void*, char* fdn)
     free(fdn);
     if (!obj)
         return;
+    /* Its shown descendants go with the node: one layout for them all. */
+    node_batch_begin();
     obj->destroy_node();
+    node_batch_end();
     DataObject* parent = find_album_object(obj->parent_name);
     if (!parent) {
         printf("%s\n", qx_msg(102, "deleted parent "));

@@ -510,7 +510,13 @@ static void ConstraintDestroy(Widget child)
             n->open_close_button = NULL;
             XtDestroyWidget(button);
         }
-        _XiHierarchyRebuildTable(w);
+        /* With refigureMode off many nodes usually go at once (a whole
+         * tree is dropped): the table is listed again by the layout that
+         * follows, and until then it is empty rather than stale. */
+        if (HW(w)->hierarchy.refigure_mode)
+            _XiHierarchyRebuildTable(w);
+        else
+            HW(w)->hierarchy.num_nodes = 0;
     }
     XtFree((char *)n->children);
     n->children = NULL;

@@ -218,6 +218,12 @@ static void start_work(Widget w)
         op->work_id = XtAppAddWorkProc(XtWidgetToApplicationContext(w), work_proc, w);
 }
 
+/* Where rows wait while they are not shown: outside the window.  Xt clears
+ * the area of every child it unmanages, with exposures; a row destroyed
+ * where it was once shown would cost an exposure of the outline, and
+ * dropping a tree of thousands of rows would queue thousands of them. */
+static const Position kParked = -30000;
+
 /* Carry out the pending placement of one node. */
 static void do_placement(Widget w, OutlineConstraints n)
 {
@@ -228,10 +234,14 @@ static void do_placement(Widget w, OutlineConstraints n)
         if (button != NULL)
             XtMoveWidget(button, o->new_button_x, o->new_button_y);
     }
-    if (o->map)
+    if (o->map) {
         hierarchy_class(w)->map_node((HierarchyConstraints)n);
-    else if (o->unmap)
+    } else if (o->unmap) {
         hierarchy_class(w)->unmap_node((HierarchyConstraints)n);
+        XtMoveWidget(n->hierarchy.widget, kParked, kParked);
+        if (button != NULL)
+            XtMoveWidget(button, kParked, kParked);
+    }
     o->map = o->unmap = o->move = False;
 }
 
@@ -781,6 +791,7 @@ static void InsertChild(Widget child)
 
 static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
 {
+    new_w->core.x = new_w->core.y = kParked;
     XiOutlineConstraintPart *o = &((OutlineConstraints)new_w->core.constraints)->outline;
     o->widget_x = o->button_x = 0;
     o->row_height = 0;

@@ -1,9 +1,13 @@
 /* The outline scrolling itself: rows beyond what X can place, the top row
- * kept across changes, the scroll bars, the wheel and showing a node. */
+ * kept across changes, the scroll bars, the wheel and showing a node; and
+ * what many rows cost it: dropping them all, Motif's records of each. */
 #include <gtest/gtest.h>
 
+#include <Xm/PushB.h>
 #include <Xm/ScrollBar.h>
 #include <Xm/ScrolledW.h>
+#include <Xm/ToolTipT.h>
+#include <Xm/TraitP.h>
 
 #include "XiHierarchyP.h"
 #include "XiOutlineP.h"
@@ -205,6 +209,72 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     WidgetTest::settle();
     EXPECT_EQ(0, bar(hsb, XmNvalue));
     EXPECT_EQ(x, rows[1200]->core.x);
+}
+
+}  // namespace
+
+namespace {
+
+/* Exposures of w's window waiting in the queue, taken out of it. */
+int queued_exposures(Widget w)
+{
+    XSync(XtDisplay(w), False);
+    int n = 0;
+    XEvent ev;
+    while (XCheckTypedWindowEvent(XtDisplay(w), XtWindow(w), Expose, &ev))
+        n++;
+    return n;
+}
+
+TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
+{
+    scroll_to(700);                              /* rows 0.. were shown, then scrolled away */
+    scroll_to(0);
+    scroll_to(1200);
+    queued_exposures(outline);
+    XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+    for (Widget r : rows)
+        XtDestroyWidget(r);
+    rows.clear();
+    EXPECT_LT(queued_exposures(outline), 50);    /* the rows that were in view, not 2,000 */
+    XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    WidgetTest::settle();
+    EXPECT_EQ(0u, ((XiOutlineWidget)outline)->hierarchy.num_nodes);
+    EXPECT_EQ(1, bar(vsb, XmNmaximum));
+    EXPECT_EQ(0, top());
+
+    rows.push_back(node(1, nullptr));            /* and the outline goes on working */
+    WidgetTest::settle();
+    EXPECT_TRUE(mapped(rows[0]));
+    EXPECT_EQ(2, rows[0]->core.y);
+}
+
+/* Motif gives every primitive an empty tool-tip record; the outline drops
+ * it for its rows, but a real tool tip stays. */
+TEST(OutlineRows, EmptyToolTipRecordsAreDroppedRealOnesKept)
+{
+    Widget shell = WidgetTest::shell(200, 200);
+    Widget outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, shell, NULL);
+    Widget plain = XtVaCreateManagedWidget("plain", xmPushButtonWidgetClass, outline, NULL);
+    XmString tip = XmStringCreateLocalized((char *)"a tip");
+    Widget tipped = XtVaCreateManagedWidget("tipped", xmPushButtonWidgetClass, outline,
+                                            XmNtoolTipString, tip, NULL);
+    XmStringFree(tip);
+    EXPECT_EQ(nullptr, XmeTraitGet((XtPointer)plain, XmQTtoolTip));
+    XmToolTipTrait kept = (XmToolTipTrait)XmeTraitGet((XtPointer)tipped, XmQTtoolTip);
+    ASSERT_NE(nullptr, kept);
+    EXPECT_NE(nullptr, kept->tool_tip_string);
+
+    tip = XmStringCreateLocalized((char *)"later");   /* a tip set afterwards works */
+    XtVaSetValues(plain, XmNtoolTipString, tip, NULL);
+    XmStringFree(tip);
+    XmString got = nullptr;
+    XtVaGetValues(plain, XmNtoolTipString, &got, NULL);
+    ASSERT_NE(nullptr, got);
+    XtRealizeWidget(shell);
+    WidgetTest::settle();
+    XtDestroyWidget(shell);                      /* no double free of the dropped records */
+    WidgetTest::settle(5);
 }
 
 }  // namespace
