@@ -157,6 +157,10 @@ char* nickname_parent(const char* nickname);
  * the outermost batch ends.  Batches nest. */
 void node_batch_begin();
 void node_batch_end();
+/* Opens a batch that closes by itself a moment later (or does nothing when
+ * such a batch is open already): the server's reports come in bursts, and
+ * the nodes one burst adds or removes are laid out together. */
+void node_batch_briefly();
 
 /* The label of a node for fdn: the whole FDN with FDN labels, else the text
  * after its last '/' (the whole FDN when it has no '/' or ends with one).

@@ -23,6 +23,15 @@ static int batch_depth = 0;
 static std::vector<Widget> batch_nodes;
 static Boolean batch_refigure = True;
 
+/* A node of an open batch that is destroyed before the batch ends leaves
+ * the list of nodes to manage. */
+static void batch_node_gone_cb(Widget w, XtPointer, XtPointer)
+{
+    for (Widget& n : batch_nodes)
+        if (n == w)
+            n = nullptr;
+}
+
 void node_batch_begin()
 {
     if (batch_depth++ > 0)
@@ -44,13 +53,35 @@ void node_batch_end()
     /* A node destroyed in the meantime has left the outline already. */
     std::vector<Widget> alive;
     for (Widget w : nodes)
-        if (!w->core.being_destroyed)
-            alive.push_back(w);
+        if (w != nullptr) {
+            XtRemoveCallback(w, XmNdestroyCallback, batch_node_gone_cb, nullptr);
+            if (!w->core.being_destroyed)
+                alive.push_back(w);
+        }
     if (!alive.empty())
         XtManageChildren(alive.data(), (Cardinal)alive.size());
     Widget outline = main_window ? main_window->mw_navigator : nullptr;
     if (outline && batch_refigure)
         XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+}
+
+/* Long enough for a burst of reports to arrive, short enough not to be
+ * seen. */
+static const unsigned long kBriefBatchMs = 50;
+static XtIntervalId brief_batch = 0;
+
+static void brief_batch_over(XtPointer, XtIntervalId*)
+{
+    brief_batch = 0;
+    node_batch_end();
+}
+
+void node_batch_briefly()
+{
+    if (brief_batch != 0 || app_context == nullptr)
+        return;
+    node_batch_begin();
+    brief_batch = XtAppAddTimeOut(app_context, kBriefBatchMs, brief_batch_over, nullptr);
 }
 
 void DataObject::display(int depth)
@@ -148,9 +179,10 @@ Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_
                                        NULL);
     XtAddCallback(w, XmNactivateCallback, object_selected, label);
     XtAddCallback(w, XmNdestroyCallback, node_destroyed_cb, this);
-    if (batch_depth > 0)
+    if (batch_depth > 0) {
         batch_nodes.push_back(w);
-    else
+        XtAddCallback(w, XmNdestroyCallback, batch_node_gone_cb, nullptr);
+    } else
         XtManageChild(w);
     XmStringFree(text);
     return w;

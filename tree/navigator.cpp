@@ -114,8 +114,11 @@ void object_included_cb(void* client, void* event)
     CurrentEvent ev(event);
     ev.do_something();
     DataUnit fdn = ev.get_objname();
-    if (!fdn.is_empty())
-        add_object(nullptr, strdup(fdn.str()));
+    if (fdn.is_empty())
+        return;
+    /* Another client may be creating many objects at once. */
+    node_batch_briefly();
+    add_object(nullptr, strdup(fdn.str()));
 }
 
 void object_excluded_cb(void* client, void* event)
@@ -164,10 +167,10 @@ void remove_object(void*, char* fdn)
     free(fdn);
     if (!obj)
         return;
-    /* Its shown descendants go with the node: one layout for them all. */
-    node_batch_begin();
+    /* Its shown descendants go with the node, and reports of a burst of
+     * deletions follow at once: one layout for them all. */
+    node_batch_briefly();
     obj->destroy_node();
-    node_batch_end();
     DataObject* parent = find_album_object(obj->parent_name);
     if (!parent) {
         printf("%s\n", qx_msg(102, "deleted parent "));

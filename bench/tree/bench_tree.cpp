@@ -22,7 +22,10 @@
 #include <cstring>
 #include <fstream>
 #include <malloc.h>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/globals.h"
 #include "mis_fixture.h"
@@ -149,6 +152,71 @@ static double model_only(int n, long& heap_per_object)
     return ms;
 }
 
+/* Another client, on a plain socket: sends `lines` requests at once and
+ * leaves the replies to the server's buffers. */
+static int other_client_sends(int port, const std::string& lines)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || connect(fd, (sockaddr*)&a, sizeof a) != 0)
+        return -1;
+    for (size_t off = 0; off < lines.size();) {
+        ssize_t k = write(fd, lines.data() + off, lines.size() - off);
+        if (k <= 0)
+            return -1;
+        off += (size_t)k;
+    }
+    return fd;
+}
+
+/* A burst of `count` creations, then of their deletions, by another client
+ * under the open container of n children: how long until the navigator
+ * shows (and then no longer shows) every one of them. */
+static void burst(int port, int n, int count)
+{
+    Widget outline = main_window->mw_navigator;
+    std::string base = container(n);
+    size_t before = DataObject::object_list.entries();
+    for (int pass = 0; pass < 2; pass++) {
+        std::string lines;
+        for (int i = 1; i <= count; i++) {
+            std::string rdn = "logRecordId=" + std::to_string(900000 + i);
+            if (pass == 0)
+                lines += "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(i) +
+                         ",\"method\":\"create\",\"params\":{\"parent\":\"" +
+                         "/systemId=\\\"bench\\\"/logId=\\\"log" + std::to_string(n) +
+                         "\\\"\",\"class\":\"alarmRecord\",\"values\":{\"logRecordId\":\"" +
+                         std::to_string(900000 + i) + "\"}}}\n";
+            else
+                lines += "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(i) +
+                         ",\"method\":\"delete\",\"params\":{\"name\":\"" +
+                         "/systemId=\\\"bench\\\"/logId=\\\"log" + std::to_string(n) +
+                         "\\\"/" + rdn + "\"}}\n";
+        }
+        size_t want = pass == 0 ? before + count : before;
+        auto t = Clock::now();
+        int fd = other_client_sends(port, lines);
+        if (fd < 0) {
+            printf("  burst: cannot reach the server\n");
+            return;
+        }
+        bool done = pump_until([&] { return DataObject::object_list.entries() == want; }, 120);
+        settle(outline);
+        double ms = ms_since(t);
+        close(fd);
+        size_t shown = 0;
+        for (size_t i = 0; i < DataObject::object_list.entries(); i++)
+            shown += DataObject::object_list.at(i)->node != nullptr;
+        printf("  %d %s by another client under %s: %s after %.0f ms (%.0f per second);"
+               " %zu nodes shown\n",
+               count, pass == 0 ? "creations" : "deletions", strrchr(base.c_str(), '/') + 1,
+               done ? "all followed" : "NOT all followed", ms, count / (ms / 1000), shown);
+    }
+}
+
 int main()
 {
     if (!gui_up()) {
@@ -244,6 +312,7 @@ int main()
                    pass == 0 ? "opened" : "scrolled to the end", h, mapped, n, first_mapped,
                    rdn(first_mapped), last_mapped, rdn(last_mapped), max_y, rh);
         }
+        burst(mis.port(), n, 2000);
         long model_heap = 0;
         double model = model_only(n, model_heap);
         printf("  the same opening without a navigator (derivation, objects, registry, sibling search):"

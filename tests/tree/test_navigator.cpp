@@ -485,6 +485,26 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(rack9, rows[2]);
 
+    /* A burst: two created and one of them destroyed again before the
+     * navigator lays the burst out.  The survivor is shown in its place. */
+    std::string rack10 = std::string(kLeeds) + "/equipmentId=\"rack-10\"";
+    std::string rack11 = std::string(kLeeds) + "/equipmentId=\"rack-11\"";
+    node_batch_briefly();
+    ASSERT_TRUE(create_rack("rack-10"));
+    ASSERT_TRUE(create_rack("rack-11"));
+    ASSERT_TRUE(pump_until([&] { return find_album_object(rack10.c_str()) != nullptr; }, 10));
+    ASSERT_TRUE(destroy(rack10));
+    ASSERT_TRUE(pump_until([&] {
+        return find_album_object(rack10.c_str()) == nullptr &&
+               find_album_object(rack11.c_str()) != nullptr;
+    }, 10));
+    rows = shown_children(root);
+    EXPECT_EQ(sorted(rows), rows);
+    EXPECT_EQ(children + 2, root->num_children);
+    EXPECT_TRUE(XtIsManaged(find_album_object(rack11.c_str())->node));
+    ASSERT_TRUE(destroy(rack11));
+    ASSERT_TRUE(pump_until([&] { return find_album_object(rack11.c_str()) == nullptr; }, 10));
+
     /* Destroyed while selected: it leaves the tree and the selection. */
     click(find_album_object(kRack1));
     click(obj);
