@@ -65,28 +65,36 @@ AlbumImpl::~AlbumImpl()
 
 bool AlbumImpl::holds(const std::string& name) const
 {
-    for (const Image& img : members->images)
-        if (img.impl_ && img.impl_->name == name)
-            return true;
-    return false;
+    return members->names.count(name) != 0;
+}
+
+/* The snapshot to change: the current one when no iterator holds it, else
+ * a copy that becomes current. */
+static AlbumSnapshot& own_members(AlbumImpl& album)
+{
+    if (album.members.use_count() > 1)
+        album.members = std::make_shared<AlbumSnapshot>(*album.members);
+    return *album.members;
 }
 
 void AlbumImpl::add_member(const std::string& name, const std::string& cls)
 {
     if (holds(name))
         return;
-    auto next = std::make_shared<AlbumSnapshot>(*members);
-    next->images.push_back(kvl_make_member_image(plat, name, cls));
-    members = next;
+    AlbumSnapshot& m = own_members(*this);
+    m.images.push_back(kvl_make_member_image(plat, name, cls));
+    m.names.insert(name);
 }
 
 void AlbumImpl::remove_member(const std::string& name)
 {
-    auto next = std::make_shared<AlbumSnapshot>();
-    for (const Image& img : members->images)
-        if (!img.impl_ || img.impl_->name != name)
-            next->images.push_back(img);
-    members = next;
+    if (!holds(name))
+        return;
+    AlbumSnapshot& m = own_members(*this);
+    m.images.erase(std::remove_if(m.images.begin(), m.images.end(),
+                                  [&](const Image& img) { return img.impl_ && img.impl_->name == name; }),
+                   m.images.end());
+    m.names.erase(name);
 }
 
 /* --------------------------------------------------------------------- Album */
@@ -200,8 +208,11 @@ bool Album::derive(double timeout)
         return false;
     auto next = std::make_shared<AlbumSnapshot>();
     if (result.contains("objects") && result["objects"].is_array())
-        for (const json& o : result["objects"])
-            next->images.push_back(kvl_make_member_image(keep->plat, str_field(o, "name"), str_field(o, "class")));
+        for (const json& o : result["objects"]) {
+            std::string name = str_field(o, "name");
+            next->images.push_back(kvl_make_member_image(keep->plat, name, str_field(o, "class")));
+            next->names.insert(name);
+        }
     long old = keep->subscription;
     keep->subscription = result.contains("subscription") && result["subscription"].is_number_integer()
                              ? result["subscription"].get<long>()

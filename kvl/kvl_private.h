@@ -18,6 +18,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 using json = nlohmann::json;
@@ -156,8 +157,11 @@ struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
     void stop_watch();
 };
 
+/* The members of an album at one moment.  Iterators keep the snapshot they
+ * started on; a change made while one does goes to a copy. */
 struct AlbumSnapshot {
     std::vector<Image> images;
+    std::unordered_set<std::string> names;   /* the images' names, for look-ups */
 };
 
 struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {

@@ -471,6 +471,13 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
 
     std::vector<std::string> raw;
     Platform::def_platform.when(RAW_EVENT, Callback(raw_cb, &raw));
+    AlbumImage held = album.first_image();      // an iteration under way keeps its members
+    auto count_from = [](AlbumImage it) {
+        int n = 0;
+        for (; it; it.next_image())
+            n += it->get_objname().length() > 0;
+        return n;
+    };
 
     Image blank(NONE, DataUnit("equipmentRack"), Platform::def_platform);
     ASSERT_TRUE(blank.boot(10));
@@ -484,6 +491,8 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
     EXPECT_EQ(before + 1, watch.sizes[0]);
     EXPECT_EQ("tracked.XXNICKYY.0", watch.nicknames[0]);
     EXPECT_EQ(before + 1, album.num_images());
+    EXPECT_EQ(before, count_from(held));
+    EXPECT_EQ(before + 1, count_from(album.first_image()));
     EXPECT_TRUE(quiet.created.empty());
     EXPECT_EQ(before, untracked.num_images());
 
@@ -491,6 +500,7 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
     ASSERT_EQ(1u, watch.destroyed.size());
     EXPECT_EQ(name, watch.destroyed[0]);
     EXPECT_EQ(before, watch.sizes[1]);
+    EXPECT_EQ(before, count_from(held));
     Platform::def_platform.when(RAW_EVENT, Callback());
 
     bool saw_created = false;
