@@ -902,6 +902,8 @@ Widget XiCreateOutline(Widget parent, String name, ArgList args, Cardinal num_ar
 
 void XiOutlineShowNode(Widget node)
 {
+    if (node == NULL)
+        return;
     Widget w = XtParent(node);
     if (!XiIsOutline(w) || !self_scrolling(w) || !OW(w)->hierarchy.refigure_mode)
         return;
