@@ -34,6 +34,7 @@
 #include "ui/main_win.h"
 /* Private: the bench waits for the outline's work procedure to finish. */
 #include "XiOutlineP.h"
+#include <nlohmann/json.hpp>
 
 using Clock = std::chrono::steady_clock;
 
@@ -58,14 +59,6 @@ static void write_network(const std::string& path)
     }
 }
 
-static void reset_tree()
-{
-    DataObject::selected_list.clear();
-    DataObject::object_list.clear_and_destroy();
-    CurrentCookie++;
-    pump_for(0.05);
-}
-
 static void settle(Widget outline);
 
 /* Drops the whole tree, as new preferences do, and runs the toolkit until
@@ -79,6 +72,11 @@ static double drop_tree()
     XSync(display, False);
     settle(main_window->mw_navigator);
     return ms_since(t);
+}
+
+static void reset_tree()
+{
+    drop_tree();
 }
 
 static bool outline_busy(Widget outline)
@@ -183,18 +181,18 @@ static void burst(int port, int n, int count)
     for (int pass = 0; pass < 2; pass++) {
         std::string lines;
         for (int i = 1; i <= count; i++) {
-            std::string rdn = "logRecordId=" + std::to_string(900000 + i);
-            if (pass == 0)
-                lines += "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(i) +
-                         ",\"method\":\"create\",\"params\":{\"parent\":\"" +
-                         "/systemId=\\\"bench\\\"/logId=\\\"log" + std::to_string(n) +
-                         "\\\"\",\"class\":\"alarmRecord\",\"values\":{\"logRecordId\":\"" +
-                         std::to_string(900000 + i) + "\"}}}\n";
-            else
-                lines += "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(i) +
-                         ",\"method\":\"delete\",\"params\":{\"name\":\"" +
-                         "/systemId=\\\"bench\\\"/logId=\\\"log" + std::to_string(n) +
-                         "\\\"/" + rdn + "\"}}\n";
+            std::string id = std::to_string(900000 + i);
+            nlohmann::json request = {{"jsonrpc", "2.0"}, {"id", i}};
+            if (pass == 0) {
+                request["method"] = "create";
+                request["params"] = {{"parent", base},
+                                     {"class", "alarmRecord"},
+                                     {"values", {{"logRecordId", id}}}};
+            } else {
+                request["method"] = "delete";
+                request["params"] = {{"name", base + "/logRecordId=" + id}};
+            }
+            lines += request.dump() + "\n";
         }
         size_t want = pass == 0 ? before + count : before;
         auto t = Clock::now();
