@@ -13,9 +13,17 @@
  * navigator places only the rows in view, so "every row placed" is the
  * view filled and the placing done.  Asserts nothing.  Needs a display
  * (DISPLAY).
+ *
+ *     bench_tree [-r ROUNDS] [-o] [N ...]
+ *
+ * N: the sizes (1000 and 10000 by default; each gets a container on the
+ * server).  -r: rounds of the opening (best of them; 3 by default).  -o:
+ * the opening only, without the view, the bursts and the model-only run:
+ * for profiling the opening.
  */
 #include "gui_fixture.h"  /* first: gtest before the X headers */
 
+#include <Xm/PushB.h>
 #include <Xm/Xm.h>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +34,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/globals.h"
 #include "mis_fixture.h"
@@ -48,11 +57,11 @@ static std::string container(int n)
     return "/systemId=\"bench\"/logId=\"log" + std::to_string(n) + "\"";
 }
 
-static void write_network(const std::string& path)
+static void write_network(const std::string& path, const std::vector<int>& sizes)
 {
     std::ofstream out(path);
     out << "object /systemId=\"bench\" managedElement\n";
-    for (int n : {1000, 10000}) {
+    for (int n : sizes) {
         out << "object " << container(n) << " log\n";
         for (int i = 1; i <= n; ++i)
             out << "object " << container(n) << "/logRecordId=" << i << " alarmRecord\n";
@@ -85,6 +94,7 @@ static bool outline_busy(Widget outline)
 }
 
 static void wake(XtPointer, XtIntervalId*) {}
+static void wake_cb(Widget, XtPointer, XtPointer) {}
 
 /* Runs the event loop, work procedures included, until the outline has
  * carried out every pending placement (at most 120 s).  A short timer keeps
@@ -148,6 +158,48 @@ static double model_only(int n, long& heap_per_object)
     main_window->mw_navigator = outline;
     reset_tree();
     return ms;
+}
+
+/* The row widgets alone, made in the navigator as the opening makes them
+ * (one push button per child with the same resources and callbacks, in one
+ * batch), without the library or the model: with `folders` each row is
+ * closed and gets its folder button, else it is always open and has none.
+ * Best of `rounds`, in ms. */
+static double row_widgets_alone(int n, bool folders, int rounds)
+{
+    Widget outline = main_window->mw_navigator;
+    double best = 1e9;
+    for (int round = 0; round < rounds; round++) {
+        reset_tree();
+        std::vector<Widget> rows((size_t)n);
+        std::vector<std::string> names((size_t)n);
+        for (int i = 0; i < n; i++)
+            names[(size_t)i] = container(n) + "/logRecordId=" + std::to_string(i + 1);
+        malloc_trim(0);
+        auto t = Clock::now();
+        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+        for (int i = 0; i < n; i++) {
+            char* name = const_cast<char*>(names[(size_t)i].c_str());
+            XmString text = XmStringCreateLocalized(strrchr(name, '/') + 1);
+            rows[(size_t)i] = XtVaCreateWidget(
+                name, xmPushButtonWidgetClass, outline, XmNlabelString, text, XiNnodeState,
+                folders ? XiClosed : XiAlwaysOpen, XmNhighlightThickness, 0, XmNshadowThickness,
+                0, XiNparentNode, NULL, XiNinsertBefore, NULL, NULL);
+            XtAddCallback(rows[(size_t)i], XmNactivateCallback, object_selected, name);
+            XtAddCallback(rows[(size_t)i], XmNdestroyCallback, wake_cb, nullptr);
+            XmStringFree(text);
+        }
+        XtManageChildren(rows.data(), (Cardinal)n);
+        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+        settle(outline);
+        best = std::min(best, ms_since(t));
+        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+        for (Widget w : rows)
+            XtDestroyWidget(w);
+        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+        settle(outline);
+    }
+    return best;
 }
 
 /* Another client, on a plain socket: sends `lines` requests at once and
@@ -215,8 +267,25 @@ static void burst(int port, int n, int count)
     }
 }
 
-int main()
+int main(int argc, char** argv)
 {
+    std::vector<int> sizes;
+    int rounds = 3;
+    bool open_only = false;
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "-r") == 0 && i + 1 < argc)
+            rounds = std::max(1, atoi(argv[++i]));
+        else if (strcmp(argv[i], "-o") == 0)
+            open_only = true;
+        else if (atoi(argv[i]) > 0)
+            sizes.push_back(atoi(argv[i]));
+        else {
+            fprintf(stderr, "usage: bench_tree [-r ROUNDS] [-o] [N ...]\n");
+            return 2;
+        }
+    }
+    if (sizes.empty())
+        sizes = {1000, 10000};
     if (!gui_up()) {
         printf("bench_tree: no display (set DISPLAY)\n");
         return 0;
@@ -225,7 +294,7 @@ int main()
     if (!mkdtemp(tmpl))
         return 1;
     std::string net = std::string(tmpl) + "/network.txt";
-    write_network(net);
+    write_network(net, sizes);
     MisServer mis;
     if (!mis.start("--seed '" + net + "'")) {
         printf("qx_mis: %s\n", mis.failure().c_str());
@@ -239,10 +308,10 @@ int main()
     XtRealizeWidget(main_window->shell());
     pump_for(0.3);
 
-    for (int n : {1000, 10000}) {
+    for (int n : sizes) {
         double best_lib = 1e9, best_ed = 1e9;
         long heap_per_object = 0;
-        for (int round = 0; round < 3; round++) {
+        for (int round = 0; round < rounds; round++) {
             best_lib = std::min(best_lib, library_alone(n));
 
             reset_tree();
@@ -275,6 +344,15 @@ int main()
         printf("open %5d children: editor %7.1f ms, library alone %6.1f ms, ratio %.1f; "
                "client heap %ld bytes per child\n",
                n, best_ed, best_lib, best_ed / best_lib, heap_per_object);
+        /* What the widgets the design asks for cost by themselves: a
+         * push button per row, and a folder button per closed row. */
+        double pushes = row_widgets_alone(n, false, rounds);
+        double rows = row_widgets_alone(n, true, rounds);
+        printf("  the row widgets alone: push buttons %.1f ms, with their folder buttons %.1f ms;"
+               " library + push buttons alone: ratio %.1f, library + both: ratio %.1f\n",
+               pushes, rows, (best_lib + pushes) / best_lib, (best_lib + rows) / best_lib);
+        if (open_only)
+            continue;
 
         /* What the user has: the outline's size and the rows actually on
          * the screen (mapped), in their order; then the same after
