@@ -58,6 +58,16 @@ bool DataObject::operator<(const DataObject& o) const
 
 /* ------------------------------------------------------------ DataObjectList */
 
+/* One comparison per probe: the sign of strcmp, with a null name on
+ * either side counting as "after" so that it never equals anything, as
+ * with the operators. */
+static int compare_names(const char* key, const char* item)
+{
+    if (!key || !item)
+        return 1;
+    return strcmp(key, item);
+}
+
 size_t DataObjectList::search(const DataObject& key, bool& found) const
 {
     found = false;
@@ -67,11 +77,12 @@ size_t DataObjectList::search(const DataObject& key, bool& found) const
     long high = (long)items_.size() - 1;
     while (low < high) {
         long probe = (low + high) / 2;
-        if (*items_[probe] == key) {
+        int c = compare_names(key.name, items_[probe]->name);
+        if (c == 0) {
             found = true;
             return (size_t)probe;
         }
-        if (key < *items_[probe]) {
+        if (c < 0) {
             high = probe - 1;
             if (high < 0)
                 high = 0;
