@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include <string>
 #include <vector>
 
 #include "XiConvert.h"
@@ -292,11 +293,13 @@ static void use_pixmap(Widget w)
     }
 }
 
+/* The text's extent; an icon-only button shows no text and does not need
+ * it. */
 static void measure_text(Widget w)
 {
     XiIconButtonPart *ib = &IB(w)->icon;
     Dimension tw = 0, th = 0;
-    if (ib->label_string != NULL && ib->font_list != NULL)
+    if (ib->icon_placement != XiIconOnly && ib->label_string != NULL && ib->font_list != NULL)
         XmStringExtent(ib->font_list, ib->label_string, &tw, &th);
     ib->max_text_width = tw;
     ib->max_text_height = th;
@@ -338,10 +341,15 @@ static void compute_positions(Widget w)
     ib->text_width = (Dimension)p.text_width;
 }
 
+/* The graphics contexts are made when the button first draws: most folder
+ * buttons of a big outline are never on the screen. */
 static void get_gcs(Widget w)
 {
     XiIconButtonWidget b = IB(w);
     XGCValues v;
+    if (b->icon.gcs_made)
+        return;
+    b->icon.gcs_made = True;
     XtGCMask dynamic = GCFont | GCClipMask | GCClipXOrigin | GCClipYOrigin;
     XtGCMask mask = GCForeground | GCBackground | GCGraphicsExposures;
 
@@ -372,6 +380,9 @@ static void get_gcs(Widget w)
 static void release_gcs(Widget w)
 {
     XiIconButtonPart *ib = &IB(w)->icon;
+    if (!ib->gcs_made)
+        return;
+    ib->gcs_made = False;
     XtReleaseGC(w, ib->gc);
     XtReleaseGC(w, ib->armed_gc);
     XtReleaseGC(w, ib->insensitive_gc);
@@ -396,11 +407,20 @@ static void set_state(Widget w, Boolean set)
     redraw(w);
 }
 
+/* Every folder button of an outline takes its label from the same name, so
+ * the last text made is kept and copied (a reference) while it repeats. */
 static XmString label_from(Widget w, String label)
 {
-    if (label != NULL)
-        return XmStringCreateLocalized(label);
-    return XmStringCreateLocalized(XtName(w));
+    static std::string last_text;
+    static XmString last = NULL;
+    const char *text = label != NULL ? label : XtName(w);
+    if (last == NULL || last_text != text) {
+        if (last != NULL)
+            XmStringFree(last);
+        last_text = text;
+        last = XmStringCreateLocalized((char *)text);
+    }
+    return XmStringCopy(last);
 }
 
 /* ------------------------------------------------------------------ */
@@ -449,7 +469,7 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
             new_w->core.height = ph;
     }
     compute_positions(new_w);
-    get_gcs(new_w);
+    ib->gcs_made = False;
 }
 
 static void Destroy(Widget w)
@@ -478,6 +498,7 @@ static void Redisplay(Widget w, XEvent *event, Region region)
     XiIconButtonPart *ib = &b->icon;
     if (!XtIsRealized(w))
         return;
+    get_gcs(w);
     Display *dpy = XtDisplay(w);
     Window win = XtWindow(w);
     int ht = b->primitive.highlight_thickness;
@@ -578,8 +599,8 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     if (nb->primitive.foreground != ob->primitive.foreground ||
         nb->core.background_pixel != ob->core.background_pixel ||
         ib->arm_color != old->arm_color) {
-        release_gcs(current);
-        get_gcs(new_w);
+        /* The old record's GCs are the new one's until now. */
+        release_gcs(new_w);
         redisplay = True;
     }
     if (ib->set != old->set || ib->alignment != old->alignment ||

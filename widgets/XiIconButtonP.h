@@ -60,6 +60,7 @@ typedef struct {
     GC stipple_gc;              /* stippled background: laid over the icon while insensitive */
     GC arm_fill_gc;             /* arm colour: fills the inside while set */
     Pixmap stipple;             /* 50% stipple of the insensitive look */
+    Boolean gcs_made;           /* the GCs above exist (made at the first drawing) */
 } XiIconButtonPart;
 
 /* The full instance record. */

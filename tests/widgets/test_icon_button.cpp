@@ -165,6 +165,13 @@ TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
     WidgetTest::settle();
     EXPECT_EQ(fg, pixel(x + 2, y + 4));
     EXPECT_EQ(arm, pixel(x + 9, y + 4));
+
+    /* A colour changed after the first drawing is drawn with. */
+    XtVaSetValues(button, XmNset, False, XmNforeground, arm, NULL);
+    XRaiseWindow(d, XtWindow(shell));
+    WidgetTest::settle();
+    EXPECT_EQ(arm, pixel(x + 2, y + 4));
+    EXPECT_EQ(bg, pixel(x + 9, y + 4));
 }
 
 TEST_F(IconButtonTest, LabelComesFromLabelOrName)
