@@ -135,6 +135,34 @@ static double library_alone(int n)
     return ms;
 }
 
+/* Shows the container of n children closed, then opens it as a click on
+ * its folder button does: the time until every row is placed, in ms; cb_ms
+ * gets the time until the callback returned, heap_per_child the heap
+ * growth per child. */
+static double open_container(int n, double& cb_ms, long& heap_per_child)
+{
+    Widget outline = main_window->mw_navigator;
+    reset_tree();
+    std::string base = container(n);
+    auto* obj = new DataObject(base.c_str());
+    obj->parent_name = strdup("");
+    DataObject::object_list.insert(obj);
+    obj->display(0);
+    settle(outline);
+    malloc_trim(0);
+    size_t heap0 = mallinfo2().uordblks;
+
+    auto t = Clock::now();
+    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
+    XiHierarchyNodeStateData data = {obj->node, XiOpen};
+    node_state_cb(outline, nullptr, &data);
+    cb_ms = ms_since(t);
+    settle(outline);
+    double ms = ms_since(t);
+    heap_per_child = ((long)mallinfo2().uordblks - (long)heap0) / n;
+    return ms;
+}
+
 /* The same opening with no navigator: derivation, DataObjects, registry and
  * the sibling search, but no widgets. */
 static double model_only(int n, long& heap_per_object)
@@ -267,6 +295,54 @@ static void burst(int port, int n, int count)
     }
 }
 
+/* With the container of n children open: what the user sees of it, before
+ * and after scrolling to the last row; bursts of creations and deletions by
+ * another client; then the same opening without a navigator. */
+static void after_opening(int port, int n, double best_lib)
+{
+    Widget outline = main_window->mw_navigator;
+    /* What the user has: the outline's size and the rows actually on
+     * the screen (mapped), in their order; then the same after
+     * scrolling to the last row. */
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass == 1) {
+            size_t last = DataObject::object_list.entries() - 1;
+            XiOutlineShowNode(DataObject::object_list.at(last)->node);
+            settle(outline);
+        }
+        Dimension h = 0;
+        XtVaGetValues(outline, XmNheight, &h, NULL);
+        int mapped = 0, first_mapped = -1, last_mapped = -1, max_y = 0;
+        Dimension rh = 0;
+        for (size_t i = 1; i < DataObject::object_list.entries(); i++) {
+            Widget node = DataObject::object_list.at(i)->node;
+            XWindowAttributes wa;
+            if (node && XtWindow(node) && XGetWindowAttributes(display, XtWindow(node), &wa) &&
+                wa.map_state != IsUnmapped) {
+                mapped++;
+                if (first_mapped < 0)
+                    first_mapped = (int)i;
+                last_mapped = (int)i;
+                max_y = std::max(max_y, wa.y);
+                rh = (Dimension)wa.height;
+            }
+        }
+        auto rdn = [](int i) {
+            return i > 0 ? strrchr(DataObject::object_list.at(i)->name, '/') + 1 : "-";
+        };
+        printf("  %s: outline %u px high; %d of %d rows mapped, rows %d (%s) to %d (%s),"
+               " the last at y=%d; rows are %u px\n",
+               pass == 0 ? "opened" : "scrolled to the end", h, mapped, n, first_mapped,
+               rdn(first_mapped), last_mapped, rdn(last_mapped), max_y, rh);
+    }
+    burst(port, n, 2000);
+    long model_heap = 0;
+    double model = model_only(n, model_heap);
+    printf("  the same opening without a navigator (derivation, objects, registry, sibling search):"
+           " %.2f ms, %.2f ms more than the library alone; %ld bytes per child\n",
+           model, model - best_lib, model_heap);
+}
+
 int main(int argc, char** argv)
 {
     std::vector<int> sizes;
@@ -304,7 +380,6 @@ int main(int argc, char** argv)
         printf("connect: %s\n", platform.get_error_string());
         return 1;
     }
-    Widget outline = main_window->mw_navigator;
     XtRealizeWidget(main_window->shell());
     pump_for(0.3);
 
@@ -313,37 +388,26 @@ int main(int argc, char** argv)
         long heap_per_object = 0;
         for (int round = 0; round < rounds; round++) {
             best_lib = std::min(best_lib, library_alone(n));
-
-            reset_tree();
-            std::string base = container(n);
-            auto* obj = new DataObject(base.c_str());
-            obj->parent_name = strdup("");
-            DataObject::object_list.insert(obj);
-            obj->display(0);
-            settle(outline);
-            malloc_trim(0);
-            size_t heap0 = mallinfo2().uordblks;
-
-            auto t = Clock::now();
-            XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
-            XiHierarchyNodeStateData data = {obj->node, XiOpen};
-            node_state_cb(outline, nullptr, &data);
-            double cb_ms = ms_since(t);
-            settle(outline);
-            double ms = ms_since(t);
+            double cb_ms = 0;
+            double ms = open_container(n, cb_ms, heap_per_object);
             best_ed = std::min(best_ed, ms);
-            heap_per_object = ((long)mallinfo2().uordblks - (long)heap0) / n;
             if (round == 0)
                 printf("  (round 1: callback returned after %.0f ms, rows placed after %.0f ms)\n",
                        cb_ms, ms);
             if ((long)DataObject::object_list.entries() != n + 1)
                 printf("  registry holds %zu objects\n", DataObject::object_list.entries());
-            if (round == 0)
-                printf("  (dropping that tree takes %.0f ms)\n", drop_tree());
         }
         printf("open %5d children: editor %7.1f ms, library alone %6.1f ms, ratio %.1f; "
                "client heap %ld bytes per child\n",
                n, best_ed, best_lib, best_ed / best_lib, heap_per_object);
+        printf("  (dropping that tree takes %.0f ms)\n", drop_tree());
+        if (!open_only) {
+            double cb_ms = 0;
+            long heap = 0;
+            open_container(n, cb_ms, heap);
+        }
+        if (!open_only)
+            after_opening(mis.port(), n, best_lib);
         /* What the widgets the design asks for cost by themselves: a
          * push button per row, and a folder button per closed row. */
         double pushes = row_widgets_alone(n, false, rounds);
@@ -351,49 +415,6 @@ int main(int argc, char** argv)
         printf("  the row widgets alone: push buttons %.1f ms, with their folder buttons %.1f ms;"
                " library + push buttons alone: ratio %.1f, library + both: ratio %.1f\n",
                pushes, rows, (best_lib + pushes) / best_lib, (best_lib + rows) / best_lib);
-        if (open_only)
-            continue;
-
-        /* What the user has: the outline's size and the rows actually on
-         * the screen (mapped), in their order; then the same after
-         * scrolling to the last row. */
-        for (int pass = 0; pass < 2; pass++) {
-            if (pass == 1) {
-                size_t last = DataObject::object_list.entries() - 1;
-                XiOutlineShowNode(DataObject::object_list.at(last)->node);
-                settle(outline);
-            }
-            Dimension h = 0;
-            XtVaGetValues(outline, XmNheight, &h, NULL);
-            int mapped = 0, first_mapped = -1, last_mapped = -1, max_y = 0;
-            Dimension rh = 0;
-            for (size_t i = 1; i < DataObject::object_list.entries(); i++) {
-                Widget node = DataObject::object_list.at(i)->node;
-                XWindowAttributes wa;
-                if (node && XtWindow(node) && XGetWindowAttributes(display, XtWindow(node), &wa) &&
-                    wa.map_state != IsUnmapped) {
-                    mapped++;
-                    if (first_mapped < 0)
-                        first_mapped = (int)i;
-                    last_mapped = (int)i;
-                    max_y = std::max(max_y, wa.y);
-                    rh = (Dimension)wa.height;
-                }
-            }
-            auto rdn = [](int i) {
-                return i > 0 ? strrchr(DataObject::object_list.at(i)->name, '/') + 1 : "-";
-            };
-            printf("  %s: outline %u px high; %d of %d rows mapped, rows %d (%s) to %d (%s),"
-                   " the last at y=%d; rows are %u px\n",
-                   pass == 0 ? "opened" : "scrolled to the end", h, mapped, n, first_mapped,
-                   rdn(first_mapped), last_mapped, rdn(last_mapped), max_y, rh);
-        }
-        burst(mis.port(), n, 2000);
-        long model_heap = 0;
-        double model = model_only(n, model_heap);
-        printf("  the same opening without a navigator (derivation, objects, registry, sibling search):"
-               " %.2f ms, %.2f ms more than the library alone; %ld bytes per child\n",
-               model, model - best_lib, model_heap);
     }
     reset_tree();
     platform.disconnect();
