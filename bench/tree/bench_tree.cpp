@@ -168,7 +168,7 @@ static double open_container(int n, double& cb_ms, long& heap_per_child)
 static double model_only(int n, long& heap_per_object)
 {
     Widget outline = main_window->mw_navigator;
-    reset_tree();
+    printf("TMP drop before model: %.0f ms\n", drop_tree());
     std::string base = container(n);
     auto* obj = new DataObject(base.c_str());
     obj->parent_name = strdup("");
@@ -209,10 +209,15 @@ static double row_widgets_alone(int n, bool folders, int rounds)
         for (int i = 0; i < n; i++) {
             char* name = const_cast<char*>(names[(size_t)i].c_str());
             XmString text = XmStringCreateLocalized(strrchr(name, '/') + 1);
-            rows[(size_t)i] = XtVaCreateWidget(
-                name, xmPushButtonWidgetClass, outline, XmNlabelString, text, XiNnodeState,
-                folders ? XiClosed : XiAlwaysOpen, XmNhighlightThickness, 0, XmNshadowThickness,
-                0, XiNparentNode, NULL, XiNinsertBefore, NULL, NULL);
+            Arg args[6];
+            Cardinal k = 0;
+            XtSetArg(args[k], XmNlabelString, text); k++;
+            XtSetArg(args[k], XiNnodeState, folders ? XiClosed : XiAlwaysOpen); k++;
+            XtSetArg(args[k], XmNhighlightThickness, 0); k++;
+            XtSetArg(args[k], XmNshadowThickness, 0); k++;
+            XtSetArg(args[k], XiNparentNode, NULL); k++;
+            XtSetArg(args[k], XiNinsertBefore, NULL); k++;
+            rows[(size_t)i] = XtCreateWidget(name, xmPushButtonWidgetClass, outline, args, k);
             XtAddCallback(rows[(size_t)i], XmNactivateCallback, object_selected, name);
             XtAddCallback(rows[(size_t)i], XmNdestroyCallback, wake_cb, nullptr);
             XmStringFree(text);
