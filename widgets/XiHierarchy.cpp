@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <Xm/GadgetP.h>
+#include <Xm/PrimitiveP.h>
 #include <Xm/XmP.h>
 
 #include <string.h>
@@ -40,6 +41,10 @@ static void UnmapNode(HierarchyConstraints node);
 static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node);
 static void BuildNodeTable(Widget w, HierarchyConstraints node, Cardinal *current_index);
 static void ResetOpenCloseButton(Widget w, HierarchyConstraints node);
+static void hold_traversal(Widget child, Boolean never_shown);
+static void show_widget(Widget child);
+/* True while the widget itself changes a row's traversalOn. */
+static Boolean adjusting_traversal = False;
 static void ToggleNodeState(Widget button, XtPointer client_data, XtPointer call_data);
 
 /* ------------------------------------------------------------------ */
@@ -486,6 +491,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     new_w->core.mapped_when_managed = False;
     if (n->state == XiNotInHierarchy)
         return;
+    hold_traversal(new_w, True);
     class_part(w)->reset_open_close_button(w, node);
     insert_node(w, record_of(w, n->parent), node);
 }
@@ -535,7 +541,18 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
         n->state = old->state;
         return False;
     }
+    /* The program's own traversalOn for a row held out of traversal: kept
+     * for when the row is shown. */
+    if (!adjusting_traversal && (n->status & XiNodeTraversalHeld) && XmIsPrimitive(new_w) &&
+        _XiArgsName(args, *num_args, XmNtraversalOn)) {
+        XmPrimitiveWidget p = (XmPrimitiveWidget)new_w;
+        if (p->primitive.traversal_on)
+            p->primitive.traversal_on = False;
+        else
+            n->status &= (unsigned char)~XiNodeTraversalHeld;
+    }
     Boolean before_given = _XiArgsName(args, *num_args, XiNinsertBefore);
+    Boolean relisted = before_given || n->state != old->state || n->parent != old->parent;
     if (n->parent != old->parent || n->insert_before != old->insert_before || before_given) {
         if (n->parent == new_w || below(w, n->parent, new_w)) {
             warn_self_parent(w);
@@ -548,7 +565,9 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
     }
     if (n->state != old->state)
         class_part(w)->change_node_state(node);
-    _XiHierarchyRebuildTable(w);
+    /* Other resources (colours, traversal) leave the table as it is. */
+    if (relisted)
+        _XiHierarchyRebuildTable(w);
     return False;
 }
 
@@ -584,19 +603,68 @@ static void ChangeNodeState(HierarchyConstraints node)
     }
 }
 
+/* Rows that are not on the screen leave keyboard traversal.  Whenever
+ * Motif looks for a widget to take the focus, it asks the X server whether
+ * each traversable widget is viewable, and whether the windows stacked
+ * above it cover it: with thousands of unmapped rows a focus change took
+ * seconds.  So a row's traversalOn (and its folder button's) is held False
+ * while it is unmapped and given back when it is mapped, and a mapped row is
+ * raised above the rows that wait unmapped. */
+static void hold_traversal(Widget child, Boolean never_shown)
+{
+    if (!XmIsPrimitive(child) || !((XmPrimitiveWidget)child)->primitive.traversal_on)
+        return;
+    XiHierarchyNode(child)->hierarchy.status |= XiNodeTraversalHeld;
+    if (never_shown) {
+        /* Not yet on the screen, so Motif has no focus to move off it. */
+        ((XmPrimitiveWidget)child)->primitive.traversal_on = False;
+        return;
+    }
+    adjusting_traversal = True;
+    XtVaSetValues(child, XmNtraversalOn, False, NULL);
+    adjusting_traversal = False;
+}
+
+static void release_traversal(Widget child)
+{
+    XiHierarchyConstraintPart *c = &XiHierarchyNode(child)->hierarchy;
+    if (!(c->status & XiNodeTraversalHeld))
+        return;
+    c->status &= (unsigned char)~XiNodeTraversalHeld;
+    adjusting_traversal = True;
+    XtVaSetValues(child, XmNtraversalOn, True, NULL);
+    adjusting_traversal = False;
+}
+
+/* Raised first: on getting traversal back the widget may take the focus,
+ * and Motif then looks at every window above it. */
+static void show_widget(Widget child)
+{
+    if (XtIsRealized(child))
+        XRaiseWindow(XtDisplay(child), XtWindow(child));
+    XtSetMappedWhenManaged(child, True);
+    release_traversal(child);
+}
+
+static void hide_widget(Widget child)
+{
+    XtSetMappedWhenManaged(child, False);
+    hold_traversal(child, False);
+}
+
 static void MapNode(HierarchyConstraints node)
 {
-    XtSetMappedWhenManaged(node->hierarchy.widget, True);
+    show_widget(node->hierarchy.widget);
     if (node->hierarchy.open_close_button != NULL)
-        XtSetMappedWhenManaged(node->hierarchy.open_close_button, True);
+        show_widget(node->hierarchy.open_close_button);
     node->hierarchy.status |= XiNodeMapped;
 }
 
 static void UnmapNode(HierarchyConstraints node)
 {
-    XtSetMappedWhenManaged(node->hierarchy.widget, False);
+    hide_widget(node->hierarchy.widget);
     if (node->hierarchy.open_close_button != NULL)
-        XtSetMappedWhenManaged(node->hierarchy.open_close_button, False);
+        hide_widget(node->hierarchy.open_close_button);
     node->hierarchy.status &= (unsigned char)~XiNodeMapped;
 }
 
@@ -665,7 +733,9 @@ static void ResetOpenCloseButton(Widget w, HierarchyConstraints node)
         n->open_close_button =
             XtCreateManagedWidget("openAndClose", xiIconButtonWidgetClass, w, args, k);
         if (n->status & XiNodeMapped)
-            XtSetMappedWhenManaged(n->open_close_button, True);
+            show_widget(n->open_close_button);
+        else
+            hold_traversal(n->open_close_button, True);
         XtAddCallback(n->open_close_button, XmNactivateCallback,
                       class_part(w)->toggle_node_state, (XtPointer)node);
     } else {

@@ -53,6 +53,7 @@ extern XiHierarchyClassRec xiHierarchyClassRec;
 #define XiNodeMapped 2          /* node (and its button) are mapped */
 #define XiNodeStale 4           /* set before a relayout, cleared for nodes still shown */
 #define XiNodeParentGone 8      /* being destroyed together with its parent node */
+#define XiNodeTraversalHeld 16  /* traversalOn wanted, held False while unmapped */
 
 /* The node record: the constraint part of every child. */
 typedef struct {

@@ -1,11 +1,14 @@
 /* The outline scrolling itself: rows beyond what X can place, the top row
  * kept across changes, the scroll bars, the wheel and showing a node; and
- * what many rows cost it: dropping them all, Motif's records of each. */
+ * what many rows cost it: dropping them all, Motif's records of each, and
+ * keyboard traversal. */
 #include <gtest/gtest.h>
 
+#include <Xm/Form.h>
 #include <Xm/PushB.h>
 #include <Xm/ScrollBar.h>
 #include <Xm/ScrolledW.h>
+#include <Xm/TextF.h>
 #include <Xm/ToolTipT.h>
 #include <Xm/TraitP.h>
 
@@ -274,6 +277,88 @@ TEST(OutlineRows, EmptyToolTipRecordsAreDroppedRealOnesKept)
     XtRealizeWidget(shell);
     WidgetTest::settle();
     XtDestroyWidget(shell);                      /* no double free of the dropped records */
+    WidgetTest::settle(5);
+}
+
+/* Rows out of view leave keyboard traversal, so that Motif, looking for a
+ * widget to take the focus, does not ask the X server about each of them:
+ * with 1,500 rows that was some 12,000 requests and the better part of a
+ * second. */
+TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
+{
+    const int n = 1500;
+    Display *d = WidgetTest::display();
+    Widget shell = WidgetTest::shell(300, 300);
+    Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, NULL);
+    Widget text = XtVaCreateManagedWidget("text", xmTextFieldWidgetClass, form,
+                                          XmNtopAttachment, XmATTACH_FORM, NULL);
+    Widget sw = XtVaCreateManagedWidget(
+        "sw", xmScrolledWindowWidgetClass, form, XmNscrollingPolicy, XmAPPLICATION_DEFINED,
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, text, XmNbottomAttachment,
+        XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
+    Widget hsb = XtVaCreateManagedWidget("h", xmScrollBarWidgetClass, sw, XmNorientation,
+                                         XmHORIZONTAL, NULL);
+    Widget vsb = XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation,
+                                         XmVERTICAL, NULL);
+    Widget outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw,
+                                             XmNverticalScrollBar, vsb, XmNhorizontalScrollBar,
+                                             hsb, NULL);
+    XmScrolledWindowSetAreas(sw, hsb, vsb, outline);
+    Widget top = XtVaCreateManagedWidget("top", xmPushButtonWidgetClass, outline, XiNnodeState,
+                                         XiOpen, NULL);
+    std::vector<Widget> rows;
+    XtVaSetValues(outline, XiNrefigureMode, False, NULL);
+    for (int i = 0; i < n; i++) {
+        char name[16];
+        snprintf(name, sizeof name, "r%d", i);
+        rows.push_back(XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, outline,
+                                               XiNnodeState, XiClosed, XiNparentNode, top,
+                                               NULL));
+    }
+    XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    XtRealizeWidget(shell);
+    WidgetTest::settle();
+    auto mapped = [](Widget w) { return XiHierarchyNode(w)->hierarchy.status & XiNodeMapped; };
+    auto button = [](Widget w) { return XiHierarchyNode(w)->hierarchy.open_close_button; };
+
+    /* The program's own wish for a row out of view is kept for later. */
+    XtVaSetValues(rows[n - 2], XmNtraversalOn, False, NULL);
+
+    ASSERT_TRUE(mapped(rows[0]));
+    ASSERT_FALSE(mapped(rows[n - 1]));
+    EXPECT_TRUE(XmIsTraversable(rows[0]));
+    EXPECT_TRUE(XmIsTraversable(button(rows[0])));
+    unsigned long before = XNextRequest(d);
+    EXPECT_FALSE(XmIsTraversable(rows[n - 1]));
+    EXPECT_FALSE(XmIsTraversable(button(rows[n - 1])));
+    EXPECT_EQ(before, XNextRequest(d));          /* answered without the server */
+
+    XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
+    XmProcessTraversal(text, XmTRAVERSE_CURRENT);
+    WidgetTest::settle();
+    ASSERT_EQ(text, XmGetFocusWidget(shell));
+    before = XNextRequest(d);
+    XtSetSensitive(text, False);                 /* the focus has to move */
+    EXPECT_LT(XNextRequest(d) - before, 1000ul);
+    Widget focus = XmGetFocusWidget(shell);
+    ASSERT_NE(nullptr, focus);
+    EXPECT_NE(text, focus);
+    EXPECT_TRUE(XtParent(focus) != outline || (focus->core.mapped_when_managed &&
+                                               focus->core.x >= 0 && focus->core.y >= 0))
+        << XtName(focus);
+
+    /* Scrolled to the end: the last rows take part, the first no longer. */
+    XiOutlineShowNode(rows[n - 1]);
+    WidgetTest::settle();
+    ASSERT_TRUE(mapped(rows[n - 1]));
+    EXPECT_TRUE(XmIsTraversable(rows[n - 1]));
+    EXPECT_TRUE(XmIsTraversable(button(rows[n - 1])));
+    EXPECT_FALSE(XmIsTraversable(rows[n - 2]));  /* as the program asked */
+    EXPECT_FALSE(XmIsTraversable(rows[0]));
+    Boolean on = True;
+    XtVaGetValues(rows[n - 2], XmNtraversalOn, &on, NULL);
+    EXPECT_FALSE(on);
+    XtDestroyWidget(shell);
     WidgetTest::settle(5);
 }
 
