@@ -2,6 +2,7 @@
  * selection.cpp - selecting and deselecting objects, the path line and the
  * sensitivity of the main window's commands.
  */
+#include <X11/IntrinsicP.h>
 #include <Xm/Text.h>
 #include <Xm/Xm.h>
 
@@ -11,9 +12,11 @@
 #include "ui/busy_cursor.h"
 #include "ui/main_win.h"
 
+/* Only a change is set: every report from the server ends here, and most
+ * leave the commands as they are. */
 static void set_sensitive(Widget w, bool on)
 {
-    if (w)
+    if (w && (bool)w->core.sensitive != on)
         XtVaSetValues(w, XmNsensitive, on ? True : False, NULL);
 }
 
