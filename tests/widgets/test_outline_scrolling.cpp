@@ -317,7 +317,13 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
     }
     XtVaSetValues(outline, XiNrefigureMode, True, NULL);
     XtRealizeWidget(shell);
-    WidgetTest::settle();
+    /* Until the work procedure has placed the rows (slow under valgrind). */
+    auto placed = [&] {
+        WidgetTest::settle();
+        for (int i = 0; i < 500 && ((XiOutlineWidget)outline)->outline.work_id != 0; i++)
+            WidgetTest::settle(10);
+    };
+    placed();
     auto mapped = [](Widget w) { return XiHierarchyNode(w)->hierarchy.status & XiNodeMapped; };
     auto button = [](Widget w) { return XiHierarchyNode(w)->hierarchy.open_close_button; };
 
@@ -349,7 +355,7 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
 
     /* Scrolled to the end: the last rows take part, the first no longer. */
     XiOutlineShowNode(rows[n - 1]);
-    WidgetTest::settle();
+    placed();
     ASSERT_TRUE(mapped(rows[n - 1]));
     EXPECT_TRUE(XmIsTraversable(rows[n - 1]));
     EXPECT_TRUE(XmIsTraversable(button(rows[n - 1])));
