@@ -41,7 +41,7 @@ static void UnmapNode(HierarchyConstraints node);
 static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node);
 static void BuildNodeTable(Widget w, HierarchyConstraints node, Cardinal *current_index);
 static void ResetOpenCloseButton(Widget w, HierarchyConstraints node);
-static void hold_traversal(Widget child, Boolean never_shown);
+static void hold_traversal(Widget child);
 static void show_widget(Widget child);
 /* True while the widget itself changes a row's traversalOn. */
 static Boolean adjusting_traversal = False;
@@ -491,7 +491,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     new_w->core.mapped_when_managed = False;
     if (n->state == XiNotInHierarchy)
         return;
-    hold_traversal(new_w, True);
+    hold_traversal(new_w);
     class_part(w)->reset_open_close_button(w, node);
     insert_node(w, record_of(w, n->parent), node);
 }
@@ -610,19 +610,16 @@ static void ChangeNodeState(HierarchyConstraints node)
  * seconds.  So a row's traversalOn (and its folder button's) is held False
  * while it is unmapped and given back when it is mapped, and a mapped row is
  * raised above the rows that wait unmapped. */
-static void hold_traversal(Widget child, Boolean never_shown)
+/* Set directly, without telling Motif: a row that leaves the screen while
+ * it has the focus loses it when Motif next checks the focus (and finds,
+ * cheaply now, the next row in view); telling Motif at once, row by row,
+ * made closing a node with a screenful of rows cost 30 ms to seconds. */
+static void hold_traversal(Widget child)
 {
     if (!XmIsPrimitive(child) || !((XmPrimitiveWidget)child)->primitive.traversal_on)
         return;
     XiHierarchyNode(child)->hierarchy.status |= XiNodeTraversalHeld;
-    if (never_shown) {
-        /* Not yet on the screen, so Motif has no focus to move off it. */
-        ((XmPrimitiveWidget)child)->primitive.traversal_on = False;
-        return;
-    }
-    adjusting_traversal = True;
-    XtVaSetValues(child, XmNtraversalOn, False, NULL);
-    adjusting_traversal = False;
+    ((XmPrimitiveWidget)child)->primitive.traversal_on = False;
 }
 
 static void release_traversal(Widget child)
@@ -649,7 +646,7 @@ static void show_widget(Widget child)
 static void hide_widget(Widget child)
 {
     XtSetMappedWhenManaged(child, False);
-    hold_traversal(child, False);
+    hold_traversal(child);
 }
 
 static void MapNode(HierarchyConstraints node)
@@ -735,7 +732,7 @@ static void ResetOpenCloseButton(Widget w, HierarchyConstraints node)
         if (n->status & XiNodeMapped)
             show_widget(n->open_close_button);
         else
-            hold_traversal(n->open_close_button, True);
+            hold_traversal(n->open_close_button);
         XtAddCallback(n->open_close_button, XmNactivateCallback,
                       class_part(w)->toggle_node_state, (XtPointer)node);
     } else {

@@ -300,6 +300,37 @@ static void burst(int port, int n, int count)
     }
 }
 
+/* What a user's single actions cost with the container of n children
+ * open and the keyboard focus in the window: a click that selects a row
+ * and one that deselects it, closing the container by its folder button
+ * and opening it again (its children are all there already). */
+static void user_actions(int n)
+{
+    Widget outline = main_window->mw_navigator;
+    XSetInputFocus(display, XtWindow(main_window->shell()), RevertToParent, CurrentTime);
+    settle(outline);
+    DataObject* obj = DataObject::object_list.at(1);
+    DataObject* box = find_album_object(container(n).c_str());
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = 1;
+    double ms[4];
+    for (int step = 0; step < 4; step++) {
+        auto t = Clock::now();
+        if (step < 2) {
+            XtCallCallbacks(obj->node, XmNactivateCallback, &cbs);
+        } else {
+            Widget folder = XiHierarchyNode(box->node)->hierarchy.open_close_button;
+            XtCallCallbacks(folder, XmNactivateCallback, nullptr);
+        }
+        settle(outline);
+        ms[step] = ms_since(t);
+    }
+    printf("  a click selecting a row %.1f ms, deselecting it %.1f ms; closing the container"
+           " %.1f ms, opening it again %.1f ms\n",
+           ms[0], ms[1], ms[2], ms[3]);
+}
+
 /* With the container of n children open: what the user sees of it, before
  * and after scrolling to the last row; bursts of creations and deletions by
  * another client; then the same opening without a navigator. */
@@ -340,6 +371,7 @@ static void after_opening(int port, int n, double best_lib)
                pass == 0 ? "opened" : "scrolled to the end", h, mapped, n, first_mapped,
                rdn(first_mapped), last_mapped, rdn(last_mapped), max_y, rh);
     }
+    user_actions(n);
     burst(port, n, 2000);
     /* By now Motif has listed the window's widgets for keyboard traversal. */
     printf("  (dropping the tree after the bursts takes %.0f ms)\n", drop_tree());

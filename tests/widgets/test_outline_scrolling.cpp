@@ -354,8 +354,15 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
         << XtName(focus);
 
     /* Scrolled to the end: the last rows take part, the first no longer. */
+    XmProcessTraversal(rows[1], XmTRAVERSE_CURRENT);
+    WidgetTest::settle();
+    ASSERT_EQ(rows[1], XmGetFocusWidget(shell));
     XiOutlineShowNode(rows[n - 1]);
     placed();
+    focus = XmGetFocusWidget(shell);            /* the focus left with its row */
+    ASSERT_NE(nullptr, focus);
+    EXPECT_NE(rows[1], focus);
+    EXPECT_TRUE(focus->core.mapped_when_managed) << XtName(focus);
     ASSERT_TRUE(mapped(rows[n - 1]));
     EXPECT_TRUE(XmIsTraversable(rows[n - 1]));
     EXPECT_TRUE(XmIsTraversable(button(rows[n - 1])));
