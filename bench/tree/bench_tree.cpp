@@ -135,6 +135,19 @@ static double library_alone(int n)
     return ms;
 }
 
+/* A fresh tree of the container of n children alone, closed. */
+static DataObject* show_container_closed(int n)
+{
+    reset_tree();
+    std::string base = container(n);
+    auto* obj = new DataObject(base.c_str());
+    obj->parent_name = strdup("");
+    DataObject::object_list.insert(obj);
+    obj->display(0);
+    settle(main_window->mw_navigator);
+    return obj;
+}
+
 /* Shows the container of n children closed, then opens it as a click on
  * its folder button does: the time until every row is placed, in ms; cb_ms
  * gets the time until the callback returned, heap_per_child the heap
@@ -142,13 +155,7 @@ static double library_alone(int n)
 static double open_container(int n, double& cb_ms, long& heap_per_child)
 {
     Widget outline = main_window->mw_navigator;
-    reset_tree();
-    std::string base = container(n);
-    auto* obj = new DataObject(base.c_str());
-    obj->parent_name = strdup("");
-    DataObject::object_list.insert(obj);
-    obj->display(0);
-    settle(outline);
+    DataObject* obj = show_container_closed(n);
     malloc_trim(0);
     size_t heap0 = mallinfo2().uordblks;
 
@@ -168,13 +175,7 @@ static double open_container(int n, double& cb_ms, long& heap_per_child)
 static double model_only(int n, long& heap_per_object)
 {
     Widget outline = main_window->mw_navigator;
-    reset_tree();
-    std::string base = container(n);
-    auto* obj = new DataObject(base.c_str());
-    obj->parent_name = strdup("");
-    DataObject::object_list.insert(obj);
-    obj->display(0);
-    settle(outline);
+    DataObject* obj = show_container_closed(n);
     main_window->mw_navigator = nullptr;
     malloc_trim(0);
     size_t heap0 = mallinfo2().uordblks;
