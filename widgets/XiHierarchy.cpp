@@ -552,8 +552,9 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
             n->status &= (unsigned char)~XiNodeTraversalHeld;
     }
     Boolean before_given = _XiArgsName(args, *num_args, XiNinsertBefore);
-    Boolean relisted = before_given || n->state != old->state || n->parent != old->parent;
+    Boolean relisted = n->state != old->state;
     if (n->parent != old->parent || n->insert_before != old->insert_before || before_given) {
+        relisted = True;
         if (n->parent == new_w || below(w, n->parent, new_w)) {
             warn_self_parent(w);
             n->parent = old->parent;
@@ -609,11 +610,12 @@ static void ChangeNodeState(HierarchyConstraints node)
  * above it cover it: with thousands of unmapped rows a focus change took
  * seconds.  So a row's traversalOn (and its folder button's) is held False
  * while it is unmapped and given back when it is mapped, and a mapped row is
- * raised above the rows that wait unmapped. */
-/* Set directly, without telling Motif: a row that leaves the screen while
- * it has the focus loses it when Motif next checks the focus (and finds,
- * cheaply now, the next row in view); telling Motif at once, row by row,
- * made closing a node with a screenful of rows cost 30 ms to seconds. */
+ * raised above the rows that wait unmapped.
+ *
+ * Holding sets the field without telling Motif: a row that leaves the
+ * screen with the focus loses it when Motif next checks the focus (finding
+ * the next row in view cheaply); telling Motif row by row made closing a
+ * node with a screenful of rows rebuild its traversal list each time. */
 static void hold_traversal(Widget child)
 {
     if (!XmIsPrimitive(child) || !((XmPrimitiveWidget)child)->primitive.traversal_on)
