@@ -609,8 +609,7 @@ static void ChangeNodeState(HierarchyConstraints node)
  * each traversable widget is viewable, and whether the windows stacked
  * above it cover it: with thousands of unmapped rows a focus change took
  * seconds.  So a row's traversalOn (and its folder button's) is held False
- * while it is unmapped and given back when it is mapped, and a mapped row is
- * raised above the rows that wait unmapped.
+ * while it is unmapped and given back when it is mapped.
  *
  * Holding sets the field without telling Motif: a row that leaves the
  * screen with the focus loses it when Motif next checks the focus (finding
@@ -635,12 +634,8 @@ static void release_traversal(Widget child)
     adjusting_traversal = False;
 }
 
-/* Raised first: on getting traversal back the widget may take the focus,
- * and Motif then looks at every window above it. */
 static void show_widget(Widget child)
 {
-    if (XtIsRealized(child))
-        XRaiseWindow(XtDisplay(child), XtWindow(child));
     XtSetMappedWhenManaged(child, True);
     release_traversal(child);
 }

@@ -224,6 +224,8 @@ static void start_work(Widget w)
  * dropping a tree of thousands of rows would queue thousands of them. */
 static const Position kParked = -30000;
 
+static bool self_scrolling(Widget w);
+
 /* Carry out the pending placement of one node. */
 static void do_placement(Widget w, OutlineConstraints n)
 {
@@ -235,6 +237,17 @@ static void do_placement(Widget w, OutlineConstraints n)
             XtMoveWidget(button, o->new_button_x, o->new_button_y);
     }
     if (o->map) {
+        /* A row placed by an outline that scrolls itself goes on top of
+         * the thousands that wait unmapped: when the focus moves, Motif
+         * asks the server about every window stacked above the widget it
+         * picks.  (Raising costs the server time in the number of rows, so
+         * an outline that shows every row does not.)  Raised before it is
+         * mapped, as mapping it may give it the focus. */
+        if (self_scrolling(w) && XtIsRealized(n->hierarchy.widget)) {
+            XRaiseWindow(XtDisplay(w), XtWindow(n->hierarchy.widget));
+            if (button != NULL && XtIsRealized(button))
+                XRaiseWindow(XtDisplay(w), XtWindow(button));
+        }
         hierarchy_class(w)->map_node((HierarchyConstraints)n);
     } else if (o->unmap) {
         hierarchy_class(w)->unmap_node((HierarchyConstraints)n);
