@@ -5,12 +5,14 @@
  * options (-display, -geometry, -xrm ...) are rejected like any other unknown
  * argument; the display comes from DISPLAY.
  */
-#include "app/globals.h"
+#include "app/startup.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+
+#include "core/globals.h"
 
 /* The text of the value that follows option i, or usage when there is none. */
 static char* option_value(int argc, char** argv, int& i)

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 

@@ -7,7 +7,8 @@
  * dialog after a failed or lost connection.
  */
 #include "app/connection.h"
-#include "app/globals.h"
+#include "app/startup.h"
+#include "core/globals.h"
 #include "tree/build_tree.h"
 
 int main(int argc, char** argv)

@@ -1,5 +1,5 @@
 /* startup.cpp - toolkit, catalogue, display and windows, once at start-up. */
-#include "app/globals.h"
+#include "app/startup.h"
 
 #include <Xm/Xm.h>
 #include <X11/Shell.h>
@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "core/globals.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
 #include "ui/create_win.h"

@@ -4,8 +4,8 @@
  */
 #include <cstdio>
 
-#include "app/catalog.h"
-#include "app/globals.h"
+#include "core/catalog.h"
+#include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "ui/config_win.h"

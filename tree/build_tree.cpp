@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/catalog.h"
-#include "app/globals.h"
+#include "core/catalog.h"
+#include "core/globals.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"

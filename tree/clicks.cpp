@@ -5,7 +5,7 @@
 #include <Xm/Xm.h>
 #include <cstdio>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/catalog.h"
-#include "app/globals.h"
+#include "core/catalog.h"
+#include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "ui/dialogs.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/catalog.h"
-#include "app/globals.h"
+#include "core/catalog.h"
+#include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/catalog.h"
-#include "app/globals.h"
+#include "core/catalog.h"
+#include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"

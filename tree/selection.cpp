@@ -6,7 +6,7 @@
 #include <Xm/Text.h>
 #include <Xm/Xm.h>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/selection.h"
 #include "ui/busy_cursor.h"

@@ -5,7 +5,7 @@
 #include <Xm/PushB.h>
 #include <Xm/RowColumn.h>
 
-#include "app/catalog.h"
+#include "core/catalog.h"
 #include "ui/help_callbacks.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"

@@ -8,7 +8,7 @@
 #include <Xm/TextF.h>
 #include <Xm/ToggleBG.h>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "ui/help_callbacks.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"

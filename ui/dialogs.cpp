@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <set>
 
-#include "app/catalog.h"
+#include "core/catalog.h"
 
 const int OK_BUTTON = 1;
 const int CANCEL_BUTTON = 2;

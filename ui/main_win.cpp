@@ -14,7 +14,7 @@
 #include <cstdio>
 
 #include "XiOutline.h"
-#include "app/globals.h"
+#include "core/globals.h"
 #include "ui/help_callbacks.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"

@@ -5,7 +5,7 @@
 #include <Xm/Protocols.h>
 #include <Xm/SelectioB.h>
 
-#include "app/catalog.h"
+#include "core/catalog.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"
 

@@ -5,7 +5,7 @@
 #include <Xm/MessageB.h>
 #include <Xm/Protocols.h>
 
-#include "app/catalog.h"
+#include "core/catalog.h"
 
 void set_label_text(Widget w, const char* text)
 {

@@ -36,7 +36,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "mis_fixture.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"

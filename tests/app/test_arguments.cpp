@@ -6,7 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/startup.h"
+#include "core/globals.h"
 
 namespace {
 

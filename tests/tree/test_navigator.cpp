@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "gui_fixture.h"
 #include "mis_fixture.h"
 #include "tree/build_tree.h"

@@ -15,7 +15,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "app/startup.h"
+#include "core/globals.h"
 #include "ui/main_win.h"
 
 /* Starts the GUI on first use, the main shell titled with host; false when

@@ -9,8 +9,8 @@
  * Set 4 holds the program's own texts, set 6 the titles and button labels of
  * the standard message dialogs.  data/qx.msg is the catalogue source.
  */
-#ifndef APP_CATALOG_H
-#define APP_CATALOG_H
+#ifndef CORE_CATALOG_H
+#define CORE_CATALOG_H
 
 #include <nl_types.h>
 
@@ -34,4 +34,4 @@ inline const char* qx_msg(int num, const char* def)
     return catgets(catd, QX_SET_PROGRAM, num, def);
 }
 
-#endif /* APP_CATALOG_H */
+#endif /* CORE_CATALOG_H */

@@ -6,13 +6,17 @@
  * point at static storage, so a writer that wants to release the old value
  * must know it owns it (the preferences dialog replaces user_object_name only
  * after it has made a copy of its own).
+ *
+ * Every layer of the editor reads this state; it names the windows, the tree's
+ * root and the help client by pointer only, so it depends on nothing of the
+ * editor above it.  Start-up fills it (app/startup.h).
  */
-#ifndef APP_GLOBALS_H
-#define APP_GLOBALS_H
+#ifndef CORE_GLOBALS_H
+#define CORE_GLOBALS_H
 
 #include <X11/Intrinsic.h>
 
-#include "app/catalog.h"
+#include "core/catalog.h"
 #include "kvl/kvl.h"
 
 class MainWin;
@@ -85,11 +89,4 @@ extern Display* display;
 extern Pixel fg, bg;                /* the main shell's colours */
 extern XtHelp* help;                /* the help client; null until started */
 
-/* Start-up (app/startup.cpp, app/arguments.cpp). */
-void get_arguments(int argc, char** argv);
-[[noreturn]] void usage();
-void initialize_gui(int argc, char** argv);
-/* Writes text with its NUL to fd in one write and closes fd; -1: nothing. */
-void g2_panel_response(int fd, const char* text);
-
-#endif /* APP_GLOBALS_H */
+#endif /* CORE_GLOBALS_H */

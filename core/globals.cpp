@@ -1,5 +1,5 @@
 /* globals.cpp - the editor's application-wide state and GlobalVars. */
-#include "app/globals.h"
+#include "core/globals.h"
 
 #include <Xm/Xm.h>
 

@@ -1,0 +1,23 @@
+/*
+ * startup.h - the editor's start-up: the command line, the toolkit and the
+ * windows, and the launcher's reply.  PUBLIC HEADER.
+ *
+ * These fill the shared state of core/globals.h; main() runs them once, in
+ * this order, and the tests run them to bring the editor up in process.
+ */
+#ifndef APP_STARTUP_H
+#define APP_STARTUP_H
+
+/* Fills the globals from the environment and the command line; an unknown
+ * option or a missing value ends the process through usage(). */
+void get_arguments(int argc, char** argv);
+/* Prints the usage text on standard error and exits with status 1. */
+[[noreturn]] void usage();
+/* Toolkit, catalogue, application context, display, the eight windows and
+ * their wiring to the editor's features, the icon; realizes the main shell
+ * and titles it with the host.  Exits with status 255 without a display. */
+void initialize_gui(int argc, char** argv);
+/* Writes text with its NUL to fd in one write and closes fd; -1: nothing. */
+void g2_panel_response(int fd, const char* text);
+
+#endif /* APP_STARTUP_H */
