@@ -1,6 +1,8 @@
 /*
  * action_win.h - the action dialog: the name of an action of the selected
  * object and its parameter; OK runs it.  PUBLIC HEADER.
+ *
+ * execute_action is defined with the other object commands in objects/.
  */
 #ifndef UI_ACTION_WIN_H
 #define UI_ACTION_WIN_H

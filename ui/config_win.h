@@ -5,7 +5,10 @@
  *
  * The attribute form is the caption widget oc_attribute_caption inside the
  * scrolled window oc_attribute_scrolled_window; it is destroyed and made
- * again each time the form is built.
+ * again each time the form is built.  create() and the small operations
+ * that only set the window's widgets are defined here in ui/; the window's
+ * behaviour (loading, creating, setting attributes, show_attr_syntax) is
+ * defined in config/.
  *
  * EVENT-LOOP RULE: get_object, create_object and set_attributes_cb wait for
  * the server while the Xt loop runs; ATTR_CHANGED notifications for the

@@ -3,7 +3,8 @@
  * filter and FDN or RDN labels; Ok and Apply rebuild the tree.  PUBLIC HEADER.
  *
  * Ok hides the dialog before default_ok_cb runs, Apply runs it and leaves
- * the dialog up, Cancel hides it before default_cancel_cb runs.
+ * the dialog up, Cancel hides it before default_cancel_cb runs.  The three
+ * operations are defined by the preferences in prefs/.
  *
  * EVENT-LOOP RULE: default_ok_cb waits for the server (validation and
  * derivation of the new root) while the Xt loop runs; a second Ok or Apply

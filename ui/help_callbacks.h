@@ -2,7 +2,9 @@
  * help_callbacks.h - the Help buttons of the windows.  PUBLIC HEADER.
  *
  * Each shows its window's topic of the help file in the help viewer.  They
- * are plain toolkit callbacks; client and call data are not used.
+ * are plain toolkit callbacks; client and call data are not used.  The
+ * windows wire their Help buttons to them; the help client (help/) defines
+ * them.
  */
 #ifndef UI_HELP_CALLBACKS_H
 #define UI_HELP_CALLBACKS_H

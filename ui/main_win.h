@@ -8,8 +8,9 @@
  *
  * The menu items reach their operations through the static trampolines
  * below, whose client data is the window object.  The operations themselves
- * are the commands of the editor (delete, get, create, exit, deselect) and
- * the selection logic (update_edit_menu, the Action menu).
+ * are defined by the features that own them: the object commands (get,
+ * delete, create, exit) and the Action menu in objects/, the selection's
+ * (deselect_objects, update_edit_menu) in tree/.
  *
  * EVENT-LOOP RULE: get_object, delete_object_cb, deselect_objects and
  * create_action_list wait for the server while the Xt loop runs, so any
