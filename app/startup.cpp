@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/globals.h"
+#include "tree/navigator.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
 #include "ui/create_win.h"
@@ -55,6 +56,10 @@ void initialize_gui(int argc, char** argv)
     object_configuration->create(shell, "object_configuration");
     output_window = new OutputWin();
     output_window->create(shell, "output_window");
+
+    /* The windows know nothing of the features above them: the navigator's
+     * nodes open through the tree. */
+    main_window->add_node_state_callback(node_state_cb, nullptr);
 
     g2_setupIconPixmap(tarn_icon_data, shell, "TARN", 48, 48);
 

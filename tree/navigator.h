@@ -15,8 +15,9 @@
 
 #include <X11/Intrinsic.h>
 
-/* nodeStateCallback of mw_navigator: opening a node derives its object when
- * needed and shows each child that has no node yet, closed, in FDN order. */
+/* nodeStateCallback of mw_navigator (start-up wires it): opening a node
+ * derives its object when needed and shows each child that has no node yet,
+ * closed, in FDN order. */
 void node_state_cb(Widget outline, XtPointer client, XtPointer call_data);
 
 /* activateCallback of every node (client: the object's FDN).  Single click

@@ -184,7 +184,12 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
                                            XmNhorizontalScrollBar, mw_navigator_hscroll, NULL);
     XmScrolledWindowSetAreas(mw_navigator_window, mw_navigator_hscroll, mw_navigator_vscroll,
                              mw_navigator);
-    XtAddCallback(mw_navigator, XiNnodeStateCallback, (XtCallbackProc)node_state_cb, nullptr);
 
     XtManageChild(mw_form);
+}
+
+void MainWin::add_node_state_callback(XtCallbackProc proc, XtPointer client)
+{
+    if (mw_navigator)
+        XtAddCallback(mw_navigator, XiNnodeStateCallback, proc, client);
 }

@@ -22,9 +22,6 @@
 #include "kvl/kvl.h"
 #include "ui/xd_widgets.h"
 
-/* The navigator's nodeStateCallback: a node was opened or closed. */
-void node_state_cb(Widget outline, void* client, void* call_data);
-
 class MainWin : public xd_ApplicationShell_c {
 public:
     MainWin() {}
@@ -55,6 +52,11 @@ public:
     void create_action_list(char* object_name);
     /* A new Action pull-down with one item per action name. */
     void construct_list(DUArray& actions);
+
+    /* Adds proc to the navigator's nodeStateCallback (a node was opened or
+     * closed).  What that does is the tree's business, above this window:
+     * start-up wires it. */
+    void add_node_state_callback(XtCallbackProc proc, XtPointer client);
 
     Widget shell() const { return _xd_rootwidget; }
 
