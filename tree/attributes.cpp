@@ -18,12 +18,8 @@ DUArray DataObject::get_attributes()
     global.when(ATTR_CHANGED, Callback(SchedContext::current(), attr_changed_cb, nullptr));
 
     if (global.boot(DeriveTimeout)) {
-        if (object_configuration) {
-            if (object_configuration->oc_set_button)
-                XtSetSensitive(object_configuration->oc_set_button, False);
-            if (object_configuration->oc_update_button)
-                XtSetSensitive(object_configuration->oc_update_button, False);
-        }
+        if (object_configuration)
+            object_configuration->image_replaced();
         /* The edits pending for the object shown before are void now; the
          * attribute records are dropped by the configuration window's own
          * code once it keeps them. */

@@ -31,8 +31,8 @@ void object_selected(Widget node, XtPointer client, XtPointer call_data)
         auto* cb = (XmPushButtonCallbackStruct*)call_data;
         int clicks = cb ? cb->click_count : 1;
         if (clicks == 1) {
-            if (action_window && action_window->aw_dialog)
-                XtUnmanageChild(action_window->aw_dialog);
+            if (action_window)
+                action_window->xd_hide();
             if (obj->selected)
                 deselect(obj);
             else
@@ -55,7 +55,5 @@ void attr_changed_cb(void*, void* event)
     DataUnit name = ev.get_name();
     if (!object_configuration)
         return;
-    global.update_label(object_configuration->oc_message_label, name.str());
-    if (object_configuration->oc_update_button)
-        XtSetSensitive(object_configuration->oc_update_button, True);
+    object_configuration->attribute_changed(name.str());
 }

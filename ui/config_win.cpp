@@ -11,6 +11,7 @@
 #include <Xm/TextF.h>
 
 #include "PsCaption.h"
+#include "core/globals.h"
 #include "ui/help_callbacks.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"
@@ -169,4 +170,19 @@ void ConfigWin::create(Widget parent, const char* name)
 
     XtVaGetValues(PARENTFDN, XmNforeground, &text_foreground, XmNbackground, &text_background,
                   NULL);
+}
+
+void ConfigWin::image_replaced()
+{
+    if (oc_set_button)
+        XtSetSensitive(oc_set_button, False);
+    if (oc_update_button)
+        XtSetSensitive(oc_update_button, False);
+}
+
+void ConfigWin::attribute_changed(const char* text)
+{
+    global.update_label(oc_message_label, text);
+    if (oc_update_button)
+        XtSetSensitive(oc_update_button, True);
 }

@@ -54,6 +54,13 @@ public:
     /* Writes the pending edits of the object shown (Set in edit mode). */
     void set_object_cb();
 
+    /* The image `global` was booted with another object: Set and Update are
+     * off until there is an edit to write or a change to load. */
+    void image_replaced();
+    /* ATTR_CHANGED for the object shown: names the change (text) in the
+     * message line and makes Update sensitive. */
+    void attribute_changed(const char* text);
+
     /* Static trampolines: client data is the ConfigWin. */
     static void new_class_cb(Widget w, XtPointer client, XtPointer call);
     static void set_attributes_tramp(Widget w, XtPointer client, XtPointer call);
