@@ -1,0 +1,27 @@
+/*
+ * tree_api.h - what the other features may use of the object tree.
+ * PUBLIC HEADER for config/, objects/ and prefs/.
+ *
+ * Feature folders reach one another only through a header like this one, so
+ * the tree says here what it offers them:
+ * - the registry and its look-ups (DataObject, DataObject::object_list,
+ *   find_album_object, find_selected_object) and DataObject::get_attributes,
+ *   which boots an object into the configuration image: the configuration
+ *   window (config/) and the object commands (objects/);
+ * - the selection and the menu state that follows it (DataObject::
+ *   selected_list, add, deselect, check_selected, set_path_and_actions): the
+ *   object commands, which act on the selected objects;
+ * - the first tree and the check of a root FDN (build_tree, is_valid_object):
+ *   the preferences (prefs/), which rebuild the tree from a new default node.
+ *
+ * EVENT-LOOP RULE: as in the headers it includes; most of these wait for the
+ * server with the Xt loop running.
+ */
+#ifndef TREE_TREE_API_H
+#define TREE_TREE_API_H
+
+#include "tree/build_tree.h"
+#include "tree/data_object.h"
+#include "tree/selection.h"
+
+#endif /* TREE_TREE_API_H */
