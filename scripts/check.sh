@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 top=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# The layer rule of the includes first: it needs no build and fails fast.
+bash scripts/check_layers.sh
+
 bash scripts/setup.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
