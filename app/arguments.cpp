@@ -70,11 +70,13 @@ void get_arguments(int argc, char** argv)
 
 void usage()
 {
-    /* Each text is a format with no arguments, as the catalogue holds it. */
-    fprintf(stderr, qx_msg(6, "Usage: qx_tarn [-help] [-host <server>] [-root <fdn>] [-scope <level>]\n"));
-    fprintf(stderr, qx_msg(7, "\t-help \t\t: this message\n"));
-    fprintf(stderr, qx_msg(8, "\t-host <server> \t: MIS server\n"));
-    fprintf(stderr, qx_msg(9, "\t-root <fdn> \t: Use specified object as root object\n"));
-    fprintf(stderr, qx_msg(10, "\t-scope <level> \t: Number of levels to scope down\n"));
+    /* Each text is written as the catalogue holds it: it is text, not a
+     * format, so a '%' in a translation cannot read arguments that are not
+     * there. */
+    fputs(qx_msg(6, "Usage: qx_tarn [-help] [-host <server>] [-root <fdn>] [-scope <level>]\n"), stderr);
+    fputs(qx_msg(7, "\t-help \t\t: this message\n"), stderr);
+    fputs(qx_msg(8, "\t-host <server> \t: MIS server\n"), stderr);
+    fputs(qx_msg(9, "\t-root <fdn> \t: Use specified object as root object\n"), stderr);
+    fputs(qx_msg(10, "\t-scope <level> \t: Number of levels to scope down\n"), stderr);
     exit(1);
 }

@@ -8,6 +8,12 @@
  *
  * Set 4 holds the program's own texts, set 6 the titles and button labels of
  * the standard message dialogs.  data/qx.msg is the catalogue source.
+ *
+ * A text used as a printf format ("%s: can't open display") must carry the
+ * same conversions in the catalogue as in its default: the compiler checks the
+ * arguments against the default (format_arg), and the catalogue is held to
+ * it.  Texts without conversions are written with fputs or set as labels,
+ * never passed as a format.
  */
 #ifndef CORE_CATALOG_H
 #define CORE_CATALOG_H
@@ -23,13 +29,13 @@ enum {
 extern nl_catd catd;
 
 /* The catalogue text set/num, or def when the catalogue lacks it. */
-inline const char* qx_text(int set, int num, const char* def)
+[[gnu::format_arg(3)]] inline const char* qx_text(int set, int num, const char* def)
 {
     return catgets(catd, set, num, def);
 }
 
 /* Shorthand for the program's own texts (set 4). */
-inline const char* qx_msg(int num, const char* def)
+[[gnu::format_arg(2)]] inline const char* qx_msg(int num, const char* def)
 {
     return catgets(catd, QX_SET_PROGRAM, num, def);
 }
