@@ -40,7 +40,8 @@ constexpr size_t UNSENT_PAUSE = 1 << 20;
 constexpr auto SWEEP_PERIOD = std::chrono::milliseconds(250);
 // After accept fails (descriptors or memory ran out), the listening socket rests this long.
 constexpr auto ACCEPT_BACKOFF = std::chrono::milliseconds(250);
-// A failing accept is logged once in this period, with the number of failures not logged.
+// A failing accept, and a client refused for want of room, are logged once in this period,
+// with the number of those not logged.
 constexpr auto ACCEPT_LOG_PERIOD = std::chrono::seconds(10);
 // How often a program whose output has ended is checked for its exit.
 constexpr auto REAP_POLL = std::chrono::milliseconds(20);
@@ -279,7 +280,19 @@ void Server::accept_clients() {
             ssize_t ignored = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
             (void)ignored;
             close(fd);
-            log_line("refused %s: %zu clients already", peer.c_str(), conns_.size());
+            // Logged once a period, so that clients connecting in a loop cannot fill the log.
+            auto now = Clock::now();
+            if (now < refusal_log_next_) {
+                ++refusals_unlogged_;
+                continue;
+            }
+            if (refusals_unlogged_ > 0)
+                log_line("refused %s: %zu clients already (%zu more refused since the last report)",
+                         peer.c_str(), conns_.size(), refusals_unlogged_);
+            else
+                log_line("refused %s: %zu clients already", peer.c_str(), conns_.size());
+            refusals_unlogged_ = 0;
+            refusal_log_next_ = now + ACCEPT_LOG_PERIOD;
             continue;
         }
         int one = 1;

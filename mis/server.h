@@ -130,6 +130,8 @@ private:
     bool accept_paused_ = false;
     Clock::time_point accept_resume_, accept_log_next_;
     size_t accept_unlogged_ = 0;
+    Clock::time_point refusal_log_next_;  // clients refused while full: logged once a period
+    size_t refusals_unlogged_ = 0;
     double interval_ = 0;
     std::function<void()> tick_;
     Clock::time_point next_tick_;

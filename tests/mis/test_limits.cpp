@@ -62,8 +62,9 @@ std::string big_network(const std::string& dir, int n) {
 
 }  // namespace
 
-// The server takes every descriptor its hard limit allows, and refuses the client past its
-// limit with one error line; a freed place is taken by the next client.
+// The server takes every descriptor its hard limit allows, and refuses the clients past its
+// limit with one error line each (and one log line a period); a freed place is taken by the
+// next client.
 TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly) {
     TempDir dir;
     MisProcess mis(dir.path, {}, FileLimit{48, 160});
@@ -71,6 +72,11 @@ TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly) {
     EXPECT_GT(served.size(),
               48u);  // more clients than the soft limit it started with has descriptors
     EXPECT_LT(served.size(), 160u);
+    for (int i = 0; i < 20; ++i) {  // refusals in a row are logged once a period
+        Client extra(mis.port());
+        EXPECT_EQ(extra.next()["error"]["code"], -32020);
+    }
+    EXPECT_EQ(count(mis.log(), "refused 127.0.0.1"), 1u);
     served.pop_back();
     usleep(100000);
     served_normally(mis);
