@@ -415,6 +415,7 @@ void Server::serve_turn(int id) {
     c.in.erase(0, c.in_done);
     c.tail -= c.in_done;
     c.in_done = 0;
+    if (c.in.empty() && c.in.capacity() > READ_CHUNK) std::string().swap(c.in);
     update_interest(id);
     close_if_done(id);
 }
@@ -516,6 +517,8 @@ void Server::write_client(int id) {
         unsent_total_ -= static_cast<size_t>(w);
     }
     if (c.out_off == c.out.size()) {
+        // An idle client keeps no large buffer that its last big reply left behind.
+        if (c.out.capacity() > READ_CHUNK) std::string().swap(c.out);
         c.out.clear();
         c.out_off = 0;
     }
