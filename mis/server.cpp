@@ -6,13 +6,16 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "fault.h"
@@ -26,23 +29,79 @@ namespace {
 constexpr uint64_t TAG_LISTEN = 1ull << 56, TAG_SIGNAL = 2ull << 56, TAG_CLIENT = 3ull << 56,
                    TAG_JOB = 4ull << 56, TAG_KIND = 0xffull << 56;
 
+// Request lines handled for one client before the next client's turn.
+constexpr int LINES_PER_TURN = 64;
+// Bytes read from one client per readiness event.
+constexpr size_t READ_CHUNK = 64 << 10;
+// A client with this much unsent output is neither read nor served until it drains below;
+// a lower per-client limit lowers it to half that limit.
+constexpr size_t UNSENT_PAUSE = 1 << 20;
+// How often incomplete request lines are checked against their time limit.
+constexpr auto SWEEP_PERIOD = std::chrono::milliseconds(250);
+// After accept fails (descriptors or memory ran out), the listening socket rests this long.
+constexpr auto ACCEPT_BACKOFF = std::chrono::milliseconds(250);
+// A failing accept, and a client refused for want of room, are logged once in this period,
+// with the number of those not logged.
+constexpr auto ACCEPT_LOG_PERIOD = std::chrono::seconds(10);
+// How often a program whose output has ended is checked for its exit.
+constexpr auto REAP_POLL = std::chrono::milliseconds(20);
+
 std::string errstr() { return std::strerror(errno); }
+
+std::chrono::steady_clock::duration seconds(double s) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(s));
+}
+
+std::string mib(size_t bytes) {
+    return bytes % (1 << 20) == 0 ? std::to_string(bytes >> 20) + " MiB"
+                                  : std::to_string(bytes) + " bytes";
+}
 
 }  // namespace
 
-Server::Server(Model& model, ServerLimits limits) : model_(model), limits_(limits), service_(model, *this, this) {}
+size_t clients_for_descriptors(rlim_t descriptors, const ServerLimits& limits) {
+    rlim_t reserve = FIXED_DESCRIPTORS + 2 * limits.max_running_actions;
+    return descriptors > reserve ? static_cast<size_t>(descriptors - reserve) : 0;
+}
+
+rlim_t raise_descriptor_limit(std::string& err) {
+    rlimit rl{};
+    if (getrlimit(RLIMIT_NOFILE, &rl) < 0) {
+        err = std::string("getrlimit(RLIMIT_NOFILE): ") + errstr();
+        return 1024;
+    }
+    if (rl.rlim_cur == rl.rlim_max) return rl.rlim_cur;
+    rlimit want = rl;
+    want.rlim_cur = rl.rlim_max;
+    // An unlimited hard limit is not a number of descriptors; the kernel's own ceiling is.
+    if (want.rlim_cur == RLIM_INFINITY) want.rlim_cur = 1 << 20;
+    if (setrlimit(RLIMIT_NOFILE, &want) < 0) {
+        err = "cannot raise the descriptor limit from " + std::to_string(rl.rlim_cur) + " to " +
+              std::to_string(want.rlim_cur) + ": " + errstr();
+        return rl.rlim_cur;
+    }
+    return want.rlim_cur;
+}
+
+Server::Server(Model& model, ServerLimits limits)
+    : model_(model), limits_(limits), service_(model, *this, this) {
+    // Action programs see this environment and nothing of the server's.
+    const char* home = std::getenv("HOME");
+    action_env_ = {"PATH=/usr/bin:/bin", "LANG=C",
+                   std::string("HOME=") + (home && *home ? home : "/")};
+}
 
 Server::~Server() {
     for (auto& [id, c] : conns_) close(c.fd);
     for (auto& [id, j] : jobs_) {
-        kill(j.pid, SIGKILL);
+        kill(-j.pid, SIGKILL);
         waitpid(j.pid, nullptr, 0);
         if (j.out_fd >= 0) close(j.out_fd);
         if (j.err_fd >= 0) close(j.err_fd);
     }
-    if (listen_fd_ >= 0) close(listen_fd_);
-    if (signal_fd_ >= 0) close(signal_fd_);
-    if (epoll_fd_ >= 0) close(epoll_fd_);
+    for (int fd : {listen_fd_, signal_fd_, epoll_fd_, devnull_fd_})
+        if (fd >= 0) close(fd);
 }
 
 void Server::watch_fd(int fd, uint64_t tag, uint32_t events) {
@@ -65,7 +124,8 @@ bool Server::listen(const std::string& addr, int port, std::string& err) {
     int one = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
-        return err = "cannot listen on " + addr + ":" + std::to_string(port) + ": " + errstr(), false;
+        return err = "cannot listen on " + addr + ":" + std::to_string(port) + ": " + errstr(),
+               false;
     if (::listen(listen_fd_, 128) < 0) return err = "listen: " + errstr(), false;
     socklen_t len = sizeof sa;
     getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
@@ -85,29 +145,38 @@ bool Server::listen(const std::string& addr, int port, std::string& err) {
     if (signal_fd_ < 0) return err = "signalfd: " + errstr(), false;
     watch_fd(signal_fd_, TAG_SIGNAL, EPOLLIN);
     signal(SIGPIPE, SIG_IGN);
+    // Opened now, so that starting an action program needs no descriptor for its input.
+    devnull_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devnull_fd_ < 0) return err = "/dev/null: " + errstr(), false;
     return true;
 }
 
-void Server::every(double seconds, std::function<void()> tick) {
-    interval_ = seconds;
+void Server::every(double secs, std::function<void()> tick) {
+    interval_ = secs;
     tick_ = std::move(tick);
-    next_tick_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                         std::chrono::duration<double>(seconds));
+    next_tick_ = Clock::now() + seconds(secs);
 }
 
 int Server::run() {
-    log_line("serving %zu objects on port %d", model_.size(), port_);
+    log_line("serving %zu objects on port %d; at most %zu clients", model_.size(), port_,
+             limits_.max_clients);
     epoll_event evs[64];
     for (;;) {
-        auto now = std::chrono::steady_clock::now();
+        auto now = Clock::now();
         int timeout = -1;
-        auto soonest = [&](std::chrono::steady_clock::time_point t) {
-            long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
+        auto soonest = [&](Clock::time_point t) {
+            long long ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
             if (ms < 0) ms = 0;
             if (timeout < 0 || ms < timeout) timeout = static_cast<int>(std::min(ms, 60000LL));
         };
         if (tick_) soonest(next_tick_);
-        for (auto& [id, j] : jobs_) soonest(j.out_fd < 0 && j.err_fd < 0 ? now + std::chrono::milliseconds(20) : j.deadline);
+        for (auto& [id, j] : jobs_)
+            soonest(j.out_fd < 0 && j.err_fd < 0 ? now + REAP_POLL : j.deadline);
+        if (!partial_.empty()) soonest(next_sweep_);
+        if (accept_paused_) soonest(accept_resume_);
+        // Buffered requests are served at once: nothing else will wake the loop for them.
+        if (!ready_.empty()) timeout = 0;
 
         int n = epoll_wait(epoll_fd_, evs, 64, timeout);
         if (n < 0 && errno != EINTR) {
@@ -127,24 +196,42 @@ int Server::run() {
                 log_line("stopping on a signal; %zu clients connected", conns_.size());
                 return 0;
             }
-            case TAG_CLIENT:
-                if (!conns_.count(num)) break;
-                if (evs[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) read_client(num);
-                if (conns_.count(num) && (evs[i].events & EPOLLOUT)) write_client(num);
+            case TAG_CLIENT: {
+                auto it = conns_.find(num);
+                if (it == conns_.end()) break;
+                uint32_t e = evs[i].events;
+                bool writing = it->second.events & EPOLLOUT;
+                if (it->second.reading && (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+                    read_client(num);
+                if (writing && conns_.count(num) && (e & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
+                    write_client(num);
                 break;
+            }
             case TAG_JOB: {
                 auto j = jobs_.find(num >> 1);
-                if (j != jobs_.end()) job_input(num >> 1, (num & 1) ? j->second.err_fd : j->second.out_fd);
+                if (j != jobs_.end())
+                    job_input(num >> 1, (num & 1) ? j->second.err_fd : j->second.out_fd);
                 break;
             }
             }
             drop_doomed();
         }
+        // One turn for each client with requests waiting.
+        std::vector<int> turn(ready_.begin(), ready_.end());
+        for (int id : turn) {
+            if (ready_.count(id)) serve_turn(id);
+            drop_doomed();
+        }
         check_jobs();
-        if (tick_ && std::chrono::steady_clock::now() >= next_tick_) {
-            next_tick_ += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::duration<double>(interval_));
-            if (next_tick_ < std::chrono::steady_clock::now()) next_tick_ = std::chrono::steady_clock::now();
+        now = Clock::now();
+        if (!partial_.empty() && now >= next_sweep_) sweep_partial_lines();
+        if (accept_paused_ && now >= accept_resume_) {
+            accept_paused_ = false;
+            watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN);
+        }
+        if (tick_ && now >= next_tick_) {
+            next_tick_ += seconds(interval_);
+            if (next_tick_ < Clock::now()) next_tick_ = Clock::now();
             try {
                 tick_();
             } catch (const Fault& f) {
@@ -166,22 +253,46 @@ void Server::accept_clients() {
     for (;;) {
         sockaddr_in sa{};
         socklen_t len = sizeof sa;
-        int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) log_line("accept: %s", errstr().c_str());
-            return;
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+            if (errno == ECONNABORTED) continue;
+            return accept_failed(errno);
+        }
+        if (accept_unlogged_ > 0) {
+            log_line("accepting clients again; %zu failed attempts were not logged",
+                     accept_unlogged_);
+            accept_unlogged_ = 0;
         }
         char ip[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &sa.sin_addr, ip, sizeof ip);
         std::string peer = std::string(ip) + ":" + std::to_string(ntohs(sa.sin_port));
         if (conns_.size() >= limits_.max_clients) {
-            std::string line = to_line({{"jsonrpc", "2.0"}, {"id", nullptr},
-                                        {"error", {{"code", E_FULL}, {"message", "server full: at most " +
-                                                   std::to_string(limits_.max_clients) + " clients"}}}}) + "\n";
+            std::string line =
+                to_line({{"jsonrpc", "2.0"},
+                         {"id", nullptr},
+                         {"error",
+                          {{"code", E_FULL},
+                           {"message", "server full: at most " +
+                                           std::to_string(limits_.max_clients) + " clients"}}}}) +
+                "\n";
             ssize_t ignored = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
             (void)ignored;
             close(fd);
-            log_line("refused %s: %zu clients already", peer.c_str(), conns_.size());
+            // Logged once a period, so that clients connecting in a loop cannot fill the log.
+            auto now = Clock::now();
+            if (now < refusal_log_next_) {
+                ++refusals_unlogged_;
+                continue;
+            }
+            if (refusals_unlogged_ > 0)
+                log_line("refused %s: %zu clients already (%zu more refused since the last report)",
+                         peer.c_str(), conns_.size(), refusals_unlogged_);
+            else
+                log_line("refused %s: %zu clients already", peer.c_str(), conns_.size());
+            refusals_unlogged_ = 0;
+            refusal_log_next_ = now + ACCEPT_LOG_PERIOD;
             continue;
         }
         int one = 1;
@@ -191,60 +302,146 @@ void Server::accept_clients() {
         Conn& c = conns_[id];
         c.fd = fd;
         c.peer = peer;
-        watch_fd(fd, TAG_CLIENT | static_cast<uint64_t>(id), EPOLLIN | EPOLLRDHUP);
+        update_interest(id);
         service_.connect(id);
         log_line("client %d connected from %s", id, peer.c_str());
     }
 }
 
-void Server::read_client(int id) {
-    char buf[65536];
-    for (;;) {
-        auto it = conns_.find(id);
-        if (it == conns_.end() || doomed_.count(id)) return;
-        ssize_t r = recv(it->second.fd, buf, sizeof buf, 0);
-        if (r == 0) {
-            // A client may send its requests and shut its side at once (nc does): it still
-            // gets its replies, including those of actions still running.
-            it->second.eof = true;
-            epoll_event ev{};
-            ev.events = it->second.want_write ? EPOLLOUT : 0u;
-            ev.data.u64 = TAG_CLIENT | static_cast<uint64_t>(id);
-            epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, it->second.fd, &ev);
-            break;
-        }
-        if (r < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            if (errno == EINTR) continue;
-            return drop(id, std::strerror(errno));
-        }
-        Conn& c = it->second;
-        if (c.eof) break;
-        size_t scan = c.in.size();
-        c.in.append(buf, static_cast<size_t>(r));
-        size_t start = 0, nl;
-        while ((nl = c.in.find('\n', scan)) != std::string::npos) {
-            std::string line = c.in.substr(start, nl - start);
-            start = scan = nl + 1;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.find_first_not_of(" \t") == std::string::npos) continue;
-            if (line.size() > limits_.max_line) return drop(id, "request line over the size limit");
-            service_.handle_line(id, line);
-            if (!conns_.count(id) || doomed_.count(id)) return;
-        }
-        Conn& c2 = conns_[id];
-        c2.in.erase(0, start);
-        if (c2.in.size() > limits_.max_line) return drop(id, "request line over the size limit");
+// Out of descriptors (or memory), accept fails at once for as long as clients wait in the
+// backlog: the listening socket rests for a while instead of waking the loop again and again.
+void Server::accept_failed(int err) {
+    auto now = Clock::now();
+    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listen_fd_, nullptr);
+    accept_paused_ = true;
+    accept_resume_ = now + ACCEPT_BACKOFF;
+    if (now < accept_log_next_) {
+        ++accept_unlogged_;
+        return;
     }
+    long long pause = std::chrono::duration_cast<std::chrono::milliseconds>(ACCEPT_BACKOFF).count();
+    if (accept_unlogged_ > 0)
+        log_line("accept: %s; not accepting for %lld ms (%zu more failures since the last report)",
+                 std::strerror(err), pause, accept_unlogged_);
+    else
+        log_line("accept: %s; not accepting for %lld ms", std::strerror(err), pause);
+    accept_unlogged_ = 0;
+    accept_log_next_ = now + ACCEPT_LOG_PERIOD;
+}
+
+// Epoll watches a client for what the server wants of it now: input while it has no request
+// waiting and its unsent output is small, output while any is unsent. A client wanting
+// neither is not registered at all, so a hang-up cannot wake the loop over and over.
+void Server::update_interest(int id) {
+    auto it = conns_.find(id);
+    if (it == conns_.end()) return;
+    Conn& c = it->second;
+    size_t pause = std::min(UNSENT_PAUSE, limits_.max_unsent / 2);
+    bool doomed = doomed_.count(id) != 0;
+    bool can_serve = !doomed && c.unsent() < pause;
+    bool read = !c.eof && !c.has_lines() && can_serve;
+    if (c.has_lines() && can_serve)
+        ready_.insert(id);
+    else
+        ready_.erase(id);
+    if (read && !c.reading && c.tail < c.in.size()) c.tail_since = Clock::now();
+    c.reading = read;
+    uint32_t want =
+        (read ? EPOLLIN | EPOLLRDHUP : 0u) | (c.unsent() > 0 && !doomed ? EPOLLOUT : 0u);
+    if (want == c.events) return;
+    epoll_event ev{};
+    ev.events = want;
+    ev.data.u64 = TAG_CLIENT | static_cast<uint64_t>(id);
+    epoll_ctl(epoll_fd_,
+              want == 0       ? EPOLL_CTL_DEL
+              : c.events == 0 ? EPOLL_CTL_ADD
+                              : EPOLL_CTL_MOD,
+              c.fd, &ev);
+    c.events = want;
+}
+
+void Server::read_client(int id) {
+    static char buf[READ_CHUNK];
+    Conn& c = conns_[id];
+    ssize_t r = recv(c.fd, buf, sizeof buf, 0);
+    if (r == 0) {
+        // A client may send its requests and shut its side at once (nc does): it still gets
+        // its replies, including those of actions still running.
+        c.eof = true;
+        partial_.erase(id);
+        update_interest(id);
+        return close_if_done(id);
+    }
+    if (r < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+        return drop(id, std::strerror(errno));
+    }
+    size_t old = c.in.size();
+    c.in.append(buf, static_cast<size_t>(r));
+    const void* nl = memrchr(buf, '\n', static_cast<size_t>(r));
+    bool had_tail = c.tail < old;
+    if (nl) c.tail = old + static_cast<size_t>(static_cast<const char*>(nl) - buf) + 1;
+    // The time limit of an incomplete line runs from its first byte.
+    if (c.tail < c.in.size()) {
+        if (nl || !had_tail) c.tail_since = Clock::now();
+        partial_.insert(id);
+        if (partial_.size() == 1) next_sweep_ = Clock::now() + SWEEP_PERIOD;
+    } else {
+        partial_.erase(id);
+    }
+    if (c.in.size() - c.tail > limits_.max_line)
+        return drop(id, "request line over the size limit");
+    update_interest(id);
+}
+
+// Handles up to LINES_PER_TURN complete request lines of one client; the rest wait for its
+// next turn, after every other client has had one.
+void Server::serve_turn(int id) {
+    size_t pause = std::min(UNSENT_PAUSE, limits_.max_unsent / 2);
+    for (int n = 0; n < LINES_PER_TURN; ++n) {
+        Conn& c = conns_[id];
+        if (!c.has_lines() || c.unsent() >= pause) break;
+        size_t nl = c.in.find('\n', c.in_done);
+        size_t start = c.in_done;
+        c.in_done = nl + 1;
+        if (nl - start > limits_.max_line) return drop(id, "request line over the size limit");
+        std::string line = c.in.substr(start, nl - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        service_.handle_line(id, line);
+        if (!conns_.count(id) || doomed_.count(id)) return;
+    }
+    Conn& c = conns_[id];
+    c.in.erase(0, c.in_done);
+    c.tail -= c.in_done;
+    c.in_done = 0;
+    if (c.in.empty() && c.in.capacity() > READ_CHUNK) std::string().swap(c.in);
+    update_interest(id);
     close_if_done(id);
+}
+
+// Drops the clients whose incomplete request line has been waiting longer than its time
+// limit; a client with nothing half sent may stay idle as long as it likes.
+void Server::sweep_partial_lines() {
+    auto now = Clock::now();
+    next_sweep_ = now + SWEEP_PERIOD;
+    std::vector<int> late;
+    for (int id : partial_) {
+        const Conn& c = conns_[id];
+        if (c.reading && now - c.tail_since > seconds(limits_.line_timeout)) late.push_back(id);
+    }
+    for (int id : late) {
+        std::string why = "request line incomplete for more than " +
+                          std::to_string(static_cast<int>(limits_.line_timeout)) + " s";
+        drop(id, why.c_str());
+    }
 }
 
 void Server::close_if_done(int id) {
     auto it = conns_.find(id);
     if (it == conns_.end() || !it->second.eof) return;
-    if (it->second.out_off < it->second.out.size() || dirty_.count(id)) return;
-    for (auto& [jid, j] : jobs_)
-        if (j.client == id) return;
+    const Conn& c = it->second;
+    if (c.unsent() > 0 || c.has_lines() || c.actions > 0 || dirty_.count(id)) return;
     drop(id, "closed by the client");
 }
 
@@ -252,10 +449,14 @@ void Server::send(int client, const std::string& line) {
     auto it = conns_.find(client);
     if (it == conns_.end() || doomed_.count(client)) return;
     Conn& c = it->second;
-    if (c.out.size() - c.out_off + line.size() > limits_.max_unsent) {
-        log_line("client %d (%s): more than %zu bytes unread, dropping it", client, c.peer.c_str(), limits_.max_unsent);
-        doomed_.insert(client);
-        return;
+    if (c.unsent() + line.size() > limits_.max_unsent) {
+        log_line("client %d (%s): more than %s unread, dropping it", client, c.peer.c_str(),
+                 mib(limits_.max_unsent).c_str());
+        return doom(client, "too much unread");
+    }
+    if (unsent_total_ + line.size() + 1 > limits_.max_unsent_total) {
+        make_room(client, line.size() + 1);
+        if (doomed_.count(client)) return;
     }
     if (c.out_off > (1 << 20) && c.out_off > c.out.size() / 2) {
         c.out.erase(0, c.out_off);
@@ -263,7 +464,44 @@ void Server::send(int client, const std::string& line) {
     }
     c.out += line;
     c.out += '\n';
+    unsent_total_ += line.size() + 1;
     dirty_.insert(client);
+}
+
+// The unread output of all clients would pass its limit: the clients holding the most are
+// dropped until `bytes` more fit -- the client about to receive them among the candidates,
+// counted with them. A client that reads keeps little unsent and is not chosen.
+void Server::make_room(int client, size_t bytes) {
+    while (unsent_total_ + bytes > limits_.max_unsent_total) {
+        int worst = -1;
+        size_t most = 0;
+        for (auto& [id, c] : conns_) {
+            if (doomed_.count(id)) continue;
+            size_t held = c.unsent() + (id == client ? bytes : 0);
+            if (held > most) most = held, worst = id;
+        }
+        if (worst < 0) return;
+        log_line(
+            "client %d (%s): unread output of all clients would pass %s; dropping this client, "
+            "which holds %zu bytes of it",
+            worst, conns_[worst].peer.c_str(), mib(limits_.max_unsent_total).c_str(),
+            conns_[worst].unsent());
+        doom(worst, "too much unread");
+        if (worst == client) return;
+    }
+}
+
+// Marks a client to be dropped once the current request is done; its unsent output is
+// freed at once.
+void Server::doom(int id, const std::string& why) {
+    auto it = conns_.find(id);
+    if (it == conns_.end() || doomed_.count(id)) return;
+    doomed_[id] = why;
+    unsent_total_ -= it->second.unsent();
+    std::string().swap(it->second.out);
+    it->second.out_off = 0;
+    dirty_.erase(id);
+    ready_.erase(id);
 }
 
 void Server::write_client(int id) {
@@ -273,81 +511,121 @@ void Server::write_client(int id) {
         if (w < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-            doomed_.insert(id);
-            return;
+            return doom(id, std::string("write failed: ") + errstr());
         }
         c.out_off += static_cast<size_t>(w);
+        unsent_total_ -= static_cast<size_t>(w);
     }
     if (c.out_off == c.out.size()) {
+        // An idle client keeps no large buffer that its last big reply left behind.
+        if (c.out.capacity() > READ_CHUNK) std::string().swap(c.out);
         c.out.clear();
         c.out_off = 0;
     }
-    bool want = c.out_off < c.out.size();
-    if (!want && c.eof) {
-        dirty_.erase(id);
-        return close_if_done(id);
-    }
-    if (want != c.want_write) {
-        c.want_write = want;
-        epoll_event ev{};
-        ev.events = (c.eof ? 0u : EPOLLIN | EPOLLRDHUP) | (want ? EPOLLOUT : 0u);
-        ev.data.u64 = TAG_CLIENT | static_cast<uint64_t>(id);
-        epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &ev);
-    }
+    update_interest(id);
+    close_if_done(id);
 }
 
 void Server::drop(int id, const char* why) {
     auto it = conns_.find(id);
     if (it == conns_.end()) return;
     log_line("client %d (%s) disconnected: %s", id, it->second.peer.c_str(), why);
-    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
+    if (it->second.events) epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
     close(it->second.fd);
+    unsent_total_ -= it->second.unsent();
     conns_.erase(it);
     doomed_.erase(id);
     dirty_.erase(id);
+    ready_.erase(id);
+    partial_.erase(id);
+    // Its waiting actions are not started; those running end unheard.
+    waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
+                                  [id](const WaitingAction& a) { return a.client == id; }),
+                   waiting_.end());
     service_.disconnect(id);
 }
 
 void Server::drop_doomed() {
-    while (!doomed_.empty()) drop(*doomed_.begin(), "write failed or too much unread");
+    while (!doomed_.empty()) {
+        auto first = doomed_.begin();
+        std::string why = first->second;
+        drop(first->first, why.c_str());
+    }
 }
 
 // ---------------------------------------------------------------- action programs
 
-void Server::run(int client, const nlohmann::json& id, const ActionDef& action, const std::vector<std::string>& args) {
+void Server::run(int client, const nlohmann::json& id, const ActionDef& action,
+                 const std::vector<std::string>& args) {
+    auto it = conns_.find(client);
+    if (it == conns_.end()) return;
+    ++it->second.actions;
+    if (jobs_.size() < limits_.max_running_actions) return start_action({client, id, action, args});
+    if (waiting_.size() < limits_.max_queued_actions) {
+        waiting_.push_back({client, id, action, args});
+        return;
+    }
+    --it->second.actions;
+    service_.finish_action(client, id, false,
+                           "action " + action.name +
+                               " refused: " + std::to_string(waiting_.size()) +
+                               " actions are waiting to run already, the most the server queues");
+}
+
+// Starts an action program without a shell, in a process group of its own (so that a time
+// limit ends whatever it started too), with /dev/null as input, pipes for its output and a
+// small fixed environment. posix_spawn does not copy the server's memory, so a large server
+// starts a program as fast as a small one.
+void Server::start_action(WaitingAction a) {
+    auto failed = [&](const std::string& why) {
+        auto it = conns_.find(a.client);
+        if (it != conns_.end()) --it->second.actions;
+        service_.finish_action(a.client, a.id, false,
+                               "cannot start " + a.action.program + ": " + why);
+    };
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) < 0) return service_.finish_action(client, id, false, "cannot start " + action.program + ": " + errstr());
+    if (pipe2(out, O_CLOEXEC) < 0) return failed(errstr());
     if (pipe2(err, O_CLOEXEC) < 0) {
+        std::string why = errstr();
         close(out[0]);
         close(out[1]);
-        return service_.finish_action(client, id, false, "cannot start " + action.program + ": " + errstr());
+        return failed(why);
     }
-    std::vector<std::string> argv_s = {action.program};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
+    std::vector<std::string> argv_s = {a.action.program};
+    argv_s.insert(argv_s.end(), a.args.begin(), a.args.end());
+    std::vector<char*> argv, envp;
     for (auto& s : argv_s) argv.push_back(const_cast<char*>(s.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) {
-        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
-        return service_.finish_action(client, id, false, "cannot start " + action.program + ": " + errstr());
-    }
-    if (pid == 0) {
-        // The child: no shell; the program gets the object name, action and parameter.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGPIPE, SIG_DFL);
-        int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0) dup2(devnull, 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        execv(argv[0], argv.data());
-        dprintf(2, "cannot run %s: %s", argv[0], std::strerror(errno));
-        _exit(127);
-    }
+    for (auto& s : action_env_) envp.push_back(const_cast<char*>(s.c_str()));
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, devnull_fd_, 0);
+    posix_spawn_file_actions_adddup2(&files, out[1], 1);
+    posix_spawn_file_actions_adddup2(&files, err[1], 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigemptyset(&defaults);
+    for (int s : {SIGPIPE, SIGTERM, SIGINT}) sigaddset(&defaults, s);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, argv[0], &files, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attr);
     close(out[1]);
     close(err[1]);
+    if (rc != 0) {
+        close(out[0]);
+        close(err[0]);
+        return failed(std::strerror(rc));
+    }
     fcntl(out[0], F_SETFL, O_NONBLOCK);
     fcntl(err[0], F_SETFL, O_NONBLOCK);
     int jid = next_job_++;
@@ -355,14 +633,33 @@ void Server::run(int client, const nlohmann::json& id, const ActionDef& action, 
     j.pid = pid;
     j.out_fd = out[0];
     j.err_fd = err[0];
-    j.client = client;
-    j.id = id;
-    j.action = action.name;
-    j.timeout = action.timeout;
-    j.deadline = std::chrono::steady_clock::now() +
-                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(action.timeout));
+    j.client = a.client;
+    j.id = a.id;
+    j.action = a.action.name;
+    j.timeout = a.action.timeout;
+    j.deadline = Clock::now() + seconds(a.action.timeout);  // from the start, not the request
     watch_fd(out[0], TAG_JOB | static_cast<uint64_t>(jid << 1), EPOLLIN);
     watch_fd(err[0], TAG_JOB | static_cast<uint64_t>((jid << 1) | 1), EPOLLIN);
+}
+
+void Server::start_waiting_actions() {
+    while (jobs_.size() < limits_.max_running_actions && !waiting_.empty()) {
+        WaitingAction a = std::move(waiting_.front());
+        waiting_.pop_front();
+        if (conns_.count(a.client)) start_action(std::move(a));
+    }
+}
+
+// Kills the program with its whole process group and stops reading its output; a child
+// that left the group may hold the pipes open, so the server closes its ends itself.
+void Server::stop_job(Job& j) {
+    kill(-j.pid, SIGKILL);
+    for (int* fd : {&j.out_fd, &j.err_fd})
+        if (*fd >= 0) {
+            epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, *fd, nullptr);
+            close(*fd);
+            *fd = -1;
+        }
 }
 
 void Server::job_input(int jid, int fd) {
@@ -378,8 +675,8 @@ void Server::job_input(int jid, int fd) {
             buf.append(tmp, static_cast<size_t>(r));
             if (buf.size() > limits_.max_action_output) {
                 j.too_long = true;
-                kill(j.pid, SIGKILL);
                 buf.resize(limits_.max_action_output);
+                return stop_job(j);
             }
             continue;
         }
@@ -392,48 +689,45 @@ void Server::job_input(int jid, int fd) {
     }
 }
 
+// A program is done once its output has ended and it has exited; one past its time limit
+// is killed first. Freed places go to waiting actions.
 void Server::check_jobs() {
-    auto now = std::chrono::steady_clock::now();
+    auto now = Clock::now();
     std::vector<std::pair<int, int>> done;
     for (auto& [jid, j] : jobs_) {
-        int status = 0;
-        if (j.out_fd < 0 && j.err_fd < 0) {
-            if (waitpid(j.pid, &status, WNOHANG) == j.pid) done.push_back({jid, status});
-            else if (now >= j.deadline) {
-                kill(j.pid, SIGKILL);
-                waitpid(j.pid, &status, 0);
-                done.push_back({jid, -1});
-            }
-        } else if (now >= j.deadline) {
-            kill(j.pid, SIGKILL);
-            waitpid(j.pid, &status, 0);
-            done.push_back({jid, -1});
+        if (!j.timed_out && !j.too_long && now >= j.deadline) {
+            j.timed_out = true;
+            stop_job(j);
         }
+        int status = 0;
+        if (j.out_fd < 0 && j.err_fd < 0 && waitpid(j.pid, &status, WNOHANG) == j.pid)
+            done.push_back({jid, status});
     }
     for (auto& [jid, status] : done) {
         int client = jobs_[jid].client;
         finish_job(jid, status);
         close_if_done(client);
     }
+    if (!done.empty()) start_waiting_actions();
 }
 
 void Server::finish_job(int jid, int status) {
     Job j = std::move(jobs_[jid]);
     jobs_.erase(jid);
-    for (int fd : {j.out_fd, j.err_fd})
-        if (fd >= 0) {
-            epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
-            close(fd);
-        }
+    if (auto it = conns_.find(j.client); it != conns_.end()) --it->second.actions;
     auto first_line = [](std::string s) {
         while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
         return s;
     };
-    if (status == -1)
+    if (j.timed_out)
         return service_.finish_action(j.client, j.id, false,
-                                      "action " + j.action + " passed its time limit of " + std::to_string(static_cast<int>(j.timeout)) + " s");
-    if (j.too_long) return service_.finish_action(j.client, j.id, false, "action " + j.action + " replied more than the size limit");
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return service_.finish_action(j.client, j.id, true, j.out);
+                                      "action " + j.action + " passed its time limit of " +
+                                          std::to_string(static_cast<int>(j.timeout)) + " s");
+    if (j.too_long)
+        return service_.finish_action(j.client, j.id, false,
+                                      "action " + j.action + " replied more than the size limit");
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return service_.finish_action(j.client, j.id, true, j.out);
     std::string why = first_line(j.err);
     if (why.empty())
         why = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))

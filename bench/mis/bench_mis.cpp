@@ -1,8 +1,12 @@
-// Benchmark of qx_mis over loopback: deriving containers of 10,000 and 100,000 children, and
-// creating 10,000 objects one request at a time and pipelined. Prints figures; asserts nothing.
+// Benchmark of qx_mis over loopback: deriving containers of 10,000 and 100,000 children,
+// creating 10,000 objects one request at a time and pipelined, and how long another client
+// waits for an answer while one client pipelines 300,000 requests. Prints figures; asserts
+// nothing.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "../../tests/mis/mis_process.h"
 
@@ -86,5 +90,38 @@ int main() {
         if (c.next(60000).is_null()) return 1;
     double pipe = ms_since(t);
     std::printf("create %d objects, pipelined: %.0f ms, %.0f objects/s\n", N, pipe, N / (pipe / 1000));
+
+    // Fairness: one client pipelines many requests (sent and read by threads of their own)
+    // while another asks one request at a time.
+    const int P = 300000;
+    std::string flood;
+    for (int i = 1; i <= P; ++i)
+        flood += json{{"jsonrpc", "2.0"}, {"id", i}, {"method", "get"}, {"params", {{"name", "/"}}}}
+                     .dump() + "\n";
+    Client busy(mis.port()), other(mis.port());
+    t = Clock::now();
+    std::thread sender([&] { busy.send_raw(flood); });
+    int answered = 0;
+    std::thread reader([&] {
+        while (answered < P && !busy.next(60000).is_null()) ++answered;
+    });
+    std::vector<double> waits;
+    while (answered < P && waits.size() < 2000) {
+        auto w = Clock::now();
+        if (!other.call("get", {{"name", "/"}}).contains("result")) break;
+        waits.push_back(ms_since(w));
+    }
+    sender.join();
+    reader.join();
+    double flood_ms = ms_since(t);
+    std::sort(waits.begin(), waits.end());
+    if (waits.empty() || answered < P) {
+        std::printf("pipelining %d requests failed (%d answered)\n", P, answered);
+        return 1;
+    }
+    std::printf("%d requests pipelined by one client: %.0f ms; meanwhile %zu requests of another "
+                "client waited %.2f ms (median), %.2f ms (99th percentile), %.2f ms (most)\n",
+                P, flood_ms, waits.size(), waits[waits.size() / 2], waits[waits.size() * 99 / 100],
+                waits.back());
     return 0;
 }

@@ -613,11 +613,12 @@ TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
 }
 
 // A full server answers with one error line that no request owns, then
-// closes: connect fails with the server's reason.
+// closes: connect fails with the server's reason. The server is told to
+// serve 256 clients; by default it serves as many as its descriptors allow.
 TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
 {
     MisServer own;
-    ASSERT_TRUE(own.start()) << own.failure();
+    ASSERT_TRUE(own.start("--max-clients 256")) << own.failure();
     std::vector<int> clients;
     for (int i = 0; i < 256; i++) {
         int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,10 +33,18 @@ struct TempDir {
     ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
 };
 
+// Limits on open descriptors for the server's process; 0: those of the test.
+struct FileLimit {
+    rlim_t soft = 0, hard = 0;
+};
+
 class MisProcess {
 public:
     // Starts qx_mis with a database in dir and any extra arguments; waits until it listens.
-    explicit MisProcess(const std::string& dir, std::vector<std::string> extra = {}) : dir_(dir) { start(extra); }
+    explicit MisProcess(const std::string& dir, std::vector<std::string> extra = {}, FileLimit files = {})
+        : dir_(dir), files_(files) {
+        start(extra);
+    }
     ~MisProcess() { stop(SIGKILL); }
 
     void start(std::vector<std::string> extra = {}) {
@@ -48,6 +57,10 @@ public:
             std::string log = dir_ + "/qx_mis.log";
             FILE* f = std::freopen(log.c_str(), "a", stderr);
             (void)f;
+            if (files_.soft) {
+                rlimit rl{files_.soft, files_.hard ? files_.hard : files_.soft};
+                if (setrlimit(RLIMIT_NOFILE, &rl) < 0) _exit(126);
+            }
             std::vector<std::string> args = {QX_MIS_BIN, "--listen", "127.0.0.1:0", "--db", dir_ + "/mis.db"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
@@ -94,6 +107,7 @@ public:
 
 private:
     std::string dir_;
+    FileLimit files_;
     pid_t pid_ = -1;
     int port_ = 0;
 };
@@ -179,6 +193,9 @@ public:
         }
         return eof_;
     }
+
+    // Tells the server this client will send nothing more.
+    void finish_sending() { shutdown(fd_, SHUT_WR); }
 
     std::deque<json> notes;
 

@@ -294,31 +294,6 @@ TEST_F(Server, OverlongLineDisconnectsOnlyThatClient) {
     EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
 }
 
-TEST_F(Server, ClientThatNeverReadsIsDropped) {
-    Client lazy(mis.port());
-    std::string req = json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "derive"}, {"params", {{"base", LOG}}}}.dump() + "\n";
-    std::string batch;
-    for (int i = 0; i < 100; ++i) batch += req;
-    for (int i = 0; i < 150 && mis.log().find("unread") == std::string::npos; ++i) lazy.send_raw(batch);
-    for (int i = 0; i < 50 && mis.log().find("unread") == std::string::npos; ++i) usleep(100000);
-    EXPECT_NE(mis.log().find("unread"), std::string::npos);
-    EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
-}
-
-TEST_F(Server, ClientLimitRefusesCleanly) {
-    std::vector<std::unique_ptr<Client>> many;
-    for (int i = 0; i < 255; ++i) many.push_back(std::make_unique<Client>(mis.port()));  // with c: 256
-    EXPECT_EQ(many.back()->result("get", {{"name", "/"}})["name"], "/");
-    Client extra(mis.port());
-    json refusal = extra.next();
-    EXPECT_EQ(refusal["error"]["code"], -32020);
-    EXPECT_TRUE(extra.closed());
-    many.pop_back();
-    usleep(100000);
-    Client again(mis.port());
-    EXPECT_EQ(again.result("get", {{"name", "/"}})["name"], "/");
-}
-
 // Each request example of docs/protocol.md, sent in order on one connection, ends as the
 // reply shown beside it (a result, or an error with that code).
 TEST_F(Server, ProtocolDocumentExamplesWork) {

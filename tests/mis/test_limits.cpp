@@ -1,0 +1,254 @@
+// qx_mis under clients that try to starve others: all descriptors taken by idle or trickling
+// connections, descriptors running out, replies left unread, a flood of actions, and one
+// client pipelining without end. Each case ends with a fresh client served normally.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <memory>
+
+#include "mis_process.h"
+
+using namespace qxtest;
+
+namespace {
+
+const std::string LEEDS = "/systemId=\"leeds-core-1\"";
+const std::string PORT1 = LEEDS +
+                          "/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/slotNumber=3"
+                          "/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+const std::string BIG = "/systemId=\"big\"/logId=\"big\"";
+
+void served_normally(const MisProcess& mis) {
+    Client fresh(mis.port());
+    EXPECT_EQ(fresh.result("get", {{"name", "/"}})["class"], "root") << mis.log();
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::string request(int id, const std::string& method, const json& params) {
+    return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() +
+           "\n";
+}
+
+// Connects clients until the server refuses one; returns those it serves.
+std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most) {
+    std::vector<std::unique_ptr<Client>> served;
+    while (served.size() < at_most) {
+        auto c = std::make_unique<Client>(mis.port());
+        json r = c->call("get", {{"name", "/"}});
+        if (r.is_null()) {
+            EXPECT_EQ(c->notes.empty() ? json() : c->notes.front()["error"]["code"], -32020);
+            break;
+        }
+        served.push_back(std::move(c));
+    }
+    return served;
+}
+
+// A log of n records: derive replies of about 75 bytes per record.
+std::string big_network(const std::string& dir, int n) {
+    std::string path = dir + "/big.txt";
+    std::ofstream out(path);
+    out << "object /systemId=\"big\" managedElement\nobject " << BIG << " log\n";
+    for (int i = 1; i <= n; ++i)
+        out << "object " << BIG << "/logRecordId=" << i << " alarmRecord\n";
+    return path;
+}
+
+}  // namespace
+
+// The server takes every descriptor its hard limit allows, and refuses the clients past its
+// limit with one error line each (and one log line a period); a freed place is taken by the
+// next client.
+TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly) {
+    TempDir dir;
+    MisProcess mis(dir.path, {}, FileLimit{48, 160});
+    auto served = fill(mis, 400);
+    EXPECT_GT(served.size(),
+              48u);  // more clients than the soft limit it started with has descriptors
+    EXPECT_LT(served.size(), 160u);
+    for (int i = 0; i < 20; ++i) {  // refusals in a row are logged once a period
+        Client extra(mis.port());
+        EXPECT_EQ(extra.next()["error"]["code"], -32020);
+    }
+    EXPECT_EQ(count(mis.log(), "refused 127.0.0.1"), 1u);
+    served.pop_back();
+    usleep(100000);
+    served_normally(mis);
+}
+
+// Connections that trickle an incomplete line are dropped after its time limit, so they lock
+// others out only that long; connections idle between requests stay however long they wait.
+TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay) {
+    TempDir dir;
+    MisProcess mis(dir.path, {"--line-timeout", "1"}, FileLimit{64, 64});
+    auto served = fill(mis, 200);
+    ASSERT_GT(served.size(), 8u);
+    std::vector<std::unique_ptr<Client>> idle(std::make_move_iterator(served.begin()),
+                                              std::make_move_iterator(served.begin() + 4));
+    served.erase(served.begin(), served.begin() + 4);
+    std::string slow = "{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"get\",\"params\":{}}";
+    for (size_t i = 0; i < 10; ++i) {  // a byte each 0.25 s: never quite silent
+        for (auto& c : served) c->send_raw(slow.substr(i, 1));
+        usleep(250000);
+    }
+    for (auto& c : served) EXPECT_TRUE(c->closed()) << mis.log();
+    EXPECT_NE(mis.log().find("request line incomplete for more than 1 s"), std::string::npos);
+    for (auto& c : idle) EXPECT_EQ(c->result("get", {{"name", "/"}})["name"], "/");
+    served_normally(mis);
+}
+
+// With the descriptors gone, accepting pauses and the failure is logged once a period, not
+// once for every turn of the loop.
+TEST(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce) {
+    TempDir dir;
+    MisProcess mis(dir.path, {"--max-clients", "500"}, FileLimit{48, 48});
+    {
+        std::vector<std::unique_ptr<Client>> waiting;
+        for (int i = 0; i < 80; ++i) waiting.push_back(std::make_unique<Client>(mis.port()));
+        usleep(1500000);
+        std::string log = mis.log();
+        EXPECT_EQ(count(log, "accept: Too many open files"), 1u) << log.substr(0, 2000);
+        EXPECT_LT(log.size(), 20000u);
+    }
+    served_normally(mis);
+    EXPECT_NE(mis.log().find("accepting clients again"), std::string::npos);
+}
+
+// A subscriber that does not read while a large subtree goes is dropped when its unread
+// output passes its limit; the client that deleted it reads and stays.
+TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped) {
+    TempDir dir;
+    MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent", "4"});
+    Client lazy(mis.port()), c(mis.port());
+    lazy.result("derive", {{"base", BIG}, {"subscribe", true}});
+    EXPECT_EQ(c.result("delete", {{"name", BIG}})["count"], 16001);
+    EXPECT_TRUE(lazy.closed(5000));
+    EXPECT_NE(mis.log().find("more than 4 MiB unread"), std::string::npos);
+    EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
+    served_normally(mis);
+}
+
+// Clients that pipeline large requests and never read are held to their share: past the
+// limit on all clients' unread output, the one holding the most is dropped.
+TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit) {
+    TempDir dir;
+    MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent-total", "2"});
+    std::string batch;
+    for (int i = 0; i < 30; ++i) batch += request(i, "derive", {{"base", BIG}});
+    std::vector<std::unique_ptr<Client>> lazy;
+    for (int i = 0; i < 3; ++i) {
+        lazy.push_back(std::make_unique<Client>(mis.port()));
+        lazy.back()->send_raw(batch);
+    }
+    size_t dropped = 0;
+    for (auto& c : lazy) dropped += c->closed(2000);
+    EXPECT_GE(dropped, 1u) << mis.log();
+    EXPECT_NE(mis.log().find("unread output of all clients would pass 2 MiB"), std::string::npos);
+    served_normally(mis);
+}
+
+// Actions beyond those running at once wait their turn, and their time limit starts with
+// them; beyond the waiting places they are refused.
+TEST(ActionPrograms, FloodIsQueuedAndBounded) {
+    TempDir dir;
+    std::ifstream in(QX_SAMPLE_SCHEMA);
+    std::ofstream schema(dir.path + "/schema.txt");
+    for (std::string line; std::getline(in, line);)
+        schema << (line.find("action loopbackTest program") != std::string::npos
+                       ? "    action loopbackTest program qx_test_action timeout 2"
+                       : line)
+               << "\n";
+    schema.close();
+    std::ofstream prog(dir.path + "/qx_test_action");
+    prog << "#!/bin/sh\n"
+            "case \"$3\" in\n"
+            "  nap) sleep 0.5; echo rested ;;\n"
+            "  env) echo \"PATH=$PATH LANG=$LANG HOME=$HOME SECRET=${QX_TEST_SECRET-none}\" ;;\n"
+            "  spawn) sleep 30 & echo $! > "
+         << dir.path
+         << "/child.pid; sleep 30 ;;\n"
+            "esac\n";
+    prog.close();
+    chmod((dir.path + "/qx_test_action").c_str(), 0755);
+    setenv("QX_TEST_SECRET", "kept from actions", 1);
+    MisProcess mis(dir.path, {"--schema", dir.path + "/schema.txt", "--max-actions", "4",
+                              "--max-queued-actions", "20"});
+    unsetenv("QX_TEST_SECRET");
+    Client c(mis.port());
+
+    // 4 run, 20 wait (6 rounds of half a second, past the 2 s limit), 6 are refused
+    std::string batch;
+    for (int i = 1; i <= 30; ++i)
+        batch += request(i, "action",
+                         {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "nap"}});
+    c.send_raw(batch);
+    int rested = 0, refused = 0;
+    for (int i = 0; i < 30; ++i) {
+        json r = c.next(10000);
+        ASSERT_FALSE(r.is_null()) << "answered " << i << "\n" << mis.log();
+        if (r.contains("result") && r["result"]["reply"] == "rested\n")
+            ++rested;
+        else if (r["error"]["code"] == -32010 &&
+                 r["error"]["message"].get<std::string>().find("waiting") != std::string::npos)
+            ++refused;
+        else
+            ADD_FAILURE() << r.dump();
+    }
+    EXPECT_EQ(rested, 24);
+    EXPECT_EQ(refused, 6);
+
+    // the program sees a fixed environment, not the server's
+    const char* home = std::getenv("HOME");
+    EXPECT_EQ(
+        c.result("action",
+                 {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "env"}})["reply"],
+        "PATH=/usr/bin:/bin LANG=C HOME=" + std::string(home && *home ? home : "/") +
+            " SECRET=none\n");
+
+    // past its time limit the program goes with the child it started
+    json late =
+        c.call("action", {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "spawn"}});
+    EXPECT_EQ(late["error"]["code"], -32010) << late.dump();
+    std::ifstream pidfile(dir.path + "/child.pid");
+    pid_t child = 0;
+    ASSERT_TRUE(pidfile >> child);
+    auto gone = [&] {
+        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+        std::string s((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t paren = s.rfind(')');
+        return s.empty() || (paren != std::string::npos && s.compare(paren + 2, 1, "Z") == 0);
+    };
+    for (int i = 0; i < 20 && !gone(); ++i) usleep(100000);
+    EXPECT_TRUE(gone()) << "the action's child " << child << " outlived its time limit";
+    if (!gone()) kill(child, SIGKILL);
+    served_normally(mis);
+}
+
+// Requests pipelined in one write are served in turns of a few at a time: all are answered,
+// in order, while another client is answered in between; a client that sends its last request
+// and shuts its side still gets every reply.
+TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers) {
+    TempDir dir;
+    MisProcess mis(dir.path);
+    Client busy(mis.port()), other(mis.port());
+    std::string batch;
+    for (int i = 1; i <= 5000; ++i) batch += request(i, "get", {{"name", LEEDS}});
+    busy.send_raw(batch);
+    busy.finish_sending();
+    EXPECT_EQ(other.result("get", {{"name", "/"}})["name"], "/");
+    int expect = 1;
+    for (json r = busy.next(); !r.is_null(); r = busy.next()) {
+        if (!r.contains("id")) continue;
+        ASSERT_EQ(r["id"], expect) << r.dump();
+        ++expect;
+    }
+    EXPECT_EQ(expect, 5001);
+    EXPECT_TRUE(busy.closed());
+    served_normally(mis);
+}
