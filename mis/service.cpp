@@ -55,6 +55,28 @@ json error_reply(const json& id, int code, const std::string& msg) {
     return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", msg}}}};
 }
 
+// Whether the line nests arrays and objects deeper than limit, read byte by byte without
+// building anything: brackets inside strings do not count. Up to the first syntax error the
+// parser sees the same brackets, and it stops there, so it never goes deeper than this count.
+bool nested_deeper(const std::string& line, int limit) {
+    int depth = 0;
+    bool in_string = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char ch = line[i];
+        if (in_string) {
+            if (ch == '\\') ++i;
+            else if (ch == '"') in_string = false;
+        } else if (ch == '"') {
+            in_string = true;
+        } else if (ch == '[' || ch == '{') {
+            if (++depth > limit) return true;
+        } else if (ch == ']' || ch == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 Service::Service(Model& model, Outbox& out, ActionRunner* runner)
@@ -83,6 +105,7 @@ void Service::disconnect(int client) {
 }
 
 void Service::handle_line(int client, const std::string& line) {
+    if (nested_deeper(line, MAX_JSON_DEPTH)) return refuse_deep(client, line);
     json id = nullptr;
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
@@ -115,6 +138,41 @@ void Service::handle_line(int client, const std::string& line) {
         log_line("client %d: %s: internal error: %s", client, method.c_str(), e.what());
         if (has_id) out_.send(client, to_line(error_reply(id, -32603, std::string("internal error: ") + e.what())));
     }
+}
+
+// Answers a line nested past MAX_JSON_DEPTH. It is parsed once more, keeping only what lies
+// within the limit (the parser itself works without recursion), so that the reply can carry
+// the request's id and say whether the excess lies in its params.
+void Service::refuse_deep(int client, const std::string& line) {
+    std::string member, deep_in;  // the request member being read; the one holding the excess
+    auto keep = [&](int depth, json::parse_event_t ev, json& parsed) {
+        if (ev == json::parse_event_t::key && depth == 1) member = parsed.get<std::string>();
+        bool opens =
+            ev == json::parse_event_t::object_start || ev == json::parse_event_t::array_start;
+        if (!opens || depth < MAX_JSON_DEPTH) return true;
+        if (deep_in.empty()) deep_in = member.empty() ? "?" : member;
+        return false;
+    };
+    json req = json::parse(line, keep, false);
+    if (req.is_discarded()) {
+        log_line("client %d: parse error in a line nested over %d levels", client, MAX_JSON_DEPTH);
+        out_.send(client,
+                  to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
+        return;
+    }
+    bool in_params = req.is_object() && deep_in == "params";
+    bool has_id = req.is_object() && req.contains("id");
+    json id = has_id ? req["id"] : json();
+    if (!(id.is_number() || id.is_string())) id = nullptr;
+    int code = in_params ? E_BAD_PARAMS : E_INVALID_REQUEST;
+    std::string what = in_params ? "params" : "request";
+    log_line("client %d: %s nested over %d levels refused", client, what.c_str(), MAX_JSON_DEPTH);
+    // A notification gets no reply to a fault in its params, as to any other fault of them.
+    if (has_id || !in_params)
+        out_.send(client, to_line(error_reply(id, code, "invalid " + what +
+                                                            ": arrays and objects nested over " +
+                                                            std::to_string(MAX_JSON_DEPTH) +
+                                                            " levels deep")));
 }
 
 json Service::dispatch(int client, const std::string& m, const json& p, const json& id, bool& deferred) {

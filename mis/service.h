@@ -32,6 +32,12 @@ public:
                      const std::vector<std::string>& args) = 0;
 };
 
+// How deeply one request line may nest arrays and objects; the request object itself is the
+// first level. The JSON library copies, prints and frees values by recursion, so a line within
+// the size limit nested ~100,000 deep would run the server out of stack. No request of this
+// protocol needs more than five levels (a batch holding a set with its values).
+constexpr int MAX_JSON_DEPTH = 64;
+
 class Service {
 public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr);
@@ -79,6 +85,7 @@ private:
     std::unordered_map<std::string, std::set<int>> watchers_;
     int next_subscription_ = 1;
 
+    void refuse_deep(int client, const std::string& line);
     nlohmann::json dispatch(int client, const std::string& method, const nlohmann::json& params,
                             const nlohmann::json& id, bool& deferred);
     nlohmann::json describe(const MObject& o) const;

@@ -1,0 +1,97 @@
+// Request lines that attack the request handler itself. Each test ends with the server still
+// answering an ordinary request.
+#include <gtest/gtest.h>
+
+#include "mis_process.h"
+
+using namespace qxtest;
+
+namespace {
+
+const std::string LEEDS = "/systemId=\"leeds-core-1\"";
+const std::string RACK1 = LEEDS + "/equipmentId=\"rack-1\"";
+
+std::string nest(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+class Faults : public ::testing::Test {
+protected:
+    TempDir dir;
+    MisProcess mis{dir.path};
+    Client c{mis.port()};
+
+    void TearDown() override {
+        Client probe(mis.port());
+        EXPECT_EQ(probe.result("get", {{"name", "/"}})["class"], "root") << mis.log();
+    }
+
+    // Sends the line and then an ordinary request; returns the replies that came before the
+    // ordinary one's (requests are answered in order, so none means the line got none).
+    std::vector<json> replies_to(const std::string& line) {
+        c.send_raw(line + "\n" +
+                   R"({"jsonrpc":"2.0","id":"probe","method":"get","params":{"name":"/"}})" + "\n");
+        std::vector<json> out;
+        for (;;) {
+            json j = c.next(10000);
+            if (j.is_null()) {
+                ADD_FAILURE() << "no reply to the probe after " << line.substr(0, 120);
+                return out;
+            }
+            if (j.contains("method")) continue;  // a notification
+            if (j.is_object() && j.value("id", json()) == "probe") return out;
+            out.push_back(j);
+        }
+    }
+
+    std::string user_label(const std::string& name) {
+        for (auto& a : c.result("get", {{"name", name}})["attributes"])
+            if (a["name"] == "x721:userLabel") return a["value"];
+        return "";
+    }
+};
+
+}  // namespace
+
+// One line of ~180 KB nested 90,000 deep used to overflow the server's stack while the value
+// was copied. The request object is the first level; 64 are allowed.
+TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing) {
+    const std::string deep = nest(90000);
+    const std::string get = R"("method":"get","params":{"name":)";
+    const std::string set = R"("method":"set","params":{"name":)" + json(RACK1).dump() + ",";
+    const std::string hello = R"("method":"hello","params":{"extra":)";
+    struct Case {
+        const char* what;
+        std::string members;  // of the request object
+        int code;             // 0: an ordinary result; 1: no reply at all
+        json id;
+    } cases[] = {
+        {"in params", R"("id":1,)" + get + deep + "}", -32602, 1},
+        {"in the id", R"("id":)" + deep + "," + get + R"("/"})", -32600, nullptr},
+        {"in a notification", get + deep + "}", 1, nullptr},
+        {"in values", R"("id":4,)" + set + R"("values":{"userLabel":)" + deep + "}}", -32602, 4},
+        {"in the method", R"("id":5,"method":)" + deep, -32600, 5},
+        // 2 levels of request and params, then 62 or 63 more
+        {"params at the limit", R"("id":7,)" + hello + nest(62) + "}", 0, 7},
+        {"params one past it", R"("id":8,)" + hello + nest(63) + "}", -32602, 8},
+        {"member at the limit", R"("id":9,"method":"hello","extra":)" + nest(63), 0, 9},
+        {"member one past it", R"("id":10,"method":"hello","extra":)" + nest(64), -32600, 10},
+        // brackets inside strings are text, not nesting: an ordinary bad name
+        {"brackets in a string", R"("id":11,)" + get + json(std::string(9000, '[')).dump() + "}",
+         -32011, 11},
+    };
+    auto bare = replies_to(deep);
+    ASSERT_EQ(bare.size(), 1u);
+    EXPECT_EQ(bare[0]["error"]["code"], -32600);
+    for (auto& k : cases) {
+        auto r = replies_to(R"({"jsonrpc":"2.0",)" + k.members + "}");
+        if (k.code == 1) {
+            EXPECT_TRUE(r.empty()) << k.what;
+            continue;
+        }
+        ASSERT_EQ(r.size(), 1u) << k.what;
+        EXPECT_EQ(r[0]["id"], k.id) << k.what;
+        if (k.code == 0) EXPECT_TRUE(r[0].contains("result")) << k.what << ": " << r[0].dump();
+        else EXPECT_EQ(r[0]["error"]["code"], k.code) << k.what << ": " << r[0].dump();
+    }
+    EXPECT_EQ(user_label(RACK1), "");
+    EXPECT_TRUE(mis.alive());
+}
