@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "fault.h"
 #include "log.h"
@@ -32,6 +33,20 @@ bool bool_param(const json& p, const char* key) {
     if (it == p.end() || it->is_null()) return false;
     if (!it->is_boolean()) fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be true or false");
     return it->get<bool>();
+}
+
+// An integer from lo to hi. It is read as 64 bits and checked before it narrows: get<int>
+// alone would wrap 4294967297 round to 1. Fractions and numbers past 64 bits are refused too.
+int int_param(const json& p, const char* key, int lo, int hi) {
+    auto it = p.find(key);
+    bool ok = it != p.end() && it->is_number_integer();
+    if (ok && it->is_number_unsigned())
+        ok = it->get<unsigned long long>() <= static_cast<unsigned long long>(hi);
+    if (ok) ok = it->get<long long>() >= lo && it->get<long long>() <= hi;
+    if (!ok)
+        fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be an integer from " +
+                               std::to_string(lo) + " to " + std::to_string(hi));
+    return static_cast<int>(it->get<long long>());
 }
 
 // Values as an object of attribute name -> text (numbers and booleans are taken as their text).
@@ -114,12 +129,15 @@ void Service::handle_line(int client, const std::string& line) {
         return;
     }
     bool has_id = req.is_object() && req.contains("id");
-    if (has_id) {
-        id = req["id"];
-        if (!(id.is_number() || id.is_string() || id.is_null())) id = nullptr;
-    }
+    if (has_id) id = req["id"];
     std::string method;
     try {
+        // An id that is not a string, number or null cannot be echoed: the request is refused
+        // before anything of it is carried out, with id null.
+        if (!(id.is_number() || id.is_string() || id.is_null())) {
+            id = nullptr;
+            fail(E_INVALID_REQUEST, "invalid request: id must be a string, a number or null");
+        }
         if (!req.is_object() || req.value("jsonrpc", json()) != "2.0" || !req.contains("method") ||
             !req["method"].is_string())
             fail(E_INVALID_REQUEST, "invalid request: expected {\"jsonrpc\":\"2.0\",\"id\":..,\"method\":..}");
@@ -196,9 +214,7 @@ json Service::dispatch(int client, const std::string& m, const json& p, const js
     }
     if (m == "derive") return derive(client, p);
     if (m == "unsubscribe") {
-        auto it = p.find("subscription");
-        if (it == p.end() || !it->is_number_integer()) fail(E_BAD_PARAMS, "parameter 'subscription' must be a number");
-        int sid = it->get<int>();
+        int sid = int_param(p, "subscription", 1, std::numeric_limits<int>::max());
         auto s = subs_.find(sid);
         if (s == subs_.end() || s->second->client != client) fail(E_NO_SUBSCRIPTION, "no such subscription " + std::to_string(sid));
         auto& v = subs_by_base_[s->second->base];

@@ -1,5 +1,6 @@
-// Request lines that attack the request handler itself. Each test ends with the server still
-// answering an ordinary request.
+// Request lines that attack the request handler itself: nesting past the limit, ids that
+// cannot be echoed, numbers out of range, and lines that would flood the log. Each test ends
+// with the server still answering an ordinary request.
 #include <gtest/gtest.h>
 
 #include "mis_process.h"
@@ -94,4 +95,43 @@ TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing) {
     }
     EXPECT_EQ(user_label(RACK1), "");
     EXPECT_TRUE(mis.alive());
+}
+
+// An id that is an object, array or boolean used to be carried out and answered with id null,
+// so the client could not tell which request the answer belonged to.
+TEST_F(Faults, IdThatIsNotStringNumberOrNullIsRefusedAndNotCarriedOut) {
+    for (const char* id : {R"({"n":1})", "[2]", "true", "false", "{}", "[]"}) {
+        std::string line = std::string(R"({"jsonrpc":"2.0","id":)") + id +
+                           R"(,"method":"set","params":{"name":)" + json(RACK1).dump() +
+                           R"(,"values":{"userLabel":"bad id"}}})";
+        auto r = replies_to(line);
+        ASSERT_EQ(r.size(), 1u) << id;
+        EXPECT_EQ(r[0]["error"]["code"], -32600) << id;
+        EXPECT_TRUE(r[0]["id"].is_null()) << id;
+    }
+    EXPECT_EQ(user_label(RACK1), "");
+    // the ids the protocol allows are echoed as sent
+    for (const char* id : {R"("s-1")", "12", "null"}) {
+        auto r = replies_to(std::string(R"({"jsonrpc":"2.0","id":)") + id +
+                            R"(,"method":"get","params":{"name":"/"}})");
+        ASSERT_EQ(r.size(), 1u) << id;
+        EXPECT_EQ(r[0]["id"], json::parse(id)) << id;
+        EXPECT_TRUE(r[0].contains("result")) << id;
+    }
+}
+
+// 4294967297 used to be taken as subscription 1 (the number wrapped to 32 bits).
+TEST_F(Faults, UnsubscribeRefusesNumbersOutOfRange) {
+    json sub = c.result("derive", {{"derivation", LEEDS + "/*"}, {"subscribe", true}});
+    ASSERT_EQ(sub["subscription"], 1);
+    for (const char* n : {"4294967297", "18446744073709551617", "18446744073709551615",
+                          "-4294967295", "0", "-1", "1.5", "1.0", "1e300", "\"1\"", "true"}) {
+        auto r = replies_to(std::string(R"({"jsonrpc":"2.0","id":1,"method":"unsubscribe",)") +
+                            R"("params":{"subscription":)" + n + "}}");
+        ASSERT_EQ(r.size(), 1u) << n;
+        EXPECT_EQ(r[0]["error"]["code"], -32602) << n << ": " << r[0].dump();
+    }
+    // subscription 1 is still there, and still the client's to drop
+    EXPECT_EQ(c.result("unsubscribe", {{"subscription", 1}})["subscription"], 1);
+    EXPECT_EQ(c.error_code("unsubscribe", {{"subscription", 2147483647}}), -32013);
 }
