@@ -124,7 +124,7 @@ void Service::handle_line(int client, const std::string& line) {
     json id = nullptr;
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
-        log_line("client %d: parse error", client);
+        log_line("client %d: parse error: %s", client, excerpt(line).c_str());
         out_.send(client, to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
         return;
     }
@@ -149,11 +149,13 @@ void Service::handle_line(int client, const std::string& line) {
         json result = dispatch(client, method, params, id, deferred);
         if (has_id && !deferred) out_.send(client, to_line({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}}));
     } catch (const Fault& f) {
-        log_line("client %d: %s failed: %s", client, method.empty() ? "request" : method.c_str(), f.message.c_str());
+        log_line("client %d: %s failed: %s", client,
+                 method.empty() ? "request" : excerpt(method).c_str(), excerpt(f.message).c_str());
         if (has_id || f.code == E_INVALID_REQUEST) out_.send(client, to_line(error_reply(id, f.code, f.message)));
     } catch (const std::exception& e) {
         // A fault of our own must cost the request, never the server.
-        log_line("client %d: %s: internal error: %s", client, method.c_str(), e.what());
+        log_line("client %d: %s: internal error: %s", client, excerpt(method).c_str(),
+                 excerpt(e.what()).c_str());
         if (has_id) out_.send(client, to_line(error_reply(id, -32603, std::string("internal error: ") + e.what())));
     }
 }
@@ -198,8 +200,8 @@ json Service::dispatch(int client, const std::string& m, const json& p, const js
     if (m == "hello") {
         session.client_name = str_param(p, "client", false, "?");
         session.host = str_param(p, "host", false, "localhost");
-        log_line("client %d: hello from %s (server known as %s)", client, session.client_name.c_str(),
-                 session.host.c_str());
+        log_line("client %d: hello from %s (server known as %s)", client,
+                 excerpt(session.client_name).c_str(), excerpt(session.host).c_str());
         std::string mdr = "/systemId=" + quote(session.host) + "/metaName=\"MDR\"";
         return {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"}, {"mdr", mdr}};
     }
@@ -383,7 +385,7 @@ void Service::finish_action(int client, const json& id, bool ok, const std::stri
     if (!connected(client) || id.is_null()) return;
     if (ok) out_.send(client, to_line({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}));
     else {
-        log_line("client %d: action failed: %s", client, text.c_str());
+        log_line("client %d: action failed: %s", client, excerpt(text).c_str());
         out_.send(client, to_line(error_reply(id, E_ACTION_FAILED, text)));
     }
 }

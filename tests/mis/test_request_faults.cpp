@@ -135,3 +135,23 @@ TEST_F(Faults, UnsubscribeRefusesNumbersOutOfRange) {
     EXPECT_EQ(c.result("unsubscribe", {{"subscription", 1}})["subscription"], 1);
     EXPECT_EQ(c.error_code("unsubscribe", {{"subscription", 2147483647}}), -32013);
 }
+
+// Bad lines used to be logged whole: one test run wrote 18 MB of log.
+TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix) {
+    size_t before = mis.log().size();
+    std::string big(100000, 'x');
+    std::vector<std::string> lines = {
+        "not json " + big,
+        R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"/systemId=)" + big + R"("}})",
+        R"({"jsonrpc":"2.0","id":2,"method":")" + big + R"("})",
+        R"({"jsonrpc":"2.0","id":3,"method":"derive","params":{"derivation":"/)" + big + R"(/*"}})",
+        R"({"jsonrpc":"2.0","id":4,"method":"hello","params":{"client":"\nxxx)" + big + R"("}})",
+    };
+    for (int round = 0; round < 4; ++round)
+        for (auto& l : lines) EXPECT_EQ(replies_to(l).size(), 1u);
+    std::string log = mis.log().substr(before);
+    EXPECT_LT(log.size(), 20 * 1024u) << log.substr(0, 2000);
+    EXPECT_NE(log.find("bytes)"), std::string::npos) << log.substr(0, 2000);  // tells the length
+    // one line per event: the newline inside the client's name does not break it
+    EXPECT_EQ(log.find("\nxxx"), std::string::npos);
+}
