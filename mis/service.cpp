@@ -156,7 +156,7 @@ void Service::handle_line(int client, const std::string& line) {
         // A fault of our own must cost the request, never the server.
         log_line("client %d: %s: internal error: %s", client, excerpt(method).c_str(),
                  excerpt(e.what()).c_str());
-        if (has_id) out_.send(client, to_line(error_reply(id, -32603, std::string("internal error: ") + e.what())));
+        if (has_id) out_.send(client, to_line(error_reply(id, E_INTERNAL, std::string("internal error: ") + e.what())));
     }
 }
 
