@@ -116,20 +116,81 @@ void Service::disconnect(int client) {
         w->second.erase(client);
         if (w->second.empty()) watchers_.erase(w);
     }
+    // Answers of its batches still waiting for action programs go nowhere now.
+    for (auto b = batches_.begin(); b != batches_.end();)
+        b = b->second.client == client ? batches_.erase(b) : std::next(b);
     sessions_.erase(s);
 }
 
 void Service::handle_line(int client, const std::string& line) {
     if (nested_deeper(line, MAX_JSON_DEPTH)) return refuse_deep(client, line);
-    json id = nullptr;
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
         log_line("client %d: parse error: %s", client, excerpt(line).c_str());
         out_.send(client, to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
         return;
     }
+    if (req.is_array()) return handle_batch(client, req);
+    json answer = execute(client, req, nullptr);
+    if (!answer.is_null()) out_.send(client, to_line(answer));
+}
+
+// The requests of a batch are carried out in order. Their answers go out together as one array,
+// in the order of the requests, once the last is in: an action program's answer may come later.
+// While the batch is built, a runner may already report an action's end (one that could not
+// start), so the batch is registered first and each request with an id holds its slot before
+// it is carried out.
+void Service::handle_batch(int client, const json& requests) {
+    if (requests.empty() || requests.size() > MAX_BATCH) {
+        std::string why = requests.empty() ? "an empty batch"
+                                           : "a batch of " + std::to_string(requests.size()) +
+                                                 " requests; at most " + std::to_string(MAX_BATCH);
+        log_line("client %d: batch refused: %s", client, why.c_str());
+        out_.send(client, to_line(error_reply(nullptr, E_INVALID_REQUEST, "invalid request: " + why)));
+        return;
+    }
+    long long n = next_batch_++;
+    batches_[n] = Batch{client, json::array(), 0, true};
+    for (auto& req : requests) {
+        auto b = batches_.find(n);
+        if (b == batches_.end()) return;  // the client left
+        json tag = nullptr;
+        if (req.is_object() && req.contains("id")) {
+            tag = {{"batch", n}, {"slot", b->second.answers.size()}, {"id", req["id"]}};
+            b->second.answers.push_back(nullptr);
+            ++b->second.missing;
+        }
+        json answer = execute(client, req, tag.is_null() ? nullptr : &tag);
+        if (answer.is_null()) continue;
+        if (tag.is_null()) b->second.answers.push_back(std::move(answer));
+        else fill_slot(n, tag["slot"].get<size_t>(), std::move(answer));
+    }
+    auto b = batches_.find(n);
+    if (b == batches_.end()) return;
+    b->second.building = false;
+    if (b->second.missing == 0) send_batch(b);
+}
+
+void Service::fill_slot(long long batch, size_t slot, json answer) {
+    auto b = batches_.find(batch);
+    if (b == batches_.end() || slot >= b->second.answers.size() || !b->second.answers[slot].is_null())
+        return;
+    b->second.answers[slot] = std::move(answer);
+    if (--b->second.missing == 0 && !b->second.building) send_batch(b);
+}
+
+void Service::send_batch(std::map<long long, Batch>::iterator b) {
+    // A batch of notifications only has nothing to answer.
+    if (!b->second.answers.empty()) out_.send(b->second.client, to_line(b->second.answers));
+    batches_.erase(b);
+}
+
+// One request object: its reply, or null when it has none (a notification) or when the reply
+// comes later, at an action program's end, through finish_action with `tag` (the id when tag
+// is null).
+json Service::execute(int client, const json& req, const json* tag) {
     bool has_id = req.is_object() && req.contains("id");
-    if (has_id) id = req["id"];
+    json id = has_id ? req["id"] : json();
     std::string method;
     try {
         // An id that is not a string, number or null cannot be echoed: the request is refused
@@ -140,24 +201,29 @@ void Service::handle_line(int client, const std::string& line) {
         }
         if (!req.is_object() || req.value("jsonrpc", json()) != "2.0" || !req.contains("method") ||
             !req["method"].is_string())
-            fail(E_INVALID_REQUEST, "invalid request: expected {\"jsonrpc\":\"2.0\",\"id\":..,\"method\":..}");
+            fail(E_INVALID_REQUEST,
+                 "invalid request: expected {\"jsonrpc\":\"2.0\",\"id\":..,\"method\":..}");
         method = req["method"].get<std::string>();
         json params = req.value("params", json::object());
         if (params.is_null()) params = json::object();
         if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
-        bool deferred = false;
-        json result = dispatch(client, method, params, id, deferred);
-        if (has_id && !deferred) out_.send(client, to_line({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}}));
+        auto handler = METHODS.find(method);
+        if (handler == METHODS.end()) fail(E_NO_METHOD, "unknown method '" + method + "'");
+        Call call{client, params, has_id ? (tag ? *tag : id) : json()};
+        json result = (this->*handler->second)(call);
+        if (!has_id || call.deferred) return nullptr;
+        return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
     } catch (const Fault& f) {
         log_line("client %d: %s failed: %s", client,
                  method.empty() ? "request" : excerpt(method).c_str(), excerpt(f.message).c_str());
-        if (has_id || f.code == E_INVALID_REQUEST) out_.send(client, to_line(error_reply(id, f.code, f.message)));
+        if (has_id || f.code == E_INVALID_REQUEST) return error_reply(id, f.code, f.message);
     } catch (const std::exception& e) {
         // A fault of our own must cost the request, never the server.
         log_line("client %d: %s: internal error: %s", client, excerpt(method).c_str(),
                  excerpt(e.what()).c_str());
-        if (has_id) out_.send(client, to_line(error_reply(id, E_INTERNAL, std::string("internal error: ") + e.what())));
+        if (has_id) return error_reply(id, E_INTERNAL, std::string("internal error: ") + e.what());
     }
+    return nullptr;
 }
 
 // Answers a line nested past MAX_JSON_DEPTH. It is parsed once more, keeping only what lies
@@ -195,99 +261,121 @@ void Service::refuse_deep(int client, const std::string& line) {
                                                             " levels deep")));
 }
 
-json Service::dispatch(int client, const std::string& m, const json& p, const json& id, bool& deferred) {
-    Session& session = sessions_[client];
-    if (m == "hello") {
-        session.client_name = str_param(p, "client", false, "?");
-        session.host = str_param(p, "host", false, "localhost");
-        log_line("client %d: hello from %s (server known as %s)", client,
-                 excerpt(session.client_name).c_str(), excerpt(session.host).c_str());
-        std::string mdr = "/systemId=" + quote(session.host) + "/metaName=\"MDR\"";
-        return {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"}, {"mdr", mdr}};
+// The methods of the protocol (docs/protocol.md), each with its handler.
+const std::unordered_map<std::string, Service::Handler> Service::METHODS = {
+    {"hello", &Service::op_hello},       {"get", &Service::op_get},
+    {"derive", &Service::op_derive},     {"unsubscribe", &Service::op_unsubscribe},
+    {"watch", &Service::op_watch},       {"unwatch", &Service::op_unwatch},
+    {"validate", &Service::op_validate}, {"set", &Service::op_set},
+    {"blank", &Service::op_blank},       {"create", &Service::op_create},
+    {"delete", &Service::op_delete},     {"action", &Service::op_action},
+    {"syntax", &Service::op_syntax},
+};
+
+json Service::op_hello(Call& c) {
+    Session& session = sessions_[c.client];
+    session.client_name = str_param(c.params, "client", false, "?");
+    session.host = str_param(c.params, "host", false, "localhost");
+    log_line("client %d: hello from %s (server known as %s)", c.client,
+             excerpt(session.client_name).c_str(), excerpt(session.host).c_str());
+    std::string mdr = "/systemId=" + quote(session.host) + "/metaName=\"MDR\"";
+    return {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"}, {"mdr", mdr}};
+}
+
+json Service::op_get(Call& c) {
+    MObject& o = model_.resolve(str_param(c.params, "name"));
+    check_class(o, trim(str_param(c.params, "class", false)));
+    return describe(o);
+}
+
+json Service::op_unsubscribe(Call& c) {
+    int sid = int_param(c.params, "subscription", 1, std::numeric_limits<int>::max());
+    auto s = subs_.find(sid);
+    if (s == subs_.end() || s->second->client != c.client)
+        fail(E_NO_SUBSCRIPTION, "no such subscription " + std::to_string(sid));
+    auto& v = subs_by_base_[s->second->base];
+    v.erase(std::remove(v.begin(), v.end(), s->second), v.end());
+    if (v.empty()) subs_by_base_.erase(s->second->base);
+    subs_.erase(s);
+    sessions_[c.client].subscriptions.erase(sid);
+    return {{"subscription", sid}};
+}
+
+json Service::op_watch(Call& c) {
+    std::string n = model_.canonical(str_param(c.params, "name"));
+    if (!model_.find(n)) fail(E_NO_OBJECT, "no such object " + n);
+    watchers_[n].insert(c.client);
+    sessions_[c.client].watches.insert(n);
+    return {{"name", n}};
+}
+
+json Service::op_unwatch(Call& c) {
+    std::string n = model_.canonical(str_param(c.params, "name"));
+    auto w = watchers_.find(n);
+    if (w != watchers_.end()) {
+        w->second.erase(c.client);
+        if (w->second.empty()) watchers_.erase(w);
     }
-    if (m == "get") {
-        MObject& o = model_.resolve(str_param(p, "name"));
-        std::string cls = trim(str_param(p, "class", false));
-        if (!cls.empty()) {
-            if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
-            if (!o.cls->is_a(cls)) fail(E_CLASS_CONFLICT, o.name + " is of class " + o.cls->name + ", not " + cls);
-        }
-        return describe(o);
-    }
-    if (m == "derive") return derive(client, p);
-    if (m == "unsubscribe") {
-        int sid = int_param(p, "subscription", 1, std::numeric_limits<int>::max());
-        auto s = subs_.find(sid);
-        if (s == subs_.end() || s->second->client != client) fail(E_NO_SUBSCRIPTION, "no such subscription " + std::to_string(sid));
-        auto& v = subs_by_base_[s->second->base];
-        v.erase(std::remove(v.begin(), v.end(), s->second), v.end());
-        if (v.empty()) subs_by_base_.erase(s->second->base);
-        subs_.erase(s);
-        session.subscriptions.erase(sid);
-        return {{"subscription", sid}};
-    }
-    if (m == "watch" || m == "unwatch") {
-        std::string n = model_.canonical(str_param(p, "name"));
-        if (m == "watch") {
-            if (!model_.find(n)) fail(E_NO_OBJECT, "no such object " + n);
-            watchers_[n].insert(client);
-            session.watches.insert(n);
-        } else {
-            auto w = watchers_.find(n);
-            if (w != watchers_.end()) {
-                w->second.erase(client);
-                if (w->second.empty()) watchers_.erase(w);
-            }
-            session.watches.erase(n);
-        }
-        return {{"name", n}};
-    }
-    if (m == "validate") {
-        std::string an = str_param(p, "attribute"), v = str_param(p, "value");
-        const AttributeDef* a = schema_.attribute(an);
-        if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
-        std::string canon, why;
-        if (!schema_.validate(*a->syntax, v, canon, why)) fail(E_SYNTAX, why);
-        return {{"attribute", a->name}, {"value", canon}};
-    }
-    if (m == "set") {
-        MObject& o = model_.resolve(str_param(p, "name"));
-        ValueList values = values_param(p, "values", true);
-        auto changed = change(o, values, true);
-        json names = json::array();
-        for (size_t i : changed) names.push_back(o.cls->attrs[i].attr->name);
-        return {{"name", o.name}, {"changed", names}};
-    }
-    if (m == "blank") {
-        std::string cn = trim(str_param(p, "class"));
-        const ClassDef* c = schema_.cls(cn);
-        if (!c) fail(E_NO_CLASS, "no such class " + cn);
-        return describe_blank(*c);
-    }
-    if (m == "create") {
-        std::string cn = trim(str_param(p, "class"));
-        MObject& parent = model_.resolve(str_param(p, "parent"));
-        const ClassDef* c = schema_.cls(cn);
-        if (!c) fail(E_NO_CLASS, "no such class " + cn);
-        MObject& o = create(parent, *c, values_param(p, "values", false));
-        return {{"name", o.name}, {"class", o.cls->name}};
-    }
-    if (m == "delete") {
-        MObject& o = model_.resolve(str_param(p, "name"));
-        std::vector<std::string> names;
-        size_t n = remove(o, &names);
-        return {{"count", n}, {"names", names}};
-    }
-    if (m == "action") return action(client, p, id, deferred);
-    if (m == "syntax") {
-        std::string an = str_param(p, "attribute");
-        const AttributeDef* a = schema_.attribute(an);
-        if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
-        const Syntax& s = *a->syntax;
-        return {{"attribute", a->name}, {"name", s.name}, {"description", s.description},
-                {"rule", s.rule_text()}, {"expansion", s.expansion}};
-    }
-    fail(E_NO_METHOD, "unknown method '" + m + "'");
+    sessions_[c.client].watches.erase(n);
+    return {{"name", n}};
+}
+
+json Service::op_validate(Call& c) {
+    std::string an = str_param(c.params, "attribute"), v = str_param(c.params, "value");
+    const AttributeDef* a = schema_.attribute(an);
+    if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
+    std::string canon, why;
+    if (!schema_.validate(*a->syntax, v, canon, why)) fail(E_SYNTAX, why);
+    return {{"attribute", a->name}, {"value", canon}};
+}
+
+json Service::op_set(Call& c) {
+    MObject& o = model_.resolve(str_param(c.params, "name"));
+    ValueList values = values_param(c.params, "values", true);
+    auto changed = change(o, values, true);
+    json names = json::array();
+    for (size_t i : changed) names.push_back(o.cls->attrs[i].attr->name);
+    return {{"name", o.name}, {"changed", names}};
+}
+
+json Service::op_blank(Call& c) {
+    std::string cn = trim(str_param(c.params, "class"));
+    const ClassDef* k = schema_.cls(cn);
+    if (!k) fail(E_NO_CLASS, "no such class " + cn);
+    return describe_blank(*k);
+}
+
+json Service::op_create(Call& c) {
+    std::string cn = trim(str_param(c.params, "class"));
+    MObject& parent = model_.resolve(str_param(c.params, "parent"));
+    const ClassDef* k = schema_.cls(cn);
+    if (!k) fail(E_NO_CLASS, "no such class " + cn);
+    MObject& o = create(parent, *k, values_param(c.params, "values", false));
+    return {{"name", o.name}, {"class", o.cls->name}};
+}
+
+json Service::op_delete(Call& c) {
+    MObject& o = model_.resolve(str_param(c.params, "name"));
+    std::vector<std::string> names;
+    size_t n = remove(o, &names);
+    return {{"count", n}, {"names", names}};
+}
+
+json Service::op_syntax(Call& c) {
+    std::string an = str_param(c.params, "attribute");
+    const AttributeDef* a = schema_.attribute(an);
+    if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
+    const Syntax& s = *a->syntax;
+    return {{"attribute", a->name}, {"name", s.name}, {"description", s.description},
+            {"rule", s.rule_text()}, {"expansion", s.expansion}};
+}
+
+// With a non-empty class name: the class exists and o is of it or of a subclass.
+void Service::check_class(const MObject& o, const std::string& cls) const {
+    if (cls.empty()) return;
+    if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
+    if (!o.cls->is_a(cls))
+        fail(E_CLASS_CONFLICT, o.name + " is of class " + o.cls->name + ", not " + cls);
 }
 
 json Service::describe(const MObject& o) const {
@@ -308,7 +396,10 @@ json Service::describe_blank(const ClassDef& c) const {
     return describe(blank);
 }
 
-json Service::derive(int client, const json& p) {
+json Service::op_derive(Call& c) {
+    const json& p = c.params;
+    Session& session = sessions_[c.client];
+    bool subscribe = bool_param(p, "subscribe");
     std::string base, filter_text, why;
     if (p.contains("derivation")) {
         if (!parse_derivation(schema_, str_param(p, "derivation"), base, filter_text, why))
@@ -324,26 +415,25 @@ json Service::derive(int client, const json& p) {
     }
     MObject* o = model_.find(base);
     if (!o) fail(E_NO_OBJECT, "no such object " + base);
-    std::string cls = trim(str_param(p, "class", false));
-    if (!cls.empty()) {
-        if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
-        if (!o->cls->is_a(cls)) fail(E_CLASS_CONFLICT, o->name + " is of class " + o->cls->name + ", not " + cls);
-    }
+    check_class(*o, trim(str_param(p, "class", false)));
     json objects = json::array();
     for (auto& [n, k] : o->children)
-        if (!filter || filter->matches(*k->cls, k->values)) objects.push_back({{"name", n}, {"class", k->cls->name}});
+        if (!filter || filter->matches(*k->cls, k->values))
+            objects.push_back({{"name", n}, {"class", k->cls->name}});
     json result = {{"base", o->name}, {"count", objects.size()}, {"objects", std::move(objects)}};
-    if (bool_param(p, "subscribe")) {
-        auto s = std::make_shared<Subscription>(Subscription{next_subscription_++, client, o->name, filter});
+    if (subscribe) {
+        auto s = std::make_shared<Subscription>(
+            Subscription{next_subscription_++, c.client, o->name, filter});
         subs_[s->id] = s;
         subs_by_base_[s->base].push_back(s);
-        sessions_[client].subscriptions.insert(s->id);
+        session.subscriptions.insert(s->id);
         result["subscription"] = s->id;
     }
     return result;
 }
 
-json Service::action(int client, const json& p, const json& id, bool& deferred) {
+json Service::op_action(Call& c) {
+    const json& p = c.params;
     MObject& o = model_.resolve(str_param(p, "name"));
     std::string an = trim(str_param(p, "action"));
     std::string param = str_param(p, "parameter", false);
@@ -374,20 +464,22 @@ json Service::action(int client, const json& p, const json& id, bool& deferred) 
     }
     case ActionDef::PROGRAM:
         if (!runner_) fail(E_ACTION_FAILED, "action " + an + " cannot run programs here");
-        deferred = true;
-        runner_->run(client, id, *a, {o.name, an, param});
+        c.deferred = true;
+        runner_->run(c.client, c.tag, *a, {o.name, an, param});
         return nullptr;
     }
     fail(E_NO_ACTION, "no such action " + an);
 }
 
-void Service::finish_action(int client, const json& id, bool ok, const std::string& text) {
-    if (!connected(client) || id.is_null()) return;
-    if (ok) out_.send(client, to_line({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}));
-    else {
-        log_line("client %d: action failed: %s", client, excerpt(text).c_str());
-        out_.send(client, to_line(error_reply(id, E_ACTION_FAILED, text)));
-    }
+void Service::finish_action(int client, const json& tag, bool ok, const std::string& text) {
+    if (!connected(client) || tag.is_null()) return;
+    if (!ok) log_line("client %d: action failed: %s", client, excerpt(text).c_str());
+    // A request of a batch: the tag names its slot, which holds the reply's id.
+    json id = tag.is_object() ? tag.value("id", json()) : tag;
+    json reply = ok ? json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}
+                    : error_reply(id, E_ACTION_FAILED, text);
+    if (!tag.is_object()) return out_.send(client, to_line(reply));
+    fill_slot(tag.value("batch", 0LL), tag.value("slot", size_t(0)), std::move(reply));
 }
 
 // ---------------------------------------------------------------- notifications

@@ -158,3 +158,64 @@ TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix) {
     // one line per event: the newline inside the client's name does not break it
     EXPECT_EQ(log.find("\nxxx"), std::string::npos);
 }
+
+// A JSON array of requests is a batch: one array of answers, in order, one per request with
+// an id; none for notifications.
+TEST_F(Faults, BatchesAreAnsweredAsOneArray) {
+    std::string label = R"({"jsonrpc":"2.0","method":"set","params":{"name":)" +
+                        json(RACK1).dump() + R"(,"values":{"userLabel":"batched"}}})";
+    std::string get = R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"/"}})";
+    auto r = replies_to("[" + get + "," + label + R"(,5,{"jsonrpc":"2.0","id":"b","method":"fly"},)"
+                        R"({"jsonrpc":"2.0","id":{},"method":"get"},[]])");
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_TRUE(r[0].is_array()) << r[0].dump();
+    std::vector<std::pair<json, int>> expected = {
+        {1, 0}, {nullptr, -32600}, {"b", -32601}, {nullptr, -32600}, {nullptr, -32600}};
+    ASSERT_EQ(r[0].size(), expected.size()) << r[0].dump();
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(r[0][i]["id"], expected[i].first) << i;
+        if (expected[i].second == 0) EXPECT_TRUE(r[0][i].contains("result")) << i;
+        else EXPECT_EQ(r[0][i]["error"]["code"], expected[i].second) << i;
+    }
+    EXPECT_EQ(user_label(RACK1), "batched");  // the notification inside was carried out
+
+    EXPECT_TRUE(replies_to("[" + label + "," + label + "]").empty());  // notifications only
+    r = replies_to("[]");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["error"]["code"], -32600);
+    EXPECT_TRUE(r[0]["id"].is_null());
+    json big = json::array();
+    for (int i = 0; i < 1001; ++i) big.push_back(json::parse(get));
+    r = replies_to(big.dump());
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["error"]["code"], -32600);
+    EXPECT_NE(r[0]["error"]["message"].get<std::string>().find("1000"), std::string::npos);
+}
+
+// An action program answers after the batch's other requests are done: the batch's array
+// waits for it, and a client that leaves first costs nothing.
+TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer) {
+    const std::string port1 =
+        RACK1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    auto request = [](int id, const std::string& method, json params) {
+        return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
+    };
+    json test = {{"name", port1}, {"action", "loopbackTest"}, {"parameter", "terminal"}};
+    json batch = {request(7, "action", test), request(8, "get", {{"name", "/"}})};
+    test["parameter"] = "sideways";  // refused by the program
+    batch.push_back(request(9, "action", test));
+    {
+        Client leaver(mis.port());
+        leaver.send_raw(batch.dump() + "\n");
+    }
+    auto r = replies_to(batch.dump());
+    if (r.empty()) r.push_back(c.next(15000));  // the probe may be answered first
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(r[0].size(), 3u) << r[0].dump();
+    EXPECT_EQ(r[0][0]["id"], 7);
+    EXPECT_NE(r[0][0]["result"]["reply"].get<std::string>().find("terminal"), std::string::npos);
+    EXPECT_EQ(r[0][1]["id"], 8);
+    EXPECT_TRUE(r[0][1].contains("result"));
+    EXPECT_EQ(r[0][2]["id"], 9);
+    EXPECT_EQ(r[0][2]["error"]["code"], -32010);
+}
