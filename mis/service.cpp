@@ -400,6 +400,9 @@ json Service::op_derive(Call& c) {
     const json& p = c.params;
     Session& session = sessions_[c.client];
     bool subscribe = bool_param(p, "subscribe");
+    if (subscribe && session.subscriptions.size() >= MAX_SUBSCRIPTIONS)
+        fail(E_LIMIT, "too many subscriptions: a client holds at most " +
+                          std::to_string(MAX_SUBSCRIPTIONS) + "; unsubscribe some first");
     std::string base, filter_text, why;
     if (p.contains("derivation")) {
         if (!parse_derivation(schema_, str_param(p, "derivation"), base, filter_text, why))
@@ -408,6 +411,9 @@ json Service::op_derive(Call& c) {
         base = model_.canonical(str_param(p, "base"));
         filter_text = trim(str_param(p, "filter", false));
     }
+    if (filter_text.size() > MAX_FILTER_BYTES)
+        fail(E_LIMIT, "filter too long: " + std::to_string(filter_text.size()) +
+                          " bytes, a filter holds at most " + std::to_string(MAX_FILTER_BYTES));
     std::shared_ptr<Filter> filter;
     if (!filter_text.empty()) {
         filter = parse_filter(schema_, filter_text, why);

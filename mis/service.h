@@ -47,6 +47,14 @@ constexpr int MAX_JSON_DEPTH = 64;
 // served, and their answers are held until the last is in.
 constexpr size_t MAX_BATCH = 1000;
 
+// Subscriptions one client holds at once. Every creation, deletion and change beneath a
+// subscribed base is matched against each filter there.
+constexpr size_t MAX_SUBSCRIPTIONS = 1000;
+
+// Bytes of one filter's text. 100 subscriptions with 600 KB filters took 354 MB and made each
+// set beneath them 90 times slower; a filter a person writes is a few hundred bytes.
+constexpr size_t MAX_FILTER_BYTES = 16 * 1024;
+
 class Service {
 public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr);
