@@ -352,3 +352,37 @@ TEST_F(Server, ProtocolDocumentExamplesWork) {
     }
     EXPECT_GE(checked, 15);
 }
+
+// Each batch example of docs/protocol.md (a line that is a JSON array) is answered as the line
+// shown after it: the same ids in the same order, each a result or an error of that code.
+TEST_F(Server, ProtocolDocumentBatchExamplesWork) {
+    std::ifstream in(QX_PROTOCOL_DOC);
+    std::string line, batch;
+    int checked = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("    [", 0) == 0 && batch.empty()) {
+            batch = line.substr(4);
+            continue;
+        }
+        if (batch.empty() || line.rfind("    ", 0) != 0) continue;
+        json shown = json::parse(line.substr(4), nullptr, false);
+        ASSERT_FALSE(shown.is_discarded()) << "example is not JSON: " << line;
+        c.send_raw(batch + "\n");
+        json r = c.next();
+        if (shown.is_object()) {  // a single error object
+            shown = json::array({shown});
+            r = json::array({r});
+        }
+        ASSERT_EQ(r.size(), shown.size()) << batch << " -> " << r.dump();
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(r[i]["id"], shown[i]["id"]) << batch;
+            if (shown[i].contains("error"))
+                EXPECT_EQ(r[i]["error"]["code"], shown[i]["error"]["code"]) << batch;
+            else
+                EXPECT_EQ(r[i]["result"], shown[i]["result"]) << batch;
+        }
+        batch.clear();
+        ++checked;
+    }
+    EXPECT_GE(checked, 2);
+}
