@@ -146,7 +146,8 @@ void Service::handle_batch(int client, const json& requests) {
                                            : "a batch of " + std::to_string(requests.size()) +
                                                  " requests; at most " + std::to_string(MAX_BATCH);
         log_line("client %d: batch refused: %s", client, why.c_str());
-        out_.send(client, to_line(error_reply(nullptr, E_INVALID_REQUEST, "invalid request: " + why)));
+        json refusal = error_reply(nullptr, E_INVALID_REQUEST, "invalid request: " + why);
+        out_.send(client, to_line(refusal));
         return;
     }
     long long n = next_batch_++;
@@ -173,8 +174,8 @@ void Service::handle_batch(int client, const json& requests) {
 
 void Service::fill_slot(long long batch, size_t slot, json answer) {
     auto b = batches_.find(batch);
-    if (b == batches_.end() || slot >= b->second.answers.size() || !b->second.answers[slot].is_null())
-        return;
+    if (b == batches_.end() || slot >= b->second.answers.size()) return;
+    if (!b->second.answers[slot].is_null()) return;  // filled already
     b->second.answers[slot] = std::move(answer);
     if (--b->second.missing == 0 && !b->second.building) send_batch(b);
 }

@@ -191,8 +191,8 @@ TEST_F(Faults, SubscriptionsAndFiltersAreCapped) {
     };
     EXPECT_EQ(other.result("derive", {{"base", LEEDS}, {"filter", filter_of(16384)}})["count"], 0);
     json huge = {{"base", LEEDS}, {"filter", filter_of(600000)}, {"subscribe", true}};
-    for (auto params : {json{{"base", LEEDS}, {"filter", filter_of(16385)}},
-                        json{{"derivation", LEEDS + "/*/CMISFilter(" + filter_of(16385) + ")"}}, huge}) {
+    json in_string = {{"derivation", LEEDS + "/*/CMISFilter(" + filter_of(16385) + ")"}};
+    for (auto params : {json{{"base", LEEDS}, {"filter", filter_of(16385)}}, in_string, huge}) {
         json refused = other.call("derive", params);
         EXPECT_EQ(refused["error"]["code"], -32014) << refused.dump().substr(0, 200);
         EXPECT_NE(refused["error"]["message"].get<std::string>().find("16384"), std::string::npos);
