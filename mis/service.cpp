@@ -481,7 +481,7 @@ json Service::op_action(Call& c) {
 void Service::finish_action(int client, const json& tag, bool ok, const std::string& text) {
     if (!connected(client) || tag.is_null()) return;
     if (!ok) log_line("client %d: action failed: %s", client, excerpt(text).c_str());
-    // A request of a batch: the tag names its slot, which holds the reply's id.
+    // A request of a batch: the tag names the batch and the slot and carries the request's id.
     json id = tag.is_object() ? tag.value("id", json()) : tag;
     json reply = ok ? json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}
                     : error_reply(id, E_ACTION_FAILED, text);
