@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "fault.h"
 #include "log.h"
@@ -34,6 +35,20 @@ bool bool_param(const json& p, const char* key) {
     return it->get<bool>();
 }
 
+// An integer from lo to hi. It is read as 64 bits and checked before it narrows: get<int>
+// alone would wrap 4294967297 round to 1. Fractions and numbers past 64 bits are refused too.
+int int_param(const json& p, const char* key, int lo, int hi) {
+    auto it = p.find(key);
+    bool ok = it != p.end() && it->is_number_integer();
+    if (ok && it->is_number_unsigned())
+        ok = it->get<unsigned long long>() <= static_cast<unsigned long long>(hi);
+    if (ok) ok = it->get<long long>() >= lo && it->get<long long>() <= hi;
+    if (!ok)
+        fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be an integer from " +
+                               std::to_string(lo) + " to " + std::to_string(hi));
+    return static_cast<int>(it->get<long long>());
+}
+
 // Values as an object of attribute name -> text (numbers and booleans are taken as their text).
 ValueList values_param(const json& p, const char* key, bool required) {
     ValueList out;
@@ -53,6 +68,28 @@ ValueList values_param(const json& p, const char* key, bool required) {
 
 json error_reply(const json& id, int code, const std::string& msg) {
     return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", msg}}}};
+}
+
+// Whether the line nests arrays and objects deeper than limit, read byte by byte without
+// building anything: brackets inside strings do not count. Up to the first syntax error the
+// parser sees the same brackets, and it stops there, so it never goes deeper than this count.
+bool nested_deeper(const std::string& line, int limit) {
+    int depth = 0;
+    bool in_string = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char ch = line[i];
+        if (in_string) {
+            if (ch == '\\') ++i;
+            else if (ch == '"') in_string = false;
+        } else if (ch == '"') {
+            in_string = true;
+        } else if (ch == '[' || ch == '{') {
+            if (++depth > limit) return true;
+        } else if (ch == ']' || ch == '}') {
+            --depth;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -79,139 +116,267 @@ void Service::disconnect(int client) {
         w->second.erase(client);
         if (w->second.empty()) watchers_.erase(w);
     }
+    // Answers of its batches still waiting for action programs go nowhere now.
+    for (auto b = batches_.begin(); b != batches_.end();)
+        b = b->second.client == client ? batches_.erase(b) : std::next(b);
     sessions_.erase(s);
 }
 
 void Service::handle_line(int client, const std::string& line) {
-    json id = nullptr;
+    if (nested_deeper(line, MAX_JSON_DEPTH)) return refuse_deep(client, line);
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
-        log_line("client %d: parse error", client);
+        log_line("client %d: parse error: %s", client, excerpt(line).c_str());
         out_.send(client, to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
         return;
     }
-    bool has_id = req.is_object() && req.contains("id");
-    if (has_id) {
-        id = req["id"];
-        if (!(id.is_number() || id.is_string() || id.is_null())) id = nullptr;
+    if (req.is_array()) return handle_batch(client, req);
+    json answer = execute(client, req, nullptr);
+    if (!answer.is_null()) out_.send(client, to_line(answer));
+}
+
+// The requests of a batch are carried out in order. Their answers go out together as one array,
+// in the order of the requests, once the last is in: an action program's answer may come later.
+// While the batch is built, a runner may already report an action's end (one that could not
+// start), so the batch is registered first and each request with an id holds its slot before
+// it is carried out.
+void Service::handle_batch(int client, const json& requests) {
+    if (requests.empty() || requests.size() > MAX_BATCH) {
+        std::string why = requests.empty() ? "an empty batch"
+                                           : "a batch of " + std::to_string(requests.size()) +
+                                                 " requests; at most " + std::to_string(MAX_BATCH);
+        log_line("client %d: batch refused: %s", client, why.c_str());
+        json refusal = error_reply(nullptr, E_INVALID_REQUEST, "invalid request: " + why);
+        out_.send(client, to_line(refusal));
+        return;
     }
+    long long n = next_batch_++;
+    batches_[n] = Batch{client, json::array(), 0, true};
+    for (auto& req : requests) {
+        auto b = batches_.find(n);
+        if (b == batches_.end()) return;  // the client left
+        json tag = nullptr;
+        if (req.is_object() && req.contains("id")) {
+            tag = {{"batch", n}, {"slot", b->second.answers.size()}, {"id", req["id"]}};
+            b->second.answers.push_back(nullptr);
+            ++b->second.missing;
+        }
+        json answer = execute(client, req, tag.is_null() ? nullptr : &tag);
+        if (answer.is_null()) continue;
+        if (tag.is_null()) b->second.answers.push_back(std::move(answer));
+        else fill_slot(n, tag["slot"].get<size_t>(), std::move(answer));
+    }
+    auto b = batches_.find(n);
+    if (b == batches_.end()) return;
+    b->second.building = false;
+    if (b->second.missing == 0) send_batch(b);
+}
+
+void Service::fill_slot(long long batch, size_t slot, json answer) {
+    auto b = batches_.find(batch);
+    if (b == batches_.end() || slot >= b->second.answers.size()) return;
+    if (!b->second.answers[slot].is_null()) return;  // filled already
+    b->second.answers[slot] = std::move(answer);
+    if (--b->second.missing == 0 && !b->second.building) send_batch(b);
+}
+
+void Service::send_batch(std::map<long long, Batch>::iterator b) {
+    // A batch of notifications only has nothing to answer.
+    if (!b->second.answers.empty()) out_.send(b->second.client, to_line(b->second.answers));
+    batches_.erase(b);
+}
+
+// One request object: its reply, or null when it has none (a notification) or when the reply
+// comes later, at an action program's end, through finish_action with `tag` (the id when tag
+// is null).
+json Service::execute(int client, const json& req, const json* tag) {
+    bool has_id = req.is_object() && req.contains("id");
+    json id = has_id ? req["id"] : json();
     std::string method;
     try {
+        // An id that is not a string, number or null cannot be echoed: the request is refused
+        // before anything of it is carried out, with id null.
+        if (!(id.is_number() || id.is_string() || id.is_null())) {
+            id = nullptr;
+            fail(E_INVALID_REQUEST, "invalid request: id must be a string, a number or null");
+        }
         if (!req.is_object() || req.value("jsonrpc", json()) != "2.0" || !req.contains("method") ||
             !req["method"].is_string())
-            fail(E_INVALID_REQUEST, "invalid request: expected {\"jsonrpc\":\"2.0\",\"id\":..,\"method\":..}");
+            fail(E_INVALID_REQUEST,
+                 "invalid request: expected {\"jsonrpc\":\"2.0\",\"id\":..,\"method\":..}");
         method = req["method"].get<std::string>();
         json params = req.value("params", json::object());
         if (params.is_null()) params = json::object();
         if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
-        bool deferred = false;
-        json result = dispatch(client, method, params, id, deferred);
-        if (has_id && !deferred) out_.send(client, to_line({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}}));
+        auto handler = METHODS.find(method);
+        if (handler == METHODS.end()) fail(E_NO_METHOD, "unknown method '" + method + "'");
+        Call call{client, params, has_id ? (tag ? *tag : id) : json()};
+        json result = (this->*handler->second)(call);
+        if (!has_id || call.deferred) return nullptr;
+        return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
     } catch (const Fault& f) {
-        log_line("client %d: %s failed: %s", client, method.empty() ? "request" : method.c_str(), f.message.c_str());
-        if (has_id || f.code == E_INVALID_REQUEST) out_.send(client, to_line(error_reply(id, f.code, f.message)));
+        log_line("client %d: %s failed: %s", client,
+                 method.empty() ? "request" : excerpt(method).c_str(), excerpt(f.message).c_str());
+        if (has_id || f.code == E_INVALID_REQUEST) return error_reply(id, f.code, f.message);
     } catch (const std::exception& e) {
         // A fault of our own must cost the request, never the server.
-        log_line("client %d: %s: internal error: %s", client, method.c_str(), e.what());
-        if (has_id) out_.send(client, to_line(error_reply(id, -32603, std::string("internal error: ") + e.what())));
+        log_line("client %d: %s: internal error: %s", client, excerpt(method).c_str(),
+                 excerpt(e.what()).c_str());
+        if (has_id) return error_reply(id, E_INTERNAL, std::string("internal error: ") + e.what());
     }
+    return nullptr;
 }
 
-json Service::dispatch(int client, const std::string& m, const json& p, const json& id, bool& deferred) {
-    Session& session = sessions_[client];
-    if (m == "hello") {
-        session.client_name = str_param(p, "client", false, "?");
-        session.host = str_param(p, "host", false, "localhost");
-        log_line("client %d: hello from %s (server known as %s)", client, session.client_name.c_str(),
-                 session.host.c_str());
-        std::string mdr = "/systemId=" + quote(session.host) + "/metaName=\"MDR\"";
-        return {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"}, {"mdr", mdr}};
+// Answers a line nested past MAX_JSON_DEPTH. It is parsed once more, keeping only what lies
+// within the limit (the parser itself works without recursion), so that the reply can carry
+// the request's id and say whether the excess lies in its params.
+void Service::refuse_deep(int client, const std::string& line) {
+    std::string member, deep_in;  // the request member being read; the one holding the excess
+    auto keep = [&](int depth, json::parse_event_t ev, json& parsed) {
+        if (ev == json::parse_event_t::key && depth == 1) member = parsed.get<std::string>();
+        bool opens =
+            ev == json::parse_event_t::object_start || ev == json::parse_event_t::array_start;
+        if (!opens || depth < MAX_JSON_DEPTH) return true;
+        if (deep_in.empty()) deep_in = member.empty() ? "?" : member;
+        return false;
+    };
+    json req = json::parse(line, keep, false);
+    if (req.is_discarded()) {
+        log_line("client %d: parse error in a line nested over %d levels", client, MAX_JSON_DEPTH);
+        out_.send(client,
+                  to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
+        return;
     }
-    if (m == "get") {
-        MObject& o = model_.resolve(str_param(p, "name"));
-        std::string cls = trim(str_param(p, "class", false));
-        if (!cls.empty()) {
-            if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
-            if (!o.cls->is_a(cls)) fail(E_CLASS_CONFLICT, o.name + " is of class " + o.cls->name + ", not " + cls);
-        }
-        return describe(o);
+    bool in_params = req.is_object() && deep_in == "params";
+    bool has_id = req.is_object() && req.contains("id");
+    json id = has_id ? req["id"] : json();
+    if (!(id.is_number() || id.is_string())) id = nullptr;
+    int code = in_params ? E_BAD_PARAMS : E_INVALID_REQUEST;
+    std::string what = in_params ? "params" : "request";
+    log_line("client %d: %s nested over %d levels refused", client, what.c_str(), MAX_JSON_DEPTH);
+    // A notification gets no reply to a fault in its params, as to any other fault of them.
+    if (has_id || !in_params)
+        out_.send(client, to_line(error_reply(id, code, "invalid " + what +
+                                                            ": arrays and objects nested over " +
+                                                            std::to_string(MAX_JSON_DEPTH) +
+                                                            " levels deep")));
+}
+
+// The methods of the protocol (docs/protocol.md), each with its handler.
+const std::unordered_map<std::string, Service::Handler> Service::METHODS = {
+    {"hello", &Service::op_hello},       {"get", &Service::op_get},
+    {"derive", &Service::op_derive},     {"unsubscribe", &Service::op_unsubscribe},
+    {"watch", &Service::op_watch},       {"unwatch", &Service::op_unwatch},
+    {"validate", &Service::op_validate}, {"set", &Service::op_set},
+    {"blank", &Service::op_blank},       {"create", &Service::op_create},
+    {"delete", &Service::op_delete},     {"action", &Service::op_action},
+    {"syntax", &Service::op_syntax},
+};
+
+json Service::op_hello(Call& c) {
+    Session& session = sessions_[c.client];
+    session.client_name = str_param(c.params, "client", false, "?");
+    session.host = str_param(c.params, "host", false, "localhost");
+    log_line("client %d: hello from %s (server known as %s)", c.client,
+             excerpt(session.client_name).c_str(), excerpt(session.host).c_str());
+    std::string mdr = "/systemId=" + quote(session.host) + "/metaName=\"MDR\"";
+    return {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"}, {"mdr", mdr}};
+}
+
+json Service::op_get(Call& c) {
+    MObject& o = model_.resolve(str_param(c.params, "name"));
+    check_class(o, trim(str_param(c.params, "class", false)));
+    return describe(o);
+}
+
+json Service::op_unsubscribe(Call& c) {
+    int sid = int_param(c.params, "subscription", 1, std::numeric_limits<int>::max());
+    auto s = subs_.find(sid);
+    if (s == subs_.end() || s->second->client != c.client)
+        fail(E_NO_SUBSCRIPTION, "no such subscription " + std::to_string(sid));
+    auto& v = subs_by_base_[s->second->base];
+    v.erase(std::remove(v.begin(), v.end(), s->second), v.end());
+    if (v.empty()) subs_by_base_.erase(s->second->base);
+    subs_.erase(s);
+    sessions_[c.client].subscriptions.erase(sid);
+    return {{"subscription", sid}};
+}
+
+json Service::op_watch(Call& c) {
+    std::string n = model_.canonical(str_param(c.params, "name"));
+    if (!model_.find(n)) fail(E_NO_OBJECT, "no such object " + n);
+    watchers_[n].insert(c.client);
+    sessions_[c.client].watches.insert(n);
+    return {{"name", n}};
+}
+
+json Service::op_unwatch(Call& c) {
+    std::string n = model_.canonical(str_param(c.params, "name"));
+    auto w = watchers_.find(n);
+    if (w != watchers_.end()) {
+        w->second.erase(c.client);
+        if (w->second.empty()) watchers_.erase(w);
     }
-    if (m == "derive") return derive(client, p);
-    if (m == "unsubscribe") {
-        auto it = p.find("subscription");
-        if (it == p.end() || !it->is_number_integer()) fail(E_BAD_PARAMS, "parameter 'subscription' must be a number");
-        int sid = it->get<int>();
-        auto s = subs_.find(sid);
-        if (s == subs_.end() || s->second->client != client) fail(E_NO_SUBSCRIPTION, "no such subscription " + std::to_string(sid));
-        auto& v = subs_by_base_[s->second->base];
-        v.erase(std::remove(v.begin(), v.end(), s->second), v.end());
-        if (v.empty()) subs_by_base_.erase(s->second->base);
-        subs_.erase(s);
-        session.subscriptions.erase(sid);
-        return {{"subscription", sid}};
-    }
-    if (m == "watch" || m == "unwatch") {
-        std::string n = model_.canonical(str_param(p, "name"));
-        if (m == "watch") {
-            if (!model_.find(n)) fail(E_NO_OBJECT, "no such object " + n);
-            watchers_[n].insert(client);
-            session.watches.insert(n);
-        } else {
-            auto w = watchers_.find(n);
-            if (w != watchers_.end()) {
-                w->second.erase(client);
-                if (w->second.empty()) watchers_.erase(w);
-            }
-            session.watches.erase(n);
-        }
-        return {{"name", n}};
-    }
-    if (m == "validate") {
-        std::string an = str_param(p, "attribute"), v = str_param(p, "value");
-        const AttributeDef* a = schema_.attribute(an);
-        if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
-        std::string canon, why;
-        if (!schema_.validate(*a->syntax, v, canon, why)) fail(E_SYNTAX, why);
-        return {{"attribute", a->name}, {"value", canon}};
-    }
-    if (m == "set") {
-        MObject& o = model_.resolve(str_param(p, "name"));
-        ValueList values = values_param(p, "values", true);
-        auto changed = change(o, values, true);
-        json names = json::array();
-        for (size_t i : changed) names.push_back(o.cls->attrs[i].attr->name);
-        return {{"name", o.name}, {"changed", names}};
-    }
-    if (m == "blank") {
-        std::string cn = trim(str_param(p, "class"));
-        const ClassDef* c = schema_.cls(cn);
-        if (!c) fail(E_NO_CLASS, "no such class " + cn);
-        return describe_blank(*c);
-    }
-    if (m == "create") {
-        std::string cn = trim(str_param(p, "class"));
-        MObject& parent = model_.resolve(str_param(p, "parent"));
-        const ClassDef* c = schema_.cls(cn);
-        if (!c) fail(E_NO_CLASS, "no such class " + cn);
-        MObject& o = create(parent, *c, values_param(p, "values", false));
-        return {{"name", o.name}, {"class", o.cls->name}};
-    }
-    if (m == "delete") {
-        MObject& o = model_.resolve(str_param(p, "name"));
-        std::vector<std::string> names;
-        size_t n = remove(o, &names);
-        return {{"count", n}, {"names", names}};
-    }
-    if (m == "action") return action(client, p, id, deferred);
-    if (m == "syntax") {
-        std::string an = str_param(p, "attribute");
-        const AttributeDef* a = schema_.attribute(an);
-        if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
-        const Syntax& s = *a->syntax;
-        return {{"attribute", a->name}, {"name", s.name}, {"description", s.description},
-                {"rule", s.rule_text()}, {"expansion", s.expansion}};
-    }
-    fail(E_NO_METHOD, "unknown method '" + m + "'");
+    sessions_[c.client].watches.erase(n);
+    return {{"name", n}};
+}
+
+json Service::op_validate(Call& c) {
+    std::string an = str_param(c.params, "attribute"), v = str_param(c.params, "value");
+    const AttributeDef* a = schema_.attribute(an);
+    if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
+    std::string canon, why;
+    if (!schema_.validate(*a->syntax, v, canon, why)) fail(E_SYNTAX, why);
+    return {{"attribute", a->name}, {"value", canon}};
+}
+
+json Service::op_set(Call& c) {
+    MObject& o = model_.resolve(str_param(c.params, "name"));
+    ValueList values = values_param(c.params, "values", true);
+    auto changed = change(o, values, true);
+    json names = json::array();
+    for (size_t i : changed) names.push_back(o.cls->attrs[i].attr->name);
+    return {{"name", o.name}, {"changed", names}};
+}
+
+json Service::op_blank(Call& c) {
+    std::string cn = trim(str_param(c.params, "class"));
+    const ClassDef* k = schema_.cls(cn);
+    if (!k) fail(E_NO_CLASS, "no such class " + cn);
+    return describe_blank(*k);
+}
+
+json Service::op_create(Call& c) {
+    std::string cn = trim(str_param(c.params, "class"));
+    MObject& parent = model_.resolve(str_param(c.params, "parent"));
+    const ClassDef* k = schema_.cls(cn);
+    if (!k) fail(E_NO_CLASS, "no such class " + cn);
+    MObject& o = create(parent, *k, values_param(c.params, "values", false));
+    return {{"name", o.name}, {"class", o.cls->name}};
+}
+
+json Service::op_delete(Call& c) {
+    MObject& o = model_.resolve(str_param(c.params, "name"));
+    std::vector<std::string> names;
+    size_t n = remove(o, &names);
+    return {{"count", n}, {"names", names}};
+}
+
+json Service::op_syntax(Call& c) {
+    std::string an = str_param(c.params, "attribute");
+    const AttributeDef* a = schema_.attribute(an);
+    if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
+    const Syntax& s = *a->syntax;
+    return {{"attribute", a->name}, {"name", s.name}, {"description", s.description},
+            {"rule", s.rule_text()}, {"expansion", s.expansion}};
+}
+
+// With a non-empty class name: the class exists and o is of it or of a subclass.
+void Service::check_class(const MObject& o, const std::string& cls) const {
+    if (cls.empty()) return;
+    if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
+    if (!o.cls->is_a(cls))
+        fail(E_CLASS_CONFLICT, o.name + " is of class " + o.cls->name + ", not " + cls);
 }
 
 json Service::describe(const MObject& o) const {
@@ -232,7 +397,13 @@ json Service::describe_blank(const ClassDef& c) const {
     return describe(blank);
 }
 
-json Service::derive(int client, const json& p) {
+json Service::op_derive(Call& c) {
+    const json& p = c.params;
+    Session& session = sessions_[c.client];
+    bool subscribe = bool_param(p, "subscribe");
+    if (subscribe && session.subscriptions.size() >= MAX_SUBSCRIPTIONS)
+        fail(E_LIMIT, "too many subscriptions: a client holds at most " +
+                          std::to_string(MAX_SUBSCRIPTIONS) + "; unsubscribe some first");
     std::string base, filter_text, why;
     if (p.contains("derivation")) {
         if (!parse_derivation(schema_, str_param(p, "derivation"), base, filter_text, why))
@@ -241,6 +412,9 @@ json Service::derive(int client, const json& p) {
         base = model_.canonical(str_param(p, "base"));
         filter_text = trim(str_param(p, "filter", false));
     }
+    if (filter_text.size() > MAX_FILTER_BYTES)
+        fail(E_LIMIT, "filter too long: " + std::to_string(filter_text.size()) +
+                          " bytes, a filter holds at most " + std::to_string(MAX_FILTER_BYTES));
     std::shared_ptr<Filter> filter;
     if (!filter_text.empty()) {
         filter = parse_filter(schema_, filter_text, why);
@@ -248,26 +422,25 @@ json Service::derive(int client, const json& p) {
     }
     MObject* o = model_.find(base);
     if (!o) fail(E_NO_OBJECT, "no such object " + base);
-    std::string cls = trim(str_param(p, "class", false));
-    if (!cls.empty()) {
-        if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
-        if (!o->cls->is_a(cls)) fail(E_CLASS_CONFLICT, o->name + " is of class " + o->cls->name + ", not " + cls);
-    }
+    check_class(*o, trim(str_param(p, "class", false)));
     json objects = json::array();
     for (auto& [n, k] : o->children)
-        if (!filter || filter->matches(*k->cls, k->values)) objects.push_back({{"name", n}, {"class", k->cls->name}});
+        if (!filter || filter->matches(*k->cls, k->values))
+            objects.push_back({{"name", n}, {"class", k->cls->name}});
     json result = {{"base", o->name}, {"count", objects.size()}, {"objects", std::move(objects)}};
-    if (bool_param(p, "subscribe")) {
-        auto s = std::make_shared<Subscription>(Subscription{next_subscription_++, client, o->name, filter});
+    if (subscribe) {
+        auto s = std::make_shared<Subscription>(
+            Subscription{next_subscription_++, c.client, o->name, filter});
         subs_[s->id] = s;
         subs_by_base_[s->base].push_back(s);
-        sessions_[client].subscriptions.insert(s->id);
+        session.subscriptions.insert(s->id);
         result["subscription"] = s->id;
     }
     return result;
 }
 
-json Service::action(int client, const json& p, const json& id, bool& deferred) {
+json Service::op_action(Call& c) {
+    const json& p = c.params;
     MObject& o = model_.resolve(str_param(p, "name"));
     std::string an = trim(str_param(p, "action"));
     std::string param = str_param(p, "parameter", false);
@@ -298,20 +471,22 @@ json Service::action(int client, const json& p, const json& id, bool& deferred) 
     }
     case ActionDef::PROGRAM:
         if (!runner_) fail(E_ACTION_FAILED, "action " + an + " cannot run programs here");
-        deferred = true;
-        runner_->run(client, id, *a, {o.name, an, param});
+        c.deferred = true;
+        runner_->run(c.client, c.tag, *a, {o.name, an, param});
         return nullptr;
     }
     fail(E_NO_ACTION, "no such action " + an);
 }
 
-void Service::finish_action(int client, const json& id, bool ok, const std::string& text) {
-    if (!connected(client) || id.is_null()) return;
-    if (ok) out_.send(client, to_line({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}));
-    else {
-        log_line("client %d: action failed: %s", client, text.c_str());
-        out_.send(client, to_line(error_reply(id, E_ACTION_FAILED, text)));
-    }
+void Service::finish_action(int client, const json& tag, bool ok, const std::string& text) {
+    if (!connected(client) || tag.is_null()) return;
+    if (!ok) log_line("client %d: action failed: %s", client, excerpt(text).c_str());
+    // A request of a batch: the tag names the batch and the slot and carries the request's id.
+    json id = tag.is_object() ? tag.value("id", json()) : tag;
+    json reply = ok ? json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}
+                    : error_reply(id, E_ACTION_FAILED, text);
+    if (!tag.is_object()) return out_.send(client, to_line(reply));
+    fill_slot(tag.value("batch", 0LL), tag.value("slot", size_t(0)), std::move(reply));
 }
 
 // ---------------------------------------------------------------- notifications

@@ -24,28 +24,52 @@ public:
 };
 
 // Runs actions carried out by external programs. The runner later calls
-// Service::finish_action with the same client and request id.
+// Service::finish_action with the same client and tag, and may do so before run returns (a
+// program that cannot start). The tag is the request's id, or for a request inside a batch
+// an object of the service's own (no client's id is an object).
 class ActionRunner {
 public:
     virtual ~ActionRunner() = default;
-    virtual void run(int client, const nlohmann::json& id, const ActionDef& action,
+    virtual void run(int client, const nlohmann::json& tag, const ActionDef& action,
                      const std::vector<std::string>& args) = 0;
 };
+
+// Limits on what one client may ask of the service. A request past one is refused with an
+// error naming the limit (docs/protocol.md); the client stays connected.
+
+// How deeply one request line may nest arrays and objects; the request object itself is the
+// first level. The JSON library copies, prints and frees values by recursion, so a line within
+// the size limit nested ~100,000 deep would run the server out of stack. No request of this
+// protocol needs more than five levels (a batch holding a set with its values).
+constexpr int MAX_JSON_DEPTH = 64;
+
+// Requests in one batch. They are carried out one after the other before any other client is
+// served, and their answers are held until the last is in.
+constexpr size_t MAX_BATCH = 1000;
+
+// Subscriptions one client holds at once. Every creation, deletion and change beneath a
+// subscribed base is matched against each filter there.
+constexpr size_t MAX_SUBSCRIPTIONS = 1000;
+
+// Bytes of one filter's text. 100 subscriptions with 600 KB filters took 354 MB and made each
+// set beneath them 90 times slower; a filter a person writes is a few hundred bytes.
+constexpr size_t MAX_FILTER_BYTES = 16 * 1024;
 
 class Service {
 public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr);
 
     void connect(int client);
-    void disconnect(int client);  // drops its subscriptions and watches
+    void disconnect(int client);  // drops its subscriptions, watches and waiting batches
     bool connected(int client) const { return sessions_.count(client) != 0; }
     size_t clients() const { return sessions_.size(); }
 
-    // One request line; replies (and the notifications it causes, first) go to the outbox.
+    // One request line, a request object or a batch of them; replies (and the notifications
+    // they cause, first) go to the outbox.
     void handle_line(int client, const std::string& line);
 
-    // The end of an external action started through the runner.
-    void finish_action(int client, const nlohmann::json& id, bool ok, const std::string& text);
+    // The end of an external action started through the runner, with the runner's tag.
+    void finish_action(int client, const nlohmann::json& tag, bool ok, const std::string& text);
 
     // Changes made by the network itself (the simulation): the same notifications as a
     // client's requests cause.
@@ -79,12 +103,49 @@ private:
     std::unordered_map<std::string, std::set<int>> watchers_;
     int next_subscription_ = 1;
 
-    nlohmann::json dispatch(int client, const std::string& method, const nlohmann::json& params,
-                            const nlohmann::json& id, bool& deferred);
+    // A batch whose answers are not all in yet.
+    struct Batch {
+        int client;
+        nlohmann::json answers;  // array in request order; null: a slot still waiting
+        size_t missing;          // slots still waiting
+        bool building;           // its requests are still being carried out
+    };
+    std::map<long long, Batch> batches_;
+    long long next_batch_ = 1;
+
+    // One request being carried out by its method's handler.
+    struct Call {
+        int client;
+        const nlohmann::json& params;
+        nlohmann::json tag;     // what the action runner is handed: the id, or a batch slot
+        bool deferred = false;  // set by the handler: the reply comes through finish_action
+    };
+    using Handler = nlohmann::json (Service::*)(Call&);
+    static const std::unordered_map<std::string, Handler> METHODS;
+
+    void refuse_deep(int client, const std::string& line);
+    nlohmann::json execute(int client, const nlohmann::json& req, const nlohmann::json* tag);
+    void handle_batch(int client, const nlohmann::json& requests);
+    void fill_slot(long long batch, size_t slot, nlohmann::json answer);
+    void send_batch(std::map<long long, Batch>::iterator b);
+
+    nlohmann::json op_hello(Call& c);
+    nlohmann::json op_get(Call& c);
+    nlohmann::json op_derive(Call& c);
+    nlohmann::json op_unsubscribe(Call& c);
+    nlohmann::json op_watch(Call& c);
+    nlohmann::json op_unwatch(Call& c);
+    nlohmann::json op_validate(Call& c);
+    nlohmann::json op_set(Call& c);
+    nlohmann::json op_blank(Call& c);
+    nlohmann::json op_create(Call& c);
+    nlohmann::json op_delete(Call& c);
+    nlohmann::json op_action(Call& c);
+    nlohmann::json op_syntax(Call& c);
+
+    void check_class(const MObject& o, const std::string& cls) const;
     nlohmann::json describe(const MObject& o) const;
     nlohmann::json describe_blank(const ClassDef& c) const;
-    nlohmann::json derive(int client, const nlohmann::json& p);
-    nlohmann::json action(int client, const nlohmann::json& p, const nlohmann::json& id, bool& deferred);
 
     void event_to(int client, const nlohmann::json& params);
     void membership(const MObject& o, const std::string& event, const std::vector<std::string>* values);

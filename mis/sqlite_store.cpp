@@ -1,6 +1,9 @@
 // The SQLite store: one table of objects, attribute values as a JSON object per row.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -20,6 +23,16 @@ public:
     }
 
     bool open(const std::string& path, std::string& err) {
+        // The database is made readable by its owner alone; SQLite gives its -wal and -shm
+        // files the mode of the database file. An existing file keeps the mode it has.
+        if (path != ":memory:" && !path.empty()) {
+            int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (fd < 0) {
+                err = "cannot open database " + path + ": " + std::strerror(errno);
+                return false;
+            }
+            ::close(fd);
+        }
         if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                             nullptr) != SQLITE_OK)
             return fail(err, "cannot open database " + path);

@@ -1,6 +1,7 @@
 // What survives a crash, a restart and a clean stop.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <set>
 
@@ -75,7 +76,8 @@ TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
     mis.start();
     Client c(mis.port());
     EXPECT_EQ(c.result("derive", {{"base", "/"}})["count"], before - 1);
-    for (auto& a : c.result("get", {{"name", "/systemId=\"york-agg-1\""}})["attributes"])
+    json got = c.result("get", {{"name", "/systemId=\"york-agg-1\""}});
+    for (auto& a : got["attributes"])
         if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "renamed");
 }
 
@@ -101,6 +103,23 @@ TEST(Durability, BadCommandLinesAndFilesStopWithAMessage) {
     size_t n = std::fread(buf, 1, sizeof buf - 1, e);
     std::fclose(e);
     EXPECT_NE(std::string(buf, n).find("bad.txt:1: unknown class noSuchClass"), std::string::npos) << buf;
+}
+
+// The database and its -wal and -shm files used to be created readable by everyone.
+TEST(Durability, DatabaseFilesAreTheOwnersAlone) {
+    TempDir dir;
+    mode_t old_mask = umask(022);  // what most shells leave, and what made the files 0644
+    MisProcess mis(dir.path);
+    umask(old_mask);
+    Client c(mis.port());
+    c.result("set", {{"name", "/systemId=\"york-agg-1\""}, {"values", {{"userLabel", "written"}}}});
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat st {};
+        std::string f = dir.path + "/mis.db" + suffix;
+        ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+    }
+    EXPECT_EQ(c.result("get", {{"name", "/"}})["class"], "root");
 }
 
 // --simulate makes the network live through the ordinary notification path.

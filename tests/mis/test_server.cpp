@@ -140,7 +140,8 @@ TEST_F(Server, ActionsAndSyntaxes) {
     // reset puts read-write values back to their defaults
     c.result("set", {{"name", RACK1}, {"values", {{"administrativeState", "locked"}}}});
     c.result("action", {{"name", RACK1}, {"action", "reset"}, {"parameter", ""}});
-    for (auto& a : c.result("get", {{"name", RACK1}})["attributes"])
+    json got = c.result("get", {{"name", RACK1}});
+    for (auto& a : got["attributes"])
         if (a["name"] == "x721:administrativeState") EXPECT_EQ(a["value"], "unlocked");
 
     json s = c.result("syntax", {{"attribute", "operationalState"}});
@@ -264,7 +265,9 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing) {
     };
     EXPECT_EQ(reply("this is not json")["error"]["code"], -32700);
     EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":")["error"]["code"], -32700);
-    EXPECT_EQ(reply("[1,2,3]")["error"]["code"], -32600);
+    json three = reply("[1,2,3]");  // a batch of three requests, each invalid
+    ASSERT_EQ(three.size(), 3u) << three.dump();
+    for (auto& e : three) EXPECT_EQ(e["error"]["code"], -32600);
     EXPECT_EQ(reply("{\"id\":2,\"method\":\"get\"}")["error"]["code"], -32600);
     EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":17}")["error"]["code"], -32600);
     EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"teleport\"}")["error"]["code"], -32601);
@@ -276,7 +279,8 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing) {
     // a request without id is carried out but not answered
     c.send_raw(json{{"jsonrpc", "2.0"}, {"method", "set"},
                     {"params", {{"name", RACK1}, {"values", {{"userLabel", "silent"}}}}}}.dump() + "\n");
-    for (auto& a : c.result("get", {{"name", RACK1}})["attributes"])
+    json got = c.result("get", {{"name", RACK1}});
+    for (auto& a : got["attributes"])
         if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "silent");
     for (auto& n : c.notes) EXPECT_FALSE(n.contains("id")) << n.dump();
     // nesting half a million levels deep is parsed and freed without recursion
@@ -322,4 +326,38 @@ TEST_F(Server, ProtocolDocumentExamplesWork) {
         ++checked;
     }
     EXPECT_GE(checked, 15);
+}
+
+// Each batch example of docs/protocol.md (a line that is a JSON array) is answered as the line
+// shown after it: the same ids in the same order, each a result or an error of that code.
+TEST_F(Server, ProtocolDocumentBatchExamplesWork) {
+    std::ifstream in(QX_PROTOCOL_DOC);
+    std::string line, batch;
+    int checked = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("    [", 0) == 0 && batch.empty()) {
+            batch = line.substr(4);
+            continue;
+        }
+        if (batch.empty() || line.rfind("    ", 0) != 0) continue;
+        json shown = json::parse(line.substr(4), nullptr, false);
+        ASSERT_FALSE(shown.is_discarded()) << "example is not JSON: " << line;
+        c.send_raw(batch + "\n");
+        json r = c.next();
+        if (shown.is_object()) {  // a single error object
+            shown = json::array({shown});
+            r = json::array({r});
+        }
+        ASSERT_EQ(r.size(), shown.size()) << batch << " -> " << r.dump();
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(r[i]["id"], shown[i]["id"]) << batch;
+            if (shown[i].contains("error"))
+                EXPECT_EQ(r[i]["error"]["code"], shown[i]["error"]["code"]) << batch;
+            else
+                EXPECT_EQ(r[i]["result"], shown[i]["result"]) << batch;
+        }
+        batch.clear();
+        ++checked;
+    }
+    EXPECT_GE(checked, 2);
 }

@@ -1,0 +1,261 @@
+// Request lines that attack the request handler itself: nesting past the limit, ids that
+// cannot be echoed, numbers out of range, and lines that would flood the log. Each test ends
+// with the server still answering an ordinary request.
+#include <gtest/gtest.h>
+
+#include "mis_process.h"
+
+using namespace qxtest;
+
+namespace {
+
+const std::string LEEDS = "/systemId=\"leeds-core-1\"";
+const std::string RACK1 = LEEDS + "/equipmentId=\"rack-1\"";
+
+std::string nest(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+class Faults : public ::testing::Test {
+protected:
+    TempDir dir;
+    MisProcess mis{dir.path};
+    Client c{mis.port()};
+
+    void TearDown() override {
+        Client probe(mis.port());
+        EXPECT_EQ(probe.result("get", {{"name", "/"}})["class"], "root") << mis.log();
+    }
+
+    // Sends the line and then an ordinary request; returns the replies that came before the
+    // ordinary one's (requests are answered in order, so none means the line got none).
+    std::vector<json> replies_to(const std::string& line) {
+        c.send_raw(line + "\n" +
+                   R"({"jsonrpc":"2.0","id":"probe","method":"get","params":{"name":"/"}})" + "\n");
+        std::vector<json> out;
+        for (;;) {
+            json j = c.next(10000);
+            if (j.is_null()) {
+                ADD_FAILURE() << "no reply to the probe after " << line.substr(0, 120);
+                return out;
+            }
+            if (j.contains("method")) continue;  // a notification
+            if (j.is_object() && j.value("id", json()) == "probe") return out;
+            out.push_back(j);
+        }
+    }
+
+    std::string user_label(const std::string& name) {
+        json o = c.result("get", {{"name", name}});
+        for (auto& a : o["attributes"])
+            if (a["name"] == "x721:userLabel") return a["value"];
+        return "";
+    }
+};
+
+}  // namespace
+
+// One line of ~180 KB nested 90,000 deep used to overflow the server's stack while the value
+// was copied. The request object is the first level; 64 are allowed.
+TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing) {
+    const std::string deep = nest(90000);
+    const std::string get = R"("method":"get","params":{"name":)";
+    const std::string set = R"("method":"set","params":{"name":)" + json(RACK1).dump() + ",";
+    const std::string hello = R"("method":"hello","params":{"extra":)";
+    struct Case {
+        const char* what;
+        std::string members;  // of the request object
+        int code;             // 0: an ordinary result; 1: no reply at all
+        json id;
+    } cases[] = {
+        {"in params", R"("id":1,)" + get + deep + "}", -32602, 1},
+        {"in the id", R"("id":)" + deep + "," + get + R"("/"})", -32600, nullptr},
+        {"in a notification", get + deep + "}", 1, nullptr},
+        {"in values", R"("id":4,)" + set + R"("values":{"userLabel":)" + deep + "}}", -32602, 4},
+        {"in the method", R"("id":5,"method":)" + deep, -32600, 5},
+        // 2 levels of request and params, then 62 or 63 more
+        {"params at the limit", R"("id":7,)" + hello + nest(62) + "}", 0, 7},
+        {"params one past it", R"("id":8,)" + hello + nest(63) + "}", -32602, 8},
+        {"member at the limit", R"("id":9,"method":"hello","extra":)" + nest(63), 0, 9},
+        {"member one past it", R"("id":10,"method":"hello","extra":)" + nest(64), -32600, 10},
+        // brackets inside strings are text, not nesting: an ordinary bad name
+        {"brackets in a string", R"("id":11,)" + get + json(std::string(9000, '[')).dump() + "}",
+         -32011, 11},
+    };
+    const std::string label = user_label(RACK1);
+    auto bare = replies_to(deep);
+    ASSERT_EQ(bare.size(), 1u);
+    EXPECT_EQ(bare[0]["error"]["code"], -32600);
+    for (auto& k : cases) {
+        auto r = replies_to(R"({"jsonrpc":"2.0",)" + k.members + "}");
+        if (k.code == 1) {
+            EXPECT_TRUE(r.empty()) << k.what;
+            continue;
+        }
+        ASSERT_EQ(r.size(), 1u) << k.what;
+        EXPECT_EQ(r[0]["id"], k.id) << k.what;
+        if (k.code == 0) EXPECT_TRUE(r[0].contains("result")) << k.what << ": " << r[0].dump();
+        else EXPECT_EQ(r[0]["error"]["code"], k.code) << k.what << ": " << r[0].dump();
+    }
+    EXPECT_EQ(user_label(RACK1), label);
+    EXPECT_TRUE(mis.alive());
+}
+
+// An id that is an object, array or boolean used to be carried out and answered with id null,
+// so the client could not tell which request the answer belonged to.
+TEST_F(Faults, IdThatIsNotStringNumberOrNullIsRefusedAndNotCarriedOut) {
+    const std::string label = user_label(RACK1);
+    for (const char* id : {R"({"n":1})", "[2]", "true", "false", "{}", "[]"}) {
+        std::string line = std::string(R"({"jsonrpc":"2.0","id":)") + id +
+                           R"(,"method":"set","params":{"name":)" + json(RACK1).dump() +
+                           R"(,"values":{"userLabel":"bad id"}}})";
+        auto r = replies_to(line);
+        ASSERT_EQ(r.size(), 1u) << id;
+        EXPECT_EQ(r[0]["error"]["code"], -32600) << id;
+        EXPECT_TRUE(r[0]["id"].is_null()) << id;
+    }
+    EXPECT_EQ(user_label(RACK1), label);
+    // the ids the protocol allows are echoed as sent
+    for (const char* id : {R"("s-1")", "12", "null"}) {
+        auto r = replies_to(std::string(R"({"jsonrpc":"2.0","id":)") + id +
+                            R"(,"method":"get","params":{"name":"/"}})");
+        ASSERT_EQ(r.size(), 1u) << id;
+        EXPECT_EQ(r[0]["id"], json::parse(id)) << id;
+        EXPECT_TRUE(r[0].contains("result")) << id;
+    }
+}
+
+// 4294967297 used to be taken as subscription 1 (the number wrapped to 32 bits).
+TEST_F(Faults, UnsubscribeRefusesNumbersOutOfRange) {
+    json sub = c.result("derive", {{"derivation", LEEDS + "/*"}, {"subscribe", true}});
+    ASSERT_EQ(sub["subscription"], 1);
+    for (const char* n : {"4294967297", "18446744073709551617", "18446744073709551615",
+                          "-4294967295", "0", "-1", "1.5", "1.0", "1e300", "\"1\"", "true"}) {
+        auto r = replies_to(std::string(R"({"jsonrpc":"2.0","id":1,"method":"unsubscribe",)") +
+                            R"("params":{"subscription":)" + n + "}}");
+        ASSERT_EQ(r.size(), 1u) << n;
+        EXPECT_EQ(r[0]["error"]["code"], -32602) << n << ": " << r[0].dump();
+    }
+    // subscription 1 is still there, and still the client's to drop
+    EXPECT_EQ(c.result("unsubscribe", {{"subscription", 1}})["subscription"], 1);
+    EXPECT_EQ(c.error_code("unsubscribe", {{"subscription", 2147483647}}), -32013);
+}
+
+// Bad lines used to be logged whole: one test run wrote 18 MB of log.
+TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix) {
+    size_t before = mis.log().size();
+    std::string big(100000, 'x');
+    std::vector<std::string> lines = {
+        "not json " + big,
+        R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"/systemId=)" + big + R"("}})",
+        R"({"jsonrpc":"2.0","id":2,"method":")" + big + R"("})",
+        R"({"jsonrpc":"2.0","id":3,"method":"derive","params":{"derivation":"/)" + big + R"(/*"}})",
+        R"({"jsonrpc":"2.0","id":4,"method":"hello","params":{"client":"\nxxx)" + big + R"("}})",
+    };
+    for (int round = 0; round < 4; ++round)
+        for (auto& l : lines) EXPECT_EQ(replies_to(l).size(), 1u);
+    std::string log = mis.log().substr(before);
+    EXPECT_LT(log.size(), 20 * 1024u) << log.substr(0, 2000);
+    EXPECT_NE(log.find("bytes)"), std::string::npos) << log.substr(0, 2000);  // tells the length
+    // one line per event: the newline inside the client's name does not break it
+    EXPECT_EQ(log.find("\nxxx"), std::string::npos);
+}
+
+// 100 subscriptions with 600 KB filters took 354 MB and made every set beneath them 90 times
+// slower. A client holds at most 1000 subscriptions, a filter at most 16 KiB.
+TEST_F(Faults, SubscriptionsAndFiltersAreCapped) {
+    json subscribe = {{"jsonrpc", "2.0"}, {"method", "derive"},
+                      {"params", {{"derivation", LEEDS + "/*"}, {"subscribe", true}}}};
+    json batch = json::array();
+    for (int i = 0; i < 1000; ++i) {
+        subscribe["id"] = i;
+        batch.push_back(subscribe);
+    }
+    auto r = replies_to(batch.dump());
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(r[0].size(), 1000u);
+    EXPECT_TRUE(r[0][999].contains("result")) << r[0][999].dump();
+    json over = c.call("derive", subscribe["params"]);
+    EXPECT_EQ(over["error"]["code"], -32014) << over.dump();
+    EXPECT_NE(over["error"]["message"].get<std::string>().find("1000"), std::string::npos);
+    // a derivation without a subscription is still served; the cap is per client
+    EXPECT_EQ(c.result("derive", {{"derivation", LEEDS + "/*"}})["count"], 3);
+    Client other(mis.port());
+    EXPECT_TRUE(other.result("derive", subscribe["params"]).contains("subscription"));
+    c.result("unsubscribe", {{"subscription", r[0][0]["result"]["subscription"]}});
+    EXPECT_TRUE(c.result("derive", subscribe["params"]).contains("subscription"));
+
+    // "(|(userLabel=x)(userLabel=x)...(userLabel=xxx))" of that many bytes, matching nothing
+    auto filter_of = [](size_t bytes) {
+        std::string f = "(|";
+        while (bytes - f.size() > 13 + 100) f += "(userLabel=x)";
+        return f + "(userLabel=" + std::string(bytes - f.size() - 13, 'x') + "))";
+    };
+    EXPECT_EQ(other.result("derive", {{"base", LEEDS}, {"filter", filter_of(16384)}})["count"], 0);
+    json huge = {{"base", LEEDS}, {"filter", filter_of(600000)}, {"subscribe", true}};
+    json in_string = {{"derivation", LEEDS + "/*/CMISFilter(" + filter_of(16385) + ")"}};
+    for (auto params : {json{{"base", LEEDS}, {"filter", filter_of(16385)}}, in_string, huge}) {
+        json refused = other.call("derive", params);
+        EXPECT_EQ(refused["error"]["code"], -32014) << refused.dump().substr(0, 200);
+        EXPECT_NE(refused["error"]["message"].get<std::string>().find("16384"), std::string::npos);
+    }
+}
+
+// A JSON array of requests is a batch: one array of answers, in order, one per request with
+// an id; none for notifications.
+TEST_F(Faults, BatchesAreAnsweredAsOneArray) {
+    std::string label = R"({"jsonrpc":"2.0","method":"set","params":{"name":)" +
+                        json(RACK1).dump() + R"(,"values":{"userLabel":"batched"}}})";
+    std::string get = R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"/"}})";
+    auto r = replies_to("[" + get + "," + label + R"(,5,{"jsonrpc":"2.0","id":"b","method":"fly"},)"
+                        R"({"jsonrpc":"2.0","id":{},"method":"get"},[]])");
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_TRUE(r[0].is_array()) << r[0].dump();
+    std::vector<std::pair<json, int>> expected = {
+        {1, 0}, {nullptr, -32600}, {"b", -32601}, {nullptr, -32600}, {nullptr, -32600}};
+    ASSERT_EQ(r[0].size(), expected.size()) << r[0].dump();
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(r[0][i]["id"], expected[i].first) << i;
+        if (expected[i].second == 0) EXPECT_TRUE(r[0][i].contains("result")) << i;
+        else EXPECT_EQ(r[0][i]["error"]["code"], expected[i].second) << i;
+    }
+    EXPECT_EQ(user_label(RACK1), "batched");  // the notification inside was carried out
+
+    EXPECT_TRUE(replies_to("[" + label + "," + label + "]").empty());  // notifications only
+    r = replies_to("[]");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["error"]["code"], -32600);
+    EXPECT_TRUE(r[0]["id"].is_null());
+    json big = json::array();
+    for (int i = 0; i < 1001; ++i) big.push_back(json::parse(get));
+    r = replies_to(big.dump());
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["error"]["code"], -32600);
+    EXPECT_NE(r[0]["error"]["message"].get<std::string>().find("1000"), std::string::npos);
+}
+
+// An action program answers after the batch's other requests are done: the batch's array
+// waits for it, and a client that leaves first costs nothing.
+TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer) {
+    const std::string port1 =
+        RACK1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    auto request = [](int id, const std::string& method, json params) {
+        return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
+    };
+    json test = {{"name", port1}, {"action", "loopbackTest"}, {"parameter", "terminal"}};
+    json batch = {request(7, "action", test), request(8, "get", {{"name", "/"}})};
+    test["parameter"] = "sideways";  // refused by the program
+    batch.push_back(request(9, "action", test));
+    {
+        Client leaver(mis.port());
+        leaver.send_raw(batch.dump() + "\n");
+    }
+    auto r = replies_to(batch.dump());
+    if (r.empty()) r.push_back(c.next(15000));  // the probe may be answered first
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(r[0].size(), 3u) << r[0].dump();
+    EXPECT_EQ(r[0][0]["id"], 7);
+    EXPECT_NE(r[0][0]["result"]["reply"].get<std::string>().find("terminal"), std::string::npos);
+    EXPECT_EQ(r[0][1]["id"], 8);
+    EXPECT_TRUE(r[0][1].contains("result"));
+    EXPECT_EQ(r[0][2]["id"], 9);
+    EXPECT_EQ(r[0][2]["error"]["code"], -32010);
+}
