@@ -667,10 +667,16 @@ void PlatformImpl::lost(const std::string& why)
         return;
     (void)why;
     bool was_greeted = greeted;
+    /* A reply that came before the loss keeps its answer. */
+    std::vector<long> unanswered;
+    for (auto& p : pending)
+        if (!p.second.done)
+            unanswered.push_back(p.first);
     close_quietly();
-    for (auto& p : pending) {
-        p.second.type = KVL_ERR_DISCONNECTED;
-        p.second.message = lost_message();
+    for (long id : unanswered) {
+        KvlReply& r = pending[id];
+        r.type = KVL_ERR_DISCONNECTED;
+        r.message = lost_message();
     }
     if (was_greeted) {       /* a connection that never stood is not "lost" */
         json note = {{"method", "kvlDisconnected"}, {"params", {{"reason", drop_reason}}}};
