@@ -24,6 +24,7 @@
 #include <X11/Intrinsic.h>
 #include <cstddef>
 #include <list>
+#include <string>
 #include <vector>
 
 #include "XiHierarchy.h"
@@ -161,6 +162,12 @@ void node_batch_end();
  * such a batch is open already): the server's reports come in bursts, and
  * the nodes one burst adds or removes are laid out together. */
 void node_batch_briefly();
+
+/* text as it may go into a label or a dialog: X refuses the request for a
+ * text of a few hundred kilobytes, so a longer text is cut, at a character
+ * boundary, with "..." at the end. */
+const size_t kMaxLabelText = 400;
+std::string bounded_label(const char* text);
 
 /* The label of a node for fdn: the whole FDN with FDN labels, else the text
  * after its last '/' (the whole FDN when it has no '/' or ends with one).

@@ -19,14 +19,14 @@
 void status_line(const char* text)
 {
     if (main_window)
-        global.update_label(main_window->mw_message_label, text);
+        global.update_label(main_window->mw_message_label, bounded_label(text).c_str());
 }
 
 /* The modal error dialog on the main window's form. */
 static void derive_error(const std::string& text)
 {
     if (main_window && main_window->mw_form)
-        error_dialog(main_window->mw_form, text.c_str());
+        error_dialog(main_window->mw_form, bounded_label(text.c_str()).c_str());
     else
         printf("%s\n", text.c_str());
 }
