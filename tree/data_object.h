@@ -23,7 +23,9 @@
 
 #include <X11/Intrinsic.h>
 #include <cstddef>
+#include <cstdlib>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,17 @@ void node_batch_end();
  * such a batch is open already): the server's reports come in bursts, and
  * the nodes one burst adds or removes are laid out together. */
 void node_batch_briefly();
+
+/* Owners of text from malloc (strdup and the texts above) and from Xt
+ * (XtMalloc, XtNewString, XmStringUnparse). */
+struct FreeText {
+    void operator()(char* p) const { free(p); }
+};
+struct XtFreeText {
+    void operator()(char* p) const { XtFree(p); }
+};
+using MallocText = std::unique_ptr<char, FreeText>;
+using XtText = std::unique_ptr<char, XtFreeText>;
 
 /* text as it may go into a label or a dialog: X refuses the request for a
  * text of a few hundred kilobytes, so a longer text is cut, at a character

@@ -16,30 +16,30 @@
 #include "ui/main_win.h"
 #include "XiHierarchy.h"
 
-/* The text of a node's label (by the default font-list tag); XtFree it. */
-static char* label_text(Widget node)
+/* The text of a node's label (by the default font-list tag). */
+static XtText label_text(Widget node)
 {
     XmString s = nullptr;
     XtVaGetValues(node, XmNlabelString, &s, NULL);
-    char* text = nullptr;
+    XtText text;
     if (s) {
-        text = (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
-                                      XmOUTPUT_ALL);
+        text.reset((char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                          XmOUTPUT_ALL));
         XmStringFree(s);
     }
     if (!text)
-        text = XtNewString("");
+        text.reset(XtNewString(""));
     return text;
 }
 
 /* The FDN a node stands for: its label when nodes show FDNs, otherwise the
- * name of the object that owns it (the label when none does).  XtFree it. */
-static char* node_fdn(Widget node)
+ * name of the object that owns it (the label when none does). */
+static XtText node_fdn(Widget node)
 {
     if (!fdn_name) {
         DataObject* obj = find_object(node);
         if (obj && obj->name)
-            return XtNewString(obj->name);
+            return XtText(XtNewString(obj->name));
     }
     return label_text(node);
 }
@@ -52,29 +52,24 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         return;
     if (data->state != XiOpen)
         return;
-    char* fdn = node_fdn(data->widget);
+    XtText fdn = node_fdn(data->widget);
 
-    DataObject* obj = find_album_object(fdn);
+    DataObject* obj = find_album_object(fdn.get());
     if (!obj) {
-        printf("%s%s\n", qx_msg(100, "ERROR opening object: "), fdn);
+        printf("%s%s\n", qx_msg(100, "ERROR opening object: "), fdn.get());
         fflush(stdout);
-        XtFree(fdn);
         return;
     }
     obj->node_state = XiOpen;
     if (obj->derive_state == 1) {
         printf("DEBUG : node_change() : BEING DERIVED%s\n", obj->name);
         fflush(stdout);
-        XtFree(fdn);
         return;
     }
-    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2) {
-        XtFree(fdn);
+    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2)
         return;
-    }
     if (obj->num_children < 1) {
         status_line("This Object Does not have any Children");
-        XtFree(fdn);
         return;
     }
     status_line(" ");
@@ -93,7 +88,7 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
             continue;
         if (!child) {
             child = new DataObject(child_fdn.str());
-            child->parent_name = strdup(fdn);
+            child->parent_name = strdup(fdn.get());
             DataObject::object_list.insert(child);
             if (CurrentCookie != cookie) {
                 printf("DEBUG : DataObject::derive() : Invalid stack node_state %s\n", child->name);
@@ -104,7 +99,6 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         child->display(0);
     }
     node_batch_end();
-    XtFree(fdn);
 }
 
 void object_included_cb(void* client, void* event)
@@ -131,19 +125,19 @@ void object_excluded_cb(void* client, void* event)
         remove_object(nullptr, strdup(fdn.str()));
 }
 
-void add_object(void*, char* fdn)
+void add_object(void*, char* fdn_arg)
 {
-    Image img(DataUnit(fdn), DataUnit(), Platform::def_platform);
-    free(fdn);
+    MallocText fdn(fdn_arg);
+    Image img(DataUnit(fdn.get()), DataUnit(), Platform::def_platform);
+    fdn.reset();
     unsigned int cookie = CurrentCookie;
 
     Album holder = img.first_album();
     DataUnit nickname = holder.get_prop(NICKNAME);
     if (CurrentCookie != cookie)
         return;
-    char* parent_fdn = nickname_parent(nickname.str());
-    DataObject* parent = find_album_object(parent_fdn);
-    free(parent_fdn);
+    MallocText parent_fdn(nickname_parent(nickname.str()));
+    DataObject* parent = find_album_object(parent_fdn.get());
     if (CurrentCookie != cookie || !parent)
         return;
     parent->num_children++;
@@ -161,10 +155,11 @@ void add_object(void*, char* fdn)
         obj->display(0);
 }
 
-void remove_object(void*, char* fdn)
+void remove_object(void*, char* fdn_arg)
 {
-    DataObject* obj = find_album_object(fdn);
-    free(fdn);
+    MallocText fdn(fdn_arg);
+    DataObject* obj = find_album_object(fdn.get());
+    fdn.reset();
     if (!obj)
         return;
     /* Its shown descendants go with the node, and reports of a burst of
