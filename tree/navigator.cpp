@@ -101,9 +101,44 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
     node_batch_end();
 }
 
+/* The server's reports of objects created and destroyed under derived
+ * parents, in the order they came.  Showing a created object waits for the
+ * server, and during that wait the next reports are dispatched: handled
+ * there, each would wait in its turn and a burst of thousands would nest
+ * as deep and overflow the stack.  So the first handler of a report handles
+ * every report that arrives while it works, one after the other, and the
+ * reports that arrive meanwhile only join the queue; destructions queue as
+ * well, behind the creations that came before them. */
+struct TreeReport {
+    bool created;
+    std::string fdn;
+    unsigned int cookie;    /* of the derivation whose album reported it */
+};
+static std::list<TreeReport> tree_reports;
+static bool handling_reports = false;
+
+static void handle_reports()
+{
+    if (handling_reports)
+        return;     /* the handler further up the stack takes it */
+    handling_reports = true;
+    while (!tree_reports.empty()) {
+        TreeReport report = std::move(tree_reports.front());
+        tree_reports.pop_front();
+        if (report.cookie != CurrentCookie)
+            continue;       /* the tree was rebuilt since it came */
+        if (report.created)
+            add_object(nullptr, strdup(report.fdn.c_str()));
+        else
+            remove_object(nullptr, strdup(report.fdn.c_str()));
+    }
+    handling_reports = false;
+}
+
 void object_included_cb(void* client, void* event)
 {
-    if ((unsigned int)(uintptr_t)client != CurrentCookie)
+    unsigned int cookie = (unsigned int)(uintptr_t)client;
+    if (cookie != CurrentCookie)
         return;
     CurrentEvent ev(event);
     ev.do_something();
@@ -112,17 +147,21 @@ void object_included_cb(void* client, void* event)
         return;
     /* Another client may be creating many objects at once. */
     node_batch_briefly();
-    add_object(nullptr, strdup(fdn.str()));
+    tree_reports.push_back({true, fdn.str(), cookie});
+    handle_reports();
 }
 
 void object_excluded_cb(void* client, void* event)
 {
-    if ((unsigned int)(uintptr_t)client != CurrentCookie)
+    unsigned int cookie = (unsigned int)(uintptr_t)client;
+    if (cookie != CurrentCookie)
         return;
     CurrentEvent ev(event);
     DataUnit fdn = ev.get_objname();
-    if (!fdn.is_empty())
-        remove_object(nullptr, strdup(fdn.str()));
+    if (fdn.is_empty())
+        return;
+    tree_reports.push_back({false, fdn.str(), cookie});
+    handle_reports();
 }
 
 void add_object(void*, char* fdn_arg)
@@ -151,8 +190,10 @@ void add_object(void*, char* fdn_arg)
 
     if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie)
         return;
-    if (parent->node)
+    if (parent->node) {
+        node_batch_briefly();   /* the rows of a burst are laid out together */
         obj->display(0);
+    }
 }
 
 void remove_object(void*, char* fdn_arg)
