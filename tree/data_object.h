@@ -14,9 +14,10 @@
  * EVENT-LOOP RULE: derive() and get_attributes() wait for the server while the
  * Xt loop runs, so any callback may run inside them, the tree rebuild of the
  * default preferences included.  derive() compares CurrentCookie after each
- * wait and answers 2 when the tree was rebuilt: the object may be gone then,
- * and the caller must touch nothing more.  display(), outline_form(),
- * CreateNode() and the look-up functions never wait.
+ * wait and answers 2 when the tree was rebuilt (or the object removed): the
+ * object may be gone then, and the caller must touch nothing more.
+ * display(), outline_form(), CreateNode() and the look-up functions never
+ * wait.
  */
 #ifndef TREE_DATA_OBJECT_H
 #define TREE_DATA_OBJECT_H
@@ -93,7 +94,8 @@ public:
      * depth n - 1.  filter: CMIS filter text or null.  0: derived (a server
      * failure is reported in the status line), 1: nothing done (a derivation
      * of this object is under way, or the album is unusable), 2: the tree was
-     * rebuilt during a wait, stop at once.  Waits. */
+     * rebuilt, or this object removed, during a wait: stop at once, the
+     * object may be gone.  Waits. */
     int derive(int depth, const char* filter);
     /* Boots this object into the configuration image `global` (tracked, with
      * attr_changed_cb for ATTR_CHANGED) and returns its attribute names;

@@ -39,9 +39,26 @@ static void set_actual_class(Album& album, const char* objclass)
                      album.get_error_string());
 }
 
+/* Whether obj, named name before a wait, is still registered after it: a
+ * report of its destruction may have removed and deleted it meanwhile.  obj
+ * is compared, never followed. */
+static bool still_registered(const DataObject* obj, const std::string& name)
+{
+    DataObjectList& list = DataObject::object_list;
+    long pos = list.find_first(name.c_str());
+    for (size_t i = pos < 0 ? list.entries() : (size_t)pos; i < list.entries(); i++) {
+        DataObject* at = list.at(i);
+        if (at == obj)
+            return true;
+        if (!at->name || name != at->name)
+            break;
+    }
+    return false;
+}
+
 /* The work of derive() once DERIVING is set.  Every wait is followed by a
- * check of CurrentCookie; 2 when the tree was rebuilt, and obj is not
- * touched again then. */
+ * check of CurrentCookie and of obj's registration; 2 when either failed,
+ * and obj is not touched again then. */
 static int derive_locked(DataObject* obj, int depth, const char* filter)
 {
     MallocText derivation(derivation_string(obj->name, filter));
@@ -62,7 +79,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         } else if (strstr(obj->name, uname)) {
             Image img(DataUnit(obj->name), DataUnit(), Platform::def_platform);
             DataUnit objclass = img.get_objclass();     /* waits */
-            if (CurrentCookie != cookie)
+            if (CurrentCookie != cookie || !still_registered(obj, own_name))
                 return 2;
             if (img.get_error_type() != 0)
                 derive_error(std::string(qx_msg(211, "ObjectClass error in ")) + " " + own_name +
@@ -84,7 +101,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
 
     obj->derive_state = 1;
     bool ok = local.derive(DeriveTimeout);      /* waits */
-    if (CurrentCookie != cookie)
+    if (CurrentCookie != cookie || !still_registered(obj, own_name))
         return 2;
     if (!ok) {
         std::string text = std::string(local.get_error_string()) + " FDN:" +
@@ -97,7 +114,8 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     if (depth < 1)
         return 0;
 
-    /* From here on obj is not touched: a child's derivation waits. */
+    /* From here on obj is not touched: a child's derivation waits, and
+     * obj may be removed meanwhile without harm to the walk. */
     for (AlbumImage ai = local.first_image(); ai; ai.next_image()) {
         DataUnit fdn = ai->get_objname();
         if (CurrentCookie != cookie) {
@@ -110,12 +128,14 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         child->parent_name = strdup(own_name.c_str());
         DataObject::object_list.insert(child);
         if (depth > 1) {
-            if (child->derive(depth - 1, filter) == 2)
-                return 2;
+            int result = child->derive(depth - 1, filter);
             if (CurrentCookie != cookie) {
-                printf("DEBUG : DataObject::derive() : Invalid stack %s\n", own_name.c_str());
+                if (result != 2)
+                    printf("DEBUG : DataObject::derive() : Invalid stack %s\n", own_name.c_str());
                 return 2;
             }
+            /* 2 in the same generation: the child was removed while it
+             * waited; its siblings go on. */
         }
     }
     return 0;
@@ -127,7 +147,7 @@ int DataObject::derive(int depth, const char* filter)
         return 1;
     flags |= DERIVING;
     int result = derive_locked(this, depth, filter);
-    /* With 2 this object may be gone: the tree was rebuilt. */
+    /* With 2 this object may be gone: a rebuild or its removal. */
     if (result != 2)
         flags &= ~DERIVING;
     fflush(stdout);

@@ -66,6 +66,8 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         fflush(stdout);
         return;
     }
+    /* derive() answers 2 when the tree was rebuilt or obj removed while it
+     * waited: obj may be gone then. */
     if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2)
         return;
     if (obj->num_children < 1) {
@@ -184,13 +186,23 @@ void add_object(void*, char* fdn_arg)
     DataUnit name = img.get_objname();
     if (CurrentCookie != cookie || name.is_empty())
         return;
-    DataObject* obj = new DataObject(name.str());
-    obj->parent_name = strdup(parent->name);
-    DataObject::object_list.insert(obj);
+    /* Opening the parent registers the children its album holds, and the
+     * album took this one in before the report was handled. */
+    DataObject* obj = find_album_object(name.str());
+    if (!obj) {
+        obj = new DataObject(name.str());
+        obj->parent_name = strdup(parent->name);
+        DataObject::object_list.insert(obj);
+    }
 
+    /* The derivation waits.  Meanwhile the tree may be rebuilt, obj
+     * removed (derive() answers 2 for both), the parent removed, or the
+     * parent opened, which shows obj itself. */
+    std::string parent_name = parent->name;
     if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie)
         return;
-    if (parent->node) {
+    parent = find_album_object(parent_name.c_str());
+    if (parent && parent->node && !obj->node) {
         node_batch_briefly();   /* the rows of a burst are laid out together */
         obj->display(0);
     }

@@ -1,10 +1,12 @@
 /*
  * test_reports.cpp - the navigator following objects that another client
  * creates and deletes, against a real qx_mis, in process under X: bursts of
- * any size (handled one after the other, not nested), and creations mixed
- * with deletions.
+ * any size (handled one after the other, not nested), creations mixed with
+ * deletions, and a parent opened while a created object is being derived.
  */
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <algorithm>
 #include <cstring>
@@ -243,6 +245,88 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     for (const std::string& fdn : deleted)
         EXPECT_EQ(0u, registered_as(fdn)) << fdn;
     EXPECT_EQ(0u, registered_as(rack1));
+}
+
+/* A stopped server holds add_object in its derivation wait; the user opens
+ * the parent meanwhile, which shows the reported objects.  Once the server
+ * answers, each object still has one row and one registration. */
+TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
+{
+    DataObject* sys = open_system("leeds-core-1");
+    ASSERT_TRUE(sys);
+    DataObject* harrogate = find_album_object(system_fdn("harrogate-msan-1").c_str());
+    ASSERT_TRUE(harrogate && harrogate->node);
+    /* Derived but closed, as selecting it leaves it. */
+    ASSERT_EQ(0, harrogate->derive(0, nullptr));
+    std::vector<std::string> expected;
+    for (AlbumImage ai = harrogate->album.first_image(); ai; ai.next_image())
+        expected.push_back(ai->get_objname().str());
+
+    /* Two creations; the server stops once it has answered them. */
+    std::string first = rack_fdn(harrogate->name, "r1");
+    std::string second = rack_fdn(harrogate->name, "r2");
+    {
+        qxtest::Client other(mis->port());
+        other.send_raw(create_line(1, harrogate->name, "r1") +
+                       create_line(2, harrogate->name, "r2"));
+        for (int replies = 0; replies < 2;) {
+            qxtest::json j = other.next(10000);
+            ASSERT_FALSE(j.is_null());
+            if (j.contains("id")) {
+                ASSERT_TRUE(j.contains("result")) << j.dump();
+                replies++;
+            }
+        }
+    }
+    expected.push_back(first);
+    expected.push_back(second);
+    kill(mis->pid(), SIGSTOP);
+
+    /* When the first object waits for its derivation, open the parent and
+     * let the server go on. */
+    bool opened = false;
+    std::function<void()> watch = [&] {
+        DataObject* obj = find_album_object(first.c_str());
+        if (obj && obj->derive_state == 1 && !opened) {
+            open_node(harrogate);
+            opened = true;
+            kill(mis->pid(), SIGCONT);
+        } else if (!opened) {
+            after(5, watch);
+        }
+    };
+    after(0, watch);
+    bool done = pump_until([&] {
+        DataObject* a = find_album_object(first.c_str());
+        DataObject* b = find_album_object(second.c_str());
+        return opened && a && b && a->derive_state == 2 && b->derive_state == 2;
+    }, 20);
+    if (!opened)
+        kill(mis->pid(), SIGCONT);
+    ASSERT_TRUE(done);
+    pump_for(0.3);
+    EXPECT_EQ(sorted(expected), rows_of(harrogate));
+    EXPECT_EQ(1u, registered_as(first));
+    EXPECT_EQ(1u, registered_as(second));
+    EXPECT_EQ((int)expected.size(), harrogate->num_children);
+}
+
+/* The object's own removal reported while its derivation waits (no other
+ * report being handled, so it is handled at once): derive() answers 2 and
+ * does not write into the deleted object. */
+TEST_F(Reports, ObjectRemovedWhileItsDerivationWaits)
+{
+    ASSERT_TRUE(open_system("leeds-core-1"));
+    std::string york_fdn = system_fdn("york-agg-1");
+    DataObject* york = find_album_object(york_fdn.c_str());
+    ASSERT_TRUE(york && york->derive_state == 0);
+    kill(mis->pid(), SIGSTOP);
+    after(50, [&] {
+        remove_object(nullptr, strdup(york_fdn.c_str()));
+        kill(mis->pid(), SIGCONT);
+    });
+    EXPECT_EQ(2, york->derive(0, nullptr));
+    EXPECT_EQ(nullptr, find_album_object(york_fdn.c_str()));
 }
 
 }  // namespace
