@@ -68,9 +68,9 @@ struct KvlReply {
  * Past any of them the server is taken for broken and the connection is
  * dropped, as if it had closed it. */
 /* qx_mis drops a client rather than queue more than 64 MiB of replies for
- * it, so no line it sends is longer; a derivation of 20,000 children is a
- * line of about 1.8 MiB, so the server's own 1 MiB limit on requests would
- * be too tight here.  The slack covers the line being read. */
+ * it, so no line it sends is longer.  Its 1 MiB limit on requests would be
+ * too tight here: a derivation reply takes about 84 bytes per child, so
+ * 12,500 children pass 1 MiB.  The slack covers the line being read. */
 const size_t kvl_max_line = (64u << 20) + (1u << 20);
 /* JSON nesting of a notification or reply: the protocol needs four levels;
  * deeper is refused before parsing, which recurses once per level. */

@@ -549,11 +549,21 @@ void PlatformImpl::read_input()
     for (int chunks = 0; chunks < 64 && connected; chunks++) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
-            inbuf.append(buf, static_cast<size_t>(n));
-            take_lines();
-            if (inbuf.size() > kvl_max_line)
+            size_t held = inbuf.size();     /* the start of a line, at most */
+            if (held + static_cast<size_t>(n) > kvl_max_line &&
+                std::memchr(buf, '\n', static_cast<size_t>(n)) == nullptr) {
                 drop("the server sent a line longer than " + std::to_string(kvl_max_line) +
                      " bytes");
+                break;
+            }
+            if (inbuf.capacity() < held + static_cast<size_t>(n)) {
+                /* Doubles, but takes the limit at once rather than a last
+                 * step just below it: one copy of a long line less. */
+                size_t grow = std::max(2 * inbuf.capacity(), held + static_cast<size_t>(n));
+                inbuf.reserve(2 * grow > kvl_max_line ? kvl_max_line : grow);
+            }
+            inbuf.append(buf, static_cast<size_t>(n));
+            take_lines();
             continue;
         }
         if (n < 0 && errno == EINTR)
