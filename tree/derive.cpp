@@ -114,8 +114,8 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     if (depth < 1)
         return 0;
 
-    /* From here on obj is not touched: a child's derivation waits, and
-     * obj may be removed meanwhile without harm to the walk. */
+    /* The walk does not touch obj: a child's derivation waits, and obj may
+     * be removed meanwhile. */
     for (AlbumImage ai = local.first_image(); ai; ai.next_image()) {
         DataUnit fdn = ai->get_objname();
         if (CurrentCookie != cookie) {
@@ -138,6 +138,9 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
              * waited; its siblings go on. */
         }
     }
+    /* The children's waits may have seen obj itself removed. */
+    if (depth > 1 && !still_registered(obj, own_name))
+        return 2;
     return 0;
 }
 
