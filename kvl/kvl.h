@@ -55,6 +55,17 @@
  *     every pending wait then fails with "connection to HOST:PORT lost".
  *     (Platform::disconnect() closes without it.)  When the loss is found by
  *     an operation that does not wait, the callback runs from the Xt loop.
+ *     The library itself drops a server that breaks the protocol's limits
+ *     (a line nested more than 64 deep, an event name over 256 bytes, a
+ *     line over 65 MiB, 8 MiB of requests left unread, a request not even
+ *     read within its wait's time-out): that counts as a loss, the waits'
+ *     message ends with ": <why>" and the event's value is the why.
+ *
+ * SENDING
+ *   Requests never block: what the socket does not take at once is queued
+ *   and written when it is writable (an Xt input after set_app_context,
+ *   the waits' and kvl_poll()'s poll otherwise).  A server's error message
+ *   longer than 4 KiB reaches the Error cut, ending in "...".
  *   - Album::when(OBJECT_CREATED / OBJECT_DESTROYED, cb): for a tracked album
  *     (TRACKMODE TRACK); the album's membership is updated before the callback
  *     runs.
@@ -497,7 +508,8 @@ public:
     DataUnit get_objname() const;       /* FDN of the object concerned ("host:port" for DISCONNECTED) */
     DataUnit get_objclass() const;      /* its class when the event names one */
     DataUnit get_attribute() const;     /* ATTR_CHANGED: full attribute name */
-    DataUnit get_value() const;         /* ATTR_CHANGED: the new value */
+    DataUnit get_value() const;         /* ATTR_CHANGED: the new value; DISCONNECTED: why the
+                                         * library dropped the connection ("" otherwise) */
     /* Marks the event as handled by a callback; 1 when the wrapper holds a
      * live event, 0 when it is empty. */
     int do_something();

@@ -61,7 +61,33 @@ struct KvlReply {
     int type = 0;          /* KvlErrorType when !ok */
     int code = 0;          /* server code when the server answered an error */
     std::string message;
+    uint64_t out_end = 0;  /* the request is wholly written once out_written reaches this */
 };
+
+/* Limits on what the server may send and on what may wait to be sent to it.
+ * Past any of them the server is taken for broken and the connection is
+ * dropped, as if it had closed it. */
+/* qx_mis drops a client rather than queue more than 64 MiB of replies for
+ * it, so no line it sends is longer.  Its 1 MiB limit on requests would be
+ * too tight here: a derivation reply takes about 84 bytes per child, so
+ * 12,500 children pass 1 MiB.  The slack covers the line being read. */
+const size_t kvl_max_line = (64u << 20) + (1u << 20);
+/* JSON nesting of a notification or reply: the protocol needs four levels;
+ * deeper is refused before parsing, which recurses once per level. */
+const int kvl_max_depth = 64;
+/* An event name ("ATTR_CHANGED", "communicationsAlarm"): it ends up in
+ * labels, and X refuses a request for a text of a few hundred kilobytes. */
+const size_t kvl_max_event_name = 256;
+/* A server's error message is cut to this many bytes (with "...") before it
+ * reaches an Error, which programs put into labels and dialogs. */
+const size_t kvl_max_message = 4096;
+/* Requests written but not yet taken by the server.  Requests are small; a
+ * server that leaves this much unread has stopped reading. */
+const size_t kvl_max_unsent = 8u << 20;
+
+/* True when text, a JSON line, nests arrays and objects deeper than limit;
+ * a scan that does not recurse, so it is safe on any input. */
+bool kvl_nesting_deeper_than(const std::string& text, int limit);
 
 struct ImageImpl;
 struct AlbumImpl;
@@ -77,11 +103,17 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string mdr;
     std::string inbuf;         /* bytes read, not yet a whole line */
     size_t scanned = 0;        /* inbuf[0, scanned) holds no newline */
+    std::string outbuf;        /* requests not yet taken by the socket, from out_off on */
+    size_t out_off = 0;
+    uint64_t out_queued = 0;   /* bytes of requests queued since the connection opened */
+    uint64_t out_written = 0;  /* of which the socket has taken this many */
+    std::string drop_reason;   /* why the library dropped the connection ("" when it did not) */
     long next_id = 1;
     std::map<long, KvlReply> pending;   /* requests waiting for their reply */
     std::set<long> ignored;             /* requests whose reply nobody wants */
     std::deque<json> events;            /* notifications not yet dispatched */
     unsigned long input_id = 0;         /* the XtInputId of the socket, 0 when none */
+    unsigned long output_id = 0;        /* its XtInputId for writing, while output waits */
     XtAppContext input_app = nullptr;
     std::map<std::string, Callback> callbacks;     /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
     std::vector<std::weak_ptr<AlbumImpl>> albums;
@@ -95,8 +127,15 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     bool open(const std::string& host_arg, const std::string& app, double timeout, Error& err);
     void close_quietly();
 
-    /* Sends a request; returns its id, or 0 when not connected (err set). */
+    /* Queues a request and writes what the socket takes without blocking;
+     * the rest goes out when the socket is writable (an Xt input with an
+     * application context, the waits' poll otherwise).  Returns its id, or 0
+     * when not connected or when the connection was lost or dropped (err set). */
     long send(const char* method, const json& params, Error* err, bool want_reply = true);
+    /* Writes queued output until the socket would block; false when the
+     * connection was lost meanwhile.  Never waits. */
+    bool flush();
+    void watch_output();          /* a write input exactly while output waits (with Xt) */
     /* Waits for the reply to id (see the event-loop rule in kvl.h). */
     KvlReply wait(long id, double timeout, const std::string& what);
     /* send + wait; on failure sets err from the reply and returns false. */
@@ -111,6 +150,12 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     void dispatch_events();       /* runs the callbacks of queued notifications */
     void dispatch_one(const json& note);
     void lost(const std::string& why);
+    /* The server broke the protocol or its limits: the connection is dropped
+     * and treated as lost; why goes into the waits' messages and the
+     * DISCONNECTED event's value. */
+    void drop(const std::string& why);
+    /* "connection to HOST:PORT lost", with the reason when the library dropped it. */
+    std::string lost_message() const;
     void run_platform_callback(const DataUnit& event, KvlEvent* ev);
 
     void watch(const std::string& canonical);

@@ -70,6 +70,27 @@ void input_cb(XtPointer client, int*, XtInputId*)
     self->dispatch_events();
 }
 
+/* The socket takes output again. */
+void output_cb(XtPointer client, int*, XtInputId*)
+{
+    PlatformImpl* raw = static_cast<PlatformImpl*>(client);
+    std::shared_ptr<PlatformImpl> self = raw->shared_from_this();
+    self->flush();
+    self->dispatch_events();    /* a write that found the connection gone queued DISCONNECTED */
+}
+
+/* A server's message, cut to kvl_max_message bytes at a character boundary. */
+std::string cut_message(std::string text)
+{
+    if (text.size() <= kvl_max_message)
+        return text;
+    size_t end = kvl_max_message - 3;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        end--;      /* not inside a UTF-8 sequence */
+    text.resize(end);
+    return text + "...";
+}
+
 }  // namespace
 
 /* -------------------------------------------------------------- SchedContext */
@@ -114,6 +135,29 @@ double kvl_effective_timeout(double t)
     if (t == KVL_DEFAULT_TIMEOUT || !(t > 0))
         return kvl_default_timeout();
     return t;
+}
+
+bool kvl_nesting_deeper_than(const std::string& text, int limit)
+{
+    int depth = 0;
+    bool in_string = false;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (in_string) {
+            if (c == '\\')
+                i++;            /* the escaped character cannot end the string */
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit)
+                return true;
+        } else if (c == ']' || c == '}') {
+            depth--;
+        }
+    }
+    return false;
 }
 
 bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err)
@@ -250,6 +294,10 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
     connected = true;
     inbuf.clear();
     scanned = 0;
+    outbuf.clear();
+    out_off = 0;
+    out_queued = out_written = 0;
+    drop_reason.clear();
     unowned_error.clear();
     bool listed = false;
     for (auto& w : kvl_platforms())
@@ -296,6 +344,8 @@ void PlatformImpl::close_quietly()
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+    outbuf.clear();
+    out_off = 0;
     connected = false;
     greeted = false;
     ignored.clear();
@@ -318,14 +368,61 @@ void PlatformImpl::attach_input()
     input_id = XtAppAddInput(app, fd, reinterpret_cast<XtPointer>(XtInputReadMask), input_cb,
                              static_cast<XtPointer>(this));
     input_app = app;
+    watch_output();
 }
 
 void PlatformImpl::detach_input()
 {
     if (input_id)
         XtRemoveInput(input_id);
-    input_id = 0;
+    if (output_id)
+        XtRemoveInput(output_id);
+    input_id = output_id = 0;
     input_app = nullptr;
+}
+
+void PlatformImpl::watch_output()
+{
+    bool waiting = fd >= 0 && out_off < outbuf.size();
+    if (waiting && !output_id && input_app)
+        output_id = XtAppAddInput(input_app, fd, reinterpret_cast<XtPointer>(XtInputWriteMask),
+                                  output_cb, static_cast<XtPointer>(this));
+    else if (!waiting && output_id) {
+        XtRemoveInput(output_id);
+        output_id = 0;
+    }
+}
+
+bool PlatformImpl::flush()
+{
+    while (connected && out_off < outbuf.size()) {
+        /* MSG_NOSIGNAL: a server that went away must not kill us with SIGPIPE. */
+        ssize_t n = ::send(fd, outbuf.data() + out_off, outbuf.size() - out_off, MSG_NOSIGNAL);
+        if (n > 0) {
+            out_off += static_cast<size_t>(n);
+            out_written += static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        int write_errno = errno;
+        read_input();           /* keep what the server said before it closed */
+        lost(std::string("write failed: ") + std::strerror(write_errno));
+        return false;
+    }
+    if (!connected)
+        return false;
+    if (out_off == outbuf.size()) {
+        outbuf.clear();
+        out_off = 0;
+    } else if (out_off > (1u << 20)) {
+        outbuf.erase(0, out_off);     /* keep the buffer from creeping forward */
+        out_off = 0;
+    }
+    watch_output();
+    return true;
 }
 
 long PlatformImpl::send(const char* method, const json& params, Error* err, bool want_reply)
@@ -339,32 +436,26 @@ long PlatformImpl::send(const char* method, const json& params, Error* err, bool
     json req = {{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
     std::string line = req.dump(-1, ' ', false, json::error_handler_t::replace);
     line += '\n';
-    size_t off = 0;
-    while (off < line.size()) {
-        /* MSG_NOSIGNAL: a server that went away must not kill us with SIGPIPE. */
-        ssize_t n = ::send(fd, line.data() + off, line.size() - off, MSG_NOSIGNAL);
-        if (n > 0) {
-            off += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            struct pollfd pfd = {fd, POLLOUT, 0};
-            poll(&pfd, 1, 1000);
-            continue;
-        }
-        int write_errno = errno;
-        read_input();           /* keep what the server said before it closed */
-        lost(std::string("write failed: ") + std::strerror(write_errno));
+    if (outbuf.size() - out_off + line.size() > kvl_max_unsent)
+        drop("the server has left " + std::to_string(outbuf.size() - out_off) +
+             " bytes of requests unread");
+    else {
+        outbuf += line;
+        out_queued += line.size();
+        flush();
+    }
+    if (!connected) {
         if (err)
-            err->set_error(KVL_ERR_DISCONNECTED, ("connection to " + host_port + " lost").c_str());
+            err->set_error(KVL_ERR_DISCONNECTED, lost_message().c_str());
         return 0;
     }
-    if (want_reply)
-        pending[id] = KvlReply();
-    else
+    if (want_reply) {
+        KvlReply& r = pending[id];
+        r = KvlReply();
+        r.out_end = out_queued;
+    } else {
         ignored.insert(id);
+    }
     return id;
 }
 
@@ -393,14 +484,24 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
                 expired = true;
                 break;
             }
-            struct pollfd pfd = {fd, POLLIN, 0};
+            short want = POLLIN | (out_off < outbuf.size() ? POLLOUT : 0);
+            struct pollfd pfd = {fd, want, 0};
             int n = poll(&pfd, 1, static_cast<int>(std::ceil(left * 1000)));
-            if (n > 0) {
+            if (n > 0 && (pfd.revents & POLLOUT))
+                flush();
+            if (n > 0 && (pfd.revents & ~POLLOUT))
                 read_input();
+            if (n > 0)
                 dispatch_events();
-            }
         }
     }
+    /* A server that has not even taken the request in all that time has
+     * stopped reading: waiting for it again would only freeze its client. */
+    auto mine = pending.find(id);
+    if (expired && connected && mine != pending.end() && !mine->second.done &&
+        out_written < mine->second.out_end)
+        drop("the server took none of the request for " + what + " within " +
+             format_seconds(secs));
     KvlReply r;
     auto it = pending.find(id);
     if (it != pending.end() && it->second.done) {
@@ -443,32 +544,53 @@ void PlatformImpl::read_input()
     if (fd < 0)
         return;
     char buf[65536];
-    for (;;) {
+    /* A server that sends without pause must not keep the loop here: what
+     * is left is read at the socket's next turn. */
+    for (int chunks = 0; chunks < 64 && connected; chunks++) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
+            size_t held = inbuf.size();     /* the start of a line, at most */
+            if (held + static_cast<size_t>(n) > kvl_max_line &&
+                std::memchr(buf, '\n', static_cast<size_t>(n)) == nullptr) {
+                drop("the server sent a line longer than " + std::to_string(kvl_max_line) +
+                     " bytes");
+                break;
+            }
+            if (inbuf.capacity() < held + static_cast<size_t>(n)) {
+                /* Doubles, but takes the limit at once rather than a last
+                 * step just below it: one copy of a long line less. */
+                size_t grow = std::max(2 * inbuf.capacity(), held + static_cast<size_t>(n));
+                inbuf.reserve(2 * grow > kvl_max_line ? kvl_max_line : grow);
+            }
             inbuf.append(buf, static_cast<size_t>(n));
+            take_lines();
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
+        int read_errno = errno;
         take_lines();           /* the whole lines that came before the end */
         inbuf.clear();
         scanned = 0;
-        lost(n == 0 ? "closed by the server" : std::strerror(errno));
+        lost(n == 0 ? "closed by the server" : std::strerror(read_errno));
         return;
     }
-    take_lines();
 }
 
 void PlatformImpl::take_lines()
 {
     size_t start = 0, nl;
-    while ((nl = inbuf.find('\n', std::max(start, scanned))) != std::string::npos) {
+    while (connected && (nl = inbuf.find('\n', std::max(start, scanned))) != std::string::npos) {
         std::string line = inbuf.substr(start, nl - start);
         start = nl + 1;
         handle_line(line);
+    }
+    if (!connected) {           /* a line broke the protocol: the rest is not read */
+        inbuf.clear();
+        scanned = 0;
+        return;
     }
     inbuf.erase(0, start);
     scanned = inbuf.size();     /* a long reply arriving in pieces is not searched again */
@@ -478,18 +600,37 @@ void PlatformImpl::handle_line(const std::string& line)
 {
     if (line.empty())
         return;
+    /* The parser recurses once per level: a line nested deep enough would
+     * overflow the stack. */
+    if (kvl_nesting_deeper_than(line, kvl_max_depth)) {
+        drop("the server sent a line nested deeper than " + std::to_string(kvl_max_depth) +
+             " levels");
+        return;
+    }
     json msg = json::parse(line, nullptr, false);
     if (msg.is_discarded() || !msg.is_object())
         return;     /* not JSON: nothing to match it with */
     if (msg.contains("method")) {
+        auto params = msg.find("params");
+        if (params != msg.end() && params->is_object()) {
+            auto event = params->find("event");
+            if (event != params->end() && event->is_string() &&
+                event->get_ref<const std::string&>().size() > kvl_max_event_name) {
+                drop("the server sent an event name longer than " +
+                     std::to_string(kvl_max_event_name) + " bytes");
+                return;
+            }
+        }
         events.push_back(std::move(msg));
         return;
     }
     if (!msg.contains("id") || !msg["id"].is_number_integer()) {
         /* An error no request owns (for example "server full"): report it. */
         json err = msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
-        if (err.contains("message") && err["message"].is_string())
-            unowned_error = err["message"].get<std::string>();
+        if (err.contains("message") && err["message"].is_string()) {
+            unowned_error = cut_message(err["message"].get<std::string>());
+            err["message"] = unowned_error;
+        }
         json note = {{"method", "kvlError"}, {"params", err}};
         events.push_back(std::move(note));
         return;
@@ -510,10 +651,24 @@ void PlatformImpl::handle_line(const std::string& line)
         const json& e = msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
         r.code = e.contains("code") && e["code"].is_number_integer() ? e["code"].get<int>() : 0;
         r.message = e.contains("message") && e["message"].is_string()
-                        ? e["message"].get<std::string>()
+                        ? cut_message(e["message"].get<std::string>())
                         : "the server reported an error without a message";
         r.type = kvl_error_type_for_code(r.code);
     }
+}
+
+std::string PlatformImpl::lost_message() const
+{
+    std::string text = "connection to " + host_port + " lost";
+    return drop_reason.empty() ? text : text + ": " + drop_reason;
+}
+
+void PlatformImpl::drop(const std::string& why)
+{
+    if (!connected)
+        return;
+    drop_reason = why;
+    lost(why);
 }
 
 void PlatformImpl::lost(const std::string& why)
@@ -522,13 +677,19 @@ void PlatformImpl::lost(const std::string& why)
         return;
     (void)why;
     bool was_greeted = greeted;
+    /* A reply that came before the loss keeps its answer. */
+    std::vector<long> unanswered;
+    for (auto& p : pending)
+        if (!p.second.done)
+            unanswered.push_back(p.first);
     close_quietly();
-    for (auto& p : pending) {
-        p.second.type = KVL_ERR_DISCONNECTED;
-        p.second.message = "connection to " + host_port + " lost";
+    for (long id : unanswered) {
+        KvlReply& r = pending[id];
+        r.type = KVL_ERR_DISCONNECTED;
+        r.message = lost_message();
     }
     if (was_greeted) {       /* a connection that never stood is not "lost" */
-        json note = {{"method", "kvlDisconnected"}};
+        json note = {{"method", "kvlDisconnected"}, {"params", {{"reason", drop_reason}}}};
         events.push_back(std::move(note));
         /* Reads dispatch right after this; a failed write may not be able to,
          * so the Xt loop gets a turn to do it. */
@@ -577,6 +738,7 @@ void PlatformImpl::dispatch_one(const json& note)
     if (method == "kvlDisconnected") {
         ev->name = DISCONNECTED;
         ev->objname = unit(host_port);
+        ev->value = unit(str_field(params, "reason"));
         run_platform_callback(DISCONNECTED, ev);
     } else if (method == "kvlError") {
         ev->name = KVL_ERROR;
@@ -675,7 +837,8 @@ int kvl_poll(double seconds)
                 p->dispatch_events();
                 if (p->fd >= 0) {
                     live.push_back(p);
-                    fds.push_back({p->fd, POLLIN, 0});
+                    short want = POLLIN | (p->out_off < p->outbuf.size() ? POLLOUT : 0);
+                    fds.push_back({p->fd, want, 0});
                 }
             }
         }
@@ -685,7 +848,9 @@ int kvl_poll(double seconds)
         int n = poll(fds.data(), fds.size(), left > 0 ? static_cast<int>(std::ceil(left * 1000)) : 0);
         if (n > 0) {
             for (size_t i = 0; i < live.size(); i++) {
-                if (fds[i].revents) {
+                if (fds[i].revents & POLLOUT)
+                    live[i]->flush();
+                if (fds[i].revents & ~POLLOUT) {
                     live[i]->read_input();
                     dispatched += static_cast<int>(live[i]->events.size());
                     live[i]->dispatch_events();
@@ -735,8 +900,10 @@ bool Platform::connect(const DataUnit& host, const DataUnit& app_name, double ti
 
 void Platform::disconnect()
 {
-    if (impl_)
-        impl_->close_quietly();
+    if (!impl_)
+        return;
+    impl_->flush();     /* what the socket takes now still goes out; nothing waits */
+    impl_->close_quietly();
 }
 
 bool Platform::is_connected() const

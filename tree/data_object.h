@@ -14,16 +14,20 @@
  * EVENT-LOOP RULE: derive() and get_attributes() wait for the server while the
  * Xt loop runs, so any callback may run inside them, the tree rebuild of the
  * default preferences included.  derive() compares CurrentCookie after each
- * wait and answers 2 when the tree was rebuilt: the object may be gone then,
- * and the caller must touch nothing more.  display(), outline_form(),
- * CreateNode() and the look-up functions never wait.
+ * wait and answers 2 when the tree was rebuilt (or the object removed): the
+ * object may be gone then, and the caller must touch nothing more.
+ * display(), outline_form(), CreateNode() and the look-up functions never
+ * wait.
  */
 #ifndef TREE_DATA_OBJECT_H
 #define TREE_DATA_OBJECT_H
 
 #include <X11/Intrinsic.h>
 #include <cstddef>
+#include <cstdlib>
 #include <list>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "XiHierarchy.h"
@@ -90,7 +94,8 @@ public:
      * depth n - 1.  filter: CMIS filter text or null.  0: derived (a server
      * failure is reported in the status line), 1: nothing done (a derivation
      * of this object is under way, or the album is unusable), 2: the tree was
-     * rebuilt during a wait, stop at once.  Waits. */
+     * rebuilt, or this object removed, during a wait: stop at once, the
+     * object may be gone.  Waits. */
     int derive(int depth, const char* filter);
     /* Boots this object into the configuration image `global` (tracked, with
      * attr_changed_cb for ATTR_CHANGED) and returns its attribute names;
@@ -161,6 +166,23 @@ void node_batch_end();
  * such a batch is open already): the server's reports come in bursts, and
  * the nodes one burst adds or removes are laid out together. */
 void node_batch_briefly();
+
+/* Owners of text from malloc (strdup and the texts above) and from Xt
+ * (XtMalloc, XtNewString, XmStringUnparse). */
+struct FreeText {
+    void operator()(char* p) const { free(p); }
+};
+struct XtFreeText {
+    void operator()(char* p) const { XtFree(p); }
+};
+using MallocText = std::unique_ptr<char, FreeText>;
+using XtText = std::unique_ptr<char, XtFreeText>;
+
+/* text as it may go into a label or a dialog: X refuses the request for a
+ * text of a few hundred kilobytes, so a longer text is cut, at a character
+ * boundary, with "..." at the end. */
+const size_t kMaxLabelText = 400;
+std::string bounded_label(const char* text);
 
 /* The label of a node for fdn: the whole FDN with FDN labels, else the text
  * after its last '/' (the whole FDN when it has no '/' or ends with one).

@@ -168,7 +168,8 @@ void DataObject::node_destroyed_cb(Widget, XtPointer client, XtPointer)
 Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
                               XiHierarchyNodeState state)
 {
-    XmString text = XmStringCreateLocalized(const_cast<char*>(node_label(label, fdn_name)));
+    std::string shown = bounded_label(node_label(label, fdn_name));
+    XmString text = XmStringCreateLocalized(const_cast<char*>(shown.c_str()));
     /* An argument list rather than varargs: Xt converts a varargs list to
      * a typed one on every call, a tenth of the push button's cost. */
     Arg args[6];

@@ -16,30 +16,30 @@
 #include "ui/main_win.h"
 #include "XiHierarchy.h"
 
-/* The text of a node's label (by the default font-list tag); XtFree it. */
-static char* label_text(Widget node)
+/* The text of a node's label (by the default font-list tag). */
+static XtText label_text(Widget node)
 {
     XmString s = nullptr;
     XtVaGetValues(node, XmNlabelString, &s, NULL);
-    char* text = nullptr;
+    XtText text;
     if (s) {
-        text = (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
-                                      XmOUTPUT_ALL);
+        text.reset((char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                          XmOUTPUT_ALL));
         XmStringFree(s);
     }
     if (!text)
-        text = XtNewString("");
+        text.reset(XtNewString(""));
     return text;
 }
 
 /* The FDN a node stands for: its label when nodes show FDNs, otherwise the
- * name of the object that owns it (the label when none does).  XtFree it. */
-static char* node_fdn(Widget node)
+ * name of the object that owns it (the label when none does). */
+static XtText node_fdn(Widget node)
 {
     if (!fdn_name) {
         DataObject* obj = find_object(node);
         if (obj && obj->name)
-            return XtNewString(obj->name);
+            return XtText(XtNewString(obj->name));
     }
     return label_text(node);
 }
@@ -52,29 +52,26 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         return;
     if (data->state != XiOpen)
         return;
-    char* fdn = node_fdn(data->widget);
+    XtText fdn = node_fdn(data->widget);
 
-    DataObject* obj = find_album_object(fdn);
+    DataObject* obj = find_album_object(fdn.get());
     if (!obj) {
-        printf("%s%s\n", qx_msg(100, "ERROR opening object: "), fdn);
+        printf("%s%s\n", qx_msg(100, "ERROR opening object: "), fdn.get());
         fflush(stdout);
-        XtFree(fdn);
         return;
     }
     obj->node_state = XiOpen;
     if (obj->derive_state == 1) {
         printf("DEBUG : node_change() : BEING DERIVED%s\n", obj->name);
         fflush(stdout);
-        XtFree(fdn);
         return;
     }
-    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2) {
-        XtFree(fdn);
+    /* derive() answers 2 when the tree was rebuilt or obj removed while it
+     * waited: obj may be gone then. */
+    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2)
         return;
-    }
     if (obj->num_children < 1) {
         status_line("This Object Does not have any Children");
-        XtFree(fdn);
         return;
     }
     status_line(" ");
@@ -93,7 +90,7 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
             continue;
         if (!child) {
             child = new DataObject(child_fdn.str());
-            child->parent_name = strdup(fdn);
+            child->parent_name = strdup(fdn.get());
             DataObject::object_list.insert(child);
             if (CurrentCookie != cookie) {
                 printf("DEBUG : DataObject::derive() : Invalid stack node_state %s\n", child->name);
@@ -104,12 +101,46 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         child->display(0);
     }
     node_batch_end();
-    XtFree(fdn);
+}
+
+/* The server's reports of objects created and destroyed under derived
+ * parents, in the order they came.  Showing a created object waits for the
+ * server, and during that wait the next reports are dispatched: handled
+ * there, each would wait in its turn and a burst of thousands would nest
+ * as deep and overflow the stack.  So the first handler of a report handles
+ * every report that arrives while it works, one after the other, and the
+ * reports that arrive meanwhile only join the queue; destructions queue as
+ * well, behind the creations that came before them. */
+struct TreeReport {
+    bool created;
+    std::string fdn;
+    unsigned int cookie;    /* of the derivation whose album reported it */
+};
+static std::list<TreeReport> tree_reports;
+static bool handling_reports = false;
+
+static void handle_reports()
+{
+    if (handling_reports)
+        return;     /* the handler further up the stack takes it */
+    handling_reports = true;
+    while (!tree_reports.empty()) {
+        TreeReport report = std::move(tree_reports.front());
+        tree_reports.pop_front();
+        if (report.cookie != CurrentCookie)
+            continue;       /* the tree was rebuilt since it came */
+        if (report.created)
+            add_object(nullptr, strdup(report.fdn.c_str()));
+        else
+            remove_object(nullptr, strdup(report.fdn.c_str()));
+    }
+    handling_reports = false;
 }
 
 void object_included_cb(void* client, void* event)
 {
-    if ((unsigned int)(uintptr_t)client != CurrentCookie)
+    unsigned int cookie = (unsigned int)(uintptr_t)client;
+    if (cookie != CurrentCookie)
         return;
     CurrentEvent ev(event);
     ev.do_something();
@@ -118,32 +149,36 @@ void object_included_cb(void* client, void* event)
         return;
     /* Another client may be creating many objects at once. */
     node_batch_briefly();
-    add_object(nullptr, strdup(fdn.str()));
+    tree_reports.push_back({true, fdn.str(), cookie});
+    handle_reports();
 }
 
 void object_excluded_cb(void* client, void* event)
 {
-    if ((unsigned int)(uintptr_t)client != CurrentCookie)
+    unsigned int cookie = (unsigned int)(uintptr_t)client;
+    if (cookie != CurrentCookie)
         return;
     CurrentEvent ev(event);
     DataUnit fdn = ev.get_objname();
-    if (!fdn.is_empty())
-        remove_object(nullptr, strdup(fdn.str()));
+    if (fdn.is_empty())
+        return;
+    tree_reports.push_back({false, fdn.str(), cookie});
+    handle_reports();
 }
 
-void add_object(void*, char* fdn)
+void add_object(void*, char* fdn_arg)
 {
-    Image img(DataUnit(fdn), DataUnit(), Platform::def_platform);
-    free(fdn);
+    MallocText fdn(fdn_arg);
+    Image img(DataUnit(fdn.get()), DataUnit(), Platform::def_platform);
+    fdn.reset();
     unsigned int cookie = CurrentCookie;
 
     Album holder = img.first_album();
     DataUnit nickname = holder.get_prop(NICKNAME);
     if (CurrentCookie != cookie)
         return;
-    char* parent_fdn = nickname_parent(nickname.str());
-    DataObject* parent = find_album_object(parent_fdn);
-    free(parent_fdn);
+    MallocText parent_fdn(nickname_parent(nickname.str()));
+    DataObject* parent = find_album_object(parent_fdn.get());
     if (CurrentCookie != cookie || !parent)
         return;
     parent->num_children++;
@@ -151,20 +186,33 @@ void add_object(void*, char* fdn)
     DataUnit name = img.get_objname();
     if (CurrentCookie != cookie || name.is_empty())
         return;
-    DataObject* obj = new DataObject(name.str());
-    obj->parent_name = strdup(parent->name);
-    DataObject::object_list.insert(obj);
+    /* Opening the parent registers the children its album holds, and the
+     * album took this one in before the report was handled. */
+    DataObject* obj = find_album_object(name.str());
+    if (!obj) {
+        obj = new DataObject(name.str());
+        obj->parent_name = strdup(parent->name);
+        DataObject::object_list.insert(obj);
+    }
 
+    /* The derivation waits.  Meanwhile the tree may be rebuilt, obj
+     * removed (derive() answers 2 for both), the parent removed, or the
+     * parent opened, which shows obj itself. */
+    std::string parent_name = parent->name;
     if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie)
         return;
-    if (parent->node)
+    parent = find_album_object(parent_name.c_str());
+    if (parent && parent->node && !obj->node) {
+        node_batch_briefly();   /* the rows of a burst are laid out together */
         obj->display(0);
+    }
 }
 
-void remove_object(void*, char* fdn)
+void remove_object(void*, char* fdn_arg)
 {
-    DataObject* obj = find_album_object(fdn);
-    free(fdn);
+    MallocText fdn(fdn_arg);
+    DataObject* obj = find_album_object(fdn.get());
+    fdn.reset();
     if (!obj)
         return;
     /* Its shown descendants go with the node, and reports of a burst of

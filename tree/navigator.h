@@ -8,7 +8,9 @@
  * these included, may run inside them.  Each compares CurrentCookie after
  * its waits and stops when the tree was rebuilt meanwhile; object_selected
  * drops clicks that arrive while it is still handling one (selection_busy).
- * remove_object and the KVL callbacks' own bodies up to add_object do not wait.
+ * remove_object does not wait.  The album callbacks queue their report; the
+ * first of them on the stack then handles every queued report in order
+ * (add_object waits), while one called during that wait returns at once.
  */
 #ifndef TREE_NAVIGATOR_H
 #define TREE_NAVIGATOR_H
@@ -29,7 +31,8 @@ void object_selected(Widget node, XtPointer fdn, XtPointer call_data);
 extern bool selection_busy;
 
 /* Album callbacks (client: the CurrentCookie of the derivation that
- * registered them; a report under another cookie is ignored). */
+ * registered them; a report under another cookie is ignored, also when
+ * the tree is rebuilt while the report waits in the queue).  May wait. */
 void object_included_cb(void* client, void* event);
 void object_excluded_cb(void* client, void* event);
 /* ATTR_CHANGED on the configuration image: names the change in the

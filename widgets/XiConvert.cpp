@@ -18,7 +18,8 @@ Boolean xi_enum_lookup(const XiEnumTable *table, const char *text, int *value)
     return False;
 }
 
-/* The converter; the table arrives as the one conversion argument. */
+/* The converter; the table arrives as the one conversion argument, an
+ * immediate value: args[0].addr points at the table pointer itself. */
 static Boolean convert_enum(Display *dpy, XrmValue *args, Cardinal *num_args, XrmValue *from,
                             XrmValue *to, XtPointer *converter_data)
 {
@@ -58,13 +59,13 @@ static Boolean convert_enum(Display *dpy, XrmValue *args, Cardinal *num_args, Xr
 
 void xi_register_enum_converter(const XiEnumTable *table)
 {
-    /* The argument is the address of a pointer to the table, so every
-     * converter registered here has its own table. */
-    XtConvertArgRec *arg = (XtConvertArgRec *)XtMalloc(sizeof(XtConvertArgRec));
-    const XiEnumTable **holder = (const XiEnumTable **)XtMalloc(sizeof(*holder));
-    *holder = table;
-    arg->address_mode = XtAddress;
-    arg->address_id = (XtPointer)holder;
-    arg->size = sizeof(const XiEnumTable *);
-    XtSetTypeConverter(XtRString, (String)table->type_name, convert_enum, arg, 1, XtCacheAll, NULL);
+    /* Xt copies the argument record into its converter table, and an
+     * immediate argument carries the table pointer in that copy: nothing
+     * is allocated here, and every converter registered has its own table. */
+    XtConvertArgRec arg;
+    arg.address_mode = XtImmediate;
+    arg.address_id = (XtPointer)table;
+    arg.size = sizeof(const XiEnumTable *);
+    XtSetTypeConverter(XtRString, (String)table->type_name, convert_enum, &arg, 1, XtCacheAll,
+                       NULL);
 }

@@ -1,0 +1,332 @@
+/*
+ * test_reports.cpp - the navigator following objects that another client
+ * creates and deletes, against a real qx_mis, in process under X: bursts of
+ * any size (handled one after the other, not nested), creations mixed with
+ * deletions, and a parent opened while a created object is being derived.
+ */
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/globals.h"
+#include "gui_fixture.h"
+#include "mis_process.h"
+#include "tree/build_tree.h"
+#include "tree/data_object.h"
+#include "tree/navigator.h"
+#include "tree/selection.h"
+#include "ui/main_win.h"
+/* Private: the order of the rows is read from the outline's node records. */
+#include "XiHierarchyP.h"
+
+namespace {
+
+qxtest::TempDir* dir = nullptr;
+qxtest::MisProcess* mis = nullptr;
+
+std::string system_fdn(const char* id)
+{
+    return std::string("/systemId=\"") + id + "\"";
+}
+
+std::string rack_fdn(const std::string& parent, const std::string& id)
+{
+    return parent + "/equipmentId=\"" + id + "\"";
+}
+
+/* The FDNs of the rows under obj's node, in their order in the outline. */
+std::vector<std::string> rows_of(DataObject* obj)
+{
+    std::vector<std::string> out;
+    HierarchyConstraints parent = XiHierarchyNode(obj->node);
+    for (Cardinal i = 0; i < parent->hierarchy.num_children; i++) {
+        DataObject* o = find_object(parent->hierarchy.children[i]->hierarchy.widget);
+        out.push_back(o && o->name ? o->name : "(no object)");
+    }
+    return out;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end(), [](const std::string& a, const std::string& b) {
+        return strcmp(a.c_str(), b.c_str()) < 0;
+    });
+    return v;
+}
+
+/* How many registered objects are named fdn. */
+size_t registered_as(const std::string& fdn)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++)
+        if (strcmp(DataObject::object_list.at(i)->name, fdn.c_str()) == 0)
+            n++;
+    return n;
+}
+
+void open_node(DataObject* obj)
+{
+    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
+    XiHierarchyNodeStateData data = {obj->node, XiOpen};
+    node_state_cb(main_window->mw_navigator, nullptr, &data);
+}
+
+/* The first tree from "/" (the systems shown closed and derived), with the
+ * system `id` opened. */
+DataObject* open_system(const char* id)
+{
+    static std::string root_fdn = "/";
+    default_root = const_cast<char*>(root_fdn.c_str());
+    default_scope = 1;
+    build_tree();
+    DataObject* sys = find_album_object(system_fdn(id).c_str());
+    if (sys && sys->node)
+        open_node(sys);
+    return sys;
+}
+
+std::string request(long id, const char* method, const qxtest::json& params)
+{
+    return qxtest::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
+               .dump() + "\n";
+}
+
+std::string create_line(long id, const std::string& parent, const std::string& rack)
+{
+    return request(id, "create", {{"parent", parent},
+                                  {"class", "equipmentRack"},
+                                  {"values", {{"equipmentId", rack}}}});
+}
+
+/* Sends lines to the server on a connection of its own, all at once, and
+ * counts the error replies; run on a thread while the editor's loop goes on. */
+struct Pipeline {
+    std::string lines;
+    size_t requests = 0;
+    int errors = -1;
+    std::thread thread;
+
+    void add(const std::string& line)
+    {
+        lines += line;
+        requests++;
+    }
+    void start()
+    {
+        thread = std::thread([this] {
+            qxtest::Client client(mis->port());
+            client.send_raw(lines);
+            int failed = 0;
+            for (size_t replies = 0; replies < requests;) {
+                qxtest::json j = client.next(60000);
+                if (j.is_null())
+                    break;
+                if (!j.contains("id"))
+                    continue;
+                replies++;
+                if (j.contains("error"))
+                    failed++;
+            }
+            errors = failed;
+        });
+    }
+    void finish()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+struct Reports : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up())
+            return;
+        dir = new qxtest::TempDir;
+        mis = new qxtest::MisProcess(dir->path);
+        std::string address = "127.0.0.1:" + std::to_string(mis->port());
+        ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10))
+            << platform.get_error_string();
+        Platform::def_platform = platform;
+    }
+    static void TearDownTestSuite()
+    {
+        reset();
+        platform.disconnect();
+        delete mis;
+        delete dir;
+        mis = nullptr;
+    }
+    static void reset()
+    {
+        DataObject::selected_list.clear();
+        DataObject::object_list.clear_and_destroy();
+        CurrentCookie++;
+        root = nullptr;
+        check_selected(0);
+        pump_for(0.05);
+    }
+    void SetUp() override
+    {
+        if (!gui_up())
+            GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+        reset();
+        fdn_name = false;
+        current_filter = nullptr;
+    }
+};
+
+/* Each report of a creation waits for a derivation, and the next reports
+ * arrive during that wait; once they nested, a burst of about 3,500
+ * overflowed the stack. */
+TEST_F(Reports, SlowBurstOfTwentyThousandCreations)
+{
+    const int count = 20000;
+    DataObject* york = open_system("york-agg-1");
+    ASSERT_TRUE(york && york->node);
+    std::vector<std::string> expected = rows_of(york);
+    Pipeline pipe;
+    for (int i = 0; i < count; i++) {
+        /* Out of name order, so that each row has to find its place. */
+        std::string id = "b" + std::to_string(100000 + (i * 7919) % count);
+        pipe.add(create_line(i + 1, york->name, id));
+        expected.push_back(rack_fdn(york->name, id));
+    }
+    int before = york->num_children;
+    pipe.start();
+    bool all = pump_until([&] { return york->num_children == before + count; }, 900);
+    pipe.finish();
+    ASSERT_TRUE(all) << york->num_children - before << " of " << count << " reported";
+    EXPECT_EQ(0, pipe.errors);
+    pump_for(0.3);
+    EXPECT_EQ(sorted(expected), rows_of(york));
+}
+
+TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
+{
+    DataObject* sys = open_system("manchester-core-1");
+    ASSERT_TRUE(sys && sys->node);
+    std::vector<std::string> expected = rows_of(sys);
+    std::set<std::string> deleted;
+    Pipeline pipe;
+    long id = 0;
+    for (int i = 0; i < 300; i++) {
+        std::string rack = "m" + std::to_string(1000 + i);
+        std::string fdn = rack_fdn(sys->name, rack);
+        pipe.add(create_line(++id, sys->name, rack));
+        if (i % 3 == 0) {       /* one in three goes again at once */
+            pipe.add(request(++id, "delete", {{"name", fdn}}));
+            deleted.insert(fdn);
+        } else {
+            expected.push_back(fdn);
+        }
+    }
+    /* And one that was there before. */
+    std::string rack1 = rack_fdn(sys->name, "rack-1");
+    pipe.add(request(++id, "delete", {{"name", rack1}}));
+    expected.erase(std::find(expected.begin(), expected.end(), rack1));
+    int after = (int)expected.size();
+    pipe.start();
+    bool settled = pump_until([&] { return sys->num_children == after; }, 120);
+    pipe.finish();
+    EXPECT_TRUE(settled) << sys->num_children << " children, " << after << " expected";
+    EXPECT_EQ(0, pipe.errors);
+    pump_for(0.5);
+    EXPECT_EQ(after, sys->num_children);
+    EXPECT_EQ(sorted(expected), rows_of(sys));
+    for (const std::string& fdn : deleted)
+        EXPECT_EQ(0u, registered_as(fdn)) << fdn;
+    EXPECT_EQ(0u, registered_as(rack1));
+}
+
+/* A stopped server holds add_object in its derivation wait; the user opens
+ * the parent meanwhile, which shows the reported objects.  Once the server
+ * answers, each object still has one row and one registration. */
+TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
+{
+    DataObject* sys = open_system("leeds-core-1");
+    ASSERT_TRUE(sys);
+    DataObject* harrogate = find_album_object(system_fdn("harrogate-msan-1").c_str());
+    ASSERT_TRUE(harrogate && harrogate->node);
+    /* Derived but closed, as selecting it leaves it. */
+    ASSERT_EQ(0, harrogate->derive(0, nullptr));
+    std::vector<std::string> expected;
+    for (AlbumImage ai = harrogate->album.first_image(); ai; ai.next_image())
+        expected.push_back(ai->get_objname().str());
+
+    /* Two creations; the server stops once it has answered them. */
+    std::string first = rack_fdn(harrogate->name, "r1");
+    std::string second = rack_fdn(harrogate->name, "r2");
+    {
+        qxtest::Client other(mis->port());
+        other.send_raw(create_line(1, harrogate->name, "r1") +
+                       create_line(2, harrogate->name, "r2"));
+        for (int replies = 0; replies < 2;) {
+            qxtest::json j = other.next(10000);
+            ASSERT_FALSE(j.is_null());
+            if (j.contains("id")) {
+                ASSERT_TRUE(j.contains("result")) << j.dump();
+                replies++;
+            }
+        }
+    }
+    expected.push_back(first);
+    expected.push_back(second);
+    kill(mis->pid(), SIGSTOP);
+
+    /* When the first object waits for its derivation, open the parent and
+     * let the server go on. */
+    bool opened = false;
+    std::function<void()> watch = [&] {
+        DataObject* obj = find_album_object(first.c_str());
+        if (obj && obj->derive_state == 1 && !opened) {
+            open_node(harrogate);
+            opened = true;
+            kill(mis->pid(), SIGCONT);
+        } else if (!opened) {
+            after(5, watch);
+        }
+    };
+    after(0, watch);
+    bool done = pump_until([&] {
+        DataObject* a = find_album_object(first.c_str());
+        DataObject* b = find_album_object(second.c_str());
+        return opened && a && b && a->derive_state == 2 && b->derive_state == 2;
+    }, 20);
+    if (!opened)
+        kill(mis->pid(), SIGCONT);
+    ASSERT_TRUE(done);
+    pump_for(0.3);
+    EXPECT_EQ(sorted(expected), rows_of(harrogate));
+    EXPECT_EQ(1u, registered_as(first));
+    EXPECT_EQ(1u, registered_as(second));
+    EXPECT_EQ((int)expected.size(), harrogate->num_children);
+}
+
+/* The object's own removal reported while its derivation waits (no other
+ * report being handled, so it is handled at once): derive() answers 2 and
+ * does not write into the deleted object. */
+TEST_F(Reports, ObjectRemovedWhileItsDerivationWaits)
+{
+    ASSERT_TRUE(open_system("leeds-core-1"));
+    std::string york_fdn = system_fdn("york-agg-1");
+    DataObject* york = find_album_object(york_fdn.c_str());
+    ASSERT_TRUE(york && york->derive_state == 0);
+    kill(mis->pid(), SIGSTOP);
+    after(50, [&] {
+        remove_object(nullptr, strdup(york_fdn.c_str()));
+        kill(mis->pid(), SIGCONT);
+    });
+    EXPECT_EQ(2, york->derive(0, nullptr));
+    EXPECT_EQ(nullptr, find_album_object(york_fdn.c_str()));
+}
+
+}  // namespace
