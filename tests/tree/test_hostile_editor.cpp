@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/connection.h"
-#include "app/globals.h"
+#include "core/globals.h"
 #include "gui_fixture.h"
 #include "scripted_server.h"
 #include "tree/data_object.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "gui_fixture.h"
 #include "mis_process.h"
 #include "tree/build_tree.h"
