@@ -16,6 +16,8 @@
 
 #include <X11/Intrinsic.h>
 
+#include <string>
+
 #include "core/catalog.h"
 #include "kvl/kvl.h"
 
@@ -47,9 +49,17 @@ public:
     ~GlobalVars();
 
     /* Sets text (copied; the caller keeps it) as w's labelString, as a
-     * compound string in the current locale.  Does nothing when w is null. */
+     * compound string in the current locale, cut as bounded_label cuts it, so
+     * that no text a server sends can make X refuse the request.  Does nothing
+     * when w is null. */
     void update_label(Widget w, const char* text);
 };
+
+/* Text as it may go into a label or a dialog: X refuses the request for a
+ * text of a few hundred kilobytes, so a longer text is cut, at a character
+ * boundary, with "..." at the end. */
+const size_t kMaxLabelText = 400;
+std::string bounded_label(const char* text);
 
 /* Set from the command line and the environment (get_arguments). */
 extern char* platform_host;         /* server host; null until get_arguments */

@@ -230,18 +230,6 @@ char* nickname_parent(const char* nickname)
     return copy;
 }
 
-std::string bounded_label(const char* text)
-{
-    std::string out = text ? text : "";
-    if (out.size() <= kMaxLabelText)
-        return out;
-    size_t end = kMaxLabelText - 3;
-    while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80)
-        end--;      /* not inside a UTF-8 sequence */
-    out.resize(end);
-    return out + "...";
-}
-
 const char* node_label(const char* fdn, bool by_fdn)
 {
     if (by_fdn)

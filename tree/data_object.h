@@ -178,12 +178,6 @@ struct XtFreeText {
 using MallocText = std::unique_ptr<char, FreeText>;
 using XtText = std::unique_ptr<char, XtFreeText>;
 
-/* text as it may go into a label or a dialog: X refuses the request for a
- * text of a few hundred kilobytes, so a longer text is cut, at a character
- * boundary, with "..." at the end. */
-const size_t kMaxLabelText = 400;
-std::string bounded_label(const char* text);
-
 /* The label of a node for fdn: the whole FDN with FDN labels, else the text
  * after its last '/' (the whole FDN when it has no '/' or ends with one).
  * Points into fdn. */

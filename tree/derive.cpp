@@ -19,7 +19,7 @@
 void status_line(const char* text)
 {
     if (main_window)
-        global.update_label(main_window->mw_message_label, bounded_label(text).c_str());
+        global.update_label(main_window->mw_message_label, text);
 }
 
 /* The modal error dialog on the main window's form. */
