@@ -750,9 +750,9 @@ void PlatformImpl::dispatch_one(const json& note)
         run_platform_callback(RAW_EVENT, ev);
     } else if (method == "event") {
         std::string kind = str_field(params, "event");
-        std::string name = str_field(params, "name");
+        std::string objname = str_field(params, "name");
         ev->name = unit(kind);
-        ev->objname = unit(name);
+        ev->objname = unit(objname);
         ev->objclass = unit(str_field(params, "class"));
         if (kind == "OBJECT_CREATED" || kind == "OBJECT_DESTROYED") {
             long sub = params.contains("subscription") && params["subscription"].is_number_integer()
@@ -762,9 +762,9 @@ void PlatformImpl::dispatch_one(const json& note)
             if (auto album = album_for_subscription(sub)) {
                 bool created = kind == "OBJECT_CREATED";
                 if (created)
-                    album->add_member(name, str_field(params, "class"));
+                    album->add_member(objname, str_field(params, "class"));
                 else
-                    album->remove_member(name);
+                    album->remove_member(objname);
                 auto it = album->callbacks.find(kind);
                 if (it != album->callbacks.end()) {
                     Callback cb = it->second;
@@ -779,7 +779,7 @@ void PlatformImpl::dispatch_one(const json& note)
             std::vector<std::shared_ptr<ImageImpl>> targets;
             for (auto& w : tracked)
                 if (auto img = w.lock())
-                    if (img->tracked && img->name == name)
+                    if (img->tracked && img->name == objname)
                         targets.push_back(img);
             for (auto& img : targets) {
                 if (AttrValue* a = img->find(attr))

@@ -119,20 +119,24 @@ bool Server::listen(const std::string& addr, int port, std::string& err) {
         err = "not an IPv4 address: " + addr;
         return false;
     }
+    // Each failure below names the call that failed and why, and ends the start.
+    auto failed = [&err](std::string why) {
+        err = std::move(why);
+        return false;
+    };
     listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) return err = "socket: " + errstr(), false;
+    if (listen_fd_ < 0) return failed("socket: " + errstr());
     int one = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
-        return err = "cannot listen on " + addr + ":" + std::to_string(port) + ": " + errstr(),
-               false;
-    if (::listen(listen_fd_, 128) < 0) return err = "listen: " + errstr(), false;
+        return failed("cannot listen on " + addr + ":" + std::to_string(port) + ": " + errstr());
+    if (::listen(listen_fd_, 128) < 0) return failed("listen: " + errstr());
     socklen_t len = sizeof sa;
     getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
     port_ = ntohs(sa.sin_port);
 
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_fd_ < 0) return err = "epoll: " + errstr(), false;
+    if (epoll_fd_ < 0) return failed("epoll: " + errstr());
     watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN);
 
     // SIGTERM and SIGINT arrive as readable data, so shutting down is an ordinary event.
@@ -142,12 +146,12 @@ bool Server::listen(const std::string& addr, int port, std::string& err) {
     sigaddset(&mask, SIGINT);
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     signal_fd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (signal_fd_ < 0) return err = "signalfd: " + errstr(), false;
+    if (signal_fd_ < 0) return failed("signalfd: " + errstr());
     watch_fd(signal_fd_, TAG_SIGNAL, EPOLLIN);
     signal(SIGPIPE, SIG_IGN);
     // Opened now, so that starting an action program needs no descriptor for its input.
     devnull_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (devnull_fd_ < 0) return err = "/dev/null: " + errstr(), false;
+    if (devnull_fd_ < 0) return failed("/dev/null: " + errstr());
     return true;
 }
 

@@ -448,9 +448,9 @@ json Service::op_action(Call& c) {
     if (!a) fail(E_NO_ACTION, "class " + o.cls->name + " has no action '" + an + "'");
     switch (a->kind) {
     case ActionDef::GET_OBJECT_CLASS: {
-        const ClassDef* c = schema_.cls(trim(param));
-        if (!c) fail(E_NO_CLASS, "no such class '" + trim(param) + "'");
-        return {{"reply", schema_.describe(*c)}};
+        const ClassDef* described = schema_.cls(trim(param));
+        if (!described) fail(E_NO_CLASS, "no such class '" + trim(param) + "'");
+        return {{"reply", schema_.describe(*described)}};
     }
     case ActionDef::RESET: {
         ValueList defaults;

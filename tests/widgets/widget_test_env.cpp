@@ -16,7 +16,12 @@ static void record_warning(String name, String type, String klass, String defaul
     const char *p[4] = {"", "", "", ""};
     for (Cardinal i = 0; num_params && params && i < *num_params && i < 4; i++)
         p[i] = params[i];
+    /* Xt hands the warning's text as a printf format with up to four string arguments,
+     * as XtWarningMsg formats it itself. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     snprintf(text, sizeof text, defaultp ? defaultp : "", p[0], p[1], p[2], p[3]);
+#pragma GCC diagnostic pop
     recorded.push_back({name ? name : "", type ? type : "", klass ? klass : "", text});
 }
 
