@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "../../tests/mis/mis_process.h"
+#include "mis_process.h"
 
 using namespace qxtest;
 using Clock = std::chrono::steady_clock;
