@@ -59,12 +59,13 @@ static Boolean convert_enum(Display *dpy, XrmValue *args, Cardinal *num_args, Xr
 void xi_register_enum_converter(const XiEnumTable *table)
 {
     /* The argument is the address of a pointer to the table, so every
-     * converter registered here has its own table. */
-    XtConvertArgRec *arg = (XtConvertArgRec *)XtMalloc(sizeof(XtConvertArgRec));
+     * converter registered here has its own table.  Xt copies the argument
+     * record; the pointer it addresses must live as long as the converter. */
     const XiEnumTable **holder = (const XiEnumTable **)XtMalloc(sizeof(*holder));
     *holder = table;
-    arg->address_mode = XtAddress;
-    arg->address_id = (XtPointer)holder;
-    arg->size = sizeof(const XiEnumTable *);
-    XtSetTypeConverter(XtRString, (String)table->type_name, convert_enum, arg, 1, XtCacheAll, NULL);
+    XtConvertArgRec arg;
+    arg.address_mode = XtAddress;
+    arg.address_id = (XtPointer)holder;
+    arg.size = sizeof(const XiEnumTable *);
+    XtSetTypeConverter(XtRString, (String)table->type_name, convert_enum, &arg, 1, XtCacheAll, NULL);
 }
