@@ -28,6 +28,7 @@ TEST(Connection, RawEventsShowOnlyWhileOnAndALostServerIsReported)
         GTEST_SKIP() << "no qx_mis";
     MisProcess mis;
     ASSERT_TRUE(mis.start({"--simulate", "1"})) << mis.failure();
+    free(platform_host);    /* gui_up's copy of the test host */
     platform_host = strdup(mis.address().c_str());
 
     ASSERT_TRUE(platform_connect()) << platform.get_error_string();

@@ -75,7 +75,8 @@ TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
     mis.start();
     Client c(mis.port());
     EXPECT_EQ(c.result("derive", {{"base", "/"}})["count"], before - 1);
-    for (auto& a : c.result("get", {{"name", "/systemId=\"york-agg-1\""}})["attributes"])
+    json got = c.result("get", {{"name", "/systemId=\"york-agg-1\""}});  // held: a range-for over a member of a temporary reads freed memory
+    for (auto& a : got["attributes"])
         if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "renamed");
 }
 
