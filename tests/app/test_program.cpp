@@ -97,15 +97,15 @@ protected:
 TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
 {
     TarnRun run;
-    start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisServer::free_port()));
+    start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisProcess::free_port()));
     answer_error_dialog(run);
 }
 
 TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
 {
-    if (!MisServer::available())
+    if (!MisProcess::available())
         GTEST_SKIP() << "no qx_mis";
-    MisServer mis;
+    MisProcess mis;
     ASSERT_TRUE(mis.start()) << mis.failure();
     TarnRun run;
     start_and_expect_reply(run, mis.address());
