@@ -43,4 +43,5 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
 cmake -S . -B build-fuzz -DQX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz -j"$jobs"
-ctest --test-dir build-fuzz --output-on-failure --timeout 300
+# Each target fuzzes on one core for a fixed time, so they run side by side.
+ctest --test-dir build-fuzz --output-on-failure -j"$jobs" --timeout 300
