@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev           # unit and integration tests
   libmotif-dev libxt-dev libx11-dev libxext-dev libxpm-dev x11proto-dev
   libxcomposite-dev                   # widget tests read back drawings off screen
+  libxfixes-dev                       # the busy-cursor test reads back the shown cursor
   nlohmann-json3-dev libsqlite3-dev sqlite3
   libc-bin                            # gencat for the message catalogue
   xvfb xauth x11-utils xdotool imagemagick

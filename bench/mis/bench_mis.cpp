@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "../../tests/mis/mis_process.h"
+#include "mis_process.h"
 
 using namespace qxtest;
 using Clock = std::chrono::steady_clock;

@@ -37,13 +37,15 @@
 #include <vector>
 
 #include "core/globals.h"
-#include "mis_fixture.h"
+#include "mis_process.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
 /* Private: the bench waits for the outline's work procedure to finish. */
 #include "XiOutlineP.h"
 #include <nlohmann/json.hpp>
+
+using qxtest::MisProcess;
 
 using Clock = std::chrono::steady_clock;
 
@@ -411,8 +413,8 @@ int main(int argc, char** argv)
         return 1;
     std::string net = std::string(tmpl) + "/network.txt";
     write_network(net, sizes);
-    MisServer mis;
-    if (!mis.start("--seed '" + net + "'")) {
+    MisProcess mis;
+    if (!mis.start({"--seed", net})) {
         printf("qx_mis: %s\n", mis.failure().c_str());
         return 1;
     }

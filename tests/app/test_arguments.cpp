@@ -1,6 +1,7 @@
 /* Command line, environment and message catalogue of the editor, in process. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -11,11 +12,15 @@
 
 namespace {
 
-/* The globals as the program starts with them. */
+/* The globals as the program starts with them, read before any test runs. */
 struct Defaults {
     char* root = default_root;
-    char* scope = default_scope_string;
+    int scope = default_scope;
+    char* scope_string = default_scope_string;
     char* filter = default_filter;
+    char* current = current_filter;
+    double timeout = DeriveTimeout;
+    int fd = file_desc;
 };
 const Defaults initial;
 
@@ -23,14 +28,18 @@ class Arguments : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        /* The program keeps the buffer of the machine's own name for its whole
+         * run; a test that parses again lets it go first. */
+        free(host_buffer);
+        host_buffer = nullptr;
         platform_host = nullptr;
         default_root = initial.root;
-        default_scope = 2;
-        default_scope_string = initial.scope;
+        default_scope = initial.scope;
+        default_scope_string = initial.scope_string;
         default_filter = initial.filter;
-        current_filter = nullptr;
-        DeriveTimeout = 300.0;
-        file_desc = 0;
+        current_filter = initial.current;
+        DeriveTimeout = initial.timeout;
+        file_desc = initial.fd;
         unsetenv("QX_TARN_TIMEOUT");
         unsetenv("QX_SERVER");
     }
@@ -46,11 +55,46 @@ protected:
             argv.push_back(&s[0]);
         argv.push_back(nullptr);
         get_arguments((int)store.size(), argv.data());
+        const char* server = getenv("QX_SERVER");
+        bool from_argv = std::find(argv.begin(), argv.end(), platform_host) != argv.end();
+        if (platform_host && !from_argv && platform_host != server)
+            host_buffer = platform_host;
     }
+    void TearDown() override { SetUp(); }
 
     std::vector<std::string> store;
     std::vector<char*> argv;
+    char* host_buffer = nullptr;
 };
+
+/* Without options (and with -v, which is accepted and ignored) the program
+ * keeps the start-up values; only the host is settled. */
+TEST_F(Arguments, NoOptionsOrOnlyVKeepTheStartUpValues)
+{
+    for (auto args : std::vector<std::vector<std::string>>{{}, {"-v"}, {"-v", "-v"}}) {
+        SetUp();
+        parse(args);
+        std::string shown = args.empty() ? "no options" : std::to_string(args.size()) + " x -v";
+        EXPECT_STREQ(default_root, "/") << shown;
+        EXPECT_EQ(default_scope, 2) << shown;
+        EXPECT_STREQ(default_scope_string, "2") << shown;
+        EXPECT_STREQ(default_filter, "") << shown;
+        EXPECT_EQ(current_filter, nullptr) << shown;
+        EXPECT_EQ(DeriveTimeout, 300.0) << shown;
+        EXPECT_EQ(file_desc, 0) << shown;
+        EXPECT_NE(platform_host, nullptr) << shown;
+    }
+    EXPECT_EQ(display_format, 1);
+    EXPECT_EQ(sort_on, 1);
+    EXPECT_FALSE(fdn_name);
+    EXPECT_EQ(CurrentCookie, 0u);
+    EXPECT_STREQ(user_object_class, "");
+    EXPECT_STREQ(user_object_name, "");
+    EXPECT_EQ(std_form, 65542);
+    EXPECT_EQ(root, nullptr);
+    EXPECT_EQ(main_window, nullptr);
+    EXPECT_TRUE(global.is_empty());
+}
 
 TEST_F(Arguments, EveryOptionOfTheTable)
 {

@@ -7,8 +7,10 @@
 
 
 #include "app/connection.h"
-#include "tests/kvl/mis_fixture.h"
+#include "mis_process.h"
 #include "ui/dialogs.h"
+
+using qxtest::MisProcess;
 
 namespace {
 
@@ -22,10 +24,11 @@ static const char connecting[] = "Connecting to Platform...";
 TEST(Connection, RawEventsShowOnlyWhileOnAndALostServerIsReported)
 {
     REQUIRE_GUI();
-    if (!MisServer::available())
+    if (!MisProcess::available())
         GTEST_SKIP() << "no qx_mis";
-    MisServer mis;
-    ASSERT_TRUE(mis.start("--simulate 1")) << mis.failure();
+    MisProcess mis;
+    ASSERT_TRUE(mis.start({"--simulate", "1"})) << mis.failure();
+    free(platform_host);    /* gui_up's copy of the test host */
     platform_host = strdup(mis.address().c_str());
 
     ASSERT_TRUE(platform_connect()) << platform.get_error_string();

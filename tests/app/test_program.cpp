@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/process.h"
-#include "tests/kvl/mis_fixture.h"
+#include "mis_process.h"
+
+using qxtest::MisProcess;
 
 namespace {
 
@@ -30,10 +32,11 @@ TEST(Program, UsageOnStandardErrorAndStatus1)
     }
 }
 
+/* -v is accepted and ignored: the program goes on to open the display. */
 TEST(Program, NoDisplayIsStatus255)
 {
     TarnRun run;
-    run.args = {"-h", "127.0.0.1:1"};
+    run.args = {"-v", "-h", "127.0.0.1:1"};
     run.no_display = true;
     ASSERT_TRUE(run.start());
     ASSERT_TRUE(run.wait(10));
@@ -94,15 +97,15 @@ protected:
 TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
 {
     TarnRun run;
-    start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisServer::free_port()));
+    start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisProcess::free_port()));
     answer_error_dialog(run);
 }
 
 TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
 {
-    if (!MisServer::available())
+    if (!MisProcess::available())
         GTEST_SKIP() << "no qx_mis";
-    MisServer mis;
+    MisProcess mis;
     ASSERT_TRUE(mis.start()) << mis.failure();
     TarnRun run;
     start_and_expect_reply(run, mis.address());

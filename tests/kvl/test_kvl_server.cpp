@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "kvl/kvl.h"
-#include "mis_fixture.h"
+#include "mis_process.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <time.h>
 #include <vector>
+
+using qxtest::MisProcess;
 
 namespace {
 
@@ -54,8 +56,8 @@ class KvlServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        mis = new MisServer;
-        ASSERT_TRUE(MisServer::available()) << "no qx_mis at " << MisServer::binary();
+        mis = new MisProcess;
+        ASSERT_TRUE(MisProcess::available()) << "no qx_mis at " << MisProcess::binary();
         ASSERT_TRUE(mis->start()) << mis->failure();
         platform = new Platform(DataUnit("QX"), DataUnit(""));
         ASSERT_TRUE(platform->connect(DataUnit(mis->address().c_str()), DataUnit("kvl-test"), 10))
@@ -71,11 +73,11 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(Platform::def_platform.is_connected()); }
 
-    static MisServer* mis;
+    static MisProcess* mis;
     static Platform* platform;
 };
 
-MisServer* KvlServer::mis = nullptr;
+MisProcess* KvlServer::mis = nullptr;
 Platform* KvlServer::platform = nullptr;
 
 TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
@@ -85,7 +87,7 @@ TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
     EXPECT_EQ(mis->address(), Platform::def_platform.get_host().str());
 
     // Nobody listens: refused at once, the message names host:port.
-    int port = MisServer::free_port();
+    int port = MisProcess::free_port();
     std::string where = "127.0.0.1:" + std::to_string(port);
     Platform refused(DataUnit("QX"), DataUnit(""));
     EXPECT_FALSE(refused.connect(DataUnit(where.c_str()), DataUnit("t"), 5));
@@ -591,7 +593,7 @@ void count_cb(void* client, void* call)
 // noticed by the next operations (no SIGPIPE), and DISCONNECTED runs once.
 TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
 {
-    MisServer own;
+    MisProcess own;
     ASSERT_TRUE(own.start()) << own.failure();
     Platform saved = Platform::def_platform;
     Platform p;
@@ -617,8 +619,8 @@ TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
 // serve 256 clients; by default it serves as many as its descriptors allow.
 TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
 {
-    MisServer own;
-    ASSERT_TRUE(own.start("--max-clients 256")) << own.failure();
+    MisProcess own;
+    ASSERT_TRUE(own.start({"--max-clients", "256"})) << own.failure();
     std::vector<int> clients;
     for (int i = 0; i < 256; i++) {
         int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -5,13 +5,15 @@
 
 #include "kvl/kvl.h"
 #include "kvl/kvl_private.h"
-#include "mis_fixture.h"
+#include "mis_process.h"
 
 #include <X11/Intrinsic.h>
 
 #include <cstring>
 #include <string>
 #include <time.h>
+
+using qxtest::MisProcess;
 
 namespace {
 
@@ -25,7 +27,7 @@ double now()
 }
 
 struct Flags {
-    MisServer* mis = nullptr;
+    MisProcess* mis = nullptr;
     Album* album = nullptr;
     bool timer_ran = false;
     bool timer_ran_before_event = false;
@@ -101,7 +103,7 @@ protected:
         display = XtOpenDisplay(app, nullptr, "kvl_xt_test", "KvlXtTest", nullptr, 0, &argc, nullptr);
         set_app_context(app);
         flags.mis = &mis;
-        ASSERT_TRUE(MisServer::available()) << "no qx_mis at " << MisServer::binary();
+        ASSERT_TRUE(MisProcess::available()) << "no qx_mis at " << MisProcess::binary();
         ASSERT_TRUE(mis.start()) << mis.failure();
         platform = Platform(DataUnit("QX"), DataUnit(""));
         ASSERT_TRUE(platform.connect(DataUnit(mis.address().c_str()), DataUnit("kvl-xt-test"), 10))
@@ -120,7 +122,7 @@ protected:
 
     XtAppContext app = nullptr;
     Display* display = nullptr;
-    MisServer mis;
+    MisProcess mis;
     Platform platform;
     Flags flags;
 };
@@ -211,7 +213,7 @@ TEST_F(KvlXt, WaitTimesOutWhileTheLoopKeepsRunning)
 namespace {
 struct Repoint {
     Image* image;
-    MisServer* mis;
+    MisProcess* mis;
 };
 void repoint_cb(XtPointer client, XtIntervalId*)
 {

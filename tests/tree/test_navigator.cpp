@@ -14,7 +14,7 @@
 
 #include "core/globals.h"
 #include "gui_fixture.h"
-#include "mis_fixture.h"
+#include "mis_process.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
@@ -24,13 +24,15 @@
 /* Private: the order of the rows is read from the outline's node records. */
 #include "XiHierarchyP.h"
 
+using qxtest::MisProcess;
+
 namespace {
 
 const char* kLeeds = "/systemId=\"leeds-core-1\"";
 const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
-MisServer* mis = nullptr;
+MisProcess* mis = nullptr;
 Platform other;     /* the second client, which changes the server behind the editor's back */
 
 /* Drops the whole tree as the preferences' rebuild does. */
@@ -140,7 +142,7 @@ struct Tree : ::testing::Test {
     {
         if (!gui_up())
             return;
-        mis = new MisServer;
+        mis = new MisProcess;
         ASSERT_TRUE(mis->start()) << mis->failure();
         ASSERT_TRUE(other.connect(DataUnit(mis->address().c_str()), DataUnit("other"), 10));
         ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));

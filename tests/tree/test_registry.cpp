@@ -102,6 +102,27 @@ TEST_F(Registry, NullNamesAreNeverFound)
     EXPECT_EQ(nullptr, find_object(reinterpret_cast<Widget>(&unnamed)));
 }
 
+TEST_F(Registry, SelectionKeepsOrderAndFindsByName)
+{
+    DataObject* a = reg("/a");
+    DataObject* b = reg("/b");
+    DataObject* c = reg("/c");
+    SelectedList& sel = DataObject::selected_list;
+    sel.append(c);
+    sel.append(a);
+    sel.append(b);
+    EXPECT_EQ(c, sel.first());
+    EXPECT_EQ(a, find_selected_object("/a"));
+    EXPECT_EQ(nullptr, find_selected_object("/d"));
+    sel.remove(a);
+    sel.remove(a);      /* no longer there: nothing happens */
+    EXPECT_EQ(2u, sel.entries());
+    EXPECT_EQ(c, sel.take_first());
+    EXPECT_EQ(b, sel.take_first());
+    EXPECT_TRUE(sel.is_empty());
+    EXPECT_EQ(nullptr, sel.take_first());
+}
+
 TEST(DerivationTexts, StringsNicknamesAndLabels)
 {
     auto ds = [](const char* fdn, const char* filter) {

@@ -3,8 +3,10 @@
 
 #include <Xm/MessageB.h>
 #include <X11/Shell.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
 
+#include "ui/busy_cursor.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -183,6 +185,94 @@ TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
     EXPECT_TRUE(XtIsManaged(second_box));
     press(button(second, XmDIALOG_CANCEL_BUTTON));
     EXPECT_TRUE(pump_until([] { return current_warning_dialog == nullptr; }, 5));
+}
+
+void count_cb(Widget, XtPointer client_data, XtPointer) { ++*(int*)client_data; }
+
+/* Indices other than 1, 2 and 3 change nothing: no label, no button shown or
+ * hidden, no callback on any list. */
+TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
+{
+    REQUIRE_GUI();
+    WarningDialogBox* box = new WarningDialogBox(shell(), "x");
+    Widget mb = *box->getwidget();
+    const char* labels[] = {XmNokLabelString, XmNcancelLabelString, XmNhelpLabelString};
+    const unsigned char children[] = {XmDIALOG_OK_BUTTON, XmDIALOG_CANCEL_BUTTON, XmDIALOG_HELP_BUTTON};
+    std::string before[3];
+    bool managed[3];
+    for (int i = 0; i < 3; i++) {
+        before[i] = xmstring_resource(mb, labels[i]);
+        managed[i] = XtIsManaged(XmMessageBoxGetChild(mb, children[i]));
+    }
+    int called = 0;
+    for (int index : {0, 4, -1, 7}) {
+        box->label_button(index, "changed");
+        box->manage_button(index);
+        box->unmanage_button(index);
+        box->add_callback(index, count_cb, &called);
+        for (int i = 0; i < 3; i++) {
+            EXPECT_EQ(xmstring_resource(mb, labels[i]), before[i]) << "index " << index;
+            EXPECT_EQ(XtIsManaged(XmMessageBoxGetChild(mb, children[i])), managed[i]) << "index " << index;
+        }
+    }
+    for (const char* list : {XmNokCallback, XmNcancelCallback, XmNhelpCallback})
+        XtCallCallbacks(mb, list, nullptr);
+    EXPECT_EQ(called, 0);
+
+    box->label_button(OK_BUTTON, "two\nlines");
+    XmString s = nullptr;
+    XtVaGetValues(mb, XmNokLabelString, &s, NULL);
+    EXPECT_EQ(XmStringLineCount(s), 1);
+    XmStringFree(s);
+    box->manage_button(HELP_BUTTON);
+    EXPECT_TRUE(XtIsManaged(XmMessageBoxGetChild(mb, XmDIALOG_HELP_BUTTON)));
+    delete box;
+}
+
+/* The cursor the server shows with the pointer over w: width, height and hot spot. */
+std::vector<int> cursor_over(Widget w)
+{
+    Dimension width = 0, height = 0;
+    XtVaGetValues(w, XmNwidth, &width, XmNheight, &height, NULL);
+    XWarpPointer(display, None, XtWindow(w), 0, 0, 0, 0, width / 2, height / 2);
+    XSync(display, False);
+    XFixesCursorImage* image = XFixesGetCursorImage(display);
+    if (!image)
+        return {};
+    std::vector<int> shape = {image->width, image->height, image->xhot, image->yhot};
+    XFree(image);
+    return shape;
+}
+
+/* The hourglass is made once, by the first set; reset before that only
+ * synchronises.  Set shows it on the widget's window, reset takes it away. */
+TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)
+{
+    REQUIRE_GUI();
+    int event_base, error_base;
+    if (!XFixesQueryExtension(display, &event_base, &error_base))
+        GTEST_SKIP() << "no XFIXES on this display";
+    ASSERT_TRUE(pump_until([] { return XtIsRealized(shell()) && XtWindow(shell()); }, 5));
+    XMapRaised(display, XtWindow(shell()));
+    pump_for(0.2);
+    Widget over = main_window->mw_message_label;
+    std::vector<int> plain = cursor_over(over);
+    ASSERT_EQ(plain.size(), 4u);
+
+    ASSERT_EQ(busy_cursor(), (Cursor)None);
+    reset_busy_cursor(shell());
+    EXPECT_EQ(busy_cursor(), (Cursor)None);
+
+    set_busy_cursor(shell());
+    Cursor made = busy_cursor();
+    ASSERT_NE(made, (Cursor)None);
+    EXPECT_EQ(cursor_over(over), (std::vector<int>{32, 32, 15, 15}));
+    set_busy_cursor(shell());
+    EXPECT_EQ(busy_cursor(), made) << "the cursor is built once";
+
+    reset_busy_cursor(shell());
+    EXPECT_EQ(cursor_over(over), plain);
+    EXPECT_EQ(busy_cursor(), made) << "kept for later calls";
 }
 
 TEST(MainShell, TitleSizeAndShapedIcon)

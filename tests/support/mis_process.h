@@ -1,7 +1,16 @@
-// Test support: runs the real qx_mis on a free port with a fresh database, and a plain
-// line-based JSON-RPC client to talk to it.
+// Test support: runs the real qx_mis with a fresh database, and a plain line-based JSON-RPC
+// client to talk to it. The server picks a free port itself (--listen 127.0.0.1:0) and
+// names it on the first line of its standard output, so two servers never race for one.
+//
+//     MisProcess mis;                        // its own temporary folder, not started yet
+//     ASSERT_TRUE(mis.start()) << mis.failure();
+//     platform.connect(mis.address().c_str(), "test", 10);
+//
+// The binary is $QX_MIS_BIN when set, else the one the build made (QX_MIS_BIN_DEFAULT,
+// which linking the qx_test_mis target defines).
 #pragma once
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,10 +19,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifndef QX_MIS_BIN_DEFAULT
+#define QX_MIS_BIN_DEFAULT "qx_mis"
+#endif
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -26,6 +42,8 @@ using nlohmann::json;
 // A fresh temporary folder, removed with its contents at the end.
 struct TempDir {
     std::string path;
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     TempDir() {
         char tmpl[] = "/tmp/qx_test.XXXXXX";
         path = mkdtemp(tmpl);
@@ -40,28 +58,53 @@ struct FileLimit {
 
 class MisProcess {
 public:
-    // Starts qx_mis with a database in dir and any extra arguments; waits until it listens.
-    explicit MisProcess(const std::string& dir, std::vector<std::string> extra = {}, FileLimit files = {})
+    // Not started; the database and log go to a temporary folder of its own,
+    // removed with the object.
+    MisProcess() : own_(new TempDir), dir_(own_->path) {}
+    // Starts qx_mis with a database in dir, any extra arguments and, when given, a limit on
+    // its open descriptors; throws when it does not start.
+    explicit MisProcess(const std::string& dir, std::vector<std::string> extra = {},
+                        FileLimit files = {})
         : dir_(dir), files_(files) {
-        start(extra);
+        if (!start(std::move(extra))) throw std::runtime_error(failure_);
     }
     ~MisProcess() { stop(SIGKILL); }
+    MisProcess(const MisProcess&) = delete;
+    MisProcess& operator=(const MisProcess&) = delete;
 
-    void start(std::vector<std::string> extra = {}) {
+    static std::string binary() {
+        const char* env = std::getenv("QX_MIS_BIN");
+        return env && *env ? env : QX_MIS_BIN_DEFAULT;
+    }
+    static bool available() { return access(binary().c_str(), X_OK) == 0; }
+
+    // Starts the server (again, on the same database, after a stop) and waits until it
+    // listens; false with failure() saying why when it does not.
+    bool start(std::vector<std::string> extra = {}) {
+        stop(SIGKILL);
+        failure_.clear();
         int out[2];
-        if (pipe(out) < 0) throw std::runtime_error("pipe");
+        if (pipe(out) < 0) return fail(std::string("pipe: ") + std::strerror(errno));
+        std::string bin = binary();
         pid_ = fork();
+        if (pid_ < 0) {
+            close(out[0]);
+            close(out[1]);
+            return fail(std::string("fork: ") + std::strerror(errno));
+        }
         if (pid_ == 0) {
             dup2(out[1], 1);
             close(out[0]);
-            std::string log = dir_ + "/qx_mis.log";
-            FILE* f = std::freopen(log.c_str(), "a", stderr);
-            (void)f;
+            close(out[1]);
+            int log = ::open((dir_ + "/qx_mis.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (log >= 0) dup2(log, 2);
+            // The folder is the server's working directory, so whatever it writes stays there.
+            if (chdir(dir_.c_str()) != 0) _exit(126);
             if (files_.soft) {
                 rlimit rl{files_.soft, files_.hard ? files_.hard : files_.soft};
                 if (setrlimit(RLIMIT_NOFILE, &rl) < 0) _exit(126);
             }
-            std::vector<std::string> args = {QX_MIS_BIN, "--listen", "127.0.0.1:0", "--db", dir_ + "/mis.db"};
+            std::vector<std::string> args = {bin, "--listen", "127.0.0.1:0", "--db", dir_ + "/mis.db"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
             for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -70,30 +113,43 @@ public:
             _exit(127);
         }
         close(out[1]);
-        // The first line on standard output names the port.
+        // The first line on standard output names the port.  Seeding a big network
+        // under a sanitizer takes a while, hence the generous limit.
         std::string line;
         char c;
         pollfd p{out[0], POLLIN, 0};
-        while (line.find('\n') == std::string::npos && poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1) line += c;
+        while (line.find('\n') == std::string::npos && poll(&p, 1, 60000) > 0 && read(out[0], &c, 1) == 1) line += c;
         close(out[0]);
         size_t at = line.find("127.0.0.1:");
-        if (at == std::string::npos) throw std::runtime_error("qx_mis did not start: " + line);
+        if (at == std::string::npos) {
+            stop(SIGKILL);
+            return fail(bin + " did not start: " + line + "; its log: " + log());
+        }
         port_ = std::atoi(line.c_str() + at + 10);
+        return true;
     }
 
-    // Sends a signal and waits for the process; returns its wait status.
+    // Sends a signal and waits for the process; returns its wait status. A paused
+    // server is woken first, so that it can act on the signal.
     int stop(int sig = SIGTERM) {
         if (pid_ <= 0) return -1;
         kill(pid_, sig);
+        kill(pid_, SIGCONT);
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;
         return status;
     }
+    void kill_now() { stop(SIGKILL); }                   // as a crash would
+    void pause() { if (pid_ > 0) kill(pid_, SIGSTOP); }  // the server stops answering
+    void resume() { if (pid_ > 0) kill(pid_, SIGCONT); }
 
     bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
     int port() const { return port_; }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
     pid_t pid() const { return pid_; }
+    const std::string& folder() const { return dir_; }
+    const std::string& failure() const { return failure_; }
     std::string log() const {
         std::string s;
         if (FILE* f = std::fopen((dir_ + "/qx_mis.log").c_str(), "r")) {
@@ -105,11 +161,34 @@ public:
         return s;
     }
 
+    // A loopback port nobody listens on (bound once, then released).
+    static int free_port() {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0) return -1;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        int port = -1;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port = ntohs(a.sin_port);
+        close(fd);
+        return port;
+    }
+
 private:
+    bool fail(const std::string& why) {
+        failure_ = why;
+        return false;
+    }
+
+    std::unique_ptr<TempDir> own_;  // the folder, when the process made its own
     std::string dir_;
     FileLimit files_;
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string failure_;
 };
 
 class Client {
