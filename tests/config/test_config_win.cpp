@@ -2,8 +2,8 @@
  * test_config_win.cpp - the configuration window in edit mode against a real
  * qx_mis, in process under X: the form of an object, long values, the syntax
  * of the field in focus, pending edits, Update, Set and its refusals, Close,
- * the reports of changes made by another client, and the server lost
- * during Set.
+ * the reports of changes made by another client, Get, Exit, and the server
+ * lost during Set.
  */
 #include <gtest/gtest.h>
 
@@ -338,6 +338,24 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
     EXPECT_EQ("locationName", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
+TEST_F(ConfigWindow, GetAndDoubleClickShowTheObject)
+{
+    DataObject::selected_list.clear();
+    DataObject* log = registered(kLog, kLeeds);
+    DataObject::selected_list.append(log);
+    main_window->get_object(main_window->mw_get_button, nullptr);
+    EXPECT_EQ(kLog, global.get_objname());
+    /* A double click shows the object clicked, whatever was selected. */
+    main_window->get_object(main_window->mw_navigator, const_cast<char*>(kRack2));
+    EXPECT_EQ(kRack2, global.get_objname());
+    DataObject::selected_list.clear();
+    /* Nothing named or selected: only the message line is cleared. */
+    global.update_label(oc->oc_message_label, "old");
+    main_window->get_object(main_window->mw_get_button, nullptr);
+    EXPECT_EQ(kRack2, global.get_objname());
+    EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
+}
+
 TEST_F(ConfigWindow, SetOfAnObjectDeletedMeanwhileSaysSo)
 {
     other->result("create", {{"parent", kLeeds},
@@ -350,6 +368,14 @@ TEST_F(ConfigWindow, SetOfAnObjectDeletedMeanwhileSaysSo)
     std::string message = set_and_answer();
     EXPECT_NE(std::string::npos, message.find("no such object")) << message;
     EXPECT_EQ((std::vector<std::string>{"userLabel=too late"}), pending());
+}
+
+TEST_F(ConfigWindow, ExitWithPendingEditsEndsWithStatus0)
+{
+    load(kRack1);
+    type("userLabel", "never stored");
+    EXPECT_EXIT(main_window->exit_cb(main_window->mw_close_button, nullptr),
+                ::testing::ExitedWithCode(0), "");
 }
 
 /* Last: the server goes.  The lost-connection dialog tells of it, not a
