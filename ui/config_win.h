@@ -41,7 +41,9 @@ public:
     virtual void display_syntax(Widget w, char* name);
 
     /* Loads an existing object in edit mode and shows the window; w is the
-     * control that asked.  A null obj only clears the message line. */
+     * control that asked.  A null obj only clears the message line.  Waits:
+     * reads what it needs of obj (which a rebuild may delete) before, and
+     * leaves the window alone when another load replaced the image meanwhile. */
     void get_object(DataObject* obj, Widget w);
     /* Builds the form from `global`: one labelled field per name. */
     void create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text);

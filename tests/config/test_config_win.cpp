@@ -267,6 +267,8 @@ TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
     type("userLabel", "relabelled by Set");
     type("locationName", "row C");
     EXPECT_EQ("", set_and_answer());
+    pump_for(0.2);
+    EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
     EXPECT_EQ("relabelled by Set", server_value(kRack1, "userLabel"));
     EXPECT_EQ("row C", server_value(kRack1, "locationName"));
     EXPECT_TRUE(pending().empty());
