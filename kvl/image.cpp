@@ -29,6 +29,28 @@ std::string str_field(const json& o, const char* key)
     return std::string();
 }
 
+/* True when text is well-formed UTF-8 (no overlong forms, surrogates or
+ * code points past U+10FFFF): the wire carries nothing else. */
+bool valid_utf8(const char* text, size_t n)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    size_t i = 0;
+    while (i < n) {
+        unsigned char c = s[i];
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        unsigned long cp = len == 1 ? c : c & (0x7f >> len);
+        for (size_t k = 1; k < len; k++) {
+            if ((s[i + k] & 0xc0) != 0x80) return false;
+            cp = (cp << 6) | (s[i + k] & 0x3f);
+        }
+        static const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+        i += len;
+    }
+    return true;
+}
+
 /* An image with no object, for AlbumImage past its end. */
 Image& empty_image()
 {
@@ -310,6 +332,11 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
         return false;
     }
     std::string full = a->name;
+    if (!valid_utf8(value.str(), value.length())) {
+        set_error(KVL_ERR_SYNTAX,
+                  ("value for " + full + " refused: it is not valid UTF-8 text").c_str());
+        return false;
+    }
     json result;
     if (!kvl_check_connected(im->plat, *this) ||
         !im->plat->request("validate", json{{"attribute", full}, {"value", value.str()}},

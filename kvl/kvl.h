@@ -71,7 +71,8 @@
  *     runs.
  *   - Image::when(ATTR_CHANGED, cb): for a tracked image; the image's local
  *     value is updated before the callback runs (unless it has an unstored
- *     change of its own).
+ *     change of its own).  The event's name is the display name of the
+ *     attribute, get_attribute() its full name, get_value() the new text.
  *   Each object holds ONE callback per event name: when() replaces the
  *   callback registered before; an empty Callback() switches the event off.
  *   The call data of a KVL callback is a pointer to an event record; wrap it
@@ -362,8 +363,10 @@ public:
      * attribute. */
     DataUnit get_str(const DataUnit& attr, int format = 0);
     /* Puts a value into the local copy after the server has checked it
-     * against the attribute's syntax (a wait); a refused value fails and
-     * leaves the image unchanged.  modify must be REPLACE. */
+     * against the attribute's syntax (a wait); a refused value fails
+     * (KVL_ERR_SYNTAX, the server's reason) and leaves the image unchanged.
+     * Text that is not valid UTF-8 is refused the same way without asking.
+     * modify must be REPLACE. */
     bool set_str(const DataUnit& attr, const DataUnit& value,
                  const DataUnit& modify = REPLACE, int format = 0);
 
@@ -504,7 +507,10 @@ public:
     ~CurrentEvent();
 
     bool is_empty() const { return ev_ == nullptr; }
-    DataUnit get_name() const;          /* "OBJECT_CREATED", "ATTR_CHANGED", "DISCONNECTED", alarm names ... */
+    /* "OBJECT_CREATED", "DISCONNECTED", raw event names ("ATTR_CHANGED",
+     * alarm names ...); for an image's ATTR_CHANGED callback the display
+     * name of the attribute that changed ("userLabel"). */
+    DataUnit get_name() const;
     DataUnit get_objname() const;       /* FDN of the object concerned ("host:port" for DISCONNECTED) */
     DataUnit get_objclass() const;      /* its class when the event names one */
     DataUnit get_attribute() const;     /* ATTR_CHANGED: full attribute name */

@@ -776,6 +776,10 @@ void PlatformImpl::dispatch_one(const json& note)
             std::string value = str_field(params, "value");
             ev->attribute = unit(attr);
             ev->value = unit(value);
+            /* A tracked image's callback is told which attribute changed by
+             * the event's name: the attribute's display name. */
+            size_t colon = attr.rfind(':');
+            ev->name = unit(colon == std::string::npos ? attr : attr.substr(colon + 1));
             std::vector<std::shared_ptr<ImageImpl>> targets;
             for (auto& w : tracked)
                 if (auto img = w.lock())

@@ -64,7 +64,7 @@ std::string Syntax::rule_text() const {
     std::ostringstream o;
     switch (kind) {
     case INTEGER: o << "integer " << min << ".." << max; break;
-    case STRING: o << "text of " << min << ".." << max << " characters"; break;
+    case STRING: o << "text of " << min << ".." << max << " bytes"; break;
     case BOOLEAN: o << "true | false"; break;
     case OBJECTNAME: o << "an object name"; break;
     case TIME: o << "YYYYMMDDHHMMSSZ"; break;

@@ -1,27 +1,17 @@
 /*
- * pending_objects.cpp - the main window's object commands (get, delete,
- * create, exit, the Action menu) and the action dialog's OK, whose behaviour
- * is not built yet.  The windows declare them (ui/) and wire their buttons to
- * them; each is a stub here that does nothing (or the least that keeps the
- * editor usable), and the code that implements an operation replaces its stub.
+ * pending_objects.cpp - the main window's object commands (delete, create,
+ * the Action menu) and the action dialog's OK, whose behaviour is not built
+ * yet.  The windows declare them (ui/) and wire their buttons to them; each
+ * is a stub here that does nothing (or the least that keeps the editor
+ * usable), and the code that implements an operation replaces its stub.
  */
 #include <X11/Intrinsic.h>
-#include <cstdlib>
 
 #include "ui/action_win.h"
 #include "ui/main_win.h"
 
-/* Will load the named (or first selected) object into the configuration window. */
-void MainWin::get_object(Widget, char*) {}
-
 /* Will delete the selected objects on the server after a confirmation. */
 void MainWin::delete_object_cb(Widget, XtPointer) {}
-
-/* Will also drop the object tree, the pending edits and the class records first. */
-void MainWin::exit_cb(Widget, XtPointer)
-{
-    exit(0);
-}
 
 /* Will open the configuration window in create mode with the selection as template. */
 void MainWin::create_from_selected(Widget, XtPointer) {}

@@ -6,8 +6,8 @@
 
 #include "core/catalog.h"
 #include "core/globals.h"
+#include "meta/meta_api.h"
 #include "tree/data_object.h"
-#include "tree/navigator.h"
 #include "ui/config_win.h"
 
 DUArray DataObject::get_attributes()
@@ -15,14 +15,14 @@ DUArray DataObject::get_attributes()
     Image image(DataUnit(name), DataUnit(), Platform::def_platform);
     static_cast<Image&>(global) = image;
     global.set_prop(TRACKMODE, TRACK);
-    global.when(ATTR_CHANGED, Callback(SchedContext::current(), attr_changed_cb, nullptr));
+    global.when(ATTR_CHANGED,
+                Callback(SchedContext::current(), ConfigWin::attr_changed_cb, nullptr));
 
     if (global.boot(DeriveTimeout)) {
         if (object_configuration)
             object_configuration->image_replaced();
-        /* The edits pending for the object shown before are void now; the
-         * attribute records are dropped by the configuration window's own
-         * code once it keeps them. */
+        /* The edits pending for the object shown before are void now. */
+        Attribute::attr_list.clear_and_destroy();
         return global.get_attr_names(0);
     }
     printf("%s%s\n%s\n", qx_msg(202, "DataObject::get_attributes() booting object: "),

@@ -1,6 +1,5 @@
 /*
- * clicks.cpp - clicks on navigator nodes, and the configuration image's
- * reports of changed attributes.
+ * clicks.cpp - clicks on navigator nodes.
  */
 #include <Xm/Xm.h>
 #include <cstdio>
@@ -10,7 +9,6 @@
 #include "tree/navigator.h"
 #include "tree/selection.h"
 #include "ui/action_win.h"
-#include "ui/config_win.h"
 #include "ui/main_win.h"
 
 bool selection_busy = false;
@@ -47,13 +45,4 @@ void object_selected(Widget node, XtPointer client, XtPointer call_data)
     selection_busy = false;
     if (main_window)
         main_window->update_edit_menu();
-}
-
-void attr_changed_cb(void*, void* event)
-{
-    CurrentEvent ev(event);
-    DataUnit name = ev.get_name();
-    if (!object_configuration)
-        return;
-    object_configuration->attribute_changed(name.str());
 }

@@ -98,8 +98,9 @@ public:
      * object may be gone.  Waits. */
     int derive(int depth, const char* filter);
     /* Boots this object into the configuration image `global` (tracked, with
-     * attr_changed_cb for ATTR_CHANGED) and returns its attribute names;
-     * empty when it cannot be booted.  Waits. */
+     * ConfigWin::attr_changed_cb for ATTR_CHANGED), drops the pending edits
+     * of Attribute::attr_list and returns its attribute names; empty when it
+     * cannot be booted.  Waits. */
     DUArray get_attributes();
 
     /* Shows this object in the navigator and, for depth > 0, its derived

@@ -1,6 +1,6 @@
 /*
  * navigator.h - what the navigator does for the user's clicks and for the
- * server's reports of created, destroyed and changed objects.  PUBLIC HEADER.
+ * server's reports of created and destroyed objects.  PUBLIC HEADER.
  *
  * EVENT-LOOP RULE: node_state_cb, object_selected (through the Action menu
  * and the configuration window it may fill), add_object and the derivations
@@ -35,9 +35,6 @@ extern bool selection_busy;
  * the tree is rebuilt while the report waits in the queue).  May wait. */
 void object_included_cb(void* client, void* event);
 void object_excluded_cb(void* client, void* event);
-/* ATTR_CHANGED on the configuration image: names the change in the
- * configuration window's message line and offers Update. */
-void attr_changed_cb(void* client, void* event);
 
 /* Registers and shows a created object under its registered parent.  Takes
  * ownership of fdn (a malloc'd copy).  Waits. */

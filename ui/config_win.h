@@ -41,7 +41,9 @@ public:
     virtual void display_syntax(Widget w, char* name);
 
     /* Loads an existing object in edit mode and shows the window; w is the
-     * control that asked.  A null obj only clears the message line. */
+     * control that asked.  A null obj only clears the message line.  Waits:
+     * reads what it needs of obj (which a rebuild may delete) before, and
+     * leaves the window alone when another load replaced the image meanwhile. */
     void get_object(DataObject* obj, Widget w);
     /* Builds the form from `global`: one labelled field per name. */
     void create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text);
@@ -51,8 +53,26 @@ public:
     void create_caption_cb();
     /* Creates the new object on the server (Set in create mode). */
     void create_object_cb();
-    /* Writes the pending edits of the object shown (Set in edit mode). */
+    /* Writes the pending edits of the object shown (Set in edit mode):
+     * applies them to `global` one by one, then stores them in one request.
+     * Change reports of the object are off meanwhile.  Waits. */
     void set_object_cb();
+    /* Applies Attribute::attr_list to image in order: 1 when every value was
+     * accepted, 0 at the first one refused (the later ones are not tried).
+     * Waits once per edit. */
+    int set_image_attributes(Image& image);
+
+    /* KVL callback of ATTR_CHANGED on `global`: names the attribute in the
+     * message line and makes Update sensitive; the form stays as it is. */
+    static void attr_changed_cb(void* client, void* event);
+    /* Value-changed and activate callback of every field (client: its
+     * display name): records the edit, shows the field inverted, offers Set. */
+    static void activate_set_button(Widget field, XtPointer name, XtPointer call);
+    /* Value-changed and focus callbacks of every field: a text longer than
+     * 125 characters turns the field into a wrapped one of 4 rows (of 100
+     * columns, on focus).  A field never shrinks back. */
+    static void expand_text_field_cb(Widget field, XtPointer client, XtPointer call);
+    static void check_text_field_cb(Widget field, XtPointer client, XtPointer call);
 
     /* The image `global` was booted with another object: Set and Update are
      * off until there is an edit to write or a change to load. */
@@ -97,7 +117,8 @@ public:
 };
 
 /* Focus callback of the form's fields: shows the syntax of the attribute
- * named by client (a display name) in oc_attribute_format_list. */
+ * named by client (a display name) in oc_attribute_format_list: its name and
+ * description, its expansion and the values it accepts.  Waits. */
 void show_attr_syntax(Widget w, XtPointer client, XtPointer call);
 
 #endif /* UI_CONFIG_WIN_H */

@@ -1,8 +1,13 @@
 /*
  * The real qx_tarn from outside: usage and exit statuses, the launcher's -fd
- * reply, and the connection error dialogs (under X, with a real qx_mis).
+ * reply, the connection error dialogs, and an edit written to the server
+ * (under X, with a real qx_mis, driven with xdotool as a person would).
  */
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "tests/app/process.h"
 #include "mis_process.h"
@@ -112,6 +117,81 @@ TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
     EXPECT_EQ(find_titled_window(dpy, DefaultRootWindow(dpy), "Tarnwick: Error", main_window), None);
     mis.kill_now();
     answer_error_dialog(run);
+}
+
+/* The value of attribute (full name) of object, asked of the server on a
+ * connection of its own; "" when it cannot be read. */
+std::string server_value(int port, const std::string& object, const std::string& attribute)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (connect(fd, (sockaddr*)&a, sizeof a) == 0) {
+        std::string quoted;
+        for (char c : object) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+        std::string line = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"get\",\"params\":"
+                           "{\"name\":\"" +
+                           quoted + "\"}}\n";
+        if (write(fd, line.data(), line.size()) == (ssize_t)line.size()) {
+            char buf[4096];
+            ssize_t n;
+            while (reply.find('\n') == std::string::npos && (n = read(fd, buf, sizeof buf)) > 0)
+                reply.append(buf, n);
+        }
+    }
+    close(fd);
+    /* Attributes come as {"access":..,"name":..,"syntax":..,"value":..}. */
+    size_t at = reply.find("\"" + attribute + "\"");
+    size_t value = at == std::string::npos ? at : reply.find("\"value\":\"", at);
+    if (value == std::string::npos) return "";
+    value += 9;
+    return reply.substr(value, reply.find('"', value) - value);
+}
+
+/* A double click on a node opens its form; a field edited and Set, and the
+ * server holds the value.  Positions are those of the windows on a display
+ * without a window manager: the main window at the top left, its first rows
+ * the root and then its children in name order. */
+TEST_F(OnDisplay, DoubleClickEditAndSetReachTheServer)
+{
+    if (!MisServer::available()) GTEST_SKIP() << "no qx_mis";
+    MisServer mis;
+    ASSERT_TRUE(mis.start()) << mis.failure();
+    const std::string leeds = "/systemId=\"leeds-core-1\"";
+    const std::string rack = leeds + "/equipmentId=\"rack-1\"";
+    ASSERT_EQ("LDS rack-1", server_value(mis.port(), rack, "x721:userLabel"));
+    TarnRun run;
+    run.args = {"-host", mis.address(), "-root", leeds, "-scope", "1"};
+    ASSERT_TRUE(run.start());
+    main_window = wait_for_window(dpy, "Corvane QX 1.2: Tarnwick [" + mis.address() + "]", 15);
+    ASSERT_NE(main_window, None) << run.out() << run.err();
+
+    /* The second row is rack-1; the tree may still be coming. */
+    Window form = None;
+    std::string main_id = std::to_string(main_window);
+    for (int attempt = 0; attempt < 10 && form == None; attempt++) {
+        std::string cmd =
+            "xdotool mousemove --window " + main_id + " 120 110 click --repeat 2 --delay 80 1";
+        ASSERT_EQ(0, std::system(cmd.c_str()));
+        form = wait_for_window(dpy, "Tarnwick: Object Configuration", 2);
+    }
+    ASSERT_NE(form, None) << "no configuration window";
+
+    /* Click past the end of userLabel's text (the third row), type, Set. */
+    std::string form_id = std::to_string(form);
+    std::string edit = "xdotool mousemove --window " + form_id + " 320 222 click 1";
+    ASSERT_EQ(0, std::system(edit.c_str()));
+    usleep(300000);
+    ASSERT_EQ(0, std::system("xdotool type -- -x"));
+    std::string set = "xdotool mousemove --window " + form_id + " 31 776 click 1";
+    ASSERT_EQ(0, std::system(set.c_str()));
+    std::string value;
+    for (int i = 0; i < 100 && value != "LDS rack-1-x"; i++, usleep(100000))
+        value = server_value(mis.port(), rack, "x721:userLabel");
+    EXPECT_EQ("LDS rack-1-x", value) << run.out() << run.err();
 }
 
 } // namespace

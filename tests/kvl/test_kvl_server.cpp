@@ -222,6 +222,16 @@ TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
     EXPECT_TRUE(contains(img.get_error_string(), "sleepy")) << img.get_error_string();
     EXPECT_STREQ("locked", img.get_str(DataUnit("administrativeState")).str());  // unchanged
     EXPECT_FALSE(img.set_str(DataUnit("userLabel"), DataUnit("x"), DataUnit("ADD"), 65542));
+    // Text the syntax refuses, or that is no UTF-8 the wire could carry: a syntax error.
+    const std::string too_long(129, 'x');
+    for (const std::string& bad :
+         {std::string("tab\there"), std::string("caf\xe9"), std::string("\xc0\xaf"),
+          std::string("\xed\xa0\x80"), too_long}) {
+        img.reset_error();
+        EXPECT_FALSE(img.set_str(DataUnit("userLabel"), DataUnit(bad.c_str()), REPLACE, 65542));
+        EXPECT_EQ(KVL_ERR_SYNTAX, img.get_error_type()) << img.get_error_string();
+    }
+    EXPECT_EQ(label, img.get_str(DataUnit("userLabel")).str());
     img.reset_error();
 
     EXPECT_EQ("unlocked", server_value(kLeeds, "administrativeState"));  // not stored yet
@@ -525,7 +535,7 @@ TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
     ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("seen by watchers"), REPLACE, 0));
     ASSERT_TRUE(writer.store(10));
     ASSERT_EQ(1u, w.names.size());
-    EXPECT_EQ("ATTR_CHANGED", w.names[0]);
+    EXPECT_EQ("userLabel", w.names[0]); // the event names the attribute
     EXPECT_EQ("x721:userLabel", w.attributes[0]);
     EXPECT_EQ("seen by watchers", w.values[0]);
     EXPECT_STREQ("seen by watchers", shown.get_str(DataUnit("userLabel")).str());  // updated locally

@@ -559,7 +559,7 @@ TEST_F(Tree, AttributesOfTheConfiguredObjectAndTheirChanges)
     ASSERT_TRUE(theirs.set_str(DataUnit("userLabel"), DataUnit("moved"), REPLACE, std_form));
     ASSERT_TRUE(theirs.store(10));
     ASSERT_TRUE(pump_until([&] { return sensitive(oc->oc_update_button); }, 10));
-    EXPECT_EQ("ATTR_CHANGED", label_of(oc->oc_message_label));
+    EXPECT_EQ("userLabel", label_of(oc->oc_message_label)); /* the attribute changed */
 
     /* An object that cannot be booted gives no names. */
     DataObject* ghost = registered("/systemId=\"atlantis-1\"", "/");

@@ -1,0 +1,123 @@
+/*
+ * set_attributes.cpp - the edits of the configuration window's fields and
+ * the Set button, which writes them to the object shown.
+ */
+#include <Xm/Text.h>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/catalog.h"
+#include "core/globals.h"
+#include "meta/meta_api.h"
+#include "ui/busy_cursor.h"
+#include "ui/config_win.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+/* The display name of the edit that set_image_attributes saw refused last. */
+std::string refused_attribute;
+
+/* True while set_object_cb runs: a second press of Set during its waits is
+ * dropped. */
+bool setting = false;
+
+void listen_to_changes(Image& image)
+{
+    image.when(ATTR_CHANGED,
+               Callback(SchedContext::current(), ConfigWin::attr_changed_cb, nullptr));
+}
+
+bool connection_lost(const Error& e)
+{
+    return e.get_error_type() == KVL_ERR_DISCONNECTED ||
+           e.get_error_type() == KVL_ERR_NOT_CONNECTED;
+}
+
+} // namespace
+
+void ConfigWin::activate_set_button(Widget field, XtPointer client, XtPointer)
+{
+    ConfigWin* win = object_configuration;
+    if (!client || !win) return;
+    char* text = XmTextGetString(field);
+    Attribute::record(DataUnit((const char*)client), DataUnit(text));
+    XtFree(text);
+    XtVaSetValues(field, XmNbackground, win->text_foreground, XmNforeground, win->text_background,
+                  NULL);
+    XtSetSensitive(win->oc_set_button, True);
+}
+
+void ConfigWin::set_attributes_cb(Widget, XtPointer)
+{
+    if (create_mode == 1)
+        create_object_cb();
+    else
+        set_object_cb();
+}
+
+int ConfigWin::set_image_attributes(Image& image)
+{
+    /* The edits as they are now: a callback run during a wait may rebuild
+     * the form, which empties the list. */
+    std::vector<std::pair<DataUnit, DataUnit>> edits;
+    for (const auto& rec : Attribute::attr_list.items())
+        edits.emplace_back(rec->get_name(), rec->get_value());
+    for (const auto& edit : edits) {
+        if (!image.set_str(edit.first, edit.second, REPLACE, std_form)) {
+            refused_attribute = edit.first.str();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void ConfigWin::set_object_cb()
+{
+    if (setting) return;
+    setting = true;
+    /* The image being written: a load during a wait may make `global`
+     * another object's image, which this Set must leave alone. */
+    Image target = global;
+    target.when(ATTR_CHANGED, Callback());
+    Widget shell = XtParent(oc_dialog);
+    set_busy_cursor(shell);
+
+    std::string failure;
+    bool refused = false;
+    if (!set_image_attributes(target)) {
+        refused = true;
+        failure = refused_attribute + ": " + target.get_error_string();
+    } else if (!target.store(KVL_DEFAULT_TIMEOUT)) {
+        failure = target.get_error_string();
+    }
+    bool still_shown = global.impl_ == target.impl_;
+    reset_busy_cursor(shell);
+
+    if (failure.empty()) {
+        if (still_shown) create_attr_widgets_cb(attr_names, nullptr, nullptr);
+        listen_to_changes(target);
+        if (still_shown) Attribute::attr_list.clear_and_destroy();
+        setting = false;
+        return;
+    }
+
+    /* Refused: the edits stay for the user to correct.  The message line
+     * names what failed and why; the dialog says that it failed.  A lost
+     * connection has a dialog of its own, which ends the program. */
+    if (still_shown)
+        global.update_label(oc_message_label,
+                            (std::string(qx_msg(612, "Object not set: ")) + failure).c_str());
+    if (!connection_lost(target)) {
+        if (refused)
+            error_dialog(oc_dialog, "Incorrect Attribute Syntax");
+        else
+            error_dialog(oc_dialog, failure.c_str());
+    }
+    listen_to_changes(target);
+    target.reset_error();
+    global.reset_error();
+    setting = false;
+}

@@ -1,0 +1,169 @@
+/*
+ * test_class_info.cpp - class metadata and attribute records: the parser on
+ * the odd texts it must take as they are, the pending edits, and the class
+ * descriptions of a real qx_mis read through the repository object.
+ */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "meta/meta_api.h"
+#include "mis_process.h"
+
+namespace {
+
+std::vector<std::string> names(const DUArray& a)
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < a.count(); i++) out.push_back(a[i].str());
+    return out;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(ClassInfoParser, TakesTheTextAsItIs)
+{
+    const std::string long_word(70, 'a');
+    struct Case {
+        const char* what;
+        std::string reply;
+        Names actions, attributes;
+    } cases[] = {
+        {"no keywords", "labels { label \"a\" } label \"b\"", {}, {}},
+        {"every label after the first actions counts, in a later section too",
+         "actions label \"start\" label \"stop\" attributes labels { label \"reboot\" }",
+         {"start", "stop", "reboot"},
+         {"reboot"}},
+        {"an entry with two labels is named by the first",
+         "attributes labels { label \"x:one\" label \"x:two\" } labels { label \"x:three\" }",
+         {},
+         {"x:one", "x:three"}},
+        {"a label of two words gives the first less its last character",
+         "actions label \"reset all\" label \"reboot\"",
+         {"rese", "reboot"},
+         {}},
+        {"keywords match inside words", "transactions label \"go\"", {"go"}, {}},
+        {"a labels { without a label ends the scan", "attributes labels { labels {", {}, {}},
+        {"a label longer than the limit is cut",
+         "actions label \"" + long_word + "\"",
+         {std::string(62, 'a')},
+         {}},
+        {"an empty text", "", {}, {}},
+    };
+    for (const Case& c : cases) {
+        ClassInfo info{DataUnit()};
+        info.parse_actions(DataUnit(c.reply.c_str()));
+        info.parse_attributes(DataUnit(c.reply.c_str()));
+        EXPECT_EQ(c.actions, names(info.get_actions())) << c.what;
+        EXPECT_EQ(c.attributes, names(info.get_attributes())) << c.what;
+    }
+}
+
+TEST(AttributeList, OneRecordPerNameInTheOrderOfFirstEdits)
+{
+    Attribute::attr_list.clear_and_destroy();
+    Attribute::record("userLabel", "a");
+    Attribute::record("locationName", "b");
+    Attribute::record("userLabel", "c");
+    Attribute::record("locationName", ""); /* a cleared field stays an edit */
+    ASSERT_EQ(2u, Attribute::attr_list.entries());
+    auto it = Attribute::attr_list.items().begin();
+    EXPECT_STREQ("userLabel", (*it)->get_name().str());
+    EXPECT_STREQ("c", (*it)->get_value().str());
+    ++it;
+    EXPECT_STREQ("locationName", (*it)->get_name().str());
+    EXPECT_TRUE((*it)->get_value().is_empty());
+
+    Attribute unlisted;
+    unlisted.set_name("userLabel");
+    EXPECT_FALSE(Attribute::attr_list.holds(&unlisted));
+    Attribute::attr_list.clear_and_destroy();
+    EXPECT_EQ(0u, Attribute::attr_list.entries());
+}
+
+/* The repository of a real server, on the sample network. */
+struct Repository : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        dir = new qxtest::TempDir;
+        mis = new qxtest::MisProcess(dir->path);
+        host = "127.0.0.1:" + std::to_string(mis->port());
+        platform_host = const_cast<char*>(host.c_str());
+        ASSERT_TRUE(platform.connect(DataUnit(host.c_str()), DataUnit("meta_tests"), 10))
+            << platform.get_error_string();
+        ASSERT_EQ(1, ClassInfo::initialize());
+    }
+    static void TearDownTestSuite()
+    {
+        platform.disconnect();
+        delete mis;
+        delete dir;
+    }
+    static qxtest::TempDir* dir;
+    static qxtest::MisProcess* mis;
+    static std::string host;
+};
+qxtest::TempDir* Repository::dir = nullptr;
+qxtest::MisProcess* Repository::mis = nullptr;
+std::string Repository::host;
+
+/* Each object's class description names the attributes the object has, in
+ * its order, and the actions of its class. */
+TEST_F(Repository, DescriptionsOfTheSampleClassesReadBack)
+{
+    struct Case {
+        const char* object;
+        const char* cls;
+        Names actions;
+    } cases[] = {
+        {"/systemId=\"leeds-core-1\"", "managedElement", {"selfTest", "reset"}},
+        {"/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"",
+         "equipmentRack",
+         {"selfTest", "reset"}},
+        {"/systemId=\"leeds-core-1\"/metaName=\"MDR\"",
+         "metadataRepository",
+         {"selfTest", "getObjectClass"}},
+    };
+    for (const Case& c : cases) {
+        Image object(DataUnit(c.object), DataUnit(), Platform::def_platform);
+        ASSERT_TRUE(object.boot(10)) << object.get_error_string();
+        ClassInfo by_object(c.object);
+        EXPECT_STREQ(c.cls, by_object.class_name.str());
+        EXPECT_EQ(names(object.get_attr_names(0)), names(by_object.get_attributes())) << c.cls;
+        EXPECT_EQ(c.actions, names(by_object.get_actions())) << c.cls;
+        ClassInfo by_class{DataUnit(c.cls)};
+        EXPECT_EQ(names(by_object.get_attributes()), names(by_class.get_attributes()));
+    }
+}
+
+TEST_F(Repository, EmptyOrUnknownGiveEmptyRecords)
+{
+    for (ClassInfo* info : {new ClassInfo(DataUnit()), new ClassInfo(DataUnit("unicorn")),
+                            new ClassInfo("/systemId=\"atlantis-1\"")}) {
+        EXPECT_EQ(0, info->get_actions().count());
+        EXPECT_EQ(0, info->get_attributes().count());
+        delete info;
+    }
+    /* The repository image is usable again after a failed query. */
+    ClassInfo rack{DataUnit("equipmentRack")};
+    EXPECT_LT(0, rack.get_attributes().count());
+}
+
+TEST_F(Repository, TheCacheFindsInsertedClassesByObject)
+{
+    const char* rack = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
+    EXPECT_EQ(nullptr, ClassInfo::get_class(rack));
+    EXPECT_EQ(0, ClassInfo::is_hashed(rack));
+    auto* info = new ClassInfo{DataUnit("equipmentRack")};
+    info->insert();
+    EXPECT_EQ(info, ClassInfo::get_class(rack));
+    EXPECT_EQ(1, ClassInfo::is_hashed(rack));
+    EXPECT_EQ(0, ClassInfo::is_hashed("/systemId=\"leeds-core-1\""));
+    EXPECT_EQ(0, ClassInfo::is_hashed("/systemId=\"atlantis-1\""));
+    ClassInfo::class_list.clear_and_destroy();
+    EXPECT_EQ(nullptr, ClassInfo::get_class(rack));
+}
+
+} // namespace
