@@ -157,8 +157,8 @@ std::string server_value(int port, const std::string& object, const std::string&
  * the root and then its children in name order. */
 TEST_F(OnDisplay, DoubleClickEditAndSetReachTheServer)
 {
-    if (!MisServer::available()) GTEST_SKIP() << "no qx_mis";
-    MisServer mis;
+    if (!MisProcess::available()) GTEST_SKIP() << "no qx_mis";
+    MisProcess mis;
     ASSERT_TRUE(mis.start()) << mis.failure();
     const std::string leeds = "/systemId=\"leeds-core-1\"";
     const std::string rack = leeds + "/equipmentId=\"rack-1\"";
