@@ -470,8 +470,9 @@ int main(int argc, char** argv)
             display_name = argv[++i];
         } else if ((a == "-c" || a == "-i") && command.empty()) {
             command.push_back(a);
+            /* An empty word (a client that filled a missing one) is skipped. */
             while (i + 1 < argc && command.size() < 3 && argv[i + 1][0] != '-')
-                command.push_back(argv[++i]);
+                if (argv[++i][0]) command.push_back(argv[i]);
         } else {
             usage();
             return 2;
