@@ -1,6 +1,7 @@
 /* test_helpfile.cpp - the help viewer's file format, its faults, its pages. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -143,4 +144,19 @@ TEST(HelpFile, LoadNamesWhatFailed)
     EXPECT_TRUE(f.load(path));
     EXPECT_EQ(f.topics().size(), 2u);
     unlink(path);
+}
+
+/* The editor's help file: no fault, a topic for each window that asks for
+ * one, and every topic reachable from the main window's. */
+TEST(HelpFile, ShippedHelpFileIsWhole)
+{
+    HelpFile f;
+    ASSERT_TRUE(f.load(QX_HELP_SOURCE));
+    EXPECT_TRUE(f.problems().empty()) << f.problems().front();
+    std::vector<int> seen = {7000};
+    for (size_t i = 0; i < seen.size(); i++)
+        for (const HelpLink& l : f.topic_page(seen[i]).links)
+            if (std::find(seen.begin(), seen.end(), l.topic) == seen.end()) seen.push_back(l.topic);
+    for (int window : {7000, 7100, 7200, 7300}) EXPECT_TRUE(f.find(window)) << window;
+    EXPECT_EQ(seen.size(), f.topics().size());
 }
