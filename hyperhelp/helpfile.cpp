@@ -174,7 +174,8 @@ void HelpFile::parse(const std::string& text, const std::string& name)
 /*
  * Renders a topic's body: lines of a paragraph are joined with a blank,
  * blank lines separate paragraphs, a line that begins with "- " or "* "
- * starts a new line of its own, and an indented line is kept as written.
+ * starts a new line of its own, and a line indented by four blanks or more
+ * is kept as written.
  * "[[N]]" and "[[N|text]]" become links.
  */
 void HelpFile::finish_topic(HelpTopic& t, const std::vector<std::string>& lines, int first_line)
@@ -192,14 +193,15 @@ void HelpFile::finish_topic(HelpTopic& t, const std::vector<std::string>& lines,
             in_paragraph = false;
             continue;
         }
-        bool own_line = raw[0] == ' ' || s.rfind("- ", 0) == 0 || s.rfind("* ", 0) == 0;
+        bool verbatim = raw.compare(0, 4, "    ") == 0;
+        bool own_line = verbatim || s.rfind("- ", 0) == 0 || s.rfind("* ", 0) == 0;
         if (pending_break) {
             p.text += "\n\n";
             pending_break = false;
         } else if (in_paragraph) {
             p.text += own_line ? "\n" : " ";
         }
-        std::string body = raw[0] == ' ' ? raw : s;
+        std::string body = verbatim ? raw : s;
         while (!body.empty() && body.back() == ' ') body.pop_back();
         size_t at = 0;
         while (at < body.size()) {

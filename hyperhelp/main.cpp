@@ -129,6 +129,10 @@ bool load(const std::string& name)
 void show_page(const HelpPage& p)
 {
     v.page = p;
+    /* The window's title names the page too, for the window manager's list
+     * and for programs that look for the viewer's window. */
+    std::string title = (v.file.title().empty() ? "Help" : v.file.title()) + ": " + p.title;
+    XtVaSetValues(v.shell, XmNtitle, title.c_str(), NULL);
     XmString xs = XmStringCreateLocalized(const_cast<char*>(p.title.c_str()));
     XtVaSetValues(v.title, XmNlabelString, xs, NULL);
     XmStringFree(xs);
@@ -204,7 +208,9 @@ template <class F> void with_records(F f)
         XChangeProperty(v.dpy, DefaultRootWindow(v.dpy), v.atom, v.atom, 8, PropModeReplace,
                         bytes.data(), (int)bytes.size());
     XUngrabServer(v.dpy);
-    XFlush(v.dpy);
+    /* Done before the viewer goes on, so that its record is up to date by the
+     * time it has exited or its client hears from it. */
+    XSync(v.dpy, False);
 }
 
 int32_t record_client(const unsigned char* r)
@@ -382,9 +388,9 @@ Widget button(Widget parent, const char* name, const char* label, XtCallbackProc
 
 void build_window(int argc, char** argv)
 {
-    v.shell =
-        XtVaAppCreateShell("hyperhelp", "HyperHelp", applicationShellWidgetClass, v.dpy, XmNtitle,
-                           "Help", XmNiconName, "Help", XmNdeleteResponse, XmDO_NOTHING, NULL);
+    v.shell = XtVaAppCreateShell("hyperhelp", "HyperHelp", applicationShellWidgetClass, v.dpy,
+                                 XmNtitle, "Help", XmNiconName, "Help", XmNdeleteResponse,
+                                 XmDO_NOTHING, XmNwidth, 640, XmNheight, 640, NULL);
     Widget form = XtVaCreateManagedWidget("hh_form", xmFormWidgetClass, v.shell,
                                           XmNhorizontalSpacing, 6, XmNverticalSpacing, 6, NULL);
     v.back = button(form, "hh_back", "Back", back_cb);
@@ -421,6 +427,12 @@ void build_window(int argc, char** argv)
     XtVaSetValues(XtParent(v.links), XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
                   v.message, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
                   NULL);
+    XmString see = XmStringCreateLocalized(const_cast<char*>("Links of this page:"));
+    Widget links_label = XtVaCreateManagedWidget(
+        "hh_links_label", xmLabelWidgetClass, form, XmNlabelString, see, XmNalignment,
+        XmALIGNMENT_BEGINNING, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
+        XtParent(v.links), XmNleftAttachment, XmATTACH_FORM, NULL);
+    XmStringFree(see);
     XtAddCallback(v.links, XmNdefaultActionCallback, link_list_cb, nullptr);
     XtManageChild(v.links);
 
@@ -441,7 +453,7 @@ void build_window(int argc, char** argv)
     n++;
     v.text = XmCreateScrolledText(form, const_cast<char*>("hh_text"), args, n);
     XtVaSetValues(XtParent(v.text), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, v.title,
-                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, XtParent(v.links),
+                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, links_label,
                   XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
     XtAddEventHandler(v.text, ButtonPressMask | ButtonReleaseMask, False, text_click, nullptr);
     XtManageChild(v.text);

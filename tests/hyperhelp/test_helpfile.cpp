@@ -19,6 +19,7 @@ const char* const good = "# a comment\n"
                          "See [[20]] and [[20|the second]].\n"
                          "- item one\n"
                          "- item two\n"
+                         "  goes on\n"
                          "    indented  as written\n"
                          ".topic 20 Second\n"
                          "Back to [[10|the FIRST one]].\n";
@@ -46,8 +47,9 @@ TEST(HelpFile, ParsesTopicsParagraphsAndLinks)
     ASSERT_EQ(f.topics().size(), 2u);
     const HelpPage& p = f.topics()[0].page;
     EXPECT_EQ(p.title, "First");
-    EXPECT_EQ(p.text, "One line joined.\n\nSee Second and the second.\n- item one\n- item two\n"
-                      "    indented  as written\n");
+    EXPECT_EQ(p.text,
+              "One line joined.\n\nSee Second and the second.\n- item one\n- item two goes on\n"
+              "    indented  as written\n");
     ASSERT_EQ(p.links.size(), 2u);
     EXPECT_EQ(link_text(p, 0), "Second"); /* a link without text takes the title */
     EXPECT_EQ(link_text(p, 1), "the second");
