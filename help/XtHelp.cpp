@@ -261,6 +261,12 @@ int XtHelp::sendEvent(char* command)
     XGetWindowProperty(dpy, root_window, atom, 0, 61440, False, AnyPropertyType, &type, &format,
                        &items, &after, &raw);
     std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
+    /* A property of another type or format is none of ours, and appending
+     * records to it would fail: it goes, and this client registers anew. */
+    if (data && (type != atom || format != 8)) {
+        XDeleteProperty(dpy, root_window, atom);
+        data.reset();
+    }
     if (!data || items == 0) return startViewer(command, 1);
 
     /* Whole records only: a torn tail is dropped when the property is

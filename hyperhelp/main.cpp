@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -201,7 +202,8 @@ template <class F> void with_records(F f)
     if (XGetWindowProperty(v.dpy, DefaultRootWindow(v.dpy), v.atom, 0, 61440, False,
                            AnyPropertyType, &type, &format, &items, &after, &data) == Success &&
         data) {
-        bytes.assign(data, data + items - items % record_size);
+        /* Anything but our records is dropped when the records are written. */
+        if (type == v.atom && format == 8) bytes.assign(data, data + items - items % record_size);
         XFree(data);
     }
     if (f(bytes))
@@ -469,6 +471,12 @@ void build_window(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    /* A client starts the viewer with its descriptors closed.  Standard
+     * input, output and error go to /dev/null then, so that the display's
+     * connection is never one of them and a message to standard error cannot
+     * end up in it. */
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd ? O_WRONLY : O_RDONLY) != fd) return 1;
     const char* display_name = nullptr;
     std::vector<std::string> command;
     for (int i = 1; i < argc; i++) {

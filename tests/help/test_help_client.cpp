@@ -140,14 +140,24 @@ protected:
 
 } // namespace
 
+/* No property, or one of another format that is none of ours. */
 TEST_F(HelpClient, FirstPressRegistersAndStartsTheViewer)
 {
-    set_records({});
-    mw_help_cb(nullptr, nullptr, nullptr);
-    EXPECT_EQ(property_bytes(), record(67890, 0));
-    auto starts = viewer_starts(1);
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0], expected_start(7000));
+    for (bool foreign : {false, true}) {
+        unlink((home + "/viewer.log").c_str());
+        set_records({});
+        if (foreign) {
+            long junk[3] = {1, 2, 3};
+            XChangeProperty(other, DefaultRootWindow(other), atom, XA_INTEGER, 32, PropModeReplace,
+                            (unsigned char*)junk, 3);
+            XSync(other, False);
+        }
+        mw_help_cb(nullptr, nullptr, nullptr);
+        EXPECT_EQ(property_bytes(), record(67890, 0));
+        auto starts = viewer_starts(1);
+        ASSERT_EQ(starts.size(), 1u);
+        EXPECT_EQ(starts[0], expected_start(7000));
+    }
 }
 
 TEST_F(HelpClient, LaterPressRewritesTheRecordAndSendsTheMessage)
