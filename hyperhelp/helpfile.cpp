@@ -50,6 +50,7 @@ void add_link_line(HelpPage& p, const std::string& label, int topic, const std::
 void HelpFile::problem(int line, const std::string& what)
 {
     problems_.push_back(name_ + ":" + std::to_string(line) + ": " + what);
+    problem_lines_.push_back(line);
 }
 
 bool HelpFile::load(const std::string& path)
@@ -89,6 +90,7 @@ void HelpFile::parse(const std::string& text, const std::string& name)
     title_.clear();
     topics_.clear();
     problems_.clear();
+    problem_lines_.clear();
 
     /* Topic bodies are rendered once every title is known, for the links
      * that take their text from the topic they lead to. */
@@ -165,10 +167,22 @@ void HelpFile::parse(const std::string& text, const std::string& name)
         }
         bodies.back().lines.push_back(line);
     }
-    if (topics_.empty())
+    if (topics_.empty()) {
         problems_.push_back(name_ + ": no topic in the file (a topic starts with \".topic\")");
+        problem_lines_.push_back(n + 1);
+    }
     for (size_t i = 0; i < topics_.size(); i++)
         finish_topic(topics_[i], bodies[i].lines, bodies[i].first_line);
+
+    /* The links' problems are found last: put every problem in file order,
+     * so the viewer's message line shows the first one in the file. */
+    std::vector<size_t> order(problems_.size());
+    for (size_t i = 0; i < order.size(); i++) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return problem_lines_[a] < problem_lines_[b]; });
+    std::vector<std::string> sorted;
+    for (size_t i : order) sorted.push_back(problems_[i]);
+    problems_.swap(sorted);
 }
 
 /*

@@ -71,6 +71,7 @@ private:
     std::string title_;
     std::vector<HelpTopic> topics_;
     std::vector<std::string> problems_;
+    std::vector<int> problem_lines_; /* the line of each problem, to sort them */
 };
 
 #endif /* HYPERHELP_HELPFILE_H */

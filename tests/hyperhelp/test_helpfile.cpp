@@ -87,6 +87,11 @@ TEST(HelpFile, DamagedFilesReportTheirFaults)
     HelpFile f;
     f.parse(".topic 1 A\nsee [[2|nowhere\n", "d.hlp");
     EXPECT_EQ(f.topics()[0].page.text, "see [[2|nowhere\n");
+
+    /* Problems come in file order, those of links included. */
+    f.parse(".topic 1 A\nsee [[9]]\n.bad\n", "d.hlp");
+    ASSERT_EQ(f.problems().size(), 2u);
+    EXPECT_EQ(f.problems()[0], "d.hlp:2: link to unknown topic 9");
 }
 
 TEST(HelpFile, UnknownTopicGivesAPageThatSaysSo)
