@@ -60,6 +60,7 @@ struct Viewer {
     XtAppContext app = nullptr;
     Atom atom = None;
     long client = -1; /* -d; -1 when stand-alone */
+    int screen = -1;  /* -s; -1 for the display's default */
     Widget shell, back, title, text, links, search, message;
     std::string path; /* the help file as found */
     HelpFile file;
@@ -390,9 +391,15 @@ Widget button(Widget parent, const char* name, const char* label, XtCallbackProc
 
 void build_window(int argc, char** argv)
 {
-    v.shell = XtVaAppCreateShell("hyperhelp", "HyperHelp", applicationShellWidgetClass, v.dpy,
-                                 XmNtitle, "Help", XmNiconName, "Help", XmNdeleteResponse,
-                                 XmDO_NOTHING, XmNwidth, 640, XmNheight, 640, NULL);
+    /* The screen asked for, when the display has it; the records stay on the
+     * default screen's root window either way. */
+    Screen* screen = v.screen >= 0 && v.screen < ScreenCount(v.dpy)
+                         ? ScreenOfDisplay(v.dpy, v.screen)
+                         : DefaultScreenOfDisplay(v.dpy);
+    v.shell =
+        XtVaAppCreateShell("hyperhelp", "HyperHelp", applicationShellWidgetClass, v.dpy, XmNscreen,
+                           screen, XmNtitle, "Help", XmNiconName, "Help", XmNdeleteResponse,
+                           XmDO_NOTHING, XmNwidth, 640, XmNheight, 640, NULL);
     Widget form = XtVaCreateManagedWidget("hh_form", xmFormWidgetClass, v.shell,
                                           XmNhorizontalSpacing, 6, XmNverticalSpacing, 6, NULL);
     v.back = button(form, "hh_back", "Back", back_cb);
@@ -485,7 +492,7 @@ int main(int argc, char** argv)
         if (a == "-d" && has_value) {
             v.client = atol(argv[++i]);
         } else if (a == "-s" && has_value) {
-            ++i; /* the screen: the window goes on the display's default */
+            v.screen = atoi(argv[++i]);
         } else if (a == "-display" && has_value) {
             display_name = argv[++i];
         } else if ((a == "-c" || a == "-i") && command.empty()) {
