@@ -119,6 +119,23 @@ long fork_and_exec(const char* path, char* const* argv, XtHelpError* error)
     return child;
 }
 
+/* The text of command after its first n blank-separated words, without
+ * the blanks around it and the closing newline. */
+std::string after_words(const char* command, int n)
+{
+    std::string s = command;
+    size_t at = 0;
+    for (int k = 0; k < n && at != std::string::npos; k++) {
+        at = s.find_first_not_of(' ', at);
+        at = at == std::string::npos ? at : s.find(' ', at);
+    }
+    if (at == std::string::npos) return "";
+    s.erase(0, at);
+    s.erase(0, s.find_first_not_of(' '));
+    size_t end = s.find_last_not_of(" \n");
+    return end == std::string::npos ? "" : s.substr(0, end + 1);
+}
+
 int send_event_error(Display*, XErrorEvent*)
 {
     SendEventError = 1;
@@ -334,24 +351,23 @@ int XtHelp::startViewer(const char* command, char register_first)
 
     if (register_first && setupCommunications() != 0) return -1;
 
-    /* "-c <topic> <file>" passes its two words after "-c".  "-i <file>" has
-     * only one, the file, which a 15-character word would cut short: the
-     * viewer gets "-i" and the whole file name, and opens on the table of
-     * contents, as asked, rather than on a topic nobody named. */
+    /* "-c <topic> <file>" passes the topic and the file after "-c".  The file
+     * is the rest of the command, so a path with a blank in it stays whole.
+     * "-i <file>" names only the file, which a 15-character word would cut
+     * short: the viewer gets "-i" and the whole file, and opens on the table
+     * of contents, as asked, rather than on a topic nobody named. */
     char name[] = "hyperhelp", d[] = "-d", s[] = "-s", zero[] = "0", disp[] = "-display";
     char c[] = "-c", i[] = "-i";
     char id[16];
     snprintf(id, sizeof id, "%d", client_id);
     std::vector<char*> argv = {name, d, id, s, zero, disp, DisplayString(dpy)};
-    std::string file;
-    if (strcmp(word1, "-i") == 0) {
-        file = command + strspn(command, " ") + 2;
-        file.erase(0, file.find_first_not_of(' '));
-        file.erase(file.find_last_not_of(" \n") + 1);
+    bool contents = strcmp(word1, "-i") == 0;
+    std::string file = after_words(command, contents ? 1 : 2);
+    if (file.empty()) file = word3;
+    if (contents)
         argv.insert(argv.end(), {i, &file[0]});
-    } else {
-        argv.insert(argv.end(), {c, word2, word3});
-    }
+    else
+        argv.insert(argv.end(), {c, word2, &file[0]});
     argv.push_back(nullptr);
 
     long child = fork_and_exec(path, argv.data(), error);

@@ -287,12 +287,16 @@ void run_command(const std::vector<std::string>& words)
     }
 }
 
+/* A command's words: "-c", the topic and the file, or "-i" and the file, or
+ * "-q" and the client.  The file is the rest of the line, so that a path
+ * with a blank in it stays whole. */
 std::vector<std::string> split(const std::string& s)
 {
     std::vector<std::string> out;
     size_t at = 0;
     while ((at = s.find_first_not_of(" \t\r\n", at)) != std::string::npos) {
-        size_t end = s.find_first_of(" \t\r\n", at);
+        bool last = out.size() == (out.size() && out[0] == "-i" ? 1u : 2u);
+        size_t end = last ? s.find_last_not_of(" \t\r\n") + 1 : s.find_first_of(" \t\r\n", at);
         out.push_back(s.substr(at, end == std::string::npos ? end : end - at));
         at = end;
     }

@@ -229,6 +229,20 @@ TEST_F(HelpClient, ContentsQuitAndFailedExec)
     chmod(viewer.c_str(), 0755);
 }
 
+TEST_F(HelpClient, PathWithABlankStaysWhole)
+{
+    std::string dir = home + "/help dir";
+    mkdir(dir.c_str(), 0755);
+    write_file(dir + "/qx_help.hlp", ".topic 7200 Action\n");
+    setenv("HHPATH", dir.c_str(), 1);
+    set_records({});
+    aw_help_cb(nullptr, nullptr, nullptr);
+    auto starts = viewer_starts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_NE(starts[0].find("|-c|7200|" + dir + "/qx_help.hlp HHHOME="), std::string::npos)
+        << starts[0];
+}
+
 TEST_F(HelpClient, MissingHelpFileIsReportedOnStandardError)
 {
     setenv("HHPATH", "/nonexistent", 1);
