@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/globals.h"
+#include "help/XtHelp.h"
 #include "tree/navigator.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
@@ -62,6 +63,7 @@ void initialize_gui(int argc, char** argv)
     main_window->add_node_state_callback(node_state_cb, nullptr);
 
     g2_setupIconPixmap(tarn_icon_data, shell, "TARN", 48, 48);
+    init_help(shell);
 
     XtRealizeWidget(shell);
 

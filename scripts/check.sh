@@ -18,7 +18,9 @@ cmake --build build -j"$jobs"
 # The install tree has the same shape as the build tree, and its programs run from it.
 prefix=$(mktemp -d /tmp/tarnwick-install.XXXXXX)
 cmake --install build --prefix "$prefix" >/dev/null
-for f in bin/qx_mis bin/qx_tarn share/mib/schema.txt share/mib/network.txt share/nls/qx.cat; do
+for f in bin/qx_mis bin/qx_tarn bin/hyperhelp help/qx_help.hlp share/mib/schema.txt \
+  share/mib/network.txt share/nls/qx.cat share/man/man1/qx_tarn.1 share/man/man1/qx_mis.1 \
+  share/man/man1/hyperhelp.1; do
   [ -e "$prefix/$f" ] || { echo "check: cmake --install did not write $f" >&2; exit 1; }
 done
 "$prefix/bin/qx_mis" --help >/dev/null

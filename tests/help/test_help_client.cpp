@@ -1,0 +1,345 @@
+/*
+ * test_help_client.cpp - the help client against a real X server: the
+ * registration record, how the viewer is started (a stand-in viewer in a
+ * temporary home records it), the command and client message to a running
+ * viewer, a vanished viewer, and the search along HHPATH.
+ */
+#include <gtest/gtest.h>
+
+#include <X11/Intrinsic.h>
+#include <X11/Shell.h>
+#include <X11/Xatom.h>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/globals.h"
+#include "help/XtHelp.h"
+#include "ui/help_callbacks.h"
+
+namespace {
+
+std::string home; /* the temporary QX_HOME */
+Display* other;   /* a second connection: the "viewer" that owns windows */
+Atom atom;
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path) << text;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+/* A home with the stand-in viewer and a help file, the client started on a
+ * shell of the display; false without a display. */
+bool client_up()
+{
+    static int state = 0;
+    if (state == 0 && !getenv("DISPLAY")) state = -1;
+    if (state == 0) {
+        char dir[] = "/tmp/help_client_XXXXXX";
+        home = mkdtemp(dir);
+        mkdir((home + "/bin").c_str(), 0755);
+        mkdir((home + "/help").c_str(), 0755);
+        write_file(home + "/help/qx_help.hlp", ".topic 7000 Main\n");
+        std::string copy = "cp " STANDIN_VIEWER " " + home + "/bin/hyperhelp";
+        if (system(copy.c_str()) != 0) return false;
+        setenv("QX_HOME", home.c_str(), 1);
+        static char name[] = "help_client_tests";
+        static char* argv[] = {name, nullptr};
+        int argc = 1;
+        XtAppContext app;
+        Widget shell = XtOpenApplication(&app, "HelpTest", nullptr, 0, &argc, argv, nullptr,
+                                         applicationShellWidgetClass, nullptr, 0);
+        init_help(shell);
+        other = XOpenDisplay(nullptr);
+        atom = XInternAtom(other, "HyperHelpAtomV40", False);
+        state = 1;
+    }
+    return state == 1;
+}
+
+std::vector<unsigned char> record(int32_t id, uint32_t window)
+{
+    std::vector<unsigned char> r(1056, 0);
+    memcpy(&r[0], &id, 4);
+    memcpy(&r[8], &window, 4);
+    return r;
+}
+
+void set_records(const std::vector<std::vector<unsigned char>>& records)
+{
+    std::vector<unsigned char> all;
+    for (auto& r : records) all.insert(all.end(), r.begin(), r.end());
+    Window root = DefaultRootWindow(other);
+    if (all.empty())
+        XDeleteProperty(other, root, atom);
+    else
+        XChangeProperty(other, root, atom, atom, 8, PropModeReplace, all.data(), (int)all.size());
+    XSync(other, False);
+}
+
+std::vector<unsigned char> property_bytes()
+{
+    Atom type;
+    int format;
+    unsigned long items, after;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(other, DefaultRootWindow(other), atom, 0, 61440, False, AnyPropertyType,
+                       &type, &format, &items, &after, &data);
+    std::vector<unsigned char> out(data, data + (data ? items : 0));
+    if (data) {
+        EXPECT_EQ(type, atom);
+        EXPECT_EQ(format, 8);
+        XFree(data);
+    }
+    return out;
+}
+
+/* The lines the stand-in viewer has logged, after waiting for count. */
+std::vector<std::string> viewer_starts(size_t count)
+{
+    std::vector<std::string> lines;
+    for (int t = 0; t < 500; t++, usleep(20000)) {
+        std::istringstream in(read_file(home + "/viewer.log"));
+        lines.clear();
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        if (lines.size() >= count) break;
+    }
+    return lines;
+}
+
+std::string expected_start(int topic)
+{
+    return std::string("hyperhelp|-d|67890|-s|0|-display|") +
+           DisplayString(XtDisplay(help->parent)) + "|-c|" + std::to_string(topic) + "|" + home +
+           "/help/qx_help.hlp HHHOME=" + home + "/help HHPATH=" + home +
+           "/help fd0=closed fd1=closed";
+}
+
+class HelpClient : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!client_up()) GTEST_SKIP() << "no X display";
+        unlink((home + "/viewer.log").c_str());
+        setenv("HHPATH", (home + "/help").c_str(), 1);
+    }
+};
+
+} // namespace
+
+/* No property, or one of another format that is none of ours. */
+TEST_F(HelpClient, FirstPressRegistersAndStartsTheViewer)
+{
+    for (bool foreign : {false, true}) {
+        unlink((home + "/viewer.log").c_str());
+        set_records({});
+        if (foreign) {
+            long junk[3] = {1, 2, 3};
+            XChangeProperty(other, DefaultRootWindow(other), atom, XA_INTEGER, 32, PropModeReplace,
+                            (unsigned char*)junk, 3);
+            XSync(other, False);
+        }
+        mw_help_cb(nullptr, nullptr, nullptr);
+        EXPECT_EQ(property_bytes(), record(67890, 0));
+        auto starts = viewer_starts(1);
+        ASSERT_EQ(starts.size(), 1u);
+        EXPECT_EQ(starts[0], expected_start(7000));
+    }
+}
+
+TEST_F(HelpClient, LaterPressRewritesTheRecordAndSendsTheMessage)
+{
+    Window viewer = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 10, 10, 0, 0, 0);
+    auto foreign = record(11111, 1234);
+    foreign[40] = 'x';
+    set_records({foreign, record(67890, (uint32_t)viewer)});
+
+    oc_help_cb(nullptr, nullptr, nullptr);
+
+    auto mine = record(67890, (uint32_t)viewer);
+    std::string command = "-c 7100 " + home + "/help/qx_help.hlp\n";
+    memcpy(&mine[32], command.data(), command.size());
+    std::vector<unsigned char> want = foreign;
+    want.insert(want.end(), mine.begin(), mine.end());
+    EXPECT_EQ(property_bytes(), want);
+
+    XEvent ev;
+    bool got = false;
+    for (int t = 0; t < 250 && !got; t++, usleep(20000))
+        got = XCheckTypedWindowEvent(other, viewer, ClientMessage, &ev);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(ev.xclient.message_type, atom);
+    EXPECT_EQ(ev.xclient.format, 8);
+    EXPECT_STREQ(ev.xclient.data.b, "67890");
+    EXPECT_FALSE(access((home + "/viewer.log").c_str(), F_OK) == 0) << "a viewer was started";
+    XDestroyWindow(other, viewer);
+}
+
+TEST_F(HelpClient, VanishedViewerIsRestartedWithoutASecondRecord)
+{
+    Window gone = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 10, 10, 0, 0, 0);
+    XDestroyWindow(other, gone);
+    set_records({record(67890, (uint32_t)gone)});
+
+    mw_help_cb(nullptr, nullptr, nullptr);
+
+    auto starts = viewer_starts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], expected_start(7000));
+    EXPECT_EQ(property_bytes().size(), 1056u);
+}
+
+/* The open cases: a table of contents starts the viewer on it, a quit
+ * starts nothing, and a viewer that cannot be executed fails the request. */
+TEST_F(HelpClient, ContentsQuitAndFailedExec)
+{
+    set_records({});
+    ASSERT_EQ(help->setHelpFile("qx_help.hlp"), 0);
+    ASSERT_EQ(help->showTableOfContents(), 0);
+    auto starts = viewer_starts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].substr(0, starts[0].find(" HHHOME")),
+              std::string("hyperhelp|-d|67890|-s|0|-display|") +
+                  DisplayString(XtDisplay(help->parent)) + "|-i|" + home + "/help/qx_help.hlp");
+
+    set_records({});
+    help->pid = 12345; /* a viewer that vanished: a start would replace its id */
+    help->terminate();
+    EXPECT_EQ(help->pid, 12345);
+    help->pid = 0;
+
+    std::string viewer = home + "/bin/hyperhelp";
+    chmod(viewer.c_str(), 0644);
+    EXPECT_EQ(help->showHelpOnTopic(7000), -1);
+    EXPECT_EQ(std::string(help->getMessage()), "Can't execute " + viewer + ": Permission denied");
+    EXPECT_EQ(help->pid, 0);
+    chmod(viewer.c_str(), 0755);
+}
+
+TEST_F(HelpClient, PathWithABlankStaysWhole)
+{
+    std::string dir = home + "/help dir";
+    mkdir(dir.c_str(), 0755);
+    write_file(dir + "/qx_help.hlp", ".topic 7200 Action\n");
+    setenv("HHPATH", dir.c_str(), 1);
+    set_records({});
+    aw_help_cb(nullptr, nullptr, nullptr);
+    auto starts = viewer_starts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_NE(starts[0].find("|-c|7200|" + dir + "/qx_help.hlp HHHOME="), std::string::npos)
+        << starts[0];
+}
+
+TEST_F(HelpClient, MissingHelpFileIsReportedOnStandardError)
+{
+    setenv("HHPATH", "/nonexistent", 1);
+    testing::internal::CaptureStderr();
+    mw_help_cb(nullptr, nullptr, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "showHelpOnTopic failed: Can't find help file qx_help.hlp\n");
+}
+
+/* Runs in the fresh process of DefaultHomeWhenQxHomeIsUnset. */
+static void default_home_child()
+{
+    unsetenv("QX_HOME");
+    static char name[] = "t";
+    static char* argv[] = {name, nullptr};
+    int argc = 1;
+    XtAppContext app;
+    Widget shell = XtOpenApplication(&app, "T", nullptr, 0, &argc, argv, nullptr,
+                                     applicationShellWidgetClass, nullptr, 0);
+    XtHelp h;
+    int r = h.initialize(shell, nullptr, nullptr);
+    std::string hh = getenv("HHHOME"), hp = getenv("HHPATH");
+    h.setHelpFile("/etc/hostname");
+    int shown = h.showHelpOnTopic(7000);
+    std::string why = h.getMessage() ? h.getMessage() : "";
+    fprintf(stderr, "%d %s %s %d %s\n", r, hh.c_str(), hp.c_str(), shown, why.c_str());
+    _exit(0);
+}
+
+/* Without QX_HOME the home is the built-in one: run in a fresh process,
+ * where no client has set the environment yet. */
+TEST(HelpClientHome, DefaultHomeWhenQxHomeIsUnset)
+{
+    if (!getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(default_home_child(), testing::ExitedWithCode(0),
+                "0 /opt/KESTnet/qx/help /opt/KESTnet/qx/help -1 Can't find HyperHelp executable");
+}
+
+TEST(FindInPath, SearchesTheListAndFollowsLinks)
+{
+    char dir[] = "/tmp/find_in_path_XXXXXX";
+    std::string top = mkdtemp(dir);
+    for (const char* d : {"a", "b", "c", "rel", "abs", "loop", "deep", "tree"})
+        mkdir((top + "/" + d).c_str(), 0755);
+    std::string file = top + "/c/f.hlp";
+    write_file(file, "x");
+    write_file(top + "/b/f.hlp", "x");
+    chmod((top + "/b/f.hlp").c_str(), 0044); /* not readable by its owner */
+    mkdir((top + "/tree/f.hlp").c_str(), 0755);
+    symlink("../c/f.hlp", (top + "/rel/f.hlp").c_str());
+    symlink(file.c_str(), (top + "/abs/f.hlp").c_str());
+    symlink("f.hlp", (top + "/loop/f.hlp").c_str());
+    /* deep/f.hlp -> l1 -> ... -> l20 -> the file: 21 links. */
+    symlink("l1", (top + "/deep/f.hlp").c_str());
+    for (int i = 1; i < 20; i++)
+        symlink(("l" + std::to_string(i + 1)).c_str(),
+                (top + "/deep/l" + std::to_string(i)).c_str());
+    symlink(file.c_str(), (top + "/deep/l20").c_str());
+
+    struct Case {
+        std::string path;
+        int result;
+        std::string found;
+    } cases[] = {
+        {"a:c", 1, file},
+        {"a:b:c", 1, file},  /* b's is not owner-readable */
+        {"tree:c", 1, file}, /* a directory of that name does not count */
+        {"abs:b", 1, file},  /* an absolute link replaces the path */
+        {"rel", 1, top + "/rel/../c/f.hlp"},
+        {"loop", -1, ""},
+        {"deep", -1, ""}, /* more than 20 links */
+        {"a::b", -1, ""}, /* the empty element is "/" */
+    };
+    for (const Case& c : cases) {
+        std::string list;
+        size_t at = 0;
+        for (;;) { /* each element under top, the empty one kept empty */
+            size_t colon = c.path.find(':', at);
+            std::string e = c.path.substr(at, colon == std::string::npos ? colon : colon - at);
+            list += (at ? ":" : "") + (e.empty() ? e : top + "/" + e);
+            if (colon == std::string::npos) break;
+            at = colon + 1;
+        }
+        setenv("TEST_HHPATH", list.c_str(), 1);
+        char result[1024];
+        EXPECT_EQ(find_in_path("TEST_HHPATH", "f.hlp", S_IFREG | S_IRUSR, result), c.result)
+            << c.path;
+        if (c.result == 1) {
+            EXPECT_EQ(std::string(result), c.found) << c.path;
+        }
+    }
+    char result[1024];
+    unsetenv("TEST_HHPATH");
+    EXPECT_EQ(find_in_path("TEST_HHPATH", "f.hlp", S_IFREG, result), -1);
+    EXPECT_EQ(find_in_path(nullptr, file.c_str(), S_IFREG | S_IRUSR, result), 0);
+    EXPECT_EQ(find_in_path(nullptr, (top + "/b/f.hlp").c_str(), S_IFREG | S_IRUSR, result), -1);
+    std::string rm = "rm -rf " + top;
+    EXPECT_EQ(system(rm.c_str()), 0);
+}
