@@ -78,7 +78,9 @@ TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
     EXPECT_EQ(c.result("derive", {{"base", "/"}})["count"], before - 1);
     json got = c.result("get", {{"name", "/systemId=\"york-agg-1\""}});
     for (auto& a : got["attributes"])
-        if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "renamed");
+        if (a["name"] == "x721:userLabel") {
+            EXPECT_EQ(a["value"], "renamed");
+        }
 }
 
 TEST(Durability, BadCommandLinesAndFilesStopWithAMessage) {

@@ -95,7 +95,9 @@ TEST_F(Server, ChangingValues) {
     EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", "userLabel=x"}}), -32602);
     json after = c.result("get", {{"name", RACK1}});
     for (auto& a : after["attributes"])
-        if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "north rack");
+        if (a["name"] == "x721:userLabel") {
+            EXPECT_EQ(a["value"], "north rack");
+        }
 }
 
 TEST_F(Server, CreatingAndDeleting) {
@@ -142,7 +144,9 @@ TEST_F(Server, ActionsAndSyntaxes) {
     c.result("action", {{"name", RACK1}, {"action", "reset"}, {"parameter", ""}});
     json got = c.result("get", {{"name", RACK1}});
     for (auto& a : got["attributes"])
-        if (a["name"] == "x721:administrativeState") EXPECT_EQ(a["value"], "unlocked");
+        if (a["name"] == "x721:administrativeState") {
+            EXPECT_EQ(a["value"], "unlocked");
+        }
 
     json s = c.result("syntax", {{"attribute", "operationalState"}});
     EXPECT_EQ(s["name"], "OperationalState");
@@ -217,7 +221,9 @@ TEST_F(Server, NotificationsReachOnlyTheirSubscribersAndWatchers) {
     for (auto& e : ev) {
         EXPECT_EQ(e["event"], "OBJECT_DESTROYED");
         (e["subscription"] == all ? to_all : to_crit)++;
-        if (e["subscription"] == crit) EXPECT_NE(e["name"], rn);
+        if (e["subscription"] == crit) {
+            EXPECT_NE(e["name"], rn);
+        }
     }
     EXPECT_EQ(to_all, records);
     EXPECT_EQ(to_crit, critical);
@@ -281,7 +287,9 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing) {
                     {"params", {{"name", RACK1}, {"values", {{"userLabel", "silent"}}}}}}.dump() + "\n");
     json got = c.result("get", {{"name", RACK1}});
     for (auto& a : got["attributes"])
-        if (a["name"] == "x721:userLabel") EXPECT_EQ(a["value"], "silent");
+        if (a["name"] == "x721:userLabel") {
+            EXPECT_EQ(a["value"], "silent");
+        }
     for (auto& n : c.notes) EXPECT_FALSE(n.contains("id")) << n.dump();
     // nesting half a million levels deep is parsed and freed without recursion
     EXPECT_EQ(reply(std::string(400000, '[') + std::string(400000, ']'))["error"]["code"], -32600);
@@ -322,7 +330,9 @@ TEST_F(Server, ProtocolDocumentExamplesWork) {
             EXPECT_TRUE(r.contains("result")) << lines[i].dump() << " -> " << r.dump();
         if (shown && lines[i + 1].contains("result") && lines[i + 1]["result"].is_object())
             for (auto& [k, v] : lines[i + 1]["result"].items())
-                if (v.is_string() || v.is_number()) EXPECT_EQ(r["result"][k], v) << lines[i].dump() << " key " << k;
+                if (v.is_string() || v.is_number()) {
+                    EXPECT_EQ(r["result"][k], v) << lines[i].dump() << " key " << k;
+                }
         ++checked;
     }
     EXPECT_GE(checked, 15);
