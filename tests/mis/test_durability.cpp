@@ -76,11 +76,9 @@ TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
     mis.start();
     Client c(mis.port());
     EXPECT_EQ(c.result("derive", {{"base", "/"}})["count"], before - 1);
-    json got = c.result("get", {{"name", "/systemId=\"york-agg-1\""}});
-    for (auto& a : got["attributes"])
-        if (a["name"] == "x721:userLabel") {
-            EXPECT_EQ(a["value"], "renamed");
-        }
+    EXPECT_EQ(
+        attribute_value(c.result("get", {{"name", "/systemId=\"york-agg-1\""}}), "x721:userLabel"),
+        "renamed");
 }
 
 TEST(Durability, BadCommandLinesAndFilesStopWithAMessage) {

@@ -3,28 +3,16 @@
 // with the server still answering an ordinary request.
 #include <gtest/gtest.h>
 
-#include "mis_process.h"
+#include "server_test.h"
 
 using namespace qxtest;
 
 namespace {
 
-const std::string LEEDS = "/systemId=\"leeds-core-1\"";
-const std::string RACK1 = LEEDS + "/equipmentId=\"rack-1\"";
-
 std::string nest(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
-class Faults : public ::testing::Test {
+class Faults : public ServerTest {
 protected:
-    TempDir dir;
-    MisProcess mis{dir.path};
-    Client c{mis.port()};
-
-    void TearDown() override {
-        Client probe(mis.port());
-        EXPECT_EQ(probe.result("get", {{"name", "/"}})["class"], "root") << mis.log();
-    }
-
     // Sends the line and then an ordinary request; returns the replies that came before the
     // ordinary one's (requests are answered in order, so none means the line got none).
     std::vector<json> replies_to(const std::string& line) {
@@ -44,10 +32,7 @@ protected:
     }
 
     std::string user_label(const std::string& name) {
-        json o = c.result("get", {{"name", name}});
-        for (auto& a : o["attributes"])
-            if (a["name"] == "x721:userLabel") return a["value"];
-        return "";
+        return attribute_value(c.result("get", {{"name", name}}), "x721:userLabel");
     }
 };
 
@@ -234,13 +219,12 @@ TEST_F(Faults, BatchesAreAnsweredAsOneArray) {
 
 // An action program answers after the batch's other requests are done: the batch's array
 // waits for it, and a client that leaves first costs nothing.
-TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer) {
-    const std::string port1 =
-        RACK1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer)
+{
     auto request = [](int id, const std::string& method, json params) {
         return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
     };
-    json test = {{"name", port1}, {"action", "loopbackTest"}, {"parameter", "terminal"}};
+    json test = {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal"}};
     json batch = {request(7, "action", test), request(8, "get", {{"name", "/"}})};
     test["parameter"] = "sideways";  // refused by the program
     batch.push_back(request(9, "action", test));

@@ -6,29 +6,13 @@
 #include <memory>
 #include <set>
 
-#include "mis_process.h"
+#include "server_test.h"
 
 using namespace qxtest;
 
 namespace {
 
-const std::string LEEDS = "/systemId=\"leeds-core-1\"";
-const std::string LOG = LEEDS + "/logId=\"alarmLog\"";
-const std::string RACK1 = LEEDS + "/equipmentId=\"rack-1\"";
-const std::string PORT1 = RACK1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
-
-class Server : public ::testing::Test {
-protected:
-    TempDir dir;
-    MisProcess mis{dir.path};
-    Client c{mis.port()};
-
-    // The server still answers after whatever a test sent it.
-    void TearDown() override {
-        Client probe(mis.port());
-        EXPECT_EQ(probe.result("get", {{"name", "/"}})["class"], "root") << mis.log();
-    }
-};
+using Server = ServerTest;
 
 std::vector<std::string> names_of(const json& derive_result) {
     std::vector<std::string> out;
@@ -93,11 +77,7 @@ TEST_F(Server, ChangingValues) {
     EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"equipmentId", "rack-7"}}}}), -32007);
     EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"logId", "x"}}}}), -32002);
     EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", "userLabel=x"}}), -32602);
-    json after = c.result("get", {{"name", RACK1}});
-    for (auto& a : after["attributes"])
-        if (a["name"] == "x721:userLabel") {
-            EXPECT_EQ(a["value"], "north rack");
-        }
+    EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:userLabel"), "north rack");
 }
 
 TEST_F(Server, CreatingAndDeleting) {
@@ -142,11 +122,8 @@ TEST_F(Server, ActionsAndSyntaxes) {
     // reset puts read-write values back to their defaults
     c.result("set", {{"name", RACK1}, {"values", {{"administrativeState", "locked"}}}});
     c.result("action", {{"name", RACK1}, {"action", "reset"}, {"parameter", ""}});
-    json got = c.result("get", {{"name", RACK1}});
-    for (auto& a : got["attributes"])
-        if (a["name"] == "x721:administrativeState") {
-            EXPECT_EQ(a["value"], "unlocked");
-        }
+    EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:administrativeState"),
+              "unlocked");
 
     json s = c.result("syntax", {{"attribute", "operationalState"}});
     EXPECT_EQ(s["name"], "OperationalState");
@@ -285,11 +262,7 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing) {
     // a request without id is carried out but not answered
     c.send_raw(json{{"jsonrpc", "2.0"}, {"method", "set"},
                     {"params", {{"name", RACK1}, {"values", {{"userLabel", "silent"}}}}}}.dump() + "\n");
-    json got = c.result("get", {{"name", RACK1}});
-    for (auto& a : got["attributes"])
-        if (a["name"] == "x721:userLabel") {
-            EXPECT_EQ(a["value"], "silent");
-        }
+    EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:userLabel"), "silent");
     for (auto& n : c.notes) EXPECT_FALSE(n.contains("id")) << n.dump();
     // nesting half a million levels deep is parsed and freed without recursion
     EXPECT_EQ(reply(std::string(400000, '[') + std::string(400000, ']'))["error"]["code"], -32600);

@@ -56,6 +56,15 @@ struct FileLimit {
     rlim_t soft = 0, hard = 0;
 };
 
+// The value of the attribute full_name (as "x721:userLabel") in a get result; "<absent>" when
+// it has none.
+inline json attribute_value(const json& object, const std::string& full_name)
+{
+    for (auto& a : object["attributes"])
+        if (a["name"] == full_name) return a["value"];
+    return "<absent>";
+}
+
 class MisProcess {
 public:
     // Not started; the database and log go to a temporary folder of its own,

@@ -1,0 +1,29 @@
+// Test support: the sample network's names and a fixture with a fresh server and one client.
+#pragma once
+#include <gtest/gtest.h>
+
+#include "mis_process.h"
+
+namespace qxtest {
+
+const std::string LEEDS = "/systemId=\"leeds-core-1\"";
+const std::string LOG = LEEDS + "/logId=\"alarmLog\"";
+const std::string RACK1 = LEEDS + "/equipmentId=\"rack-1\"";
+const std::string PORT1 =
+    RACK1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+
+class ServerTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    MisProcess mis{dir.path};
+    Client c{mis.port()};
+
+    // The server still answers after whatever a test sent it.
+    void TearDown() override
+    {
+        Client probe(mis.port());
+        EXPECT_EQ(probe.result("get", {{"name", "/"}})["class"], "root") << mis.log();
+    }
+};
+
+} // namespace qxtest
