@@ -246,12 +246,10 @@ TEST_F(OutlineTest, InsertBeforeOrdersSiblingsAndWarnsForStrangers)
     Widget e = node("e", p, XiAlwaysOpen, a);
     Widget x = node("x", p, XiAlwaysOpen, other);   /* not a sibling: appended */
     show();
-    EXPECT_LT(e->core.y, a->core.y);
-    EXPECT_LT(a->core.y, d->core.y);
-    EXPECT_LT(d->core.y, b->core.y);
-    EXPECT_LT(b->core.y, c->core.y);
-    EXPECT_LT(c->core.y, x->core.y);
-    EXPECT_LT(x->core.y, other->core.y);
+    const Widget order[] = {e, a, d, b, c, x, other}; /* top to bottom */
+    for (size_t i = 1; i < sizeof order / sizeof *order; i++)
+        EXPECT_LT(order[i - 1]->core.y, order[i]->core.y)
+            << XtName(order[i - 1]) << " above " << XtName(order[i]);
     ASSERT_EQ(1, WidgetTest::count_warnings("insertBeforeNotSibling"));
     const RecordedWarning &w = WidgetTest::warnings().back();
     EXPECT_EQ("LumoWidgetSetError", w.klass);
