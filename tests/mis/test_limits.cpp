@@ -7,16 +7,12 @@
 #include <fstream>
 #include <memory>
 
-#include "mis_process.h"
+#include "server_test.h"
 
 using namespace qxtest;
 
 namespace {
 
-const std::string LEEDS = "/systemId=\"leeds-core-1\"";
-const std::string PORT1 = LEEDS +
-                          "/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/slotNumber=3"
-                          "/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 const std::string BIG = "/systemId=\"big\"/logId=\"big\"";
 
 void served_normally(const MisProcess& mis) {
