@@ -1,6 +1,6 @@
 /*
- * pending_objects.cpp - the main window's object commands (delete, create,
- * the Action menu) and the action dialog's OK, whose behaviour is not built
+ * pending_objects.cpp - the main window's object commands (create, the
+ * Action menu) and the action dialog's OK, whose behaviour is not built
  * yet.  The windows declare them (ui/) and wire their buttons to them; each
  * is a stub here that does nothing (or the least that keeps the editor
  * usable), and the code that implements an operation replaces its stub.
@@ -9,9 +9,6 @@
 
 #include "ui/action_win.h"
 #include "ui/main_win.h"
-
-/* Will delete the selected objects on the server after a confirmation. */
-void MainWin::delete_object_cb(Widget, XtPointer) {}
 
 /* Will open the configuration window in create mode with the selection as template. */
 void MainWin::create_from_selected(Widget, XtPointer) {}

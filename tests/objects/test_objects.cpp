@@ -1,0 +1,250 @@
+/*
+ * test_objects.cpp - the object commands against a real qx_mis, in process
+ * under X: Delete with its question and report.
+ */
+#include <gtest/gtest.h>
+
+#include <Xm/MessageB.h>
+#include <Xm/PushB.h>
+#include <Xm/Text.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/connection.h"
+#include "core/globals.h"
+#include "gui_fixture.h"
+#include "meta/meta_api.h"
+#include "mis_process.h"
+#include "tree/tree_api.h"
+#include "ui/action_win.h"
+#include "ui/config_win.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+#include "ui/output_win.h"
+
+void show_action(Widget, XtPointer item, XtPointer);
+
+namespace {
+
+const std::string kYork = "/systemId=\"york-agg-1\"";
+const std::string kRack = kYork + "/equipmentId=\"rack-1\"";
+const std::string kPanel = kRack + "/patchPanelId=\"odf-1\"";
+const std::string kLog = kYork + "/logId=\"alarmLog\"";
+
+qxtest::TempDir* dir = nullptr;
+qxtest::MisProcess* mis = nullptr;
+qxtest::Client* other = nullptr;
+
+bool exists(const std::string& fdn)
+{
+    return other->call("get", {{"name", fdn}}).contains("result");
+}
+
+void make(const std::string& parent, const std::string& cls, const std::string& naming,
+          const std::string& value)
+{
+    other->result("create", {{"parent", parent}, {"class", cls}, {"values", {{naming, value}}}});
+}
+
+DataObject* registered(const std::string& fdn, const std::string& parent)
+{
+    if (DataObject* known = find_album_object(fdn.c_str())) return known;
+    auto* o = new DataObject(fdn.c_str());
+    o->parent_name = strdup(parent.c_str());
+    DataObject::object_list.insert(o);
+    return o;
+}
+
+void select_only(const std::vector<DataObject*>& objs)
+{
+    DataObject::selected_list.clear();
+    for (DataObject* o : objs) DataObject::selected_list.append(o);
+}
+
+/* Presses button of the message box mb. */
+void press(Widget mb, unsigned char which)
+{
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    XtCallCallbacks(XmMessageBoxGetChild(mb, which), XmNactivateCallback, &cbs);
+}
+
+/* What a run of action showed: the question (answered with ok or Cancel,
+ * after before_answer ran), the information and the error messages. */
+struct Shown {
+    std::string question, information, error;
+};
+
+/* A dialog's message as the tests read it back: its lines run together. */
+std::string flat(std::string s)
+{
+    s.erase(std::remove(s.begin(), s.end(), '\n'), s.end());
+    return s;
+}
+
+Shown run(const std::function<void()>& action, bool ok = true,
+          const std::function<void()>& before_answer = nullptr)
+{
+    Shown shown;
+    bool done = false;
+    std::function<void()> watch = [&] {
+        if (current_question_dialog && shown.question.empty()) {
+            Widget mb = *current_question_dialog->getwidget();
+            shown.question = xmstring_resource(mb, XmNmessageString);
+            if (before_answer) before_answer();
+            press(mb, ok ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON);
+        }
+        if (current_error_dialog) {
+            Widget mb = *current_error_dialog->getwidget();
+            shown.error = xmstring_resource(mb, XmNmessageString);
+            press(mb, XmDIALOG_OK_BUTTON);
+        }
+        if (!done) after(20, watch);
+    };
+    current_information_dialog = nullptr;
+    after(20, watch);
+    action();
+    done = true;
+    pump_for(0.05);
+    if (current_information_dialog && XtIsManaged(*current_information_dialog->getwidget())) {
+        Widget mb = *current_information_dialog->getwidget();
+        shown.information = xmstring_resource(mb, XmNmessageString);
+        press(mb, XmDIALOG_OK_BUTTON);
+    }
+    return shown;
+}
+
+Shown delete_selected(bool ok = true, const std::function<void()>& before_answer = nullptr)
+{
+    return run([] { main_window->delete_object_cb(main_window->mw_delete_button, nullptr); }, ok,
+               before_answer);
+}
+
+struct ObjectCommands : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up()) return;
+        dir = new qxtest::TempDir;
+        mis = new qxtest::MisProcess(dir->path);
+        other = new qxtest::Client(mis->port());
+        std::string address = "127.0.0.1:" + std::to_string(mis->port());
+        ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10))
+            << platform.get_error_string();
+        register_callbacks();
+    }
+    static void TearDownTestSuite()
+    {
+        platform.disconnect();
+        delete other;
+        delete mis;
+        delete dir;
+    }
+    void SetUp() override
+    {
+        if (!gui_up()) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+    }
+    void TearDown() override { DataObject::selected_list.clear(); }
+};
+
+TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
+{
+    /* Racks made for the test under york: one leaf, one with two leaves. */
+    make(kYork, "equipmentRack", "equipmentId", "d-leaf");
+    make(kYork, "equipmentRack", "equipmentId", "d-parent");
+    const std::string leaf = kYork + "/equipmentId=\"d-leaf\"";
+    const std::string parent = kYork + "/equipmentId=\"d-parent\"";
+    make(parent, "shelf", "shelfId", "s1");
+    make(parent, "shelf", "shelfId", "s2");
+    make(kYork, "equipmentRack", "equipmentId", "d-a");
+    make(kYork, "equipmentRack", "equipmentId", "d-b");
+    const std::string a = kYork + "/equipmentId=\"d-a\"", b = kYork + "/equipmentId=\"d-b\"";
+    const std::string several = "Are you sure you want to delete the selected objects?\n"
+                                "The children will also be deleted.";
+    struct {
+        std::vector<std::string> names;
+        bool ok;
+        std::string question, report;
+        std::vector<std::string> gone, kept;
+    } cases[] = {
+        {{leaf}, false, "Are you sure you want to delete object " + leaf + " ?", "", {}, {leaf}},
+        {{leaf},
+         true,
+         "Are you sure you want to delete object " + leaf + " ?",
+         "1 object deleted.",
+         {leaf},
+         {}},
+        {{parent},
+         true,
+         "Are you sure you want to delete object " + parent +
+             " ?\nThe children will also be deleted.",
+         "3 objects deleted.",
+         {parent, parent + "/shelfId=\"s1\""},
+         {kYork}},
+        {{a, b}, true, several, "2 objects deleted.", {a, b}, {}},
+        {{}, true, several, "0 objects deleted.", {}, {kYork}},
+    };
+    for (auto& c : cases) {
+        std::vector<DataObject*> objs;
+        for (auto& n : c.names) objs.push_back(registered(n, kYork));
+        select_only(objs);
+        Shown shown = delete_selected(c.ok);
+        EXPECT_EQ(flat(c.question), shown.question);
+        EXPECT_EQ(c.report, shown.information) << c.question;
+        if (!c.report.empty()) {
+            EXPECT_EQ(c.report, status_text());
+        }
+        for (auto& n : c.gone) EXPECT_FALSE(exists(n)) << n;
+        for (auto& n : c.kept) EXPECT_TRUE(exists(n)) << n;
+    }
+}
+
+TEST_F(ObjectCommands, DeleteStopsAtTheFirstFailure)
+{
+    make(kYork, "equipmentRack", "equipmentId", "f-1");
+    make(kYork, "equipmentRack", "equipmentId", "f-3");
+    const std::string first = kYork + "/equipmentId=\"f-1\"";
+    const std::string missing = kYork + "/equipmentId=\"f-2\""; /* not on the server */
+    const std::string third = kYork + "/equipmentId=\"f-3\"";
+    select_only({registered(first, kYork), registered(missing, kYork), registered(third, kYork)});
+    Shown shown = delete_selected();
+    EXPECT_EQ("0 objects deleted.", shown.information);
+    EXPECT_EQ("0 objects deleted.", status_text());
+    EXPECT_FALSE(exists(first));
+    EXPECT_TRUE(exists(third)); /* not tried */
+}
+
+TEST_F(ObjectCommands, ObjectsRemovedWhileTheQuestionWaitsAreNotRead)
+{
+    const std::string system = "/systemId=\"manchester-core-1\"";
+    make(system, "equipmentRack", "equipmentId", "g-1");
+    make(system, "equipmentRack", "equipmentId", "g-2");
+    const std::string one = system + "/equipmentId=\"g-1\"";
+    const std::string two = system + "/equipmentId=\"g-2\"";
+    /* A derivation registers the children and follows their events. */
+    ASSERT_EQ(0, registered(system, "/")->derive(1, nullptr));
+    select_only({find_album_object(one.c_str()), find_album_object(two.c_str())});
+    Shown shown = delete_selected(true, [&] {
+        other->result("delete", {{"name", two}});
+        EXPECT_TRUE(pump_until([&] { return !find_album_object(two.c_str()); }, 5));
+    });
+    const std::string report =
+        "1 object deleted.\n" + two + ": removed by another client meanwhile, skipped.";
+    EXPECT_EQ(flat(report), shown.information);
+    EXPECT_EQ(flat(report), status_text());
+    EXPECT_FALSE(exists(one));
+}
+
+TEST_F(ObjectCommands, LongNamesFitTheQuestion)
+{
+    const std::string label(300, 'x');
+    const std::string fdn = kYork + "/equipmentId=\"" + label + "\"";
+    select_only({registered(fdn, kYork)});
+    Shown shown = delete_selected(false);
+    EXPECT_EQ("Are you sure you want to delete object " + fdn + " ?", shown.question);
+}
+
+} // namespace
