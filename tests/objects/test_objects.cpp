@@ -1,6 +1,7 @@
 /*
  * test_objects.cpp - the object commands against a real qx_mis, in process
- * under X: Delete with its question and report.
+ * under X: Delete with its question and report, the Action menu and the run
+ * of an action.
  */
 #include <gtest/gtest.h>
 
@@ -62,6 +63,14 @@ void select_only(const std::vector<DataObject*>& objs)
 {
     DataObject::selected_list.clear();
     for (DataObject* o : objs) DataObject::selected_list.append(o);
+}
+
+std::string text_of(Widget w)
+{
+    char* s = XmTextGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
 }
 
 /* Presses button of the message box mb. */
@@ -245,6 +254,129 @@ TEST_F(ObjectCommands, LongNamesFitTheQuestion)
     select_only({registered(fdn, kYork)});
     Shown shown = delete_selected(false);
     EXPECT_EQ("Are you sure you want to delete object " + fdn + " ?", shown.question);
+}
+
+/* The labels of the Action pull-down's items. */
+std::vector<std::string> action_items()
+{
+    std::vector<std::string> out;
+    WidgetList kids = nullptr;
+    Cardinal n = 0;
+    XtVaGetValues(main_window->mw_action_pulldown, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+    for (Cardinal i = 0; i < n; i++) out.push_back(XtName(kids[i]));
+    return out;
+}
+
+Widget action_item(const char* name)
+{
+    return XtNameToWidget(main_window->mw_action_pulldown, name);
+}
+
+void choose(const char* action, const std::string& target)
+{
+    select_only({registered(target, "/")});
+    Widget item = action_item(action);
+    ASSERT_NE(nullptr, item) << action;
+    show_action(item, item, nullptr);
+}
+
+Shown ok_action(const std::string& parameter)
+{
+    XmTextSetString(action_window->aw_parameter, const_cast<char*>(parameter.c_str()));
+    return run([] { action_window->execute_action(action_window->aw_ok_button, nullptr); });
+}
+
+TEST_F(ObjectCommands, ActionMenuFollowsTheClass)
+{
+    const std::string port = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
+                             "/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    struct {
+        std::string object;
+        std::vector<std::string> items;
+    } cases[] = {
+        {port, {"selfTest", "reset", "loopbackTest"}},
+        {kLog, {"selfTest", "reset", "flush"}},
+    };
+    for (auto& c : cases) {
+        main_window->create_action_list(const_cast<char*>(c.object.c_str()));
+        EXPECT_TRUE(XtIsSensitive(main_window->mw_action));
+        EXPECT_EQ(c.items, action_items());
+    }
+    /* A class without actions: the cascade is off. */
+    main_window->create_action_list(const_cast<char*>(kPanel.c_str()));
+    EXPECT_FALSE(XtIsSensitive(main_window->mw_action));
+}
+
+TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
+{
+    const std::string port = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
+                             "/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    main_window->create_action_list(const_cast<char*>(port.c_str()));
+    choose("selfTest", port);
+    EXPECT_EQ("selfTest", text_of(action_window->aw_action));
+    XtManageChild(action_window->aw_dialog);
+    Shown shown = ok_action("quick");
+    EXPECT_EQ("", shown.error);
+    std::string out = text_of(output_window->out_text);
+    EXPECT_EQ(0u, out.find("self test of " + port + "\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("  parameter: quick\n"));
+    EXPECT_FALSE(XtIsManaged(action_window->aw_dialog));
+
+    /* The program's report of several lines replaces the self test's. */
+    choose("loopbackTest", port);
+    XtManageChild(action_window->aw_dialog);
+    shown = ok_action("terminal prbs23");
+    EXPECT_EQ("", shown.error);
+    out = text_of(output_window->out_text);
+    EXPECT_EQ(std::string::npos, out.find("self test"));
+    EXPECT_LT(5, std::count(out.begin(), out.end(), '\n')) << out;
+    EXPECT_NE(std::string::npos, out.find("prbs23")) << out;
+
+    /* Failures: the dialog, the window stays open with its texts. */
+    struct {
+        const char* action;
+        std::string target, parameter, error;
+    } failures[] = {
+        {"flush", kLog, "", ""}, /* succeeds with an empty reply */
+        {"flush", kLog, "now", "flush takes no parameter"},
+        {"loopbackTest", port, "sideways", "sideways"},
+    };
+    for (auto& f : failures) {
+        main_window->create_action_list(const_cast<char*>(f.target.c_str()));
+        choose(f.action, f.target);
+        XtManageChild(action_window->aw_dialog);
+        shown = ok_action(f.parameter);
+        EXPECT_TRUE(XtIsManaged(action_window->aw_dialog)) << f.action;
+        EXPECT_NE(std::string::npos, shown.error.find(f.error)) << shown.error;
+        if (f.error.empty()) {
+            EXPECT_EQ("", shown.error);
+        }
+        EXPECT_EQ(f.parameter, text_of(action_window->aw_parameter));
+        EXPECT_EQ(std::string::npos, text_of(output_window->out_text).find("flush"));
+    }
+    XtUnmanageChild(action_window->aw_dialog);
+}
+
+TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
+{
+    const std::string system = "/systemId=\"harrogate-msan-1\"";
+    make(system, "equipmentRack", "equipmentId", "t-1");
+    const std::string rack = system + "/equipmentId=\"t-1\"";
+    ASSERT_EQ(0, registered(system, "/")->derive(1, nullptr));
+    select_only({find_album_object(rack.c_str())});
+    main_window->create_action_list(const_cast<char*>(rack.c_str()));
+    Widget item = action_item("selfTest");
+    ASSERT_NE(nullptr, item);
+    show_action(item, item, nullptr);
+    DataObject::selected_list.clear();
+    other->result("delete", {{"name", rack}});
+    ASSERT_TRUE(pump_until([&] { return !find_album_object(rack.c_str()); }, 5));
+    XtManageChild(action_window->aw_dialog);
+    Shown shown = ok_action("");
+    EXPECT_EQ(rack + " no longer exists: it was removed while the action window was open.",
+              shown.error);
+    EXPECT_TRUE(XtIsManaged(action_window->aw_dialog));
+    XtUnmanageChild(action_window->aw_dialog);
 }
 
 } // namespace
