@@ -1,7 +1,7 @@
 /*
  * test_objects.cpp - the object commands against a real qx_mis, in process
  * under X: Delete with its question and report, the Action menu and the run
- * of an action.
+ * of an action, and the configuration window's create mode.
  */
 #include <gtest/gtest.h>
 
@@ -377,6 +377,117 @@ TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
               shown.error);
     EXPECT_TRUE(XtIsManaged(action_window->aw_dialog));
     XtUnmanageChild(action_window->aw_dialog);
+}
+
+/* Create mode: the form of a typed class or a template, and Create. */
+struct CreateMode : ObjectCommands {
+    ConfigWin* oc = nullptr;
+    void SetUp() override
+    {
+        ObjectCommands::SetUp();
+        oc = object_configuration;
+    }
+    Widget field(const char* name) { return XtNameToWidget(oc->oc_attribute_caption, name); }
+    void type(const char* name, const char* text)
+    {
+        Widget w = field(name);
+        ASSERT_NE(nullptr, w) << name;
+        XmTextSetString(w, const_cast<char*>(text));
+    }
+    Shown press_return(const char* parent, const char* cls)
+    {
+        XmTextSetString(oc->PARENTFDN, const_cast<char*>(parent));
+        XmTextSetString(oc->OBJCLASS, const_cast<char*>(cls));
+        return run([this] { ConfigWin::new_class_cb(oc->OBJCLASS, oc, nullptr); });
+    }
+    Shown press_create()
+    {
+        return run([this] { oc->set_attributes_cb(oc->oc_set_button, nullptr); });
+    }
+    std::string message() { return xmstring_resource(oc->oc_message_label, XmNlabelString); }
+};
+
+TEST_F(CreateMode, FromATypedClass)
+{
+    main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
+    ASSERT_TRUE(XtIsManaged(oc->oc_dialog));
+    EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
+    EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
+    EXPECT_EQ("", text_of(oc->PARENTFDN));
+    Boolean editable = False;
+    XtVaGetValues(oc->OBJCLASS, XmNeditable, &editable, NULL);
+    EXPECT_TRUE(editable);
+
+    /* A class the repository does not know: the dialog, the form stays. */
+    Shown shown = press_return(kYork.c_str(), "hovercraft");
+    EXPECT_EQ("Error retrieving attributes for object", shown.error);
+    EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
+
+    shown = press_return(kYork.c_str(), "equipmentRack");
+    EXPECT_EQ("", shown.error);
+    ASSERT_NE(nullptr, field("equipmentId"));
+    EXPECT_TRUE(XtIsSensitive(oc->oc_set_button));
+    type("equipmentId", "c-typed");
+    type("userLabel", "typed rack");
+    shown = press_return(kYork.c_str(), "hovercraft");
+    ASSERT_NE(nullptr, field("equipmentId")); /* the form and its edits stay */
+    EXPECT_EQ("c-typed", text_of(field("equipmentId")));
+    shown = press_return(kYork.c_str(), "equipmentRack");
+
+    type("equipmentId", "c-typed");
+    type("userLabel", "typed rack");
+    shown = press_create();
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Object Created", message());
+    EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
+    const std::string made = kYork + "/equipmentId=\"c-typed\"";
+    ASSERT_TRUE(exists(made));
+    EXPECT_EQ("typed rack", other->result("get", {{"name", made}})["attributes"][1]["value"]);
+    EXPECT_TRUE(Attribute::attr_list.items().empty());
+
+    /* Create again: the same name, the server's refusal, the window keeps
+     * its form.  Then the failures of a bad parent and a wrong place. */
+    struct {
+        std::string parent, name, error;
+    } refusals[] = {
+        {kYork, "c-typed", "exists already"},
+        {"/systemId=\"york-agg-1", "c-x", ""},
+        {kYork + "/equipmentId=\"nowhere\"", "c-y", ""},
+        {kLog, "c-z", ""},
+    };
+    for (auto& r : refusals) {
+        XmTextSetString(oc->PARENTFDN, const_cast<char*>(r.parent.c_str()));
+        type("equipmentId", r.name.c_str());
+        shown = press_create();
+        EXPECT_NE("", shown.error) << r.parent;
+        EXPECT_NE(std::string::npos, shown.error.find(r.error)) << shown.error;
+        EXPECT_EQ("Object Creation Error", message());
+        EXPECT_EQ(r.name, text_of(field("equipmentId")));
+        EXPECT_FALSE(Attribute::attr_list.items().empty());
+    }
+}
+
+TEST_F(CreateMode, FromATemplate)
+{
+    select_only({registered(kPanel, kRack)});
+    main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
+    EXPECT_EQ(kRack, text_of(oc->PARENTFDN));
+    EXPECT_EQ("patchPanel", text_of(oc->OBJCLASS));
+    ASSERT_NE(nullptr, field("patchPanelId"));
+    EXPECT_EQ("top of rack, U42", text_of(field("locationName")));
+    type("patchPanelId", "odf-2");
+    Shown shown = press_create();
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Object Created", message());
+    const std::string made = kRack + "/patchPanelId=\"odf-2\"";
+    ASSERT_TRUE(exists(made));
+    EXPECT_EQ("top of rack, U42", other->result("get", {{"name", made}})["attributes"][3]["value"]);
+
+    /* Edit mode again: Return in the class field does nothing. */
+    oc->get_object(registered(made, kRack), main_window->mw_get_button);
+    EXPECT_EQ(0, oc->create_mode);
+    shown = press_return(kRack.c_str(), "hovercraft");
+    EXPECT_EQ("", shown.error);
 }
 
 } // namespace
