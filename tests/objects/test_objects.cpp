@@ -315,11 +315,11 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     choose("selfTest", port);
     EXPECT_EQ("selfTest", text_of(action_window->aw_action));
     XtManageChild(action_window->aw_dialog);
-    Shown shown = ok_action("quick");
+    Shown shown = ok_action("quick " + std::string(300, 'p'));
     EXPECT_EQ("", shown.error);
     std::string out = text_of(output_window->out_text);
     EXPECT_EQ(0u, out.find("self test of " + port + "\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("  parameter: quick\n"));
+    EXPECT_NE(std::string::npos, out.find("  parameter: quick " + std::string(300, 'p') + "\n"));
     EXPECT_FALSE(XtIsManaged(action_window->aw_dialog));
 
     /* The program's report of several lines replaces the self test's. */
@@ -482,6 +482,15 @@ TEST_F(CreateMode, FromATemplate)
     const std::string made = kRack + "/patchPanelId=\"odf-2\"";
     ASSERT_TRUE(exists(made));
     EXPECT_EQ("top of rack, U42", other->result("get", {{"name", made}})["attributes"][3]["value"]);
+
+    /* A second press while the first waits is dropped: one object, no
+     * duplicate-name refusal. */
+    type("patchPanelId", "odf-3");
+    after(1, [this] { oc->set_attributes_cb(oc->oc_set_button, nullptr); });
+    shown = press_create();
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Object Created", message());
+    EXPECT_TRUE(exists(kRack + "/patchPanelId=\"odf-3\""));
 
     /* Edit mode again: Return in the class field does nothing. */
     oc->get_object(registered(made, kRack), main_window->mw_get_button);
