@@ -7,7 +7,9 @@
  *   total     delete_object_cb with its question and report answered at
  *             once, from the press until the report is up: the question's
  *             child count, the count again and the server's deletion;
- *   deletion  total less the counting: the request and the server's work;
+ *   deletion  total less the counting: the request and the server's work,
+ *             and the OBJECT_DESTROYED events the loop handles while the
+ *             request waits (the navigator drops most rows inside it);
  *   events    from the report until the registry and the navigator have
  *             dropped every deleted object and the outline has settled.
  * Prints the figures; asserts nothing.  Needs a display (DISPLAY).
