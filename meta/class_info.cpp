@@ -82,7 +82,8 @@ ClassInfo::ClassInfo(const char* object_name)
 void ClassInfo::fill()
 {
     if (class_name.is_empty()) return;
-    if (mdr.get_error_type() != 0) initialize();
+    /* Made on first use, and again after a failure. */
+    if (mdr.is_empty() || mdr.get_error_type() != 0) initialize();
     /* Copied: a callback run during the wait may make mdr again. */
     Image repository = mdr;
     DataUnit reply = repository.call(DataUnit("getObjectClass"), class_name, KVL_DEFAULT_TIMEOUT);

@@ -184,6 +184,12 @@ for s in SYSTEMS:
             ("m3100:serialNumber", quote(serial(s["prefix"]))),
             ("m3100:locationName", quote(rack_loc)),
         ])
+        if sysid == "york-agg-1" and rack_id == "rack-1":
+            # A passive patch panel: its class has no actions.
+            add(rack, "qx:patchPanelId", "odf-1", "patchPanel", [
+                ("x721:userLabel", quote("YRK rack-1 fibre patch panel, 48 ports")),
+                ("m3100:locationName", quote("top of rack, U42")),
+            ])
         for shelf_id, nslots, layout in shelves:
             shelf = add(rack, "qx:shelfId", shelf_id, "shelf", [
                 ("x721:userLabel", quote("%s %s %s, %d slots" % (SHORT[sysid], rack_id, shelf_id, nslots))),

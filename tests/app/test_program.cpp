@@ -194,4 +194,71 @@ TEST_F(OnDisplay, DoubleClickEditAndSetReachTheServer)
     EXPECT_EQ("LDS rack-1-x", value) << run.out() << run.err();
 }
 
+/* Runs xdotool with args; false when it failed. */
+bool xdo(const std::string& args)
+{
+    return std::system(("xdotool " + args).c_str()) == 0;
+}
+
+/* Create... from the selected patch panel with a new name, Delete of the new
+ * panel after its question, and the reset action of a shelf: each reaches the
+ * server.  Positions are those on a display without a window manager: the
+ * main window at the top left, its rows rack-1, then odf-1 and shelf-1 (and
+ * odf-1-b between them once created); the dialogs where Motif centres them. */
+TEST_F(OnDisplay, CreateFromTemplateDeleteAndActionReachTheServer)
+{
+    if (!MisProcess::available()) GTEST_SKIP() << "no qx_mis";
+    MisProcess mis;
+    ASSERT_TRUE(mis.start()) << mis.failure();
+    const std::string rack = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"";
+    const std::string made = rack + "/patchPanelId=\"odf-1-b\"";
+    const std::string shelf = rack + "/shelfId=\"shelf-1\"";
+    const std::string label = "YRK rack-1 shelf-1, 12 slots";
+    ASSERT_EQ(label, server_value(mis.port(), shelf, "x721:userLabel"));
+    auto exists = [&](const std::string& fdn) {
+        return !server_value(mis.port(), fdn, "x721:objectClass").empty();
+    };
+    auto until = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 100 && !done(); i++) usleep(100000);
+        return done();
+    };
+    TarnRun run;
+    run.args = {"-host", mis.address(), "-root", rack, "-scope", "1"};
+    ASSERT_TRUE(run.start());
+    main_window = wait_for_window(dpy, "Corvane QX 1.2: Tarnwick [" + mis.address() + "]", 15);
+    ASSERT_NE(main_window, None) << run.out() << run.err();
+
+    /* Select odf-1 (the tree may still be coming), then Object > Create.... */
+    Window form = None;
+    for (int attempt = 0; attempt < 10 && form == None; attempt++) {
+        usleep(500000);
+        ASSERT_TRUE(xdo("mousemove 118 110 click 1 sleep 0.8 mousemove 70 16 click 1 sleep 0.5 "
+                        "mousemove 78 39 click 1"));
+        form = wait_for_window(dpy, "Tarnwick: Object Configuration", 2);
+        if (form == None) xdo("key Escape mousemove 118 110 click 1");
+    }
+    ASSERT_NE(form, None) << "no configuration window";
+    /* The panel's name with "-b" added, then Create. */
+    ASSERT_TRUE(xdo("mousemove 320 227 click 1 sleep 0.3 key End type -- -b"));
+    ASSERT_TRUE(xdo("mousemove 57 776 click 1"));
+    ASSERT_TRUE(until([&] { return exists(made); })) << run.out() << run.err();
+
+    /* Close; odf-1 off, odf-1-b on (its row came with the server's event);
+     * Edit > Delete, and OK to the question. */
+    ASSERT_TRUE(xdo("mousemove 323 776 click 1 sleep 1 mousemove 118 110 click 1 sleep 0.8 "
+                    "mousemove 125 132 click 1 sleep 0.8 mousemove 116 16 click 1 sleep 0.5 "
+                    "mousemove 120 82 click 1 sleep 1 mousemove 42 107 click 1"));
+    ASSERT_TRUE(until([&] { return !exists(made); })) << run.out() << run.err();
+
+    /* The report's OK; shelf-1 (now the third row), Object > Action > reset. */
+    ASSERT_TRUE(xdo("sleep 0.5 mousemove 323 374 click 1 sleep 0.8 mousemove 110 132 click 1 "
+                    "sleep 1.2 mousemove 70 16 click 1 sleep 0.5 mousemove 70 81 click 1 "
+                    "sleep 0.8 mousemove 140 108 click 1"));
+    Window action = wait_for_window(dpy, "Tarnwick: Action ", 5);
+    ASSERT_NE(action, None) << "no action window";
+    ASSERT_TRUE(xdo("mousemove --window " + std::to_string(action) + " 42 143 click 1"));
+    EXPECT_TRUE(until([&] { return server_value(mis.port(), shelf, "x721:userLabel") != label; }));
+    EXPECT_NE(None, wait_for_window(dpy, "Tarnwick: Output Window", 5));
+}
+
 } // namespace

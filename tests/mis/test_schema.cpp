@@ -160,6 +160,7 @@ TEST(Schema, ClassDescriptionsRoundTripThroughTheEditorsParser) {
         for (auto& a : c->actions) actions.push_back(a.name);
         EXPECT_EQ(read_labels(text, true), attrs) << text;
         EXPECT_EQ(read_labels(text, false), actions) << text;
-        EXPECT_FALSE(actions.empty()) << c->name << " has no action";
+        /* patchPanel, which does not derive from top, is the one class without. */
+        EXPECT_EQ(c->name == "patchPanel", actions.empty()) << c->name;
     }
 }

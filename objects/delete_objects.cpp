@@ -1,0 +1,141 @@
+/*
+ * delete_objects.cpp - Edit > Delete: deletes the selected objects, with their
+ * subtrees, after a confirmation, and reports how many objects went.  The
+ * navigator follows the server's OBJECT_DESTROYED events, not this file.
+ */
+#include <Xm/Xm.h>
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "objects/objects_internal.h"
+#include "tree/tree_api.h"
+#include "ui/busy_cursor.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+
+namespace {
+
+/* Descendants of the object named fdn that has no DataObject: one derivation
+ * of one level per object below it, on an album of its own (the tree's
+ * albums and their subscriptions stay untouched).  Stops when the tree of
+ * generation cookie is rebuilt.  Waits. */
+int count_below(const std::string& fdn, unsigned int cookie)
+{
+    MallocText derivation(derivation_string(fdn.c_str(), current_filter));
+    std::string nickname = fdn + ".XXCOUNTYY";
+    Album album(DataUnit(nickname.c_str()), Platform::def_platform);
+    if (album.get_error_type() != 0 || !album.set_derivation(DataUnit(derivation.get()))) return 0;
+    if (!album.derive(DeriveTimeout) || CurrentCookie != cookie) /* waits */
+        return 0;
+    std::vector<std::string> children;
+    for (AlbumImage ai = album.first_image(); ai; ai.next_image()) {
+        DataUnit name = ai->get_objname();
+        if (!name.is_empty()) children.emplace_back(name.str());
+    }
+    int n = (int)children.size();
+    for (const std::string& child : children) {
+        if (CurrentCookie != cookie) break;
+        n += count_below(child, cookie);
+    }
+    return n;
+}
+
+/* The report of a run: "1 object deleted." or "<n> objects deleted.". */
+std::string deleted_text(int total)
+{
+    return std::to_string(total) + " " +
+           (total == 1 ? qx_msg(305, "object deleted.") : qx_msg(306, "objects deleted."));
+}
+
+void report(const std::string& text)
+{
+    global.update_label(main_window->mw_message_label, text.c_str());
+    information_dialog(main_window->shell(), bounded_label(text.c_str()).c_str());
+}
+
+} // namespace
+
+int get_num_objs(DataObject* obj)
+{
+    const unsigned int cookie = CurrentCookie;
+    if (obj->derive_state == 0 && obj->derive(0, current_filter) == 2) /* waits */
+        return 0;
+    int n = obj->num_children;
+    if (n <= 0) return n;
+    /* Read obj before the children's waits, which may remove it. */
+    std::vector<std::string> children;
+    for (AlbumImage ai = obj->album.first_image(); ai; ai.next_image()) {
+        DataUnit name = ai->get_objname();
+        if (!name.is_empty()) children.emplace_back(name.str());
+    }
+    for (const std::string& child : children) {
+        if (CurrentCookie != cookie) break;
+        /* A child the tree has derived is counted from its album; any other
+         * on an album of the count's own, which subscribes to nothing (a
+         * derivation of the tree's would subscribe to every leaf). */
+        DataObject* known = find_album_object(child.c_str());
+        int below = known && known->derive_state == 2 ? get_num_objs(known)
+                                                      : count_below(child, cookie);
+        if (below > 0) n += below;
+    }
+    return n;
+}
+
+/* The question and the deletions wait; the names of the selection are copied
+ * first, and each object is looked up again by name when its turn comes, so
+ * an object that server events removed meanwhile is never read.  Such an
+ * object is skipped and named in the report.  The texts are std::strings:
+ * an FDN of any length fits, and the dialogs cut what X would refuse. */
+void MainWin::delete_object_cb(Widget w, XtPointer)
+{
+    std::vector<std::string> names;
+    for (DataObject* obj : DataObject::selected_list.items())
+        names.emplace_back(obj->name ? obj->name : "");
+
+    std::string question;
+    if (names.size() == 1) {
+        Widget main_shell = shell();
+        set_busy_cursor(main_shell);
+        DataObject* obj = find_album_object(names[0].c_str());
+        int children = obj ? get_num_children(obj) : 0; /* waits */
+        reset_busy_cursor(main_shell);
+        question = std::string(qx_msg(300, "Are you sure you want to delete object")) + " " +
+                   names[0] + " ?";
+        if (children > 0)
+            question += std::string("\n") + qx_msg(301, "The children will also be deleted.");
+    } else {
+        question =
+            std::string(qx_msg(302, "Are you sure you want to delete the selected objects?")) +
+            "\n" + qx_msg(303, "The children will also be deleted.");
+    }
+    if (question_dialog(w, bounded_label(question.c_str()).c_str(), ok_cancel_ques_cb,
+                        ok_cancel_ques_cb) != XmCR_OK)
+        return;
+
+    Widget main_shell = shell();
+    set_busy_cursor(main_shell);
+    int total = 0;
+    std::string gone;
+    for (const std::string& name : names) {
+        DataObject* obj = find_album_object(name.c_str());
+        if (!obj) {
+            /* Removed by the server's events while an earlier request waited. */
+            if (gone.empty()) gone = name;
+            continue;
+        }
+        int k = get_num_objs(obj); /* waits; obj may be gone afterwards */
+        Image image(DataUnit(name.c_str()), DataUnit(), Platform::def_platform);
+        if (!image.destroy(DeriveTimeout)) { /* waits */
+            reset_busy_cursor(main_shell);
+            report(qx_msg(304, "0 objects deleted."));
+            return;
+        }
+        total += (k > 0 ? k : 0) + 1;
+    }
+    reset_busy_cursor(main_shell);
+    std::string text = deleted_text(total);
+    if (!gone.empty())
+        text += "\n" + gone + ": " + qx_msg(307, "removed by another client meanwhile, skipped.");
+    report(text);
+}

@@ -1,0 +1,502 @@
+/*
+ * test_objects.cpp - the object commands against a real qx_mis, in process
+ * under X: Delete with its question and report, the Action menu and the run
+ * of an action, and the configuration window's create mode.
+ */
+#include <gtest/gtest.h>
+
+#include <Xm/MessageB.h>
+#include <Xm/PushB.h>
+#include <Xm/Text.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/connection.h"
+#include "core/globals.h"
+#include "gui_fixture.h"
+#include "meta/meta_api.h"
+#include "mis_process.h"
+#include "tree/tree_api.h"
+#include "ui/action_win.h"
+#include "ui/config_win.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+#include "ui/output_win.h"
+
+void show_action(Widget, XtPointer item, XtPointer);
+
+namespace {
+
+const std::string kYork = "/systemId=\"york-agg-1\"";
+const std::string kRack = kYork + "/equipmentId=\"rack-1\"";
+const std::string kPanel = kRack + "/patchPanelId=\"odf-1\"";
+const std::string kLog = kYork + "/logId=\"alarmLog\"";
+
+qxtest::TempDir* dir = nullptr;
+qxtest::MisProcess* mis = nullptr;
+qxtest::Client* other = nullptr;
+
+bool exists(const std::string& fdn)
+{
+    return other->call("get", {{"name", fdn}}).contains("result");
+}
+
+void make(const std::string& parent, const std::string& cls, const std::string& naming,
+          const std::string& value)
+{
+    other->result("create", {{"parent", parent}, {"class", cls}, {"values", {{naming, value}}}});
+}
+
+DataObject* registered(const std::string& fdn, const std::string& parent)
+{
+    if (DataObject* known = find_album_object(fdn.c_str())) return known;
+    auto* o = new DataObject(fdn.c_str());
+    o->parent_name = strdup(parent.c_str());
+    DataObject::object_list.insert(o);
+    return o;
+}
+
+void select_only(const std::vector<DataObject*>& objs)
+{
+    DataObject::selected_list.clear();
+    for (DataObject* o : objs) DataObject::selected_list.append(o);
+}
+
+std::string text_of(Widget w)
+{
+    char* s = XmTextGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+/* Presses button of the message box mb. */
+void press(Widget mb, unsigned char which)
+{
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    XtCallCallbacks(XmMessageBoxGetChild(mb, which), XmNactivateCallback, &cbs);
+}
+
+/* What a run of action showed: the question (answered with ok or Cancel,
+ * after before_answer ran), the information and the error messages. */
+struct Shown {
+    std::string question, information, error;
+};
+
+/* A dialog's message as the tests read it back: its lines run together. */
+std::string flat(std::string s)
+{
+    s.erase(std::remove(s.begin(), s.end(), '\n'), s.end());
+    return s;
+}
+
+Shown run(const std::function<void()>& action, bool ok = true,
+          const std::function<void()>& before_answer = nullptr)
+{
+    Shown shown;
+    bool done = false;
+    std::function<void()> watch = [&] {
+        if (current_question_dialog && shown.question.empty()) {
+            Widget mb = *current_question_dialog->getwidget();
+            shown.question = xmstring_resource(mb, XmNmessageString);
+            if (before_answer) before_answer();
+            press(mb, ok ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON);
+        }
+        if (current_error_dialog) {
+            Widget mb = *current_error_dialog->getwidget();
+            shown.error = xmstring_resource(mb, XmNmessageString);
+            press(mb, XmDIALOG_OK_BUTTON);
+        }
+        if (!done) after(20, watch);
+    };
+    current_information_dialog = nullptr;
+    after(20, watch);
+    action();
+    done = true;
+    pump_for(0.05);
+    if (current_information_dialog && XtIsManaged(*current_information_dialog->getwidget())) {
+        Widget mb = *current_information_dialog->getwidget();
+        shown.information = xmstring_resource(mb, XmNmessageString);
+        press(mb, XmDIALOG_OK_BUTTON);
+    }
+    return shown;
+}
+
+Shown delete_selected(bool ok = true, const std::function<void()>& before_answer = nullptr)
+{
+    return run([] { main_window->delete_object_cb(main_window->mw_delete_button, nullptr); }, ok,
+               before_answer);
+}
+
+struct ObjectCommands : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up()) return;
+        dir = new qxtest::TempDir;
+        mis = new qxtest::MisProcess(dir->path);
+        other = new qxtest::Client(mis->port());
+        std::string address = "127.0.0.1:" + std::to_string(mis->port());
+        ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10))
+            << platform.get_error_string();
+        register_callbacks();
+    }
+    static void TearDownTestSuite()
+    {
+        platform.disconnect();
+        delete other;
+        delete mis;
+        delete dir;
+    }
+    void SetUp() override
+    {
+        if (!gui_up()) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+    }
+    void TearDown() override { DataObject::selected_list.clear(); }
+};
+
+TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
+{
+    /* Racks made for the test under york: one leaf, one with two leaves. */
+    make(kYork, "equipmentRack", "equipmentId", "d-leaf");
+    make(kYork, "equipmentRack", "equipmentId", "d-parent");
+    const std::string leaf = kYork + "/equipmentId=\"d-leaf\"";
+    const std::string parent = kYork + "/equipmentId=\"d-parent\"";
+    make(parent, "shelf", "shelfId", "s1");
+    make(parent, "shelf", "shelfId", "s2");
+    make(kYork, "equipmentRack", "equipmentId", "d-a");
+    make(kYork, "equipmentRack", "equipmentId", "d-b");
+    const std::string a = kYork + "/equipmentId=\"d-a\"", b = kYork + "/equipmentId=\"d-b\"";
+    const std::string several = "Are you sure you want to delete the selected objects?\n"
+                                "The children will also be deleted.";
+    struct {
+        std::vector<std::string> names;
+        bool ok;
+        std::string question, report;
+        std::vector<std::string> gone, kept;
+    } cases[] = {
+        {{leaf}, false, "Are you sure you want to delete object " + leaf + " ?", "", {}, {leaf}},
+        {{leaf},
+         true,
+         "Are you sure you want to delete object " + leaf + " ?",
+         "1 object deleted.",
+         {leaf},
+         {}},
+        {{parent},
+         true,
+         "Are you sure you want to delete object " + parent +
+             " ?\nThe children will also be deleted.",
+         "3 objects deleted.",
+         {parent, parent + "/shelfId=\"s1\""},
+         {kYork}},
+        {{a, b}, true, several, "2 objects deleted.", {a, b}, {}},
+        {{}, true, several, "0 objects deleted.", {}, {kYork}},
+    };
+    for (auto& c : cases) {
+        std::vector<DataObject*> objs;
+        for (auto& n : c.names) objs.push_back(registered(n, kYork));
+        select_only(objs);
+        Shown shown = delete_selected(c.ok);
+        EXPECT_EQ(flat(c.question), shown.question);
+        EXPECT_EQ(c.report, shown.information) << c.question;
+        if (!c.report.empty()) {
+            EXPECT_EQ(c.report, status_text());
+        }
+        for (auto& n : c.gone) EXPECT_FALSE(exists(n)) << n;
+        for (auto& n : c.kept) EXPECT_TRUE(exists(n)) << n;
+    }
+}
+
+TEST_F(ObjectCommands, DeleteStopsAtTheFirstFailure)
+{
+    make(kYork, "equipmentRack", "equipmentId", "f-1");
+    make(kYork, "equipmentRack", "equipmentId", "f-3");
+    const std::string first = kYork + "/equipmentId=\"f-1\"";
+    const std::string missing = kYork + "/equipmentId=\"f-2\""; /* not on the server */
+    const std::string third = kYork + "/equipmentId=\"f-3\"";
+    select_only({registered(first, kYork), registered(missing, kYork), registered(third, kYork)});
+    Shown shown = delete_selected();
+    EXPECT_EQ("0 objects deleted.", shown.information);
+    EXPECT_EQ("0 objects deleted.", status_text());
+    EXPECT_FALSE(exists(first));
+    EXPECT_TRUE(exists(third)); /* not tried */
+}
+
+TEST_F(ObjectCommands, ObjectsRemovedWhileTheQuestionWaitsAreNotRead)
+{
+    const std::string system = "/systemId=\"manchester-core-1\"";
+    make(system, "equipmentRack", "equipmentId", "g-1");
+    make(system, "equipmentRack", "equipmentId", "g-2");
+    const std::string one = system + "/equipmentId=\"g-1\"";
+    const std::string two = system + "/equipmentId=\"g-2\"";
+    /* A derivation registers the children and follows their events. */
+    ASSERT_EQ(0, registered(system, "/")->derive(1, nullptr));
+    select_only({find_album_object(one.c_str()), find_album_object(two.c_str())});
+    Shown shown = delete_selected(true, [&] {
+        other->result("delete", {{"name", two}});
+        EXPECT_TRUE(pump_until([&] { return !find_album_object(two.c_str()); }, 5));
+    });
+    const std::string report =
+        "1 object deleted.\n" + two + ": removed by another client meanwhile, skipped.";
+    EXPECT_EQ(flat(report), shown.information);
+    EXPECT_EQ(flat(report), status_text());
+    EXPECT_FALSE(exists(one));
+}
+
+TEST_F(ObjectCommands, LongNamesFitTheQuestion)
+{
+    const std::string label(300, 'x');
+    const std::string fdn = kYork + "/equipmentId=\"" + label + "\"";
+    select_only({registered(fdn, kYork)});
+    Shown shown = delete_selected(false);
+    EXPECT_EQ("Are you sure you want to delete object " + fdn + " ?", shown.question);
+}
+
+/* The labels of the Action pull-down's items. */
+std::vector<std::string> action_items()
+{
+    std::vector<std::string> out;
+    WidgetList kids = nullptr;
+    Cardinal n = 0;
+    XtVaGetValues(main_window->mw_action_pulldown, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+    for (Cardinal i = 0; i < n; i++) out.push_back(XtName(kids[i]));
+    return out;
+}
+
+Widget action_item(const char* name)
+{
+    return XtNameToWidget(main_window->mw_action_pulldown, name);
+}
+
+void choose(const char* action, const std::string& target)
+{
+    select_only({registered(target, "/")});
+    Widget item = action_item(action);
+    ASSERT_NE(nullptr, item) << action;
+    show_action(item, item, nullptr);
+}
+
+Shown ok_action(const std::string& parameter)
+{
+    XmTextSetString(action_window->aw_parameter, const_cast<char*>(parameter.c_str()));
+    return run([] { action_window->execute_action(action_window->aw_ok_button, nullptr); });
+}
+
+TEST_F(ObjectCommands, ActionMenuFollowsTheClass)
+{
+    const std::string port = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
+                             "/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    struct {
+        std::string object;
+        std::vector<std::string> items;
+    } cases[] = {
+        {port, {"selfTest", "reset", "loopbackTest"}},
+        {kLog, {"selfTest", "reset", "flush"}},
+    };
+    for (auto& c : cases) {
+        main_window->create_action_list(const_cast<char*>(c.object.c_str()));
+        EXPECT_TRUE(XtIsSensitive(main_window->mw_action));
+        EXPECT_EQ(c.items, action_items());
+    }
+    /* A class without actions: the cascade is off. */
+    main_window->create_action_list(const_cast<char*>(kPanel.c_str()));
+    EXPECT_FALSE(XtIsSensitive(main_window->mw_action));
+}
+
+TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
+{
+    const std::string port = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
+                             "/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    main_window->create_action_list(const_cast<char*>(port.c_str()));
+    choose("selfTest", port);
+    EXPECT_EQ("selfTest", text_of(action_window->aw_action));
+    XtManageChild(action_window->aw_dialog);
+    Shown shown = ok_action("quick " + std::string(300, 'p'));
+    EXPECT_EQ("", shown.error);
+    std::string out = text_of(output_window->out_text);
+    EXPECT_EQ(0u, out.find("self test of " + port + "\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("  parameter: quick " + std::string(300, 'p') + "\n"));
+    EXPECT_FALSE(XtIsManaged(action_window->aw_dialog));
+
+    /* The program's report of several lines replaces the self test's. */
+    choose("loopbackTest", port);
+    XtManageChild(action_window->aw_dialog);
+    shown = ok_action("terminal prbs23");
+    EXPECT_EQ("", shown.error);
+    out = text_of(output_window->out_text);
+    EXPECT_EQ(std::string::npos, out.find("self test"));
+    EXPECT_LT(5, std::count(out.begin(), out.end(), '\n')) << out;
+    EXPECT_NE(std::string::npos, out.find("prbs23")) << out;
+
+    /* Failures: the dialog, the window stays open with its texts. */
+    struct {
+        const char* action;
+        std::string target, parameter, error;
+    } failures[] = {
+        {"flush", kLog, "", ""}, /* succeeds with an empty reply */
+        {"flush", kLog, "now", "flush takes no parameter"},
+        {"loopbackTest", port, "sideways", "sideways"},
+    };
+    for (auto& f : failures) {
+        main_window->create_action_list(const_cast<char*>(f.target.c_str()));
+        choose(f.action, f.target);
+        XtManageChild(action_window->aw_dialog);
+        shown = ok_action(f.parameter);
+        EXPECT_TRUE(XtIsManaged(action_window->aw_dialog)) << f.action;
+        EXPECT_NE(std::string::npos, shown.error.find(f.error)) << shown.error;
+        if (f.error.empty()) {
+            EXPECT_EQ("", shown.error);
+        }
+        EXPECT_EQ(f.parameter, text_of(action_window->aw_parameter));
+        EXPECT_EQ(std::string::npos, text_of(output_window->out_text).find("flush"));
+    }
+    XtUnmanageChild(action_window->aw_dialog);
+}
+
+TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
+{
+    const std::string system = "/systemId=\"harrogate-msan-1\"";
+    make(system, "equipmentRack", "equipmentId", "t-1");
+    const std::string rack = system + "/equipmentId=\"t-1\"";
+    ASSERT_EQ(0, registered(system, "/")->derive(1, nullptr));
+    select_only({find_album_object(rack.c_str())});
+    main_window->create_action_list(const_cast<char*>(rack.c_str()));
+    Widget item = action_item("selfTest");
+    ASSERT_NE(nullptr, item);
+    show_action(item, item, nullptr);
+    DataObject::selected_list.clear();
+    other->result("delete", {{"name", rack}});
+    ASSERT_TRUE(pump_until([&] { return !find_album_object(rack.c_str()); }, 5));
+    XtManageChild(action_window->aw_dialog);
+    Shown shown = ok_action("");
+    EXPECT_EQ(rack + " no longer exists: it was removed while the action window was open.",
+              shown.error);
+    EXPECT_TRUE(XtIsManaged(action_window->aw_dialog));
+    XtUnmanageChild(action_window->aw_dialog);
+}
+
+/* Create mode: the form of a typed class or a template, and Create. */
+struct CreateMode : ObjectCommands {
+    ConfigWin* oc = nullptr;
+    void SetUp() override
+    {
+        ObjectCommands::SetUp();
+        oc = object_configuration;
+    }
+    Widget field(const char* name) { return XtNameToWidget(oc->oc_attribute_caption, name); }
+    void type(const char* name, const char* text)
+    {
+        Widget w = field(name);
+        ASSERT_NE(nullptr, w) << name;
+        XmTextSetString(w, const_cast<char*>(text));
+    }
+    Shown press_return(const char* parent, const char* cls)
+    {
+        XmTextSetString(oc->PARENTFDN, const_cast<char*>(parent));
+        XmTextSetString(oc->OBJCLASS, const_cast<char*>(cls));
+        return run([this] { ConfigWin::new_class_cb(oc->OBJCLASS, oc, nullptr); });
+    }
+    Shown press_create()
+    {
+        return run([this] { oc->set_attributes_cb(oc->oc_set_button, nullptr); });
+    }
+    std::string message() { return xmstring_resource(oc->oc_message_label, XmNlabelString); }
+};
+
+TEST_F(CreateMode, FromATypedClass)
+{
+    main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
+    ASSERT_TRUE(XtIsManaged(oc->oc_dialog));
+    EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
+    EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
+    EXPECT_EQ("", text_of(oc->PARENTFDN));
+    Boolean editable = False;
+    XtVaGetValues(oc->OBJCLASS, XmNeditable, &editable, NULL);
+    EXPECT_TRUE(editable);
+
+    /* A class the repository does not know: the dialog, the form stays. */
+    Shown shown = press_return(kYork.c_str(), "hovercraft");
+    EXPECT_EQ("Error retrieving attributes for object", shown.error);
+    EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
+
+    shown = press_return(kYork.c_str(), "equipmentRack");
+    EXPECT_EQ("", shown.error);
+    ASSERT_NE(nullptr, field("equipmentId"));
+    EXPECT_TRUE(XtIsSensitive(oc->oc_set_button));
+    type("equipmentId", "c-typed");
+    type("userLabel", "typed rack");
+    shown = press_return(kYork.c_str(), "hovercraft");
+    ASSERT_NE(nullptr, field("equipmentId")); /* the form and its edits stay */
+    EXPECT_EQ("c-typed", text_of(field("equipmentId")));
+    shown = press_return(kYork.c_str(), "equipmentRack");
+
+    type("equipmentId", "c-typed");
+    type("userLabel", "typed rack");
+    shown = press_create();
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Object Created", message());
+    EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
+    const std::string made = kYork + "/equipmentId=\"c-typed\"";
+    ASSERT_TRUE(exists(made));
+    EXPECT_EQ("typed rack", other->result("get", {{"name", made}})["attributes"][1]["value"]);
+    EXPECT_TRUE(Attribute::attr_list.items().empty());
+
+    /* Create again: the same name, the server's refusal, the window keeps
+     * its form.  Then the failures of a bad parent and a wrong place. */
+    struct {
+        std::string parent, name, error;
+    } refusals[] = {
+        {kYork, "c-typed", "exists already"},
+        {"/systemId=\"york-agg-1", "c-x", ""},
+        {kYork + "/equipmentId=\"nowhere\"", "c-y", ""},
+        {kLog, "c-z", ""},
+    };
+    for (auto& r : refusals) {
+        XmTextSetString(oc->PARENTFDN, const_cast<char*>(r.parent.c_str()));
+        type("equipmentId", r.name.c_str());
+        shown = press_create();
+        EXPECT_NE("", shown.error) << r.parent;
+        EXPECT_NE(std::string::npos, shown.error.find(r.error)) << shown.error;
+        EXPECT_EQ("Object Creation Error", message());
+        EXPECT_EQ(r.name, text_of(field("equipmentId")));
+        EXPECT_FALSE(Attribute::attr_list.items().empty());
+    }
+}
+
+TEST_F(CreateMode, FromATemplate)
+{
+    select_only({registered(kPanel, kRack)});
+    main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
+    EXPECT_EQ(kRack, text_of(oc->PARENTFDN));
+    EXPECT_EQ("patchPanel", text_of(oc->OBJCLASS));
+    ASSERT_NE(nullptr, field("patchPanelId"));
+    EXPECT_EQ("top of rack, U42", text_of(field("locationName")));
+    type("patchPanelId", "odf-2");
+    Shown shown = press_create();
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Object Created", message());
+    const std::string made = kRack + "/patchPanelId=\"odf-2\"";
+    ASSERT_TRUE(exists(made));
+    EXPECT_EQ("top of rack, U42", other->result("get", {{"name", made}})["attributes"][3]["value"]);
+
+    /* A second press while the first waits is dropped: one object, no
+     * duplicate-name refusal. */
+    type("patchPanelId", "odf-3");
+    after(1, [this] { oc->set_attributes_cb(oc->oc_set_button, nullptr); });
+    shown = press_create();
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Object Created", message());
+    EXPECT_TRUE(exists(kRack + "/patchPanelId=\"odf-3\""));
+
+    /* Edit mode again: Return in the class field does nothing. */
+    oc->get_object(registered(made, kRack), main_window->mw_get_button);
+    EXPECT_EQ(0, oc->create_mode);
+    shown = press_return(kRack.c_str(), "hovercraft");
+    EXPECT_EQ("", shown.error);
+}
+
+} // namespace
