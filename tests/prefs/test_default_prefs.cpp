@@ -1,0 +1,247 @@
+/*
+ * test_default_prefs.cpp - the Default Preferences dialog against a real
+ * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
+ * new default node, the refusals that keep the old tree, and a second Ok
+ * while a rebuild waits.
+ */
+#include <gtest/gtest.h>
+
+#include <Xm/MessageB.h>
+#include <Xm/PushB.h>
+#include <Xm/TextF.h>
+#include <Xm/ToggleBG.h>
+
+#include <functional>
+#include <string>
+
+#include "app/connection.h"
+#include "core/globals.h"
+#include "gui_fixture.h"
+#include "mis_process.h"
+#include "prefs/prefs_api.h"
+#include "tree/tree_api.h"
+#include "ui/default_win.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+
+namespace {
+
+const char* kLeeds = "/systemId=\"leeds-core-1\"";
+
+qxtest::MisProcess* mis = nullptr;
+DefaultWin* dp = nullptr;
+
+std::string text_of(Widget w)
+{
+    char* s = XmTextFieldGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+void fill(const char* node, const char* scope, const char* filter)
+{
+    XmTextFieldSetString(dp->dp_default_node, const_cast<char*>(node));
+    XmTextFieldSetString(dp->dp_scope, const_cast<char*>(scope));
+    XmTextFieldSetString(dp->dp_filter, const_cast<char*>(filter));
+}
+
+/* Runs action, answering with OK the blocking error dialog it may open;
+ * the dialog's message, or "" when none came. */
+std::string answered(const std::function<void()>& action)
+{
+    std::string message;
+    bool done = false;
+    std::function<void()> answer = [&] {
+        if (ErrDialogBox* box = current_error_dialog) {
+            Widget mb = *box->getwidget();
+            message = xmstring_resource(mb, XmNmessageString);
+            XmPushButtonCallbackStruct cbs = {};
+            cbs.reason = XmCR_ACTIVATE;
+            XtCallCallbacks(XmMessageBoxGetChild(mb, XmDIALOG_OK_BUTTON), XmNactivateCallback,
+                            &cbs);
+        } else if (!done) {
+            after(20, answer);
+        }
+    };
+    after(20, answer);
+    action();
+    done = true;
+    pump_for(0.05);
+    return message;
+}
+
+std::string apply()
+{
+    return answered([] { dp->default_ok_cb(dp->dp_apply_button, dp); });
+}
+
+struct Prefs : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up()) return;
+        mis = new qxtest::MisProcess;
+        ASSERT_TRUE(mis->start()) << mis->failure();
+        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
+        Platform::def_platform = platform;
+        register_callbacks();
+        dp = default_preferences;
+        build_tree();
+        pump_for(0.1);
+    }
+    static void TearDownTestSuite()
+    {
+        platform.disconnect();
+        delete mis;
+        mis = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!gui_up()) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+        ASSERT_NE(nullptr, root);
+    }
+};
+
+TEST(StripObjclass, SplitsTheClassOff)
+{
+    struct {
+        const char *text, *fdn, *name, *objclass;
+    } cases[] = {
+        {"/a=1/b=2:OC:router", "/a=1/b=2", "/a=1/b=2", "router"},
+        {"/a=1", "/a=1", "", ""},
+        {":OC:router", "", "", "router"},
+        {"", "", "", ""},
+    };
+    for (auto& c : cases) {
+        std::string text = c.text;
+        char* fdn = strip_objclass(&text[0]);
+        EXPECT_STREQ(c.fdn, fdn) << c.text;
+        EXPECT_STREQ(c.name, user_object_name) << c.text;
+        EXPECT_STREQ(c.objclass, user_object_class) << c.text;
+    }
+}
+
+TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
+{
+    DataObject* before = root;
+    unsigned cookie = CurrentCookie;
+    fill("/x=1", "9", "(x=1)");
+    XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, True);
+    fdn_name = true;
+    dp->reset_defaults();
+    EXPECT_EQ(default_root, text_of(dp->dp_default_node));
+    EXPECT_EQ(default_scope_string, text_of(dp->dp_scope));
+    EXPECT_EQ("", text_of(dp->dp_filter));
+    EXPECT_FALSE(XmToggleButtonGadgetGetState(dp->dp_fdn_toggle));
+    EXPECT_TRUE(XmToggleButtonGadgetGetState(dp->dp_rdn_tog));
+    EXPECT_FALSE(fdn_name);
+    EXPECT_EQ(before, root);
+    EXPECT_EQ(cookie, CurrentCookie);
+}
+
+TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
+{
+    struct {
+        const char *node, *scope, *filter;
+        const char* root_name;
+        int depth; /* default_scope afterwards */
+        const char* filter_after;
+        const char* objclass; /* user_object_class afterwards */
+    } cases[] = {
+        {kLeeds, "1", "   (objectClass=equipmentRack)", kLeeds, 1, "(objectClass=equipmentRack)",
+         ""},
+        {"", "", "", "/", 0, "", ""},
+        {"/systemId=\"leeds-core-1\":OC:managedElement", " 2 ", "", kLeeds, 2, "",
+         "managedElement"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.node);
+        DataObject::selected_list.append(root);
+        unsigned cookie = CurrentCookie;
+        fill(c.node, c.scope, c.filter);
+        EXPECT_EQ("", apply());
+        ASSERT_NE(nullptr, root);
+        EXPECT_STREQ(c.root_name, root->name);
+        EXPECT_EQ(cookie + 1, CurrentCookie);
+        EXPECT_EQ(c.depth, default_scope);
+        EXPECT_STREQ(c.filter_after, current_filter);
+        EXPECT_STREQ(c.objclass, user_object_class);
+        EXPECT_TRUE(DataObject::selected_list.is_empty());
+        EXPECT_FALSE(XtIsSensitive(main_window->mw_deselect_button));
+        ASSERT_NE(nullptr, root->node);
+        /* Scope 0 shows the root alone, closed. */
+        if (c.depth == 0)
+            EXPECT_EQ(1u, DataObject::object_list.entries());
+        else
+            EXPECT_GT(DataObject::object_list.entries(), 1u);
+    }
+    fill(kLeeds, "1", "(objectClass=equipmentRack)");
+    EXPECT_EQ("", apply());
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* o = DataObject::object_list.at(i);
+        if (o != root) {
+            EXPECT_NE(nullptr, strstr(o->name, "equipmentId")) << o->name;
+        }
+    }
+}
+
+TEST_F(Prefs, RefusalsKeepTheOldTree)
+{
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    struct {
+        const char *node, *scope, *message;
+    } cases[] = {
+        {"/systemId=\"nowhere\"", "1", "Default Node is either invalid"},
+        {"/systemId=\"leeds-core-1\":OC:equipmentRack", "1", "Default Node is either invalid"},
+        {kLeeds, "two", "Scope is not a number"},
+        {kLeeds, "-1", "Scope is not a number"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.node);
+        DataObject* before = root;
+        size_t count = DataObject::object_list.entries();
+        unsigned cookie = CurrentCookie;
+        DataObject::selected_list.append(root);
+        fill(c.node, c.scope, "");
+        std::string msg = apply();
+        EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
+        EXPECT_NE(std::string::npos, status_text().find(c.message)) << status_text();
+        EXPECT_EQ(before, root);
+        EXPECT_EQ(count, DataObject::object_list.entries());
+        EXPECT_EQ(cookie, CurrentCookie);
+        EXPECT_EQ(1u, DataObject::selected_list.entries());
+        DataObject::selected_list.clear();
+    }
+}
+
+TEST_F(Prefs, OkAgainWhileARebuildWaits)
+{
+    unsigned cookie = CurrentCookie;
+    fill(kLeeds, "2", "");
+    bool pressed = false;
+    /* The second press comes from the event loop the first one waits in. */
+    after(0, [&] {
+        pressed = true;
+        fill("/", "1", "");
+        dp->default_ok_cb(dp->dp_ok_button, dp);
+    });
+    dp->default_ok_cb(dp->dp_ok_button, dp);
+    pump_until([] { return !rebuild_waiting(); }, 10);
+    ASSERT_TRUE(pressed);
+    EXPECT_FALSE(rebuild_waiting());
+    ASSERT_NE(nullptr, root);
+    EXPECT_GE(CurrentCookie, cookie + 1);
+    EXPECT_NE(nullptr, root->node);
+    /* Every registered object belongs to the one tree that is shown. */
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* o = DataObject::object_list.at(i);
+        EXPECT_TRUE(o == root || o->name[0] == '/') << o->name;
+        if (o != root) {
+            EXPECT_NE(nullptr, find_album_object(o->parent_name)) << o->name;
+        }
+    }
+}
+
+} // namespace
