@@ -66,7 +66,7 @@ int main() {
                     n, best_wire, bytes / 1e6, n / (best_wire / 1000), best_parse);
     }
 
-    // A whole-subtree search with a selective filter: every object is looked at, one matches,
+    // A whole-subtree search with a selective filter: every object is looked at, two match,
     // so the reply is small and the time is the server's walk and match.
     {
         std::string req = json{{"jsonrpc", "2.0"},
