@@ -205,4 +205,5 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     root = fresh;
     finish();
     check_selected(0);
+    if (main_window) XtSetSensitive(main_window->mw_select_button, True);
 }

@@ -1,8 +1,9 @@
 /*
  * test_default_prefs.cpp - the Default Preferences dialog against a real
  * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
- * new default node, the refusals that keep the old tree, and a second Ok
- * while a rebuild waits.
+ * new default node, the refusals that keep the old tree, a second Ok while a
+ * rebuild waits; and the Select dialog's search at each scope, with no match,
+ * with bad input, and into closed branches.
  */
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@
 #include "ui/default_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
+#include "ui/select_win.h"
 
 namespace {
 
@@ -242,6 +244,107 @@ TEST_F(Prefs, OkAgainWhileARebuildWaits)
             EXPECT_NE(nullptr, find_album_object(o->parent_name)) << o->name;
         }
     }
+}
+
+/* Sets the Select dialog's fields and presses Select; the error dialog's
+ * message, or "" when none came. */
+std::string search(const char* filter, Widget scope, const char* levels = "")
+{
+    SelectWin* sw = selection_window;
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>(filter));
+    XmTextFieldSetString(sw->sw_number_levels, const_cast<char*>(levels));
+    XmToggleButtonGadgetSetState(scope, True, True);
+    return answered([sw] { sw->select_objects_cb(sw->sw_select_button, sw); });
+}
+
+std::vector<std::string> selected_names()
+{
+    std::vector<std::string> out;
+    for (DataObject* o : DataObject::selected_list.items()) out.push_back(o->name);
+    return out;
+}
+
+TEST_F(Prefs, SearchSelectsMatchesAtEachScope)
+{
+    SelectWin* sw = selection_window;
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    EXPECT_TRUE(XtIsSensitive(main_window->mw_select_button));
+    const std::string rack1 = std::string(kLeeds) + "/equipmentId=\"rack-1\"";
+    const std::string rack2 = std::string(kLeeds) + "/equipmentId=\"rack-2\"";
+    struct {
+        const char* filter;
+        Widget scope;
+        const char* levels;
+        size_t selected;
+        const char* status;
+    } cases[] = {
+        {"(objectClass=equipmentRack)", sw->sw_scope_this_level, "", 2, "2 objects found"},
+        {"(objectClass=shelf)", sw->sw_scope_this_level, "", 0, "no object matches"},
+        {"(objectClass=shelf)", sw->sw_scope_down, "2", 3, "3 objects found"},
+        {"(objectClass=trailTerminationPointBidirectional)", sw->sw_scope_to_bottom, "", 58,
+         "58 objects found"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.filter);
+        EXPECT_EQ("", search(c.filter, c.scope, c.levels));
+        EXPECT_EQ(c.selected, DataObject::selected_list.entries());
+        EXPECT_EQ(c.status, status_text());
+        for (DataObject* o : DataObject::selected_list.items()) {
+            EXPECT_TRUE(o->selected);
+            EXPECT_NE(nullptr, o->node) << o->name;
+            /* Every ancestor is open in the navigator, the closed branches included. */
+            DataObject* up = find_album_object(o->parent_name);
+            while (up && up != root) {
+                EXPECT_EQ(XiOpen, up->node_state) << up->name;
+                up = find_album_object(up->parent_name);
+            }
+        }
+        main_window->deselect_objects(nullptr, nullptr);
+    }
+    /* The selection follows: one match fills the path line. */
+    EXPECT_EQ("", search("(userLabel=LDS rack-2)", sw->sw_scope_this_level));
+    EXPECT_EQ(std::vector<std::string>{rack2}, selected_names());
+    EXPECT_TRUE(XtIsSensitive(main_window->mw_get_button));
+    /* The search runs below the selected object. */
+    EXPECT_EQ("", search("(objectClass=equipmentRack)", sw->sw_scope_to_bottom));
+    EXPECT_TRUE(selected_names().empty());
+}
+
+TEST_F(Prefs, SearchRefusalsChangeNothing)
+{
+    SelectWin* sw = selection_window;
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    DataObject* keep = root;
+    add(root);
+    size_t count = DataObject::object_list.entries();
+    struct {
+        const char *filter, *levels;
+        Widget scope;
+        const char* message;
+    } cases[] = {
+        {"(&(objectClass=shelf", "", sw->sw_scope_to_bottom, "malformed filter"},
+        {"(noSuchAttribute=1)", "", sw->sw_scope_to_bottom, "malformed filter"},
+        {"(objectClass=shelf)", "two", sw->sw_scope_down, "Number of levels"},
+        {"(objectClass=shelf)", "0", sw->sw_scope_down, "Number of levels"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.filter);
+        std::string msg = search(c.filter, c.scope, c.levels);
+        EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
+        EXPECT_EQ(std::vector<std::string>{kLeeds}, selected_names());
+        EXPECT_EQ(count, DataObject::object_list.entries());
+        EXPECT_EQ(keep, root);
+    }
+    /* A search while a rebuild waits is refused. */
+    std::string during;
+    after(0, [&] { during = search("(objectClass=shelf)", sw->sw_scope_to_bottom); });
+    fill(kLeeds, "1", "");
+    /* Whichever of the two waits answers the dialog hears its message. */
+    during += apply();
+    EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
+    main_window->deselect_objects(nullptr, nullptr);
 }
 
 } // namespace
