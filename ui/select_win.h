@@ -18,6 +18,11 @@ public:
      * Defined by the preferences (prefs/); waits for the server. */
     virtual void select_objects_cb(Widget w, void* client);
     static void select_objects_tramp(Widget w, XtPointer client, XtPointer call);
+    /* Load ... and Save ...: the named filters in the Open View dialog (prefs/). */
+    virtual void load_filter_cb(Widget w, void* client);
+    virtual void save_filter_cb(Widget w, void* client);
+    static void load_filter_tramp(Widget w, XtPointer client, XtPointer call);
+    static void save_filter_tramp(Widget w, XtPointer client, XtPointer call);
 
     Widget sw_dialog = nullptr;         /* message box; managed = shown */
     Widget sw_form = nullptr;

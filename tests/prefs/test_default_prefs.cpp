@@ -3,7 +3,8 @@
  * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
  * new default node, the refusals that keep the old tree, a second Ok while a
  * rebuild waits; and the Select dialog's search at each scope, with no match,
- * with bad input, and into closed branches.
+ * with bad input, and into closed branches; views and named filters saved,
+ * listed, loaded and applied, and a damaged file.
  */
 #include <gtest/gtest.h>
 
@@ -24,6 +25,11 @@
 #include "ui/default_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
+#include "ui/open_win.h"
+#include "prefs/view_store.h"
+#include <Xm/List.h>
+#include <Xm/SelectioB.h>
+#include <fstream>
 #include "ui/select_win.h"
 
 namespace {
@@ -345,6 +351,88 @@ TEST_F(Prefs, SearchRefusalsChangeNothing)
     during += apply();
     EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
     main_window->deselect_objects(nullptr, nullptr);
+}
+
+/* Types name into the Open View dialog and presses its Apply; the error
+ * dialog's message, or "". */
+std::string choose(const std::string& name)
+{
+    OpenWin* ov = open_view;
+    XmTextFieldSetString(XmSelectionBoxGetChild(ov->widget59, XmDIALOG_TEXT),
+                         const_cast<char*>(name.c_str()));
+    return answered([ov] { ov->choose_cb(ov->widget59, ov); });
+}
+
+std::vector<std::string> listed()
+{
+    Widget list = XmSelectionBoxGetChild(open_view->widget59, XmDIALOG_LIST);
+    std::vector<std::string> out;
+    int n = 0;
+    XmStringTable items = nullptr;
+    XtVaGetValues(list, XmNitemCount, &n, XmNitems, &items, NULL);
+    for (int i = 0; i < n; i++) {
+        char* t = nullptr;
+        t = (char*)XmStringUnparse(items[i], nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                   XmOUTPUT_ALL);
+        out.push_back(t ? t : "");
+        XtFree(t);
+    }
+    return out;
+}
+
+TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
+{
+    qxtest::TempDir config;
+    setenv("XDG_CONFIG_HOME", config.path.c_str(), 1);
+    /* The file keeps any name (view_store tests); a list row shows no tab. */
+    const std::string name = "racks \\ \"of\" leeds";
+    fill(kLeeds, "1", "(objectClass=equipmentRack)");
+    XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, True);
+    dp->save_view_cb(dp->dp_save_view, dp);
+    EXPECT_TRUE(XtIsManaged(open_view->ov_dialog));
+    EXPECT_EQ("", choose(name));
+    EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
+
+    fill("/", "3", "");
+    dp->reset_defaults();
+    dp->load_view_cb(dp->dp_load_view, dp);
+    EXPECT_EQ(std::vector<std::string>{name}, listed());
+    EXPECT_NE("", choose("no such view"));
+    EXPECT_EQ("", choose(name));
+    EXPECT_EQ(kLeeds, text_of(dp->dp_default_node));
+    EXPECT_EQ("1", text_of(dp->dp_scope));
+    EXPECT_TRUE(XmToggleButtonGadgetGetState(dp->dp_fdn_toggle));
+    EXPECT_EQ("", apply());
+    EXPECT_STREQ(kLeeds, root->name);
+    EXPECT_STREQ("(objectClass=equipmentRack)", current_filter);
+    EXPECT_TRUE(fdn_name);
+    XmToggleButtonGadgetSetState(dp->dp_rdn_tog, True, True);
+    fdn_name = false;
+
+    /* Named filters go the same way, in a file of their own. */
+    SelectWin* sw = selection_window;
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>("(objectClass=shelf)"));
+    sw->save_filter_cb(sw->sw_save_button, sw);
+    EXPECT_EQ("", choose("shelves"));
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>(""));
+    sw->load_filter_cb(sw->sw_load_button, sw);
+    EXPECT_EQ(std::vector<std::string>{"shelves"}, listed());
+    EXPECT_EQ("", choose("shelves"));
+    EXPECT_EQ("(objectClass=shelf)", text_of(sw->sw_cmis_filter));
+
+    /* A damaged file is reported, not listed, and not written over. */
+    std::string path = RecordFile("views", 4).path();
+    std::ofstream(path, std::ios::trunc) << "garbage\n";
+    std::string msg =
+        answered([] { default_preferences->load_view_cb(default_preferences->dp_load_view, dp); });
+    EXPECT_NE(std::string::npos, msg.find("damaged")) << msg;
+    EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
+    open_view->mode = OpenWin::SAVE_VIEW;
+    EXPECT_NE(std::string::npos, choose("another").find("damaged"));
+    std::ifstream in(path);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ("garbage\n", content);
+    XtUnmanageChild(open_view->ov_dialog);
 }
 
 } // namespace
