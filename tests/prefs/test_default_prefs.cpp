@@ -435,4 +435,40 @@ TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
     XtUnmanageChild(open_view->ov_dialog);
 }
 
+TEST_F(Prefs, SearchPastTheLimitSaysHowManyMore)
+{
+    /* 1,200 more alarm records, created by another client in two batches. */
+    qxtest::Client other(mis->port());
+    const char* log = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
+    for (int b = 0; b < 2; b++) {
+        qxtest::json batch = qxtest::json::array();
+        for (int i = 0; i < 600; i++)
+            batch.push_back(
+                {{"jsonrpc", "2.0"},
+                 {"id", i},
+                 {"method", "create"},
+                 {"params",
+                  {{"parent", log},
+                   {"class", "alarmRecord"},
+                   {"values", {{"logRecordId", std::to_string(50000 + b * 600 + i)}}}}}});
+        other.send_raw(batch.dump() + "\n");
+        qxtest::json answer = other.next(30000); /* raw events come first */
+        while (answer.is_object() && answer.contains("method")) answer = other.next(30000);
+        ASSERT_TRUE(answer.is_array()) << answer.dump().substr(0, 300);
+    }
+    long total = other.result(
+        "search",
+        {{"base", kLeeds}, {"filter", "(objectClass=alarmRecord)"}, {"limit", 1}})["count"];
+    ASSERT_GT(total, 1200);
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    SelectWin* sw = selection_window;
+    EXPECT_EQ("", search("(objectClass=alarmRecord)", sw->sw_scope_to_bottom));
+    EXPECT_EQ(1000u, DataObject::selected_list.entries());
+    EXPECT_EQ(std::to_string(total) + " objects found, " + std::to_string(total - 1000) +
+                  " more past the limit of 1000 not selected",
+              status_text());
+    main_window->deselect_objects(nullptr, nullptr);
+}
+
 } // namespace
