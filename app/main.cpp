@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "core/globals.h"
 #include "tree/build_tree.h"
+#include "ui/main_win.h"
 
 int main(int argc, char** argv)
 {
@@ -25,6 +26,8 @@ int main(int argc, char** argv)
         setup_raw_events(false);
         build_tree();
         setup_raw_events(true);
+        /* Edit > Select searches the tree, so it waits for one. */
+        if (root) XtSetSensitive(main_window->mw_select_button, True);
     } else if (file_desc != 0) {
         /* The error dialog stays up; its OK ends the program. */
         g2_panel_response(file_desc, argv[0]);

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "app/connection.h"
 #include "core/globals.h"
 #include "help/XtHelp.h"
+#include "prefs/prefs_api.h"
 #include "tree/navigator.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
@@ -61,6 +63,8 @@ void initialize_gui(int argc, char** argv)
     /* The windows know nothing of the features above them: the navigator's
      * nodes open through the tree. */
     main_window->add_node_state_callback(node_state_cb, nullptr);
+    /* The preferences switch raw events off while they rebuild the tree. */
+    set_raw_events_hook(setup_raw_events);
 
     g2_setupIconPixmap(tarn_icon_data, shell, "TARN", 48, 48);
     init_help(shell);

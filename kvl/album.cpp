@@ -317,3 +317,39 @@ Syntax Syntax::expansion()
         e.set_error(get_error_type(), get_error_string(), get_server_code());
     return e;
 }
+
+/* -------------------------------------------------------------------- Search */
+
+Search::Search(Platform& platform) : platform_(platform.impl_) {}
+
+bool Search::run(const DataUnit& base, const DataUnit& filter, int depth, int limit, double timeout)
+{
+    reset_error();
+    names.resize(0);
+    classes.resize(0);
+    count = 0;
+    truncated = false;
+    if (!kvl_check_connected(platform_, *this)) return false;
+    json params = {{"base", base.str()}};
+    if (!filter.is_empty()) params["filter"] = filter.str();
+    if (depth >= 0) params["depth"] = depth;
+    if (limit > 0) params["limit"] = limit;
+    json result;
+    if (!platform_->request("search", params, timeout, *this,
+                            std::string("search below ") + base.str(), &result))
+        return false;
+    const json* objects =
+        result.contains("objects") && result["objects"].is_array() ? &result["objects"] : nullptr;
+    int n = objects ? static_cast<int>(objects->size()) : 0;
+    names.resize(n);
+    classes.resize(n);
+    for (int i = 0; i < n; i++) {
+        names[i] = unit(str_field((*objects)[i], "name"));
+        classes[i] = unit(str_field((*objects)[i], "class"));
+    }
+    if (result.contains("count") && result["count"].is_number_integer())
+        count = result["count"].get<long>();
+    if (result.contains("truncated") && result["truncated"].is_boolean())
+        truncated = result["truncated"].get<bool>();
+    return true;
+}

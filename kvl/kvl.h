@@ -480,6 +480,31 @@ private:
     bool is_expansion_ = false;
 };
 
+/* -------------------------------------------------------------------- Search
+ * One question to the server: the objects below base that filter accepts.
+ * depth 0 looks at base alone, n > 0 down n levels below it, a negative depth
+ * at the whole subtree.  limit is the most names wanted (0: the server's
+ * default, 1,000).  run() waits (see the event-loop rule above); on success
+ * names and classes hold the first matches in name order, count every match,
+ * truncated whether the limit left some out.  On failure run() returns false
+ * and the error carries the server's message (a malformed filter is
+ * KVL_ERR_BAD_DERIVATION).
+ */
+class Search : public Error {
+public:
+    explicit Search(Platform& platform = Platform::def_platform);
+    bool run(const DataUnit& base, const DataUnit& filter, int depth, int limit,
+             double timeout = KVL_DEFAULT_TIMEOUT);
+
+    DUArray names;
+    DUArray classes;
+    long count = 0;
+    bool truncated = false;
+
+private:
+    std::shared_ptr<PlatformImpl> platform_;
+};
+
 /* -------------------------------------------------------------- CurrentEvent
  * The call data of every KVL callback points at an event record that begins
  * with a 32-bit reference count and a 32-bit marker word:

@@ -270,7 +270,7 @@ const std::unordered_map<std::string, Service::Handler> Service::METHODS = {
     {"validate", &Service::op_validate}, {"set", &Service::op_set},
     {"blank", &Service::op_blank},       {"create", &Service::op_create},
     {"delete", &Service::op_delete},     {"action", &Service::op_action},
-    {"syntax", &Service::op_syntax},
+    {"syntax", &Service::op_syntax},     {"search", &Service::op_search},
 };
 
 json Service::op_hello(Call& c) {
@@ -437,6 +437,57 @@ json Service::op_derive(Call& c) {
         result["subscription"] = s->id;
     }
     return result;
+}
+
+// The objects below a base that a filter accepts: the base alone (depth 0), down depth levels,
+// or the whole subtree (no depth). Every match is counted; the first `limit` in name order are
+// named, and `truncated` says whether the limit cut the answer.
+json Service::op_search(Call& c)
+{
+    const json& p = c.params;
+    std::string base = model_.canonical(str_param(p, "base"));
+    std::string filter_text = trim(str_param(p, "filter", false)), why;
+    if (filter_text.size() > MAX_FILTER_BYTES)
+        fail(E_LIMIT, "filter too long: " + std::to_string(filter_text.size()) +
+                          " bytes, a filter holds at most " + std::to_string(MAX_FILTER_BYTES));
+    std::unique_ptr<Filter> filter;
+    if (!filter_text.empty()) {
+        filter = parse_filter(schema_, filter_text, why);
+        if (!filter) fail(E_BAD_FILTER, "malformed filter: " + why);
+    }
+    bool has_depth = p.contains("depth") && !p["depth"].is_null();
+    int depth = has_depth ? int_param(p, "depth", 0, std::numeric_limits<int>::max()) : -1;
+    bool has_limit = p.contains("limit") && !p["limit"].is_null();
+    int limit = has_limit ? int_param(p, "limit", 1, MAX_SEARCH_LIMIT) : DEFAULT_SEARCH_LIMIT;
+    MObject* o = model_.find(base);
+    if (!o || o->is_virtual) fail(E_NO_OBJECT, "no such object " + base);
+
+    std::vector<const MObject*> found;
+    auto accepts = [&](const MObject& m) { return !filter || filter->matches(*m.cls, m.values); };
+    if (depth == 0) {
+        if (accepts(*o)) found.push_back(o);
+    } else {
+        // An explicit stack: the containment tree may be deeper than the call stack allows.
+        std::vector<std::pair<const MObject*, int>> stack{{o, 0}};
+        while (!stack.empty()) {
+            auto [m, level] = stack.back();
+            stack.pop_back();
+            if (level > 0 && accepts(*m)) found.push_back(m);
+            if (depth < 0 || level < depth)
+                for (auto& kid : m->children) stack.push_back({kid.second, level + 1});
+        }
+    }
+    size_t count = found.size();
+    size_t shown = std::min(count, static_cast<size_t>(limit));
+    std::partial_sort(found.begin(), found.begin() + shown, found.end(),
+                      [](const MObject* a, const MObject* b) { return a->name < b->name; });
+    json objects = json::array();
+    for (size_t i = 0; i < shown; i++)
+        objects.push_back({{"name", found[i]->name}, {"class", found[i]->cls->name}});
+    return {{"base", o->name},
+            {"count", count},
+            {"truncated", count > shown},
+            {"objects", std::move(objects)}};
 }
 
 json Service::op_action(Call& c) {

@@ -55,6 +55,11 @@ constexpr size_t MAX_SUBSCRIPTIONS = 1000;
 // set beneath them 90 times slower; a filter a person writes is a few hundred bytes.
 constexpr size_t MAX_FILTER_BYTES = 16 * 1024;
 
+// Matches one search answers with at most, and without a limit of its own: 100,000 names make a
+// reply of some 10 MB, well within a client's unread-output limit.
+constexpr int MAX_SEARCH_LIMIT = 100000;
+constexpr int DEFAULT_SEARCH_LIMIT = 1000;
+
 class Service {
 public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr);
@@ -142,6 +147,7 @@ private:
     nlohmann::json op_delete(Call& c);
     nlohmann::json op_action(Call& c);
     nlohmann::json op_syntax(Call& c);
+    nlohmann::json op_search(Call& c);
 
     void check_class(const MObject& o, const std::string& cls) const;
     nlohmann::json describe(const MObject& o) const;

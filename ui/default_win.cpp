@@ -28,6 +28,16 @@ void DefaultWin::default_ok_tramp(Widget w, XtPointer client, XtPointer)
     ((DefaultWin*)client)->default_ok_cb(w, client);
 }
 
+void DefaultWin::load_view_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((DefaultWin*)client)->load_view_cb(w, client);
+}
+
+void DefaultWin::save_view_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((DefaultWin*)client)->save_view_cb(w, client);
+}
+
 /* A text field in the preferences form, below `above` (the form's top when null). */
 static Widget field(Widget form, const char* name, Widget above, const char* value, short columns)
 {
@@ -85,6 +95,9 @@ void DefaultWin::create(Widget parent, const char* name)
         XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, dp_load_view,
         XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, dp_load_view, XmNleftOffset, 8,
         NULL);
+
+    XtAddCallback(dp_load_view, XmNactivateCallback, load_view_tramp, this);
+    XtAddCallback(dp_save_view, XmNactivateCallback, save_view_tramp, this);
 
     Widget labels[] = {dp_default_node_label, dp_scope_label, dp_filter_label, dp_obj_name_label,
                        dp_view_label};

@@ -26,6 +26,11 @@ public:
     virtual void default_cancel_cb(Widget w, void* client);
     /* Ok and Apply: takes the fields and rebuilds the tree from the new root. */
     virtual void default_ok_cb(Widget w, void* client);
+    /* Load... and Save...: the saved views in the Open View dialog (prefs/). */
+    virtual void load_view_cb(Widget w, void* client);
+    virtual void save_view_cb(Widget w, void* client);
+    static void load_view_tramp(Widget w, XtPointer client, XtPointer call);
+    static void save_view_tramp(Widget w, XtPointer client, XtPointer call);
 
     static void reset_defaults_tramp(Widget w, XtPointer client, XtPointer call);
     static void default_cancel_tramp(Widget w, XtPointer client, XtPointer call);

@@ -14,6 +14,11 @@ static void hide_cb(Widget, XtPointer box, XtPointer)
     XtUnmanageChild((Widget)box);
 }
 
+void OpenWin::choose_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((OpenWin*)client)->choose_cb(w, client);
+}
+
 void OpenWin::create(Widget parent, const char* name)
 {
     Widget shell;
@@ -38,6 +43,8 @@ void OpenWin::create(Widget parent, const char* name)
     XtUnmanageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_HELP_BUTTON));
     Widget cancel = XmSelectionBoxGetChild(widget59, XmDIALOG_CANCEL_BUTTON);
     XtAddCallback(cancel, XmNactivateCallback, XDunmanage_link, xd_link(XD_LINK_OPEN_VIEW));
+    XtAddCallback(cancel, XmNactivateCallback, hide_cb, (XtPointer)ov_dialog);
+    XtAddCallback(widget59, XmNapplyCallback, choose_tramp, this);
     XtManageChild(widget59);
 
     /* Its Cancel names a record that is never set; the window manager's

@@ -12,6 +12,21 @@
 #include "ui/window_util.h"
 #include "ui/xd_links.h"
 
+void SelectWin::select_objects_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((SelectWin*)client)->select_objects_cb(w, client);
+}
+
+void SelectWin::load_filter_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((SelectWin*)client)->load_filter_cb(w, client);
+}
+
+void SelectWin::save_filter_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((SelectWin*)client)->save_filter_cb(w, client);
+}
+
 void SelectWin::create(Widget parent, const char* name)
 {
     sw_dialog = make_dialog(parent, name, "sw_dialog", 531, "Tarnwick: Select Object",
@@ -68,6 +83,9 @@ void SelectWin::create(Widget parent, const char* name)
 
     sw_select_button = labelled(xmPushButtonWidgetClass, sw_dialog, "sw_select_button", 532,
                                 "Select");
+    XtAddCallback(sw_select_button, XmNactivateCallback, select_objects_tramp, this);
+    XtAddCallback(sw_load_button, XmNactivateCallback, load_filter_tramp, this);
+    XtAddCallback(sw_save_button, XmNactivateCallback, save_filter_tramp, this);
     sw_close_button = labelled(xmPushButtonWidgetClass, sw_dialog, "sw_close_button", 533, "Close");
     XtAddCallback(sw_close_button, XmNactivateCallback, XDunmanage_link,
                   xd_link(XD_LINK_SELECTION_WINDOW));

@@ -1,6 +1,7 @@
 /*
- * select_win.h - the Select Object dialog: filter and scope fields with no
- * behaviour of their own; only Close and Help act.  PUBLIC HEADER.
+ * select_win.h - the Select Object dialog: a CMIS filter and a scope (this
+ * level, down n levels, to the bottom) for finding objects; Select runs the
+ * search, Close and Help act as everywhere.  PUBLIC HEADER.
  */
 #ifndef UI_SELECT_WIN_H
 #define UI_SELECT_WIN_H
@@ -12,6 +13,16 @@ public:
     SelectWin() {}
 
     virtual void create(Widget parent, const char* name);
+    /* Select: finds the objects the filter accepts within the scope, below
+     * the first selected object (the root when none is), and selects them.
+     * Defined by the preferences (prefs/); waits for the server. */
+    virtual void select_objects_cb(Widget w, void* client);
+    static void select_objects_tramp(Widget w, XtPointer client, XtPointer call);
+    /* Load ... and Save ...: the named filters in the Open View dialog (prefs/). */
+    virtual void load_filter_cb(Widget w, void* client);
+    virtual void save_filter_cb(Widget w, void* client);
+    static void load_filter_tramp(Widget w, XtPointer client, XtPointer call);
+    static void save_filter_tramp(Widget w, XtPointer client, XtPointer call);
 
     Widget sw_dialog = nullptr;         /* message box; managed = shown */
     Widget sw_form = nullptr;

@@ -643,3 +643,27 @@ TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
         close(fd);
     Platform::def_platform = saved;
 }
+
+TEST_F(KvlServer, SearchNamesMatchesCountsAndRefuses)
+{
+    const char* leeds = "/systemId=\"leeds-core-1\"";
+    Search s;
+    ASSERT_TRUE(s.run(DataUnit(leeds), DataUnit("(objectClass=equipmentRack)"), -1, 1))
+        << s.get_error_string();
+    EXPECT_EQ(2, s.count);
+    EXPECT_TRUE(s.truncated);
+    ASSERT_EQ(1, s.names.count());
+    EXPECT_STREQ("/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"", s.names[0].str());
+    EXPECT_STREQ("equipmentRack", s.classes[0].str());
+
+    ASSERT_TRUE(s.run(DataUnit(leeds), DataUnit(""), 0, 0));
+    EXPECT_EQ(1, s.count);
+    EXPECT_FALSE(s.truncated);
+
+    EXPECT_FALSE(s.run(DataUnit(leeds), DataUnit("(&(objectClass=x"), -1, 0));
+    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, s.get_error_type());
+    EXPECT_NE(std::string::npos, std::string(s.get_error_string()).find("malformed filter"));
+    EXPECT_EQ(0, s.names.count());
+    EXPECT_FALSE(s.run(DataUnit("/systemId=\"nowhere\""), DataUnit(""), 1, 0));
+    EXPECT_EQ(KVL_ERR_NO_OBJECT, s.get_error_type());
+}

@@ -1,0 +1,209 @@
+/*
+ * default_prefs.cpp - the Default Preferences dialog's operations: Default
+ * fills the fields from the start-up values, Ok and Apply throw the tree away
+ * and build it again from the new default node, Cancel does nothing more than
+ * hide the dialog.
+ */
+#include <Xm/TextF.h>
+#include <Xm/ToggleBG.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "core/catalog.h"
+#include "core/globals.h"
+#include "prefs/prefs_api.h"
+#include "tree/tree_api.h"
+#include "ui/busy_cursor.h"
+#include "ui/default_win.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { free(p); }
+};
+using CString = std::unique_ptr<char, FreeDeleter>;
+
+void (*raw_events_hook)(bool) = nullptr;
+int rebuilds_waiting = 0; /* rebuilds under way, nested ones included */
+
+/* The strings this file put into user_object_class and user_object_name.
+ * Their start-up values are static, so only what was made here is released;
+ * the tree reads both afresh at each derivation and keeps neither. */
+CString owned_class, owned_name, stripped;
+
+/* Every filter applied: a derivation waiting in an older generation may still
+ * hold the pointer it was given, so none is released. */
+std::list<std::string> applied_filters;
+
+void set_owned(CString& owner, char*& global_ptr, const char* value)
+{
+    CString copy(strdup(value ? value : ""));
+    global_ptr = copy.get();
+    owner = std::move(copy);
+}
+
+/* The main window's status line. */
+void show_status(const char* text)
+{
+    if (main_window) global.update_label(main_window->mw_message_label, text);
+}
+
+/* Raw events stay off until the outermost rebuild has finished. */
+void raw_events(bool on)
+{
+    if (raw_events_hook && (!on || rebuilds_waiting == 0)) raw_events_hook(on);
+}
+
+/* The text of a text field ("" when Xt returns none). */
+std::string field_text(Widget w)
+{
+    char* s = XmTextFieldGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+/* The scope field: blank gives 0, a whole number 0 or more gives itself;
+ * anything else is refused (false). */
+bool parse_scope(const std::string& text, int& scope)
+{
+    size_t b = text.find_first_not_of(" \t");
+    if (b == std::string::npos) {
+        scope = 0;
+        return true;
+    }
+    size_t e = text.find_last_not_of(" \t");
+    std::string digits = text.substr(b, e - b + 1);
+    if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    long v = strtol(digits.c_str(), nullptr, 10);
+    if (errno != 0 || v > INT_MAX) return false;
+    scope = (int)v;
+    return true;
+}
+
+} // namespace
+
+void set_raw_events_hook(void (*hook)(bool on))
+{
+    raw_events_hook = hook;
+}
+
+bool rebuild_waiting()
+{
+    return rebuilds_waiting > 0;
+}
+
+char* strip_objclass(char* text)
+{
+    const char* mark = text ? strstr(text, ":OC:") : nullptr;
+    if (!mark) {
+        set_owned(owned_class, user_object_class, "");
+        set_owned(owned_name, user_object_name, "");
+        return text;
+    }
+    stripped.reset(strndup(text, (size_t)(mark - text)));
+    set_owned(owned_class, user_object_class, mark + 4);
+    set_owned(owned_name, user_object_name, stripped.get());
+    return stripped.get();
+}
+
+void DefaultWin::reset_defaults()
+{
+    XmTextFieldSetString(dp_default_node, default_root ? default_root : const_cast<char*>(""));
+    XmTextFieldSetString(dp_scope,
+                         default_scope_string ? default_scope_string : const_cast<char*>(""));
+    XmTextFieldSetString(dp_filter, default_filter ? default_filter : const_cast<char*>(""));
+    XmToggleButtonGadgetSetState(dp_fdn_toggle, False, False);
+    XmToggleButtonGadgetSetState(dp_rdn_tog, True, False);
+    /* Nodes made from now on are labelled by RDN, before any Ok. */
+    fdn_name = false;
+}
+
+void DefaultWin::default_cancel_cb(Widget, void*) {}
+
+/* Waits for the server twice: the check of the new root, then its
+ * derivation.  A second Ok or Apply during a wait starts a nested rebuild,
+ * which ends this one's generation: the derivation then answers 2 and this
+ * rebuild stops, leaving the tree to the nested one.  The new root is not
+ * registered before the old tree is dropped, so nothing of it can go while a
+ * nested rebuild runs during the check. */
+void DefaultWin::default_ok_cb(Widget w, void*)
+{
+    Widget parent = w ? XtParent(w) : dp_dialog;
+    std::string scope_text = field_text(dp_scope);
+    int scope = 0;
+    if (!parse_scope(scope_text, scope)) {
+        std::string msg = qx_msg(701, "Scope is not a number of levels: ");
+        msg += "\"" + scope_text + "\"";
+        show_status(msg.c_str());
+        error_dialog(parent, bounded_label(msg.c_str()).c_str());
+        return;
+    }
+
+    if (XmToggleButtonGadgetGetState(dp_fdn_toggle)) fdn_name = true;
+    if (XmToggleButtonGadgetGetState(dp_rdn_tog)) fdn_name = false;
+
+    Widget shell = main_window ? main_window->shell() : nullptr;
+    if (shell) set_busy_cursor(shell);
+    rebuilds_waiting++;
+    raw_events(false);
+    auto finish = [&] {
+        rebuilds_waiting--;
+        if (shell) reset_busy_cursor(shell);
+        if (main_window) XtSetSensitive(main_window->mw_path, False);
+        raw_events(true);
+    };
+
+    std::string node_text = field_text(dp_default_node);
+    std::string fdn = strip_objclass(&node_text[0]);
+    default_scope = scope;
+    std::string objclass = user_object_class ? user_object_class : "";
+
+    std::unique_ptr<DataObject> obj(new DataObject(nullptr));
+    obj->name = strdup(fdn.empty() ? "/" : fdn.c_str());
+    obj->parent_name = strdup("");
+    if (!is_valid_object(obj.get(), objclass.c_str())) {
+        const char* msg = qx_msg(700, "Default Node is either invalid or is presently unreachable");
+        rebuilds_waiting--;
+        if (shell) reset_busy_cursor(shell);
+        raw_events(true);
+        show_status(msg);
+        error_dialog(parent, msg);
+        return;
+    }
+    show_status("     ");
+    if (user_object_name && *user_object_name) set_owned(owned_name, user_object_name, obj->name);
+
+    std::string filter = field_text(dp_filter);
+    size_t start = filter.find_first_not_of(" \t\n");
+    applied_filters.push_back(start == std::string::npos ? "" : filter.substr(start));
+    current_filter = const_cast<char*>(applied_filters.back().c_str());
+
+    if (root && root->node) root->destroy_node();
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
+    root = nullptr;
+    CurrentCookie++;
+
+    DataObject* fresh = obj.release();
+    DataObject::object_list.insert(fresh);
+    if (fresh->derive(default_scope, current_filter) == 2) {
+        finish();
+        return;
+    }
+    node_batch_begin();
+    fresh->display(default_scope);
+    node_batch_end();
+    root = fresh;
+    finish();
+    check_selected(0);
+    if (main_window) XtSetSensitive(main_window->mw_select_button, True);
+}

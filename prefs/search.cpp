@@ -1,0 +1,172 @@
+/*
+ * search.cpp - the Select dialog's search: one question to the server for the
+ * objects below a base that a CMIS filter accepts, then the matches opened to
+ * in the navigator and selected as clicks select them.
+ */
+#include <Xm/TextF.h>
+#include <Xm/ToggleBG.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "XiHierarchy.h"
+#include "XiOutline.h"
+#include "core/catalog.h"
+#include "core/globals.h"
+#include "prefs/prefs_api.h"
+#include "tree/tree_api.h"
+#include "ui/busy_cursor.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+#include "ui/select_win.h"
+
+namespace {
+
+void show_status(const char* text)
+{
+    if (main_window) global.update_label(main_window->mw_message_label, text);
+}
+
+/* A refusal: the message in the status line and in an error dialog on w's parent. */
+void refuse(Widget w, const std::string& text)
+{
+    std::string bounded = bounded_label(text.c_str());
+    show_status(bounded.c_str());
+    error_dialog(w ? XtParent(w) : main_window->shell(), bounded.c_str());
+}
+
+std::string field_text(Widget w)
+{
+    char* s = XmTextFieldGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+/* The names of fdn's ancestors below top, outermost first: the prefixes of fdn
+ * that end before a "/" outside quotes and are longer than top. */
+std::vector<std::string> ancestors_below(const std::string& fdn, const std::string& top)
+{
+    std::vector<std::string> out;
+    bool quoted = false;
+    for (size_t i = 1; i < fdn.size(); i++) {
+        char c = fdn[i];
+        if (quoted && c == '\\') {
+            i++;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '/' && !quoted && i > top.size() &&
+                   (top == "/" || fdn[top.size()] == '/')) {
+            out.push_back(fdn.substr(0, i));
+        }
+    }
+    return out;
+}
+
+/* Opens node's object in the navigator as its folder button does, through the
+ * navigator's node-state callbacks.  Waits (the opening derives). */
+void open_node(Widget node)
+{
+    XtVaSetValues(node, XiNnodeState, XiOpen, NULL);
+    XiHierarchyNodeStateData data = {node, XiOpen};
+    XtCallCallbacks(main_window->mw_navigator, XiNnodeStateCallback, &data);
+}
+
+/* Opens every ancestor of fdn below the root and returns its object when it
+ * is shown; null when a filter of the tree hides it or an ancestor.  Waits;
+ * the caller re-checks CurrentCookie. */
+DataObject* reveal(const std::string& fdn, unsigned int cookie)
+{
+    for (const std::string& a : ancestors_below(fdn, root->name)) {
+        DataObject* obj = find_album_object(a.c_str());
+        if (!obj || !obj->node) return nullptr;
+        XiHierarchyNodeState state = XiClosed;
+        XtVaGetValues(obj->node, XiNnodeState, &state, NULL);
+        if (state != XiOpen || obj->derive_state != 2) open_node(obj->node);
+        if (CurrentCookie != cookie) return nullptr;
+    }
+    DataObject* found = find_album_object(fdn.c_str());
+    return found && found->node ? found : nullptr;
+}
+
+} // namespace
+
+/* Waits for the server: the search, then the derivations of the branches it
+ * opens.  After each wait it re-checks the tree generation and stops when the
+ * tree was rebuilt; the base is read before the first wait and is not used
+ * after it. */
+void SelectWin::select_objects_cb(Widget w, void*)
+{
+    if (rebuild_waiting()) {
+        refuse(w, qx_msg(702, "A search cannot start while the tree is being rebuilt"));
+        return;
+    }
+    if (!root || !root->name || !root->node) {
+        refuse(w, qx_msg(704, "No tree is shown to search"));
+        return;
+    }
+    int depth = -1;
+    if (XmToggleButtonGadgetGetState(sw_scope_this_level)) {
+        depth = 1;
+    } else if (XmToggleButtonGadgetGetState(sw_scope_down)) {
+        std::string levels = field_text(sw_number_levels);
+        size_t b = levels.find_first_not_of(" \t"), e = levels.find_last_not_of(" \t");
+        std::string digits = b == std::string::npos ? "" : levels.substr(b, e - b + 1);
+        if (digits.empty() || digits.size() > 9 ||
+            digits.find_first_not_of("0123456789") != std::string::npos ||
+            atoi(digits.c_str()) < 1) {
+            refuse(w, std::string(
+                          qx_msg(703, "Number of levels must be a whole number, 1 or more: ")) +
+                          "\"" + levels + "\"");
+            return;
+        }
+        depth = atoi(digits.c_str());
+    }
+    std::string filter = field_text(sw_cmis_filter);
+    DataObject* first = DataObject::selected_list.first();
+    std::string base = first && first->name ? first->name : root->name;
+
+    unsigned int cookie = CurrentCookie;
+    Widget shell = main_window->shell();
+    set_busy_cursor(shell);
+    Search search;
+    bool ok = search.run(DataUnit(base.c_str()), DataUnit(filter.c_str()), depth, 0, DeriveTimeout);
+    if (CurrentCookie != cookie) {
+        reset_busy_cursor(shell);
+        show_status(qx_msg(706, "The tree was rebuilt during the search; nothing was selected"));
+        return;
+    }
+    if (!ok) {
+        reset_busy_cursor(shell);
+        refuse(w, std::string(qx_msg(705, "Search failed: ")) + search.get_error_string());
+        return;
+    }
+
+    main_window->deselect_objects(w, nullptr);
+    DataObject* first_shown = nullptr;
+    for (int i = 0; i < search.names.count(); i++) {
+        DataObject* obj = reveal(search.names[i].str(), cookie);
+        if (CurrentCookie != cookie) {
+            reset_busy_cursor(shell);
+            show_status(
+                qx_msg(706, "The tree was rebuilt during the search; nothing was selected"));
+            return;
+        }
+        if (!obj || obj->selected) continue;
+        add(obj);
+        if (!first_shown) first_shown = obj;
+    }
+    reset_busy_cursor(shell);
+    if (first_shown) XiOutlineShowNode(first_shown->node);
+
+    char text[200];
+    if (search.count == 0)
+        snprintf(text, sizeof text, "%s", qx_msg(709, "no object matches"));
+    else if (search.truncated)
+        snprintf(text, sizeof text,
+                 qx_msg(708, "%ld objects found, %ld more past the limit of %d not selected"),
+                 search.count, search.count - (long)search.names.count(), search.names.count());
+    else
+        snprintf(text, sizeof text, qx_msg(707, "%ld objects found"), search.count);
+    show_status(text);
+}

@@ -1,0 +1,474 @@
+/*
+ * test_default_prefs.cpp - the Default Preferences dialog against a real
+ * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
+ * new default node, the refusals that keep the old tree, a second Ok while a
+ * rebuild waits; and the Select dialog's search at each scope, with no match,
+ * with bad input, and into closed branches; views and named filters saved,
+ * listed, loaded and applied, and a damaged file.
+ */
+#include <gtest/gtest.h>
+
+#include <Xm/MessageB.h>
+#include <Xm/PushB.h>
+#include <Xm/TextF.h>
+#include <Xm/ToggleBG.h>
+
+#include <functional>
+#include <string>
+
+#include "app/connection.h"
+#include "core/globals.h"
+#include "gui_fixture.h"
+#include "mis_process.h"
+#include "prefs/prefs_api.h"
+#include "tree/tree_api.h"
+#include "ui/default_win.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+#include "ui/open_win.h"
+#include "prefs/view_store.h"
+#include <Xm/List.h>
+#include <Xm/SelectioB.h>
+#include <fstream>
+#include "ui/select_win.h"
+
+namespace {
+
+const char* kLeeds = "/systemId=\"leeds-core-1\"";
+
+qxtest::MisProcess* mis = nullptr;
+DefaultWin* dp = nullptr;
+
+std::string text_of(Widget w)
+{
+    char* s = XmTextFieldGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+void fill(const char* node, const char* scope, const char* filter)
+{
+    XmTextFieldSetString(dp->dp_default_node, const_cast<char*>(node));
+    XmTextFieldSetString(dp->dp_scope, const_cast<char*>(scope));
+    XmTextFieldSetString(dp->dp_filter, const_cast<char*>(filter));
+}
+
+/* Runs action, answering with OK the blocking error dialog it may open;
+ * the dialog's message, or "" when none came. */
+std::string answered(const std::function<void()>& action)
+{
+    std::string message;
+    bool done = false;
+    std::function<void()> answer = [&] {
+        if (ErrDialogBox* box = current_error_dialog) {
+            Widget mb = *box->getwidget();
+            message = xmstring_resource(mb, XmNmessageString);
+            XmPushButtonCallbackStruct cbs = {};
+            cbs.reason = XmCR_ACTIVATE;
+            XtCallCallbacks(XmMessageBoxGetChild(mb, XmDIALOG_OK_BUTTON), XmNactivateCallback,
+                            &cbs);
+        } else if (!done) {
+            after(20, answer);
+        }
+    };
+    after(20, answer);
+    action();
+    done = true;
+    pump_for(0.05);
+    return message;
+}
+
+std::string apply()
+{
+    return answered([] { dp->default_ok_cb(dp->dp_apply_button, dp); });
+}
+
+struct Prefs : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up()) return;
+        mis = new qxtest::MisProcess;
+        ASSERT_TRUE(mis->start()) << mis->failure();
+        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
+        Platform::def_platform = platform;
+        register_callbacks();
+        dp = default_preferences;
+        build_tree();
+        pump_for(0.1);
+    }
+    static void TearDownTestSuite()
+    {
+        platform.disconnect();
+        delete mis;
+        mis = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!gui_up()) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+        ASSERT_NE(nullptr, root);
+    }
+};
+
+TEST(StripObjclass, SplitsTheClassOff)
+{
+    struct {
+        const char *text, *fdn, *name, *objclass;
+    } cases[] = {
+        {"/a=1/b=2:OC:router", "/a=1/b=2", "/a=1/b=2", "router"},
+        {"/a=1", "/a=1", "", ""},
+        {":OC:router", "", "", "router"},
+        {"", "", "", ""},
+    };
+    for (auto& c : cases) {
+        std::string text = c.text;
+        char* fdn = strip_objclass(&text[0]);
+        EXPECT_STREQ(c.fdn, fdn) << c.text;
+        EXPECT_STREQ(c.name, user_object_name) << c.text;
+        EXPECT_STREQ(c.objclass, user_object_class) << c.text;
+    }
+}
+
+TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
+{
+    DataObject* before = root;
+    unsigned cookie = CurrentCookie;
+    fill("/x=1", "9", "(x=1)");
+    XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, True);
+    fdn_name = true;
+    dp->reset_defaults();
+    EXPECT_EQ(default_root, text_of(dp->dp_default_node));
+    EXPECT_EQ(default_scope_string, text_of(dp->dp_scope));
+    EXPECT_EQ("", text_of(dp->dp_filter));
+    EXPECT_FALSE(XmToggleButtonGadgetGetState(dp->dp_fdn_toggle));
+    EXPECT_TRUE(XmToggleButtonGadgetGetState(dp->dp_rdn_tog));
+    EXPECT_FALSE(fdn_name);
+    EXPECT_EQ(before, root);
+    EXPECT_EQ(cookie, CurrentCookie);
+}
+
+TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
+{
+    struct {
+        const char *node, *scope, *filter;
+        const char* root_name;
+        int depth; /* default_scope afterwards */
+        const char* filter_after;
+        const char* objclass; /* user_object_class afterwards */
+    } cases[] = {
+        {kLeeds, "1", "   (objectClass=equipmentRack)", kLeeds, 1, "(objectClass=equipmentRack)",
+         ""},
+        {"", "", "", "/", 0, "", ""},
+        {"/systemId=\"leeds-core-1\":OC:managedElement", " 2 ", "", kLeeds, 2, "",
+         "managedElement"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.node);
+        DataObject::selected_list.append(root);
+        unsigned cookie = CurrentCookie;
+        fill(c.node, c.scope, c.filter);
+        EXPECT_EQ("", apply());
+        ASSERT_NE(nullptr, root);
+        EXPECT_STREQ(c.root_name, root->name);
+        EXPECT_EQ(cookie + 1, CurrentCookie);
+        EXPECT_EQ(c.depth, default_scope);
+        EXPECT_STREQ(c.filter_after, current_filter);
+        EXPECT_STREQ(c.objclass, user_object_class);
+        EXPECT_TRUE(DataObject::selected_list.is_empty());
+        EXPECT_FALSE(XtIsSensitive(main_window->mw_deselect_button));
+        ASSERT_NE(nullptr, root->node);
+        /* Scope 0 shows the root alone, closed. */
+        if (c.depth == 0)
+            EXPECT_EQ(1u, DataObject::object_list.entries());
+        else
+            EXPECT_GT(DataObject::object_list.entries(), 1u);
+    }
+    fill(kLeeds, "1", "(objectClass=equipmentRack)");
+    EXPECT_EQ("", apply());
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* o = DataObject::object_list.at(i);
+        if (o != root) {
+            EXPECT_NE(nullptr, strstr(o->name, "equipmentId")) << o->name;
+        }
+    }
+}
+
+TEST_F(Prefs, RefusalsKeepTheOldTree)
+{
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    struct {
+        const char *node, *scope, *message;
+    } cases[] = {
+        {"/systemId=\"nowhere\"", "1", "Default Node is either invalid"},
+        {"/systemId=\"leeds-core-1\":OC:equipmentRack", "1", "Default Node is either invalid"},
+        {kLeeds, "two", "Scope is not a number"},
+        {kLeeds, "-1", "Scope is not a number"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.node);
+        DataObject* before = root;
+        size_t count = DataObject::object_list.entries();
+        unsigned cookie = CurrentCookie;
+        DataObject::selected_list.append(root);
+        fill(c.node, c.scope, "");
+        std::string msg = apply();
+        EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
+        EXPECT_NE(std::string::npos, status_text().find(c.message)) << status_text();
+        EXPECT_EQ(before, root);
+        EXPECT_EQ(count, DataObject::object_list.entries());
+        EXPECT_EQ(cookie, CurrentCookie);
+        EXPECT_EQ(1u, DataObject::selected_list.entries());
+        DataObject::selected_list.clear();
+    }
+}
+
+TEST_F(Prefs, OkAgainWhileARebuildWaits)
+{
+    unsigned cookie = CurrentCookie;
+    fill(kLeeds, "2", "");
+    bool pressed = false;
+    /* The second press comes from the event loop the first one waits in. */
+    after(0, [&] {
+        pressed = true;
+        fill("/", "1", "");
+        dp->default_ok_cb(dp->dp_ok_button, dp);
+    });
+    dp->default_ok_cb(dp->dp_ok_button, dp);
+    pump_until([] { return !rebuild_waiting(); }, 10);
+    ASSERT_TRUE(pressed);
+    EXPECT_FALSE(rebuild_waiting());
+    ASSERT_NE(nullptr, root);
+    EXPECT_GE(CurrentCookie, cookie + 1);
+    EXPECT_NE(nullptr, root->node);
+    /* Every registered object belongs to the one tree that is shown. */
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* o = DataObject::object_list.at(i);
+        EXPECT_TRUE(o == root || o->name[0] == '/') << o->name;
+        if (o != root) {
+            EXPECT_NE(nullptr, find_album_object(o->parent_name)) << o->name;
+        }
+    }
+}
+
+/* Sets the Select dialog's fields and presses Select; the error dialog's
+ * message, or "" when none came. */
+std::string search(const char* filter, Widget scope, const char* levels = "")
+{
+    SelectWin* sw = selection_window;
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>(filter));
+    XmTextFieldSetString(sw->sw_number_levels, const_cast<char*>(levels));
+    XmToggleButtonGadgetSetState(scope, True, True);
+    return answered([sw] { sw->select_objects_cb(sw->sw_select_button, sw); });
+}
+
+std::vector<std::string> selected_names()
+{
+    std::vector<std::string> out;
+    for (DataObject* o : DataObject::selected_list.items()) out.push_back(o->name);
+    return out;
+}
+
+TEST_F(Prefs, SearchSelectsMatchesAtEachScope)
+{
+    SelectWin* sw = selection_window;
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    EXPECT_TRUE(XtIsSensitive(main_window->mw_select_button));
+    const std::string rack1 = std::string(kLeeds) + "/equipmentId=\"rack-1\"";
+    const std::string rack2 = std::string(kLeeds) + "/equipmentId=\"rack-2\"";
+    struct {
+        const char* filter;
+        Widget scope;
+        const char* levels;
+        size_t selected;
+        const char* status;
+    } cases[] = {
+        {"(objectClass=equipmentRack)", sw->sw_scope_this_level, "", 2, "2 objects found"},
+        {"(objectClass=shelf)", sw->sw_scope_this_level, "", 0, "no object matches"},
+        {"(objectClass=shelf)", sw->sw_scope_down, "2", 3, "3 objects found"},
+        {"(objectClass=trailTerminationPointBidirectional)", sw->sw_scope_to_bottom, "", 58,
+         "58 objects found"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.filter);
+        EXPECT_EQ("", search(c.filter, c.scope, c.levels));
+        EXPECT_EQ(c.selected, DataObject::selected_list.entries());
+        EXPECT_EQ(c.status, status_text());
+        for (DataObject* o : DataObject::selected_list.items()) {
+            EXPECT_TRUE(o->selected);
+            EXPECT_NE(nullptr, o->node) << o->name;
+            /* Every ancestor is open in the navigator, the closed branches included. */
+            DataObject* up = find_album_object(o->parent_name);
+            while (up && up != root) {
+                EXPECT_EQ(XiOpen, up->node_state) << up->name;
+                up = find_album_object(up->parent_name);
+            }
+        }
+        main_window->deselect_objects(nullptr, nullptr);
+    }
+    /* The selection follows: one match fills the path line. */
+    EXPECT_EQ("", search("(userLabel=LDS rack-2)", sw->sw_scope_this_level));
+    EXPECT_EQ(std::vector<std::string>{rack2}, selected_names());
+    EXPECT_TRUE(XtIsSensitive(main_window->mw_get_button));
+    /* The search runs below the selected object. */
+    EXPECT_EQ("", search("(objectClass=equipmentRack)", sw->sw_scope_to_bottom));
+    EXPECT_TRUE(selected_names().empty());
+}
+
+TEST_F(Prefs, SearchRefusalsChangeNothing)
+{
+    SelectWin* sw = selection_window;
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    DataObject* keep = root;
+    add(root);
+    size_t count = DataObject::object_list.entries();
+    struct {
+        const char *filter, *levels;
+        Widget scope;
+        const char* message;
+    } cases[] = {
+        {"(&(objectClass=shelf", "", sw->sw_scope_to_bottom, "malformed filter"},
+        {"(noSuchAttribute=1)", "", sw->sw_scope_to_bottom, "malformed filter"},
+        {"(objectClass=shelf)", "two", sw->sw_scope_down, "Number of levels"},
+        {"(objectClass=shelf)", "0", sw->sw_scope_down, "Number of levels"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.filter);
+        std::string msg = search(c.filter, c.scope, c.levels);
+        EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
+        EXPECT_EQ(std::vector<std::string>{kLeeds}, selected_names());
+        EXPECT_EQ(count, DataObject::object_list.entries());
+        EXPECT_EQ(keep, root);
+    }
+    /* A search while a rebuild waits is refused. */
+    std::string during;
+    after(0, [&] { during = search("(objectClass=shelf)", sw->sw_scope_to_bottom); });
+    fill(kLeeds, "1", "");
+    /* Whichever of the two waits answers the dialog hears its message. */
+    during += apply();
+    EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
+    main_window->deselect_objects(nullptr, nullptr);
+}
+
+/* Types name into the Open View dialog and presses its Apply; the error
+ * dialog's message, or "". */
+std::string choose(const std::string& name)
+{
+    OpenWin* ov = open_view;
+    XmTextFieldSetString(XmSelectionBoxGetChild(ov->widget59, XmDIALOG_TEXT),
+                         const_cast<char*>(name.c_str()));
+    return answered([ov] { ov->choose_cb(ov->widget59, ov); });
+}
+
+std::vector<std::string> listed()
+{
+    Widget list = XmSelectionBoxGetChild(open_view->widget59, XmDIALOG_LIST);
+    std::vector<std::string> out;
+    int n = 0;
+    XmStringTable items = nullptr;
+    XtVaGetValues(list, XmNitemCount, &n, XmNitems, &items, NULL);
+    for (int i = 0; i < n; i++) {
+        char* t = nullptr;
+        t = (char*)XmStringUnparse(items[i], nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                   XmOUTPUT_ALL);
+        out.push_back(t ? t : "");
+        XtFree(t);
+    }
+    return out;
+}
+
+TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
+{
+    qxtest::TempDir config;
+    setenv("XDG_CONFIG_HOME", config.path.c_str(), 1);
+    /* The file keeps any name (view_store tests); a list row shows no tab. */
+    const std::string name = "racks \\ \"of\" leeds";
+    fill(kLeeds, "1", "(objectClass=equipmentRack)");
+    XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, True);
+    dp->save_view_cb(dp->dp_save_view, dp);
+    EXPECT_TRUE(XtIsManaged(open_view->ov_dialog));
+    EXPECT_EQ("", choose(name));
+    EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
+
+    fill("/", "3", "");
+    dp->reset_defaults();
+    dp->load_view_cb(dp->dp_load_view, dp);
+    EXPECT_EQ(std::vector<std::string>{name}, listed());
+    EXPECT_NE("", choose("no such view"));
+    EXPECT_EQ("", choose(name));
+    EXPECT_EQ(kLeeds, text_of(dp->dp_default_node));
+    EXPECT_EQ("1", text_of(dp->dp_scope));
+    EXPECT_TRUE(XmToggleButtonGadgetGetState(dp->dp_fdn_toggle));
+    EXPECT_EQ("", apply());
+    EXPECT_STREQ(kLeeds, root->name);
+    EXPECT_STREQ("(objectClass=equipmentRack)", current_filter);
+    EXPECT_TRUE(fdn_name);
+    XmToggleButtonGadgetSetState(dp->dp_rdn_tog, True, True);
+    fdn_name = false;
+
+    /* Named filters go the same way, in a file of their own. */
+    SelectWin* sw = selection_window;
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>("(objectClass=shelf)"));
+    sw->save_filter_cb(sw->sw_save_button, sw);
+    EXPECT_EQ("", choose("shelves"));
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>(""));
+    sw->load_filter_cb(sw->sw_load_button, sw);
+    EXPECT_EQ(std::vector<std::string>{"shelves"}, listed());
+    EXPECT_EQ("", choose("shelves"));
+    EXPECT_EQ("(objectClass=shelf)", text_of(sw->sw_cmis_filter));
+
+    /* A damaged file is reported, not listed, and not written over. */
+    std::string path = RecordFile("views", 4).path();
+    std::ofstream(path, std::ios::trunc) << "garbage\n";
+    std::string msg =
+        answered([] { default_preferences->load_view_cb(default_preferences->dp_load_view, dp); });
+    EXPECT_NE(std::string::npos, msg.find("damaged")) << msg;
+    EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
+    open_view->mode = OpenWin::SAVE_VIEW;
+    EXPECT_NE(std::string::npos, choose("another").find("damaged"));
+    std::ifstream in(path);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ("garbage\n", content);
+    XtUnmanageChild(open_view->ov_dialog);
+}
+
+TEST_F(Prefs, SearchPastTheLimitSaysHowManyMore)
+{
+    /* 1,200 more alarm records, created by another client in two batches. */
+    qxtest::Client other(mis->port());
+    const char* log = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
+    for (int b = 0; b < 2; b++) {
+        qxtest::json batch = qxtest::json::array();
+        for (int i = 0; i < 600; i++)
+            batch.push_back(
+                {{"jsonrpc", "2.0"},
+                 {"id", i},
+                 {"method", "create"},
+                 {"params",
+                  {{"parent", log},
+                   {"class", "alarmRecord"},
+                   {"values", {{"logRecordId", std::to_string(50000 + b * 600 + i)}}}}}});
+        other.send_raw(batch.dump() + "\n");
+        qxtest::json answer = other.next(30000); /* raw events come first */
+        while (answer.is_object() && answer.contains("method")) answer = other.next(30000);
+        ASSERT_TRUE(answer.is_array()) << answer.dump().substr(0, 300);
+    }
+    long total = other.result(
+        "search",
+        {{"base", kLeeds}, {"filter", "(objectClass=alarmRecord)"}, {"limit", 1}})["count"];
+    ASSERT_GT(total, 1200);
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    SelectWin* sw = selection_window;
+    EXPECT_EQ("", search("(objectClass=alarmRecord)", sw->sw_scope_to_bottom));
+    EXPECT_EQ(1000u, DataObject::selected_list.entries());
+    EXPECT_EQ(std::to_string(total) + " objects found, " + std::to_string(total - 1000) +
+                  " more past the limit of 1000 not selected",
+              status_text());
+    main_window->deselect_objects(nullptr, nullptr);
+}
+
+} // namespace

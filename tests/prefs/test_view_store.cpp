@@ -1,0 +1,101 @@
+/*
+ * test_view_store.cpp - the files of named views and filters: names of any
+ * characters round-trip, a name saved again replaces its record, a damaged or
+ * unreadable file is reported and left as it was, and the folder follows
+ * XDG_CONFIG_HOME, else HOME.
+ */
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "mis_process.h"
+#include "prefs/view_store.h"
+
+namespace {
+
+std::string read_all(const std::string& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct ViewStore : ::testing::Test {
+    qxtest::TempDir dir;
+    void SetUp() override { setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1); }
+};
+
+TEST_F(ViewStore, RoundTripAndReplace)
+{
+    RecordFile views("views", 4);
+    std::vector<NamedRecord> got;
+    std::string why;
+    ASSERT_TRUE(views.load(got, why)) << why; // no file yet: no views
+    EXPECT_TRUE(got.empty());
+    std::vector<NamedRecord> saved = {
+        {"plain", {"/", "2", "", "rdn"}},
+        {"tab\there, new\nline \\ back\\t slash\r ünï", {"/a=\"x\ty\"", "0", "(a=\\n)", "fdn"}},
+        {" leading and trailing ", {"", "", "  (x=1)", "rdn"}},
+    };
+    for (auto& r : saved) ASSERT_TRUE(views.store(r, why)) << why;
+    ASSERT_TRUE(views.load(got, why)) << why;
+    ASSERT_EQ(saved.size(), got.size());
+    for (size_t i = 0; i < saved.size(); i++) {
+        EXPECT_EQ(saved[i].name, got[i].name);
+        EXPECT_EQ(saved[i].fields, got[i].fields);
+    }
+    ASSERT_TRUE(views.store({"plain", {"/b=1", "5", "", "fdn"}}, why));
+    ASSERT_TRUE(views.load(got, why));
+    ASSERT_EQ(3u, got.size());
+    EXPECT_EQ("/b=1", got[0].fields[0]);
+    EXPECT_EQ(dir.path + "/tarnwick/views", views.path());
+    // Views and filters are apart.
+    RecordFile filters("filters", 1);
+    ASSERT_TRUE(filters.store({"racks", {"(objectClass=equipmentRack)"}}, why)) << why;
+    ASSERT_TRUE(views.load(got, why));
+    EXPECT_EQ(3u, got.size());
+}
+
+TEST_F(ViewStore, DamagedFilesAreReportedAndKept)
+{
+    RecordFile views("views", 4);
+    std::string why;
+    mkdir((dir.path + "/tarnwick").c_str(), 0700);
+    const char* damaged[] = {
+        "not a view file\n",
+        "tarnwick views 1\nname\t/\t2\n",
+        "tarnwick views 1\nname\t/\t2\t\\q\trdn\n",
+        "tarnwick views 1\n\t/\t2\t\trdn\n",
+    };
+    for (const char* text : damaged) {
+        SCOPED_TRACE(text);
+        std::ofstream(views.path(), std::ios::binary) << text;
+        std::vector<NamedRecord> got;
+        EXPECT_FALSE(views.load(got, why));
+        EXPECT_NE(std::string::npos, why.find("damaged")) << why;
+        EXPECT_NE(std::string::npos, why.find(views.path())) << why;
+        EXPECT_FALSE(views.store({"new", {"/", "1", "", "rdn"}}, why));
+        EXPECT_EQ(text, read_all(views.path()));
+    }
+    // Unreadable: a folder where the file should be.
+    unlink(views.path().c_str());
+    mkdir(views.path().c_str(), 0700);
+    std::vector<NamedRecord> got;
+    EXPECT_FALSE(views.store({"new", {"/", "1", "", "rdn"}}, why));
+    EXPECT_NE(std::string::npos, why.find(views.path())) << why;
+}
+
+TEST_F(ViewStore, FolderFollowsTheEnvironment)
+{
+    setenv("XDG_CONFIG_HOME", "", 1);
+    setenv("HOME", dir.path.c_str(), 1);
+    EXPECT_EQ(dir.path + "/.config/tarnwick", RecordFile::folder());
+    std::string why;
+    ASSERT_TRUE(RecordFile("filters", 1).store({"f", {"(a=1)"}}, why)) << why;
+    EXPECT_EQ(0, access((dir.path + "/.config/tarnwick/filters").c_str(), R_OK));
+}
+
+} // namespace
