@@ -17,8 +17,7 @@
 /* The text of the value that follows option i, or usage when there is none. */
 static char* option_value(int argc, char** argv, int& i)
 {
-    if (i + 1 >= argc)
-        usage();
+    if (i + 1 >= argc) usage();
     return argv[++i];
 }
 
@@ -28,8 +27,7 @@ void get_arguments(int argc, char** argv)
      * single precision, and only a positive result replaces the default. */
     if (const char* env = getenv("QX_TARN_TIMEOUT")) {
         float t = (float)atof(env);
-        if (t > 0.0f)
-            DeriveTimeout = (double)t;
+        if (t > 0.0f) DeriveTimeout = (double)t;
     }
 
     for (int i = 1; i < argc; i++) {
@@ -56,14 +54,12 @@ void get_arguments(int argc, char** argv)
         }
     }
 
-    if (!platform_host)
-        platform_host = getenv("QX_SERVER");
+    if (!platform_host) platform_host = getenv("QX_SERVER");
     if (!platform_host) {
         /* Kept for the whole run, like every other host string. */
         enum { HOST_BUFFER = 256 };
         char* name = (char*)calloc(HOST_BUFFER, 1);
-        if (name && gethostname(name, HOST_BUFFER - 1) != 0)
-            strcpy(name, "localhost");
+        if (name && gethostname(name, HOST_BUFFER - 1) != 0) strcpy(name, "localhost");
         platform_host = name;
     }
 }
@@ -73,7 +69,8 @@ void usage()
     /* Each text is written as the catalogue holds it: it is text, not a
      * format, so a '%' in a translation cannot read arguments that are not
      * there. */
-    fputs(qx_msg(6, "Usage: qx_tarn [-help] [-host <server>] [-root <fdn>] [-scope <level>]\n"), stderr);
+    fputs(qx_msg(6, "Usage: qx_tarn [-help] [-host <server>] [-root <fdn>] [-scope <level>]\n"),
+          stderr);
     fputs(qx_msg(7, "\t-help \t\t: this message\n"), stderr);
     fputs(qx_msg(8, "\t-host <server> \t: MIS server\n"), stderr);
     fputs(qx_msg(9, "\t-root <fdn> \t: Use specified object as root object\n"), stderr);

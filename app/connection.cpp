@@ -21,9 +21,7 @@ static Widget status_line()
     return main_window ? main_window->mw_message_label : nullptr;
 }
 
-void kvl_error_cb(Error* error)
-{
-}
+void kvl_error_cb(Error* error) {}
 
 bool platform_connect()
 {
@@ -54,8 +52,7 @@ void setup_raw_events(bool on)
 void process_event_cb(void* client_data, void* call_data)
 {
     CurrentEvent event(call_data);
-    if (raw_events_enabled)
-        global.update_label(status_line(), event.get_name().str());
+    if (raw_events_enabled) global.update_label(status_line(), event.get_name().str());
 }
 
 void platform_disconnect(void* client_data, void* call_data)

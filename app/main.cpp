@@ -19,8 +19,7 @@ int main(int argc, char** argv)
 
     if (platform_connect()) {
         /* The launcher hears from us before the tree is loaded. */
-        if (file_desc != 0)
-            g2_panel_response(file_desc, argv[0]);
+        if (file_desc != 0) g2_panel_response(file_desc, argv[0]);
         register_callbacks();
         /* Raw events are dropped while the first view loads, then shown. */
         setup_raw_events(false);

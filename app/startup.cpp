@@ -81,8 +81,7 @@ void initialize_gui(int argc, char** argv)
 
 void g2_panel_response(int fd, const char* text)
 {
-    if (fd == -1)
-        return;
+    if (fd == -1) return;
     ssize_t written = write(fd, text, strlen(text) + 1);
     (void)written;
     close(fd);

@@ -21,8 +21,8 @@
 #include <nl_types.h>
 
 enum {
-    QX_SET_PROGRAM = 4,     /* texts of the editor */
-    QX_SET_DIALOG = 6       /* titles and labels of the message dialogs */
+    QX_SET_PROGRAM = 4, /* texts of the editor */
+    QX_SET_DIALOG = 6   /* titles and labels of the message dialogs */
 };
 
 /* Descriptor of "qx.cat"; (nl_catd)-1 until initialize_gui() opens it. */

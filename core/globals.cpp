@@ -52,8 +52,7 @@ GlobalVars::~GlobalVars() {}
 
 void GlobalVars::update_label(Widget w, const char* text)
 {
-    if (!w)
-        return;
+    if (!w) return;
     std::string shown = bounded_label(text);
     XmString s = XmStringCreateLocalized(const_cast<char*>(shown.c_str()));
     XtVaSetValues(w, XmNlabelString, s, NULL);
@@ -63,11 +62,10 @@ void GlobalVars::update_label(Widget w, const char* text)
 std::string bounded_label(const char* text)
 {
     std::string out = text ? text : "";
-    if (out.size() <= kMaxLabelText)
-        return out;
+    if (out.size() <= kMaxLabelText) return out;
     size_t end = kMaxLabelText - 3;
     while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80)
-        end--;      /* not inside a UTF-8 sequence */
+        end--; /* not inside a UTF-8 sequence */
     out.resize(end);
     return out + "...";
 }

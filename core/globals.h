@@ -62,26 +62,26 @@ const size_t kMaxLabelText = 400;
 std::string bounded_label(const char* text);
 
 /* Set from the command line and the environment (get_arguments). */
-extern char* platform_host;         /* server host; null until get_arguments */
-extern char* default_root;          /* "/": FDN of the tree's root */
-extern int default_scope;           /* 2: levels derived below the root */
-extern char* default_scope_string;  /* "2": the scope as typed */
-extern char* default_filter;        /* "": CMIS filter given with -f */
-extern char* current_filter;        /* null: filter used by every derivation */
-extern double DeriveTimeout;        /* 300.0 s: time-out of timed server operations */
-extern int file_desc;               /* 0: launcher's descriptor for the start-up reply */
+extern char* platform_host;        /* server host; null until get_arguments */
+extern char* default_root;         /* "/": FDN of the tree's root */
+extern int default_scope;          /* 2: levels derived below the root */
+extern char* default_scope_string; /* "2": the scope as typed */
+extern char* default_filter;       /* "": CMIS filter given with -f */
+extern char* current_filter;       /* null: filter used by every derivation */
+extern double DeriveTimeout;       /* 300.0 s: time-out of timed server operations */
+extern int file_desc;              /* 0: launcher's descriptor for the start-up reply */
 
 /* Fixed or written by later parts of the program. */
-extern int display_format;          /* 1: outline form of the tree view */
-extern int sort_on;                 /* 1 */
-extern bool fdn_name;               /* false: label nodes by RDN */
-extern unsigned int CurrentCookie;  /* 0: generation number of the tree */
-extern char* user_object_class;     /* "" */
-extern char* user_object_name;      /* "" */
-extern int std_form;                /* 65542: format of Image::get_str / set_str */
+extern int display_format;         /* 1: outline form of the tree view */
+extern int sort_on;                /* 1 */
+extern bool fdn_name;              /* false: label nodes by RDN */
+extern unsigned int CurrentCookie; /* 0: generation number of the tree */
+extern char* user_object_class;    /* "" */
+extern char* user_object_name;     /* "" */
+extern int std_form;               /* 65542: format of Image::get_str / set_str */
 
-extern Platform platform;           /* the one connection to the server */
-extern DataObject* root;            /* root object of the tree; null */
+extern Platform platform; /* the one connection to the server */
+extern DataObject* root;  /* root object of the tree; null */
 extern GlobalVars global;
 
 /* The eight windows; null until initialize_gui creates them. */
@@ -96,7 +96,7 @@ extern OutputWin* output_window;
 
 extern XtAppContext app_context;
 extern Display* display;
-extern Pixel fg, bg;                /* the main shell's colours */
-extern XtHelp* help;                /* the help client; null until started */
+extern Pixel fg, bg; /* the main shell's colours */
+extern XtHelp* help; /* the help client; null until started */
 
 #endif /* CORE_GLOBALS_H */

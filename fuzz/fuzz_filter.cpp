@@ -10,7 +10,8 @@
 
 namespace {
 
-const mis::Schema& schema() {
+const mis::Schema& schema()
+{
     static std::unique_ptr<mis::Schema> s = [] {
         std::string err;
         auto p = mis::Schema::load(QX_SAMPLE_DIR "/schema.txt", err);
@@ -20,9 +21,10 @@ const mis::Schema& schema() {
     return *s;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const mis::Schema& s = schema();
     std::string text(reinterpret_cast<const char*>(data), size), why, base, filter, name;
     if (auto f = mis::parse_filter(s, text, why)) {
@@ -33,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             f->matches(*c, values);
         }
     } else if (why.empty()) {
-        __builtin_trap();  // a refusal always says why
+        __builtin_trap(); // a refusal always says why
     }
     if (mis::parse_derivation(s, text, base, filter, why)) {
         // The canonical base reads back as itself.

@@ -26,11 +26,13 @@ struct Runner : mis::ActionRunner {
     std::vector<std::pair<int, nlohmann::json>> running;
     size_t started = 0;
     void run(int client, const nlohmann::json& tag, const mis::ActionDef&,
-             const std::vector<std::string>&) override {
+             const std::vector<std::string>&) override
+    {
         if (started++ == 0) return service->finish_action(client, tag, false, "cannot start");
         running.emplace_back(client, tag);
     }
-    void finish() {
+    void finish()
+    {
         auto done = std::move(running);
         running.clear();
         for (size_t i = 0; i < done.size(); ++i)
@@ -47,7 +49,8 @@ struct World {
     std::unique_ptr<mis::Service> service;
     int runs = 0;
 
-    void reset() {
+    void reset()
+    {
         std::string err;
         if (!schema) schema = mis::Schema::load(QX_SAMPLE_DIR "/schema.txt", err);
         if (!schema) __builtin_trap();
@@ -65,7 +68,8 @@ struct World {
 };
 
 // Built in place: the service keeps pointers to the world's outbox and runner.
-World& world() {
+World& world()
+{
     static World w;
     static bool ready = [] {
         mis::log_enabled = false;
@@ -76,9 +80,10 @@ World& world() {
     return w;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     World& w = world();
     // Deletions wear the network down; start afresh now and then.
     if (++w.runs % 2000 == 0 || w.model->size() < 200) w.reset();

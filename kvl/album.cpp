@@ -14,16 +14,15 @@ DataUnit unit(const std::string& s)
 
 std::string str_field(const json& o, const char* key)
 {
-    if (o.is_object() && o.contains(key) && o[key].is_string())
-        return o[key].get<std::string>();
+    if (o.is_object() && o.contains(key) && o[key].is_string()) return o[key].get<std::string>();
     return std::string();
 }
 
 bool need_impl(Album& album)
 {
-    if (album.impl_)
-        return true;
-    album.set_error(KVL_ERR_ARGUMENT, "the album is empty: it was made without a nickname and platform");
+    if (album.impl_) return true;
+    album.set_error(KVL_ERR_ARGUMENT,
+                    "the album is empty: it was made without a nickname and platform");
     return false;
 }
 
@@ -43,8 +42,7 @@ bool derivation_form_ok(const std::string& d, std::string& why)
     static const std::string filter_head = "/CMISFilter(";
     for (size_t at = d.find("/*"); at != std::string::npos; at = d.find("/*", at + 1)) {
         std::string rest = d.substr(at + 2);
-        if (rest.empty())
-            return true;
+        if (rest.empty()) return true;
         if (rest.compare(0, filter_head.size(), filter_head) == 0 && rest.back() == ')' &&
             rest.size() > filter_head.size() + 1)
             return true;
@@ -53,7 +51,7 @@ bool derivation_form_ok(const std::string& d, std::string& why)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 /* ----------------------------------------------------------------- AlbumImpl */
 
@@ -79,8 +77,7 @@ static AlbumSnapshot& own_members(AlbumImpl& album)
 
 void AlbumImpl::add_member(const std::string& name, const std::string& cls)
 {
-    if (holds(name))
-        return;
+    if (holds(name)) return;
     AlbumSnapshot& m = own_members(*this);
     m.images.push_back(kvl_make_member_image(plat, name, cls));
     m.names.insert(name);
@@ -88,12 +85,12 @@ void AlbumImpl::add_member(const std::string& name, const std::string& cls)
 
 void AlbumImpl::remove_member(const std::string& name)
 {
-    if (!holds(name))
-        return;
+    if (!holds(name)) return;
     AlbumSnapshot& m = own_members(*this);
-    m.images.erase(std::remove_if(m.images.begin(), m.images.end(),
-                                  [&](const Image& img) { return img.impl_ && img.impl_->name == name; }),
-                   m.images.end());
+    m.images.erase(
+        std::remove_if(m.images.begin(), m.images.end(),
+                       [&](const Image& img) { return img.impl_ && img.impl_->name == name; }),
+        m.images.end());
     m.names.erase(name);
 }
 
@@ -128,12 +125,12 @@ Album::~Album() {}
 
 bool Album::set_derivation(const DataUnit& derivation)
 {
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     std::string why;
     if (!derivation_form_ok(derivation.str(), why)) {
-        set_error(KVL_ERR_BAD_DERIVATION,
-                  (std::string("derivation string '") + derivation.str() + "' refused: " + why).c_str());
+        set_error(
+            KVL_ERR_BAD_DERIVATION,
+            (std::string("derivation string '") + derivation.str() + "' refused: " + why).c_str());
         return false;
     }
     impl_->derivation = derivation.str();
@@ -142,8 +139,7 @@ bool Album::set_derivation(const DataUnit& derivation)
 
 bool Album::set_prop(const DataUnit& name, const DataUnit& value)
 {
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (name == TRACKMODE) {
         if (value == TRACK)
             impl_->track = true;
@@ -151,7 +147,8 @@ bool Album::set_prop(const DataUnit& name, const DataUnit& value)
             impl_->track = false;
         else {
             set_error(KVL_ERR_ARGUMENT,
-                      (std::string("TRACKMODE takes TRACK or NOTRACK, not '") + value.str() + "'").c_str());
+                      (std::string("TRACKMODE takes TRACK or NOTRACK, not '") + value.str() + "'")
+                          .c_str());
             return false;
         }
         return true;
@@ -164,47 +161,40 @@ bool Album::set_prop(const DataUnit& name, const DataUnit& value)
         impl_->actual_class = value.str();
         return true;
     }
-    set_error(KVL_ERR_ARGUMENT,
-              (std::string("an album has no settable property '") + name.str() +
-               "' (TRACKMODE, ACTUAL_CLASS)")
-                  .c_str());
+    set_error(KVL_ERR_ARGUMENT, (std::string("an album has no settable property '") + name.str() +
+                                 "' (TRACKMODE, ACTUAL_CLASS)")
+                                    .c_str());
     return false;
 }
 
 DataUnit Album::get_prop(const DataUnit& name)
 {
-    if (!impl_)
-        return DataUnit();
-    if (name == NICKNAME)
-        return unit(impl_->nickname);
-    if (name == TRACKMODE)
-        return impl_->track ? TRACK : NOTRACK;
-    if (name == ACTUAL_CLASS)
-        return unit(impl_->actual_class);
-    if (name == DERIVATION)
-        return unit(impl_->derivation);
-    set_error(KVL_ERR_ARGUMENT, (std::string("an album has no property '") + name.str() + "'").c_str());
+    if (!impl_) return DataUnit();
+    if (name == NICKNAME) return unit(impl_->nickname);
+    if (name == TRACKMODE) return impl_->track ? TRACK : NOTRACK;
+    if (name == ACTUAL_CLASS) return unit(impl_->actual_class);
+    if (name == DERIVATION) return unit(impl_->derivation);
+    set_error(KVL_ERR_ARGUMENT,
+              (std::string("an album has no property '") + name.str() + "'").c_str());
     return DataUnit();
 }
 
 bool Album::derive(double timeout)
 {
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (impl_->derivation.empty()) {
-        set_error(KVL_ERR_BAD_DERIVATION, "the album has no derivation string (set_derivation first)");
+        set_error(KVL_ERR_BAD_DERIVATION,
+                  "the album has no derivation string (set_derivation first)");
         return false;
     }
-    if (!kvl_check_connected(impl_->plat, *this))
-        return false;
-    std::shared_ptr<AlbumImpl> keep = impl_;   /* a callback may drop our handle's album */
+    if (!kvl_check_connected(impl_->plat, *this)) return false;
+    std::shared_ptr<AlbumImpl> keep = impl_; /* a callback may drop our handle's album */
     json params = {{"derivation", keep->derivation}};
-    if (!keep->actual_class.empty())
-        params["class"] = keep->actual_class;
-    if (keep->track)
-        params["subscribe"] = true;
+    if (!keep->actual_class.empty()) params["class"] = keep->actual_class;
+    if (keep->track) params["subscribe"] = true;
     json result;
-    if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation, &result))
+    if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation,
+                             &result))
         return false;
     auto next = std::make_shared<AlbumSnapshot>();
     if (result.contains("objects") && result["objects"].is_array())
@@ -214,9 +204,10 @@ bool Album::derive(double timeout)
             next->names.insert(name);
         }
     long old = keep->subscription;
-    keep->subscription = result.contains("subscription") && result["subscription"].is_number_integer()
-                             ? result["subscription"].get<long>()
-                             : 0;
+    keep->subscription =
+        result.contains("subscription") && result["subscription"].is_number_integer()
+            ? result["subscription"].get<long>()
+            : 0;
     if (old && old != keep->subscription)
         keep->plat->send("unsubscribe", json{{"subscription", old}}, nullptr, false);
     keep->members = next;
@@ -232,20 +223,17 @@ int Album::num_images() const
 AlbumImage Album::first_image() const
 {
     AlbumImage it;
-    if (impl_)
-        it.snap_ = impl_->members;
+    if (impl_) it.snap_ = impl_->members;
     return it;
 }
 
 bool Album::when(const DataUnit& event, const Callback& cb)
 {
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (event != OBJECT_CREATED && event != OBJECT_DESTROYED) {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("an album has no event '") + event.str() +
-                   "' (OBJECT_CREATED, OBJECT_DESTROYED)")
-                      .c_str());
+        set_error(KVL_ERR_ARGUMENT, (std::string("an album has no event '") + event.str() +
+                                     "' (OBJECT_CREATED, OBJECT_DESTROYED)")
+                                        .c_str());
         return false;
     }
     impl_->callbacks[event.str()] = cb;
@@ -260,17 +248,14 @@ Syntax::Syntax(const DataUnit& name, Platform& platform) : name_(name), platform
 
 bool Syntax::fetch()
 {
-    if (is_expansion_)
-        return true;
-    if (fetched_)
-        return entries_.count() > 0;
+    if (is_expansion_) return true;
+    if (fetched_) return entries_.count() > 0;
     fetched_ = true;
     if (name_.is_empty()) {
         set_error(KVL_ERR_ARGUMENT, "a syntax is looked up by attribute name, and none was given");
         return false;
     }
-    if (!kvl_check_connected(platform_, *this))
-        return false;
+    if (!kvl_check_connected(platform_, *this)) return false;
     json result;
     if (!platform_->request("syntax", json{{"attribute", name_.str()}}, KVL_DEFAULT_TIMEOUT, *this,
                             std::string("syntax ") + name_.str(), &result))
@@ -281,15 +266,12 @@ bool Syntax::fetch()
     std::vector<std::string> lines;
     if (result.contains("expansion") && result["expansion"].is_array())
         for (const json& l : result["expansion"])
-            if (l.is_string())
-                lines.push_back(l.get<std::string>());
+            if (l.is_string()) lines.push_back(l.get<std::string>());
     std::string joined;
-    for (size_t i = 0; i < lines.size(); i++)
-        joined += (i ? "\n" : "") + lines[i];
+    for (size_t i = 0; i < lines.size(); i++) joined += (i ? "\n" : "") + lines[i];
     expansion_.resize(static_cast<int>(lines.size()) + 1);
     expansion_[0] = unit(joined);
-    for (size_t i = 0; i < lines.size(); i++)
-        expansion_[static_cast<int>(i) + 1] = unit(lines[i]);
+    for (size_t i = 0; i < lines.size(); i++) expansion_[static_cast<int>(i) + 1] = unit(lines[i]);
     return true;
 }
 

@@ -13,8 +13,7 @@
 static DUBuffer* buffer_new(const char* s, size_t n)
 {
     DUBuffer* b = static_cast<DUBuffer*>(std::malloc(offsetof(DUBuffer, bytes) + n + 1));
-    if (!b)
-        throw std::bad_alloc();
+    if (!b) throw std::bad_alloc();
     b->refs = 1;
     b->size = n;
     std::memcpy(b->bytes, s, n);
@@ -42,8 +41,7 @@ DataUnit::DataUnit(const char* s, size_t n) : buf_(nullptr), data_(nullptr), len
 
 DataUnit::DataUnit(const DataUnit& o) : buf_(o.buf_), data_(o.data_), len_(o.len_)
 {
-    if (buf_)
-        ++buf_->refs;
+    if (buf_) ++buf_->refs;
 }
 
 DataUnit::DataUnit(DataUnit&& o) noexcept : buf_(o.buf_), data_(o.data_), len_(o.len_)
@@ -55,11 +53,10 @@ DataUnit::DataUnit(DataUnit&& o) noexcept : buf_(o.buf_), data_(o.data_), len_(o
 
 DataUnit& DataUnit::operator=(const DataUnit& o)
 {
-    DUBuffer* buf = o.buf_;     /* o may be *this: take its fields first */
+    DUBuffer* buf = o.buf_; /* o may be *this: take its fields first */
     const char* data = o.data_;
     size_t len = o.len_;
-    if (buf)
-        ++buf->refs;
+    if (buf) ++buf->refs;
     release();
     buf_ = buf;
     data_ = data;
@@ -88,8 +85,7 @@ DataUnit::~DataUnit()
 
 void DataUnit::release()
 {
-    if (buf_ && --buf_->refs == 0)
-        std::free(buf_);
+    if (buf_ && --buf_->refs == 0) std::free(buf_);
     buf_ = nullptr;
     data_ = nullptr;
     len_ = 0;
@@ -97,10 +93,8 @@ void DataUnit::release()
 
 bool DataUnit::operator==(const DataUnit& o) const
 {
-    if (len_ != o.len_)
-        return false;
-    if (len_ == 0 || data_ == o.data_)
-        return true;
+    if (len_ != o.len_) return false;
+    if (len_ == 0 || data_ == o.data_) return true;
     return std::memcmp(data_, o.data_, len_) == 0;
 }
 
@@ -124,8 +118,7 @@ DUArray::DUArray(int n) : units_(nullptr), count_(0)
 DUArray::DUArray(const DUArray& o) : units_(nullptr), count_(0)
 {
     resize(o.count_);
-    for (int i = 0; i < count_; i++)
-        units_[i] = o.units_[i];
+    for (int i = 0; i < count_; i++) units_[i] = o.units_[i];
 }
 
 DUArray::DUArray(DUArray&& o) noexcept : units_(o.units_), count_(o.count_)
@@ -173,22 +166,19 @@ void DUArray::resize(int n)
 
 DataUnit DUArray::get(int i) const
 {
-    if (i < 0 || i >= count_)
-        return DataUnit();
+    if (i < 0 || i >= count_) return DataUnit();
     return units_[i];
 }
 
 void DUArray::set(int i, const DataUnit& u)
 {
-    if (i >= 0 && i < count_)
-        units_[i] = u;
+    if (i >= 0 && i < count_) units_[i] = u;
 }
 
 void DUArray::append(const DataUnit& u)
 {
     DataUnit* grown = new DataUnit[count_ + 1];
-    for (int i = 0; i < count_; i++)
-        grown[i] = std::move(units_[i]);
+    for (int i = 0; i < count_; i++) grown[i] = std::move(units_[i]);
     grown[count_] = u;
     delete[] units_;
     units_ = grown;
@@ -197,8 +187,7 @@ void DUArray::append(const DataUnit& u)
 
 void DUArray::take(DUArray& from)
 {
-    if (this == &from)
-        return;
+    if (this == &from) return;
     delete[] units_;
     units_ = from.units_;
     count_ = from.count_;
@@ -240,8 +229,7 @@ void Error::set_error(int type, const DataUnit& message, int server_code)
     type_ = type;
     message_ = message;
     server_code_ = server_code;
-    if (error_entry_callback)
-        error_entry_callback(this);
+    if (error_entry_callback) error_entry_callback(this);
 }
 
 int kvl_error_type_for_code(int code)

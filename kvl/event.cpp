@@ -32,7 +32,7 @@ void clear_fields(KvlEvent* ev)
     ev->handled = 0;
 }
 
-}  // namespace
+} // namespace
 
 KvlEvent* kvl_event_new()
 {
@@ -58,8 +58,7 @@ void kvl_event_ref(KvlEvent* ev)
 
 void kvl_event_unref(KvlEvent* ev)
 {
-    if (--ev->refcount > 0)
-        return;
+    if (--ev->refcount > 0) return;
     clear_fields(ev);
     ev->marker = KVL_EVENT_FREED;
     if (pool_size < kPoolLimit) {
@@ -97,8 +96,7 @@ void kvl_exception_clear()
 
 CurrentEvent::CurrentEvent(void* call_data) : ev_(nullptr)
 {
-    if (!call_data)
-        return;
+    if (!call_data) return;
     const uint32_t* words = static_cast<const uint32_t*>(call_data);
     uint32_t marker = words[1];
     if (marker == KVL_EVENT_LIVE) {
@@ -113,36 +111,46 @@ CurrentEvent::CurrentEvent(void* call_data) : ev_(nullptr)
 
 CurrentEvent::CurrentEvent(const CurrentEvent& o) : ev_(o.ev_)
 {
-    if (ev_)
-        kvl_event_ref(ev_);
+    if (ev_) kvl_event_ref(ev_);
 }
 
 CurrentEvent& CurrentEvent::operator=(const CurrentEvent& o)
 {
-    if (o.ev_)
-        kvl_event_ref(o.ev_);
-    if (ev_)
-        kvl_event_unref(ev_);
+    if (o.ev_) kvl_event_ref(o.ev_);
+    if (ev_) kvl_event_unref(ev_);
     ev_ = o.ev_;
     return *this;
 }
 
 CurrentEvent::~CurrentEvent()
 {
-    if (ev_)
-        kvl_event_unref(ev_);
+    if (ev_) kvl_event_unref(ev_);
 }
 
-DataUnit CurrentEvent::get_name() const { return ev_ ? ev_->name : DataUnit(); }
-DataUnit CurrentEvent::get_objname() const { return ev_ ? ev_->objname : DataUnit(); }
-DataUnit CurrentEvent::get_objclass() const { return ev_ ? ev_->objclass : DataUnit(); }
-DataUnit CurrentEvent::get_attribute() const { return ev_ ? ev_->attribute : DataUnit(); }
-DataUnit CurrentEvent::get_value() const { return ev_ ? ev_->value : DataUnit(); }
+DataUnit CurrentEvent::get_name() const
+{
+    return ev_ ? ev_->name : DataUnit();
+}
+DataUnit CurrentEvent::get_objname() const
+{
+    return ev_ ? ev_->objname : DataUnit();
+}
+DataUnit CurrentEvent::get_objclass() const
+{
+    return ev_ ? ev_->objclass : DataUnit();
+}
+DataUnit CurrentEvent::get_attribute() const
+{
+    return ev_ ? ev_->attribute : DataUnit();
+}
+DataUnit CurrentEvent::get_value() const
+{
+    return ev_ ? ev_->value : DataUnit();
+}
 
 int CurrentEvent::do_something()
 {
-    if (!ev_)
-        return 0;
+    if (!ev_) return 0;
     ev_->handled++;
     return 1;
 }

@@ -24,8 +24,7 @@ std::string display_name(const std::string& full)
 
 std::string str_field(const json& o, const char* key)
 {
-    if (o.is_object() && o.contains(key) && o[key].is_string())
-        return o[key].get<std::string>();
+    if (o.is_object() && o.contains(key) && o[key].is_string()) return o[key].get<std::string>();
     return std::string();
 }
 
@@ -60,8 +59,7 @@ Image& empty_image()
 
 bool need_impl(Image& img)
 {
-    if (img.impl_)
-        return true;
+    if (img.impl_) return true;
     img.set_error(KVL_ERR_ARGUMENT, "the image is empty: it was made without an object name");
     return false;
 }
@@ -77,23 +75,20 @@ void load_values(ImageImpl& im, const json& result)
             v.syntax = str_field(a, "syntax");
             v.access = str_field(a, "access");
             v.value = unit(str_field(a, "value"));
-            if (!v.name.empty())
-                attrs.push_back(std::move(v));
+            if (!v.name.empty()) attrs.push_back(std::move(v));
         }
     }
     im.attrs = std::move(attrs);
     std::string cls = str_field(result, "class");
-    if (!cls.empty())
-        im.cls = cls;
+    if (!cls.empty()) im.cls = cls;
 }
 
 /* Reads the object (or the blank class) from the server. */
 bool fetch(Image& img, double timeout)
 {
-    std::shared_ptr<ImageImpl> keep = img.impl_;   /* callbacks may repoint img during the wait */
+    std::shared_ptr<ImageImpl> keep = img.impl_; /* callbacks may repoint img during the wait */
     ImageImpl& im = *keep;
-    if (!kvl_check_connected(im.plat, img))
-        return false;
+    if (!kvl_check_connected(im.plat, img)) return false;
     json result;
     if (im.blank) {
         if (im.want_class.empty()) {
@@ -110,91 +105,78 @@ bool fetch(Image& img, double timeout)
         return true;
     }
     json params = {{"name", im.name}};
-    if (!im.want_class.empty())
-        params["class"] = im.want_class;
+    if (!im.want_class.empty()) params["class"] = im.want_class;
     if (!im.plat->request("get", params, timeout, img, "get " + im.name, &result)) {
-        if (img.get_error_type() == KVL_ERR_NO_OBJECT)
-            im.present = false;
+        if (img.get_error_type() == KVL_ERR_NO_OBJECT) im.present = false;
         return false;
     }
     std::string canonical = str_field(result, "name");
     if (!canonical.empty() && canonical != im.name) {
-        if (im.watching)
-            im.stop_watch();
+        if (im.watching) im.stop_watch();
         im.name = canonical;
     }
     im.canonical = true;
     load_values(im, result);
     im.booted = true;
     im.present = true;
-    if (im.tracked && !im.watching)
-        im.start_watch();
+    if (im.tracked && !im.watching) im.start_watch();
     return true;
 }
 
 /* The one lazy fetch of an image that was made but not booted. */
 bool ensure_values(Image& img)
 {
-    if (!need_impl(img))
-        return false;
+    if (!need_impl(img)) return false;
     std::shared_ptr<ImageImpl> keep = img.impl_;
     ImageImpl& im = *keep;
-    if (im.booted)
-        return true;
-    if (im.fetch_tried)
-        return !im.attrs.empty();
+    if (im.booted) return true;
+    if (im.fetch_tried) return !im.attrs.empty();
     im.fetch_tried = true;
     return fetch(img, KVL_DEFAULT_TIMEOUT) || !im.attrs.empty();
 }
 
-}  // namespace
+} // namespace
 
 /* ----------------------------------------------------------------- ImageImpl */
 
 ImageImpl::~ImageImpl()
 {
-    if (watching && plat)
-        plat->unwatch(watched_name);
+    if (watching && plat) plat->unwatch(watched_name);
 }
 
 AttrValue* ImageImpl::find(const std::string& attr)
 {
     for (auto& a : attrs)
-        if (a.name == attr)
-            return &a;
+        if (a.name == attr) return &a;
     if (attr.find(':') == std::string::npos)
         for (auto& a : attrs)
-            if (display_name(a.name) == attr)
-                return &a;
+            if (display_name(a.name) == attr) return &a;
     return nullptr;
 }
 
 void ImageImpl::start_watch()
 {
-    if (watching || !plat || !plat->connected || blank || name.empty())
-        return;
+    if (watching || !plat || !plat->connected || blank || name.empty()) return;
     watched_name = name;
     watching = true;
     plat->watch(watched_name);
     bool listed = false;
     for (auto& w : plat->tracked)
-        if (w.lock().get() == this)
-            listed = true;
+        if (w.lock().get() == this) listed = true;
     if (!listed) {
-        plat->tracked.erase(std::remove_if(plat->tracked.begin(), plat->tracked.end(),
-                                           [](const std::weak_ptr<ImageImpl>& w) { return w.expired(); }),
-                            plat->tracked.end());
+        plat->tracked.erase(
+            std::remove_if(plat->tracked.begin(), plat->tracked.end(),
+                           [](const std::weak_ptr<ImageImpl>& w) { return w.expired(); }),
+            plat->tracked.end());
         plat->tracked.push_back(shared_from_this());
     }
 }
 
 void ImageImpl::stop_watch()
 {
-    if (!watching)
-        return;
+    if (!watching) return;
     watching = false;
-    if (plat)
-        plat->unwatch(watched_name);
+    if (plat) plat->unwatch(watched_name);
 }
 
 Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
@@ -244,8 +226,7 @@ bool Image::is_empty() const
 bool Image::boot(double timeout)
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     im->fetch_tried = true;
     return fetch(*this, timeout);
 }
@@ -253,27 +234,22 @@ bool Image::boot(double timeout)
 bool Image::exists()
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!im || im->blank)
-        return false;
-    if (!im->booted && !im->fetch_tried)
-        ensure_values(*this);
+    if (!im || im->blank) return false;
+    if (!im->booted && !im->fetch_tried) ensure_values(*this);
     return im->present && im->booted;
 }
 
 DataUnit Image::get_objname()
 {
-    if (!impl_)
-        return DataUnit();
+    if (!impl_) return DataUnit();
     return unit(impl_->name);
 }
 
 DataUnit Image::get_objclass()
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!im)
-        return DataUnit();
-    if (im->cls.empty())
-        ensure_values(*this);
+    if (!im) return DataUnit();
+    if (im->cls.empty()) ensure_values(*this);
     return unit(im->cls);
 }
 
@@ -281,11 +257,9 @@ DUArray Image::get_attr_names(int flag)
 {
     std::shared_ptr<ImageImpl> im = impl_;
     DUArray names;
-    if (!ensure_values(*this))
-        return names;
+    if (!ensure_values(*this)) return names;
     for (const AttrValue& a : im->attrs)
-        if (flag != 1 || a.access == "read-write")
-            names.append(unit(a.name));
+        if (flag != 1 || a.access == "read-write") names.append(unit(a.name));
     return names;
 }
 
@@ -293,8 +267,7 @@ DataUnit Image::get_str(const DataUnit& attr, int format)
 {
     std::shared_ptr<ImageImpl> im = impl_;
     (void)format;
-    if (!ensure_values(*this))
-        return DataUnit();
+    if (!ensure_values(*this)) return DataUnit();
     AttrValue* a = im->find(attr.str());
     if (!a) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
@@ -312,13 +285,12 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     std::shared_ptr<ImageImpl> im = impl_;
     (void)format;
     if (modify != REPLACE) {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("modify operator '") + modify.str() + "' is not supported; use REPLACE")
-                      .c_str());
+        set_error(KVL_ERR_ARGUMENT, (std::string("modify operator '") + modify.str() +
+                                     "' is not supported; use REPLACE")
+                                        .c_str());
         return false;
     }
-    if (!ensure_values(*this))
-        return false;
+    if (!ensure_values(*this)) return false;
     AttrValue* a = im->find(attr.str());
     if (!a) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
@@ -340,36 +312,36 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     json result;
     if (!kvl_check_connected(im->plat, *this) ||
         !im->plat->request("validate", json{{"attribute", full}, {"value", value.str()}},
-                              KVL_DEFAULT_TIMEOUT, *this, "validate " + full, &result))
+                           KVL_DEFAULT_TIMEOUT, *this, "validate " + full, &result))
         return false;
     /* The wait may have run callbacks that changed the image: look again. */
     a = im->find(full);
-    if (!a)
-        return false;
-    a->value = unit(result.contains("value") ? str_field(result, "value") : std::string(value.str()));
+    if (!a) return false;
+    a->value =
+        unit(result.contains("value") ? str_field(result, "value") : std::string(value.str()));
     a->changed = true;
     return true;
 }
 
 bool Image::set_prop(const DataUnit& name, const DataUnit& value)
 {
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (name != TRACKMODE) {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("an image has no property '") + name.str() + "' (TRACKMODE)").c_str());
+        set_error(
+            KVL_ERR_ARGUMENT,
+            (std::string("an image has no property '") + name.str() + "' (TRACKMODE)").c_str());
         return false;
     }
     if (value == TRACK) {
         impl_->tracked = true;
-        if (impl_->canonical && impl_->present)
-            impl_->start_watch();
+        if (impl_->canonical && impl_->present) impl_->start_watch();
     } else if (value == NOTRACK) {
         impl_->tracked = false;
         impl_->stop_watch();
     } else {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("TRACKMODE takes TRACK or NOTRACK, not '") + value.str() + "'").c_str());
+        set_error(
+            KVL_ERR_ARGUMENT,
+            (std::string("TRACKMODE takes TRACK or NOTRACK, not '") + value.str() + "'").c_str());
         return false;
     }
     return true;
@@ -377,32 +349,28 @@ bool Image::set_prop(const DataUnit& name, const DataUnit& value)
 
 DataUnit Image::get_prop(const DataUnit& name)
 {
-    if (impl_ && name == TRACKMODE)
-        return impl_->tracked ? TRACK : NOTRACK;
+    if (impl_ && name == TRACKMODE) return impl_->tracked ? TRACK : NOTRACK;
     return DataUnit();
 }
 
 bool Image::store(double timeout)
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (im->blank) {
-        set_error(KVL_ERR_ARGUMENT,
-                  "the image is of an object yet to be created (NONE): use create_within, not store");
+        set_error(
+            KVL_ERR_ARGUMENT,
+            "the image is of an object yet to be created (NONE): use create_within, not store");
         return false;
     }
     json values = json::object();
     for (const AttrValue& a : im->attrs)
-        if (a.changed)
-            values[a.name] = a.value.str();
-    if (values.empty())
-        return true;
-    if (!kvl_check_connected(im->plat, *this))
-        return false;
+        if (a.changed) values[a.name] = a.value.str();
+    if (values.empty()) return true;
+    if (!kvl_check_connected(im->plat, *this)) return false;
     std::string target = im->name;
     if (!im->plat->request("set", json{{"name", target}, {"values", values}}, timeout, *this,
-                              "set " + target, nullptr))
+                           "set " + target, nullptr))
         return false;
     for (AttrValue& a : im->attrs)
         if (a.changed && values.contains(a.name) && values[a.name] == a.value.str())
@@ -413,17 +381,16 @@ bool Image::store(double timeout)
 bool Image::destroy(double timeout)
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (im->blank) {
-        set_error(KVL_ERR_ARGUMENT, "the image is of an object yet to be created (NONE): nothing to delete");
+        set_error(KVL_ERR_ARGUMENT,
+                  "the image is of an object yet to be created (NONE): nothing to delete");
         return false;
     }
-    if (!kvl_check_connected(im->plat, *this))
-        return false;
+    if (!kvl_check_connected(im->plat, *this)) return false;
     std::string target = im->name;
     if (!im->plat->request("delete", json{{"name", target}}, timeout, *this, "delete " + target,
-                              nullptr))
+                           nullptr))
         return false;
     im->present = false;
     im->stop_watch();
@@ -433,10 +400,8 @@ bool Image::destroy(double timeout)
 bool Image::create_within(const DataUnit& parent, Image& created, double timeout)
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this))
-        return false;
-    if (!ensure_values(*this))
-        return false;
+    if (!need_impl(*this)) return false;
+    if (!ensure_values(*this)) return false;
     std::string cls = im->cls.empty() ? im->want_class : im->cls;
     if (cls.empty()) {
         set_error(KVL_ERR_ARGUMENT, "cannot create an object: the image has no class");
@@ -452,8 +417,9 @@ bool Image::create_within(const DataUnit& parent, Image& created, double timeout
             values[a.name] = a.value.str();
     json result;
     if (!kvl_check_connected(im->plat, *this) ||
-        !im->plat->request("create", json{{"parent", parent.str()}, {"class", cls}, {"values", values}},
-                              timeout, *this, "create " + cls + " beneath " + parent.str(), &result))
+        !im->plat->request("create",
+                           json{{"parent", parent.str()}, {"class", cls}, {"values", values}},
+                           timeout, *this, "create " + cls + " beneath " + parent.str(), &result))
         return false;
     std::string name = str_field(result, "name");
     std::string new_class = str_field(result, "class");
@@ -464,12 +430,10 @@ bool Image::create_within(const DataUnit& parent, Image& created, double timeout
     im->blank = false;
     im->present = true;
     im->canonical = true;
-    im->booted = false;          /* the server's values are read on the next read */
+    im->booted = false; /* the server's values are read on the next read */
     im->fetch_tried = false;
-    for (AttrValue& a : im->attrs)
-        a.changed = false;
-    if (im->tracked)
-        im->start_watch();
+    for (AttrValue& a : im->attrs) a.changed = false;
+    if (im->tracked) im->start_watch();
     if (&created != this && created.impl_ != im)
         created = kvl_make_member_image(im->plat, name, im->cls);
     return true;
@@ -478,8 +442,7 @@ bool Image::create_within(const DataUnit& parent, Image& created, double timeout
 bool Image::set_from_ref(Image& ref)
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (!ensure_values(*this)) {
         if (!get_error_type())
             set_error(KVL_ERR_ARGUMENT, "the image has no attributes to copy into");
@@ -487,15 +450,15 @@ bool Image::set_from_ref(Image& ref)
     }
     std::shared_ptr<ImageImpl> ref_im = ref.impl_;
     if (!ref_im || !ensure_values(ref)) {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("the reference image has no values to copy") +
-                   (ref.get_error_type() ? std::string(": ") + ref.get_error_string() : std::string()))
-                      .c_str());
+        set_error(
+            KVL_ERR_ARGUMENT,
+            (std::string("the reference image has no values to copy") +
+             (ref.get_error_type() ? std::string(": ") + ref.get_error_string() : std::string()))
+                .c_str());
         return false;
     }
     for (AttrValue& a : im->attrs) {
-        if (display_name(a.name) == "objectClass")
-            continue;
+        if (display_name(a.name) == "objectClass") continue;
         if (AttrValue* r = ref_im->find(a.name)) {
             a.value = r->value;
             a.changed = true;
@@ -510,24 +473,21 @@ Album Image::first_album()
     if (impl_ && impl_->plat) {
         for (auto& w : impl_->plat->albums) {
             auto a = w.lock();
-            if (!a || !a->derived_seq || !a->holds(impl_->name))
-                continue;
-            if (!best.impl_ || a->derived_seq > best.impl_->derived_seq)
-                best.impl_ = a;
+            if (!a || !a->derived_seq || !a->holds(impl_->name)) continue;
+            if (!best.impl_ || a->derived_seq > best.impl_->derived_seq) best.impl_ = a;
         }
     }
     if (!best.impl_)
-        best.set_error(KVL_ERR_NO_OBJECT,
-                       (std::string("no derived album holds ") + (impl_ ? impl_->name : std::string("the empty image")))
-                           .c_str());
+        best.set_error(KVL_ERR_NO_OBJECT, (std::string("no derived album holds ") +
+                                           (impl_ ? impl_->name : std::string("the empty image")))
+                                              .c_str());
     return best;
 }
 
 DataUnit Image::call(const DataUnit& action, const DataUnit& argument, double timeout)
 {
     std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this))
-        return DataUnit();
+    if (!need_impl(*this)) return DataUnit();
     if (im->blank) {
         set_error(KVL_ERR_ARGUMENT, "cannot run an action on an object yet to be created (NONE)");
         return DataUnit();
@@ -538,21 +498,21 @@ DataUnit Image::call(const DataUnit& action, const DataUnit& argument, double ti
     }
     json result;
     if (!kvl_check_connected(im->plat, *this) ||
-        !im->plat->request("action",
-                              json{{"name", im->name}, {"action", action.str()}, {"parameter", argument.str()}},
-                              timeout, *this, std::string("action ") + action.str() + " on " + im->name,
-                              &result))
+        !im->plat->request(
+            "action",
+            json{{"name", im->name}, {"action", action.str()}, {"parameter", argument.str()}},
+            timeout, *this, std::string("action ") + action.str() + " on " + im->name, &result))
         return DataUnit();
     return unit(str_field(result, "reply"));
 }
 
 bool Image::when(const DataUnit& event, const Callback& cb)
 {
-    if (!need_impl(*this))
-        return false;
+    if (!need_impl(*this)) return false;
     if (event != ATTR_CHANGED) {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("an image has no event '") + event.str() + "' (ATTR_CHANGED)").c_str());
+        set_error(
+            KVL_ERR_ARGUMENT,
+            (std::string("an image has no event '") + event.str() + "' (ATTR_CHANGED)").c_str());
         return false;
     }
     impl_->callbacks[event.str()] = cb;
@@ -578,8 +538,7 @@ bool AlbumImage::is_valid() const
 
 AlbumImage& AlbumImage::next_image()
 {
-    if (is_valid())
-        index_++;
+    if (is_valid()) index_++;
     return *this;
 }
 

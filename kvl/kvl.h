@@ -119,8 +119,8 @@ struct DUBuffer;
 class DataUnit {
 public:
     DataUnit() : buf_(nullptr), data_(nullptr), len_(0) {}
-    DataUnit(const char* s);                    /* copies; null or "" -> null unit */
-    DataUnit(const char* s, size_t n);          /* copies n bytes; n == 0 -> null unit */
+    DataUnit(const char* s);           /* copies; null or "" -> null unit */
+    DataUnit(const char* s, size_t n); /* copies n bytes; n == 0 -> null unit */
     DataUnit(const DataUnit& o);
     DataUnit(DataUnit&& o) noexcept;
     DataUnit& operator=(const DataUnit& o);
@@ -133,7 +133,7 @@ public:
 
     const char* str() const { return data_ ? data_ : ""; }
     operator const char*() const { return str(); }
-    explicit operator bool() const { return len_ != 0; }   /* true when not empty */
+    explicit operator bool() const { return len_ != 0; } /* true when not empty */
     size_t length() const { return len_; }
     bool is_null() const { return len_ == 0; }
     bool is_empty() const { return len_ == 0; }
@@ -153,13 +153,19 @@ public:
 
 private:
     void release();
-    DUBuffer* buf_;     /* null for null units and static units */
-    const char* data_;  /* first byte of the unit */
+    DUBuffer* buf_;    /* null for null units and static units */
+    const char* data_; /* first byte of the unit */
     size_t len_;
 };
 
-inline bool operator==(const char* s, const DataUnit& u) { return u == s; }
-inline bool operator!=(const char* s, const DataUnit& u) { return u != s; }
+inline bool operator==(const char* s, const DataUnit& u)
+{
+    return u == s;
+}
+inline bool operator!=(const char* s, const DataUnit& u)
+{
+    return u != s;
+}
 
 /* ------------------------------------------------------------------- DUArray
  * An array of DataUnits.  An empty array has no element storage and a count
@@ -169,20 +175,20 @@ class DUArray {
 public:
     DUArray() : units_(nullptr), count_(0) {}
     explicit DUArray(int n);
-    DUArray(const DUArray& o);                  /* the copy shares each unit's text */
+    DUArray(const DUArray& o); /* the copy shares each unit's text */
     DUArray(DUArray&& o) noexcept;
     DUArray& operator=(const DUArray& o);
     DUArray& operator=(DUArray&& o) noexcept;
     ~DUArray();
 
-    void resize(int n);                         /* releases old contents; n <= 0 empties */
+    void resize(int n); /* releases old contents; n <= 0 empties */
     int count() const { return count_; }
-    DataUnit& operator[](int i) { return units_[i]; }         /* 0 <= i < count() */
+    DataUnit& operator[](int i) { return units_[i]; } /* 0 <= i < count() */
     const DataUnit& operator[](int i) const { return units_[i]; }
-    DataUnit get(int i) const;                  /* null unit when i is out of range */
-    void set(int i, const DataUnit& u);         /* ignored when i is out of range */
+    DataUnit get(int i) const;          /* null unit when i is out of range */
+    void set(int i, const DataUnit& u); /* ignored when i is out of range */
     void append(const DataUnit& u);
-    void take(DUArray& from);                   /* takes over from's contents; from ends empty */
+    void take(DUArray& from); /* takes over from's contents; from ends empty */
     void clear() { resize(0); }
 
 private:
@@ -191,43 +197,43 @@ private:
 };
 
 /* Names of events and properties, and other constant units. */
-extern const DataUnit RAW_EVENT;         /* platform: every server event */
-extern const DataUnit DISCONNECTED;      /* platform: the connection was lost */
-extern const DataUnit KVL_ERROR;         /* platform: the server sent an error no request owns */
-extern const DataUnit OBJECT_CREATED;    /* album: an object entered the set */
-extern const DataUnit OBJECT_DESTROYED;  /* album: an object left the set */
-extern const DataUnit ATTR_CHANGED;      /* image: an attribute changed on the server */
-extern const DataUnit TRACKMODE;         /* property of albums and images */
-extern const DataUnit TRACK;             /*   value: notify changes */
-extern const DataUnit NOTRACK;           /*   value: do not (the default) */
-extern const DataUnit ACTUAL_CLASS;      /* album property: class the base object must have */
-extern const DataUnit NICKNAME;          /* album property: the nickname given at creation */
-extern const DataUnit DERIVATION;        /* album property: the derivation string */
-extern const DataUnit REPLACE;           /* modify operator of Image::set_str */
-extern const DataUnit NONE;              /* object name of an object yet to be created */
+extern const DataUnit RAW_EVENT;        /* platform: every server event */
+extern const DataUnit DISCONNECTED;     /* platform: the connection was lost */
+extern const DataUnit KVL_ERROR;        /* platform: the server sent an error no request owns */
+extern const DataUnit OBJECT_CREATED;   /* album: an object entered the set */
+extern const DataUnit OBJECT_DESTROYED; /* album: an object left the set */
+extern const DataUnit ATTR_CHANGED;     /* image: an attribute changed on the server */
+extern const DataUnit TRACKMODE;        /* property of albums and images */
+extern const DataUnit TRACK;            /*   value: notify changes */
+extern const DataUnit NOTRACK;          /*   value: do not (the default) */
+extern const DataUnit ACTUAL_CLASS;     /* album property: class the base object must have */
+extern const DataUnit NICKNAME;         /* album property: the nickname given at creation */
+extern const DataUnit DERIVATION;       /* album property: the derivation string */
+extern const DataUnit REPLACE;          /* modify operator of Image::set_str */
+extern const DataUnit NONE;             /* object name of an object yet to be created */
 
 /* --------------------------------------------------------------------- Error */
 enum KvlErrorType {
     KVL_OK = 0,
-    KVL_ERR_NOT_CONNECTED,      /* no connection (never made, or lost earlier) */
-    KVL_ERR_CONNECT,            /* connect failed: no server, refused, bad greeting */
-    KVL_ERR_DISCONNECTED,       /* the connection was lost during the operation */
-    KVL_ERR_TIMEOUT,            /* no reply within the time-out */
-    KVL_ERR_ARGUMENT,           /* the caller passed something unusable */
-    KVL_ERR_PROTOCOL,           /* the server's reply was not understood */
-    KVL_ERR_NO_OBJECT,          /* server -32001 */
-    KVL_ERR_NO_ATTRIBUTE,       /* server -32002, or not in the image */
-    KVL_ERR_NO_CLASS,           /* server -32003 */
-    KVL_ERR_CLASS_CONFLICT,     /* server -32004 */
-    KVL_ERR_DUPLICATE,          /* server -32005 */
-    KVL_ERR_SYNTAX,             /* server -32006: value refused by the syntax */
-    KVL_ERR_ACCESS,             /* server -32007: read-only, or the root */
-    KVL_ERR_NAME_BINDING,       /* server -32008 */
-    KVL_ERR_NO_ACTION,          /* server -32009 */
-    KVL_ERR_ACTION_FAILED,      /* server -32010 */
-    KVL_ERR_BAD_NAME,           /* server -32011 */
-    KVL_ERR_BAD_DERIVATION,     /* server -32012, or refused by set_derivation */
-    KVL_ERR_SERVER              /* any other error the server reported */
+    KVL_ERR_NOT_CONNECTED,  /* no connection (never made, or lost earlier) */
+    KVL_ERR_CONNECT,        /* connect failed: no server, refused, bad greeting */
+    KVL_ERR_DISCONNECTED,   /* the connection was lost during the operation */
+    KVL_ERR_TIMEOUT,        /* no reply within the time-out */
+    KVL_ERR_ARGUMENT,       /* the caller passed something unusable */
+    KVL_ERR_PROTOCOL,       /* the server's reply was not understood */
+    KVL_ERR_NO_OBJECT,      /* server -32001 */
+    KVL_ERR_NO_ATTRIBUTE,   /* server -32002, or not in the image */
+    KVL_ERR_NO_CLASS,       /* server -32003 */
+    KVL_ERR_CLASS_CONFLICT, /* server -32004 */
+    KVL_ERR_DUPLICATE,      /* server -32005 */
+    KVL_ERR_SYNTAX,         /* server -32006: value refused by the syntax */
+    KVL_ERR_ACCESS,         /* server -32007: read-only, or the root */
+    KVL_ERR_NAME_BINDING,   /* server -32008 */
+    KVL_ERR_NO_ACTION,      /* server -32009 */
+    KVL_ERR_ACTION_FAILED,  /* server -32010 */
+    KVL_ERR_BAD_NAME,       /* server -32011 */
+    KVL_ERR_BAD_DERIVATION, /* server -32012, or refused by set_derivation */
+    KVL_ERR_SERVER          /* any other error the server reported */
 };
 
 class Error {
@@ -238,8 +244,8 @@ public:
     virtual ~Error() {}
 
     int get_error_type() const { return type_; }
-    const char* get_error_string() const { return message_.str(); }  /* "" when no error */
-    int get_server_code() const { return server_code_; }  /* the server's JSON-RPC code, or 0 */
+    const char* get_error_string() const { return message_.str(); } /* "" when no error */
+    int get_server_code() const { return server_code_; } /* the server's JSON-RPC code, or 0 */
     void reset_error();
 
     /* Called with the object each time an error is set on it; null: nothing. */
@@ -265,6 +271,7 @@ public:
     static SchedContext* current();
     XtAppContext app_context() const { return app_; }
     void set_app_context(XtAppContext app) { app_ = app; }
+
 private:
     XtAppContext app_ = nullptr;
 };
@@ -278,15 +285,20 @@ class Callback {
 public:
     Callback() : context(SchedContext::current()), proc(nullptr), client_data(nullptr) {}
     Callback(SchedContext* ctx, KvlCallbackProc p, void* client = nullptr)
-        : context(ctx), proc(p), client_data(client) {}
+        : context(ctx), proc(p), client_data(client)
+    {}
     Callback(KvlCallbackProc p, void* client = nullptr)
-        : context(SchedContext::current()), proc(p), client_data(client) {}
+        : context(SchedContext::current()), proc(p), client_data(client)
+    {}
 
     bool is_empty() const { return proc == nullptr; }
-    void invoke(void* call_data) const { if (proc) proc(client_data, call_data); }
+    void invoke(void* call_data) const
+    {
+        if (proc) proc(client_data, call_data);
+    }
 
     SchedContext* context;
-    KvlCallbackProc proc;      /* null: a callback that names no function */
+    KvlCallbackProc proc; /* null: a callback that names no function */
     void* client_data;
 };
 
@@ -299,7 +311,7 @@ struct PlatformImpl;
 class Platform : public Error {
 public:
     Platform();
-    Platform(const DataUnit& type, const DataUnit& name);   /* e.g. "QX", "" */
+    Platform(const DataUnit& type, const DataUnit& name); /* e.g. "QX", "" */
     Platform(const Platform& o);
     Platform& operator=(const Platform& o);
     ~Platform();
@@ -309,20 +321,20 @@ public:
      * server as app_name and waits for its answer.  Waits (see above). */
     bool connect(const DataUnit& host, const DataUnit& app_name,
                  double timeout = KVL_DEFAULT_TIMEOUT);
-    void disconnect();                  /* closes quietly: no DISCONNECTED */
+    void disconnect(); /* closes quietly: no DISCONNECTED */
     bool is_connected() const;
 
-    bool when(const DataUnit& event, const Callback& cb);   /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
+    bool when(const DataUnit& event, const Callback& cb); /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
 
     DataUnit get_type() const;
     DataUnit get_name() const;
-    DataUnit get_host() const;          /* "host:port" of the connection */
-    DataUnit get_mdr_name() const;      /* the repository object the server named */
+    DataUnit get_host() const;     /* "host:port" of the connection */
+    DataUnit get_mdr_name() const; /* the repository object the server named */
 
     /* The connected platform; images, albums and syntaxes use it by default. */
     static Platform def_platform;
 
-    std::shared_ptr<PlatformImpl> impl_;   /* library use */
+    std::shared_ptr<PlatformImpl> impl_; /* library use */
 };
 
 /* --------------------------------------------------------------------- Image
@@ -340,9 +352,9 @@ struct ImageImpl;
 
 class Image : public Error {
 public:
-    Image();                                    /* empty: no object */
+    Image(); /* empty: no object */
     Image(const DataUnit& objname, const DataUnit& objclass,
-          Platform& platform = Platform::def_platform);  /* objclass "" = any class */
+          Platform& platform = Platform::def_platform); /* objclass "" = any class */
     Image(const Image& o);
     Image& operator=(const Image& o);
     virtual ~Image();
@@ -350,10 +362,10 @@ public:
     /* Reads the object (checking its class when the image has one), or, for
      * NONE, the class's blank values.  Drops unstored changes.  Waits. */
     bool boot(double timeout = KVL_DEFAULT_TIMEOUT);
-    bool exists();                              /* booted and present on the server */
-    bool is_empty() const;                      /* made with no object */
+    bool exists();         /* booted and present on the server */
+    bool is_empty() const; /* made with no object */
 
-    DataUnit get_objname();                     /* the server's form once known */
+    DataUnit get_objname(); /* the server's form once known */
     DataUnit get_objclass();
     /* flag 0: every attribute; flag 1: only the read-write ones.  Full names,
      * in schema order. */
@@ -367,15 +379,15 @@ public:
      * (KVL_ERR_SYNTAX, the server's reason) and leaves the image unchanged.
      * Text that is not valid UTF-8 is refused the same way without asking.
      * modify must be REPLACE. */
-    bool set_str(const DataUnit& attr, const DataUnit& value,
-                 const DataUnit& modify = REPLACE, int format = 0);
+    bool set_str(const DataUnit& attr, const DataUnit& value, const DataUnit& modify = REPLACE,
+                 int format = 0);
 
     /* TRACKMODE TRACK: watch the object for ATTR_CHANGED; NOTRACK: stop. */
     bool set_prop(const DataUnit& name, const DataUnit& value);
-    DataUnit get_prop(const DataUnit& name);    /* TRACKMODE */
+    DataUnit get_prop(const DataUnit& name); /* TRACKMODE */
 
-    bool store(double timeout = KVL_DEFAULT_TIMEOUT);     /* writes changed values; waits */
-    bool destroy(double timeout = KVL_DEFAULT_TIMEOUT);   /* deletes object and subtree; waits */
+    bool store(double timeout = KVL_DEFAULT_TIMEOUT);   /* writes changed values; waits */
+    bool destroy(double timeout = KVL_DEFAULT_TIMEOUT); /* deletes object and subtree; waits */
     /* Creates an object of this image's class beneath parent from this
      * image's values; afterwards this image is the new object and created
      * (when not empty) names it too.  Waits. */
@@ -391,9 +403,9 @@ public:
     DataUnit call(const DataUnit& action, const DataUnit& argument,
                   double timeout = KVL_DEFAULT_TIMEOUT);
 
-    bool when(const DataUnit& event, const Callback& cb);   /* ATTR_CHANGED */
+    bool when(const DataUnit& event, const Callback& cb); /* ATTR_CHANGED */
 
-    std::shared_ptr<ImageImpl> impl_;      /* library use */
+    std::shared_ptr<ImageImpl> impl_; /* library use */
 };
 
 /* --------------------------------------------------------------------- Album
@@ -414,7 +426,7 @@ public:
     Album& operator=(const Album& o);
     ~Album();
 
-    bool set_derivation(const DataUnit& derivation);  /* checks its form locally */
+    bool set_derivation(const DataUnit& derivation); /* checks its form locally */
     bool set_prop(const DataUnit& name, const DataUnit& value);
     DataUnit get_prop(const DataUnit& name);
     /* Asks the server for the set (and, when tracked, subscribes to its
@@ -422,9 +434,9 @@ public:
     bool derive(double timeout = KVL_DEFAULT_TIMEOUT);
     int num_images() const;
     AlbumImage first_image() const;
-    bool when(const DataUnit& event, const Callback& cb);   /* OBJECT_CREATED, OBJECT_DESTROYED */
+    bool when(const DataUnit& event, const Callback& cb); /* OBJECT_CREATED, OBJECT_DESTROYED */
 
-    std::shared_ptr<AlbumImpl> impl_;      /* library use */
+    std::shared_ptr<AlbumImpl> impl_; /* library use */
 };
 
 /* Iterator over an album's images, in the order the server gave them.  It
@@ -442,14 +454,14 @@ public:
     AlbumImage& operator=(const AlbumImage& o);
     ~AlbumImage();
 
-    bool is_valid() const;                       /* false past the last image */
+    bool is_valid() const; /* false past the last image */
     explicit operator bool() const { return is_valid(); }
-    AlbumImage& next_image();                    /* moves on; returns itself */
-    Image& image();                              /* the current image (empty past the end) */
+    AlbumImage& next_image(); /* moves on; returns itself */
+    Image& image();           /* the current image (empty past the end) */
     Image& operator*() { return image(); }
     Image* operator->() { return &image(); }
 
-    std::shared_ptr<AlbumSnapshot> snap_;        /* library use */
+    std::shared_ptr<AlbumSnapshot> snap_; /* library use */
     int index_ = 0;
 };
 
@@ -468,7 +480,7 @@ public:
     Syntax(const DataUnit& name, Platform& platform = Platform::def_platform);
     DataUnit get(int index);
     Syntax expansion();
-    int count();                                 /* number of entries */
+    int count(); /* number of entries */
 
 private:
     bool fetch();
@@ -536,11 +548,11 @@ public:
      * alarm names ...); for an image's ATTR_CHANGED callback the display
      * name of the attribute that changed ("userLabel"). */
     DataUnit get_name() const;
-    DataUnit get_objname() const;       /* FDN of the object concerned ("host:port" for DISCONNECTED) */
-    DataUnit get_objclass() const;      /* its class when the event names one */
-    DataUnit get_attribute() const;     /* ATTR_CHANGED: full attribute name */
-    DataUnit get_value() const;         /* ATTR_CHANGED: the new value; DISCONNECTED: why the
-                                         * library dropped the connection ("" otherwise) */
+    DataUnit get_objname() const;   /* FDN of the object concerned ("host:port" for DISCONNECTED) */
+    DataUnit get_objclass() const;  /* its class when the event names one */
+    DataUnit get_attribute() const; /* ATTR_CHANGED: full attribute name */
+    DataUnit get_value() const;     /* ATTR_CHANGED: the new value; DISCONNECTED: why the
+                                     * library dropped the connection ("" otherwise) */
     /* Marks the event as handled by a callback; 1 when the wrapper holds a
      * live event, 0 when it is empty. */
     int do_something();

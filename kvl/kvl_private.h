@@ -58,10 +58,10 @@ struct KvlReply {
     bool done = false;
     bool ok = false;
     json result;
-    int type = 0;          /* KvlErrorType when !ok */
-    int code = 0;          /* server code when the server answered an error */
+    int type = 0; /* KvlErrorType when !ok */
+    int code = 0; /* server code when the server answered an error */
     std::string message;
-    uint64_t out_end = 0;  /* the request is wholly written once out_written reaches this */
+    uint64_t out_end = 0; /* the request is wholly written once out_written reaches this */
 };
 
 /* Limits on what the server may send and on what may wait to be sent to it.
@@ -101,24 +101,24 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string host;          /* as the server is known (no port) */
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;
-    std::string inbuf;         /* bytes read, not yet a whole line */
-    size_t scanned = 0;        /* inbuf[0, scanned) holds no newline */
-    std::string outbuf;        /* requests not yet taken by the socket, from out_off on */
+    std::string inbuf;  /* bytes read, not yet a whole line */
+    size_t scanned = 0; /* inbuf[0, scanned) holds no newline */
+    std::string outbuf; /* requests not yet taken by the socket, from out_off on */
     size_t out_off = 0;
-    uint64_t out_queued = 0;   /* bytes of requests queued since the connection opened */
-    uint64_t out_written = 0;  /* of which the socket has taken this many */
-    std::string drop_reason;   /* why the library dropped the connection ("" when it did not) */
+    uint64_t out_queued = 0;  /* bytes of requests queued since the connection opened */
+    uint64_t out_written = 0; /* of which the socket has taken this many */
+    std::string drop_reason;  /* why the library dropped the connection ("" when it did not) */
     long next_id = 1;
-    std::map<long, KvlReply> pending;   /* requests waiting for their reply */
-    std::set<long> ignored;             /* requests whose reply nobody wants */
-    std::deque<json> events;            /* notifications not yet dispatched */
-    unsigned long input_id = 0;         /* the XtInputId of the socket, 0 when none */
-    unsigned long output_id = 0;        /* its XtInputId for writing, while output waits */
+    std::map<long, KvlReply> pending; /* requests waiting for their reply */
+    std::set<long> ignored;           /* requests whose reply nobody wants */
+    std::deque<json> events;          /* notifications not yet dispatched */
+    unsigned long input_id = 0;       /* the XtInputId of the socket, 0 when none */
+    unsigned long output_id = 0;      /* its XtInputId for writing, while output waits */
     XtAppContext input_app = nullptr;
-    std::map<std::string, Callback> callbacks;     /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
+    std::map<std::string, Callback> callbacks; /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
     std::vector<std::weak_ptr<AlbumImpl>> albums;
     std::vector<std::weak_ptr<ImageImpl>> tracked;
-    std::map<std::string, int> watch_count;        /* canonical name -> tracked images */
+    std::map<std::string, int> watch_count; /* canonical name -> tracked images */
     unsigned long derive_seq = 0;
 
     ~PlatformImpl();
@@ -135,19 +135,19 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     /* Writes queued output until the socket would block; false when the
      * connection was lost meanwhile.  Never waits. */
     bool flush();
-    void watch_output();          /* a write input exactly while output waits (with Xt) */
+    void watch_output(); /* a write input exactly while output waits (with Xt) */
     /* Waits for the reply to id (see the event-loop rule in kvl.h). */
     KvlReply wait(long id, double timeout, const std::string& what);
     /* send + wait; on failure sets err from the reply and returns false. */
     bool request(const char* method, const json& params, double timeout, Error& err,
                  const std::string& what, json* result);
 
-    void attach_input();          /* registers the socket with Xt when possible */
+    void attach_input(); /* registers the socket with Xt when possible */
     void detach_input();
-    void read_input();            /* reads what is there, handles whole lines */
-    void take_lines();            /* handles the whole lines in inbuf */
+    void read_input(); /* reads what is there, handles whole lines */
+    void take_lines(); /* handles the whole lines in inbuf */
     void handle_line(const std::string& line);
-    void dispatch_events();       /* runs the callbacks of queued notifications */
+    void dispatch_events(); /* runs the callbacks of queued notifications */
     void dispatch_one(const json& note);
     void lost(const std::string& why);
     /* The server broke the protocol or its limits: the connection is dropped
@@ -173,7 +173,7 @@ bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err);
 double kvl_effective_timeout(double t);
 
 struct AttrValue {
-    std::string name;          /* full name */
+    std::string name; /* full name */
     std::string syntax;
     std::string access;
     DataUnit value;
@@ -182,22 +182,22 @@ struct AttrValue {
 
 struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
     std::shared_ptr<PlatformImpl> plat;
-    std::string name;          /* as given, then the server's form */
-    std::string want_class;    /* class the object must have ("" any) */
-    std::string cls;           /* the object's class once known */
-    bool blank = false;        /* NONE: an object yet to be created */
-    bool booted = false;       /* values are the server's (or the class's blank ones) */
-    bool fetch_tried = false;  /* the one lazy fetch has been made */
-    bool present = false;      /* exists on the server as far as we know */
-    bool canonical = false;    /* name is the server's form */
+    std::string name;         /* as given, then the server's form */
+    std::string want_class;   /* class the object must have ("" any) */
+    std::string cls;          /* the object's class once known */
+    bool blank = false;       /* NONE: an object yet to be created */
+    bool booted = false;      /* values are the server's (or the class's blank ones) */
+    bool fetch_tried = false; /* the one lazy fetch has been made */
+    bool present = false;     /* exists on the server as far as we know */
+    bool canonical = false;   /* name is the server's form */
     std::vector<AttrValue> attrs;
     bool tracked = false;
-    bool watching = false;     /* counted in plat->watch_count under watched_name */
+    bool watching = false; /* counted in plat->watch_count under watched_name */
     std::string watched_name;
     std::map<std::string, Callback> callbacks;
 
     ~ImageImpl();
-    AttrValue* find(const std::string& attr);   /* full or display name */
+    AttrValue* find(const std::string& attr); /* full or display name */
     void start_watch();
     void stop_watch();
 };
@@ -206,7 +206,7 @@ struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
  * started on; a change made while one does goes to a copy. */
 struct AlbumSnapshot {
     std::vector<Image> images;
-    std::unordered_set<std::string> names;   /* the images' names, for look-ups */
+    std::unordered_set<std::string> names; /* the images' names, for look-ups */
 };
 
 struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
@@ -216,7 +216,7 @@ struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
     std::string actual_class;
     bool track = false;
     long subscription = 0;
-    unsigned long derived_seq = 0;   /* when it was last derived (0: never) */
+    unsigned long derived_seq = 0; /* when it was last derived (0: never) */
     std::shared_ptr<AlbumSnapshot> members = std::make_shared<AlbumSnapshot>();
     std::map<std::string, Callback> callbacks;
 

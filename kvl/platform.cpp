@@ -57,15 +57,14 @@ void timeout_cb(XtPointer client, XtIntervalId*)
 void deferred_dispatch_cb(XtPointer client, XtIntervalId*)
 {
     auto* weak = static_cast<std::weak_ptr<PlatformImpl>*>(client);
-    if (auto p = weak->lock())
-        p->dispatch_events();
+    if (auto p = weak->lock()) p->dispatch_events();
     delete weak;
 }
 
 void input_cb(XtPointer client, int*, XtInputId*)
 {
     PlatformImpl* raw = static_cast<PlatformImpl*>(client);
-    std::shared_ptr<PlatformImpl> self = raw->shared_from_this();  /* alive while we work */
+    std::shared_ptr<PlatformImpl> self = raw->shared_from_this(); /* alive while we work */
     self->read_input();
     self->dispatch_events();
 }
@@ -76,22 +75,21 @@ void output_cb(XtPointer client, int*, XtInputId*)
     PlatformImpl* raw = static_cast<PlatformImpl*>(client);
     std::shared_ptr<PlatformImpl> self = raw->shared_from_this();
     self->flush();
-    self->dispatch_events();    /* a write that found the connection gone queued DISCONNECTED */
+    self->dispatch_events(); /* a write that found the connection gone queued DISCONNECTED */
 }
 
 /* A server's message, cut to kvl_max_message bytes at a character boundary. */
 std::string cut_message(std::string text)
 {
-    if (text.size() <= kvl_max_message)
-        return text;
+    if (text.size() <= kvl_max_message) return text;
     size_t end = kvl_max_message - 3;
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        end--;      /* not inside a UTF-8 sequence */
+        end--; /* not inside a UTF-8 sequence */
     text.resize(end);
     return text + "...";
 }
 
-}  // namespace
+} // namespace
 
 /* -------------------------------------------------------------- SchedContext */
 
@@ -124,16 +122,14 @@ double kvl_default_timeout()
     if (env && *env) {
         char* end = nullptr;
         double v = std::strtod(env, &end);
-        if (end != env && v > 0 && std::isfinite(v))
-            return v;
+        if (end != env && v > 0 && std::isfinite(v)) return v;
     }
     return kDefaultTimeout;
 }
 
 double kvl_effective_timeout(double t)
 {
-    if (t == KVL_DEFAULT_TIMEOUT || !(t > 0))
-        return kvl_default_timeout();
+    if (t == KVL_DEFAULT_TIMEOUT || !(t > 0)) return kvl_default_timeout();
     return t;
 }
 
@@ -145,14 +141,13 @@ bool kvl_nesting_deeper_than(const std::string& text, int limit)
         char c = text[i];
         if (in_string) {
             if (c == '\\')
-                i++;            /* the escaped character cannot end the string */
+                i++; /* the escaped character cannot end the string */
             else if (c == '"')
                 in_string = false;
         } else if (c == '"') {
             in_string = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > limit)
-                return true;
+            if (++depth > limit) return true;
         } else if (c == ']' || c == '}') {
             depth--;
         }
@@ -162,11 +157,11 @@ bool kvl_nesting_deeper_than(const std::string& text, int limit)
 
 bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err)
 {
-    if (plat && plat->connected)
-        return true;
+    if (plat && plat->connected) return true;
     if (plat && !plat->host_port.empty())
-        err.set_error(KVL_ERR_NOT_CONNECTED,
-                      ("not connected: the connection to " + plat->host_port + " was closed").c_str());
+        err.set_error(
+            KVL_ERR_NOT_CONNECTED,
+            ("not connected: the connection to " + plat->host_port + " was closed").c_str());
     else
         err.set_error(KVL_ERR_NOT_CONNECTED,
                       "not connected to a management server (Platform::connect has not succeeded)");
@@ -188,26 +183,21 @@ static bool split_host(const std::string& arg, std::string& host, std::string& p
     if (colon != std::string::npos && arg.find(':') == colon) {
         host = arg.substr(0, colon);
         port = arg.substr(colon + 1);
-        if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-    } else if (!arg.empty() && arg[0] == '[') {         /* [v6-address]:port */
+        if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos) return false;
+    } else if (!arg.empty() && arg[0] == '[') { /* [v6-address]:port */
         size_t close = arg.find(']');
-        if (close == std::string::npos)
-            return false;
+        if (close == std::string::npos) return false;
         host = arg.substr(1, close - 1);
         if (close + 1 < arg.size()) {
-            if (arg[close + 1] != ':')
-                return false;
+            if (arg[close + 1] != ':') return false;
             port = arg.substr(close + 2);
         }
     }
-    if (host.empty())
-        host = "localhost";
+    if (host.empty()) host = "localhost";
     if (port.empty()) {
         const char* env = std::getenv("QX_MIS_PORT");
         port = (env && *env) ? env : std::to_string(KVL_DEFAULT_PORT);
-        if (port.find_first_not_of("0123456789") != std::string::npos)
-            return false;
+        if (port.find_first_not_of("0123456789") != std::string::npos) return false;
     }
     long p = std::atol(port.c_str());
     return p > 0 && p < 65536;
@@ -221,8 +211,7 @@ static int connect_address(const struct addrinfo* ai, double deadline, int& err)
         err = errno;
         return -1;
     }
-    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0)
-        return fd;
+    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) return fd;
     if (errno != EINPROGRESS) {
         err = errno;
         ::close(fd);
@@ -237,29 +226,28 @@ static int connect_address(const struct addrinfo* ai, double deadline, int& err)
         }
         struct pollfd pfd = {fd, POLLOUT, 0};
         int n = poll(&pfd, 1, static_cast<int>(std::ceil(left * 1000)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) continue;
         int soerr = 0;
         socklen_t len = sizeof soerr;
         getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len);
-        if (soerr == 0)
-            return fd;
+        if (soerr == 0) return fd;
         err = soerr;
         ::close(fd);
         return -1;
     }
 }
 
-bool PlatformImpl::open(const std::string& host_arg, const std::string& app, double timeout, Error& err)
+bool PlatformImpl::open(const std::string& host_arg, const std::string& app, double timeout,
+                        Error& err)
 {
     close_quietly();
     std::string port;
     if (!split_host(host_arg, host, port)) {
         err.set_error(KVL_ERR_ARGUMENT,
                       ("cannot connect: '" + host_arg +
-                       "' is not a host, host:port, or QX_MIS_PORT is not a port number").c_str());
+                       "' is not a host, host:port, or QX_MIS_PORT is not a port number")
+                          .c_str());
         return false;
     }
     host_port = host + ":" + port;
@@ -273,9 +261,9 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
     struct addrinfo* list = nullptr;
     int gai = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
     if (gai != 0) {
-        err.set_error(KVL_ERR_CONNECT,
-                      ("cannot connect to " + host_port + ": host name not found (" +
-                       gai_strerror(gai) + ")").c_str());
+        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + host_port +
+                                        ": host name not found (" + gai_strerror(gai) + ")")
+                                           .c_str());
         return false;
     }
     int last_err = 0;
@@ -301,10 +289,8 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
     unowned_error.clear();
     bool listed = false;
     for (auto& w : kvl_platforms())
-        if (w.lock().get() == this)
-            listed = true;
-    if (!listed)
-        kvl_platforms().push_back(shared_from_this());
+        if (w.lock().get() == this) listed = true;
+    if (!listed) kvl_platforms().push_back(shared_from_this());
     attach_input();
 
     json params = {{"client", app.empty() ? std::string("kvl") : app}, {"host", host}};
@@ -341,15 +327,14 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
 void PlatformImpl::close_quietly()
 {
     detach_input();
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
     fd = -1;
     outbuf.clear();
     out_off = 0;
     connected = false;
     greeted = false;
     ignored.clear();
-    watch_count.clear();        /* watches end with the connection */
+    watch_count.clear(); /* watches end with the connection */
     for (auto& p : pending) {
         if (!p.second.done) {
             p.second.done = true;
@@ -363,8 +348,7 @@ void PlatformImpl::close_quietly()
 void PlatformImpl::attach_input()
 {
     XtAppContext app = SchedContext::current()->app_context();
-    if (!app || fd < 0 || input_id)
-        return;
+    if (!app || fd < 0 || input_id) return;
     input_id = XtAppAddInput(app, fd, reinterpret_cast<XtPointer>(XtInputReadMask), input_cb,
                              static_cast<XtPointer>(this));
     input_app = app;
@@ -373,10 +357,8 @@ void PlatformImpl::attach_input()
 
 void PlatformImpl::detach_input()
 {
-    if (input_id)
-        XtRemoveInput(input_id);
-    if (output_id)
-        XtRemoveInput(output_id);
+    if (input_id) XtRemoveInput(input_id);
+    if (output_id) XtRemoveInput(output_id);
     input_id = output_id = 0;
     input_app = nullptr;
 }
@@ -403,22 +385,19 @@ bool PlatformImpl::flush()
             out_written += static_cast<uint64_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         int write_errno = errno;
-        read_input();           /* keep what the server said before it closed */
+        read_input(); /* keep what the server said before it closed */
         lost(std::string("write failed: ") + std::strerror(write_errno));
         return false;
     }
-    if (!connected)
-        return false;
+    if (!connected) return false;
     if (out_off == outbuf.size()) {
         outbuf.clear();
         out_off = 0;
     } else if (out_off > (1u << 20)) {
-        outbuf.erase(0, out_off);     /* keep the buffer from creeping forward */
+        outbuf.erase(0, out_off); /* keep the buffer from creeping forward */
         out_off = 0;
     }
     watch_output();
@@ -428,8 +407,7 @@ bool PlatformImpl::flush()
 long PlatformImpl::send(const char* method, const json& params, Error* err, bool want_reply)
 {
     if (!connected) {
-        if (err)
-            kvl_check_connected(shared_from_this(), *err);
+        if (err) kvl_check_connected(shared_from_this(), *err);
         return 0;
     }
     long id = next_id++;
@@ -445,8 +423,7 @@ long PlatformImpl::send(const char* method, const json& params, Error* err, bool
         flush();
     }
     if (!connected) {
-        if (err)
-            err->set_error(KVL_ERR_DISCONNECTED, lost_message().c_str());
+        if (err) err->set_error(KVL_ERR_DISCONNECTED, lost_message().c_str());
         return 0;
     }
     if (want_reply) {
@@ -472,10 +449,8 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
     if (app && input_id) {
         unsigned long ms = static_cast<unsigned long>(std::ceil(secs * 1000));
         XtIntervalId timer = XtAppAddTimeOut(app, ms, timeout_cb, &expired);
-        while (!done() && !expired)
-            XtAppProcessEvent(app, XtIMAll);
-        if (!expired)
-            XtRemoveTimeOut(timer);
+        while (!done() && !expired) XtAppProcessEvent(app, XtIMAll);
+        if (!expired) XtRemoveTimeOut(timer);
     } else {
         double deadline = now_seconds() + secs;
         while (!done()) {
@@ -487,12 +462,9 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
             short want = POLLIN | (out_off < outbuf.size() ? POLLOUT : 0);
             struct pollfd pfd = {fd, want, 0};
             int n = poll(&pfd, 1, static_cast<int>(std::ceil(left * 1000)));
-            if (n > 0 && (pfd.revents & POLLOUT))
-                flush();
-            if (n > 0 && (pfd.revents & ~POLLOUT))
-                read_input();
-            if (n > 0)
-                dispatch_events();
+            if (n > 0 && (pfd.revents & POLLOUT)) flush();
+            if (n > 0 && (pfd.revents & ~POLLOUT)) read_input();
+            if (n > 0) dispatch_events();
         }
     }
     /* A server that has not even taken the request in all that time has
@@ -500,8 +472,7 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
     auto mine = pending.find(id);
     if (expired && connected && mine != pending.end() && !mine->second.done &&
         out_written < mine->second.out_end)
-        drop("the server took none of the request for " + what + " within " +
-             format_seconds(secs));
+        drop("the server took none of the request for " + what + " within " + format_seconds(secs));
     KvlReply r;
     auto it = pending.find(id);
     if (it != pending.end() && it->second.done) {
@@ -510,13 +481,13 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
     } else {
         if (it != pending.end()) {
             pending.erase(it);
-            ignored.insert(id);     /* a late reply is dropped */
+            ignored.insert(id); /* a late reply is dropped */
         }
         r.done = true;
         r.ok = false;
         r.type = KVL_ERR_TIMEOUT;
-        r.message = "no answer from " + host_port + " to " + what + " within " + format_seconds(secs) +
-                    " (time-out; QX_KVL_TIMEOUT sets the default)";
+        r.message = "no answer from " + host_port + " to " + what + " within " +
+                    format_seconds(secs) + " (time-out; QX_KVL_TIMEOUT sets the default)";
     }
     return r;
 }
@@ -526,7 +497,7 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
 {
     long id = send(method, params, &err);
     if (!id) {
-        dispatch_events();      /* a write that found the connection gone queued DISCONNECTED */
+        dispatch_events(); /* a write that found the connection gone queued DISCONNECTED */
         return false;
     }
     KvlReply r = wait(id, timeout, what);
@@ -534,22 +505,20 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
         err.set_error(r.type, r.message.c_str(), r.code);
         return false;
     }
-    if (result)
-        *result = std::move(r.result);
+    if (result) *result = std::move(r.result);
     return true;
 }
 
 void PlatformImpl::read_input()
 {
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     char buf[65536];
     /* A server that sends without pause must not keep the loop here: what
      * is left is read at the socket's next turn. */
     for (int chunks = 0; chunks < 64 && connected; chunks++) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
-            size_t held = inbuf.size();     /* the start of a line, at most */
+            size_t held = inbuf.size(); /* the start of a line, at most */
             if (held + static_cast<size_t>(n) > kvl_max_line &&
                 std::memchr(buf, '\n', static_cast<size_t>(n)) == nullptr) {
                 drop("the server sent a line longer than " + std::to_string(kvl_max_line) +
@@ -566,12 +535,10 @@ void PlatformImpl::read_input()
             take_lines();
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         int read_errno = errno;
-        take_lines();           /* the whole lines that came before the end */
+        take_lines(); /* the whole lines that came before the end */
         inbuf.clear();
         scanned = 0;
         lost(n == 0 ? "closed by the server" : std::strerror(read_errno));
@@ -587,19 +554,18 @@ void PlatformImpl::take_lines()
         start = nl + 1;
         handle_line(line);
     }
-    if (!connected) {           /* a line broke the protocol: the rest is not read */
+    if (!connected) { /* a line broke the protocol: the rest is not read */
         inbuf.clear();
         scanned = 0;
         return;
     }
     inbuf.erase(0, start);
-    scanned = inbuf.size();     /* a long reply arriving in pieces is not searched again */
+    scanned = inbuf.size(); /* a long reply arriving in pieces is not searched again */
 }
 
 void PlatformImpl::handle_line(const std::string& line)
 {
-    if (line.empty())
-        return;
+    if (line.empty()) return;
     /* The parser recurses once per level: a line nested deep enough would
      * overflow the stack. */
     if (kvl_nesting_deeper_than(line, kvl_max_depth)) {
@@ -608,8 +574,7 @@ void PlatformImpl::handle_line(const std::string& line)
         return;
     }
     json msg = json::parse(line, nullptr, false);
-    if (msg.is_discarded() || !msg.is_object())
-        return;     /* not JSON: nothing to match it with */
+    if (msg.is_discarded() || !msg.is_object()) return; /* not JSON: nothing to match it with */
     if (msg.contains("method")) {
         auto params = msg.find("params");
         if (params != msg.end() && params->is_object()) {
@@ -626,7 +591,8 @@ void PlatformImpl::handle_line(const std::string& line)
     }
     if (!msg.contains("id") || !msg["id"].is_number_integer()) {
         /* An error no request owns (for example "server full"): report it. */
-        json err = msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
+        json err =
+            msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
         if (err.contains("message") && err["message"].is_string()) {
             unowned_error = cut_message(err["message"].get<std::string>());
             err["message"] = unowned_error;
@@ -636,11 +602,9 @@ void PlatformImpl::handle_line(const std::string& line)
         return;
     }
     long id = msg["id"].get<long>();
-    if (ignored.erase(id))
-        return;
+    if (ignored.erase(id)) return;
     auto it = pending.find(id);
-    if (it == pending.end())
-        return;
+    if (it == pending.end()) return;
     KvlReply& r = it->second;
     r.done = true;
     if (msg.contains("result")) {
@@ -648,7 +612,8 @@ void PlatformImpl::handle_line(const std::string& line)
         r.result = std::move(msg["result"]);
     } else {
         r.ok = false;
-        const json& e = msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
+        const json& e =
+            msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
         r.code = e.contains("code") && e["code"].is_number_integer() ? e["code"].get<int>() : 0;
         r.message = e.contains("message") && e["message"].is_string()
                         ? cut_message(e["message"].get<std::string>())
@@ -665,43 +630,40 @@ std::string PlatformImpl::lost_message() const
 
 void PlatformImpl::drop(const std::string& why)
 {
-    if (!connected)
-        return;
+    if (!connected) return;
     drop_reason = why;
     lost(why);
 }
 
 void PlatformImpl::lost(const std::string& why)
 {
-    if (!connected)
-        return;
+    if (!connected) return;
     (void)why;
     bool was_greeted = greeted;
     /* A reply that came before the loss keeps its answer. */
     std::vector<long> unanswered;
     for (auto& p : pending)
-        if (!p.second.done)
-            unanswered.push_back(p.first);
+        if (!p.second.done) unanswered.push_back(p.first);
     close_quietly();
     for (long id : unanswered) {
         KvlReply& r = pending[id];
         r.type = KVL_ERR_DISCONNECTED;
         r.message = lost_message();
     }
-    if (was_greeted) {       /* a connection that never stood is not "lost" */
+    if (was_greeted) { /* a connection that never stood is not "lost" */
         json note = {{"method", "kvlDisconnected"}, {"params", {{"reason", drop_reason}}}};
         events.push_back(std::move(note));
         /* Reads dispatch right after this; a failed write may not be able to,
          * so the Xt loop gets a turn to do it. */
         if (XtAppContext app = SchedContext::current()->app_context())
-            XtAppAddTimeOut(app, 0, deferred_dispatch_cb, new std::weak_ptr<PlatformImpl>(shared_from_this()));
+            XtAppAddTimeOut(app, 0, deferred_dispatch_cb,
+                            new std::weak_ptr<PlatformImpl>(shared_from_this()));
     }
 }
 
 static std::string str_field(const json& o, const char* key)
 {
-    if (o.is_object() && o.contains(key) && o[key].is_string())
-        return o[key].get<std::string>();
+    if (o.is_object() && o.contains(key) && o[key].is_string()) return o[key].get<std::string>();
     return std::string();
 }
 
@@ -723,9 +685,8 @@ void PlatformImpl::dispatch_events()
 void PlatformImpl::run_platform_callback(const DataUnit& event, KvlEvent* ev)
 {
     auto it = callbacks.find(event.str());
-    if (it == callbacks.end())
-        return;
-    Callback cb = it->second;   /* the callback may replace itself */
+    if (it == callbacks.end()) return;
+    Callback cb = it->second; /* the callback may replace itself */
     cb.invoke(ev);
 }
 
@@ -783,12 +744,10 @@ void PlatformImpl::dispatch_one(const json& note)
             std::vector<std::shared_ptr<ImageImpl>> targets;
             for (auto& w : tracked)
                 if (auto img = w.lock())
-                    if (img->tracked && img->name == objname)
-                        targets.push_back(img);
+                    if (img->tracked && img->name == objname) targets.push_back(img);
             for (auto& img : targets) {
                 if (AttrValue* a = img->find(attr))
-                    if (!a->changed)
-                        a->value = unit(value);
+                    if (!a->changed) a->value = unit(value);
                 auto it = img->callbacks.find("ATTR_CHANGED");
                 if (it != img->callbacks.end()) {
                     Callback cb = it->second;
@@ -802,28 +761,23 @@ void PlatformImpl::dispatch_one(const json& note)
 
 std::shared_ptr<AlbumImpl> PlatformImpl::album_for_subscription(long sub)
 {
-    if (sub == 0)
-        return nullptr;
+    if (sub == 0) return nullptr;
     for (auto& w : albums)
         if (auto a = w.lock())
-            if (a->subscription == sub)
-                return a;
+            if (a->subscription == sub) return a;
     return nullptr;
 }
 
 void PlatformImpl::watch(const std::string& canonical)
 {
-    if (watch_count[canonical]++ == 0)
-        send("watch", json{{"name", canonical}}, nullptr, false);
+    if (watch_count[canonical]++ == 0) send("watch", json{{"name", canonical}}, nullptr, false);
 }
 
 void PlatformImpl::unwatch(const std::string& canonical)
 {
     auto it = watch_count.find(canonical);
-    if (it == watch_count.end())
-        return;
-    if (--it->second > 0)
-        return;
+    if (it == watch_count.end()) return;
+    if (--it->second > 0) return;
     watch_count.erase(it);
     send("unwatch", json{{"name", canonical}}, nullptr, false);
 }
@@ -847,13 +801,12 @@ int kvl_poll(double seconds)
             }
         }
         double left = deadline - now_seconds();
-        if (fds.empty())
-            return dispatched;
-        int n = poll(fds.data(), fds.size(), left > 0 ? static_cast<int>(std::ceil(left * 1000)) : 0);
+        if (fds.empty()) return dispatched;
+        int n =
+            poll(fds.data(), fds.size(), left > 0 ? static_cast<int>(std::ceil(left * 1000)) : 0);
         if (n > 0) {
             for (size_t i = 0; i < live.size(); i++) {
-                if (fds[i].revents & POLLOUT)
-                    live[i]->flush();
+                if (fds[i].revents & POLLOUT) live[i]->flush();
                 if (fds[i].revents & ~POLLOUT) {
                     live[i]->read_input();
                     dispatched += static_cast<int>(live[i]->events.size());
@@ -861,8 +814,7 @@ int kvl_poll(double seconds)
                 }
             }
         }
-        if (now_seconds() >= deadline)
-            return dispatched;
+        if (now_seconds() >= deadline) return dispatched;
     }
 }
 
@@ -872,7 +824,8 @@ Platform Platform::def_platform;
 
 Platform::Platform() : impl_(std::make_shared<PlatformImpl>()) {}
 
-Platform::Platform(const DataUnit& type, const DataUnit& name) : impl_(std::make_shared<PlatformImpl>())
+Platform::Platform(const DataUnit& type, const DataUnit& name)
+    : impl_(std::make_shared<PlatformImpl>())
 {
     impl_->type = type.str();
     impl_->name = name.str();
@@ -892,21 +845,17 @@ Platform::~Platform() {}
 bool Platform::connect(const DataUnit& host, const DataUnit& app_name, double timeout)
 {
     reset_error();
-    if (!impl_)
-        impl_ = std::make_shared<PlatformImpl>();
-    std::shared_ptr<PlatformImpl> keep = impl_;    /* callbacks run during the greeting */
-    if (!keep->open(host.str(), app_name.str(), timeout, *this))
-        return false;
-    if (this != &def_platform)
-        def_platform.impl_ = keep;
+    if (!impl_) impl_ = std::make_shared<PlatformImpl>();
+    std::shared_ptr<PlatformImpl> keep = impl_; /* callbacks run during the greeting */
+    if (!keep->open(host.str(), app_name.str(), timeout, *this)) return false;
+    if (this != &def_platform) def_platform.impl_ = keep;
     return true;
 }
 
 void Platform::disconnect()
 {
-    if (!impl_)
-        return;
-    impl_->flush();     /* what the socket takes now still goes out; nothing waits */
+    if (!impl_) return;
+    impl_->flush(); /* what the socket takes now still goes out; nothing waits */
     impl_->close_quietly();
 }
 
@@ -918,18 +867,29 @@ bool Platform::is_connected() const
 bool Platform::when(const DataUnit& event, const Callback& cb)
 {
     if (event != RAW_EVENT && event != DISCONNECTED && event != KVL_ERROR) {
-        set_error(KVL_ERR_ARGUMENT,
-                  (std::string("a platform has no event '") + event.str() +
-                   "' (RAW_EVENT, DISCONNECTED or KVL_ERROR)").c_str());
+        set_error(KVL_ERR_ARGUMENT, (std::string("a platform has no event '") + event.str() +
+                                     "' (RAW_EVENT, DISCONNECTED or KVL_ERROR)")
+                                        .c_str());
         return false;
     }
-    if (!impl_)
-        impl_ = std::make_shared<PlatformImpl>();
+    if (!impl_) impl_ = std::make_shared<PlatformImpl>();
     impl_->callbacks[event.str()] = cb;
     return true;
 }
 
-DataUnit Platform::get_type() const { return impl_ ? DataUnit(impl_->type.c_str()) : DataUnit(); }
-DataUnit Platform::get_name() const { return impl_ ? DataUnit(impl_->name.c_str()) : DataUnit(); }
-DataUnit Platform::get_host() const { return impl_ ? DataUnit(impl_->host_port.c_str()) : DataUnit(); }
-DataUnit Platform::get_mdr_name() const { return impl_ ? DataUnit(impl_->mdr.c_str()) : DataUnit(); }
+DataUnit Platform::get_type() const
+{
+    return impl_ ? DataUnit(impl_->type.c_str()) : DataUnit();
+}
+DataUnit Platform::get_name() const
+{
+    return impl_ ? DataUnit(impl_->name.c_str()) : DataUnit();
+}
+DataUnit Platform::get_host() const
+{
+    return impl_ ? DataUnit(impl_->host_port.c_str()) : DataUnit();
+}
+DataUnit Platform::get_mdr_name() const
+{
+    return impl_ ? DataUnit(impl_->mdr.c_str()) : DataUnit();
+}

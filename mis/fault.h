@@ -16,6 +16,9 @@ struct Fault {
     std::string message;
 };
 
-[[noreturn]] inline void fail(int code, std::string message) { throw Fault{code, std::move(message)}; }
+[[noreturn]] inline void fail(int code, std::string message)
+{
+    throw Fault{code, std::move(message)};
+}
 
-}  // namespace mis
+} // namespace mis

@@ -9,14 +9,17 @@ namespace mis {
 
 namespace {
 
-std::string fold(const std::string& s) {
+std::string fold(const std::string& s)
+{
     std::string out;
     for (char c : s)
-        if (!std::isspace(static_cast<unsigned char>(c))) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 
-int hexval(char c) {
+int hexval(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -27,7 +30,8 @@ class Parser {
 public:
     Parser(const Schema& s, const std::string& t) : s_(s), t_(t) {}
 
-    std::unique_ptr<Filter> run(std::string& why) {
+    std::unique_ptr<Filter> run(std::string& why)
+    {
         std::unique_ptr<Filter> f = filter(0);
         skip();
         if (f && i_ != t_.size()) error("unexpected text after the filter");
@@ -45,13 +49,18 @@ private:
     size_t i_ = 0;
     std::string why_;
 
-    void skip() { while (i_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[i_]))) ++i_; }
-    std::nullptr_t error(const std::string& w) {
+    void skip()
+    {
+        while (i_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[i_]))) ++i_;
+    }
+    std::nullptr_t error(const std::string& w)
+    {
         if (why_.empty()) why_ = w + " at position " + std::to_string(i_ + 1);
         return nullptr;
     }
 
-    std::unique_ptr<Filter> filter(int depth) {
+    std::unique_ptr<Filter> filter(int depth)
+    {
         if (depth > MAX_FILTER_DEPTH) return error("filter nested too deeply");
         skip();
         if (i_ >= t_.size() || t_[i_] != '(') return error("expected '('");
@@ -71,8 +80,10 @@ private:
                 if (!k) return nullptr;
                 f->kids.push_back(std::move(k));
             }
-            if (f->kids.empty()) return error("'" + std::string(1, c) + "' needs at least one filter");
-            if (f->op == Filter::NOT && f->kids.size() != 1) return error("'!' takes exactly one filter");
+            if (f->kids.empty())
+                return error("'" + std::string(1, c) + "' needs at least one filter");
+            if (f->op == Filter::NOT && f->kids.size() != 1)
+                return error("'!' takes exactly one filter");
         } else {
             f = item();
             if (!f) return nullptr;
@@ -84,21 +95,25 @@ private:
     }
 
     // attr op value, up to (not including) the closing parenthesis.
-    std::unique_ptr<Filter> item() {
+    std::unique_ptr<Filter> item()
+    {
         size_t start = i_;
         while (i_ < t_.size() && t_[i_] != '=' && t_[i_] != '>' && t_[i_] != '<' && t_[i_] != '~' &&
                t_[i_] != '(' && t_[i_] != ')')
             ++i_;
         std::string name = trim(t_.substr(start, i_ - start));
         if (name.empty()) return error("expected an attribute name");
-        if (i_ >= t_.size() || t_[i_] == '(' || t_[i_] == ')') return error("expected =, >=, <= or ~=");
+        if (i_ >= t_.size() || t_[i_] == '(' || t_[i_] == ')')
+            return error("expected =, >=, <= or ~=");
         auto f = std::make_unique<Filter>();
         char c = t_[i_];
-        if (c == '=') f->op = Filter::EQ, ++i_;
+        if (c == '=')
+            f->op = Filter::EQ, ++i_;
         else if (i_ + 1 < t_.size() && t_[i_ + 1] == '=') {
             f->op = c == '>' ? Filter::GE : c == '<' ? Filter::LE : Filter::APPROX;
             i_ += 2;
-        } else return error("expected =, >=, <= or ~=");
+        } else
+            return error("expected =, >=, <= or ~=");
         f->attr = s_.attribute(name);
         if (!f->attr) return error("unknown attribute '" + name + "'");
 
@@ -121,8 +136,10 @@ private:
                 }
                 continue;
             }
-            if (v == '*') pieces.emplace_back();
-            else pieces.back() += v;
+            if (v == '*')
+                pieces.emplace_back();
+            else
+                pieces.back() += v;
             ++i_;
         }
         const Syntax& syn = *f->attr->syntax;
@@ -145,22 +162,22 @@ private:
         case Filter::GE:
         case Filter::LE:
             if (syn.kind == Syntax::INTEGER) {
-                if (!parse_integer(text, f->number)) return error("'" + text + "' is not an integer");
+                if (!parse_integer(text, f->number))
+                    return error("'" + text + "' is not an integer");
             } else {
                 f->value = s_.validate(syn, text, canon, why) ? canon : trim(text);
             }
             break;
-        default:
-            f->value = fold(text);
-            break;
+        default: f->value = fold(text); break;
         }
         return f;
     }
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<Filter> parse_filter(const Schema& s, const std::string& text, std::string& why) {
+std::unique_ptr<Filter> parse_filter(const Schema& s, const std::string& text, std::string& why)
+{
     std::string t = trim(text);
     if (t.empty()) {
         why = "empty filter";
@@ -171,7 +188,8 @@ std::unique_ptr<Filter> parse_filter(const Schema& s, const std::string& text, s
     return p.run(why);
 }
 
-bool Filter::matches(const ClassDef& c, const std::vector<std::string>& values) const {
+bool Filter::matches(const ClassDef& c, const std::vector<std::string>& values) const
+{
     switch (op) {
     case AND:
         for (auto& k : kids)
@@ -181,19 +199,17 @@ bool Filter::matches(const ClassDef& c, const std::vector<std::string>& values) 
         for (auto& k : kids)
             if (k->matches(c, values)) return true;
         return false;
-    case NOT:
-        return !kids[0]->matches(c, values);
-    default:
-        break;
+    case NOT: return !kids[0]->matches(c, values);
+    default: break;
     }
     int at = c.find(attr);
     if (at < 0 || static_cast<size_t>(at) >= values.size()) return false;
     const std::string& v = values[at];
     switch (op) {
-    case PRESENT:
-        return true;
+    case PRESENT: return true;
     case EQ:
-        if (attr->syntax->kind == Syntax::CLASSNAME && attr->display == "objectClass") return c.is_a(value);
+        if (attr->syntax->kind == Syntax::CLASSNAME && attr->display == "objectClass")
+            return c.is_a(value);
         return v == value;
     case GE:
     case LE: {
@@ -207,8 +223,7 @@ bool Filter::matches(const ClassDef& c, const std::vector<std::string>& values) 
         }
         return op == GE ? cmp >= 0 : cmp <= 0;
     }
-    case APPROX:
-        return fold(v) == value;
+    case APPROX: return fold(v) == value;
     case SUBSTR: {
         const std::string& first = parts.front();
         const std::string& last = parts.back();
@@ -224,9 +239,8 @@ bool Filter::matches(const ClassDef& c, const std::vector<std::string>& values) 
         }
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
-}  // namespace mis
+} // namespace mis

@@ -9,7 +9,8 @@ namespace mis {
 
 bool log_enabled = true;
 
-void log_line(const char* fmt, ...) {
+void log_line(const char* fmt, ...)
+{
     if (!log_enabled) return;
     char stamp[32];
     std::time_t now = std::time(nullptr);
@@ -22,7 +23,8 @@ void log_line(const char* fmt, ...) {
     std::fputc('\n', stderr);
 }
 
-std::string excerpt(const std::string& text) {
+std::string excerpt(const std::string& text)
+{
     std::string out;
     size_t n = std::min(text.size(), LOG_EXCERPT_BYTES);
     for (size_t i = 0; i < n; ++i) {
@@ -39,4 +41,4 @@ std::string excerpt(const std::string& text) {
     return out;
 }
 
-}  // namespace mis
+} // namespace mis

@@ -17,4 +17,4 @@ void log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // keeps one line per event; a longer text ends in "... (N bytes)".
 std::string excerpt(const std::string& text);
 
-}  // namespace mis
+} // namespace mis

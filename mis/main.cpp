@@ -44,18 +44,21 @@ const char* const USAGE =
 
 // The limits that depend on this process: the reserve of descriptors and the default number of
 // clients that the hard descriptor limit allows.
-size_t reserved_descriptors(const mis::ServerLimits& limits) {
+size_t reserved_descriptors(const mis::ServerLimits& limits)
+{
     return mis::FIXED_DESCRIPTORS + 2 * limits.max_running_actions;
 }
 
-size_t default_clients(const mis::ServerLimits& limits) {
+size_t default_clients(const mis::ServerLimits& limits)
+{
     rlimit rl{};
     if (getrlimit(RLIMIT_NOFILE, &rl) < 0) return 0;
     return mis::clients_for_descriptors(rl.rlim_max == RLIM_INFINITY ? 1 << 20 : rl.rlim_max,
                                         limits);
 }
 
-int usage(const char* why, const mis::ServerLimits& limits = {}) {
+int usage(const char* why, const mis::ServerLimits& limits = {})
+{
     if (why) std::fprintf(stderr, "qx_mis: %s\n", why);
     std::fprintf(why ? stderr : stdout, USAGE, reserved_descriptors(limits),
                  default_clients(limits));
@@ -63,7 +66,8 @@ int usage(const char* why, const mis::ServerLimits& limits = {}) {
 }
 
 // A whole number from lo to hi, or false.
-bool parse_count(const std::string& s, long lo, long hi, long& out) {
+bool parse_count(const std::string& s, long lo, long hi, long& out)
+{
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(s.c_str(), &end, 10);
@@ -73,7 +77,8 @@ bool parse_count(const std::string& s, long lo, long hi, long& out) {
 }
 
 // The installed sample lives in ../share/mib beside the folder of this program.
-std::string sample_file(const char* name) {
+std::string sample_file(const char* name)
+{
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     std::string dir = ".";
@@ -85,7 +90,8 @@ std::string sample_file(const char* name) {
     return dir + "/../share/mib/" + name;
 }
 
-bool parse_port(const std::string& s, int& port) {
+bool parse_port(const std::string& s, int& port)
+{
     char* end = nullptr;
     long v = std::strtol(s.c_str(), &end, 10);
     if (s.empty() || *end || v < 0 || v > 65535) return false;
@@ -93,15 +99,16 @@ bool parse_port(const std::string& s, int& port) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string addr = "127.0.0.1", db = "qx_mis.db", schema_path = sample_file("schema.txt"),
                 seed_path = sample_file("network.txt");
     int port = 7130;
     double simulate = 0;
     mis::ServerLimits limits;
-    long max_clients = 0;  // 0: as many as the descriptor limit allows
+    long max_clients = 0; // 0: as many as the descriptor limit allows
     if (const char* env = std::getenv("QX_MIS_PORT"); env && *env && !parse_port(env, port))
         return usage("QX_MIS_PORT is not a port number");
 
@@ -122,9 +129,12 @@ int main(int argc, char** argv) {
             if (colon != std::string::npos && !parse_port(v.substr(colon + 1), port))
                 return usage(("bad port in --listen " + v).c_str());
             if (!host.empty()) addr = host == "localhost" ? "127.0.0.1" : host;
-        } else if (a == "--db") db = v;
-        else if (a == "--schema") schema_path = v;
-        else if (a == "--seed") seed_path = v;
+        } else if (a == "--db")
+            db = v;
+        else if (a == "--schema")
+            schema_path = v;
+        else if (a == "--seed")
+            seed_path = v;
         else if (a == "--simulate") {
             char* end = nullptr;
             simulate = std::strtod(v.c_str(), &end);

@@ -11,7 +11,8 @@
 
 namespace mis {
 
-const std::string& MObject::value(const AttributeDef* a) const {
+const std::string& MObject::value(const AttributeDef* a) const
+{
     static const std::string none;
     int at = cls->find(a);
     return at < 0 ? none : values[at];
@@ -20,23 +21,27 @@ const std::string& MObject::value(const AttributeDef* a) const {
 Model::Model(const Schema& schema, Store& store) : schema_(schema), store_(store) {}
 Model::~Model() = default;
 
-StoredObject Model::stored(const MObject& o) const {
+StoredObject Model::stored(const MObject& o) const
+{
     StoredObject s;
     s.name = o.name;
     s.parent = o.parent ? o.parent->name : "";
     s.cls = o.cls->name;
-    for (size_t i = 0; i < o.cls->attrs.size(); ++i) s.attrs.emplace_back(o.cls->attrs[i].attr->name, o.values[i]);
+    for (size_t i = 0; i < o.cls->attrs.size(); ++i)
+        s.attrs.emplace_back(o.cls->attrs[i].attr->name, o.values[i]);
     return s;
 }
 
-static std::unique_ptr<MObject> blank_object(const ClassDef& c) {
+static std::unique_ptr<MObject> blank_object(const ClassDef& c)
+{
     auto o = std::make_unique<MObject>();
     o->cls = &c;
     for (auto& ca : c.attrs) o->values.push_back(ca.def);
     return o;
 }
 
-bool Model::open(const std::string& network_path, std::string& err) {
+bool Model::open(const std::string& network_path, std::string& err)
+{
     std::vector<StoredObject> rows;
     if (!store_.load(rows, err)) return false;
     if (!rows.empty()) return load(rows, err);
@@ -49,13 +54,14 @@ bool Model::open(const std::string& network_path, std::string& err) {
     return seed(text, network_path, err);
 }
 
-bool Model::load(const std::vector<StoredObject>& rows, std::string& err) {
+bool Model::load(const std::vector<StoredObject>& rows, std::string& err)
+{
     const ClassDef* root_class = schema_.cls("root");
     for (auto& r : rows) {
         const ClassDef* c = r.name == "/" ? root_class : schema_.cls(r.cls);
         if (!c) {
-            std::fprintf(stderr, "qx_mis: dropping stored object %s of unknown class %s\n", r.name.c_str(),
-                         r.cls.c_str());
+            std::fprintf(stderr, "qx_mis: dropping stored object %s of unknown class %s\n",
+                         r.name.c_str(), r.cls.c_str());
             continue;
         }
         auto o = blank_object(*c);
@@ -82,18 +88,23 @@ bool Model::load(const std::vector<StoredObject>& rows, std::string& err) {
     for (auto& [name, o] : objects_) {
         if (o.get() == root_) continue;
         auto p = objects_.find(parent_of[name]);
-        if (p == objects_.end()) { orphans.push_back(name); continue; }
+        if (p == objects_.end()) {
+            orphans.push_back(name);
+            continue;
+        }
         o->parent = p->second.get();
         p->second->children[name] = o.get();
     }
     for (auto& n : orphans) {
-        std::fprintf(stderr, "qx_mis: dropping stored object %s whose parent is missing\n", n.c_str());
+        std::fprintf(stderr, "qx_mis: dropping stored object %s whose parent is missing\n",
+                     n.c_str());
         objects_.erase(n);
     }
     return true;
 }
 
-bool Model::seed(const std::string& text, const std::string& origin, std::string& err) {
+bool Model::seed(const std::string& text, const std::string& origin, std::string& err)
+{
     const ClassDef* root_class = schema_.cls("root");
     {
         auto r = blank_object(*root_class);
@@ -138,8 +149,8 @@ bool Model::seed(const std::string& text, const std::string& origin, std::string
                 return bad(f.message);
             }
             if (!c->naming || c->naming->display != last.attr)
-                return bad("class " + cname + " is named by " + (c->naming ? c->naming->display : "nothing") +
-                           ", not " + last.attr);
+                return bad("class " + cname + " is named by " +
+                           (c->naming ? c->naming->display : "nothing") + ", not " + last.attr);
             auto o = blank_object(*c);
             rdns.push_back(last);
             o->name = format_name(schema_, rdns);
@@ -165,7 +176,8 @@ bool Model::seed(const std::string& text, const std::string& origin, std::string
         }
         try {
             auto [at, canon] = check_value(*cur->cls, an, v);
-            if (cur->cls->attrs[at].attr == cur->cls->naming) return bad("the naming attribute comes from the name");
+            if (cur->cls->attrs[at].attr == cur->cls->naming)
+                return bad("the naming attribute comes from the name");
             cur->values[at] = canon;
         } catch (const Fault& f) {
             return bad(f.message);
@@ -182,13 +194,15 @@ bool Model::seed(const std::string& text, const std::string& origin, std::string
 
 // ---------------------------------------------------------------- look-up
 
-std::string Model::canonical(const std::string& text) const {
+std::string Model::canonical(const std::string& text) const
+{
     std::string out, why;
     if (!canonical_name(schema_, text, out, why)) fail(E_BAD_NAME, "malformed object name: " + why);
     return out;
 }
 
-MObject* Model::find(const std::string& canonical) {
+MObject* Model::find(const std::string& canonical)
+{
     auto it = objects_.find(canonical);
     if (it != objects_.end()) return it->second.get();
     auto v = virtuals_.find(canonical);
@@ -198,14 +212,16 @@ MObject* Model::find(const std::string& canonical) {
 
 // The metadata repository answers under /systemId="H"/metaName="MDR" whatever H the client
 // knows the server by; each such name gets a virtual object on first use.
-MObject* Model::make_virtual(const std::string& canonical) {
+MObject* Model::make_virtual(const std::string& canonical)
+{
     std::vector<Rdn> rdns;
     std::string why;
-    if (!parse_name(schema_, canonical, rdns, why) || rdns.size() != 2 || rdns[0].attr != "systemId" ||
-        rdns[1].attr != "metaName" || rdns[1].value != "MDR")
+    if (!parse_name(schema_, canonical, rdns, why) || rdns.size() != 2 ||
+        rdns[0].attr != "systemId" || rdns[1].attr != "metaName" || rdns[1].value != "MDR")
         return nullptr;
     const ClassDef* c = schema_.cls("metadataRepository");
-    if (virtuals_.size() >= 1024) virtuals_.clear();  // bounds memory against clients naming many hosts
+    if (virtuals_.size() >= 1024)
+        virtuals_.clear(); // bounds memory against clients naming many hosts
     auto o = blank_object(*c);
     o->name = canonical;
     o->is_virtual = true;
@@ -215,7 +231,8 @@ MObject* Model::make_virtual(const std::string& canonical) {
     return p;
 }
 
-MObject& Model::resolve(const std::string& text) {
+MObject& Model::resolve(const std::string& text)
+{
     std::string n = canonical(text);
     MObject* o = find(n);
     if (!o) fail(E_NO_OBJECT, "no such object " + n);
@@ -223,7 +240,8 @@ MObject& Model::resolve(const std::string& text) {
 }
 
 std::pair<size_t, std::string> Model::check_value(const ClassDef& c, const std::string& attr,
-                                                  const std::string& text) const {
+                                                  const std::string& text) const
+{
     const AttributeDef* a = schema_.attribute(attr);
     if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + attr);
     int at = c.find(a);
@@ -233,38 +251,43 @@ std::pair<size_t, std::string> Model::check_value(const ClassDef& c, const std::
     return {static_cast<size_t>(at), canon};
 }
 
-void Model::check_binding(const MObject& parent, const ClassDef& c) const {
+void Model::check_binding(const MObject& parent, const ClassDef& c) const
+{
     if (!c.naming) fail(E_NAME_BINDING, "objects of class " + c.name + " cannot be created");
     for (auto& u : c.under)
         if (parent.cls->is_a(u)) return;
     std::string allowed;
     for (auto& u : c.under) allowed += (allowed.empty() ? "" : ", ") + u;
     fail(E_NAME_BINDING, "class " + c.name + " may not live beneath " + parent.name + " (class " +
-                             parent.cls->name + "; allowed beneath: " + (allowed.empty() ? "nothing" : allowed) + ")");
+                             parent.cls->name +
+                             "; allowed beneath: " + (allowed.empty() ? "nothing" : allowed) + ")");
 }
 
 // ---------------------------------------------------------------- changes
 
-MObject& Model::create(MObject& parent, const ClassDef& c, const ValueList& values) {
+MObject& Model::create(MObject& parent, const ClassDef& c, const ValueList& values)
+{
     if (parent.is_virtual) fail(E_NAME_BINDING, "no object can live beneath " + parent.name);
     check_binding(parent, c);
     auto o = blank_object(c);
     for (auto& [an, v] : values) {
         const AttributeDef* a = schema_.attribute(an);
-        if (a == schema_.object_class_attr()) continue;  // always the class itself
+        if (a == schema_.object_class_attr()) continue; // always the class itself
         auto [at, canon] = check_value(c, an, v);
         o->values[at] = canon;
     }
     size_t nat = c.find(c.naming);
     const std::string& nv = o->values[nat];
     if (nv.empty()) fail(E_SYNTAX, "the naming attribute " + c.naming->name + " needs a value");
-    if (c.naming->syntax->kind == Syntax::OBJECTNAME) fail(E_SYNTAX, "an object name cannot name an object");
+    if (c.naming->syntax->kind == Syntax::OBJECTNAME)
+        fail(E_SYNTAX, "an object name cannot name an object");
     std::vector<Rdn> rdns;
     std::string why;
     parse_name(schema_, parent.name, rdns, why);
     rdns.push_back({c.naming->display, nv});
     o->name = format_name(schema_, rdns);
-    if (objects_.count(o->name)) fail(E_DUPLICATE, "an object named " + o->name + " exists already");
+    if (objects_.count(o->name))
+        fail(E_DUPLICATE, "an object named " + o->name + " exists already");
     o->parent = &parent;
     Change ch;
     ch.put.push_back(stored(*o));
@@ -277,7 +300,8 @@ MObject& Model::create(MObject& parent, const ClassDef& c, const ValueList& valu
 }
 
 std::vector<size_t> Model::set(MObject& o, const ValueList& values, bool enforce_access,
-                               std::vector<std::string>* old_values) {
+                               std::vector<std::string>* old_values)
+{
     if (o.is_virtual) fail(E_ACCESS, "the attributes of " + o.name + " cannot be replaced");
     std::vector<std::string> next = o.values;
     for (auto& [an, v] : values) {
@@ -285,7 +309,8 @@ std::vector<size_t> Model::set(MObject& o, const ValueList& values, bool enforce
         const AttributeDef* a = o.cls->attrs[at].attr;
         if (a == o.cls->naming || a == schema_.object_class_attr())
             fail(E_ACCESS, "attribute " + a->name + " names the object and cannot be replaced");
-        if (enforce_access && a->read_only) fail(E_ACCESS, "attribute " + a->name + " is read-only");
+        if (enforce_access && a->read_only)
+            fail(E_ACCESS, "attribute " + a->name + " is read-only");
         next[at] = canon;
     }
     std::vector<size_t> changed;
@@ -305,7 +330,8 @@ std::vector<size_t> Model::set(MObject& o, const ValueList& values, bool enforce
     return changed;
 }
 
-std::vector<std::unique_ptr<MObject>> Model::remove(MObject& o) {
+std::vector<std::unique_ptr<MObject>> Model::remove(MObject& o)
+{
     if (&o == root_) fail(E_ACCESS, "the root object cannot be deleted");
     if (o.is_virtual) fail(E_ACCESS, o.name + " cannot be deleted");
     // Collect the subtree with each object's depth below o, then order deepest first.
@@ -333,4 +359,4 @@ std::vector<std::unique_ptr<MObject>> Model::remove(MObject& o) {
     return out;
 }
 
-}  // namespace mis
+} // namespace mis

@@ -16,12 +16,12 @@
 namespace mis {
 
 struct MObject {
-    std::string name;                           // canonical FDN
-    MObject* parent = nullptr;                  // null for the root and for virtual objects
+    std::string name;          // canonical FDN
+    MObject* parent = nullptr; // null for the root and for virtual objects
     const ClassDef* cls = nullptr;
-    std::vector<std::string> values;            // in the order of cls->attrs
-    std::map<std::string, MObject*> children;   // by canonical name
-    bool is_virtual = false;                    // the repository object: answers, never stored
+    std::vector<std::string> values;          // in the order of cls->attrs
+    std::map<std::string, MObject*> children; // by canonical name
+    bool is_virtual = false;                  // the repository object: answers, never stored
 
     const std::string& value(const AttributeDef* a) const;
 };
@@ -79,4 +79,4 @@ private:
     void check_binding(const MObject& parent, const ClassDef& c) const;
 };
 
-}  // namespace mis
+} // namespace mis

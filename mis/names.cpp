@@ -14,12 +14,19 @@ struct RawRdn {
     bool quoted = false;
 };
 
-bool blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool blank(char c)
+{
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 // Reads RDNs from text starting at i. Stops at the end, or -- when stop_at_star is set -- at a
 // '*' where an RDN would start, leaving i on it. Schema-free: attribute names and values raw.
-bool read_rdns(const std::string& t, size_t& i, bool stop_at_star, std::vector<RawRdn>& out, std::string& why) {
-    auto skip = [&] { while (i < t.size() && blank(t[i])) ++i; };
+bool read_rdns(const std::string& t, size_t& i, bool stop_at_star, std::vector<RawRdn>& out,
+               std::string& why)
+{
+    auto skip = [&] {
+        while (i < t.size() && blank(t[i])) ++i;
+    };
     skip();
     if (i < t.size() && t[i] == '/') ++i;
     for (;;) {
@@ -45,8 +52,14 @@ bool read_rdns(const std::string& t, size_t& i, bool stop_at_star, std::vector<R
             bool closed = false;
             while (i < t.size()) {
                 char c = t[i++];
-                if (c == '\\' && i < t.size()) { r.value += t[i++]; continue; }
-                if (c == '"') { closed = true; break; }
+                if (c == '\\' && i < t.size()) {
+                    r.value += t[i++];
+                    continue;
+                }
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
                 r.value += c;
             }
             if (!closed) {
@@ -63,11 +76,13 @@ bool read_rdns(const std::string& t, size_t& i, bool stop_at_star, std::vector<R
             r.value = trim(r.value);
         }
         out.push_back(r);
-        if (i < t.size()) ++i;  // the '/'
+        if (i < t.size()) ++i; // the '/'
     }
 }
 
-bool canonical_rdns(const Schema& s, const std::vector<RawRdn>& raw, std::vector<Rdn>& rdns, std::string& why) {
+bool canonical_rdns(const Schema& s, const std::vector<RawRdn>& raw, std::vector<Rdn>& rdns,
+                    std::string& why)
+{
     rdns.clear();
     for (auto& r : raw) {
         const AttributeDef* a = s.attribute(r.attr);
@@ -89,16 +104,18 @@ bool canonical_rdns(const Schema& s, const std::vector<RawRdn>& raw, std::vector
     return true;
 }
 
-}  // namespace
+} // namespace
 
-bool parse_name(const Schema& s, const std::string& text, std::vector<Rdn>& rdns, std::string& why) {
+bool parse_name(const Schema& s, const std::string& text, std::vector<Rdn>& rdns, std::string& why)
+{
     std::vector<RawRdn> raw;
     size_t i = 0;
     if (!read_rdns(text, i, false, raw, why)) return false;
     return canonical_rdns(s, raw, rdns, why);
 }
 
-std::string format_name(const Schema& s, const std::vector<Rdn>& rdns) {
+std::string format_name(const Schema& s, const std::vector<Rdn>& rdns)
+{
     if (rdns.empty()) return "/";
     std::string out;
     for (auto& r : rdns) {
@@ -109,15 +126,17 @@ std::string format_name(const Schema& s, const std::vector<Rdn>& rdns) {
     return out;
 }
 
-bool canonical_name(const Schema& s, const std::string& text, std::string& out, std::string& why) {
+bool canonical_name(const Schema& s, const std::string& text, std::string& out, std::string& why)
+{
     std::vector<Rdn> rdns;
     if (!parse_name(s, text, rdns, why)) return false;
     out = format_name(s, rdns);
     return true;
 }
 
-bool parse_derivation(const Schema& s, const std::string& text, std::string& base, std::string& filter,
-                      std::string& why) {
+bool parse_derivation(const Schema& s, const std::string& text, std::string& base,
+                      std::string& filter, std::string& why)
+{
     std::vector<RawRdn> raw;
     size_t i = 0;
     if (!read_rdns(text, i, true, raw, why)) return false;
@@ -141,4 +160,4 @@ bool parse_derivation(const Schema& s, const std::string& text, std::string& bas
     return true;
 }
 
-}  // namespace mis
+} // namespace mis

@@ -8,8 +8,8 @@ namespace mis {
 class Schema;
 
 struct Rdn {
-    std::string attr;   // display name of the naming attribute
-    std::string value;  // canonical value text (unquoted)
+    std::string attr;  // display name of the naming attribute
+    std::string value; // canonical value text (unquoted)
 };
 
 // Reads a name in any of the loose forms a person types ("/ a = x /b=\"y\"/", "a=x")
@@ -24,7 +24,7 @@ bool canonical_name(const Schema& s, const std::string& text, std::string& out, 
 
 // Splits "<FDN>/*" or "<FDN>/*/CMISFilter(<filter>)" into the canonical base name and the
 // filter text ("" when none).
-bool parse_derivation(const Schema& s, const std::string& text, std::string& base, std::string& filter,
-                      std::string& why);
+bool parse_derivation(const Schema& s, const std::string& text, std::string& base,
+                      std::string& filter, std::string& why);
 
-}  // namespace mis
+} // namespace mis

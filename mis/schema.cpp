@@ -13,19 +13,22 @@ namespace mis {
 
 // ---------------------------------------------------------------- text helpers
 
-std::string trim(const std::string& s) {
+std::string trim(const std::string& s)
+{
     size_t b = 0, e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
     while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
     return s.substr(b, e - b);
 }
 
-std::string display_name(const std::string& full) {
+std::string display_name(const std::string& full)
+{
     size_t c = full.rfind(':');
     return c == std::string::npos ? full : full.substr(c + 1);
 }
 
-std::string quote(const std::string& s) {
+std::string quote(const std::string& s)
+{
     std::string out = "\"";
     for (char c : s) {
         if (c == '"' || c == '\\') out += '\\';
@@ -35,11 +38,12 @@ std::string quote(const std::string& s) {
     return out;
 }
 
-bool parse_integer(const std::string& text, long long& out) {
+bool parse_integer(const std::string& text, long long& out)
+{
     std::string s = trim(text);
     if (s.empty()) return false;
     size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
-    if (i == s.size() || s.size() - i > 18) return false;  // 18 digits cannot overflow
+    if (i == s.size() || s.size() - i > 18) return false; // 18 digits cannot overflow
     for (size_t k = i; k < s.size(); ++k)
         if (!std::isdigit(static_cast<unsigned char>(s[k]))) return false;
     out = std::strtoll(s.c_str(), nullptr, 10);
@@ -47,12 +51,14 @@ bool parse_integer(const std::string& text, long long& out) {
 }
 
 // GeneralizedTime as YYYYMMDDHHMMSSZ with a real calendar date.
-bool valid_time(const std::string& s) {
+bool valid_time(const std::string& s)
+{
     if (s.size() != 15 || s[14] != 'Z') return false;
     for (int i = 0; i < 14; ++i)
         if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
     auto num = [&](int at, int len) { return std::atoi(s.substr(at, len).c_str()); };
-    int y = num(0, 4), mo = num(4, 2), d = num(6, 2), h = num(8, 2), mi = num(10, 2), se = num(12, 2);
+    int y = num(0, 4), mo = num(4, 2), d = num(6, 2), h = num(8, 2), mi = num(10, 2),
+        se = num(12, 2);
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (mo < 1 || mo > 12 || d < 1) return false;
     bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -60,7 +66,8 @@ bool valid_time(const std::string& s) {
     return d <= dim && h < 24 && mi < 60 && se < 60;
 }
 
-std::string Syntax::rule_text() const {
+std::string Syntax::rule_text() const
+{
     std::ostringstream o;
     switch (kind) {
     case INTEGER: o << "integer " << min << ".." << max; break;
@@ -78,30 +85,35 @@ std::string Syntax::rule_text() const {
 
 // ---------------------------------------------------------------- classes
 
-int ClassDef::find(const AttributeDef* a) const {
+int ClassDef::find(const AttributeDef* a) const
+{
     if (!a) return -1;
     auto it = index.find(a->name);
     return it == index.end() ? -1 : static_cast<int>(it->second);
 }
 
-const ActionDef* ClassDef::action(const std::string& n) const {
+const ActionDef* ClassDef::action(const std::string& n) const
+{
     for (auto& a : actions)
         if (a.name == n) return &a;
     return nullptr;
 }
 
-bool ClassDef::is_a(const std::string& cls) const {
+bool ClassDef::is_a(const std::string& cls) const
+{
     for (const ClassDef* c = this; c; c = c->super)
         if (c->name == cls) return true;
     return false;
 }
 
-const AttributeDef* Schema::attribute(const std::string& name) const {
+const AttributeDef* Schema::attribute(const std::string& name) const
+{
     auto it = by_name_.find(trim(name));
     return it == by_name_.end() ? nullptr : it->second;
 }
 
-const ClassDef* Schema::cls(const std::string& name) const {
+const ClassDef* Schema::cls(const std::string& name) const
+{
     auto it = by_class_.find(trim(name));
     return it == by_class_.end() ? nullptr : it->second;
 }
@@ -109,7 +121,8 @@ const ClassDef* Schema::cls(const std::string& name) const {
 // ---------------------------------------------------------------- validation
 
 bool Schema::validate(const Syntax& s, const std::string& text, std::string& canonical,
-                      std::string& why) const {
+                      std::string& why) const
+{
     std::string t = trim(text);
     bool ok = false;
     switch (s.kind) {
@@ -138,10 +151,10 @@ bool Schema::validate(const Syntax& s, const std::string& text, std::string& can
         break;
     }
     case Syntax::STRING:
-        ok = static_cast<long long>(text.size()) >= s.min && static_cast<long long>(text.size()) <= s.max &&
-             std::none_of(text.begin(), text.end(), [](char c) {
-                 return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-             });
+        ok = static_cast<long long>(text.size()) >= s.min &&
+             static_cast<long long>(text.size()) <= s.max &&
+             std::none_of(text.begin(), text.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
         if (ok) canonical = text;
         break;
     case Syntax::OBJECTNAME: {
@@ -165,7 +178,8 @@ bool Schema::validate(const Syntax& s, const std::string& text, std::string& can
     return ok;
 }
 
-std::string Schema::describe(const ClassDef& c) const {
+std::string Schema::describe(const ClassDef& c) const
+{
     std::string out = "class " + c.name + "\n";
     out += "derivedFrom " + std::string(c.super ? c.super->name : "none") + "\n";
     if (c.naming) out += "naming " + c.naming->name + "\n";
@@ -188,10 +202,14 @@ struct Token {
 };
 
 // Splits a line into words and quoted texts; false on an unterminated quote.
-bool tokenize(const std::string& line, std::vector<Token>& out) {
+bool tokenize(const std::string& line, std::vector<Token>& out)
+{
     size_t i = 0;
     while (i < line.size()) {
-        if (std::isspace(static_cast<unsigned char>(line[i]))) { ++i; continue; }
+        if (std::isspace(static_cast<unsigned char>(line[i]))) {
+            ++i;
+            continue;
+        }
         Token t;
         if (line[i] == '"') {
             t.quoted = true;
@@ -199,26 +217,35 @@ bool tokenize(const std::string& line, std::vector<Token>& out) {
             bool closed = false;
             while (i < line.size()) {
                 char c = line[i++];
-                if (c == '\\' && i < line.size()) { t.text += line[i++]; continue; }
-                if (c == '"') { closed = true; break; }
+                if (c == '\\' && i < line.size()) {
+                    t.text += line[i++];
+                    continue;
+                }
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
                 t.text += c;
             }
             if (!closed) return false;
         } else {
-            while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) t.text += line[i++];
+            while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])))
+                t.text += line[i++];
         }
         out.push_back(t);
     }
     return true;
 }
 
-bool parse_range(const std::string& s, long long& lo, long long& hi) {
+bool parse_range(const std::string& s, long long& lo, long long& hi)
+{
     size_t dots = s.find("..");
     return dots != std::string::npos && parse_integer(s.substr(0, dots), lo) &&
            parse_integer(s.substr(dots + 2), hi) && lo <= hi;
 }
 
-bool has_reserved_word(const std::string& s) {
+bool has_reserved_word(const std::string& s)
+{
     return s.find("attributes") != std::string::npos || s.find("actions") != std::string::npos ||
            s.find('"') != std::string::npos;
 }
@@ -226,14 +253,15 @@ bool has_reserved_word(const std::string& s) {
 struct RawClass {
     std::string name, super, naming;
     std::vector<std::string> under;
-    std::vector<std::pair<std::string, Token>> attrs;  // name, default (quoted flag: given)
+    std::vector<std::pair<std::string, Token>> attrs; // name, default (quoted flag: given)
     std::vector<ActionDef> actions;
     int line = 0;
 };
 
-}  // namespace
+} // namespace
 
-bool read_file(const std::string& path, std::string& text) {
+bool read_file(const std::string& path, std::string& text)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::stringstream ss;
@@ -242,7 +270,8 @@ bool read_file(const std::string& path, std::string& text) {
     return !in.bad();
 }
 
-std::unique_ptr<Schema> Schema::load(const std::string& path, std::string& err) {
+std::unique_ptr<Schema> Schema::load(const std::string& path, std::string& err)
+{
     std::string text;
     if (!read_file(path, text)) {
         err = path + ": cannot read the schema file";
@@ -255,7 +284,8 @@ std::unique_ptr<Schema> Schema::load(const std::string& path, std::string& err) 
 }
 
 std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string& origin,
-                                      const std::string& base_dir, std::string& err) {
+                                      const std::string& base_dir, std::string& err)
+{
     auto schema = std::unique_ptr<Schema>(new Schema);
     Schema& S = *schema;
     std::vector<RawClass> raw;
@@ -289,39 +319,52 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
         if (!header) {
             if (block == SYNTAX) {
                 if (tok.size() != 2 || !tok[1].quoted) return bad("expected: " + kw + " \"text\"");
-                if (kw == "description") cur_syntax->description = tok[1].text;
-                else if (kw == "expansion") cur_syntax->expansion.push_back(tok[1].text);
-                else return bad("unknown syntax line '" + kw + "'");
+                if (kw == "description")
+                    cur_syntax->description = tok[1].text;
+                else if (kw == "expansion")
+                    cur_syntax->expansion.push_back(tok[1].text);
+                else
+                    return bad("unknown syntax line '" + kw + "'");
             } else if (block == CLASS) {
                 RawClass& c = raw.back();
-                if (kw == "naming" && tok.size() == 2) c.naming = tok[1].text;
+                if (kw == "naming" && tok.size() == 2)
+                    c.naming = tok[1].text;
                 else if (kw == "under" && tok.size() >= 2)
                     for (size_t i = 1; i < tok.size(); ++i) c.under.push_back(tok[i].text);
-                else if (kw == "attribute" && (tok.size() == 2 || (tok.size() == 4 && tok[2].text == "default"))) {
+                else if (kw == "attribute" &&
+                         (tok.size() == 2 || (tok.size() == 4 && tok[2].text == "default"))) {
                     Token d;
                     if (tok.size() == 4) d = tok[3], d.quoted = true;
                     c.attrs.push_back({tok[1].text, d});
                 } else if (kw == "action" && tok.size() >= 3) {
                     ActionDef a;
                     a.name = tok[1].text;
-                    if (has_reserved_word(a.name)) return bad("action name '" + a.name + "' holds a reserved word");
+                    if (has_reserved_word(a.name))
+                        return bad("action name '" + a.name + "' holds a reserved word");
                     if (tok[2].text == "builtin" && tok.size() == 4) {
                         const std::string& k = tok[3].text;
-                        if (k == "getObjectClass") a.kind = ActionDef::GET_OBJECT_CLASS;
-                        else if (k == "reset") a.kind = ActionDef::RESET;
-                        else if (k == "selfTest") a.kind = ActionDef::SELF_TEST;
-                        else return bad("unknown built-in action '" + k + "'");
+                        if (k == "getObjectClass")
+                            a.kind = ActionDef::GET_OBJECT_CLASS;
+                        else if (k == "reset")
+                            a.kind = ActionDef::RESET;
+                        else if (k == "selfTest")
+                            a.kind = ActionDef::SELF_TEST;
+                        else
+                            return bad("unknown built-in action '" + k + "'");
                     } else if (tok[2].text == "program" && (tok.size() == 4 || tok.size() == 6)) {
                         a.kind = ActionDef::PROGRAM;
-                        a.program = tok[3].text[0] == '/' ? tok[3].text : base_dir + "/" + tok[3].text;
+                        a.program =
+                            tok[3].text[0] == '/' ? tok[3].text : base_dir + "/" + tok[3].text;
                         if (tok.size() == 6) {
                             char* end = nullptr;
                             a.timeout = std::strtod(tok[5].text.c_str(), &end);
-                            if (tok[4].text != "timeout" || *end || a.timeout <= 0 || a.timeout > 3600)
+                            if (tok[4].text != "timeout" || *end || a.timeout <= 0 ||
+                                a.timeout > 3600)
                                 return bad("expected: timeout <seconds>");
                         }
                     } else {
-                        return bad("expected: action <name> builtin <kind> | program <file> [timeout <s>]");
+                        return bad("expected: action <name> builtin <kind> | program <file> "
+                                   "[timeout <s>]");
                     }
                     c.actions.push_back(a);
                 } else {
@@ -338,42 +381,56 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
             if (tok.size() < 3) return bad("expected: syntax <Name> <rule>");
             auto s = std::make_unique<Syntax>();
             s->name = tok[1].text;
-            if (has_reserved_word(s->name)) return bad("syntax name '" + s->name + "' holds a reserved word");
+            if (has_reserved_word(s->name))
+                return bad("syntax name '" + s->name + "' holds a reserved word");
             const std::string& r = tok[2].text;
-            if (r == "integer" && tok.size() == 4 && parse_range(tok[3].text, s->min, s->max)) s->kind = Syntax::INTEGER;
-            else if (r == "string" && tok.size() == 4 && parse_range(tok[3].text, s->min, s->max) && s->min >= 0)
+            if (r == "integer" && tok.size() == 4 && parse_range(tok[3].text, s->min, s->max))
+                s->kind = Syntax::INTEGER;
+            else if (r == "string" && tok.size() == 4 && parse_range(tok[3].text, s->min, s->max) &&
+                     s->min >= 0)
                 s->kind = Syntax::STRING;
             else if (r == "enum" && tok.size() >= 4) {
                 s->kind = Syntax::ENUM;
                 for (size_t i = 3; i < tok.size(); ++i) s->values.push_back(tok[i].text);
-            } else if (r == "boolean" && tok.size() == 3) s->kind = Syntax::BOOLEAN;
-            else if (r == "objectname" && tok.size() == 3) s->kind = Syntax::OBJECTNAME;
-            else if (r == "time" && tok.size() == 3) s->kind = Syntax::TIME;
-            else if (r == "classname" && tok.size() == 3) s->kind = Syntax::CLASSNAME;
-            else return bad("unknown or malformed syntax rule '" + r + "'");
+            } else if (r == "boolean" && tok.size() == 3)
+                s->kind = Syntax::BOOLEAN;
+            else if (r == "objectname" && tok.size() == 3)
+                s->kind = Syntax::OBJECTNAME;
+            else if (r == "time" && tok.size() == 3)
+                s->kind = Syntax::TIME;
+            else if (r == "classname" && tok.size() == 3)
+                s->kind = Syntax::CLASSNAME;
+            else
+                return bad("unknown or malformed syntax rule '" + r + "'");
             if (S.syntaxes_.count(s->name)) return bad("syntax " + s->name + " defined twice");
             cur_syntax = s.get();
             S.syntaxes_[s->name] = std::move(s);
             block = SYNTAX;
         } else if (kw == "attribute") {
             if (!(tok.size() == 4 || (tok.size() == 6 && tok[4].text == "default")))
-                return bad("expected: attribute <module:name> <Syntax> <access> [default \"value\"]");
+                return bad(
+                    "expected: attribute <module:name> <Syntax> <access> [default \"value\"]");
             auto a = std::make_unique<AttributeDef>();
             a->name = tok[1].text;
             a->display = display_name(a->name);
-            if (a->display.empty() || a->name.size() > 62) return bad("attribute name must be 1..62 characters");
-            if (has_reserved_word(a->name)) return bad("attribute name '" + a->name + "' holds a reserved word");
+            if (a->display.empty() || a->name.size() > 62)
+                return bad("attribute name must be 1..62 characters");
+            if (has_reserved_word(a->name))
+                return bad("attribute name '" + a->name + "' holds a reserved word");
             auto sit = S.syntaxes_.find(tok[2].text);
             if (sit == S.syntaxes_.end()) return bad("unknown syntax " + tok[2].text);
             a->syntax = sit->second.get();
-            if (tok[3].text == "read-only") a->read_only = true;
-            else if (tok[3].text != "read-write") return bad("access must be read-write or read-only");
+            if (tok[3].text == "read-only")
+                a->read_only = true;
+            else if (tok[3].text != "read-write")
+                return bad("access must be read-write or read-only");
             if (S.by_name_.count(a->name) || S.by_name_.count(a->display))
                 return bad("attribute " + a->name + " (or its display name) defined twice");
             if (tok.size() == 6) defaults.push_back({a.get(), tok[5].text, lineno});
             S.by_name_[a->name] = a.get();
             S.by_name_[a->display] = a.get();
-            if (a->display == "objectClass" && a->syntax->kind == Syntax::CLASSNAME) S.object_class_ = a.get();
+            if (a->display == "objectClass" && a->syntax->kind == Syntax::CLASSNAME)
+                S.object_class_ = a.get();
             S.attributes_.push_back(std::move(a));
         } else if (kw == "class") {
             RawClass c;
@@ -382,13 +439,20 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
             std::vector<std::string> w;
             for (size_t i = 1; i < tok.size(); ++i) {
                 std::string x = tok[i].text;
-                if (x.size() > 1 && x.back() == ':') { w.push_back(x.substr(0, x.size() - 1)); w.push_back(":"); }
-                else w.push_back(x);
+                if (x.size() > 1 && x.back() == ':') {
+                    w.push_back(x.substr(0, x.size() - 1));
+                    w.push_back(":");
+                } else
+                    w.push_back(x);
             }
-            if (w.size() == 1) c.name = w[0];
-            else if (w.size() == 3 && w[1] == ":") c.name = w[0], c.super = w[2];
-            else return bad("expected: class <name> [: <superclass>]");
-            if (has_reserved_word(c.name)) return bad("class name '" + c.name + "' holds a reserved word");
+            if (w.size() == 1)
+                c.name = w[0];
+            else if (w.size() == 3 && w[1] == ":")
+                c.name = w[0], c.super = w[2];
+            else
+                return bad("expected: class <name> [: <superclass>]");
+            if (has_reserved_word(c.name))
+                return bad("class name '" + c.name + "' holds a reserved word");
             raw.push_back(c);
             block = CLASS;
         } else {
@@ -409,7 +473,8 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
         c->name = rc.name;
         if (!rc.super.empty()) {
             c->super = S.cls(rc.super);
-            if (!c->super) return bad("superclass " + rc.super + " must be defined before " + rc.name);
+            if (!c->super)
+                return bad("superclass " + rc.super + " must be defined before " + rc.name);
             c->attrs = c->super->attrs;
             c->index = c->super->index;
             c->actions = c->super->actions;
@@ -440,9 +505,11 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
         }
         if (!rc.naming.empty()) {
             c->naming = S.attribute(rc.naming);
-            if (!c->naming) return bad("class " + rc.name + ": unknown naming attribute " + rc.naming);
+            if (!c->naming)
+                return bad("class " + rc.name + ": unknown naming attribute " + rc.naming);
         }
-        if (c->naming && c->find(c->naming) < 0) return bad("class " + rc.name + ": naming attribute is not one of its attributes");
+        if (c->naming && c->find(c->naming) < 0)
+            return bad("class " + rc.name + ": naming attribute is not one of its attributes");
         S.by_class_[c->name] = c.get();
         S.classes_.push_back(std::move(c));
     }
@@ -456,18 +523,23 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
     lineno = 0;
     if (!S.cls("root")) return bad("the schema needs the class root");
     const ClassDef* mdr = S.cls("metadataRepository");
-    if (!mdr || !mdr->action("getObjectClass")) return bad("the schema needs the class metadataRepository with getObjectClass");
+    if (!mdr || !mdr->action("getObjectClass"))
+        return bad("the schema needs the class metadataRepository with getObjectClass");
 
     // Defaults are checked once every class is known (classname and objectname syntaxes need them).
     for (auto& d : defaults) {
         lineno = d.line;
         std::string canon, why;
-        if (!S.validate(*d.attr->syntax, d.text, canon, why)) return bad("default of " + d.attr->name + ": " + why);
+        if (!S.validate(*d.attr->syntax, d.text, canon, why))
+            return bad("default of " + d.attr->name + ": " + why);
         d.attr->def = canon;
     }
     for (auto& c : S.classes_) {
         for (auto& ca : c->attrs) {
-            if (ca.attr == S.object_class_) { ca.def = c->name; continue; }
+            if (ca.attr == S.object_class_) {
+                ca.def = c->name;
+                continue;
+            }
             const std::string& d = ca.def.empty() ? ca.attr->def : ca.def;
             std::string canon, why;
             if (!d.empty() && !S.validate(*ca.attr->syntax, d, canon, why))
@@ -478,4 +550,4 @@ std::unique_ptr<Schema> Schema::parse(const std::string& text, const std::string
     return schema;
 }
 
-}  // namespace mis
+} // namespace mis

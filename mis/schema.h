@@ -13,8 +13,8 @@ struct Syntax {
     enum Kind { INTEGER, ENUM, BOOLEAN, STRING, OBJECTNAME, TIME, CLASSNAME };
     std::string name;
     Kind kind = STRING;
-    long long min = 0, max = 0;        // INTEGER range, STRING length range
-    std::vector<std::string> values;   // ENUM values, as written in the schema
+    long long min = 0, max = 0;      // INTEGER range, STRING length range
+    std::vector<std::string> values; // ENUM values, as written in the schema
     std::string description;
     std::vector<std::string> expansion;
 
@@ -23,11 +23,11 @@ struct Syntax {
 };
 
 struct AttributeDef {
-    std::string name;      // full name, module:name
-    std::string display;   // the part after the last colon
+    std::string name;    // full name, module:name
+    std::string display; // the part after the last colon
     const Syntax* syntax = nullptr;
     bool read_only = false;
-    std::string def;       // default value text (canonical)
+    std::string def; // default value text (canonical)
 };
 
 struct ActionDef {
@@ -56,7 +56,7 @@ struct ClassDef {
     // Position of the attribute in attrs, or -1 when the class lacks it.
     int find(const AttributeDef* a) const;
     const ActionDef* action(const std::string& name) const;
-    bool is_a(const std::string& cls) const;  // this class or one derived from cls
+    bool is_a(const std::string& cls) const; // this class or one derived from cls
 };
 
 class Schema {
@@ -83,7 +83,7 @@ public:
 private:
     std::map<std::string, std::unique_ptr<Syntax>> syntaxes_;
     std::vector<std::unique_ptr<AttributeDef>> attributes_;
-    std::map<std::string, const AttributeDef*> by_name_;  // full and display names
+    std::map<std::string, const AttributeDef*> by_name_; // full and display names
     std::vector<std::unique_ptr<ClassDef>> classes_;
     std::map<std::string, const ClassDef*> by_class_;
     const AttributeDef* object_class_ = nullptr;
@@ -92,9 +92,9 @@ private:
 // Text helpers shared by the name, filter and schema code.
 std::string trim(const std::string& s);
 std::string display_name(const std::string& full);
-std::string quote(const std::string& s);  // "..." with \" and \\ escaped
+std::string quote(const std::string& s); // "..." with \" and \\ escaped
 bool valid_time(const std::string& s);
 bool parse_integer(const std::string& s, long long& out);
-bool read_file(const std::string& path, std::string& text);  // false when it cannot be read
+bool read_file(const std::string& path, std::string& text); // false when it cannot be read
 
-}  // namespace mis
+} // namespace mis

@@ -46,26 +46,33 @@ constexpr auto ACCEPT_LOG_PERIOD = std::chrono::seconds(10);
 // How often a program whose output has ended is checked for its exit.
 constexpr auto REAP_POLL = std::chrono::milliseconds(20);
 
-std::string errstr() { return std::strerror(errno); }
+std::string errstr()
+{
+    return std::strerror(errno);
+}
 
-std::chrono::steady_clock::duration seconds(double s) {
+std::chrono::steady_clock::duration seconds(double s)
+{
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(s));
 }
 
-std::string mib(size_t bytes) {
+std::string mib(size_t bytes)
+{
     return bytes % (1 << 20) == 0 ? std::to_string(bytes >> 20) + " MiB"
                                   : std::to_string(bytes) + " bytes";
 }
 
-}  // namespace
+} // namespace
 
-size_t clients_for_descriptors(rlim_t descriptors, const ServerLimits& limits) {
+size_t clients_for_descriptors(rlim_t descriptors, const ServerLimits& limits)
+{
     rlim_t reserve = FIXED_DESCRIPTORS + 2 * limits.max_running_actions;
     return descriptors > reserve ? static_cast<size_t>(descriptors - reserve) : 0;
 }
 
-rlim_t raise_descriptor_limit(std::string& err) {
+rlim_t raise_descriptor_limit(std::string& err)
+{
     rlimit rl{};
     if (getrlimit(RLIMIT_NOFILE, &rl) < 0) {
         err = std::string("getrlimit(RLIMIT_NOFILE): ") + errstr();
@@ -85,14 +92,16 @@ rlim_t raise_descriptor_limit(std::string& err) {
 }
 
 Server::Server(Model& model, ServerLimits limits)
-    : model_(model), limits_(limits), service_(model, *this, this) {
+    : model_(model), limits_(limits), service_(model, *this, this)
+{
     // Action programs see this environment and nothing of the server's.
     const char* home = std::getenv("HOME");
     action_env_ = {"PATH=/usr/bin:/bin", "LANG=C",
                    std::string("HOME=") + (home && *home ? home : "/")};
 }
 
-Server::~Server() {
+Server::~Server()
+{
     for (auto& [id, c] : conns_) close(c.fd);
     for (auto& [id, j] : jobs_) {
         kill(-j.pid, SIGKILL);
@@ -104,14 +113,16 @@ Server::~Server() {
         if (fd >= 0) close(fd);
 }
 
-void Server::watch_fd(int fd, uint64_t tag, uint32_t events) {
+void Server::watch_fd(int fd, uint64_t tag, uint32_t events)
+{
     epoll_event ev{};
     ev.events = events;
     ev.data.u64 = tag;
     epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
 }
 
-bool Server::listen(const std::string& addr, int port, std::string& err) {
+bool Server::listen(const std::string& addr, int port, std::string& err)
+{
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
@@ -155,13 +166,15 @@ bool Server::listen(const std::string& addr, int port, std::string& err) {
     return true;
 }
 
-void Server::every(double secs, std::function<void()> tick) {
+void Server::every(double secs, std::function<void()> tick)
+{
     interval_ = secs;
     tick_ = std::move(tick);
     next_tick_ = Clock::now() + seconds(secs);
 }
 
-int Server::run() {
+int Server::run()
+{
     log_line("serving %zu objects on port %d; at most %zu clients", model_.size(), port_,
              limits_.max_clients);
     epoll_event evs[64];
@@ -191,9 +204,7 @@ int Server::run() {
             uint64_t tag = evs[i].data.u64;
             int num = static_cast<int>(tag & ~TAG_KIND);
             switch (tag & TAG_KIND) {
-            case TAG_LISTEN:
-                accept_clients();
-                break;
+            case TAG_LISTEN: accept_clients(); break;
             case TAG_SIGNAL: {
                 signalfd_siginfo si;
                 while (read(signal_fd_, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) {}
@@ -253,7 +264,8 @@ int Server::run() {
 
 // ---------------------------------------------------------------- clients
 
-void Server::accept_clients() {
+void Server::accept_clients()
+{
     for (;;) {
         sockaddr_in sa{};
         socklen_t len = sizeof sa;
@@ -314,7 +326,8 @@ void Server::accept_clients() {
 
 // Out of descriptors (or memory), accept fails at once for as long as clients wait in the
 // backlog: the listening socket rests for a while instead of waking the loop again and again.
-void Server::accept_failed(int err) {
+void Server::accept_failed(int err)
+{
     auto now = Clock::now();
     epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listen_fd_, nullptr);
     accept_paused_ = true;
@@ -336,7 +349,8 @@ void Server::accept_failed(int err) {
 // Epoll watches a client for what the server wants of it now: input while it has no request
 // waiting and its unsent output is small, output while any is unsent. A client wanting
 // neither is not registered at all, so a hang-up cannot wake the loop over and over.
-void Server::update_interest(int id) {
+void Server::update_interest(int id)
+{
     auto it = conns_.find(id);
     if (it == conns_.end()) return;
     Conn& c = it->second;
@@ -364,7 +378,8 @@ void Server::update_interest(int id) {
     c.events = want;
 }
 
-void Server::read_client(int id) {
+void Server::read_client(int id)
+{
     static char buf[READ_CHUNK];
     Conn& c = conns_[id];
     ssize_t r = recv(c.fd, buf, sizeof buf, 0);
@@ -400,7 +415,8 @@ void Server::read_client(int id) {
 
 // Handles up to LINES_PER_TURN complete request lines of one client; the rest wait for its
 // next turn, after every other client has had one.
-void Server::serve_turn(int id) {
+void Server::serve_turn(int id)
+{
     size_t pause = std::min(UNSENT_PAUSE, limits_.max_unsent / 2);
     for (int n = 0; n < LINES_PER_TURN; ++n) {
         Conn& c = conns_[id];
@@ -426,7 +442,8 @@ void Server::serve_turn(int id) {
 
 // Drops the clients whose incomplete request line has been waiting longer than its time
 // limit; a client with nothing half sent may stay idle as long as it likes.
-void Server::sweep_partial_lines() {
+void Server::sweep_partial_lines()
+{
     auto now = Clock::now();
     next_sweep_ = now + SWEEP_PERIOD;
     std::vector<int> late;
@@ -441,7 +458,8 @@ void Server::sweep_partial_lines() {
     }
 }
 
-void Server::close_if_done(int id) {
+void Server::close_if_done(int id)
+{
     auto it = conns_.find(id);
     if (it == conns_.end() || !it->second.eof) return;
     const Conn& c = it->second;
@@ -449,7 +467,8 @@ void Server::close_if_done(int id) {
     drop(id, "closed by the client");
 }
 
-void Server::send(int client, const std::string& line) {
+void Server::send(int client, const std::string& line)
+{
     auto it = conns_.find(client);
     if (it == conns_.end() || doomed_.count(client)) return;
     Conn& c = it->second;
@@ -475,7 +494,8 @@ void Server::send(int client, const std::string& line) {
 // The unread output of all clients would pass its limit: the clients holding the most are
 // dropped until `bytes` more fit -- the client about to receive them among the candidates,
 // counted with them. A client that reads keeps little unsent and is not chosen.
-void Server::make_room(int client, size_t bytes) {
+void Server::make_room(int client, size_t bytes)
+{
     while (unsent_total_ + bytes > limits_.max_unsent_total) {
         int worst = -1;
         size_t most = 0;
@@ -497,7 +517,8 @@ void Server::make_room(int client, size_t bytes) {
 
 // Marks a client to be dropped once the current request is done; its unsent output is
 // freed at once.
-void Server::doom(int id, const std::string& why) {
+void Server::doom(int id, const std::string& why)
+{
     auto it = conns_.find(id);
     if (it == conns_.end() || doomed_.count(id)) return;
     doomed_[id] = why;
@@ -508,7 +529,8 @@ void Server::doom(int id, const std::string& why) {
     ready_.erase(id);
 }
 
-void Server::write_client(int id) {
+void Server::write_client(int id)
+{
     Conn& c = conns_[id];
     while (c.out_off < c.out.size()) {
         ssize_t w = ::send(c.fd, c.out.data() + c.out_off, c.out.size() - c.out_off, MSG_NOSIGNAL);
@@ -530,7 +552,8 @@ void Server::write_client(int id) {
     close_if_done(id);
 }
 
-void Server::drop(int id, const char* why) {
+void Server::drop(int id, const char* why)
+{
     auto it = conns_.find(id);
     if (it == conns_.end()) return;
     log_line("client %d (%s) disconnected: %s", id, it->second.peer.c_str(), why);
@@ -549,7 +572,8 @@ void Server::drop(int id, const char* why) {
     service_.disconnect(id);
 }
 
-void Server::drop_doomed() {
+void Server::drop_doomed()
+{
     while (!doomed_.empty()) {
         auto first = doomed_.begin();
         std::string why = first->second;
@@ -560,7 +584,8 @@ void Server::drop_doomed() {
 // ---------------------------------------------------------------- action programs
 
 void Server::run(int client, const nlohmann::json& id, const ActionDef& action,
-                 const std::vector<std::string>& args) {
+                 const std::vector<std::string>& args)
+{
     auto it = conns_.find(client);
     if (it == conns_.end()) return;
     ++it->second.actions;
@@ -580,7 +605,8 @@ void Server::run(int client, const nlohmann::json& id, const ActionDef& action,
 // limit ends whatever it started too), with /dev/null as input, pipes for its output and a
 // small fixed environment. posix_spawn does not copy the server's memory, so a large server
 // starts a program as fast as a small one.
-void Server::start_action(WaitingAction a) {
+void Server::start_action(WaitingAction a)
+{
     auto failed = [&](const std::string& why) {
         auto it = conns_.find(a.client);
         if (it != conns_.end()) --it->second.actions;
@@ -610,8 +636,8 @@ void Server::start_action(WaitingAction a) {
     posix_spawn_file_actions_adddup2(&files, err[1], 2);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(
-        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attr, 0);
     sigset_t none, defaults;
     sigemptyset(&none);
@@ -641,12 +667,13 @@ void Server::start_action(WaitingAction a) {
     j.id = a.id;
     j.action = a.action.name;
     j.timeout = a.action.timeout;
-    j.deadline = Clock::now() + seconds(a.action.timeout);  // from the start, not the request
+    j.deadline = Clock::now() + seconds(a.action.timeout); // from the start, not the request
     watch_fd(out[0], TAG_JOB | static_cast<uint64_t>(jid << 1), EPOLLIN);
     watch_fd(err[0], TAG_JOB | static_cast<uint64_t>((jid << 1) | 1), EPOLLIN);
 }
 
-void Server::start_waiting_actions() {
+void Server::start_waiting_actions()
+{
     while (jobs_.size() < limits_.max_running_actions && !waiting_.empty()) {
         WaitingAction a = std::move(waiting_.front());
         waiting_.pop_front();
@@ -656,7 +683,8 @@ void Server::start_waiting_actions() {
 
 // Kills the program with its whole process group and stops reading its output; a child
 // that left the group may hold the pipes open, so the server closes its ends itself.
-void Server::stop_job(Job& j) {
+void Server::stop_job(Job& j)
+{
     kill(-j.pid, SIGKILL);
     for (int* fd : {&j.out_fd, &j.err_fd})
         if (*fd >= 0) {
@@ -666,7 +694,8 @@ void Server::stop_job(Job& j) {
         }
 }
 
-void Server::job_input(int jid, int fd) {
+void Server::job_input(int jid, int fd)
+{
     auto it = jobs_.find(jid);
     if (it == jobs_.end() || fd < 0) return;
     Job& j = it->second;
@@ -695,7 +724,8 @@ void Server::job_input(int jid, int fd) {
 
 // A program is done once its output has ended and it has exited; one past its time limit
 // is killed first. Freed places go to waiting actions.
-void Server::check_jobs() {
+void Server::check_jobs()
+{
     auto now = Clock::now();
     std::vector<std::pair<int, int>> done;
     for (auto& [jid, j] : jobs_) {
@@ -715,7 +745,8 @@ void Server::check_jobs() {
     if (!done.empty()) start_waiting_actions();
 }
 
-void Server::finish_job(int jid, int status) {
+void Server::finish_job(int jid, int status)
+{
     Job j = std::move(jobs_[jid]);
     jobs_.erase(jid);
     if (auto it = conns_.find(j.client); it != conns_.end()) --it->second.actions;
@@ -739,4 +770,4 @@ void Server::finish_job(int jid, int status) {
     service_.finish_action(j.client, j.id, false, "action " + j.action + " failed: " + why);
 }
 
-}  // namespace mis
+} // namespace mis

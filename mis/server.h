@@ -27,14 +27,14 @@ struct ServerLimits {
     // Clients served at once; the next one gets one error line and is closed. main() sizes
     // it from the descriptor limit (clients_for_descriptors).
     size_t max_clients = 256;
-    size_t max_line = 1 << 20;      // a longer request line drops the client
-    double line_timeout = 30;       // seconds a request line may stay incomplete
-    size_t max_unsent = 64u << 20;  // a client that leaves more unread is dropped
+    size_t max_line = 1 << 20;     // a longer request line drops the client
+    double line_timeout = 30;      // seconds a request line may stay incomplete
+    size_t max_unsent = 64u << 20; // a client that leaves more unread is dropped
     // Unread output of all clients together; passing it drops the client holding the most.
     size_t max_unsent_total = 256u << 20;
-    size_t max_action_output = 1 << 20;  // an action program printing more is stopped
-    size_t max_running_actions = 8;      // action programs running at once; others wait
-    size_t max_queued_actions = 1000;    // waiting beyond this, an action is refused
+    size_t max_action_output = 1 << 20; // an action program printing more is stopped
+    size_t max_running_actions = 8;     // action programs running at once; others wait
+    size_t max_queued_actions = 1000;   // waiting beyond this, an action is refused
 };
 
 // Descriptors kept for everything but clients: standard input, output and error, the
@@ -79,21 +79,21 @@ private:
     struct Conn {
         int fd = -1;
         std::string peer;
-        std::string in;                // bytes received and not yet handled
-        size_t in_done = 0;            // in[0, in_done) is handled
-        size_t tail = 0;               // in[tail, end) is the incomplete last line
-        Clock::time_point tail_since;  // when its first byte came (while being read)
+        std::string in;               // bytes received and not yet handled
+        size_t in_done = 0;           // in[0, in_done) is handled
+        size_t tail = 0;              // in[tail, end) is the incomplete last line
+        Clock::time_point tail_since; // when its first byte came (while being read)
         std::string out;
         size_t out_off = 0;
-        uint32_t events = 0;  // what epoll watches for; 0: not registered
+        uint32_t events = 0; // what epoll watches for; 0: not registered
         bool reading = false;
-        bool eof = false;    // the client sent all it will; close once its replies are out
-        size_t actions = 0;  // its action programs, running or waiting
+        bool eof = false;   // the client sent all it will; close once its replies are out
+        size_t actions = 0; // its action programs, running or waiting
         size_t unsent() const { return out.size() - out_off; }
         bool has_lines() const { return in_done < tail; }
     };
     struct Job {
-        pid_t pid = -1;  // also the program's process group
+        pid_t pid = -1; // also the program's process group
         int out_fd = -1, err_fd = -1;
         int client = 0;
         nlohmann::json id;
@@ -118,11 +118,11 @@ private:
     std::map<int, Conn> conns_;
     std::map<int, Job> jobs_;
     std::deque<WaitingAction> waiting_;
-    std::vector<std::string> action_env_;  // the whole environment of action programs
-    std::map<int, std::string> doomed_;    // clients to drop once the current request is done
-    std::set<int> dirty_;                  // clients with output to write
-    std::set<int> ready_;                  // clients with complete request lines to be served
-    std::set<int> partial_;                // clients with an incomplete request line
+    std::vector<std::string> action_env_; // the whole environment of action programs
+    std::map<int, std::string> doomed_;   // clients to drop once the current request is done
+    std::set<int> dirty_;                 // clients with output to write
+    std::set<int> ready_;                 // clients with complete request lines to be served
+    std::set<int> partial_;               // clients with an incomplete request line
     size_t unsent_total_ = 0;
     Clock::time_point next_sweep_;
     // Accepting pauses for a while when it fails (descriptors ran out); failures are logged
@@ -130,7 +130,7 @@ private:
     bool accept_paused_ = false;
     Clock::time_point accept_resume_, accept_log_next_;
     size_t accept_unlogged_ = 0;
-    Clock::time_point refusal_log_next_;  // clients refused while full: logged once a period
+    Clock::time_point refusal_log_next_; // clients refused while full: logged once a period
     size_t refusals_unlogged_ = 0;
     double interval_ = 0;
     std::function<void()> tick_;
@@ -157,4 +157,4 @@ private:
     void watch_fd(int fd, uint64_t tag, uint32_t events);
 };
 
-}  // namespace mis
+} // namespace mis

@@ -13,31 +13,39 @@ namespace mis {
 
 using nlohmann::json;
 
-std::string to_line(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string to_line(const json& j)
+{
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 namespace {
 
 // Parameter access that turns a missing or mistyped parameter into -32602.
-std::string str_param(const json& p, const char* key, bool required = true, const char* def = "") {
+std::string str_param(const json& p, const char* key, bool required = true, const char* def = "")
+{
     auto it = p.find(key);
     if (it == p.end() || it->is_null()) {
         if (required) fail(E_BAD_PARAMS, std::string("missing parameter '") + key + "'");
         return def;
     }
-    if (!it->is_string()) fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be a string");
+    if (!it->is_string())
+        fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be a string");
     return it->get<std::string>();
 }
 
-bool bool_param(const json& p, const char* key) {
+bool bool_param(const json& p, const char* key)
+{
     auto it = p.find(key);
     if (it == p.end() || it->is_null()) return false;
-    if (!it->is_boolean()) fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be true or false");
+    if (!it->is_boolean())
+        fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be true or false");
     return it->get<bool>();
 }
 
 // An integer from lo to hi. It is read as 64 bits and checked before it narrows: get<int>
 // alone would wrap 4294967297 round to 1. Fractions and numbers past 64 bits are refused too.
-int int_param(const json& p, const char* key, int lo, int hi) {
+int int_param(const json& p, const char* key, int lo, int hi)
+{
     auto it = p.find(key);
     bool ok = it != p.end() && it->is_number_integer();
     if (ok && it->is_number_unsigned())
@@ -50,37 +58,46 @@ int int_param(const json& p, const char* key, int lo, int hi) {
 }
 
 // Values as an object of attribute name -> text (numbers and booleans are taken as their text).
-ValueList values_param(const json& p, const char* key, bool required) {
+ValueList values_param(const json& p, const char* key, bool required)
+{
     ValueList out;
     auto it = p.find(key);
     if (it == p.end() || it->is_null()) {
         if (required) fail(E_BAD_PARAMS, std::string("missing parameter '") + key + "'");
         return out;
     }
-    if (!it->is_object()) fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be an object");
+    if (!it->is_object())
+        fail(E_BAD_PARAMS, std::string("parameter '") + key + "' must be an object");
     for (auto& [k, v] : it->items()) {
-        if (v.is_string()) out.emplace_back(k, v.get<std::string>());
-        else if (v.is_number() || v.is_boolean()) out.emplace_back(k, v.dump());
-        else fail(E_BAD_PARAMS, "the value of '" + k + "' must be a string");
+        if (v.is_string())
+            out.emplace_back(k, v.get<std::string>());
+        else if (v.is_number() || v.is_boolean())
+            out.emplace_back(k, v.dump());
+        else
+            fail(E_BAD_PARAMS, "the value of '" + k + "' must be a string");
     }
     return out;
 }
 
-json error_reply(const json& id, int code, const std::string& msg) {
+json error_reply(const json& id, int code, const std::string& msg)
+{
     return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", msg}}}};
 }
 
 // Whether the line nests arrays and objects deeper than limit, read byte by byte without
 // building anything: brackets inside strings do not count. Up to the first syntax error the
 // parser sees the same brackets, and it stops there, so it never goes deeper than this count.
-bool nested_deeper(const std::string& line, int limit) {
+bool nested_deeper(const std::string& line, int limit)
+{
     int depth = 0;
     bool in_string = false;
     for (size_t i = 0; i < line.size(); ++i) {
         char ch = line[i];
         if (in_string) {
-            if (ch == '\\') ++i;
-            else if (ch == '"') in_string = false;
+            if (ch == '\\')
+                ++i;
+            else if (ch == '"')
+                in_string = false;
         } else if (ch == '"') {
             in_string = true;
         } else if (ch == '[' || ch == '{') {
@@ -92,14 +109,19 @@ bool nested_deeper(const std::string& line, int limit) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
 Service::Service(Model& model, Outbox& out, ActionRunner* runner)
-    : model_(model), schema_(model.schema()), out_(out), runner_(runner) {}
+    : model_(model), schema_(model.schema()), out_(out), runner_(runner)
+{}
 
-void Service::connect(int client) { sessions_[client]; }
+void Service::connect(int client)
+{
+    sessions_[client];
+}
 
-void Service::disconnect(int client) {
+void Service::disconnect(int client)
+{
     auto s = sessions_.find(client);
     if (s == sessions_.end()) return;
     for (int id : s->second.subscriptions) {
@@ -122,12 +144,14 @@ void Service::disconnect(int client) {
     sessions_.erase(s);
 }
 
-void Service::handle_line(int client, const std::string& line) {
+void Service::handle_line(int client, const std::string& line)
+{
     if (nested_deeper(line, MAX_JSON_DEPTH)) return refuse_deep(client, line);
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
         log_line("client %d: parse error: %s", client, excerpt(line).c_str());
-        out_.send(client, to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
+        out_.send(client,
+                  to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
         return;
     }
     if (req.is_array()) return handle_batch(client, req);
@@ -140,7 +164,8 @@ void Service::handle_line(int client, const std::string& line) {
 // While the batch is built, a runner may already report an action's end (one that could not
 // start), so the batch is registered first and each request with an id holds its slot before
 // it is carried out.
-void Service::handle_batch(int client, const json& requests) {
+void Service::handle_batch(int client, const json& requests)
+{
     if (requests.empty() || requests.size() > MAX_BATCH) {
         std::string why = requests.empty() ? "an empty batch"
                                            : "a batch of " + std::to_string(requests.size()) +
@@ -154,7 +179,7 @@ void Service::handle_batch(int client, const json& requests) {
     batches_[n] = Batch{client, json::array(), 0, true};
     for (auto& req : requests) {
         auto b = batches_.find(n);
-        if (b == batches_.end()) return;  // the client left
+        if (b == batches_.end()) return; // the client left
         json tag = nullptr;
         if (req.is_object() && req.contains("id")) {
             tag = {{"batch", n}, {"slot", b->second.answers.size()}, {"id", req["id"]}};
@@ -163,8 +188,10 @@ void Service::handle_batch(int client, const json& requests) {
         }
         json answer = execute(client, req, tag.is_null() ? nullptr : &tag);
         if (answer.is_null()) continue;
-        if (tag.is_null()) b->second.answers.push_back(std::move(answer));
-        else fill_slot(n, tag["slot"].get<size_t>(), std::move(answer));
+        if (tag.is_null())
+            b->second.answers.push_back(std::move(answer));
+        else
+            fill_slot(n, tag["slot"].get<size_t>(), std::move(answer));
     }
     auto b = batches_.find(n);
     if (b == batches_.end()) return;
@@ -172,15 +199,17 @@ void Service::handle_batch(int client, const json& requests) {
     if (b->second.missing == 0) send_batch(b);
 }
 
-void Service::fill_slot(long long batch, size_t slot, json answer) {
+void Service::fill_slot(long long batch, size_t slot, json answer)
+{
     auto b = batches_.find(batch);
     if (b == batches_.end() || slot >= b->second.answers.size()) return;
-    if (!b->second.answers[slot].is_null()) return;  // filled already
+    if (!b->second.answers[slot].is_null()) return; // filled already
     b->second.answers[slot] = std::move(answer);
     if (--b->second.missing == 0 && !b->second.building) send_batch(b);
 }
 
-void Service::send_batch(std::map<long long, Batch>::iterator b) {
+void Service::send_batch(std::map<long long, Batch>::iterator b)
+{
     // A batch of notifications only has nothing to answer.
     if (!b->second.answers.empty()) out_.send(b->second.client, to_line(b->second.answers));
     batches_.erase(b);
@@ -189,7 +218,8 @@ void Service::send_batch(std::map<long long, Batch>::iterator b) {
 // One request object: its reply, or null when it has none (a notification) or when the reply
 // comes later, at an action program's end, through finish_action with `tag` (the id when tag
 // is null).
-json Service::execute(int client, const json& req, const json* tag) {
+json Service::execute(int client, const json& req, const json* tag)
+{
     bool has_id = req.is_object() && req.contains("id");
     json id = has_id ? req["id"] : json();
     std::string method;
@@ -230,8 +260,9 @@ json Service::execute(int client, const json& req, const json* tag) {
 // Answers a line nested past MAX_JSON_DEPTH. It is parsed once more, keeping only what lies
 // within the limit (the parser itself works without recursion), so that the reply can carry
 // the request's id and say whether the excess lies in its params.
-void Service::refuse_deep(int client, const std::string& line) {
-    std::string member, deep_in;  // the request member being read; the one holding the excess
+void Service::refuse_deep(int client, const std::string& line)
+{
+    std::string member, deep_in; // the request member being read; the one holding the excess
     auto keep = [&](int depth, json::parse_event_t ev, json& parsed) {
         if (ev == json::parse_event_t::key && depth == 1) member = parsed.get<std::string>();
         bool opens =
@@ -256,10 +287,10 @@ void Service::refuse_deep(int client, const std::string& line) {
     log_line("client %d: %s nested over %d levels refused", client, what.c_str(), MAX_JSON_DEPTH);
     // A notification gets no reply to a fault in its params, as to any other fault of them.
     if (has_id || !in_params)
-        out_.send(client, to_line(error_reply(id, code, "invalid " + what +
-                                                            ": arrays and objects nested over " +
-                                                            std::to_string(MAX_JSON_DEPTH) +
-                                                            " levels deep")));
+        out_.send(client,
+                  to_line(error_reply(id, code,
+                                      "invalid " + what + ": arrays and objects nested over " +
+                                          std::to_string(MAX_JSON_DEPTH) + " levels deep")));
 }
 
 // The methods of the protocol (docs/protocol.md), each with its handler.
@@ -273,7 +304,8 @@ const std::unordered_map<std::string, Service::Handler> Service::METHODS = {
     {"syntax", &Service::op_syntax},     {"search", &Service::op_search},
 };
 
-json Service::op_hello(Call& c) {
+json Service::op_hello(Call& c)
+{
     Session& session = sessions_[c.client];
     session.client_name = str_param(c.params, "client", false, "?");
     session.host = str_param(c.params, "host", false, "localhost");
@@ -283,13 +315,15 @@ json Service::op_hello(Call& c) {
     return {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"}, {"mdr", mdr}};
 }
 
-json Service::op_get(Call& c) {
+json Service::op_get(Call& c)
+{
     MObject& o = model_.resolve(str_param(c.params, "name"));
     check_class(o, trim(str_param(c.params, "class", false)));
     return describe(o);
 }
 
-json Service::op_unsubscribe(Call& c) {
+json Service::op_unsubscribe(Call& c)
+{
     int sid = int_param(c.params, "subscription", 1, std::numeric_limits<int>::max());
     auto s = subs_.find(sid);
     if (s == subs_.end() || s->second->client != c.client)
@@ -302,7 +336,8 @@ json Service::op_unsubscribe(Call& c) {
     return {{"subscription", sid}};
 }
 
-json Service::op_watch(Call& c) {
+json Service::op_watch(Call& c)
+{
     std::string n = model_.canonical(str_param(c.params, "name"));
     if (!model_.find(n)) fail(E_NO_OBJECT, "no such object " + n);
     watchers_[n].insert(c.client);
@@ -310,7 +345,8 @@ json Service::op_watch(Call& c) {
     return {{"name", n}};
 }
 
-json Service::op_unwatch(Call& c) {
+json Service::op_unwatch(Call& c)
+{
     std::string n = model_.canonical(str_param(c.params, "name"));
     auto w = watchers_.find(n);
     if (w != watchers_.end()) {
@@ -321,7 +357,8 @@ json Service::op_unwatch(Call& c) {
     return {{"name", n}};
 }
 
-json Service::op_validate(Call& c) {
+json Service::op_validate(Call& c)
+{
     std::string an = str_param(c.params, "attribute"), v = str_param(c.params, "value");
     const AttributeDef* a = schema_.attribute(an);
     if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
@@ -330,7 +367,8 @@ json Service::op_validate(Call& c) {
     return {{"attribute", a->name}, {"value", canon}};
 }
 
-json Service::op_set(Call& c) {
+json Service::op_set(Call& c)
+{
     MObject& o = model_.resolve(str_param(c.params, "name"));
     ValueList values = values_param(c.params, "values", true);
     auto changed = change(o, values, true);
@@ -339,14 +377,16 @@ json Service::op_set(Call& c) {
     return {{"name", o.name}, {"changed", names}};
 }
 
-json Service::op_blank(Call& c) {
+json Service::op_blank(Call& c)
+{
     std::string cn = trim(str_param(c.params, "class"));
     const ClassDef* k = schema_.cls(cn);
     if (!k) fail(E_NO_CLASS, "no such class " + cn);
     return describe_blank(*k);
 }
 
-json Service::op_create(Call& c) {
+json Service::op_create(Call& c)
+{
     std::string cn = trim(str_param(c.params, "class"));
     MObject& parent = model_.resolve(str_param(c.params, "parent"));
     const ClassDef* k = schema_.cls(cn);
@@ -355,41 +395,51 @@ json Service::op_create(Call& c) {
     return {{"name", o.name}, {"class", o.cls->name}};
 }
 
-json Service::op_delete(Call& c) {
+json Service::op_delete(Call& c)
+{
     MObject& o = model_.resolve(str_param(c.params, "name"));
     std::vector<std::string> names;
     size_t n = remove(o, &names);
     return {{"count", n}, {"names", names}};
 }
 
-json Service::op_syntax(Call& c) {
+json Service::op_syntax(Call& c)
+{
     std::string an = str_param(c.params, "attribute");
     const AttributeDef* a = schema_.attribute(an);
     if (!a) fail(E_NO_ATTRIBUTE, "no such attribute " + an);
     const Syntax& s = *a->syntax;
-    return {{"attribute", a->name}, {"name", s.name}, {"description", s.description},
-            {"rule", s.rule_text()}, {"expansion", s.expansion}};
+    return {{"attribute", a->name},
+            {"name", s.name},
+            {"description", s.description},
+            {"rule", s.rule_text()},
+            {"expansion", s.expansion}};
 }
 
 // With a non-empty class name: the class exists and o is of it or of a subclass.
-void Service::check_class(const MObject& o, const std::string& cls) const {
+void Service::check_class(const MObject& o, const std::string& cls) const
+{
     if (cls.empty()) return;
     if (!schema_.cls(cls)) fail(E_NO_CLASS, "no such class " + cls);
     if (!o.cls->is_a(cls))
         fail(E_CLASS_CONFLICT, o.name + " is of class " + o.cls->name + ", not " + cls);
 }
 
-json Service::describe(const MObject& o) const {
+json Service::describe(const MObject& o) const
+{
     json attrs = json::array();
     for (size_t i = 0; i < o.cls->attrs.size(); ++i) {
         const AttributeDef* a = o.cls->attrs[i].attr;
-        attrs.push_back({{"name", a->name}, {"syntax", a->syntax->name},
-                         {"access", a->read_only ? "read-only" : "read-write"}, {"value", o.values[i]}});
+        attrs.push_back({{"name", a->name},
+                         {"syntax", a->syntax->name},
+                         {"access", a->read_only ? "read-only" : "read-write"},
+                         {"value", o.values[i]}});
     }
     return {{"name", o.name}, {"class", o.cls->name}, {"attributes", attrs}};
 }
 
-json Service::describe_blank(const ClassDef& c) const {
+json Service::describe_blank(const ClassDef& c) const
+{
     MObject blank;
     blank.name = "NONE";
     blank.cls = &c;
@@ -397,7 +447,8 @@ json Service::describe_blank(const ClassDef& c) const {
     return describe(blank);
 }
 
-json Service::op_derive(Call& c) {
+json Service::op_derive(Call& c)
+{
     const json& p = c.params;
     Session& session = sessions_[c.client];
     bool subscribe = bool_param(p, "subscribe");
@@ -490,7 +541,8 @@ json Service::op_search(Call& c)
             {"objects", std::move(objects)}};
 }
 
-json Service::op_action(Call& c) {
+json Service::op_action(Call& c)
+{
     const json& p = c.params;
     MObject& o = model_.resolve(str_param(p, "name"));
     std::string an = trim(str_param(p, "action"));
@@ -506,7 +558,8 @@ json Service::op_action(Call& c) {
     case ActionDef::RESET: {
         ValueList defaults;
         for (auto& ca : o.cls->attrs)
-            if (!ca.attr->read_only && ca.attr != o.cls->naming) defaults.emplace_back(ca.attr->name, ca.def);
+            if (!ca.attr->read_only && ca.attr != o.cls->naming)
+                defaults.emplace_back(ca.attr->name, ca.def);
         auto changed = change(o, defaults, false);
         return {{"reply", "reset " + o.name + ": " + std::to_string(changed.size()) +
                               " attribute(s) set back to their defaults\n"}};
@@ -529,7 +582,8 @@ json Service::op_action(Call& c) {
     fail(E_NO_ACTION, "no such action " + an);
 }
 
-void Service::finish_action(int client, const json& tag, bool ok, const std::string& text) {
+void Service::finish_action(int client, const json& tag, bool ok, const std::string& text)
+{
     if (!connected(client) || tag.is_null()) return;
     if (!ok) log_line("client %d: action failed: %s", client, excerpt(text).c_str());
     // A request of a batch: the tag names the batch and the slot and carries the request's id.
@@ -542,29 +596,39 @@ void Service::finish_action(int client, const json& tag, bool ok, const std::str
 
 // ---------------------------------------------------------------- notifications
 
-void Service::event_to(int client, const json& params) {
+void Service::event_to(int client, const json& params)
+{
     out_.send(client, to_line({{"jsonrpc", "2.0"}, {"method", "event"}, {"params", params}}));
 }
 
-void Service::raw_event(const std::string& event, const std::string& name) {
+void Service::raw_event(const std::string& event, const std::string& name)
+{
     if (sessions_.empty()) return;
-    std::string line = to_line({{"jsonrpc", "2.0"}, {"method", "rawEvent"}, {"params", {{"event", event}, {"name", name}}}});
+    std::string line = to_line({{"jsonrpc", "2.0"},
+                                {"method", "rawEvent"},
+                                {"params", {{"event", event}, {"name", name}}}});
     for (auto& [c, s] : sessions_) out_.send(c, line);
 }
 
 // OBJECT_CREATED or OBJECT_DESTROYED to the subscriptions on o's parent whose filter accepts
 // o (with the given values, or o's own).
-void Service::membership(const MObject& o, const std::string& event, const std::vector<std::string>* values) {
+void Service::membership(const MObject& o, const std::string& event,
+                         const std::vector<std::string>* values)
+{
     if (!o.parent) return;
     auto it = subs_by_base_.find(o.parent->name);
     if (it == subs_by_base_.end()) return;
     const auto& v = values ? *values : o.values;
     for (auto& s : it->second)
         if (!s->filter || s->filter->matches(*o.cls, v))
-            event_to(s->client, {{"event", event}, {"subscription", s->id}, {"name", o.name}, {"class", o.cls->name}});
+            event_to(s->client, {{"event", event},
+                                 {"subscription", s->id},
+                                 {"name", o.name},
+                                 {"class", o.cls->name}});
 }
 
-std::vector<size_t> Service::change(MObject& o, const ValueList& values, bool enforce_access) {
+std::vector<size_t> Service::change(MObject& o, const ValueList& values, bool enforce_access)
+{
     std::vector<std::string> before;
     auto changed = model_.set(o, values, enforce_access, &before);
     if (changed.empty()) return changed;
@@ -572,7 +636,9 @@ std::vector<size_t> Service::change(MObject& o, const ValueList& values, bool en
     for (size_t i : changed) {
         if (w != watchers_.end())
             for (int c : w->second)
-                event_to(c, {{"event", "ATTR_CHANGED"}, {"name", o.name}, {"attribute", o.cls->attrs[i].attr->name},
+                event_to(c, {{"event", "ATTR_CHANGED"},
+                             {"name", o.name},
+                             {"attribute", o.cls->attrs[i].attr->name},
                              {"value", o.values[i]}});
         raw_event("ATTR_CHANGED", o.name);
     }
@@ -583,26 +649,32 @@ std::vector<size_t> Service::change(MObject& o, const ValueList& values, bool en
             auto subs = it->second;
             for (auto& s : subs) {
                 if (!s->filter) continue;
-                bool was = s->filter->matches(*o.cls, before), is = s->filter->matches(*o.cls, o.values);
+                bool was = s->filter->matches(*o.cls, before),
+                     is = s->filter->matches(*o.cls, o.values);
                 if (was == is) continue;
                 const char* ev = is ? "OBJECT_CREATED" : "OBJECT_DESTROYED";
                 // Nothing was created or destroyed: the raw ATTR_CHANGED above already told
                 // every client what happened; only this subscriber's view changes.
-                event_to(s->client, {{"event", ev}, {"subscription", s->id}, {"name", o.name}, {"class", o.cls->name}});
+                event_to(s->client, {{"event", ev},
+                                     {"subscription", s->id},
+                                     {"name", o.name},
+                                     {"class", o.cls->name}});
             }
         }
     }
     return changed;
 }
 
-MObject& Service::create(MObject& parent, const ClassDef& c, const ValueList& values) {
+MObject& Service::create(MObject& parent, const ClassDef& c, const ValueList& values)
+{
     MObject& o = model_.create(parent, c, values);
     membership(o, "OBJECT_CREATED", nullptr);
     raw_event("OBJECT_CREATED", o.name);
     return o;
 }
 
-size_t Service::remove(MObject& o, std::vector<std::string>* names) {
+size_t Service::remove(MObject& o, std::vector<std::string>* names)
+{
     auto gone = model_.remove(o);
     // Each object is reported beneath its former parent; the parents' objects are among the
     // removed ones (still alive in `gone`) or o's parent, which stays.
@@ -622,4 +694,4 @@ size_t Service::remove(MObject& o, std::vector<std::string>* names) {
     return gone.size();
 }
 
-}  // namespace mis
+} // namespace mis

@@ -65,7 +65,7 @@ public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr);
 
     void connect(int client);
-    void disconnect(int client);  // drops its subscriptions, watches and waiting batches
+    void disconnect(int client); // drops its subscriptions, watches and waiting batches
     bool connected(int client) const { return sessions_.count(client) != 0; }
     size_t clients() const { return sessions_.size(); }
 
@@ -90,7 +90,7 @@ private:
         int id;
         int client;
         std::string base;
-        std::shared_ptr<Filter> filter;  // null: every child
+        std::shared_ptr<Filter> filter; // null: every child
     };
     struct Session {
         std::string client_name, host;
@@ -111,9 +111,9 @@ private:
     // A batch whose answers are not all in yet.
     struct Batch {
         int client;
-        nlohmann::json answers;  // array in request order; null: a slot still waiting
-        size_t missing;          // slots still waiting
-        bool building;           // its requests are still being carried out
+        nlohmann::json answers; // array in request order; null: a slot still waiting
+        size_t missing;         // slots still waiting
+        bool building;          // its requests are still being carried out
     };
     std::map<long long, Batch> batches_;
     long long next_batch_ = 1;
@@ -122,8 +122,8 @@ private:
     struct Call {
         int client;
         const nlohmann::json& params;
-        nlohmann::json tag;     // what the action runner is handed: the id, or a batch slot
-        bool deferred = false;  // set by the handler: the reply comes through finish_action
+        nlohmann::json tag;    // what the action runner is handed: the id, or a batch slot
+        bool deferred = false; // set by the handler: the reply comes through finish_action
     };
     using Handler = nlohmann::json (Service::*)(Call&);
     static const std::unordered_map<std::string, Handler> METHODS;
@@ -154,10 +154,11 @@ private:
     nlohmann::json describe_blank(const ClassDef& c) const;
 
     void event_to(int client, const nlohmann::json& params);
-    void membership(const MObject& o, const std::string& event, const std::vector<std::string>* values);
+    void membership(const MObject& o, const std::string& event,
+                    const std::vector<std::string>* values);
 };
 
 // Serialises one JSON value as a protocol line; text that is not UTF-8 is replaced, never thrown.
 std::string to_line(const nlohmann::json& j);
 
-}  // namespace mis
+} // namespace mis

@@ -14,30 +14,38 @@ namespace {
 // What a network element changes by itself: its read-only state (enumerations, flags and
 // gauges), never what an operator sets nor what names the object. Logs and their records
 // change only by alarms being added.
-bool changeable(const ClassDef& c, const ClassAttr& ca, const AttributeDef* object_class) {
+bool changeable(const ClassDef& c, const ClassAttr& ca, const AttributeDef* object_class)
+{
     const Syntax::Kind k = ca.attr->syntax->kind;
-    return (k == Syntax::ENUM || k == Syntax::BOOLEAN || k == Syntax::INTEGER) && ca.attr->read_only &&
-           ca.attr != c.naming && ca.attr != object_class && !c.is_a("log") && !c.is_a("logRecord");
+    return (k == Syntax::ENUM || k == Syntax::BOOLEAN || k == Syntax::INTEGER) &&
+           ca.attr->read_only && ca.attr != c.naming && ca.attr != object_class && !c.is_a("log") &&
+           !c.is_a("logRecord");
 }
 
-bool is_counter(const AttributeDef* a) {
+bool is_counter(const AttributeDef* a)
+{
     const std::string& d = a->display;
-    auto ends = [&](const char* w) { std::string x = w; return d.size() >= x.size() && d.compare(d.size() - x.size(), x.size(), x) == 0; };
+    auto ends = [&](const char* w) {
+        std::string x = w;
+        return d.size() >= x.size() && d.compare(d.size() - x.size(), x.size(), x) == 0;
+    };
     return ends("Seconds") || ends("Count");
 }
 
-std::string now_time() {
+std::string now_time()
+{
     char buf[20];
     std::time_t t = std::time(nullptr);
     std::strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", std::gmtime(&t));
     return buf;
 }
 
-}  // namespace
+} // namespace
 
 Simulator::Simulator(Service& service, unsigned seed) : service_(service), rng_(seed) {}
 
-MObject* Simulator::pick_changeable() {
+MObject* Simulator::pick_changeable()
+{
     Model& m = service_.model();
     const AttributeDef* oc = m.schema().object_class_attr();
     // Walk down from the root at random until an object with changeable state turns up.
@@ -57,7 +65,8 @@ MObject* Simulator::pick_changeable() {
     return nullptr;
 }
 
-void Simulator::tick() {
+void Simulator::tick()
+{
     Model& m = service_.model();
     const AttributeDef* oc = m.schema().object_class_attr();
     MObject* last = nullptr;
@@ -70,7 +79,8 @@ void Simulator::tick() {
         const ClassAttr& ca = *attrs[below(attrs.size())];
         const Syntax& s = *ca.attr->syntax;
         std::string cur = o->value(ca.attr), next;
-        if (s.kind == Syntax::BOOLEAN) next = cur == "true" ? "false" : "true";
+        if (s.kind == Syntax::BOOLEAN)
+            next = cur == "true" ? "false" : "true";
         else if (s.kind == Syntax::INTEGER) {
             // Gauges wander a little; counters only grow.
             long long v = 0;
@@ -83,7 +93,8 @@ void Simulator::tick() {
         } else if (s.values.size() > 1) {
             do next = s.values[below(s.values.size())];
             while (next == cur);
-        } else continue;
+        } else
+            continue;
         service_.change(*o, {{ca.attr->name, next}}, false);
         last = o;
     }
@@ -92,7 +103,8 @@ void Simulator::tick() {
 
 // Adds an alarm record about an object to the alarm log of the object's system (the log
 // beneath its top-level object), then announces the alarm to every client.
-void Simulator::raise_alarm(MObject& about) {
+void Simulator::raise_alarm(MObject& about)
+{
     Model& m = service_.model();
     const ClassDef* rec = m.schema().cls("alarmRecord");
     if (!rec || !rec->naming) return;
@@ -110,7 +122,8 @@ void Simulator::raise_alarm(MObject& about) {
         long long low = 0;
         for (auto& [n, k] : log->children) {
             long long id;
-            if (parse_integer(k->value(rec->naming), id) && (!oldest || id < low)) oldest = k, low = id;
+            if (parse_integer(k->value(rec->naming), id) && (!oldest || id < low))
+                oldest = k, low = id;
         }
         if (!oldest) break;
         service_.remove(*oldest);
@@ -131,7 +144,8 @@ void Simulator::raise_alarm(MObject& about) {
         if (!a || a->syntax->kind != Syntax::ENUM || a->syntax->values.empty()) return "";
         return a->syntax->values[below(a->syntax->values.size())];
     };
-    static const char* const kinds[] = {"communicationsAlarm", "equipmentAlarm", "qualityOfServiceAlarm"};
+    static const char* const kinds[] = {"communicationsAlarm", "equipmentAlarm",
+                                        "qualityOfServiceAlarm"};
     std::string kind = kinds[below(3)];
     std::string severity = pick("perceivedSeverity"), cause = pick("probableCause");
     set_if("eventType", kind);
@@ -142,10 +156,11 @@ void Simulator::raise_alarm(MObject& about) {
     try {
         service_.create(*log, *rec, v);
     } catch (const Fault& f) {
-        log_line("simulation: cannot add an alarm record to %s: %s", log->name.c_str(), f.message.c_str());
+        log_line("simulation: cannot add an alarm record to %s: %s", log->name.c_str(),
+                 f.message.c_str());
         return;
     }
     service_.raw_event(kind, about.name);
 }
 
-}  // namespace mis
+} // namespace mis

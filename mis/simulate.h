@@ -26,4 +26,4 @@ private:
     size_t below(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
 };
 
-}  // namespace mis
+} // namespace mis

@@ -11,10 +11,10 @@
 namespace mis {
 
 struct StoredObject {
-    std::string name;    // canonical FDN
-    std::string parent;  // canonical FDN of the parent ("/" for top-level objects)
+    std::string name;   // canonical FDN
+    std::string parent; // canonical FDN of the parent ("/" for top-level objects)
     std::string cls;
-    std::vector<std::pair<std::string, std::string>> attrs;  // full attribute name, value text
+    std::vector<std::pair<std::string, std::string>> attrs; // full attribute name, value text
 };
 
 // One change: objects written (inserted or replaced) and objects removed, all or nothing.
@@ -39,4 +39,4 @@ std::unique_ptr<Store> open_sqlite_store(const std::string& path, std::string& e
 // Keeps nothing between runs: for tests and fuzzing.
 std::unique_ptr<Store> make_memory_store();
 
-}  // namespace mis
+} // namespace mis

@@ -75,8 +75,8 @@ int get_num_objs(DataObject* obj)
          * on an album of the count's own, which subscribes to nothing (a
          * derivation of the tree's would subscribe to every leaf). */
         DataObject* known = find_album_object(child.c_str());
-        int below = known && known->derive_state == 2 ? get_num_objs(known)
-                                                      : count_below(child, cookie);
+        int below =
+            known && known->derive_state == 2 ? get_num_objs(known) : count_below(child, cookie);
         if (below > 0) n += below;
     }
     return n;

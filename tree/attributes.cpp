@@ -19,8 +19,7 @@ DUArray DataObject::get_attributes()
                 Callback(SchedContext::current(), ConfigWin::attr_changed_cb, nullptr));
 
     if (global.boot(DeriveTimeout)) {
-        if (object_configuration)
-            object_configuration->image_replaced();
+        if (object_configuration) object_configuration->image_replaced();
         /* The edits pending for the object shown before are void now. */
         Attribute::attr_list.clear_and_destroy();
         return global.get_attr_names(0);

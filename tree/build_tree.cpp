@@ -17,12 +17,9 @@
 bool is_valid_object(DataObject* obj, const char* objclass)
 {
     Image image(DataUnit(obj->name), DataUnit(objclass ? objclass : ""), Platform::def_platform);
-    if (image.get_error_type() != 0)
-        return false;
-    if (!image.boot(DeriveTimeout))
-        return false;
-    if (!image.exists())
-        return false;
+    if (image.get_error_type() != 0) return false;
+    if (!image.boot(DeriveTimeout)) return false;
+    if (!image.exists()) return false;
     DataUnit server_name = image.get_objname();
     /* A name typed in another form than the server's takes the server's. */
     if (!obj->name || !strstr(obj->name, server_name.str())) {
@@ -36,8 +33,7 @@ void build_tree()
 {
     Widget shell = main_window ? main_window->shell() : nullptr;
     status_line(qx_msg(11, "Deriving objects from MIS..."));
-    if (shell)
-        set_busy_cursor(shell);
+    if (shell) set_busy_cursor(shell);
 
     root = new DataObject(nullptr);
     root->name = strdup(default_root ? default_root : "/");
@@ -52,16 +48,13 @@ void build_tree()
     DataObject::object_list.insert(root);
 
     if (root->derive(default_scope, current_filter) == 2) {
-        if (shell)
-            reset_busy_cursor(shell);
+        if (shell) reset_busy_cursor(shell);
         return;
     }
     node_batch_begin();
     root->display(default_scope);
     node_batch_end();
-    if (main_window)
-        main_window->update_edit_menu();
-    if (shell)
-        reset_busy_cursor(shell);
+    if (main_window) main_window->update_edit_menu();
+    if (shell) reset_busy_cursor(shell);
     status_line(qx_msg(14, "Tarnwick 1.2 - managed object editor of the Corvane QX suite"));
 }

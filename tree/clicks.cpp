@@ -15,8 +15,7 @@ bool selection_busy = false;
 
 void object_selected(Widget node, XtPointer client, XtPointer call_data)
 {
-    if (selection_busy)
-        return;
+    if (selection_busy) return;
     selection_busy = true;
     status_line("  ");
 
@@ -29,20 +28,16 @@ void object_selected(Widget node, XtPointer client, XtPointer call_data)
         auto* cb = (XmPushButtonCallbackStruct*)call_data;
         int clicks = cb ? cb->click_count : 1;
         if (clicks == 1) {
-            if (action_window)
-                action_window->xd_hide();
+            if (action_window) action_window->xd_hide();
             if (obj->selected)
                 deselect(obj);
             else
                 add(obj);
         } else if (clicks == 2) {
-            if (!obj->selected)
-                add(obj);
-            if (main_window)
-                main_window->get_object(node, fdn);
+            if (!obj->selected) add(obj);
+            if (main_window) main_window->get_object(node, fdn);
         }
     }
     selection_busy = false;
-    if (main_window)
-        main_window->update_edit_menu();
+    if (main_window) main_window->update_edit_menu();
 }

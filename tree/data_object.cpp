@@ -17,16 +17,9 @@ SelectedList DataObject::selected_list;
 /* ---------------------------------------------------------------- DataObject */
 
 DataObject::DataObject(const char* n)
-    : name(n ? strdup(n) : nullptr),
-      parent_name(nullptr),
-      node(nullptr),
-      num_children(-1),
-      selected(false),
-      node_state(XiAlwaysOpen),
-      flags(0),
-      derive_state(0)
-{
-}
+    : name(n ? strdup(n) : nullptr), parent_name(nullptr), node(nullptr), num_children(-1),
+      selected(false), node_state(XiAlwaysOpen), flags(0), derive_state(0)
+{}
 
 DataObject::~DataObject()
 {
@@ -38,8 +31,7 @@ DataObject::~DataObject()
 
 void DataObject::destroy_node()
 {
-    if (!node)
-        return;
+    if (!node) return;
     /* Xt may finish the destruction later, when this object is gone. */
     XtRemoveCallback(node, XmNdestroyCallback, node_destroyed_cb, this);
     XtDestroyWidget(node);
@@ -63,16 +55,14 @@ bool DataObject::operator<(const DataObject& o) const
  * with the operators. */
 static int compare_names(const char* key, const char* item)
 {
-    if (!key || !item)
-        return 1;
+    if (!key || !item) return 1;
     return strcmp(key, item);
 }
 
 size_t DataObjectList::search(const DataObject& key, bool& found) const
 {
     found = false;
-    if (items_.empty())
-        return 0;
+    if (items_.empty()) return 0;
     long low = 0;
     long high = (long)items_.size() - 1;
     while (low < high) {
@@ -84,8 +74,7 @@ size_t DataObjectList::search(const DataObject& key, bool& found) const
         }
         if (c < 0) {
             high = probe - 1;
-            if (high < 0)
-                high = 0;
+            if (high < 0) high = 0;
         } else {
             low = probe + 1;
         }
@@ -101,34 +90,28 @@ void DataObjectList::insert(DataObject* obj)
     /* After every equal entry, so equal names keep their order of arrival;
      * otherwise past the entries that sort before the new one. */
     if (found) {
-        while (pos < items_.size() && *items_[pos] == *obj)
-            pos++;
+        while (pos < items_.size() && *items_[pos] == *obj) pos++;
     } else {
-        while (pos < items_.size() && *items_[pos] < *obj)
-            pos++;
+        while (pos < items_.size() && *items_[pos] < *obj) pos++;
     }
     items_.insert(items_.begin() + (long)pos, obj);
 }
 
 long DataObjectList::find_first(const char* fdn) const
 {
-    if (!fdn)
-        return -1;
+    if (!fdn) return -1;
     DataObject key(fdn);
     bool found;
     size_t pos = search(key, found);
-    if (!found)
-        return -1;
-    while (pos > 0 && *items_[pos - 1] == key)
-        pos--;
+    if (!found) return -1;
+    while (pos > 0 && *items_[pos - 1] == key) pos--;
     return (long)pos;
 }
 
 bool DataObjectList::remove(DataObject* obj)
 {
     long pos = find_first(obj->name);
-    if (pos < 0)
-        return false;
+    if (pos < 0) return false;
     items_.erase(items_.begin() + pos);
     return true;
 }
@@ -140,8 +123,7 @@ void DataObjectList::clear_and_destroy()
     items_.reserve(64);
     /* One layout of the navigator for the lot, not one per node. */
     node_batch_begin();
-    for (DataObject* obj : doomed)
-        delete obj;
+    for (DataObject* obj : doomed) delete obj;
     node_batch_end();
 }
 
@@ -159,8 +141,7 @@ void SelectedList::remove(DataObject* obj)
 
 DataObject* SelectedList::take_first()
 {
-    if (items_.empty())
-        return nullptr;
+    if (items_.empty()) return nullptr;
     DataObject* obj = items_.front();
     items_.pop_front();
     return obj;
@@ -170,8 +151,7 @@ DataObject* SelectedList::take_first()
 
 DataObject* find_album_object(const char* fdn)
 {
-    if (!fdn)
-        return nullptr;
+    if (!fdn) return nullptr;
     long pos = DataObject::object_list.find_first(fdn);
     return pos < 0 ? nullptr : DataObject::object_list.at((size_t)pos);
 }
@@ -180,18 +160,15 @@ DataObject* find_object(Widget node)
 {
     DataObjectList& list = DataObject::object_list;
     for (size_t i = 0; i < list.entries(); i++)
-        if (list.at(i)->node == node)
-            return list.at(i);
+        if (list.at(i)->node == node) return list.at(i);
     return nullptr;
 }
 
 DataObject* find_selected_object(const char* fdn)
 {
-    if (!fdn)
-        return nullptr;
+    if (!fdn) return nullptr;
     for (DataObject* obj : DataObject::selected_list.items())
-        if (obj->name && strcmp(obj->name, fdn) == 0)
-            return obj;
+        if (obj->name && strcmp(obj->name, fdn) == 0) return obj;
     return nullptr;
 }
 
@@ -199,8 +176,7 @@ DataObject* find_selected_object(const char* fdn)
 
 char* derivation_string(const char* fdn, const char* filter)
 {
-    if (!fdn)
-        fdn = "";
+    if (!fdn) fdn = "";
     size_t len = strlen(fdn);
     std::string text = fdn;
     /* "/" and any FDN written with a trailing slash take the star directly. */
@@ -225,17 +201,14 @@ char* nickname_parent(const char* nickname)
 {
     char* copy = strdup(nickname ? nickname : "");
     char* cut = strstr(copy, ".XXNICKYY.");
-    if (cut)
-        *cut = '\0';
+    if (cut) *cut = '\0';
     return copy;
 }
 
 const char* node_label(const char* fdn, bool by_fdn)
 {
-    if (by_fdn)
-        return fdn;
+    if (by_fdn) return fdn;
     const char* slash = strrchr(fdn, '/');
-    if (!slash || slash[1] == '\0')
-        return fdn;
+    if (!slash || slash[1] == '\0') return fdn;
     return slash + 1;
 }

@@ -120,17 +120,17 @@ public:
     Widget CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
                       XiHierarchyNodeState state);
 
-    char* name;                     /* FDN as the server writes it; owned; sort key */
-    char* parent_name;              /* FDN of the parent, "" for the root; owned */
-    Widget node;                    /* outline node, or null while not shown; owned.
-                                     * Destroying a node destroys the nodes below
-                                     * it, and clears their objects' node too. */
-    int num_children;               /* -1 never derived, else the known children */
-    bool selected;                  /* true exactly while in selected_list */
-    Album album;                    /* direct children of the last derivation */
-    XiHierarchyNodeState node_state;/* 0 none recorded, 1 open, 2 closed */
-    unsigned int flags;             /* DERIVING while derive() runs */
-    int derive_state;               /* 0 never, 1 started, 2 returned */
+    char* name;                      /* FDN as the server writes it; owned; sort key */
+    char* parent_name;               /* FDN of the parent, "" for the root; owned */
+    Widget node;                     /* outline node, or null while not shown; owned.
+                                      * Destroying a node destroys the nodes below
+                                      * it, and clears their objects' node too. */
+    int num_children;                /* -1 never derived, else the known children */
+    bool selected;                   /* true exactly while in selected_list */
+    Album album;                     /* direct children of the last derivation */
+    XiHierarchyNodeState node_state; /* 0 none recorded, 1 open, 2 closed */
+    unsigned int flags;              /* DERIVING while derive() runs */
+    int derive_state;                /* 0 never, 1 started, 2 returned */
 
     enum { DERIVING = 1 };
 

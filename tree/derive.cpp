@@ -18,8 +18,7 @@
 
 void status_line(const char* text)
 {
-    if (main_window)
-        global.update_label(main_window->mw_message_label, text);
+    if (main_window) global.update_label(main_window->mw_message_label, text);
 }
 
 /* The modal error dialog on the main window's form. */
@@ -48,10 +47,8 @@ static bool still_registered(const DataObject* obj, const std::string& name)
     long pos = list.find_first(name.c_str());
     for (size_t i = pos < 0 ? list.entries() : (size_t)pos; i < list.entries(); i++) {
         DataObject* at = list.at(i);
-        if (at == obj)
-            return true;
-        if (!at->name || name != at->name)
-            break;
+        if (at == obj) return true;
+        if (!at->name || name != at->name) break;
     }
     return false;
 }
@@ -68,8 +65,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     const unsigned int cookie = CurrentCookie;
 
     Album local(DataUnit(nickname.get()), Platform::def_platform);
-    if (local.get_error_type() != 0)
-        return 1;
+    if (local.get_error_type() != 0) return 1;
     local.set_prop(TRACKMODE, TRACK);
 
     if (user_object_class && *user_object_class && obj->name) {
@@ -78,9 +74,8 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
             set_actual_class(local, user_object_class);
         } else if (strstr(obj->name, uname)) {
             Image img(DataUnit(obj->name), DataUnit(), Platform::def_platform);
-            DataUnit objclass = img.get_objclass();     /* waits */
-            if (CurrentCookie != cookie || !still_registered(obj, own_name))
-                return 2;
+            DataUnit objclass = img.get_objclass(); /* waits */
+            if (CurrentCookie != cookie || !still_registered(obj, own_name)) return 2;
             if (img.get_error_type() != 0)
                 derive_error(std::string(qx_msg(211, "ObjectClass error in ")) + " " + own_name +
                              " " + img.get_error_string());
@@ -100,19 +95,17 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     }
 
     obj->derive_state = 1;
-    bool ok = local.derive(DeriveTimeout);      /* waits */
-    if (CurrentCookie != cookie || !still_registered(obj, own_name))
-        return 2;
+    bool ok = local.derive(DeriveTimeout); /* waits */
+    if (CurrentCookie != cookie || !still_registered(obj, own_name)) return 2;
     if (!ok) {
-        std::string text = std::string(local.get_error_string()) + " FDN:" +
-                           std::string(derivation.get()).substr(0, 200);
+        std::string text = std::string(local.get_error_string()) +
+                           " FDN:" + std::string(derivation.get()).substr(0, 200);
         status_line(text.c_str());
     }
     obj->derive_state = 2;
     obj->album = local;
     obj->num_children = obj->album.num_images();
-    if (depth < 1)
-        return 0;
+    if (depth < 1) return 0;
 
     /* The walk does not touch obj: a child's derivation waits, and obj may
      * be removed meanwhile. */
@@ -122,8 +115,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
             printf("DEBUG : DataObject::derive()11 : Invalid stack\n");
             return 2;
         }
-        if (fdn.is_empty())
-            continue;
+        if (fdn.is_empty()) continue;
         DataObject* child = new DataObject(fdn.str());
         child->parent_name = strdup(own_name.c_str());
         DataObject::object_list.insert(child);
@@ -139,20 +131,17 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         }
     }
     /* The children's waits may have seen obj itself removed. */
-    if (depth > 1 && !still_registered(obj, own_name))
-        return 2;
+    if (depth > 1 && !still_registered(obj, own_name)) return 2;
     return 0;
 }
 
 int DataObject::derive(int depth, const char* filter)
 {
-    if (flags & DERIVING)
-        return 1;
+    if (flags & DERIVING) return 1;
     flags |= DERIVING;
     int result = derive_locked(this, depth, filter);
     /* With 2 this object may be gone: a rebuild or its removal. */
-    if (result != 2)
-        flags &= ~DERIVING;
+    if (result != 2) flags &= ~DERIVING;
     fflush(stdout);
     return result;
 }

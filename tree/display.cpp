@@ -28,14 +28,12 @@ static Boolean batch_refigure = True;
 static void batch_node_gone_cb(Widget w, XtPointer, XtPointer)
 {
     for (Widget& n : batch_nodes)
-        if (n == w)
-            n = nullptr;
+        if (n == w) n = nullptr;
 }
 
 void node_batch_begin()
 {
-    if (batch_depth++ > 0)
-        return;
+    if (batch_depth++ > 0) return;
     batch_nodes.clear();
     Widget outline = main_window ? main_window->mw_navigator : nullptr;
     if (outline) {
@@ -46,8 +44,7 @@ void node_batch_begin()
 
 void node_batch_end()
 {
-    if (batch_depth == 0 || --batch_depth > 0)
-        return;
+    if (batch_depth == 0 || --batch_depth > 0) return;
     std::vector<Widget> nodes;
     nodes.swap(batch_nodes);
     /* A node destroyed in the meantime has left the outline already. */
@@ -55,14 +52,11 @@ void node_batch_end()
     for (Widget w : nodes)
         if (w != nullptr) {
             XtRemoveCallback(w, XmNdestroyCallback, batch_node_gone_cb, nullptr);
-            if (!w->core.being_destroyed)
-                alive.push_back(w);
+            if (!w->core.being_destroyed) alive.push_back(w);
         }
-    if (!alive.empty())
-        XtManageChildren(alive.data(), (Cardinal)alive.size());
+    if (!alive.empty()) XtManageChildren(alive.data(), (Cardinal)alive.size());
     Widget outline = main_window ? main_window->mw_navigator : nullptr;
-    if (outline && batch_refigure)
-        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    if (outline && batch_refigure) XtVaSetValues(outline, XiNrefigureMode, True, NULL);
 }
 
 /* Long enough for a burst of reports to arrive, short enough not to be
@@ -78,8 +72,7 @@ static void brief_batch_over(XtPointer, XtIntervalId*)
 
 void node_batch_briefly()
 {
-    if (brief_batch != 0 || app_context == nullptr)
-        return;
+    if (brief_batch != 0 || app_context == nullptr) return;
     node_batch_begin();
     brief_batch = XtAppAddTimeOut(app_context, kBriefBatchMs, brief_batch_over, nullptr);
 }
@@ -87,18 +80,10 @@ void node_batch_briefly()
 void DataObject::display(int depth)
 {
     switch (display_format) {
-    case 1:
-        outline_form(depth);
-        break;
-    case 2:
-        vertical_form(depth);
-        break;
-    case 3:
-        horizontal_form(depth);
-        break;
-    default:
-        printf("%s", qx_msg(203, "Error: bad display value\n"));
-        break;
+    case 1: outline_form(depth); break;
+    case 2: vertical_form(depth); break;
+    case 3: horizontal_form(depth); break;
+    default: printf("%s", qx_msg(203, "Error: bad display value\n")); break;
     }
 
     if (depth > 0 && num_children > 0) {
@@ -124,16 +109,14 @@ void DataObject::outline_form(int depth)
     Widget insert_before = nullptr;
     if (sort_on) {
         DataObject* next = find_next_displayed_sibling();
-        if (next)
-            insert_before = next->node;
+        if (next) insert_before = next->node;
     }
     DataObject* parent = find_album_object(parent_name);
     Widget parent_node = parent ? parent->node : nullptr;
 
     node_state = depth < 1 ? XiClosed : XiOpen;
     Widget outline = main_window ? main_window->mw_navigator : nullptr;
-    if (!outline)
-        return;
+    if (!outline) return;
     node = CreateNode(outline, parent_node, insert_before, name, node_state);
 }
 
@@ -174,12 +157,18 @@ Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_
      * a typed one on every call, a tenth of the push button's cost. */
     Arg args[6];
     Cardinal n = 0;
-    XtSetArg(args[n], XmNlabelString, text); n++;
-    XtSetArg(args[n], XiNnodeState, state); n++;
-    XtSetArg(args[n], XmNhighlightThickness, 0); n++;
-    XtSetArg(args[n], XmNshadowThickness, 0); n++;
-    XtSetArg(args[n], XiNparentNode, parent_node); n++;
-    XtSetArg(args[n], XiNinsertBefore, insert_before); n++;
+    XtSetArg(args[n], XmNlabelString, text);
+    n++;
+    XtSetArg(args[n], XiNnodeState, state);
+    n++;
+    XtSetArg(args[n], XmNhighlightThickness, 0);
+    n++;
+    XtSetArg(args[n], XmNshadowThickness, 0);
+    n++;
+    XtSetArg(args[n], XiNparentNode, parent_node);
+    n++;
+    XtSetArg(args[n], XiNinsertBefore, insert_before);
+    n++;
     Widget w = XtCreateWidget(label, xmPushButtonWidgetClass, outline, args, n);
     XtAddCallback(w, XmNactivateCallback, object_selected, label);
     XtAddCallback(w, XmNdestroyCallback, node_destroyed_cb, this);

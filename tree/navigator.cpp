@@ -27,8 +27,7 @@ static XtText label_text(Widget node)
                                           XmOUTPUT_ALL));
         XmStringFree(s);
     }
-    if (!text)
-        text.reset(XtNewString(""));
+    if (!text) text.reset(XtNewString(""));
     return text;
 }
 
@@ -38,8 +37,7 @@ static XtText node_fdn(Widget node)
 {
     if (!fdn_name) {
         DataObject* obj = find_object(node);
-        if (obj && obj->name)
-            return XtText(XtNewString(obj->name));
+        if (obj && obj->name) return XtText(XtNewString(obj->name));
     }
     return label_text(node);
 }
@@ -48,10 +46,8 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
 {
     unsigned int cookie = CurrentCookie;
     auto* data = (XiHierarchyNodeStateData*)call_data;
-    if (!data || !data->widget)
-        return;
-    if (data->state != XiOpen)
-        return;
+    if (!data || !data->widget) return;
+    if (data->state != XiOpen) return;
     XtText fdn = node_fdn(data->widget);
 
     DataObject* obj = find_album_object(fdn.get());
@@ -68,8 +64,7 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
     }
     /* derive() answers 2 when the tree was rebuilt or obj removed while it
      * waited: obj may be gone then. */
-    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2)
-        return;
+    if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2) return;
     if (obj->num_children < 1) {
         status_line("This Object Does not have any Children");
         return;
@@ -83,11 +78,9 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
     Album children = obj->album;
     for (AlbumImage ai = children.first_image(); ai; ai.next_image()) {
         DataUnit child_fdn = ai->get_objname();
-        if (child_fdn.is_empty())
-            continue;
+        if (child_fdn.is_empty()) continue;
         DataObject* child = find_album_object(child_fdn.str());
-        if (child && child->node)
-            continue;
+        if (child && child->node) continue;
         if (!child) {
             child = new DataObject(child_fdn.str());
             child->parent_name = strdup(fdn.get());
@@ -114,21 +107,19 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
 struct TreeReport {
     bool created;
     std::string fdn;
-    unsigned int cookie;    /* of the derivation whose album reported it */
+    unsigned int cookie; /* of the derivation whose album reported it */
 };
 static std::list<TreeReport> tree_reports;
 static bool handling_reports = false;
 
 static void handle_reports()
 {
-    if (handling_reports)
-        return;     /* the handler further up the stack takes it */
+    if (handling_reports) return; /* the handler further up the stack takes it */
     handling_reports = true;
     while (!tree_reports.empty()) {
         TreeReport report = std::move(tree_reports.front());
         tree_reports.pop_front();
-        if (report.cookie != CurrentCookie)
-            continue;       /* the tree was rebuilt since it came */
+        if (report.cookie != CurrentCookie) continue; /* the tree was rebuilt since it came */
         if (report.created)
             add_object(nullptr, strdup(report.fdn.c_str()));
         else
@@ -140,13 +131,11 @@ static void handle_reports()
 void object_included_cb(void* client, void* event)
 {
     unsigned int cookie = (unsigned int)(uintptr_t)client;
-    if (cookie != CurrentCookie)
-        return;
+    if (cookie != CurrentCookie) return;
     CurrentEvent ev(event);
     ev.do_something();
     DataUnit fdn = ev.get_objname();
-    if (fdn.is_empty())
-        return;
+    if (fdn.is_empty()) return;
     /* Another client may be creating many objects at once. */
     node_batch_briefly();
     tree_reports.push_back({true, fdn.str(), cookie});
@@ -156,12 +145,10 @@ void object_included_cb(void* client, void* event)
 void object_excluded_cb(void* client, void* event)
 {
     unsigned int cookie = (unsigned int)(uintptr_t)client;
-    if (cookie != CurrentCookie)
-        return;
+    if (cookie != CurrentCookie) return;
     CurrentEvent ev(event);
     DataUnit fdn = ev.get_objname();
-    if (fdn.is_empty())
-        return;
+    if (fdn.is_empty()) return;
     tree_reports.push_back({false, fdn.str(), cookie});
     handle_reports();
 }
@@ -175,17 +162,14 @@ void add_object(void*, char* fdn_arg)
 
     Album holder = img.first_album();
     DataUnit nickname = holder.get_prop(NICKNAME);
-    if (CurrentCookie != cookie)
-        return;
+    if (CurrentCookie != cookie) return;
     MallocText parent_fdn(nickname_parent(nickname.str()));
     DataObject* parent = find_album_object(parent_fdn.get());
-    if (CurrentCookie != cookie || !parent)
-        return;
+    if (CurrentCookie != cookie || !parent) return;
     parent->num_children++;
 
     DataUnit name = img.get_objname();
-    if (CurrentCookie != cookie || name.is_empty())
-        return;
+    if (CurrentCookie != cookie || name.is_empty()) return;
     /* Opening the parent registers the children its album holds, and the
      * album took this one in before the report was handled. */
     DataObject* obj = find_album_object(name.str());
@@ -199,11 +183,10 @@ void add_object(void*, char* fdn_arg)
      * removed (derive() answers 2 for both), the parent removed, or the
      * parent opened, which shows obj itself. */
     std::string parent_name = parent->name;
-    if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie)
-        return;
+    if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie) return;
     parent = find_album_object(parent_name.c_str());
     if (parent && parent->node && !obj->node) {
-        node_batch_briefly();   /* the rows of a burst are laid out together */
+        node_batch_briefly(); /* the rows of a burst are laid out together */
         obj->display(0);
     }
 }
@@ -213,8 +196,7 @@ void remove_object(void*, char* fdn_arg)
     MallocText fdn(fdn_arg);
     DataObject* obj = find_album_object(fdn.get());
     fdn.reset();
-    if (!obj)
-        return;
+    if (!obj) return;
     /* Its shown descendants go with the node, and reports of a burst of
      * deletions follow at once: one layout for them all. */
     node_batch_briefly();

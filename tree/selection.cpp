@@ -16,16 +16,14 @@
  * leave the commands as they are. */
 static void set_sensitive(Widget w, bool on)
 {
-    if (w && (bool)w->core.sensitive != on)
-        XtVaSetValues(w, XmNsensitive, on ? True : False, NULL);
+    if (w && (bool)w->core.sensitive != on) XtVaSetValues(w, XmNsensitive, on ? True : False, NULL);
 }
 
 /* Exchanges a node's background and foreground: selected nodes are drawn in
  * inverse colours, and a second exchange restores them. */
 static void swap_colours(Widget node)
 {
-    if (!node)
-        return;
+    if (!node) return;
     XtVaGetValues(node, XmNbackground, &bg, XmNforeground, &fg, NULL);
     XtVaSetValues(node, XmNforeground, bg, XmNbackground, fg, NULL);
 }
@@ -36,8 +34,7 @@ void add(DataObject* obj)
     obj->selected = true;
     DataObject::selected_list.append(obj);
     check_selected((int)DataObject::selected_list.entries());
-    if (DataObject::selected_list.entries() == 1)
-        set_path_and_actions();
+    if (DataObject::selected_list.entries() == 1) set_path_and_actions();
 }
 
 void deselect(DataObject* obj)
@@ -46,14 +43,12 @@ void deselect(DataObject* obj)
     check_selected((int)DataObject::selected_list.entries() - 1);
     obj->selected = false;
     DataObject::selected_list.remove(obj);
-    if (DataObject::selected_list.entries() == 1)
-        set_path_and_actions();
+    if (DataObject::selected_list.entries() == 1) set_path_and_actions();
 }
 
 void check_selected(int count)
 {
-    if (!main_window)
-        return;
+    if (!main_window) return;
     MainWin* mw = main_window;
     if (count == 1) {
         set_sensitive(mw->mw_get_button, true);
@@ -77,35 +72,28 @@ void check_selected(int count)
 void MainWin::update_edit_menu()
 {
     bool any = !DataObject::selected_list.is_empty();
-    if (mw_deselect_button)
-        XtSetSensitive(mw_deselect_button, any);
-    if (mw_delete_button)
-        XtSetSensitive(mw_delete_button, any);
+    if (mw_deselect_button) XtSetSensitive(mw_deselect_button, any);
+    if (mw_delete_button) XtSetSensitive(mw_delete_button, any);
 }
 
 void set_path_and_actions()
 {
     DataObject* first = DataObject::selected_list.first();
-    if (!first || !main_window)
-        return;
-    if (main_window->mw_path)
-        XmTextSetString(main_window->mw_path, first->name);
+    if (!first || !main_window) return;
+    if (main_window->mw_path) XmTextSetString(main_window->mw_path, first->name);
     main_window->create_action_list(first->name);
 }
 
 void MainWin::deselect_objects(Widget, void*)
 {
     set_busy_cursor(mw_form);
-    while (!DataObject::selected_list.is_empty())
-        deselect(DataObject::selected_list.take_first());
+    while (!DataObject::selected_list.is_empty()) deselect(DataObject::selected_list.take_first());
     reset_busy_cursor(mw_form);
 }
 
 int get_num_children(DataObject* obj)
 {
-    if (obj->derive_state != 0)
-        return obj->num_children;
-    if (obj->derive(0, current_filter) == 2)
-        return 0;
+    if (obj->derive_state != 0) return obj->num_children;
+    if (obj->derive(0, current_filter) == 2) return 0;
     return obj->num_children;
 }

@@ -22,27 +22,25 @@ void ActionWin::create(Widget parent, const char* name)
 
     aw_frame = XtVaCreateManagedWidget("aw_frame", xmFormWidgetClass, aw_dialog, NULL);
     aw_action_label = labelled(xmLabelWidgetClass, aw_frame, "aw_action_label", 518, "Action");
-    aw_action = XtVaCreateManagedWidget("aw_action", xmTextFieldWidgetClass, aw_frame,
-        XmNcolumns, 40,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-        NULL);
-    aw_parameter_label = labelled(xmLabelWidgetClass, aw_frame, "aw_parameter_label", 519,
-                                  "Parameter");
-    aw_parameter = XtVaCreateManagedWidget("aw_parameter", xmTextFieldWidgetClass, aw_frame,
-        XmNcolumns, 40,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, aw_action, XmNtopOffset, 8,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
-        NULL);
+    aw_action =
+        XtVaCreateManagedWidget("aw_action", xmTextFieldWidgetClass, aw_frame, XmNcolumns, 40,
+                                XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
+                                XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, NULL);
+    aw_parameter_label =
+        labelled(xmLabelWidgetClass, aw_frame, "aw_parameter_label", 519, "Parameter");
+    aw_parameter =
+        XtVaCreateManagedWidget("aw_parameter", xmTextFieldWidgetClass, aw_frame, XmNcolumns, 40,
+                                XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, aw_action,
+                                XmNtopOffset, 8, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset,
+                                10, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, NULL);
     Widget labels[] = {aw_action_label, aw_parameter_label};
     Widget fields[] = {aw_action, aw_parameter};
     align_fields(labels, fields, 2, 10);
 
     aw_ok_button = labelled(xmPushButtonWidgetClass, aw_dialog, "aw_ok_button", 520, "OK");
     XtAddCallback(aw_ok_button, XmNactivateCallback, execute_action_tramp, this);
-    aw_cancel_button = labelled(xmPushButtonWidgetClass, aw_dialog, "aw_cancel_button", 521,
-                                "Cancel");
+    aw_cancel_button =
+        labelled(xmPushButtonWidgetClass, aw_dialog, "aw_cancel_button", 521, "Cancel");
     XtAddCallback(aw_cancel_button, XmNactivateCallback, XDunmanage_link,
                   xd_link(XD_LINK_ACTION_WINDOW));
     aw_help_button = labelled(xmPushButtonWidgetClass, aw_dialog, "aw_help_button", 522, "Help");

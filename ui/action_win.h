@@ -21,7 +21,7 @@ public:
 
     static void execute_action_tramp(Widget w, XtPointer client, XtPointer call);
 
-    Widget aw_dialog = nullptr;         /* message box; managed = shown */
+    Widget aw_dialog = nullptr; /* message box; managed = shown */
     Widget aw_frame = nullptr;
     Widget aw_action_label = nullptr;
     Widget aw_action = nullptr;

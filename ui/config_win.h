@@ -87,21 +87,21 @@ public:
     static void update_image_tramp(Widget w, XtPointer client, XtPointer call);
     static void close_window_tramp(Widget w, XtPointer client, XtPointer call);
 
-    Pixel text_foreground = 0;          /* normal colours of the form's fields, */
-    Pixel text_background = 0;          /* read from PARENTFDN at creation */
-    DUArray attr_names;                 /* full names of the attributes shown */
-    int create_mode = 0;                /* 1: form of a new object */
+    Pixel text_foreground = 0; /* normal colours of the form's fields, */
+    Pixel text_background = 0; /* read from PARENTFDN at creation */
+    DUArray attr_names;        /* full names of the attributes shown */
+    int create_mode = 0;       /* 1: form of a new object */
 
-    Widget oc_dialog = nullptr;         /* message box; managed = shown */
+    Widget oc_dialog = nullptr; /* message box; managed = shown */
     Widget oc_sash_form = nullptr;
-    Widget oc_sash = nullptr;           /* paned window of the three panes */
+    Widget oc_sash = nullptr; /* paned window of the three panes */
     Widget oc_loaded_objects_form = nullptr;
     Widget oc_fdn_caption = nullptr;
     Widget oc_loaded_objects_label = nullptr;
     Widget oc_loaded_object_list = nullptr;
-    Widget decoy = nullptr;             /* label "Parent FDN" */
+    Widget decoy = nullptr; /* label "Parent FDN" */
     Widget PARENTFDN = nullptr;
-    Widget decoy1 = nullptr;            /* label "Object Class" */
+    Widget decoy1 = nullptr; /* label "Object Class" */
     Widget OBJCLASS = nullptr;
     Widget oc_attributes_form = nullptr;
     Widget oc_attribute_scrolled_window = nullptr;

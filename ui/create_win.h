@@ -14,10 +14,10 @@ public:
 
     virtual void create(Widget parent, const char* name);
 
-    Widget co_dialog = nullptr;         /* message box; managed = shown */
+    Widget co_dialog = nullptr; /* message box; managed = shown */
     Widget co_form = nullptr;
-    Widget co_class_option = nullptr;   /* option menu "Object Class:" */
-    Widget co_class_parent = nullptr;   /* its pulldown */
+    Widget co_class_option = nullptr; /* option menu "Object Class:" */
+    Widget co_class_parent = nullptr; /* its pulldown */
     Widget co_ok_button = nullptr;
     Widget co_cancel_button = nullptr;
     Widget co_help_button = nullptr;

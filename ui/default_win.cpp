@@ -41,13 +41,10 @@ void DefaultWin::save_view_tramp(Widget w, XtPointer client, XtPointer)
 /* A text field in the preferences form, below `above` (the form's top when null). */
 static Widget field(Widget form, const char* name, Widget above, const char* value, short columns)
 {
-    return XtVaCreateManagedWidget(name, xmTextFieldWidgetClass, form,
-        XmNcolumns, columns,
-        XmNvalue, value ? value : "",
-        XmNtopAttachment, above ? XmATTACH_WIDGET : XmATTACH_FORM,
-        XmNtopWidget, above,
-        XmNtopOffset, above ? 6 : 10,
-        NULL);
+    return XtVaCreateManagedWidget(name, xmTextFieldWidgetClass, form, XmNcolumns, columns,
+                                   XmNvalue, value ? value : "", XmNtopAttachment,
+                                   above ? XmATTACH_WIDGET : XmATTACH_FORM, XmNtopWidget, above,
+                                   XmNtopOffset, above ? 6 : 10, NULL);
 }
 
 void DefaultWin::create(Widget parent, const char* name)
@@ -59,26 +56,24 @@ void DefaultWin::create(Widget parent, const char* name)
     dp_form = XtVaCreateManagedWidget("dp_form", xmFormWidgetClass, dp_dialog, NULL);
 
     /* The fields start from the values the editor was started with. */
-    dp_default_node_label = labelled(xmLabelWidgetClass, dp_form, "dp_default_node_label", 544,
-                                     "Default Node:");
+    dp_default_node_label =
+        labelled(xmLabelWidgetClass, dp_form, "dp_default_node_label", 544, "Default Node:");
     dp_default_node = field(dp_form, "dp_default_node", nullptr, default_root, 40);
     XtVaSetValues(dp_default_node, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, NULL);
     dp_scope_label = labelled(xmLabelWidgetClass, dp_form, "dp_scope_label", 545, "Scope:");
     dp_scope = field(dp_form, "dp_scope", dp_default_node, default_scope_string, 6);
-    dp_filter_label = labelled(xmLabelWidgetClass, dp_form, "dp_filter_label", 546,
-                               "CMIS Filter:");
+    dp_filter_label = labelled(xmLabelWidgetClass, dp_form, "dp_filter_label", 546, "CMIS Filter:");
     dp_filter = field(dp_form, "dp_filter", dp_scope, default_filter, 40);
     XtVaSetValues(dp_filter, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, NULL);
 
-    dp_obj_name_label = labelled(xmLabelWidgetClass, dp_form, "dp_obj_name_label", 550,
-                                 "Show Objects With:");
-    dp_obj_name_radio_box = XmCreateRadioBox(dp_form, const_cast<char*>("dp_obj_name_radio_box"),
-                                             nullptr, 0);
-    XtVaSetValues(dp_obj_name_radio_box,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, dp_filter, XmNtopOffset, 8,
-        NULL);
-    dp_fdn_toggle = labelled(xmToggleButtonGadgetClass, dp_obj_name_radio_box, "dp_fdn_toggle",
-                             548, "Fully Distinguished Name (FDN)");
+    dp_obj_name_label =
+        labelled(xmLabelWidgetClass, dp_form, "dp_obj_name_label", 550, "Show Objects With:");
+    dp_obj_name_radio_box =
+        XmCreateRadioBox(dp_form, const_cast<char*>("dp_obj_name_radio_box"), nullptr, 0);
+    XtVaSetValues(dp_obj_name_radio_box, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, dp_filter,
+                  XmNtopOffset, 8, NULL);
+    dp_fdn_toggle = labelled(xmToggleButtonGadgetClass, dp_obj_name_radio_box, "dp_fdn_toggle", 548,
+                             "Fully Distinguished Name (FDN)");
     dp_rdn_tog = labelled(xmToggleButtonGadgetClass, dp_obj_name_radio_box, "dp_rdn_tog", 549,
                           "Relative Distinguished Name (RDN)");
     XmToggleButtonGadgetSetState(fdn_name ? dp_fdn_toggle : dp_rdn_tog, True, False);
@@ -86,15 +81,13 @@ void DefaultWin::create(Widget parent, const char* name)
 
     dp_view_label = labelled(xmLabelWidgetClass, dp_form, "dp_view_label", 547, "Views:");
     dp_load_view = labelled(xmPushButtonWidgetClass, dp_form, "dp_load_view", 551, "Load...");
-    XtVaSetValues(dp_load_view,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, dp_obj_name_radio_box, XmNtopOffset, 8,
-        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
-        NULL);
+    XtVaSetValues(dp_load_view, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
+                  dp_obj_name_radio_box, XmNtopOffset, 8, XmNbottomAttachment, XmATTACH_FORM,
+                  XmNbottomOffset, 10, NULL);
     dp_save_view = labelled(xmPushButtonWidgetClass, dp_form, "dp_save_view", 552, "Save...");
-    XtVaSetValues(dp_save_view,
-        XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, dp_load_view,
-        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, dp_load_view, XmNleftOffset, 8,
-        NULL);
+    XtVaSetValues(dp_save_view, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
+                  dp_load_view, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, dp_load_view,
+                  XmNleftOffset, 8, NULL);
 
     XtAddCallback(dp_load_view, XmNactivateCallback, load_view_tramp, this);
     XtAddCallback(dp_save_view, XmNactivateCallback, save_view_tramp, this);
@@ -113,13 +106,13 @@ void DefaultWin::create(Widget parent, const char* name)
     XtAddCallback(dp_ok_button, XmNactivateCallback, default_ok_tramp, this);
     dp_apply_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_apply_button", 554, "Apply");
     XtAddCallback(dp_apply_button, XmNactivateCallback, default_ok_tramp, this);
-    dp_cancel_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_cancel_button", 555,
-                                "Cancel");
+    dp_cancel_button =
+        labelled(xmPushButtonWidgetClass, dp_dialog, "dp_cancel_button", 555, "Cancel");
     XtAddCallback(dp_cancel_button, XmNactivateCallback, XDunmanage_link,
                   xd_link(XD_LINK_DEFAULT_PREFERENCES));
     XtAddCallback(dp_cancel_button, XmNactivateCallback, default_cancel_tramp, this);
-    dp_default_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_default_button", 556,
-                                 "Default");
+    dp_default_button =
+        labelled(xmPushButtonWidgetClass, dp_dialog, "dp_default_button", 556, "Default");
     XtAddCallback(dp_default_button, XmNactivateCallback, reset_defaults_tramp, this);
     dp_help_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_help_button", 557, "Help");
     XtAddCallback(dp_help_button, XmNactivateCallback, dp_help_cb, nullptr);

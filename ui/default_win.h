@@ -36,7 +36,7 @@ public:
     static void default_cancel_tramp(Widget w, XtPointer client, XtPointer call);
     static void default_ok_tramp(Widget w, XtPointer client, XtPointer call);
 
-    Widget dp_dialog = nullptr;         /* message box; managed = shown */
+    Widget dp_dialog = nullptr; /* message box; managed = shown */
     Widget dp_form = nullptr;
     Widget dp_default_node_label = nullptr;
     Widget dp_default_node = nullptr;

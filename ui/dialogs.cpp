@@ -73,8 +73,7 @@ struct PendingDestroy {
 static void pending_destroyed_cb(Widget w, XtPointer client_data, XtPointer call_data)
 {
     PendingDestroy* p = (PendingDestroy*)client_data;
-    if (!p->fired)
-        XtRemoveTimeOut(p->timer);
+    if (!p->fired) XtRemoveTimeOut(p->timer);
     delete p;
 }
 
@@ -114,8 +113,7 @@ AppsDialogBox::~AppsDialogBox()
     if (self == current_warning_dialog) current_warning_dialog = nullptr;
     if (self == current_information_dialog) current_information_dialog = nullptr;
     if (self == current_question_dialog) current_question_dialog = nullptr;
-    if (!widget)
-        return;
+    if (!widget) return;
     XtUnmanageChild(widget);
     /* No button may answer for a dialog that is gone: the answer word of a
      * blocking call lives only as long as the call.  Xt lets a list that is
@@ -149,22 +147,19 @@ void AppsDialogBox::unmanage()
 void AppsDialogBox::manage_button(int index)
 {
     ButtonInfo b;
-    if (button_info(index, b))
-        XtManageChild(XmMessageBoxGetChild(widget, b.child));
+    if (button_info(index, b)) XtManageChild(XmMessageBoxGetChild(widget, b.child));
 }
 
 void AppsDialogBox::unmanage_button(int index)
 {
     ButtonInfo b;
-    if (button_info(index, b))
-        XtUnmanageChild(XmMessageBoxGetChild(widget, b.child));
+    if (button_info(index, b)) XtUnmanageChild(XmMessageBoxGetChild(widget, b.child));
 }
 
 void AppsDialogBox::label_button(int index, const char* text)
 {
     ButtonInfo b;
-    if (!button_info(index, b))
-        return;
+    if (!button_info(index, b)) return;
     XmString s = XmStringCreateSimple(const_cast<char*>(text ? text : ""));
     XtVaSetValues(widget, b.label, s, NULL);
     XmStringFree(s);
@@ -173,8 +168,7 @@ void AppsDialogBox::label_button(int index, const char* text)
 void AppsDialogBox::add_callback(int index, XtCallbackProc proc, XtPointer client_data)
 {
     ButtonInfo b;
-    if (button_info(index, b) && proc)
-        XtAddCallback(widget, b.callback, proc, client_data);
+    if (button_info(index, b) && proc) XtAddCallback(widget, b.callback, proc, client_data);
 }
 
 void AppsDialogBox::change_title(const char* text)
@@ -190,13 +184,11 @@ static void window_close_cb(Widget shell, XtPointer client_data, XtPointer call_
     WidgetList children = nullptr;
     Cardinal count = 0;
     XtVaGetValues(shell, XtNchildren, &children, XtNnumChildren, &count, NULL);
-    if (count == 0)
-        return;
+    if (count == 0) return;
     Widget box = children[0];
     ButtonInfo b;
     int index = (int)(intptr_t)client_data;
-    if (!button_info(index, b))
-        return;
+    if (!button_info(index, b)) return;
     XmAnyCallbackStruct cbs;
     cbs.reason = index == OK_BUTTON ? XmCR_OK : index == CANCEL_BUTTON ? XmCR_CANCEL : XmCR_HELP;
     cbs.event = call_data ? ((XmAnyCallbackStruct*)call_data)->event : nullptr;
@@ -204,13 +196,12 @@ static void window_close_cb(Widget shell, XtPointer client_data, XtPointer call_
 }
 
 void AppsDialogBox::build(Creator create, Widget parent, const char* name, bool modal,
-                          int title_num, const char* title_default, int close_button,
-                          int remove1, int remove2, const char* message)
+                          int title_num, const char* title_default, int close_button, int remove1,
+                          int remove2, const char* message)
 {
     widget = create(parent, const_cast<char*>(name), nullptr, 0);
     XtVaSetValues(widget, XmNuserData, (XtPointer)this, NULL);
-    if (modal)
-        XtVaSetValues(widget, XmNdialogStyle, XmDIALOG_FULL_APPLICATION_MODAL, NULL);
+    if (modal) XtVaSetValues(widget, XmNdialogStyle, XmDIALOG_FULL_APPLICATION_MODAL, NULL);
 
     Widget shell = XtParent(widget);
     XtVaSetValues(shell, XtNtitle, qx_text(QX_SET_DIALOG, title_num, title_default), NULL);
@@ -221,10 +212,8 @@ void AppsDialogBox::build(Creator create, Widget parent, const char* name, bool 
     Atom wm_delete = XmInternAtom(XtDisplay(shell), const_cast<char*>("WM_DELETE_WINDOW"), False);
     XmAddWMProtocolCallback(shell, wm_delete, window_close_cb, (XtPointer)(intptr_t)close_button);
 
-    if (remove1)
-        unmanage_button(remove1);
-    if (remove2)
-        unmanage_button(remove2);
+    if (remove1) unmanage_button(remove1);
+    if (remove2) unmanage_button(remove2);
 
     setmessage(message);
     XtUnmanageChild(widget);
@@ -234,14 +223,14 @@ void AppsDialogBox::build(Creator create, Widget parent, const char* name, bool 
 
 ErrDialogBox::ErrDialogBox(Widget parent, const char* message)
 {
-    build(XmCreateErrorDialog, parent, "ErrorDialog", true, 2002, "Error",
-          OK_BUTTON, CANCEL_BUTTON, HELP_BUTTON, message);
+    build(XmCreateErrorDialog, parent, "ErrorDialog", true, 2002, "Error", OK_BUTTON, CANCEL_BUTTON,
+          HELP_BUTTON, message);
 }
 
 QuestionDialogBox::QuestionDialogBox(Widget parent, const char* message)
 {
-    build(XmCreateQuestionDialog, parent, "QuestionDialog", true, 2003, "Question",
-          CANCEL_BUTTON, HELP_BUTTON, 0, message);
+    build(XmCreateQuestionDialog, parent, "QuestionDialog", true, 2003, "Question", CANCEL_BUTTON,
+          HELP_BUTTON, 0, message);
     XmString yes = XmStringCreateLocalized(const_cast<char*>(qx_text(QX_SET_DIALOG, 2000, "Yes")));
     XmString no = XmStringCreateLocalized(const_cast<char*>(qx_text(QX_SET_DIALOG, 2001, "No")));
     XtVaSetValues(widget, XmNokLabelString, yes, XmNcancelLabelString, no, NULL);
@@ -251,14 +240,14 @@ QuestionDialogBox::QuestionDialogBox(Widget parent, const char* message)
 
 WarningDialogBox::WarningDialogBox(Widget parent, const char* message)
 {
-    build(XmCreateWarningDialog, parent, "WarningDialog", true, 2004, "Warning",
-          CANCEL_BUTTON, HELP_BUTTON, 0, message);
+    build(XmCreateWarningDialog, parent, "WarningDialog", true, 2004, "Warning", CANCEL_BUTTON,
+          HELP_BUTTON, 0, message);
 }
 
 InformationDialogBox::InformationDialogBox(Widget parent, const char* message)
 {
-    build(XmCreateInformationDialog, parent, "InformationDialog", false, 2005, "FYI",
-          OK_BUTTON, CANCEL_BUTTON, HELP_BUTTON, message);
+    build(XmCreateInformationDialog, parent, "InformationDialog", false, 2005, "FYI", OK_BUTTON,
+          CANCEL_BUTTON, HELP_BUTTON, message);
 }
 
 /* ------------------------------------------------------- program-level calls */
@@ -267,8 +256,7 @@ InformationDialogBox::InformationDialogBox(Widget parent, const char* message)
 static AppsDialogBox* dialog_of(Widget box)
 {
     XtPointer data = nullptr;
-    if (box)
-        XtVaGetValues(box, XmNuserData, &data, NULL);
+    if (box) XtVaGetValues(box, XmNuserData, &data, NULL);
     AppsDialogBox* d = (AppsDialogBox*)data;
     return d && live_dialogs().count(d) ? d : nullptr;
 }
@@ -291,8 +279,7 @@ static void delete_dialog(AppsDialogBox* box)
 static void wait_for_answer(Widget w, DialogWait& wait)
 {
     XtAppContext app = XtWidgetToApplicationContext(w);
-    while (wait.answer == 0)
-        XtAppProcessEvent(app, XtIMAll);
+    while (wait.answer == 0) XtAppProcessEvent(app, XtIMAll);
     /* A caller's own callback may have answered without closing the box. */
     if (wait.box && live_dialogs().count(wait.box)) {
         AppsDialogBox* box = wait.box;
@@ -320,16 +307,14 @@ void error_dialog(Widget w, const char* message)
      * switching off defaultPosition Motif would centre the box instead. */
     XtVaSetValues(mb, XmNdefaultPosition, False, XtNx, 500, XtNy, 500, NULL);
     box->manage();
-    if (mb && XtWindow(XtParent(mb)))
-        XRaiseWindow(XtDisplay(XtParent(mb)), XtWindow(XtParent(mb)));
+    if (mb && XtWindow(XtParent(mb))) XRaiseWindow(XtDisplay(XtParent(mb)), XtWindow(XtParent(mb)));
     wait.answer = 0;
     wait_for_answer(w, wait);
 }
 
 void error_dialog_cb(Widget w, XtPointer client_data, XtPointer call_data)
 {
-    if (AppsDialogBox* box = dialog_of(w))
-        delete_dialog(box);
+    if (AppsDialogBox* box = dialog_of(w)) delete_dialog(box);
     store_reason(client_data, call_data);
 }
 
@@ -355,8 +340,7 @@ void warning_dialog(Widget w, const char* message, XtCallbackProc ok_cb, XtCallb
 void ok_cancel_warn_cb(Widget w, XtPointer client_data, XtPointer call_data)
 {
     AppsDialogBox* box = dialog_of(w);
-    if (!box)
-        box = current_warning_dialog;
+    if (!box) box = current_warning_dialog;
     if (box) {
         box->unmanage();
         delete_dialog(box);
@@ -375,8 +359,7 @@ void information_dialog(Widget w, const char* message)
 void ok_info_cb(Widget w, XtPointer client_data, XtPointer call_data)
 {
     AppsDialogBox* box = dialog_of(w);
-    if (!box)
-        box = current_information_dialog;
+    if (!box) box = current_information_dialog;
     if (box) {
         box->unmanage();
         delete_dialog(box);

@@ -21,9 +21,9 @@
 #include <X11/Intrinsic.h>
 
 /* Button indices of the button operations; any other index does nothing. */
-extern const int OK_BUTTON;       /* 1 */
-extern const int CANCEL_BUTTON;   /* 2 */
-extern const int HELP_BUTTON;     /* 3 */
+extern const int OK_BUTTON;     /* 1 */
+extern const int CANCEL_BUTTON; /* 2 */
+extern const int HELP_BUTTON;   /* 3 */
 
 class AppsDialogBox {
 public:
@@ -31,14 +31,14 @@ public:
     /* Unmanages and destroys the dialog (its shell goes with it). */
     ~AppsDialogBox();
 
-    virtual void setmessage(const char* text);      /* newlines start new lines */
-    virtual void manage();                          /* pops the dialog up */
-    virtual void unmanage();                        /* pops it down */
+    virtual void setmessage(const char* text); /* newlines start new lines */
+    virtual void manage();                     /* pops the dialog up */
+    virtual void unmanage();                   /* pops it down */
     virtual void manage_button(int index);
     virtual void unmanage_button(int index);
-    virtual void label_button(int index, const char* text);   /* one line */
+    virtual void label_button(int index, const char* text); /* one line */
     virtual void add_callback(int index, XtCallbackProc proc, XtPointer client_data);
-    virtual void change_title(const char* text);    /* title of the dialog shell */
+    virtual void change_title(const char* text); /* title of the dialog shell */
 
     /* Address of the message-box widget field. */
     Widget* getwidget() { return &widget; }
@@ -49,11 +49,11 @@ protected:
      * name, make it full application modal when asked, title its shell from
      * set 6, remove the buttons named (0 ends the list), make the window
      * manager's close press close_button, and set the message. */
-    void build(Creator create, Widget parent, const char* name, bool modal,
-               int title_num, const char* title_default, int close_button,
-               int remove1, int remove2, const char* message);
+    void build(Creator create, Widget parent, const char* name, bool modal, int title_num,
+               const char* title_default, int close_button, int remove1, int remove2,
+               const char* message);
 
-    Widget widget;      /* the message box; its parent is the dialog shell */
+    Widget widget; /* the message box; its parent is the dialog shell */
 };
 
 /* Full application modal, titled "Error", OK only. */
@@ -109,8 +109,8 @@ void ok_info_cb(Widget w, XtPointer client_data, XtPointer call_data);
 void ok_cancel_ques_cb(Widget w, XtPointer client_data, XtPointer call_data);
 
 /* The dialog each function made last, while it is up (null otherwise). */
-extern ErrDialogBox* current_error_dialog;       /* blocking error box */
-extern ErrDialogBox* current_error_cb_dialog;    /* error box with caller callbacks */
+extern ErrDialogBox* current_error_dialog;    /* blocking error box */
+extern ErrDialogBox* current_error_cb_dialog; /* error box with caller callbacks */
 extern WarningDialogBox* current_warning_dialog;
 extern InformationDialogBox* current_information_dialog;
 extern QuestionDialogBox* current_question_dialog;

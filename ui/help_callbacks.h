@@ -11,12 +11,12 @@
 
 #include <X11/Intrinsic.h>
 
-void mw_help_cb(Widget w, XtPointer client, XtPointer call);    /* main window */
-void oc_help_cb(Widget w, XtPointer client, XtPointer call);    /* configuration window */
-void aw_help_cb(Widget w, XtPointer client, XtPointer call);    /* action window */
-void dp_help_cb(Widget w, XtPointer client, XtPointer call);    /* preferences */
-void out_help_cb(Widget w, XtPointer client, XtPointer call);   /* output window */
-void sw_help_cb(Widget w, XtPointer client, XtPointer call);    /* select window */
-void co_help_cb(Widget w, XtPointer client, XtPointer call);    /* create-object window */
+void mw_help_cb(Widget w, XtPointer client, XtPointer call);  /* main window */
+void oc_help_cb(Widget w, XtPointer client, XtPointer call);  /* configuration window */
+void aw_help_cb(Widget w, XtPointer client, XtPointer call);  /* action window */
+void dp_help_cb(Widget w, XtPointer client, XtPointer call);  /* preferences */
+void out_help_cb(Widget w, XtPointer client, XtPointer call); /* output window */
+void sw_help_cb(Widget w, XtPointer client, XtPointer call);  /* select window */
+void co_help_cb(Widget w, XtPointer client, XtPointer call);  /* create-object window */
 
 #endif /* UI_HELP_CALLBACKS_H */

@@ -12,24 +12,23 @@
 
 const char** tarn_icon_data = tarn_icon_xpm;
 
-int g2_setupIconPixmap(const char** xpm_data, Widget shell, const char* icon_name,
-                       int width, int height)
+int g2_setupIconPixmap(const char** xpm_data, Widget shell, const char* icon_name, int width,
+                       int height)
 {
     Display* dpy = XtDisplay(shell);
     int scr = DefaultScreen(dpy);
     Window rootw = RootWindow(dpy, scr);
 
-    Window icon = XCreateSimpleWindow(dpy, rootw, 0, 0, width, height, 0,
-                                      BlackPixel(dpy, scr), BlackPixel(dpy, scr));
+    Window icon = XCreateSimpleWindow(dpy, rootw, 0, 0, width, height, 0, BlackPixel(dpy, scr),
+                                      BlackPixel(dpy, scr));
     Pixmap image = None, mask = None;
-    if (XpmCreatePixmapFromData(dpy, rootw, const_cast<char**>(xpm_data), &image, &mask,
-                                nullptr) != XpmSuccess) {
+    if (XpmCreatePixmapFromData(dpy, rootw, const_cast<char**>(xpm_data), &image, &mask, nullptr) !=
+        XpmSuccess) {
         XDestroyWindow(dpy, icon);
         return 0;
     }
     XSetWindowBackgroundPixmap(dpy, icon, image);
-    if (mask != None)
-        XShapeCombineMask(dpy, icon, ShapeBounding, 0, 0, mask, ShapeSet);
+    if (mask != None) XShapeCombineMask(dpy, icon, ShapeBounding, 0, 0, mask, ShapeSet);
 
     XtVaSetValues(shell, XtNiconWindow, icon, NULL);
     XtVaSetValues(shell, XtNiconName, icon_name, NULL);

@@ -12,7 +12,7 @@ extern const char** tarn_icon_data;
 /* Makes a shaped window showing the XPM image and gives it to shell as its
  * icon window, with icon_name.  When the image cannot be made nothing is
  * set.  Always returns 0. */
-int g2_setupIconPixmap(const char** xpm_data, Widget shell, const char* icon_name,
-                       int width, int height);
+int g2_setupIconPixmap(const char** xpm_data, Widget shell, const char* icon_name, int width,
+                       int height);
 
 #endif /* UI_ICON_H */

@@ -50,8 +50,8 @@ static Widget menu(Widget menubar, const char* cascade_name, const char* pulldow
                    const char* def, char mnemonic, Widget* pulldown)
 {
     *pulldown = XmCreatePulldownMenu(menubar, const_cast<char*>(pulldown_name), nullptr, 0);
-    Widget cascade = labelled(xmCascadeButtonWidgetClass, menubar, cascade_name, num, def,
-                              mnemonic);
+    Widget cascade =
+        labelled(xmCascadeButtonWidgetClass, menubar, cascade_name, num, def, mnemonic);
     XtVaSetValues(cascade, XmNsubMenuId, *pulldown, NULL);
     return cascade;
 }
@@ -66,12 +66,18 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
 
     Arg args[8];
     Cardinal n = 0;
-    XtSetArg(args[n], XmNwidth, 650); n++;
-    XtSetArg(args[n], XmNheight, 700); n++;
-    XtSetArg(args[n], XmNtitle, title); n++;
-    XtSetArg(args[n], XmNiconName, "Tarnwick"); n++;
-    XtSetArg(args[n], XmNargc, argc); n++;
-    XtSetArg(args[n], XmNargv, argv); n++;
+    XtSetArg(args[n], XmNwidth, 650);
+    n++;
+    XtSetArg(args[n], XmNheight, 700);
+    n++;
+    XtSetArg(args[n], XmNtitle, title);
+    n++;
+    XtSetArg(args[n], XmNiconName, "Tarnwick");
+    n++;
+    XtSetArg(args[n], XmNargc, argc);
+    n++;
+    XtSetArg(args[n], XmNargv, argv);
+    n++;
     applicationShell = XtAppCreateShell(app_name, app_class ? app_class : QX_APP_CLASS,
                                         applicationShellWidgetClass, dpy, args, n);
     _xd_rootwidget = applicationShell;
@@ -80,11 +86,8 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
 
     /* Menu bar: File, Object, Edit, and Help at the right end. */
     mw_menubar = XmCreateMenuBar(mw_form, const_cast<char*>("mw_menubar"), nullptr, 0);
-    XtVaSetValues(mw_menubar,
-        XmNtopAttachment, XmATTACH_FORM,
-        XmNleftAttachment, XmATTACH_FORM,
-        XmNrightAttachment, XmATTACH_FORM,
-        NULL);
+    XtVaSetValues(mw_menubar, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                  XmNrightAttachment, XmATTACH_FORM, NULL);
 
     mw_view = menu(mw_menubar, "mw_view", "mw_view_pulldown", 501, "File", 'F', &mw_view_pulldown);
     mw_properties_button = labelled(xmPushButtonWidgetClass, mw_view_pulldown,
@@ -93,8 +96,8 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
                   xd_link(XD_LINK_DEFAULT_PREFERENCES));
     mw_view_separator = XtCreateManagedWidget("mw_view_separator", xmSeparatorWidgetClass,
                                               mw_view_pulldown, nullptr, 0);
-    mw_close_button = labelled(xmPushButtonWidgetClass, mw_view_pulldown, "mw_close_button", 503,
-                               "Exit", 'x');
+    mw_close_button =
+        labelled(xmPushButtonWidgetClass, mw_view_pulldown, "mw_close_button", 503, "Exit", 'x');
     XtAddCallback(mw_close_button, XmNactivateCallback, exit_tramp, this);
 
     mw_selected = menu(mw_menubar, "mw_selected", "mw_selected_pulldown", 504, "Object", 'O',
@@ -112,8 +115,8 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
     XtSetSensitive(mw_action, False);
 
     mw_edit = menu(mw_menubar, "mw_edit", "mw_edit_pulldown", 509, "Edit", 'E', &mw_edit_pulldown);
-    mw_select_button = labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_select_button",
-                                510, "Select", 'S');
+    mw_select_button =
+        labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_select_button", 510, "Select", 'S');
     XtAddCallback(mw_select_button, XmNactivateCallback, XDmanage_link,
                   xd_link(XD_LINK_SELECTION_WINDOW));
     XtSetSensitive(mw_select_button, False);
@@ -122,42 +125,36 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
     XtAddCallback(mw_deselect_button, XmNactivateCallback, deselect_objects_tramp, this);
     mw_edit_separator = XtCreateManagedWidget("mw_edit_separator", xmSeparatorWidgetClass,
                                               mw_edit_pulldown, nullptr, 0);
-    mw_delete_button = labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_delete_button", 512,
-                                "Delete", 'D');
+    mw_delete_button =
+        labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_delete_button", 512, "Delete", 'D');
     XtAddCallback(mw_delete_button, XmNactivateCallback, delete_object_tramp, this);
     XtSetSensitive(mw_delete_button, False);
 
     Widget help_menu;
-    Widget help_cascade = menu(mw_menubar, "tarn_help_cascade_but", "tarn_help_menu", 514, "Help",
-                               'H', &help_menu);
+    Widget help_cascade =
+        menu(mw_menubar, "tarn_help_cascade_but", "tarn_help_menu", 514, "Help", 'H', &help_menu);
     XtVaSetValues(mw_menubar, XmNmenuHelpWidget, help_cascade, NULL);
-    mw_help_button = labelled(xmPushButtonWidgetClass, help_menu, "mw_help_button", 515,
-                              "Help...", 'H');
+    mw_help_button =
+        labelled(xmPushButtonWidgetClass, help_menu, "mw_help_button", 515, "Help...", 'H');
     XtAddCallback(mw_help_button, XmNactivateCallback, mw_help_cb, nullptr);
     XtManageChild(mw_menubar);
 
     /* Path line under the menu bar. */
     mw_path_label = labelled(xmLabelWidgetClass, mw_form, "mw_path_label", 516, "Path:");
-    XtVaSetValues(mw_path_label,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_menubar, XmNtopOffset, 10,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
-        NULL);
-    mw_path = XtVaCreateManagedWidget("mw_path", xmTextFieldWidgetClass, mw_form,
-        XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, mw_path_label,
-        XmNtopOffset, -5,
-        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, mw_path_label, XmNleftOffset, 5,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 25,
-        NULL);
+    XtVaSetValues(mw_path_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_menubar,
+                  XmNtopOffset, 10, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, NULL);
+    mw_path = XtVaCreateManagedWidget("mw_path", xmTextFieldWidgetClass, mw_form, XmNtopAttachment,
+                                      XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, mw_path_label,
+                                      XmNtopOffset, -5, XmNleftAttachment, XmATTACH_WIDGET,
+                                      XmNleftWidget, mw_path_label, XmNleftOffset, 5,
+                                      XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 25, NULL);
 
     /* The status line runs along the form's bottom edge. */
     XmString empty = XmStringCreateLocalized(const_cast<char*>(""));
-    mw_message_label = XtVaCreateManagedWidget("mw_message_label", xmLabelWidgetClass, mw_form,
-        XmNlabelString, empty,
-        XmNalignment, XmALIGNMENT_BEGINNING,
-        XmNleftAttachment, XmATTACH_FORM,
-        XmNrightAttachment, XmATTACH_FORM,
-        XmNbottomAttachment, XmATTACH_FORM,
-        NULL);
+    mw_message_label = XtVaCreateManagedWidget(
+        "mw_message_label", xmLabelWidgetClass, mw_form, XmNlabelString, empty, XmNalignment,
+        XmALIGNMENT_BEGINNING, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+        XmNbottomAttachment, XmATTACH_FORM, NULL);
     XmStringFree(empty);
 
     /* The navigator takes all the height the other rows leave.  The outline
@@ -165,23 +162,22 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
      * rows in view, so a node of any number of children opens fast and every
      * row can be reached, which a clipped work area of at most 32,767
      * pixels could not give. */
-    mw_navigator_window = XtVaCreateManagedWidget("mw_navigator_window",
-        xmScrolledWindowWidgetClass, mw_form,
-        XmNscrollingPolicy, XmAPPLICATION_DEFINED,
-        XmNscrollBarDisplayPolicy, XmSTATIC,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_path, XmNtopOffset, 10,
-        XmNleftAttachment, XmATTACH_FORM,
-        XmNrightAttachment, XmATTACH_FORM,
-        XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, mw_message_label,
-        NULL);
-    mw_navigator_hscroll = XtVaCreateManagedWidget("HorScrollBar", xmScrollBarWidgetClass,
-        mw_navigator_window, XmNorientation, XmHORIZONTAL, NULL);
-    mw_navigator_vscroll = XtVaCreateManagedWidget("VertScrollBar", xmScrollBarWidgetClass,
-        mw_navigator_window, XmNorientation, XmVERTICAL, NULL);
-    mw_navigator = XtVaCreateManagedWidget("mw_navigator", xiOutlineWidgetClass,
-                                           mw_navigator_window, XiNautoClose, False,
-                                           XmNverticalScrollBar, mw_navigator_vscroll,
-                                           XmNhorizontalScrollBar, mw_navigator_hscroll, NULL);
+    mw_navigator_window = XtVaCreateManagedWidget(
+        "mw_navigator_window", xmScrolledWindowWidgetClass, mw_form, XmNscrollingPolicy,
+        XmAPPLICATION_DEFINED, XmNscrollBarDisplayPolicy, XmSTATIC, XmNtopAttachment,
+        XmATTACH_WIDGET, XmNtopWidget, mw_path, XmNtopOffset, 10, XmNleftAttachment, XmATTACH_FORM,
+        XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
+        mw_message_label, NULL);
+    mw_navigator_hscroll =
+        XtVaCreateManagedWidget("HorScrollBar", xmScrollBarWidgetClass, mw_navigator_window,
+                                XmNorientation, XmHORIZONTAL, NULL);
+    mw_navigator_vscroll =
+        XtVaCreateManagedWidget("VertScrollBar", xmScrollBarWidgetClass, mw_navigator_window,
+                                XmNorientation, XmVERTICAL, NULL);
+    mw_navigator =
+        XtVaCreateManagedWidget("mw_navigator", xiOutlineWidgetClass, mw_navigator_window,
+                                XiNautoClose, False, XmNverticalScrollBar, mw_navigator_vscroll,
+                                XmNhorizontalScrollBar, mw_navigator_hscroll, NULL);
     XmScrolledWindowSetAreas(mw_navigator_window, mw_navigator_hscroll, mw_navigator_vscroll,
                              mw_navigator);
 
@@ -190,6 +186,5 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
 
 void MainWin::add_node_state_callback(XtCallbackProc proc, XtPointer client)
 {
-    if (mw_navigator)
-        XtAddCallback(mw_navigator, XiNnodeStateCallback, proc, client);
+    if (mw_navigator) XtAddCallback(mw_navigator, XiNnodeStateCallback, proc, client);
 }

@@ -29,12 +29,18 @@ void OpenWin::create(Widget parent, const char* name)
     XmString label = XmStringCreateLocalized(const_cast<char*>(qx_msg(559, "Views")));
     Arg args[10];
     Cardinal n = 0;
-    XtSetArg(args[n], XmNdialogType, XmDIALOG_WORK_AREA); n++;
-    XtSetArg(args[n], XmNlistLabelString, label); n++;
-    XtSetArg(args[n], XmNtopAttachment, XmATTACH_FORM); n++;
-    XtSetArg(args[n], XmNleftAttachment, XmATTACH_FORM); n++;
-    XtSetArg(args[n], XmNrightAttachment, XmATTACH_FORM); n++;
-    XtSetArg(args[n], XmNbottomAttachment, XmATTACH_FORM); n++;
+    XtSetArg(args[n], XmNdialogType, XmDIALOG_WORK_AREA);
+    n++;
+    XtSetArg(args[n], XmNlistLabelString, label);
+    n++;
+    XtSetArg(args[n], XmNtopAttachment, XmATTACH_FORM);
+    n++;
+    XtSetArg(args[n], XmNleftAttachment, XmATTACH_FORM);
+    n++;
+    XtSetArg(args[n], XmNrightAttachment, XmATTACH_FORM);
+    n++;
+    XtSetArg(args[n], XmNbottomAttachment, XmATTACH_FORM);
+    n++;
     widget59 = XmCreateSelectionBox(widget58, const_cast<char*>("widget59"), args, n);
     XmStringFree(label);
     /* Of the selection box's buttons only Apply and Cancel stay. */

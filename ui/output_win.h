@@ -13,10 +13,10 @@ public:
 
     virtual void create(Widget parent, const char* name);
 
-    Widget out_dialog = nullptr;        /* message box; managed = shown */
+    Widget out_dialog = nullptr; /* message box; managed = shown */
     Widget out_form = nullptr;
-    Widget out_text = nullptr;          /* multi-line scrolled text, 20 x 60 */
-    Widget out_text_window = nullptr;   /* its scrolled window */
+    Widget out_text = nullptr;        /* multi-line scrolled text, 20 x 60 */
+    Widget out_text_window = nullptr; /* its scrolled window */
     Widget out_close_button = nullptr;
     Widget out_help_button = nullptr;
 };

@@ -29,24 +29,22 @@ void SelectWin::save_filter_tramp(Widget w, XtPointer client, XtPointer)
 
 void SelectWin::create(Widget parent, const char* name)
 {
-    sw_dialog = make_dialog(parent, name, "sw_dialog", 531, "Tarnwick: Select Object",
-                            &_xd_rootwidget);
+    sw_dialog =
+        make_dialog(parent, name, "sw_dialog", 531, "Tarnwick: Select Object", &_xd_rootwidget);
     xd_link_records[XD_LINK_SELECTION_WINDOW] = sw_dialog;
 
     sw_form = XtVaCreateManagedWidget("sw_form", xmFormWidgetClass, sw_dialog, NULL);
 
     sw_cmis_label = labelled(xmLabelWidgetClass, sw_form, "sw_cmis_label", 535, "CMIS Filter:");
-    sw_cmis_filter = XtVaCreateManagedWidget("sw_cmis_filter", xmTextFieldWidgetClass, sw_form,
-        XmNcolumns, 40,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-        NULL);
+    sw_cmis_filter =
+        XtVaCreateManagedWidget("sw_cmis_filter", xmTextFieldWidgetClass, sw_form, XmNcolumns, 40,
+                                XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
+                                XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, NULL);
 
     sw_scope = labelled(xmLabelWidgetClass, sw_form, "sw_scope", 536, "Scope:");
     sw_radio_box = XmCreateRadioBox(sw_form, const_cast<char*>("sw_radio_box"), nullptr, 0);
-    XtVaSetValues(sw_radio_box,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, sw_cmis_filter, XmNtopOffset, 8,
-        NULL);
+    XtVaSetValues(sw_radio_box, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, sw_cmis_filter,
+                  XmNtopOffset, 8, NULL);
     sw_scope_this_level = labelled(xmToggleButtonGadgetClass, sw_radio_box, "sw_scope_this_level",
                                    539, "This Level Only");
     sw_scope_down = labelled(xmToggleButtonGadgetClass, sw_radio_box, "sw_scope_down", 540, "Down");
@@ -56,24 +54,19 @@ void SelectWin::create(Widget parent, const char* name)
     XtManageChild(sw_radio_box);
 
     sw_level_label = labelled(xmLabelWidgetClass, sw_form, "sw_level_label", 542, "Levels");
-    sw_number_levels = XtVaCreateManagedWidget("sw_number_levels", xmTextFieldWidgetClass,
-        sw_form,
-        XmNcolumns, 6,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, sw_radio_box, XmNtopOffset, 4,
-        NULL);
+    sw_number_levels = XtVaCreateManagedWidget("sw_number_levels", xmTextFieldWidgetClass, sw_form,
+                                               XmNcolumns, 6, XmNtopAttachment, XmATTACH_WIDGET,
+                                               XmNtopWidget, sw_radio_box, XmNtopOffset, 4, NULL);
 
     /* Load and Save side by side under the fields. */
     sw_load_button = labelled(xmPushButtonWidgetClass, sw_form, "sw_load_button", 537, "Load ...");
-    XtVaSetValues(sw_load_button,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, sw_number_levels, XmNtopOffset, 12,
-        XmNleftAttachment, XmATTACH_OPPOSITE_WIDGET, XmNleftWidget, sw_number_levels,
-        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
-        NULL);
+    XtVaSetValues(sw_load_button, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, sw_number_levels,
+                  XmNtopOffset, 12, XmNleftAttachment, XmATTACH_OPPOSITE_WIDGET, XmNleftWidget,
+                  sw_number_levels, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, NULL);
     sw_save_button = labelled(xmPushButtonWidgetClass, sw_form, "sw_save_button", 538, "Save ...");
-    XtVaSetValues(sw_save_button,
-        XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, sw_load_button,
-        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, sw_load_button, XmNleftOffset, 8,
-        NULL);
+    XtVaSetValues(sw_save_button, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
+                  sw_load_button, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, sw_load_button,
+                  XmNleftOffset, 8, NULL);
 
     Widget labels[] = {sw_cmis_label, sw_scope, sw_level_label};
     Widget fields[] = {sw_cmis_filter, sw_radio_box, sw_number_levels};
@@ -81,8 +74,8 @@ void SelectWin::create(Widget parent, const char* name)
     /* The scope label stands at the top of the radio box, not its middle. */
     XtVaSetValues(sw_scope, XmNbottomAttachment, XmATTACH_NONE, XmNtopOffset, 6, NULL);
 
-    sw_select_button = labelled(xmPushButtonWidgetClass, sw_dialog, "sw_select_button", 532,
-                                "Select");
+    sw_select_button =
+        labelled(xmPushButtonWidgetClass, sw_dialog, "sw_select_button", 532, "Select");
     XtAddCallback(sw_select_button, XmNactivateCallback, select_objects_tramp, this);
     XtAddCallback(sw_load_button, XmNactivateCallback, load_filter_tramp, this);
     XtAddCallback(sw_save_button, XmNactivateCallback, save_filter_tramp, this);

@@ -24,11 +24,11 @@ public:
     static void load_filter_tramp(Widget w, XtPointer client, XtPointer call);
     static void save_filter_tramp(Widget w, XtPointer client, XtPointer call);
 
-    Widget sw_dialog = nullptr;         /* message box; managed = shown */
+    Widget sw_dialog = nullptr; /* message box; managed = shown */
     Widget sw_form = nullptr;
     Widget sw_cmis_label = nullptr;
     Widget sw_cmis_filter = nullptr;
-    Widget sw_scope = nullptr;          /* label "Scope:" */
+    Widget sw_scope = nullptr; /* label "Scope:" */
     Widget sw_load_button = nullptr;
     Widget sw_save_button = nullptr;
     Widget sw_radio_box = nullptr;

@@ -25,9 +25,11 @@ Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const 
     XmString s = XmStringCreateLocalized(const_cast<char*>(qx_msg(num, def)));
     Arg args[2];
     Cardinal n = 0;
-    XtSetArg(args[n], XmNlabelString, s); n++;
+    XtSetArg(args[n], XmNlabelString, s);
+    n++;
     if (mnemonic) {
-        XtSetArg(args[n], XmNmnemonic, (KeySym)mnemonic); n++;
+        XtSetArg(args[n], XmNmnemonic, (KeySym)mnemonic);
+        n++;
     }
     Widget w = XtCreateManagedWidget(name, wc, parent, args, n);
     XmStringFree(s);
@@ -39,15 +41,11 @@ Widget make_dialog(Widget parent, const char* shell_name, const char* box_name, 
 {
     /* The shell stays up when the window manager closes it; close_like()
      * decides what that close does, so a later manage shows it again. */
-    *shell = XtVaCreatePopupShell(shell_name, xmDialogShellWidgetClass, parent,
-                                  XmNtitle, qx_msg(title_num, title_def),
-                                  XmNdeleteResponse, XmDO_NOTHING,
-                                  XmNallowShellResize, True,
-                                  NULL);
-    return XtVaCreateWidget(box_name, xmMessageBoxWidgetClass, *shell,
-                            XmNdialogType, XmDIALOG_TEMPLATE,
-                            XmNautoUnmanage, False,
-                            NULL);
+    *shell = XtVaCreatePopupShell(shell_name, xmDialogShellWidgetClass, parent, XmNtitle,
+                                  qx_msg(title_num, title_def), XmNdeleteResponse, XmDO_NOTHING,
+                                  XmNallowShellResize, True, NULL);
+    return XtVaCreateWidget(box_name, xmMessageBoxWidgetClass, *shell, XmNdialogType,
+                            XmDIALOG_TEMPLATE, XmNautoUnmanage, False, NULL);
 }
 
 static void close_cb(Widget, XtPointer button, XtPointer)
@@ -70,16 +68,14 @@ void align_fields(Widget* labels, Widget* fields, int n, int left_margin)
     for (int i = 0; i < n; i++) {
         Dimension w = 0;
         XtVaGetValues(labels[i], XmNwidth, &w, NULL);
-        if (w > widest)
-            widest = w;
+        if (w > widest) widest = w;
     }
     for (int i = 0; i < n; i++) {
-        XtVaSetValues(fields[i], XmNleftAttachment, XmATTACH_FORM,
-                      XmNleftOffset, left_margin + widest + 8, NULL);
-        XtVaSetValues(labels[i], XmNrightAttachment, XmATTACH_OPPOSITE_FORM,
-                      XmNrightOffset, -(left_margin + widest), XmNalignment, XmALIGNMENT_END,
-                      XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, fields[i],
-                      XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, fields[i],
-                      NULL);
+        XtVaSetValues(fields[i], XmNleftAttachment, XmATTACH_FORM, XmNleftOffset,
+                      left_margin + widest + 8, NULL);
+        XtVaSetValues(labels[i], XmNrightAttachment, XmATTACH_OPPOSITE_FORM, XmNrightOffset,
+                      -(left_margin + widest), XmNalignment, XmALIGNMENT_END, XmNtopAttachment,
+                      XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, fields[i], XmNbottomAttachment,
+                      XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, fields[i], NULL);
     }
 }

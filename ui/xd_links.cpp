@@ -14,54 +14,45 @@ static Widget linked(XtPointer link)
 void XDmanage_link(Widget, XtPointer link, XtPointer)
 {
     Widget w = linked(link);
-    if (!w)
-        return;
+    if (!w) return;
     XtManageChild(w);
     Widget shell = XtParent(w);
-    if (shell && XtWindow(shell))
-        XRaiseWindow(XtDisplay(shell), XtWindow(shell));
+    if (shell && XtWindow(shell)) XRaiseWindow(XtDisplay(shell), XtWindow(shell));
 }
 
 void XDunmanage_link(Widget, XtPointer link, XtPointer)
 {
-    if (Widget w = linked(link))
-        XtUnmanageChild(w);
+    if (Widget w = linked(link)) XtUnmanageChild(w);
 }
 
 void XDpopup_link(Widget, XtPointer link, XtPointer)
 {
-    if (Widget w = linked(link))
-        XtPopup(w, XtGrabNone);
+    if (Widget w = linked(link)) XtPopup(w, XtGrabNone);
 }
 
 void XDpopdown_link(Widget, XtPointer link, XtPointer)
 {
-    if (Widget w = linked(link))
-        XtPopdown(w);
+    if (Widget w = linked(link)) XtPopdown(w);
 }
 
 void XDmap_link(Widget, XtPointer link, XtPointer)
 {
     Widget w = linked(link);
-    if (w && XtWindow(w))
-        XMapWindow(XtDisplay(w), XtWindow(w));
+    if (w && XtWindow(w)) XMapWindow(XtDisplay(w), XtWindow(w));
 }
 
 void XDunmap_link(Widget, XtPointer link, XtPointer)
 {
     Widget w = linked(link);
-    if (w && XtWindow(w))
-        XUnmapWindow(XtDisplay(w), XtWindow(w));
+    if (w && XtWindow(w)) XUnmapWindow(XtDisplay(w), XtWindow(w));
 }
 
 void XDenable_link(Widget, XtPointer link, XtPointer)
 {
-    if (Widget w = linked(link))
-        XtSetSensitive(w, True);
+    if (Widget w = linked(link)) XtSetSensitive(w, True);
 }
 
 void XDdisable_link(Widget, XtPointer link, XtPointer)
 {
-    if (Widget w = linked(link))
-        XtSetSensitive(w, False);
+    if (Widget w = linked(link)) XtSetSensitive(w, False);
 }

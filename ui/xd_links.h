@@ -17,12 +17,12 @@
 #include <X11/Intrinsic.h>
 
 enum {
-    XD_LINK_DEFAULT_PREFERENCES = 0,    /* dp_dialog */
-    XD_LINK_CREATE_OBJECT,              /* co_dialog */
-    XD_LINK_OBJECT_CONFIGURATION,       /* oc_dialog */
-    XD_LINK_ACTION_WINDOW,              /* aw_dialog */
-    XD_LINK_SELECTION_WINDOW,           /* sw_dialog */
-    XD_LINK_OPEN_VIEW,                  /* never set */
+    XD_LINK_DEFAULT_PREFERENCES = 0, /* dp_dialog */
+    XD_LINK_CREATE_OBJECT,           /* co_dialog */
+    XD_LINK_OBJECT_CONFIGURATION,    /* oc_dialog */
+    XD_LINK_ACTION_WINDOW,           /* aw_dialog */
+    XD_LINK_SELECTION_WINDOW,        /* sw_dialog */
+    XD_LINK_OPEN_VIEW,               /* never set */
     XD_LINK_COUNT
 };
 
@@ -38,11 +38,11 @@ inline XtPointer xd_link(int which)
  * dialog already up comes to the front instead of staying behind. */
 void XDmanage_link(Widget w, XtPointer link, XtPointer call_data);
 void XDunmanage_link(Widget w, XtPointer link, XtPointer call_data);
-void XDpopup_link(Widget w, XtPointer link, XtPointer call_data);     /* XtPopup, no grab */
+void XDpopup_link(Widget w, XtPointer link, XtPointer call_data); /* XtPopup, no grab */
 void XDpopdown_link(Widget w, XtPointer link, XtPointer call_data);
-void XDmap_link(Widget w, XtPointer link, XtPointer call_data);       /* XMapWindow */
+void XDmap_link(Widget w, XtPointer link, XtPointer call_data); /* XMapWindow */
 void XDunmap_link(Widget w, XtPointer link, XtPointer call_data);
-void XDenable_link(Widget w, XtPointer link, XtPointer call_data);    /* sensitive */
-void XDdisable_link(Widget w, XtPointer link, XtPointer call_data);   /* insensitive */
+void XDenable_link(Widget w, XtPointer link, XtPointer call_data);  /* sensitive */
+void XDdisable_link(Widget w, XtPointer link, XtPointer call_data); /* insensitive */
 
 #endif /* UI_XD_LINKS_H */

@@ -8,14 +8,12 @@
 
 void xd_XtWidget_c::xd_enable()
 {
-    if (_xd_rootwidget)
-        XtSetSensitive(_xd_rootwidget, True);
+    if (_xd_rootwidget) XtSetSensitive(_xd_rootwidget, True);
 }
 
 void xd_XtWidget_c::xd_disable()
 {
-    if (_xd_rootwidget)
-        XtSetSensitive(_xd_rootwidget, False);
+    if (_xd_rootwidget) XtSetSensitive(_xd_rootwidget, False);
 }
 
 void xd_XtWidget_c::xd_destroy()
@@ -106,25 +104,21 @@ void xd_ChildWidget_c::Unmanage()
 
 void xd_XmDialog_c::xd_show()
 {
-    if (_xd_rootwidget && xd_getchildwidget())
-        XtManageChild(_xd_childwidget);
+    if (_xd_rootwidget && xd_getchildwidget()) XtManageChild(_xd_childwidget);
 }
 
 void xd_XmDialog_c::xd_hide()
 {
-    if (_xd_rootwidget && xd_getchildwidget())
-        XtUnmanageChild(_xd_childwidget);
+    if (_xd_rootwidget && xd_getchildwidget()) XtUnmanageChild(_xd_childwidget);
 }
 
 Widget xd_XmDialog_c::xd_getchildwidget()
 {
-    if (_xd_childwidget || !_xd_rootwidget)
-        return _xd_childwidget;
+    if (_xd_childwidget || !_xd_rootwidget) return _xd_childwidget;
     WidgetList children = nullptr;
     Cardinal count = 0;
     XtVaGetValues(_xd_rootwidget, XtNchildren, &children, XtNnumChildren, &count, NULL);
-    if (count != 0)
-        _xd_childwidget = children[0];
+    if (count != 0) _xd_childwidget = children[0];
     return _xd_childwidget;
 }
 

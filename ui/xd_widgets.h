@@ -16,9 +16,9 @@ public:
     xd_XtWidget_c() : _xd_rootwidget(nullptr) {}
     virtual ~xd_XtWidget_c() {}
 
-    virtual void xd_enable();       /* XtSetSensitive true */
-    virtual void xd_disable();      /* XtSetSensitive false */
-    virtual void xd_destroy();      /* destroys the root widget and clears the handle */
+    virtual void xd_enable();  /* XtSetSensitive true */
+    virtual void xd_disable(); /* XtSetSensitive false */
+    virtual void xd_destroy(); /* destroys the root widget and clears the handle */
 
     Widget xd_rootwidget() const { return _xd_rootwidget; }
     operator Widget() const { return _xd_rootwidget; }
@@ -28,9 +28,9 @@ public:
     void GetValue(String name, XtPointer address);
     void SetValues(ArgList args, Cardinal count);
     void GetValues(ArgList args, Cardinal count);
-    void VaSetValues(String name, ...);   /* name/value pairs ending in NULL */
-    void VaGetValues(String name, ...);   /* name/address pairs ending in NULL */
-    void Map();                     /* XMapWindow of the root's window */
+    void VaSetValues(String name, ...); /* name/value pairs ending in NULL */
+    void VaGetValues(String name, ...); /* name/address pairs ending in NULL */
+    void Map();                         /* XMapWindow of the root's window */
     void Unmap();
 
 protected:
@@ -54,10 +54,10 @@ public:
 class xd_XmDialog_c : public xd_ChildWidget_c {
 public:
     xd_XmDialog_c() : _xd_childwidget(nullptr) {}
-    void xd_show() override;        /* manages the dialog's child */
-    void xd_hide() override;        /* unmanages it */
-    Widget xd_getchildwidget();     /* the root's first child, cached */
-    void Raise();                   /* XRaiseWindow of the root's window */
+    void xd_show() override;    /* manages the dialog's child */
+    void xd_hide() override;    /* unmanages it */
+    Widget xd_getchildwidget(); /* the root's first child, cached */
+    void Raise();               /* XRaiseWindow of the root's window */
 
 protected:
     Widget _xd_childwidget;

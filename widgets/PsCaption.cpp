@@ -18,20 +18,20 @@
 /* ------------------------------------------------------------------ */
 
 static void ClassInitialize(void);
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static void Destroy(Widget w);
 static void Resize(Widget w);
-static void Redisplay(Widget w, XEvent *event, Region region);
+static void Redisplay(Widget w, XEvent* event, Region region);
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args);
-static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
-                                      XtWidgetGeometry *desired);
-static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
-                                        XtWidgetGeometry *reply);
+                         Cardinal* num_args);
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
+                                      XtWidgetGeometry* desired);
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
+                                        XtWidgetGeometry* reply);
 static void ChangeManaged(Widget w);
-static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                                   Cardinal *num_args);
+                                   Cardinal* num_args);
 
 /* ------------------------------------------------------------------ */
 /* Field access through the resolved offsets                           */
@@ -40,28 +40,28 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
 XmOffsetPtr psCaptionOffsets;
 XmOffsetPtr psCaptionConstraintOffsets;
 
-#define MarginWidth(w) PsCaptionField(w, margin_width, Dimension)
-#define MarginHeight(w) PsCaptionField(w, margin_height, Dimension)
-#define HSpacing(w) PsCaptionField(w, h_spacing, Dimension)
-#define VSpacing(w) PsCaptionField(w, v_spacing, Dimension)
-#define PrefWidth(w) PsCaptionField(w, pref_width, Dimension)
-#define PrefHeight(w) PsCaptionField(w, pref_height, Dimension)
-#define ComputeWidth(w) PsCaptionField(w, compute_width, Boolean)
-#define ComputeHeight(w) PsCaptionField(w, compute_height, Boolean)
-#define SelfPlaced(w) PsCaptionField(w, self_placed, unsigned char)
-#define SpareWord(w) PsCaptionField(w, spare_word, long)
+#define MarginWidth(w)     PsCaptionField(w, margin_width, Dimension)
+#define MarginHeight(w)    PsCaptionField(w, margin_height, Dimension)
+#define HSpacing(w)        PsCaptionField(w, h_spacing, Dimension)
+#define VSpacing(w)        PsCaptionField(w, v_spacing, Dimension)
+#define PrefWidth(w)       PsCaptionField(w, pref_width, Dimension)
+#define PrefHeight(w)      PsCaptionField(w, pref_height, Dimension)
+#define ComputeWidth(w)    PsCaptionField(w, compute_width, Boolean)
+#define ComputeHeight(w)   PsCaptionField(w, compute_height, Boolean)
+#define SelfPlaced(w)      PsCaptionField(w, self_placed, unsigned char)
+#define SpareWord(w)       PsCaptionField(w, spare_word, long)
 #define ReferenceWidget(w) PsCaptionField(w, reference_widget, Widget)
-#define CaptionWidth(w) PsCaptionField(w, caption_width, Dimension)
+#define CaptionWidth(w)    PsCaptionField(w, caption_width, Dimension)
 #define RefCaptionWidth(w) PsCaptionField(w, reference_caption_width, Dimension)
-#define EffectiveWidth(w) PsCaptionField(w, effective_caption_width, Dimension)
-#define FixedHeight(w) PsCaptionField(w, fixed_height, Dimension)
-#define MinHeight(w) PsCaptionField(w, min_height, Dimension)
-#define StretchSum(w) PsCaptionField(w, stretch_sum, Dimension)
+#define EffectiveWidth(w)  PsCaptionField(w, effective_caption_width, Dimension)
+#define FixedHeight(w)     PsCaptionField(w, fixed_height, Dimension)
+#define MinHeight(w)       PsCaptionField(w, min_height, Dimension)
+#define StretchSum(w)      PsCaptionField(w, stretch_sum, Dimension)
 
-#define CAlignment(c) PsCaptionCField(c, caption_alignment, unsigned char)
-#define CStretchH(c) PsCaptionCField(c, stretch_h, Boolean)
-#define CStretchV(c) PsCaptionCField(c, stretch_v, Boolean)
-#define CPrefWidth(c) PsCaptionCField(c, pref_width, Dimension)
+#define CAlignment(c)  PsCaptionCField(c, caption_alignment, unsigned char)
+#define CStretchH(c)   PsCaptionCField(c, stretch_h, Boolean)
+#define CStretchV(c)   PsCaptionCField(c, stretch_v, Boolean)
+#define CPrefWidth(c)  PsCaptionCField(c, pref_width, Dimension)
 #define CPrefHeight(c) PsCaptionCField(c, pref_height, Dimension)
 
 /* ------------------------------------------------------------------ */
@@ -72,15 +72,13 @@ static XmPartResource resources[] = {
     {(String)XmNmarginWidth, (String)XmCMarginWidth, (String)XmRHorizontalDimension,
      sizeof(Dimension), XmPartOffset(PsCaption, margin_width), (String)XmRImmediate, (XtPointer)2},
     {(String)XmNmarginHeight, (String)XmCMarginHeight, (String)XmRVerticalDimension,
-     sizeof(Dimension), XmPartOffset(PsCaption, margin_height), (String)XmRImmediate,
-     (XtPointer)2},
+     sizeof(Dimension), XmPartOffset(PsCaption, margin_height), (String)XmRImmediate, (XtPointer)2},
     {(String)PsNhorizontalSpacing, (String)PsCHorizontalSpacing, (String)XmRHorizontalDimension,
      sizeof(Dimension), XmPartOffset(PsCaption, h_spacing), (String)XmRImmediate, (XtPointer)2},
     {(String)PsNverticalSpacing, (String)PsCVerticalSpacing, (String)XmRVerticalDimension,
      sizeof(Dimension), XmPartOffset(PsCaption, v_spacing), (String)XmRImmediate, (XtPointer)8},
     {(String)PsNcaptionWidth, (String)PsCCaptionWidth, (String)XmRHorizontalDimension,
-     sizeof(Dimension), XmPartOffset(PsCaption, caption_width), (String)XmRImmediate,
-     (XtPointer)0},
+     sizeof(Dimension), XmPartOffset(PsCaption, caption_width), (String)XmRImmediate, (XtPointer)0},
     {(String)PsNreferenceCaptionWidth, (String)PsCReferenceCaptionWidth,
      (String)XmRHorizontalDimension, sizeof(Dimension),
      XmPartOffset(PsCaption, reference_caption_width), (String)XmRImmediate, (XtPointer)0},
@@ -117,70 +115,70 @@ static XmPartResource constraint_resources[] = {
 PsCaptionClassRec psCaptionClassRec = {
     {
         /* core_class fields */
-        (WidgetClass)&xmManagerClassRec,    /* superclass */
-        (String) "PsCaption",               /* class_name */
-        sizeof(PsCaptionPart),              /* widget_size: the part; resolved later */
-        ClassInitialize,                    /* class_initialize */
-        NULL,                               /* class_part_initialize */
-        False,                              /* class_inited */
-        Initialize,                         /* initialize */
-        NULL,                               /* initialize_hook */
-        XtInheritRealize,                   /* realize */
-        NULL,                               /* actions */
-        0,                                  /* num_actions */
-        (XtResourceList)resources,          /* resources */
-        XtNumber(resources),                /* num_resources */
-        NULLQUARK,                          /* xrm_class */
-        True,                               /* compress_motion */
-        XtExposeCompressMaximal,            /* compress_exposure */
-        True,                               /* compress_enterleave */
-        False,                              /* visible_interest */
-        Destroy,                            /* destroy */
-        Resize,                             /* resize */
-        Redisplay,                          /* expose */
-        SetValues,                          /* set_values */
-        NULL,                               /* set_values_hook */
-        XtInheritSetValuesAlmost,           /* set_values_almost */
-        NULL,                               /* get_values_hook */
-        NULL,                               /* accept_focus */
-        XtVersion,                          /* version */
-        NULL,                               /* callback_private */
-        XtInheritTranslations,              /* tm_table */
-        QueryGeometry,                      /* query_geometry */
-        NULL,                               /* display_accelerator */
-        NULL,                               /* extension */
+        (WidgetClass)&xmManagerClassRec, /* superclass */
+        (String) "PsCaption",            /* class_name */
+        sizeof(PsCaptionPart),           /* widget_size: the part; resolved later */
+        ClassInitialize,                 /* class_initialize */
+        NULL,                            /* class_part_initialize */
+        False,                           /* class_inited */
+        Initialize,                      /* initialize */
+        NULL,                            /* initialize_hook */
+        XtInheritRealize,                /* realize */
+        NULL,                            /* actions */
+        0,                               /* num_actions */
+        (XtResourceList)resources,       /* resources */
+        XtNumber(resources),             /* num_resources */
+        NULLQUARK,                       /* xrm_class */
+        True,                            /* compress_motion */
+        XtExposeCompressMaximal,         /* compress_exposure */
+        True,                            /* compress_enterleave */
+        False,                           /* visible_interest */
+        Destroy,                         /* destroy */
+        Resize,                          /* resize */
+        Redisplay,                       /* expose */
+        SetValues,                       /* set_values */
+        NULL,                            /* set_values_hook */
+        XtInheritSetValuesAlmost,        /* set_values_almost */
+        NULL,                            /* get_values_hook */
+        NULL,                            /* accept_focus */
+        XtVersion,                       /* version */
+        NULL,                            /* callback_private */
+        XtInheritTranslations,           /* tm_table */
+        QueryGeometry,                   /* query_geometry */
+        NULL,                            /* display_accelerator */
+        NULL,                            /* extension */
     },
     {
         /* composite_class fields */
-        GeometryManager,                    /* geometry_manager */
-        ChangeManaged,                      /* change_managed */
-        XtInheritInsertChild,               /* insert_child */
-        XtInheritDeleteChild,               /* delete_child */
-        NULL,                               /* extension */
+        GeometryManager,      /* geometry_manager */
+        ChangeManaged,        /* change_managed */
+        XtInheritInsertChild, /* insert_child */
+        XtInheritDeleteChild, /* delete_child */
+        NULL,                 /* extension */
     },
     {
         /* constraint_class fields */
         (XtResourceList)constraint_resources, /* resources */
-        XtNumber(constraint_resources),     /* num_resources */
-        sizeof(PsCaptionConstraintPart),    /* constraint_size: the part; resolved later */
-        ConstraintInitialize,               /* initialize */
-        NULL,                               /* destroy */
-        ConstraintSetValues,                /* set_values */
-        NULL,                               /* extension */
+        XtNumber(constraint_resources),       /* num_resources */
+        sizeof(PsCaptionConstraintPart),      /* constraint_size: the part; resolved later */
+        ConstraintInitialize,                 /* initialize */
+        NULL,                                 /* destroy */
+        ConstraintSetValues,                  /* set_values */
+        NULL,                                 /* extension */
     },
     {
         /* manager_class fields */
-        XtInheritTranslations,              /* translations */
-        syn_resources,                      /* syn_resources */
-        XtNumber(syn_resources),            /* num_syn_resources */
-        NULL,                               /* syn_constraint_resources */
-        0,                                  /* num_syn_constraint_resources */
-        XmInheritParentProcess,             /* parent_process */
-        NULL,                               /* extension */
+        XtInheritTranslations,   /* translations */
+        syn_resources,           /* syn_resources */
+        XtNumber(syn_resources), /* num_syn_resources */
+        NULL,                    /* syn_constraint_resources */
+        0,                       /* num_syn_constraint_resources */
+        XmInheritParentProcess,  /* parent_process */
+        NULL,                    /* extension */
     },
     {
         /* caption_class fields */
-        NULL,                               /* extension */
+        NULL, /* extension */
     },
 };
 
@@ -200,12 +198,11 @@ static std::vector<Widget> managed_children(Widget w)
     CompositeWidget cw = (CompositeWidget)w;
     std::vector<Widget> kids;
     for (Cardinal i = 0; i < cw->composite.num_children; i++)
-        if (XtIsManaged(cw->composite.children[i]))
-            kids.push_back(cw->composite.children[i]);
+        if (XtIsManaged(cw->composite.children[i])) kids.push_back(cw->composite.children[i]);
     return kids;
 }
 
-static std::vector<PsCaptionItem> items_of(const std::vector<Widget> &kids)
+static std::vector<PsCaptionItem> items_of(const std::vector<Widget>& kids)
 {
     std::vector<PsCaptionItem> items;
     for (Widget c : kids) {
@@ -257,10 +254,8 @@ static void layout(Widget w)
 
     int width = EffectiveWidth(w) + HSpacing(w) + m.control_width + 2 * MarginWidth(w);
     int height = m.total_height + 2 * MarginHeight(w);
-    if (ComputeWidth(w))
-        PrefWidth(w) = clamp_dim(width);
-    if (ComputeHeight(w))
-        PrefHeight(w) = clamp_dim(height);
+    if (ComputeWidth(w)) PrefWidth(w) = clamp_dim(width);
+    if (ComputeHeight(w)) PrefHeight(w) = clamp_dim(height);
 }
 
 /* Put the children where the rows want them.  `self` is a child inside
@@ -281,8 +276,7 @@ static void place(Widget w, Widget self = NULL)
     f.caption_column = EffectiveWidth(w);
     std::vector<PsCaptionPlace> places = ps_caption_place(items, m, f);
     for (size_t i = 0; i < kids.size(); i++) {
-        if (!places[i].placed)
-            continue;
+        if (!places[i].placed) continue;
         Position x = (Position)places[i].x, y = (Position)places[i].y;
         Dimension width = clamp_dim(places[i].width), height = clamp_dim(places[i].height);
         Widget c = kids[i];
@@ -303,14 +297,12 @@ static void place(Widget w, Widget self = NULL)
 static void reference_gone(Widget ref, XtPointer client_data, XtPointer call_data)
 {
     Widget w = (Widget)client_data;
-    if (ReferenceWidget(w) == ref)
-        ReferenceWidget(w) = NULL;
+    if (ReferenceWidget(w) == ref) ReferenceWidget(w) = NULL;
 }
 
 static void watch_reference(Widget w, Widget ref, Boolean watch)
 {
-    if (ref == NULL)
-        return;
+    if (ref == NULL) return;
     if (watch)
         XtAddCallback(ref, XmNdestroyCallback, reference_gone, w);
     else
@@ -323,8 +315,7 @@ static void relayout_and_resize(Widget w)
     layout(w);
     Dimension rw, rh;
     XtGeometryResult r = XtMakeResizeRequest(w, PrefWidth(w), PrefHeight(w), &rw, &rh);
-    if (r == XtGeometryAlmost)
-        XtMakeResizeRequest(w, rw, rh, NULL, NULL);
+    if (r == XtGeometryAlmost) XtMakeResizeRequest(w, rw, rh, NULL, NULL);
     place(w);
 }
 
@@ -342,14 +333,14 @@ static void ClassInitialize(void)
     XmRepTypeRegister((String)PsRCaptionAlignment, names, NULL, XtNumber(names));
 }
 
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
     if (CaptionWidth(new_w) != 0) {
-        XmeWarning(new_w, (char *)"XmNcaptionWidth cannot be set at widget creation");
+        XmeWarning(new_w, (char*)"XmNcaptionWidth cannot be set at widget creation");
         CaptionWidth(new_w) = 0;
     }
     if (RefCaptionWidth(new_w) != 0) {
-        XmeWarning(new_w, (char *)"XmNreferenceCaptionWidth cannot be set at widget creation");
+        XmeWarning(new_w, (char*)"XmNreferenceCaptionWidth cannot be set at widget creation");
         RefCaptionWidth(new_w) = 0;
     }
     ComputeWidth(new_w) = request->core.width == 0;
@@ -363,10 +354,8 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
     watch_reference(new_w, ReferenceWidget(new_w), True);
 
     layout(new_w);
-    if (new_w->core.width == 0)
-        new_w->core.width = PrefWidth(new_w);
-    if (new_w->core.height == 0)
-        new_w->core.height = PrefHeight(new_w);
+    if (new_w->core.width == 0) new_w->core.width = PrefWidth(new_w);
+    if (new_w->core.height == 0) new_w->core.height = PrefHeight(new_w);
     place(new_w);
 }
 
@@ -380,16 +369,16 @@ static void Resize(Widget w)
     place(w);
 }
 
-static void Redisplay(Widget w, XEvent *event, Region region)
+static void Redisplay(Widget w, XEvent* event, Region region)
 {
     XmeRedisplayGadgets(w, event, region);
 }
 
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args)
+                         Cardinal* num_args)
 {
     if (CaptionWidth(new_w) != CaptionWidth(current)) {
-        XmeWarning(new_w, (char *)"XmNcaptionWidth is read-only");
+        XmeWarning(new_w, (char*)"XmNcaptionWidth is read-only");
         CaptionWidth(new_w) = CaptionWidth(current);
     }
     if (ReferenceWidget(new_w) != ReferenceWidget(current)) {
@@ -400,14 +389,12 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     if (new_w->core.width != current->core.width) {
         size_changed = True;
         ComputeWidth(new_w) = new_w->core.width == 0;
-        if (!ComputeWidth(new_w))
-            PrefWidth(new_w) = new_w->core.width;
+        if (!ComputeWidth(new_w)) PrefWidth(new_w) = new_w->core.width;
     }
     if (new_w->core.height != current->core.height) {
         size_changed = True;
         ComputeHeight(new_w) = new_w->core.height == 0;
-        if (!ComputeHeight(new_w))
-            PrefHeight(new_w) = new_w->core.height;
+        if (!ComputeHeight(new_w)) PrefHeight(new_w) = new_w->core.height;
     }
     if (size_changed || MarginWidth(new_w) != MarginWidth(current) ||
         MarginHeight(new_w) != MarginHeight(current) || HSpacing(new_w) != HSpacing(current) ||
@@ -419,52 +406,41 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
             new_w->core.width = PrefWidth(new_w);
         if (new_w->core.height == 0 || (ComputeHeight(new_w) && !size_changed))
             new_w->core.height = PrefHeight(new_w);
-        if (new_w->core.width == current->core.width &&
-            new_w->core.height == current->core.height)
+        if (new_w->core.width == current->core.width && new_w->core.height == current->core.height)
             place(new_w);
         return True;
     }
     return False;
 }
 
-static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
-                                      XtWidgetGeometry *desired)
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
+                                      XtWidgetGeometry* desired)
 {
     desired->width = PrefWidth(w);
     desired->height = PrefHeight(w);
     return XmeReplyToQueryGeometry(w, intended, desired);
 }
 
-static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
-                                        XtWidgetGeometry *reply)
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
+                                        XtWidgetGeometry* reply)
 {
     Widget w = XtParent(child);
     XtGeometryMask mode = request->request_mode;
     if (SelfPlaced(w)) {
         /* The request that carries the placement a constraint change made. */
         SelfPlaced(w) = False;
-        if (mode & XtCWQueryOnly)
-            return XtGeometryYes;
-        if (mode & CWX)
-            child->core.x = request->x;
-        if (mode & CWY)
-            child->core.y = request->y;
-        if (mode & CWWidth)
-            child->core.width = request->width;
-        if (mode & CWHeight)
-            child->core.height = request->height;
+        if (mode & XtCWQueryOnly) return XtGeometryYes;
+        if (mode & CWX) child->core.x = request->x;
+        if (mode & CWY) child->core.y = request->y;
+        if (mode & CWWidth) child->core.width = request->width;
+        if (mode & CWHeight) child->core.height = request->height;
         return XtGeometryYes;
     }
-    if (!(mode & (CWWidth | CWHeight | CWBorderWidth)))
-        return XtGeometryNo;
-    if (mode & XtCWQueryOnly)
-        return XtGeometryYes;
-    if (mode & CWWidth)
-        child->core.width = request->width;
-    if (mode & CWHeight)
-        child->core.height = request->height;
-    if (mode & CWBorderWidth)
-        child->core.border_width = request->border_width;
+    if (!(mode & (CWWidth | CWHeight | CWBorderWidth))) return XtGeometryNo;
+    if (mode & XtCWQueryOnly) return XtGeometryYes;
+    if (mode & CWWidth) child->core.width = request->width;
+    if (mode & CWHeight) child->core.height = request->height;
+    if (mode & CWBorderWidth) child->core.border_width = request->border_width;
     relayout_and_resize(w);
     return XtGeometryYes;
 }
@@ -475,20 +451,18 @@ static void ChangeManaged(Widget w)
     XmeNavigChangeManaged(w);
 }
 
-static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
     CPrefWidth(new_w) = new_w->core.width;
     CPrefHeight(new_w) = new_w->core.height;
-    if (CAlignment(new_w) > PsCAPTION_BOTTOM)
-        CAlignment(new_w) = PsCAPTION_CENTER;
+    if (CAlignment(new_w) > PsCAPTION_BOTTOM) CAlignment(new_w) = PsCAPTION_CENTER;
 }
 
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                                   Cardinal *num_args)
+                                   Cardinal* num_args)
 {
     Widget w = XtParent(new_w);
-    if (!XtIsManaged(new_w))
-        return False;
+    if (!XtIsManaged(new_w)) return False;
     if (CStretchH(new_w) != CStretchH(current) || CStretchV(new_w) != CStretchV(current)) {
         layout(w);
         Dimension rw, rh;
@@ -510,16 +484,16 @@ Widget PsCreateCaption(Widget parent, String name, ArgList args, Cardinal num_ar
     return XtCreateWidget(name, psCaptionWidgetClass, parent, args, num_args);
 }
 
-void PsResolveAllSyntheticOffsets(WidgetClass wc, XmOffsetPtr *offsets,
-                                  XmOffsetPtr *constraint_offsets)
+void PsResolveAllSyntheticOffsets(WidgetClass wc, XmOffsetPtr* offsets,
+                                  XmOffsetPtr* constraint_offsets)
 {
     XmManagerWidgetClass mc = (XmManagerWidgetClass)wc;
     for (int i = 0; i < mc->manager_class.num_syn_resources; i++) {
-        XmSyntheticResource *r = &mc->manager_class.syn_resources[i];
+        XmSyntheticResource* r = &mc->manager_class.syn_resources[i];
         r->resource_offset = (Cardinal)(XmGetPartOffset(r, offsets));
     }
     for (int i = 0; i < mc->manager_class.num_syn_constraint_resources; i++) {
-        XmSyntheticResource *r = &mc->manager_class.syn_constraint_resources[i];
+        XmSyntheticResource* r = &mc->manager_class.syn_constraint_resources[i];
         r->resource_offset = (Cardinal)(XmGetPartOffset(r, constraint_offsets));
     }
 }

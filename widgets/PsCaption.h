@@ -32,30 +32,30 @@
 
 #include <Xm/Xm.h>
 
-#define PsNhorizontalSpacing ((char *)"horizontalSpacing")
-#define PsNverticalSpacing ((char *)"verticalSpacing")
-#define PsNcaptionWidth ((char *)"captionWidth")
-#define PsNreferenceCaptionWidth ((char *)"referenceCaptionWidth")
-#define PsNreferenceWidget ((char *)"referenceWidget")
-#define PsNcaptionAlignment ((char *)"captionAlignment")
-#define PsNstretchHorizontal ((char *)"stretchHorizontal")
-#define PsNstretchVertical ((char *)"stretchVertical")
+#define PsNhorizontalSpacing     ((char*)"horizontalSpacing")
+#define PsNverticalSpacing       ((char*)"verticalSpacing")
+#define PsNcaptionWidth          ((char*)"captionWidth")
+#define PsNreferenceCaptionWidth ((char*)"referenceCaptionWidth")
+#define PsNreferenceWidget       ((char*)"referenceWidget")
+#define PsNcaptionAlignment      ((char*)"captionAlignment")
+#define PsNstretchHorizontal     ((char*)"stretchHorizontal")
+#define PsNstretchVertical       ((char*)"stretchVertical")
 
-#define PsCHorizontalSpacing ((char *)"HorizontalSpacing")
-#define PsCVerticalSpacing ((char *)"VerticalSpacing")
-#define PsCCaptionWidth ((char *)"CaptionWidth")
-#define PsCReferenceCaptionWidth ((char *)"ReferenceCaptionWidth")
-#define PsCCaptionAlignment ((char *)"CaptionAlignment")
-#define PsCStretchHorizontal ((char *)"StretchHorizontal")
-#define PsCStretchVertical ((char *)"StretchVertical")
+#define PsCHorizontalSpacing     ((char*)"HorizontalSpacing")
+#define PsCVerticalSpacing       ((char*)"VerticalSpacing")
+#define PsCCaptionWidth          ((char*)"CaptionWidth")
+#define PsCReferenceCaptionWidth ((char*)"ReferenceCaptionWidth")
+#define PsCCaptionAlignment      ((char*)"CaptionAlignment")
+#define PsCStretchHorizontal     ((char*)"StretchHorizontal")
+#define PsCStretchVertical       ((char*)"StretchVertical")
 
-#define PsRCaptionAlignment ((char *)"CaptionAlignment")
+#define PsRCaptionAlignment ((char*)"CaptionAlignment")
 
 /* Values of captionAlignment ("caption_top", "caption_center", "caption_bottom"). */
 enum { PsCAPTION_TOP = 0, PsCAPTION_CENTER = 1, PsCAPTION_BOTTOM = 2 };
 
-typedef struct _PsCaptionClassRec *PsCaptionWidgetClass;
-typedef struct _PsCaptionRec *PsCaptionWidget;
+typedef struct _PsCaptionClassRec* PsCaptionWidgetClass;
+typedef struct _PsCaptionRec* PsCaptionWidget;
 
 extern WidgetClass psCaptionWidgetClass;
 
@@ -69,7 +69,7 @@ Widget PsCreateCaption(Widget parent, String name, ArgList args, Cardinal num_ar
  * constraint resources), written part-relative with XmPartOffset, into
  * widget-relative offsets, using the offset tables that
  * XmResolveAllPartOffsets made.  Run once, from class initialisation. */
-void PsResolveAllSyntheticOffsets(WidgetClass wc, XmOffsetPtr *offsets,
-                                  XmOffsetPtr *constraint_offsets);
+void PsResolveAllSyntheticOffsets(WidgetClass wc, XmOffsetPtr* offsets,
+                                  XmOffsetPtr* constraint_offsets);
 
 #endif

@@ -5,10 +5,9 @@
 
 #include <strings.h>
 
-Boolean xi_enum_lookup(const XiEnumTable *table, const char *text, int *value)
+Boolean xi_enum_lookup(const XiEnumTable* table, const char* text, int* value)
 {
-    if (text == NULL)
-        return False;
+    if (text == NULL) return False;
     for (Cardinal i = 0; i < table->num_names; i++) {
         if (strcasecmp(text, table->names[i].name) == 0) {
             *value = table->names[i].value;
@@ -20,12 +19,12 @@ Boolean xi_enum_lookup(const XiEnumTable *table, const char *text, int *value)
 
 /* The converter; the table arrives as the one conversion argument, an
  * immediate value: args[0].addr points at the table pointer itself. */
-static Boolean convert_enum(Display *dpy, XrmValue *args, Cardinal *num_args, XrmValue *from,
-                            XrmValue *to, XtPointer *converter_data)
+static Boolean convert_enum(Display* dpy, XrmValue* args, Cardinal* num_args, XrmValue* from,
+                            XrmValue* to, XtPointer* converter_data)
 {
-    const XiEnumTable *table = *(const XiEnumTable **)args[0].addr;
+    const XiEnumTable* table = *(const XiEnumTable**)args[0].addr;
     int value;
-    if (!xi_enum_lookup(table, (const char *)from->addr, &value)) {
+    if (!xi_enum_lookup(table, (const char*)from->addr, &value)) {
         XtDisplayStringConversionWarning(dpy, (String)from->addr, (String)table->type_name);
         return False;
     }
@@ -33,7 +32,7 @@ static Boolean convert_enum(Display *dpy, XrmValue *args, Cardinal *num_args, Xr
      * the cache copies them at once. */
     static int int_result;
     static unsigned char byte_result;
-    void *result;
+    void* result;
     if (table->value_size == sizeof(unsigned char)) {
         byte_result = (unsigned char)value;
         result = &byte_result;
@@ -49,15 +48,15 @@ static Boolean convert_enum(Display *dpy, XrmValue *args, Cardinal *num_args, Xr
             return False;
         }
         if (table->value_size == sizeof(unsigned char))
-            *(unsigned char *)to->addr = byte_result;
+            *(unsigned char*)to->addr = byte_result;
         else
-            *(int *)to->addr = int_result;
+            *(int*)to->addr = int_result;
     }
     to->size = table->value_size;
     return True;
 }
 
-void xi_register_enum_converter(const XiEnumTable *table)
+void xi_register_enum_converter(const XiEnumTable* table)
 {
     /* Xt copies the argument record into its converter table, and an
      * immediate argument carries the table pointer in that copy: nothing
@@ -65,7 +64,7 @@ void xi_register_enum_converter(const XiEnumTable *table)
     XtConvertArgRec arg;
     arg.address_mode = XtImmediate;
     arg.address_id = (XtPointer)table;
-    arg.size = sizeof(const XiEnumTable *);
+    arg.size = sizeof(const XiEnumTable*);
     XtSetTypeConverter(XtRString, (String)table->type_name, convert_enum, &arg, 1, XtCacheAll,
                        NULL);
 }

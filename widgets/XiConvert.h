@@ -10,22 +10,22 @@
 
 /* One name of an enumeration and its value. */
 struct XiEnumName {
-    const char *name;
+    const char* name;
     int value;
 };
 
 /* The table a converter works from; it must live as long as the program. */
 struct XiEnumTable {
-    const char *type_name;      /* representation type, also used in warnings */
-    const XiEnumName *names;
+    const char* type_name; /* representation type, also used in warnings */
+    const XiEnumName* names;
     Cardinal num_names;
-    Cardinal value_size;        /* sizeof the target field: 1 or 4 */
+    Cardinal value_size; /* sizeof the target field: 1 or 4 */
 };
 
 /* Look a name up, ignoring case; false when it is not in the table. */
-Boolean xi_enum_lookup(const XiEnumTable *table, const char *text, int *value);
+Boolean xi_enum_lookup(const XiEnumTable* table, const char* text, int* value);
 
 /* Register the converter String -> table->type_name, fully cached. */
-void xi_register_enum_converter(const XiEnumTable *table);
+void xi_register_enum_converter(const XiEnumTable* table);
 
 #endif

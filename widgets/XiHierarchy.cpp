@@ -22,24 +22,24 @@
 
 static void ClassInitialize(void);
 static void ClassPartInitialize(WidgetClass wc);
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static void Destroy(Widget w);
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args);
-static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
-                                        XtWidgetGeometry *reply);
+                         Cardinal* num_args);
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
+                                        XtWidgetGeometry* reply);
 static void ChangeManaged(Widget w);
 static void InsertChild(Widget child);
-static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static void ConstraintDestroy(Widget w);
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                                   Cardinal *num_args);
+                                   Cardinal* num_args);
 
 static void ChangeNodeState(HierarchyConstraints node);
 static void MapNode(HierarchyConstraints node);
 static void UnmapNode(HierarchyConstraints node);
 static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node);
-static void BuildNodeTable(Widget w, HierarchyConstraints node, Cardinal *current_index);
+static void BuildNodeTable(Widget w, HierarchyConstraints node, Cardinal* current_index);
 static void ResetOpenCloseButton(Widget w, HierarchyConstraints node);
 static void hold_traversal(Widget child);
 static void show_widget(Widget child);
@@ -68,8 +68,8 @@ static XtResource resources[] = {
      sizeof(Dimension), offset(v_margin), (String)XmRImmediate, (XtPointer)2},
     {(String)XiNhorizontalMargin, (String)XmCDimension, (String)XmRHorizontalDimension,
      sizeof(Dimension), offset(h_margin), (String)XmRImmediate, (XtPointer)2},
-    {(String)XiNopenFolderPixmap, (String)XmCPixmap, (String)XmRManForegroundPixmap,
-     sizeof(Pixmap), offset(open_folder), (String)XmRImmediate, (XtPointer)XmUNSPECIFIED_PIXMAP},
+    {(String)XiNopenFolderPixmap, (String)XmCPixmap, (String)XmRManForegroundPixmap, sizeof(Pixmap),
+     offset(open_folder), (String)XmRImmediate, (XtPointer)XmUNSPECIFIED_PIXMAP},
     {(String)XiNcloseFolderPixmap, (String)XmCPixmap, (String)XmRManForegroundPixmap,
      sizeof(Pixmap), offset(close_folder), (String)XmRImmediate, (XtPointer)XmUNSPECIFIED_PIXMAP},
 };
@@ -96,11 +96,14 @@ static XtResource constraint_resources[] = {
 #undef offset
 
 static const XiEnumName state_names[] = {
-    {"alwaysopen", XiAlwaysOpen}, {"open", XiOpen}, {"closed", XiClosed},
-    {"hidden", XiHidden},         {"notinhierarchy", XiNotInHierarchy},
+    {"alwaysopen", XiAlwaysOpen},
+    {"open", XiOpen},
+    {"closed", XiClosed},
+    {"hidden", XiHidden},
+    {"notinhierarchy", XiNotInHierarchy},
 };
-static const XiEnumTable state_table = {XiRXiHierarchyNodeState, state_names,
-                                        XtNumber(state_names), sizeof(XiHierarchyNodeState)};
+static const XiEnumTable state_table = {XiRXiHierarchyNodeState, state_names, XtNumber(state_names),
+                                        sizeof(XiHierarchyNodeState)};
 
 /* ------------------------------------------------------------------ */
 /* Class record                                                        */
@@ -109,77 +112,77 @@ static const XiEnumTable state_table = {XiRXiHierarchyNodeState, state_names,
 XiHierarchyClassRec xiHierarchyClassRec = {
     {
         /* core_class fields */
-        (WidgetClass)&xmManagerClassRec,    /* superclass */
-        (String) "XiHierarchy",             /* class_name */
-        sizeof(XiHierarchyRec),             /* widget_size */
-        ClassInitialize,                    /* class_initialize */
-        ClassPartInitialize,                /* class_part_initialize */
-        False,                              /* class_inited */
-        Initialize,                         /* initialize */
-        NULL,                               /* initialize_hook */
-        XtInheritRealize,                   /* realize */
-        NULL,                               /* actions */
-        0,                                  /* num_actions */
-        resources,                          /* resources */
-        XtNumber(resources),                /* num_resources */
-        NULLQUARK,                          /* xrm_class */
-        True,                               /* compress_motion */
-        XtExposeCompressMultiple,           /* compress_exposure */
-        True,                               /* compress_enterleave */
-        False,                              /* visible_interest */
-        Destroy,                            /* destroy */
-        NULL,                               /* resize */
-        NULL,                               /* expose */
-        SetValues,                          /* set_values */
-        NULL,                               /* set_values_hook */
-        XtInheritSetValuesAlmost,           /* set_values_almost */
-        NULL,                               /* get_values_hook */
-        NULL,                               /* accept_focus */
-        XtVersion,                          /* version */
-        NULL,                               /* callback_private */
-        XtInheritTranslations,              /* tm_table */
-        NULL,                               /* query_geometry */
-        NULL,                               /* display_accelerator */
-        NULL,                               /* extension */
+        (WidgetClass)&xmManagerClassRec, /* superclass */
+        (String) "XiHierarchy",          /* class_name */
+        sizeof(XiHierarchyRec),          /* widget_size */
+        ClassInitialize,                 /* class_initialize */
+        ClassPartInitialize,             /* class_part_initialize */
+        False,                           /* class_inited */
+        Initialize,                      /* initialize */
+        NULL,                            /* initialize_hook */
+        XtInheritRealize,                /* realize */
+        NULL,                            /* actions */
+        0,                               /* num_actions */
+        resources,                       /* resources */
+        XtNumber(resources),             /* num_resources */
+        NULLQUARK,                       /* xrm_class */
+        True,                            /* compress_motion */
+        XtExposeCompressMultiple,        /* compress_exposure */
+        True,                            /* compress_enterleave */
+        False,                           /* visible_interest */
+        Destroy,                         /* destroy */
+        NULL,                            /* resize */
+        NULL,                            /* expose */
+        SetValues,                       /* set_values */
+        NULL,                            /* set_values_hook */
+        XtInheritSetValuesAlmost,        /* set_values_almost */
+        NULL,                            /* get_values_hook */
+        NULL,                            /* accept_focus */
+        XtVersion,                       /* version */
+        NULL,                            /* callback_private */
+        XtInheritTranslations,           /* tm_table */
+        NULL,                            /* query_geometry */
+        NULL,                            /* display_accelerator */
+        NULL,                            /* extension */
     },
     {
         /* composite_class fields */
-        GeometryManager,                    /* geometry_manager */
-        ChangeManaged,                      /* change_managed */
-        InsertChild,                        /* insert_child */
-        XtInheritDeleteChild,               /* delete_child */
-        NULL,                               /* extension */
+        GeometryManager,      /* geometry_manager */
+        ChangeManaged,        /* change_managed */
+        InsertChild,          /* insert_child */
+        XtInheritDeleteChild, /* delete_child */
+        NULL,                 /* extension */
     },
     {
         /* constraint_class fields */
-        constraint_resources,               /* resources */
-        XtNumber(constraint_resources),     /* num_resources */
-        sizeof(XiHierarchyConstraintRec),   /* constraint_size */
-        ConstraintInitialize,               /* initialize */
-        ConstraintDestroy,                  /* destroy */
-        ConstraintSetValues,                /* set_values */
-        NULL,                               /* extension */
+        constraint_resources,             /* resources */
+        XtNumber(constraint_resources),   /* num_resources */
+        sizeof(XiHierarchyConstraintRec), /* constraint_size */
+        ConstraintInitialize,             /* initialize */
+        ConstraintDestroy,                /* destroy */
+        ConstraintSetValues,              /* set_values */
+        NULL,                             /* extension */
     },
     {
         /* manager_class fields */
-        XtInheritTranslations,              /* translations */
-        syn_resources,                      /* syn_resources */
-        XtNumber(syn_resources),            /* num_syn_resources */
-        NULL,                               /* syn_constraint_resources */
-        0,                                  /* num_syn_constraint_resources */
-        XmInheritParentProcess,             /* parent_process */
-        NULL,                               /* extension */
+        XtInheritTranslations,   /* translations */
+        syn_resources,           /* syn_resources */
+        XtNumber(syn_resources), /* num_syn_resources */
+        NULL,                    /* syn_constraint_resources */
+        0,                       /* num_syn_constraint_resources */
+        XmInheritParentProcess,  /* parent_process */
+        NULL,                    /* extension */
     },
     {
         /* hierarchy_class fields */
-        ChangeNodeState,                    /* change_node_state */
-        MapNode,                            /* map_node */
-        UnmapNode,                          /* unmap_node */
-        UnmapAllExtraNodes,                 /* unmap_all_extra_nodes */
-        BuildNodeTable,                     /* build_node_table */
-        ResetOpenCloseButton,               /* reset_open_close_button */
-        ToggleNodeState,                    /* toggle_node_state */
-        NULL,                               /* extension */
+        ChangeNodeState,      /* change_node_state */
+        MapNode,              /* map_node */
+        UnmapNode,            /* unmap_node */
+        UnmapAllExtraNodes,   /* unmap_all_extra_nodes */
+        BuildNodeTable,       /* build_node_table */
+        ResetOpenCloseButton, /* reset_open_close_button */
+        ToggleNodeState,      /* toggle_node_state */
+        NULL,                 /* extension */
     },
 };
 
@@ -189,37 +192,24 @@ WidgetClass xiHierarchyWidgetClass = (WidgetClass)&xiHierarchyClassRec;
 /* Built-in folder pictures (12 x 8)                                   */
 /* ------------------------------------------------------------------ */
 
-static const char *const open_folder_rows[8] = {
-    ".XXX........",
-    "X...XXXXX...",
-    "X.......X...",
-    "X..XXXXXXXXX",
-    "X.X.......X.",
-    "XX.......X..",
-    "XX......X...",
-    "XXXXXXXX....",
+static const char* const open_folder_rows[8] = {
+    ".XXX........", "X...XXXXX...", "X.......X...", "X..XXXXXXXXX",
+    "X.X.......X.", "XX.......X..", "XX......X...", "XXXXXXXX....",
 };
 
-static const char *const closed_folder_rows[8] = {
-    ".XXXX.......",
-    "X....X......",
-    "XXXXXXXXXXXX",
-    "X..........X",
-    "X..........X",
-    "X..........X",
-    "X..........X",
-    "XXXXXXXXXXXX",
+static const char* const closed_folder_rows[8] = {
+    ".XXXX.......", "X....X......", "XXXXXXXXXXXX", "X..........X",
+    "X..........X", "X..........X", "X..........X", "XXXXXXXXXXXX",
 };
 
 /* Bitmap data is two bytes a row, least significant bit leftmost. */
-static Pixmap make_folder(Widget w, const char *const rows[8])
+static Pixmap make_folder(Widget w, const char* const rows[8])
 {
     char bits[16];
     memset(bits, 0, sizeof(bits));
     for (int y = 0; y < 8; y++)
         for (int x = 0; x < 12; x++)
-            if (rows[y][x] == 'X')
-                bits[y * 2 + x / 8] |= (char)(1 << (x % 8));
+            if (rows[y][x] == 'X') bits[y * 2 + x / 8] |= (char)(1 << (x % 8));
     return XCreateBitmapFromData(XtDisplay(w), RootWindowOfScreen(XtScreen(w)), bits, 12, 8);
 }
 
@@ -227,14 +217,17 @@ static Pixmap make_folder(Widget w, const char *const rows[8])
 /* Helpers                                                             */
 /* ------------------------------------------------------------------ */
 
-static XiHierarchyWidget HW(Widget w) { return (XiHierarchyWidget)w; }
+static XiHierarchyWidget HW(Widget w)
+{
+    return (XiHierarchyWidget)w;
+}
 
-static XiHierarchyClassPart *class_part(Widget w)
+static XiHierarchyClassPart* class_part(Widget w)
 {
     return &((XiHierarchyWidgetClass)XtClass(w))->hierarchy_class;
 }
 
-static void warn(Widget w, const char *name, const char *text, String param)
+static void warn(Widget w, const char* name, const char* text, String param)
 {
     String params[1] = {param};
     Cardinal n = 1;
@@ -263,8 +256,7 @@ static HierarchyConstraints record_of(Widget w, Widget parent)
 static Boolean below(Widget hierarchy, Widget w, Widget node)
 {
     while (w != NULL && XtParent(w) == hierarchy) {
-        if (w == node)
-            return True;
+        if (w == node) return True;
         w = XiHierarchyNode(w)->hierarchy.parent;
     }
     return False;
@@ -274,14 +266,14 @@ static Boolean below(Widget hierarchy, Widget w, Widget node)
  * sibling when it names one, else at the end. */
 static void insert_node(Widget w, HierarchyConstraints parent, HierarchyConstraints node)
 {
-    XiHierarchyConstraintPart *p = &parent->hierarchy;
+    XiHierarchyConstraintPart* p = &parent->hierarchy;
     if (p->num_children == p->alloc) {
         /* Ten at a time for the usual few children; by half again for a
          * big container, so that adding n children copies O(n), not
          * O(n squared), pointers. */
         p->alloc += std::max<Cardinal>(10, p->alloc / 2);
-        p->children = (HierarchyConstraints *)XtRealloc(
-            (char *)p->children, p->alloc * sizeof(HierarchyConstraints));
+        p->children = (HierarchyConstraints*)XtRealloc((char*)p->children,
+                                                       p->alloc * sizeof(HierarchyConstraints));
     }
     Cardinal pos = p->num_children;
     Widget before = node->hierarchy.insert_before;
@@ -309,7 +301,7 @@ static void insert_node(Widget w, HierarchyConstraints parent, HierarchyConstrai
 /* Take a node out of its parent's children, keeping the others' order. */
 static void remove_node(HierarchyConstraints parent, HierarchyConstraints node)
 {
-    XiHierarchyConstraintPart *p = &parent->hierarchy;
+    XiHierarchyConstraintPart* p = &parent->hierarchy;
     for (Cardinal i = 0; i < p->num_children; i++) {
         if (p->children[i] == node) {
             memmove(&p->children[i], &p->children[i + 1],
@@ -322,30 +314,28 @@ static void remove_node(HierarchyConstraints parent, HierarchyConstraints node)
 
 void _XiHierarchyRebuildTable(Widget w)
 {
-    XiHierarchyPart *hp = &HW(w)->hierarchy;
+    XiHierarchyPart* hp = &HW(w)->hierarchy;
     Cardinal index = 0;
     class_part(w)->build_node_table(w, hp->top_node, &index);
     hp->num_nodes = index;
 }
 
-Boolean _XiArgsName(ArgList args, Cardinal num_args, const char *name)
+Boolean _XiArgsName(ArgList args, Cardinal num_args, const char* name)
 {
     for (Cardinal i = 0; i < num_args; i++)
-        if (strcmp(args[i].name, name) == 0)
-            return True;
+        if (strcmp(args[i].name, name) == 0) return True;
     return False;
 }
 
 /* Give the folder button of every open and closed node the current picture. */
 static void update_folder_pictures(Widget w)
 {
-    XiHierarchyPart *hp = &HW(w)->hierarchy;
+    XiHierarchyPart* hp = &HW(w)->hierarchy;
     CompositeWidget cw = (CompositeWidget)w;
     for (Cardinal i = 0; i < cw->composite.num_children; i++) {
         HierarchyConstraints node = XiHierarchyNode(cw->composite.children[i]);
         Widget button = node->hierarchy.open_close_button;
-        if (button == NULL)
-            continue;
+        if (button == NULL) continue;
         if (node->hierarchy.state == XiOpen)
             XtVaSetValues(button, XmNpixmap, hp->open_folder, NULL);
         else if (node->hierarchy.state == XiClosed)
@@ -367,35 +357,29 @@ static void ClassPartInitialize(WidgetClass wc)
 {
     XiHierarchyWidgetClass hc = (XiHierarchyWidgetClass)wc;
     XiHierarchyWidgetClass super = (XiHierarchyWidgetClass)wc->core_class.superclass;
-    if (wc == xiHierarchyWidgetClass)
-        return;
-    XiHierarchyClassPart *p = &hc->hierarchy_class;
-    XiHierarchyClassPart *s = &super->hierarchy_class;
+    if (wc == xiHierarchyWidgetClass) return;
+    XiHierarchyClassPart* p = &hc->hierarchy_class;
+    XiHierarchyClassPart* s = &super->hierarchy_class;
     if (p->change_node_state == XiInheritChangeNodeState)
         p->change_node_state = s->change_node_state;
-    if (p->map_node == XiInheritMapNode)
-        p->map_node = s->map_node;
-    if (p->unmap_node == XiInheritUnmapNode)
-        p->unmap_node = s->unmap_node;
+    if (p->map_node == XiInheritMapNode) p->map_node = s->map_node;
+    if (p->unmap_node == XiInheritUnmapNode) p->unmap_node = s->unmap_node;
     if (p->unmap_all_extra_nodes == XiInheritUnmapAllExtraNodes)
         p->unmap_all_extra_nodes = s->unmap_all_extra_nodes;
-    if (p->build_node_table == XiInheritBuildNodeTable)
-        p->build_node_table = s->build_node_table;
+    if (p->build_node_table == XiInheritBuildNodeTable) p->build_node_table = s->build_node_table;
     if (p->reset_open_close_button == XiInheritResetOpenCloseButton)
         p->reset_open_close_button = s->reset_open_close_button;
     if (p->toggle_node_state == XiInheritToggleNodeState)
         p->toggle_node_state = s->toggle_node_state;
 }
 
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
-    XiHierarchyPart *hp = &HW(new_w)->hierarchy;
+    XiHierarchyPart* hp = &HW(new_w)->hierarchy;
     hp->def_open_folder = make_folder(new_w, open_folder_rows);
     hp->def_close_folder = make_folder(new_w, closed_folder_rows);
-    if (hp->open_folder == XmUNSPECIFIED_PIXMAP)
-        hp->open_folder = hp->def_open_folder;
-    if (hp->close_folder == XmUNSPECIFIED_PIXMAP)
-        hp->close_folder = hp->def_close_folder;
+    if (hp->open_folder == XmUNSPECIFIED_PIXMAP) hp->open_folder = hp->def_open_folder;
+    if (hp->close_folder == XmUNSPECIFIED_PIXMAP) hp->close_folder = hp->def_close_folder;
 
     hp->node_table = NULL;
     hp->num_nodes = 0;
@@ -410,23 +394,21 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
 
 static void Destroy(Widget w)
 {
-    XiHierarchyPart *hp = &HW(w)->hierarchy;
-    XtFree((char *)hp->node_table);
-    XtFree((char *)hp->top_node->hierarchy.children);
-    XtFree((char *)hp->top_node);
+    XiHierarchyPart* hp = &HW(w)->hierarchy;
+    XtFree((char*)hp->node_table);
+    XtFree((char*)hp->top_node->hierarchy.children);
+    XtFree((char*)hp->top_node);
     XFreePixmap(XtDisplay(w), hp->def_open_folder);
     XFreePixmap(XtDisplay(w), hp->def_close_folder);
 }
 
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args)
+                         Cardinal* num_args)
 {
-    XiHierarchyPart *old = &HW(current)->hierarchy;
-    XiHierarchyPart *hp = &HW(new_w)->hierarchy;
-    if (hp->open_folder == XmUNSPECIFIED_PIXMAP)
-        hp->open_folder = hp->def_open_folder;
-    if (hp->close_folder == XmUNSPECIFIED_PIXMAP)
-        hp->close_folder = hp->def_close_folder;
+    XiHierarchyPart* old = &HW(current)->hierarchy;
+    XiHierarchyPart* hp = &HW(new_w)->hierarchy;
+    if (hp->open_folder == XmUNSPECIFIED_PIXMAP) hp->open_folder = hp->def_open_folder;
+    if (hp->close_folder == XmUNSPECIFIED_PIXMAP) hp->close_folder = hp->def_close_folder;
     if (hp->open_folder != old->open_folder || hp->close_folder != old->close_folder) {
         update_folder_pictures(new_w);
         return True;
@@ -435,17 +417,13 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
 }
 
 /* The bare hierarchy places nothing, so any size a child asks for is fine. */
-static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
-                                        XtWidgetGeometry *reply)
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
+                                        XtWidgetGeometry* reply)
 {
-    if (request->request_mode & XtCWQueryOnly)
-        return XtGeometryYes;
-    if (request->request_mode & CWWidth)
-        child->core.width = request->width;
-    if (request->request_mode & CWHeight)
-        child->core.height = request->height;
-    if (request->request_mode & CWBorderWidth)
-        child->core.border_width = request->border_width;
+    if (request->request_mode & XtCWQueryOnly) return XtGeometryYes;
+    if (request->request_mode & CWWidth) child->core.width = request->width;
+    if (request->request_mode & CWHeight) child->core.height = request->height;
+    if (request->request_mode & CWBorderWidth) child->core.border_width = request->border_width;
     return XtGeometryYes;
 }
 
@@ -467,11 +445,11 @@ static void InsertChild(Widget child)
     (*super->composite_class.insert_child)(child);
 }
 
-static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
     Widget w = XtParent(new_w);
     HierarchyConstraints node = XiHierarchyNode(new_w);
-    XiHierarchyConstraintPart *n = &node->hierarchy;
+    XiHierarchyConstraintPart* n = &node->hierarchy;
 
     n->widget = new_w;
     n->children = NULL;
@@ -480,7 +458,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     n->open_close_button = NULL;
     n->status = XiNodeStale;
     if (XmIsGadget(new_w)) {
-        n->state = XiNotInHierarchy;    /* refused by InsertChild */
+        n->state = XiNotInHierarchy; /* refused by InsertChild */
         return;
     }
     if (n->parent == new_w) {
@@ -489,8 +467,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     }
     /* Nodes become visible only when the layout maps them. */
     new_w->core.mapped_when_managed = False;
-    if (n->state == XiNotInHierarchy)
-        return;
+    if (n->state == XiNotInHierarchy) return;
     hold_traversal(new_w);
     class_part(w)->reset_open_close_button(w, node);
     insert_node(w, record_of(w, n->parent), node);
@@ -501,12 +478,10 @@ static void ConstraintDestroy(Widget child)
 {
     Widget w = XtParent(child);
     HierarchyConstraints node = XiHierarchyNode(child);
-    XiHierarchyConstraintPart *n = &node->hierarchy;
-    if (n->state == XiNotInHierarchy)
-        return;
+    XiHierarchyConstraintPart* n = &node->hierarchy;
+    if (n->state == XiNotInHierarchy) return;
     if (!w->core.being_destroyed) {
-        if (!(n->status & XiNodeParentGone))
-            remove_node(record_of(w, n->parent), node);
+        if (!(n->status & XiNodeParentGone)) remove_node(record_of(w, n->parent), node);
         for (Cardinal i = 0; i < n->num_children; i++) {
             n->children[i]->hierarchy.status |= XiNodeParentGone;
             XtDestroyWidget(n->children[i]->hierarchy.widget);
@@ -524,18 +499,18 @@ static void ConstraintDestroy(Widget child)
         else
             HW(w)->hierarchy.num_nodes = 0;
     }
-    XtFree((char *)n->children);
+    XtFree((char*)n->children);
     n->children = NULL;
     n->num_children = n->alloc = 0;
 }
 
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                                   Cardinal *num_args)
+                                   Cardinal* num_args)
 {
     Widget w = XtParent(new_w);
-    XiHierarchyConstraintPart *old = &XiHierarchyNode(current)->hierarchy;
+    XiHierarchyConstraintPart* old = &XiHierarchyNode(current)->hierarchy;
     HierarchyConstraints node = XiHierarchyNode(new_w);
-    XiHierarchyConstraintPart *n = &node->hierarchy;
+    XiHierarchyConstraintPart* n = &node->hierarchy;
 
     if (old->state == XiNotInHierarchy || n->state == XiNotInHierarchy) {
         n->state = old->state;
@@ -564,11 +539,9 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
             insert_node(w, record_of(w, n->parent), node);
         }
     }
-    if (n->state != old->state)
-        class_part(w)->change_node_state(node);
+    if (n->state != old->state) class_part(w)->change_node_state(node);
     /* Other resources (colours, traversal) leave the table as it is. */
-    if (relisted)
-        _XiHierarchyRebuildTable(w);
+    if (relisted) _XiHierarchyRebuildTable(w);
     return False;
 }
 
@@ -582,10 +555,9 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
 static void ChangeNodeState(HierarchyConstraints node)
 {
     Widget w = XtParent(node->hierarchy.widget);
-    XiHierarchyClassPart *cp = class_part(w);
+    XiHierarchyClassPart* cp = class_part(w);
     cp->reset_open_close_button(w, node);
-    if (!HW(w)->hierarchy.auto_close)
-        return;
+    if (!HW(w)->hierarchy.auto_close) return;
 
     Boolean closing = node->hierarchy.state == XiClosed;
     if (node->hierarchy.state == XiHidden) {
@@ -594,12 +566,10 @@ static void ChangeNodeState(HierarchyConstraints node)
             p = XiHierarchyNode(p)->hierarchy.parent;
         closing = p != NULL && XiHierarchyNode(p)->hierarchy.state == XiClosed;
     }
-    if (!closing)
-        return;
+    if (!closing) return;
     for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
         HierarchyConstraints child = node->hierarchy.children[i];
-        if (child->hierarchy.state == XiOpen)
-            child->hierarchy.state = XiClosed;
+        if (child->hierarchy.state == XiOpen) child->hierarchy.state = XiClosed;
         cp->change_node_state(child);
     }
 }
@@ -617,17 +587,15 @@ static void ChangeNodeState(HierarchyConstraints node)
  * node with a screenful of rows rebuild its traversal list each time. */
 static void hold_traversal(Widget child)
 {
-    if (!XmIsPrimitive(child) || !((XmPrimitiveWidget)child)->primitive.traversal_on)
-        return;
+    if (!XmIsPrimitive(child) || !((XmPrimitiveWidget)child)->primitive.traversal_on) return;
     XiHierarchyNode(child)->hierarchy.status |= XiNodeTraversalHeld;
     ((XmPrimitiveWidget)child)->primitive.traversal_on = False;
 }
 
 static void release_traversal(Widget child)
 {
-    XiHierarchyConstraintPart *c = &XiHierarchyNode(child)->hierarchy;
-    if (!(c->status & XiNodeTraversalHeld))
-        return;
+    XiHierarchyConstraintPart* c = &XiHierarchyNode(child)->hierarchy;
+    if (!(c->status & XiNodeTraversalHeld)) return;
     c->status &= (unsigned char)~XiNodeTraversalHeld;
     adjusting_traversal = True;
     XtVaSetValues(child, XmNtraversalOn, True, NULL);
@@ -649,23 +617,21 @@ static void hide_widget(Widget child)
 static void MapNode(HierarchyConstraints node)
 {
     show_widget(node->hierarchy.widget);
-    if (node->hierarchy.open_close_button != NULL)
-        show_widget(node->hierarchy.open_close_button);
+    if (node->hierarchy.open_close_button != NULL) show_widget(node->hierarchy.open_close_button);
     node->hierarchy.status |= XiNodeMapped;
 }
 
 static void UnmapNode(HierarchyConstraints node)
 {
     hide_widget(node->hierarchy.widget);
-    if (node->hierarchy.open_close_button != NULL)
-        hide_widget(node->hierarchy.open_close_button);
+    if (node->hierarchy.open_close_button != NULL) hide_widget(node->hierarchy.open_close_button);
     node->hierarchy.status &= (unsigned char)~XiNodeMapped;
 }
 
 /* Unmap every node below `node` that is mapped but no longer shown. */
 static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node)
 {
-    XiHierarchyClassPart *cp = class_part(w);
+    XiHierarchyClassPart* cp = class_part(w);
     for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
         HierarchyConstraints child = node->hierarchy.children[i];
         if ((child->hierarchy.status & XiNodeStale) && (child->hierarchy.status & XiNodeMapped))
@@ -674,40 +640,37 @@ static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node)
     }
 }
 
-static void add_shown_nodes(XiHierarchyPart *hp, HierarchyConstraints node, Cardinal *index)
+static void add_shown_nodes(XiHierarchyPart* hp, HierarchyConstraints node, Cardinal* index)
 {
     for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
         HierarchyConstraints child = node->hierarchy.children[i];
-        if (!XtIsManaged(child->hierarchy.widget))
-            continue;
+        if (!XtIsManaged(child->hierarchy.widget)) continue;
         if (child->hierarchy.state != XiHidden) {
             hp->node_table[(*index)++] = child;
             child->hierarchy.status &= (unsigned char)~XiNodeStale;
         }
-        if (child->hierarchy.state != XiClosed)
-            add_shown_nodes(hp, child, index);
+        if (child->hierarchy.state != XiClosed) add_shown_nodes(hp, child, index);
     }
 }
 
 /* List the shown nodes below `node`, depth first, in display order. */
-static void BuildNodeTable(Widget w, HierarchyConstraints node, Cardinal *current_index)
+static void BuildNodeTable(Widget w, HierarchyConstraints node, Cardinal* current_index)
 {
-    XiHierarchyPart *hp = &HW(w)->hierarchy;
+    XiHierarchyPart* hp = &HW(w)->hierarchy;
     Cardinal needed = ((CompositeWidget)w)->composite.num_children;
     if (hp->alloc_nodes < needed) {
         hp->alloc_nodes = needed;
-        hp->node_table = (HierarchyConstraints *)XtRealloc(
-            (char *)hp->node_table, hp->alloc_nodes * sizeof(HierarchyConstraints));
+        hp->node_table = (HierarchyConstraints*)XtRealloc(
+            (char*)hp->node_table, hp->alloc_nodes * sizeof(HierarchyConstraints));
     }
     add_shown_nodes(hp, node, current_index);
 }
 
 static void ResetOpenCloseButton(Widget w, HierarchyConstraints node)
 {
-    XiHierarchyConstraintPart *n = &node->hierarchy;
-    XiHierarchyPart *hp = &HW(w)->hierarchy;
-    if (n->state == XiNotInHierarchy)
-        return;
+    XiHierarchyConstraintPart* n = &node->hierarchy;
+    XiHierarchyPart* hp = &HW(w)->hierarchy;
+    if (n->state == XiNotInHierarchy) return;
     if (n->state == XiAlwaysOpen) {
         if (n->open_close_button != NULL) {
             Widget button = n->open_close_button;
@@ -720,18 +683,22 @@ static void ResetOpenCloseButton(Widget w, HierarchyConstraints node)
     if (n->open_close_button == NULL) {
         Arg args[4];
         Cardinal k = 0;
-        XtSetArg(args[k], XmNpixmap, picture); k++;
-        XtSetArg(args[k], XmNmappedWhenManaged, False); k++;
-        XtSetArg(args[k], (String)XiNnodeState, XiNotInHierarchy); k++;
-        XtSetArg(args[k], (String)XiNiconPlacement, XiIconOnly); k++;
+        XtSetArg(args[k], XmNpixmap, picture);
+        k++;
+        XtSetArg(args[k], XmNmappedWhenManaged, False);
+        k++;
+        XtSetArg(args[k], (String)XiNnodeState, XiNotInHierarchy);
+        k++;
+        XtSetArg(args[k], (String)XiNiconPlacement, XiIconOnly);
+        k++;
         n->open_close_button =
             XtCreateManagedWidget("openAndClose", xiIconButtonWidgetClass, w, args, k);
         if (n->status & XiNodeMapped)
             show_widget(n->open_close_button);
         else
             hold_traversal(n->open_close_button);
-        XtAddCallback(n->open_close_button, XmNactivateCallback,
-                      class_part(w)->toggle_node_state, (XtPointer)node);
+        XtAddCallback(n->open_close_button, XmNactivateCallback, class_part(w)->toggle_node_state,
+                      (XtPointer)node);
     } else {
         XtVaSetValues(n->open_close_button, XmNpixmap, picture, NULL);
     }
@@ -766,8 +733,7 @@ void XiHierarchyOpenAllAncestors(Widget node)
     Widget p = XiHierarchyNode(node)->hierarchy.parent;
     while (p != NULL) {
         HierarchyConstraints pn = XiHierarchyNode(p);
-        if (pn->hierarchy.state == XiClosed)
-            XtVaSetValues(p, XiNnodeState, XiOpen, NULL);
+        if (pn->hierarchy.state == XiClosed) XtVaSetValues(p, XiNnodeState, XiOpen, NULL);
         p = pn->hierarchy.parent;
     }
 }

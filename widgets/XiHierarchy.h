@@ -37,44 +37,44 @@
 
 #include <Xm/Xm.h>
 
-#define XiNautoClose ((char *)"autoClose")
-#define XiNrefigureMode ((char *)"refigureMode")
-#define XiNnodeStateCallback ((char *)"nodeStateCallback")
-#define XiNopenFolderPixmap ((char *)"openFolderPixmap")
-#define XiNcloseFolderPixmap ((char *)"closeFolderPixmap")
-#define XiNnodeState ((char *)"nodeState")
-#define XiNparentNode ((char *)"parentNode")
-#define XiNinsertBefore ((char *)"insertBefore")
+#define XiNautoClose         ((char*)"autoClose")
+#define XiNrefigureMode      ((char*)"refigureMode")
+#define XiNnodeStateCallback ((char*)"nodeStateCallback")
+#define XiNopenFolderPixmap  ((char*)"openFolderPixmap")
+#define XiNcloseFolderPixmap ((char*)"closeFolderPixmap")
+#define XiNnodeState         ((char*)"nodeState")
+#define XiNparentNode        ((char*)"parentNode")
+#define XiNinsertBefore      ((char*)"insertBefore")
 #ifndef XiNverticalMargin
-#define XiNverticalMargin ((char *)"verticalMargin")
-#define XiNhorizontalMargin ((char *)"horizontalMargin")
+#define XiNverticalMargin   ((char*)"verticalMargin")
+#define XiNhorizontalMargin ((char*)"horizontalMargin")
 #endif
 
-#define XiCAutoClose ((char *)"AutoClose")
-#define XiCNodeStateCallback ((char *)"NodeStateCallback")
-#define XiCNodeState ((char *)"NodeState")
-#define XiCParentNode ((char *)"ParentNode")
-#define XiCInsertBefore ((char *)"InsertBefore")
+#define XiCAutoClose         ((char*)"AutoClose")
+#define XiCNodeStateCallback ((char*)"NodeStateCallback")
+#define XiCNodeState         ((char*)"NodeState")
+#define XiCParentNode        ((char*)"ParentNode")
+#define XiCInsertBefore      ((char*)"InsertBefore")
 
-#define XiRXiHierarchyNodeState ((char *)"XiHierarchyNodeState")
+#define XiRXiHierarchyNodeState ((char*)"XiHierarchyNodeState")
 
 /* Node states; the converter takes the strings in any letter case. */
 typedef enum {
-    XiAlwaysOpen = 0,       /* "alwaysopen": children shown, no folder button */
-    XiOpen = 1,             /* "open": children shown, open-folder button */
-    XiClosed = 2,           /* "closed": children not shown, closed-folder button */
-    XiHidden = 3,           /* "hidden": not shown, its children take its place */
-    XiNotInHierarchy = 4    /* "notinhierarchy": no node at all (the folder buttons) */
+    XiAlwaysOpen = 0,    /* "alwaysopen": children shown, no folder button */
+    XiOpen = 1,          /* "open": children shown, open-folder button */
+    XiClosed = 2,        /* "closed": children not shown, closed-folder button */
+    XiHidden = 3,        /* "hidden": not shown, its children take its place */
+    XiNotInHierarchy = 4 /* "notinhierarchy": no node at all (the folder buttons) */
 } XiHierarchyNodeState;
 
 /* Call data of nodeStateCallback. */
 typedef struct {
-    Widget widget;                  /* the node whose state changed */
-    XiHierarchyNodeState state;     /* its new state */
+    Widget widget;              /* the node whose state changed */
+    XiHierarchyNodeState state; /* its new state */
 } XiHierarchyNodeStateData;
 
-typedef struct _XiHierarchyClassRec *XiHierarchyWidgetClass;
-typedef struct _XiHierarchyRec *XiHierarchyWidget;
+typedef struct _XiHierarchyClassRec* XiHierarchyWidgetClass;
+typedef struct _XiHierarchyRec* XiHierarchyWidget;
 
 extern WidgetClass xiHierarchyWidgetClass;
 

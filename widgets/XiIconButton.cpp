@@ -20,26 +20,26 @@
 /* ------------------------------------------------------------------ */
 
 static void ClassInitialize(void);
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static void Destroy(Widget w);
 static void Resize(Widget w);
-static void Redisplay(Widget w, XEvent *event, Region region);
+static void Redisplay(Widget w, XEvent* event, Region region);
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args);
-static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
-                                      XtWidgetGeometry *desired);
-static void GetValuesHook(Widget w, ArgList args, Cardinal *num_args);
+                         Cardinal* num_args);
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
+                                      XtWidgetGeometry* desired);
+static void GetValuesHook(Widget w, ArgList args, Cardinal* num_args);
 
-static void ToggleAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
-static void NotifyAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
-static void DoubleNotifyAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
-static void ButtonUpAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
-static void GetFocusAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
-static void ArmAndActivateAction(Widget w, XEvent *event, String *params, Cardinal *num_params);
+static void ToggleAction(Widget w, XEvent* event, String* params, Cardinal* num_params);
+static void NotifyAction(Widget w, XEvent* event, String* params, Cardinal* num_params);
+static void DoubleNotifyAction(Widget w, XEvent* event, String* params, Cardinal* num_params);
+static void ButtonUpAction(Widget w, XEvent* event, String* params, Cardinal* num_params);
+static void GetFocusAction(Widget w, XEvent* event, String* params, Cardinal* num_params);
+static void ArmAndActivateAction(Widget w, XEvent* event, String* params, Cardinal* num_params);
 
-static void arm_color_default(Widget w, int offset, XrmValue *value);
-static void padding_from_pixels(Widget w, int offset, XtArgVal *value);
-static XmImportOperator padding_to_pixels(Widget w, int offset, XtArgVal *value);
+static void arm_color_default(Widget w, int offset, XrmValue* value);
+static void padding_from_pixels(Widget w, int offset, XtArgVal* value);
+static XmImportOperator padding_to_pixels(Widget w, int offset, XtArgVal* value);
 
 /* ------------------------------------------------------------------ */
 /* Resources                                                           */
@@ -107,30 +107,28 @@ static XtActionsRec actions[] = {
 };
 
 /* The enter and leave actions are the primitive class's. */
-static char default_translations[] =
-    "<Btn1Down>,<Btn1Up>: XiToggle() XiNotify() XiButtonUp()\n"
-    "<Btn1Down>: XiGetFocus() XiToggle()\n"
-    "<Key>osfSelect: XiArmAndActivate()\n"
-    "<Key>osfActivate: XiArmAndActivate()\n"
-    "None<Key>space: XiArmAndActivate()\n"
-    "None<Key>Return: XiArmAndActivate()\n"
-    "<Btn1Down>,<Leave>: XiToggle()\n"
-    "<Enter>: PrimitiveEnter()\n"
-    "<Leave>: PrimitiveLeave()";
+static char default_translations[] = "<Btn1Down>,<Btn1Up>: XiToggle() XiNotify() XiButtonUp()\n"
+                                     "<Btn1Down>: XiGetFocus() XiToggle()\n"
+                                     "<Key>osfSelect: XiArmAndActivate()\n"
+                                     "<Key>osfActivate: XiArmAndActivate()\n"
+                                     "None<Key>space: XiArmAndActivate()\n"
+                                     "None<Key>Return: XiArmAndActivate()\n"
+                                     "<Btn1Down>,<Leave>: XiToggle()\n"
+                                     "<Enter>: PrimitiveEnter()\n"
+                                     "<Leave>: PrimitiveLeave()";
 
 /* The primitive class lays its traversal translations over ours, and they
  * send osfActivate (Return) to the parent; these put the button's own
  * keyboard activation back on top. */
-static char activation_translations[] =
-    "<Key>osfSelect: XiArmAndActivate()\n"
-    "<Key>osfActivate: XiArmAndActivate()\n"
-    "None<Key>space: XiArmAndActivate()\n"
-    "None<Key>Return: XiArmAndActivate()";
+static char activation_translations[] = "<Key>osfSelect: XiArmAndActivate()\n"
+                                        "<Key>osfActivate: XiArmAndActivate()\n"
+                                        "None<Key>space: XiArmAndActivate()\n"
+                                        "None<Key>Return: XiArmAndActivate()";
 static XtTranslations activation_table;
 
 static const XiEnumName placement_names[] = {
-    {"top", XiIconTop},      {"left", XiIconLeft},         {"right", XiIconRight},
-    {"bottom", XiIconBottom}, {"icononly", XiIconOnly},    {"none", XiIconNone},
+    {"top", XiIconTop},       {"left", XiIconLeft},     {"right", XiIconRight},
+    {"bottom", XiIconBottom}, {"icononly", XiIconOnly}, {"none", XiIconNone},
 };
 static const XiEnumTable placement_table = {XiRXiIconPlacement, placement_names,
                                             XtNumber(placement_names), sizeof(unsigned char)};
@@ -142,52 +140,52 @@ static const XiEnumTable placement_table = {XiRXiIconPlacement, placement_names,
 XiIconButtonClassRec xiIconButtonClassRec = {
     {
         /* core_class fields */
-        (WidgetClass)&xmPrimitiveClassRec,  /* superclass */
-        (String) "XiIconButton",            /* class_name */
-        sizeof(XiIconButtonRec),            /* widget_size */
-        ClassInitialize,                    /* class_initialize */
-        NULL,                               /* class_part_initialize */
-        False,                              /* class_inited */
-        Initialize,                         /* initialize */
-        NULL,                               /* initialize_hook */
-        XtInheritRealize,                   /* realize */
-        actions,                            /* actions */
-        XtNumber(actions),                  /* num_actions */
-        resources,                          /* resources */
-        XtNumber(resources),                /* num_resources */
-        NULLQUARK,                          /* xrm_class */
-        True,                               /* compress_motion */
-        XtExposeCompressMaximal,            /* compress_exposure */
-        True,                               /* compress_enterleave */
-        False,                              /* visible_interest */
-        Destroy,                            /* destroy */
-        Resize,                             /* resize */
-        Redisplay,                          /* expose */
-        SetValues,                          /* set_values */
-        NULL,                               /* set_values_hook */
-        XtInheritSetValuesAlmost,           /* set_values_almost */
-        GetValuesHook,                      /* get_values_hook */
-        NULL,                               /* accept_focus */
-        XtVersion,                          /* version */
-        NULL,                               /* callback_private */
-        default_translations,               /* tm_table */
-        QueryGeometry,                      /* query_geometry */
-        NULL,                               /* display_accelerator */
-        NULL,                               /* extension */
+        (WidgetClass)&xmPrimitiveClassRec, /* superclass */
+        (String) "XiIconButton",           /* class_name */
+        sizeof(XiIconButtonRec),           /* widget_size */
+        ClassInitialize,                   /* class_initialize */
+        NULL,                              /* class_part_initialize */
+        False,                             /* class_inited */
+        Initialize,                        /* initialize */
+        NULL,                              /* initialize_hook */
+        XtInheritRealize,                  /* realize */
+        actions,                           /* actions */
+        XtNumber(actions),                 /* num_actions */
+        resources,                         /* resources */
+        XtNumber(resources),               /* num_resources */
+        NULLQUARK,                         /* xrm_class */
+        True,                              /* compress_motion */
+        XtExposeCompressMaximal,           /* compress_exposure */
+        True,                              /* compress_enterleave */
+        False,                             /* visible_interest */
+        Destroy,                           /* destroy */
+        Resize,                            /* resize */
+        Redisplay,                         /* expose */
+        SetValues,                         /* set_values */
+        NULL,                              /* set_values_hook */
+        XtInheritSetValuesAlmost,          /* set_values_almost */
+        GetValuesHook,                     /* get_values_hook */
+        NULL,                              /* accept_focus */
+        XtVersion,                         /* version */
+        NULL,                              /* callback_private */
+        default_translations,              /* tm_table */
+        QueryGeometry,                     /* query_geometry */
+        NULL,                              /* display_accelerator */
+        NULL,                              /* extension */
     },
     {
         /* primitive_class fields */
-        XmInheritWidgetProc,                /* border_highlight */
-        XmInheritWidgetProc,                /* border_unhighlight */
-        XtInheritTranslations,              /* translations (traversal) */
-        ArmAndActivateAction,               /* arm_and_activate */
-        syn_resources,                      /* syn_resources */
-        XtNumber(syn_resources),            /* num_syn_resources */
-        NULL,                               /* extension */
+        XmInheritWidgetProc,     /* border_highlight */
+        XmInheritWidgetProc,     /* border_unhighlight */
+        XtInheritTranslations,   /* translations (traversal) */
+        ArmAndActivateAction,    /* arm_and_activate */
+        syn_resources,           /* syn_resources */
+        XtNumber(syn_resources), /* num_syn_resources */
+        NULL,                    /* extension */
     },
     {
         /* icon_class fields */
-        NULL,                               /* extension */
+        NULL, /* extension */
     },
 };
 
@@ -200,19 +198,22 @@ WidgetClass xiIconButtonWidgetClass = (WidgetClass)&xiIconButtonClassRec;
 /* One XGetGeometry per pixmap for the whole program: the size and depth of
  * every pixmap in use, with the number of buttons that use it. */
 struct PixmapInfo {
-    Display *display;
+    Display* display;
     Pixmap pixmap;
     unsigned int width, height, depth;
     int refs;
 };
 static std::vector<PixmapInfo> pixmap_cache;
 
-static bool is_pixmap(Pixmap p) { return p != None && p != XmUNSPECIFIED_PIXMAP; }
-
-static void pixmap_acquire(Display *dpy, Pixmap p, unsigned int *w, unsigned int *h,
-                           unsigned int *depth)
+static bool is_pixmap(Pixmap p)
 {
-    for (PixmapInfo &info : pixmap_cache) {
+    return p != None && p != XmUNSPECIFIED_PIXMAP;
+}
+
+static void pixmap_acquire(Display* dpy, Pixmap p, unsigned int* w, unsigned int* h,
+                           unsigned int* depth)
+{
+    for (PixmapInfo& info : pixmap_cache) {
         if (info.display == dpy && info.pixmap == p) {
             info.refs++;
             *w = info.width;
@@ -232,12 +233,11 @@ static void pixmap_acquire(Display *dpy, Pixmap p, unsigned int *w, unsigned int
     *depth = info.depth;
 }
 
-static void pixmap_release(Display *dpy, Pixmap p)
+static void pixmap_release(Display* dpy, Pixmap p)
 {
     for (size_t i = 0; i < pixmap_cache.size(); i++) {
         if (pixmap_cache[i].display == dpy && pixmap_cache[i].pixmap == p) {
-            if (--pixmap_cache[i].refs <= 0)
-                pixmap_cache.erase(pixmap_cache.begin() + i);
+            if (--pixmap_cache[i].refs <= 0) pixmap_cache.erase(pixmap_cache.begin() + i);
             return;
         }
     }
@@ -247,13 +247,15 @@ static void pixmap_release(Display *dpy, Pixmap p)
 /* Helpers                                                             */
 /* ------------------------------------------------------------------ */
 
-static XiIconButtonWidget IB(Widget w) { return (XiIconButtonWidget)w; }
+static XiIconButtonWidget IB(Widget w)
+{
+    return (XiIconButtonWidget)w;
+}
 
-static void arm_color_default(Widget w, int offset, XrmValue *value)
+static void arm_color_default(Widget w, int offset, XrmValue* value)
 {
     static Pixel select;
-    XmGetColors(XtScreen(w), w->core.colormap, w->core.background_pixel, NULL, NULL, NULL,
-                &select);
+    XmGetColors(XtScreen(w), w->core.colormap, w->core.background_pixel, NULL, NULL, NULL, &select);
     value->addr = (XPointer)&select;
     value->size = sizeof(Pixel);
 }
@@ -265,7 +267,7 @@ static bool beside(Widget w)
 }
 
 /* The padding is a horizontal distance when icon and text sit side by side. */
-static void padding_from_pixels(Widget w, int offset, XtArgVal *value)
+static void padding_from_pixels(Widget w, int offset, XtArgVal* value)
 {
     if (beside(w))
         XmeFromHorizontalPixels(w, offset, value);
@@ -273,7 +275,7 @@ static void padding_from_pixels(Widget w, int offset, XtArgVal *value)
         XmeFromVerticalPixels(w, offset, value);
 }
 
-static XmImportOperator padding_to_pixels(Widget w, int offset, XtArgVal *value)
+static XmImportOperator padding_to_pixels(Widget w, int offset, XtArgVal* value)
 {
     return beside(w) ? XmeToHorizontalPixels(w, offset, value)
                      : XmeToVerticalPixels(w, offset, value);
@@ -281,7 +283,7 @@ static XmImportOperator padding_to_pixels(Widget w, int offset, XtArgVal *value)
 
 static void use_pixmap(Widget w)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
+    XiIconButtonPart* ib = &IB(w)->icon;
     ib->pix_width = ib->pix_height = 0;
     ib->pix_depth = 0;
     if (is_pixmap(ib->pixmap)) {
@@ -297,7 +299,7 @@ static void use_pixmap(Widget w)
  * it. */
 static void measure_text(Widget w)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
+    XiIconButtonPart* ib = &IB(w)->icon;
     Dimension tw = 0, th = 0;
     if (ib->icon_placement != XiIconOnly && ib->label_string != NULL && ib->font_list != NULL)
         XmStringExtent(ib->font_list, ib->label_string, &tw, &th);
@@ -322,7 +324,7 @@ static XiIconGeometryIn geometry_input(Widget w)
     return in;
 }
 
-static void preferred_size(Widget w, Dimension *width, Dimension *height)
+static void preferred_size(Widget w, Dimension* width, Dimension* height)
 {
     int pw, ph;
     xi_icon_preferred_size(geometry_input(w), &pw, &ph);
@@ -332,7 +334,7 @@ static void preferred_size(Widget w, Dimension *width, Dimension *height)
 
 static void compute_positions(Widget w)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
+    XiIconButtonPart* ib = &IB(w)->icon;
     XiIconPositions p = xi_icon_positions(geometry_input(w), w->core.width, w->core.height);
     ib->icon_x = (Position)p.icon_x;
     ib->icon_y = (Position)p.icon_y;
@@ -347,14 +349,13 @@ static void get_gcs(Widget w)
 {
     XiIconButtonWidget b = IB(w);
     XGCValues v;
-    if (b->icon.gcs_made)
-        return;
+    if (b->icon.gcs_made) return;
     b->icon.gcs_made = True;
     XtGCMask dynamic = GCFont | GCClipMask | GCClipXOrigin | GCClipYOrigin;
     XtGCMask mask = GCForeground | GCBackground | GCGraphicsExposures;
 
     if (b->icon.stipple == None)
-        b->icon.stipple = XmGetPixmapByDepth(XtScreen(w), (char *)XmS50_foreground, 1, 0, 1);
+        b->icon.stipple = XmGetPixmapByDepth(XtScreen(w), (char*)XmS50_foreground, 1, 0, 1);
 
     v.foreground = b->primitive.foreground;
     v.background = b->core.background_pixel;
@@ -367,8 +368,7 @@ static void get_gcs(Widget w)
     v.background = b->core.background_pixel;
     v.fill_style = FillStippled;
     v.stipple = b->icon.stipple;
-    b->icon.insensitive_gc =
-        XtAllocateGC(w, 0, mask | GCFillStyle | GCStipple, &v, dynamic, 0);
+    b->icon.insensitive_gc = XtAllocateGC(w, 0, mask | GCFillStyle | GCStipple, &v, dynamic, 0);
 
     v.foreground = b->core.background_pixel;
     b->icon.stipple_gc = XtGetGC(w, mask | GCFillStyle | GCStipple, &v);
@@ -379,9 +379,8 @@ static void get_gcs(Widget w)
 
 static void release_gcs(Widget w)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
-    if (!ib->gcs_made)
-        return;
+    XiIconButtonPart* ib = &IB(w)->icon;
+    if (!ib->gcs_made) return;
     ib->gcs_made = False;
     XtReleaseGC(w, ib->gc);
     XtReleaseGC(w, ib->armed_gc);
@@ -393,16 +392,14 @@ static void release_gcs(Widget w)
 /* Clear and draw again at once; used when the set state flips. */
 static void redraw(Widget w)
 {
-    if (!XtIsRealized(w))
-        return;
+    if (!XtIsRealized(w)) return;
     XClearWindow(XtDisplay(w), XtWindow(w));
     Redisplay(w, NULL, NULL);
 }
 
 static void set_state(Widget w, Boolean set)
 {
-    if (IB(w)->icon.set == set)
-        return;
+    if (IB(w)->icon.set == set) return;
     IB(w)->icon.set = set;
     redraw(w);
 }
@@ -413,12 +410,11 @@ static XmString label_from(Widget w, String label)
 {
     static std::string last_text;
     static XmString last = NULL;
-    const char *text = label != NULL ? label : XtName(w);
+    const char* text = label != NULL ? label : XtName(w);
     if (last == NULL || last_text != text) {
-        if (last != NULL)
-            XmStringFree(last);
+        if (last != NULL) XmStringFree(last);
         last_text = text;
-        last = XmStringCreateLocalized((char *)text);
+        last = XmStringCreateLocalized((char*)text);
     }
     return XmStringCopy(last);
 }
@@ -433,23 +429,21 @@ static void ClassInitialize(void)
     activation_table = XtParseTranslationTable(activation_translations);
 }
 
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
-    XiIconButtonPart *ib = &IB(new_w)->icon;
+    XiIconButtonPart* ib = &IB(new_w)->icon;
 
-    if (ib->label != NULL)
-        ib->label = XtNewString(ib->label);
+    if (ib->label != NULL) ib->label = XtNewString(ib->label);
     if (ib->label_string != NULL)
         ib->label_string = XmStringCopy(ib->label_string);
     else
         ib->label_string = label_from(new_w, ib->label);
 
-    if (ib->font_list == NULL)
-        ib->font_list = XmeGetDefaultRenderTable(new_w, XmBUTTON_FONTLIST);
+    if (ib->font_list == NULL) ib->font_list = XmeGetDefaultRenderTable(new_w, XmBUTTON_FONTLIST);
     ib->font_list = XmFontListCopy(ib->font_list);
 
     if (ib->icon_placement > XiIconNone) {
-        XmeWarning(new_w, (char *)"Bad value of iconPlacement; using top.");
+        XmeWarning(new_w, (char*)"Bad value of iconPlacement; using top.");
         ib->icon_placement = XiIconTop;
     }
 
@@ -463,10 +457,8 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
     if (request->core.width == 0 || request->core.height == 0) {
         Dimension pw, ph;
         preferred_size(new_w, &pw, &ph);
-        if (request->core.width == 0)
-            new_w->core.width = pw;
-        if (request->core.height == 0)
-            new_w->core.height = ph;
+        if (request->core.width == 0) new_w->core.width = pw;
+        if (request->core.height == 0) new_w->core.height = ph;
     }
     compute_positions(new_w);
     ib->gcs_made = False;
@@ -474,14 +466,11 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
 
 static void Destroy(Widget w)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
-    if (ib->unset_timer)
-        XtRemoveTimeOut(ib->unset_timer);
+    XiIconButtonPart* ib = &IB(w)->icon;
+    if (ib->unset_timer) XtRemoveTimeOut(ib->unset_timer);
     release_gcs(w);
-    if (ib->stipple != None)
-        XmDestroyPixmap(XtScreen(w), ib->stipple);
-    if (is_pixmap(ib->pixmap))
-        pixmap_release(XtDisplay(w), ib->pixmap);
+    if (ib->stipple != None) XmDestroyPixmap(XtScreen(w), ib->stipple);
+    if (is_pixmap(ib->pixmap)) pixmap_release(XtDisplay(w), ib->pixmap);
     XmStringFree(ib->label_string);
     XmFontListFree(ib->font_list);
     XtFree(ib->label);
@@ -492,14 +481,13 @@ static void Resize(Widget w)
     compute_positions(w);
 }
 
-static void Redisplay(Widget w, XEvent *event, Region region)
+static void Redisplay(Widget w, XEvent* event, Region region)
 {
     XiIconButtonWidget b = IB(w);
-    XiIconButtonPart *ib = &b->icon;
-    if (!XtIsRealized(w))
-        return;
+    XiIconButtonPart* ib = &b->icon;
+    if (!XtIsRealized(w)) return;
     get_gcs(w);
-    Display *dpy = XtDisplay(w);
+    Display* dpy = XtDisplay(w);
     Window win = XtWindow(w);
     int ht = b->primitive.highlight_thickness;
     int st = b->primitive.shadow_thickness;
@@ -544,16 +532,15 @@ static void Redisplay(Widget w, XEvent *event, Region region)
 
     if (b->primitive.highlighted && ht > 0) {
         XmPrimitiveWidgetClass pc = (XmPrimitiveWidgetClass)XtClass(w);
-        if (pc->primitive_class.border_highlight)
-            (*pc->primitive_class.border_highlight)(w);
+        if (pc->primitive_class.border_highlight) (*pc->primitive_class.border_highlight)(w);
     }
 }
 
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args)
+                         Cardinal* num_args)
 {
-    XiIconButtonPart *old = &IB(current)->icon;
-    XiIconButtonPart *ib = &IB(new_w)->icon;
+    XiIconButtonPart* old = &IB(current)->icon;
+    XiIconButtonPart* ib = &IB(new_w)->icon;
     XiIconButtonWidget ob = IB(current), nb = IB(new_w);
     Boolean redisplay = False;
     Boolean relayout = False;
@@ -581,13 +568,12 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
         relayout = True;
     }
     if (ib->pixmap != old->pixmap) {
-        if (is_pixmap(old->pixmap))
-            pixmap_release(XtDisplay(new_w), old->pixmap);
+        if (is_pixmap(old->pixmap)) pixmap_release(XtDisplay(new_w), old->pixmap);
         use_pixmap(new_w);
         relayout = True;
     }
     if (ib->icon_placement > XiIconNone) {
-        XmeWarning(new_w, (char *)"Bad value of iconPlacement; keeping the old one.");
+        XmeWarning(new_w, (char*)"Bad value of iconPlacement; keeping the old one.");
         ib->icon_placement = old->icon_placement;
     }
     if (ib->icon_placement != old->icon_placement || ib->v_margin != old->v_margin ||
@@ -597,8 +583,7 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
         relayout = True;
 
     if (nb->primitive.foreground != ob->primitive.foreground ||
-        nb->core.background_pixel != ob->core.background_pixel ||
-        ib->arm_color != old->arm_color) {
+        nb->core.background_pixel != ob->core.background_pixel || ib->arm_color != old->arm_color) {
         /* The old record's GCs are the new one's until now. */
         release_gcs(new_w);
         redisplay = True;
@@ -622,8 +607,8 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     return redisplay;
 }
 
-static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
-                                      XtWidgetGeometry *desired)
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
+                                      XtWidgetGeometry* desired)
 {
     Dimension pw, ph;
     preferred_size(w, &pw, &ph);
@@ -634,13 +619,12 @@ static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
 
 /* As with Motif's labels, a caller that reads labelString gets a copy of
  * its own to free. */
-static void GetValuesHook(Widget w, ArgList args, Cardinal *num_args)
+static void GetValuesHook(Widget w, ArgList args, Cardinal* num_args)
 {
     for (Cardinal i = 0; i < *num_args; i++) {
         if (strcmp(args[i].name, XmNlabelString) == 0) {
-            XmString *where = (XmString *)args[i].value;
-            if (*where != NULL)
-                *where = XmStringCopy(*where);
+            XmString* where = (XmString*)args[i].value;
+            if (*where != NULL) *where = XmStringCopy(*where);
         }
     }
 }
@@ -649,7 +633,7 @@ static void GetValuesHook(Widget w, ArgList args, Cardinal *num_args)
 /* Actions                                                             */
 /* ------------------------------------------------------------------ */
 
-static void call(Widget w, XtCallbackList list, XEvent *event)
+static void call(Widget w, XtCallbackList list, XEvent* event)
 {
     XiIconButtonCallbackInfo info;
     info.state = IB(w)->icon.set;
@@ -657,41 +641,41 @@ static void call(Widget w, XtCallbackList list, XEvent *event)
     XtCallCallbackList(w, list, &info);
 }
 
-static void ToggleAction(Widget w, XEvent *event, String *params, Cardinal *num_params)
+static void ToggleAction(Widget w, XEvent* event, String* params, Cardinal* num_params)
 {
     set_state(w, !IB(w)->icon.set);
 }
 
-static void NotifyAction(Widget w, XEvent *event, String *params, Cardinal *num_params)
+static void NotifyAction(Widget w, XEvent* event, String* params, Cardinal* num_params)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
+    XiIconButtonPart* ib = &IB(w)->icon;
     bool double_click = false;
     if (event != NULL && (event->type == ButtonPress || event->type == ButtonRelease)) {
         Time now = event->xbutton.time;
         Time limit = (Time)XtGetMultiClickTime(XtDisplay(w));
-        double_click = ib->last_release != 0 && now >= ib->last_release &&
-                       now - ib->last_release <= limit;
+        double_click =
+            ib->last_release != 0 && now >= ib->last_release && now - ib->last_release <= limit;
     }
     call(w, double_click ? ib->double_click_callback : ib->activate_callback, event);
 }
 
-static void DoubleNotifyAction(Widget w, XEvent *event, String *params, Cardinal *num_params)
+static void DoubleNotifyAction(Widget w, XEvent* event, String* params, Cardinal* num_params)
 {
     call(w, IB(w)->icon.double_click_callback, event);
 }
 
-static void ButtonUpAction(Widget w, XEvent *event, String *params, Cardinal *num_params)
+static void ButtonUpAction(Widget w, XEvent* event, String* params, Cardinal* num_params)
 {
     if (event != NULL && (event->type == ButtonPress || event->type == ButtonRelease))
         IB(w)->icon.last_release = event->xbutton.time;
 }
 
-static void GetFocusAction(Widget w, XEvent *event, String *params, Cardinal *num_params)
+static void GetFocusAction(Widget w, XEvent* event, String* params, Cardinal* num_params)
 {
     XmProcessTraversal(w, XmTRAVERSE_CURRENT);
 }
 
-static void unset_timeout(XtPointer client_data, XtIntervalId *id)
+static void unset_timeout(XtPointer client_data, XtIntervalId* id)
 {
     Widget w = (Widget)client_data;
     IB(w)->icon.unset_timer = 0;
@@ -699,13 +683,11 @@ static void unset_timeout(XtPointer client_data, XtIntervalId *id)
 }
 
 /* Keyboard activation: show the pressed look for a moment and notify. */
-static void ArmAndActivateAction(Widget w, XEvent *event, String *params, Cardinal *num_params)
+static void ArmAndActivateAction(Widget w, XEvent* event, String* params, Cardinal* num_params)
 {
-    XiIconButtonPart *ib = &IB(w)->icon;
-    if (!ib->set)
-        set_state(w, True);
-    if (ib->unset_timer)
-        XtRemoveTimeOut(ib->unset_timer);
+    XiIconButtonPart* ib = &IB(w)->icon;
+    if (!ib->set) set_state(w, True);
+    if (ib->unset_timer) XtRemoveTimeOut(ib->unset_timer);
     ib->unset_timer = XtAppAddTimeOut(XtWidgetToApplicationContext(w), 100, unset_timeout, w);
     NotifyAction(w, event, params, num_params);
 }

@@ -33,33 +33,33 @@
 #include <Xm/Xm.h>
 
 /* Resource names, classes and representation types. */
-#define XiNlabel ((char *)"label")
-#define XiNiconPlacement ((char *)"iconPlacement")
-#define XiNverticalMargin ((char *)"verticalMargin")
-#define XiNhorizontalMargin ((char *)"horizontalMargin")
-#define XiNiconTextPadding ((char *)"iconTextPadding")
-#define XiNdoubleClickCallback ((char *)"doubleClickCallback")
-#define XiCIconPlacement ((char *)"IconPlacement")
-#define XiRXiIconPlacement ((char *)"XiIconPlacement")
+#define XiNlabel               ((char*)"label")
+#define XiNiconPlacement       ((char*)"iconPlacement")
+#define XiNverticalMargin      ((char*)"verticalMargin")
+#define XiNhorizontalMargin    ((char*)"horizontalMargin")
+#define XiNiconTextPadding     ((char*)"iconTextPadding")
+#define XiNdoubleClickCallback ((char*)"doubleClickCallback")
+#define XiCIconPlacement       ((char*)"IconPlacement")
+#define XiRXiIconPlacement     ((char*)"XiIconPlacement")
 
 /* Values of iconPlacement; the converter takes the strings in any case. */
 typedef enum {
-    XiIconTop = 0,      /* "top": icon above the text */
-    XiIconLeft = 1,     /* "left" */
-    XiIconRight = 2,    /* "right" */
-    XiIconBottom = 3,   /* "bottom" */
-    XiIconOnly = 4,     /* "icononly": no text */
-    XiIconNone = 5      /* "none": text only */
+    XiIconTop = 0,    /* "top": icon above the text */
+    XiIconLeft = 1,   /* "left" */
+    XiIconRight = 2,  /* "right" */
+    XiIconBottom = 3, /* "bottom" */
+    XiIconOnly = 4,   /* "icononly": no text */
+    XiIconNone = 5    /* "none": text only */
 } XiIconPlacement;
 
 /* Call data of activateCallback and doubleClickCallback. */
 typedef struct {
-    int state;          /* the "set" value when the callback runs */
-    XEvent *event;      /* the event that triggered it */
+    int state;     /* the "set" value when the callback runs */
+    XEvent* event; /* the event that triggered it */
 } XiIconButtonCallbackInfo;
 
-typedef struct _XiIconButtonClassRec *XiIconButtonWidgetClass;
-typedef struct _XiIconButtonRec *XiIconButtonWidget;
+typedef struct _XiIconButtonClassRec* XiIconButtonWidgetClass;
+typedef struct _XiIconButtonRec* XiIconButtonWidget;
 
 extern WidgetClass xiIconButtonWidgetClass;
 

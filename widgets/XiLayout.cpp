@@ -7,13 +7,20 @@
 #include <algorithm>
 
 /* The icon placements, numbered as XiIconPlacement in XiIconButton.h. */
-enum { XiIconTop = 0, XiIconLeft = 1, XiIconRight = 2, XiIconBottom = 3, XiIconOnly = 4, XiIconNone = 5 };
+enum {
+    XiIconTop = 0,
+    XiIconLeft = 1,
+    XiIconRight = 2,
+    XiIconBottom = 3,
+    XiIconOnly = 4,
+    XiIconNone = 5
+};
 
 /* ------------------------------------------------------------------ */
 /* Icon button                                                         */
 /* ------------------------------------------------------------------ */
 
-static void icon_content(const XiIconGeometryIn &in, int *cw, int *ch)
+static void icon_content(const XiIconGeometryIn& in, int* cw, int* ch)
 {
     if (in.placement == XiIconOnly) {
         /* No text at all; without a pixmap only the frame remains. */
@@ -35,7 +42,7 @@ static void icon_content(const XiIconGeometryIn &in, int *cw, int *ch)
     }
 }
 
-void xi_icon_preferred_size(const XiIconGeometryIn &in, int *width, int *height)
+void xi_icon_preferred_size(const XiIconGeometryIn& in, int* width, int* height)
 {
     int cw, ch;
     icon_content(in, &cw, &ch);
@@ -43,7 +50,7 @@ void xi_icon_preferred_size(const XiIconGeometryIn &in, int *width, int *height)
     *height = ch + 2 * in.inset_v;
 }
 
-XiIconPositions xi_icon_positions(const XiIconGeometryIn &in, int width, int height)
+XiIconPositions xi_icon_positions(const XiIconGeometryIn& in, int width, int height)
 {
     XiIconPositions p;
     int pref_w, pref_h;
@@ -67,8 +74,7 @@ XiIconPositions xi_icon_positions(const XiIconGeometryIn &in, int width, int hei
     if (beside) {
         int room = width - iw - in.padding;
         p.text_x = (room - in.text_width) / 2;
-        if (in.placement == XiIconLeft)
-            p.text_x += iw + in.padding;
+        if (in.placement == XiIconLeft) p.text_x += iw + in.padding;
     } else {
         p.text_x = (width - in.text_width) / 2;
     }
@@ -80,10 +86,8 @@ XiIconPositions xi_icon_positions(const XiIconGeometryIn &in, int width, int hei
         p.text_y = (height - in.text_height) / 2;
 
     p.text_width = width - 2 * in.inset_h;
-    if (beside)
-        p.text_width -= iw + in.padding;
-    if (p.text_width < 0)
-        p.text_width = 0;
+    if (beside) p.text_width -= iw + in.padding;
+    if (p.text_width < 0) p.text_width = 0;
     return p;
 }
 
@@ -106,16 +110,22 @@ XiOutlineRow xi_outline_row(int level, int indent, int h_margin, int button_widt
 /* Caption form                                                        */
 /* ------------------------------------------------------------------ */
 
-static int full_w(const PsCaptionItem &c) { return c.width + 2 * c.border; }
-static int full_h(const PsCaptionItem &c) { return c.height + 2 * c.border; }
+static int full_w(const PsCaptionItem& c)
+{
+    return c.width + 2 * c.border;
+}
+static int full_h(const PsCaptionItem& c)
+{
+    return c.height + 2 * c.border;
+}
 
-PsCaptionMeasure ps_caption_measure(const std::vector<PsCaptionItem> &items, int v_spacing)
+PsCaptionMeasure ps_caption_measure(const std::vector<PsCaptionItem>& items, int v_spacing)
 {
     PsCaptionMeasure m = {1, 1, 1, 0, 0, 0};
     size_t n = items.size();
     size_t i = 0;
     while (i < n) {
-        const PsCaptionItem &first = items[i];
+        const PsCaptionItem& first = items[i];
         if (first.separator) {
             int h = full_h(first);
             m.total_height += h;
@@ -129,9 +139,8 @@ PsCaptionMeasure ps_caption_measure(const std::vector<PsCaptionItem> &items, int
             i += 1;
             continue;
         }
-        if (i + 1 >= n)
-            break;                      /* a caption without control ends the form */
-        const PsCaptionItem &control = items[i + 1];
+        if (i + 1 >= n) break; /* a caption without control ends the form */
+        const PsCaptionItem& control = items[i + 1];
         m.caption_width = std::max(m.caption_width, full_w(first));
         m.control_width = std::max(m.control_width, full_w(control));
         int row = std::max(full_h(first), full_h(control));
@@ -152,8 +161,8 @@ PsCaptionMeasure ps_caption_measure(const std::vector<PsCaptionItem> &items, int
     return m;
 }
 
-std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem> &items,
-                                             const PsCaptionMeasure &m, const PsCaptionFrame &f)
+std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem>& items,
+                                             const PsCaptionMeasure& m, const PsCaptionFrame& f)
 {
     std::vector<PsCaptionPlace> out(items.size(), PsCaptionPlace{false, 0, 0, 0, 0});
     size_t n = items.size();
@@ -162,7 +171,7 @@ std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem> &i
     bool roomy = f.height > m.min_height + 2 * f.margin_height;
     size_t i = 0;
     while (i < n) {
-        const PsCaptionItem &first = items[i];
+        const PsCaptionItem& first = items[i];
         if (first.separator) {
             int w = std::max(1, f.width - 2 * first.border);
             out[i] = PsCaptionPlace{true, 0, y, w, first.height};
@@ -170,10 +179,9 @@ std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem> &i
             i += 1;
             continue;
         }
-        if (i + 1 >= n)
-            break;
-        const PsCaptionItem &cap = items[i];
-        const PsCaptionItem &ctl = items[i + 1];
+        if (i + 1 >= n) break;
+        const PsCaptionItem& cap = items[i];
+        const PsCaptionItem& ctl = items[i + 1];
 
         int ch = ctl.height;
         if (ctl.stretch_v) {
@@ -198,8 +206,7 @@ std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem> &i
         int ctl_y = y + (row - (ch + 2 * ctl.border)) / 2;
         int avail = std::max(1, f.width - (2 * f.margin_width + f.caption_column + f.h_spacing));
         int cw = ctl.width;
-        if (full_w(ctl) > avail || ctl.stretch_h)
-            cw = std::max(1, avail - 2 * ctl.border);
+        if (full_w(ctl) > avail || ctl.stretch_h) cw = std::max(1, avail - 2 * ctl.border);
         out[i + 1] = PsCaptionPlace{true, ctl_x, ctl_y, cw, ch};
 
         y += row + f.v_spacing;

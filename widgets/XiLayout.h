@@ -16,36 +16,36 @@
 /* ------------------------------------------------------------------ */
 
 struct XiIconGeometryIn {
-    int placement;          /* an XiIconPlacement value (XiIconButton.h) */
-    bool has_icon;          /* a pixmap is set */
+    int placement; /* an XiIconPlacement value (XiIconButton.h) */
+    bool has_icon; /* a pixmap is set */
     int icon_width, icon_height;
     int text_width, text_height;
-    int padding;            /* "iconTextPadding" */
-    int inset_h;            /* highlight + shadow + horizontal margin */
-    int inset_v;            /* highlight + shadow + vertical margin */
+    int padding; /* "iconTextPadding" */
+    int inset_h; /* highlight + shadow + horizontal margin */
+    int inset_v; /* highlight + shadow + vertical margin */
 };
 
 struct XiIconPositions {
     int icon_x, icon_y;
     int text_x, text_y;
-    int text_width;         /* width of the text area */
+    int text_width; /* width of the text area */
 };
 
 /* Preferred size of the button from the sizes of its icon and text. */
-void xi_icon_preferred_size(const XiIconGeometryIn &in, int *width, int *height);
+void xi_icon_preferred_size(const XiIconGeometryIn& in, int* width, int* height);
 
 /* Where icon and text go in a button of the given size. */
-XiIconPositions xi_icon_positions(const XiIconGeometryIn &in, int width, int height);
+XiIconPositions xi_icon_positions(const XiIconGeometryIn& in, int width, int height);
 
 /* ------------------------------------------------------------------ */
 /* Outline: one row of the indented tree.                              */
 /* ------------------------------------------------------------------ */
 
 struct XiOutlineRow {
-    int button_x;           /* x of the folder button */
-    int widget_x;           /* x of the node widget */
-    int row_height;         /* larger of node and button height */
-    int extent;             /* right end of the row plus the margin */
+    int button_x;   /* x of the folder button */
+    int widget_x;   /* x of the node widget */
+    int row_height; /* larger of node and button height */
+    int extent;     /* right end of the row plus the margin */
 };
 
 /* Geometry of one row at a depth of `level` indent steps.  Sizes include
@@ -61,24 +61,24 @@ enum { PsCaptionTop = 0, PsCaptionCenter = 1, PsCaptionBottom = 2 };
 
 /* One managed child as the layout sees it. */
 struct PsCaptionItem {
-    bool separator;         /* forms a row of its own */
-    int width, height;      /* preferred size without the border */
-    int border;             /* border width */
-    bool stretch_h, stretch_v;  /* read on controls */
-    int alignment;          /* read on captions: PsCaptionTop/Center/Bottom */
+    bool separator;            /* forms a row of its own */
+    int width, height;         /* preferred size without the border */
+    int border;                /* border width */
+    bool stretch_h, stretch_v; /* read on controls */
+    int alignment;             /* read on captions: PsCaptionTop/Center/Bottom */
 };
 
 /* What the measuring pass finds; heights leave out the margins. */
 struct PsCaptionMeasure {
-    int caption_width;      /* widest caption, borders included */
-    int control_width;      /* widest control, borders included */
-    int total_height;       /* all rows and spacings */
-    int min_height;         /* the least height the rows can live with */
-    int fixed_height;       /* height of everything that does not stretch */
-    int stretch_sum;        /* preferred heights of the stretching controls */
+    int caption_width; /* widest caption, borders included */
+    int control_width; /* widest control, borders included */
+    int total_height;  /* all rows and spacings */
+    int min_height;    /* the least height the rows can live with */
+    int fixed_height;  /* height of everything that does not stretch */
+    int stretch_sum;   /* preferred heights of the stretching controls */
 };
 
-PsCaptionMeasure ps_caption_measure(const std::vector<PsCaptionItem> &items, int v_spacing);
+PsCaptionMeasure ps_caption_measure(const std::vector<PsCaptionItem>& items, int v_spacing);
 
 /* Where a child goes; `placed` is false for a caption left without control. */
 struct PsCaptionPlace {
@@ -87,13 +87,13 @@ struct PsCaptionPlace {
 };
 
 struct PsCaptionFrame {
-    int width, height;      /* size of the caption widget */
+    int width, height; /* size of the caption widget */
     int margin_width, margin_height;
     int h_spacing, v_spacing;
-    int caption_column;     /* effective caption column width */
+    int caption_column; /* effective caption column width */
 };
 
-std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem> &items,
-                                             const PsCaptionMeasure &m, const PsCaptionFrame &f);
+std::vector<PsCaptionPlace> ps_caption_place(const std::vector<PsCaptionItem>& items,
+                                             const PsCaptionMeasure& m, const PsCaptionFrame& f);
 
 #endif

@@ -21,22 +21,22 @@
 /* ------------------------------------------------------------------ */
 
 static void ClassPartInitialize(WidgetClass wc);
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static void Destroy(Widget w);
 static void Resize(Widget w);
-static void Redisplay(Widget w, XEvent *event, Region region);
+static void Redisplay(Widget w, XEvent* event, Region region);
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args);
-static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
-                                      XtWidgetGeometry *desired);
-static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
-                                        XtWidgetGeometry *reply);
+                         Cardinal* num_args);
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
+                                      XtWidgetGeometry* desired);
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
+                                        XtWidgetGeometry* reply);
 static void ChangeManaged(Widget w);
 static void InsertChild(Widget child);
-static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args);
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args);
 static void ConstraintDestroy(Widget w);
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                                   Cardinal *num_args);
+                                   Cardinal* num_args);
 
 static void UnmapAllExtraNodes(Widget w, HierarchyConstraints node);
 static void ToggleNodeState(Widget button, XtPointer client_data, XtPointer call_data);
@@ -51,8 +51,8 @@ static XtResource resources[] = {
     {(String)XiNindentSpace, (String)XiCIndentSpace, (String)XmRHorizontalDimension,
      sizeof(Dimension), XtOffsetOf(XiOutlineRec, outline.indent_space), (String)XmRImmediate,
      (XtPointer)30},
-    {(String)XmNverticalScrollBar, (String)XmCVerticalScrollBar, (String)XmRWidget,
-     sizeof(Widget), XtOffsetOf(XiOutlineRec, outline.v_scroll), (String)XmRImmediate, NULL},
+    {(String)XmNverticalScrollBar, (String)XmCVerticalScrollBar, (String)XmRWidget, sizeof(Widget),
+     XtOffsetOf(XiOutlineRec, outline.v_scroll), (String)XmRImmediate, NULL},
     {(String)XmNhorizontalScrollBar, (String)XmCHorizontalScrollBar, (String)XmRWidget,
      sizeof(Widget), XtOffsetOf(XiOutlineRec, outline.h_scroll), (String)XmRImmediate, NULL},
 };
@@ -69,84 +69,84 @@ static XmSyntheticResource syn_resources[] = {
 XiOutlineClassRec xiOutlineClassRec = {
     {
         /* core_class fields */
-        (WidgetClass)&xiHierarchyClassRec,  /* superclass */
-        (String) "XiOutline",               /* class_name */
-        sizeof(XiOutlineRec),               /* widget_size */
-        NULL,                               /* class_initialize */
-        ClassPartInitialize,                /* class_part_initialize */
-        False,                              /* class_inited */
-        Initialize,                         /* initialize */
-        NULL,                               /* initialize_hook */
-        XtInheritRealize,                   /* realize */
-        NULL,                               /* actions */
-        0,                                  /* num_actions */
-        resources,                          /* resources */
-        XtNumber(resources),                /* num_resources */
-        NULLQUARK,                          /* xrm_class */
-        True,                               /* compress_motion */
-        XtExposeCompressMultiple,           /* compress_exposure: one rectangle */
-        True,                               /* compress_enterleave */
-        False,                              /* visible_interest */
-        Destroy,                            /* destroy */
-        Resize,                             /* resize */
-        Redisplay,                          /* expose */
-        SetValues,                          /* set_values */
-        NULL,                               /* set_values_hook */
-        XtInheritSetValuesAlmost,           /* set_values_almost */
-        NULL,                               /* get_values_hook */
-        NULL,                               /* accept_focus */
-        XtVersion,                          /* version */
-        NULL,                               /* callback_private */
-        XtInheritTranslations,              /* tm_table */
-        QueryGeometry,                      /* query_geometry */
-        NULL,                               /* display_accelerator */
-        NULL,                               /* extension */
+        (WidgetClass)&xiHierarchyClassRec, /* superclass */
+        (String) "XiOutline",              /* class_name */
+        sizeof(XiOutlineRec),              /* widget_size */
+        NULL,                              /* class_initialize */
+        ClassPartInitialize,               /* class_part_initialize */
+        False,                             /* class_inited */
+        Initialize,                        /* initialize */
+        NULL,                              /* initialize_hook */
+        XtInheritRealize,                  /* realize */
+        NULL,                              /* actions */
+        0,                                 /* num_actions */
+        resources,                         /* resources */
+        XtNumber(resources),               /* num_resources */
+        NULLQUARK,                         /* xrm_class */
+        True,                              /* compress_motion */
+        XtExposeCompressMultiple,          /* compress_exposure: one rectangle */
+        True,                              /* compress_enterleave */
+        False,                             /* visible_interest */
+        Destroy,                           /* destroy */
+        Resize,                            /* resize */
+        Redisplay,                         /* expose */
+        SetValues,                         /* set_values */
+        NULL,                              /* set_values_hook */
+        XtInheritSetValuesAlmost,          /* set_values_almost */
+        NULL,                              /* get_values_hook */
+        NULL,                              /* accept_focus */
+        XtVersion,                         /* version */
+        NULL,                              /* callback_private */
+        XtInheritTranslations,             /* tm_table */
+        QueryGeometry,                     /* query_geometry */
+        NULL,                              /* display_accelerator */
+        NULL,                              /* extension */
     },
     {
         /* composite_class fields */
-        GeometryManager,                    /* geometry_manager */
-        ChangeManaged,                      /* change_managed */
-        InsertChild,                        /* insert_child (the hierarchy's, which
-                                               refuses gadgets) */
-        XtInheritDeleteChild,               /* delete_child */
-        NULL,                               /* extension */
+        GeometryManager,      /* geometry_manager */
+        ChangeManaged,        /* change_managed */
+        InsertChild,          /* insert_child (the hierarchy's, which
+                                 refuses gadgets) */
+        XtInheritDeleteChild, /* delete_child */
+        NULL,                 /* extension */
     },
     {
         /* constraint_class fields */
-        NULL,                               /* resources (the hierarchy's) */
-        0,                                  /* num_resources */
-        sizeof(XiOutlineConstraintRec),     /* constraint_size */
-        ConstraintInitialize,               /* initialize */
-        ConstraintDestroy,                  /* destroy */
-        ConstraintSetValues,                /* set_values */
-        NULL,                               /* extension */
+        NULL,                           /* resources (the hierarchy's) */
+        0,                              /* num_resources */
+        sizeof(XiOutlineConstraintRec), /* constraint_size */
+        ConstraintInitialize,           /* initialize */
+        ConstraintDestroy,              /* destroy */
+        ConstraintSetValues,            /* set_values */
+        NULL,                           /* extension */
     },
     {
         /* manager_class fields */
-        XtInheritTranslations,              /* translations */
-        syn_resources,                      /* syn_resources */
-        XtNumber(syn_resources),            /* num_syn_resources */
-        NULL,                               /* syn_constraint_resources */
-        0,                                  /* num_syn_constraint_resources */
-        XmInheritParentProcess,             /* parent_process */
-        NULL,                               /* extension */
+        XtInheritTranslations,   /* translations */
+        syn_resources,           /* syn_resources */
+        XtNumber(syn_resources), /* num_syn_resources */
+        NULL,                    /* syn_constraint_resources */
+        0,                       /* num_syn_constraint_resources */
+        XmInheritParentProcess,  /* parent_process */
+        NULL,                    /* extension */
     },
     {
         /* hierarchy_class fields */
-        XiInheritChangeNodeState,           /* change_node_state */
-        XiInheritMapNode,                   /* map_node */
-        XiInheritUnmapNode,                 /* unmap_node */
-        UnmapAllExtraNodes,                 /* unmap_all_extra_nodes: queued */
-        XiInheritBuildNodeTable,            /* build_node_table */
-        XiInheritResetOpenCloseButton,      /* reset_open_close_button */
-        ToggleNodeState,                    /* toggle_node_state: relayouts */
-        NULL,                               /* extension */
+        XiInheritChangeNodeState,      /* change_node_state */
+        XiInheritMapNode,              /* map_node */
+        XiInheritUnmapNode,            /* unmap_node */
+        UnmapAllExtraNodes,            /* unmap_all_extra_nodes: queued */
+        XiInheritBuildNodeTable,       /* build_node_table */
+        XiInheritResetOpenCloseButton, /* reset_open_close_button */
+        ToggleNodeState,               /* toggle_node_state: relayouts */
+        NULL,                          /* extension */
     },
     {
         /* outline_class fields */
-        CalcMaxWidth,                       /* calc_max_width */
-        CalcLocations,                      /* calc_locations */
-        NULL,                               /* extension */
+        CalcMaxWidth,  /* calc_max_width */
+        CalcLocations, /* calc_locations */
+        NULL,          /* extension */
     },
 };
 
@@ -156,21 +156,33 @@ WidgetClass xiOutlineWidgetClass = (WidgetClass)&xiOutlineClassRec;
 /* Helpers                                                             */
 /* ------------------------------------------------------------------ */
 
-static XiOutlineWidget OW(Widget w) { return (XiOutlineWidget)w; }
-static OutlineConstraints ON(HierarchyConstraints n) { return (OutlineConstraints)n; }
+static XiOutlineWidget OW(Widget w)
+{
+    return (XiOutlineWidget)w;
+}
+static OutlineConstraints ON(HierarchyConstraints n)
+{
+    return (OutlineConstraints)n;
+}
 
-static XiOutlineClassPart *outline_class(Widget w)
+static XiOutlineClassPart* outline_class(Widget w)
 {
     return &((XiOutlineWidgetClass)XtClass(w))->outline_class;
 }
 
-static XiHierarchyClassPart *hierarchy_class(Widget w)
+static XiHierarchyClassPart* hierarchy_class(Widget w)
 {
     return &((XiHierarchyWidgetClass)XtClass(w))->hierarchy_class;
 }
 
-static int full_width(Widget c) { return c->core.width + 2 * c->core.border_width; }
-static int full_height(Widget c) { return c->core.height + 2 * c->core.border_width; }
+static int full_width(Widget c)
+{
+    return c->core.width + 2 * c->core.border_width;
+}
+static int full_height(Widget c)
+{
+    return c->core.height + 2 * c->core.border_width;
+}
 
 /* --- the placement queue --- */
 
@@ -179,23 +191,22 @@ static bool queued(OutlineConstraints n)
     return n->outline.map || n->outline.unmap || n->outline.move;
 }
 
-static void queue_push(XiPlacementQueue *q, OutlineConstraints n)
+static void queue_push(XiPlacementQueue* q, OutlineConstraints n)
 {
     if (q->count == q->alloc) {
         q->alloc = q->alloc ? 2 * q->alloc : 64;
-        q->nodes = (OutlineConstraints *)XtRealloc((char *)q->nodes,
-                                                   q->alloc * sizeof(OutlineConstraints));
+        q->nodes =
+            (OutlineConstraints*)XtRealloc((char*)q->nodes, q->alloc * sizeof(OutlineConstraints));
     }
     q->nodes[q->count++] = n;
 }
 
 /* Close the gaps left by dropped entries. */
-static void queue_compact(XiPlacementQueue *q)
+static void queue_compact(XiPlacementQueue* q)
 {
     Cardinal to = 0;
     for (Cardinal i = q->head; i < q->count; i++)
-        if (q->nodes[i] != NULL)
-            q->nodes[to++] = q->nodes[i];
+        if (q->nodes[i] != NULL) q->nodes[to++] = q->nodes[i];
     q->head = 0;
     q->count = to;
 }
@@ -204,8 +215,7 @@ static Boolean work_proc(XtPointer client_data);
 
 static void queue_node(Widget w, OutlineConstraints n, bool move, bool map, bool unmap)
 {
-    if (!queued(n))
-        queue_push(&OW(w)->outline.pending, n);
+    if (!queued(n)) queue_push(&OW(w)->outline.pending, n);
     n->outline.move = move;
     n->outline.map = map;
     n->outline.unmap = unmap;
@@ -213,7 +223,7 @@ static void queue_node(Widget w, OutlineConstraints n, bool move, bool map, bool
 
 static void start_work(Widget w)
 {
-    XiOutlinePart *op = &OW(w)->outline;
+    XiOutlinePart* op = &OW(w)->outline;
     if (op->work_id == 0 && op->pending.count > op->pending.head)
         op->work_id = XtAppAddWorkProc(XtWidgetToApplicationContext(w), work_proc, w);
 }
@@ -229,12 +239,11 @@ static bool self_scrolling(Widget w);
 /* Carry out the pending placement of one node. */
 static void do_placement(Widget w, OutlineConstraints n)
 {
-    XiOutlineConstraintPart *o = &n->outline;
+    XiOutlineConstraintPart* o = &n->outline;
     Widget button = n->hierarchy.open_close_button;
     if (o->move) {
         XtMoveWidget(n->hierarchy.widget, o->new_widget_x, o->new_widget_y);
-        if (button != NULL)
-            XtMoveWidget(button, o->new_button_x, o->new_button_y);
+        if (button != NULL) XtMoveWidget(button, o->new_button_x, o->new_button_y);
     }
     if (o->map) {
         /* A row placed by an outline that scrolls itself goes on top of
@@ -252,8 +261,7 @@ static void do_placement(Widget w, OutlineConstraints n)
     } else if (o->unmap) {
         hierarchy_class(w)->unmap_node((HierarchyConstraints)n);
         XtMoveWidget(n->hierarchy.widget, kParked, kParked);
-        if (button != NULL)
-            XtMoveWidget(button, kParked, kParked);
+        if (button != NULL) XtMoveWidget(button, kParked, kParked);
     }
     o->map = o->unmap = o->move = False;
 }
@@ -262,7 +270,7 @@ static void do_placement(Widget w, OutlineConstraints n)
 static Boolean work_proc(XtPointer client_data)
 {
     Widget w = (Widget)client_data;
-    XiPlacementQueue *q = &OW(w)->outline.pending;
+    XiPlacementQueue* q = &OW(w)->outline.pending;
     while (q->head < q->count) {
         OutlineConstraints n = q->nodes[q->head++];
         if (n != NULL) {
@@ -291,24 +299,22 @@ struct LayoutSums {
     int height;
 };
 
-static void layout_walk(Widget w, HierarchyConstraints node, int level, LayoutSums *sums)
+static void layout_walk(Widget w, HierarchyConstraints node, int level, LayoutSums* sums)
 {
-    XiHierarchyPart *hp = &OW(w)->hierarchy;
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
     int indent = OW(w)->outline.indent_space;
     for (Cardinal i = 0; i < node->hierarchy.num_children; i++) {
         HierarchyConstraints child = node->hierarchy.children[i];
-        if (!XtIsManaged(child->hierarchy.widget))
-            continue;
+        if (!XtIsManaged(child->hierarchy.widget)) continue;
         int next_level = level;
         if (child->hierarchy.state != XiHidden) {
             Widget button = child->hierarchy.open_close_button;
             int bw = button ? full_width(button) : 0;
             int bh = button ? full_height(button) : 0;
-            XiOutlineRow r =
-                xi_outline_row(level, indent, hp->h_margin, bw, bh,
-                               full_width(child->hierarchy.widget),
-                               full_height(child->hierarchy.widget));
-            XiOutlineConstraintPart *o = &ON(child)->outline;
+            XiOutlineRow r = xi_outline_row(level, indent, hp->h_margin, bw, bh,
+                                            full_width(child->hierarchy.widget),
+                                            full_height(child->hierarchy.widget));
+            XiOutlineConstraintPart* o = &ON(child)->outline;
             o->button_x = (Position)r.button_x;
             o->widget_x = (Position)r.widget_x;
             o->row_height = (Dimension)r.row_height;
@@ -316,8 +322,7 @@ static void layout_walk(Widget w, HierarchyConstraints node, int level, LayoutSu
             sums->height += r.row_height + hp->v_margin;
             next_level = level + 1;
         }
-        if (child->hierarchy.state != XiClosed)
-            layout_walk(w, child, next_level, sums);
+        if (child->hierarchy.state != XiClosed) layout_walk(w, child, next_level, sums);
     }
 }
 
@@ -337,8 +342,8 @@ static bool self_scrolling(Widget w)
  * last page full: returns its index in the node table. */
 static Cardinal fix_top_row(Widget w)
 {
-    XiHierarchyPart *hp = &OW(w)->hierarchy;
-    XiOutlinePart *op = &OW(w)->outline;
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
+    XiOutlinePart* op = &OW(w)->outline;
     Cardinal n = hp->num_nodes;
     if (n == 0) {
         op->top_index = 0;
@@ -349,8 +354,7 @@ static Cardinal fix_top_row(Widget w)
     if (top >= n || hp->node_table[top] != op->first_node) {
         Cardinal i = 0;
         if (op->first_node != NULL)
-            while (i < n && hp->node_table[i] != op->first_node)
-                i++;
+            while (i < n && hp->node_table[i] != op->first_node) i++;
         top = (op->first_node != NULL && i < n) ? i : std::min(top, n - 1);
     }
     /* The lowest top row from which every following row is wholly in view. */
@@ -358,8 +362,7 @@ static Cardinal fix_top_row(Widget w)
     int y = hp->v_margin;
     while (max_top > 0) {
         int rh = ON(hp->node_table[max_top - 1])->outline.row_height;
-        if (y + rh > (int)w->core.height && max_top < n)
-            break;
+        if (y + rh > (int)w->core.height && max_top < n) break;
         y += rh + hp->v_margin;
         max_top--;
     }
@@ -372,7 +375,7 @@ static Cardinal fix_top_row(Widget w)
 /* Keep the horizontal offset within what the widest row needs. */
 static void fix_x_offset(Widget w)
 {
-    XiOutlinePart *op = &OW(w)->outline;
+    XiOutlinePart* op = &OW(w)->outline;
     int spare = (int)op->max_width - (int)w->core.width;
     op->x_offset = std::max(0, std::min(op->x_offset, spare));
 }
@@ -384,14 +387,14 @@ static void set_scroll_bar(Widget sb, int maximum, int slider, int value, int pa
                   XmNpageIncrement, &old_page, NULL);
     if (old_max == maximum && old_slider == slider && old_value == value && old_page == page)
         return;
-    XtVaSetValues(sb, XmNminimum, 0, XmNmaximum, maximum, XmNsliderSize, slider, XmNvalue,
-                  value, XmNincrement, 1, XmNpageIncrement, page, NULL);
+    XtVaSetValues(sb, XmNminimum, 0, XmNmaximum, maximum, XmNsliderSize, slider, XmNvalue, value,
+                  XmNincrement, 1, XmNpageIncrement, page, NULL);
 }
 
 /* The vertical bar counts rows, the horizontal one pixels. */
 static void update_scroll_bars(Widget w)
 {
-    XiOutlinePart *op = &OW(w)->outline;
+    XiOutlinePart* op = &OW(w)->outline;
     int rows = std::max(1, (int)OW(w)->hierarchy.num_nodes);
     int slider = std::max(1, std::min((int)op->rows_in_view, rows));
     int value = std::min((int)op->top_index, rows - slider);
@@ -408,12 +411,11 @@ static void update_scroll_bars(Widget w)
  * rest; pending work of nodes no longer shown (their unmaps) is kept. */
 static void place_rows(Widget w)
 {
-    XiHierarchyPart *hp = &OW(w)->hierarchy;
-    XiOutlinePart *op = &OW(w)->outline;
-    if (!hp->refigure_mode)
-        return;
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
+    XiOutlinePart* op = &OW(w)->outline;
+    if (!hp->refigure_mode) return;
 
-    XiPlacementQueue *q = &op->pending;
+    XiPlacementQueue* q = &op->pending;
     for (Cardinal i = q->head; i < q->count; i++) {
         OutlineConstraints n = q->nodes[i];
         if (n != NULL && !(n->hierarchy.status & XiNodeStale)) {
@@ -430,10 +432,8 @@ static void place_rows(Widget w)
         fix_x_offset(w);
         dx = op->x_offset;
     } else {
-        while (first < hp->num_nodes && hp->node_table[first] != op->first_node)
-            first++;
-        if (first == hp->num_nodes)
-            first = 0;
+        while (first < hp->num_nodes && hp->node_table[first] != op->first_node) first++;
+        if (first == hp->num_nodes) first = 0;
     }
     for (Cardinal i = 0; i < first; i++)
         if (hp->node_table[i]->hierarchy.status & XiNodeMapped)
@@ -445,9 +445,8 @@ static void place_rows(Widget w)
     for (Cardinal i = first; i < hp->num_nodes; i++) {
         OutlineConstraints n = ON(hp->node_table[i]);
         if (y < height && y <= 32767) {
-            XiOutlineConstraintPart *o = &n->outline;
-            if (y + o->row_height <= height)
-                op->rows_in_view++;
+            XiOutlineConstraintPart* o = &n->outline;
+            if (y + o->row_height <= height) op->rows_in_view++;
             o->new_widget_x = (Position)(o->widget_x - dx);
             o->new_widget_y = (Position)y;
             Widget button = n->hierarchy.open_close_button;
@@ -461,19 +460,17 @@ static void place_rows(Widget w)
             queue_node(w, n, false, false, true);
         }
     }
-    if (self_scrolling(w))
-        update_scroll_bars(w);
+    if (self_scrolling(w)) update_scroll_bars(w);
     start_work(w);
 }
 
 /* Carry out every pending placement now. */
 static void work_off(Widget w)
 {
-    XiOutlinePart *op = &OW(w)->outline;
-    XiPlacementQueue *q = &op->pending;
+    XiOutlinePart* op = &OW(w)->outline;
+    XiPlacementQueue* q = &op->pending;
     for (Cardinal i = q->head; i < q->count; i++)
-        if (q->nodes[i] != NULL)
-            do_placement(w, q->nodes[i]);
+        if (q->nodes[i] != NULL) do_placement(w, q->nodes[i]);
     q->head = q->count = 0;
     if (op->work_id != 0) {
         XtRemoveWorkProc(op->work_id);
@@ -485,10 +482,9 @@ static void work_off(Widget w)
  * as the last page allows), placing the rows now in view at once. */
 static void scroll_to_row(Widget w, long index)
 {
-    XiHierarchyPart *hp = &OW(w)->hierarchy;
-    XiOutlinePart *op = &OW(w)->outline;
-    if (hp->num_nodes == 0 || !hp->refigure_mode)
-        return;
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
+    XiOutlinePart* op = &OW(w)->outline;
+    if (hp->num_nodes == 0 || !hp->refigure_mode) return;
     index = std::max(0L, std::min(index, (long)hp->num_nodes - 1));
     op->top_index = (Cardinal)index;
     op->first_node = hp->node_table[index];
@@ -498,32 +494,28 @@ static void scroll_to_row(Widget w, long index)
 
 static void v_scroll_cb(Widget, XtPointer client_data, XtPointer call_data)
 {
-    scroll_to_row((Widget)client_data, ((XmScrollBarCallbackStruct *)call_data)->value);
+    scroll_to_row((Widget)client_data, ((XmScrollBarCallbackStruct*)call_data)->value);
 }
 
 static void h_scroll_cb(Widget, XtPointer client_data, XtPointer call_data)
 {
     Widget w = (Widget)client_data;
-    if (!OW(w)->hierarchy.refigure_mode)
-        return;
-    OW(w)->outline.x_offset = ((XmScrollBarCallbackStruct *)call_data)->value;
+    if (!OW(w)->hierarchy.refigure_mode) return;
+    OW(w)->outline.x_offset = ((XmScrollBarCallbackStruct*)call_data)->value;
     place_rows(w);
     work_off(w);
 }
 
 static void scroll_bar_gone_cb(Widget sb, XtPointer client_data, XtPointer)
 {
-    XiOutlinePart *op = &OW((Widget)client_data)->outline;
-    if (op->v_scroll == sb)
-        op->v_scroll = NULL;
-    if (op->h_scroll == sb)
-        op->h_scroll = NULL;
+    XiOutlinePart* op = &OW((Widget)client_data)->outline;
+    if (op->v_scroll == sb) op->v_scroll = NULL;
+    if (op->h_scroll == sb) op->h_scroll = NULL;
 }
 
 static void attach_scroll_bar(Widget w, Widget sb, XtCallbackProc proc)
 {
-    if (sb == NULL)
-        return;
+    if (sb == NULL) return;
     XtAddCallback(sb, XmNvalueChangedCallback, proc, w);
     XtAddCallback(sb, XmNdragCallback, proc, w);
     XtAddCallback(sb, XmNdestroyCallback, scroll_bar_gone_cb, w);
@@ -531,8 +523,7 @@ static void attach_scroll_bar(Widget w, Widget sb, XtCallbackProc proc)
 
 static void detach_scroll_bar(Widget w, Widget sb, XtCallbackProc proc)
 {
-    if (sb == NULL)
-        return;
+    if (sb == NULL) return;
     XtRemoveCallback(sb, XmNvalueChangedCallback, proc, w);
     XtRemoveCallback(sb, XmNdragCallback, proc, w);
     XtRemoveCallback(sb, XmNdestroyCallback, scroll_bar_gone_cb, w);
@@ -540,40 +531,35 @@ static void detach_scroll_bar(Widget w, Widget sb, XtCallbackProc proc)
 
 /* The mouse wheel over the outline or any of its rows scrolls three rows,
  * a page with Shift held. */
-static void wheel_handler(Widget, XtPointer client_data, XEvent *event, Boolean *)
+static void wheel_handler(Widget, XtPointer client_data, XEvent* event, Boolean*)
 {
     Widget w = (Widget)client_data;
-    if (event->type != ButtonPress || !self_scrolling(w))
-        return;
+    if (event->type != ButtonPress || !self_scrolling(w)) return;
     unsigned int button = event->xbutton.button;
-    if (button != Button4 && button != Button5)
-        return;
-    XiOutlinePart *op = &OW(w)->outline;
+    if (button != Button4 && button != Button5) return;
+    XiOutlinePart* op = &OW(w)->outline;
     long step = (event->xbutton.state & ShiftMask) ? std::max(1, (int)op->rows_in_view - 1) : 3;
     scroll_to_row(w, (long)op->top_index + (button == Button5 ? step : -step));
 }
 
 static void clear_window(Widget w)
 {
-    if (XtIsRealized(w))
-        XClearArea(XtDisplay(w), XtWindow(w), 0, 0, 0, 0, True);
+    if (XtIsRealized(w)) XClearArea(XtDisplay(w), XtWindow(w), 0, 0, 0, 0, True);
 }
 
 /* Layout with a resize request, placing, and a redraw.  With refigureMode
  * off nothing changed, so nothing is redrawn either. */
 static void relayout(Widget w)
 {
-    if (!OW(w)->hierarchy.refigure_mode)
-        return;
+    if (!OW(w)->hierarchy.refigure_mode) return;
     outline_class(w)->calc_locations(w, True);
     place_rows(w);
     clear_window(w);
 }
 
-static bool overlaps(int x, int y, int width, int height, const XRectangle &r)
+static bool overlaps(int x, int y, int width, int height, const XRectangle& r)
 {
-    return x < r.x + (int)r.width && r.x < x + width && y < r.y + (int)r.height &&
-           r.y < y + height;
+    return x < r.x + (int)r.width && r.x < x + width && y < r.y + (int)r.height && r.y < y + height;
 }
 
 /* ------------------------------------------------------------------ */
@@ -582,21 +568,17 @@ static bool overlaps(int x, int y, int width, int height, const XRectangle &r)
 
 static void ClassPartInitialize(WidgetClass wc)
 {
-    if (wc == xiOutlineWidgetClass)
-        return;
-    XiOutlineClassPart *p = &((XiOutlineWidgetClass)wc)->outline_class;
-    XiOutlineClassPart *s =
-        &((XiOutlineWidgetClass)wc->core_class.superclass)->outline_class;
-    if (p->calc_max_width == XiInheritCalcMaxWidth)
-        p->calc_max_width = s->calc_max_width;
-    if (p->calc_locations == XiInheritCalcLocations)
-        p->calc_locations = s->calc_locations;
+    if (wc == xiOutlineWidgetClass) return;
+    XiOutlineClassPart* p = &((XiOutlineWidgetClass)wc)->outline_class;
+    XiOutlineClassPart* s = &((XiOutlineWidgetClass)wc->core_class.superclass)->outline_class;
+    if (p->calc_max_width == XiInheritCalcMaxWidth) p->calc_max_width = s->calc_max_width;
+    if (p->calc_locations == XiInheritCalcLocations) p->calc_locations = s->calc_locations;
 }
 
-static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
-    XiOutlinePart *op = &OW(new_w)->outline;
-    XiHierarchyPart *hp = &OW(new_w)->hierarchy;
+    XiOutlinePart* op = &OW(new_w)->outline;
+    XiHierarchyPart* hp = &OW(new_w)->hierarchy;
     op->first_node = NULL;
     op->max_extent = 0;
     op->max_width = clamp_dim(2 * hp->h_margin);
@@ -613,10 +595,9 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal *num
 
 static void Destroy(Widget w)
 {
-    XiOutlinePart *op = &OW(w)->outline;
-    if (op->work_id)
-        XtRemoveWorkProc(op->work_id);
-    XtFree((char *)op->pending.nodes);
+    XiOutlinePart* op = &OW(w)->outline;
+    if (op->work_id) XtRemoveWorkProc(op->work_id);
+    XtFree((char*)op->pending.nodes);
     detach_scroll_bar(w, op->v_scroll, v_scroll_cb);
     detach_scroll_bar(w, op->h_scroll, h_scroll_cb);
 }
@@ -628,30 +609,30 @@ static void Resize(Widget w)
 }
 
 /* Carry out at once the pending placements that touch the exposed area. */
-static void Redisplay(Widget w, XEvent *event, Region region)
+static void Redisplay(Widget w, XEvent* event, Region region)
 {
-    if (event == NULL || event->type != Expose)
-        return;
+    if (event == NULL || event->type != Expose) return;
     XRectangle r;
     r.x = (short)event->xexpose.x;
     r.y = (short)event->xexpose.y;
     r.width = (unsigned short)event->xexpose.width;
     r.height = (unsigned short)event->xexpose.height;
 
-    XiPlacementQueue *q = &OW(w)->outline.pending;
+    XiPlacementQueue* q = &OW(w)->outline.pending;
     bool done_any = false;
     for (Cardinal i = q->head; i < q->count; i++) {
         OutlineConstraints n = q->nodes[i];
-        if (n == NULL)
-            continue;
+        if (n == NULL) continue;
         Widget node = n->hierarchy.widget;
         Widget button = n->hierarchy.open_close_button;
-        XiOutlineConstraintPart *o = &n->outline;
+        XiOutlineConstraintPart* o = &n->outline;
         bool hit = overlaps(node->core.x, node->core.y, full_width(node), full_height(node), r);
         if (!hit && o->move)
-            hit = overlaps(o->new_widget_x, o->new_widget_y, full_width(node), full_height(node), r);
+            hit =
+                overlaps(o->new_widget_x, o->new_widget_y, full_width(node), full_height(node), r);
         if (!hit && button != NULL) {
-            hit = overlaps(button->core.x, button->core.y, full_width(button), full_height(button), r);
+            hit = overlaps(button->core.x, button->core.y, full_width(button), full_height(button),
+                           r);
             if (!hit && o->move)
                 hit = overlaps(o->new_button_x, o->new_button_y, full_width(button),
                                full_height(button), r);
@@ -662,17 +643,16 @@ static void Redisplay(Widget w, XEvent *event, Region region)
             done_any = true;
         }
     }
-    if (done_any)
-        queue_compact(q);
+    if (done_any) queue_compact(q);
 }
 
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                         Cardinal *num_args)
+                         Cardinal* num_args)
 {
-    XiHierarchyPart *old = &OW(current)->hierarchy;
-    XiHierarchyPart *hp = &OW(new_w)->hierarchy;
-    XiOutlinePart *op = &OW(new_w)->outline;
-    XiOutlinePart *old_op = &OW(current)->outline;
+    XiHierarchyPart* old = &OW(current)->hierarchy;
+    XiHierarchyPart* hp = &OW(new_w)->hierarchy;
+    XiOutlinePart* op = &OW(new_w)->outline;
+    XiOutlinePart* old_op = &OW(current)->outline;
     bool scroll_bars = op->v_scroll != old_op->v_scroll || op->h_scroll != old_op->h_scroll;
     if (scroll_bars) {
         detach_scroll_bar(new_w, old_op->v_scroll, v_scroll_cb);
@@ -681,8 +661,7 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
         attach_scroll_bar(new_w, op->h_scroll, h_scroll_cb);
     }
     if (scroll_bars || hp->v_margin != old->v_margin || hp->h_margin != old->h_margin ||
-        op->indent_space != old_op->indent_space ||
-        (hp->refigure_mode && !old->refigure_mode)) {
+        op->indent_space != old_op->indent_space || (hp->refigure_mode && !old->refigure_mode)) {
         outline_class(new_w)->calc_locations(new_w, False);
         /* Xt asks the parent for the new preferred size after we return;
          * a self-scrolling outline keeps the size it was given. */
@@ -696,8 +675,8 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     return False;
 }
 
-static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
-                                      XtWidgetGeometry *desired)
+static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
+                                      XtWidgetGeometry* desired)
 {
     if (self_scrolling(w)) {
         desired->width = w->core.width;
@@ -709,14 +688,13 @@ static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry *intended,
     return XmeReplyToQueryGeometry(w, intended, desired);
 }
 
-static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
-                                        XtWidgetGeometry *reply)
+static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
+                                        XtWidgetGeometry* reply)
 {
     Widget w = XtParent(child);
     XtGeometryMask size_bits = CWWidth | CWHeight | CWBorderWidth;
     XtGeometryMask mode = request->request_mode;
-    if (!(mode & size_bits))
-        return XtGeometryNo;
+    if (!(mode & size_bits)) return XtGeometryNo;
     if (mode & (CWX | CWY | CWStackMode | CWSibling)) {
         reply->request_mode = mode & size_bits;
         reply->width = request->width;
@@ -724,14 +702,10 @@ static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry *request,
         reply->border_width = request->border_width;
         return XtGeometryAlmost;
     }
-    if (mode & XtCWQueryOnly)
-        return XtGeometryYes;
-    if (mode & CWWidth)
-        child->core.width = request->width;
-    if (mode & CWHeight)
-        child->core.height = request->height;
-    if (mode & CWBorderWidth)
-        child->core.border_width = request->border_width;
+    if (mode & XtCWQueryOnly) return XtGeometryYes;
+    if (mode & CWWidth) child->core.width = request->width;
+    if (mode & CWHeight) child->core.height = request->height;
+    if (mode & CWBorderWidth) child->core.border_width = request->border_width;
     relayout(w);
     return XtGeometryYes;
 }
@@ -759,9 +733,8 @@ static void forget_label_translations(Widget child)
 {
     static enum { UNKNOWN, FOUND, ABSENT } state = UNKNOWN;
     static XContext context = 0;
-    if (state == ABSENT || !XtIsSubclass(child, xmLabelWidgetClass))
-        return;
-    Display *dpy = XtDisplay(child);
+    if (state == ABSENT || !XtIsSubclass(child, xmLabelWidgetClass)) return;
+    Display* dpy = XtDisplay(child);
     if (state == UNKNOWN) {
         XPointer translations = (XPointer)XtClass(child)->core_class.tm_table;
         state = ABSENT;
@@ -774,8 +747,7 @@ static void forget_label_translations(Widget child)
                 break;
             }
         }
-        if (state == ABSENT)
-            return;
+        if (state == ABSENT) return;
     }
     XDeleteContext(dpy, (XID)child, context);
 }
@@ -791,7 +763,7 @@ static void forget_empty_tool_tip(Widget child)
     XmToolTipTrait tip = (XmToolTipTrait)XmeTraitGet((XtPointer)child, XmQTtoolTip);
     if (tip != NULL && tip->tool_tip_string == NULL) {
         XmeTraitSet((XtPointer)child, XmQTtoolTip, NULL);
-        XtFree((char *)tip);
+        XtFree((char*)tip);
     }
 }
 
@@ -802,10 +774,10 @@ static void InsertChild(Widget child)
     forget_empty_tool_tip(child);
 }
 
-static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal *num_args)
+static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
     new_w->core.x = new_w->core.y = kParked;
-    XiOutlineConstraintPart *o = &((OutlineConstraints)new_w->core.constraints)->outline;
+    XiOutlineConstraintPart* o = &((OutlineConstraints)new_w->core.constraints)->outline;
     o->widget_x = o->button_x = 0;
     o->row_height = 0;
     o->new_widget_x = o->new_widget_y = o->new_button_x = o->new_button_y = 0;
@@ -818,27 +790,23 @@ static void ConstraintDestroy(Widget child)
 {
     Widget w = XtParent(child);
     OutlineConstraints n = (OutlineConstraints)child->core.constraints;
-    if (n->hierarchy.state == XiNotInHierarchy || w->core.being_destroyed)
-        return;
-    XiOutlinePart *op = &OW(w)->outline;
+    if (n->hierarchy.state == XiNotInHierarchy || w->core.being_destroyed) return;
+    XiOutlinePart* op = &OW(w)->outline;
     if (queued(n)) {
-        XiPlacementQueue *q = &op->pending;
+        XiPlacementQueue* q = &op->pending;
         for (Cardinal i = q->head; i < q->count; i++)
-            if (q->nodes[i] == n)
-                q->nodes[i] = NULL;
+            if (q->nodes[i] == n) q->nodes[i] = NULL;
         n->outline.map = n->outline.unmap = n->outline.move = False;
     }
-    if (op->first_node == (HierarchyConstraints)n)
-        op->first_node = NULL;
+    if (op->first_node == (HierarchyConstraints)n) op->first_node = NULL;
 }
 
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
-                                   Cardinal *num_args)
+                                   Cardinal* num_args)
 {
     HierarchyConstraints old = XiHierarchyNode(current);
     HierarchyConstraints n = XiHierarchyNode(new_w);
-    if (n->hierarchy.state == XiNotInHierarchy)
-        return False;
+    if (n->hierarchy.state == XiNotInHierarchy) return False;
     if (n->hierarchy.state != old->hierarchy.state ||
         n->hierarchy.parent != old->hierarchy.parent ||
         _XiArgsName(args, *num_args, XiNinsertBefore))
@@ -865,23 +833,21 @@ static void ToggleNodeState(Widget button, XtPointer client_data, XtPointer call
 {
     Widget w = XtParent(button);
     (*xiHierarchyClassRec.hierarchy_class.toggle_node_state)(button, client_data, call_data);
-    if (!w->core.being_destroyed)
-        relayout(w);
+    if (!w->core.being_destroyed) relayout(w);
 }
 
 static void CalcMaxWidth(Widget w)
 {
-    XiOutlinePart *op = &OW(w)->outline;
+    XiOutlinePart* op = &OW(w)->outline;
     op->max_width = clamp_dim(2 * OW(w)->hierarchy.h_margin + op->max_extent);
 }
 
 /* The row layout: positions of every shown row and the preferred size. */
 static void CalcLocations(Widget w, Boolean allow_resize)
 {
-    XiHierarchyPart *hp = &OW(w)->hierarchy;
-    XiOutlinePart *op = &OW(w)->outline;
-    if (!hp->refigure_mode)
-        return;
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
+    XiOutlinePart* op = &OW(w)->outline;
+    if (!hp->refigure_mode) return;
 
     mark_stale(hp->top_node);
     LayoutSums sums = {0, hp->v_margin};
@@ -892,14 +858,12 @@ static void CalcLocations(Widget w, Boolean allow_resize)
 
     _XiHierarchyRebuildTable(w);
     /* A self-scrolling outline keeps its top row; the placing checks it. */
-    if (!self_scrolling(w))
-        op->first_node = hp->num_nodes > 0 ? hp->node_table[0] : NULL;
+    if (!self_scrolling(w)) op->first_node = hp->num_nodes > 0 ? hp->node_table[0] : NULL;
 
     if (allow_resize && !self_scrolling(w)) {
         Dimension rw, rh;
         XtGeometryResult r = XtMakeResizeRequest(w, op->max_width, op->pref_height, &rw, &rh);
-        if (r == XtGeometryAlmost)
-            XtMakeResizeRequest(w, rw, rh, NULL, NULL);
+        if (r == XtGeometryAlmost) XtMakeResizeRequest(w, rw, rh, NULL, NULL);
     }
     hierarchy_class(w)->unmap_all_extra_nodes(w, hp->top_node);
 }
@@ -915,18 +879,14 @@ Widget XiCreateOutline(Widget parent, String name, ArgList args, Cardinal num_ar
 
 void XiOutlineShowNode(Widget node)
 {
-    if (node == NULL)
-        return;
+    if (node == NULL) return;
     Widget w = XtParent(node);
-    if (!XiIsOutline(w) || !self_scrolling(w) || !OW(w)->hierarchy.refigure_mode)
-        return;
-    XiHierarchyPart *hp = &OW(w)->hierarchy;
-    XiOutlinePart *op = &OW(w)->outline;
+    if (!XiIsOutline(w) || !self_scrolling(w) || !OW(w)->hierarchy.refigure_mode) return;
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
+    XiOutlinePart* op = &OW(w)->outline;
     Cardinal i = 0;
-    while (i < hp->num_nodes && hp->node_table[i]->hierarchy.widget != node)
-        i++;
-    if (i == hp->num_nodes)
-        return;
+    while (i < hp->num_nodes && hp->node_table[i]->hierarchy.widget != node) i++;
+    if (i == hp->num_nodes) return;
     if (i < op->top_index)
         scroll_to_row(w, i);
     else if (i >= op->top_index + std::max<Cardinal>(op->rows_in_view, 1))

@@ -40,11 +40,11 @@
 
 #include "XiHierarchy.h"
 
-#define XiNindentSpace ((char *)"indentSpace")
-#define XiCIndentSpace ((char *)"IndentSpace")
+#define XiNindentSpace ((char*)"indentSpace")
+#define XiCIndentSpace ((char*)"IndentSpace")
 
-typedef struct _XiOutlineClassRec *XiOutlineWidgetClass;
-typedef struct _XiOutlineRec *XiOutlineWidget;
+typedef struct _XiOutlineClassRec* XiOutlineWidgetClass;
+typedef struct _XiOutlineRec* XiOutlineWidget;
 
 extern WidgetClass xiOutlineWidgetClass;
 

@@ -11,14 +11,14 @@
 typedef void (*XiOutlineCalcMaxWidthProc)(Widget w);
 typedef void (*XiOutlineCalcLocationsProc)(Widget w, Boolean allow_resize);
 
-#define XiInheritCalcMaxWidth ((XiOutlineCalcMaxWidthProc)_XtInherit)
+#define XiInheritCalcMaxWidth  ((XiOutlineCalcMaxWidthProc)_XtInherit)
 #define XiInheritCalcLocations ((XiOutlineCalcLocationsProc)_XtInherit)
 
 /* New fields of the class record, in slot order. */
 typedef struct {
-    XiOutlineCalcMaxWidthProc calc_max_width;   /* preferred width from the widest row */
-    XiOutlineCalcLocationsProc calc_locations;  /* the row layout */
-    XtPointer extension;                        /* for future use */
+    XiOutlineCalcMaxWidthProc calc_max_width;  /* preferred width from the widest row */
+    XiOutlineCalcLocationsProc calc_locations; /* the row layout */
+    XtPointer extension;                       /* for future use */
 } XiOutlineClassPart;
 
 /* The full class record. */
@@ -35,16 +35,16 @@ extern XiOutlineClassRec xiOutlineClassRec;
 
 /* Row geometry and pending work of one node. */
 typedef struct {
-    Position widget_x;          /* x of the node in its row */
-    Position button_x;          /* x of the folder button */
-    Dimension row_height;       /* larger of node and button height */
-    Position new_widget_x;      /* where a pending move puts the node */
+    Position widget_x;     /* x of the node in its row */
+    Position button_x;     /* x of the folder button */
+    Dimension row_height;  /* larger of node and button height */
+    Position new_widget_x; /* where a pending move puts the node */
     Position new_widget_y;
-    Position new_button_x;      /* and its button */
+    Position new_button_x; /* and its button */
     Position new_button_y;
-    Boolean map;                /* pending: map node and button */
-    Boolean unmap;              /* pending: unmap node and button */
-    Boolean move;               /* pending: move node and button */
+    Boolean map;   /* pending: map node and button */
+    Boolean unmap; /* pending: unmap node and button */
+    Boolean move;  /* pending: move node and button */
 } XiOutlineConstraintPart;
 
 typedef struct _XiOutlineConstraintRec {
@@ -55,33 +55,33 @@ typedef struct _XiOutlineConstraintRec {
 
 /* Placements waiting for the work procedure, oldest first. */
 typedef struct {
-    OutlineConstraints *nodes;  /* queued nodes; NULL entries were dropped */
-    Cardinal head;              /* next entry to work off */
-    Cardinal count;             /* entries used */
-    Cardinal alloc;             /* entries allocated */
+    OutlineConstraints* nodes; /* queued nodes; NULL entries were dropped */
+    Cardinal head;             /* next entry to work off */
+    Cardinal count;            /* entries used */
+    Cardinal alloc;            /* entries allocated */
 } XiPlacementQueue;
 
 /* New fields of the instance record. */
 typedef struct {
     /* resources */
-    Dimension indent_space;     /* indent of one depth step */
+    Dimension indent_space; /* indent of one depth step */
 
     /* private state */
     HierarchyConstraints first_node; /* first shown node, placed at the top */
-    Dimension max_width;        /* preferred width */
-    Dimension max_extent;       /* widest row extent */
-    XiPlacementQueue pending;   /* placements not yet carried out */
-    Dimension pref_height;      /* preferred height */
-    XtWorkProcId work_id;       /* the work procedure working off `pending`, or 0 */
+    Dimension max_width;             /* preferred width */
+    Dimension max_extent;            /* widest row extent */
+    XiPlacementQueue pending;        /* placements not yet carried out */
+    Dimension pref_height;           /* preferred height */
+    XtWorkProcId work_id;            /* the work procedure working off `pending`, or 0 */
 
     /* Scrolling by the outline itself (both scroll bars set): the widget is
      * only as big as its view, `first_node` is the top row of the view,
      * and only the rows in the view are placed. */
-    Widget v_scroll;            /* resource: vertical scroll bar, or NULL */
-    Widget h_scroll;            /* resource: horizontal scroll bar, or NULL */
-    Cardinal top_index;         /* index of first_node in the node table */
-    Cardinal rows_in_view;      /* rows wholly in view from first_node */
-    int x_offset;               /* pixels scrolled to the left */
+    Widget v_scroll;       /* resource: vertical scroll bar, or NULL */
+    Widget h_scroll;       /* resource: horizontal scroll bar, or NULL */
+    Cardinal top_index;    /* index of first_node in the node table */
+    Cardinal rows_in_view; /* rows wholly in view from first_node */
+    int x_offset;          /* pixels scrolled to the left */
 } XiOutlinePart;
 
 /* The full instance record. */

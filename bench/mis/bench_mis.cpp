@@ -15,32 +15,42 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double ms_since(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double ms_since(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
 
-void write_network(const std::string& path) {
+void write_network(const std::string& path)
+{
     std::ofstream out(path);
     out << "object /systemId=\"bench\" managedElement\n";
     for (int n : {10000, 100000}) {
         out << "object /systemId=\"bench\"/logId=\"log" << n << "\" log\n";
         for (int i = 1; i <= n; ++i)
-            out << "object /systemId=\"bench\"/logId=\"log" << n << "\"/logRecordId=" << i << " alarmRecord\n";
+            out << "object /systemId=\"bench\"/logId=\"log" << n << "\"/logRecordId=" << i
+                << " alarmRecord\n";
     }
     out << "object /systemId=\"bench\"/logId=\"fresh\" log\n";
 }
 
-}  // namespace
+} // namespace
 
-int main() {
+int main()
+{
     TempDir dir;
     write_network(dir.path + "/network.txt");
     auto t0 = Clock::now();
     MisProcess mis(dir.path, {"--seed", dir.path + "/network.txt"});
-    std::printf("seeding 110,004 objects into a new database and starting: %.0f ms\n", ms_since(t0));
+    std::printf("seeding 110,004 objects into a new database and starting: %.0f ms\n",
+                ms_since(t0));
     Client c(mis.port());
 
     for (int n : {10000, 100000}) {
         std::string base = "/systemId=\"bench\"/logId=\"log" + std::to_string(n) + "\"";
-        std::string req = json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "derive"}, {"params", {{"base", base}}}}.dump() + "\n";
+        std::string req =
+            json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "derive"}, {"params", {{"base", base}}}}
+                .dump() +
+            "\n";
         double best_wire = 1e9, best_parse = 1e9;
         size_t bytes = 0;
         for (int round = 0; round < 7; ++round) {
@@ -97,25 +107,35 @@ int main() {
     std::string fresh = "/systemId=\"bench\"/logId=\"fresh\"";
     auto t = Clock::now();
     for (int i = 1; i <= N; ++i) {
-        json r = c.call("create", {{"parent", fresh}, {"class", "alarmRecord"}, {"values", {{"logRecordId", std::to_string(i)}}}});
+        json r = c.call("create", {{"parent", fresh},
+                                   {"class", "alarmRecord"},
+                                   {"values", {{"logRecordId", std::to_string(i)}}}});
         if (!r.contains("result")) {
             std::printf("create failed: %s\n", r.dump().c_str());
             return 1;
         }
     }
     double seq = ms_since(t);
-    std::printf("create %d objects, one request at a time: %.0f ms, %.0f objects/s\n", N, seq, N / (seq / 1000));
+    std::printf("create %d objects, one request at a time: %.0f ms, %.0f objects/s\n", N, seq,
+                N / (seq / 1000));
     std::string batch;
     for (int i = N + 1; i <= 2 * N; ++i)
-        batch += json{{"jsonrpc", "2.0"}, {"id", i}, {"method", "create"},
-                      {"params", {{"parent", fresh}, {"class", "alarmRecord"}, {"values", {{"logRecordId", std::to_string(i)}}}}}}
-                     .dump() + "\n";
+        batch += json{{"jsonrpc", "2.0"},
+                      {"id", i},
+                      {"method", "create"},
+                      {"params",
+                       {{"parent", fresh},
+                        {"class", "alarmRecord"},
+                        {"values", {{"logRecordId", std::to_string(i)}}}}}}
+                     .dump() +
+                 "\n";
     t = Clock::now();
     c.send_raw(batch);
     for (int i = 0; i < N; ++i)
         if (c.next(60000).is_null()) return 1;
     double pipe = ms_since(t);
-    std::printf("create %d objects, pipelined: %.0f ms, %.0f objects/s\n", N, pipe, N / (pipe / 1000));
+    std::printf("create %d objects, pipelined: %.0f ms, %.0f objects/s\n", N, pipe,
+                N / (pipe / 1000));
 
     // Fairness: one client pipelines many requests (sent and read by threads of their own)
     // while another asks one request at a time.
@@ -123,7 +143,8 @@ int main() {
     std::string flood;
     for (int i = 1; i <= P; ++i)
         flood += json{{"jsonrpc", "2.0"}, {"id", i}, {"method", "get"}, {"params", {{"name", "/"}}}}
-                     .dump() + "\n";
+                     .dump() +
+                 "\n";
     Client busy(mis.port()), other(mis.port());
     t = Clock::now();
     std::thread sender([&] { busy.send_raw(flood); });

@@ -21,7 +21,7 @@
  * the opening only, without the view, the bursts and the model-only run:
  * for profiling the opening.
  */
-#include "gui_fixture.h"  /* first: gtest before the X headers */
+#include "gui_fixture.h" /* first: gtest before the X headers */
 
 #include <Xm/PushB.h>
 #include <Xm/Xm.h>
@@ -111,8 +111,7 @@ static void settle(Widget outline)
                    (unsigned long)op->work_id, op->pending.head, op->pending.count);
             return;
         }
-        if (!XtAppPending(app_context))
-            XtAppAddTimeOut(app_context, 1, wake, nullptr);
+        if (!XtAppPending(app_context)) XtAppAddTimeOut(app_context, 1, wake, nullptr);
         XtAppProcessEvent(app_context, XtIMAll);
     }
 }
@@ -126,14 +125,12 @@ static double library_alone(int n)
     /* The editor is timed on a trimmed heap too: both pay for fresh pages. */
     malloc_trim(0);
     auto t = Clock::now();
-    if (!album.derive(60))
-        printf("library: %s\n", album.get_error_string());
+    if (!album.derive(60)) printf("library: %s\n", album.get_error_string());
     size_t names = 0;
     for (AlbumImage ai = album.first_image(); ai; ai.next_image())
         names += ai->get_objname().length() > 0;
     double ms = ms_since(t);
-    if ((int)names != n)
-        printf("library: %zu of %d names\n", names, n);
+    if ((int)names != n) printf("library: %zu of %d names\n", names, n);
     return ms;
 }
 
@@ -214,12 +211,18 @@ static double row_widgets_alone(int n, bool folders, int rounds)
             XmString text = XmStringCreateLocalized(strrchr(name, '/') + 1);
             Arg args[6];
             Cardinal k = 0;
-            XtSetArg(args[k], XmNlabelString, text); k++;
-            XtSetArg(args[k], XiNnodeState, folders ? XiClosed : XiAlwaysOpen); k++;
-            XtSetArg(args[k], XmNhighlightThickness, 0); k++;
-            XtSetArg(args[k], XmNshadowThickness, 0); k++;
-            XtSetArg(args[k], XiNparentNode, NULL); k++;
-            XtSetArg(args[k], XiNinsertBefore, NULL); k++;
+            XtSetArg(args[k], XmNlabelString, text);
+            k++;
+            XtSetArg(args[k], XiNnodeState, folders ? XiClosed : XiAlwaysOpen);
+            k++;
+            XtSetArg(args[k], XmNhighlightThickness, 0);
+            k++;
+            XtSetArg(args[k], XmNshadowThickness, 0);
+            k++;
+            XtSetArg(args[k], XiNparentNode, NULL);
+            k++;
+            XtSetArg(args[k], XiNinsertBefore, NULL);
+            k++;
             rows[(size_t)i] = XtCreateWidget(name, xmPushButtonWidgetClass, outline, args, k);
             XtAddCallback(rows[(size_t)i], XmNactivateCallback, object_selected, name);
             XtAddCallback(rows[(size_t)i], XmNdestroyCallback, wake_cb, nullptr);
@@ -230,8 +233,7 @@ static double row_widgets_alone(int n, bool folders, int rounds)
         settle(outline);
         best = std::min(best, ms_since(t));
         XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-        for (Widget w : rows)
-            XtDestroyWidget(w);
+        for (Widget w : rows) XtDestroyWidget(w);
         XtVaSetValues(outline, XiNrefigureMode, True, NULL);
         settle(outline);
     }
@@ -247,12 +249,10 @@ static int other_client_sends(int port, const std::string& lines)
     a.sin_family = AF_INET;
     a.sin_port = htons((uint16_t)port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, (sockaddr*)&a, sizeof a) != 0)
-        return -1;
+    if (fd < 0 || connect(fd, (sockaddr*)&a, sizeof a) != 0) return -1;
     for (size_t off = 0; off < lines.size();) {
         ssize_t k = write(fd, lines.data() + off, lines.size() - off);
-        if (k <= 0)
-            return -1;
+        if (k <= 0) return -1;
         off += (size_t)k;
     }
     return fd;
@@ -273,9 +273,8 @@ static void burst(int port, int n, int count)
             nlohmann::json request = {{"jsonrpc", "2.0"}, {"id", i}};
             if (pass == 0) {
                 request["method"] = "create";
-                request["params"] = {{"parent", base},
-                                     {"class", "alarmRecord"},
-                                     {"values", {{"logRecordId", id}}}};
+                request["params"] = {
+                    {"parent", base}, {"class", "alarmRecord"}, {"values", {{"logRecordId", id}}}};
             } else {
                 request["method"] = "delete";
                 request["params"] = {{"name", base + "/logRecordId=" + id}};
@@ -359,8 +358,7 @@ static void after_opening(int port, int n, double best_lib)
             if (node && XtWindow(node) && XGetWindowAttributes(display, XtWindow(node), &wa) &&
                 wa.map_state != IsUnmapped) {
                 mapped++;
-                if (first_mapped < 0)
-                    first_mapped = (int)i;
+                if (first_mapped < 0) first_mapped = (int)i;
                 last_mapped = (int)i;
                 max_y = std::max(max_y, wa.y);
                 rh = (Dimension)wa.height;
@@ -402,15 +400,13 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (sizes.empty())
-        sizes = {1000, 10000};
+    if (sizes.empty()) sizes = {1000, 10000};
     if (!gui_up()) {
         printf("bench_tree: no display (set DISPLAY)\n");
         return 0;
     }
     char tmpl[] = "/tmp/bench_tree.XXXXXX";
-    if (!mkdtemp(tmpl))
-        return 1;
+    if (!mkdtemp(tmpl)) return 1;
     std::string net = std::string(tmpl) + "/network.txt";
     write_network(net, sizes);
     MisProcess mis;
@@ -448,8 +444,7 @@ int main(int argc, char** argv)
             long heap = 0;
             open_container(n, cb_ms, heap);
         }
-        if (!open_only)
-            after_opening(mis.port(), n, best_lib);
+        if (!open_only) after_opening(mis.port(), n, best_lib);
         /* What the widgets the design asks for cost by themselves: a
          * push button per row, and a folder button per closed row. */
         double pushes = row_widgets_alone(n, false, rounds);
@@ -461,7 +456,6 @@ int main(int argc, char** argv)
     reset_tree();
     platform.disconnect();
     std::string rm = std::string("rm -rf '") + tmpl + "'";
-    if (system(rm.c_str()) != 0)
-        return 1;
+    if (system(rm.c_str()) != 0) return 1;
     return 0;
 }

@@ -34,7 +34,7 @@
 #include "XiOutlineP.h"
 
 static XtAppContext app;
-static Display *display;
+static Display* display;
 
 static double now_ms()
 {
@@ -56,8 +56,7 @@ static Stage make_stage(bool self_scrolling = false)
     /* Shell, form, scrolled window, outline: as the editor's main window
      * holds its navigator. */
     Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, s.shell, NULL);
-    Widget sw = XtVaCreateManagedWidget("sw", xmScrolledWindowWidgetClass, form,
-                                        XmNscrollingPolicy,
+    Widget sw = XtVaCreateManagedWidget("sw", xmScrolledWindowWidgetClass, form, XmNscrollingPolicy,
                                         self_scrolling ? XmAPPLICATION_DEFINED : XmAUTOMATIC,
                                         XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment,
                                         XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
@@ -67,9 +66,9 @@ static Stage make_stage(bool self_scrolling = false)
                                            XmHORIZONTAL, NULL);
         Widget v = XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation,
                                            XmVERTICAL, NULL);
-        s.outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw,
-                                            XmNverticalScrollBar, v, XmNhorizontalScrollBar, h,
-                                            NULL);
+        s.outline =
+            XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw, XmNverticalScrollBar, v,
+                                    XmNhorizontalScrollBar, h, NULL);
         XmScrolledWindowSetAreas(sw, h, v, s.outline);
     } else {
         s.outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw, NULL);
@@ -83,12 +82,12 @@ static Stage make_stage(bool self_scrolling = false)
     return s;
 }
 
-static Widget add_node(const Stage &s, int i)
+static Widget add_node(const Stage& s, int i)
 {
     char name[32];
     snprintf(name, sizeof name, "node%05d", i);
-    return XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, s.outline, XiNparentNode,
-                                   s.root, XiNnodeState, XiClosed, XmNshadowThickness, 0,
+    return XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, s.outline, XiNparentNode, s.root,
+                                   XiNnodeState, XiClosed, XmNshadowThickness, 0,
                                    XmNhighlightThickness, 0, NULL);
 }
 
@@ -97,7 +96,7 @@ static Widget add_node(const Stage &s, int i)
  * the placing is done. */
 static Window wake_window;
 
-static void wake(XtPointer, XtIntervalId *)
+static void wake(XtPointer, XtIntervalId*)
 {
     XEvent ev = {};
     ev.xclient.type = ClientMessage;
@@ -108,12 +107,11 @@ static void wake(XtPointer, XtIntervalId *)
 }
 
 /* Run the toolkit until the placing work procedure is done. */
-static void drain(const Stage &s)
+static void drain(const Stage& s)
 {
     XiOutlineWidget ow = (XiOutlineWidget)s.outline;
     XSync(display, False);
-    while (XtAppPending(app) & XtIMXEvent)
-        XtAppProcessEvent(app, XtIMXEvent);
+    while (XtAppPending(app) & XtIMXEvent) XtAppProcessEvent(app, XtIMXEvent);
     while (ow->outline.work_id != 0) {
         XtIntervalId id = XtAppAddTimeOut(app, 2, wake, NULL);
         XEvent ev;
@@ -122,11 +120,10 @@ static void drain(const Stage &s)
         XtRemoveTimeOut(id);
     }
     XSync(display, False);
-    while (XtAppPending(app) & XtIMXEvent)
-        XtAppProcessEvent(app, XtIMXEvent);
+    while (XtAppPending(app) & XtIMXEvent) XtAppProcessEvent(app, XtIMXEvent);
 }
 
-static void report(const char *how, int n, double add_ms, double place_ms)
+static void report(const char* how, int n, double add_ms, double place_ms)
 {
     printf("%-10s %6d nodes: %9.1f ms adding, %8.1f us per node; placing %7.1f ms\n", how, n,
            add_ms, 1000.0 * add_ms / n, place_ms);
@@ -138,8 +135,7 @@ static void one_by_one(int n)
     Stage s = make_stage();
     drain(s);
     double t0 = now_ms();
-    for (int i = 0; i < n; i++)
-        add_node(s, i);
+    for (int i = 0; i < n; i++) add_node(s, i);
     double t1 = now_ms();
     drain(s);
     double t2 = now_ms();
@@ -153,8 +149,7 @@ static void batch(int n, bool self_scrolling)
     drain(s);
     double t0 = now_ms();
     XtVaSetValues(s.outline, XiNrefigureMode, False, NULL);
-    for (int i = 0; i < n; i++)
-        add_node(s, i);
+    for (int i = 0; i < n; i++) add_node(s, i);
     XtVaSetValues(s.outline, XiNrefigureMode, True, NULL);
     double t1 = now_ms();
     drain(s);
@@ -165,8 +160,8 @@ static void batch(int n, bool self_scrolling)
 
 static void widgets_alone(int n)
 {
-    Widget shell = XtAppCreateShell("bench", "QxBench", applicationShellWidgetClass, display,
-                                    NULL, 0);
+    Widget shell =
+        XtAppCreateShell("bench", "QxBench", applicationShellWidgetClass, display, NULL, 0);
     Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, NULL);
     XtRealizeWidget(shell);
     double t0 = now_ms();
@@ -185,7 +180,7 @@ static void widgets_alone(int n)
     XtDestroyWidget(shell);
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     XtToolkitInitialize();
     app = XtCreateApplicationContext();
@@ -197,10 +192,8 @@ int main(int argc, char **argv)
     }
     wake_window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
     std::vector<int> sizes;
-    for (int i = 1; i < argc; i++)
-        sizes.push_back(atoi(argv[i]));
-    if (sizes.empty())
-        sizes = {1000, 10000};
+    for (int i = 1; i < argc; i++) sizes.push_back(atoi(argv[i]));
+    if (sizes.empty()) sizes = {1000, 10000};
     for (int n : sizes) {
         one_by_one(n);
         batch(n, false);

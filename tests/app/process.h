@@ -15,26 +15,24 @@
 #include <vector>
 
 struct TarnRun {
-    std::vector<std::string> args;      /* after argv[0] */
-    bool no_display = false;            /* run without DISPLAY */
-    int reply_fd = -1;                  /* descriptor number that gets a pipe */
+    std::vector<std::string> args; /* after argv[0] */
+    bool no_display = false;       /* run without DISPLAY */
+    int reply_fd = -1;             /* descriptor number that gets a pipe */
 
     pid_t pid = -1;
-    int pipes[3] = {-1, -1, -1};        /* stdout, stderr, reply */
-    std::string text[3];                /* what came through them */
+    int pipes[3] = {-1, -1, -1}; /* stdout, stderr, reply */
+    std::string text[3];         /* what came through them */
     const std::string& out() const { return text[0]; }
     const std::string& err() const { return text[1]; }
     const std::string& reply() const { return text[2]; }
-    int status = -1;                    /* exit status once ended */
+    int status = -1; /* exit status once ended */
 
     bool start()
     {
         int p[3][2];
         for (int i = 0; i < 3; i++)
-            if (pipe(p[i]))
-                return false;
-        if ((pid = fork()) < 0)
-            return false;
+            if (pipe(p[i])) return false;
+        if ((pid = fork()) < 0) return false;
         if (pid == 0) {
             dup2(p[0][1], 1);
             dup2(p[1][1], 2);
@@ -91,13 +89,21 @@ struct TarnRun {
         });
     }
 
-    bool wait_reply(double seconds) { return poll(seconds, [&] { return !text[2].empty(); }); }
-    bool reply_closed() { char c; return read(pipes[2], &c, 1) == 0; }
+    bool wait_reply(double seconds)
+    {
+        return poll(seconds, [&] { return !text[2].empty(); });
+    }
+    bool reply_closed()
+    {
+        char c;
+        return read(pipes[2], &c, 1) == 0;
+    }
 
     ~TarnRun()
     {
         if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        for (int fd : pipes) if (fd >= 0) close(fd);
+        for (int fd : pipes)
+            if (fd >= 0) close(fd);
     }
 };
 
@@ -129,8 +135,7 @@ inline Window wait_for_window(Display* dpy, const std::string& title, double sec
                               Window owner = None)
 {
     for (int t = 0; t < seconds * 20; t++, usleep(50000))
-        if (Window w = find_titled_window(dpy, DefaultRootWindow(dpy), title, owner))
-            return w;
+        if (Window w = find_titled_window(dpy, DefaultRootWindow(dpy), title, owner)) return w;
     return None;
 }
 

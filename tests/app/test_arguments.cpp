@@ -51,14 +51,12 @@ protected:
         store = std::move(args);
         store.insert(store.begin(), "qx_tarn");
         argv.clear();
-        for (auto& s : store)
-            argv.push_back(&s[0]);
+        for (auto& s : store) argv.push_back(&s[0]);
         argv.push_back(nullptr);
         get_arguments((int)store.size(), argv.data());
         const char* server = getenv("QX_SERVER");
         bool from_argv = std::find(argv.begin(), argv.end(), platform_host) != argv.end();
-        if (platform_host && !from_argv && platform_host != server)
-            host_buffer = platform_host;
+        if (platform_host && !from_argv && platform_host != server) host_buffer = platform_host;
     }
     void TearDown() override { SetUp(); }
 
@@ -98,8 +96,8 @@ TEST_F(Arguments, NoOptionsOrOnlyVKeepTheStartUpValues)
 
 TEST_F(Arguments, EveryOptionOfTheTable)
 {
-    parse({"-fd", "7", "-host", "mis1", "-v", "-root", "/a=1", "-scope", "3",
-           "-f", "(x=1)", "-t", "12.5"});
+    parse({"-fd", "7", "-host", "mis1", "-v", "-root", "/a=1", "-scope", "3", "-f", "(x=1)", "-t",
+           "12.5"});
     EXPECT_EQ(file_desc, 7);
     EXPECT_EQ(platform_host, argv[4]) << "the host is the argument itself, not a copy";
     EXPECT_STREQ(default_root, "/a=1");
@@ -112,8 +110,8 @@ TEST_F(Arguments, EveryOptionOfTheTable)
 
 TEST_F(Arguments, ShortFormsAndLaterOptionsWin)
 {
-    parse({"-h", "first", "-r", "/x=1", "-s", "4", "-host", "second", "-root", "/y=2",
-           "-scope", "five"});
+    parse({"-h", "first", "-r", "/x=1", "-s", "4", "-host", "second", "-root", "/y=2", "-scope",
+           "five"});
     EXPECT_STREQ(platform_host, "second");
     EXPECT_STREQ(default_root, "/y=2");
     EXPECT_EQ(default_scope, 0) << "a scope that is no number counts 0";
@@ -122,10 +120,12 @@ TEST_F(Arguments, ShortFormsAndLaterOptionsWin)
 
 TEST_F(Arguments, TimeOutFromTheEnvironment)
 {
-    struct { const char* env; double want; } cases[] = {
-        {"0", 300.0}, {"-3", 300.0}, {"abc", 300.0}, {"", 300.0},
-        {"2.5", 2.5},
-        {"0.1", (double)0.1f},      /* read through single precision */
+    struct {
+        const char* env;
+        double want;
+    } cases[] = {
+        {"0", 300.0}, {"-3", 300.0}, {"abc", 300.0},
+        {"", 300.0},  {"2.5", 2.5},  {"0.1", (double)0.1f}, /* read through single precision */
     };
     for (auto& c : cases) {
         SetUp();
@@ -167,9 +167,21 @@ TEST_F(Arguments, HostFallsBackToQxServerThenToThisMachine)
 TEST_F(Arguments, AnythingElseEndsInUsageWithStatus1)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {"-help"}, {"-display", ":0"}, {"-geometry", "10x10"}, {"-xrm", "*x: y"},
-        {"-HOST", "x"}, {"-hostx", "x"}, {"host"}, {"-h", "x", "extra"},
-        {"-fd"}, {"-host"}, {"-t"}, {"-scope"}, {"-root"}, {"-f"}, {"-h", "x", "-s"},
+        {"-help"},
+        {"-display", ":0"},
+        {"-geometry", "10x10"},
+        {"-xrm", "*x: y"},
+        {"-HOST", "x"},
+        {"-hostx", "x"},
+        {"host"},
+        {"-h", "x", "extra"},
+        {"-fd"},
+        {"-host"},
+        {"-t"},
+        {"-scope"},
+        {"-root"},
+        {"-f"},
+        {"-h", "x", "-s"},
     };
     for (auto& args : bad) {
         std::string shown;
@@ -188,7 +200,10 @@ TEST(Catalogue, CompiledTextsMatchTheBuiltInDefaults)
     nl_catd opened = catopen("qx.cat", 0);
     ASSERT_NE(opened, (nl_catd)-1) << "qx.cat not found in " QX_NLS_DIR;
     catd = opened;
-    struct { int set, num; const char* text; } texts[] = {
+    struct {
+        int set, num;
+        const char* text;
+    } texts[] = {
         {4, 1, "%s: can't open display, exiting...\n"},
         {4, 7, "\t-help \t\t: this message\n"},
         {4, 13, "; using '/' for root."},
@@ -198,8 +213,7 @@ TEST(Catalogue, CompiledTextsMatchTheBuiltInDefaults)
         {6, 2005, "FYI"},
     };
     for (auto& t : texts)
-        EXPECT_STREQ(catgets(opened, t.set, t.num, "<missing>"), t.text)
-            << t.set << "/" << t.num;
+        EXPECT_STREQ(catgets(opened, t.set, t.num, "<missing>"), t.text) << t.set << "/" << t.num;
     std::string notice = catgets(opened, 4, 14, "");
     EXPECT_NE(notice.find("Tarnwick"), std::string::npos) << "4/14 is the product notice";
     EXPECT_EQ(notice.find('\n'), std::string::npos) << "4/14 is one line";

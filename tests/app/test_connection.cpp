@@ -24,11 +24,10 @@ static const char connecting[] = "Connecting to Platform...";
 TEST(Connection, RawEventsShowOnlyWhileOnAndALostServerIsReported)
 {
     REQUIRE_GUI();
-    if (!MisProcess::available())
-        GTEST_SKIP() << "no qx_mis";
+    if (!MisProcess::available()) GTEST_SKIP() << "no qx_mis";
     MisProcess mis;
     ASSERT_TRUE(mis.start({"--simulate", "1"})) << mis.failure();
-    free(platform_host);    /* gui_up's copy of the test host */
+    free(platform_host); /* gui_up's copy of the test host */
     platform_host = strdup(mis.address().c_str());
 
     ASSERT_TRUE(platform_connect()) << platform.get_error_string();

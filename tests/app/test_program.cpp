@@ -16,17 +16,16 @@ using qxtest::MisProcess;
 
 namespace {
 
-const char usage_text[] =
-    "Usage: qx_tarn [-help] [-host <server>] [-root <fdn>] [-scope <level>]\n"
-    "\t-help \t\t: this message\n"
-    "\t-host <server> \t: MIS server\n"
-    "\t-root <fdn> \t: Use specified object as root object\n"
-    "\t-scope <level> \t: Number of levels to scope down\n";
+const char usage_text[] = "Usage: qx_tarn [-help] [-host <server>] [-root <fdn>] [-scope <level>]\n"
+                          "\t-help \t\t: this message\n"
+                          "\t-host <server> \t: MIS server\n"
+                          "\t-root <fdn> \t: Use specified object as root object\n"
+                          "\t-scope <level> \t: Number of levels to scope down\n";
 
 TEST(Program, UsageOnStandardErrorAndStatus1)
 {
-    for (auto args : std::vector<std::vector<std::string>>{
-             {"-help"}, {"-display", ":0"}, {"-h", "x", "-fd"}}) {
+    for (auto args :
+         std::vector<std::vector<std::string>>{{"-help"}, {"-display", ":0"}, {"-h", "x", "-fd"}}) {
         TarnRun run;
         run.args = args;
         ASSERT_TRUE(run.start());
@@ -53,10 +52,12 @@ class OnDisplay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!getenv("DISPLAY") || !(dpy = XOpenDisplay(nullptr)))
-            GTEST_SKIP() << "no X display";
+        if (!getenv("DISPLAY") || !(dpy = XOpenDisplay(nullptr))) GTEST_SKIP() << "no X display";
     }
-    void TearDown() override { if (dpy) XCloseDisplay(dpy); }
+    void TearDown() override
+    {
+        if (dpy) XCloseDisplay(dpy);
+    }
 
     /* Starts the editor on host with -fd 7; expects the program's name and
      * its NUL on descriptor 7, closed, and the main window titled with host. */
@@ -96,7 +97,7 @@ protected:
     }
 
     Display* dpy = nullptr;
-    Window main_window = None;      /* the editor's, found by its unique title */
+    Window main_window = None; /* the editor's, found by its unique title */
 };
 
 TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
@@ -108,13 +109,13 @@ TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
 
 TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
 {
-    if (!MisProcess::available())
-        GTEST_SKIP() << "no qx_mis";
+    if (!MisProcess::available()) GTEST_SKIP() << "no qx_mis";
     MisProcess mis;
     ASSERT_TRUE(mis.start()) << mis.failure();
     TarnRun run;
     start_and_expect_reply(run, mis.address());
-    EXPECT_EQ(find_titled_window(dpy, DefaultRootWindow(dpy), "Tarnwick: Error", main_window), None);
+    EXPECT_EQ(find_titled_window(dpy, DefaultRootWindow(dpy), "Tarnwick: Error", main_window),
+              None);
     mis.kill_now();
     answer_error_dialog(run);
 }

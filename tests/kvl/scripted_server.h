@@ -33,12 +33,9 @@ public:
             char c;
             while (!stop) {
                 struct pollfd p = {fd, POLLIN, 0};
-                if (poll(&p, 1, 100) <= 0)
-                    continue;
-                if (::read(fd, &c, 1) != 1)
-                    return "";
-                if (c == '\n')
-                    return line;
+                if (poll(&p, 1, 100) <= 0) continue;
+                if (::read(fd, &c, 1) != 1) return "";
+                if (c == '\n') return line;
                 line += c;
             }
             return "";
@@ -49,11 +46,9 @@ public:
             size_t off = 0;
             while (off < text.size() && !stop) {
                 struct pollfd p = {fd, POLLOUT, 0};
-                if (poll(&p, 1, 100) <= 0)
-                    continue;
+                if (poll(&p, 1, 100) <= 0) continue;
                 ssize_t n = ::send(fd, text.data() + off, text.size() - off, MSG_NOSIGNAL);
-                if (n <= 0)
-                    return false;
+                if (n <= 0) return false;
                 off += static_cast<size_t>(n);
             }
             return off == text.size();
@@ -90,10 +85,8 @@ public:
     ~ScriptedServer()
     {
         stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        if (client_fd_ >= 0)
-            close(client_fd_);
+        if (thread_.joinable()) thread_.join();
+        if (client_fd_ >= 0) close(client_fd_);
         close(listen_fd_);
     }
     ScriptedServer(const ScriptedServer&) = delete;
@@ -109,24 +102,21 @@ private:
     {
         while (!stop_) {
             struct pollfd p = {listen_fd_, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0)
-                break;
+            if (poll(&p, 1, 100) > 0) break;
         }
-        if (stop_)
-            return;
+        if (stop_) return;
         client_fd_ = accept(listen_fd_, nullptr, nullptr);
-        if (client_fd_ < 0)
-            return;
+        if (client_fd_ < 0) return;
         Peer peer = {client_fd_, stop_};
         long id = Peer::id_of(peer.read_line());
-        nlohmann::json hello = {
-            {"jsonrpc", "2.0"},
-            {"id", id},
-            {"result",
-             {{"server", "qx_mis"}, {"version", "0.1"}, {"root", "/"},
-              {"mdr", "/systemId=\"localhost\"/metaName=\"MDR\""}}}};
-        if (peer.write(hello.dump() + "\n"))
-            script_(peer);
+        nlohmann::json hello = {{"jsonrpc", "2.0"},
+                                {"id", id},
+                                {"result",
+                                 {{"server", "qx_mis"},
+                                  {"version", "0.1"},
+                                  {"root", "/"},
+                                  {"mdr", "/systemId=\"localhost\"/metaName=\"MDR\""}}}};
+        if (peer.write(hello.dump() + "\n")) script_(peer);
         finished_ = true;
     }
 

@@ -25,7 +25,7 @@ TEST(DataUnit, CopiesShareOneBufferThatOutlivesTheOriginal)
 {
     char text[] = "leeds-core-1";
     DataUnit* first = new DataUnit(text);
-    text[0] = 'X';                       // the unit copied the bytes
+    text[0] = 'X'; // the unit copied the bytes
     EXPECT_STREQ("leeds-core-1", first->str());
     EXPECT_EQ(1, first->share_count());
 
@@ -34,9 +34,9 @@ TEST(DataUnit, CopiesShareOneBufferThatOutlivesTheOriginal)
     assigned = copy;
     EXPECT_TRUE(copy.shares_with(*first));
     EXPECT_EQ(3, first->share_count());
-    EXPECT_EQ(first->str(), assigned.str());   // same storage, not a copy
+    EXPECT_EQ(first->str(), assigned.str()); // same storage, not a copy
 
-    delete first;                        // the buffer lives on in the copies
+    delete first; // the buffer lives on in the copies
     EXPECT_EQ(2, copy.share_count());
     EXPECT_STREQ("leeds-core-1", assigned.str());
     EXPECT_EQ('\0', assigned.str()[assigned.length()]);
@@ -53,14 +53,14 @@ TEST(DataUnit, EqualityComparesLengthThenBytes)
     DataUnit a("rack-1"), b("rack-1"), c("rack-12"), d("rack-2");
     EXPECT_TRUE(a == b);
     EXPECT_FALSE(a.shares_with(b));
-    EXPECT_FALSE(a == c);                // a prefix is not equal
+    EXPECT_FALSE(a == c); // a prefix is not equal
     EXPECT_FALSE(a == d);
     EXPECT_TRUE(a == "rack-1");
-    EXPECT_TRUE("rack-1" == a);          // compares text, not pointers
+    EXPECT_TRUE("rack-1" == a); // compares text, not pointers
     EXPECT_TRUE(a != "rack-2");
     DataUnit withnul("a\0b", 3), other("a\0c", 3);
     EXPECT_EQ(3u, withnul.length());
-    EXPECT_FALSE(withnul == other);      // bytes past a NUL count
+    EXPECT_FALSE(withnul == other); // bytes past a NUL count
 }
 
 // Assigning a unit to itself once released the buffer before taking it.
@@ -84,12 +84,12 @@ TEST(DUArray, ResizeReleasesOldContents)
     EXPECT_EQ(2, keep.share_count());
     arr.resize(3);
     EXPECT_EQ(3, arr.count());
-    EXPECT_EQ(1, keep.share_count());    // the array let go of the old units
+    EXPECT_EQ(1, keep.share_count()); // the array let go of the old units
     EXPECT_TRUE(arr[0].is_null());
     arr.resize(0);
     EXPECT_EQ(0, arr.count());
-    EXPECT_TRUE(arr.get(0).is_null());   // out of range: a null unit, no crash
-    arr.set(5, keep);                    // ignored
+    EXPECT_TRUE(arr.get(0).is_null()); // out of range: a null unit, no crash
+    arr.set(5, keep);                  // ignored
     EXPECT_EQ(1, keep.share_count());
 }
 
@@ -101,7 +101,7 @@ TEST(DUArray, CopyShareAndTakeOver)
     DUArray b(a);
     EXPECT_EQ(2, b.count());
     EXPECT_TRUE(b[1].shares_with(a[1]));
-    b[1] = DataUnit("changed");          // elements are independent handles
+    b[1] = DataUnit("changed"); // elements are independent handles
     EXPECT_TRUE(a[1] == "x721:userLabel");
 
     DUArray c;
@@ -110,7 +110,7 @@ TEST(DUArray, CopyShareAndTakeOver)
     EXPECT_EQ(0, a.count());
     EXPECT_EQ(2, c.count());
     EXPECT_TRUE(c[0] == "x721:objectClass");
-    c.take(c);                           // taking from itself changes nothing
+    c.take(c); // taking from itself changes nothing
     EXPECT_EQ(2, c.count());
 
     DUArray d;
@@ -131,18 +131,18 @@ TEST(CurrentEvent, LiveFreedAndBadRecords)
     {
         CurrentEvent wrap(ev);
         EXPECT_FALSE(wrap.is_empty());
-        EXPECT_EQ(2, ev->refcount);      // wrapping adds a reference
+        EXPECT_EQ(2, ev->refcount); // wrapping adds a reference
         EXPECT_TRUE(wrap.get_name() == "OBJECT_CREATED");
         EXPECT_TRUE(wrap.get_objname() == "/systemId=\"a\"");
         EXPECT_EQ(1, wrap.do_something());
         CurrentEvent second(wrap);
         EXPECT_EQ(3, ev->refcount);
     }
-    EXPECT_EQ(1, ev->refcount);          // the wrappers released theirs
+    EXPECT_EQ(1, ev->refcount); // the wrappers released theirs
     EXPECT_EQ(0, kvl_exception_count());
 
-    kvl_event_unref(ev);                 // the dispatcher is done with it
-    CurrentEvent late(ev);               // the record sits freed in the pool
+    kvl_event_unref(ev);   // the dispatcher is done with it
+    CurrentEvent late(ev); // the record sits freed in the pool
     EXPECT_TRUE(late.is_empty());
     EXPECT_TRUE(late.get_name().is_null());
     EXPECT_EQ(0, late.do_something());
@@ -152,7 +152,7 @@ TEST(CurrentEvent, LiveFreedAndBadRecords)
     CurrentEvent bad(junk);
     EXPECT_TRUE(bad.is_empty());
     EXPECT_STREQ("Attempt to initialize CurrentEvent with bad pointer", kvl_exception_message());
-    EXPECT_EQ(1u, junk[0]);              // nothing written into foreign memory
+    EXPECT_EQ(1u, junk[0]); // nothing written into foreign memory
 
     CurrentEvent none(nullptr);
     EXPECT_TRUE(none.is_empty());
@@ -160,7 +160,7 @@ TEST(CurrentEvent, LiveFreedAndBadRecords)
     kvl_exception_clear();
     EXPECT_STREQ("", kvl_exception_message());
 
-    KvlEvent* reused = kvl_event_new();  // the pool hands out a live record again
+    KvlEvent* reused = kvl_event_new(); // the pool hands out a live record again
     CurrentEvent again(reused);
     EXPECT_FALSE(again.is_empty());
     EXPECT_TRUE(again.get_name().is_null());
@@ -168,7 +168,10 @@ TEST(CurrentEvent, LiveFreedAndBadRecords)
 }
 
 static int entry_calls = 0;
-static void count_entry(Error*) { entry_calls++; }
+static void count_entry(Error*)
+{
+    entry_calls++;
+}
 
 TEST(Error, SetCallsEntryCallbackAndResetClears)
 {

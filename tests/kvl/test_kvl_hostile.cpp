@@ -32,10 +32,8 @@ void lost_cb(void* client, void* call)
 std::string nested(const std::string& open, const std::string& close, int depth)
 {
     std::string text;
-    for (int i = 0; i < depth; i++)
-        text += open;
-    for (int i = 0; i < depth; i++)
-        text += close;
+    for (int i = 0; i < depth; i++) text += open;
+    for (int i = 0; i < depth; i++) text += close;
     return text;
 }
 
@@ -46,7 +44,7 @@ ScriptedServer::Script answer_with(std::function<std::string(long)> line)
     return [line](ScriptedServer::Peer& peer) {
         long id = ScriptedServer::Peer::id_of(peer.read_line());
         peer.write(line(id));
-        peer.read_line();       /* until the client goes */
+        peer.read_line(); /* until the client goes */
     };
 }
 
@@ -71,19 +69,16 @@ TEST(KvlHostile, BrokenLinesDropTheConnection)
         ScriptedServer::Script script;
         const char* reason;
     } cases[] = {
-        {"a notification nested 100,000 deep",
-         answer_with([&](long) {
+        {"a notification nested 100,000 deep", answer_with([&](long) {
              return "{\"jsonrpc\":\"2.0\",\"method\":\"event\",\"params\":" + deep + "}\n";
          }),
          "nested deeper"},
-        {"an error reply nested 100,000 deep",
-         answer_with([&](long id) {
+        {"an error reply nested 100,000 deep", answer_with([&](long id) {
              return "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
                     ",\"error\":{\"code\":-32001,\"message\":\"no\",\"data\":" + deep + "}}\n";
          }),
          "nested deeper"},
-        {"a raw event named by 270 KB",
-         answer_with([&](long) {
+        {"a raw event named by 270 KB", answer_with([&](long) {
              return "{\"jsonrpc\":\"2.0\",\"method\":\"rawEvent\",\"params\":{\"event\":\"" +
                     huge_name + "\",\"name\":\"/\"}}\n";
          }),
@@ -92,8 +87,7 @@ TEST(KvlHostile, BrokenLinesDropTheConnection)
          [](ScriptedServer::Peer& peer) {
              peer.read_line();
              const std::string chunk(1 << 20, 'x');
-             for (int mb = 0; mb < 200 && peer.write(chunk); mb++) {
-             }
+             for (int mb = 0; mb < 200 && peer.write(chunk); mb++) {}
          },
          "line longer"},
     };
@@ -133,8 +127,7 @@ TEST(KvlHostile, ALongErrorMessageIsCutNotRefused)
 /* A server that greets and then never reads again. */
 void never_read(ScriptedServer::Peer& peer)
 {
-    while (!peer.stop)
-        usleep(10000);
+    while (!peer.stop) usleep(10000);
 }
 
 /* Queues requests of 1 MB that want no reply; false once one is refused. */
@@ -173,19 +166,17 @@ TEST_P(StopsReading, WaitsServeTheLoopAndTheServerIsLostAtTheTimeOut)
         /* More than the sockets hold, less than the library's bound. */
         ASSERT_TRUE(queue_megabytes(client.platform, 6));
         bool timer_ran = false;
-        if (app)
-            XtAppAddTimeOut(app, 50, mark_cb, &timer_ran);
+        if (app) XtAppAddTimeOut(app, 50, mark_cb, &timer_ran);
         Image img(DataUnit(kLeeds), DataUnit(""), client.platform);
         EXPECT_FALSE(img.boot(1.0));
         EXPECT_EQ(KVL_ERR_DISCONNECTED, img.get_error_type()) << img.get_error_string();
         EXPECT_NE(std::string::npos, std::string(img.get_error_string()).find("took none"))
             << img.get_error_string();
         EXPECT_EQ(with_xt, timer_ran);
-        if (app) {  /* DISCONNECTED runs from the loop */
+        if (app) { /* DISCONNECTED runs from the loop */
             XtAppAddTimeOut(app, 50, mark_cb, &timer_ran);
             timer_ran = false;
-            while (!timer_ran)
-                XtAppProcessEvent(app, XtIMAll);
+            while (!timer_ran) XtAppProcessEvent(app, XtIMAll);
         } else {
             kvl_poll(0);
         }
@@ -222,12 +213,11 @@ TEST(KvlHostile, NestingScan)
     } cases[] = {
         {"{\"a\":[1,{\"b\":[]}]}", 4, false},
         {"{\"a\":[1,{\"b\":[]}]}", 3, true},
-        {"{\"a\":\"[[[[[[\"}", 1, false},          /* brackets in strings do not count */
-        {"{\"a\":\"\\\"[[[[\"}", 1, false},        /* nor after an escaped quote */
+        {"{\"a\":\"[[[[[[\"}", 1, false},   /* brackets in strings do not count */
+        {"{\"a\":\"\\\"[[[[\"}", 1, false}, /* nor after an escaped quote */
         {"[][][][][]", 1, false},
     };
-    for (auto& c : cases)
-        EXPECT_EQ(c.deeper, kvl_nesting_deeper_than(c.text, c.limit)) << c.text;
+    for (auto& c : cases) EXPECT_EQ(c.deeper, kvl_nesting_deeper_than(c.text, c.limit)) << c.text;
 }
 
-}  // namespace
+} // namespace

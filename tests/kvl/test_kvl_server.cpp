@@ -62,12 +62,11 @@ std::vector<std::string> names_of(const Album& album)
 std::string server_value(const char* fdn, const char* attr)
 {
     Image fresh(DataUnit(fdn), DataUnit(""), Platform::def_platform);
-    if (!fresh.boot(10))
-        return std::string("<boot failed: ") + fresh.get_error_string() + ">";
+    if (!fresh.boot(10)) return std::string("<boot failed: ") + fresh.get_error_string() + ">";
     return fresh.get_str(DataUnit(attr)).str();
 }
 
-}  // namespace
+} // namespace
 
 class KvlServer : public ::testing::Test {
 protected:
@@ -151,13 +150,13 @@ TEST_F(KvlServer, BootReadsObjectAndDisplayAndFullNamesAgree)
     ASSERT_EQ(0, img.get_error_type()) << img.get_error_string();
     ASSERT_TRUE(img.boot(10)) << img.get_error_string();
     EXPECT_TRUE(img.exists());
-    EXPECT_STREQ(kLeeds, img.get_objname().str());           // the server's form
+    EXPECT_STREQ(kLeeds, img.get_objname().str()); // the server's form
     EXPECT_STREQ("managedElement", img.get_objclass().str());
 
     DUArray all = img.get_attr_names(0);
     DUArray writable = img.get_attr_names(1);
     ASSERT_GT(all.count(), writable.count());
-    EXPECT_TRUE(all[0] == "x721:objectClass");                // schema order, full names
+    EXPECT_TRUE(all[0] == "x721:objectClass"); // schema order, full names
     for (int i = 0; i < all.count(); i++) {
         const char* full = all[i].str();
         const char* display = std::strrchr(full, ':') + 1;
@@ -197,7 +196,7 @@ TEST_F(KvlServer, BootFailuresCarryTheServersReason)
 TEST_F(KvlServer, UnbootedImageFetchesItsValuesOnceWhenFirstRead)
 {
     Image lazy(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
-    EXPECT_STREQ("equipmentRack", lazy.get_objclass().str());  // first read fetches
+    EXPECT_STREQ("equipmentRack", lazy.get_objclass().str()); // first read fetches
     std::string before = lazy.get_str(DataUnit("x721:userLabel")).str();
 
     Image writer(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
@@ -205,8 +204,8 @@ TEST_F(KvlServer, UnbootedImageFetchesItsValuesOnceWhenFirstRead)
     ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("relabelled"), REPLACE, 65542));
     ASSERT_TRUE(writer.store(10)) << writer.get_error_string();
 
-    EXPECT_EQ(before, lazy.get_str(DataUnit("userLabel")).str());  // no second fetch
-    ASSERT_TRUE(lazy.boot(10));                                     // an explicit boot reads again
+    EXPECT_EQ(before, lazy.get_str(DataUnit("userLabel")).str()); // no second fetch
+    ASSERT_TRUE(lazy.boot(10));                                   // an explicit boot reads again
     EXPECT_STREQ("relabelled", lazy.get_str(DataUnit("userLabel")).str());
 }
 
@@ -217,16 +216,16 @@ TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
 
     EXPECT_TRUE(img.set_str(DataUnit("administrativeState"), DataUnit("LOCKED"), REPLACE, 65542))
         << img.get_error_string();
-    EXPECT_STREQ("locked", img.get_str(DataUnit("x721:administrativeState")).str());  // canonical
+    EXPECT_STREQ("locked", img.get_str(DataUnit("x721:administrativeState")).str()); // canonical
 
-    EXPECT_FALSE(img.set_str(DataUnit("cpuLoad"), DataUnit("5"), REPLACE, 65542));  // read-only
+    EXPECT_FALSE(img.set_str(DataUnit("cpuLoad"), DataUnit("5"), REPLACE, 65542)); // read-only
     EXPECT_EQ(KVL_ERR_ACCESS, img.get_error_type());
 
     std::string label = img.get_str(DataUnit("userLabel")).str();
     EXPECT_FALSE(img.set_str(DataUnit("administrativeState"), DataUnit("sleepy"), REPLACE, 65542));
     EXPECT_EQ(KVL_ERR_SYNTAX, img.get_error_type());
     EXPECT_TRUE(contains(img.get_error_string(), "sleepy")) << img.get_error_string();
-    EXPECT_STREQ("locked", img.get_str(DataUnit("administrativeState")).str());  // unchanged
+    EXPECT_STREQ("locked", img.get_str(DataUnit("administrativeState")).str()); // unchanged
     EXPECT_FALSE(img.set_str(DataUnit("userLabel"), DataUnit("x"), DataUnit("ADD"), 65542));
     // Text the syntax refuses, or that is no UTF-8 the wire could carry: a syntax error.
     const std::string too_long(129, 'x');
@@ -240,11 +239,11 @@ TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
     EXPECT_EQ(label, img.get_str(DataUnit("userLabel")).str());
     img.reset_error();
 
-    EXPECT_EQ("unlocked", server_value(kLeeds, "administrativeState"));  // not stored yet
+    EXPECT_EQ("unlocked", server_value(kLeeds, "administrativeState")); // not stored yet
     ASSERT_TRUE(img.store(KVL_DEFAULT_TIMEOUT)) << img.get_error_string();
     EXPECT_EQ("locked", server_value(kLeeds, "administrativeState"));
     EXPECT_EQ(label, server_value(kLeeds, "userLabel"));
-    EXPECT_TRUE(img.store(KVL_DEFAULT_TIMEOUT));                     // nothing pending: fine
+    EXPECT_TRUE(img.store(KVL_DEFAULT_TIMEOUT)); // nothing pending: fine
 
     ASSERT_TRUE(img.set_str(DataUnit("administrativeState"), DataUnit("unlocked"), REPLACE, 65542));
     ASSERT_TRUE(img.store(KVL_DEFAULT_TIMEOUT));
@@ -262,11 +261,11 @@ TEST_F(KvlServer, BlankImageCreateWithinAndDestroy)
     ASSERT_TRUE(blank.boot(10)) << blank.get_error_string();
     EXPECT_FALSE(blank.exists());
     EXPECT_TRUE(blank.get_objname() == NONE);
-    EXPECT_STREQ("unlocked", blank.get_str(DataUnit("administrativeState")).str());  // default
-    EXPECT_FALSE(blank.store(10));                       // nothing to store into yet
+    EXPECT_STREQ("unlocked", blank.get_str(DataUnit("administrativeState")).str()); // default
+    EXPECT_FALSE(blank.store(10)); // nothing to store into yet
 
     ASSERT_TRUE(blank.set_str(DataUnit("equipmentId"), DataUnit("rack-t1"), REPLACE, 65542))
-        << blank.get_error_string();                     // read-only is settable before creation
+        << blank.get_error_string(); // read-only is settable before creation
     ASSERT_TRUE(blank.set_str(DataUnit("userLabel"), DataUnit("test rack"), REPLACE, 65542));
     Image created;
     ASSERT_TRUE(blank.create_within(DataUnit(kLeeds), created, 10)) << blank.get_error_string();
@@ -298,7 +297,7 @@ TEST_F(KvlServer, BlankImageCreateWithinAndDestroy)
 
 TEST_F(KvlServer, SetFromRefCopiesTheTemplatesValues)
 {
-    Image tmpl(DataUnit(kRack1), DataUnit(""), Platform::def_platform);   // not booted
+    Image tmpl(DataUnit(kRack1), DataUnit(""), Platform::def_platform); // not booted
     Image fresh(NONE, DataUnit("equipmentRack"), Platform::def_platform);
     ASSERT_TRUE(fresh.boot(10));
     ASSERT_TRUE(fresh.set_from_ref(tmpl)) << fresh.get_error_string();
@@ -330,16 +329,19 @@ TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
     EXPECT_EQ(KVL_ERR_NO_ACTION, leeds.get_error_type());
 
     Image mdr(Platform::def_platform.get_mdr_name(), DataUnit(""), Platform::def_platform);
-    DataUnit cls = mdr.call(DataUnit("getObjectClass"), DataUnit("equipmentRack"), KVL_DEFAULT_TIMEOUT);
+    DataUnit cls =
+        mdr.call(DataUnit("getObjectClass"), DataUnit("equipmentRack"), KVL_DEFAULT_TIMEOUT);
     EXPECT_TRUE(contains(cls, "labels {")) << mdr.get_error_string();
     EXPECT_TRUE(contains(cls, "actions"));
-    EXPECT_TRUE(mdr.call(DataUnit("getObjectClass"), DataUnit("unicorn"), KVL_DEFAULT_TIMEOUT).is_null());
+    EXPECT_TRUE(
+        mdr.call(DataUnit("getObjectClass"), DataUnit("unicorn"), KVL_DEFAULT_TIMEOUT).is_null());
     EXPECT_EQ(KVL_ERR_NO_CLASS, mdr.get_error_type());
 
     // A port, whose class runs loopbackTest as an external program.
     Album cps(DataUnit("cps"), Platform::def_platform);
-    ASSERT_TRUE(cps.set_derivation(DataUnit(
-        "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/*")));
+    ASSERT_TRUE(cps.set_derivation(
+        DataUnit("/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/"
+                 "slotNumber=3/circuitPackId=\"stm16-lr\"/*")));
     ASSERT_TRUE(cps.derive(10)) << cps.get_error_string();
     ASSERT_GT(cps.num_images(), 0);
     Image port = cps.first_image().image();
@@ -360,7 +362,7 @@ TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
     EXPECT_TRUE(byDisplay.get(7).is_null());
     Syntax exp = byDisplay.expansion();
     EXPECT_TRUE(contains(exp.get(0), "ENUMERATED"));
-    EXPECT_TRUE(contains(exp.get(0), "\n"));              // the whole text, several lines
+    EXPECT_TRUE(contains(exp.get(0), "\n")); // the whole text, several lines
     EXPECT_STREQ("OperationalState ::= ENUMERATED {", exp.get(1).str());
 
     Syntax unknown(DataUnit("colour"), Platform::def_platform);
@@ -375,7 +377,7 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     ASSERT_EQ(0, album.get_error_type());
     EXPECT_STREQ("/systemId=\"leeds-core-1\".XXNICKYY.0", album.get_prop(NICKNAME).str());
     EXPECT_EQ(0, album.num_images());
-    EXPECT_FALSE(album.derive(10));                       // no derivation string yet
+    EXPECT_FALSE(album.derive(10)); // no derivation string yet
 
     EXPECT_FALSE(album.set_derivation(DataUnit("leeds")));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, album.get_error_type());
@@ -387,9 +389,10 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     ASSERT_TRUE(album.set_prop(ACTUAL_CLASS, DataUnit("managedElement")));
 
     Album shared;
-    shared = album;                                       // shares before the derivation too
+    shared = album; // shares before the derivation too
     ASSERT_TRUE(album.derive(10)) << album.get_error_string();
-    std::vector<std::string> expect = {std::string(kRack1), std::string(kLeeds) + "/equipmentId=\"rack-2\"",
+    std::vector<std::string> expect = {std::string(kRack1),
+                                       std::string(kLeeds) + "/equipmentId=\"rack-2\"",
                                        std::string(kLeeds) + "/logId=\"alarmLog\""};
     EXPECT_EQ(expect, names_of(album));
     EXPECT_EQ(3, shared.num_images());
@@ -402,16 +405,18 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
 
     Album filtered(DataUnit("f"), Platform::def_platform);
-    ASSERT_TRUE(filtered.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(objectClass=log)")));
+    ASSERT_TRUE(filtered.set_derivation(
+        DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(objectClass=log)")));
     ASSERT_TRUE(filtered.derive(10)) << filtered.get_error_string();
     EXPECT_EQ(1, filtered.num_images());
-    ASSERT_TRUE(filtered.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter((colour=red))")));
+    ASSERT_TRUE(
+        filtered.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter((colour=red))")));
     EXPECT_FALSE(filtered.derive(10));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, filtered.get_error_type());
-    EXPECT_EQ(1, filtered.num_images());                   // a failed derivation keeps the old set
+    EXPECT_EQ(1, filtered.num_images()); // a failed derivation keeps the old set
 
     Image child(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
-    Album holder = child.first_album();                    // the newest album holding it
+    Album holder = child.first_album(); // the newest album holding it
     EXPECT_EQ(0, holder.get_error_type());
     EXPECT_TRUE(holder.get_prop(NICKNAME) == album.get_prop(NICKNAME));
     Image stranger(DataUnit("/systemId=\"york-agg-1\""), DataUnit(""), Platform::def_platform);
@@ -423,8 +428,8 @@ namespace {
 struct AlbumWatch {
     Album* album = nullptr;
     std::vector<std::string> created, destroyed;
-    std::vector<int> sizes;                     // num_images seen inside the callback
-    std::vector<std::string> nicknames;         // first_album of the new object, seen inside
+    std::vector<int> sizes;             // num_images seen inside the callback
+    std::vector<std::string> nicknames; // first_album of the new object, seen inside
 };
 
 void created_cb(void* client, void* call)
@@ -462,11 +467,11 @@ void attr_cb(void* client, void* call)
 void raw_cb(void* client, void* call)
 {
     CurrentEvent ev(call);
-    static_cast<std::vector<std::string>*>(client)->push_back(std::string(ev.get_name().str()) + " " +
-                                                              ev.get_objname().str());
+    static_cast<std::vector<std::string>*>(client)->push_back(std::string(ev.get_name().str()) +
+                                                              " " + ev.get_objname().str());
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
 {
@@ -480,7 +485,7 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
     ASSERT_TRUE(album.derive(10));
     int before = album.num_images();
 
-    AlbumWatch quiet;                           // untracked: hears nothing
+    AlbumWatch quiet; // untracked: hears nothing
     Album untracked(DataUnit("untracked"), Platform::def_platform);
     quiet.album = &untracked;
     untracked.when(OBJECT_CREATED, Callback(created_cb, &quiet));
@@ -489,11 +494,10 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
 
     std::vector<std::string> raw;
     Platform::def_platform.when(RAW_EVENT, Callback(raw_cb, &raw));
-    AlbumImage held = album.first_image();      // an iteration under way keeps its members
+    AlbumImage held = album.first_image(); // an iteration under way keeps its members
     auto count_from = [](AlbumImage it) {
         int n = 0;
-        for (; it; it.next_image())
-            n += it->get_objname().length() > 0;
+        for (; it; it.next_image()) n += it->get_objname().length() > 0;
         return n;
     };
 
@@ -523,8 +527,7 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
 
     bool saw_created = false;
     for (const std::string& r : raw)
-        if (r == "OBJECT_CREATED " + name)
-            saw_created = true;
+        if (r == "OBJECT_CREATED " + name) saw_created = true;
     EXPECT_TRUE(saw_created);
 }
 
@@ -544,9 +547,9 @@ TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
     EXPECT_EQ("userLabel", w.names[0]); // the event names the attribute
     EXPECT_EQ("x721:userLabel", w.attributes[0]);
     EXPECT_EQ("seen by watchers", w.values[0]);
-    EXPECT_STREQ("seen by watchers", shown.get_str(DataUnit("userLabel")).str());  // updated locally
+    EXPECT_STREQ("seen by watchers", shown.get_str(DataUnit("userLabel")).str()); // updated locally
 
-    shown.when(ATTR_CHANGED, Callback());        // switched off, as the editor does during a store
+    shown.when(ATTR_CHANGED, Callback()); // switched off, as the editor does during a store
     ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("unheard"), REPLACE, 0));
     ASSERT_TRUE(writer.store(10));
     EXPECT_EQ(1u, w.names.size());
@@ -592,10 +595,9 @@ namespace {
 void count_cb(void* client, void* call)
 {
     CurrentEvent ev(call);
-    if (ev.get_name() == DISCONNECTED)
-        ++*static_cast<int*>(client);
+    if (ev.get_name() == DISCONNECTED) ++*static_cast<int*>(client);
 }
-}  // namespace
+} // namespace
 
 // Without an application context: a server that dies while nothing waits is
 // noticed by the next operations (no SIGPIPE), and DISCONNECTED runs once.
@@ -639,8 +641,7 @@ TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
     EXPECT_FALSE(p.connect(DataUnit(own.address().c_str()), DataUnit("t"), 5));
     EXPECT_EQ(KVL_ERR_CONNECT, p.get_error_type());
     EXPECT_TRUE(contains(p.get_error_string(), "full")) << p.get_error_string();
-    for (int fd : clients)
-        close(fd);
+    for (int fd : clients) close(fd);
     Platform::def_platform = saved;
 }
 

@@ -30,7 +30,7 @@ struct Flags {
     std::string disconnected_host;
     bool inner_ok = true;
     int inner_type = 0;
-    std::string created_class;    // read by a wait nested inside the callback
+    std::string created_class; // read by a wait nested inside the callback
 };
 
 void resume_timer_cb(XtPointer client, XtIntervalId*)
@@ -70,8 +70,7 @@ void created_cb(void* client, void* call)
     f->timer_ran_before_event = f->timer_ran;
     // A callback may wait in its turn, as the editor's add_object does.
     Image img(ev.get_objname(), DataUnit(""), Platform::def_platform);
-    if (img.boot(5))
-        f->created_class = img.get_objclass().str();
+    if (img.boot(5)) f->created_class = img.get_objclass().str();
 }
 
 void disconnected_cb(void* client, void* call)
@@ -83,7 +82,7 @@ void disconnected_cb(void* client, void* call)
     f->disconnected_host = ev.get_objname().str();
 }
 
-}  // namespace
+} // namespace
 
 class KvlXt : public ::testing::Test {
 protected:
@@ -92,7 +91,8 @@ protected:
         XtToolkitInitialize();
         app = XtCreateApplicationContext();
         int argc = 0;
-        display = XtOpenDisplay(app, nullptr, "kvl_xt_test", "KvlXtTest", nullptr, 0, &argc, nullptr);
+        display =
+            XtOpenDisplay(app, nullptr, "kvl_xt_test", "KvlXtTest", nullptr, 0, &argc, nullptr);
         set_app_context(app);
         flags.mis = &mis;
         ASSERT_TRUE(MisProcess::available()) << "no qx_mis at " << MisProcess::binary();
@@ -106,8 +106,7 @@ protected:
         mis.resume();
         platform.disconnect();
         set_app_context(nullptr);
-        if (display)
-            XtCloseDisplay(display);
+        if (display) XtCloseDisplay(display);
         XtDestroyApplicationContext(app);
         mis.stop();
     }
@@ -135,7 +134,8 @@ TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
     mis.pause();
     json values = {{"equipmentId", "rack-xt"}};
     ASSERT_NE(0, Platform::def_platform.impl_->send(
-                     "create", json{{"parent", kLeeds}, {"class", "equipmentRack"}, {"values", values}},
+                     "create",
+                     json{{"parent", kLeeds}, {"class", "equipmentRack"}, {"values", values}},
                      nullptr, false));
     XtAppAddTimeOut(app, 150, resume_timer_cb, &flags);
     ASSERT_TRUE(album.derive(10)) << album.get_error_string();
@@ -143,7 +143,7 @@ TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
     EXPECT_TRUE(flags.timer_ran);
     EXPECT_EQ(1, flags.created);
     EXPECT_TRUE(flags.timer_ran_before_event);
-    EXPECT_EQ(before + 1, flags.created_size);     // membership updated before the callback
+    EXPECT_EQ(before + 1, flags.created_size); // membership updated before the callback
     EXPECT_EQ(before + 1, album.num_images());
     EXPECT_EQ("equipmentRack", flags.created_class);
 }
@@ -154,7 +154,7 @@ TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
     Album album(DataUnit("a"), Platform::def_platform);
     ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
 
-    mis.pause();                                   // nothing will be answered
+    mis.pause(); // nothing will be answered
     XtAppAddTimeOut(app, 50, nested_boot_cb, &flags);
     XtAppAddTimeOut(app, 200, kill_timer_cb, &flags);
     EXPECT_FALSE(album.derive(20));
@@ -163,7 +163,7 @@ TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
     EXPECT_EQ(KVL_ERR_DISCONNECTED, album.get_error_type()); // the loss, not the time-out
     std::string lost = "connection to " + mis.address() + " lost";
     EXPECT_STREQ(lost.c_str(), album.get_error_string());
-    EXPECT_FALSE(flags.inner_ok);                  // the nested wait failed too
+    EXPECT_FALSE(flags.inner_ok); // the nested wait failed too
     EXPECT_EQ(KVL_ERR_DISCONNECTED, flags.inner_type);
     EXPECT_EQ(1, flags.disconnected);
     EXPECT_EQ("DISCONNECTED", flags.disconnected_name);
@@ -177,8 +177,7 @@ TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
     EXPECT_FALSE(album.derive(10));
     flags.timer_ran = false;
     XtAppAddTimeOut(app, 100, mark_timer_cb, &flags);
-    while (!flags.timer_ran)
-        XtAppProcessEvent(app, XtIMAll);
+    while (!flags.timer_ran) XtAppProcessEvent(app, XtIMAll);
     EXPECT_EQ(1, flags.disconnected);
 }
 
@@ -191,7 +190,7 @@ TEST_F(KvlXt, WaitTimesOutWhileTheLoopKeepsRunning)
     mis.resume();
     EXPECT_TRUE(flags.timer_ran);
     EXPECT_EQ(KVL_ERR_TIMEOUT, img.get_error_type());
-    EXPECT_TRUE(img.boot(10)) << img.get_error_string();   // the connection is still good
+    EXPECT_TRUE(img.boot(10)) << img.get_error_string(); // the connection is still good
     EXPECT_STREQ("managedElement", img.get_objclass().str());
 }
 
@@ -206,7 +205,7 @@ void repoint_cb(XtPointer client, XtIntervalId*)
     *r->image = Image(DataUnit("/"), DataUnit(""), Platform::def_platform);
     r->mis->resume();
 }
-}  // namespace
+} // namespace
 
 // A callback that points the waiting image's handle at another object (as
 // the editor does with its configuration image) once left the wait working

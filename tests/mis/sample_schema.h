@@ -6,7 +6,8 @@
 
 #include "schema.h"
 
-inline const mis::Schema& sample() {
+inline const mis::Schema& sample()
+{
     static std::unique_ptr<mis::Schema> s = [] {
         std::string err;
         auto p = mis::Schema::load(QX_SAMPLE_SCHEMA, err);

@@ -13,12 +13,14 @@ namespace {
 
 const std::string LOG = "/systemId=\"york-agg-1\"/logId=\"alarmLog\"";
 
-std::string integrity(const std::string& db) {
+std::string integrity(const std::string& db)
+{
     sqlite3* h = nullptr;
     std::string out = "cannot open";
     if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(h, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        if (sqlite3_prepare_v2(h, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
             out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
     }
@@ -26,28 +28,38 @@ std::string integrity(const std::string& db) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 // kill -9 while a client creates objects: every creation that was acknowledged is there
 // after a restart, and the database is sound.
-TEST(Durability, AcknowledgedCreationsSurviveKillNine) {
+TEST(Durability, AcknowledgedCreationsSurviveKillNine)
+{
     TempDir dir;
     MisProcess mis(dir.path);
     std::vector<std::string> acked;
     {
         Client c(mis.port());
         for (int i = 0; i < 300; ++i) {
-            json r = c.call("create", {{"parent", LOG}, {"class", "alarmRecord"},
-                                       {"values", {{"logRecordId", std::to_string(5000 + i)}, {"additionalText", "crash test"}}}});
+            json r = c.call("create", {{"parent", LOG},
+                                       {"class", "alarmRecord"},
+                                       {"values",
+                                        {{"logRecordId", std::to_string(5000 + i)},
+                                         {"additionalText", "crash test"}}}});
             ASSERT_TRUE(r.contains("result")) << r.dump();
             acked.push_back(r["result"]["name"]);
         }
         // more requests in flight when the server dies
         std::string burst;
         for (int i = 0; i < 200; ++i)
-            burst += json{{"jsonrpc", "2.0"}, {"id", 1000 + i}, {"method", "create"},
-                          {"params", {{"parent", LOG}, {"class", "alarmRecord"}, {"values", {{"logRecordId", std::to_string(7000 + i)}}}}}}
-                         .dump() + "\n";
+            burst += json{{"jsonrpc", "2.0"},
+                          {"id", 1000 + i},
+                          {"method", "create"},
+                          {"params",
+                           {{"parent", LOG},
+                            {"class", "alarmRecord"},
+                            {"values", {{"logRecordId", std::to_string(7000 + i)}}}}}}
+                         .dump() +
+                     "\n";
         c.send_raw(burst);
         for (json r = c.next(100); !r.is_null(); r = c.next(0))
             if (r.contains("result")) acked.push_back(r["result"]["name"]);
@@ -60,7 +72,8 @@ TEST(Durability, AcknowledgedCreationsSurviveKillNine) {
 }
 
 // A restart keeps every change and does not seed again; SIGTERM stops the server with 0.
-TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
+TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly)
+{
     TempDir dir;
     MisProcess mis(dir.path);
     size_t before;
@@ -68,7 +81,8 @@ TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
         Client c(mis.port());
         before = c.result("derive", {{"base", "/"}})["count"];
         c.result("delete", {{"name", "/systemId=\"harrogate-msan-1\""}});
-        c.result("set", {{"name", "/systemId=\"york-agg-1\""}, {"values", {{"userLabel", "renamed"}}}});
+        c.result("set",
+                 {{"name", "/systemId=\"york-agg-1\""}, {"values", {{"userLabel", "renamed"}}}});
     }
     int status = mis.stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -81,10 +95,12 @@ TEST(Durability, RestartKeepsChangesAndSigtermStopsCleanly) {
         "renamed");
 }
 
-TEST(Durability, BadCommandLinesAndFilesStopWithAMessage) {
+TEST(Durability, BadCommandLinesAndFilesStopWithAMessage)
+{
     TempDir dir;
     auto run = [&](const std::string& args) {
-        std::string cmd = std::string(QX_MIS_BIN) + " " + args + " >/dev/null 2>" + dir.path + "/err";
+        std::string cmd =
+            std::string(QX_MIS_BIN) + " " + args + " >/dev/null 2>" + dir.path + "/err";
         int st = std::system(cmd.c_str());
         return WEXITSTATUS(st);
     };
@@ -97,18 +113,21 @@ TEST(Durability, BadCommandLinesAndFilesStopWithAMessage) {
     std::FILE* f = std::fopen((dir.path + "/bad.txt").c_str(), "w");
     std::fputs("object /systemId=\"a\" noSuchClass\n", f);
     std::fclose(f);
-    EXPECT_EQ(run("--db " + dir.path + "/y.db --seed " + dir.path + "/bad.txt --listen 127.0.0.1:0"), 1);
+    EXPECT_EQ(
+        run("--db " + dir.path + "/y.db --seed " + dir.path + "/bad.txt --listen 127.0.0.1:0"), 1);
     std::FILE* e = std::fopen((dir.path + "/err").c_str(), "r");
     char buf[512] = {0};
     size_t n = std::fread(buf, 1, sizeof buf - 1, e);
     std::fclose(e);
-    EXPECT_NE(std::string(buf, n).find("bad.txt:1: unknown class noSuchClass"), std::string::npos) << buf;
+    EXPECT_NE(std::string(buf, n).find("bad.txt:1: unknown class noSuchClass"), std::string::npos)
+        << buf;
 }
 
 // The database and its -wal and -shm files used to be created readable by everyone.
-TEST(Durability, DatabaseFilesAreTheOwnersAlone) {
+TEST(Durability, DatabaseFilesAreTheOwnersAlone)
+{
     TempDir dir;
-    mode_t old_mask = umask(022);  // what most shells leave, and what made the files 0644
+    mode_t old_mask = umask(022); // what most shells leave, and what made the files 0644
     MisProcess mis(dir.path);
     umask(old_mask);
     Client c(mis.port());
@@ -123,7 +142,8 @@ TEST(Durability, DatabaseFilesAreTheOwnersAlone) {
 }
 
 // --simulate makes the network live through the ordinary notification path.
-TEST(Simulation, ChangesValuesAndRaisesAlarms) {
+TEST(Simulation, ChangesValuesAndRaisesAlarms)
+{
     TempDir dir;
     MisProcess mis(dir.path, {"--simulate", "0.1"});
     Client c(mis.port());
@@ -135,8 +155,13 @@ TEST(Simulation, ChangesValuesAndRaisesAlarms) {
     std::set<std::string> kinds;
     for (auto& r : raw) kinds.insert(r["event"]);
     EXPECT_TRUE(kinds.count("ATTR_CHANGED"));
-    EXPECT_TRUE(kinds.count("OBJECT_CREATED"));  // the alarm record in a log
-    EXPECT_TRUE(kinds.count("communicationsAlarm") || kinds.count("equipmentAlarm") || kinds.count("qualityOfServiceAlarm"));
+    EXPECT_TRUE(kinds.count("OBJECT_CREATED")); // the alarm record in a log
+    EXPECT_TRUE(kinds.count("communicationsAlarm") || kinds.count("equipmentAlarm") ||
+                kinds.count("qualityOfServiceAlarm"));
     // every change is a valid value of its syntax: the server still reads its own objects
-    for (auto& r : raw) EXPECT_EQ(c.error_code("get", {{"name", r["name"]}}) == -32001 && r["event"] != "OBJECT_DESTROYED", false) << r.dump();
+    for (auto& r : raw)
+        EXPECT_EQ(c.error_code("get", {{"name", r["name"]}}) == -32001 &&
+                      r["event"] != "OBJECT_DESTROYED",
+                  false)
+            << r.dump();
 }

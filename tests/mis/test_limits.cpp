@@ -15,24 +15,28 @@ namespace {
 
 const std::string BIG = "/systemId=\"big\"/logId=\"big\"";
 
-void served_normally(const MisProcess& mis) {
+void served_normally(const MisProcess& mis)
+{
     Client fresh(mis.port());
     EXPECT_EQ(fresh.result("get", {{"name", "/"}})["class"], "root") << mis.log();
 }
 
-size_t count(const std::string& text, const std::string& what) {
+size_t count(const std::string& text, const std::string& what)
+{
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
 }
 
-std::string request(int id, const std::string& method, const json& params) {
+std::string request(int id, const std::string& method, const json& params)
+{
     return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() +
            "\n";
 }
 
 // Connects clients until the server refuses one; returns those it serves.
-std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most) {
+std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most)
+{
     std::vector<std::unique_ptr<Client>> served;
     while (served.size() < at_most) {
         auto c = std::make_unique<Client>(mis.port());
@@ -47,7 +51,8 @@ std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most)
 }
 
 // A log of n records: derive replies of about 75 bytes per record.
-std::string big_network(const std::string& dir, int n) {
+std::string big_network(const std::string& dir, int n)
+{
     std::string path = dir + "/big.txt";
     std::ofstream out(path);
     out << "object /systemId=\"big\" managedElement\nobject " << BIG << " log\n";
@@ -56,19 +61,20 @@ std::string big_network(const std::string& dir, int n) {
     return path;
 }
 
-}  // namespace
+} // namespace
 
 // The server takes every descriptor its hard limit allows, and refuses the clients past its
 // limit with one error line each (and one log line a period); a freed place is taken by the
 // next client.
-TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly) {
+TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
+{
     TempDir dir;
     MisProcess mis(dir.path, {}, FileLimit{48, 160});
     auto served = fill(mis, 400);
     EXPECT_GT(served.size(),
-              48u);  // more clients than the soft limit it started with has descriptors
+              48u); // more clients than the soft limit it started with has descriptors
     EXPECT_LT(served.size(), 160u);
-    for (int i = 0; i < 20; ++i) {  // refusals in a row are logged once a period
+    for (int i = 0; i < 20; ++i) { // refusals in a row are logged once a period
         Client extra(mis.port());
         EXPECT_EQ(extra.next()["error"]["code"], -32020);
     }
@@ -80,7 +86,8 @@ TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly) {
 
 // Connections that trickle an incomplete line are dropped after its time limit, so they lock
 // others out only that long; connections idle between requests stay however long they wait.
-TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay) {
+TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay)
+{
     TempDir dir;
     MisProcess mis(dir.path, {"--line-timeout", "1"}, FileLimit{64, 64});
     auto served = fill(mis, 200);
@@ -89,7 +96,7 @@ TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay) {
                                               std::make_move_iterator(served.begin() + 4));
     served.erase(served.begin(), served.begin() + 4);
     std::string slow = "{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"get\",\"params\":{}}";
-    for (size_t i = 0; i < 10; ++i) {  // a byte each 0.25 s: never quite silent
+    for (size_t i = 0; i < 10; ++i) { // a byte each 0.25 s: never quite silent
         for (auto& c : served) c->send_raw(slow.substr(i, 1));
         usleep(250000);
     }
@@ -101,7 +108,8 @@ TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay) {
 
 // With the descriptors gone, accepting pauses and the failure is logged once a period, not
 // once for every turn of the loop.
-TEST(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce) {
+TEST(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce)
+{
     TempDir dir;
     MisProcess mis(dir.path, {"--max-clients", "500"}, FileLimit{48, 48});
     {
@@ -118,7 +126,8 @@ TEST(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce) {
 
 // A subscriber that does not read while a large subtree goes is dropped when its unread
 // output passes its limit; the client that deleted it reads and stays.
-TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped) {
+TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped)
+{
     TempDir dir;
     MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent", "4"});
     Client lazy(mis.port()), c(mis.port());
@@ -132,7 +141,8 @@ TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped) {
 
 // Clients that pipeline large requests and never read are held to their share: past the
 // limit on all clients' unread output, the one holding the most is dropped.
-TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit) {
+TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
+{
     TempDir dir;
     MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent-total", "2"});
     std::string batch;
@@ -151,7 +161,8 @@ TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit) {
 
 // Actions beyond those running at once wait their turn, and their time limit starts with
 // them; beyond the waiting places they are refused.
-TEST(ActionPrograms, FloodIsQueuedAndBounded) {
+TEST(ActionPrograms, FloodIsQueuedAndBounded)
+{
     TempDir dir;
     std::ifstream in(QX_SAMPLE_SCHEMA);
     std::ofstream schema(dir.path + "/schema.txt");
@@ -229,7 +240,8 @@ TEST(ActionPrograms, FloodIsQueuedAndBounded) {
 // Requests pipelined in one write are served in turns of a few at a time: all are answered,
 // in order, while another client is answered in between; a client that sends its last request
 // and shuts its side still gets every reply.
-TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers) {
+TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
+{
     TempDir dir;
     MisProcess mis(dir.path);
     Client busy(mis.port()), other(mis.port());

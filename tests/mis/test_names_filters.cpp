@@ -10,14 +10,16 @@ using namespace mis;
 
 namespace {
 
-std::string canon(const std::string& text) {
+std::string canon(const std::string& text)
+{
     std::string out, why;
     return canonical_name(sample(), text, out, why) ? out : "ERROR: " + why;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Names, LooseFormsBecomeCanonical) {
+TEST(Names, LooseFormsBecomeCanonical)
+{
     EXPECT_EQ(canon("/"), "/");
     EXPECT_EQ(canon(""), "/");
     EXPECT_EQ(canon("/systemId=\"leeds-core-1\""), "/systemId=\"leeds-core-1\"");
@@ -31,16 +33,19 @@ TEST(Names, LooseFormsBecomeCanonical) {
     EXPECT_EQ(canon("/userLabel=\"say \\\"hi\\\" \\\\\""), "/userLabel=\"say \\\"hi\\\" \\\\\"");
 }
 
-TEST(Names, MalformedNamesAreRefusedWithAReason) {
-    for (const char* bad : {"/systemId", "/=x", "/systemId=\"open", "/systemId=\"a\"x", "/systemId=a//equipmentId=b",
-                            "/nosuchAttr=1", "/slotNumber=seven", "/alarmedObject=\"/\""}) {
+TEST(Names, MalformedNamesAreRefusedWithAReason)
+{
+    for (const char* bad :
+         {"/systemId", "/=x", "/systemId=\"open", "/systemId=\"a\"x", "/systemId=a//equipmentId=b",
+          "/nosuchAttr=1", "/slotNumber=seven", "/alarmedObject=\"/\""}) {
         std::string out, why;
         EXPECT_FALSE(canonical_name(sample(), bad, out, why)) << bad << " gave " << out;
         EXPECT_FALSE(why.empty()) << bad;
     }
 }
 
-TEST(Names, DerivationStrings) {
+TEST(Names, DerivationStrings)
+{
     struct Case {
         const char* text;
         const char* base;
@@ -68,7 +73,8 @@ TEST(Names, DerivationStrings) {
 namespace {
 
 // An object of class cls with some values set by display name.
-std::vector<std::string> values_of(const ClassDef& c, std::map<std::string, std::string> set) {
+std::vector<std::string> values_of(const ClassDef& c, std::map<std::string, std::string> set)
+{
     std::vector<std::string> v;
     for (auto& ca : c.attrs) {
         auto it = set.find(ca.attr->display);
@@ -77,7 +83,8 @@ std::vector<std::string> values_of(const ClassDef& c, std::map<std::string, std:
     return v;
 }
 
-bool match(const std::string& filter, const ClassDef& c, const std::vector<std::string>& v) {
+bool match(const std::string& filter, const ClassDef& c, const std::vector<std::string>& v)
+{
     std::string why;
     auto f = parse_filter(sample(), filter, why);
     if (!f) {
@@ -87,12 +94,15 @@ bool match(const std::string& filter, const ClassDef& c, const std::vector<std::
     return f->matches(c, v);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Filters, MatchingByKind) {
+TEST(Filters, MatchingByKind)
+{
     const ClassDef& pack = *sample().cls("circuitPack");
-    auto v = values_of(pack, {{"operationalState", "enabled"}, {"boardTemperature", "41"},
-                              {"userLabel", "STM-16 long reach"}, {"administrativeState", "unlocked"}});
+    auto v = values_of(pack, {{"operationalState", "enabled"},
+                              {"boardTemperature", "41"},
+                              {"userLabel", "STM-16 long reach"},
+                              {"administrativeState", "unlocked"}});
     // equality, with the value canonicalised by its syntax (enumerations ignore case)
     EXPECT_TRUE(match("(operationalState=enabled)", pack, v));
     EXPECT_TRUE(match("(x721:operationalState=ENABLED)", pack, v));
@@ -117,7 +127,9 @@ TEST(Filters, MatchingByKind) {
     EXPECT_TRUE(match("(objectClass=top)", pack, v));
     EXPECT_FALSE(match("(objectClass=shelf)", pack, v));
     // composition; a lone item may leave out its parentheses
-    EXPECT_TRUE(match("(&(operationalState=enabled)(|(boardTemperature>=100)(!(administrativeState=locked))))", pack, v));
+    EXPECT_TRUE(match(
+        "(&(operationalState=enabled)(|(boardTemperature>=100)(!(administrativeState=locked))))",
+        pack, v));
     EXPECT_FALSE(match("(&(operationalState=enabled)(boardTemperature>=100))", pack, v));
     EXPECT_TRUE(match("operationalState=enabled", pack, v));
     // escapes stand for themselves
@@ -126,14 +138,16 @@ TEST(Filters, MatchingByKind) {
     EXPECT_TRUE(match("(userLabel=a\\**)", pack, w));
 }
 
-TEST(Filters, MalformedFiltersAreRefused) {
+TEST(Filters, MalformedFiltersAreRefused)
+{
     std::string deep;
     for (int i = 0; i < 200; ++i) deep += "(!";
     deep += "(userLabel=x)";
     for (int i = 0; i < 200; ++i) deep += ")";
-    for (std::string bad : std::vector<std::string>{"", "(", "()", "(&)", "(!(a=1)(b=2))", "(nosuch=1)", "(operationalState=sleepy)",
-                            "(boardTemperature>=warm)", "(userLabel>=*x)", "(userLabel=x))", "(userLabel=x\\)",
-                            "(userLabel=x\\zz)", "(userLabel=(x)", "(userLabel)", "(&(userLabel=x)", deep}) {
+    for (std::string bad : std::vector<std::string>{
+             "", "(", "()", "(&)", "(!(a=1)(b=2))", "(nosuch=1)", "(operationalState=sleepy)",
+             "(boardTemperature>=warm)", "(userLabel>=*x)", "(userLabel=x))", "(userLabel=x\\)",
+             "(userLabel=x\\zz)", "(userLabel=(x)", "(userLabel)", "(&(userLabel=x)", deep}) {
         std::string why;
         EXPECT_EQ(parse_filter(sample(), bad, why), nullptr) << bad;
         EXPECT_FALSE(why.empty()) << bad;

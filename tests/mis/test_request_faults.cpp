@@ -9,13 +9,17 @@ using namespace qxtest;
 
 namespace {
 
-std::string nest(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+std::string nest(size_t depth)
+{
+    return std::string(depth, '[') + std::string(depth, ']');
+}
 
 class Faults : public ServerTest {
 protected:
     // Sends the line and then an ordinary request; returns the replies that came before the
     // ordinary one's (requests are answered in order, so none means the line got none).
-    std::vector<json> replies_to(const std::string& line) {
+    std::vector<json> replies_to(const std::string& line)
+    {
         c.send_raw(line + "\n" +
                    R"({"jsonrpc":"2.0","id":"probe","method":"get","params":{"name":"/"}})" + "\n");
         std::vector<json> out;
@@ -25,30 +29,32 @@ protected:
                 ADD_FAILURE() << "no reply to the probe after " << line.substr(0, 120);
                 return out;
             }
-            if (j.contains("method")) continue;  // a notification
+            if (j.contains("method")) continue; // a notification
             if (j.is_object() && j.value("id", json()) == "probe") return out;
             out.push_back(j);
         }
     }
 
-    std::string user_label(const std::string& name) {
+    std::string user_label(const std::string& name)
+    {
         return attribute_value(c.result("get", {{"name", name}}), "x721:userLabel");
     }
 };
 
-}  // namespace
+} // namespace
 
 // One line of ~180 KB nested 90,000 deep used to overflow the server's stack while the value
 // was copied. The request object is the first level; 64 are allowed.
-TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing) {
+TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing)
+{
     const std::string deep = nest(90000);
     const std::string get = R"("method":"get","params":{"name":)";
     const std::string set = R"("method":"set","params":{"name":)" + json(RACK1).dump() + ",";
     const std::string hello = R"("method":"hello","params":{"extra":)";
     struct Case {
         const char* what;
-        std::string members;  // of the request object
-        int code;             // 0: an ordinary result; 1: no reply at all
+        std::string members; // of the request object
+        int code;            // 0: an ordinary result; 1: no reply at all
         json id;
     } cases[] = {
         {"in params", R"("id":1,)" + get + deep + "}", -32602, 1},
@@ -77,8 +83,10 @@ TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing) {
         }
         ASSERT_EQ(r.size(), 1u) << k.what;
         EXPECT_EQ(r[0]["id"], k.id) << k.what;
-        if (k.code == 0) EXPECT_TRUE(r[0].contains("result")) << k.what << ": " << r[0].dump();
-        else EXPECT_EQ(r[0]["error"]["code"], k.code) << k.what << ": " << r[0].dump();
+        if (k.code == 0)
+            EXPECT_TRUE(r[0].contains("result")) << k.what << ": " << r[0].dump();
+        else
+            EXPECT_EQ(r[0]["error"]["code"], k.code) << k.what << ": " << r[0].dump();
     }
     EXPECT_EQ(user_label(RACK1), label);
     EXPECT_TRUE(mis.alive());
@@ -86,7 +94,8 @@ TEST_F(Faults, NestingPastTheLimitIsRefusedWithoutCrashing) {
 
 // An id that is an object, array or boolean used to be carried out and answered with id null,
 // so the client could not tell which request the answer belonged to.
-TEST_F(Faults, IdThatIsNotStringNumberOrNullIsRefusedAndNotCarriedOut) {
+TEST_F(Faults, IdThatIsNotStringNumberOrNullIsRefusedAndNotCarriedOut)
+{
     const std::string label = user_label(RACK1);
     for (const char* id : {R"({"n":1})", "[2]", "true", "false", "{}", "[]"}) {
         std::string line = std::string(R"({"jsonrpc":"2.0","id":)") + id +
@@ -109,7 +118,8 @@ TEST_F(Faults, IdThatIsNotStringNumberOrNullIsRefusedAndNotCarriedOut) {
 }
 
 // 4294967297 used to be taken as subscription 1 (the number wrapped to 32 bits).
-TEST_F(Faults, UnsubscribeRefusesNumbersOutOfRange) {
+TEST_F(Faults, UnsubscribeRefusesNumbersOutOfRange)
+{
     json sub = c.result("derive", {{"derivation", LEEDS + "/*"}, {"subscribe", true}});
     ASSERT_EQ(sub["subscription"], 1);
     for (const char* n : {"4294967297", "18446744073709551617", "18446744073709551615",
@@ -125,7 +135,8 @@ TEST_F(Faults, UnsubscribeRefusesNumbersOutOfRange) {
 }
 
 // Bad lines used to be logged whole: one test run wrote 18 MB of log.
-TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix) {
+TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix)
+{
     size_t before = mis.log().size();
     std::string big(100000, 'x');
     std::vector<std::string> lines = {
@@ -139,15 +150,17 @@ TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix) {
         for (auto& l : lines) EXPECT_EQ(replies_to(l).size(), 1u);
     std::string log = mis.log().substr(before);
     EXPECT_LT(log.size(), 20 * 1024u) << log.substr(0, 2000);
-    EXPECT_NE(log.find("bytes)"), std::string::npos) << log.substr(0, 2000);  // tells the length
+    EXPECT_NE(log.find("bytes)"), std::string::npos) << log.substr(0, 2000); // tells the length
     // one line per event: the newline inside the client's name does not break it
     EXPECT_EQ(log.find("\nxxx"), std::string::npos);
 }
 
 // 100 subscriptions with 600 KB filters took 354 MB and made every set beneath them 90 times
 // slower. A client holds at most 1000 subscriptions, a filter at most 16 KiB.
-TEST_F(Faults, SubscriptionsAndFiltersAreCapped) {
-    json subscribe = {{"jsonrpc", "2.0"}, {"method", "derive"},
+TEST_F(Faults, SubscriptionsAndFiltersAreCapped)
+{
+    json subscribe = {{"jsonrpc", "2.0"},
+                      {"method", "derive"},
                       {"params", {{"derivation", LEEDS + "/*"}, {"subscribe", true}}}};
     json batch = json::array();
     for (int i = 0; i < 1000; ++i) {
@@ -186,11 +199,13 @@ TEST_F(Faults, SubscriptionsAndFiltersAreCapped) {
 
 // A JSON array of requests is a batch: one array of answers, in order, one per request with
 // an id; none for notifications.
-TEST_F(Faults, BatchesAreAnsweredAsOneArray) {
+TEST_F(Faults, BatchesAreAnsweredAsOneArray)
+{
     std::string label = R"({"jsonrpc":"2.0","method":"set","params":{"name":)" +
                         json(RACK1).dump() + R"(,"values":{"userLabel":"batched"}}})";
     std::string get = R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"/"}})";
-    auto r = replies_to("[" + get + "," + label + R"(,5,{"jsonrpc":"2.0","id":"b","method":"fly"},)"
+    auto r = replies_to("[" + get + "," + label +
+                        R"(,5,{"jsonrpc":"2.0","id":"b","method":"fly"},)"
                         R"({"jsonrpc":"2.0","id":{},"method":"get"},[]])");
     ASSERT_EQ(r.size(), 1u);
     ASSERT_TRUE(r[0].is_array()) << r[0].dump();
@@ -199,12 +214,14 @@ TEST_F(Faults, BatchesAreAnsweredAsOneArray) {
     ASSERT_EQ(r[0].size(), expected.size()) << r[0].dump();
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(r[0][i]["id"], expected[i].first) << i;
-        if (expected[i].second == 0) EXPECT_TRUE(r[0][i].contains("result")) << i;
-        else EXPECT_EQ(r[0][i]["error"]["code"], expected[i].second) << i;
+        if (expected[i].second == 0)
+            EXPECT_TRUE(r[0][i].contains("result")) << i;
+        else
+            EXPECT_EQ(r[0][i]["error"]["code"], expected[i].second) << i;
     }
-    EXPECT_EQ(user_label(RACK1), "batched");  // the notification inside was carried out
+    EXPECT_EQ(user_label(RACK1), "batched"); // the notification inside was carried out
 
-    EXPECT_TRUE(replies_to("[" + label + "," + label + "]").empty());  // notifications only
+    EXPECT_TRUE(replies_to("[" + label + "," + label + "]").empty()); // notifications only
     r = replies_to("[]");
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0]["error"]["code"], -32600);
@@ -226,14 +243,14 @@ TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer)
     };
     json test = {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal"}};
     json batch = {request(7, "action", test), request(8, "get", {{"name", "/"}})};
-    test["parameter"] = "sideways";  // refused by the program
+    test["parameter"] = "sideways"; // refused by the program
     batch.push_back(request(9, "action", test));
     {
         Client leaver(mis.port());
         leaver.send_raw(batch.dump() + "\n");
     }
     auto r = replies_to(batch.dump());
-    if (r.empty()) r.push_back(c.next(15000));  // the probe may be answered first
+    if (r.empty()) r.push_back(c.next(15000)); // the probe may be answered first
     ASSERT_EQ(r.size(), 1u);
     ASSERT_EQ(r[0].size(), 3u) << r[0].dump();
     EXPECT_EQ(r[0][0]["id"], 7);

@@ -10,7 +10,8 @@ using namespace mis;
 
 namespace {
 
-std::string check(const char* syntax, const std::string& text) {
+std::string check(const char* syntax, const std::string& text)
+{
     std::string canon, why;
     const AttributeDef* a = sample().attribute(syntax);
     if (!a) return "NO ATTRIBUTE";
@@ -20,7 +21,8 @@ std::string check(const char* syntax, const std::string& text) {
 // The editor reads a class description this way: action names are the words after each
 // `label "` from the first "actions" on; attribute names the first `label "` after each
 // `labels {` from the first "attributes" on; a name is one word less its last character.
-std::vector<std::string> read_labels(const std::string& text, bool attributes) {
+std::vector<std::string> read_labels(const std::string& text, bool attributes)
+{
     std::vector<std::string> out;
     size_t pos = text.find(attributes ? "attributes" : "actions");
     auto word_at = [&](size_t quote) {
@@ -46,20 +48,22 @@ std::vector<std::string> read_labels(const std::string& text, bool attributes) {
     return out;
 }
 
-std::unique_ptr<Schema> parse(const std::string& text, std::string& err) {
-    const std::string base =
-        "syntax ObjectClass classname\n"
-        "syntax Name string 1..10\n"
-        "attribute x:objectClass ObjectClass read-only\n"
-        "attribute x:name Name read-only\n"
-        "class root\n"
-        "class metadataRepository\n    naming x:name\n    attribute x:name\n    action getObjectClass builtin getObjectClass\n";
+std::unique_ptr<Schema> parse(const std::string& text, std::string& err)
+{
+    const std::string base = "syntax ObjectClass classname\n"
+                             "syntax Name string 1..10\n"
+                             "attribute x:objectClass ObjectClass read-only\n"
+                             "attribute x:name Name read-only\n"
+                             "class root\n"
+                             "class metadataRepository\n    naming x:name\n    attribute x:name\n  "
+                             "  action getObjectClass builtin getObjectClass\n";
     return Schema::parse(base + text, "t.schema", "/opt/mib", err);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Schema, ValuesAreCheckedAndCanonicalisedBySyntax) {
+TEST(Schema, ValuesAreCheckedAndCanonicalisedBySyntax)
+{
     // integer ranges (negative bounds, blanks, leading zeros, overflow)
     EXPECT_EQ(check("boardTemperature", " -40 "), "-40");
     EXPECT_EQ(check("boardTemperature", "007"), "7");
@@ -93,24 +97,31 @@ TEST(Schema, ValuesAreCheckedAndCanonicalisedBySyntax) {
     EXPECT_EQ(check("objectClass", "cupboard"), "REFUSED");
 }
 
-TEST(Schema, RefusedValueMessageNamesValueSyntaxAndRule) {
+TEST(Schema, RefusedValueMessageNamesValueSyntaxAndRule)
+{
     std::string canon, why;
     const AttributeDef* a = sample().attribute("x721:administrativeState");
     ASSERT_FALSE(sample().validate(*a->syntax, "sleepy", canon, why));
-    EXPECT_EQ(why, "value 'sleepy' refused by syntax AdministrativeState (locked | unlocked | shuttingDown)");
+    EXPECT_EQ(
+        why,
+        "value 'sleepy' refused by syntax AdministrativeState (locked | unlocked | shuttingDown)");
 }
 
-TEST(Schema, MistakesAreReportedWithTheirLine) {
+TEST(Schema, MistakesAreReportedWithTheirLine)
+{
     struct Case {
         const char* text;
         const char* expect;
     } cases[] = {
         {"attribute x:a Nope read-write\n", "t.schema:10: unknown syntax Nope"},
-        {"attribute x:a Name read-write default \"much too long\"\n", "t.schema:10: default of x:a"},
+        {"attribute x:a Name read-write default \"much too long\"\n",
+         "t.schema:10: default of x:a"},
         {"attribute x:a Name writable\n", "t.schema:10: access must be"},
-        {"class b : a\n    naming x:name\nclass a\n", "t.schema:10: superclass a must be defined before b"},
+        {"class b : a\n    naming x:name\nclass a\n",
+         "t.schema:10: superclass a must be defined before b"},
         {"class c\n    naming x:nosuch\n", "unknown naming attribute"},
-        {"class c\n    under nowhere\n    naming x:name\n    attribute x:name\n", "name binding under unknown class nowhere"},
+        {"class c\n    under nowhere\n    naming x:name\n    attribute x:name\n",
+         "name binding under unknown class nowhere"},
         {"attribute x:actionsPending Name read-write\n", "reserved word"},
         {"class c\n    bogus line\n", "t.schema:11: unknown or malformed class line"},
         {"syntax S integer 5..1\n", "t.schema:10: unknown or malformed syntax rule"},
@@ -126,18 +137,20 @@ TEST(Schema, MistakesAreReportedWithTheirLine) {
     EXPECT_NE(err.find("objectClass"), std::string::npos) << err;
 }
 
-TEST(Schema, InheritanceOverridesAndProgramPaths) {
+TEST(Schema, InheritanceOverridesAndProgramPaths)
+{
     std::string err;
     auto s = parse(
         "syntax Flag boolean\n"
         "attribute x:on Flag read-write default \"no\"\n"
         "class base\n    naming x:name\n    under root\n    attribute x:name\n    attribute x:on\n"
         "    action ping program bin/ping timeout 2\n"
-        "class derived : base\n    attribute x:on default \"yes\"\n    action ping builtin selfTest\n",
+        "class derived : base\n    attribute x:on default \"yes\"\n    action ping builtin "
+        "selfTest\n",
         err);
     ASSERT_NE(s, nullptr) << err;
     const ClassDef& d = *s->cls("derived");
-    ASSERT_EQ(d.attrs.size(), 3u);  // objectClass, name, on -- inherited, in order
+    ASSERT_EQ(d.attrs.size(), 3u); // objectClass, name, on -- inherited, in order
     EXPECT_EQ(d.attrs[0].attr->display, "objectClass");
     EXPECT_EQ(d.attrs[0].def, "derived");
     EXPECT_EQ(d.attrs[2].def, "true");
@@ -152,7 +165,8 @@ TEST(Schema, InheritanceOverridesAndProgramPaths) {
 
 // Every class's description reads back, by the editor's rules, as its attributes and
 // actions in schema order.
-TEST(Schema, ClassDescriptionsRoundTripThroughTheEditorsParser) {
+TEST(Schema, ClassDescriptionsRoundTripThroughTheEditorsParser)
+{
     for (auto& c : sample().classes()) {
         std::string text = sample().describe(*c);
         std::vector<std::string> attrs, actions;

@@ -14,17 +14,19 @@ namespace {
 
 using Server = ServerTest;
 
-std::vector<std::string> names_of(const json& derive_result) {
+std::vector<std::string> names_of(const json& derive_result)
+{
     std::vector<std::string> out;
     for (auto& o : derive_result["objects"]) out.push_back(o["name"]);
     return out;
 }
 
-}  // namespace
+} // namespace
 
-TEST_F(Server, ReadingObjects) {
+TEST_F(Server, ReadingObjects)
+{
     json r = c.result("get", {{"name", " / systemId = leeds-core-1 "}});
-    EXPECT_EQ(r["name"], LEEDS);  // canonical name
+    EXPECT_EQ(r["name"], LEEDS); // canonical name
     EXPECT_EQ(r["class"], "managedElement");
     ASSERT_GT(r["attributes"].size(), 3u);
     EXPECT_EQ(r["attributes"][0]["name"], "x721:objectClass");
@@ -37,73 +39,118 @@ TEST_F(Server, ReadingObjects) {
     EXPECT_EQ(c.error_code("get", {{"name", LEEDS + "/equipmentId=\"rack-99\""}}), -32001);
     EXPECT_EQ(c.error_code("get", {{"name", "/systemId=\"unterminated"}}), -32011);
     // the repository object answers for any host name
-    EXPECT_EQ(c.result("get", {{"name", "/systemId=\"any.host\"/metaName=\"MDR\""}})["class"], "metadataRepository");
+    EXPECT_EQ(c.result("get", {{"name", "/systemId=\"any.host\"/metaName=\"MDR\""}})["class"],
+              "metadataRepository");
     json h = c.result("hello", {{"client", "test"}, {"host", "db7"}});
     EXPECT_EQ(h["mdr"], "/systemId=\"db7\"/metaName=\"MDR\"");
 }
 
-TEST_F(Server, DerivingTheFirstLevel) {
+TEST_F(Server, DerivingTheFirstLevel)
+{
     json r = c.result("derive", {{"derivation", LEEDS + "/*"}});
     EXPECT_EQ(r["count"], 3);
-    EXPECT_EQ(names_of(r), (std::vector<std::string>{RACK1, LEEDS + "/equipmentId=\"rack-2\"", LOG}));
+    EXPECT_EQ(names_of(r),
+              (std::vector<std::string>{RACK1, LEEDS + "/equipmentId=\"rack-2\"", LOG}));
     json top = c.result("derive", {{"derivation", "/*"}});
-    EXPECT_EQ(top["count"], 4);  // the four systems; the repository object is not listed
+    EXPECT_EQ(top["count"], 4); // the four systems; the repository object is not listed
     json big = c.result("derive", {{"base", LOG}});
     EXPECT_GE(big["count"].get<int>(), 100);
-    json crit = c.result("derive", {{"derivation", LOG + "/*/CMISFilter((&(perceivedSeverity=critical)(objectClass=logRecord)))"}});
+    json crit =
+        c.result("derive",
+                 {{"derivation",
+                   LOG + "/*/CMISFilter((&(perceivedSeverity=critical)(objectClass=logRecord)))"}});
     EXPECT_GT(crit["count"].get<int>(), 0);
     EXPECT_LT(crit["count"].get<int>(), big["count"].get<int>());
-    for (auto& n : names_of(crit)) EXPECT_EQ(c.result("get", {{"name", n}})["attributes"][4]["value"].is_string(), true);
+    for (auto& n : names_of(crit))
+        EXPECT_EQ(c.result("get", {{"name", n}})["attributes"][4]["value"].is_string(), true);
     // base class check, bad strings, bad filters
     EXPECT_EQ(c.error_code("derive", {{"derivation", LEEDS + "/*"}, {"class", "log"}}), -32004);
     EXPECT_EQ(c.error_code("derive", {{"derivation", LEEDS}}), -32012);
-    EXPECT_EQ(c.error_code("derive", {{"derivation", LEEDS + "/*/CMISFilter((nosuch=1))"}}), -32012);
+    EXPECT_EQ(c.error_code("derive", {{"derivation", LEEDS + "/*/CMISFilter((nosuch=1))"}}),
+              -32012);
     EXPECT_EQ(c.error_code("derive", {{"derivation", "/systemId=\"nowhere\"/*"}}), -32001);
     EXPECT_EQ(c.error_code("derive", {{"base", 7}}), -32602);
 }
 
-TEST_F(Server, ChangingValues) {
-    EXPECT_EQ(c.result("validate", {{"attribute", "administrativeState"}, {"value", "LOCKED"}})["value"], "locked");
-    EXPECT_EQ(c.error_code("validate", {{"attribute", "administrativeState"}, {"value", "sleepy"}}), -32006);
+TEST_F(Server, ChangingValues)
+{
+    EXPECT_EQ(
+        c.result("validate", {{"attribute", "administrativeState"}, {"value", "LOCKED"}})["value"],
+        "locked");
+    EXPECT_EQ(c.error_code("validate", {{"attribute", "administrativeState"}, {"value", "sleepy"}}),
+              -32006);
     EXPECT_EQ(c.error_code("validate", {{"attribute", "nosuch"}, {"value", "1"}}), -32002);
 
-    json r = c.result("set", {{"name", RACK1}, {"values", {{"userLabel", "north rack"}, {"x721:administrativeState", "locked"}}}});
+    json r = c.result(
+        "set", {{"name", RACK1},
+                {"values", {{"userLabel", "north rack"}, {"x721:administrativeState", "locked"}}}});
     EXPECT_EQ(r["changed"].size(), 2u);
     // the same values again change nothing
-    EXPECT_EQ(c.result("set", {{"name", RACK1}, {"values", {{"userLabel", "north rack"}}}})["changed"].size(), 0u);
+    EXPECT_EQ(
+        c.result("set", {{"name", RACK1}, {"values", {{"userLabel", "north rack"}}}})["changed"]
+            .size(),
+        0u);
     // all or nothing: one refused value leaves the other unchanged
-    EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"userLabel", "south"}, {"administrativeState", "x"}}}}), -32006);
-    EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"userLabel", "south"}, {"operationalState", "enabled"}}}}), -32007);
-    EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"equipmentId", "rack-7"}}}}), -32007);
+    EXPECT_EQ(
+        c.error_code("set", {{"name", RACK1},
+                             {"values", {{"userLabel", "south"}, {"administrativeState", "x"}}}}),
+        -32006);
+    EXPECT_EQ(c.error_code("set",
+                           {{"name", RACK1},
+                            {"values", {{"userLabel", "south"}, {"operationalState", "enabled"}}}}),
+              -32007);
+    EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"equipmentId", "rack-7"}}}}),
+              -32007);
     EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", {{"logId", "x"}}}}), -32002);
     EXPECT_EQ(c.error_code("set", {{"name", RACK1}, {"values", "userLabel=x"}}), -32602);
     EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:userLabel"), "north rack");
 }
 
-TEST_F(Server, CreatingAndDeleting) {
+TEST_F(Server, CreatingAndDeleting)
+{
     json blank = c.result("blank", {{"class", "equipmentRack"}});
     EXPECT_EQ(blank["name"], "NONE");
     EXPECT_EQ(c.error_code("blank", {{"class", "cupboard"}}), -32003);
 
-    json made = c.result("create", {{"parent", LEEDS}, {"class", "equipmentRack"},
-                                    {"values", {{"equipmentId", "rack-9"}, {"vendorName", "Acme"}}}});
+    json made =
+        c.result("create", {{"parent", LEEDS},
+                            {"class", "equipmentRack"},
+                            {"values", {{"equipmentId", "rack-9"}, {"vendorName", "Acme"}}}});
     std::string rack9 = LEEDS + "/equipmentId=\"rack-9\"";
     EXPECT_EQ(made["name"], rack9);
-    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", {{"equipmentId", "rack-9"}}}}), -32005);
-    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS}, {"class", "shelf"}, {"values", {{"shelfId", "s"}}}}), -32008);
-    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", json::object()}}), -32006);
-    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS}, {"class", "equipment"}, {"values", {{"userLabel", "x"}}}}), -32008);
-    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS + "/equipmentId=\"none\""}, {"class", "equipmentRack"}}), -32001);
+    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS},
+                                      {"class", "equipmentRack"},
+                                      {"values", {{"equipmentId", "rack-9"}}}}),
+              -32005);
+    EXPECT_EQ(c.error_code("create",
+                           {{"parent", LEEDS}, {"class", "shelf"}, {"values", {{"shelfId", "s"}}}}),
+              -32008);
+    EXPECT_EQ(
+        c.error_code("create",
+                     {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", json::object()}}),
+        -32006);
+    EXPECT_EQ(
+        c.error_code("create",
+                     {{"parent", LEEDS}, {"class", "equipment"}, {"values", {{"userLabel", "x"}}}}),
+        -32008);
+    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS + "/equipmentId=\"none\""},
+                                      {"class", "equipmentRack"}}),
+              -32001);
     EXPECT_EQ(c.error_code("create", {{"parent", LEEDS}, {"class", "cupboard"}}), -32003);
-    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", {{"equipmentId", "r"}, {"slotNumber", "1"}}}}), -32002);
+    EXPECT_EQ(c.error_code("create", {{"parent", LEEDS},
+                                      {"class", "equipmentRack"},
+                                      {"values", {{"equipmentId", "r"}, {"slotNumber", "1"}}}}),
+              -32002);
 
     c.result("create", {{"parent", rack9}, {"class", "shelf"}, {"values", {{"shelfId", "s1"}}}});
-    c.result("create", {{"parent", rack9 + "/shelfId=\"s1\""}, {"class", "slot"}, {"values", {{"slotNumber", "1"}}}});
+    c.result("create", {{"parent", rack9 + "/shelfId=\"s1\""},
+                        {"class", "slot"},
+                        {"values", {{"slotNumber", "1"}}}});
     c.result("create", {{"parent", rack9}, {"class", "shelf"}, {"values", {{"shelfId", "s2"}}}});
     json gone = c.result("delete", {{"name", rack9}});
     EXPECT_EQ(gone["count"], 4);
     std::vector<std::string> order = gone["names"];
-    EXPECT_EQ(order.front(), rack9 + "/shelfId=\"s1\"/slotNumber=1");  // deepest first
+    EXPECT_EQ(order.front(), rack9 + "/shelfId=\"s1\"/slotNumber=1"); // deepest first
     EXPECT_EQ(order.back(), rack9);
     EXPECT_EQ(c.error_code("get", {{"name", rack9 + "/shelfId=\"s2\""}}), -32001);
     EXPECT_EQ(c.error_code("delete", {{"name", rack9}}), -32001);
@@ -111,11 +158,16 @@ TEST_F(Server, CreatingAndDeleting) {
     EXPECT_EQ(c.error_code("delete", {{"name", "/systemId=\"h\"/metaName=\"MDR\""}}), -32007);
 }
 
-TEST_F(Server, ActionsAndSyntaxes) {
+TEST_F(Server, ActionsAndSyntaxes)
+{
     std::string mdr = "/systemId=\"localhost\"/metaName=\"MDR\"";
-    std::string d = c.result("action", {{"name", mdr}, {"action", "getObjectClass"}, {"parameter", "shelf"}})["reply"];
+    std::string d = c.result(
+        "action", {{"name", mdr}, {"action", "getObjectClass"}, {"parameter", "shelf"}})["reply"];
     EXPECT_EQ(d.rfind("class shelf\n", 0), 0u) << d;
-    EXPECT_EQ(c.error_code("action", {{"name", mdr}, {"action", "getObjectClass"}, {"parameter", "cupboard"}}), -32003);
+    EXPECT_EQ(
+        c.error_code("action",
+                     {{"name", mdr}, {"action", "getObjectClass"}, {"parameter", "cupboard"}}),
+        -32003);
     EXPECT_EQ(c.error_code("action", {{"name", RACK1}, {"action", "launch"}}), -32009);
     std::string st = c.result("action", {{"name", RACK1}, {"action", "selfTest"}})["reply"];
     EXPECT_NE(st.find("result: passed"), std::string::npos);
@@ -133,36 +185,53 @@ TEST_F(Server, ActionsAndSyntaxes) {
 
 // The program runs outside the loop: requests sent after it are answered first, and its
 // failure and its time limit come back as -32010.
-TEST_F(Server, ActionProgramsRunBesideOtherRequests) {
-    c.send_raw(json{{"jsonrpc", "2.0"}, {"id", 100}, {"method", "action"},
-                    {"params", {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal prbs15"}}}}.dump() + "\n");
+TEST_F(Server, ActionProgramsRunBesideOtherRequests)
+{
+    c.send_raw(
+        json{{"jsonrpc", "2.0"},
+             {"id", 100},
+             {"method", "action"},
+             {"params",
+              {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal prbs15"}}}}
+            .dump() +
+        "\n");
     EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
     json reply;
     for (int i = 0; i < 10 && reply.is_null(); ++i) {
-        if (!c.notes.empty() && c.notes.front().value("id", 0) == 100) reply = c.notes.front();
-        else reply = c.next(2000);
+        if (!c.notes.empty() && c.notes.front().value("id", 0) == 100)
+            reply = c.notes.front();
+        else
+            reply = c.next(2000);
         if (!reply.is_null() && reply.value("id", 0) != 100) reply = json();
     }
     ASSERT_TRUE(reply.contains("result")) << reply.dump();
     std::string text = reply["result"]["reply"];
     EXPECT_NE(text.find(PORT1), std::string::npos);
     EXPECT_NE(text.find("terminal"), std::string::npos);
-    json bad = c.call("action", {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "sideways"}});
+    json bad =
+        c.call("action", {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "sideways"}});
     ASSERT_TRUE(bad.contains("error"));
     EXPECT_EQ(bad["error"]["code"], -32010);
     EXPECT_NE(bad["error"]["message"].get<std::string>().find("sideways"), std::string::npos);
 }
 
-TEST_F(Server, NotificationsReachOnlyTheirSubscribersAndWatchers) {
+TEST_F(Server, NotificationsReachOnlyTheirSubscribersAndWatchers)
+{
     Client logs(mis.port()), racks(mis.port()), watcher(mis.port()), bystander(mis.port());
-    int all = logs.result("derive", {{"derivation", LOG + "/*"}, {"subscribe", true}})["subscription"];
-    int crit = logs.result("derive", {{"derivation", LOG + "/*/CMISFilter((perceivedSeverity=critical))"}, {"subscribe", true}})["subscription"];
-    int rk = racks.result("derive", {{"derivation", LEEDS + "/*"}, {"subscribe", true}})["subscription"];
+    int all =
+        logs.result("derive", {{"derivation", LOG + "/*"}, {"subscribe", true}})["subscription"];
+    int crit =
+        logs.result("derive", {{"derivation", LOG + "/*/CMISFilter((perceivedSeverity=critical))"},
+                               {"subscribe", true}})["subscription"];
+    int rk =
+        racks.result("derive", {{"derivation", LEEDS + "/*"}, {"subscribe", true}})["subscription"];
     watcher.result("watch", {{"name", RACK1}});
 
     // a new minor alarm: only the log's unfiltered subscription hears of it
-    json rec = c.result("create", {{"parent", LOG}, {"class", "alarmRecord"},
-                                   {"values", {{"logRecordId", "9001"}, {"perceivedSeverity", "minor"}}}});
+    json rec =
+        c.result("create", {{"parent", LOG},
+                            {"class", "alarmRecord"},
+                            {"values", {{"logRecordId", "9001"}, {"perceivedSeverity", "minor"}}}});
     std::string rn = rec["name"];
     auto ev = logs.events();
     ASSERT_EQ(ev.size(), 1u);
@@ -191,7 +260,8 @@ TEST_F(Server, NotificationsReachOnlyTheirSubscribersAndWatchers) {
     // deleting the log reports each record to the log's subscriptions and the log itself to
     // the system's; the critical subscription hears only of critical records
     size_t records = c.result("derive", {{"base", LOG}})["count"];
-    size_t critical = c.result("derive", {{"base", LOG}, {"filter", "(perceivedSeverity=critical)"}})["count"];
+    size_t critical =
+        c.result("derive", {{"base", LOG}, {"filter", "(perceivedSeverity=critical)"}})["count"];
     c.result("delete", {{"name", LOG}});
     ev = logs.events(800);
     size_t to_all = 0, to_crit = 0;
@@ -219,13 +289,18 @@ TEST_F(Server, NotificationsReachOnlyTheirSubscribersAndWatchers) {
     // unsubscribing stops the events; another client's subscription cannot be dropped
     EXPECT_EQ(racks.error_code("unsubscribe", {{"subscription", all}}), -32013);
     racks.result("unsubscribe", {{"subscription", rk}});
-    c.result("create", {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", {{"equipmentId", "late"}}}});
+    c.result(
+        "create",
+        {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", {{"equipmentId", "late"}}}});
     EXPECT_TRUE(racks.events().empty());
 }
 
-TEST_F(Server, FilteredSubscriptionSeesObjectsEnterAndLeave) {
+TEST_F(Server, FilteredSubscriptionSeesObjectsEnterAndLeave)
+{
     Client sub(mis.port());
-    int s = sub.result("derive", {{"base", LEEDS}, {"filter", "(administrativeState=locked)"}, {"subscribe", true}})["subscription"];
+    int s = sub.result("derive", {{"base", LEEDS},
+                                  {"filter", "(administrativeState=locked)"},
+                                  {"subscribe", true}})["subscription"];
     c.result("set", {{"name", RACK1}, {"values", {{"administrativeState", "locked"}}}});
     auto ev = sub.events();
     ASSERT_EQ(ev.size(), 1u);
@@ -241,38 +316,60 @@ TEST_F(Server, FilteredSubscriptionSeesObjectsEnterAndLeave) {
     for (auto& r : sub.events(100, true)) EXPECT_EQ(r["event"], "ATTR_CHANGED");
 }
 
-TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing) {
+TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing)
+{
     auto reply = [&](const std::string& line) {
         c.send_raw(line + "\n");
         return c.next();
     };
     EXPECT_EQ(reply("this is not json")["error"]["code"], -32700);
     EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":")["error"]["code"], -32700);
-    json three = reply("[1,2,3]");  // a batch of three requests, each invalid
+    json three = reply("[1,2,3]"); // a batch of three requests, each invalid
     ASSERT_EQ(three.size(), 3u) << three.dump();
     for (auto& e : three) EXPECT_EQ(e["error"]["code"], -32600);
     EXPECT_EQ(reply("{\"id\":2,\"method\":\"get\"}")["error"]["code"], -32600);
     EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":17}")["error"]["code"], -32600);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"teleport\"}")["error"]["code"], -32601);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"get\",\"params\":[1]}")["error"]["code"], -32602);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"get\",\"params\":{}}")["error"]["code"], -32602);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"get\",\"params\":{\"name\":null}}")["error"]["code"], -32602);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":\"x\",\"method\":\"unsubscribe\",\"params\":{\"subscription\":\"1\"}}")["id"], "x");
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"set\",\"params\":{\"name\":\"/\",\"values\":{\"userLabel\":[1]}}}")["error"]["code"], -32602);
+    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"teleport\"}")["error"]["code"],
+              -32601);
+    EXPECT_EQ(
+        reply("{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"get\",\"params\":[1]}")["error"]["code"],
+        -32602);
+    EXPECT_EQ(
+        reply("{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"get\",\"params\":{}}")["error"]["code"],
+        -32602);
+    EXPECT_EQ(
+        reply(
+            "{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"get\",\"params\":{\"name\":null}}")["error"]
+                                                                                           ["code"],
+        -32602);
+    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":\"x\",\"method\":\"unsubscribe\",\"params\":{"
+                    "\"subscription\":\"1\"}}")["id"],
+              "x");
+    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"set\",\"params\":{\"name\":\"/"
+                    "\",\"values\":{\"userLabel\":[1]}}}")["error"]["code"],
+              -32602);
     // a request without id is carried out but not answered
-    c.send_raw(json{{"jsonrpc", "2.0"}, {"method", "set"},
-                    {"params", {{"name", RACK1}, {"values", {{"userLabel", "silent"}}}}}}.dump() + "\n");
+    c.send_raw(json{{"jsonrpc", "2.0"},
+                    {"method", "set"},
+                    {"params", {{"name", RACK1}, {"values", {{"userLabel", "silent"}}}}}}
+                   .dump() +
+               "\n");
     EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:userLabel"), "silent");
     for (auto& n : c.notes) EXPECT_FALSE(n.contains("id")) << n.dump();
     // nesting half a million levels deep is parsed and freed without recursion
     EXPECT_EQ(reply(std::string(400000, '[') + std::string(400000, ']'))["error"]["code"], -32600);
     // text that is not UTF-8 inside a string is refused as JSON, never crashes a reply
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"get\",\"params\":{\"name\":\"/\xff\"}}")["error"]["code"], -32700);
+    EXPECT_EQ(
+        reply("{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"get\",\"params\":{\"name\":\"/\xff\"}}")
+            ["error"]["code"],
+        -32700);
 }
 
-TEST_F(Server, OverlongLineDisconnectsOnlyThatClient) {
+TEST_F(Server, OverlongLineDisconnectsOnlyThatClient)
+{
     Client big(mis.port());
-    std::string line = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"get\",\"params\":{\"name\":\"" + std::string(1100000, 'a');
+    std::string line = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"get\",\"params\":{\"name\":\"" +
+                       std::string(1100000, 'a');
     big.send_raw(line);
     EXPECT_TRUE(big.closed());
     EXPECT_NE(mis.log().find("over the size limit"), std::string::npos);
@@ -281,12 +378,14 @@ TEST_F(Server, OverlongLineDisconnectsOnlyThatClient) {
 
 // Each request example of docs/protocol.md, sent in order on one connection, ends as the
 // reply shown beside it (a result, or an error with that code).
-TEST_F(Server, ProtocolDocumentExamplesWork) {
+TEST_F(Server, ProtocolDocumentExamplesWork)
+{
     std::ifstream in(QX_PROTOCOL_DOC);
     std::string line;
     std::vector<json> lines;
     while (std::getline(in, line)) {
-        if (line.rfind("    {\"jsonrpc\"", 0) != 0 || line.find("...") != std::string::npos) continue;
+        if (line.rfind("    {\"jsonrpc\"", 0) != 0 || line.find("...") != std::string::npos)
+            continue;
         json j = json::parse(line, nullptr, false);
         ASSERT_FALSE(j.is_discarded()) << "example is not JSON: " << line;
         lines.push_back(j);
@@ -296,7 +395,8 @@ TEST_F(Server, ProtocolDocumentExamplesWork) {
         if (!lines[i].contains("method") || !lines[i].contains("id")) continue;
         json r = c.call(lines[i]["method"], lines[i]["params"]);
         ASSERT_FALSE(r.is_null()) << lines[i].dump();
-        bool shown = i + 1 < lines.size() && !lines[i + 1].contains("method") && lines[i + 1]["id"] == lines[i]["id"];
+        bool shown = i + 1 < lines.size() && !lines[i + 1].contains("method") &&
+                     lines[i + 1]["id"] == lines[i]["id"];
         if (shown && lines[i + 1].contains("error"))
             EXPECT_EQ(r["error"]["code"], lines[i + 1]["error"]["code"]) << lines[i].dump();
         else
@@ -313,7 +413,8 @@ TEST_F(Server, ProtocolDocumentExamplesWork) {
 
 // Each batch example of docs/protocol.md (a line that is a JSON array) is answered as the line
 // shown after it: the same ids in the same order, each a result or an error of that code.
-TEST_F(Server, ProtocolDocumentBatchExamplesWork) {
+TEST_F(Server, ProtocolDocumentBatchExamplesWork)
+{
     std::ifstream in(QX_PROTOCOL_DOC);
     std::string line, batch;
     int checked = 0;
@@ -327,7 +428,7 @@ TEST_F(Server, ProtocolDocumentBatchExamplesWork) {
         ASSERT_FALSE(shown.is_discarded()) << "example is not JSON: " << line;
         c.send_raw(batch + "\n");
         json r = c.next();
-        if (shown.is_object()) {  // a single error object
+        if (shown.is_object()) { // a single error object
             shown = json::array({shown});
             r = json::array({r});
         }

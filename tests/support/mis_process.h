@@ -44,7 +44,8 @@ struct TempDir {
     std::string path;
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    TempDir() {
+    TempDir()
+    {
         char tmpl[] = "/tmp/qx_test.XXXXXX";
         path = mkdtemp(tmpl);
     }
@@ -74,14 +75,16 @@ public:
     // its open descriptors; throws when it does not start.
     explicit MisProcess(const std::string& dir, std::vector<std::string> extra = {},
                         FileLimit files = {})
-        : dir_(dir), files_(files) {
+        : dir_(dir), files_(files)
+    {
         if (!start(std::move(extra))) throw std::runtime_error(failure_);
     }
     ~MisProcess() { stop(SIGKILL); }
     MisProcess(const MisProcess&) = delete;
     MisProcess& operator=(const MisProcess&) = delete;
 
-    static std::string binary() {
+    static std::string binary()
+    {
         const char* env = std::getenv("QX_MIS_BIN");
         return env && *env ? env : QX_MIS_BIN_DEFAULT;
     }
@@ -89,7 +92,8 @@ public:
 
     // Starts the server (again, on the same database, after a stop) and waits until it
     // listens; false with failure() saying why when it does not.
-    bool start(std::vector<std::string> extra = {}) {
+    bool start(std::vector<std::string> extra = {})
+    {
         stop(SIGKILL);
         failure_.clear();
         int out[2];
@@ -113,7 +117,8 @@ public:
                 rlimit rl{files_.soft, files_.hard ? files_.hard : files_.soft};
                 if (setrlimit(RLIMIT_NOFILE, &rl) < 0) _exit(126);
             }
-            std::vector<std::string> args = {bin, "--listen", "127.0.0.1:0", "--db", dir_ + "/mis.db"};
+            std::vector<std::string> args = {bin, "--listen", "127.0.0.1:0", "--db",
+                                             dir_ + "/mis.db"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
             for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -127,7 +132,9 @@ public:
         std::string line;
         char c;
         pollfd p{out[0], POLLIN, 0};
-        while (line.find('\n') == std::string::npos && poll(&p, 1, 60000) > 0 && read(out[0], &c, 1) == 1) line += c;
+        while (line.find('\n') == std::string::npos && poll(&p, 1, 60000) > 0 &&
+               read(out[0], &c, 1) == 1)
+            line += c;
         close(out[0]);
         size_t at = line.find("127.0.0.1:");
         if (at == std::string::npos) {
@@ -140,7 +147,8 @@ public:
 
     // Sends a signal and waits for the process; returns its wait status. A paused
     // server is woken first, so that it can act on the signal.
-    int stop(int sig = SIGTERM) {
+    int stop(int sig = SIGTERM)
+    {
         if (pid_ <= 0) return -1;
         kill(pid_, sig);
         kill(pid_, SIGCONT);
@@ -149,9 +157,15 @@ public:
         pid_ = -1;
         return status;
     }
-    void kill_now() { stop(SIGKILL); }                   // as a crash would
-    void pause() { if (pid_ > 0) kill(pid_, SIGSTOP); }  // the server stops answering
-    void resume() { if (pid_ > 0) kill(pid_, SIGCONT); }
+    void kill_now() { stop(SIGKILL); } // as a crash would
+    void pause()
+    {
+        if (pid_ > 0) kill(pid_, SIGSTOP);
+    } // the server stops answering
+    void resume()
+    {
+        if (pid_ > 0) kill(pid_, SIGCONT);
+    }
 
     bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
     int port() const { return port_; }
@@ -159,7 +173,8 @@ public:
     pid_t pid() const { return pid_; }
     const std::string& folder() const { return dir_; }
     const std::string& failure() const { return failure_; }
-    std::string log() const {
+    std::string log() const
+    {
         std::string s;
         if (FILE* f = std::fopen((dir_ + "/qx_mis.log").c_str(), "r")) {
             char buf[4096];
@@ -171,7 +186,8 @@ public:
     }
 
     // A loopback port nobody listens on (bound once, then released).
-    static int free_port() {
+    static int free_port()
+    {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         if (fd < 0) return -1;
         sockaddr_in a{};
@@ -187,12 +203,13 @@ public:
     }
 
 private:
-    bool fail(const std::string& why) {
+    bool fail(const std::string& why)
+    {
         failure_ = why;
         return false;
     }
 
-    std::unique_ptr<TempDir> own_;  // the folder, when the process made its own
+    std::unique_ptr<TempDir> own_; // the folder, when the process made its own
     std::string dir_;
     FileLimit files_;
     pid_t pid_ = -1;
@@ -202,18 +219,21 @@ private:
 
 class Client {
 public:
-    explicit Client(int port) {
+    explicit Client(int port)
+    {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_port = htons(static_cast<uint16_t>(port));
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) throw std::runtime_error("connect");
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
+            throw std::runtime_error("connect");
     }
     ~Client() { close(fd_); }
     Client(const Client&) = delete;
 
-    void send_raw(const std::string& text) {
+    void send_raw(const std::string& text)
+    {
         size_t off = 0;
         while (off < text.size()) {
             ssize_t w = ::send(fd_, text.data() + off, text.size() - off, MSG_NOSIGNAL);
@@ -224,16 +244,20 @@ public:
 
     // Next line from the server as JSON; a null json when the connection closed or nothing
     // came within the time limit.
-    json next(int timeout_ms = 5000) {
+    json next(int timeout_ms = 5000)
+    {
         std::string line;
         if (!read_line(line, timeout_ms)) return json();
         return json::parse(line, nullptr, false);
     }
 
     // Sends a request and returns its reply; notifications arriving meanwhile are kept.
-    json call(const std::string& method, const json& params = json::object()) {
+    json call(const std::string& method, const json& params = json::object())
+    {
         int id = ++last_id_;
-        send_raw(json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() + "\n");
+        send_raw(
+            json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() +
+            "\n");
         for (;;) {
             json j = next(10000);
             if (j.is_null()) return j;
@@ -242,23 +266,27 @@ public:
         }
     }
 
-    json result(const std::string& method, const json& params = json::object()) {
+    json result(const std::string& method, const json& params = json::object())
+    {
         json r = call(method, params);
         if (!r.contains("result")) throw std::runtime_error(method + " failed: " + r.dump());
         return r["result"];
     }
 
-    int error_code(const std::string& method, const json& params = json::object()) {
+    int error_code(const std::string& method, const json& params = json::object())
+    {
         json r = call(method, params);
         return r.contains("error") ? r["error"]["code"].get<int>() : 0;
     }
 
     // Collects notifications (method "event", or "rawEvent" when raw) for up to ms.
-    std::vector<json> events(int ms = 300, bool raw = false) {
+    std::vector<json> events(int ms = 300, bool raw = false)
+    {
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
             int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            until - std::chrono::steady_clock::now()).count());
+                                            until - std::chrono::steady_clock::now())
+                                            .count());
             if (left <= 0) break;
             json j = next(left);
             if (j.is_null()) break;
@@ -271,7 +299,8 @@ public:
         return out;
     }
 
-    bool closed(int timeout_ms = 3000) {
+    bool closed(int timeout_ms = 3000)
+    {
         std::string line;
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (std::chrono::steady_clock::now() < until) {
@@ -293,7 +322,8 @@ private:
     std::string buf_;
     bool eof_ = false;
 
-    bool read_line(std::string& line, int timeout_ms) {
+    bool read_line(std::string& line, int timeout_ms)
+    {
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;) {
             size_t nl = buf_.find('\n');
@@ -303,7 +333,8 @@ private:
                 return true;
             }
             int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            until - std::chrono::steady_clock::now()).count());
+                                            until - std::chrono::steady_clock::now())
+                                            .count());
             if (left <= 0 || eof_) return false;
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, left) <= 0) return false;
@@ -318,4 +349,4 @@ private:
     }
 };
 
-}  // namespace qxtest
+} // namespace qxtest

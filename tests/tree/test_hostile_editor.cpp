@@ -38,8 +38,8 @@ TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
 {
     REQUIRE_GUI();
     const std::string huge_event = "{\"jsonrpc\":\"2.0\",\"method\":\"rawEvent\",\"params\":"
-                                   "{\"event\":\"" + std::string(270 * 1024, 'E') +
-                                   "\",\"name\":\"/\"}}\n";
+                                   "{\"event\":\"" +
+                                   std::string(270 * 1024, 'E') + "\",\"name\":\"/\"}}\n";
     /* The derivation fails with a message of 300 KB: the status line gets
      * a few hundred characters of it. */
     ScriptedServer server(error_then(300 * 1024, huge_event));
@@ -68,4 +68,4 @@ TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
     DataObject::object_list.clear_and_destroy();
 }
 
-}  // namespace
+} // namespace

@@ -33,7 +33,7 @@ const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
 MisProcess* mis = nullptr;
-Platform other;     /* the second client, which changes the server behind the editor's back */
+Platform other; /* the second client, which changes the server behind the editor's back */
 
 /* Drops the whole tree as the preferences' rebuild does. */
 void reset_tree()
@@ -46,17 +46,25 @@ void reset_tree()
     pump_for(0.05);
 }
 
-template <typename T>
-T resource(Widget w, const char* name)
+template <typename T> T resource(Widget w, const char* name)
 {
     T value = T();
     XtVaGetValues(w, name, &value, NULL);
     return value;
 }
 
-bool sensitive(Widget w) { return resource<Boolean>(w, XmNsensitive); }
-int state_of(Widget node) { return resource<XiHierarchyNodeState>(node, XiNnodeState); }
-std::string label_of(Widget node) { return xmstring_resource(node, XmNlabelString); }
+bool sensitive(Widget w)
+{
+    return resource<Boolean>(w, XmNsensitive);
+}
+int state_of(Widget node)
+{
+    return resource<XiHierarchyNodeState>(node, XiNnodeState);
+}
+std::string label_of(Widget node)
+{
+    return xmstring_resource(node, XmNlabelString);
+}
 
 /* The shown children of obj, in the order of their rows in the outline.
  * The outline places only the rows in view, so the order is read from the
@@ -140,8 +148,7 @@ bool destroy(const std::string& fdn)
 struct Tree : ::testing::Test {
     static void SetUpTestSuite()
     {
-        if (!gui_up())
-            return;
+        if (!gui_up()) return;
         mis = new MisProcess;
         ASSERT_TRUE(mis->start()) << mis->failure();
         ASSERT_TRUE(other.connect(DataUnit(mis->address().c_str()), DataUnit("other"), 10));
@@ -160,8 +167,7 @@ struct Tree : ::testing::Test {
     }
     void SetUp() override
     {
-        if (!gui_up())
-            GTEST_SKIP() << "no X display";
+        if (!gui_up()) GTEST_SKIP() << "no X display";
         ASSERT_TRUE(platform.is_connected());
         reset_tree();
         fdn_name = false;
@@ -175,7 +181,7 @@ TEST_F(Tree, DerivationDepths)
     EXPECT_EQ(0, top->derive(0, nullptr));
     EXPECT_EQ(2, top->derive_state);
     EXPECT_EQ(4, top->num_children);
-    EXPECT_EQ(1u, DataObject::object_list.entries());   /* depth 0 creates no objects */
+    EXPECT_EQ(1u, DataObject::object_list.entries()); /* depth 0 creates no objects */
     EXPECT_EQ(0u, top->flags);
 
     DataObject* leeds = registered(kLeeds, "/");
@@ -184,10 +190,10 @@ TEST_F(Tree, DerivationDepths)
     DataObject* rack = find_album_object(kRack1);
     ASSERT_NE(nullptr, rack);
     EXPECT_STREQ(kLeeds, rack->parent_name);
-    EXPECT_EQ(2, rack->derive_state);       /* children derived with depth 1 ... */
+    EXPECT_EQ(2, rack->derive_state); /* children derived with depth 1 ... */
     DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
     ASSERT_NE(nullptr, shelf);
-    EXPECT_EQ(0, shelf->derive_state);      /* ... grandchildren registered, not derived */
+    EXPECT_EQ(0, shelf->derive_state); /* ... grandchildren registered, not derived */
     EXPECT_EQ(-1, shelf->num_children);
 
     /* A filter narrows the set. */
@@ -232,7 +238,8 @@ TEST_F(Tree, ActualClassOfTheDefaultNode)
     /* The user named leeds-core-1 with a class: its derivation asks the
      * server to check that class, and objects below it are checked against
      * their own class, read from the server. */
-    static char wrong[] = "equipmentRack", right[] = "managedElement", name[] = "/systemId=\"leeds-core-1\"";
+    static char wrong[] = "equipmentRack", right[] = "managedElement",
+                name[] = "/systemId=\"leeds-core-1\"";
     char* old_class = user_object_class;
     char* old_name = user_object_name;
     user_object_name = name;
@@ -326,8 +333,7 @@ TEST_F(Tree, LabelsAndSiblingOrder)
     /* Shown one by one in the order 3, 1, 2: rows 1, 2, 3. */
     DataObject* rack = find_album_object(kRack1);
     std::string p = std::string(kRack1) + "/x=";
-    for (const char* id : {"3", "1", "2"})
-        registered((p + id).c_str(), kRack1)->display(0);
+    for (const char* id : {"3", "1", "2"}) registered((p + id).c_str(), kRack1)->display(0);
     rows = shown_children(rack);
     EXPECT_EQ(sorted(rows), rows);
 
@@ -383,8 +389,7 @@ TEST_F(Tree, OpeningNodes)
     while (true) {
         open_node(at);
         std::vector<std::string> kids = shown_children(at);
-        if (kids.empty())
-            break;
+        if (kids.empty()) break;
         at = find_album_object(kids[0].c_str());
     }
     EXPECT_EQ("This Object Does not have any Children", status_text());
@@ -401,7 +406,9 @@ TEST_F(Tree, SelectionAndMenus)
     Pixel fg0, bg0;
     XtVaGetValues(a->node, XmNforeground, &fg0, XmNbackground, &bg0, NULL);
 
-    struct Row { bool get, create, action, path, del, desel; };
+    struct Row {
+        bool get, create, action, path, del, desel;
+    };
     auto expect = [&](Row r, const char* when) {
         EXPECT_EQ(r.get, sensitive(mw->mw_get_button)) << when;
         EXPECT_EQ(r.create, sensitive(mw->mw_create_from_button)) << when;
@@ -496,10 +503,12 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     ASSERT_TRUE(create_rack("rack-11"));
     ASSERT_TRUE(pump_until([&] { return find_album_object(rack10.c_str()) != nullptr; }, 10));
     ASSERT_TRUE(destroy(rack10));
-    ASSERT_TRUE(pump_until([&] {
-        return find_album_object(rack10.c_str()) == nullptr &&
-               find_album_object(rack11.c_str()) != nullptr;
-    }, 10));
+    ASSERT_TRUE(pump_until(
+        [&] {
+            return find_album_object(rack10.c_str()) == nullptr &&
+                   find_album_object(rack11.c_str()) != nullptr;
+        },
+        10));
     rows = shown_children(root);
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(children + 2, root->num_children);
@@ -566,7 +575,8 @@ TEST_F(Tree, AttributesOfTheConfiguredObjectAndTheirChanges)
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, ghost->get_attributes().count());
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(0u, out.find("DataObject::get_attributes() booting object: /systemId=\"atlantis-1\"\n"));
+    EXPECT_EQ(0u,
+              out.find("DataObject::get_attributes() booting object: /systemId=\"atlantis-1\"\n"));
 }
 
 TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
@@ -574,7 +584,7 @@ TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
     first_tree(kLeeds, 1);
     size_t before = DataObject::object_list.entries();
     int children = root->num_children;
-    CurrentCookie++;    /* as a rebuild would, but the old objects stay */
+    CurrentCookie++; /* as a rebuild would, but the old objects stay */
     ASSERT_TRUE(create_rack("rack-8"));
     std::string rack8 = std::string(kLeeds) + "/equipmentId=\"rack-8\"";
     ASSERT_TRUE(destroy(rack8));
@@ -584,4 +594,4 @@ TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
     EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
 }
 
-}  // namespace
+} // namespace

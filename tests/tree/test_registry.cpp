@@ -44,11 +44,11 @@ TEST_F(Registry, KeepsByteOrderWithDuplicatesInArrivalOrder)
     std::vector<DataObject*> bs;
     for (const char* n : arrivals) {
         DataObject* o = reg(n);
-        if (strcmp(n, "/b") == 0)
-            bs.push_back(o);
+        if (strcmp(n, "/b") == 0) bs.push_back(o);
     }
-    EXPECT_EQ((std::vector<std::string>{"/", "/a=1", "/a=10", "/a=9", "/b", "/b", "/b", "/m", "/z"}),
-              names());
+    EXPECT_EQ(
+        (std::vector<std::string>{"/", "/a=1", "/a=10", "/a=9", "/b", "/b", "/b", "/m", "/z"}),
+        names());
     /* Equal names stay in arrival order, and look-up reaches the first. */
     long first = DataObject::object_list.find_first("/b");
     ASSERT_EQ(4, first);
@@ -68,13 +68,13 @@ TEST_F(Registry, KeepsByteOrderWithDuplicatesInArrivalOrder)
 TEST_F(Registry, LookUpsOverManyEntries)
 {
     /* Enough entries to exercise every branch of the binary search. */
-    for (int i = 999; i >= 0; i -= 2)
-        reg(("/n=" + std::to_string(i)).c_str());
-    for (int i = 0; i < 1000; i += 2)
-        reg(("/n=" + std::to_string(i)).c_str());
+    for (int i = 999; i >= 0; i -= 2) reg(("/n=" + std::to_string(i)).c_str());
+    for (int i = 0; i < 1000; i += 2) reg(("/n=" + std::to_string(i)).c_str());
     ASSERT_EQ(1000u, DataObject::object_list.entries());
     for (size_t i = 1; i < DataObject::object_list.entries(); i++)
-        ASSERT_LT(strcmp(DataObject::object_list.at(i - 1)->name, DataObject::object_list.at(i)->name), 0);
+        ASSERT_LT(
+            strcmp(DataObject::object_list.at(i - 1)->name, DataObject::object_list.at(i)->name),
+            0);
     for (int i = 0; i < 1000; i++) {
         std::string n = "/n=" + std::to_string(i);
         DataObject* o = find_album_object(n.c_str());
@@ -88,7 +88,7 @@ TEST_F(Registry, LookUpsOverManyEntries)
 
 TEST_F(Registry, NullNamesAreNeverFound)
 {
-    EXPECT_EQ(nullptr, find_album_object(nullptr));    /* on an empty list too */
+    EXPECT_EQ(nullptr, find_album_object(nullptr)); /* on an empty list too */
     reg("/a");
     reg("/c");
     EXPECT_EQ(nullptr, find_album_object(nullptr));
@@ -115,7 +115,7 @@ TEST_F(Registry, SelectionKeepsOrderAndFindsByName)
     EXPECT_EQ(a, find_selected_object("/a"));
     EXPECT_EQ(nullptr, find_selected_object("/d"));
     sel.remove(a);
-    sel.remove(a);      /* no longer there: nothing happens */
+    sel.remove(a); /* no longer there: nothing happens */
     EXPECT_EQ(2u, sel.entries());
     EXPECT_EQ(c, sel.take_first());
     EXPECT_EQ(b, sel.take_first());
@@ -152,4 +152,4 @@ TEST(DerivationTexts, StringsNicknamesAndLabels)
     EXPECT_STREQ("plain", node_label("plain", false));
 }
 
-}  // namespace
+} // namespace

@@ -66,8 +66,7 @@ size_t registered_as(const std::string& fdn)
 {
     size_t n = 0;
     for (size_t i = 0; i < DataObject::object_list.entries(); i++)
-        if (strcmp(DataObject::object_list.at(i)->name, fdn.c_str()) == 0)
-            n++;
+        if (strcmp(DataObject::object_list.at(i)->name, fdn.c_str()) == 0) n++;
     return n;
 }
 
@@ -87,22 +86,22 @@ DataObject* open_system(const char* id)
     default_scope = 1;
     build_tree();
     DataObject* sys = find_album_object(system_fdn(id).c_str());
-    if (sys && sys->node)
-        open_node(sys);
+    if (sys && sys->node) open_node(sys);
     return sys;
 }
 
 std::string request(long id, const char* method, const qxtest::json& params)
 {
     return qxtest::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
-               .dump() + "\n";
+               .dump() +
+           "\n";
 }
 
 std::string create_line(long id, const std::string& parent, const std::string& rack)
 {
-    return request(id, "create", {{"parent", parent},
-                                  {"class", "equipmentRack"},
-                                  {"values", {{"equipmentId", rack}}}});
+    return request(
+        id, "create",
+        {{"parent", parent}, {"class", "equipmentRack"}, {"values", {{"equipmentId", rack}}}});
 }
 
 /* Sends lines to the server on a connection of its own, all at once, and
@@ -126,29 +125,24 @@ struct Pipeline {
             int failed = 0;
             for (size_t replies = 0; replies < requests;) {
                 qxtest::json j = client.next(60000);
-                if (j.is_null())
-                    break;
-                if (!j.contains("id"))
-                    continue;
+                if (j.is_null()) break;
+                if (!j.contains("id")) continue;
                 replies++;
-                if (j.contains("error"))
-                    failed++;
+                if (j.contains("error")) failed++;
             }
             errors = failed;
         });
     }
     void finish()
     {
-        if (thread.joinable())
-            thread.join();
+        if (thread.joinable()) thread.join();
     }
 };
 
 struct Reports : ::testing::Test {
     static void SetUpTestSuite()
     {
-        if (!gui_up())
-            return;
+        if (!gui_up()) return;
         dir = new qxtest::TempDir;
         mis = new qxtest::MisProcess(dir->path);
         std::string address = "127.0.0.1:" + std::to_string(mis->port());
@@ -175,8 +169,7 @@ struct Reports : ::testing::Test {
     }
     void SetUp() override
     {
-        if (!gui_up())
-            GTEST_SKIP() << "no X display";
+        if (!gui_up()) GTEST_SKIP() << "no X display";
         ASSERT_TRUE(platform.is_connected());
         reset();
         fdn_name = false;
@@ -222,7 +215,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
         std::string rack = "m" + std::to_string(1000 + i);
         std::string fdn = rack_fdn(sys->name, rack);
         pipe.add(create_line(++id, sys->name, rack));
-        if (i % 3 == 0) {       /* one in three goes again at once */
+        if (i % 3 == 0) { /* one in three goes again at once */
             pipe.add(request(++id, "delete", {{"name", fdn}}));
             deleted.insert(fdn);
         } else {
@@ -242,8 +235,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     pump_for(0.5);
     EXPECT_EQ(after, sys->num_children);
     EXPECT_EQ(sorted(expected), rows_of(sys));
-    for (const std::string& fdn : deleted)
-        EXPECT_EQ(0u, registered_as(fdn)) << fdn;
+    for (const std::string& fdn : deleted) EXPECT_EQ(0u, registered_as(fdn)) << fdn;
     EXPECT_EQ(0u, registered_as(rack1));
 }
 
@@ -296,13 +288,14 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
         }
     };
     after(0, watch);
-    bool done = pump_until([&] {
-        DataObject* a = find_album_object(first.c_str());
-        DataObject* b = find_album_object(second.c_str());
-        return opened && a && b && a->derive_state == 2 && b->derive_state == 2;
-    }, 20);
-    if (!opened)
-        kill(mis->pid(), SIGCONT);
+    bool done = pump_until(
+        [&] {
+            DataObject* a = find_album_object(first.c_str());
+            DataObject* b = find_album_object(second.c_str());
+            return opened && a && b && a->derive_state == 2 && b->derive_state == 2;
+        },
+        20);
+    if (!opened) kill(mis->pid(), SIGCONT);
     ASSERT_TRUE(done);
     pump_for(0.3);
     EXPECT_EQ(sorted(expected), rows_of(harrogate));
@@ -329,4 +322,4 @@ TEST_F(Reports, ObjectRemovedWhileItsDerivationWaits)
     EXPECT_EQ(nullptr, find_album_object(york_fdn.c_str()));
 }
 
-}  // namespace
+} // namespace

@@ -23,9 +23,8 @@
  * there is no display. */
 inline bool gui_up(const char* host = "test-host")
 {
-    static int state = 0;   /* 0 not tried, 1 up, -1 no display */
-    if (state == 0 && !getenv("DISPLAY"))
-        state = -1;
+    static int state = 0; /* 0 not tried, 1 up, -1 no display */
+    if (state == 0 && !getenv("DISPLAY")) state = -1;
     if (state == 0) {
         static char name[] = "qx_tarn_test";
         static char* argv[] = {name, nullptr};
@@ -36,18 +35,18 @@ inline bool gui_up(const char* host = "test-host")
     return state == 1;
 }
 
-#define REQUIRE_GUI() \
-    do { if (!gui_up()) GTEST_SKIP() << "no X display"; } while (0)
+#define REQUIRE_GUI()                                                                              \
+    do {                                                                                           \
+        if (!gui_up()) GTEST_SKIP() << "no X display";                                             \
+    } while (0)
 
 /* Runs the event loop until done() holds or seconds pass; true when it held. */
 inline bool pump_until(const std::function<bool()>& done, double seconds)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        while (XtAppPending(app_context))
-            XtAppProcessEvent(app_context, XtIMAll);
+        if (std::chrono::steady_clock::now() > end) return false;
+        while (XtAppPending(app_context)) XtAppProcessEvent(app_context, XtIMAll);
         XFlush(display);
         usleep(10000);
     }
@@ -64,8 +63,9 @@ inline std::string xmstring_resource(Widget w, const char* resource)
 {
     XmString s = nullptr;
     XtVaGetValues(w, resource, &s, NULL);
-    char* text = s ? (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT,
-                                            nullptr, 0, XmOUTPUT_ALL) : nullptr;
+    char* text = s ? (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                            XmOUTPUT_ALL)
+                   : nullptr;
     std::string out = text ? text : "";
     XtFree(text);
     XmStringFree(s);
@@ -81,11 +81,14 @@ inline std::string status_text()
  * blocking dialog holds its caller. */
 inline void after(unsigned long ms, std::function<void()> f)
 {
-    XtAppAddTimeOut(app_context, ms, [](XtPointer p, XtIntervalId*) {
-        auto* fn = (std::function<void()>*)p;
-        (*fn)();
-        delete fn;
-    }, new std::function<void()>(std::move(f)));
+    XtAppAddTimeOut(
+        app_context, ms,
+        [](XtPointer p, XtIntervalId*) {
+            auto* fn = (std::function<void()>*)p;
+            (*fn)();
+            delete fn;
+        },
+        new std::function<void()>(std::move(f)));
 }
 
 #endif /* TESTS_UI_GUI_FIXTURE_H */

@@ -65,7 +65,8 @@ TEST(ErrorDialog, BlocksUntilOkAndStandsRaisedAt500x500)
         ASSERT_NE(box, nullptr);
         Widget sh = XtParent(*box->getwidget());
         Window child;
-        XTranslateCoordinates(display, XtWindow(sh), DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        XTranslateCoordinates(display, XtWindow(sh), DefaultRootWindow(display), 0, 0, &x, &y,
+                              &child);
         Window r, p, *kids = nullptr;
         unsigned n = 0;
         XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
@@ -127,10 +128,12 @@ TEST(QuestionDialog, ShowsOkAndCancelAndReturnsTheReason)
     EXPECT_FALSE(help_shown);
 
     after(200, [] { press(button(current_question_dialog, XmDIALOG_CANCEL_BUTTON)); });
-    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb), XmCR_CANCEL);
+    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb),
+              XmCR_CANCEL);
 
     after(200, [] { close_from_window_manager(current_question_dialog); });
-    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb), XmCR_CANCEL)
+    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb),
+              XmCR_CANCEL)
         << "closing from the window manager is Cancel";
     EXPECT_EQ(current_question_dialog, nullptr);
 }
@@ -187,7 +190,10 @@ TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
     EXPECT_TRUE(pump_until([] { return current_warning_dialog == nullptr; }, 5));
 }
 
-void count_cb(Widget, XtPointer client_data, XtPointer) { ++*(int*)client_data; }
+void count_cb(Widget, XtPointer client_data, XtPointer)
+{
+    ++*(int*)client_data;
+}
 
 /* Indices other than 1, 2 and 3 change nothing: no label, no button shown or
  * hidden, no callback on any list. */
@@ -197,7 +203,8 @@ TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
     WarningDialogBox* box = new WarningDialogBox(shell(), "x");
     Widget mb = *box->getwidget();
     const char* labels[] = {XmNokLabelString, XmNcancelLabelString, XmNhelpLabelString};
-    const unsigned char children[] = {XmDIALOG_OK_BUTTON, XmDIALOG_CANCEL_BUTTON, XmDIALOG_HELP_BUTTON};
+    const unsigned char children[] = {XmDIALOG_OK_BUTTON, XmDIALOG_CANCEL_BUTTON,
+                                      XmDIALOG_HELP_BUTTON};
     std::string before[3];
     bool managed[3];
     for (int i = 0; i < 3; i++) {
@@ -212,7 +219,8 @@ TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
         box->add_callback(index, count_cb, &called);
         for (int i = 0; i < 3; i++) {
             EXPECT_EQ(xmstring_resource(mb, labels[i]), before[i]) << "index " << index;
-            EXPECT_EQ(XtIsManaged(XmMessageBoxGetChild(mb, children[i])), managed[i]) << "index " << index;
+            EXPECT_EQ(XtIsManaged(XmMessageBoxGetChild(mb, children[i])), managed[i])
+                << "index " << index;
         }
     }
     for (const char* list : {XmNokCallback, XmNcancelCallback, XmNhelpCallback})
@@ -237,8 +245,7 @@ std::vector<int> cursor_over(Widget w)
     XWarpPointer(display, None, XtWindow(w), 0, 0, 0, 0, width / 2, height / 2);
     XSync(display, False);
     XFixesCursorImage* image = XFixesGetCursorImage(display);
-    if (!image)
-        return {};
+    if (!image) return {};
     std::vector<int> shape = {image->width, image->height, image->xhot, image->yhot};
     XFree(image);
     return shape;

@@ -42,8 +42,10 @@ bool gui()
     return gui_up();
 }
 
-#define REQUIRE_WINDOWS() \
-    do { if (!gui()) GTEST_SKIP() << "no X display"; } while (0)
+#define REQUIRE_WINDOWS()                                                                          \
+    do {                                                                                           \
+        if (!gui()) GTEST_SKIP() << "no X display";                                                \
+    } while (0)
 
 Widget find(Widget root, const std::string& name)
 {
@@ -61,8 +63,7 @@ void press(Widget b)
 
 bool viewable(Widget w)
 {
-    if (!XtWindow(w))
-        return false;
+    if (!XtWindow(w)) return false;
     XWindowAttributes a;
     XGetWindowAttributes(display, XtWindow(w), &a);
     return a.map_state == IsViewable;
@@ -76,8 +77,7 @@ int stacking(Widget shell)
     XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
     int at = -1;
     for (unsigned i = 0; i < n; i++)
-        if (kids[i] == XtWindow(shell))
-            at = (int)i;
+        if (kids[i] == XtWindow(shell)) at = (int)i;
     XFree(kids);
     return at;
 }
@@ -91,10 +91,10 @@ std::string title_of(Widget shell)
 
 void hide_all_dialogs()
 {
-    for (Widget box : {action_window->aw_dialog, create_object->co_dialog,
-                       selection_window->sw_dialog, default_preferences->dp_dialog,
-                       open_view->ov_dialog, object_configuration->oc_dialog,
-                       output_window->out_dialog})
+    for (Widget box :
+         {action_window->aw_dialog, create_object->co_dialog, selection_window->sw_dialog,
+          default_preferences->dp_dialog, open_view->ov_dialog, object_configuration->oc_dialog,
+          output_window->out_dialog})
         XtUnmanageChild(box);
     pump_for(0.1);
 }
@@ -115,35 +115,48 @@ void expect_labels(Widget root, const std::vector<Label>& labels)
 
 void expect_exist(Widget root, const std::vector<const char*>& names)
 {
-    for (const char* name : names)
-        EXPECT_NE(find(root, name), nullptr) << name;
+    for (const char* name : names) EXPECT_NE(find(root, name), nullptr) << name;
 }
 
 TEST(Windows, EveryNamedWidgetCarriesItsCatalogueLabel)
 {
     REQUIRE_WINDOWS();
     Widget main_shell = main_window->shell();
-    expect_labels(main_shell, {
-        {"mw_view", "File"}, {"mw_properties_button", "Properties..."},
-        {"mw_close_button", "Exit"}, {"mw_selected", "Object"},
-        {"mw_create_from_button", "Create..."}, {"mw_get_button", "Get..."},
-        {"mw_action", "Action"}, {"mw_edit", "Edit"}, {"mw_select_button", "Select"},
-        {"mw_deselect_button", "Deselect"}, {"mw_delete_button", "Delete"},
-        {"tarn_help_cascade_but", "Help"}, {"mw_help_button", "Help..."},
-        {"mw_path_label", "Path:"}});
+    expect_labels(main_shell, {{"mw_view", "File"},
+                               {"mw_properties_button", "Properties..."},
+                               {"mw_close_button", "Exit"},
+                               {"mw_selected", "Object"},
+                               {"mw_create_from_button", "Create..."},
+                               {"mw_get_button", "Get..."},
+                               {"mw_action", "Action"},
+                               {"mw_edit", "Edit"},
+                               {"mw_select_button", "Select"},
+                               {"mw_deselect_button", "Deselect"},
+                               {"mw_delete_button", "Delete"},
+                               {"tarn_help_cascade_but", "Help"},
+                               {"mw_help_button", "Help..."},
+                               {"mw_path_label", "Path:"}});
     expect_exist(main_shell, {"mw_form", "mw_menubar", "mw_view_pulldown", "mw_view_separator",
                               "mw_selected_pulldown", "mw_action_pulldown", "mw_edit_pulldown",
                               "mw_edit_separator", "tarn_help_menu", "mw_path",
                               "mw_navigator_window", "mw_navigator", "mw_message_label"});
 
     /* Mnemonics of the menus and their items. */
-    struct { Widget w; char key; } mnemonics[] = {
-        {main_window->mw_view, 'F'}, {main_window->mw_properties_button, 'P'},
-        {main_window->mw_close_button, 'x'}, {main_window->mw_selected, 'O'},
-        {main_window->mw_create_from_button, 'C'}, {main_window->mw_get_button, 'G'},
-        {main_window->mw_action, 'A'}, {main_window->mw_edit, 'E'},
-        {main_window->mw_select_button, 'S'}, {main_window->mw_deselect_button, 'l'},
-        {main_window->mw_delete_button, 'D'}, {main_window->mw_help_button, 'H'}};
+    struct {
+        Widget w;
+        char key;
+    } mnemonics[] = {{main_window->mw_view, 'F'},
+                     {main_window->mw_properties_button, 'P'},
+                     {main_window->mw_close_button, 'x'},
+                     {main_window->mw_selected, 'O'},
+                     {main_window->mw_create_from_button, 'C'},
+                     {main_window->mw_get_button, 'G'},
+                     {main_window->mw_action, 'A'},
+                     {main_window->mw_edit, 'E'},
+                     {main_window->mw_select_button, 'S'},
+                     {main_window->mw_deselect_button, 'l'},
+                     {main_window->mw_delete_button, 'D'},
+                     {main_window->mw_help_button, 'H'}};
     for (auto& m : mnemonics) {
         KeySym k = 0;
         XtVaGetValues(m.w, XmNmnemonic, &k, NULL);
@@ -162,45 +175,85 @@ TEST(Windows, EveryNamedWidgetCarriesItsCatalogueLabel)
         std::vector<Label> labels;
         std::vector<const char*> others;
     } dialogs[] = {
-        {action_window->xd_rootwidget(), "action_window", "aw_dialog", "Tarnwick: Action ",
-         {{"aw_action_label", "Action"}, {"aw_parameter_label", "Parameter"},
-          {"aw_ok_button", "OK"}, {"aw_cancel_button", "Cancel"}, {"aw_help_button", "Help"}},
+        {action_window->xd_rootwidget(),
+         "action_window",
+         "aw_dialog",
+         "Tarnwick: Action ",
+         {{"aw_action_label", "Action"},
+          {"aw_parameter_label", "Parameter"},
+          {"aw_ok_button", "OK"},
+          {"aw_cancel_button", "Cancel"},
+          {"aw_help_button", "Help"}},
          {"aw_frame", "aw_action", "aw_parameter"}},
-        {create_object->xd_rootwidget(), "create_object", "co_dialog", "Tarnwick: Create Object",
-         {{"co_class_option", "Object Class:"}, {"co_ok_button", "OK"},
-          {"co_cancel_button", "Cancel"}, {"co_help_button", "Help"}},
+        {create_object->xd_rootwidget(),
+         "create_object",
+         "co_dialog",
+         "Tarnwick: Create Object",
+         {{"co_class_option", "Object Class:"},
+          {"co_ok_button", "OK"},
+          {"co_cancel_button", "Cancel"},
+          {"co_help_button", "Help"}},
          {"co_form", "co_class_parent"}},
-        {output_window->xd_rootwidget(), "output_window", "out_dialog", "Tarnwick: Output Window",
+        {output_window->xd_rootwidget(),
+         "output_window",
+         "out_dialog",
+         "Tarnwick: Output Window",
          {{"out_close_button", "Close"}, {"out_help_button", "Help"}},
          {"out_form", "out_text"}},
-        {selection_window->xd_rootwidget(), "selection_window", "sw_dialog",
+        {selection_window->xd_rootwidget(),
+         "selection_window",
+         "sw_dialog",
          "Tarnwick: Select Object",
-         {{"sw_cmis_label", "CMIS Filter:"}, {"sw_scope", "Scope:"},
-          {"sw_load_button", "Load ..."}, {"sw_save_button", "Save ..."},
-          {"sw_scope_this_level", "This Level Only"}, {"sw_scope_down", "Down"},
-          {"sw_scope_to_bottom", "To Bottom Level"}, {"sw_level_label", "Levels"},
-          {"sw_select_button", "Select"}, {"sw_close_button", "Close"},
+         {{"sw_cmis_label", "CMIS Filter:"},
+          {"sw_scope", "Scope:"},
+          {"sw_load_button", "Load ..."},
+          {"sw_save_button", "Save ..."},
+          {"sw_scope_this_level", "This Level Only"},
+          {"sw_scope_down", "Down"},
+          {"sw_scope_to_bottom", "To Bottom Level"},
+          {"sw_level_label", "Levels"},
+          {"sw_select_button", "Select"},
+          {"sw_close_button", "Close"},
           {"sw_help_button", "Help"}},
          {"sw_form", "sw_cmis_filter", "sw_radio_box", "sw_number_levels"}},
-        {default_preferences->xd_rootwidget(), "default_preferences", "dp_dialog",
+        {default_preferences->xd_rootwidget(),
+         "default_preferences",
+         "dp_dialog",
          "Tarnwick: Default Preferences",
-         {{"dp_default_node_label", "Default Node:"}, {"dp_scope_label", "Scope:"},
-          {"dp_filter_label", "CMIS Filter:"}, {"dp_view_label", "Views:"},
-          {"dp_load_view", "Load..."}, {"dp_save_view", "Save..."},
+         {{"dp_default_node_label", "Default Node:"},
+          {"dp_scope_label", "Scope:"},
+          {"dp_filter_label", "CMIS Filter:"},
+          {"dp_view_label", "Views:"},
+          {"dp_load_view", "Load..."},
+          {"dp_save_view", "Save..."},
           {"dp_obj_name_label", "Show Objects With:"},
           {"dp_fdn_toggle", "Fully Distinguished Name (FDN)"},
-          {"dp_rdn_tog", "Relative Distinguished Name (RDN)"}, {"dp_ok_button", "Ok"},
-          {"dp_apply_button", "Apply"}, {"dp_cancel_button", "Cancel"},
-          {"dp_default_button", "Default"}, {"dp_help_button", "Help"}},
+          {"dp_rdn_tog", "Relative Distinguished Name (RDN)"},
+          {"dp_ok_button", "Ok"},
+          {"dp_apply_button", "Apply"},
+          {"dp_cancel_button", "Cancel"},
+          {"dp_default_button", "Default"},
+          {"dp_help_button", "Help"}},
          {"dp_form", "dp_default_node", "dp_scope", "dp_filter", "dp_obj_name_radio_box"}},
-        {open_view->xd_rootwidget(), "open_view", "ov_dialog", "Tarnwick: Open View", {},
+        {open_view->xd_rootwidget(),
+         "open_view",
+         "ov_dialog",
+         "Tarnwick: Open View",
+         {},
          {"widget58", "widget59"}},
-        {object_configuration->xd_rootwidget(), "object_configuration", "oc_dialog",
+        {object_configuration->xd_rootwidget(),
+         "object_configuration",
+         "oc_dialog",
          "Tarnwick: Object Configuration",
-         {{"oc_loaded_objects_label", "Objects Loaded (0):"}, {"decoy", "Parent FDN"},
-          {"decoy1", "Object Class"}, {"oc_format_label", "Attribute Format:"},
-          {"oc_message_label", "Message Area"}, {"oc_update_button", "Update"},
-          {"oc_set_button", "Set"}, {"oc_close_button", "Close"}, {"oc_help_button", "Help"}},
+         {{"oc_loaded_objects_label", "Objects Loaded (0):"},
+          {"decoy", "Parent FDN"},
+          {"decoy1", "Object Class"},
+          {"oc_format_label", "Attribute Format:"},
+          {"oc_message_label", "Message Area"},
+          {"oc_update_button", "Update"},
+          {"oc_set_button", "Set"},
+          {"oc_close_button", "Close"},
+          {"oc_help_button", "Help"}},
          {"oc_sash_form", "oc_sash", "oc_loaded_objects_form", "oc_fdn_caption",
           "oc_loaded_object_list", "PARENTFDN", "OBJCLASS", "oc_attributes_form",
           "oc_attribute_scrolled_window", "oc_attribute_caption", "oc_format_form",
@@ -230,8 +283,8 @@ TEST(Windows, EveryNamedWidgetCarriesItsCatalogueLabel)
     Widget sel = open_view->widget59;
     XmString views = nullptr;
     XtVaGetValues(sel, XmNlistLabelString, &views, NULL);
-    char* text = (char*)XmStringUnparse(views, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr,
-                                        0, XmOUTPUT_ALL);
+    char* text = (char*)XmStringUnparse(views, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
+                                        XmOUTPUT_ALL);
     EXPECT_STREQ(text, "Views");
     XtFree(text);
     XmStringFree(views);
@@ -269,10 +322,10 @@ TEST(Windows, InitialSensitivitiesAndState)
     EXPECT_FALSE(XtIsManaged(object_configuration->oc_attribute_caption));
     /* The main shell only is realized; no dialog is up. */
     EXPECT_TRUE(XtIsRealized(main_window->shell()));
-    for (Widget box : {action_window->aw_dialog, create_object->co_dialog,
-                       selection_window->sw_dialog, default_preferences->dp_dialog,
-                       open_view->ov_dialog, object_configuration->oc_dialog,
-                       output_window->out_dialog})
+    for (Widget box :
+         {action_window->aw_dialog, create_object->co_dialog, selection_window->sw_dialog,
+          default_preferences->dp_dialog, open_view->ov_dialog, object_configuration->oc_dialog,
+          output_window->out_dialog})
         EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
     /* RDN labels are the default, and the preferences start from the start-up values. */
     EXPECT_TRUE(XmToggleButtonGadgetGetState(default_preferences->dp_rdn_tog));
@@ -347,8 +400,7 @@ TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
     int shells = 0;
     WidgetList popups = main_window->shell()->core.popup_list;
     for (Cardinal i = 0; i < main_window->shell()->core.num_popups; i++)
-        if (std::string(XtName(popups[i])) == "default_preferences")
-            shells++;
+        if (std::string(XtName(popups[i])) == "default_preferences") shells++;
     EXPECT_EQ(shells, 1);
 
     XDunmanage_link(nullptr, xd_link(XD_LINK_DEFAULT_PREFERENCES), nullptr);
@@ -360,7 +412,6 @@ TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
     XDunmanage_link(nullptr, nullptr, nullptr);
     XDenable_link(nullptr, nullptr, nullptr);
     EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
-
 }
 
 TEST(Windows, ConfigurationWindowGivesTheAttributeAreaTheSpareHeight)
@@ -423,8 +474,7 @@ struct RecordingConfigWin : ConfigWin {
 
 /* Runs f with the link record `which` saved and restored around it, since
  * a second window of a kind takes over its kind's record. */
-template <class F>
-void with_record_saved(int which, F f)
+template <class F> void with_record_saved(int which, F f)
 {
     Widget saved = xd_link_records[which];
     f();
@@ -445,7 +495,7 @@ TEST(Windows, PreferencesButtonsHideBeforeTheirOperationRuns)
         press(win.dp_ok_button);
         show();
         press(win.dp_apply_button);
-        EXPECT_TRUE(XtIsManaged(win.dp_dialog));   /* Apply leaves it up */
+        EXPECT_TRUE(XtIsManaged(win.dp_dialog)); /* Apply leaves it up */
         press(win.dp_cancel_button);
         show();
         press(win.dp_default_button);
@@ -504,26 +554,37 @@ TEST(Windows, EveryDialogShowsWithItsButtonRowAndItsCloseButtonHidesIt)
         std::vector<Widget> buttons;
         Widget close;
     } dialogs[] = {
-        {action_window, action_window->aw_dialog,
+        {action_window,
+         action_window->aw_dialog,
          {action_window->aw_ok_button, action_window->aw_cancel_button,
-          action_window->aw_help_button}, action_window->aw_cancel_button},
-        {create_object, create_object->co_dialog,
+          action_window->aw_help_button},
+         action_window->aw_cancel_button},
+        {create_object,
+         create_object->co_dialog,
          {create_object->co_ok_button, create_object->co_cancel_button,
-          create_object->co_help_button}, create_object->co_cancel_button},
-        {output_window, output_window->out_dialog,
+          create_object->co_help_button},
+         create_object->co_cancel_button},
+        {output_window,
+         output_window->out_dialog,
          {output_window->out_close_button, output_window->out_help_button},
          output_window->out_close_button},
-        {selection_window, selection_window->sw_dialog,
+        {selection_window,
+         selection_window->sw_dialog,
          {selection_window->sw_select_button, selection_window->sw_close_button,
-          selection_window->sw_help_button}, selection_window->sw_close_button},
-        {default_preferences, default_preferences->dp_dialog,
+          selection_window->sw_help_button},
+         selection_window->sw_close_button},
+        {default_preferences,
+         default_preferences->dp_dialog,
          {default_preferences->dp_ok_button, default_preferences->dp_apply_button,
           default_preferences->dp_cancel_button, default_preferences->dp_default_button,
-          default_preferences->dp_help_button}, default_preferences->dp_cancel_button},
+          default_preferences->dp_help_button},
+         default_preferences->dp_cancel_button},
         {open_view, open_view->ov_dialog, {}, nullptr},
-        {object_configuration, object_configuration->oc_dialog,
+        {object_configuration,
+         object_configuration->oc_dialog,
          {object_configuration->oc_set_button, object_configuration->oc_close_button,
-          object_configuration->oc_help_button}, object_configuration->oc_close_button},
+          object_configuration->oc_help_button},
+         object_configuration->oc_close_button},
     };
     for (auto& d : dialogs) {
         Widget shell = d.win->xd_rootwidget();
@@ -549,8 +610,7 @@ TEST(Windows, EveryDialogShowsWithItsButtonRowAndItsCloseButtonHidesIt)
             snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s.png",
                      DisplayString(display), XtWindow(shell), shots, XtName(shell));
             XSync(display, False);
-            if (system(cmd) != 0)
-                ADD_FAILURE() << "screenshot failed: " << cmd;
+            if (system(cmd) != 0) ADD_FAILURE() << "screenshot failed: " << cmd;
         }
         if (d.close) {
             press(d.close);

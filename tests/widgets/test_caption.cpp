@@ -12,7 +12,7 @@ namespace {
 class CaptionTest : public ::testing::Test {
 protected:
     Widget shell = nullptr;
-    Widget board = nullptr;     /* grants the captions their preferred sizes */
+    Widget board = nullptr; /* grants the captions their preferred sizes */
 
     void SetUp() override
     {
@@ -26,13 +26,15 @@ protected:
         WidgetTest::settle(5);
     }
 
-    Widget caption(const char *name, Widget reference = nullptr, int height = 0)
+    Widget caption(const char* name, Widget reference = nullptr, int height = 0)
     {
         Arg args[2];
         Cardinal n = 0;
-        XtSetArg(args[n], PsNreferenceWidget, reference); n++;
+        XtSetArg(args[n], PsNreferenceWidget, reference);
+        n++;
         if (height > 0) {
-            XtSetArg(args[n], XmNheight, height); n++;
+            XtSetArg(args[n], XmNheight, height);
+            n++;
         }
         return XtCreateManagedWidget(name, psCaptionWidgetClass, board, args, n);
     }
@@ -53,7 +55,7 @@ protected:
         WidgetTest::settle(5);
     }
 
-    static Dimension dim(Widget w, const char *resource)
+    static Dimension dim(Widget w, const char* resource)
     {
         Dimension d = 0;
         XtVaGetValues(w, resource, &d, NULL);
@@ -71,13 +73,13 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     show();
 
     EXPECT_EQ(60, dim(form, PsNcaptionWidth));
-    EXPECT_EQ(2, dim(form, XmNmarginWidth));            /* through the resolved offsets */
+    EXPECT_EQ(2, dim(form, XmNmarginWidth)); /* through the resolved offsets */
     EXPECT_EQ(8, dim(form, PsNverticalSpacing));
     EXPECT_EQ(2 + 60 - 30, cap1->core.x);
     EXPECT_EQ(2 + 60 - 60, cap2->core.x);
     EXPECT_EQ(2 + 60 + 2, ctl1->core.x);
     EXPECT_EQ(2 + 60 + 2, ctl2->core.x);
-    EXPECT_EQ(2, cap1->core.y);                         /* caption_top */
+    EXPECT_EQ(2, cap1->core.y);                          /* caption_top */
     EXPECT_EQ(2 + 20 + 8 + (30 - 10) / 2, cap2->core.y); /* caption_center */
     EXPECT_EQ(60 + 2 + 100 + 2 * 2, form->core.width);
     EXPECT_EQ(1 + 20 + 8 + 30 + 2 * 2, form->core.height);
@@ -158,8 +160,8 @@ TEST_F(CaptionTest, SeparatorRowAndOddChild)
     EXPECT_EQ(0, sep->core.x);
     EXPECT_EQ(2 + 20 + 8, sep->core.y);
     EXPECT_EQ(form->core.width - 2 * sep->core.border_width, sep->core.width);
-    EXPECT_EQ(333, lone->core.x);                       /* a caption without control */
+    EXPECT_EQ(333, lone->core.x); /* a caption without control */
     EXPECT_EQ(444, lone->core.y);
 }
 
-}  // namespace
+} // namespace

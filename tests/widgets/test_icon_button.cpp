@@ -19,22 +19,22 @@ struct Calls {
 
 void activate_cb(Widget, XtPointer client, XtPointer call)
 {
-    Calls *c = (Calls *)client;
+    Calls* c = (Calls*)client;
     c->activate++;
-    c->last_state = ((XiIconButtonCallbackInfo *)call)->state;
+    c->last_state = ((XiIconButtonCallbackInfo*)call)->state;
 }
 
 void double_cb(Widget, XtPointer client, XtPointer call)
 {
-    Calls *c = (Calls *)client;
+    Calls* c = (Calls*)client;
     c->double_click++;
-    c->last_state = ((XiIconButtonCallbackInfo *)call)->state;
+    c->last_state = ((XiIconButtonCallbackInfo*)call)->state;
 }
 
 class IconButtonTest : public ::testing::Test {
 protected:
     Widget shell = nullptr;
-    Widget board = nullptr;    /* keeps the button at its own size */
+    Widget board = nullptr; /* keeps the button at its own size */
     Widget button = nullptr;
     Calls calls;
 
@@ -63,7 +63,7 @@ protected:
 
     Pixmap bitmap(int w, int h)
     {
-        Display *d = WidgetTest::display();
+        Display* d = WidgetTest::display();
         return XCreatePixmap(d, DefaultRootWindow(d), w, h, 1);
     }
 
@@ -103,8 +103,7 @@ TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
     make(args, 2);
     Dimension w, h, ht, st, hm, vm;
     XtVaGetValues(button, XmNwidth, &w, XmNheight, &h, XmNhighlightThickness, &ht,
-                  XmNshadowThickness, &st, XiNhorizontalMargin, &hm, XiNverticalMargin, &vm,
-                  NULL);
+                  XmNshadowThickness, &st, XiNhorizontalMargin, &hm, XiNverticalMargin, &vm, NULL);
     EXPECT_EQ(12 + 2 * (ht + st + hm), w);
     EXPECT_EQ(8 + 2 * (ht + st + vm), h);
 
@@ -115,7 +114,7 @@ TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
     EXPECT_EQ(20 + 2 * (ht + st + vm), h);
 
     /* Icon left of a text: widths add up, with the padding between. */
-    XmString s = XmStringCreateLocalized((char *)"Label");
+    XmString s = XmStringCreateLocalized((char*)"Label");
     XtVaSetValues(button, XmNlabelString, s, XiNiconPlacement, XiIconLeft, NULL);
     XmFontList fl;
     Dimension pad;
@@ -133,7 +132,7 @@ TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
 TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
 {
     /* Left half of the bitmap set, right half clear. */
-    Display *d = WidgetTest::display();
+    Display* d = WidgetTest::display();
     char bits[2 * 8];
     for (int y = 0; y < 8; y++) {
         bits[2 * y] = (char)0x3f;
@@ -158,7 +157,7 @@ TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
     XClearArea(d, XtWindow(button), 0, 0, 0, 0, True);
     WidgetTest::settle();
     auto pixel = [&](int px, int py) {
-        XImage *img = XGetImage(d, XtWindow(button), px, py, 1, 1, AllPlanes, ZPixmap);
+        XImage* img = XGetImage(d, XtWindow(button), px, py, 1, 1, AllPlanes, ZPixmap);
         Pixel p = XGetPixel(img, 0, 0);
         XDestroyImage(img);
         return p;
@@ -185,15 +184,15 @@ TEST_F(IconButtonTest, LabelComesFromLabelOrName)
     make(args, 1);
     XmString s = nullptr;
     XtVaGetValues(button, XmNlabelString, &s, NULL);
-    char *text = nullptr;
-    XmStringGetLtoR(s, (char *)XmFONTLIST_DEFAULT_TAG, &text);
+    char* text = nullptr;
+    XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
     EXPECT_STREQ("from label", text);
     XtFree(text);
     XmStringFree(s);
 
     Widget named = XtCreateWidget("by_name", xiIconButtonWidgetClass, board, nullptr, 0);
     XtVaGetValues(named, XmNlabelString, &s, NULL);
-    XmStringGetLtoR(s, (char *)XmFONTLIST_DEFAULT_TAG, &text);
+    XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
     EXPECT_STREQ("by_name", text);
     XtFree(text);
     XmStringFree(s);
@@ -206,7 +205,7 @@ TEST_F(IconButtonTest, DoubleClickWithinMultiClickTimeCallsOnlyDoubleClick)
     click(1000);
     EXPECT_EQ(1, calls.activate);
     EXPECT_EQ(0, calls.double_click);
-    EXPECT_FALSE(is_set());                     /* press and release restore the look */
+    EXPECT_FALSE(is_set()); /* press and release restore the look */
 
     click(1010 + limit / 2);
     EXPECT_EQ(1, calls.activate);
@@ -250,7 +249,7 @@ TEST_F(IconButtonTest, KeyboardActivationFlashesAndActivates)
     ev.xkey.same_screen = True;
     XtDispatchEvent(&ev);
     EXPECT_EQ(1, calls.activate);
-    EXPECT_EQ(1, calls.last_state);             /* the pressed look while notifying */
+    EXPECT_EQ(1, calls.last_state); /* the pressed look while notifying */
     EXPECT_TRUE(is_set());
     WidgetTest::settle(200);
     EXPECT_FALSE(is_set());
@@ -273,4 +272,4 @@ TEST_F(IconButtonTest, PlacementConverterIgnoresCase)
     EXPECT_EQ(1, WidgetTest::count_warnings("conversionError"));
 }
 
-}  // namespace
+} // namespace

@@ -14,7 +14,7 @@ static XiIconGeometryIn icon_in(int placement, bool has_icon)
     in.text_width = 40;
     in.text_height = 10;
     in.padding = 3;
-    in.inset_h = 5;     /* e.g. highlight 1 + shadow 2 + margin 2 */
+    in.inset_h = 5; /* e.g. highlight 1 + shadow 2 + margin 2 */
     in.inset_v = 6;
     return in;
 }
@@ -32,10 +32,10 @@ TEST(IconLayout, PreferredSizeFollowsPlacement)
         {XiIconRight, true, 40 + 16 + 3 + 10, 12 + 12},
         {XiIconOnly, true, 16 + 10, 12 + 12},
         {XiIconNone, true, 40 + 10, 10 + 12},
-        {XiIconTop, false, 40 + 10, 10 + 12},     /* no pixmap: the text alone */
-        {XiIconOnly, false, 10, 12},              /* no pixmap, no text: the frame */
+        {XiIconTop, false, 40 + 10, 10 + 12}, /* no pixmap: the text alone */
+        {XiIconOnly, false, 10, 12},          /* no pixmap, no text: the frame */
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         int w, h;
         xi_icon_preferred_size(icon_in(c.placement, c.icon), &w, &h);
         EXPECT_EQ(c.width, w) << "placement " << c.placement << " icon " << c.icon;
@@ -59,7 +59,7 @@ TEST(IconLayout, PositionsFollowPlacement)
 
     p = xi_icon_positions(icon_in(XiIconLeft, true), 100, 24);
     EXPECT_EQ(5, p.icon_x);
-    EXPECT_EQ(16 + 3 + (100 - 16 - 3 - 40) / 2, p.text_x);   /* centred beside the icon */
+    EXPECT_EQ(16 + 3 + (100 - 16 - 3 - 40) / 2, p.text_x); /* centred beside the icon */
     EXPECT_EQ(100 - 10 - 16 - 3, p.text_width);
 
     p = xi_icon_positions(icon_in(XiIconRight, true), 100, 24);
@@ -76,7 +76,7 @@ TEST(OutlineLayout, RowIndentAndButtonSpace)
     EXPECT_EQ(20, r.row_height);
     EXPECT_EQ(88 + 50 + 2, r.extent);
 
-    r = xi_outline_row(1, 30, 2, 0, 0, 50, 16);   /* no folder button */
+    r = xi_outline_row(1, 30, 2, 0, 0, 50, 16); /* no folder button */
     EXPECT_EQ(32, r.widget_x);
     EXPECT_EQ(16, r.row_height);
 }
@@ -90,9 +90,12 @@ static PsCaptionItem item(int w, int h, bool stretch_v = false, int align = PsCa
 TEST(CaptionLayout, ColumnsRightAlignedCaptionsAndStretchShares)
 {
     std::vector<PsCaptionItem> items = {
-        item(30, 10, false, PsCaptionTop), item(100, 30),         /* fixed row, 30 high */
-        item(50, 10), item(80, 20, true),                          /* stretches, share 20 */
-        item(40, 10, false, PsCaptionBottom), item(60, 40, true),  /* stretches, share 40 */
+        item(30, 10, false, PsCaptionTop),
+        item(100, 30), /* fixed row, 30 high */
+        item(50, 10),
+        item(80, 20, true), /* stretches, share 20 */
+        item(40, 10, false, PsCaptionBottom),
+        item(60, 40, true), /* stretches, share 40 */
     };
     PsCaptionMeasure m = ps_caption_measure(items, 8);
     EXPECT_EQ(50, m.caption_width);
@@ -105,15 +108,15 @@ TEST(CaptionLayout, ColumnsRightAlignedCaptionsAndStretchShares)
     /* Height 200 with margins 2: extra = 200 - (46 + 4) = 150, shared 1:2. */
     PsCaptionFrame f = {300, 200, 2, 2, 4, 8, 70};
     std::vector<PsCaptionPlace> p = ps_caption_place(items, m, f);
-    EXPECT_EQ(2 + 70 - 30, p[0].x);             /* captions end at the column */
+    EXPECT_EQ(2 + 70 - 30, p[0].x); /* captions end at the column */
     EXPECT_EQ(2 + 70 - 50, p[2].x);
-    EXPECT_EQ(2, p[0].y);                       /* caption_top */
+    EXPECT_EQ(2, p[0].y); /* caption_top */
     EXPECT_EQ(2 + 70 + 4, p[1].x);
-    EXPECT_EQ(100, p[1].width);                 /* fits, does not stretch */
+    EXPECT_EQ(100, p[1].width); /* fits, does not stretch */
     EXPECT_EQ(50, p[3].height);
     EXPECT_EQ(100, p[5].height);
     EXPECT_EQ(2 + 30 + 8, p[3].y);
-    EXPECT_EQ(2 + 30 + 8 + (50 - 10) / 2, p[2].y);   /* caption_center */
+    EXPECT_EQ(2 + 30 + 8 + (50 - 10) / 2, p[2].y);     /* caption_center */
     EXPECT_EQ(2 + 30 + 8 + 50 + 8 + 100 - 10, p[4].y); /* caption_bottom */
 
     /* Not taller than the minimum: stretching controls take the caption height. */
@@ -135,10 +138,10 @@ TEST(CaptionLayout, SeparatorRowsNarrowFormsAndOddChild)
 
     PsCaptionFrame f = {200, 100, 2, 2, 4, 8, 30};
     std::vector<PsCaptionPlace> p = ps_caption_place(items, m, f);
-    EXPECT_EQ(200 - (4 + 30 + 4), p[1].width);  /* too wide: takes the available width */
+    EXPECT_EQ(200 - (4 + 30 + 4), p[1].width); /* too wide: takes the available width */
     EXPECT_TRUE(p[2].placed);
     EXPECT_EQ(0, p[2].x);
-    EXPECT_EQ(200, p[2].width);                 /* separator spans the form */
+    EXPECT_EQ(200, p[2].width); /* separator spans the form */
     EXPECT_EQ(2 + 20 + 8, p[2].y);
-    EXPECT_FALSE(p[3].placed);                  /* caption without control */
+    EXPECT_FALSE(p[3].placed); /* caption without control */
 }

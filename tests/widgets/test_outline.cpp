@@ -15,13 +15,13 @@ namespace {
 
 void state_cb(Widget, XtPointer client, XtPointer call)
 {
-    auto *reports = (std::vector<XiHierarchyNodeStateData> *)client;
-    reports->push_back(*(XiHierarchyNodeStateData *)call);
+    auto* reports = (std::vector<XiHierarchyNodeStateData>*)client;
+    reports->push_back(*(XiHierarchyNodeStateData*)call);
 }
 
 void destroyed_cb(Widget w, XtPointer client, XtPointer)
 {
-    ((std::set<std::string> *)client)->insert(XtName(w));
+    ((std::set<std::string>*)client)->insert(XtName(w));
 }
 
 class OutlineTest : public ::testing::Test {
@@ -29,7 +29,7 @@ protected:
     Widget shell = nullptr;
     Widget outline = nullptr;
     std::vector<XiHierarchyNodeStateData> reports;
-    std::set<std::string> gone;     /* names of destroyed widgets */
+    std::set<std::string> gone; /* names of destroyed widgets */
 
     void SetUp() override { create(400, 400, True); }
     void TearDown() override
@@ -53,7 +53,7 @@ protected:
         create(width, height, auto_close);
     }
 
-    Widget node(const char *name, Widget parent, XiHierarchyNodeState state,
+    Widget node(const char* name, Widget parent, XiHierarchyNodeState state,
                 Widget before = nullptr)
     {
         return XtVaCreateManagedWidget(name, widgetClass, outline, XtNwidth, 50, XtNheight, 20,
@@ -63,8 +63,7 @@ protected:
 
     void show()
     {
-        if (!XtIsRealized(shell))
-            XtRealizeWidget(shell);
+        if (!XtIsRealized(shell)) XtRealizeWidget(shell);
         WidgetTest::settle();
     }
 
@@ -103,7 +102,7 @@ TEST_F(OutlineTest, RowsIndentsAndPreferredSizeOfAKnownTree)
     show();
 
     ASSERT_NE(nullptr, button_of(a));
-    EXPECT_EQ(nullptr, button_of(d));           /* always open: no folder button */
+    EXPECT_EQ(nullptr, button_of(d)); /* always open: no folder button */
     int bw = button_of(a)->core.width + 2 * button_of(a)->core.border_width;
     int bh = button_of(a)->core.height + 2 * button_of(a)->core.border_width;
     int row = std::max(20, bh);
@@ -116,13 +115,13 @@ TEST_F(OutlineTest, RowsIndentsAndPreferredSizeOfAKnownTree)
     EXPECT_EQ(2 + (row + 2), b->core.y);
     EXPECT_EQ(32, d->core.x);
     EXPECT_EQ(2 + 2 * (row + 2), d->core.y);
-    EXPECT_EQ(2 + bw + 2, f->core.x);            /* a hidden node's child keeps its level */
+    EXPECT_EQ(2 + bw + 2, f->core.x); /* a hidden node's child keeps its level */
     EXPECT_EQ(2 + 3 * (row + 2), f->core.y);
 
     EXPECT_TRUE(mapped(a) && mapped(b) && mapped(d) && mapped(f));
     EXPECT_TRUE(mapped(button_of(b)));
-    EXPECT_FALSE(mapped(c));                    /* parent closed */
-    EXPECT_FALSE(mapped(e));                    /* hidden */
+    EXPECT_FALSE(mapped(c)); /* parent closed */
+    EXPECT_FALSE(mapped(e)); /* hidden */
 
     XtWidgetGeometry pref;
     XtQueryGeometry(outline, nullptr, &pref);
@@ -150,7 +149,7 @@ TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
     EXPECT_EQ(XiOpen, reports[0].state);
     EXPECT_TRUE(mapped(c));
     int bw = button_of(a)->core.width + 2 * button_of(a)->core.border_width;
-    EXPECT_EQ(60 + 2 + bw + 2, c->core.x);      /* one indent step below b */
+    EXPECT_EQ(60 + 2 + bw + 2, c->core.x); /* one indent step below b */
     EXPECT_GT(c->core.y, b->core.y);
 
     press(b);
@@ -195,7 +194,7 @@ TEST_F(OutlineTest, FolderPicturesFollowStateAndResources)
     EXPECT_NE(None, open_builtin);
     EXPECT_NE(open_builtin, closed_builtin);
 
-    Display *d = WidgetTest::display();
+    Display* d = WidgetTest::display();
     Pixmap mine = XCreatePixmap(d, DefaultRootWindow(d), 10, 10, 1);
     XtVaSetValues(outline, XiNopenFolderPixmap, mine, NULL);
     EXPECT_EQ(mine, picture(a));
@@ -219,7 +218,7 @@ TEST_F(OutlineTest, AutoCloseClosesOpenDescendants)
     press(a);
     press(a);
     EXPECT_EQ(XiClosed, state_of(b));
-    EXPECT_EQ(XiClosed, state_of(k));           /* through the hidden node */
+    EXPECT_EQ(XiClosed, state_of(k)); /* through the hidden node */
     EXPECT_EQ(XiHidden, state_of(h));
     EXPECT_TRUE(mapped(b));
     EXPECT_FALSE(mapped(c));
@@ -244,14 +243,14 @@ TEST_F(OutlineTest, InsertBeforeOrdersSiblingsAndWarnsForStrangers)
     Widget d = node("d", p, XiAlwaysOpen, b);
     Widget other = node("other", nullptr, XiAlwaysOpen);
     Widget e = node("e", p, XiAlwaysOpen, a);
-    Widget x = node("x", p, XiAlwaysOpen, other);   /* not a sibling: appended */
+    Widget x = node("x", p, XiAlwaysOpen, other); /* not a sibling: appended */
     show();
     const Widget order[] = {e, a, d, b, c, x, other}; /* top to bottom */
     for (size_t i = 1; i < sizeof order / sizeof *order; i++)
         EXPECT_LT(order[i - 1]->core.y, order[i]->core.y)
             << XtName(order[i - 1]) << " above " << XtName(order[i]);
     ASSERT_EQ(1, WidgetTest::count_warnings("insertBeforeNotSibling"));
-    const RecordedWarning &w = WidgetTest::warnings().back();
+    const RecordedWarning& w = WidgetTest::warnings().back();
     EXPECT_EQ("LumoWidgetSetError", w.klass);
     EXPECT_EQ("XiHierarchy: InsertBefore Widget is not a sibling of 'x'.\n"
               "Inserting child at end of list.",
@@ -274,8 +273,7 @@ TEST_F(OutlineTest, DestroyingANodeDestroysItsSubtree)
     Widget c = node("c", b, XiOpen);
     Widget d = node("d", c, XiOpen);
     Widget z = node("z", nullptr, XiOpen);
-    for (Widget w : {a, b, c, d, z})
-        XtAddCallback(w, XmNdestroyCallback, destroyed_cb, &gone);
+    for (Widget w : {a, b, c, d, z}) XtAddCallback(w, XmNdestroyCallback, destroyed_cb, &gone);
     XtAddCallback(button_of(b), XmNdestroyCallback, destroyed_cb, &gone);
     show();
     auto buttons = [this] {
@@ -289,7 +287,7 @@ TEST_F(OutlineTest, DestroyingANodeDestroysItsSubtree)
     WidgetTest::settle();
     EXPECT_EQ((std::set<std::string>{"a", "b", "c", "d", "openAndClose"}), gone);
     EXPECT_EQ(buttons_before - 4, buttons());
-    EXPECT_EQ(2, z->core.y);                    /* the remaining row moves up */
+    EXPECT_EQ(2, z->core.y); /* the remaining row moves up */
 }
 
 TEST_F(OutlineTest, WarningsAndStateConverter)
@@ -303,7 +301,7 @@ TEST_F(OutlineTest, WarningsAndStateConverter)
     Widget parent = nullptr;
     XtVaGetValues(b, XiNparentNode, &parent, NULL);
     EXPECT_EQ(a, parent);
-    XtVaSetValues(a, XiNparentNode, b, NULL);           /* would make a loop */
+    XtVaSetValues(a, XiNparentNode, b, NULL); /* would make a loop */
     EXPECT_EQ(2, WidgetTest::count_warnings("nodeParentIsSelf"));
     XtVaGetValues(a, XiNparentNode, &parent, NULL);
     EXPECT_EQ(nullptr, parent);
@@ -325,12 +323,11 @@ TEST_F(OutlineTest, RowsBelowTheHeightStayUnmappedUntilTheWidgetGrows)
 {
     recreate(200, 60, True);
     Widget rows[5];
-    for (int i = 0; i < 5; i++)
-        rows[i] = node("row", nullptr, XiAlwaysOpen);
+    for (int i = 0; i < 5; i++) rows[i] = node("row", nullptr, XiAlwaysOpen);
     show();
     ASSERT_EQ(60, outline->core.height);
-    EXPECT_TRUE(mapped(rows[0]) && mapped(rows[1]) && mapped(rows[2]));  /* y 2, 24, 46 */
-    EXPECT_FALSE(mapped(rows[3]) || mapped(rows[4]));                    /* y 68, 90 */
+    EXPECT_TRUE(mapped(rows[0]) && mapped(rows[1]) && mapped(rows[2])); /* y 2, 24, 46 */
+    EXPECT_FALSE(mapped(rows[3]) || mapped(rows[4]));                   /* y 68, 90 */
     XtResizeWidget(outline, 200, 120, 0);
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[3]) && mapped(rows[4]));
@@ -352,4 +349,4 @@ TEST_F(OutlineTest, RefigureModeOffDefersTheLayout)
     EXPECT_EQ(32, b->core.x);
 }
 
-}  // namespace
+} // namespace

@@ -18,8 +18,8 @@
 
 namespace {
 
-const int kRows = 2000;     /* 2000 rows of 22 px: far beyond 32,767 px */
-const int kRow = 20 + 2;    /* node height + vertical margin */
+const int kRows = 2000;  /* 2000 rows of 22 px: far beyond 32,767 px */
+const int kRow = 20 + 2; /* node height + vertical margin */
 
 class ScrollingOutline : public ::testing::Test {
 protected:
@@ -29,20 +29,18 @@ protected:
     void SetUp() override
     {
         shell = WidgetTest::shell(300, 240);
-        sw = XtVaCreateManagedWidget("sw", xmScrolledWindowWidgetClass, shell,
-                                     XmNscrollingPolicy, XmAPPLICATION_DEFINED,
-                                     XmNscrollBarDisplayPolicy, XmSTATIC, NULL);
-        hsb = XtVaCreateManagedWidget("h", xmScrollBarWidgetClass, sw, XmNorientation,
-                                      XmHORIZONTAL, NULL);
-        vsb = XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation,
-                                      XmVERTICAL, NULL);
-        outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw,
-                                          XmNverticalScrollBar, vsb, XmNhorizontalScrollBar,
-                                          hsb, NULL);
+        sw = XtVaCreateManagedWidget("sw", xmScrolledWindowWidgetClass, shell, XmNscrollingPolicy,
+                                     XmAPPLICATION_DEFINED, XmNscrollBarDisplayPolicy, XmSTATIC,
+                                     NULL);
+        hsb = XtVaCreateManagedWidget("h", xmScrollBarWidgetClass, sw, XmNorientation, XmHORIZONTAL,
+                                      NULL);
+        vsb = XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation, XmVERTICAL,
+                                      NULL);
+        outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw, XmNverticalScrollBar,
+                                          vsb, XmNhorizontalScrollBar, hsb, NULL);
         XmScrolledWindowSetAreas(sw, hsb, vsb, outline);
         XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-        for (int i = 0; i < kRows; i++)
-            rows.push_back(node(i, nullptr));
+        for (int i = 0; i < kRows; i++) rows.push_back(node(i, nullptr));
         XtVaSetValues(outline, XiNrefigureMode, True, NULL);
         XtRealizeWidget(shell);
         WidgetTest::settle();
@@ -58,14 +56,14 @@ protected:
     {
         char name[16];
         snprintf(name, sizeof name, "r%d", i);
-        return XtVaCreateManagedWidget(name, widgetClass, outline, XtNwidth, width, XtNheight,
-                                       20, XtNborderWidth, 0, XiNnodeState, XiAlwaysOpen,
+        return XtVaCreateManagedWidget(name, widgetClass, outline, XtNwidth, width, XtNheight, 20,
+                                       XtNborderWidth, 0, XiNnodeState, XiAlwaysOpen,
                                        XiNinsertBefore, before, NULL);
     }
 
     static bool mapped(Widget w) { return XiHierarchyNode(w)->hierarchy.status & XiNodeMapped; }
 
-    int bar(Widget sb, const char *resource)
+    int bar(Widget sb, const char* resource)
     {
         int v = 0;
         XtVaGetValues(sb, resource, &v, NULL);
@@ -80,8 +78,7 @@ protected:
         int first = -1, last = -1;
         for (int i = 0; i < (int)rows.size(); i++)
             if (mapped(rows[i])) {
-                if (first < 0)
-                    first = i;
+                if (first < 0) first = i;
                 EXPECT_EQ(last < 0 ? i : last + 1, i) << "gap in the mapped rows";
                 last = i;
             }
@@ -110,15 +107,15 @@ protected:
 TEST_F(ScrollingOutline, OnlyTheRowsInViewArePlacedAndAnyRowCanBeReached)
 {
     int height = outline->core.height;
-    EXPECT_LT(height, 240);                      /* the view's size, not the rows' */
-    int fit = (height - 2 - 20) / kRow + 1;      /* rows wholly in view */
+    EXPECT_LT(height, 240);                 /* the view's size, not the rows' */
+    int fit = (height - 2 - 20) / kRow + 1; /* rows wholly in view */
     EXPECT_EQ(kRows, bar(vsb, XmNmaximum));
     EXPECT_EQ(fit, bar(vsb, XmNsliderSize));
     EXPECT_EQ(0, bar(vsb, XmNvalue));
     auto run = mapped_run();
     EXPECT_EQ(0, run.first);
     EXPECT_GE(run.second, fit - 1);
-    EXPECT_LE(run.second, fit);                  /* a partly visible last row */
+    EXPECT_LE(run.second, fit); /* a partly visible last row */
     EXPECT_EQ(2 + kRow, rows[1]->core.y);
 
     /* The bottom: the last row is reachable, the last page is full. */
@@ -146,7 +143,7 @@ TEST_F(ScrollingOutline, TheTopRowStaysWhileRowsComeAndGoAboveIt)
     Widget top_row = rows[500];
     int y = top_row->core.y;
 
-    Widget added = node(9999, rows[10]);         /* a row above the view */
+    Widget added = node(9999, rows[10]); /* a row above the view */
     WidgetTest::settle();
     EXPECT_EQ(501, top());
     EXPECT_EQ(kRows + 1, bar(vsb, XmNmaximum));
@@ -154,7 +151,7 @@ TEST_F(ScrollingOutline, TheTopRowStaysWhileRowsComeAndGoAboveIt)
     EXPECT_EQ(y, top_row->core.y);
     EXPECT_FALSE(mapped(added));
 
-    XtDestroyWidget(rows[3]);                    /* one above the view goes */
+    XtDestroyWidget(rows[3]); /* one above the view goes */
     rows.erase(rows.begin() + 3);
     WidgetTest::settle();
     EXPECT_EQ(500, top());
@@ -172,9 +169,9 @@ TEST_F(ScrollingOutline, TheTopRowStaysWhileRowsComeAndGoAboveIt)
 
 TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
 {
-    wheel(rows[0], Button5);                     /* over a row */
+    wheel(rows[0], Button5); /* over a row */
     EXPECT_EQ(3, top());
-    wheel(outline, Button5);                     /* over the outline itself */
+    wheel(outline, Button5); /* over the outline itself */
     EXPECT_EQ(6, top());
     wheel(rows[6], Button4);
     EXPECT_EQ(3, top());
@@ -183,16 +180,16 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     EXPECT_EQ(3 + page, top());
     wheel(rows[3 + page], Button4, ShiftMask);
     wheel(rows[3], Button4, ShiftMask);
-    EXPECT_EQ(0, top());                         /* not above the first row */
+    EXPECT_EQ(0, top()); /* not above the first row */
 
-    XiOutlineShowNode(rows[1500]);               /* below the view: it becomes the last row */
+    XiOutlineShowNode(rows[1500]); /* below the view: it becomes the last row */
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[1500]));
     EXPECT_EQ(1500, top() + bar(vsb, XmNsliderSize) - 1);
-    XiOutlineShowNode(rows[1200]);               /* above it: it becomes the top row */
+    XiOutlineShowNode(rows[1200]); /* above it: it becomes the top row */
     WidgetTest::settle();
     EXPECT_EQ(1200, top());
-    XiOutlineShowNode(rows[1201]);               /* in view: nothing moves */
+    XiOutlineShowNode(rows[1201]); /* in view: nothing moves */
     EXPECT_EQ(1200, top());
 
     /* A row wider than the view makes the horizontal bar scroll pixels. */
@@ -214,7 +211,7 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     EXPECT_EQ(x, rows[1200]->core.x);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -224,29 +221,27 @@ int queued_exposures(Widget w)
     XSync(XtDisplay(w), False);
     int n = 0;
     XEvent ev;
-    while (XCheckTypedWindowEvent(XtDisplay(w), XtWindow(w), Expose, &ev))
-        n++;
+    while (XCheckTypedWindowEvent(XtDisplay(w), XtWindow(w), Expose, &ev)) n++;
     return n;
 }
 
 TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
 {
-    scroll_to(700);                              /* rows 0.. were shown, then scrolled away */
+    scroll_to(700); /* rows 0.. were shown, then scrolled away */
     scroll_to(0);
     scroll_to(1200);
     queued_exposures(outline);
     XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-    for (Widget r : rows)
-        XtDestroyWidget(r);
+    for (Widget r : rows) XtDestroyWidget(r);
     rows.clear();
-    EXPECT_LT(queued_exposures(outline), 50);    /* the rows that were in view, not 2,000 */
+    EXPECT_LT(queued_exposures(outline), 50); /* the rows that were in view, not 2,000 */
     XtVaSetValues(outline, XiNrefigureMode, True, NULL);
     WidgetTest::settle();
     EXPECT_EQ(0u, ((XiOutlineWidget)outline)->hierarchy.num_nodes);
     EXPECT_EQ(1, bar(vsb, XmNmaximum));
     EXPECT_EQ(0, top());
 
-    rows.push_back(node(1, nullptr));            /* and the outline goes on working */
+    rows.push_back(node(1, nullptr)); /* and the outline goes on working */
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[0]));
     EXPECT_EQ(2, rows[0]->core.y);
@@ -259,7 +254,7 @@ TEST(OutlineRows, EmptyToolTipRecordsAreDroppedRealOnesKept)
     Widget shell = WidgetTest::shell(200, 200);
     Widget outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, shell, NULL);
     Widget plain = XtVaCreateManagedWidget("plain", xmPushButtonWidgetClass, outline, NULL);
-    XmString tip = XmStringCreateLocalized((char *)"a tip");
+    XmString tip = XmStringCreateLocalized((char*)"a tip");
     Widget tipped = XtVaCreateManagedWidget("tipped", xmPushButtonWidgetClass, outline,
                                             XmNtoolTipString, tip, NULL);
     XmStringFree(tip);
@@ -268,7 +263,7 @@ TEST(OutlineRows, EmptyToolTipRecordsAreDroppedRealOnesKept)
     ASSERT_NE(nullptr, kept);
     EXPECT_NE(nullptr, kept->tool_tip_string);
 
-    tip = XmStringCreateLocalized((char *)"later");   /* a tip set afterwards works */
+    tip = XmStringCreateLocalized((char*)"later"); /* a tip set afterwards works */
     XtVaSetValues(plain, XmNtoolTipString, tip, NULL);
     XmStringFree(tip);
     XmString got = nullptr;
@@ -276,7 +271,7 @@ TEST(OutlineRows, EmptyToolTipRecordsAreDroppedRealOnesKept)
     ASSERT_NE(nullptr, got);
     XtRealizeWidget(shell);
     WidgetTest::settle();
-    XtDestroyWidget(shell);                      /* no double free of the dropped records */
+    XtDestroyWidget(shell); /* no double free of the dropped records */
     WidgetTest::settle(5);
 }
 
@@ -287,22 +282,22 @@ TEST(OutlineRows, EmptyToolTipRecordsAreDroppedRealOnesKept)
 TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
 {
     const int n = 1500;
-    Display *d = WidgetTest::display();
+    Display* d = WidgetTest::display();
     Widget shell = WidgetTest::shell(300, 300);
     Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, NULL);
-    Widget text = XtVaCreateManagedWidget("text", xmTextFieldWidgetClass, form,
-                                          XmNtopAttachment, XmATTACH_FORM, NULL);
+    Widget text = XtVaCreateManagedWidget("text", xmTextFieldWidgetClass, form, XmNtopAttachment,
+                                          XmATTACH_FORM, NULL);
     Widget sw = XtVaCreateManagedWidget(
         "sw", xmScrolledWindowWidgetClass, form, XmNscrollingPolicy, XmAPPLICATION_DEFINED,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, text, XmNbottomAttachment,
-        XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, text, XmNbottomAttachment, XmATTACH_FORM,
+        XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
     Widget hsb = XtVaCreateManagedWidget("h", xmScrollBarWidgetClass, sw, XmNorientation,
                                          XmHORIZONTAL, NULL);
-    Widget vsb = XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation,
-                                         XmVERTICAL, NULL);
-    Widget outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw,
-                                             XmNverticalScrollBar, vsb, XmNhorizontalScrollBar,
-                                             hsb, NULL);
+    Widget vsb =
+        XtVaCreateManagedWidget("v", xmScrollBarWidgetClass, sw, XmNorientation, XmVERTICAL, NULL);
+    Widget outline =
+        XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, sw, XmNverticalScrollBar, vsb,
+                                XmNhorizontalScrollBar, hsb, NULL);
     XmScrolledWindowSetAreas(sw, hsb, vsb, outline);
     Widget top = XtVaCreateManagedWidget("top", xmPushButtonWidgetClass, outline, XiNnodeState,
                                          XiOpen, NULL);
@@ -311,9 +306,8 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
     for (int i = 0; i < n; i++) {
         char name[16];
         snprintf(name, sizeof name, "r%d", i);
-        rows.push_back(XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, outline,
-                                               XiNnodeState, XiClosed, XiNparentNode, top,
-                                               NULL));
+        rows.push_back(XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, outline, XiNnodeState,
+                                               XiClosed, XiNparentNode, top, NULL));
     }
     XtVaSetValues(outline, XiNrefigureMode, True, NULL);
     XtRealizeWidget(shell);
@@ -337,20 +331,20 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
     unsigned long before = XNextRequest(d);
     EXPECT_FALSE(XmIsTraversable(rows[n - 1]));
     EXPECT_FALSE(XmIsTraversable(button(rows[n - 1])));
-    EXPECT_EQ(before, XNextRequest(d));          /* answered without the server */
+    EXPECT_EQ(before, XNextRequest(d)); /* answered without the server */
 
     XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
     XmProcessTraversal(text, XmTRAVERSE_CURRENT);
     WidgetTest::settle();
     ASSERT_EQ(text, XmGetFocusWidget(shell));
     before = XNextRequest(d);
-    XtSetSensitive(text, False);                 /* the focus has to move */
+    XtSetSensitive(text, False); /* the focus has to move */
     EXPECT_LT(XNextRequest(d) - before, 1000ul);
     Widget focus = XmGetFocusWidget(shell);
     ASSERT_NE(nullptr, focus);
     EXPECT_NE(text, focus);
-    EXPECT_TRUE(XtParent(focus) != outline || (focus->core.mapped_when_managed &&
-                                               focus->core.x >= 0 && focus->core.y >= 0))
+    EXPECT_TRUE(XtParent(focus) != outline ||
+                (focus->core.mapped_when_managed && focus->core.x >= 0 && focus->core.y >= 0))
         << XtName(focus);
 
     /* Scrolled to the end: the last rows take part, the first no longer. */
@@ -359,14 +353,14 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
     ASSERT_EQ(rows[1], XmGetFocusWidget(shell));
     XiOutlineShowNode(rows[n - 1]);
     placed();
-    focus = XmGetFocusWidget(shell);            /* the focus left with its row */
+    focus = XmGetFocusWidget(shell); /* the focus left with its row */
     ASSERT_NE(nullptr, focus);
     EXPECT_NE(rows[1], focus);
     EXPECT_TRUE(focus->core.mapped_when_managed) << XtName(focus);
     ASSERT_TRUE(mapped(rows[n - 1]));
     EXPECT_TRUE(XmIsTraversable(rows[n - 1]));
     EXPECT_TRUE(XmIsTraversable(button(rows[n - 1])));
-    EXPECT_FALSE(XmIsTraversable(rows[n - 2]));  /* as the program asked */
+    EXPECT_FALSE(XmIsTraversable(rows[n - 2])); /* as the program asked */
     EXPECT_FALSE(XmIsTraversable(rows[0]));
     Boolean on = True;
     XtVaGetValues(rows[n - 2], XmNtraversalOn, &on, NULL);
@@ -375,4 +369,4 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
     WidgetTest::settle(5);
 }
 
-}  // namespace
+} // namespace

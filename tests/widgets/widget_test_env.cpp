@@ -6,18 +6,17 @@
 #include <cstdlib>
 
 static XtAppContext the_app;
-static Display *the_display;
+static Display* the_display;
 static std::vector<RecordedWarning> recorded;
 
-static void record_warning(String name, String type, String klass, String defaultp,
-                           String *params, Cardinal *num_params)
+static void record_warning(String name, String type, String klass, String defaultp, String* params,
+                           Cardinal* num_params)
 {
     char text[1024];
-    const char *p[4] = {"", "", "", ""};
-    for (Cardinal i = 0; num_params && params && i < *num_params && i < 4; i++)
-        p[i] = params[i];
-    /* Xt hands the warning's text as a printf format with up to four string arguments,
-     * as XtWarningMsg formats it itself. */
+    const char* p[4] = {"", "", "", ""};
+    for (Cardinal i = 0; num_params && params && i < *num_params && i < 4; i++) p[i] = params[i];
+        /* Xt hands the warning's text as a printf format with up to four string arguments,
+         * as XtWarningMsg formats it itself. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     snprintf(text, sizeof text, defaultp ? defaultp : "", p[0], p[1], p[2], p[3]);
@@ -33,8 +32,7 @@ static void record_plain_warning(String message)
 
 static void open_display()
 {
-    if (the_display != nullptr)
-        return;
+    if (the_display != nullptr) return;
     XtToolkitInitialize();
     the_app = XtCreateApplicationContext();
     XtAppSetWarningMsgHandler(the_app, record_warning);
@@ -54,7 +52,7 @@ XtAppContext WidgetTest::app()
     return the_app;
 }
 
-Display *WidgetTest::display()
+Display* WidgetTest::display()
 {
     open_display();
     return the_display;
@@ -65,8 +63,8 @@ Widget WidgetTest::shell(int width, int height)
     Arg args[2];
     XtSetArg(args[0], XmNwidth, width);
     XtSetArg(args[1], XmNheight, height);
-    return XtAppCreateShell("test", "QxWidgetTests", applicationShellWidgetClass, display(),
-                            args, 2);
+    return XtAppCreateShell("test", "QxWidgetTests", applicationShellWidgetClass, display(), args,
+                            2);
 }
 
 /* Work procedures run only while XtAppNextEvent waits, and it returns only
@@ -74,9 +72,9 @@ Widget WidgetTest::shell(int width, int height)
  * our own. */
 static Window wake_window;
 
-static void settled(XtPointer client_data, XtIntervalId *)
+static void settled(XtPointer client_data, XtIntervalId*)
 {
-    *(bool *)client_data = true;
+    *(bool*)client_data = true;
     XEvent ev = {};
     ev.xclient.type = ClientMessage;
     ev.xclient.window = wake_window;
@@ -87,7 +85,7 @@ static void settled(XtPointer client_data, XtIntervalId *)
 
 void WidgetTest::settle(unsigned long ms)
 {
-    Display *d = display();
+    Display* d = display();
     if (wake_window == None)
         wake_window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
     bool done = false;
@@ -100,21 +98,22 @@ void WidgetTest::settle(unsigned long ms)
     }
 }
 
-std::vector<RecordedWarning> &WidgetTest::warnings() { return recorded; }
-
-bool WidgetTest::warned_with(const char *text)
+std::vector<RecordedWarning>& WidgetTest::warnings()
 {
-    for (const RecordedWarning &w : recorded)
-        if (w.text.find(text) != std::string::npos)
-            return true;
+    return recorded;
+}
+
+bool WidgetTest::warned_with(const char* text)
+{
+    for (const RecordedWarning& w : recorded)
+        if (w.text.find(text) != std::string::npos) return true;
     return false;
 }
 
-int WidgetTest::count_warnings(const char *name)
+int WidgetTest::count_warnings(const char* name)
 {
     int n = 0;
-    for (const RecordedWarning &w : recorded)
-        if (w.name == name)
-            n++;
+    for (const RecordedWarning& w : recorded)
+        if (w.name == name) n++;
     return n;
 }

@@ -19,7 +19,7 @@ struct RecordedWarning {
 class WidgetTest {
 public:
     static XtAppContext app();
-    static Display *display();
+    static Display* display();
 
     /* A new application shell of the given size (not realized). */
     static Widget shell(int width = 400, int height = 400);
@@ -28,9 +28,9 @@ public:
     static void settle(unsigned long ms = 30);
 
     /* Warnings issued since the last clear. */
-    static std::vector<RecordedWarning> &warnings();
-    static int count_warnings(const char *name);
-    static bool warned_with(const char *text);
+    static std::vector<RecordedWarning>& warnings();
+    static int count_warnings(const char* name);
+    static bool warned_with(const char* text);
 };
 
 #endif
