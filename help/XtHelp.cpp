@@ -193,19 +193,12 @@ int XtHelp::initialize(Widget parent_arg, XtHelpNotify* notify_arg, XtHelpError*
             snprintf(qxhome_default, sizeof qxhome_default, "%s", "/opt/KESTnet/qx");
             qxhome = qxhome_default;
         }
-        /* putenv keeps the strings it is given: they live as long as the
-         * process. */
-        size_t size = strlen(qxhome) + 16;
-        char* hhhome = (char*)malloc(size);
-        char* hhpath = (char*)malloc(size);
-        if (!hhhome || !hhpath) {
-            free(hhhome);
-            free(hhpath);
+        /* setenv copies the values, so a second start of the client
+         * replaces them without leaving the old ones behind. */
+        std::string help_dir = std::string(qxhome) + "/help";
+        if (setenv("HHHOME", help_dir.c_str(), 1) != 0 ||
+            setenv("HHPATH", help_dir.c_str(), 1) != 0)
             return -1;
-        }
-        snprintf(hhhome, size, "HHHOME=%s/help", qxhome);
-        snprintf(hhpath, size, "HHPATH=%s/help", qxhome);
-        if (putenv(hhhome) != 0 || putenv(hhpath) != 0) return -1;
     }
     if (notify_arg) {
         notify = notify_arg;

@@ -167,6 +167,7 @@ struct ConfigWindow : ::testing::Test {
     static void TearDownTestSuite()
     {
         platform.disconnect();
+        DataObject::object_list.clear_and_destroy();
         delete other;
         delete mis;
         delete dir;

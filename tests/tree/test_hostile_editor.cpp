@@ -43,6 +43,7 @@ TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
     /* The derivation fails with a message of 300 KB: the status line gets
      * a few hundred characters of it. */
     ScriptedServer server(error_then(300 * 1024, huge_event));
+    free(platform_host); /* gui_up's copy of the test host */
     platform_host = strdup(server.address().c_str());
     ASSERT_TRUE(platform_connect()) << platform.get_error_string();
     register_callbacks();
