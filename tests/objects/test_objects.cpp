@@ -147,6 +147,7 @@ struct ObjectCommands : ::testing::Test {
     static void TearDownTestSuite()
     {
         platform.disconnect();
+        DataObject::object_list.clear_and_destroy();
         delete other;
         delete mis;
         delete dir;
