@@ -507,6 +507,12 @@ public:
     explicit Search(Platform& platform = Platform::def_platform);
     bool run(const DataUnit& base, const DataUnit& filter, int depth, int limit,
              double timeout = KVL_DEFAULT_TIMEOUT);
+    /* The count alone, in one request however large the subtree: the objects
+     * below base that deriving one level at a time with filter reaches (an
+     * object the filter refuses hides everything below it).  On success count
+     * holds it and names stays empty.  Waits, as run() does. */
+    bool count_reachable(const DataUnit& base, const DataUnit& filter,
+                         double timeout = KVL_DEFAULT_TIMEOUT);
 
     DUArray names;
     DUArray classes;
@@ -514,6 +520,8 @@ public:
     bool truncated = false;
 
 private:
+    bool ask(const DataUnit& base, const DataUnit& filter, int depth, int limit, bool count_only,
+             double timeout);
     std::shared_ptr<PlatformImpl> platform_;
 };
 

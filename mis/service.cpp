@@ -492,7 +492,9 @@ json Service::op_derive(Call& c)
 
 // The objects below a base that a filter accepts: the base alone (depth 0), down depth levels,
 // or the whole subtree (no depth). Every match is counted; the first `limit` in name order are
-// named, and `truncated` says whether the limit cut the answer.
+// named (limit 0 names none: a count alone), and `truncated` says whether the limit cut the
+// answer. With `prune` an object the filter refuses hides everything below it, so that the
+// search sees what deriving one level at a time with the same filter would reach.
 json Service::op_search(Call& c)
 {
     const json& p = c.params;
@@ -509,27 +511,38 @@ json Service::op_search(Call& c)
     bool has_depth = p.contains("depth") && !p["depth"].is_null();
     int depth = has_depth ? int_param(p, "depth", 0, std::numeric_limits<int>::max()) : -1;
     bool has_limit = p.contains("limit") && !p["limit"].is_null();
-    int limit = has_limit ? int_param(p, "limit", 1, MAX_SEARCH_LIMIT) : DEFAULT_SEARCH_LIMIT;
+    int limit = has_limit ? int_param(p, "limit", 0, MAX_SEARCH_LIMIT) : DEFAULT_SEARCH_LIMIT;
+    bool prune = bool_param(p, "prune");
     MObject* o = model_.find(base);
     if (!o || o->is_virtual) fail(E_NO_OBJECT, "no such object " + base);
 
+    // A count alone keeps no list: a subtree of a million objects costs no memory to count.
+    size_t count = 0;
     std::vector<const MObject*> found;
+    auto match = [&](const MObject* m) {
+        count++;
+        if (limit > 0) found.push_back(m);
+    };
     auto accepts = [&](const MObject& m) { return !filter || filter->matches(*m.cls, m.values); };
     if (depth == 0) {
-        if (accepts(*o)) found.push_back(o);
+        if (accepts(*o)) match(o);
     } else {
         // An explicit stack: the containment tree may be deeper than the call stack allows.
         std::vector<std::pair<const MObject*, int>> stack{{o, 0}};
         while (!stack.empty()) {
             auto [m, level] = stack.back();
             stack.pop_back();
-            if (level > 0 && accepts(*m)) found.push_back(m);
+            if (level > 0) {
+                if (accepts(*m))
+                    match(m);
+                else if (prune)
+                    continue;
+            }
             if (depth < 0 || level < depth)
                 for (auto& kid : m->children) stack.push_back({kid.second, level + 1});
         }
     }
-    size_t count = found.size();
-    size_t shown = std::min(count, static_cast<size_t>(limit));
+    size_t shown = std::min(found.size(), static_cast<size_t>(limit));
     std::partial_sort(found.begin(), found.begin() + shown, found.end(),
                       [](const MObject* a, const MObject* b) { return a->name < b->name; });
     json objects = json::array();

@@ -668,3 +668,43 @@ TEST_F(KvlServer, SearchNamesMatchesCountsAndRefuses)
     EXPECT_FALSE(s.run(DataUnit("/systemId=\"nowhere\""), DataUnit(""), 1, 0));
     EXPECT_EQ(KVL_ERR_NO_OBJECT, s.get_error_type());
 }
+
+// What deriving one level at a time with filter reaches below fdn: the count the editor's
+// delete confirmation reports, which count_reachable gets in one request.
+static long walk_count(const std::string& fdn, const std::string& filter)
+{
+    Album album(DataUnit((fdn + ".XXWALKYY").c_str()), Platform::def_platform);
+    std::string derivation = fdn + "/*" + (filter.empty() ? "" : "/CMISFilter(" + filter + ")");
+    if (!album.set_derivation(DataUnit(derivation.c_str())) || !album.derive(10)) return -1;
+    long n = 0;
+    for (const std::string& child : names_of(album)) n += 1 + walk_count(child, filter);
+    return n;
+}
+
+TEST_F(KvlServer, CountReachableAgreesWithALevelByLevelWalk)
+{
+    const std::string shelf = std::string(kRack1) + "/shelfId=\"shelf-1\"";
+    const std::string slot1 = shelf + "/slotNumber=1/circuitPackId=\"ctrl\"";
+    struct {
+        std::string base, filter;
+    } cases[] = {
+        {kLeeds, ""},
+        {kLeeds, "(!(objectClass=slot))"}, // the slots hide what they hold
+        {kRack1, "(objectClass=circuitPack)"}, // refused at the first level: nothing below
+        {slot1, ""},                           // a leaf
+    };
+    for (auto& k : cases) {
+        Search s;
+        ASSERT_TRUE(s.count_reachable(DataUnit(k.base.c_str()), DataUnit(k.filter.c_str())))
+            << k.base << " " << s.get_error_string();
+        EXPECT_EQ(walk_count(k.base, k.filter), s.count) << k.base << " " << k.filter;
+        EXPECT_EQ(0, s.names.count());
+    }
+    Search unpruned;
+    ASSERT_TRUE(unpruned.run(DataUnit(kRack1), DataUnit("(objectClass=circuitPack)"), -1, 1));
+    EXPECT_GT(unpruned.count, 0); // so the case above tests the pruning
+
+    Search gone;
+    EXPECT_FALSE(gone.count_reachable(DataUnit("/systemId=\"nowhere\""), DataUnit("")));
+    EXPECT_EQ(KVL_ERR_NO_OBJECT, gone.get_error_type());
+}

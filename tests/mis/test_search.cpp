@@ -103,7 +103,8 @@ TEST_F(Search, Refusals)
         {{{"base", LEEDS + "/equipmentId=\"rack-99\""}}, -32001},
         {{{"base", LEEDS}, {"depth", -1}}, -32602},
         {{{"base", LEEDS}, {"depth", "2"}}, -32602},
-        {{{"base", LEEDS}, {"limit", 0}}, -32602},
+        {{{"base", LEEDS}, {"limit", -1}}, -32602},
+        {{{"base", LEEDS}, {"prune", "yes"}}, -32602},
         {{{"base", LEEDS}, {"limit", 100001}}, -32602},
         {{{"filter", "(objectClass=shelf)"}}, -32602},
     };
