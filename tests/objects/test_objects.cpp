@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,8 +99,11 @@ Shown run(const std::function<void()>& action, bool ok = true,
           const std::function<void()>& before_answer = nullptr)
 {
     Shown shown;
-    bool done = false;
-    std::function<void()> watch = [&] {
+    /* Shared with the watch's timers: one that fires after run() returned
+     * (a loaded machine) sees it and touches none of run()'s locals. */
+    auto done = std::make_shared<bool>(false);
+    std::function<void()> watch = [&, done] {
+        if (*done) return;
         if (current_question_dialog && shown.question.empty()) {
             Widget mb = *current_question_dialog->getwidget();
             shown.question = xmstring_resource(mb, XmNmessageString);
@@ -111,12 +115,12 @@ Shown run(const std::function<void()>& action, bool ok = true,
             shown.error = xmstring_resource(mb, XmNmessageString);
             press(mb, XmDIALOG_OK_BUTTON);
         }
-        if (!done) after(20, watch);
+        after(20, watch);
     };
     current_information_dialog = nullptr;
     after(20, watch);
     action();
-    done = true;
+    *done = true;
     pump_for(0.05);
     if (current_information_dialog && XtIsManaged(*current_information_dialog->getwidget())) {
         Widget mb = *current_information_dialog->getwidget();
