@@ -4,6 +4,8 @@
  * navigator follows the server's OBJECT_DESTROYED events, not this file.
  */
 #include <Xm/Xm.h>
+#include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -15,31 +17,6 @@
 #include "ui/main_win.h"
 
 namespace {
-
-/* Descendants of the object named fdn that has no DataObject: one derivation
- * of one level per object below it, on an album of its own (the tree's
- * albums and their subscriptions stay untouched).  Stops when the tree of
- * generation cookie is rebuilt.  Waits. */
-int count_below(const std::string& fdn, unsigned int cookie)
-{
-    MallocText derivation(derivation_string(fdn.c_str(), current_filter));
-    std::string nickname = fdn + ".XXCOUNTYY";
-    Album album(DataUnit(nickname.c_str()), Platform::def_platform);
-    if (album.get_error_type() != 0 || !album.set_derivation(DataUnit(derivation.get()))) return 0;
-    if (!album.derive(DeriveTimeout) || CurrentCookie != cookie) /* waits */
-        return 0;
-    std::vector<std::string> children;
-    for (AlbumImage ai = album.first_image(); ai; ai.next_image()) {
-        DataUnit name = ai->get_objname();
-        if (!name.is_empty()) children.emplace_back(name.str());
-    }
-    int n = (int)children.size();
-    for (const std::string& child : children) {
-        if (CurrentCookie != cookie) break;
-        n += count_below(child, cookie);
-    }
-    return n;
-}
 
 /* The report of a run: "1 object deleted." or "<n> objects deleted.". */
 std::string deleted_text(int total)
@@ -58,28 +35,23 @@ void report(const std::string& text)
 
 int get_num_objs(DataObject* obj)
 {
-    const unsigned int cookie = CurrentCookie;
     if (obj->derive_state == 0 && obj->derive(0, current_filter) == 2) /* waits */
         return 0;
     int n = obj->num_children;
     if (n <= 0) return n;
-    /* Read obj before the children's waits, which may remove it. */
-    std::vector<std::string> children;
-    for (AlbumImage ai = obj->album.first_image(); ai; ai.next_image()) {
-        DataUnit name = ai->get_objname();
-        if (!name.is_empty()) children.emplace_back(name.str());
-    }
-    for (const std::string& child : children) {
-        if (CurrentCookie != cookie) break;
-        /* A child the tree has derived is counted from its album; any other
-         * on an album of the count's own, which subscribes to nothing (a
-         * derivation of the tree's would subscribe to every leaf). */
-        DataObject* known = find_album_object(child.c_str());
-        int below =
-            known && known->derive_state == 2 ? get_num_objs(known) : count_below(child, cookie);
-        if (below > 0) n += below;
-    }
-    return n;
+    /* The whole subtree in one question to the server, walked as deriving
+     * one level at a time with the current filter would walk it; asking
+     * level by level costs a round trip per object, leaves included, since
+     * nothing tells a leaf from a container before it is derived.  Should
+     * the question fail (obj deleted meanwhile, the connection lost), the
+     * children known here are the count. */
+    const std::string name = obj->name ? obj->name : "";
+    const unsigned int cookie = CurrentCookie;
+    Search count(Platform::def_platform);
+    bool counted = count.count_reachable(DataUnit(name.c_str()), DataUnit(current_filter),
+                                         DeriveTimeout); /* waits */
+    if (!counted || CurrentCookie != cookie) return n;
+    return (int)std::min<long>(count.count, INT_MAX);
 }
 
 /* The question and the deletions wait; the names of the selection are copied
