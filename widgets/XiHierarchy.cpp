@@ -302,7 +302,9 @@ static void insert_node(Widget w, HierarchyConstraints parent, HierarchyConstrai
 static void remove_node(HierarchyConstraints parent, HierarchyConstraints node)
 {
     XiHierarchyConstraintPart* p = &parent->hierarchy;
-    for (Cardinal i = 0; i < p->num_children; i++) {
+    /* From the last: a burst of removals often takes the children last
+     * first, and then each is found at once and nothing moves. */
+    for (Cardinal i = p->num_children; i-- > 0;) {
         if (p->children[i] == node) {
             memmove(&p->children[i], &p->children[i + 1],
                     (p->num_children - i - 1) * sizeof(HierarchyConstraints));
