@@ -1,6 +1,7 @@
 // Benchmark of the KVL library deriving containers of 10,000 and 100,000 children from a real
 // qx_mis, against the server alone. For each size (best of the rounds):
-//   server   the derive request written on a plain socket until the whole reply line is in;
+//   server   the same derive request as the library's (subscribing, as a tracked album does)
+//            written on a plain socket, until the whole reply line is in;
 //   parse    that line parsed into a JSON document, as a plain client would;
 //   library  an Album derived with the same derivation string (tracked, as the editor does)
 //            and every child's name read;
@@ -51,7 +52,7 @@ std::string raw_derive(int fd, const std::string& derivation, int id)
     std::string req = json{{"jsonrpc", "2.0"},
                            {"id", id},
                            {"method", "derive"},
-                           {"params", {{"derivation", derivation}}}}
+                           {"params", {{"derivation", derivation}, {"subscribe", true}}}}
                           .dump() +
                       "\n";
     if (::send(fd, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size()))
