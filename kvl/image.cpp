@@ -179,14 +179,14 @@ void ImageImpl::stop_watch()
     if (plat) plat->unwatch(watched_name);
 }
 
-Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
-                            const std::string& cls)
+Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,
+                            std::string cls)
 {
     Image img;
     img.impl_ = std::make_shared<ImageImpl>();
     img.impl_->plat = plat;
-    img.impl_->name = name;
-    img.impl_->cls = cls;
+    img.impl_->name = std::move(name);
+    img.impl_->cls = std::move(cls);
     img.impl_->canonical = true;
     img.impl_->present = true;
     return img;

@@ -290,7 +290,7 @@ struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
 };
 
 /* Image handle made from what a derivation or an event reports. */
-Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
-                            const std::string& cls);
+Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,
+                            std::string cls);
 
 #endif /* KVL_KVL_PRIVATE_H */
