@@ -515,22 +515,21 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
 void PlatformImpl::read_input()
 {
     if (fd < 0) return;
+    char buf[kvl_read_chunk];
     /* A server that sends without pause must not keep the loop here: what
      * is left is read at the socket's next turn. */
     for (int chunks = 0; chunks < 64 && connected; chunks++) {
-        size_t held = inbuf.size(); /* the start of a line, at most kvl_max_line */
-        if (inbuf.capacity() < held + kvl_read_chunk) {
-            /* Doubles, but takes the limit at once rather than a last step
-             * just below it: one copy of a long line less. */
-            size_t grow = std::max(2 * inbuf.capacity(), held + kvl_read_chunk);
-            size_t cap = kvl_max_line + kvl_read_chunk;
-            inbuf.reserve(2 * grow > cap ? cap : grow);
-        }
-        /* Read straight into the line buffer: no copy of what arrives. */
-        inbuf.resize(held + kvl_read_chunk);
-        ssize_t n = ::read(fd, &inbuf[held], kvl_read_chunk);
-        inbuf.resize(held + (n > 0 ? static_cast<size_t>(n) : 0));
+        ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
+            size_t held = inbuf.size(); /* the start of a line, at most kvl_max_line */
+            if (inbuf.capacity() < held + static_cast<size_t>(n)) {
+                /* Doubles, but takes the limit at once rather than a last
+                 * step just below it: one copy of a long line less. */
+                size_t grow = std::max(2 * inbuf.capacity(), held + static_cast<size_t>(n));
+                size_t cap = kvl_max_line + kvl_read_chunk;
+                inbuf.reserve(2 * grow > cap ? cap : grow);
+            }
+            inbuf.append(buf, static_cast<size_t>(n));
             take_lines();
             continue;
         }
