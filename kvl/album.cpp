@@ -4,7 +4,8 @@
 #include "kvl/kvl_private.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -64,7 +65,7 @@ AlbumImpl::~AlbumImpl()
 
 bool AlbumImpl::holds(const std::string& name) const
 {
-    return members->names.count(name) != 0;
+    return members->holds(name);
 }
 
 /* The snapshot to change: the current one when no iterator holds it, else
@@ -80,22 +81,170 @@ void AlbumImpl::add_member(const std::string& name, const std::string& cls)
 {
     if (holds(name)) return;
     AlbumSnapshot& m = own_members(*this);
-    m.images.push_back(kvl_make_member_image(plat, name, cls));
-    m.names.insert(name);
+    m.plat = plat;
+    m.add(name, cls);
 }
 
 void AlbumImpl::remove_member(const std::string& name)
 {
     if (!holds(name)) return;
-    AlbumSnapshot& m = own_members(*this);
-    /* From the end: a deleted subtree is reported with the last of a set of
-     * siblings first, so a burst of thousands finds each one at once rather
-     * than after comparing every name before it. */
-    auto it = std::find_if(m.images.rbegin(), m.images.rend(), [&](const Image& img) {
-        return img.impl_ && img.impl_->name == name;
-    });
-    if (it != m.images.rend()) m.images.erase(std::next(it).base());
-    m.names.erase(name);
+    own_members(*this).remove(name);
+}
+
+/* ------------------------------------------------------------- AlbumSnapshot */
+
+namespace {
+
+/* Offsets in a snapshot are 32 bits: its text stays below this.  A derivation
+ * reply is far smaller (a line is at most kvl_max_line); only a long stream
+ * of creations could reach it, and those past it are not taken in. */
+const size_t kMaxText = 0xFFFFFFF0u;
+
+size_t name_hash(const char* s, size_t n)
+{
+    return std::hash<std::string_view>()(std::string_view(s, n));
+}
+
+} // namespace
+
+void AlbumSnapshot::clear()
+{
+    text.clear();
+    list.clear();
+    slots.clear();
+    live = 0;
+}
+
+long AlbumSnapshot::find(const char* name, size_t n) const
+{
+    if (slots.empty()) return -1;
+    size_t mask = slots.size() - 1;
+    for (size_t at = name_hash(name, n) & mask;; at = (at + 1) & mask) {
+        uint32_t s = slots[at];
+        if (s == 0) return -1;
+        const Member& m = list[s - 1];
+        if (m.name_len == n && std::memcmp(text.data() + m.name, name, n) == 0) return s - 1;
+    }
+}
+
+void AlbumSnapshot::insert_slot(uint32_t index)
+{
+    size_t mask = slots.size() - 1;
+    const Member& m = list[index];
+    size_t at = name_hash(text.data() + m.name, m.name_len) & mask;
+    while (slots[at] != 0) at = (at + 1) & mask;
+    slots[at] = index + 1;
+}
+
+bool AlbumSnapshot::append(size_t name_at, const char* cls, size_t cls_len)
+{
+    size_t name_len = text.size() - name_at;
+    if (text.size() + cls_len + 2 > kMaxText || list.size() >= kMaxText / 2) {
+        text.resize(name_at);
+        return false;
+    }
+    text += '\0';
+    Member m{};
+    m.name = static_cast<uint32_t>(name_at);
+    m.name_len = static_cast<uint32_t>(name_len);
+    /* Children of one container mostly share a class: store it once per run. */
+    const Member* last = list.empty() ? nullptr : &list.back();
+    if (last && last->cls_len == cls_len &&
+        std::memcmp(text.data() + last->cls, cls, cls_len) == 0) {
+        m.cls = last->cls;
+    } else {
+        m.cls = static_cast<uint32_t>(text.size());
+        text.append(cls, cls_len);
+        text += '\0';
+    }
+    m.cls_len = static_cast<uint32_t>(cls_len);
+    list.push_back(m);
+    live++;
+    return true;
+}
+
+void AlbumSnapshot::index_all()
+{
+    /* Between a quarter and half full, so that look-ups stay short. */
+    size_t size = 16;
+    while (size < 2 * live) size *= 2;
+    slots.assign(size, 0);
+    for (size_t i = 0; i < list.size(); i++) {
+        Member& m = list[i];
+        if (m.removed) continue;
+        if (find(text.data() + m.name, m.name_len) >= 0) {
+            m.removed = 1;
+            live--;
+        } else {
+            insert_slot(static_cast<uint32_t>(i));
+        }
+    }
+}
+
+bool AlbumSnapshot::take_member(size_t name_at, const char* cls, size_t cls_len)
+{
+    if (find(text.data() + name_at, text.size() - name_at) >= 0 || !append(name_at, cls, cls_len)) {
+        text.resize(name_at);
+        return false;
+    }
+    if (2 * live > slots.size())
+        index_all(); /* grown: every member goes in again */
+    else
+        insert_slot(static_cast<uint32_t>(list.size() - 1));
+    return true;
+}
+
+bool AlbumSnapshot::add(const std::string& name, const std::string& cls)
+{
+    size_t at = text.size();
+    text += name;
+    return take_member(at, cls.data(), cls.size());
+}
+
+bool AlbumSnapshot::remove(const std::string& name)
+{
+    long index = find(name.data(), name.size());
+    if (index < 0) return false;
+    /* Takes the slot out and moves later ones of its run back, so that no
+     * look-up stops early at the gap. */
+    size_t mask = slots.size() - 1;
+    size_t at = name_hash(name.data(), name.size()) & mask;
+    while (slots[at] != static_cast<uint32_t>(index + 1)) at = (at + 1) & mask;
+    for (size_t next = (at + 1) & mask; slots[next] != 0; next = (next + 1) & mask) {
+        const Member& m = list[slots[next] - 1];
+        size_t home = name_hash(text.data() + m.name, m.name_len) & mask;
+        /* The entry at next may fill the gap when its home is not in (at, next]. */
+        if (((next - home) & mask) >= ((next - at) & mask)) {
+            slots[at] = slots[next];
+            at = next;
+        }
+    }
+    slots[at] = 0;
+    list[static_cast<size_t>(index)].removed = 1;
+    live--;
+    if (list.size() > 64 && live < list.size() / 2) rebuild();
+    return true;
+}
+
+void AlbumSnapshot::rebuild()
+{
+    AlbumSnapshot fresh;
+    fresh.plat = plat;
+    fresh.text.reserve(text.size());
+    for (const Member& m : list)
+        if (!m.removed) {
+            size_t at = fresh.text.size();
+            fresh.text.append(text, m.name, m.name_len);
+            fresh.append(at, text.data() + m.cls, m.cls_len);
+        }
+    fresh.index_all();
+    *this = std::move(fresh);
+}
+
+Image AlbumSnapshot::image(size_t i) const
+{
+    const Member& m = list[i];
+    return kvl_make_member_image(plat, name_of(i), text.substr(m.cls, m.cls_len));
 }
 
 /* --------------------------------------------------------------------- Album */
@@ -107,6 +256,7 @@ Album::Album(const DataUnit& nickname, Platform& platform)
     impl_ = std::make_shared<AlbumImpl>();
     impl_->plat = platform.impl_;
     impl_->nickname = nickname.str();
+    impl_->members->plat = impl_->plat;
     if (kvl_check_connected(impl_->plat, *this)) {
         auto& list = impl_->plat->albums;
         list.erase(std::remove_if(list.begin(), list.end(),
@@ -197,16 +347,17 @@ bool Album::derive(double timeout)
     if (!keep->actual_class.empty()) params["class"] = keep->actual_class;
     if (keep->track) params["subscribe"] = true;
     json result;
+    std::shared_ptr<AlbumSnapshot> next;
     if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation,
-                             &result))
+                             &result, &next))
         return false;
-    auto next = std::make_shared<AlbumSnapshot>();
-    if (result.contains("objects") && result["objects"].is_array())
-        for (const json& o : result["objects"]) {
-            std::string name = str_field(o, "name");
-            next->images.push_back(kvl_make_member_image(keep->plat, name, str_field(o, "class")));
-            next->names.insert(name);
-        }
+    if (!next) { /* the reply came in a shape the direct reader leaves alone */
+        next = std::make_shared<AlbumSnapshot>();
+        if (result.contains("objects") && result["objects"].is_array())
+            for (const json& o : result["objects"])
+                next->add(str_field(o, "name"), str_field(o, "class"));
+    }
+    next->plat = keep->plat;
     long old = keep->subscription;
     keep->subscription =
         result.contains("subscription") && result["subscription"].is_number_integer()
@@ -221,13 +372,16 @@ bool Album::derive(double timeout)
 
 int Album::num_images() const
 {
-    return impl_ ? static_cast<int>(impl_->members->images.size()) : 0;
+    return impl_ ? static_cast<int>(impl_->members->live) : 0;
 }
 
 AlbumImage Album::first_image() const
 {
     AlbumImage it;
-    if (impl_) it.snap_ = impl_->members;
+    if (!impl_) return it;
+    it.snap_ = impl_->members;
+    it.index_ = -1;
+    it.next_image(); /* the first member not removed */
     return it;
 }
 
@@ -310,19 +464,6 @@ Search::Search(Platform& platform) : platform_(platform.impl_) {}
 
 bool Search::run(const DataUnit& base, const DataUnit& filter, int depth, int limit, double timeout)
 {
-    return ask(base, filter, depth, limit, false, timeout);
-}
-
-bool Search::count_reachable(const DataUnit& base, const DataUnit& filter, double timeout)
-{
-    return ask(base, filter, -1, 0, true, timeout);
-}
-
-/* count_only: limit 0 asks the server for the count alone, and prune makes it
- * walk as level-by-level derivations do. */
-bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int limit,
-                 bool count_only, double timeout)
-{
     reset_error();
     names.resize(0);
     classes.resize(0);
@@ -332,12 +473,7 @@ bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int li
     json params = {{"base", base.str()}};
     if (!filter.is_empty()) params["filter"] = filter.str();
     if (depth >= 0) params["depth"] = depth;
-    if (count_only) {
-        params["limit"] = 0;
-        params["prune"] = true;
-    } else if (limit > 0) {
-        params["limit"] = limit;
-    }
+    if (limit > 0) params["limit"] = limit;
     json result;
     if (!platform_->request("search", params, timeout, *this,
                             std::string("search below ") + base.str(), &result))

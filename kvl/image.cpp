@@ -179,14 +179,14 @@ void ImageImpl::stop_watch()
     if (plat) plat->unwatch(watched_name);
 }
 
-Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
-                            const std::string& cls)
+Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,
+                            std::string cls)
 {
     Image img;
     img.impl_ = std::make_shared<ImageImpl>();
     img.impl_->plat = plat;
-    img.impl_->name = name;
-    img.impl_->cls = cls;
+    img.impl_->name = std::move(name);
+    img.impl_->cls = std::move(cls);
     img.impl_->canonical = true;
     img.impl_->present = true;
     return img;
@@ -522,23 +522,30 @@ bool Image::when(const DataUnit& event, const Callback& cb)
 /* ---------------------------------------------------------------- AlbumImage */
 
 AlbumImage::AlbumImage() {}
-AlbumImage::AlbumImage(const AlbumImage& o) : snap_(o.snap_), index_(o.index_) {}
+AlbumImage::AlbumImage(const AlbumImage& o)
+    : snap_(o.snap_), index_(o.index_), current_(o.current_), current_index_(o.current_index_)
+{}
 AlbumImage& AlbumImage::operator=(const AlbumImage& o)
 {
     snap_ = o.snap_;
     index_ = o.index_;
+    current_ = o.current_;
+    current_index_ = o.current_index_;
     return *this;
 }
 AlbumImage::~AlbumImage() {}
 
 bool AlbumImage::is_valid() const
 {
-    return snap_ && index_ >= 0 && index_ < static_cast<int>(snap_->images.size());
+    return snap_ && index_ >= 0 && static_cast<size_t>(index_) < snap_->list.size();
 }
 
 AlbumImage& AlbumImage::next_image()
 {
-    if (is_valid()) index_++;
+    if (!snap_ || static_cast<size_t>(index_ + 1) > snap_->list.size()) return *this;
+    index_++;
+    while (static_cast<size_t>(index_) < snap_->list.size() && snap_->list[index_].removed)
+        index_++;
     return *this;
 }
 
@@ -548,5 +555,9 @@ Image& AlbumImage::image()
         empty_image() = Image();
         return empty_image();
     }
-    return snap_->images[index_];
+    if (current_index_ != index_) {
+        current_ = snap_->image(static_cast<size_t>(index_));
+        current_index_ = index_;
+    }
+    return current_;
 }

@@ -457,12 +457,17 @@ public:
     bool is_valid() const; /* false past the last image */
     explicit operator bool() const { return is_valid(); }
     AlbumImage& next_image(); /* moves on; returns itself */
-    Image& image();           /* the current image (empty past the end) */
+    /* The current image (empty past the end): made when first asked for, and
+     * the reference holds until the iterator moves on.  Copy the Image to
+     * keep it longer; copies share the same image. */
+    Image& image();
     Image& operator*() { return image(); }
     Image* operator->() { return &image(); }
 
     std::shared_ptr<AlbumSnapshot> snap_; /* library use */
     int index_ = 0;
+    Image current_; /* library use: the image at current_index_ */
+    int current_index_ = -1;
 };
 
 /* -------------------------------------------------------------------- Syntax

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -61,7 +62,9 @@ struct KvlReply {
     int type = 0; /* KvlErrorType when !ok */
     int code = 0; /* server code when the server answered an error */
     std::string message;
-    uint64_t out_end = 0; /* the request is wholly written once out_written reaches this */
+    uint64_t out_end = 0;      /* the request is wholly written once out_written reaches this */
+    bool want_members = false; /* a derivation: its objects go into members */
+    std::shared_ptr<AlbumSnapshot> members;
 };
 
 /* Limits on what the server may send and on what may wait to be sent to it.
@@ -87,7 +90,14 @@ const size_t kvl_max_unsent = 8u << 20;
 
 /* True when text, a JSON line, nests arrays and objects deeper than limit;
  * a scan that does not recurse, so it is safe on any input. */
-bool kvl_nesting_deeper_than(const std::string& text, int limit);
+bool kvl_nesting_deeper_than(const char* text, size_t n, int limit);
+inline bool kvl_nesting_deeper_than(const std::string& text, int limit)
+{
+    return kvl_nesting_deeper_than(text.data(), text.size(), limit);
+}
+
+/* Bytes asked of the socket per read. */
+const size_t kvl_read_chunk = 65536;
 
 struct ImageImpl;
 struct AlbumImpl;
@@ -138,15 +148,18 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     void watch_output(); /* a write input exactly while output waits (with Xt) */
     /* Waits for the reply to id (see the event-loop rule in kvl.h). */
     KvlReply wait(long id, double timeout, const std::string& what);
-    /* send + wait; on failure sets err from the reply and returns false. */
+    /* send + wait; on failure sets err from the reply and returns false.
+     * With members, the result's objects come there instead of in result. */
     bool request(const char* method, const json& params, double timeout, Error& err,
-                 const std::string& what, json* result);
+                 const std::string& what, json* result,
+                 std::shared_ptr<AlbumSnapshot>* members = nullptr);
 
     void attach_input(); /* registers the socket with Xt when possible */
     void detach_input();
     void read_input(); /* reads what is there, handles whole lines */
     void take_lines(); /* handles the whole lines in inbuf */
-    void handle_line(const std::string& line);
+    void handle_line(const char* text, size_t n);
+    bool take_member_reply(const char* text, size_t n); /* false: not one */
     void dispatch_events(); /* runs the callbacks of queued notifications */
     void dispatch_one(const json& note);
     void lost(const std::string& why);
@@ -203,11 +216,61 @@ struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
 };
 
 /* The members of an album at one moment.  Iterators keep the snapshot they
- * started on; a change made while one does goes to a copy. */
+ * started on; a change made while one does goes to a copy.
+ *
+ * A container may hold 100,000 children, so a member is a few words: its
+ * name and class are pieces of one text (classes repeat and are stored once
+ * per run of equal ones), and an open-addressing table of member numbers
+ * finds a member by name.  The Image of a member is made only when an
+ * iterator is asked for it.  A removed member stays in the list, marked,
+ * until removed ones outnumber the others. */
 struct AlbumSnapshot {
-    std::vector<Image> images;
-    std::unordered_set<std::string> names; /* the images' names, for look-ups */
+    struct Member {
+        uint32_t name; /* offset of the name in text; a NUL follows it */
+        uint32_t name_len;
+        uint32_t cls; /* offset of the class in text */
+        uint32_t cls_len : 31;
+        uint32_t removed : 1;
+    };
+    std::shared_ptr<PlatformImpl> plat; /* of the images made from members */
+    std::string text;                   /* the names and classes */
+    std::vector<Member> list;           /* in the order the server gave them */
+    std::vector<uint32_t> slots;        /* 0 free, else index into list + 1 */
+    size_t live = 0;                    /* members not removed */
+
+    void clear();
+    /* The name is text[name_at, text.size()): adds the member with class cls,
+     * or drops the name again when a member has it already (false). */
+    bool take_member(size_t name_at, const char* cls, size_t cls_len);
+    /* The same without the look-up, for a whole list read at once; index_all
+     * then indexes them together (a repeated name counts once). */
+    bool append(size_t name_at, const char* cls, size_t cls_len);
+    void index_all();
+    bool add(const std::string& name, const std::string& cls);
+    bool remove(const std::string& name);
+    bool holds(const std::string& name) const { return find(name.data(), name.size()) >= 0; }
+    long find(const char* name, size_t n) const; /* index into list, -1 when absent */
+    std::string name_of(size_t i) const { return text.substr(list[i].name, list[i].name_len); }
+    Image image(size_t i) const;
+
+private:
+    void insert_slot(uint32_t index);
+    void rebuild(); /* drops removed members and their text */
 };
+
+/* A reply whose result lists objects, as kvl_read_member_reply reads it. */
+struct KvlMemberReply {
+    std::function<bool(long)> wanted; /* whether the request of this id takes members */
+    long id = 0;
+    json rest;             /* the result without its objects */
+    AlbumSnapshot members; /* its objects */
+};
+
+/* Reads a reply line {"id":N,"result":{"objects":[{"name":..,"class":..},..],..}}
+ * straight into a member set, when wanted(N) says the request takes one.
+ * False, with out unusable, for any other line or shape: the caller then
+ * parses the line the general way. */
+bool kvl_read_member_reply(const char* text, size_t n, KvlMemberReply& out);
 
 struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
     std::shared_ptr<PlatformImpl> plat;
@@ -227,7 +290,7 @@ struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
 };
 
 /* Image handle made from what a derivation or an event reports. */
-Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, const std::string& name,
-                            const std::string& cls);
+Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,
+                            std::string cls);
 
 #endif /* KVL_KVL_PRIVATE_H */

@@ -133,11 +133,11 @@ double kvl_effective_timeout(double t)
     return t;
 }
 
-bool kvl_nesting_deeper_than(const std::string& text, int limit)
+bool kvl_nesting_deeper_than(const char* text, size_t n, int limit)
 {
     int depth = 0;
     bool in_string = false;
-    for (size_t i = 0; i < text.size(); i++) {
+    for (size_t i = 0; i < n; i++) {
         char c = text[i];
         if (in_string) {
             if (c == '\\')
@@ -493,14 +493,17 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
 }
 
 bool PlatformImpl::request(const char* method, const json& params, double timeout, Error& err,
-                           const std::string& what, json* result)
+                           const std::string& what, json* result,
+                           std::shared_ptr<AlbumSnapshot>* members)
 {
     long id = send(method, params, &err);
     if (!id) {
         dispatch_events(); /* a write that found the connection gone queued DISCONNECTED */
         return false;
     }
+    if (members) pending[id].want_members = true;
     KvlReply r = wait(id, timeout, what);
+    if (members) *members = std::move(r.members);
     if (!r.ok) {
         err.set_error(r.type, r.message.c_str(), r.code);
         return false;
@@ -512,24 +515,19 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
 void PlatformImpl::read_input()
 {
     if (fd < 0) return;
-    char buf[65536];
+    char buf[kvl_read_chunk];
     /* A server that sends without pause must not keep the loop here: what
      * is left is read at the socket's next turn. */
     for (int chunks = 0; chunks < 64 && connected; chunks++) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
-            size_t held = inbuf.size(); /* the start of a line, at most */
-            if (held + static_cast<size_t>(n) > kvl_max_line &&
-                std::memchr(buf, '\n', static_cast<size_t>(n)) == nullptr) {
-                drop("the server sent a line longer than " + std::to_string(kvl_max_line) +
-                     " bytes");
-                break;
-            }
+            size_t held = inbuf.size(); /* the start of a line, at most kvl_max_line */
             if (inbuf.capacity() < held + static_cast<size_t>(n)) {
                 /* Doubles, but takes the limit at once rather than a last
                  * step just below it: one copy of a long line less. */
                 size_t grow = std::max(2 * inbuf.capacity(), held + static_cast<size_t>(n));
-                inbuf.reserve(2 * grow > kvl_max_line ? kvl_max_line : grow);
+                size_t cap = kvl_max_line + kvl_read_chunk;
+                inbuf.reserve(2 * grow > cap ? cap : grow);
             }
             inbuf.append(buf, static_cast<size_t>(n));
             take_lines();
@@ -548,13 +546,23 @@ void PlatformImpl::read_input()
 
 void PlatformImpl::take_lines()
 {
-    size_t start = 0, nl;
-    while (connected && (nl = inbuf.find('\n', std::max(start, scanned))) != std::string::npos) {
-        std::string line = inbuf.substr(start, nl - start);
-        start = nl + 1;
-        handle_line(line);
+    size_t start = 0;
+    while (connected) {
+        size_t from = std::max(start, scanned);
+        const char* nl =
+            static_cast<const char*>(std::memchr(inbuf.data() + from, '\n', inbuf.size() - from));
+        if (!nl) break;
+        size_t end = static_cast<size_t>(nl - inbuf.data());
+        handle_line(inbuf.data() + start, end - start);
+        start = end + 1;
     }
     if (!connected) { /* a line broke the protocol: the rest is not read */
+        inbuf.clear();
+        scanned = 0;
+        return;
+    }
+    if (inbuf.size() - start > kvl_max_line) {
+        drop("the server sent a line longer than " + std::to_string(kvl_max_line) + " bytes");
         inbuf.clear();
         scanned = 0;
         return;
@@ -563,17 +571,41 @@ void PlatformImpl::take_lines()
     scanned = inbuf.size(); /* a long reply arriving in pieces is not searched again */
 }
 
-void PlatformImpl::handle_line(const std::string& line)
+/* A derivation's reply, read without a JSON document for its objects. */
+bool PlatformImpl::take_member_reply(const char* text, size_t n)
 {
-    if (line.empty()) return;
+    KvlMemberReply reply;
+    reply.wanted = [this](long id) {
+        auto it = pending.find(id);
+        return it != pending.end() && it->second.want_members && !it->second.done &&
+               !ignored.count(id);
+    };
+    if (!kvl_read_member_reply(text, n, reply)) return false;
+    KvlReply& r = pending[reply.id];
+    r.done = true;
+    r.ok = true;
+    r.result = std::move(reply.rest);
+    /* Grown by doubling while read; it is kept as long as the album. */
+    reply.members.text.shrink_to_fit();
+    reply.members.list.shrink_to_fit();
+    r.members = std::make_shared<AlbumSnapshot>(std::move(reply.members));
+    return true;
+}
+
+void PlatformImpl::handle_line(const char* text, size_t n)
+{
+    if (n == 0) return;
+    /* Before any other check: this reader does not recurse, and refuses
+     * deep nesting itself. */
+    if (take_member_reply(text, n)) return;
     /* The parser recurses once per level: a line nested deep enough would
      * overflow the stack. */
-    if (kvl_nesting_deeper_than(line, kvl_max_depth)) {
+    if (kvl_nesting_deeper_than(text, n, kvl_max_depth)) {
         drop("the server sent a line nested deeper than " + std::to_string(kvl_max_depth) +
              " levels");
         return;
     }
-    json msg = json::parse(line, nullptr, false);
+    json msg = json::parse(text, text + n, nullptr, false);
     if (msg.is_discarded() || !msg.is_object()) return; /* not JSON: nothing to match it with */
     if (msg.contains("method")) {
         auto params = msg.find("params");
