@@ -5,25 +5,19 @@
  * the reports of changes made by another client, Get, Exit, and the server
  * lost during Set.
  */
-#include <gtest/gtest.h>
+#include "editor_session.h"
 
-#include <Xm/MessageB.h>
-#include <Xm/PushB.h>
 #include <Xm/Text.h>
 #include <signal.h>
 
 #include <string>
 #include <vector>
 
-#include "app/connection.h"
-#include "core/globals.h"
-#include "gui_fixture.h"
 #include "meta/meta_api.h"
-#include "mis_process.h"
-#include "tree/tree_api.h"
 #include "ui/config_win.h"
-#include "ui/dialogs.h"
 #include "ui/main_win.h"
+
+using namespace qxtest;
 
 namespace {
 
@@ -32,29 +26,11 @@ const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kRack2 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-2\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
-qxtest::TempDir* dir = nullptr;
-qxtest::MisProcess* mis = nullptr;
-qxtest::Client* other = nullptr; /* the second client */
 ConfigWin* oc = nullptr;
-
-template <typename T> T resource(Widget w, const char* name)
-{
-    T value = T();
-    XtVaGetValues(w, name, &value, NULL);
-    return value;
-}
 
 bool sensitive(Widget w)
 {
     return resource<Boolean>(w, XmNsensitive);
-}
-
-std::string text_of(Widget w)
-{
-    char* s = XmTextGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
 }
 
 /* The field of the attribute shown as name. */
@@ -80,7 +56,7 @@ void focus(Widget w)
 
 std::string server_value(const char* object, const char* attribute)
 {
-    qxtest::json r = other->result("get", {{"name", object}});
+    json r = EditorSession::other->result("get", {{"name", object}});
     for (auto& a : r["attributes"])
         if (a["name"].get<std::string>().find(attribute) != std::string::npos) return a["value"];
     return "(none)";
@@ -88,7 +64,7 @@ std::string server_value(const char* object, const char* attribute)
 
 void server_set(const char* object, const char* attribute, const std::string& value)
 {
-    other->result("set", {{"name", object}, {"values", {{attribute, value}}}});
+    EditorSession::other->result("set", {{"name", object}, {"values", {{attribute, value}}}});
 }
 
 /* The pending edits as name=value. */
@@ -100,43 +76,9 @@ std::vector<std::string> pending()
     return out;
 }
 
-DataObject* registered(const char* fdn, const char* parent)
-{
-    if (DataObject* known = find_album_object(fdn)) return known;
-    auto* o = new DataObject(fdn);
-    o->parent_name = strdup(parent);
-    DataObject::object_list.insert(o);
-    return o;
-}
-
 void load(const char* fdn, const char* parent = kLeeds)
 {
     oc->get_object(registered(fdn, parent), main_window->mw_get_button);
-}
-
-/* Runs action, answering with OK the blocking error dialog it may open;
- * the dialog's message, or "" when none came. */
-std::string answered(const std::function<void()>& action)
-{
-    std::string message;
-    bool done = false;
-    std::function<void()> answer = [&] {
-        if (ErrDialogBox* box = current_error_dialog) {
-            Widget mb = *box->getwidget();
-            message = xmstring_resource(mb, XmNmessageString);
-            XmPushButtonCallbackStruct cbs = {};
-            cbs.reason = XmCR_ACTIVATE;
-            XtCallCallbacks(XmMessageBoxGetChild(mb, XmDIALOG_OK_BUTTON), XmNactivateCallback,
-                            &cbs);
-        } else if (!done) {
-            after(20, answer);
-        }
-    };
-    after(20, answer);
-    action();
-    done = true;
-    pump_for(0.05);
-    return message;
 }
 
 std::string set_and_answer()
@@ -144,17 +86,11 @@ std::string set_and_answer()
     return answered([] { oc->set_attributes_cb(oc->oc_set_button, oc); });
 }
 
-struct ConfigWindow : ::testing::Test {
+struct ConfigWindow : EditorSession {
     static void SetUpTestSuite()
     {
-        if (!gui_up()) return;
-        dir = new qxtest::TempDir;
-        mis = new qxtest::MisProcess(dir->path);
-        other = new qxtest::Client(mis->port());
-        std::string address = "127.0.0.1:" + std::to_string(mis->port());
-        ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10))
-            << platform.get_error_string();
-        register_callbacks();
+        EditorSession::SetUpTestSuite();
+        if (!mis) return;
         oc = object_configuration;
         /* The sample holds no value past 125 characters: an alarm record
          * with a long text, and a rack with a long label. */
@@ -163,19 +99,6 @@ struct ConfigWindow : ::testing::Test {
             {{"parent", kLog},
              {"class", "alarmRecord"},
              {"values", {{"logRecordId", "999"}, {"additionalText", std::string(150, 't')}}}});
-    }
-    static void TearDownTestSuite()
-    {
-        platform.disconnect();
-        DataObject::object_list.clear_and_destroy();
-        delete other;
-        delete mis;
-        delete dir;
-    }
-    void SetUp() override
-    {
-        if (!gui_up()) GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(platform.is_connected());
     }
 };
 
@@ -344,8 +267,7 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
 TEST_F(ConfigWindow, GetAndDoubleClickShowTheObject)
 {
     DataObject::selected_list.clear();
-    DataObject* log = registered(kLog, kLeeds);
-    DataObject::selected_list.append(log);
+    DataObject::selected_list.append(registered(kLog, kLeeds));
     main_window->get_object(main_window->mw_get_button, nullptr);
     EXPECT_EQ(kLog, global.get_objname());
     /* A double click shows the object clicked, whatever was selected. */

@@ -71,13 +71,6 @@ std::string title_of(Window w)
     return out;
 }
 
-void press(Widget button)
-{
-    XmPushButtonCallbackStruct cbs = {};
-    cbs.reason = XmCR_ACTIVATE;
-    XtCallCallbacks(button, XmNactivateCallback, &cbs);
-}
-
 } // namespace
 
 TEST(HelpViewer, HelpButtonsDriveOneViewerUntilItQuits)

@@ -3,31 +3,24 @@
  * under X: Delete with its question and report, the Action menu and the run
  * of an action, and the configuration window's create mode.
  */
-#include <gtest/gtest.h>
+#include "editor_session.h"
 
-#include <Xm/MessageB.h>
-#include <Xm/PushB.h>
 #include <Xm/Text.h>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/connection.h"
-#include "core/globals.h"
-#include "gui_fixture.h"
 #include "meta/meta_api.h"
-#include "mis_process.h"
-#include "tree/tree_api.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
-#include "ui/dialogs.h"
 #include "ui/main_win.h"
 #include "ui/output_win.h"
 
 void show_action(Widget, XtPointer item, XtPointer);
+
+using namespace qxtest;
 
 namespace {
 
@@ -35,51 +28,19 @@ const std::string kYork = "/systemId=\"york-agg-1\"";
 const std::string kRack = kYork + "/equipmentId=\"rack-1\"";
 const std::string kPanel = kRack + "/patchPanelId=\"odf-1\"";
 const std::string kLog = kYork + "/logId=\"alarmLog\"";
-
-qxtest::TempDir* dir = nullptr;
-qxtest::MisProcess* mis = nullptr;
-qxtest::Client* other = nullptr;
+const std::string kPort =
+    kRack + "/shelfId=\"shelf-1\"/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 
 bool exists(const std::string& fdn)
 {
-    return other->call("get", {{"name", fdn}}).contains("result");
+    return EditorSession::other->call("get", {{"name", fdn}}).contains("result");
 }
 
 void make(const std::string& parent, const std::string& cls, const std::string& naming,
           const std::string& value)
 {
-    other->result("create", {{"parent", parent}, {"class", cls}, {"values", {{naming, value}}}});
-}
-
-DataObject* registered(const std::string& fdn, const std::string& parent)
-{
-    if (DataObject* known = find_album_object(fdn.c_str())) return known;
-    auto* o = new DataObject(fdn.c_str());
-    o->parent_name = strdup(parent.c_str());
-    DataObject::object_list.insert(o);
-    return o;
-}
-
-void select_only(const std::vector<DataObject*>& objs)
-{
-    DataObject::selected_list.clear();
-    for (DataObject* o : objs) DataObject::selected_list.append(o);
-}
-
-std::string text_of(Widget w)
-{
-    char* s = XmTextGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
-}
-
-/* Presses button of the message box mb. */
-void press(Widget mb, unsigned char which)
-{
-    XmPushButtonCallbackStruct cbs = {};
-    cbs.reason = XmCR_ACTIVATE;
-    XtCallCallbacks(XmMessageBoxGetChild(mb, which), XmNactivateCallback, &cbs);
+    EditorSession::other->result(
+        "create", {{"parent", parent}, {"class", cls}, {"values", {{naming, value}}}});
 }
 
 /* What a run of action showed: the question (answered with ok or Cancel,
@@ -99,11 +60,8 @@ Shown run(const std::function<void()>& action, bool ok = true,
           const std::function<void()>& before_answer = nullptr)
 {
     Shown shown;
-    /* Shared with the watch's timers: one that fires after run() returned
-     * (a loaded machine) sees it and touches none of run()'s locals. */
-    auto done = std::make_shared<bool>(false);
-    std::function<void()> watch = [&, done] {
-        if (*done) return;
+    current_information_dialog = nullptr;
+    while_running(action, [&] {
         if (current_question_dialog && shown.question.empty()) {
             Widget mb = *current_question_dialog->getwidget();
             shown.question = xmstring_resource(mb, XmNmessageString);
@@ -115,13 +73,7 @@ Shown run(const std::function<void()>& action, bool ok = true,
             shown.error = xmstring_resource(mb, XmNmessageString);
             press(mb, XmDIALOG_OK_BUTTON);
         }
-        after(20, watch);
-    };
-    current_information_dialog = nullptr;
-    after(20, watch);
-    action();
-    *done = true;
-    pump_for(0.05);
+    });
     if (current_information_dialog && XtIsManaged(*current_information_dialog->getwidget())) {
         Widget mb = *current_information_dialog->getwidget();
         shown.information = xmstring_resource(mb, XmNmessageString);
@@ -136,31 +88,7 @@ Shown delete_selected(bool ok = true, const std::function<void()>& before_answer
                before_answer);
 }
 
-struct ObjectCommands : ::testing::Test {
-    static void SetUpTestSuite()
-    {
-        if (!gui_up()) return;
-        dir = new qxtest::TempDir;
-        mis = new qxtest::MisProcess(dir->path);
-        other = new qxtest::Client(mis->port());
-        std::string address = "127.0.0.1:" + std::to_string(mis->port());
-        ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10))
-            << platform.get_error_string();
-        register_callbacks();
-    }
-    static void TearDownTestSuite()
-    {
-        platform.disconnect();
-        DataObject::object_list.clear_and_destroy();
-        delete other;
-        delete mis;
-        delete dir;
-    }
-    void SetUp() override
-    {
-        if (!gui_up()) GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(platform.is_connected());
-    }
+struct ObjectCommands : EditorSession {
     void TearDown() override { DataObject::selected_list.clear(); }
 };
 
@@ -293,13 +221,11 @@ Shown ok_action(const std::string& parameter)
 
 TEST_F(ObjectCommands, ActionMenuFollowsTheClass)
 {
-    const std::string port = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
-                             "/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
     struct {
         std::string object;
         std::vector<std::string> items;
     } cases[] = {
-        {port, {"selfTest", "reset", "loopbackTest"}},
+        {kPort, {"selfTest", "reset", "loopbackTest"}},
         {kLog, {"selfTest", "reset", "flush"}},
     };
     for (auto& c : cases) {
@@ -314,21 +240,19 @@ TEST_F(ObjectCommands, ActionMenuFollowsTheClass)
 
 TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
 {
-    const std::string port = "/systemId=\"york-agg-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
-                             "/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
-    main_window->create_action_list(const_cast<char*>(port.c_str()));
-    choose("selfTest", port);
+    main_window->create_action_list(const_cast<char*>(kPort.c_str()));
+    choose("selfTest", kPort);
     EXPECT_EQ("selfTest", text_of(action_window->aw_action));
     XtManageChild(action_window->aw_dialog);
     Shown shown = ok_action("quick " + std::string(300, 'p'));
     EXPECT_EQ("", shown.error);
     std::string out = text_of(output_window->out_text);
-    EXPECT_EQ(0u, out.find("self test of " + port + "\n")) << out;
+    EXPECT_EQ(0u, out.find("self test of " + kPort + "\n")) << out;
     EXPECT_NE(std::string::npos, out.find("  parameter: quick " + std::string(300, 'p') + "\n"));
     EXPECT_FALSE(XtIsManaged(action_window->aw_dialog));
 
     /* The program's report of several lines replaces the self test's. */
-    choose("loopbackTest", port);
+    choose("loopbackTest", kPort);
     XtManageChild(action_window->aw_dialog);
     shown = ok_action("terminal prbs23");
     EXPECT_EQ("", shown.error);
@@ -344,7 +268,7 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     } failures[] = {
         {"flush", kLog, "", ""}, /* succeeds with an empty reply */
         {"flush", kLog, "now", "flush takes no parameter"},
-        {"loopbackTest", port, "sideways", "sideways"},
+        {"loopbackTest", kPort, "sideways", "sideways"},
     };
     for (auto& f : failures) {
         main_window->create_action_list(const_cast<char*>(f.target.c_str()));
@@ -419,9 +343,7 @@ TEST_F(CreateMode, FromATypedClass)
     EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
     EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
     EXPECT_EQ("", text_of(oc->PARENTFDN));
-    Boolean editable = False;
-    XtVaGetValues(oc->OBJCLASS, XmNeditable, &editable, NULL);
-    EXPECT_TRUE(editable);
+    EXPECT_TRUE(resource<Boolean>(oc->OBJCLASS, XmNeditable));
 
     /* A class the repository does not know: the dialog, the form stays. */
     Shown shown = press_return(kYork.c_str(), "hovercraft");

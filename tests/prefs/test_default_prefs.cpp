@@ -6,46 +6,30 @@
  * with bad input, and into closed branches; views and named filters saved,
  * listed, loaded and applied, and a damaged file.
  */
-#include <gtest/gtest.h>
+#include "editor_session.h"
 
-#include <Xm/MessageB.h>
-#include <Xm/PushB.h>
+#include <Xm/List.h>
+#include <Xm/SelectioB.h>
 #include <Xm/TextF.h>
 #include <Xm/ToggleBG.h>
 
-#include <functional>
+#include <fstream>
 #include <string>
 
-#include "app/connection.h"
-#include "core/globals.h"
-#include "gui_fixture.h"
-#include "mis_process.h"
 #include "prefs/prefs_api.h"
-#include "tree/tree_api.h"
+#include "prefs/view_store.h"
 #include "ui/default_win.h"
-#include "ui/dialogs.h"
 #include "ui/main_win.h"
 #include "ui/open_win.h"
-#include "prefs/view_store.h"
-#include <Xm/List.h>
-#include <Xm/SelectioB.h>
-#include <fstream>
 #include "ui/select_win.h"
+
+using namespace qxtest;
 
 namespace {
 
 const char* kLeeds = "/systemId=\"leeds-core-1\"";
 
-qxtest::MisProcess* mis = nullptr;
 DefaultWin* dp = nullptr;
-
-std::string text_of(Widget w)
-{
-    char* s = XmTextFieldGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
-}
 
 void fill(const char* node, const char* scope, const char* filter)
 {
@@ -54,59 +38,25 @@ void fill(const char* node, const char* scope, const char* filter)
     XmTextFieldSetString(dp->dp_filter, const_cast<char*>(filter));
 }
 
-/* Runs action, answering with OK the blocking error dialog it may open;
- * the dialog's message, or "" when none came. */
-std::string answered(const std::function<void()>& action)
-{
-    std::string message;
-    bool done = false;
-    std::function<void()> answer = [&] {
-        if (ErrDialogBox* box = current_error_dialog) {
-            Widget mb = *box->getwidget();
-            message = xmstring_resource(mb, XmNmessageString);
-            XmPushButtonCallbackStruct cbs = {};
-            cbs.reason = XmCR_ACTIVATE;
-            XtCallCallbacks(XmMessageBoxGetChild(mb, XmDIALOG_OK_BUTTON), XmNactivateCallback,
-                            &cbs);
-        } else if (!done) {
-            after(20, answer);
-        }
-    };
-    after(20, answer);
-    action();
-    done = true;
-    pump_for(0.05);
-    return message;
-}
-
 std::string apply()
 {
     return answered([] { dp->default_ok_cb(dp->dp_apply_button, dp); });
 }
 
-struct Prefs : ::testing::Test {
+/* The tree the editor shows, built as at start-up. */
+struct Prefs : EditorSession {
     static void SetUpTestSuite()
     {
-        if (!gui_up()) return;
-        mis = new qxtest::MisProcess;
-        ASSERT_TRUE(mis->start()) << mis->failure();
-        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
+        EditorSession::SetUpTestSuite();
+        if (!mis) return;
         Platform::def_platform = platform;
-        register_callbacks();
         dp = default_preferences;
         build_tree();
         pump_for(0.1);
     }
-    static void TearDownTestSuite()
-    {
-        platform.disconnect();
-        delete mis;
-        mis = nullptr;
-    }
     void SetUp() override
     {
-        if (!gui_up()) GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(platform.is_connected());
+        EditorSession::SetUp();
         ASSERT_NE(nullptr, root);
     }
 };
@@ -438,25 +388,21 @@ TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
 TEST_F(Prefs, SearchPastTheLimitSaysHowManyMore)
 {
     /* 1,200 more alarm records, created by another client in two batches. */
-    qxtest::Client other(mis->port());
     const char* log = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
     for (int b = 0; b < 2; b++) {
         qxtest::json batch = qxtest::json::array();
         for (int i = 0; i < 600; i++)
             batch.push_back(
-                {{"jsonrpc", "2.0"},
-                 {"id", i},
-                 {"method", "create"},
-                 {"params",
-                  {{"parent", log},
-                   {"class", "alarmRecord"},
-                   {"values", {{"logRecordId", std::to_string(50000 + b * 600 + i)}}}}}});
-        other.send_raw(batch.dump() + "\n");
-        qxtest::json answer = other.next(30000); /* raw events come first */
-        while (answer.is_object() && answer.contains("method")) answer = other.next(30000);
+                request(i, "create",
+                        {{"parent", log},
+                         {"class", "alarmRecord"},
+                         {"values", {{"logRecordId", std::to_string(50000 + b * 600 + i)}}}}));
+        other->send_raw(batch.dump() + "\n");
+        qxtest::json answer = other->next(30000); /* raw events come first */
+        while (answer.is_object() && answer.contains("method")) answer = other->next(30000);
         ASSERT_TRUE(answer.is_array()) << answer.dump().substr(0, 300);
     }
-    long total = other.result(
+    long total = other->result(
         "search",
         {{"base", kLeeds}, {"filter", "(objectClass=alarmRecord)"}, {"limit", 1}})["count"];
     ASSERT_GT(total, 1200);

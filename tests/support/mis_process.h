@@ -66,6 +66,16 @@ inline json attribute_value(const json& object, const std::string& full_name)
     return "<absent>";
 }
 
+// One JSON-RPC request, and the line a client sends for it.
+inline json request(const json& id, const std::string& method, const json& params)
+{
+    return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
+}
+inline std::string request_line(const json& id, const std::string& method, const json& params)
+{
+    return request(id, method, params).dump() + "\n";
+}
+
 class MisProcess {
 public:
     // Not started; the database and log go to a temporary folder of its own,
@@ -255,9 +265,7 @@ public:
     json call(const std::string& method, const json& params = json::object())
     {
         int id = ++last_id_;
-        send_raw(
-            json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() +
-            "\n");
+        send_raw(request_line(id, method, params));
         for (;;) {
             json j = next(10000);
             if (j.is_null()) return j;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <Xm/PushB.h>
 #include <Xm/Xm.h>
 #include <chrono>
 #include <cstdlib>
@@ -70,6 +71,36 @@ inline std::string xmstring_resource(Widget w, const char* resource)
     XtFree(text);
     XmStringFree(s);
     return out;
+}
+
+/* Runs a button's activate callbacks as a click ends. */
+inline void press(Widget button)
+{
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = 1;
+    XtCallCallbacks(button, XmNactivateCallback, &cbs);
+}
+
+inline bool viewable(Widget w)
+{
+    if (!XtWindow(w)) return false;
+    XWindowAttributes a;
+    XGetWindowAttributes(display, XtWindow(w), &a);
+    return a.map_state == IsViewable;
+}
+
+/* Closes a shell as the window manager's close does: WM_DELETE_WINDOW. */
+inline void close_from_window_manager(Widget shell)
+{
+    XEvent ev = {};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = XtWindow(shell);
+    ev.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, ev.xclient.window, False, NoEventMask, &ev);
 }
 
 inline std::string status_text()

@@ -16,34 +16,18 @@ Widget shell()
     return main_window->shell();
 }
 
+/* A message-box button: a gadget, with no actions of its own, so press()
+ * runs its activate callback, which the message box turns into its OK,
+ * Cancel or Help callback. */
 Widget button(AppsDialogBox* box, unsigned char which)
 {
     return XmMessageBoxGetChild(*box->getwidget(), which);
 }
 
-/* Presses a message-box button (a gadget, so it has no actions of its
- * own): its activate callback, as a click ends, which the message box turns
- * into the button's OK, Cancel or Help callback. */
-void press(Widget b)
-{
-    XmPushButtonCallbackStruct cbs = {};
-    cbs.reason = XmCR_ACTIVATE;
-    cbs.click_count = 1;
-    XtCallCallbacks(b, XmNactivateCallback, &cbs);
-}
-
 /* Closes a dialog through the window manager's WM_DELETE_WINDOW protocol. */
 void close_from_window_manager(AppsDialogBox* box)
 {
-    Widget sh = XtParent(*box->getwidget());
-    XEvent ev = {};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = XtWindow(sh);
-    ev.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
-    ev.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, XtWindow(sh), False, NoEventMask, &ev);
+    ::close_from_window_manager(XtParent(*box->getwidget()));
 }
 
 std::string shell_title(AppsDialogBox* box)

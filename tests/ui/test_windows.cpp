@@ -52,23 +52,6 @@ Widget find(Widget root, const std::string& name)
     return XtNameToWidget(root, ("*" + name).c_str());
 }
 
-/* Runs a button's activate callbacks as a click would. */
-void press(Widget b)
-{
-    XmPushButtonCallbackStruct cbs = {};
-    cbs.reason = XmCR_ACTIVATE;
-    cbs.click_count = 1;
-    XtCallCallbacks(b, XmNactivateCallback, &cbs);
-}
-
-bool viewable(Widget w)
-{
-    if (!XtWindow(w)) return false;
-    XWindowAttributes a;
-    XGetWindowAttributes(display, XtWindow(w), &a);
-    return a.map_state == IsViewable;
-}
-
 /* Position of a top-level window among the root's children (higher is in front). */
 int stacking(Widget shell)
 {
@@ -89,14 +72,30 @@ std::string title_of(Widget shell)
     return t ? t : "";
 }
 
+std::vector<Widget> all_dialogs()
+{
+    return {action_window->aw_dialog,    create_object->co_dialog,
+            selection_window->sw_dialog, default_preferences->dp_dialog,
+            open_view->ov_dialog,        object_configuration->oc_dialog,
+            output_window->out_dialog};
+}
+
 void hide_all_dialogs()
 {
-    for (Widget box :
-         {action_window->aw_dialog, create_object->co_dialog, selection_window->sw_dialog,
-          default_preferences->dp_dialog, open_view->ov_dialog, object_configuration->oc_dialog,
-          output_window->out_dialog})
-        XtUnmanageChild(box);
+    for (Widget box : all_dialogs()) XtUnmanageChild(box);
     pump_for(0.1);
+}
+
+/* With QX_UI_SCREENSHOT_DIR set, saves a picture of shell there. */
+void screenshot(Widget shell, const char* suffix = "")
+{
+    const char* shots = getenv("QX_UI_SCREENSHOT_DIR");
+    if (!shots) return;
+    char cmd[512];
+    snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s%s.png",
+             DisplayString(display), XtWindow(shell), shots, XtName(shell), suffix);
+    XSync(display, False);
+    EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
 struct Label {
@@ -322,11 +321,7 @@ TEST(Windows, InitialSensitivitiesAndState)
     EXPECT_FALSE(XtIsManaged(object_configuration->oc_attribute_caption));
     /* The main shell only is realized; no dialog is up. */
     EXPECT_TRUE(XtIsRealized(main_window->shell()));
-    for (Widget box :
-         {action_window->aw_dialog, create_object->co_dialog, selection_window->sw_dialog,
-          default_preferences->dp_dialog, open_view->ov_dialog, object_configuration->oc_dialog,
-          output_window->out_dialog})
-        EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
+    for (Widget box : all_dialogs()) EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
     /* RDN labels are the default, and the preferences start from the start-up values. */
     EXPECT_TRUE(XmToggleButtonGadgetGetState(default_preferences->dp_rdn_tog));
     EXPECT_FALSE(XmToggleButtonGadgetGetState(default_preferences->dp_fdn_toggle));
@@ -437,13 +432,7 @@ TEST(Windows, ConfigurationWindowGivesTheAttributeAreaTheSpareHeight)
     EXPECT_EQ(height(oc->oc_attribute_scrolled_window), attrs + 120);
     EXPECT_EQ(height(oc->oc_loaded_objects_form), top);
     EXPECT_EQ(height(oc->oc_format_form), bottom);
-    if (const char* shots = getenv("QX_UI_SCREENSHOT_DIR")) {
-        char cmd[512];
-        snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s_taller.png",
-                 DisplayString(display), XtWindow(shell), shots, XtName(shell));
-        XSync(display, False);
-        EXPECT_EQ(system(cmd), 0) << cmd;
-    }
+    screenshot(shell, "_taller");
     oc->xd_hide();
     pump_for(0.1);
 }
@@ -525,14 +514,7 @@ TEST(Windows, ConfigurationCloseHidesBeforeItsOperationAndTheFieldsReachTheirOpe
         /* The window manager's close is the Close button. */
         XtManageChild(win.oc_dialog);
         ASSERT_TRUE(pump_until([&] { return viewable(XtParent(win.oc_dialog)); }, 3.0));
-        XEvent ev = {};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = XtWindow(XtParent(win.oc_dialog));
-        ev.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
-        ev.xclient.data.l[1] = CurrentTime;
-        XSendEvent(display, ev.xclient.window, False, NoEventMask, &ev);
+        close_from_window_manager(XtParent(win.oc_dialog));
         EXPECT_TRUE(pump_until([&] { return win.calls.size() == 5; }, 3.0));
         EXPECT_EQ(win.calls, (std::vector<std::string>{"close:hidden", "set", "update", "new class",
                                                        "close:hidden"}));
@@ -547,7 +529,6 @@ TEST(Windows, EveryDialogShowsWithItsButtonRowAndItsCloseButtonHidesIt)
 {
     REQUIRE_WINDOWS();
     hide_all_dialogs();
-    const char* shots = getenv("QX_UI_SCREENSHOT_DIR");
     struct {
         xd_XmDialog_c* win;
         Widget box;
@@ -605,13 +586,7 @@ TEST(Windows, EveryDialogShowsWithItsButtonRowAndItsCloseButtonHidesIt)
             EXPECT_GT(x, prev_right) << XtName(b) << " overlaps the button before it";
             prev_right = x + (Position)w;
         }
-        if (shots) {
-            char cmd[512];
-            snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s.png",
-                     DisplayString(display), XtWindow(shell), shots, XtName(shell));
-            XSync(display, False);
-            if (system(cmd) != 0) ADD_FAILURE() << "screenshot failed: " << cmd;
-        }
+        screenshot(shell);
         if (d.close) {
             press(d.close);
             EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));

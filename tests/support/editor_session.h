@@ -1,0 +1,155 @@
+/*
+ * editor_session.h - the editor's toolkit side connected to a real qx_mis,
+ * for the suites that drive its windows in process, and the helpers they
+ * share to read widgets and answer the dialogs a command opens.
+ *
+ *     struct Commands : qxtest::EditorSession {};   // one server per test program
+ *     TEST_F(Commands, X) { ... other->result("get", ...) ... }
+ *
+ * The suite starts one server, connects the editor to it, registers the
+ * event callbacks, and at the end disconnects and frees every object the
+ * tests registered (the leak check of the sanitized build wants them gone).
+ * Cases are skipped without a display.
+ */
+#ifndef TESTS_SUPPORT_EDITOR_SESSION_H
+#define TESTS_SUPPORT_EDITOR_SESSION_H
+
+#include "gui_fixture.h" /* first: gtest before the X headers */
+
+#include <Xm/MessageB.h>
+#include <Xm/Text.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/connection.h"
+#include "core/globals.h"
+#include "mis_process.h"
+#include "tree/tree_api.h"
+#include "ui/dialogs.h"
+
+namespace qxtest {
+
+template <typename T> T resource(Widget w, const char* name)
+{
+    T value = T();
+    XtVaGetValues(w, name, &value, NULL);
+    return value;
+}
+
+/* The text of a text or text-field widget. */
+inline std::string text_of(Widget w)
+{
+    char* s = XmTextGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+/* Presses the OK, Cancel or Help button of the message box mb. */
+inline void press(Widget mb, unsigned char which)
+{
+    ::press(XmMessageBoxGetChild(mb, which));
+}
+
+/* Runs action, and step from the event loop every 20 ms while action runs:
+ * how a test answers the blocking dialogs an action opens.  The ticks share
+ * a flag with this call, not its stack, and this call waits for the last
+ * one: a tick still pending when action returns (a loaded machine can leave
+ * one past a short pump) does nothing, where it would otherwise run step on
+ * a caller that has gone. */
+inline void while_running(const std::function<void()>& action, std::function<void()> step)
+{
+    struct Ticks {
+        std::function<void()> step;
+        bool running = true, pending = false;
+        static void next(const std::shared_ptr<Ticks>& t)
+        {
+            t->pending = true;
+            after(20, [t] {
+                t->pending = false;
+                if (!t->running) return;
+                t->step();
+                if (t->running) next(t);
+            });
+        }
+    };
+    auto ticks = std::make_shared<Ticks>();
+    ticks->step = std::move(step);
+    Ticks::next(ticks);
+    action();
+    ticks->running = false;
+    pump_for(0.05);
+    pump_until([&] { return !ticks->pending; }, 5);
+}
+
+/* Runs action, answering with OK the blocking error dialog it may open;
+ * the dialog's message, or "" when none came. */
+inline std::string answered(const std::function<void()>& action)
+{
+    std::string message;
+    bool answered_one = false;
+    while_running(action, [&] {
+        if (ErrDialogBox* box = current_error_dialog; box && !answered_one) {
+            Widget mb = *box->getwidget();
+            message = xmstring_resource(mb, XmNmessageString);
+            answered_one = true;
+            press(mb, XmDIALOG_OK_BUTTON);
+        }
+    });
+    return message;
+}
+
+/* The object of fdn in the editor's registry, registered under parent when
+ * it is not there yet. */
+inline DataObject* registered(const std::string& fdn, const std::string& parent)
+{
+    if (DataObject* known = find_album_object(fdn.c_str())) return known;
+    auto* o = new DataObject(fdn.c_str());
+    o->parent_name = strdup(parent.c_str());
+    DataObject::object_list.insert(o);
+    return o;
+}
+
+inline void select_only(const std::vector<DataObject*>& objs)
+{
+    DataObject::selected_list.clear();
+    for (DataObject* o : objs) DataObject::selected_list.append(o);
+}
+
+struct EditorSession : ::testing::Test {
+    static inline MisProcess* mis = nullptr;
+    static inline Client* other = nullptr; /* a second client of the same server */
+
+    static void SetUpTestSuite()
+    {
+        if (!gui_up()) return;
+        mis = new MisProcess;
+        ASSERT_TRUE(mis->start()) << mis->failure();
+        other = new Client(mis->port());
+        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10))
+            << platform.get_error_string();
+        register_callbacks();
+    }
+    static void TearDownTestSuite()
+    {
+        platform.disconnect();
+        DataObject::selected_list.clear();
+        DataObject::object_list.clear_and_destroy();
+        delete other;
+        other = nullptr;
+        delete mis;
+        mis = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!gui_up()) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+    }
+};
+
+} // namespace qxtest
+
+#endif /* TESTS_SUPPORT_EDITOR_SESSION_H */
