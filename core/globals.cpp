@@ -3,6 +3,8 @@
 
 #include <Xm/Xm.h>
 
+#include "kvl/cut_text.h"
+
 static char initial_root[] = "/";
 static char initial_scope[] = "2";
 static char initial_filter[] = "";
@@ -61,11 +63,5 @@ void GlobalVars::update_label(Widget w, const char* text)
 
 std::string bounded_label(const char* text)
 {
-    std::string out = text ? text : "";
-    if (out.size() <= kMaxLabelText) return out;
-    size_t end = kMaxLabelText - 3;
-    while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80)
-        end--; /* not inside a UTF-8 sequence */
-    out.resize(end);
-    return out + "...";
+    return kvl_cut_text(text ? text : "", kMaxLabelText);
 }

@@ -254,15 +254,22 @@ void XtHelp::terminate()
     }
 }
 
-int XtHelp::sendEvent(char* command)
+/* The display and the atom of the viewer's property protocol; None, with
+ * the error set, when the atom cannot be had. */
+Atom XtHelp::protocolAtom(Display*& dpy)
 {
-    Display* dpy = XtDisplay(parent);
+    dpy = XtDisplay(parent);
     assert(dpy != NULL);
     Atom atom = XInternAtom(dpy, hyperhelp_atom_name, False);
-    if (atom == None) {
-        error->setMessage("Can't talk to HyperHelp");
-        return -1;
-    }
+    if (atom == None) error->setMessage("Can't talk to HyperHelp");
+    return atom;
+}
+
+int XtHelp::sendEvent(char* command)
+{
+    Display* dpy = nullptr;
+    Atom atom = protocolAtom(dpy);
+    if (atom == None) return -1;
     Window root_window = RootWindow(dpy, DefaultScreen(dpy));
     Atom type;
     int format;
@@ -384,13 +391,9 @@ int XtHelp::startViewer(const char* command, char register_first)
 
 int XtHelp::setupCommunications()
 {
-    Display* dpy = XtDisplay(parent);
-    assert(dpy != NULL);
-    Atom atom = XInternAtom(dpy, hyperhelp_atom_name, False);
-    if (atom == None) {
-        error->setMessage("Can't talk to HyperHelp");
-        return -1;
-    }
+    Display* dpy = nullptr;
+    Atom atom = protocolAtom(dpy);
+    if (atom == None) return -1;
     unsigned char record[record_size] = {};
     int32_t id = client_id;
     memcpy(record, &id, 4);

@@ -103,6 +103,7 @@ public:
 
 private:
     int startViewer(const char* command, char register_first);
+    Atom protocolAtom(Display*& dpy);
     int setupCommunications();
     int sendEvent(char* command);
 

@@ -10,6 +10,8 @@
  */
 #include "kvl/kvl_private.h"
 
+#include "kvl/cut_text.h"
+
 #include <X11/Intrinsic.h>
 
 #include <algorithm>
@@ -81,12 +83,7 @@ void output_cb(XtPointer client, int*, XtInputId*)
 /* A server's message, cut to kvl_max_message bytes at a character boundary. */
 std::string cut_message(std::string text)
 {
-    if (text.size() <= kvl_max_message) return text;
-    size_t end = kvl_max_message - 3;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        end--; /* not inside a UTF-8 sequence */
-    text.resize(end);
-    return text + "...";
+    return kvl_cut_text(std::move(text), kvl_max_message);
 }
 
 } // namespace
