@@ -21,8 +21,7 @@
 #include "tree/selection.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
-/* Private: the order of the rows is read from the outline's node records. */
-#include "XiHierarchyP.h"
+#include "XiOutline.h"
 
 using qxtest::MisProcess;
 
@@ -66,24 +65,35 @@ std::string label_of(Widget node)
     return xmstring_resource(node, XmNlabelString);
 }
 
-/* The shown children of obj, in the order of their rows in the outline.
- * The outline places only the rows in view, so the order is read from the
- * node records, not from positions on the screen. */
+/* The shown children of obj, in the order of their rows in the navigator.
+ * Only the rows in view have widgets, so the order is read from the rows,
+ * not from the screen: an open obj's children follow its row, one level
+ * deeper. */
 std::vector<std::string> shown_children(DataObject* obj)
 {
     pump_for(0.3);
     std::vector<std::string> out;
-    HierarchyConstraints parent = XiHierarchyNode(obj->node);
-    for (Cardinal i = 0; i < parent->hierarchy.num_children; i++) {
-        Widget node = parent->hierarchy.children[i]->hierarchy.widget;
-        DataObject* o = find_object(node);
-        EXPECT_TRUE(o != nullptr) << XtName(node);
-        if (o != nullptr) {
-            EXPECT_STREQ(obj->name, o->parent_name);
-            out.push_back(o->name);
+    for (DataObject* o : obj->shown_children) {
+        EXPECT_STREQ(obj->name, o->parent_name);
+        out.push_back(o->name);
+    }
+    long row = object_row(obj);
+    if (row >= 0 && obj->node_state == XiOpen) {
+        for (size_t i = 0; i < obj->shown_children.size(); i++) {
+            long at = object_row(obj->shown_children[i]);
+            EXPECT_GT(at, row);
+            row = at;
         }
     }
     return out;
+}
+
+/* The widget that shows obj's row, scrolled into view. */
+Widget node_of(DataObject* obj)
+{
+    show_object_row(obj);
+    EXPECT_NE(nullptr, obj->node) << obj->name;
+    return obj->node;
 }
 
 std::vector<std::string> sorted(std::vector<std::string> v)
@@ -97,8 +107,9 @@ std::vector<std::string> sorted(std::vector<std::string> v)
 /* The outline opening obj's node, as its folder button does. */
 void open_node(DataObject* obj)
 {
-    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
-    XiHierarchyNodeStateData data = {obj->node, XiOpen};
+    Widget node = node_of(obj);
+    XtVaSetValues(node, XiNnodeState, XiOpen, NULL);
+    XiHierarchyNodeStateData data = {node, XiOpen};
     node_state_cb(main_window->mw_navigator, nullptr, &data);
 }
 
@@ -107,7 +118,7 @@ void click(DataObject* obj, int count = 1)
     XmPushButtonCallbackStruct cbs = {};
     cbs.reason = XmCR_ACTIVATE;
     cbs.click_count = count;
-    XtCallCallbacks(obj->node, XmNactivateCallback, &cbs);
+    XtCallCallbacks(node_of(obj), XmNactivateCallback, &cbs);
 }
 
 /* Builds the first tree from root at scope. */
@@ -271,14 +282,14 @@ TEST_F(Tree, FirstTreeRoots)
     EXPECT_STREQ(kLeeds, root->name);
     EXPECT_STREQ("", root->parent_name);
     EXPECT_EQ(out.find("Invalid Object"), std::string::npos);
-    EXPECT_EQ(XiOpen, state_of(root->node));
-    EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(root->node));
+    EXPECT_EQ(XiOpen, state_of(node_of(root)));
+    EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(node_of(root)));
     DataObject* rack = find_album_object(kRack1);
-    ASSERT_TRUE(rack && rack->node);
-    EXPECT_EQ(XiOpen, state_of(rack->node));
+    ASSERT_TRUE(rack && rack->shown);
+    EXPECT_EQ(XiOpen, state_of(node_of(rack)));
     DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
-    ASSERT_TRUE(shelf && shelf->node);
-    EXPECT_EQ(XiClosed, state_of(shelf->node));
+    ASSERT_TRUE(shelf && shelf->shown);
+    EXPECT_EQ(XiClosed, state_of(node_of(shelf)));
     EXPECT_NE(std::string::npos, status_text().find("Tarnwick"));
     EXPECT_FALSE(sensitive(main_window->mw_deselect_button));
 
@@ -308,7 +319,7 @@ TEST_F(Tree, FirstTreeRoots)
      * it shows the children from that album. */
     reset_tree();
     first_tree("/", 0);
-    EXPECT_EQ(XiClosed, state_of(root->node));
+    EXPECT_EQ(XiClosed, state_of(node_of(root)));
     EXPECT_EQ(4, root->num_children);
     EXPECT_EQ(1u, DataObject::object_list.entries());
     open_node(root);
@@ -322,13 +333,13 @@ TEST_F(Tree, LabelsAndSiblingOrder)
      * the rows stand in byte order of their FDNs (1, 10, 100, 101 ...). */
     first_tree(kLeeds, 1);
     DataObject* log = find_album_object(kLog);
-    ASSERT_TRUE(log && log->node);
+    ASSERT_TRUE(log && log->shown);
     open_node(log);
     std::vector<std::string> rows = shown_children(log);
     ASSERT_EQ(146u, rows.size());
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(std::string(kLog) + "/logRecordId=10", rows[1]);
-    EXPECT_EQ("logRecordId=10", label_of(find_album_object(rows[1].c_str())->node));
+    EXPECT_EQ("logRecordId=10", label_of(node_of(find_album_object(rows[1].c_str()))));
 
     /* Shown one by one in the order 3, 1, 2: rows 1, 2, 3. */
     DataObject* rack = find_album_object(kRack1);
@@ -341,8 +352,8 @@ TEST_F(Tree, LabelsAndSiblingOrder)
     reset_tree();
     fdn_name = true;
     first_tree(kLeeds, 1);
-    EXPECT_EQ(kLeeds, label_of(root->node));
-    EXPECT_EQ(kRack1, label_of(find_album_object(kRack1)->node));
+    EXPECT_EQ(kLeeds, label_of(node_of(root)));
+    EXPECT_EQ(kRack1, label_of(node_of(find_album_object(kRack1))));
     /* Opening a node works from its label in this mode. */
     log = find_album_object(kLog);
     open_node(log);
@@ -354,7 +365,7 @@ TEST_F(Tree, OpeningNodes)
 {
     first_tree(kLeeds, 1);
     DataObject* rack = find_album_object(kRack1);
-    ASSERT_TRUE(rack && rack->node);
+    ASSERT_TRUE(rack && rack->shown);
     size_t before = DataObject::object_list.entries();
     open_node(rack);
     size_t once = DataObject::object_list.entries();
@@ -404,7 +415,7 @@ TEST_F(Tree, SelectionAndMenus)
     DataObject* b = find_album_object(kLog);
     DataObject* c = root;
     Pixel fg0, bg0;
-    XtVaGetValues(a->node, XmNforeground, &fg0, XmNbackground, &bg0, NULL);
+    XtVaGetValues(node_of(a), XmNforeground, &fg0, XmNbackground, &bg0, NULL);
 
     struct Row {
         bool get, create, action, path, del, desel;
@@ -425,7 +436,7 @@ TEST_F(Tree, SelectionAndMenus)
     click(a);
     expect(one, "one");
     Pixel fg1, bg1;
-    XtVaGetValues(a->node, XmNforeground, &fg1, XmNbackground, &bg1, NULL);
+    XtVaGetValues(node_of(a), XmNforeground, &fg1, XmNbackground, &bg1, NULL);
     EXPECT_EQ(fg0, bg1);
     EXPECT_EQ(bg0, fg1);
     char* path = XmTextGetString(mw->mw_path);
@@ -453,7 +464,7 @@ TEST_F(Tree, SelectionAndMenus)
     EXPECT_TRUE(DataObject::selected_list.is_empty());
     for (DataObject* o : {a, b, c}) {
         Pixel f, g;
-        XtVaGetValues(o->node, XmNforeground, &f, XmNbackground, &g, NULL);
+        XtVaGetValues(node_of(o), XmNforeground, &f, XmNbackground, &g, NULL);
         EXPECT_EQ(fg0, f) << o->name;
         EXPECT_EQ(bg0, g) << o->name;
         EXPECT_FALSE(o->selected);
@@ -486,8 +497,8 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     ASSERT_TRUE(pump_until([&] { return find_album_object(rack9.c_str()) != nullptr; }, 10));
     pump_for(0.2);
     DataObject* obj = find_album_object(rack9.c_str());
-    ASSERT_TRUE(obj->node);
-    EXPECT_EQ(XiClosed, state_of(obj->node));
+    ASSERT_TRUE(obj->shown);
+    EXPECT_EQ(XiClosed, state_of(node_of(obj)));
     EXPECT_EQ(children + 1, root->num_children);
     EXPECT_EQ(2, obj->derive_state);
     std::vector<std::string> rows = shown_children(root);
@@ -512,7 +523,7 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     rows = shown_children(root);
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(children + 2, root->num_children);
-    EXPECT_TRUE(XtIsManaged(find_album_object(rack11.c_str())->node));
+    EXPECT_TRUE(find_album_object(rack11.c_str())->shown);
     ASSERT_TRUE(destroy(rack11));
     ASSERT_TRUE(pump_until([&] { return find_album_object(rack11.c_str()) == nullptr; }, 10));
 
@@ -546,7 +557,7 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     ASSERT_TRUE(destroy(pack));
     ASSERT_TRUE(pump_until([&] { return find_album_object(pack.c_str()) == nullptr; }, 10));
     EXPECT_EQ(0, lone->num_children);
-    EXPECT_EQ(XiClosed, state_of(lone->node));
+    EXPECT_EQ(XiClosed, state_of(node_of(lone)));
     EXPECT_EQ(XiClosed, lone->node_state);
 }
 
