@@ -37,6 +37,27 @@ static std::vector<DataObject*> row_objects;
 static std::vector<int> row_levels;
 static bool rows_dirty = false;
 
+static bool name_less(const DataObject* a, const DataObject* b)
+{
+    return strcmp(a->name ? a->name : "", b->name ? b->name : "") < 0;
+}
+
+/* Sibling lists that took rows out of order: opening a container adds its
+ * children in the server's order, and inserting each in its place would
+ * move half the list each time (minutes for 100,000 children).  They are
+ * appended instead and sorted once, before the rows are next listed or a
+ * sibling is looked for.  A null entry stands for the top level. */
+static std::vector<DataObject*> unsorted;
+
+static void sort_siblings()
+{
+    for (DataObject* parent : unsorted) {
+        std::vector<DataObject*>& list = parent ? parent->shown_children : top_rows;
+        std::stable_sort(list.begin(), list.end(), name_less);
+    }
+    unsorted.clear();
+}
+
 static void list_rows(DataObject* obj, int level)
 {
     row_objects.push_back(obj);
@@ -48,6 +69,7 @@ static void list_rows(DataObject* obj, int level)
 static void ensure_rows()
 {
     if (!rows_dirty) return;
+    sort_siblings();
     row_objects.clear();
     row_levels.clear();
     for (DataObject* obj : top_rows) list_rows(obj, 0);
@@ -263,6 +285,7 @@ void forget_all_rows()
     }
     for (RowWidget& r : row_widgets) r.obj = nullptr;
     top_rows.clear();
+    unsorted.clear();
     rows_changed();
 }
 
@@ -293,11 +316,6 @@ void DataObject::display(int depth)
     fflush(stdout);
 }
 
-static bool name_less(const DataObject* a, const DataObject* b)
-{
-    return strcmp(a->name ? a->name : "", b->name ? b->name : "") < 0;
-}
-
 /* The object's row goes under its parent's row when the parent is shown,
  * else at the top level; among its siblings after those whose FDN sorts
  * before or equal to its own (sort_on), or after all of them. */
@@ -311,9 +329,10 @@ void DataObject::outline_form(int depth)
     DataObject* parent = find_album_object(parent_name);
     if (parent == this || (parent && !parent->shown)) parent = nullptr;
     std::vector<DataObject*>& siblings = parent ? parent->shown_children : top_rows;
-    auto at = sort_on ? std::upper_bound(siblings.begin(), siblings.end(), this, name_less)
-                      : siblings.end();
-    siblings.insert(at, this);
+    if (sort_on && !siblings.empty() && name_less(this, siblings.back()) &&
+        std::find(unsorted.begin(), unsorted.end(), parent) == unsorted.end())
+        unsorted.push_back(parent);
+    siblings.push_back(this);
     shown_parent = parent;
     shown = true;
     rows_changed();
@@ -357,6 +376,7 @@ void DataObject::destroy_node()
 {
     release_node(this);
     if (!shown) return;
+    sort_siblings();
     hide_below(this);
     std::vector<DataObject*>& siblings = shown_parent ? shown_parent->shown_children : top_rows;
     /* Siblings are in FDN order: look among those named like this one. */

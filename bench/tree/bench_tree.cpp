@@ -17,17 +17,19 @@
  * goals and the figures side by side.  Asserts nothing.  Needs a display
  * (DISPLAY).
  *
- *     bench_tree [-r ROUNDS] [-o] [N ...]
+ *     bench_tree [-r ROUNDS] [-o] [-s PNG] [N ...]
  *
  * N: the sizes (10000 and 100000 by default; each gets a container on the
  * server).  -r: rounds of the opening (best of them; 3 by default).  -o:
  * the opening only, without the view, the bursts and the model-only run:
- * for profiling the opening.
+ * for profiling the opening.  -s: a screenshot of the display (ImageMagick's
+ * import) with the biggest container open and scrolled to its middle row.
  */
 #include "gui_fixture.h" /* first: gtest before the X headers */
 
 #include <Xm/PushB.h>
 #include <Xm/Xm.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -36,7 +38,9 @@
 #include <map>
 #include <netinet/in.h>
 #include <string>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -407,20 +411,48 @@ static void print_goals()
     }
 }
 
+/* The container of n children open, scrolled to its middle row, and the
+ * whole screen written to png by import. */
+static void screenshot(int n, const char* png)
+{
+    double cb_ms = 0;
+    long heap = 0;
+    open_container(n, cb_ms, heap);
+    DataObject* middle = row_object((size_t)n / 2);
+    show_object_row(middle);
+    if (middle && middle->node) XmProcessTraversal(middle->node, XmTRAVERSE_CURRENT);
+    pump_for(0.5);
+    XSync(display, False);
+    const char* args[] = {"import", "-window", "root", png, nullptr};
+    pid_t pid = 0;
+    int err = posix_spawnp(&pid, "import", nullptr, nullptr, const_cast<char**>(args), environ);
+    int status = 0;
+    if (err != 0)
+        printf("screenshot: cannot start import: %s\n", strerror(err));
+    else if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        printf("screenshot: import failed\n");
+    else
+        printf("screenshot of %d rows scrolled to row %d (%s) in %s\n", n, n / 2,
+               middle ? middle->name : "-", png);
+}
+
 int main(int argc, char** argv)
 {
     std::vector<int> sizes;
     int rounds = 3;
     bool open_only = false;
+    const char* shot = nullptr;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "-r") == 0 && i + 1 < argc)
             rounds = std::max(1, atoi(argv[++i]));
         else if (strcmp(argv[i], "-o") == 0)
             open_only = true;
+        else if (strcmp(argv[i], "-s") == 0 && i + 1 < argc)
+            shot = argv[++i];
         else if (atoi(argv[i]) > 0)
             sizes.push_back(atoi(argv[i]));
         else {
-            fprintf(stderr, "usage: bench_tree [-r ROUNDS] [-o] [N ...]\n");
+            fprintf(stderr, "usage: bench_tree [-r ROUNDS] [-o] [-s PNG] [N ...]\n");
             return 2;
         }
     }
@@ -474,6 +506,7 @@ int main(int argc, char** argv)
         }
         if (!open_only) after_opening(mis.port(), n, best_lib);
     }
+    if (shot) screenshot(*std::max_element(sizes.begin(), sizes.end()), shot);
     reset_tree();
     print_goals();
     platform.disconnect();

@@ -21,7 +21,9 @@
 #include "tree/selection.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
-#include "XiOutline.h"
+/* Private: how many rows the navigator has in view. */
+#include "XiOutlineP.h"
+#include <X11/keysym.h>
 
 using qxtest::MisProcess;
 
@@ -72,6 +74,7 @@ std::string label_of(Widget node)
 std::vector<std::string> shown_children(DataObject* obj)
 {
     pump_for(0.3);
+    row_count(); /* the rows listed, the siblings in their order */
     std::vector<std::string> out;
     for (DataObject* o : obj->shown_children) {
         EXPECT_STREQ(obj->name, o->parent_name);
@@ -603,6 +606,181 @@ TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
     EXPECT_EQ(before, DataObject::object_list.entries());
     EXPECT_EQ(children, root->num_children);
     EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
+}
+
+/* Every row in view is shown by the widget bound to it: the widget knows
+ * its object, the object its widget, and the label and colours are the
+ * object's (inverse when selected).  Rows out of view have no widget. */
+void expect_rows_bound_right(const char* when)
+{
+    Widget nav = main_window->mw_navigator;
+    Cardinal top = XiOutlineTopRow(nav);
+    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(in_view, 0u) << when;
+    Pixel fg0 = 0, bg0 = 0;
+    for (size_t row = 0; row < row_count(); row++) {
+        DataObject* obj = row_object(row);
+        Widget w = XiOutlineNodeOfRow(nav, (Cardinal)row);
+        if (row < top || row >= top + in_view) {
+            if (!w) {
+                EXPECT_EQ(nullptr, obj->node) << when << ": " << obj->name;
+            }
+            continue;
+        }
+        ASSERT_NE(nullptr, w) << when << ": row " << row;
+        EXPECT_EQ(w, obj->node) << when << ": " << obj->name;
+        EXPECT_EQ(obj, find_object(w)) << when;
+        EXPECT_EQ(node_label(obj->name, false), label_of(w)) << when;
+        Pixel fg, bg;
+        XtVaGetValues(w, XmNforeground, &fg, XmNbackground, &bg, NULL);
+        if (!obj->selected && fg0 == bg0) fg0 = fg, bg0 = bg;
+        if (fg0 != bg0) {
+            EXPECT_EQ(obj->selected ? bg0 : fg0, fg) << when << ": " << obj->name;
+            EXPECT_EQ(obj->selected ? fg0 : bg0, bg) << when << ": " << obj->name;
+        }
+    }
+}
+
+void scroll_to(Cardinal row)
+{
+    XiOutlineRowsChanged(main_window->mw_navigator, (long)row);
+}
+
+/* The rows of the alarm log's 146 records are far more than the view holds:
+ * the widgets in view are reused for other objects as it scrolls. */
+TEST_F(Tree, RowsReusedAsTheViewScrolls)
+{
+    first_tree(kLeeds, 1);
+    DataObject* log = find_album_object(kLog);
+    open_node(log);
+    Widget nav = main_window->mw_navigator;
+    size_t rows = row_count();
+    ASSERT_GT(rows, 146u);
+    scroll_to(0);
+    expect_rows_bound_right("at the top");
+
+    /* A selected row scrolled away and back is still selected, in the list
+     * and in inverse colours. */
+    DataObject* rec = find_album_object(shown_children(log)[2].c_str());
+    click(rec);
+    ASSERT_TRUE(rec->selected);
+    Widget w = rec->node;
+    XiOutlineShowRow(nav, (Cardinal)rows - 1);
+    EXPECT_EQ(nullptr, rec->node);
+    expect_rows_bound_right("scrolled to the end");
+    scroll_to(0);
+    expect_rows_bound_right("back at the top");
+    EXPECT_TRUE(rec->selected);
+    EXPECT_EQ(rec, DataObject::selected_list.first());
+
+    /* A click on a row widget just reused for another object selects that
+     * object, not the one it showed before. */
+    scroll_to(5);
+    DataObject* now = find_object(w);
+    ASSERT_NE(nullptr, now);
+    ASSERT_NE(rec, now);
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = 1;
+    XtCallCallbacks(w, XmNactivateCallback, &cbs);
+    EXPECT_TRUE(now->selected);
+    EXPECT_TRUE(rec->selected);
+    EXPECT_EQ(2u, DataObject::selected_list.entries());
+    expect_rows_bound_right("after the click");
+    main_window->deselect_objects(nullptr, main_window);
+
+    /* Records deleted by the server while out of view, one of them
+     * selected: the rows close up, the selection forgets it. */
+    std::vector<std::string> recs = shown_children(log);
+    std::string gone = recs.back(), gone_selected = recs[recs.size() - 2];
+    click(find_album_object(gone_selected.c_str()));
+    scroll_to(0);
+    ASSERT_EQ(nullptr, find_album_object(gone_selected.c_str())->node);
+    ASSERT_TRUE(destroy(gone));
+    ASSERT_TRUE(destroy(gone_selected));
+    ASSERT_TRUE(pump_until(
+        [&] {
+            return !find_album_object(gone.c_str()) && !find_album_object(gone_selected.c_str());
+        },
+        10));
+    pump_for(0.2);
+    EXPECT_EQ(rows - 2, row_count());
+    EXPECT_TRUE(DataObject::selected_list.is_empty());
+    EXPECT_EQ(recs.size() - 2, shown_children(log).size());
+    XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
+    expect_rows_bound_right("at the end after the deletions");
+    EXPECT_EQ(recs[recs.size() - 3], row_object(row_count() - 1)->name);
+}
+
+/* Gives a row widget the keyboard focus and sends it a key as the X server
+ * would. */
+void press(Widget w, KeySym sym)
+{
+    XmProcessTraversal(w, XmTRAVERSE_CURRENT);
+    XKeyEvent ev = {};
+    ev.type = KeyPress;
+    ev.display = XtDisplay(w);
+    ev.window = XtWindow(w);
+    ev.root = RootWindowOfScreen(XtScreen(w));
+    ev.keycode = XKeysymToKeycode(XtDisplay(w), sym);
+    ev.same_screen = True;
+    ev.time = CurrentTime;
+    XtDispatchEvent((XEvent*)&ev);
+}
+
+TEST_F(Tree, KeysPastTheRowsInViewScroll)
+{
+    XtRealizeWidget(main_window->shell());
+    first_tree(kLeeds, 1);
+    open_node(find_album_object(kLog));
+    pump_for(0.2);
+    Widget nav = main_window->mw_navigator;
+    scroll_to(0);
+    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(row_count(), in_view + 1);
+    /* Down on the last row in view: the view moves a row, and the same
+     * widget, which keeps the focus, shows the next row. */
+    Widget last = XiOutlineNodeOfRow(nav, in_view - 1);
+    ASSERT_NE(nullptr, last);
+    press(last, XK_Down);
+    EXPECT_EQ(1u, XiOutlineTopRow(nav));
+    EXPECT_EQ(row_object(in_view), find_object(last));
+    /* Up on the first: back. */
+    Widget first = XiOutlineNodeOfRow(nav, 1);
+    ASSERT_NE(nullptr, first);
+    press(first, XK_Up);
+    EXPECT_EQ(0u, XiOutlineTopRow(nav));
+    EXPECT_EQ(row_object(0), find_object(first));
+    expect_rows_bound_right("after the keys");
+}
+
+/* The X server counts a window's children in 16 bits when Motif asks for
+ * them: a navigator with a window per row made Xlib abort past 32,767
+ * rows.  However many rows there are, it holds a screenful of windows. */
+TEST_F(Tree, SeventyThousandRowsHoldAScreenfulOfWindows)
+{
+    XtRealizeWidget(main_window->shell());
+    DataObject* box = registered("/big", "");
+    box->display(1);
+    node_batch_begin();
+    char name[32];
+    for (int i = 0; i < 70000; i++) {
+        snprintf(name, sizeof name, "/big/r=%05d", i);
+        registered(name, "/big")->display(0);
+    }
+    node_batch_end();
+    EXPECT_EQ(70001u, row_count());
+    XiOutlineShowRow(main_window->mw_navigator, 35000);
+    XSync(XtDisplay(main_window->shell()), False);
+    Window root_w, parent, *children = nullptr;
+    unsigned int n = 0;
+    ASSERT_TRUE(XQueryTree(XtDisplay(main_window->shell()), XtWindow(main_window->mw_navigator),
+                           &root_w, &parent, &children, &n));
+    if (children) XFree(children);
+    EXPECT_LT(n, 200u);
+    /* A round trip after the query: Xlib finds the reply it expects. */
+    XSync(XtDisplay(main_window->shell()), False);
+    expect_rows_bound_right("in the middle of 70,000 rows");
 }
 
 } // namespace

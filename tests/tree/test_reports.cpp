@@ -43,6 +43,7 @@ std::string rack_fdn(const std::string& parent, const std::string& id)
 std::vector<std::string> rows_of(DataObject* obj)
 {
     std::vector<std::string> out;
+    row_count(); /* the rows listed, the siblings in their order */
     for (DataObject* o : obj->shown_children) out.push_back(o->name ? o->name : "(no name)");
     return out;
 }
