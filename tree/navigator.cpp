@@ -85,6 +85,8 @@ void open_object(DataObject* obj)
         return;
     }
     status_line(" ");
+    /* Reopened with every child shown already: nothing to walk. */
+    if ((long)obj->shown_children.size() >= obj->num_children) return;
 
     /* One placing of the rows in view for all the new rows. */
     std::string fdn = obj->name;
