@@ -11,6 +11,7 @@
  */
 #include <Xm/PushB.h>
 #include <X11/IntrinsicP.h>
+#include <X11/keysym.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -183,6 +184,20 @@ static void source_bind(XtPointer, Widget node, long row)
     }
 }
 
+/* Return on a row with the keyboard focus does what a double click does. */
+static void row_return_handler(Widget w, XtPointer, XEvent* event, Boolean* go_on)
+{
+    if (event->type != KeyPress) return;
+    KeySym sym = XLookupKeysym(&event->xkey, 0);
+    if (sym != XK_Return && sym != XK_KP_Enter) return;
+    *go_on = False;
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.event = event;
+    cbs.click_count = 2;
+    object_selected(w, nullptr, &cbs);
+}
+
 static Widget source_create_row(XtPointer, Widget outline)
 {
     Arg args[4];
@@ -197,6 +212,7 @@ static Widget source_create_row(XtPointer, Widget outline)
     /* No client data: the click finds the object the row shows then. */
     XtAddCallback(w, XmNactivateCallback, object_selected, nullptr);
     XtAddCallback(w, XmNdestroyCallback, DataObject::node_destroyed_cb, nullptr);
+    XtInsertEventHandler(w, KeyPressMask, False, row_return_handler, nullptr, XtListHead);
     RowWidget r{w, nullptr, std::string(), 0, 0};
     XtVaGetValues(w, XmNforeground, &r.fg, XmNbackground, &r.bg, NULL);
     row_widgets.push_back(r);

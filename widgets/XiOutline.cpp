@@ -560,13 +560,24 @@ static bool has_source(Widget w)
     return OW(w)->outline.source.row_count != NULL;
 }
 
-/* Down on the last row in view, or Up on the first, scrolls by a row: the
- * row widget keeps the focus and now shows the row the key moved to. */
+/* Keys on a row.  Down on the last row in view, or Up on the first,
+ * scrolls by a row: the row widget keeps the focus and now shows the row
+ * the key moved to.  Right opens a closed row and Left closes an open one,
+ * as its folder button does. */
 static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, Boolean* go_on)
 {
     Widget w = (Widget)client_data;
     if (event->type != KeyPress || !has_source(w)) return;
     KeySym sym = XLookupKeysym(&event->xkey, 0);
+    if (sym == XK_Left || sym == XK_Right) {
+        HierarchyConstraints n = XiHierarchyNode(node);
+        Widget button = n->hierarchy.open_close_button;
+        XiHierarchyNodeState from = sym == XK_Right ? XiClosed : XiOpen;
+        if (button != NULL && n->hierarchy.state == from)
+            XtCallCallbacks(button, XmNactivateCallback, NULL);
+        *go_on = False;
+        return;
+    }
     if (sym != XK_Down && sym != XK_Up) return;
     XiOutlinePart* op = &OW(w)->outline;
     long row = ((OutlineConstraints)node->core.constraints)->outline.row;

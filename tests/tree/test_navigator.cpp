@@ -752,6 +752,24 @@ TEST_F(Tree, KeysPastTheRowsInViewScroll)
     EXPECT_EQ(0u, XiOutlineTopRow(nav));
     EXPECT_EQ(row_object(0), find_object(first));
     expect_rows_bound_right("after the keys");
+
+    /* Left closes a row, Right opens it again; Return selects as a double
+     * click does. */
+    DataObject* log = find_album_object(kLog);
+    size_t open_rows = row_count(), records = log->shown_children.size();
+    ASSERT_GT(records, 0u);
+    press(node_of(log), XK_Left);
+    EXPECT_EQ(XiClosed, log->node_state);
+    EXPECT_EQ(open_rows - records, row_count());
+    press(node_of(log), XK_Right);
+    EXPECT_EQ(XiOpen, log->node_state);
+    EXPECT_EQ(open_rows, row_count());
+    DataObject* rack = find_album_object(kRack1);
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    main_window->deselect_objects(nullptr, main_window);
 }
 
 /* The X server counts a window's children in 16 bits when Motif asks for
