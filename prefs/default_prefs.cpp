@@ -187,7 +187,7 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     applied_filters.push_back(start == std::string::npos ? "" : filter.substr(start));
     current_filter = const_cast<char*>(applied_filters.back().c_str());
 
-    if (root && root->node) root->destroy_node();
+    if (root && root->shown) root->destroy_node();
     DataObject::selected_list.clear();
     DataObject::object_list.clear_and_destroy();
     root = nullptr;

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "XiHierarchy.h"
-#include "XiOutline.h"
 #include "core/catalog.h"
 #include "core/globals.h"
 #include "prefs/prefs_api.h"
@@ -63,15 +62,6 @@ std::vector<std::string> ancestors_below(const std::string& fdn, const std::stri
     return out;
 }
 
-/* Opens node's object in the navigator as its folder button does, through the
- * navigator's node-state callbacks.  Waits (the opening derives). */
-void open_node(Widget node)
-{
-    XtVaSetValues(node, XiNnodeState, XiOpen, NULL);
-    XiHierarchyNodeStateData data = {node, XiOpen};
-    XtCallCallbacks(main_window->mw_navigator, XiNnodeStateCallback, &data);
-}
-
 /* Opens every ancestor of fdn below the root and returns its object when it
  * is shown; null when a filter of the tree hides it or an ancestor.  Waits;
  * the caller re-checks CurrentCookie. */
@@ -79,14 +69,12 @@ DataObject* reveal(const std::string& fdn, unsigned int cookie)
 {
     for (const std::string& a : ancestors_below(fdn, root->name)) {
         DataObject* obj = find_album_object(a.c_str());
-        if (!obj || !obj->node) return nullptr;
-        XiHierarchyNodeState state = XiClosed;
-        XtVaGetValues(obj->node, XiNnodeState, &state, NULL);
-        if (state != XiOpen || obj->derive_state != 2) open_node(obj->node);
+        if (!obj || !obj->shown) return nullptr;
+        if (obj->node_state != XiOpen || obj->derive_state != 2) open_object(obj);
         if (CurrentCookie != cookie) return nullptr;
     }
     DataObject* found = find_album_object(fdn.c_str());
-    return found && found->node ? found : nullptr;
+    return found && found->shown ? found : nullptr;
 }
 
 } // namespace
@@ -101,7 +89,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
         refuse(w, qx_msg(702, "A search cannot start while the tree is being rebuilt"));
         return;
     }
-    if (!root || !root->name || !root->node) {
+    if (!root || !root->name || !root->shown) {
         refuse(w, qx_msg(704, "No tree is shown to search"));
         return;
     }
@@ -157,7 +145,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
         if (!first_shown) first_shown = obj;
     }
     reset_busy_cursor(shell);
-    if (first_shown) XiOutlineShowNode(first_shown->node);
+    if (first_shown) show_object_row(first_shown);
 
     char text[200];
     if (search.count == 0)

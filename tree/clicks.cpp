@@ -19,8 +19,11 @@ void object_selected(Widget node, XtPointer client, XtPointer call_data)
     selection_busy = true;
     status_line("  ");
 
+    /* A row widget is reused for other objects as the view scrolls: it
+     * stands for the object it shows at the moment of the click. */
     char* fdn = (char*)client;
-    DataObject* obj = find_album_object(fdn);
+    DataObject* obj = fdn ? find_album_object(fdn) : find_object(node);
+    if (obj) fdn = obj->name;
     if (!obj) {
         printf("DEBUG : Object already deleted\n");
         fflush(stdout);

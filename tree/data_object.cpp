@@ -18,7 +18,8 @@ SelectedList DataObject::selected_list;
 
 DataObject::DataObject(const char* n)
     : name(n ? strdup(n) : nullptr), parent_name(nullptr), node(nullptr), num_children(-1),
-      selected(false), node_state(XiAlwaysOpen), flags(0), derive_state(0)
+      selected(false), node_state(XiAlwaysOpen), flags(0), derive_state(0), shown(false),
+      shown_parent(nullptr)
 {}
 
 DataObject::~DataObject()
@@ -27,15 +28,6 @@ DataObject::~DataObject()
     free(parent_name);
     destroy_node();
     /* album goes with the object */
-}
-
-void DataObject::destroy_node()
-{
-    if (!node) return;
-    /* Xt may finish the destruction later, when this object is gone. */
-    XtRemoveCallback(node, XmNdestroyCallback, node_destroyed_cb, this);
-    XtDestroyWidget(node);
-    node = nullptr;
 }
 
 bool DataObject::operator==(const DataObject& o) const
@@ -121,10 +113,9 @@ void DataObjectList::clear_and_destroy()
     std::vector<DataObject*> doomed;
     doomed.swap(items_);
     items_.reserve(64);
-    /* One layout of the navigator for the lot, not one per node. */
-    node_batch_begin();
+    /* The rows go all at once, not one object at a time. */
+    forget_all_rows();
     for (DataObject* obj : doomed) delete obj;
-    node_batch_end();
 }
 
 /* -------------------------------------------------------------- SelectedList */
@@ -158,6 +149,9 @@ DataObject* find_album_object(const char* fdn)
 
 DataObject* find_object(Widget node)
 {
+    if (!node) return nullptr;
+    /* A row widget knows the object it shows. */
+    if (DataObject* obj = bound_object(node)) return obj;
     DataObjectList& list = DataObject::object_list;
     for (size_t i = 0; i < list.entries(); i++)
         if (list.at(i)->node == node) return list.at(i);

@@ -4,7 +4,12 @@
  * Every managed object the editor has heard of (the root, the children found
  * by deriving a parent, objects the server reports as created) is one
  * DataObject: its FDN, its parent's FDN, the album of its direct children once
- * derived, and the outline node that shows it in the navigator.
+ * derived, and its row in the navigator.
+ *
+ * The navigator keeps the tree of shown objects itself (shown, shown_parent,
+ * shown_children) and has widgets only for the rows in view, reused as the
+ * view scrolls: an object's node is the widget that shows its row while the
+ * row is in view, and null otherwise, also for a shown object.
  *
  * DataObject::object_list owns every DataObject of the tree and keeps them in
  * ascending strcmp order of their names (equal names stay in insertion
@@ -106,13 +111,13 @@ public:
     /* Shows this object in the navigator and, for depth > 0, its derived
      * children that have a DataObject, to depth levels. */
     void display(int depth);
-    /* Creates this object's node: closed for depth 0, open otherwise, under
-     * its parent's node, before the next displayed sibling. */
+    /* Gives this object its row: closed for depth 0, open otherwise, under
+     * its parent's row, before the next displayed sibling. */
     void outline_form(int depth);
     void vertical_form(int depth);
     void horizontal_form(int depth);
-    /* The first object after this one in the registry that has a node and the
-     * same parent_name, or null. */
+    /* The first object after this one in the registry that is shown and has
+     * the same parent_name, or null. */
     DataObject* find_next_displayed_sibling();
     /* A managed push button named label in outline, labelled by the label
      * rule, with object_selected (client data label) as its activate
@@ -122,21 +127,27 @@ public:
 
     char* name;                      /* FDN as the server writes it; owned; sort key */
     char* parent_name;               /* FDN of the parent, "" for the root; owned */
-    Widget node;                     /* outline node, or null while not shown; owned.
-                                      * Destroying a node destroys the nodes below
-                                      * it, and clears their objects' node too. */
+    Widget node;                     /* the navigator's row widget showing this object
+                                      * while its row is in view, else null; the
+                                      * navigator owns the widget and rebinds it */
     int num_children;                /* -1 never derived, else the known children */
     bool selected;                   /* true exactly while in selected_list */
     Album album;                     /* direct children of the last derivation */
     XiHierarchyNodeState node_state; /* 0 none recorded, 1 open, 2 closed */
     unsigned int flags;              /* DERIVING while derive() runs */
     int derive_state;                /* 0 never, 1 started, 2 returned */
+    bool shown;                      /* has a row in the navigator, in view or not */
+    DataObject* shown_parent;        /* the shown parent it is shown under, or null */
+    /* The shown children, in sibling order. */
+    std::vector<DataObject*> shown_children;
 
     enum { DERIVING = 1 };
 
-    /* Destroys node (and so the nodes below it) and clears it. */
+    /* Takes this object's row, and the rows of its shown descendants, out of
+     * the navigator; clears node. */
     void destroy_node();
-    /* destroyCallback of every node: clears node of its object. */
+    /* destroyCallback of a row widget (client: the row's DataObject):
+     * clears node of its object. */
     static void node_destroyed_cb(Widget w, XtPointer client, XtPointer call_data);
 
     static DataObjectList object_list;
@@ -145,7 +156,7 @@ public:
 
 /* The first registered object named fdn; null for a null fdn or none. */
 DataObject* find_album_object(const char* fdn);
-/* The first registered object, from the front, whose node is node; or null. */
+/* The registered object whose row node shows now; or null. */
 DataObject* find_object(Widget node);
 /* The first selected object, from the head, named fdn; or null. */
 DataObject* find_selected_object(const char* fdn);
@@ -159,14 +170,32 @@ char* album_nickname(const char* fdn, unsigned int cookie);
 /* Cuts a nickname at its first ".XXNICKYY.": the parent's FDN.  Caller frees. */
 char* nickname_parent(const char* nickname);
 
-/* Between these two, new nodes are managed together, in one layout, when
- * the outermost batch ends.  Batches nest. */
+/* Between these two, the rows that come and go are shown together, in one
+ * placing of the rows in view, when the outermost batch ends.  Batches nest. */
 void node_batch_begin();
 void node_batch_end();
 /* Opens a batch that closes by itself a moment later (or does nothing when
  * such a batch is open already): the server's reports come in bursts, and
- * the nodes one burst adds or removes are laid out together. */
+ * the rows one burst adds or removes are shown together. */
 void node_batch_briefly();
+
+/* The navigator's rows: every shown object, depth first, the children of
+ * open objects after them.  Never waits. */
+size_t row_count();
+/* The shown object on row `row`, or null past the last row. */
+DataObject* row_object(size_t row);
+/* The row of a shown object, or -1. */
+long object_row(DataObject* obj);
+/* Scrolls the navigator so that a shown object's row is in view. */
+void show_object_row(DataObject* obj);
+/* The rows changed (an object shown, hidden, opened or closed): they are
+ * shown again now, or when the open batch ends. */
+void rows_changed();
+/* The object a row widget of the navigator shows now, or null. */
+DataObject* bound_object(Widget node);
+/* Takes every row out of the navigator at once (before the tree is
+ * dropped). */
+void forget_all_rows();
 
 /* Owners of text from malloc (strdup and the texts above) and from Xt
  * (XtMalloc, XtNewString, XmStringUnparse). */

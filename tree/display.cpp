@@ -1,62 +1,266 @@
 /*
- * display.cpp - shows DataObjects as push-button nodes of the navigator, each
- * under its parent's node and among its siblings in FDN order.
+ * display.cpp - shows DataObjects as rows of the navigator, each under its
+ * parent's row and among its siblings in FDN order.
+ *
+ * The navigator keeps the tree of shown objects here (DataObject::shown,
+ * shown_parent, shown_children) and lists it as rows; the outline asks for
+ * the rows in view only and shows them with a few push buttons that it
+ * binds to rows as the view scrolls.  So a container of 100,000 children
+ * costs 100,000 small records and one screenful of widgets, not 200,000
+ * widgets and windows.
  */
 #include <Xm/PushB.h>
 #include <X11/IntrinsicP.h>
+#include <X11/keysym.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "XiOutline.h"
 #include "core/catalog.h"
 #include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
 
-/* Nodes made while a batch is open are created unmanaged and managed all at
- * once when it closes, with the outline's layout switched off meanwhile:
- * managing one child costs the outline a layout and Motif's traversal code
- * a round trip to the X server, so node by node a big container takes
- * seconds. */
-static int batch_depth = 0;
-static std::vector<Widget> batch_nodes;
-static Boolean batch_refigure = True;
-
-/* A node of an open batch that is destroyed before the batch ends leaves
- * the list of nodes to manage. */
-static void batch_node_gone_cb(Widget w, XtPointer, XtPointer)
+static Widget navigator()
 {
-    for (Widget& n : batch_nodes)
-        if (n == w) n = nullptr;
+    return main_window ? main_window->mw_navigator : nullptr;
+}
+
+/* ------------------------------------------------------------------ rows */
+
+/* Top-level shown objects, in sibling order. */
+static std::vector<DataObject*> top_rows;
+/* The rows, listed again from the shown tree when they changed. */
+static std::vector<DataObject*> row_objects;
+static std::vector<int> row_levels;
+static bool rows_dirty = false;
+
+static bool name_less(const DataObject* a, const DataObject* b)
+{
+    return strcmp(a->name ? a->name : "", b->name ? b->name : "") < 0;
+}
+
+/* Sibling lists that took rows out of order: opening a container adds its
+ * children in the server's order, and inserting each in its place would
+ * move half the list each time (minutes for 100,000 children).  They are
+ * appended instead and sorted once, before the rows are next listed or a
+ * sibling is looked for.  A null entry stands for the top level. */
+static std::vector<DataObject*> unsorted;
+
+static void sort_siblings()
+{
+    for (DataObject* parent : unsorted) {
+        std::vector<DataObject*>& list = parent ? parent->shown_children : top_rows;
+        std::stable_sort(list.begin(), list.end(), name_less);
+    }
+    unsorted.clear();
+}
+
+static void list_rows(DataObject* obj, int level)
+{
+    row_objects.push_back(obj);
+    row_levels.push_back(level);
+    if (obj->node_state == XiClosed) return;
+    for (DataObject* child : obj->shown_children) list_rows(child, level + 1);
+}
+
+static void ensure_rows()
+{
+    if (!rows_dirty) return;
+    sort_siblings();
+    row_objects.clear();
+    row_levels.clear();
+    for (DataObject* obj : top_rows) list_rows(obj, 0);
+    rows_dirty = false;
+}
+
+size_t row_count()
+{
+    ensure_rows();
+    return row_objects.size();
+}
+
+DataObject* row_object(size_t row)
+{
+    ensure_rows();
+    return row < row_objects.size() ? row_objects[row] : nullptr;
+}
+
+long object_row(DataObject* obj)
+{
+    if (!obj || !obj->shown) return -1;
+    ensure_rows();
+    auto it = std::find(row_objects.begin(), row_objects.end(), obj);
+    return it == row_objects.end() ? -1 : (long)(it - row_objects.begin());
+}
+
+/* ------------------------------------------------------------ row widgets */
+
+/* What each row widget of the navigator shows: its object, and the label
+ * and colours it was given, so that rebinding sets only what changed. */
+struct RowWidget {
+    Widget widget;
+    DataObject* obj;
+    std::string label;
+    Pixel fg, bg; /* the normal colours; a selected row has them exchanged */
+};
+static std::vector<RowWidget> row_widgets;
+
+static RowWidget* row_widget(Widget w)
+{
+    for (RowWidget& r : row_widgets)
+        if (r.widget == w) return &r;
+    return nullptr;
+}
+
+DataObject* bound_object(Widget node)
+{
+    RowWidget* r = row_widget(node);
+    return r ? r->obj : nullptr;
+}
+
+/* The object no longer has a widget (its row left the view, or the object
+ * the navigator). */
+static void release_node(DataObject* obj)
+{
+    if (!obj->node) return;
+    if (RowWidget* r = row_widget(obj->node))
+        if (r->obj == obj) r->obj = nullptr;
+    obj->node = nullptr;
+}
+
+void DataObject::node_destroyed_cb(Widget w, XtPointer, XtPointer)
+{
+    for (size_t i = 0; i < row_widgets.size(); i++) {
+        if (row_widgets[i].widget != w) continue;
+        if (DataObject* obj = row_widgets[i].obj) obj->node = nullptr;
+        row_widgets.erase(row_widgets.begin() + (long)i);
+        return;
+    }
+}
+
+static Cardinal source_row_count(XtPointer)
+{
+    return (Cardinal)row_count();
+}
+
+static void source_describe(XtPointer, Cardinal row, int* depth, XiHierarchyNodeState* state)
+{
+    ensure_rows();
+    if (row >= row_objects.size()) return;
+    *depth = row_levels[row];
+    *state = row_objects[row]->node_state == XiOpen ? XiOpen : XiClosed;
+}
+
+/* Label by the label rule, inverse colours for a selected object. */
+static void source_bind(XtPointer, Widget node, long row)
+{
+    RowWidget* r = row_widget(node);
+    if (!r) return;
+    DataObject* obj = row < 0 ? nullptr : row_object((size_t)row);
+    if (r->obj && r->obj != obj && r->obj->node == node) r->obj->node = nullptr;
+    r->obj = obj;
+    if (!obj) return;
+    if (obj->node && obj->node != node) release_node(obj);
+    obj->node = node;
+    /* Colours first: a label change may lay the outline out again.  The
+     * selection exchanges the colours of the row in view itself (add,
+     * deselect), so the widget's own colours are compared. */
+    Pixel want_fg = obj->selected ? r->bg : r->fg;
+    Pixel want_bg = obj->selected ? r->fg : r->bg;
+    Pixel now_fg = 0, now_bg = 0;
+    XtVaGetValues(node, XmNforeground, &now_fg, XmNbackground, &now_bg, NULL);
+    if (now_fg != want_fg || now_bg != want_bg)
+        XtVaSetValues(node, XmNforeground, want_fg, XmNbackground, want_bg, NULL);
+    std::string shown = bounded_label(node_label(obj->name, fdn_name));
+    if (shown != r->label) {
+        XmString text = XmStringCreateLocalized(const_cast<char*>(shown.c_str()));
+        XtVaSetValues(node, XmNlabelString, text, NULL);
+        XmStringFree(text);
+        r->label = shown;
+    }
+}
+
+/* Return on a row with the keyboard focus does what a double click does. */
+static void row_return_handler(Widget w, XtPointer, XEvent* event, Boolean* go_on)
+{
+    if (event->type != KeyPress) return;
+    KeySym sym = XLookupKeysym(&event->xkey, 0);
+    if (sym != XK_Return && sym != XK_KP_Enter) return;
+    *go_on = False;
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.event = event;
+    cbs.click_count = 2;
+    object_selected(w, nullptr, &cbs);
+}
+
+static Widget source_create_row(XtPointer, Widget outline)
+{
+    Arg args[4];
+    Cardinal n = 0;
+    XtSetArg(args[n], XmNhighlightThickness, 0);
+    n++;
+    XtSetArg(args[n], XmNshadowThickness, 0);
+    n++;
+    XtSetArg(args[n], XiNnodeState, XiClosed);
+    n++;
+    Widget w = XtCreateWidget("node", xmPushButtonWidgetClass, outline, args, n);
+    /* No client data: the click finds the object the row shows then. */
+    XtAddCallback(w, XmNactivateCallback, object_selected, nullptr);
+    XtAddCallback(w, XmNdestroyCallback, DataObject::node_destroyed_cb, nullptr);
+    XtInsertEventHandler(w, KeyPressMask, False, row_return_handler, nullptr, XtListHead);
+    RowWidget r{w, nullptr, std::string(), 0, 0};
+    XtVaGetValues(w, XmNforeground, &r.fg, XmNbackground, &r.bg, NULL);
+    row_widgets.push_back(r);
+    return w;
+}
+
+/* ------------------------------------------------------------ showing */
+
+static int batch_depth = 0;
+static bool rows_pending = false;
+
+/* The rows in view shown again, the object at the top staying there. */
+static void refresh_view()
+{
+    rows_pending = false;
+    Widget outline = navigator();
+    if (!outline) return;
+    if (!XiOutlineHasRowSource(outline)) {
+        XiOutlineRowSource source = {source_row_count, source_describe, source_bind,
+                                     source_create_row, nullptr};
+        XiOutlineSetRowSource(outline, &source);
+        return;
+    }
+    long top = -1;
+    Widget first = XiOutlineNodeOfRow(outline, XiOutlineTopRow(outline));
+    DataObject* top_obj = first ? bound_object(first) : nullptr;
+    if (top_obj) top = object_row(top_obj);
+    XiOutlineRowsChanged(outline, top);
+}
+
+void rows_changed()
+{
+    rows_dirty = true;
+    if (batch_depth > 0)
+        rows_pending = true;
+    else
+        refresh_view();
 }
 
 void node_batch_begin()
 {
-    if (batch_depth++ > 0) return;
-    batch_nodes.clear();
-    Widget outline = main_window ? main_window->mw_navigator : nullptr;
-    if (outline) {
-        XtVaGetValues(outline, XiNrefigureMode, &batch_refigure, NULL);
-        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-    }
+    batch_depth++;
 }
 
 void node_batch_end()
 {
     if (batch_depth == 0 || --batch_depth > 0) return;
-    std::vector<Widget> nodes;
-    nodes.swap(batch_nodes);
-    /* A node destroyed in the meantime has left the outline already. */
-    std::vector<Widget> alive;
-    for (Widget w : nodes)
-        if (w != nullptr) {
-            XtRemoveCallback(w, XmNdestroyCallback, batch_node_gone_cb, nullptr);
-            if (!w->core.being_destroyed) alive.push_back(w);
-        }
-    if (!alive.empty()) XtManageChildren(alive.data(), (Cardinal)alive.size());
-    Widget outline = main_window ? main_window->mw_navigator : nullptr;
-    if (outline && batch_refigure) XtVaSetValues(outline, XiNrefigureMode, True, NULL);
+    if (rows_pending) refresh_view();
 }
 
 /* Long enough for a burst of reports to arrive, short enough not to be
@@ -75,6 +279,30 @@ void node_batch_briefly()
     if (brief_batch != 0 || app_context == nullptr) return;
     node_batch_begin();
     brief_batch = XtAppAddTimeOut(app_context, kBriefBatchMs, brief_batch_over, nullptr);
+}
+
+void show_object_row(DataObject* obj)
+{
+    Widget outline = navigator();
+    if (!outline || !obj || !obj->shown) return;
+    if (rows_pending) refresh_view();
+    long row = object_row(obj);
+    if (row >= 0) XiOutlineShowRow(outline, (Cardinal)row);
+}
+
+void forget_all_rows()
+{
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* obj = DataObject::object_list.at(i);
+        obj->shown = false;
+        obj->shown_parent = nullptr;
+        std::vector<DataObject*>().swap(obj->shown_children);
+        obj->node = nullptr;
+    }
+    for (RowWidget& r : row_widgets) r.obj = nullptr;
+    top_rows.clear();
+    unsorted.clear();
+    rows_changed();
 }
 
 void DataObject::display(int depth)
@@ -104,20 +332,26 @@ void DataObject::display(int depth)
     fflush(stdout);
 }
 
+/* The object's row goes under its parent's row when the parent is shown,
+ * else at the top level; among its siblings after those whose FDN sorts
+ * before or equal to its own (sort_on), or after all of them. */
 void DataObject::outline_form(int depth)
 {
-    Widget insert_before = nullptr;
-    if (sort_on) {
-        DataObject* next = find_next_displayed_sibling();
-        if (next) insert_before = next->node;
+    node_state = depth < 1 ? XiClosed : XiOpen;
+    if (shown) {
+        rows_changed();
+        return;
     }
     DataObject* parent = find_album_object(parent_name);
-    Widget parent_node = parent ? parent->node : nullptr;
-
-    node_state = depth < 1 ? XiClosed : XiOpen;
-    Widget outline = main_window ? main_window->mw_navigator : nullptr;
-    if (!outline) return;
-    node = CreateNode(outline, parent_node, insert_before, name, node_state);
+    if (parent == this || (parent && !parent->shown)) parent = nullptr;
+    std::vector<DataObject*>& siblings = parent ? parent->shown_children : top_rows;
+    if (sort_on && !siblings.empty() && name_less(this, siblings.back()) &&
+        std::find(unsorted.begin(), unsorted.end(), parent) == unsorted.end())
+        unsorted.push_back(parent);
+    siblings.push_back(this);
+    shown_parent = parent;
+    shown = true;
+    rows_changed();
 }
 
 void DataObject::vertical_form(int) {}
@@ -135,26 +369,48 @@ DataObject* DataObject::find_next_displayed_sibling()
     const char* own_parent = parent_name ? parent_name : "";
     for (size_t i = (size_t)pos + 1; i < object_list.entries(); i++) {
         DataObject* other = object_list.at(i);
-        if (other->node && other->parent_name && strcmp(other->parent_name, own_parent) == 0)
+        if (other->shown && other->parent_name && strcmp(other->parent_name, own_parent) == 0)
             return other;
     }
     return nullptr;
 }
 
-/* The outline destroys a node's whole subtree with it: the objects whose
- * nodes went that way are no longer shown. */
-void DataObject::node_destroyed_cb(Widget, XtPointer client, XtPointer)
+/* Hides obj's shown descendants without taking them out of obj's list one
+ * by one: the list goes as a whole. */
+static void hide_below(DataObject* obj)
 {
-    static_cast<DataObject*>(client)->node = nullptr;
+    for (DataObject* child : obj->shown_children) {
+        hide_below(child);
+        child->shown = false;
+        child->shown_parent = nullptr;
+        release_node(child);
+    }
+    std::vector<DataObject*>().swap(obj->shown_children);
+}
+
+void DataObject::destroy_node()
+{
+    release_node(this);
+    if (!shown) return;
+    sort_siblings();
+    hide_below(this);
+    std::vector<DataObject*>& siblings = shown_parent ? shown_parent->shown_children : top_rows;
+    /* Siblings are in FDN order: look among those named like this one. */
+    auto it = sort_on ? std::lower_bound(siblings.begin(), siblings.end(), this, name_less)
+                      : siblings.begin();
+    while (it != siblings.end() && *it != this) ++it;
+    if (it == siblings.end()) it = std::find(siblings.begin(), siblings.end(), this);
+    if (it != siblings.end()) siblings.erase(it);
+    shown = false;
+    shown_parent = nullptr;
+    rows_changed();
 }
 
 Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
                               XiHierarchyNodeState state)
 {
-    std::string shown = bounded_label(node_label(label, fdn_name));
-    XmString text = XmStringCreateLocalized(const_cast<char*>(shown.c_str()));
-    /* An argument list rather than varargs: Xt converts a varargs list to
-     * a typed one on every call, a tenth of the push button's cost. */
+    std::string shown_text = bounded_label(node_label(label, fdn_name));
+    XmString text = XmStringCreateLocalized(const_cast<char*>(shown_text.c_str()));
     Arg args[6];
     Cardinal n = 0;
     XtSetArg(args[n], XmNlabelString, text);
@@ -169,14 +425,8 @@ Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_
     n++;
     XtSetArg(args[n], XiNinsertBefore, insert_before);
     n++;
-    Widget w = XtCreateWidget(label, xmPushButtonWidgetClass, outline, args, n);
+    Widget w = XtCreateManagedWidget(label, xmPushButtonWidgetClass, outline, args, n);
     XtAddCallback(w, XmNactivateCallback, object_selected, label);
-    XtAddCallback(w, XmNdestroyCallback, node_destroyed_cb, this);
-    if (batch_depth > 0) {
-        batch_nodes.push_back(w);
-        XtAddCallback(w, XmNdestroyCallback, batch_node_gone_cb, nullptr);
-    } else
-        XtManageChild(w);
     XmStringFree(text);
     return w;
 }

@@ -31,22 +31,30 @@ static XtText label_text(Widget node)
     return text;
 }
 
-/* The FDN a node stands for: its label when nodes show FDNs, otherwise the
- * name of the object that owns it (the label when none does). */
+/* The FDN a node stands for: the name of the object it shows, else its
+ * label. */
 static XtText node_fdn(Widget node)
 {
-    if (!fdn_name) {
-        DataObject* obj = find_object(node);
-        if (obj && obj->name) return XtText(XtNewString(obj->name));
-    }
+    /* A row widget of the navigator shows one object at a time and knows
+     * which; a label may be cut short. */
+    DataObject* obj = find_object(node);
+    if (obj && obj->name) return XtText(XtNewString(obj->name));
     return label_text(node);
 }
 
 void node_state_cb(Widget, XtPointer, XtPointer call_data)
 {
-    unsigned int cookie = CurrentCookie;
     auto* data = (XiHierarchyNodeStateData*)call_data;
     if (!data || !data->widget) return;
+    if (data->state == XiClosed) {
+        /* The navigator keeps the open and closed states of its rows. */
+        DataObject* obj = find_object(data->widget);
+        if (obj && obj->shown) {
+            obj->node_state = XiClosed;
+            rows_changed();
+        }
+        return;
+    }
     if (data->state != XiOpen) return;
     XtText fdn = node_fdn(data->widget);
 
@@ -56,7 +64,14 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         fflush(stdout);
         return;
     }
+    open_object(obj);
+}
+
+void open_object(DataObject* obj)
+{
+    unsigned int cookie = CurrentCookie;
     obj->node_state = XiOpen;
+    if (obj->shown) rows_changed();
     if (obj->derive_state == 1) {
         printf("DEBUG : node_change() : BEING DERIVED%s\n", obj->name);
         fflush(stdout);
@@ -70,8 +85,11 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         return;
     }
     status_line(" ");
+    /* Reopened with every child shown already: nothing to walk. */
+    if ((long)obj->shown_children.size() >= obj->num_children) return;
 
-    /* One layout for all the new rows instead of one per row. */
+    /* One placing of the rows in view for all the new rows. */
+    std::string fdn = obj->name;
     node_batch_begin();
     /* The walk uses its own handle on the set: a rebuild during the walk
      * may delete obj and its album. */
@@ -80,10 +98,10 @@ void node_state_cb(Widget, XtPointer, XtPointer call_data)
         DataUnit child_fdn = ai->get_objname();
         if (child_fdn.is_empty()) continue;
         DataObject* child = find_album_object(child_fdn.str());
-        if (child && child->node) continue;
+        if (child && child->shown) continue;
         if (!child) {
             child = new DataObject(child_fdn.str());
-            child->parent_name = strdup(fdn.get());
+            child->parent_name = strdup(fdn.c_str());
             DataObject::object_list.insert(child);
             if (CurrentCookie != cookie) {
                 printf("DEBUG : DataObject::derive() : Invalid stack node_state %s\n", child->name);
@@ -185,7 +203,7 @@ void add_object(void*, char* fdn_arg)
     std::string parent_name = parent->name;
     if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie) return;
     parent = find_album_object(parent_name.c_str());
-    if (parent && parent->node && !obj->node) {
+    if (parent && parent->shown && !obj->shown) {
         node_batch_briefly(); /* the rows of a burst are laid out together */
         obj->display(0);
     }
@@ -197,8 +215,8 @@ void remove_object(void*, char* fdn_arg)
     DataObject* obj = find_album_object(fdn.get());
     fdn.reset();
     if (!obj) return;
-    /* Its shown descendants go with the node, and reports of a burst of
-     * deletions follow at once: one layout for them all. */
+    /* Its shown descendants go with its row, and reports of a burst of
+     * deletions follow at once: one placing for them all. */
     node_batch_briefly();
     obj->destroy_node();
     DataObject* parent = find_album_object(obj->parent_name);
@@ -209,9 +227,9 @@ void remove_object(void*, char* fdn_arg)
     }
     parent->num_children--;
     if (parent->num_children == 0) {
-        if (parent->node) {
-            XtVaSetValues(parent->node, XiNnodeState, XiClosed, NULL);
+        if (parent->shown) {
             parent->node_state = XiClosed;
+            rows_changed();
         } else {
             printf("DEBUG : Widget is NULL !!!\n");
             fflush(stdout);

@@ -22,7 +22,13 @@
  * closed, in FDN order. */
 void node_state_cb(Widget outline, XtPointer client, XtPointer call_data);
 
-/* activateCallback of every node (client: the object's FDN).  Single click
+/* Opens obj's row as its folder button does: derives obj when needed and
+ * shows each child that is not shown yet, closed, in FDN order.  Waits. */
+class DataObject;
+void open_object(DataObject* obj);
+
+/* activateCallback of every node (client: the object's FDN, or null for a
+ * row widget of the navigator: the object its row shows then).  Single click
  * toggles the selection; double click selects and shows the object in the
  * configuration window. */
 void object_selected(Widget node, XtPointer fdn, XtPointer call_data);

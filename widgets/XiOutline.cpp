@@ -6,13 +6,12 @@
 #include "XiOutlineP.h"
 
 #include <Xm/XmP.h>
-#include <Xm/Label.h>
 #include <Xm/ScrollBar.h>
-#include <Xm/ToolTipT.h>
-#include <Xm/TraitP.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "XiLayout.h"
 
@@ -235,6 +234,8 @@ static void start_work(Widget w)
 static const Position kParked = -30000;
 
 static bool self_scrolling(Widget w);
+static bool has_source(Widget w);
+static void place_source_rows(Widget w);
 
 /* Carry out the pending placement of one node. */
 static void do_placement(Widget w, OutlineConstraints n)
@@ -395,7 +396,7 @@ static void set_scroll_bar(Widget sb, int maximum, int slider, int value, int pa
 static void update_scroll_bars(Widget w)
 {
     XiOutlinePart* op = &OW(w)->outline;
-    int rows = std::max(1, (int)OW(w)->hierarchy.num_nodes);
+    int rows = std::max(1, has_source(w) ? (int)op->row_count : (int)OW(w)->hierarchy.num_nodes);
     int slider = std::max(1, std::min((int)op->rows_in_view, rows));
     int value = std::min((int)op->top_index, rows - slider);
     set_scroll_bar(op->v_scroll, rows, slider, value, std::max(1, slider - 1));
@@ -415,6 +416,10 @@ static void place_rows(Widget w)
     XiOutlinePart* op = &OW(w)->outline;
     if (!hp->refigure_mode) return;
 
+    if (has_source(w)) {
+        place_source_rows(w);
+        return;
+    }
     XiPlacementQueue* q = &op->pending;
     for (Cardinal i = q->head; i < q->count; i++) {
         OutlineConstraints n = q->nodes[i];
@@ -484,6 +489,12 @@ static void scroll_to_row(Widget w, long index)
 {
     XiHierarchyPart* hp = &OW(w)->hierarchy;
     XiOutlinePart* op = &OW(w)->outline;
+    if (has_source(w)) {
+        if (!hp->refigure_mode) return;
+        op->top_index = (Cardinal)std::max(0L, std::min(index, (long)op->row_count - 1));
+        place_source_rows(w);
+        return;
+    }
     if (hp->num_nodes == 0 || !hp->refigure_mode) return;
     index = std::max(0L, std::min(index, (long)hp->num_nodes - 1));
     op->top_index = (Cardinal)index;
@@ -542,6 +553,136 @@ static void wheel_handler(Widget, XtPointer client_data, XEvent* event, Boolean*
     scroll_to_row(w, (long)op->top_index + (button == Button5 ? step : -step));
 }
 
+/* --- rows kept by the program --- */
+
+static bool has_source(Widget w)
+{
+    return OW(w)->outline.source.row_count != NULL;
+}
+
+/* Keys on a row.  Down on the last row in view, or Up on the first,
+ * scrolls by a row: the row widget keeps the focus and now shows the row
+ * the key moved to.  Right opens a closed row and Left closes an open one,
+ * as its folder button does. */
+static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, Boolean* go_on)
+{
+    Widget w = (Widget)client_data;
+    if (event->type != KeyPress || !has_source(w)) return;
+    KeySym sym = XLookupKeysym(&event->xkey, 0);
+    if (sym == XK_Left || sym == XK_Right) {
+        HierarchyConstraints n = XiHierarchyNode(node);
+        Widget button = n->hierarchy.open_close_button;
+        XiHierarchyNodeState from = sym == XK_Right ? XiClosed : XiOpen;
+        if (button != NULL && n->hierarchy.state == from)
+            XtCallCallbacks(button, XmNactivateCallback, NULL);
+        *go_on = False;
+        return;
+    }
+    if (sym != XK_Down && sym != XK_Up) return;
+    XiOutlinePart* op = &OW(w)->outline;
+    long row = ((OutlineConstraints)node->core.constraints)->outline.row;
+    if (row < 0) return;
+    long last = (long)op->top_index + (long)std::max<Cardinal>(op->rows_in_view, 1) - 1;
+    if (sym == XK_Down && row >= last && row + 1 < (long)op->row_count) {
+        scroll_to_row(w, (long)op->top_index + 1 + (row - last));
+        *go_on = False;
+    } else if (sym == XK_Up && row <= (long)op->top_index && row > 0) {
+        scroll_to_row(w, row - 1);
+        *go_on = False;
+    }
+}
+
+/* The i-th row widget, made by the source when there are not that many. */
+static Widget pool_widget(Widget w, Cardinal i)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    if (i < op->pool_count) return op->pool[i];
+    Widget node = op->source.create_row(op->source.closure, w);
+    if (node == NULL || XtParent(node) != w) return NULL;
+    if (op->pool_count == op->pool_alloc) {
+        op->pool_alloc = op->pool_alloc ? 2 * op->pool_alloc : 32;
+        op->pool = (WidgetList)XtRealloc((char*)op->pool, op->pool_alloc * sizeof(Widget));
+    }
+    op->pool[op->pool_count++] = node;
+    XtInsertEventHandler(node, KeyPressMask, False, row_key_handler, w, XtListHead);
+    XtManageChild(node);
+    return node;
+}
+
+static void unbind(Widget w, Widget node)
+{
+    XiOutlineConstraintPart* o = &((OutlineConstraints)node->core.constraints)->outline;
+    HierarchyConstraints n = XiHierarchyNode(node);
+    if (o->row >= 0) OW(w)->outline.source.bind_row(OW(w)->outline.source.closure, node, -1);
+    o->row = -1;
+    if (n->hierarchy.status & XiNodeMapped) hierarchy_class(w)->unmap_node(n);
+    XtMoveWidget(node, kParked, kParked);
+    if (n->hierarchy.open_close_button != NULL)
+        XtMoveWidget(n->hierarchy.open_close_button, kParked, kParked);
+}
+
+/* Binds the row widgets to the rows from top_index down as far as the
+ * widget is high, places and maps them, and parks the widgets left over.
+ * Rows have one height (of the last row placed) as far as the last page is
+ * concerned; each row is placed with its own. */
+static void place_source_rows(Widget w)
+{
+    XiHierarchyPart* hp = &OW(w)->hierarchy;
+    XiOutlinePart* op = &OW(w)->outline;
+    if (!hp->refigure_mode || op->placing) return;
+    op->placing = True;
+    XiOutlineRowSource* src = &op->source;
+    Cardinal count = src->row_count(src->closure);
+    op->row_count = count;
+    int height = w->core.height;
+    int step = (op->row_height > 0 ? op->row_height : 20) + hp->v_margin;
+    Cardinal fit = (Cardinal)std::max(1, (height - (int)hp->v_margin) / step);
+    Cardinal max_top = count > fit ? count - fit : 0;
+    op->top_index = std::min(op->top_index, max_top);
+    fix_x_offset(w);
+    int dx = op->x_offset;
+
+    int y = hp->v_margin;
+    int extent = 0;
+    Cardinal used = 0;
+    op->rows_in_view = 0;
+    for (Cardinal row = op->top_index; row < count && y < height && y <= 32767; row++) {
+        Widget node = pool_widget(w, used);
+        if (node == NULL) break;
+        used++;
+        int level = 0;
+        XiHierarchyNodeState state = XiAlwaysOpen;
+        src->describe_row(src->closure, row, &level, &state);
+        HierarchyConstraints n = XiHierarchyNode(node);
+        XiOutlineConstraintPart* o = &ON(n)->outline;
+        o->row = (long)row;
+        src->bind_row(src->closure, node, (long)row);
+        if (n->hierarchy.state != state) {
+            n->hierarchy.state = state;
+            hierarchy_class(w)->reset_open_close_button(w, n);
+        }
+        Widget button = n->hierarchy.open_close_button;
+        int bw = button ? full_width(button) : 0;
+        int bh = button ? full_height(button) : 0;
+        XiOutlineRow r = xi_outline_row(level, op->indent_space, hp->h_margin, bw, bh,
+                                        full_width(node), full_height(node));
+        XtMoveWidget(node, (Position)(r.widget_x - dx), (Position)y);
+        if (button != NULL)
+            XtMoveWidget(button, (Position)(r.button_x - dx),
+                         (Position)(y + (r.row_height - bh) / 2));
+        if (!(n->hierarchy.status & XiNodeMapped)) hierarchy_class(w)->map_node(n);
+        extent = std::max(extent, r.extent);
+        if (y + r.row_height <= height) op->rows_in_view++;
+        op->row_height = (Dimension)r.row_height;
+        y += r.row_height + hp->v_margin;
+    }
+    for (Cardinal i = used; i < op->pool_count; i++) unbind(w, op->pool[i]);
+    op->max_extent = (Dimension)std::min(extent, 65535);
+    outline_class(w)->calc_max_width(w);
+    update_scroll_bars(w);
+    op->placing = False;
+}
+
 static void clear_window(Widget w)
 {
     if (XtIsRealized(w)) XClearArea(XtDisplay(w), XtWindow(w), 0, 0, 0, 0, True);
@@ -552,6 +693,10 @@ static void clear_window(Widget w)
 static void relayout(Widget w)
 {
     if (!OW(w)->hierarchy.refigure_mode) return;
+    if (has_source(w)) {
+        place_source_rows(w);
+        return;
+    }
     outline_class(w)->calc_locations(w, True);
     place_rows(w);
     clear_window(w);
@@ -588,6 +733,12 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num
     op->work_id = 0;
     op->top_index = op->rows_in_view = 0;
     op->x_offset = 0;
+    memset(&op->source, 0, sizeof(op->source));
+    op->pool = NULL;
+    op->pool_count = op->pool_alloc = 0;
+    op->row_count = 0;
+    op->row_height = 0;
+    op->placing = False;
     attach_scroll_bar(new_w, op->v_scroll, v_scroll_cb);
     attach_scroll_bar(new_w, op->h_scroll, h_scroll_cb);
     XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, new_w);
@@ -598,6 +749,7 @@ static void Destroy(Widget w)
     XiOutlinePart* op = &OW(w)->outline;
     if (op->work_id) XtRemoveWorkProc(op->work_id);
     XtFree((char*)op->pending.nodes);
+    XtFree((char*)op->pool);
     detach_scroll_bar(w, op->v_scroll, v_scroll_cb);
     detach_scroll_bar(w, op->h_scroll, h_scroll_cb);
 }
@@ -662,7 +814,7 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     }
     if (scroll_bars || hp->v_margin != old->v_margin || hp->h_margin != old->h_margin ||
         op->indent_space != old_op->indent_space || (hp->refigure_mode && !old->refigure_mode)) {
-        outline_class(new_w)->calc_locations(new_w, False);
+        if (!has_source(new_w)) outline_class(new_w)->calc_locations(new_w, False);
         /* Xt asks the parent for the new preferred size after we return;
          * a self-scrolling outline keeps the size it was given. */
         if (!self_scrolling(new_w)) {
@@ -719,59 +871,9 @@ static void ChangeManaged(Widget w)
     relayout(w);
 }
 
-/* Motif's label class keeps each new label's class translations in the
- * display's context table, under the widget's address, and never removes
- * the entry.  Rows are labels (push buttons), so a big tree leaves tens of
- * thousands of dead entries there; widget addresses hash badly in that
- * table, its chains grow long, and every new label then costs several
- * microseconds more, growing as the program runs.  The entry is of no use
- * once the label is initialized, so the outline removes it for its rows
- * when they are inserted (after every initialize and its Motif hooks).
- * The context is private to Motif: it is found once, as the one under
- * which the first label row holds its class's translations. */
-static void forget_label_translations(Widget child)
-{
-    static enum { UNKNOWN, FOUND, ABSENT } state = UNKNOWN;
-    static XContext context = 0;
-    if (state == ABSENT || !XtIsSubclass(child, xmLabelWidgetClass)) return;
-    Display* dpy = XtDisplay(child);
-    if (state == UNKNOWN) {
-        XPointer translations = (XPointer)XtClass(child)->core_class.tm_table;
-        state = ABSENT;
-        /* Contexts are unique quarks, handed out downwards from -1. */
-        for (XContext c = (XContext)-1; c >= (XContext)-4096; c--) {
-            XPointer data = NULL;
-            if (XFindContext(dpy, (XID)child, c, &data) == 0 && data == translations) {
-                context = c;
-                state = FOUND;
-                break;
-            }
-        }
-        if (state == ABSENT) return;
-    }
-    XDeleteContext(dpy, (XID)child, context);
-}
-
-/* Motif gives every primitive widget a tool-tip record in its trait table,
- * keyed by the widget, even without a tool tip.  That table does not grow
- * with its entries: with 20,000 rows and folder buttons every trait look-up
- * (a new widget makes dozens) is forty times slower than with none.  An
- * empty record says nothing, so the outline drops it for its children;
- * setting a tool tip on a row later makes a new one as usual. */
-static void forget_empty_tool_tip(Widget child)
-{
-    XmToolTipTrait tip = (XmToolTipTrait)XmeTraitGet((XtPointer)child, XmQTtoolTip);
-    if (tip != NULL && tip->tool_tip_string == NULL) {
-        XmeTraitSet((XtPointer)child, XmQTtoolTip, NULL);
-        XtFree((char*)tip);
-    }
-}
-
 static void InsertChild(Widget child)
 {
     (*((CompositeWidgetClass)xiHierarchyWidgetClass)->composite_class.insert_child)(child);
-    forget_label_translations(child);
-    forget_empty_tool_tip(child);
 }
 
 static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
@@ -782,6 +884,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     o->row_height = 0;
     o->new_widget_x = o->new_widget_y = o->new_button_x = o->new_button_y = 0;
     o->map = o->unmap = o->move = False;
+    o->row = -1;
     XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, XtParent(new_w));
 }
 
@@ -799,6 +902,14 @@ static void ConstraintDestroy(Widget child)
         n->outline.map = n->outline.unmap = n->outline.move = False;
     }
     if (op->first_node == (HierarchyConstraints)n) op->first_node = NULL;
+    for (Cardinal i = 0; i < op->pool_count; i++) {
+        if (op->pool[i] != child) continue;
+        if (n->outline.row >= 0 && op->source.bind_row != NULL)
+            op->source.bind_row(op->source.closure, child, -1);
+        memmove(&op->pool[i], &op->pool[i + 1], (op->pool_count - i - 1) * sizeof(Widget));
+        op->pool_count--;
+        break;
+    }
 }
 
 static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w, ArgList args,
@@ -807,6 +918,9 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
     HierarchyConstraints old = XiHierarchyNode(current);
     HierarchyConstraints n = XiHierarchyNode(new_w);
     if (n->hierarchy.state == XiNotInHierarchy) return False;
+    /* With a row source the program's tree decides, and it calls
+     * XiOutlineRowsChanged when it has changed. */
+    if (has_source(XtParent(new_w))) return False;
     if (n->hierarchy.state != old->hierarchy.state ||
         n->hierarchy.parent != old->hierarchy.parent ||
         _XiArgsName(args, *num_args, XiNinsertBefore))
@@ -847,7 +961,7 @@ static void CalcLocations(Widget w, Boolean allow_resize)
 {
     XiHierarchyPart* hp = &OW(w)->hierarchy;
     XiOutlinePart* op = &OW(w)->outline;
-    if (!hp->refigure_mode) return;
+    if (!hp->refigure_mode || has_source(w)) return;
 
     mark_stale(hp->top_node);
     LayoutSums sums = {0, hp->v_margin};
@@ -884,6 +998,11 @@ void XiOutlineShowNode(Widget node)
     if (!XiIsOutline(w) || !self_scrolling(w) || !OW(w)->hierarchy.refigure_mode) return;
     XiHierarchyPart* hp = &OW(w)->hierarchy;
     XiOutlinePart* op = &OW(w)->outline;
+    if (has_source(w)) {
+        long row = XiOutlineRowOfNode(node);
+        if (row >= 0) XiOutlineShowRow(w, (Cardinal)row);
+        return;
+    }
     Cardinal i = 0;
     while (i < hp->num_nodes && hp->node_table[i]->hierarchy.widget != node) i++;
     if (i == hp->num_nodes) return;
@@ -891,4 +1010,63 @@ void XiOutlineShowNode(Widget node)
         scroll_to_row(w, i);
     else if (i >= op->top_index + std::max<Cardinal>(op->rows_in_view, 1))
         scroll_to_row(w, (long)i - std::max<Cardinal>(op->rows_in_view, 1) + 1);
+}
+
+void XiOutlineSetRowSource(Widget outline, const XiOutlineRowSource* source)
+{
+    if (!XiIsOutline(outline) || !self_scrolling(outline)) return;
+    XiOutlinePart* op = &OW(outline)->outline;
+    for (Cardinal i = 0; i < op->pool_count; i++) unbind(outline, op->pool[i]);
+    if (source != NULL && source->row_count != NULL)
+        op->source = *source;
+    else
+        memset(&op->source, 0, sizeof(op->source));
+    op->top_index = 0;
+    op->first_node = NULL;
+    relayout(outline);
+}
+
+Boolean XiOutlineHasRowSource(Widget outline)
+{
+    return XiIsOutline(outline) && has_source(outline);
+}
+
+void XiOutlineRowsChanged(Widget outline, long top)
+{
+    if (!XiIsOutline(outline) || !has_source(outline)) return;
+    if (top >= 0) OW(outline)->outline.top_index = (Cardinal)top;
+    place_source_rows(outline);
+}
+
+long XiOutlineRowOfNode(Widget node)
+{
+    if (node == NULL || !XiIsOutline(XtParent(node)) ||
+        XiHierarchyNode(node)->hierarchy.state == XiNotInHierarchy)
+        return -1;
+    return ((OutlineConstraints)node->core.constraints)->outline.row;
+}
+
+Widget XiOutlineNodeOfRow(Widget outline, Cardinal row)
+{
+    if (!XiIsOutline(outline) || !has_source(outline)) return NULL;
+    XiOutlinePart* op = &OW(outline)->outline;
+    if (row < op->top_index || row - op->top_index >= op->pool_count) return NULL;
+    Widget node = op->pool[row - op->top_index];
+    return ((OutlineConstraints)node->core.constraints)->outline.row == (long)row ? node : NULL;
+}
+
+Cardinal XiOutlineTopRow(Widget outline)
+{
+    return XiIsOutline(outline) ? OW(outline)->outline.top_index : 0;
+}
+
+void XiOutlineShowRow(Widget outline, Cardinal row)
+{
+    if (!XiIsOutline(outline) || !has_source(outline)) return;
+    XiOutlinePart* op = &OW(outline)->outline;
+    Cardinal in_view = std::max<Cardinal>(op->rows_in_view, 1);
+    if (row < op->top_index)
+        scroll_to_row(outline, row);
+    else if (row >= op->top_index + in_view)
+        scroll_to_row(outline, (long)row - in_view + 1);
 }

@@ -34,6 +34,17 @@
  *
  * For many nodes at once set refigureMode False, add them, and set it True
  * again: the layout then runs once.
+ *
+ * Rows kept by the program.  A self-scrolling outline can show a tree the
+ * program keeps itself (XiOutlineSetRowSource): the program answers how
+ * many rows there are and what each row's depth and node state are, and
+ * the outline keeps row widgets only for the rows in view, which it asks
+ * the program for (create_row) and binds to rows as the view scrolls
+ * (bind_row).  The row widgets are ordinary nodes of the outline, so a
+ * folder button press still calls nodeStateCallback with the row widget
+ * that shows the row; the program then changes its tree and calls
+ * XiOutlineRowsChanged.  Any number of rows costs only the widgets of one
+ * screenful.  The outline never keeps other children's rows in this mode.
  */
 #ifndef QX_XI_OUTLINE_H
 #define QX_XI_OUTLINE_H
@@ -59,5 +70,43 @@ Widget XiCreateOutline(Widget parent, String name, ArgList args, Cardinal num_ar
  * does nothing for a node that is not shown or an outline without scroll
  * bars. */
 void XiOutlineShowNode(Widget node);
+
+/* What the outline asks the program that keeps the rows. */
+typedef struct {
+    /* The number of rows. */
+    Cardinal (*row_count)(XtPointer closure);
+    /* Depth (0 at the left) and node state (XiAlwaysOpen, XiOpen or
+     * XiClosed) of a row. */
+    void (*describe_row)(XtPointer closure, Cardinal row, int* depth, XiHierarchyNodeState* state);
+    /* Makes `node` show `row` (label, colours); row -1: node shows no row
+     * any more. */
+    void (*bind_row)(XtPointer closure, Widget node, long row);
+    /* A new, unmanaged row widget, a child of outline (a push button, say). */
+    Widget (*create_row)(XtPointer closure, Widget outline);
+    XtPointer closure;
+} XiOutlineRowSource;
+
+/* Makes a self-scrolling outline show the rows of `source` (NULL: its own
+ * children again); places the rows in view at once. */
+void XiOutlineSetRowSource(Widget outline, const XiOutlineRowSource* source);
+
+/* Whether the outline shows rows of a source. */
+Boolean XiOutlineHasRowSource(Widget outline);
+
+/* The rows of the source changed: binds and places the rows in view again,
+ * from row `top` (-1: the same top row number as before). */
+void XiOutlineRowsChanged(Widget outline, long top);
+
+/* The row a row widget shows, or -1. */
+long XiOutlineRowOfNode(Widget node);
+
+/* The row widget that shows `row`, or NULL when the row is out of view. */
+Widget XiOutlineNodeOfRow(Widget outline, Cardinal row);
+
+/* The first row in view. */
+Cardinal XiOutlineTopRow(Widget outline);
+
+/* Scrolls so that `row` is in view. */
+void XiOutlineShowRow(Widget outline, Cardinal row);
 
 #endif

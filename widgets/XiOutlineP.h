@@ -45,6 +45,7 @@ typedef struct {
     Boolean map;   /* pending: map node and button */
     Boolean unmap; /* pending: unmap node and button */
     Boolean move;  /* pending: move node and button */
+    long row;      /* with a row source: the row this widget shows, or -1 */
 } XiOutlineConstraintPart;
 
 typedef struct _XiOutlineConstraintRec {
@@ -82,6 +83,16 @@ typedef struct {
     Cardinal top_index;    /* index of first_node in the node table */
     Cardinal rows_in_view; /* rows wholly in view from first_node */
     int x_offset;          /* pixels scrolled to the left */
+
+    /* Rows kept by the program (XiOutlineSetRowSource): only the rows in
+     * view have widgets, pool[i] showing row top_index + i. */
+    XiOutlineRowSource source; /* row_count NULL: the children are the rows */
+    WidgetList pool;           /* the row widgets, in the order of the rows shown */
+    Cardinal pool_count;       /* row widgets made */
+    Cardinal pool_alloc;       /* entries allocated in pool */
+    Cardinal row_count;        /* rows of the source at the last placing */
+    Dimension row_height;      /* height of the last row placed, for the last page */
+    Boolean placing;           /* binding rows: their size changes wait */
 } XiOutlinePart;
 
 /* The full instance record. */

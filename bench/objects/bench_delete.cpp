@@ -104,9 +104,7 @@ static DataObject* show_open(int r)
     DataObject::object_list.insert(obj);
     obj->display(0);
     settle();
-    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
-    XiHierarchyNodeStateData data = {obj->node, XiOpen};
-    node_state_cb(main_window->mw_navigator, nullptr, &data);
+    open_object(obj);
     settle();
     DataObject::selected_list.append(obj);
     return obj;

@@ -8,31 +8,39 @@
  *   editor   node_state_cb opening the container's node until the outline's
  *            work procedure has placed every child's row;
  * and prints both, their ratio, the client's heap growth per child object
- * (DataObject, node widget, album entry) and what the outline shows of the
+ * (DataObject, row record, album entry) and what the outline shows of the
  * rows at the end, before and after scrolling to the last row.  The
- * navigator places only the rows in view, so "every row placed" is the
- * view filled and the placing done.  Asserts nothing.  Needs a display
+ * navigator has widgets only for the rows in view, so "every row placed"
+ * is the view filled.  Then: dropping the tree, closing and reopening the
+ * container, bursts of creations and deletions by another client, and the
+ * X windows the editor holds (counted with XQueryTree).  At the end the
+ * goals and the figures side by side.  Asserts nothing.  Needs a display
  * (DISPLAY).
  *
- *     bench_tree [-r ROUNDS] [-o] [N ...]
+ *     bench_tree [-r ROUNDS] [-o] [-s PNG] [N ...]
  *
- * N: the sizes (1000 and 10000 by default; each gets a container on the
+ * N: the sizes (10000 and 100000 by default; each gets a container on the
  * server).  -r: rounds of the opening (best of them; 3 by default).  -o:
  * the opening only, without the view, the bursts and the model-only run:
- * for profiling the opening.
+ * for profiling the opening.  -s: a screenshot of the display (ImageMagick's
+ * import) with the biggest container open and scrolled to its middle row.
  */
 #include "gui_fixture.h" /* first: gtest before the X headers */
 
 #include <Xm/PushB.h>
 #include <Xm/Xm.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <malloc.h>
+#include <map>
 #include <netinet/in.h>
 #include <string>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -72,6 +80,27 @@ static void write_network(const std::string& path, const std::vector<int>& sizes
 
 static void settle(Widget outline);
 
+/* What one size measured, for the goals at the end. */
+struct Figures {
+    double library = 0, editor = 0, drop = -1, close = -1, reopen = -1;
+    double created_per_s = -1, deleted_per_s = -1;
+    long heap = 0;
+    long windows = -1, outline_windows = -1, rows_in_view = -1;
+};
+static std::map<int, Figures> figures;
+
+/* Windows below w, w not counted. */
+static long windows_below(Window w)
+{
+    Window root_w = 0, parent = 0, *children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(display, w, &root_w, &parent, &children, &n)) return 0;
+    long total = n;
+    for (unsigned int i = 0; i < n; i++) total += windows_below(children[i]);
+    if (children) XFree(children);
+    return total;
+}
+
 /* Drops the whole tree, as new preferences do, and runs the toolkit until
  * the events that causes are handled: returns the time taken. */
 static double drop_tree()
@@ -96,7 +125,6 @@ static bool outline_busy(Widget outline)
 }
 
 static void wake(XtPointer, XtIntervalId*) {}
-static void wake_cb(Widget, XtPointer, XtPointer) {}
 
 /* Runs the event loop, work procedures included, until the outline has
  * carried out every pending placement (at most 120 s).  A short timer keeps
@@ -159,6 +187,7 @@ static double open_container(int n, double& cb_ms, long& heap_per_child)
     size_t heap0 = mallinfo2().uordblks;
 
     auto t = Clock::now();
+    show_object_row(obj);
     XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
     XiHierarchyNodeStateData data = {obj->node, XiOpen};
     node_state_cb(outline, nullptr, &data);
@@ -179,65 +208,12 @@ static double model_only(int n, long& heap_per_object)
     malloc_trim(0);
     size_t heap0 = mallinfo2().uordblks;
     auto t = Clock::now();
-    XiHierarchyNodeStateData data = {obj->node, XiOpen};
-    node_state_cb(nullptr, nullptr, &data);
+    open_object(obj);
     double ms = ms_since(t);
     heap_per_object = ((long)mallinfo2().uordblks - (long)heap0) / n;
     main_window->mw_navigator = outline;
     reset_tree();
     return ms;
-}
-
-/* The row widgets alone, made in the navigator as the opening makes them
- * (one push button per child with the same resources and callbacks, in one
- * batch), without the library or the model: with `folders` each row is
- * closed and gets its folder button, else it is always open and has none.
- * Best of `rounds`, in ms. */
-static double row_widgets_alone(int n, bool folders, int rounds)
-{
-    Widget outline = main_window->mw_navigator;
-    double best = 1e9;
-    for (int round = 0; round < rounds; round++) {
-        reset_tree();
-        std::vector<Widget> rows((size_t)n);
-        std::vector<std::string> names((size_t)n);
-        for (int i = 0; i < n; i++)
-            names[(size_t)i] = container(n) + "/logRecordId=" + std::to_string(i + 1);
-        malloc_trim(0);
-        auto t = Clock::now();
-        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-        for (int i = 0; i < n; i++) {
-            char* name = const_cast<char*>(names[(size_t)i].c_str());
-            XmString text = XmStringCreateLocalized(strrchr(name, '/') + 1);
-            Arg args[6];
-            Cardinal k = 0;
-            XtSetArg(args[k], XmNlabelString, text);
-            k++;
-            XtSetArg(args[k], XiNnodeState, folders ? XiClosed : XiAlwaysOpen);
-            k++;
-            XtSetArg(args[k], XmNhighlightThickness, 0);
-            k++;
-            XtSetArg(args[k], XmNshadowThickness, 0);
-            k++;
-            XtSetArg(args[k], XiNparentNode, NULL);
-            k++;
-            XtSetArg(args[k], XiNinsertBefore, NULL);
-            k++;
-            rows[(size_t)i] = XtCreateWidget(name, xmPushButtonWidgetClass, outline, args, k);
-            XtAddCallback(rows[(size_t)i], XmNactivateCallback, object_selected, name);
-            XtAddCallback(rows[(size_t)i], XmNdestroyCallback, wake_cb, nullptr);
-            XmStringFree(text);
-        }
-        XtManageChildren(rows.data(), (Cardinal)n);
-        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
-        settle(outline);
-        best = std::min(best, ms_since(t));
-        XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-        for (Widget w : rows) XtDestroyWidget(w);
-        XtVaSetValues(outline, XiNrefigureMode, True, NULL);
-        settle(outline);
-    }
-    return best;
 }
 
 /* Another client, on a plain socket: sends `lines` requests at once and
@@ -294,11 +270,13 @@ static void burst(int port, int n, int count)
         close(fd);
         size_t shown = 0;
         for (size_t i = 0; i < DataObject::object_list.entries(); i++)
-            shown += DataObject::object_list.at(i)->node != nullptr;
+            shown += DataObject::object_list.at(i)->shown;
         printf("  %d %s by another client under %s: %s after %.0f ms (%.0f per second);"
-               " %zu nodes shown\n",
+               " %zu rows shown\n",
                count, pass == 0 ? "creations" : "deletions", strrchr(base.c_str(), '/') + 1,
                done ? "all followed" : "NOT all followed", ms, count / (ms / 1000), shown);
+        (pass == 0 ? figures[n].created_per_s : figures[n].deleted_per_s) =
+            done ? count / (ms / 1000) : 0;
     }
 }
 
@@ -320,8 +298,10 @@ static void user_actions(int n)
     for (int step = 0; step < 4; step++) {
         auto t = Clock::now();
         if (step < 2) {
+            show_object_row(obj);
             XtCallCallbacks(obj->node, XmNactivateCallback, &cbs);
         } else {
+            show_object_row(box);
             Widget folder = XiHierarchyNode(box->node)->hierarchy.open_close_button;
             XtCallCallbacks(folder, XmNactivateCallback, nullptr);
         }
@@ -331,6 +311,8 @@ static void user_actions(int n)
     printf("  a click selecting a row %.1f ms, deselecting it %.1f ms; closing the container"
            " %.1f ms, opening it again %.1f ms\n",
            ms[0], ms[1], ms[2], ms[3]);
+    figures[n].close = ms[2];
+    figures[n].reopen = ms[3];
 }
 
 /* With the container of n children open: what the user sees of it, before
@@ -345,7 +327,7 @@ static void after_opening(int port, int n, double best_lib)
     for (int pass = 0; pass < 2; pass++) {
         if (pass == 1) {
             size_t last = DataObject::object_list.entries() - 1;
-            XiOutlineShowNode(DataObject::object_list.at(last)->node);
+            show_object_row(DataObject::object_list.at(last));
             settle(outline);
         }
         Dimension h = 0;
@@ -372,6 +354,16 @@ static void after_opening(int port, int n, double best_lib)
                pass == 0 ? "opened" : "scrolled to the end", h, mapped, n, first_mapped,
                rdn(first_mapped), last_mapped, rdn(last_mapped), max_y, rh);
     }
+    /* The windows the editor holds with every row open: all of them below
+     * the main window's shell, and those of the navigator. */
+    XSync(display, False);
+    Figures& f = figures[n];
+    f.windows = windows_below(XtWindow(main_window->shell()));
+    f.outline_windows = windows_below(XtWindow(outline));
+    f.rows_in_view = ((XiOutlineWidget)outline)->outline.rows_in_view;
+    printf("  X windows with %d rows open: %ld in the main window, %ld of them in the navigator"
+           " (%ld rows in view)\n",
+           n, f.windows, f.outline_windows, f.rows_in_view);
     user_actions(n);
     burst(port, n, 2000);
     /* By now Motif has listed the window's widgets for keyboard traversal. */
@@ -383,24 +375,88 @@ static void after_opening(int port, int n, double best_lib)
            model, model - best_lib, model_heap);
 }
 
+static std::string figure(double v, int decimals, const char* unit = "")
+{
+    if (v < 0) return "-";
+    char text[64];
+    snprintf(text, sizeof text, "%.*f%s", decimals, v, unit);
+    return text;
+}
+
+/* The goals and what this run measured, side by side. */
+static void print_goals()
+{
+    printf("\n%-58s %-14s %s\n", "goal", "wanted", "measured");
+    for (auto& [n, f] : figures) {
+        std::string size = std::to_string(n);
+        auto line = [](const std::string& what, const char* want, const std::string& got) {
+            printf("%-58s %-14s %s\n", what.c_str(), want, got.c_str());
+        };
+        line("open " + size + " children: editor / library alone", "<= 2.0",
+             figure(f.editor / f.library, 2) + " (" + figure(f.editor, 0) + " / " +
+                 figure(f.library, 0) + " ms)");
+        line("open " + size + " children: time", "< 1500 ms", figure(f.editor, 0, " ms"));
+        line("open " + size + " children: client heap per child", "< 1024 B",
+             figure((double)f.heap, 0, " B"));
+        line("drop a tree of " + size + " rows", "< 500 ms", figure(f.drop, 0, " ms"));
+        line("close the container of " + size, "< 50 ms", figure(f.close, 1, " ms"));
+        line("reopen the container of " + size, "< 50 ms", figure(f.reopen, 1, " ms"));
+        line("2,000 creations by another client under " + size, ">= 10000/s",
+             figure(f.created_per_s, 0, "/s"));
+        line("2,000 deletions by another client under " + size, ">= 10000/s",
+             figure(f.deleted_per_s, 0, "/s"));
+        line("X windows held with " + size + " rows open (navigator)", "rows in view",
+             figure((double)f.windows, 0) + " (" + figure((double)f.outline_windows, 0) + "; " +
+                 figure((double)f.rows_in_view, 0) + " rows in view)");
+    }
+}
+
+/* The container of n children open, scrolled to its middle row, and the
+ * whole screen written to png by import. */
+static void screenshot(int n, const char* png)
+{
+    double cb_ms = 0;
+    long heap = 0;
+    open_container(n, cb_ms, heap);
+    DataObject* middle = row_object((size_t)n / 2);
+    show_object_row(middle);
+    if (middle && middle->node) XmProcessTraversal(middle->node, XmTRAVERSE_CURRENT);
+    pump_for(0.5);
+    XSync(display, False);
+    const char* args[] = {"import", "-window", "root", png, nullptr};
+    pid_t pid = 0;
+    int err = posix_spawnp(&pid, "import", nullptr, nullptr, const_cast<char**>(args), environ);
+    int status = 0;
+    if (err != 0)
+        printf("screenshot: cannot start import: %s\n", strerror(err));
+    else if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        printf("screenshot: import failed\n");
+    else
+        printf("screenshot of %d rows scrolled to row %d (%s) in %s\n", n, n / 2,
+               middle ? middle->name : "-", png);
+}
+
 int main(int argc, char** argv)
 {
     std::vector<int> sizes;
     int rounds = 3;
     bool open_only = false;
+    const char* shot = nullptr;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "-r") == 0 && i + 1 < argc)
             rounds = std::max(1, atoi(argv[++i]));
         else if (strcmp(argv[i], "-o") == 0)
             open_only = true;
+        else if (strcmp(argv[i], "-s") == 0 && i + 1 < argc)
+            shot = argv[++i];
         else if (atoi(argv[i]) > 0)
             sizes.push_back(atoi(argv[i]));
         else {
-            fprintf(stderr, "usage: bench_tree [-r ROUNDS] [-o] [N ...]\n");
+            fprintf(stderr, "usage: bench_tree [-r ROUNDS] [-o] [-s PNG] [N ...]\n");
             return 2;
         }
     }
-    if (sizes.empty()) sizes = {1000, 10000};
+    if (sizes.empty()) sizes = {10000, 100000};
     if (!gui_up()) {
         printf("bench_tree: no display (set DISPLAY)\n");
         return 0;
@@ -438,22 +494,21 @@ int main(int argc, char** argv)
         printf("open %5d children: editor %7.1f ms, library alone %6.1f ms, ratio %.1f; "
                "client heap %ld bytes per child\n",
                n, best_ed, best_lib, best_ed / best_lib, heap_per_object);
-        printf("  (dropping that tree takes %.0f ms)\n", drop_tree());
+        figures[n].library = best_lib;
+        figures[n].editor = best_ed;
+        figures[n].heap = heap_per_object;
+        figures[n].drop = drop_tree();
+        printf("  (dropping that tree takes %.0f ms)\n", figures[n].drop);
         if (!open_only) {
             double cb_ms = 0;
             long heap = 0;
             open_container(n, cb_ms, heap);
         }
         if (!open_only) after_opening(mis.port(), n, best_lib);
-        /* What the widgets the design asks for cost by themselves: a
-         * push button per row, and a folder button per closed row. */
-        double pushes = row_widgets_alone(n, false, rounds);
-        double rows = row_widgets_alone(n, true, rounds);
-        printf("  the row widgets alone: push buttons %.1f ms, with their folder buttons %.1f ms;"
-               " library + push buttons alone: ratio %.1f, library + both: ratio %.1f\n",
-               pushes, rows, (best_lib + pushes) / best_lib, (best_lib + rows) / best_lib);
     }
+    if (shot) screenshot(*std::max_element(sizes.begin(), sizes.end()), shot);
     reset_tree();
+    print_goals();
     platform.disconnect();
     std::string rm = std::string("rm -rf '") + tmpl + "'";
     if (system(rm.c_str()) != 0) return 1;

@@ -127,7 +127,7 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
         EXPECT_STREQ(c.objclass, user_object_class);
         EXPECT_TRUE(DataObject::selected_list.is_empty());
         EXPECT_FALSE(XtIsSensitive(main_window->mw_deselect_button));
-        ASSERT_NE(nullptr, root->node);
+        ASSERT_TRUE(root->shown);
         /* Scope 0 shows the root alone, closed. */
         if (c.depth == 0)
             EXPECT_EQ(1u, DataObject::object_list.entries());
@@ -191,7 +191,7 @@ TEST_F(Prefs, OkAgainWhileARebuildWaits)
     EXPECT_FALSE(rebuild_waiting());
     ASSERT_NE(nullptr, root);
     EXPECT_GE(CurrentCookie, cookie + 1);
-    EXPECT_NE(nullptr, root->node);
+    EXPECT_TRUE(root->shown);
     /* Every registered object belongs to the one tree that is shown. */
     for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
         DataObject* o = DataObject::object_list.at(i);
@@ -248,7 +248,7 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScope)
         EXPECT_EQ(c.status, status_text());
         for (DataObject* o : DataObject::selected_list.items()) {
             EXPECT_TRUE(o->selected);
-            EXPECT_NE(nullptr, o->node) << o->name;
+            EXPECT_TRUE(o->shown) << o->name;
             /* Every ancestor is open in the navigator, the closed branches included. */
             DataObject* up = find_album_object(o->parent_name);
             while (up && up != root) {

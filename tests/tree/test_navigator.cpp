@@ -21,8 +21,9 @@
 #include "tree/selection.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
-/* Private: the order of the rows is read from the outline's node records. */
-#include "XiHierarchyP.h"
+/* Private: how many rows the navigator has in view. */
+#include "XiOutlineP.h"
+#include <X11/keysym.h>
 
 using qxtest::MisProcess;
 
@@ -66,24 +67,36 @@ std::string label_of(Widget node)
     return xmstring_resource(node, XmNlabelString);
 }
 
-/* The shown children of obj, in the order of their rows in the outline.
- * The outline places only the rows in view, so the order is read from the
- * node records, not from positions on the screen. */
+/* The shown children of obj, in the order of their rows in the navigator.
+ * Only the rows in view have widgets, so the order is read from the rows,
+ * not from the screen: an open obj's children follow its row, one level
+ * deeper. */
 std::vector<std::string> shown_children(DataObject* obj)
 {
     pump_for(0.3);
+    row_count(); /* the rows listed, the siblings in their order */
     std::vector<std::string> out;
-    HierarchyConstraints parent = XiHierarchyNode(obj->node);
-    for (Cardinal i = 0; i < parent->hierarchy.num_children; i++) {
-        Widget node = parent->hierarchy.children[i]->hierarchy.widget;
-        DataObject* o = find_object(node);
-        EXPECT_TRUE(o != nullptr) << XtName(node);
-        if (o != nullptr) {
-            EXPECT_STREQ(obj->name, o->parent_name);
-            out.push_back(o->name);
+    for (DataObject* o : obj->shown_children) {
+        EXPECT_STREQ(obj->name, o->parent_name);
+        out.push_back(o->name);
+    }
+    long row = object_row(obj);
+    if (row >= 0 && obj->node_state == XiOpen) {
+        for (size_t i = 0; i < obj->shown_children.size(); i++) {
+            long at = object_row(obj->shown_children[i]);
+            EXPECT_GT(at, row);
+            row = at;
         }
     }
     return out;
+}
+
+/* The widget that shows obj's row, scrolled into view. */
+Widget node_of(DataObject* obj)
+{
+    show_object_row(obj);
+    EXPECT_NE(nullptr, obj->node) << obj->name;
+    return obj->node;
 }
 
 std::vector<std::string> sorted(std::vector<std::string> v)
@@ -97,8 +110,9 @@ std::vector<std::string> sorted(std::vector<std::string> v)
 /* The outline opening obj's node, as its folder button does. */
 void open_node(DataObject* obj)
 {
-    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
-    XiHierarchyNodeStateData data = {obj->node, XiOpen};
+    Widget node = node_of(obj);
+    XtVaSetValues(node, XiNnodeState, XiOpen, NULL);
+    XiHierarchyNodeStateData data = {node, XiOpen};
     node_state_cb(main_window->mw_navigator, nullptr, &data);
 }
 
@@ -107,7 +121,7 @@ void click(DataObject* obj, int count = 1)
     XmPushButtonCallbackStruct cbs = {};
     cbs.reason = XmCR_ACTIVATE;
     cbs.click_count = count;
-    XtCallCallbacks(obj->node, XmNactivateCallback, &cbs);
+    XtCallCallbacks(node_of(obj), XmNactivateCallback, &cbs);
 }
 
 /* Builds the first tree from root at scope. */
@@ -271,14 +285,14 @@ TEST_F(Tree, FirstTreeRoots)
     EXPECT_STREQ(kLeeds, root->name);
     EXPECT_STREQ("", root->parent_name);
     EXPECT_EQ(out.find("Invalid Object"), std::string::npos);
-    EXPECT_EQ(XiOpen, state_of(root->node));
-    EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(root->node));
+    EXPECT_EQ(XiOpen, state_of(node_of(root)));
+    EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(node_of(root)));
     DataObject* rack = find_album_object(kRack1);
-    ASSERT_TRUE(rack && rack->node);
-    EXPECT_EQ(XiOpen, state_of(rack->node));
+    ASSERT_TRUE(rack && rack->shown);
+    EXPECT_EQ(XiOpen, state_of(node_of(rack)));
     DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
-    ASSERT_TRUE(shelf && shelf->node);
-    EXPECT_EQ(XiClosed, state_of(shelf->node));
+    ASSERT_TRUE(shelf && shelf->shown);
+    EXPECT_EQ(XiClosed, state_of(node_of(shelf)));
     EXPECT_NE(std::string::npos, status_text().find("Tarnwick"));
     EXPECT_FALSE(sensitive(main_window->mw_deselect_button));
 
@@ -308,7 +322,7 @@ TEST_F(Tree, FirstTreeRoots)
      * it shows the children from that album. */
     reset_tree();
     first_tree("/", 0);
-    EXPECT_EQ(XiClosed, state_of(root->node));
+    EXPECT_EQ(XiClosed, state_of(node_of(root)));
     EXPECT_EQ(4, root->num_children);
     EXPECT_EQ(1u, DataObject::object_list.entries());
     open_node(root);
@@ -322,13 +336,13 @@ TEST_F(Tree, LabelsAndSiblingOrder)
      * the rows stand in byte order of their FDNs (1, 10, 100, 101 ...). */
     first_tree(kLeeds, 1);
     DataObject* log = find_album_object(kLog);
-    ASSERT_TRUE(log && log->node);
+    ASSERT_TRUE(log && log->shown);
     open_node(log);
     std::vector<std::string> rows = shown_children(log);
     ASSERT_EQ(146u, rows.size());
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(std::string(kLog) + "/logRecordId=10", rows[1]);
-    EXPECT_EQ("logRecordId=10", label_of(find_album_object(rows[1].c_str())->node));
+    EXPECT_EQ("logRecordId=10", label_of(node_of(find_album_object(rows[1].c_str()))));
 
     /* Shown one by one in the order 3, 1, 2: rows 1, 2, 3. */
     DataObject* rack = find_album_object(kRack1);
@@ -341,8 +355,8 @@ TEST_F(Tree, LabelsAndSiblingOrder)
     reset_tree();
     fdn_name = true;
     first_tree(kLeeds, 1);
-    EXPECT_EQ(kLeeds, label_of(root->node));
-    EXPECT_EQ(kRack1, label_of(find_album_object(kRack1)->node));
+    EXPECT_EQ(kLeeds, label_of(node_of(root)));
+    EXPECT_EQ(kRack1, label_of(node_of(find_album_object(kRack1))));
     /* Opening a node works from its label in this mode. */
     log = find_album_object(kLog);
     open_node(log);
@@ -354,7 +368,7 @@ TEST_F(Tree, OpeningNodes)
 {
     first_tree(kLeeds, 1);
     DataObject* rack = find_album_object(kRack1);
-    ASSERT_TRUE(rack && rack->node);
+    ASSERT_TRUE(rack && rack->shown);
     size_t before = DataObject::object_list.entries();
     open_node(rack);
     size_t once = DataObject::object_list.entries();
@@ -404,7 +418,7 @@ TEST_F(Tree, SelectionAndMenus)
     DataObject* b = find_album_object(kLog);
     DataObject* c = root;
     Pixel fg0, bg0;
-    XtVaGetValues(a->node, XmNforeground, &fg0, XmNbackground, &bg0, NULL);
+    XtVaGetValues(node_of(a), XmNforeground, &fg0, XmNbackground, &bg0, NULL);
 
     struct Row {
         bool get, create, action, path, del, desel;
@@ -425,7 +439,7 @@ TEST_F(Tree, SelectionAndMenus)
     click(a);
     expect(one, "one");
     Pixel fg1, bg1;
-    XtVaGetValues(a->node, XmNforeground, &fg1, XmNbackground, &bg1, NULL);
+    XtVaGetValues(node_of(a), XmNforeground, &fg1, XmNbackground, &bg1, NULL);
     EXPECT_EQ(fg0, bg1);
     EXPECT_EQ(bg0, fg1);
     char* path = XmTextGetString(mw->mw_path);
@@ -453,7 +467,7 @@ TEST_F(Tree, SelectionAndMenus)
     EXPECT_TRUE(DataObject::selected_list.is_empty());
     for (DataObject* o : {a, b, c}) {
         Pixel f, g;
-        XtVaGetValues(o->node, XmNforeground, &f, XmNbackground, &g, NULL);
+        XtVaGetValues(node_of(o), XmNforeground, &f, XmNbackground, &g, NULL);
         EXPECT_EQ(fg0, f) << o->name;
         EXPECT_EQ(bg0, g) << o->name;
         EXPECT_FALSE(o->selected);
@@ -486,8 +500,8 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     ASSERT_TRUE(pump_until([&] { return find_album_object(rack9.c_str()) != nullptr; }, 10));
     pump_for(0.2);
     DataObject* obj = find_album_object(rack9.c_str());
-    ASSERT_TRUE(obj->node);
-    EXPECT_EQ(XiClosed, state_of(obj->node));
+    ASSERT_TRUE(obj->shown);
+    EXPECT_EQ(XiClosed, state_of(node_of(obj)));
     EXPECT_EQ(children + 1, root->num_children);
     EXPECT_EQ(2, obj->derive_state);
     std::vector<std::string> rows = shown_children(root);
@@ -512,7 +526,7 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     rows = shown_children(root);
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(children + 2, root->num_children);
-    EXPECT_TRUE(XtIsManaged(find_album_object(rack11.c_str())->node));
+    EXPECT_TRUE(find_album_object(rack11.c_str())->shown);
     ASSERT_TRUE(destroy(rack11));
     ASSERT_TRUE(pump_until([&] { return find_album_object(rack11.c_str()) == nullptr; }, 10));
 
@@ -546,7 +560,7 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     ASSERT_TRUE(destroy(pack));
     ASSERT_TRUE(pump_until([&] { return find_album_object(pack.c_str()) == nullptr; }, 10));
     EXPECT_EQ(0, lone->num_children);
-    EXPECT_EQ(XiClosed, state_of(lone->node));
+    EXPECT_EQ(XiClosed, state_of(node_of(lone)));
     EXPECT_EQ(XiClosed, lone->node_state);
 }
 
@@ -592,6 +606,199 @@ TEST_F(Tree, ReportsOfAnOldGenerationChangeNothing)
     EXPECT_EQ(before, DataObject::object_list.entries());
     EXPECT_EQ(children, root->num_children);
     EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
+}
+
+/* Every row in view is shown by the widget bound to it: the widget knows
+ * its object, the object its widget, and the label and colours are the
+ * object's (inverse when selected).  Rows out of view have no widget. */
+void expect_rows_bound_right(const char* when)
+{
+    Widget nav = main_window->mw_navigator;
+    Cardinal top = XiOutlineTopRow(nav);
+    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(in_view, 0u) << when;
+    Pixel fg0 = 0, bg0 = 0;
+    for (size_t row = 0; row < row_count(); row++) {
+        DataObject* obj = row_object(row);
+        Widget w = XiOutlineNodeOfRow(nav, (Cardinal)row);
+        if (row < top || row >= top + in_view) {
+            if (!w) {
+                EXPECT_EQ(nullptr, obj->node) << when << ": " << obj->name;
+            }
+            continue;
+        }
+        ASSERT_NE(nullptr, w) << when << ": row " << row;
+        EXPECT_EQ(w, obj->node) << when << ": " << obj->name;
+        EXPECT_EQ(obj, find_object(w)) << when;
+        EXPECT_EQ(node_label(obj->name, false), label_of(w)) << when;
+        Pixel fg, bg;
+        XtVaGetValues(w, XmNforeground, &fg, XmNbackground, &bg, NULL);
+        if (!obj->selected && fg0 == bg0) fg0 = fg, bg0 = bg;
+        if (fg0 != bg0) {
+            EXPECT_EQ(obj->selected ? bg0 : fg0, fg) << when << ": " << obj->name;
+            EXPECT_EQ(obj->selected ? fg0 : bg0, bg) << when << ": " << obj->name;
+        }
+    }
+}
+
+void scroll_to(Cardinal row)
+{
+    XiOutlineRowsChanged(main_window->mw_navigator, (long)row);
+}
+
+/* The rows of the alarm log's 146 records are far more than the view holds:
+ * the widgets in view are reused for other objects as it scrolls. */
+TEST_F(Tree, RowsReusedAsTheViewScrolls)
+{
+    first_tree(kLeeds, 1);
+    DataObject* log = find_album_object(kLog);
+    open_node(log);
+    Widget nav = main_window->mw_navigator;
+    size_t rows = row_count();
+    ASSERT_GT(rows, 146u);
+    scroll_to(0);
+    expect_rows_bound_right("at the top");
+
+    /* A selected row scrolled away and back is still selected, in the list
+     * and in inverse colours. */
+    DataObject* rec = find_album_object(shown_children(log)[2].c_str());
+    click(rec);
+    ASSERT_TRUE(rec->selected);
+    Widget w = rec->node;
+    XiOutlineShowRow(nav, (Cardinal)rows - 1);
+    EXPECT_EQ(nullptr, rec->node);
+    expect_rows_bound_right("scrolled to the end");
+    scroll_to(0);
+    expect_rows_bound_right("back at the top");
+    EXPECT_TRUE(rec->selected);
+    EXPECT_EQ(rec, DataObject::selected_list.first());
+
+    /* A click on a row widget just reused for another object selects that
+     * object, not the one it showed before. */
+    scroll_to(5);
+    DataObject* now = find_object(w);
+    ASSERT_NE(nullptr, now);
+    ASSERT_NE(rec, now);
+    XmPushButtonCallbackStruct cbs = {};
+    cbs.reason = XmCR_ACTIVATE;
+    cbs.click_count = 1;
+    XtCallCallbacks(w, XmNactivateCallback, &cbs);
+    EXPECT_TRUE(now->selected);
+    EXPECT_TRUE(rec->selected);
+    EXPECT_EQ(2u, DataObject::selected_list.entries());
+    expect_rows_bound_right("after the click");
+    main_window->deselect_objects(nullptr, main_window);
+
+    /* Records deleted by the server while out of view, one of them
+     * selected: the rows close up, the selection forgets it. */
+    std::vector<std::string> recs = shown_children(log);
+    std::string gone = recs.back(), gone_selected = recs[recs.size() - 2];
+    click(find_album_object(gone_selected.c_str()));
+    scroll_to(0);
+    ASSERT_EQ(nullptr, find_album_object(gone_selected.c_str())->node);
+    ASSERT_TRUE(destroy(gone));
+    ASSERT_TRUE(destroy(gone_selected));
+    ASSERT_TRUE(pump_until(
+        [&] {
+            return !find_album_object(gone.c_str()) && !find_album_object(gone_selected.c_str());
+        },
+        10));
+    pump_for(0.2);
+    EXPECT_EQ(rows - 2, row_count());
+    EXPECT_TRUE(DataObject::selected_list.is_empty());
+    EXPECT_EQ(recs.size() - 2, shown_children(log).size());
+    XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
+    expect_rows_bound_right("at the end after the deletions");
+    EXPECT_EQ(recs[recs.size() - 3], row_object(row_count() - 1)->name);
+}
+
+/* Gives a row widget the keyboard focus and sends it a key as the X server
+ * would. */
+void press(Widget w, KeySym sym)
+{
+    XmProcessTraversal(w, XmTRAVERSE_CURRENT);
+    XKeyEvent ev = {};
+    ev.type = KeyPress;
+    ev.display = XtDisplay(w);
+    ev.window = XtWindow(w);
+    ev.root = RootWindowOfScreen(XtScreen(w));
+    ev.keycode = XKeysymToKeycode(XtDisplay(w), sym);
+    ev.same_screen = True;
+    ev.time = CurrentTime;
+    XtDispatchEvent((XEvent*)&ev);
+}
+
+TEST_F(Tree, KeysPastTheRowsInViewScroll)
+{
+    XtRealizeWidget(main_window->shell());
+    first_tree(kLeeds, 1);
+    open_node(find_album_object(kLog));
+    pump_for(0.2);
+    Widget nav = main_window->mw_navigator;
+    scroll_to(0);
+    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(row_count(), in_view + 1);
+    /* Down on the last row in view: the view moves a row, and the same
+     * widget, which keeps the focus, shows the next row. */
+    Widget last = XiOutlineNodeOfRow(nav, in_view - 1);
+    ASSERT_NE(nullptr, last);
+    press(last, XK_Down);
+    EXPECT_EQ(1u, XiOutlineTopRow(nav));
+    EXPECT_EQ(row_object(in_view), find_object(last));
+    /* Up on the first: back. */
+    Widget first = XiOutlineNodeOfRow(nav, 1);
+    ASSERT_NE(nullptr, first);
+    press(first, XK_Up);
+    EXPECT_EQ(0u, XiOutlineTopRow(nav));
+    EXPECT_EQ(row_object(0), find_object(first));
+    expect_rows_bound_right("after the keys");
+
+    /* Left closes a row, Right opens it again; Return selects as a double
+     * click does. */
+    DataObject* log = find_album_object(kLog);
+    size_t open_rows = row_count(), records = log->shown_children.size();
+    ASSERT_GT(records, 0u);
+    press(node_of(log), XK_Left);
+    EXPECT_EQ(XiClosed, log->node_state);
+    EXPECT_EQ(open_rows - records, row_count());
+    press(node_of(log), XK_Right);
+    EXPECT_EQ(XiOpen, log->node_state);
+    EXPECT_EQ(open_rows, row_count());
+    DataObject* rack = find_album_object(kRack1);
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    main_window->deselect_objects(nullptr, main_window);
+}
+
+/* The X server counts a window's children in 16 bits when Motif asks for
+ * them: a navigator with a window per row made Xlib abort past 32,767
+ * rows.  However many rows there are, it holds a screenful of windows. */
+TEST_F(Tree, SeventyThousandRowsHoldAScreenfulOfWindows)
+{
+    XtRealizeWidget(main_window->shell());
+    DataObject* box = registered("/big", "");
+    box->display(1);
+    node_batch_begin();
+    char name[32];
+    for (int i = 0; i < 70000; i++) {
+        snprintf(name, sizeof name, "/big/r=%05d", i);
+        registered(name, "/big")->display(0);
+    }
+    node_batch_end();
+    EXPECT_EQ(70001u, row_count());
+    XiOutlineShowRow(main_window->mw_navigator, 35000);
+    XSync(XtDisplay(main_window->shell()), False);
+    Window root_w, parent, *children = nullptr;
+    unsigned int n = 0;
+    ASSERT_TRUE(XQueryTree(XtDisplay(main_window->shell()), XtWindow(main_window->mw_navigator),
+                           &root_w, &parent, &children, &n));
+    if (children) XFree(children);
+    EXPECT_LT(n, 200u);
+    /* A round trip after the query: Xlib finds the reply it expects. */
+    XSync(XtDisplay(main_window->shell()), False);
+    expect_rows_bound_right("in the middle of 70,000 rows");
 }
 
 } // namespace

@@ -23,8 +23,6 @@
 #include "tree/navigator.h"
 #include "tree/selection.h"
 #include "ui/main_win.h"
-/* Private: the order of the rows is read from the outline's node records. */
-#include "XiHierarchyP.h"
 
 namespace {
 
@@ -41,15 +39,12 @@ std::string rack_fdn(const std::string& parent, const std::string& id)
     return parent + "/equipmentId=\"" + id + "\"";
 }
 
-/* The FDNs of the rows under obj's node, in their order in the outline. */
+/* The FDNs of the rows under obj's row, in their order in the navigator. */
 std::vector<std::string> rows_of(DataObject* obj)
 {
     std::vector<std::string> out;
-    HierarchyConstraints parent = XiHierarchyNode(obj->node);
-    for (Cardinal i = 0; i < parent->hierarchy.num_children; i++) {
-        DataObject* o = find_object(parent->hierarchy.children[i]->hierarchy.widget);
-        out.push_back(o && o->name ? o->name : "(no object)");
-    }
+    row_count(); /* the rows listed, the siblings in their order */
+    for (DataObject* o : obj->shown_children) out.push_back(o->name ? o->name : "(no name)");
     return out;
 }
 
@@ -72,9 +67,7 @@ size_t registered_as(const std::string& fdn)
 
 void open_node(DataObject* obj)
 {
-    XtVaSetValues(obj->node, XiNnodeState, XiOpen, NULL);
-    XiHierarchyNodeStateData data = {obj->node, XiOpen};
-    node_state_cb(main_window->mw_navigator, nullptr, &data);
+    open_object(obj);
 }
 
 /* The first tree from "/" (the systems shown closed and derived), with the
@@ -86,7 +79,7 @@ DataObject* open_system(const char* id)
     default_scope = 1;
     build_tree();
     DataObject* sys = find_album_object(system_fdn(id).c_str());
-    if (sys && sys->node) open_node(sys);
+    if (sys && sys->shown) open_node(sys);
     return sys;
 }
 
@@ -184,7 +177,7 @@ TEST_F(Reports, SlowBurstOfTwentyThousandCreations)
 {
     const int count = 20000;
     DataObject* york = open_system("york-agg-1");
-    ASSERT_TRUE(york && york->node);
+    ASSERT_TRUE(york && york->shown);
     std::vector<std::string> expected = rows_of(york);
     Pipeline pipe;
     for (int i = 0; i < count; i++) {
@@ -206,7 +199,7 @@ TEST_F(Reports, SlowBurstOfTwentyThousandCreations)
 TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
 {
     DataObject* sys = open_system("manchester-core-1");
-    ASSERT_TRUE(sys && sys->node);
+    ASSERT_TRUE(sys && sys->shown);
     std::vector<std::string> expected = rows_of(sys);
     std::set<std::string> deleted;
     Pipeline pipe;
@@ -247,7 +240,7 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
     DataObject* sys = open_system("leeds-core-1");
     ASSERT_TRUE(sys);
     DataObject* harrogate = find_album_object(system_fdn("harrogate-msan-1").c_str());
-    ASSERT_TRUE(harrogate && harrogate->node);
+    ASSERT_TRUE(harrogate && harrogate->shown);
     /* Derived but closed, as selecting it leaves it. */
     ASSERT_EQ(0, harrogate->derive(0, nullptr));
     std::vector<std::string> expected;
