@@ -5,10 +5,6 @@
  */
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include "tests/app/process.h"
 #include "mis_process.h"
 
@@ -124,32 +120,10 @@ TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
  * connection of its own; "" when it cannot be read. */
 std::string server_value(int port, const std::string& object, const std::string& attribute)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string reply;
-    if (connect(fd, (sockaddr*)&a, sizeof a) == 0) {
-        std::string quoted;
-        for (char c : object) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
-        std::string line = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"get\",\"params\":"
-                           "{\"name\":\"" +
-                           quoted + "\"}}\n";
-        if (write(fd, line.data(), line.size()) == (ssize_t)line.size()) {
-            char buf[4096];
-            ssize_t n;
-            while (reply.find('\n') == std::string::npos && (n = read(fd, buf, sizeof buf)) > 0)
-                reply.append(buf, n);
-        }
-    }
-    close(fd);
-    /* Attributes come as {"access":..,"name":..,"syntax":..,"value":..}. */
-    size_t at = reply.find("\"" + attribute + "\"");
-    size_t value = at == std::string::npos ? at : reply.find("\"value\":\"", at);
-    if (value == std::string::npos) return "";
-    value += 9;
-    return reply.substr(value, reply.find('"', value) - value);
+    qxtest::json r = qxtest::Client(port).call("get", {{"name", object}});
+    if (!r.contains("result")) return "";
+    qxtest::json value = qxtest::attribute_value(r["result"], attribute);
+    return value.is_string() && value != "<absent>" ? value.get<std::string>() : "";
 }
 
 /* A double click on a node opens its form; a field edited and Set, and the

@@ -51,15 +51,10 @@ TEST(Durability, AcknowledgedCreationsSurviveKillNine)
         // more requests in flight when the server dies
         std::string burst;
         for (int i = 0; i < 200; ++i)
-            burst += json{{"jsonrpc", "2.0"},
-                          {"id", 1000 + i},
-                          {"method", "create"},
-                          {"params",
-                           {{"parent", LOG},
-                            {"class", "alarmRecord"},
-                            {"values", {{"logRecordId", std::to_string(7000 + i)}}}}}}
-                         .dump() +
-                     "\n";
+            burst += request_line(1000 + i, "create",
+                                  {{"parent", LOG},
+                                   {"class", "alarmRecord"},
+                                   {"values", {{"logRecordId", std::to_string(7000 + i)}}}});
         c.send_raw(burst);
         for (json r = c.next(100); !r.is_null(); r = c.next(0))
             if (r.contains("result")) acked.push_back(r["result"]["name"]);

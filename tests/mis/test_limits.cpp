@@ -28,12 +28,6 @@ size_t count(const std::string& text, const std::string& what)
     return n;
 }
 
-std::string request(int id, const std::string& method, const json& params)
-{
-    return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() +
-           "\n";
-}
-
 // Connects clients until the server refuses one; returns those it serves.
 std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most)
 {
@@ -146,7 +140,7 @@ TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
     TempDir dir;
     MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent-total", "2"});
     std::string batch;
-    for (int i = 0; i < 30; ++i) batch += request(i, "derive", {{"base", BIG}});
+    for (int i = 0; i < 30; ++i) batch += request_line(i, "derive", {{"base", BIG}});
     std::vector<std::unique_ptr<Client>> lazy;
     for (int i = 0; i < 3; ++i) {
         lazy.push_back(std::make_unique<Client>(mis.port()));
@@ -192,8 +186,8 @@ TEST(ActionPrograms, FloodIsQueuedAndBounded)
     // 4 run, 20 wait (6 rounds of half a second, past the 2 s limit), 6 are refused
     std::string batch;
     for (int i = 1; i <= 30; ++i)
-        batch += request(i, "action",
-                         {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "nap"}});
+        batch += request_line(i, "action",
+                              {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "nap"}});
     c.send_raw(batch);
     int rested = 0, refused = 0;
     for (int i = 0; i < 30; ++i) {
@@ -246,7 +240,7 @@ TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
     MisProcess mis(dir.path);
     Client busy(mis.port()), other(mis.port());
     std::string batch;
-    for (int i = 1; i <= 5000; ++i) batch += request(i, "get", {{"name", LEEDS}});
+    for (int i = 1; i <= 5000; ++i) batch += request_line(i, "get", {{"name", LEEDS}});
     busy.send_raw(batch);
     busy.finish_sending();
     EXPECT_EQ(other.result("get", {{"name", "/"}})["name"], "/");

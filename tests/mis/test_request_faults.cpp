@@ -238,9 +238,6 @@ TEST_F(Faults, BatchesAreAnsweredAsOneArray)
 // waits for it, and a client that leaves first costs nothing.
 TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer)
 {
-    auto request = [](int id, const std::string& method, json params) {
-        return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
-    };
     json test = {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal"}};
     json batch = {request(7, "action", test), request(8, "get", {{"name", "/"}})};
     test["parameter"] = "sideways"; // refused by the program

@@ -187,14 +187,9 @@ TEST_F(Server, ActionsAndSyntaxes)
 // failure and its time limit come back as -32010.
 TEST_F(Server, ActionProgramsRunBesideOtherRequests)
 {
-    c.send_raw(
-        json{{"jsonrpc", "2.0"},
-             {"id", 100},
-             {"method", "action"},
-             {"params",
-              {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal prbs15"}}}}
-            .dump() +
-        "\n");
+    c.send_raw(request_line(
+        100, "action",
+        {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal prbs15"}}));
     EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
     json reply;
     for (int i = 0; i < 10 && reply.is_null(); ++i) {
@@ -322,32 +317,34 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing)
         c.send_raw(line + "\n");
         return c.next();
     };
-    EXPECT_EQ(reply("this is not json")["error"]["code"], -32700);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":")["error"]["code"], -32700);
+    const std::string get = R"({"jsonrpc":"2.0","id":5,"method":"get","params":)";
+    struct {
+        std::string line;
+        int code;
+    } cases[] = {
+        {"this is not json", -32700},
+        {R"({"jsonrpc":"2.0","id":1,"method":)", -32700},
+        {R"({"id":2,"method":"get"})", -32600},
+        {R"({"jsonrpc":"2.0","id":3,"method":17})", -32600},
+        {R"({"jsonrpc":"2.0","id":4,"method":"teleport"})", -32601},
+        {get + "[1]}", -32602},
+        {get + "{}}", -32602},
+        {get + R"({"name":null}})", -32602},
+        {R"({"jsonrpc":"2.0","id":8,"method":"set","params":{"name":"/","values":{"userLabel":[1]}}})",
+         -32602},
+        // nesting half a million levels deep is parsed and freed without recursion
+        {std::string(400000, '[') + std::string(400000, ']'), -32600},
+        // text that is not UTF-8 inside a string is refused as JSON, never crashes a reply
+        {get + "{\"name\":\"/\xff\"}}", -32700},
+    };
+    for (auto& k : cases) EXPECT_EQ(reply(k.line)["error"]["code"], k.code) << k.line.substr(0, 80);
     json three = reply("[1,2,3]"); // a batch of three requests, each invalid
     ASSERT_EQ(three.size(), 3u) << three.dump();
     for (auto& e : three) EXPECT_EQ(e["error"]["code"], -32600);
-    EXPECT_EQ(reply("{\"id\":2,\"method\":\"get\"}")["error"]["code"], -32600);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":17}")["error"]["code"], -32600);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"teleport\"}")["error"]["code"],
-              -32601);
     EXPECT_EQ(
-        reply("{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"get\",\"params\":[1]}")["error"]["code"],
-        -32602);
-    EXPECT_EQ(
-        reply("{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"get\",\"params\":{}}")["error"]["code"],
-        -32602);
-    EXPECT_EQ(
-        reply(
-            "{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"get\",\"params\":{\"name\":null}}")["error"]
-                                                                                           ["code"],
-        -32602);
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":\"x\",\"method\":\"unsubscribe\",\"params\":{"
-                    "\"subscription\":\"1\"}}")["id"],
-              "x");
-    EXPECT_EQ(reply("{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"set\",\"params\":{\"name\":\"/"
-                    "\",\"values\":{\"userLabel\":[1]}}}")["error"]["code"],
-              -32602);
+        reply(R"({"jsonrpc":"2.0","id":"x","method":"unsubscribe","params":{"subscription":"1"}})")
+            ["id"],
+        "x");
     // a request without id is carried out but not answered
     c.send_raw(json{{"jsonrpc", "2.0"},
                     {"method", "set"},
@@ -356,13 +353,6 @@ TEST_F(Server, MalformedRequestsAreAnsweredAndCostNothing)
                "\n");
     EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:userLabel"), "silent");
     for (auto& n : c.notes) EXPECT_FALSE(n.contains("id")) << n.dump();
-    // nesting half a million levels deep is parsed and freed without recursion
-    EXPECT_EQ(reply(std::string(400000, '[') + std::string(400000, ']'))["error"]["code"], -32600);
-    // text that is not UTF-8 inside a string is refused as JSON, never crashes a reply
-    EXPECT_EQ(
-        reply("{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"get\",\"params\":{\"name\":\"/\xff\"}}")
-            ["error"]["code"],
-        -32700);
 }
 
 TEST_F(Server, OverlongLineDisconnectsOnlyThatClient)
