@@ -7,6 +7,7 @@
  * dialog after a failed or lost connection.
  */
 #include "app/connection.h"
+#include "app/desktop.h"
 #include "app/startup.h"
 #include "core/globals.h"
 #include "tree/build_tree.h"
@@ -14,6 +15,8 @@
 
 int main(int argc, char** argv)
 {
+    /* An installed program finds its help, catalogue and look by itself. */
+    settle_home();
     get_arguments(argc, argv);
     initialize_gui(argc, argv);
 

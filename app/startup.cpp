@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/connection.h"
+#include "app/desktop.h"
 #include "core/globals.h"
 #include "help/XtHelp.h"
 #include "prefs/prefs_api.h"
@@ -40,6 +41,9 @@ void initialize_gui(int argc, char** argv)
         printf(qx_msg(1, "%s: can't open display, exiting...\n"), argv[0]);
         exit(-1);
     }
+    /* The installation's look, under the user's own resources, before the
+     * first widget is made. */
+    merge_app_defaults(display, QX_APP_CLASS);
 
     /* The windows, made once and kept for the whole run. */
     main_window = new MainWin();

@@ -20,11 +20,14 @@ prefix=$(mktemp -d /tmp/tarnwick-install.XXXXXX)
 cmake --install build --prefix "$prefix" >/dev/null
 for f in bin/qx_mis bin/qx_tarn bin/hyperhelp help/qx_help.hlp share/mib/schema.txt \
   share/mib/network.txt share/nls/qx.cat share/man/man1/qx_tarn.1 share/man/man1/qx_mis.1 \
-  share/man/man1/hyperhelp.1; do
+  share/man/man1/hyperhelp.1 share/X11/app-defaults/QX_tarn; do
   [ -e "$prefix/$f" ] || { echo "check: cmake --install did not write $f" >&2; exit 1; }
 done
 "$prefix/bin/qx_mis" --help >/dev/null
 rm -rf "$prefix"
+
+# The Debian package holds the same tree under /usr, and its programs run from it.
+bash scripts/check_package.sh build
 
 # The tests run from a second build with AddressSanitizer and UndefinedBehaviorSanitizer:
 # a memory fault or undefined behaviour stops the program that made it, and the test fails.

@@ -9,12 +9,14 @@ packages=(
   clang libclang-rt-14-dev            # libFuzzer targets
   libgtest-dev libgmock-dev           # unit and integration tests
   libmotif-dev libxt-dev libx11-dev libxext-dev libxpm-dev x11proto-dev
+  libxft-dev                          # anti-aliased fonts in Motif's render tables
   libxcomposite-dev                   # widget tests read back drawings off screen
   libxfixes-dev                       # the busy-cursor test reads back the shown cursor
   nlohmann-json3-dev libsqlite3-dev sqlite3
   libc-bin                            # gencat for the message catalogue
   xvfb xauth x11-utils xdotool imagemagick
   netcat-openbsd procps psmisc
+  dpkg-dev file                       # cpack -G DEB and its shared-library dependencies
   fonts-dejavu-core xfonts-base xfonts-75dpi xfonts-100dpi
 )
 

@@ -1,0 +1,180 @@
+/*
+ * The editor on the desktop, in process under X: the installation's
+ * app-defaults file lies below the user's own resources and its fonts are
+ * anti-aliased, and every shell, those made after start-up too, answers
+ * the editres protocol (Motif's vendor shell carries the handler).
+ */
+#include "tests/ui/gui_fixture.h"
+
+#include <X11/Shell.h>
+#include <X11/Xatom.h>
+#include <cstdio>
+#include <string>
+
+#include "app/desktop.h"
+
+namespace {
+
+/* The user's resources (XENVIRONMENT) set the text fields' background with
+ * the very specifier the app-defaults file uses, so only the order of the
+ * merge decides which one wins, and the font size as the manual page shows. */
+const char user_background[] = "#102030";
+
+bool gui()
+{
+    static bool set = false;
+    if (!set) {
+        set = true;
+        setenv("QX_HOME", QX_STAGE_DIR, 1);
+        unsetenv("XFILESEARCHPATH");
+        static char path[] = "/tmp/qx_desktop_test.XXXXXX";
+        int fd = mkstemp(path);
+        if (fd < 0) return false;
+        std::string line = std::string("QX_tarn*XmTextField.background: ") + user_background +
+                           "\nQX_tarn*tarnText.fontSize: 13\n";
+        if (write(fd, line.data(), line.size()) != (ssize_t)line.size()) return false;
+        close(fd);
+        setenv("XENVIRONMENT", path, 1);
+        bool up = gui_up();
+        unlink(path);
+        return up;
+    }
+    return gui_up();
+}
+
+#define REQUIRE_DESKTOP()                                                                          \
+    do {                                                                                           \
+        if (!gui()) GTEST_SKIP() << "no X display";                                                \
+    } while (0)
+
+Pixel pixel_of(Widget w)
+{
+    Pixel p = 0;
+    XtVaGetValues(w, XmNbackground, &p, NULL);
+    return p;
+}
+
+Pixel named(const char* colour)
+{
+    XColor c, exact;
+    Colormap map = DefaultColormapOfScreen(XtScreen(main_window->shell()));
+    XAllocNamedColor(display, map, colour, &c, &exact);
+    return c.pixel;
+}
+
+TEST(Desktop, AppDefaultsLieBelowTheUsersResources)
+{
+    REQUIRE_DESKTOP();
+    Widget path = XtNameToWidget(main_window->shell(), "*mw_path");
+    Widget form = XtNameToWidget(main_window->shell(), "*mw_form");
+    ASSERT_TRUE(path && form);
+    EXPECT_EQ(named(user_background), pixel_of(path)) << "the user's resource lost";
+    EXPECT_EQ(named("#e9e7e3"), pixel_of(form)) << "the app-defaults file was not merged";
+
+    /* Its labels draw with the file's anti-aliased rendition, in the size
+     * the user chose. */
+    XmRenderTable table = nullptr;
+    XtVaGetValues(XtNameToWidget(main_window->shell(), "*mw_path_label"), XmNrenderTable, &table,
+                  NULL);
+    XmRendition r = table ? XmRenderTableGetRendition(table, (XmStringTag) "tarnText") : nullptr;
+    ASSERT_NE(r, nullptr);
+    unsigned char type = 0;
+    int size = 0;
+    Arg args[2];
+    XtSetArg(args[0], XmNfontType, &type);
+    XtSetArg(args[1], XmNfontSize, &size);
+    XmRenditionRetrieve(r, args, 2);
+    EXPECT_EQ(XmFONT_IS_XFT, type);
+    EXPECT_EQ(13, size);
+    XmRenditionFree(r);
+}
+
+TEST(Desktop, WhichAppDefaultsFileIsMerged)
+{
+    REQUIRE_DESKTOP();
+    const std::string own = QX_STAGE_DIR "/share/X11/app-defaults/QX_tarn";
+    struct Case {
+        const char* home;
+        const char* search_path;
+        std::string merged;
+    } cases[] = {
+        {QX_STAGE_DIR, nullptr, own},
+        {QX_STAGE_DIR, "/nonexistent/%T/%N", ""}, /* the user's search path rules */
+        {"/nonexistent", nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        setenv("QX_HOME", c.home, 1);
+        if (c.search_path)
+            setenv("XFILESEARCHPATH", c.search_path, 1);
+        else
+            unsetenv("XFILESEARCHPATH");
+        EXPECT_EQ(c.merged, merge_app_defaults(display, QX_APP_CLASS))
+            << c.home << " " << (c.search_path ? c.search_path : "");
+    }
+    unsetenv("XFILESEARCHPATH");
+    setenv("QX_HOME", QX_STAGE_DIR, 1);
+}
+
+/* editres asks a shell for a command through a ClientMessage naming a
+ * selection that editres owns; a shell that answers fetches the selection. */
+bool asked_for_command = false;
+
+Boolean convert_cb(Widget, Atom*, Atom*, Atom* type, XtPointer* value, unsigned long* length,
+                   int* format)
+{
+    asked_for_command = true;
+    return False; /* no command: this is only a knock on the door */
+}
+
+bool answers_editres(Widget shell, Widget editor)
+{
+    Atom selection = XInternAtom(display, "QxTestEditresCommand", False);
+    asked_for_command = false;
+    if (!XtOwnSelection(editor, selection, XtLastTimestampProcessed(display), convert_cb, nullptr,
+                        nullptr))
+        return false;
+    XEvent ev = {};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = XtWindow(shell);
+    ev.xclient.message_type = XInternAtom(display, "Editres", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = (long)XtLastTimestampProcessed(display);
+    ev.xclient.data.l[1] = (long)selection;
+    ev.xclient.data.l[2] = 1;
+    ev.xclient.data.l[3] = 5;
+    XSendEvent(display, XtWindow(shell), False, NoEventMask, &ev);
+    bool ok = pump_until([] { return asked_for_command; }, 2);
+    XtDisownSelection(editor, selection, XtLastTimestampProcessed(display));
+    return ok;
+}
+
+TEST(Desktop, EveryShellAnswersEditres)
+{
+    REQUIRE_DESKTOP();
+    /* The editres side: a shell of its own that owns the command selection. */
+    Widget editor = XtVaAppCreateShell("editres", "Editres", topLevelShellWidgetClass, display,
+                                       XtNwidth, 10, XtNheight, 10, NULL);
+    XtRealizeWidget(editor);
+    Widget dialog = XtParent(XtNameToWidget(main_window->shell(), "*oc_dialog"));
+    Widget later = XtVaAppCreateShell("later", "Later", topLevelShellWidgetClass, display,
+                                      XtNwidth, 10, XtNheight, 10, NULL);
+    struct {
+        const char* what;
+        Widget w;
+        bool answers;
+    } cases[] = {{"main shell", main_window->shell(), true},
+                 {"a dialog shell", dialog, true},
+                 {"a shell made after start-up", later, true},
+                 /* Not a shell: shows that the knock itself fetches nothing. */
+                 {"the main form", XtNameToWidget(main_window->shell(), "*mw_form"), false}};
+    for (auto& c : cases) {
+        ASSERT_NE(c.w, nullptr) << c.what;
+        if (!XtIsRealized(c.w)) XtRealizeWidget(c.w);
+        EXPECT_EQ(c.answers, answers_editres(c.w, editor)) << c.what;
+    }
+    XtDestroyWidget(later);
+    XtDestroyWidget(editor);
+    pump_for(0.2);
+}
+
+} // namespace
