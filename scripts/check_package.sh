@@ -21,7 +21,9 @@ fail() { echo "check_package: $*" >&2; exit 1; }
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB failed in $build"; }
 deb=$(ls "$work"/out/*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || fail "cpack wrote no .deb in $work/out"
-dpkg-deb --info "$deb" | grep -q '^ Package: qx-tarn$' || fail "$deb is not the package qx-tarn"
+# Read whole before matching: grep -q stopping early would fail the pipe under pipefail.
+info=$(dpkg-deb --info "$deb")
+grep -q '^ Package: qx-tarn$' <<<"$info" || fail "$deb is not the package qx-tarn"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 usr="$root/usr"
@@ -38,7 +40,8 @@ grep -q '^Exec=qx_tarn' "$usr/share/applications/qx_tarn.desktop" ||
 # The programs run from the unpacked root, with nothing of the build tree
 # named in their environment.
 unset QX_HOME NLSPATH XFILESEARCHPATH
-"$usr/bin/qx_mis" --help | grep -q -- '--db' || fail "qx_mis --help printed no options"
+mis_help=$("$usr/bin/qx_mis" --help)
+grep -q -- '--db' <<<"$mis_help" || fail "qx_mis --help printed no options"
 
 status=0
 "$usr/bin/qx_tarn" -help 2>"$work/usage" || status=$?
@@ -55,13 +58,25 @@ grep -q '^usage: hyperhelp' "$work/hh_usage" || fail "hyperhelp printed no usage
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 "$usr/bin/qx_mis" --db "$work/mis.db" --listen "127.0.0.1:$port" 2>"$work/mis.log" &
 server=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   nc -z 127.0.0.1 "$port" 2>/dev/null && break
   kill -0 "$server" 2>/dev/null || { cat "$work/mis.log" >&2; fail "qx_mis stopped"; }
   sleep 0.1
 done
-reply=$(echo '{"jsonrpc":"2.0","id":1,"method":"derive","params":{"derivation":"/*"}}' |
-  nc -q1 127.0.0.1 "$port")
+# One request, read up to its answer's newline; a loaded machine may take a while.
+reply=$(python3 - "$port" <<'PY'
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=60)
+s.sendall(b'{"jsonrpc":"2.0","id":1,"method":"derive","params":{"derivation":"/*"}}\n')
+data = b""
+while not data.endswith(b"\n"):
+    chunk = s.recv(65536)
+    if not chunk:
+        break
+    data += chunk
+print(data.decode("utf-8", "replace").strip())
+PY
+) || fail "no answer from qx_mis on port $port"
 case "$reply" in
   *'"id":1'*'leeds-core-1'*) ;;
   *) cat "$work/mis.log" >&2; fail "qx_mis from the package answered: $reply" ;;

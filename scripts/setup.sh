@@ -15,7 +15,7 @@ packages=(
   nlohmann-json3-dev libsqlite3-dev sqlite3
   libc-bin                            # gencat for the message catalogue
   xvfb xauth x11-utils xdotool imagemagick
-  netcat-openbsd procps psmisc
+  netcat-openbsd procps psmisc python3
   dpkg-dev file                       # cpack -G DEB and its shared-library dependencies
   fonts-dejavu-core xfonts-base xfonts-75dpi xfonts-100dpi
 )
