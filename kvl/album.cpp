@@ -464,6 +464,19 @@ Search::Search(Platform& platform) : platform_(platform.impl_) {}
 
 bool Search::run(const DataUnit& base, const DataUnit& filter, int depth, int limit, double timeout)
 {
+    return ask(base, filter, depth, limit, false, timeout);
+}
+
+bool Search::count_reachable(const DataUnit& base, const DataUnit& filter, double timeout)
+{
+    return ask(base, filter, -1, 0, true, timeout);
+}
+
+/* count_only: limit 0 asks the server for the count alone, and prune makes it
+ * walk as level-by-level derivations do. */
+bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int limit,
+                 bool count_only, double timeout)
+{
     reset_error();
     names.resize(0);
     classes.resize(0);
@@ -473,7 +486,12 @@ bool Search::run(const DataUnit& base, const DataUnit& filter, int depth, int li
     json params = {{"base", base.str()}};
     if (!filter.is_empty()) params["filter"] = filter.str();
     if (depth >= 0) params["depth"] = depth;
-    if (limit > 0) params["limit"] = limit;
+    if (count_only) {
+        params["limit"] = 0;
+        params["prune"] = true;
+    } else if (limit > 0) {
+        params["limit"] = limit;
+    }
     json result;
     if (!platform_->request("search", params, timeout, *this,
                             std::string("search below ") + base.str(), &result))
