@@ -112,7 +112,8 @@ public:
     void vertical_form(int depth);
     void horizontal_form(int depth);
     /* The first object after this one in the registry that has a node and the
-     * same parent_name, or null. */
+     * same parent_name, or null; with natural_order, the next such object in
+     * natural order (natural_order.h). */
     DataObject* find_next_displayed_sibling();
     /* A managed push button named label in outline, labelled by the label
      * rule, with object_selected (client data label) as its activate

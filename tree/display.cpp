@@ -11,6 +11,7 @@
 #include "core/catalog.h"
 #include "core/globals.h"
 #include "tree/data_object.h"
+#include "tree/natural_order.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
 
@@ -126,6 +127,7 @@ void DataObject::horizontal_form(int) {}
 
 DataObject* DataObject::find_next_displayed_sibling()
 {
+    if (natural_order) return next_sibling_in_natural_order(this);
     long pos = object_list.find_first(name);
     if (pos < 0) {
         printf("DEBUG : find_next_displayed_sibling() POS ERROR \n");

@@ -12,7 +12,9 @@
  *   selected_list, add, deselect, check_selected, set_path_and_actions): the
  *   object commands, which act on the selected objects;
  * - the first tree and the check of a root FDN (build_tree, is_valid_object):
- *   the preferences (prefs/), which rebuild the tree from a new default node.
+ *   the preferences (prefs/), which rebuild the tree from a new default node;
+ * - the sibling order (natural_compare, resort_siblings): the preferences,
+ *   where the user switches the natural order on and off.
  *
  * EVENT-LOOP RULE: as in the headers it includes; most of these wait for the
  * server with the Xt loop running.
@@ -22,6 +24,7 @@
 
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
+#include "tree/natural_order.h"
 #include "tree/selection.h"
 
 #endif /* TREE_TREE_API_H */
