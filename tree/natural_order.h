@@ -20,7 +20,8 @@ class DataObject;
 int natural_compare(const char* a, const char* b);
 
 /* The shown sibling of obj that follows it in natural order: the one its
- * node is to be inserted before; null when obj comes last. */
+ * node is to be inserted before; null when obj comes last.  For placing
+ * obj's row: obj counts as shown from then on. */
 DataObject* next_sibling_in_natural_order(const DataObject* obj);
 
 /* Puts the shown children of every shown object into the order that
