@@ -125,13 +125,16 @@ static bool go_to(const std::string& typed, unsigned int cookie)
     /* Selected alone, through the selection's own steps, so that the menus,
      * the path line and the Action menu follow. */
     if (DataObject::selected_list.entries() != 1 || !target->selected) {
+        if (selection_busy)
+            return refuse(qx_msg(809, "Go to: a click is still being handled; press Return again"));
+        selection_busy = true; /* clicks during the waits are dropped */
         main_window->deselect_objects(main_window->mw_path, nullptr); /* waits */
-        if (CurrentCookie != cookie) return refuse(rebuilt);
-        target = find_album_object(fdn.c_str());
+        target = CurrentCookie == cookie ? find_album_object(fdn.c_str()) : nullptr;
         if (target && !target->selected) add(target); /* waits */
+        selection_busy = false;
+        main_window->update_edit_menu();
         if (CurrentCookie != cookie) return refuse(rebuilt);
         target = find_album_object(fdn.c_str());
-        main_window->update_edit_menu();
     }
     if (!target || !target->node)
         return refuse(std::string(qx_msg(806, "Go to: no row can be shown for ")) + fdn);

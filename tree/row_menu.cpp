@@ -78,21 +78,22 @@ DataObject* object_at_event(Widget outline, const XButtonEvent* event)
 
 Widget row_menu_for(DataObject* obj)
 {
-    if (!row_menu || !main_window || !obj || !obj->name) return nullptr;
+    /* Like a click, dropped while a click is being handled. */
+    if (!row_menu || !main_window || !obj || !obj->name || selection_busy) return nullptr;
     unsigned int cookie = CurrentCookie;
     row_fdn = obj->name;
     status_line("  "); /* as a click on a row does */
     /* A row outside the selection becomes the selection, as in a file
      * manager; a row inside it leaves it as it is, so that Delete acts on
-     * every selected object. */
+     * every selected object.  Clicks during the waits are dropped. */
     if (!obj->selected) {
+        selection_busy = true;
         main_window->deselect_objects(main_window->mw_navigator, nullptr); /* waits */
-        if (CurrentCookie != cookie) return nullptr;
-        obj = find_album_object(row_fdn.c_str());
+        obj = CurrentCookie == cookie ? find_album_object(row_fdn.c_str()) : nullptr;
         if (obj && !obj->selected) add(obj); /* waits */
-        if (CurrentCookie != cookie) return nullptr;
+        selection_busy = false;
         main_window->update_edit_menu();
-        if (!find_album_object(row_fdn.c_str())) return nullptr;
+        if (CurrentCookie != cookie || !find_album_object(row_fdn.c_str())) return nullptr;
     }
 
     XtSetSensitive(row_get, own_sensitive(main_window->mw_get_button));

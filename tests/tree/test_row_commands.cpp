@@ -18,6 +18,7 @@
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/go_to.h"
+#include "tree/navigator.h"
 #include "tree/natural_order.h"
 #include "tree/row_menu.h"
 #include "tree/selection.h"
@@ -173,9 +174,12 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         {"/systemId=\"leeds", "unterminated quote"},
         {"/systemId=\"york-agg-1\"", "starts at " + kLeeds},
         {"   ", "type the FDN"},
+        {kLog, "click is still being handled"},
     };
     for (const Case& c : cases) {
+        selection_busy = c.typed == kLog; /* a click being handled */
         EXPECT_FALSE(go_to_object(c.typed.c_str())) << c.typed;
+        selection_busy = false;
         EXPECT_NE(std::string::npos, status().find(c.says)) << status();
         EXPECT_EQ(0u, status().find("Go to: ")) << status();
         EXPECT_EQ(selected, selection()) << c.typed;
@@ -202,6 +206,12 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     ev.subwindow = None;
     ev.x = ev.y = 30000; /* past every row */
     EXPECT_EQ(nullptr, object_at_event(mw->mw_navigator, &ev));
+
+    /* Dropped, like a click, while a click is being handled. */
+    selection_busy = true;
+    EXPECT_EQ(nullptr, row_menu_for(log));
+    selection_busy = false;
+    EXPECT_TRUE(selection().empty());
 
     /* A row outside the selection becomes the whole selection ... */
     add(rack);
