@@ -13,11 +13,14 @@
 #include "core/globals.h"
 #include "help/XtHelp.h"
 #include "prefs/prefs_api.h"
+#include "tree/go_to.h"
 #include "tree/navigator.h"
+#include "tree/row_menu.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
 #include "ui/create_win.h"
 #include "ui/default_win.h"
+#include "ui/help_callbacks.h"
 #include "ui/icon.h"
 #include "ui/main_win.h"
 #include "ui/open_win.h"
@@ -67,6 +70,12 @@ void initialize_gui(int argc, char** argv)
     /* The windows know nothing of the features above them: the navigator's
      * nodes open through the tree. */
     main_window->add_node_state_callback(node_state_cb, nullptr);
+    /* Return in the path line goes to the object named there; the third
+     * button and the Delete key act on the navigator's rows; F1 shows the
+     * help of the window in focus. */
+    XtAddCallback(main_window->mw_path, XmNactivateCallback, path_activate_cb, nullptr);
+    install_row_commands();
+    install_help_keys();
     /* The preferences switch raw events off while they rebuild the tree. */
     set_raw_events_hook(setup_raw_events);
 

@@ -23,6 +23,7 @@ int file_desc = 0;
 int display_format = 1;
 int sort_on = 1;
 bool fdn_name = false;
+bool natural_order = false;
 unsigned int CurrentCookie = 0;
 char* user_object_class = initial_user_class;
 char* user_object_name = initial_user_name;

@@ -75,6 +75,7 @@ extern int file_desc;              /* 0: launcher's descriptor for the start-up 
 extern int display_format;         /* 1: outline form of the tree view */
 extern int sort_on;                /* 1 */
 extern bool fdn_name;              /* false: label nodes by RDN */
+extern bool natural_order;         /* false: siblings in FDN order; true: numbers as numbers */
 extern unsigned int CurrentCookie; /* 0: generation number of the tree */
 extern char* user_object_class;    /* "" */
 extern char* user_object_name;     /* "" */

@@ -125,6 +125,18 @@ void DefaultWin::reset_defaults()
     XmToggleButtonGadgetSetState(dp_rdn_tog, True, False);
     /* Nodes made from now on are labelled by RDN, before any Ok. */
     fdn_name = false;
+    XmToggleButtonGadgetSetState(dp_natural_order, False, False);
+    natural_order_cb(dp_natural_order, this);
+}
+
+/* The order of siblings needs no server: it changes on the spot, and the
+ * rows already shown move into it. */
+void DefaultWin::natural_order_cb(Widget, void*)
+{
+    bool on = XmToggleButtonGadgetGetState(dp_natural_order);
+    if (on == natural_order) return;
+    natural_order = on;
+    resort_siblings();
 }
 
 void DefaultWin::default_cancel_cb(Widget, void*) {}

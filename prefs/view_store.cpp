@@ -75,7 +75,9 @@ bool make_folder(const std::string& dir, std::string& why)
 
 } // namespace
 
-RecordFile::RecordFile(const char* kind, size_t fields) : kind_(kind), fields_(fields) {}
+RecordFile::RecordFile(const char* kind, size_t fields, size_t older)
+    : kind_(kind), fields_(fields), older_(older)
+{}
 
 std::string RecordFile::folder()
 {
@@ -115,7 +117,9 @@ bool RecordFile::load(std::vector<NamedRecord>& out, std::string& why) const
     }
     for (int n = 2; std::getline(in, line); n++) {
         std::vector<std::string> f;
-        if (!split(line, f) || f.size() != fields_ + 1 || f[0].empty()) {
+        bool split_ok = split(line, f);
+        if (split_ok && older_ > 0 && f.size() == older_ + 1) f.resize(fields_ + 1);
+        if (!split_ok || f.size() != fields_ + 1 || f[0].empty()) {
             why = p + " is damaged at line " + std::to_string(n);
             out.clear();
             return false;

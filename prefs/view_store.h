@@ -18,7 +18,8 @@
 #include <vector>
 
 /* One named record: its name and its fields (a view: default node, scope,
- * filter, "fdn" or "rdn"; a named filter: the filter). */
+ * filter, "fdn" or "rdn", "natural" or "fdn-order"; a named filter: the
+ * filter). */
 struct NamedRecord {
     std::string name;
     std::vector<std::string> fields;
@@ -27,8 +28,10 @@ struct NamedRecord {
 class RecordFile {
 public:
     /* kind: "views" or "filters", also the file's name; fields: how many
-     * fields each record has besides its name. */
-    RecordFile(const char* kind, size_t fields);
+     * fields each record has besides its name.  older: a smaller count that
+     * records written before the last fields were added have; they load
+     * with those fields empty.  0: no such records. */
+    RecordFile(const char* kind, size_t fields, size_t older = 0);
 
     /* The folder of the files, from XDG_CONFIG_HOME or HOME; "" when neither is set. */
     static std::string folder();
@@ -46,6 +49,7 @@ public:
 private:
     std::string kind_;
     size_t fields_;
+    size_t older_;
 };
 
 #endif /* PREFS_VIEW_STORE_H */

@@ -32,7 +32,7 @@ bool is_view(OpenWin::Mode m)
 
 RecordFile file_of(OpenWin::Mode m)
 {
-    return is_view(m) ? RecordFile("views", 4) : RecordFile("filters", 1);
+    return is_view(m) ? RecordFile("views", 5, 4) : RecordFile("filters", 1);
 }
 
 void show_status(const char* text)
@@ -129,7 +129,9 @@ void OpenWin::choose_cb(Widget w, void*)
         if (mode == SAVE_VIEW)
             rec.fields = {field_text(dp->dp_default_node), field_text(dp->dp_scope),
                           field_text(dp->dp_filter),
-                          XmToggleButtonGadgetGetState(dp->dp_fdn_toggle) ? "fdn" : "rdn"};
+                          XmToggleButtonGadgetGetState(dp->dp_fdn_toggle) ? "fdn" : "rdn",
+                          XmToggleButtonGadgetGetState(dp->dp_natural_order) ? "natural"
+                                                                             : "fdn-order"};
         else
             rec.fields = {field_text(sw->sw_cmis_filter)};
         if (!file.store(rec, why)) {
@@ -154,6 +156,8 @@ void OpenWin::choose_cb(Widget w, void*)
             bool fdn = r.fields[3] == "fdn";
             XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, fdn, False);
             XmToggleButtonGadgetSetState(dp->dp_rdn_tog, !fdn, False);
+            /* A view saved before the order was kept has it empty: FDN order. */
+            XmToggleButtonGadgetSetState(dp->dp_natural_order, r.fields[4] == "natural", True);
         } else {
             set_field(sw->sw_cmis_filter, r.fields[0]);
         }

@@ -21,8 +21,7 @@
  * default preferences included.  derive() compares CurrentCookie after each
  * wait and answers 2 when the tree was rebuilt (or the object removed): the
  * object may be gone then, and the caller must touch nothing more.
- * display(), outline_form(), CreateNode() and the look-up functions never
- * wait.
+ * display(), outline_form() and the look-up functions never wait.
  */
 #ifndef TREE_DATA_OBJECT_H
 #define TREE_DATA_OBJECT_H
@@ -112,18 +111,10 @@ public:
      * children that have a DataObject, to depth levels. */
     void display(int depth);
     /* Gives this object its row: closed for depth 0, open otherwise, under
-     * its parent's row, before the next displayed sibling. */
+     * its parent's row, among its siblings in sibling order. */
     void outline_form(int depth);
     void vertical_form(int depth);
     void horizontal_form(int depth);
-    /* The first object after this one in the registry that is shown and has
-     * the same parent_name, or null. */
-    DataObject* find_next_displayed_sibling();
-    /* A managed push button named label in outline, labelled by the label
-     * rule, with object_selected (client data label) as its activate
-     * callback.  label must live as long as the node. */
-    Widget CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
-                      XiHierarchyNodeState state);
 
     char* name;                      /* FDN as the server writes it; owned; sort key */
     char* parent_name;               /* FDN of the parent, "" for the root; owned */

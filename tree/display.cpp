@@ -1,6 +1,7 @@
 /*
  * display.cpp - shows DataObjects as rows of the navigator, each under its
- * parent's row and among its siblings in FDN order.
+ * parent's row and among its siblings in FDN order, or in natural order
+ * when the user asked for numbers in names to sort as numbers.
  *
  * The navigator keeps the tree of shown objects here (DataObject::shown,
  * shown_parent, shown_children) and lists it as rows; the outline asks for
@@ -21,6 +22,7 @@
 #include "core/catalog.h"
 #include "core/globals.h"
 #include "tree/data_object.h"
+#include "tree/natural_order.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
 
@@ -38,8 +40,10 @@ static std::vector<DataObject*> row_objects;
 static std::vector<int> row_levels;
 static bool rows_dirty = false;
 
+/* The sibling order: FDN order, or natural order when it is switched on. */
 static bool name_less(const DataObject* a, const DataObject* b)
 {
+    if (natural_order) return natural_compare(a->name, b->name) < 0;
     return strcmp(a->name ? a->name : "", b->name ? b->name : "") < 0;
 }
 
@@ -358,21 +362,22 @@ void DataObject::vertical_form(int) {}
 
 void DataObject::horizontal_form(int) {}
 
-DataObject* DataObject::find_next_displayed_sibling()
+/* Every shown sibling list is put into the order now asked for.  Without
+ * sort_on the rows keep the order the server gave them, and so does a
+ * switch of the order. */
+static void resort_below(DataObject* obj)
 {
-    long pos = object_list.find_first(name);
-    if (pos < 0) {
-        printf("DEBUG : find_next_displayed_sibling() POS ERROR \n");
-        fflush(stdout);
-        return nullptr;
-    }
-    const char* own_parent = parent_name ? parent_name : "";
-    for (size_t i = (size_t)pos + 1; i < object_list.entries(); i++) {
-        DataObject* other = object_list.at(i);
-        if (other->shown && other->parent_name && strcmp(other->parent_name, own_parent) == 0)
-            return other;
-    }
-    return nullptr;
+    std::stable_sort(obj->shown_children.begin(), obj->shown_children.end(), name_less);
+    for (DataObject* child : obj->shown_children) resort_below(child);
+}
+
+void resort_siblings()
+{
+    if (!sort_on) return;
+    unsorted.clear();
+    std::stable_sort(top_rows.begin(), top_rows.end(), name_less);
+    for (DataObject* obj : top_rows) resort_below(obj);
+    rows_changed();
 }
 
 /* Hides obj's shown descendants without taking them out of obj's list one
@@ -395,7 +400,7 @@ void DataObject::destroy_node()
     sort_siblings();
     hide_below(this);
     std::vector<DataObject*>& siblings = shown_parent ? shown_parent->shown_children : top_rows;
-    /* Siblings are in FDN order: look among those named like this one. */
+    /* Siblings are in sibling order: look among those named like this one. */
     auto it = sort_on ? std::lower_bound(siblings.begin(), siblings.end(), this, name_less)
                       : siblings.begin();
     while (it != siblings.end() && *it != this) ++it;
@@ -404,29 +409,4 @@ void DataObject::destroy_node()
     shown = false;
     shown_parent = nullptr;
     rows_changed();
-}
-
-Widget DataObject::CreateNode(Widget outline, Widget parent_node, Widget insert_before, char* label,
-                              XiHierarchyNodeState state)
-{
-    std::string shown_text = bounded_label(node_label(label, fdn_name));
-    XmString text = XmStringCreateLocalized(const_cast<char*>(shown_text.c_str()));
-    Arg args[6];
-    Cardinal n = 0;
-    XtSetArg(args[n], XmNlabelString, text);
-    n++;
-    XtSetArg(args[n], XiNnodeState, state);
-    n++;
-    XtSetArg(args[n], XmNhighlightThickness, 0);
-    n++;
-    XtSetArg(args[n], XmNshadowThickness, 0);
-    n++;
-    XtSetArg(args[n], XiNparentNode, parent_node);
-    n++;
-    XtSetArg(args[n], XiNinsertBefore, insert_before);
-    n++;
-    Widget w = XtCreateManagedWidget(label, xmPushButtonWidgetClass, outline, args, n);
-    XtAddCallback(w, XmNactivateCallback, object_selected, label);
-    XmStringFree(text);
-    return w;
 }

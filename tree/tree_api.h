@@ -14,7 +14,9 @@
  * - the first tree and the check of a root FDN (build_tree, is_valid_object):
  *   the preferences (prefs/), which rebuild the tree from a new default node;
  * - opening an object's row and scrolling it into view (open_object,
- *   show_object_row): the search (prefs/), which shows what it found.
+ *   show_object_row): the search (prefs/), which shows what it found;
+ * - the sibling order (natural_compare, resort_siblings): the preferences,
+ *   where the user switches the natural order on and off.
  *
  * EVENT-LOOP RULE: as in the headers it includes; most of these wait for the
  * server with the Xt loop running.
@@ -24,6 +26,7 @@
 
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
+#include "tree/natural_order.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
 

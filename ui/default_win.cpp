@@ -28,6 +28,11 @@ void DefaultWin::default_ok_tramp(Widget w, XtPointer client, XtPointer)
     ((DefaultWin*)client)->default_ok_cb(w, client);
 }
 
+void DefaultWin::natural_order_tramp(Widget w, XtPointer client, XtPointer)
+{
+    ((DefaultWin*)client)->natural_order_cb(w, client);
+}
+
 void DefaultWin::load_view_tramp(Widget w, XtPointer client, XtPointer)
 {
     ((DefaultWin*)client)->load_view_cb(w, client);
@@ -79,11 +84,19 @@ void DefaultWin::create(Widget parent, const char* name)
     XmToggleButtonGadgetSetState(fdn_name ? dp_fdn_toggle : dp_rdn_tog, True, False);
     XtManageChild(dp_obj_name_radio_box);
 
+    /* Sibling order: FDN order unless numbers are to sort as numbers. */
+    dp_order_label = labelled(xmLabelWidgetClass, dp_form, "dp_order_label", 830, "Sibling Order:");
+    dp_natural_order = labelled(xmToggleButtonGadgetClass, dp_form, "dp_natural_order", 831,
+                                "Natural Order (slot 2 before slot 10)");
+    XtVaSetValues(dp_natural_order, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
+                  dp_obj_name_radio_box, XmNtopOffset, 4, NULL);
+    XmToggleButtonGadgetSetState(dp_natural_order, natural_order, False);
+    XtAddCallback(dp_natural_order, XmNvalueChangedCallback, natural_order_tramp, this);
+
     dp_view_label = labelled(xmLabelWidgetClass, dp_form, "dp_view_label", 547, "Views:");
     dp_load_view = labelled(xmPushButtonWidgetClass, dp_form, "dp_load_view", 551, "Load...");
-    XtVaSetValues(dp_load_view, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
-                  dp_obj_name_radio_box, XmNtopOffset, 8, XmNbottomAttachment, XmATTACH_FORM,
-                  XmNbottomOffset, 10, NULL);
+    XtVaSetValues(dp_load_view, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, dp_natural_order,
+                  XmNtopOffset, 8, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, NULL);
     dp_save_view = labelled(xmPushButtonWidgetClass, dp_form, "dp_save_view", 552, "Save...");
     XtVaSetValues(dp_save_view, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
                   dp_load_view, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, dp_load_view,
@@ -92,10 +105,11 @@ void DefaultWin::create(Widget parent, const char* name)
     XtAddCallback(dp_load_view, XmNactivateCallback, load_view_tramp, this);
     XtAddCallback(dp_save_view, XmNactivateCallback, save_view_tramp, this);
 
-    Widget labels[] = {dp_default_node_label, dp_scope_label, dp_filter_label, dp_obj_name_label,
-                       dp_view_label};
-    Widget fields[] = {dp_default_node, dp_scope, dp_filter, dp_obj_name_radio_box, dp_load_view};
-    align_fields(labels, fields, 5, 10);
+    Widget labels[] = {dp_default_node_label, dp_scope_label, dp_filter_label,
+                       dp_obj_name_label,     dp_order_label, dp_view_label};
+    Widget fields[] = {dp_default_node,       dp_scope,         dp_filter,
+                       dp_obj_name_radio_box, dp_natural_order, dp_load_view};
+    align_fields(labels, fields, 6, 10);
     /* "Show Objects With:" stands at the first toggle, not the box's middle. */
     XtVaSetValues(dp_obj_name_label, XmNbottomAttachment, XmATTACH_NONE, XmNtopOffset, 6, NULL);
 

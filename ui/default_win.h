@@ -29,6 +29,9 @@ public:
     /* Load... and Save...: the saved views in the Open View dialog (prefs/). */
     virtual void load_view_cb(Widget w, void* client);
     virtual void save_view_cb(Widget w, void* client);
+    /* The Natural Order toggle: re-sorts the shown siblings at once (prefs/). */
+    virtual void natural_order_cb(Widget w, void* client);
+    static void natural_order_tramp(Widget w, XtPointer client, XtPointer call);
     static void load_view_tramp(Widget w, XtPointer client, XtPointer call);
     static void save_view_tramp(Widget w, XtPointer client, XtPointer call);
 
@@ -51,6 +54,8 @@ public:
     Widget dp_obj_name_radio_box = nullptr;
     Widget dp_fdn_toggle = nullptr;
     Widget dp_rdn_tog = nullptr;
+    Widget dp_order_label = nullptr;
+    Widget dp_natural_order = nullptr; /* toggle: numbers in names sort as numbers */
     Widget dp_ok_button = nullptr;
     Widget dp_apply_button = nullptr;
     Widget dp_cancel_button = nullptr;

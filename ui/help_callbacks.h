@@ -19,4 +19,8 @@ void out_help_cb(Widget w, XtPointer client, XtPointer call); /* output window *
 void sw_help_cb(Widget w, XtPointer client, XtPointer call);  /* select window */
 void co_help_cb(Widget w, XtPointer client, XtPointer call);  /* create-object window */
 
+/* Makes the help key (F1) show the topic of the window that has the focus.
+ * Once, after the windows are made. */
+void install_help_keys();
+
 #endif /* UI_HELP_CALLBACKS_H */

@@ -236,4 +236,45 @@ TEST_F(OnDisplay, CreateFromTemplateDeleteAndActionReachTheServer)
     EXPECT_NE(None, wait_for_window(dpy, "Tarnwick: Output Window", 5));
 }
 
+/* An FDN typed into the path line and Return select that object, seven
+ * levels down with none of its ancestors open; Edit > Delete then deletes
+ * it, and only it, on the server: the selection was the typed object. */
+TEST_F(OnDisplay, PathLineGoesToATypedObject)
+{
+    if (!MisProcess::available()) GTEST_SKIP() << "no qx_mis";
+    MisProcess mis;
+    ASSERT_TRUE(mis.start()) << mis.failure();
+    const std::string port = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\""
+                             "/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+    const std::string target = port + "/cTPId=7";
+    auto exists = [&](const std::string& fdn) {
+        return !server_value(mis.port(), fdn, "x721:objectClass").empty();
+    };
+    ASSERT_TRUE(exists(target));
+    TarnRun run;
+    run.args = {"-host", mis.address(), "-root", "/systemId=\"leeds-core-1\"", "-scope", "1"};
+    ASSERT_TRUE(run.start());
+    main_window = wait_for_window(dpy, "Corvane QX 1.2: Tarnwick [" + mis.address() + "]", 15);
+    ASSERT_NE(main_window, None) << run.out() << run.err();
+
+    /* The path line, its text replaced, Return; then Edit > Delete.  The
+     * tree may still be coming: until the question shows, try again. */
+    Window question = None;
+    for (int attempt = 0; attempt < 8 && question == None; attempt++) {
+        usleep(500000);
+        ASSERT_TRUE(xdo("mousemove 300 50 click --repeat 3 --delay 60 1 sleep 0.3"));
+        ASSERT_TRUE(xdo("type --delay 5 -- '" + target + "'"));
+        ASSERT_TRUE(xdo("key Return sleep 1.5 mousemove 116 16 click 1 sleep 0.5 "
+                        "mousemove 120 82 click 1"));
+        question = wait_for_window(dpy, "Question", 3);
+        if (question == None) xdo("key Escape");
+    }
+    ASSERT_NE(question, None) << "nothing was selected to delete";
+    ASSERT_TRUE(xdo("windowfocus --sync " + std::to_string(question) + " key Return"));
+    for (int i = 0; i < 100 && exists(target); i++) usleep(100000);
+    EXPECT_FALSE(exists(target)) << run.out() << run.err();
+    EXPECT_TRUE(exists(port + "/cTPId=6"));
+    EXPECT_TRUE(exists(port));
+}
+
 } // namespace

@@ -59,6 +59,23 @@ TEST_F(ViewStore, RoundTripAndReplace)
     EXPECT_EQ(3u, got.size());
 }
 
+TEST_F(ViewStore, RecordsOfAnOlderWidthLoadWithTheNewFieldsEmpty)
+{
+    RecordFile views("views", 5, 4);
+    std::string why;
+    mkdir((dir.path + "/tarnwick").c_str(), 0700);
+    std::ofstream(views.path(), std::ios::binary)
+        << "tarnwick views 1\nold\t/\t2\t\trdn\nnew\t/\t1\t\tfdn\tnatural\n";
+    std::vector<NamedRecord> got;
+    ASSERT_TRUE(views.load(got, why)) << why;
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ((std::vector<std::string>{"/", "2", "", "rdn", ""}), got[0].fields);
+    EXPECT_EQ("natural", got[1].fields[4]);
+    // Neither wider nor narrower than those two.
+    std::ofstream(views.path(), std::ios::binary) << "tarnwick views 1\nx\t/\t2\trdn\n";
+    EXPECT_FALSE(views.load(got, why));
+}
+
 TEST_F(ViewStore, DamagedFilesAreReportedAndKept)
 {
     RecordFile views("views", 4);

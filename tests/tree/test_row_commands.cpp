@@ -1,0 +1,324 @@
+/*
+ * test_row_commands.cpp - going to an object from the path line, the rows'
+ * popup menu, the Delete key and the natural order of siblings, against a
+ * real qx_mis, in process under X.
+ */
+#include <gtest/gtest.h>
+
+#include <Xm/MessageB.h>
+#include <Xm/PushB.h>
+#include <Xm/Text.h>
+#include <Xm/ToggleBG.h>
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "gui_fixture.h"
+#include "mis_process.h"
+#include "tree/build_tree.h"
+#include "tree/data_object.h"
+#include "tree/go_to.h"
+#include "tree/navigator.h"
+#include "tree/natural_order.h"
+#include "tree/row_menu.h"
+#include "tree/selection.h"
+#include "ui/action_win.h"
+#include "ui/config_win.h"
+#include "ui/default_win.h"
+#include "ui/dialogs.h"
+#include "ui/main_win.h"
+
+using qxtest::MisProcess;
+
+namespace {
+
+const std::string kLeeds = "/systemId=\"leeds-core-1\"";
+const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
+const std::string kPort =
+    kRack1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
+const std::string kLog = kLeeds + "/logId=\"alarmLog\"";
+
+MisProcess* mis = nullptr;
+
+void reset_tree()
+{
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
+    CurrentCookie++;
+    root = nullptr;
+    check_selected(0);
+    pump_for(0.05);
+}
+
+void first_tree(const std::string& root_fdn, int scope)
+{
+    static std::string keep;
+    keep = root_fdn;
+    default_root = const_cast<char*>(keep.c_str());
+    default_scope = scope;
+    build_tree();
+    pump_for(0.1);
+}
+
+std::vector<std::string> selection()
+{
+    std::vector<std::string> out;
+    for (DataObject* o : DataObject::selected_list.items()) out.push_back(o->name);
+    return out;
+}
+
+/* The objects that have rows, by name, and whether each is open: what a
+ * go-to that fails must not change. */
+std::vector<std::string> shown()
+{
+    std::vector<std::string> out;
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
+        DataObject* o = DataObject::object_list.at(i);
+        if (o->shown) out.push_back(o->name + std::string(o->node_state == XiOpen ? " +" : ""));
+    }
+    return out;
+}
+
+bool below(DataObject* o, const DataObject* ancestor)
+{
+    for (o = o->shown_parent; o; o = o->shown_parent)
+        if (o == ancestor) return true;
+    return false;
+}
+
+/* The last RDN of each shown child of fdn, in the order of the rows listed
+ * for the outline. */
+std::vector<std::string> rows_under(const std::string& fdn)
+{
+    pump_for(0.2);
+    std::vector<std::string> out;
+    DataObject* parent = find_album_object(fdn.c_str());
+    long at = parent ? object_row(parent) : -1;
+    if (at < 0) return out;
+    for (size_t row = (size_t)at + 1; row < row_count() && below(row_object(row), parent); row++)
+        if (row_object(row)->shown_parent == parent)
+            out.push_back(node_label(row_object(row)->name, false));
+    return out;
+}
+
+bool sensitive(Widget w)
+{
+    Boolean on = False;
+    XtVaGetValues(w, XmNsensitive, &on, NULL);
+    return on;
+}
+
+std::string status()
+{
+    return status_text();
+}
+
+struct RowCommands : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        if (!gui_up()) return;
+        mis = new MisProcess;
+        ASSERT_TRUE(mis->start()) << mis->failure();
+        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
+        Platform::def_platform = platform;
+    }
+    static void TearDownTestSuite()
+    {
+        reset_tree();
+        natural_order = false;
+        platform.disconnect();
+        delete mis;
+        mis = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!gui_up()) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(platform.is_connected());
+        reset_tree();
+        natural_order = false;
+        current_filter = nullptr;
+        first_tree(kLeeds, 1);
+        ASSERT_NE(nullptr, root);
+    }
+};
+
+TEST_F(RowCommands, GoToOpensSelectsAndShows)
+{
+    /* The view scrolled to the end of the log: the rows of the ancestors to
+     * open have no widgets. */
+    DataObject* log = find_album_object(kLog.c_str());
+    ASSERT_TRUE(log);
+    open_object(log);
+    ASSERT_GT(log->shown_children.size(), 100u);
+    show_object_row(log->shown_children.back());
+    pump_for(0.2);
+    ASSERT_EQ(nullptr, find_album_object(kRack1.c_str())->node);
+
+    /* Loose spacing as a person types it, and a pasted newline. */
+    const std::string target = kPort + "/cTPId=7";
+    XmTextSetString(main_window->mw_path,
+                    const_cast<char*>("  /systemId = \"leeds-core-1\"/equipmentId=\"rack-1\""
+                                      "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\""
+                                      "/tTPId=\"port-1\"/cTPId=7\n"));
+    XtCallCallbacks(main_window->mw_path, XmNactivateCallback, nullptr);
+    EXPECT_EQ(std::vector<std::string>{target}, selection()) << status();
+    DataObject* obj = find_album_object(target.c_str());
+    ASSERT_TRUE(obj && obj->node); /* scrolled into view */
+    EXPECT_EQ(obj, find_object(obj->node));
+    for (const std::string& up : fdn_prefixes(kPort)) {
+        DataObject* o = find_album_object(up.c_str());
+        ASSERT_TRUE(o && o->shown) << up;
+        EXPECT_EQ(XiOpen, o->node_state) << up;
+    }
+    char* path = XmTextGetString(main_window->mw_path);
+    EXPECT_EQ(target, path);
+    XtFree(path);
+    EXPECT_TRUE(sensitive(main_window->mw_get_button));
+
+    /* Another object, with the first still selected: it alone is selected. */
+    ASSERT_TRUE(go_to_object(kLog.c_str()));
+    EXPECT_EQ(std::vector<std::string>{kLog}, selection());
+}
+
+TEST_F(RowCommands, GoToRefusalsChangeNothing)
+{
+    ASSERT_TRUE(go_to_object(kRack1.c_str()));
+    const std::vector<std::string> rows = shown(), selected = selection();
+    struct Case {
+        std::string typed, says;
+    } cases[] = {
+        {kLeeds + "/equipmentId=\"rack-9\"", "no such object"},
+        {"/systemId=\"leeds", "unterminated quote"},
+        {"/systemId=\"york-agg-1\"", "starts at " + kLeeds},
+        {"   ", "type the FDN"},
+        {kLog, "click is still being handled"},
+    };
+    for (const Case& c : cases) {
+        selection_busy = c.typed == kLog; /* a click being handled */
+        EXPECT_FALSE(go_to_object(c.typed.c_str())) << c.typed;
+        selection_busy = false;
+        EXPECT_NE(std::string::npos, status().find(c.says)) << status();
+        EXPECT_EQ(0u, status().find("Go to: ")) << status();
+        EXPECT_EQ(selected, selection()) << c.typed;
+        EXPECT_EQ(rows, shown()) << c.typed;
+    }
+}
+
+TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
+{
+    MainWin* mw = main_window;
+    DataObject* rack = find_album_object(kRack1.c_str());
+    DataObject* log = find_album_object(kLog.c_str());
+    ASSERT_TRUE(rack && rack->node && log && log->node);
+    pump_for(0.3);
+
+    /* The press as the navigator gets it: the row's window under the pointer. */
+    XButtonEvent ev = {};
+    ev.type = ButtonPress;
+    ev.display = display;
+    ev.window = XtWindow(mw->mw_navigator);
+    ev.subwindow = XtWindow(log->node);
+    ev.button = Button3;
+    EXPECT_EQ(log, object_at_event(mw->mw_navigator, &ev));
+    ev.subwindow = None;
+    ev.x = ev.y = 30000; /* past every row */
+    EXPECT_EQ(nullptr, object_at_event(mw->mw_navigator, &ev));
+
+    /* Dropped, like a click, while a click is being handled. */
+    selection_busy = true;
+    EXPECT_EQ(nullptr, row_menu_for(log));
+    selection_busy = false;
+    EXPECT_TRUE(selection().empty());
+
+    /* A row outside the selection becomes the whole selection ... */
+    add(rack);
+    Widget menu = row_menu_for(log);
+    ASSERT_NE(nullptr, menu);
+    EXPECT_EQ(std::vector<std::string>{kLog}, selection());
+    Widget get = XtNameToWidget(menu, "mw_row_get_button");
+    Widget create = XtNameToWidget(menu, "mw_row_create_button");
+    Widget del = XtNameToWidget(menu, "mw_row_delete_button");
+    ASSERT_TRUE(get && create && del);
+    EXPECT_TRUE(sensitive(get) && sensitive(create) && sensitive(del));
+    /* ... and its actions follow the Action menu, after a separator. */
+    for (const char* action : {"selfTest", "reset", "flush"}) {
+        Widget item = XtNameToWidget(menu, action);
+        ASSERT_NE(nullptr, item) << action;
+        EXPECT_EQ(action, xmstring_resource(item, XmNlabelString));
+    }
+    XtCallCallbacks(XtNameToWidget(menu, "reset"), XmNactivateCallback, nullptr);
+    char* action = XmTextGetString(action_window->aw_action);
+    EXPECT_STREQ("reset", action);
+    XtFree(action);
+    XtUnmanageChild(action_window->aw_dialog);
+
+    /* Get... shows the row's object in the configuration window. */
+    XtCallCallbacks(get, XmNactivateCallback, nullptr);
+    EXPECT_TRUE(XtIsManaged(object_configuration->oc_dialog));
+    EXPECT_EQ(kLog, global.get_objname().str());
+    XtUnmanageChild(object_configuration->oc_dialog);
+
+    /* A row inside a selection of two keeps both: only Delete applies, and
+     * the actions of the former object are gone. */
+    add(rack);
+    menu = row_menu_for(rack);
+    EXPECT_EQ(2u, selection().size());
+    EXPECT_FALSE(sensitive(get));
+    EXPECT_FALSE(sensitive(create));
+    EXPECT_TRUE(sensitive(del));
+    EXPECT_EQ(nullptr, XtNameToWidget(menu, "reset"));
+}
+
+TEST_F(RowCommands, DeleteKeyAsksAsEditDelete)
+{
+    /* Nothing selected: no question. */
+    delete_key_pressed();
+    EXPECT_TRUE(current_question_dialog == nullptr ||
+                !XtIsManaged(*current_question_dialog->getwidget()));
+
+    ASSERT_TRUE(go_to_object(kRack1.c_str()));
+    std::string question;
+    after(100, [&] {
+        if (!current_question_dialog) return;
+        Widget mb = *current_question_dialog->getwidget();
+        question = xmstring_resource(mb, XmNmessageString);
+        XmPushButtonCallbackStruct cbs = {};
+        cbs.reason = XmCR_ACTIVATE;
+        XtCallCallbacks(XmMessageBoxGetChild(mb, XmDIALOG_CANCEL_BUTTON), XmNactivateCallback,
+                        &cbs);
+    });
+    delete_key_pressed();
+    EXPECT_NE(std::string::npos, question.find(kRack1)) << question;
+    EXPECT_NE(nullptr, find_album_object(kRack1.c_str())); /* Cancel kept it */
+}
+
+TEST_F(RowCommands, NaturalOrderResortsAndPlacesNewRows)
+{
+    DefaultWin* dp = default_preferences;
+    ASSERT_TRUE(go_to_object((kPort + "/cTPId=1").c_str()));
+    const std::vector<std::string> fdn_order = rows_under(kPort);
+    ASSERT_GE(fdn_order.size(), 11u);
+    EXPECT_EQ("cTPId=10", fdn_order[1]);
+
+    /* Switched on: the open container re-sorts at once. */
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, True, True);
+    EXPECT_TRUE(natural_order);
+    std::vector<std::string> natural = rows_under(kPort);
+    for (size_t i = 0; i < natural.size(); i++)
+        EXPECT_EQ("cTPId=" + std::to_string(i + 1), natural[i]);
+
+    /* A container opened while it is on shows its rows in that order. */
+    const std::string shelf = kRack1 + "/shelfId=\"shelf-2\"";
+    ASSERT_TRUE(go_to_object((shelf + "/slotNumber=1").c_str()));
+    std::vector<std::string> slots = rows_under(shelf);
+    ASSERT_GE(slots.size(), 10u);
+    EXPECT_EQ("slotNumber=2", slots[1]);
+
+    /* Default switches it off, and FDN order comes back. */
+    dp->reset_defaults();
+    EXPECT_FALSE(natural_order);
+    EXPECT_EQ(fdn_order, rows_under(kPort));
+    EXPECT_EQ("slotNumber=10", rows_under(shelf)[1]);
+}
+
+} // namespace
