@@ -375,6 +375,16 @@ int Album::num_images() const
     return impl_ ? static_cast<int>(impl_->members->live) : 0;
 }
 
+DataUnit Album::member_class(const DataUnit& name) const
+{
+    if (!impl_ || name.is_empty()) return DataUnit();
+    const AlbumSnapshot& m = *impl_->members;
+    long i = m.find(name.str(), name.length());
+    if (i < 0) return DataUnit();
+    const AlbumSnapshot::Member& member = m.list[static_cast<size_t>(i)];
+    return unit(m.text.substr(member.cls, member.cls_len));
+}
+
 AlbumImage Album::first_image() const
 {
     AlbumImage it;

@@ -434,6 +434,10 @@ public:
     bool derive(double timeout = KVL_DEFAULT_TIMEOUT);
     int num_images() const;
     AlbumImage first_image() const;
+    /* The class that the derivation or the creation report gave the member
+     * named name (as the server writes it); empty when the set does not hold
+     * it.  Never waits. */
+    DataUnit member_class(const DataUnit& name) const;
     bool when(const DataUnit& event, const Callback& cb); /* OBJECT_CREATED, OBJECT_DESTROYED */
 
     std::shared_ptr<AlbumImpl> impl_; /* library use */
