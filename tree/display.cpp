@@ -126,6 +126,20 @@ DataObject* bound_object(Widget node)
     return r ? r->obj : nullptr;
 }
 
+/* The object whose row has the keyboard focus, or null.  The outline keeps
+ * the focus with a row number; when rows come and go above it, the number
+ * is found again from this object. */
+static DataObject* focus_obj = nullptr;
+
+static void row_focus_handler(Widget w, XtPointer, XEvent* event, Boolean*)
+{
+    if (event->xfocus.detail == NotifyPointer) return;
+    if (event->type == FocusIn)
+        focus_obj = bound_object(w);
+    else if (event->type == FocusOut)
+        focus_obj = nullptr;
+}
+
 /* The object no longer has a widget (its row left the view, or the object
  * the navigator). */
 static void release_node(DataObject* obj)
@@ -217,6 +231,7 @@ static Widget source_create_row(XtPointer, Widget outline)
     XtAddCallback(w, XmNactivateCallback, object_selected, nullptr);
     XtAddCallback(w, XmNdestroyCallback, DataObject::node_destroyed_cb, nullptr);
     XtInsertEventHandler(w, KeyPressMask, False, row_return_handler, nullptr, XtListHead);
+    XtAddEventHandler(w, FocusChangeMask, False, row_focus_handler, nullptr);
     RowWidget r{w, nullptr, std::string(), 0, 0};
     XtVaGetValues(w, XmNforeground, &r.fg, XmNbackground, &r.bg, NULL);
     row_widgets.push_back(r);
@@ -244,6 +259,7 @@ static void refresh_view()
     Widget first = XiOutlineNodeOfRow(outline, XiOutlineTopRow(outline));
     DataObject* top_obj = first ? bound_object(first) : nullptr;
     if (top_obj) top = object_row(top_obj);
+    XiOutlineSetFocusRow(outline, focus_obj ? object_row(focus_obj) : -1);
     XiOutlineRowsChanged(outline, top);
 }
 
@@ -304,6 +320,7 @@ void forget_all_rows()
         obj->node = nullptr;
     }
     for (RowWidget& r : row_widgets) r.obj = nullptr;
+    focus_obj = nullptr;
     top_rows.clear();
     unsorted.clear();
     rows_changed();
@@ -395,6 +412,7 @@ static void hide_below(DataObject* obj)
 
 void DataObject::destroy_node()
 {
+    if (focus_obj == this) focus_obj = nullptr;
     release_node(this);
     if (!shown) return;
     sort_siblings();

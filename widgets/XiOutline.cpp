@@ -42,6 +42,10 @@ static void ToggleNodeState(Widget button, XtPointer client_data, XtPointer call
 static void CalcMaxWidth(Widget w);
 static void CalcLocations(Widget w, Boolean allow_resize);
 
+static void default_focus_color(Widget w, int offset, XrmValue* value);
+static void focus_handler(Widget child, XtPointer client_data, XEvent* event, Boolean* go_on);
+static void update_focus_mark(Widget w);
+
 /* ------------------------------------------------------------------ */
 /* Resources                                                           */
 /* ------------------------------------------------------------------ */
@@ -54,6 +58,9 @@ static XtResource resources[] = {
      XtOffsetOf(XiOutlineRec, outline.v_scroll), (String)XmRImmediate, NULL},
     {(String)XmNhorizontalScrollBar, (String)XmCHorizontalScrollBar, (String)XmRWidget,
      sizeof(Widget), XtOffsetOf(XiOutlineRec, outline.h_scroll), (String)XmRImmediate, NULL},
+    {(String)XiNfocusColor, (String)XmCHighlightColor, (String)XmRPixel, sizeof(Pixel),
+     XtOffsetOf(XiOutlineRec, outline.focus_color), (String)XmRCallProc,
+     (XtPointer)default_focus_color},
 };
 
 static XmSyntheticResource syn_resources[] = {
@@ -236,6 +243,7 @@ static const Position kParked = -30000;
 static bool self_scrolling(Widget w);
 static bool has_source(Widget w);
 static void place_source_rows(Widget w);
+static void follow_focus_row(Widget w);
 
 /* Carry out the pending placement of one node. */
 static void do_placement(Widget w, OutlineConstraints n)
@@ -265,6 +273,7 @@ static void do_placement(Widget w, OutlineConstraints n)
         if (button != NULL) XtMoveWidget(button, kParked, kParked);
     }
     o->map = o->unmap = o->move = False;
+    if (n->hierarchy.widget == OW(w)->outline.focus_node) update_focus_mark(w);
 }
 
 /* One node per call, so that the program stays responsive. */
@@ -560,10 +569,12 @@ static bool has_source(Widget w)
     return OW(w)->outline.source.row_count != NULL;
 }
 
-/* Keys on a row.  Down on the last row in view, or Up on the first,
- * scrolls by a row: the row widget keeps the focus and now shows the row
- * the key moved to.  Right opens a closed row and Left closes an open one,
- * as its folder button does. */
+/* Keys on a row.  Down and Up move the focus to the next and the previous
+ * row, never to a folder button on the way (Motif's own traversal goes by
+ * position and may pick one).  Down on the last row in view, or Up on the
+ * first, scrolls by a row: the row widget keeps the focus and now shows
+ * the row the key moved to.  Right opens a closed row and Left closes an
+ * open one, as its folder button does. */
 static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, Boolean* go_on)
 {
     Widget w = (Widget)client_data;
@@ -582,14 +593,17 @@ static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, B
     XiOutlinePart* op = &OW(w)->outline;
     long row = ((OutlineConstraints)node->core.constraints)->outline.row;
     if (row < 0) return;
+    *go_on = False;
+    long target = sym == XK_Down ? row + 1 : row - 1;
+    if (target < 0 || target >= (long)op->row_count) return;
+    if (op->focus_node == node) op->focus_row = target;
     long last = (long)op->top_index + (long)std::max<Cardinal>(op->rows_in_view, 1) - 1;
-    if (sym == XK_Down && row >= last && row + 1 < (long)op->row_count) {
-        scroll_to_row(w, (long)op->top_index + 1 + (row - last));
-        *go_on = False;
-    } else if (sym == XK_Up && row <= (long)op->top_index && row > 0) {
-        scroll_to_row(w, row - 1);
-        *go_on = False;
-    }
+    if (target > last)
+        scroll_to_row(w, (long)op->top_index + (target - last));
+    else if (target < (long)op->top_index)
+        scroll_to_row(w, target);
+    Widget next = XiOutlineNodeOfRow(w, (Cardinal)target);
+    if (next != NULL && next != node) XmProcessTraversal(next, XmTRAVERSE_CURRENT);
 }
 
 /* The i-th row widget, made by the source when there are not that many. */
@@ -681,6 +695,111 @@ static void place_source_rows(Widget w)
     outline_class(w)->calc_max_width(w);
     update_scroll_bars(w);
     op->placing = False;
+    follow_focus_row(w);
+    update_focus_mark(w);
+}
+
+/* --- the frame around the row with the keyboard focus --- */
+
+static void default_focus_color(Widget w, int, XrmValue* value)
+{
+    static Pixel pixel;
+    pixel = ((XmManagerWidget)w)->manager.highlight_color;
+    value->addr = (XPointer)&pixel;
+    value->size = sizeof(pixel);
+}
+
+static void make_focus_gc(Widget w)
+{
+    XGCValues v;
+    v.foreground = OW(w)->outline.focus_color;
+    v.line_width = 0;
+    OW(w)->outline.focus_gc = XtGetGC(w, GCForeground | GCLineWidth, &v);
+}
+
+/* The node that shows the focused row now: with a row source, the row
+ * widget bound to the focused row; else the focused node itself.  NULL
+ * when no row has the focus or its row is out of view. */
+static Widget marked_node(Widget w)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    if (op->focus_node == NULL) return NULL;
+    Widget node = op->focus_node;
+    if (has_source(w)) {
+        if (op->focus_row < 0) return NULL;
+        node = XiOutlineNodeOfRow(w, (Cardinal)op->focus_row);
+    }
+    if (node == NULL || !XtIsManaged(node) ||
+        !(XiHierarchyNode(node)->hierarchy.status & XiNodeMapped))
+        return NULL;
+    return node;
+}
+
+static void draw_focus_mark(Widget w)
+{
+    XRectangle* r = &OW(w)->outline.focus_mark;
+    if (r->width == 0 || !XtIsRealized(w)) return;
+    XDrawRectangle(XtDisplay(w), XtWindow(w), OW(w)->outline.focus_gc, r->x, r->y, r->width,
+                   r->height);
+}
+
+/* Takes the frame away from where it was and draws it around the node
+ * that shows the focused row now.  The frame lies one pixel outside the
+ * node, in the margins, which hold nothing else: clearing it clears no
+ * other drawing, and the node's own window is not touched. */
+static void update_focus_mark(Widget w)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    XRectangle want = {0, 0, 0, 0};
+    if (Widget node = marked_node(w)) {
+        want.x = (short)(node->core.x - 1);
+        want.y = (short)(node->core.y - 1);
+        want.width = (unsigned short)(full_width(node) + 1);
+        want.height = (unsigned short)(full_height(node) + 1);
+    }
+    XRectangle* had = &op->focus_mark;
+    bool same = had->x == want.x && had->y == want.y && had->width == want.width &&
+                had->height == want.height;
+    if (!same && had->width != 0 && XtIsRealized(w))
+        XClearArea(XtDisplay(w), XtWindow(w), had->x, had->y, had->width + 1u, had->height + 1u,
+                   False);
+    *had = want;
+    draw_focus_mark(w);
+}
+
+/* With a row source the focus stays with its row: once the view has
+ * scrolled, the row widget that shows the focused row takes the focus. */
+static void follow_focus_row(Widget w)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    if (op->focus_node == NULL || op->focus_row < 0) return;
+    Widget node = XiOutlineNodeOfRow(w, (Cardinal)op->focus_row);
+    if (node == NULL || node == op->focus_node) return;
+    op->moving_focus = True;
+    XmProcessTraversal(node, XmTRAVERSE_CURRENT);
+    op->moving_focus = False;
+}
+
+/* Focus in and out of every node.  Focus that the pointer brings into
+ * the window (NotifyPointer) is no focus of a row. */
+static void focus_handler(Widget child, XtPointer client_data, XEvent* event, Boolean*)
+{
+    Widget w = (Widget)client_data;
+    XiOutlinePart* op = &OW(w)->outline;
+    if (event->xfocus.detail == NotifyPointer) return;
+    if (event->type == FocusIn) {
+        if (XiHierarchyNode(child)->hierarchy.state == XiNotInHierarchy) return;
+        op->focus_node = child;
+        if (has_source(w))
+            op->focus_row = ((OutlineConstraints)child->core.constraints)->outline.row;
+    } else if (event->type == FocusOut) {
+        if (child != op->focus_node) return;
+        op->focus_node = NULL;
+        if (!op->moving_focus) op->focus_row = -1;
+    } else {
+        return;
+    }
+    update_focus_mark(w);
 }
 
 static void clear_window(Widget w)
@@ -739,6 +858,11 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num
     op->row_count = 0;
     op->row_height = 0;
     op->placing = False;
+    make_focus_gc(new_w);
+    op->focus_node = NULL;
+    op->focus_row = -1;
+    memset(&op->focus_mark, 0, sizeof(op->focus_mark));
+    op->moving_focus = False;
     attach_scroll_bar(new_w, op->v_scroll, v_scroll_cb);
     attach_scroll_bar(new_w, op->h_scroll, h_scroll_cb);
     XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, new_w);
@@ -750,6 +874,7 @@ static void Destroy(Widget w)
     if (op->work_id) XtRemoveWorkProc(op->work_id);
     XtFree((char*)op->pending.nodes);
     XtFree((char*)op->pool);
+    XtReleaseGC(w, op->focus_gc);
     detach_scroll_bar(w, op->v_scroll, v_scroll_cb);
     detach_scroll_bar(w, op->h_scroll, h_scroll_cb);
 }
@@ -796,6 +921,7 @@ static void Redisplay(Widget w, XEvent* event, Region region)
         }
     }
     if (done_any) queue_compact(q);
+    draw_focus_mark(w);
 }
 
 static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList args,
@@ -806,6 +932,12 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
     XiOutlinePart* op = &OW(new_w)->outline;
     XiOutlinePart* old_op = &OW(current)->outline;
     bool scroll_bars = op->v_scroll != old_op->v_scroll || op->h_scroll != old_op->h_scroll;
+    bool redraw = False;
+    if (op->focus_color != old_op->focus_color) {
+        XtReleaseGC(new_w, op->focus_gc);
+        make_focus_gc(new_w);
+        redraw = True;
+    }
     if (scroll_bars) {
         detach_scroll_bar(new_w, old_op->v_scroll, v_scroll_cb);
         detach_scroll_bar(new_w, old_op->h_scroll, h_scroll_cb);
@@ -824,7 +956,7 @@ static Boolean SetValues(Widget current, Widget request, Widget new_w, ArgList a
         place_rows(new_w);
         return True;
     }
-    return False;
+    return redraw;
 }
 
 static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
@@ -886,6 +1018,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     o->map = o->unmap = o->move = False;
     o->row = -1;
     XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, XtParent(new_w));
+    XtAddEventHandler(new_w, FocusChangeMask, False, focus_handler, XtParent(new_w));
 }
 
 /* A node that goes takes its pending placement along. */
@@ -902,6 +1035,11 @@ static void ConstraintDestroy(Widget child)
         n->outline.map = n->outline.unmap = n->outline.move = False;
     }
     if (op->first_node == (HierarchyConstraints)n) op->first_node = NULL;
+    if (op->focus_node == child) {
+        op->focus_node = NULL;
+        op->focus_row = -1;
+        update_focus_mark(w);
+    }
     for (Cardinal i = 0; i < op->pool_count; i++) {
         if (op->pool[i] != child) continue;
         if (n->outline.row >= 0 && op->source.bind_row != NULL)
@@ -1023,6 +1161,7 @@ void XiOutlineSetRowSource(Widget outline, const XiOutlineRowSource* source)
         memset(&op->source, 0, sizeof(op->source));
     op->top_index = 0;
     op->first_node = NULL;
+    op->focus_row = -1;
     relayout(outline);
 }
 
@@ -1069,4 +1208,15 @@ void XiOutlineShowRow(Widget outline, Cardinal row)
         scroll_to_row(outline, row);
     else if (row >= op->top_index + in_view)
         scroll_to_row(outline, (long)row - in_view + 1);
+}
+
+long XiOutlineFocusRow(Widget outline)
+{
+    return XiIsOutline(outline) && has_source(outline) ? OW(outline)->outline.focus_row : -1;
+}
+
+void XiOutlineSetFocusRow(Widget outline, long row)
+{
+    if (!XiIsOutline(outline) || !has_source(outline)) return;
+    OW(outline)->outline.focus_row = row < 0 ? -1 : row;
 }

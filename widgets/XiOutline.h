@@ -13,6 +13,13 @@
  * indentSpace  IndentSpace  HorizontalDimension  30
  * verticalScrollBar    VerticalScrollBar    Widget  NULL
  * horizontalScrollBar  HorizontalScrollBar  Widget  NULL
+ * focusColor           HighlightColor       Pixel   the highlightColor
+ *
+ * The row that has the keyboard focus is framed by a one-pixel line in
+ * focusColor, drawn in the margins around the row, so rows whose own
+ * highlight is switched off (highlightThickness 0) still show the focus
+ * without any change of their geometry.  Like Motif's own highlight, the
+ * frame shows only while the window has the input focus.
  *
  * Without scroll bars the outline asks its parent for the height of all its
  * rows and is scrolled by an XmScrolledWindow that clips it; X limits that to
@@ -53,6 +60,7 @@
 
 #define XiNindentSpace ((char*)"indentSpace")
 #define XiCIndentSpace ((char*)"IndentSpace")
+#define XiNfocusColor  ((char*)"focusColor")
 
 typedef struct _XiOutlineClassRec* XiOutlineWidgetClass;
 typedef struct _XiOutlineRec* XiOutlineWidget;
@@ -108,5 +116,14 @@ Cardinal XiOutlineTopRow(Widget outline);
 
 /* Scrolls so that `row` is in view. */
 void XiOutlineShowRow(Widget outline, Cardinal row);
+
+/* The row that has the keyboard focus, or -1.  The focus stays with its
+ * row, not with the row widget: when the view scrolls, the widget that
+ * now shows the row takes the focus and the frame.  When the rows of the
+ * source move (rows inserted or removed above), the program tells the
+ * outline where the focused row went, before XiOutlineRowsChanged; -1: no
+ * row keeps the frame. */
+long XiOutlineFocusRow(Widget outline);
+void XiOutlineSetFocusRow(Widget outline, long row);
 
 #endif

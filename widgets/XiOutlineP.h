@@ -93,6 +93,14 @@ typedef struct {
     Cardinal row_count;        /* rows of the source at the last placing */
     Dimension row_height;      /* height of the last row placed, for the last page */
     Boolean placing;           /* binding rows: their size changes wait */
+
+    /* The frame around the row with the keyboard focus. */
+    Pixel focus_color;     /* resource: colour of the frame */
+    GC focus_gc;           /* draws the frame */
+    Widget focus_node;     /* the node that has the keyboard focus, or NULL */
+    long focus_row;        /* with a row source: the row that has the focus, or -1 */
+    XRectangle focus_mark; /* the frame as drawn; width 0: none drawn */
+    Boolean moving_focus;  /* the outline moves the focus to another row widget */
 } XiOutlinePart;
 
 /* The full instance record. */

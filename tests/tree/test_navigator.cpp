@@ -8,6 +8,7 @@
 #include <Xm/PushB.h>
 #include <Xm/Text.h>
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -113,6 +114,15 @@ void open_node(DataObject* obj)
     Widget node = node_of(obj);
     XtVaSetValues(node, XiNnodeState, XiOpen, NULL);
     XiHierarchyNodeStateData data = {node, XiOpen};
+    node_state_cb(main_window->mw_navigator, nullptr, &data);
+}
+
+/* A row opened or closed by its folder button, the focus staying where it is. */
+void set_node_state(DataObject* obj, XiHierarchyNodeState state)
+{
+    Widget node = node_of(obj);
+    XtVaSetValues(node, XiNnodeState, state, NULL);
+    XiHierarchyNodeStateData data = {node, state};
     node_state_cb(main_window->mw_navigator, nullptr, &data);
 }
 
@@ -770,6 +780,83 @@ TEST_F(Tree, KeysPastTheRowsInViewScroll)
     press(node_of(rack), XK_Return);
     EXPECT_TRUE(rack->selected);
     main_window->deselect_objects(nullptr, main_window);
+}
+
+/* The object whose row the navigator frames as having the keyboard focus,
+ * or null: read from where the frame is drawn, and its colour checked on
+ * the screen. */
+DataObject* framed_object()
+{
+    Widget nav = main_window->mw_navigator;
+    XRectangle r = ((XiOutlineWidget)nav)->outline.focus_mark;
+    if (r.width == 0) return nullptr;
+    XSync(display, False);
+    XImage* img =
+        XGetImage(display, XtWindow(nav), r.x, r.y + r.height / 2, 1, 1, AllPlanes, ZPixmap);
+    if (img) {
+        EXPECT_EQ(resource<Pixel>(nav, XiNfocusColor), XGetPixel(img, 0, 0));
+        XDestroyImage(img);
+    }
+    Cardinal top = XiOutlineTopRow(nav);
+    for (Cardinal row = top; row < top + ((XiOutlineWidget)nav)->outline.rows_in_view; row++) {
+        Widget w = XiOutlineNodeOfRow(nav, row);
+        if (w && w->core.x - 1 == r.x && w->core.y - 1 == r.y && w->core.width + 1 == r.width)
+            return find_object(w);
+    }
+    ADD_FAILURE() << "a frame around no row";
+    return nullptr;
+}
+
+/* The frame marks the object whose row has the keyboard focus: it follows
+ * the keys, stays with the object when the view scrolls or rows come and
+ * go above it, and goes when the focus leaves the rows. */
+TEST_F(Tree, FocusFrameStaysWithItsObject)
+{
+    Widget shell = main_window->shell(), nav = main_window->mw_navigator;
+    XtRealizeWidget(shell);
+    first_tree(kLeeds, 1);
+    DataObject* log = find_album_object(kLog);
+    DataObject* rack = find_album_object(kRack1);
+    open_node(log);
+    pump_for(0.2);
+    /* Focus events reach the rows only while the window has the input
+     * focus; on top of the windows of other tests, its frame can be read. */
+    XRaiseWindow(display, XtWindow(shell));
+    XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
+    pump_for(0.1);
+
+    std::vector<std::string> recs = shown_children(log);
+    DataObject* rec = find_album_object(recs[3].c_str());
+    Dimension height = resource<Dimension>(node_of(rec), XmNheight);
+    XmProcessTraversal(node_of(rec), XmTRAVERSE_CURRENT);
+    pump_for(0.05);
+    EXPECT_EQ(rec, framed_object());
+    EXPECT_EQ(height, resource<Dimension>(rec->node, XmNheight)); /* no change of geometry */
+
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        DataObject* framed;
+    } steps[] = {
+        {"Down", [&] { press(rec->node, XK_Down); }, find_album_object(recs[4].c_str())},
+        {"Up", [&] { press(node_of(find_album_object(recs[4].c_str())), XK_Up); }, rec},
+        {"scrolled away", [&] { XiOutlineShowRow(nav, (Cardinal)row_count() - 1); }, nullptr},
+        {"scrolled back, a row lower", [&] { scroll_to(1); }, rec},
+        {"rows opened above", [&] { set_node_state(rack, XiOpen); }, rec},
+        {"rows closed above", [&] { set_node_state(rack, XiClosed); }, rec},
+        {"the row closed", [&] { press(node_of(log), XK_Left); }, log},
+        {"the row opened", [&] { press(log->node, XK_Right); }, log},
+        {"focus to a folder button",
+         [&] { XmProcessTraversal(log->node, XmTRAVERSE_NEXT_TAB_GROUP); }, nullptr},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        pump_for(0.05);
+        EXPECT_EQ(step.framed, framed_object()) << step.what;
+        if (step.framed) {
+            EXPECT_EQ(step.framed->node, XmGetFocusWidget(nav)) << step.what;
+        }
+    }
 }
 
 /* The X server counts a window's children in 16 bits when Motif asks for
