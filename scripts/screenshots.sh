@@ -62,7 +62,16 @@ xdotool mousemove --window "$main" "$open_x" "$row_y" click 1
 sleep 1.5
 xdotool mousemove --window "$main" "$label_x" "$row_y" click 1
 sleep 1
-shot "$main" main.png
+# The keyboard focus two rows down (the frame), and the pointer resting on
+# the row below it until its tool tip shows; the tip is a window of its own,
+# so the picture is cut from the screen around the main window.
+xdotool key Down Down
+sleep 0.5
+xdotool mousemove --window "$main" "$label_x" $((row_y + 3 * ${ROW_STEP:-26}))
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$main")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/main.png"
+echo "screenshots: $out/main.png"
 
 # The delete confirmation of the selected rack: Edit > Delete.
 xdotool mousemove --window "$main" "$edit_x" 16 click 1

@@ -20,6 +20,8 @@ bool is_valid_object(DataObject* obj, const char* objclass)
     if (image.get_error_type() != 0) return false;
     if (!image.boot(DeriveTimeout)) return false;
     if (!image.exists()) return false;
+    /* Booted anyway: the row's tool tip needs no second request. */
+    obj->object_class = intern_class(image.get_objclass().str());
     DataUnit server_name = image.get_objname();
     /* A name typed in another form than the server's takes the server's. */
     if (!obj->name || !strstr(obj->name, server_name.str())) {

@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+
+#include "core/globals.h"
 
 DataObjectList DataObject::object_list;
 SelectedList DataObject::selected_list;
@@ -19,7 +22,7 @@ SelectedList DataObject::selected_list;
 DataObject::DataObject(const char* n)
     : name(n ? strdup(n) : nullptr), parent_name(nullptr), node(nullptr), num_children(-1),
       selected(false), node_state(XiAlwaysOpen), flags(0), derive_state(0), shown(false),
-      shown_parent(nullptr)
+      shown_parent(nullptr), object_class(nullptr)
 {}
 
 DataObject::~DataObject()
@@ -139,6 +142,49 @@ DataObject* SelectedList::take_first()
 }
 
 /* ----------------------------------------------------------------- Look-ups */
+
+bool still_registered(const DataObject* obj, const std::string& name)
+{
+    DataObjectList& list = DataObject::object_list;
+    long pos = list.find_first(name.c_str());
+    for (size_t i = pos < 0 ? list.entries() : (size_t)pos; i < list.entries(); i++) {
+        DataObject* at = list.at(i);
+        if (at == obj) return true;
+        if (!at->name || name != at->name) break;
+    }
+    return false;
+}
+
+const char* intern_class(const char* name)
+{
+    static std::set<std::string> names;
+    return names.insert(name ? name : "").first->c_str();
+}
+
+const char* known_class(DataObject* obj)
+{
+    if (!obj || obj->object_class) return obj ? obj->object_class : nullptr;
+    DataObject* parent = find_album_object(obj->parent_name);
+    if (!parent || !obj->name) return nullptr;
+    DataUnit cls = parent->album.member_class(DataUnit(obj->name));
+    if (cls.is_empty()) return nullptr;
+    obj->object_class = intern_class(cls.str());
+    return obj->object_class;
+}
+
+const char* fetch_class(DataObject* obj)
+{
+    if (const char* cls = known_class(obj)) return cls;
+    if (!obj || !obj->name) return nullptr;
+    const std::string name = obj->name;
+    const unsigned int cookie = CurrentCookie;
+    Image image(DataUnit(obj->name), DataUnit(), Platform::def_platform);
+    DataUnit cls = image.get_objclass(); /* waits */
+    if (CurrentCookie != cookie || !still_registered(obj, name)) return nullptr;
+    /* Once: a class the server cannot tell is not asked for again. */
+    obj->object_class = intern_class(cls.str());
+    return obj->object_class;
+}
 
 DataObject* find_album_object(const char* fdn)
 {

@@ -129,6 +129,9 @@ public:
     int derive_state;                /* 0 never, 1 started, 2 returned */
     bool shown;                      /* has a row in the navigator, in view or not */
     DataObject* shown_parent;        /* the shown parent it is shown under, or null */
+    const char* object_class;        /* its class once known ("" when the server
+                                      * could not tell), else null; from
+                                      * intern_class, not owned */
     /* The shown children, in sibling order. */
     std::vector<DataObject*> shown_children;
 
@@ -144,6 +147,24 @@ public:
     static DataObjectList object_list;
     static SelectedList selected_list;
 };
+
+/* Whether obj, named name before a wait, is still registered: a report of
+ * its destruction may have removed and deleted it meanwhile.  obj is
+ * compared, never followed. */
+bool still_registered(const DataObject* obj, const std::string& name);
+
+/* One copy of each class name for all objects of the class: a container
+ * may hold 100,000 children of one class.  Never null. */
+const char* intern_class(const char* name);
+
+/* The class of obj: kept, or taken from its parent's album, which received
+ * each member's class with the derivation or the creation report; null
+ * when neither knows it.  Never waits. */
+const char* known_class(DataObject* obj);
+/* The same, asking the server once when neither knows it.  Waits; null
+ * when the tree was rebuilt or obj removed meanwhile (obj is not touched
+ * then). */
+const char* fetch_class(DataObject* obj);
 
 /* The first registered object named fdn; null for a null fdn or none. */
 DataObject* find_album_object(const char* fdn);

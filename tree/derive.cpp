@@ -38,21 +38,6 @@ static void set_actual_class(Album& album, const char* objclass)
                      album.get_error_string());
 }
 
-/* Whether obj, named name before a wait, is still registered after it: a
- * report of its destruction may have removed and deleted it meanwhile.  obj
- * is compared, never followed. */
-static bool still_registered(const DataObject* obj, const std::string& name)
-{
-    DataObjectList& list = DataObject::object_list;
-    long pos = list.find_first(name.c_str());
-    for (size_t i = pos < 0 ? list.entries() : (size_t)pos; i < list.entries(); i++) {
-        DataObject* at = list.at(i);
-        if (at == obj) return true;
-        if (!at->name || name != at->name) break;
-    }
-    return false;
-}
-
 /* The work of derive() once DERIVING is set.  Every wait is followed by a
  * check of CurrentCookie and of obj's registration; 2 when either failed,
  * and obj is not touched again then. */

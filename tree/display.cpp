@@ -109,7 +109,8 @@ struct RowWidget {
     Widget widget;
     DataObject* obj;
     std::string label;
-    Pixel fg, bg; /* the normal colours; a selected row has them exchanged */
+    std::string tip; /* the tool tip set, "" for none */
+    Pixel fg, bg;    /* the normal colours; a selected row has them exchanged */
 };
 static std::vector<RowWidget> row_widgets;
 
@@ -138,6 +139,63 @@ static void row_focus_handler(Widget w, XtPointer, XEvent* event, Boolean*)
         focus_obj = bound_object(w);
     else if (event->type == FocusOut)
         focus_obj = nullptr;
+}
+
+/* The tool tip of a row: the object's class and its full FDN, whatever the
+ * label shows.  Without a known class, none: the pointer entering the row
+ * fetches it then. */
+static std::string tip_text(DataObject* obj, const char* cls)
+{
+    if (!obj || !obj->name || !cls) return std::string();
+    int n = *cls ? snprintf(nullptr, 0, qx_msg(840, "Class: %s\nFDN: %s"), cls, obj->name)
+                 : snprintf(nullptr, 0, qx_msg(841, "FDN: %s"), obj->name);
+    if (n <= 0) return std::string();
+    std::string text((size_t)n + 1, '\0');
+    if (*cls)
+        snprintf(&text[0], text.size(), qx_msg(840, "Class: %s\nFDN: %s"), cls, obj->name);
+    else
+        snprintf(&text[0], text.size(), qx_msg(841, "FDN: %s"), obj->name);
+    text.resize((size_t)n);
+    return text;
+}
+
+static void set_tip(RowWidget& r, const std::string& tip)
+{
+    if (tip == r.tip) return;
+    /* Generated, not just created: the newline starts a second line. */
+    XmString text = tip.empty() ? nullptr
+                                : XmStringGenerate(const_cast<char*>(tip.c_str()), nullptr,
+                                                   XmCHARSET_TEXT, nullptr);
+    XtVaSetValues(r.widget, XmNtoolTipString, text, NULL);
+    if (text) XmStringFree(text);
+    r.tip = tip;
+}
+
+/* Pointer crossings of the rows, counted: a wait for a class may outlast
+ * the pointer's stay on the row. */
+static unsigned long row_leaves = 0;
+
+/* The pointer entered a row: its tool tip, when no album knew the class,
+ * after asking the server (a wait).  Motif's tool tip starts after this
+ * handler, with the text set here. */
+static void row_crossing_handler(Widget w, XtPointer, XEvent* event, Boolean* go_on)
+{
+    if (event->type == LeaveNotify) {
+        row_leaves++;
+        return;
+    }
+    if (event->type != EnterNotify) return;
+    RowWidget* r = row_widget(w);
+    if (!r || !r->obj || !r->tip.empty()) return;
+    DataObject* obj = r->obj;
+    unsigned long leaves = row_leaves;
+    const char* cls = fetch_class(obj); /* may wait */
+    r = row_widget(w);                  /* rows may have been made meanwhile */
+    if (!cls || !r || r->obj != obj || leaves != row_leaves) {
+        *go_on = False; /* stale: no tip for a row the pointer has left */
+        return;
+    }
+    set_tip(*r, tip_text(obj, cls));
 }
 
 /* The object no longer has a widget (its row left the view, or the object
@@ -200,6 +258,7 @@ static void source_bind(XtPointer, Widget node, long row)
         XmStringFree(text);
         r->label = shown;
     }
+    set_tip(*r, tip_text(obj, known_class(obj)));
 }
 
 /* Return on a row with the keyboard focus does what a double click does. */
@@ -232,7 +291,10 @@ static Widget source_create_row(XtPointer, Widget outline)
     XtAddCallback(w, XmNdestroyCallback, DataObject::node_destroyed_cb, nullptr);
     XtInsertEventHandler(w, KeyPressMask, False, row_return_handler, nullptr, XtListHead);
     XtAddEventHandler(w, FocusChangeMask, False, row_focus_handler, nullptr);
-    RowWidget r{w, nullptr, std::string(), 0, 0};
+    /* Before Motif's own Enter, which starts the tool tip. */
+    XtInsertEventHandler(w, EnterWindowMask | LeaveWindowMask, False, row_crossing_handler, nullptr,
+                         XtListHead);
+    RowWidget r{w, nullptr, std::string(), std::string(), 0, 0};
     XtVaGetValues(w, XmNforeground, &r.fg, XmNbackground, &r.bg, NULL);
     row_widgets.push_back(r);
     return w;

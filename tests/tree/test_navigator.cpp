@@ -7,9 +7,12 @@
 
 #include <Xm/PushB.h>
 #include <Xm/Text.h>
+#include <Xm/ToolTipT.h>
+#include <Xm/TraitP.h>
 #include <algorithm>
 #include <functional>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,6 +69,45 @@ int state_of(Widget node)
 std::string label_of(Widget node)
 {
     return xmstring_resource(node, XmNlabelString);
+}
+
+/* The tool tip a row widget has now. */
+std::string tip_of(Widget w)
+{
+    auto* tip = (XmToolTipTrait)XmeTraitGet((XtPointer)w, XmQTtoolTip);
+    if (!tip || !tip->tool_tip_string) return "";
+    /* Line breaks read back as newlines. */
+    XmString separator = XmStringSeparatorCreate();
+    Arg args[3];
+    XtSetArg(args[0], XmNincludeStatus, XmINSERT);
+    XtSetArg(args[1], XmNsubstitute, separator);
+    XtSetArg(args[2], XmNpattern, (XtPointer) "\n");
+    XmParseMapping newline = XmParseMappingCreate(args, 3);
+    XmStringFree(separator);
+    char* text = (char*)XmStringUnparse(tip->tool_tip_string, nullptr, XmCHARSET_TEXT,
+                                        XmCHARSET_TEXT, &newline, 1, XmOUTPUT_ALL);
+    XmParseMappingFree(newline);
+    std::string out = text ? text : "";
+    XtFree(text);
+    return out;
+}
+
+/* The tool tip of an object of the sample network: its class, known here by
+ * the attribute that names it, and its full FDN.  Null for other objects. */
+const char* expected_tip(const std::string& fdn)
+{
+    static const std::map<std::string, std::string> classes = {{"systemId", "managedElement"},
+                                                               {"equipmentId", "equipmentRack"},
+                                                               {"shelfId", "shelf"},
+                                                               {"slotNumber", "slot"},
+                                                               {"logId", "log"},
+                                                               {"logRecordId", "alarmRecord"}};
+    static std::string tip;
+    size_t slash = fdn.rfind('/');
+    auto it = classes.find(fdn.substr(slash + 1, fdn.find('=', slash) - slash - 1));
+    if (slash == std::string::npos || it == classes.end()) return nullptr;
+    tip = "Class: " + it->second + "\nFDN: " + fdn;
+    return tip.c_str();
 }
 
 /* The shown children of obj, in the order of their rows in the navigator.
@@ -641,6 +683,9 @@ void expect_rows_bound_right(const char* when)
         EXPECT_EQ(w, obj->node) << when << ": " << obj->name;
         EXPECT_EQ(obj, find_object(w)) << when;
         EXPECT_EQ(node_label(obj->name, false), label_of(w)) << when;
+        if (const char* tip = expected_tip(obj->name)) {
+            EXPECT_EQ(tip, tip_of(w)) << when;
+        }
         Pixel fg, bg;
         XtVaGetValues(w, XmNforeground, &fg, XmNbackground, &bg, NULL);
         if (!obj->selected && fg0 == bg0) fg0 = fg, bg0 = bg;
@@ -780,6 +825,55 @@ TEST_F(Tree, KeysPastTheRowsInViewScroll)
     press(node_of(rack), XK_Return);
     EXPECT_TRUE(rack->selected);
     main_window->deselect_objects(nullptr, main_window);
+}
+
+void cross(Widget w, int type)
+{
+    XCrossingEvent ev = {};
+    ev.type = type;
+    ev.display = XtDisplay(w);
+    ev.window = XtWindow(w);
+    ev.mode = NotifyNormal;
+    ev.detail = NotifyAncestor;
+    ev.time = CurrentTime;
+    XtDispatchEvent((XEvent*)&ev);
+}
+
+/* A row's tool tip names the object's class and its full FDN, whatever the
+ * labels show and the filter lets through; the class comes with the
+ * parent's derivation, and one that none gave is asked for when the
+ * pointer enters the row. */
+TEST_F(Tree, RowToolTips)
+{
+    XtRealizeWidget(main_window->shell());
+    struct {
+        bool fdn_labels;
+        const char* filter;
+        size_t rows;
+    } cases[] = {{false, nullptr, 4}, {true, nullptr, 4}, {false, "(objectClass=log)", 2}};
+    for (const auto& c : cases) {
+        reset_tree();
+        fdn_name = c.fdn_labels;
+        current_filter = const_cast<char*>(c.filter);
+        first_tree(kLeeds, 1);
+        ASSERT_EQ(c.rows, row_count());
+        for (size_t row = 0; row < c.rows; row++) {
+            DataObject* obj = row_object(row);
+            EXPECT_EQ(expected_tip(obj->name), tip_of(node_of(obj))) << obj->name;
+        }
+    }
+    fdn_name = false;
+    current_filter = nullptr;
+
+    reset_tree();
+    DataObject* leeds = registered(kLeeds, "/");
+    leeds->display(0);
+    Widget w = node_of(leeds);
+    EXPECT_EQ("", tip_of(w));
+    cross(w, EnterNotify);
+    EXPECT_EQ(expected_tip(kLeeds), tip_of(w));
+    EXPECT_STREQ("managedElement", leeds->object_class);
+    cross(w, LeaveNotify);
 }
 
 /* The object whose row the navigator frames as having the keyboard focus,
