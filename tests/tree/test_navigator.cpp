@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "tree_session.h" /* first: gtest before the X headers */
+
 #include "core/globals.h"
-#include "gui_fixture.h"
-#include "mis_process.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
@@ -29,27 +29,14 @@
 #include "XiOutlineP.h"
 #include <X11/keysym.h>
 
-using qxtest::MisProcess;
-
 namespace {
 
 const char* kLeeds = "/systemId=\"leeds-core-1\"";
 const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
-MisProcess* mis = nullptr;
 Platform other; /* the second client, which changes the server behind the editor's back */
-
-/* Drops the whole tree as the preferences' rebuild does. */
-void reset_tree()
-{
-    DataObject::selected_list.clear();
-    DataObject::object_list.clear_and_destroy();
-    CurrentCookie++;
-    root = nullptr;
-    check_selected(0);
-    pump_for(0.05);
-}
+using qxtest::TreeSession;
 
 template <typename T> T resource(Widget w, const char* name)
 {
@@ -211,33 +198,18 @@ bool destroy(const std::string& fdn)
     return victim.destroy(10);
 }
 
-struct Tree : ::testing::Test {
+/* The editor's session, and a second client of the same server. */
+struct Tree : TreeSession {
     static void SetUpTestSuite()
     {
-        if (!gui_up()) return;
-        mis = new MisProcess;
-        ASSERT_TRUE(mis->start()) << mis->failure();
+        TreeSession::SetUpTestSuite();
+        if (!mis || HasFatalFailure()) return;
         ASSERT_TRUE(other.connect(DataUnit(mis->address().c_str()), DataUnit("other"), 10));
-        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
-        Platform::def_platform = platform;
-        ASSERT_NE(nullptr, main_window->mw_navigator);
-        pump_for(0.2);
     }
     static void TearDownTestSuite()
     {
-        reset_tree();
         other.disconnect();
-        platform.disconnect();
-        delete mis;
-        mis = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!gui_up()) GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(platform.is_connected());
-        reset_tree();
-        fdn_name = false;
-        current_filter = nullptr;
+        TreeSession::TearDownTestSuite();
     }
 };
 

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "tree_session.h" /* first: gtest before the X headers */
+
 #include "core/globals.h"
-#include "gui_fixture.h"
-#include "mis_process.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
@@ -25,9 +25,6 @@
 #include "ui/main_win.h"
 
 namespace {
-
-qxtest::TempDir* dir = nullptr;
-qxtest::MisProcess* mis = nullptr;
 
 std::string system_fdn(const char* id)
 {
@@ -113,7 +110,7 @@ struct Pipeline {
     void start()
     {
         thread = std::thread([this] {
-            qxtest::Client client(mis->port());
+            qxtest::Client client(qxtest::TreeSession::mis->port());
             client.send_raw(lines);
             int failed = 0;
             for (size_t replies = 0; replies < requests;) {
@@ -132,43 +129,7 @@ struct Pipeline {
     }
 };
 
-struct Reports : ::testing::Test {
-    static void SetUpTestSuite()
-    {
-        if (!gui_up()) return;
-        dir = new qxtest::TempDir;
-        mis = new qxtest::MisProcess(dir->path);
-        std::string address = "127.0.0.1:" + std::to_string(mis->port());
-        ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10))
-            << platform.get_error_string();
-        Platform::def_platform = platform;
-    }
-    static void TearDownTestSuite()
-    {
-        reset();
-        platform.disconnect();
-        delete mis;
-        delete dir;
-        mis = nullptr;
-    }
-    static void reset()
-    {
-        DataObject::selected_list.clear();
-        DataObject::object_list.clear_and_destroy();
-        CurrentCookie++;
-        root = nullptr;
-        check_selected(0);
-        pump_for(0.05);
-    }
-    void SetUp() override
-    {
-        if (!gui_up()) GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(platform.is_connected());
-        reset();
-        fdn_name = false;
-        current_filter = nullptr;
-    }
-};
+struct Reports : qxtest::TreeSession {};
 
 /* Each report of a creation waits for a derivation, and the next reports
  * arrive during that wait; once they nested, a burst of about 3,500

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "tree_session.h" /* first: gtest before the X headers */
+
 #include "core/globals.h"
-#include "gui_fixture.h"
-#include "mis_process.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/go_to.h"
@@ -28,8 +28,6 @@
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
-using qxtest::MisProcess;
-
 namespace {
 
 const std::string kLeeds = "/systemId=\"leeds-core-1\"";
@@ -37,18 +35,6 @@ const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
 const std::string kPort =
     kRack1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 const std::string kLog = kLeeds + "/logId=\"alarmLog\"";
-
-MisProcess* mis = nullptr;
-
-void reset_tree()
-{
-    DataObject::selected_list.clear();
-    DataObject::object_list.clear_and_destroy();
-    CurrentCookie++;
-    root = nullptr;
-    check_selected(0);
-    pump_for(0.05);
-}
 
 void first_tree(const std::string& root_fdn, int scope)
 {
@@ -113,30 +99,12 @@ std::string status()
     return status_text();
 }
 
-struct RowCommands : ::testing::Test {
-    static void SetUpTestSuite()
-    {
-        if (!gui_up()) return;
-        mis = new MisProcess;
-        ASSERT_TRUE(mis->start()) << mis->failure();
-        ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10));
-        Platform::def_platform = platform;
-    }
-    static void TearDownTestSuite()
-    {
-        reset_tree();
-        natural_order = false;
-        platform.disconnect();
-        delete mis;
-        mis = nullptr;
-    }
+/* Each case starts from the first tree of leeds-core-1. */
+struct RowCommands : qxtest::TreeSession {
     void SetUp() override
     {
-        if (!gui_up()) GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(platform.is_connected());
-        reset_tree();
-        natural_order = false;
-        current_filter = nullptr;
+        TreeSession::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         first_tree(kLeeds, 1);
         ASSERT_NE(nullptr, root);
     }
