@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <Xm/LabelG.h>
+#include <Xm/PushB.h>
+#include <X11/extensions/Xcomposite.h>
 
 #include <algorithm>
 #include <set>
@@ -332,6 +334,45 @@ TEST_F(OutlineTest, RowsBelowTheHeightStayUnmappedUntilTheWidgetGrows)
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[3]) && mapped(rows[4]));
     EXPECT_EQ(90, rows[4]->core.y);
+}
+
+/* The node with the keyboard focus is framed in focusColor one pixel
+ * outside itself, its size unchanged; the frame goes with the focus and
+ * takes a new colour at once. */
+TEST_F(OutlineTest, FocusFrameAroundTheFocusedNode)
+{
+    Widget rows[2];
+    for (Widget& r : rows)
+        r = XtVaCreateManagedWidget("row", xmPushButtonWidgetClass, outline, XmNhighlightThickness,
+                                    0, XiNnodeState, XiAlwaysOpen, NULL);
+    show();
+    Display* d = WidgetTest::display();
+    XCompositeRedirectWindow(d, XtWindow(shell), CompositeRedirectManual); /* see the icon button */
+    XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
+    WidgetTest::settle();
+    Dimension width = rows[1]->core.width;
+    auto framed = [&](Widget r) {
+        XImage* img =
+            XGetImage(d, XtWindow(outline), r->core.x - 1, r->core.y + 5, 1, 1, AllPlanes, ZPixmap);
+        Pixel p = XGetPixel(img, 0, 0), want = 0;
+        XDestroyImage(img);
+        XtVaGetValues(outline, XiNfocusColor, &want, NULL);
+        return p == want;
+    };
+    struct {
+        int focus;
+        const char* colour;
+    } steps[] = {{1, nullptr}, {0, nullptr}, {0, "red"}};
+    for (const auto& step : steps) {
+        if (step.colour)
+            XtVaSetValues(outline, XtVaTypedArg, XiNfocusColor, XmRString, step.colour,
+                          strlen(step.colour) + 1, NULL);
+        XmProcessTraversal(rows[step.focus], XmTRAVERSE_CURRENT);
+        WidgetTest::settle();
+        EXPECT_TRUE(framed(rows[step.focus])) << step.focus;
+        EXPECT_FALSE(framed(rows[1 - step.focus])) << step.focus;
+    }
+    EXPECT_EQ(width, rows[1]->core.width);
 }
 
 TEST_F(OutlineTest, RefigureModeOffDefersTheLayout)
