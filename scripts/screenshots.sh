@@ -9,8 +9,9 @@
 #
 # Rows and menus are found by position in the main window: ROW_Y is the height
 # of the second row of the tree (the first child of the root), OPEN_X the x of
-# its folder button, LABEL_X a point on its label, EDIT_X the x of the Edit
-# menu; each can be set in the environment for another look.
+# its folder button, LABEL_X a point on its label, ROW_STEP the distance from
+# one row to the next, EDIT_X the x of the Edit menu; each can be set in the
+# environment for another look.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -25,6 +26,7 @@ fi
 row_y=${ROW_Y:-114}
 open_x=${OPEN_X:-43}
 label_x=${LABEL_X:-144}
+row_step=${ROW_STEP:-25}
 edit_x=${EDIT_X:-122}
 data=$(mktemp -d /tmp/tarnwick-shots.XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -67,7 +69,7 @@ sleep 1
 # so the picture is cut from the screen around the main window.
 xdotool key Down Down
 sleep 0.5
-xdotool mousemove --window "$main" "$label_x" $((row_y + 3 * ${ROW_STEP:-26}))
+xdotool mousemove --window "$main" "$label_x" $((row_y + 3 * row_step))
 sleep 2
 eval "$(xdotool getwindowgeometry --shell "$main")"
 import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/main.png"
