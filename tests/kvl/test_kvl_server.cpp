@@ -337,8 +337,8 @@ TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
 
 TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
 {
-    Syntax byDisplay(DataUnit("operationalState"), Platform::def_platform);
-    Syntax byFull(DataUnit("x721:operationalState"), Platform::def_platform);
+    Syntax byDisplay(DataUnit("operationalState"));
+    Syntax byFull(DataUnit("x721:operationalState"));
     EXPECT_TRUE(contains(byDisplay.get(0), "OperationalState")) << byDisplay.get_error_string();
     EXPECT_TRUE(byDisplay.get(0) == byFull.get(0));
     EXPECT_STREQ("disabled | enabled", byDisplay.get(1).str());
@@ -348,7 +348,7 @@ TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
     EXPECT_TRUE(contains(exp.get(0), "\n")); // the whole text, several lines
     EXPECT_STREQ("OperationalState ::= ENUMERATED {", exp.get(1).str());
 
-    Syntax unknown(DataUnit("colour"), Platform::def_platform);
+    Syntax unknown(DataUnit("colour"));
     EXPECT_TRUE(unknown.get(0).is_null());
     EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, unknown.get_error_type());
     EXPECT_TRUE(unknown.expansion().get(0).is_null());
@@ -356,7 +356,7 @@ TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
 
 TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
 {
-    Album album(DataUnit("/systemId=\"leeds-core-1\".XXNICKYY.0"), Platform::def_platform);
+    Album album(DataUnit("/systemId=\"leeds-core-1\".XXNICKYY.0"));
     ASSERT_EQ(0, album.get_error_type());
     EXPECT_STREQ("/systemId=\"leeds-core-1\".XXNICKYY.0", album.get_prop(NICKNAME).str());
     EXPECT_EQ(0, album.num_images());
@@ -365,7 +365,7 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_FALSE(album.set_derivation(DataUnit("leeds")));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, album.get_error_type());
     EXPECT_FALSE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(")));
-    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    ASSERT_TRUE(album.set_derivation(DataUnit((kLeeds + "/*").c_str())));
     EXPECT_TRUE(album.set_prop(TRACKMODE, TRACK));
     EXPECT_FALSE(album.set_prop(DataUnit("COLOUR"), DataUnit("red")));
     EXPECT_FALSE(album.set_prop(ACTUAL_CLASS, DataUnit("")));
@@ -380,13 +380,13 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_EQ(3, shared.num_images());
     EXPECT_STREQ("equipmentRack", album.first_image().image().get_objclass().str());
 
-    Album wrong(DataUnit("w"), Platform::def_platform);
-    ASSERT_TRUE(wrong.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    Album wrong(DataUnit("w"));
+    ASSERT_TRUE(wrong.set_derivation(DataUnit((kLeeds + "/*").c_str())));
     ASSERT_TRUE(wrong.set_prop(ACTUAL_CLASS, DataUnit("equipmentRack")));
     EXPECT_FALSE(wrong.derive(10));
     EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
 
-    Album filtered(DataUnit("f"), Platform::def_platform);
+    Album filtered(DataUnit("f"));
     ASSERT_TRUE(filtered.set_derivation(
         DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(objectClass=log)")));
     ASSERT_TRUE(filtered.derive(10)) << filtered.get_error_string();
@@ -614,7 +614,7 @@ TEST_F(KvlServer, SearchNamesMatchesCountsAndRefuses)
 // delete confirmation reports, which count_reachable gets in one request.
 static long walk_count(const std::string& fdn, const std::string& filter)
 {
-    Album album(DataUnit((fdn + ".XXWALKYY").c_str()), Platform::def_platform);
+    Album album(DataUnit((fdn + ".XXWALKYY").c_str()));
     std::string derivation = fdn + "/*" + (filter.empty() ? "" : "/CMISFilter(" + filter + ")");
     if (!album.set_derivation(DataUnit(derivation.c_str())) || !album.derive(10)) return -1;
     long n = 0;
