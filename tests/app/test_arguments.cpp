@@ -65,103 +65,70 @@ protected:
     char* host_buffer = nullptr;
 };
 
-/* Without options (and with -v, which is accepted and ignored) the program
- * keeps the start-up values; only the host is settled. */
-TEST_F(Arguments, NoOptionsOrOnlyVKeepTheStartUpValues)
+/* What get_arguments settled, in one line. */
+std::string settled()
 {
-    for (auto args : std::vector<std::vector<std::string>>{{}, {"-v"}, {"-v", "-v"}}) {
-        SetUp();
-        parse(args);
-        std::string shown = args.empty() ? "no options" : std::to_string(args.size()) + " x -v";
-        EXPECT_STREQ(default_root, "/") << shown;
-        EXPECT_EQ(default_scope, 2) << shown;
-        EXPECT_STREQ(default_scope_string, "2") << shown;
-        EXPECT_STREQ(default_filter, "") << shown;
-        EXPECT_EQ(current_filter, nullptr) << shown;
-        EXPECT_EQ(DeriveTimeout, 300.0) << shown;
-        EXPECT_EQ(file_desc, 0) << shown;
-        EXPECT_NE(platform_host, nullptr) << shown;
-    }
-    EXPECT_EQ(display_format, 1);
-    EXPECT_EQ(sort_on, 1);
-    EXPECT_FALSE(fdn_name);
-    EXPECT_EQ(CurrentCookie, 0u);
-    EXPECT_STREQ(user_object_class, "");
-    EXPECT_STREQ(user_object_name, "");
-    EXPECT_EQ(std_form, 65542);
-    EXPECT_EQ(root, nullptr);
-    EXPECT_EQ(main_window, nullptr);
-    EXPECT_TRUE(global.is_empty());
+    char timeout[32];
+    snprintf(timeout, sizeof timeout, "%.17g", DeriveTimeout);
+    return std::string("host=") + (platform_host ? platform_host : "(null)") +
+           " root=" + default_root + " scope=" + std::to_string(default_scope) + "/" +
+           default_scope_string + " filter=" + default_filter +
+           (current_filter == default_filter ? " (current)" : "") +
+           (current_filter && current_filter != default_filter ? " (other current)" : "") +
+           " t=" + timeout + " fd=" + std::to_string(file_desc);
 }
 
-TEST_F(Arguments, EveryOptionOfTheTable)
+/* Each command line and environment, and what the program takes from them: without options
+ * (or with -v, accepted and ignored) the start-up values, the host from QX_SERVER or else this
+ * machine; later options win; -t overrides QX_TARN_TIMEOUT and keeps double precision, while
+ * the environment's is read through single precision and a value that is no positive number
+ * leaves 300 s. */
+TEST_F(Arguments, OptionsAndEnvironmentSettleTheStartUpValues)
 {
-    parse({"-fd", "7", "-host", "mis1", "-v", "-root", "/a=1", "-scope", "3", "-f", "(x=1)", "-t",
-           "12.5"});
-    EXPECT_EQ(file_desc, 7);
-    EXPECT_EQ(platform_host, argv[4]) << "the host is the argument itself, not a copy";
-    EXPECT_STREQ(default_root, "/a=1");
-    EXPECT_EQ(default_scope, 3);
-    EXPECT_STREQ(default_scope_string, "3");
-    EXPECT_STREQ(default_filter, "(x=1)");
-    EXPECT_EQ(current_filter, default_filter);
-    EXPECT_EQ(DeriveTimeout, 12.5);
-}
-
-TEST_F(Arguments, ShortFormsAndLaterOptionsWin)
-{
-    parse({"-h", "first", "-r", "/x=1", "-s", "4", "-host", "second", "-root", "/y=2", "-scope",
-           "five"});
-    EXPECT_STREQ(platform_host, "second");
-    EXPECT_STREQ(default_root, "/y=2");
-    EXPECT_EQ(default_scope, 0) << "a scope that is no number counts 0";
-    EXPECT_STREQ(default_scope_string, "five");
-}
-
-TEST_F(Arguments, TimeOutFromTheEnvironment)
-{
-    struct {
-        const char* env;
-        double want;
-    } cases[] = {
-        {"0", 300.0}, {"-3", 300.0}, {"abc", 300.0},
-        {"", 300.0},  {"2.5", 2.5},  {"0.1", (double)0.1f}, /* read through single precision */
-    };
-    for (auto& c : cases) {
-        SetUp();
-        setenv("QX_TARN_TIMEOUT", c.env, 1);
-        parse({"-h", "x"});
-        EXPECT_EQ(DeriveTimeout, c.want) << "QX_TARN_TIMEOUT=" << c.env;
-    }
-}
-
-TEST_F(Arguments, DashTIsTakenAsGivenAndOverridesTheEnvironment)
-{
-    setenv("QX_TARN_TIMEOUT", "2.5", 1);
-    parse({"-h", "x", "-t", "-5"});
-    EXPECT_EQ(DeriveTimeout, -5.0);
-    SetUp();
-    parse({"-h", "x", "-t", "0.1"});
-    EXPECT_EQ(DeriveTimeout, 0.1) << "-t keeps double precision";
-}
-
-TEST_F(Arguments, HostFallsBackToQxServerThenToThisMachine)
-{
-    setenv("QX_SERVER", "from-env", 1);
-    parse({});
-    EXPECT_STREQ(platform_host, "from-env");
-
-    SetUp();
-    setenv("QX_SERVER", "from-env", 1);
-    parse({"-h", "given"});
-    EXPECT_STREQ(platform_host, "given");
-
-    SetUp();
-    parse({"-v"});
     char name[256] = "";
     gethostname(name, sizeof name - 1);
-    ASSERT_NE(platform_host, nullptr);
-    EXPECT_STREQ(platform_host, name);
+    const std::string rest = " root=/ scope=2/2 filter= t=300 fd=0";
+    const std::string on_x = "host=x" + rest;
+    struct {
+        std::vector<std::string> args;
+        const char *timeout, *server; /* QX_TARN_TIMEOUT and QX_SERVER, or unset */
+        std::string want;
+    } rows[] = {
+        {{}, nullptr, nullptr, "host=" + std::string(name) + rest},
+        {{"-v", "-v"}, nullptr, nullptr, "host=" + std::string(name) + rest},
+        {{"-fd", "7", "-host", "mis1", "-v", "-root", "/a=1", "-scope", "3", "-f", "(x=1)", "-t",
+          "12.5"},
+         nullptr,
+         nullptr,
+         "host=mis1 root=/a=1 scope=3/3 filter=(x=1) (current) t=12.5 fd=7"},
+        {{"-h", "first", "-r", "/x=1", "-s", "4", "-host", "second", "-root", "/y=2", "-scope",
+          "five"},
+         nullptr,
+         nullptr,
+         "host=second root=/y=2 scope=0/five filter= t=300 fd=0"},
+        {{"-h", "x"}, "0", nullptr, on_x},
+        {{"-h", "x"}, "-3", nullptr, on_x},
+        {{"-h", "x"}, "abc", nullptr, on_x},
+        {{"-h", "x"}, "", nullptr, on_x},
+        {{"-h", "x"}, "2.5", nullptr, "host=x root=/ scope=2/2 filter= t=2.5 fd=0"},
+        {{"-h", "x"}, "0.1", nullptr, "host=x root=/ scope=2/2 filter= t=0.10000000149011612 fd=0"},
+        {{"-h", "x", "-t", "-5"}, "2.5", nullptr, "host=x root=/ scope=2/2 filter= t=-5 fd=0"},
+        {{"-h", "x", "-t", "0.1"},
+         nullptr,
+         nullptr,
+         "host=x root=/ scope=2/2 filter= t=0.10000000000000001 fd=0"},
+        {{}, nullptr, "from-env", "host=from-env" + rest},
+        {{"-h", "given"}, nullptr, "from-env", "host=given" + rest},
+    };
+    for (auto& row : rows) {
+        SetUp();
+        if (row.timeout) setenv("QX_TARN_TIMEOUT", row.timeout, 1);
+        if (row.server) setenv("QX_SERVER", row.server, 1);
+        parse(row.args);
+        EXPECT_EQ(settled(), row.want);
+    }
+    parse({"-fd", "7", "-host", "mis1"});
+    EXPECT_EQ(platform_host, argv[4]) << "the host is the argument itself, not a copy";
 }
 
 TEST_F(Arguments, AnythingElseEndsInUsageWithStatus1)

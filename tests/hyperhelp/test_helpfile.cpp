@@ -38,7 +38,7 @@ bool has_problem(const HelpFile& f, const std::string& part)
 
 } // namespace
 
-TEST(HelpFile, ParsesTopicsParagraphsAndLinks)
+TEST(HelpFile, ParsesTopicsIntoPagesContentsAndSearch)
 {
     HelpFile f;
     f.parse(good, "good.hlp");
@@ -55,6 +55,37 @@ TEST(HelpFile, ParsesTopicsParagraphsAndLinks)
     EXPECT_EQ(link_text(p, 1), "the second");
     EXPECT_EQ(p.links[1].topic, 20);
     EXPECT_EQ(f.topic_page(20).links.at(0).topic, 10);
+
+    /* an unknown topic gives a page that says so, linked to the first topic */
+    HelpPage unknown = f.topic_page(7999);
+    EXPECT_NE(unknown.text.find("no topic 7999"), std::string::npos);
+    ASSERT_EQ(unknown.links.size(), 1u);
+    EXPECT_EQ(unknown.links[0].topic, 10);
+    HelpFile empty;
+    empty.parse("", "e.hlp");
+    EXPECT_NE(empty.topic_page(1).text.find("no topic 1"), std::string::npos);
+    EXPECT_TRUE(empty.contents_page().links.empty());
+
+    HelpPage c = f.contents_page();
+    ASSERT_EQ(c.links.size(), 2u);
+    EXPECT_EQ(link_text(c, 1), "Second");
+
+    struct Case {
+        const char* term;
+        std::vector<int> topics;
+    } cases[] = {
+        {"first one", {20}},   /* case ignored, in a link's text */
+        {"second", {10, 20}},  /* in text and in a title */
+        {"  ITEM two ", {10}}, /* blanks around the term ignored */
+        {"absent", {}},        {"", {}},
+    };
+    for (const Case& k : cases) {
+        HelpPage s = f.search_page(k.term);
+        std::vector<int> got;
+        for (const HelpLink& l : s.links) got.push_back(l.topic);
+        EXPECT_EQ(got, k.topics) << k.term;
+        EXPECT_FALSE(s.text.empty());
+    }
 }
 
 /* Each damaged file still parses what it can and names the fault's line. */
@@ -92,47 +123,6 @@ TEST(HelpFile, DamagedFilesReportTheirFaults)
     f.parse(".topic 1 A\nsee [[9]]\n.bad\n", "d.hlp");
     ASSERT_EQ(f.problems().size(), 2u);
     EXPECT_EQ(f.problems()[0], "d.hlp:2: link to unknown topic 9");
-}
-
-TEST(HelpFile, UnknownTopicGivesAPageThatSaysSo)
-{
-    HelpFile f;
-    f.parse(good, "good.hlp");
-    HelpPage p = f.topic_page(7999);
-    EXPECT_NE(p.text.find("no topic 7999"), std::string::npos);
-    ASSERT_EQ(p.links.size(), 1u);
-    EXPECT_EQ(p.links[0].topic, 10);
-
-    HelpFile empty;
-    empty.parse("", "e.hlp");
-    EXPECT_NE(empty.topic_page(1).text.find("no topic 1"), std::string::npos);
-    EXPECT_TRUE(empty.contents_page().links.empty());
-}
-
-TEST(HelpFile, ContentsAndSearchLinkToTopics)
-{
-    HelpFile f;
-    f.parse(good, "good.hlp");
-    HelpPage c = f.contents_page();
-    ASSERT_EQ(c.links.size(), 2u);
-    EXPECT_EQ(link_text(c, 1), "Second");
-
-    struct Case {
-        const char* term;
-        std::vector<int> topics;
-    } cases[] = {
-        {"first one", {20}},   /* case ignored, in a link's text */
-        {"second", {10, 20}},  /* in text and in a title */
-        {"  ITEM two ", {10}}, /* blanks around the term ignored */
-        {"absent", {}},        {"", {}},
-    };
-    for (const Case& k : cases) {
-        HelpPage s = f.search_page(k.term);
-        std::vector<int> got;
-        for (const HelpLink& l : s.links) got.push_back(l.topic);
-        EXPECT_EQ(got, k.topics) << k.term;
-        EXPECT_FALSE(s.text.empty());
-    }
 }
 
 TEST(HelpFile, LoadNamesWhatFailed)

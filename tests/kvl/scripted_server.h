@@ -92,10 +92,7 @@ public:
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    int port() const { return port_; }
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-    /* True once the script has run to its end. */
-    bool finished() const { return finished_; }
 
 private:
     void run()
@@ -117,7 +114,6 @@ private:
                                   {"root", "/"},
                                   {"mdr", "/systemId=\"localhost\"/metaName=\"MDR\""}}}};
         if (peer.write(hello.dump() + "\n")) script_(peer);
-        finished_ = true;
     }
 
     Script script_;
@@ -125,7 +121,6 @@ private:
     int client_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> finished_{false};
     std::thread thread_;
 };
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-TEST(DataUnit, NullAndEmptyStringsGiveNullUnits)
+TEST(DataUnit, NullEmptyAndEqualUnits)
 {
     DataUnit a, b(nullptr), c(""), d("abc", 0);
     for (const DataUnit* u : {&a, &b, &c, &d}) {
@@ -19,6 +19,19 @@ TEST(DataUnit, NullAndEmptyStringsGiveNullUnits)
         EXPECT_EQ(0, u->share_count());
     }
     EXPECT_EQ(a, c);
+
+    // equality compares the length, then the bytes
+    DataUnit r1("rack-1"), also("rack-1"), r12("rack-12"), r2("rack-2");
+    EXPECT_TRUE(r1 == also);
+    EXPECT_FALSE(r1.shares_with(also));
+    EXPECT_FALSE(r1 == r12); // a prefix is not equal
+    EXPECT_FALSE(r1 == r2);
+    EXPECT_TRUE(r1 == "rack-1");
+    EXPECT_TRUE("rack-1" == r1); // compares text, not pointers
+    EXPECT_TRUE(r1 != "rack-2");
+    DataUnit withnul("a\0b", 3), other("a\0c", 3);
+    EXPECT_EQ(3u, withnul.length());
+    EXPECT_FALSE(withnul == other); // bytes past a NUL count
 }
 
 TEST(DataUnit, CopiesShareOneBufferThatOutlivesTheOriginal)
@@ -46,34 +59,15 @@ TEST(DataUnit, CopiesShareOneBufferThatOutlivesTheOriginal)
     EXPECT_EQ(2, moved.share_count());
     copy = DataUnit("other");
     EXPECT_EQ(1, moved.share_count());
+
+    // assigning a unit to itself once released the buffer before taking it
+    DataUnit& same = moved;
+    moved = same;
+    EXPECT_STREQ("leeds-core-1", moved.str());
+    EXPECT_EQ(1, moved.share_count());
 }
 
-TEST(DataUnit, EqualityComparesLengthThenBytes)
-{
-    DataUnit a("rack-1"), b("rack-1"), c("rack-12"), d("rack-2");
-    EXPECT_TRUE(a == b);
-    EXPECT_FALSE(a.shares_with(b));
-    EXPECT_FALSE(a == c); // a prefix is not equal
-    EXPECT_FALSE(a == d);
-    EXPECT_TRUE(a == "rack-1");
-    EXPECT_TRUE("rack-1" == a); // compares text, not pointers
-    EXPECT_TRUE(a != "rack-2");
-    DataUnit withnul("a\0b", 3), other("a\0c", 3);
-    EXPECT_EQ(3u, withnul.length());
-    EXPECT_FALSE(withnul == other); // bytes past a NUL count
-}
-
-// Assigning a unit to itself once released the buffer before taking it.
-TEST(DataUnit, SelfAssignmentKeepsTheText)
-{
-    DataUnit u("rack-1");
-    DataUnit& same = u;
-    u = same;
-    EXPECT_STREQ("rack-1", u.str());
-    EXPECT_EQ(1, u.share_count());
-}
-
-TEST(DUArray, ResizeReleasesOldContents)
+TEST(DUArray, ResizeCopyShareAndTakeOver)
 {
     DataUnit keep("first");
     DUArray arr(2);
@@ -91,10 +85,7 @@ TEST(DUArray, ResizeReleasesOldContents)
     EXPECT_TRUE(arr.get(0).is_null()); // out of range: a null unit, no crash
     arr.set(5, keep);                  // ignored
     EXPECT_EQ(1, keep.share_count());
-}
 
-TEST(DUArray, CopyShareAndTakeOver)
-{
     DUArray a;
     a.append(DataUnit("x721:objectClass"));
     a.append(DataUnit("x721:userLabel"));

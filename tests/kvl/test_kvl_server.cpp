@@ -7,6 +7,7 @@
 #include "kvl/kvl.h"
 #include "mis_process.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <string>
@@ -18,8 +19,9 @@ using qxtest::MisProcess;
 
 namespace {
 
-const char* const kLeeds = "/systemId=\"leeds-core-1\"";
-const char* const kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
+const std::string kLeeds = "/systemId=\"leeds-core-1\"";
+const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
+const std::string kAtlantis = "/systemId=\"atlantis-1\"";
 
 // A TCP socket on the loopback address: listening on a free port when port is 0, else
 // connected to that port; -1 when either fails.
@@ -37,17 +39,25 @@ int loopback_socket(int port)
     return ok ? fd : -1;
 }
 
-int port_of(int fd)
+bool contains(const char* text, const std::string& part)
 {
-    struct sockaddr_in a;
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
+    return text && std::strstr(text, part.c_str()) != nullptr;
 }
 
-bool contains(const char* text, const char* part)
+// An image of fdn (NONE for a blank one) on the default platform.
+Image at(const std::string& fdn, const char* cls = "")
 {
-    return text && std::strstr(text, part) != nullptr;
+    return Image(fdn == "NONE" ? NONE : DataUnit(fdn.c_str()), DataUnit(cls));
+}
+
+std::string get(Image& img, const char* attr)
+{
+    return img.get_str(DataUnit(attr)).str();
+}
+
+bool put(Image& img, const char* attr, const std::string& value)
+{
+    return img.set_str(DataUnit(attr), DataUnit(value.c_str()), REPLACE, 65542);
 }
 
 std::vector<std::string> names_of(const Album& album)
@@ -59,11 +69,11 @@ std::vector<std::string> names_of(const Album& album)
 }
 
 // What a fresh image reads on the server now.
-std::string server_value(const char* fdn, const char* attr)
+std::string server_value(const std::string& fdn, const char* attr)
 {
-    Image fresh(DataUnit(fdn), DataUnit(""), Platform::def_platform);
+    Image fresh = at(fdn);
     if (!fresh.boot(10)) return std::string("<boot failed: ") + fresh.get_error_string() + ">";
-    return fresh.get_str(DataUnit(attr)).str();
+    return get(fresh, attr);
 }
 
 } // namespace
@@ -96,27 +106,37 @@ protected:
 MisProcess* KvlServer::mis = nullptr;
 Platform* KvlServer::platform = nullptr;
 
+// Nobody listening, no such host, and a listener that never greets: each fails with a
+// message that says why, and leaves the connected default platform alone.
 TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
 {
-    EXPECT_TRUE(Platform::def_platform.is_connected());
     EXPECT_TRUE(contains(Platform::def_platform.get_mdr_name(), "metaName=\"MDR\""));
     EXPECT_EQ(mis->address(), Platform::def_platform.get_host().str());
-
-    // Nobody listens: refused at once, the message names host:port.
-    int port = MisProcess::free_port();
-    std::string where = "127.0.0.1:" + std::to_string(port);
-    Platform refused(DataUnit("QX"), DataUnit(""));
-    EXPECT_FALSE(refused.connect(DataUnit(where.c_str()), DataUnit("t"), 5));
-    EXPECT_EQ(KVL_ERR_CONNECT, refused.get_error_type());
-    EXPECT_TRUE(contains(refused.get_error_string(), where.c_str())) << refused.get_error_string();
-    EXPECT_TRUE(contains(refused.get_error_string(), "refused")) << refused.get_error_string();
-    EXPECT_FALSE(refused.is_connected());
-
-    Platform unknown;
-    EXPECT_FALSE(unknown.connect(DataUnit("no-such-host.invalid"), DataUnit("t"), 5));
-    EXPECT_TRUE(contains(unknown.get_error_string(), "not found")) << unknown.get_error_string();
-
-    // The failures left the connected default platform alone.
+    int silent = loopback_socket(0);
+    ASSERT_GE(silent, 0);
+    struct sockaddr_in a;
+    socklen_t len = sizeof a;
+    getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
+    std::string refused = "127.0.0.1:" + std::to_string(MisProcess::free_port());
+    std::string mute = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    struct {
+        std::string where;
+        double timeout;
+        std::vector<std::string> said;
+    } rows[] = {
+        {refused, 5, {refused, "refused"}},
+        {"no-such-host.invalid", 5, {"not found"}},
+        {mute, 0.4, {"no greeting"}},
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.where);
+        Platform p(DataUnit("QX"), DataUnit(""));
+        EXPECT_FALSE(p.connect(DataUnit(row.where.c_str()), DataUnit("t"), row.timeout));
+        EXPECT_EQ(KVL_ERR_CONNECT, p.get_error_type());
+        for (auto& part : row.said) EXPECT_TRUE(contains(p.get_error_string(), part));
+        EXPECT_FALSE(p.is_connected());
+    }
+    close(silent);
     EXPECT_TRUE(Platform::def_platform.is_connected());
     EXPECT_EQ(mis->address(), Platform::def_platform.get_host().str());
 
@@ -131,26 +151,13 @@ TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
     Platform::def_platform = *platform;
 }
 
-TEST_F(KvlServer, ConnectTimesOutAgainstAListenerThatNeverAnswers)
-{
-    int fd = loopback_socket(0);
-    ASSERT_GE(fd, 0);
-    std::string where = "127.0.0.1:" + std::to_string(port_of(fd));
-
-    Platform silent;
-    EXPECT_FALSE(silent.connect(DataUnit(where.c_str()), DataUnit("t"), 0.4));
-    EXPECT_EQ(KVL_ERR_CONNECT, silent.get_error_type());
-    EXPECT_TRUE(contains(silent.get_error_string(), "no greeting")) << silent.get_error_string();
-    close(fd);
-}
-
 TEST_F(KvlServer, BootReadsObjectAndDisplayAndFullNamesAgree)
 {
-    Image img(DataUnit("/ systemId = leeds-core-1 /"), DataUnit(""), Platform::def_platform);
+    Image img = at("/ systemId = leeds-core-1 /");
     ASSERT_EQ(0, img.get_error_type()) << img.get_error_string();
     ASSERT_TRUE(img.boot(10)) << img.get_error_string();
     EXPECT_TRUE(img.exists());
-    EXPECT_STREQ(kLeeds, img.get_objname().str()); // the server's form
+    EXPECT_EQ(kLeeds, img.get_objname().str()); // the server's form
     EXPECT_STREQ("managedElement", img.get_objclass().str());
 
     DUArray all = img.get_attr_names(0);
@@ -159,84 +166,71 @@ TEST_F(KvlServer, BootReadsObjectAndDisplayAndFullNamesAgree)
     EXPECT_TRUE(all[0] == "x721:objectClass"); // schema order, full names
     for (int i = 0; i < all.count(); i++) {
         const char* full = all[i].str();
-        const char* display = std::strrchr(full, ':') + 1;
-        EXPECT_TRUE(img.get_str(all[i], 65542) == img.get_str(DataUnit(display), 65542)) << full;
+        EXPECT_EQ(get(img, full), get(img, std::strrchr(full, ':') + 1)) << full;
     }
-    EXPECT_STREQ("Leeds core switch 1", img.get_str(DataUnit("userLabel")).str());
-
+    EXPECT_EQ("Leeds core switch 1", get(img, "userLabel"));
     EXPECT_TRUE(img.get_str(DataUnit("noSuchAttribute")).is_null());
     EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, img.get_error_type());
     EXPECT_TRUE(contains(img.get_error_string(), "noSuchAttribute"));
 }
 
+// Each boot that fails carries the error type of the server's reason.
 TEST_F(KvlServer, BootFailuresCarryTheServersReason)
 {
-    Image missing(DataUnit("/systemId=\"atlantis-1\""), DataUnit(""), Platform::def_platform);
+    auto boot_error = [](const std::string& fdn, const char* cls) {
+        Image img = at(fdn, cls);
+        bool ok = img.boot(10);
+        EXPECT_EQ(ok, img.exists() || fdn == "/") << fdn << " " << img.get_error_string();
+        return ok ? 0 : img.get_error_type();
+    };
+    EXPECT_EQ(KVL_ERR_NO_OBJECT, boot_error(kAtlantis, ""));
+    EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, boot_error(kLeeds, "equipmentRack"));
+    EXPECT_EQ(0, boot_error(kRack1, "equipment")); // a superclass
+    EXPECT_EQ(KVL_ERR_BAD_NAME, boot_error("/systemId=\"unterminated", ""));
+    EXPECT_EQ(KVL_ERR_NO_CLASS, boot_error("NONE", "unicorn"));
+    EXPECT_NE(0, boot_error("NONE", "")); // a blank image needs a class
+    Image missing = at(kAtlantis), root = at("/");
     EXPECT_FALSE(missing.boot(10));
-    EXPECT_EQ(KVL_ERR_NO_OBJECT, missing.get_error_type());
     EXPECT_TRUE(contains(missing.get_error_string(), "atlantis-1")) << missing.get_error_string();
-    EXPECT_FALSE(missing.exists());
-
-    Image wrong_class(DataUnit(kLeeds), DataUnit("equipmentRack"), Platform::def_platform);
-    EXPECT_FALSE(wrong_class.boot(10));
-    EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong_class.get_error_type());
-
-    Image superclass(DataUnit(kRack1), DataUnit("equipment"), Platform::def_platform);
-    EXPECT_TRUE(superclass.boot(10)) << superclass.get_error_string();
-
-    Image malformed(DataUnit("/systemId=\"unterminated"), DataUnit(""), Platform::def_platform);
-    EXPECT_FALSE(malformed.boot(10));
-    EXPECT_EQ(KVL_ERR_BAD_NAME, malformed.get_error_type());
-
-    Image root(DataUnit("/"), DataUnit(""), Platform::def_platform);
-    EXPECT_TRUE(root.boot(10));
     EXPECT_STREQ("root", root.get_objclass().str());
 }
 
 TEST_F(KvlServer, UnbootedImageFetchesItsValuesOnceWhenFirstRead)
 {
-    Image lazy(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
+    Image lazy = at(kRack1);
     EXPECT_STREQ("equipmentRack", lazy.get_objclass().str()); // first read fetches
-    std::string before = lazy.get_str(DataUnit("x721:userLabel")).str();
-
-    Image writer(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
+    std::string before = get(lazy, "x721:userLabel");
+    Image writer = at(kRack1);
     ASSERT_TRUE(writer.boot(10));
-    ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("relabelled"), REPLACE, 65542));
+    ASSERT_TRUE(put(writer, "userLabel", "relabelled"));
     ASSERT_TRUE(writer.store(10)) << writer.get_error_string();
-
-    EXPECT_EQ(before, lazy.get_str(DataUnit("userLabel")).str()); // no second fetch
-    ASSERT_TRUE(lazy.boot(10));                                   // an explicit boot reads again
-    EXPECT_STREQ("relabelled", lazy.get_str(DataUnit("userLabel")).str());
+    EXPECT_EQ(before, get(lazy, "userLabel")); // no second fetch
+    ASSERT_TRUE(lazy.boot(10));                // an explicit boot reads again
+    EXPECT_EQ("relabelled", get(lazy, "userLabel"));
 }
 
 TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
 {
-    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+    Image img = at(kLeeds);
     ASSERT_TRUE(img.boot(10));
-
-    EXPECT_TRUE(img.set_str(DataUnit("administrativeState"), DataUnit("LOCKED"), REPLACE, 65542))
-        << img.get_error_string();
-    EXPECT_STREQ("locked", img.get_str(DataUnit("x721:administrativeState")).str()); // canonical
-
-    EXPECT_FALSE(img.set_str(DataUnit("cpuLoad"), DataUnit("5"), REPLACE, 65542)); // read-only
-    EXPECT_EQ(KVL_ERR_ACCESS, img.get_error_type());
-
-    std::string label = img.get_str(DataUnit("userLabel")).str();
-    EXPECT_FALSE(img.set_str(DataUnit("administrativeState"), DataUnit("sleepy"), REPLACE, 65542));
-    EXPECT_EQ(KVL_ERR_SYNTAX, img.get_error_type());
-    EXPECT_TRUE(contains(img.get_error_string(), "sleepy")) << img.get_error_string();
-    EXPECT_STREQ("locked", img.get_str(DataUnit("administrativeState")).str()); // unchanged
-    EXPECT_FALSE(img.set_str(DataUnit("userLabel"), DataUnit("x"), DataUnit("ADD"), 65542));
-    // Text the syntax refuses, or that is no UTF-8 the wire could carry: a syntax error.
-    const std::string too_long(129, 'x');
-    for (const std::string& bad :
-         {std::string("tab\there"), std::string("caf\xe9"), std::string("\xc0\xaf"),
-          std::string("\xed\xa0\x80"), too_long}) {
+    EXPECT_TRUE(put(img, "administrativeState", "LOCKED")) << img.get_error_string();
+    EXPECT_EQ("locked", get(img, "x721:administrativeState")); // canonical
+    std::string label = get(img, "userLabel");
+    // Refused: read-only, outside the syntax, or no UTF-8 the wire could carry.
+    auto refused = [&](const char* attr, const std::string& value) {
         img.reset_error();
-        EXPECT_FALSE(img.set_str(DataUnit("userLabel"), DataUnit(bad.c_str()), REPLACE, 65542));
-        EXPECT_EQ(KVL_ERR_SYNTAX, img.get_error_type()) << img.get_error_string();
-    }
-    EXPECT_EQ(label, img.get_str(DataUnit("userLabel")).str());
+        EXPECT_FALSE(put(img, attr, value)) << value;
+        return img.get_error_type();
+    };
+    EXPECT_EQ(KVL_ERR_ACCESS, refused("cpuLoad", "5"));
+    EXPECT_EQ(KVL_ERR_SYNTAX, refused("administrativeState", "sleepy"));
+    EXPECT_TRUE(contains(img.get_error_string(), "sleepy")) << img.get_error_string();
+    for (auto bad : {"tab\there", "caf\xe9", "\xc0\xaf", "\xed\xa0\x80"})
+        EXPECT_EQ(KVL_ERR_SYNTAX, refused("userLabel", bad)) << bad;
+    EXPECT_EQ(KVL_ERR_SYNTAX, refused("userLabel", std::string(129, 'x')));
+    EXPECT_FALSE(img.set_str(DataUnit("userLabel"), DataUnit("x"), DataUnit("ADD"), 65542));
+    EXPECT_EQ("locked", get(img, "administrativeState")); // unchanged
+    EXPECT_EQ(label, get(img, "userLabel"));
     img.reset_error();
 
     EXPECT_EQ("unlocked", server_value(kLeeds, "administrativeState")); // not stored yet
@@ -244,118 +238,107 @@ TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
     EXPECT_EQ("locked", server_value(kLeeds, "administrativeState"));
     EXPECT_EQ(label, server_value(kLeeds, "userLabel"));
     EXPECT_TRUE(img.store(KVL_DEFAULT_TIMEOUT)); // nothing pending: fine
-
-    ASSERT_TRUE(img.set_str(DataUnit("administrativeState"), DataUnit("unlocked"), REPLACE, 65542));
+    ASSERT_TRUE(put(img, "administrativeState", "unlocked"));
     ASSERT_TRUE(img.store(KVL_DEFAULT_TIMEOUT));
 }
 
 TEST_F(KvlServer, BlankImageCreateWithinAndDestroy)
 {
-    Image no_class(NONE, DataUnit(""), Platform::def_platform);
-    EXPECT_FALSE(no_class.boot(10));
-    Image bad_class(NONE, DataUnit("unicorn"), Platform::def_platform);
-    EXPECT_FALSE(bad_class.boot(10));
-    EXPECT_EQ(KVL_ERR_NO_CLASS, bad_class.get_error_type());
-
-    Image blank(NONE, DataUnit("equipmentRack"), Platform::def_platform);
+    Image blank = at("NONE", "equipmentRack");
     ASSERT_TRUE(blank.boot(10)) << blank.get_error_string();
     EXPECT_FALSE(blank.exists());
     EXPECT_TRUE(blank.get_objname() == NONE);
-    EXPECT_STREQ("unlocked", blank.get_str(DataUnit("administrativeState")).str()); // default
-    EXPECT_FALSE(blank.store(10)); // nothing to store into yet
-
-    ASSERT_TRUE(blank.set_str(DataUnit("equipmentId"), DataUnit("rack-t1"), REPLACE, 65542))
-        << blank.get_error_string(); // read-only is settable before creation
-    ASSERT_TRUE(blank.set_str(DataUnit("userLabel"), DataUnit("test rack"), REPLACE, 65542));
+    EXPECT_EQ("unlocked", get(blank, "administrativeState")); // default
+    EXPECT_FALSE(blank.store(10));                            // nothing to store into yet
+    ASSERT_TRUE(put(blank, "equipmentId", "rack-t1")) << blank.get_error_string(); // read-only
+    ASSERT_TRUE(put(blank, "userLabel", "test rack"));
     Image created;
-    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds), created, 10)) << blank.get_error_string();
-    std::string name = std::string(kLeeds) + "/equipmentId=\"rack-t1\"";
+    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds.c_str()), created, 10))
+        << blank.get_error_string();
+    std::string name = kLeeds + "/equipmentId=\"rack-t1\"";
     EXPECT_EQ(name, blank.get_objname().str());
     EXPECT_EQ(name, created.get_objname().str());
     EXPECT_TRUE(blank.exists());
-    EXPECT_EQ("test rack", server_value(name.c_str(), "userLabel"));
+    EXPECT_EQ("test rack", server_value(name, "userLabel"));
 
-    Image again(NONE, DataUnit("equipmentRack"), Platform::def_platform);
+    Image again = at("NONE", "equipmentRack");
     ASSERT_TRUE(again.boot(10));
-    ASSERT_TRUE(again.set_str(DataUnit("equipmentId"), DataUnit("rack-t1"), REPLACE, 65542));
-    Image unused;
-    EXPECT_FALSE(again.create_within(DataUnit(kLeeds), unused, 10));
-    EXPECT_EQ(KVL_ERR_DUPLICATE, again.get_error_type());
-    EXPECT_FALSE(again.create_within(DataUnit("/"), unused, 10));
-    EXPECT_EQ(KVL_ERR_NAME_BINDING, again.get_error_type());
-    EXPECT_FALSE(again.create_within(DataUnit("/systemId=\"atlantis-1\""), unused, 10));
-    EXPECT_EQ(KVL_ERR_NO_OBJECT, again.get_error_type());
+    ASSERT_TRUE(put(again, "equipmentId", "rack-t1"));
+    for (auto [parent, error] : {std::pair<std::string, int>{kLeeds, KVL_ERR_DUPLICATE},
+                                 {"/", KVL_ERR_NAME_BINDING},
+                                 {kAtlantis, KVL_ERR_NO_OBJECT}}) {
+        Image unused;
+        EXPECT_FALSE(again.create_within(DataUnit(parent.c_str()), unused, 10));
+        EXPECT_EQ(error, again.get_error_type()) << parent;
+    }
 
-    Image victim(DataUnit(name.c_str()), DataUnit(""), Platform::def_platform);
+    Image victim = at(name);
     ASSERT_TRUE(victim.destroy(10)) << victim.get_error_string();
     EXPECT_FALSE(victim.destroy(10));
     EXPECT_EQ(KVL_ERR_NO_OBJECT, victim.get_error_type());
-    Image root(DataUnit("/"), DataUnit(""), Platform::def_platform);
+    Image root = at("/");
     EXPECT_FALSE(root.destroy(10));
     EXPECT_EQ(KVL_ERR_ACCESS, root.get_error_type());
 }
 
 TEST_F(KvlServer, SetFromRefCopiesTheTemplatesValues)
 {
-    Image tmpl(DataUnit(kRack1), DataUnit(""), Platform::def_platform); // not booted
-    Image fresh(NONE, DataUnit("equipmentRack"), Platform::def_platform);
+    Image tmpl = at(kRack1); // not booted
+    Image fresh = at("NONE", "equipmentRack");
     ASSERT_TRUE(fresh.boot(10));
     ASSERT_TRUE(fresh.set_from_ref(tmpl)) << fresh.get_error_string();
-    EXPECT_TRUE(fresh.get_str(DataUnit("vendorName")) == tmpl.get_str(DataUnit("vendorName")));
-    EXPECT_TRUE(fresh.get_str(DataUnit("equipmentId")) == "rack-1");
-    ASSERT_TRUE(fresh.set_str(DataUnit("equipmentId"), DataUnit("rack-t2"), REPLACE, 65542));
+    EXPECT_EQ(get(fresh, "vendorName"), get(tmpl, "vendorName"));
+    EXPECT_EQ(get(fresh, "equipmentId"), "rack-1");
+    ASSERT_TRUE(put(fresh, "equipmentId", "rack-t2"));
     Image unused;
-    ASSERT_TRUE(fresh.create_within(DataUnit(kLeeds), unused, 10)) << fresh.get_error_string();
-    std::string name = std::string(kLeeds) + "/equipmentId=\"rack-t2\"";
-    EXPECT_EQ(server_value(kRack1, "vendorName"), server_value(name.c_str(), "vendorName"));
-    EXPECT_TRUE(fresh.get_str(DataUnit("equipmentId")) == "rack-t2");
+    ASSERT_TRUE(fresh.create_within(DataUnit(kLeeds.c_str()), unused, 10))
+        << fresh.get_error_string();
+    std::string name = kLeeds + "/equipmentId=\"rack-t2\"";
+    EXPECT_EQ(server_value(kRack1, "vendorName"), server_value(name, "vendorName"));
+    EXPECT_EQ(get(fresh, "equipmentId"), "rack-t2");
     EXPECT_TRUE(fresh.destroy(10));
 
-    Image empty;
-    Image target(NONE, DataUnit("equipmentRack"), Platform::def_platform);
+    Image empty, gone = at(kAtlantis), target = at("NONE", "equipmentRack");
     EXPECT_FALSE(target.set_from_ref(empty));
-    Image gone(DataUnit("/systemId=\"atlantis-1\""), DataUnit(""), Platform::def_platform);
     EXPECT_FALSE(target.set_from_ref(gone));
     EXPECT_TRUE(contains(target.get_error_string(), "atlantis-1")) << target.get_error_string();
 }
 
+// Actions that answer, and the error type of each that does not; loopbackTest of a port runs
+// as an external program.
 TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
 {
-    Image leeds(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
-    DataUnit report = leeds.call(DataUnit("selfTest"), DataUnit(""), KVL_DEFAULT_TIMEOUT);
-    EXPECT_FALSE(report.is_null()) << leeds.get_error_string();
-
-    EXPECT_TRUE(leeds.call(DataUnit("fly"), DataUnit(""), KVL_DEFAULT_TIMEOUT).is_null());
-    EXPECT_EQ(KVL_ERR_NO_ACTION, leeds.get_error_type());
-
-    Image mdr(Platform::def_platform.get_mdr_name(), DataUnit(""), Platform::def_platform);
-    DataUnit cls =
-        mdr.call(DataUnit("getObjectClass"), DataUnit("equipmentRack"), KVL_DEFAULT_TIMEOUT);
-    EXPECT_TRUE(contains(cls, "labels {")) << mdr.get_error_string();
-    EXPECT_TRUE(contains(cls, "actions"));
-    EXPECT_TRUE(
-        mdr.call(DataUnit("getObjectClass"), DataUnit("unicorn"), KVL_DEFAULT_TIMEOUT).is_null());
-    EXPECT_EQ(KVL_ERR_NO_CLASS, mdr.get_error_type());
-
-    // A port, whose class runs loopbackTest as an external program.
-    Album cps(DataUnit("cps"), Platform::def_platform);
-    ASSERT_TRUE(cps.set_derivation(
-        DataUnit("/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/"
-                 "slotNumber=3/circuitPackId=\"stm16-lr\"/*")));
-    ASSERT_TRUE(cps.derive(10)) << cps.get_error_string();
-    ASSERT_GT(cps.num_images(), 0);
-    Image port = cps.first_image().image();
-    DataUnit loop = port.call(DataUnit("loopbackTest"), DataUnit("terminal prbs23"), 10);
-    EXPECT_FALSE(loop.is_null()) << port.get_error_string();
-    EXPECT_TRUE(port.call(DataUnit("loopbackTest"), DataUnit("sideways"), 10).is_null());
-    EXPECT_EQ(KVL_ERR_ACTION_FAILED, port.get_error_type());
-    EXPECT_TRUE(contains(port.get_error_string(), "sideways")) << port.get_error_string();
+    const std::string mdr = Platform::def_platform.get_mdr_name().str();
+    const std::string port = kRack1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\""
+                                      "/tTPId=\"port-1\"";
+    struct {
+        std::string fdn;
+        const char *action, *argument;
+        int error;                     // 0: answered
+        std::vector<std::string> said; // in the answer, or else in the error
+    } rows[] = {
+        {kLeeds, "selfTest", "", 0, {}},
+        {kLeeds, "fly", "", KVL_ERR_NO_ACTION, {}},
+        {mdr, "getObjectClass", "equipmentRack", 0, {"labels {", "actions"}},
+        {mdr, "getObjectClass", "unicorn", KVL_ERR_NO_CLASS, {}},
+        {port, "loopbackTest", "terminal prbs23", 0, {}},
+        {port, "loopbackTest", "sideways", KVL_ERR_ACTION_FAILED, {"sideways"}},
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.fdn + " " + row.action + " " + row.argument);
+        Image img = at(row.fdn);
+        DataUnit answer = img.call(DataUnit(row.action), DataUnit(row.argument), 10);
+        EXPECT_EQ(row.error == 0, !answer.is_null()) << img.get_error_string();
+        EXPECT_EQ(row.error, img.get_error_type());
+        for (auto& part : row.said)
+            EXPECT_TRUE(contains(row.error ? img.get_error_string() : answer.str(), part));
+    }
 }
 
 TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
 {
-    Syntax byDisplay(DataUnit("operationalState"), Platform::def_platform);
-    Syntax byFull(DataUnit("x721:operationalState"), Platform::def_platform);
+    Syntax byDisplay(DataUnit("operationalState"));
+    Syntax byFull(DataUnit("x721:operationalState"));
     EXPECT_TRUE(contains(byDisplay.get(0), "OperationalState")) << byDisplay.get_error_string();
     EXPECT_TRUE(byDisplay.get(0) == byFull.get(0));
     EXPECT_STREQ("disabled | enabled", byDisplay.get(1).str());
@@ -365,7 +348,7 @@ TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
     EXPECT_TRUE(contains(exp.get(0), "\n")); // the whole text, several lines
     EXPECT_STREQ("OperationalState ::= ENUMERATED {", exp.get(1).str());
 
-    Syntax unknown(DataUnit("colour"), Platform::def_platform);
+    Syntax unknown(DataUnit("colour"));
     EXPECT_TRUE(unknown.get(0).is_null());
     EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, unknown.get_error_type());
     EXPECT_TRUE(unknown.expansion().get(0).is_null());
@@ -373,7 +356,7 @@ TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
 
 TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
 {
-    Album album(DataUnit("/systemId=\"leeds-core-1\".XXNICKYY.0"), Platform::def_platform);
+    Album album(DataUnit("/systemId=\"leeds-core-1\".XXNICKYY.0"));
     ASSERT_EQ(0, album.get_error_type());
     EXPECT_STREQ("/systemId=\"leeds-core-1\".XXNICKYY.0", album.get_prop(NICKNAME).str());
     EXPECT_EQ(0, album.num_images());
@@ -382,7 +365,7 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_FALSE(album.set_derivation(DataUnit("leeds")));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, album.get_error_type());
     EXPECT_FALSE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(")));
-    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    ASSERT_TRUE(album.set_derivation(DataUnit((kLeeds + "/*").c_str())));
     EXPECT_TRUE(album.set_prop(TRACKMODE, TRACK));
     EXPECT_FALSE(album.set_prop(DataUnit("COLOUR"), DataUnit("red")));
     EXPECT_FALSE(album.set_prop(ACTUAL_CLASS, DataUnit("")));
@@ -391,20 +374,19 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     Album shared;
     shared = album; // shares before the derivation too
     ASSERT_TRUE(album.derive(10)) << album.get_error_string();
-    std::vector<std::string> expect = {std::string(kRack1),
-                                       std::string(kLeeds) + "/equipmentId=\"rack-2\"",
-                                       std::string(kLeeds) + "/logId=\"alarmLog\""};
+    std::vector<std::string> expect = {kRack1, kLeeds + "/equipmentId=\"rack-2\"",
+                                       kLeeds + "/logId=\"alarmLog\""};
     EXPECT_EQ(expect, names_of(album));
     EXPECT_EQ(3, shared.num_images());
     EXPECT_STREQ("equipmentRack", album.first_image().image().get_objclass().str());
 
-    Album wrong(DataUnit("w"), Platform::def_platform);
-    ASSERT_TRUE(wrong.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    Album wrong(DataUnit("w"));
+    ASSERT_TRUE(wrong.set_derivation(DataUnit((kLeeds + "/*").c_str())));
     ASSERT_TRUE(wrong.set_prop(ACTUAL_CLASS, DataUnit("equipmentRack")));
     EXPECT_FALSE(wrong.derive(10));
     EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
 
-    Album filtered(DataUnit("f"), Platform::def_platform);
+    Album filtered(DataUnit("f"));
     ASSERT_TRUE(filtered.set_derivation(
         DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(objectClass=log)")));
     ASSERT_TRUE(filtered.derive(10)) << filtered.get_error_string();
@@ -415,85 +397,56 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, filtered.get_error_type());
     EXPECT_EQ(1, filtered.num_images()); // a failed derivation keeps the old set
 
-    Image child(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
+    Image child = at(kRack1);
     Album holder = child.first_album(); // the newest album holding it
     EXPECT_EQ(0, holder.get_error_type());
     EXPECT_TRUE(holder.get_prop(NICKNAME) == album.get_prop(NICKNAME));
-    Image stranger(DataUnit("/systemId=\"york-agg-1\""), DataUnit(""), Platform::def_platform);
+    Image stranger = at("/systemId=\"york-agg-1\"");
     EXPECT_NE(0, stranger.first_album().get_error_type());
 }
 
 namespace {
 
-struct AlbumWatch {
+// Hears events as lines "NAME object[ attribute=value]", and for an album also what the
+// callback sees from inside: " size N", and for a new object " in NICKNAME" of its first album.
+struct Heard {
     Album* album = nullptr;
-    std::vector<std::string> created, destroyed;
-    std::vector<int> sizes;             // num_images seen inside the callback
-    std::vector<std::string> nicknames; // first_album of the new object, seen inside
+    std::vector<std::string> lines;
 };
 
-void created_cb(void* client, void* call)
+void heard_cb(void* client, void* call)
 {
-    AlbumWatch* w = static_cast<AlbumWatch*>(client);
+    Heard* h = static_cast<Heard*>(client);
     CurrentEvent ev(call);
     ev.do_something();
-    w->created.push_back(ev.get_objname().str());
-    w->sizes.push_back(w->album->num_images());
-    Image img(ev.get_objname(), DataUnit(""), Platform::def_platform);
-    w->nicknames.push_back(img.first_album().get_prop(NICKNAME).str());
-}
-
-void destroyed_cb(void* client, void* call)
-{
-    AlbumWatch* w = static_cast<AlbumWatch*>(client);
-    CurrentEvent ev(call);
-    w->destroyed.push_back(ev.get_objname().str());
-    w->sizes.push_back(w->album->num_images());
-}
-
-struct AttrWatch {
-    std::vector<std::string> names, attributes, values;
-};
-
-void attr_cb(void* client, void* call)
-{
-    AttrWatch* w = static_cast<AttrWatch*>(client);
-    CurrentEvent ev(call);
-    w->names.push_back(ev.get_name().str());
-    w->attributes.push_back(ev.get_attribute().str());
-    w->values.push_back(ev.get_value().str());
-}
-
-void raw_cb(void* client, void* call)
-{
-    CurrentEvent ev(call);
-    static_cast<std::vector<std::string>*>(client)->push_back(std::string(ev.get_name().str()) +
-                                                              " " + ev.get_objname().str());
+    std::string line = std::string(ev.get_name().str()) + " " + ev.get_objname().str();
+    if (!ev.get_attribute().is_null())
+        line += std::string(" ") + ev.get_attribute().str() + "=" + ev.get_value().str();
+    if (h->album) line += " size " + std::to_string(h->album->num_images());
+    if (h->album && ev.get_name() == OBJECT_CREATED)
+        line += std::string(" in ") +
+                Image(ev.get_objname(), DataUnit("")).first_album().get_prop(NICKNAME).str();
+    h->lines.push_back(line);
 }
 
 } // namespace
 
 TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
 {
-    AlbumWatch watch;
-    Album album(DataUnit("tracked.XXNICKYY.0"), Platform::def_platform);
-    watch.album = &album;
-    album.set_prop(TRACKMODE, TRACK);
-    album.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &watch));
-    album.when(OBJECT_DESTROYED, Callback(SchedContext::current(), destroyed_cb, &watch));
-    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
-    ASSERT_TRUE(album.derive(10));
-    int before = album.num_images();
-
-    AlbumWatch quiet; // untracked: hears nothing
-    Album untracked(DataUnit("untracked"), Platform::def_platform);
+    Heard tracked, quiet, raw; // quiet: an untracked album, which hears nothing
+    Album album(DataUnit("tracked.XXNICKYY.0")), untracked(DataUnit("untracked"));
+    tracked.album = &album;
     quiet.album = &untracked;
-    untracked.when(OBJECT_CREATED, Callback(created_cb, &quiet));
-    ASSERT_TRUE(untracked.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
-    ASSERT_TRUE(untracked.derive(10));
-
-    std::vector<std::string> raw;
-    Platform::def_platform.when(RAW_EVENT, Callback(raw_cb, &raw));
+    album.set_prop(TRACKMODE, TRACK);
+    album.when(OBJECT_CREATED, Callback(SchedContext::current(), heard_cb, &tracked));
+    album.when(OBJECT_DESTROYED, Callback(SchedContext::current(), heard_cb, &tracked));
+    untracked.when(OBJECT_CREATED, Callback(heard_cb, &quiet));
+    for (Album* a : {&album, &untracked}) {
+        ASSERT_TRUE(a->set_derivation(DataUnit((kLeeds + "/*").c_str())));
+        ASSERT_TRUE(a->derive(10));
+    }
+    const int before = album.num_images();
+    Platform::def_platform.when(RAW_EVENT, Callback(heard_cb, &raw));
     AlbumImage held = album.first_image(); // an iteration under way keeps its members
     auto count_from = [](AlbumImage it) {
         int n = 0;
@@ -501,70 +454,58 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
         return n;
     };
 
-    Image blank(NONE, DataUnit("equipmentRack"), Platform::def_platform);
+    Image blank = at("NONE", "equipmentRack"), unused;
     ASSERT_TRUE(blank.boot(10));
-    ASSERT_TRUE(blank.set_str(DataUnit("equipmentId"), DataUnit("rack-t3"), REPLACE, 0));
-    Image unused;
-    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds), unused, 10));
-    std::string name = blank.get_objname().str();
+    ASSERT_TRUE(put(blank, "equipmentId", "rack-t3"));
+    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds.c_str()), unused, 10));
+    const std::string name = blank.get_objname().str();
     // Notifications come before the reply, so the callback has already run.
-    ASSERT_EQ(1u, watch.created.size());
-    EXPECT_EQ(name, watch.created[0]);
-    EXPECT_EQ(before + 1, watch.sizes[0]);
-    EXPECT_EQ("tracked.XXNICKYY.0", watch.nicknames[0]);
+    const std::string added = "OBJECT_CREATED " + name + " size " + std::to_string(before + 1);
+    EXPECT_EQ(tracked.lines, std::vector<std::string>{added + " in tracked.XXNICKYY.0"});
     EXPECT_EQ(before + 1, album.num_images());
     EXPECT_EQ(before, count_from(held));
     EXPECT_EQ(before + 1, count_from(album.first_image()));
-    EXPECT_TRUE(quiet.created.empty());
+    EXPECT_TRUE(quiet.lines.empty());
     EXPECT_EQ(before, untracked.num_images());
 
     ASSERT_TRUE(blank.destroy(10));
-    ASSERT_EQ(1u, watch.destroyed.size());
-    EXPECT_EQ(name, watch.destroyed[0]);
-    EXPECT_EQ(before, watch.sizes[1]);
+    ASSERT_EQ(2u, tracked.lines.size());
+    EXPECT_EQ("OBJECT_DESTROYED " + name + " size " + std::to_string(before), tracked.lines[1]);
     EXPECT_EQ(before, count_from(held));
     Platform::def_platform.when(RAW_EVENT, Callback());
-
-    bool saw_created = false;
-    for (const std::string& r : raw)
-        if (r == "OBJECT_CREATED " + name) saw_created = true;
-    EXPECT_TRUE(saw_created);
+    EXPECT_NE(std::find(raw.lines.begin(), raw.lines.end(), "OBJECT_CREATED " + name),
+              raw.lines.end());
 }
 
 TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
 {
-    Image shown(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
-    AttrWatch w;
+    Image shown = at(kRack1), writer = at(kRack1);
+    Heard heard;
     ASSERT_TRUE(shown.set_prop(TRACKMODE, TRACK));
-    ASSERT_TRUE(shown.when(ATTR_CHANGED, Callback(attr_cb, &w)));
+    ASSERT_TRUE(shown.when(ATTR_CHANGED, Callback(heard_cb, &heard)));
     ASSERT_TRUE(shown.boot(10));
-
-    Image writer(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
     ASSERT_TRUE(writer.boot(10));
-    ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("seen by watchers"), REPLACE, 0));
+    ASSERT_TRUE(put(writer, "userLabel", "seen by watchers"));
     ASSERT_TRUE(writer.store(10));
-    ASSERT_EQ(1u, w.names.size());
-    EXPECT_EQ("userLabel", w.names[0]); // the event names the attribute
-    EXPECT_EQ("x721:userLabel", w.attributes[0]);
-    EXPECT_EQ("seen by watchers", w.values[0]);
-    EXPECT_STREQ("seen by watchers", shown.get_str(DataUnit("userLabel")).str()); // updated locally
+    // the event names the attribute by its display name
+    EXPECT_EQ(heard.lines,
+              std::vector<std::string>{"userLabel " + kRack1 + " x721:userLabel=seen by watchers"});
+    EXPECT_EQ("seen by watchers", get(shown, "userLabel")); // updated locally
 
     shown.when(ATTR_CHANGED, Callback()); // switched off, as the editor does during a store
-    ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("unheard"), REPLACE, 0));
+    ASSERT_TRUE(put(writer, "userLabel", "unheard"));
     ASSERT_TRUE(writer.store(10));
-    EXPECT_EQ(1u, w.names.size());
-
-    shown.when(ATTR_CHANGED, Callback(attr_cb, &w));
+    shown.when(ATTR_CHANGED, Callback(heard_cb, &heard));
     ASSERT_TRUE(shown.set_prop(TRACKMODE, NOTRACK));
-    ASSERT_TRUE(writer.set_str(DataUnit("userLabel"), DataUnit("untracked"), REPLACE, 0));
+    ASSERT_TRUE(put(writer, "userLabel", "untracked"));
     ASSERT_TRUE(writer.store(10));
     kvl_poll(0.2);
-    EXPECT_EQ(1u, w.names.size());
+    EXPECT_EQ(1u, heard.lines.size());
 }
 
 TEST_F(KvlServer, TimedOutWaitFailsAndItsLateReplyIsDropped)
 {
-    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
+    Image img = at(kLeeds);
     mis->pause();
     bool ok = img.boot(0.3);
     mis->resume();
@@ -573,7 +514,7 @@ TEST_F(KvlServer, TimedOutWaitFailsAndItsLateReplyIsDropped)
     EXPECT_TRUE(contains(img.get_error_string(), mis->address().c_str())) << img.get_error_string();
 
     // The late reply to the boot must not be taken for the next request's.
-    Image rack(DataUnit(kRack1), DataUnit(""), Platform::def_platform);
+    Image rack = at(kRack1);
     ASSERT_TRUE(rack.boot(10)) << rack.get_error_string();
     EXPECT_STREQ("equipmentRack", rack.get_objclass().str());
     EXPECT_TRUE(img.boot(10));
@@ -584,7 +525,7 @@ TEST_F(KvlServer, TimedOutWaitFailsAndItsLateReplyIsDropped)
     setenv("QX_KVL_TIMEOUT", "0.3", 1);
     EXPECT_EQ(0.3, kvl_default_timeout());
     mis->pause();
-    ok = img.set_str(DataUnit("userLabel"), DataUnit("late"), REPLACE, 0); // validation waits
+    ok = put(img, "userLabel", "late"); // validation waits
     mis->resume();
     unsetenv("QX_KVL_TIMEOUT");
     EXPECT_FALSE(ok);
@@ -610,13 +551,13 @@ TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
     ASSERT_TRUE(p.connect(DataUnit(own.address().c_str()), DataUnit("t"), 10));
     int lost = 0;
     p.when(DISCONNECTED, Callback(count_cb, &lost));
-    Image img(DataUnit(kLeeds), DataUnit(""), p);
+    Image img(DataUnit(kLeeds.c_str()), DataUnit(""), p);
     ASSERT_TRUE(img.boot(10));
     own.kill_now();
     for (int i = 0; i < 3; i++) {
-        Image again(DataUnit(kLeeds), DataUnit(""), p);
+        Image again(DataUnit(kLeeds.c_str()), DataUnit(""), p);
         EXPECT_FALSE(again.boot(5));
-        EXPECT_FALSE(img.store(5) && img.set_str(DataUnit("userLabel"), DataUnit("x"), REPLACE, 0));
+        EXPECT_FALSE(img.store(5) && put(img, "userLabel", "x"));
     }
     kvl_poll(0.1);
     EXPECT_EQ(1, lost);
@@ -647,21 +588,21 @@ TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
 
 TEST_F(KvlServer, SearchNamesMatchesCountsAndRefuses)
 {
-    const char* leeds = "/systemId=\"leeds-core-1\"";
+    const DataUnit leeds(kLeeds.c_str());
     Search s;
-    ASSERT_TRUE(s.run(DataUnit(leeds), DataUnit("(objectClass=equipmentRack)"), -1, 1))
+    ASSERT_TRUE(s.run(leeds, DataUnit("(objectClass=equipmentRack)"), -1, 1))
         << s.get_error_string();
     EXPECT_EQ(2, s.count);
     EXPECT_TRUE(s.truncated);
     ASSERT_EQ(1, s.names.count());
-    EXPECT_STREQ("/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"", s.names[0].str());
+    EXPECT_EQ(kRack1, s.names[0].str());
     EXPECT_STREQ("equipmentRack", s.classes[0].str());
 
-    ASSERT_TRUE(s.run(DataUnit(leeds), DataUnit(""), 0, 0));
+    ASSERT_TRUE(s.run(leeds, DataUnit(""), 0, 0));
     EXPECT_EQ(1, s.count);
     EXPECT_FALSE(s.truncated);
 
-    EXPECT_FALSE(s.run(DataUnit(leeds), DataUnit("(&(objectClass=x"), -1, 0));
+    EXPECT_FALSE(s.run(leeds, DataUnit("(&(objectClass=x"), -1, 0));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, s.get_error_type());
     EXPECT_NE(std::string::npos, std::string(s.get_error_string()).find("malformed filter"));
     EXPECT_EQ(0, s.names.count());
@@ -673,7 +614,7 @@ TEST_F(KvlServer, SearchNamesMatchesCountsAndRefuses)
 // delete confirmation reports, which count_reachable gets in one request.
 static long walk_count(const std::string& fdn, const std::string& filter)
 {
-    Album album(DataUnit((fdn + ".XXWALKYY").c_str()), Platform::def_platform);
+    Album album(DataUnit((fdn + ".XXWALKYY").c_str()));
     std::string derivation = fdn + "/*" + (filter.empty() ? "" : "/CMISFilter(" + filter + ")");
     if (!album.set_derivation(DataUnit(derivation.c_str())) || !album.derive(10)) return -1;
     long n = 0;
@@ -683,13 +624,12 @@ static long walk_count(const std::string& fdn, const std::string& filter)
 
 TEST_F(KvlServer, CountReachableAgreesWithALevelByLevelWalk)
 {
-    const std::string shelf = std::string(kRack1) + "/shelfId=\"shelf-1\"";
-    const std::string slot1 = shelf + "/slotNumber=1/circuitPackId=\"ctrl\"";
+    const std::string slot1 = kRack1 + "/shelfId=\"shelf-1\"/slotNumber=1/circuitPackId=\"ctrl\"";
     struct {
         std::string base, filter;
     } cases[] = {
         {kLeeds, ""},
-        {kLeeds, "(!(objectClass=slot))"}, // the slots hide what they hold
+        {kLeeds, "(!(objectClass=slot))"},     // the slots hide what they hold
         {kRack1, "(objectClass=circuitPack)"}, // refused at the first level: nothing below
         {slot1, ""},                           // a leaf
     };
@@ -701,7 +641,8 @@ TEST_F(KvlServer, CountReachableAgreesWithALevelByLevelWalk)
         EXPECT_EQ(0, s.names.count());
     }
     Search unpruned;
-    ASSERT_TRUE(unpruned.run(DataUnit(kRack1), DataUnit("(objectClass=circuitPack)"), -1, 1));
+    ASSERT_TRUE(
+        unpruned.run(DataUnit(kRack1.c_str()), DataUnit("(objectClass=circuitPack)"), -1, 1));
     EXPECT_GT(unpruned.count, 0); // so the case above tests the pruning
 
     Search gone;

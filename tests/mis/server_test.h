@@ -12,6 +12,14 @@ const std::string RACK1 = LEEDS + "/equipmentId=\"rack-1\"";
 const std::string PORT1 =
     RACK1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 
+// The names of the objects of a derive or search result, in order.
+inline std::vector<std::string> names_of(const json& result)
+{
+    std::vector<std::string> out;
+    for (auto& o : result["objects"]) out.push_back(o["name"]);
+    return out;
+}
+
 class ServerTest : public ::testing::Test {
 protected:
     TempDir dir;

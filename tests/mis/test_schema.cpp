@@ -95,10 +95,7 @@ TEST(Schema, ValuesAreCheckedAndCanonicalisedBySyntax)
     // class names
     EXPECT_EQ(check("objectClass", "shelf"), "shelf");
     EXPECT_EQ(check("objectClass", "cupboard"), "REFUSED");
-}
-
-TEST(Schema, RefusedValueMessageNamesValueSyntaxAndRule)
-{
+    // a refusal names the value, the syntax and its rule
     std::string canon, why;
     const AttributeDef* a = sample().attribute("x721:administrativeState");
     ASSERT_FALSE(sample().validate(*a->syntax, "sleepy", canon, why));
