@@ -15,6 +15,7 @@
 #include <Xm/ToggleBG.h>
 #include <X11/IntrinsicP.h>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -61,200 +62,159 @@ void screenshot(Widget shell)
     EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
-/* A named widget with its label; in_row marks the buttons of a dialog's own
- * row, left to right. */
-struct Label {
-    const char* name;
-    const char* text;
-    bool in_row = false;
-};
+/* Checks the widgets named under top: "name" must exist, "name=Label" must
+ * also carry that label. */
+void expect_widgets(Widget top, const std::vector<std::string>& widgets)
+{
+    for (const std::string& item : widgets) {
+        size_t eq = item.find('=');
+        std::string name = item.substr(0, eq);
+        Widget w = child_named(top, name);
+        ASSERT_NE(w, nullptr) << name;
+        if (eq == std::string::npos) continue;
+        EXPECT_EQ(xmstring_resource(w, XmNlabelString), item.substr(eq + 1)) << name;
+    }
+}
 
 TEST(Windows, MainWindowNamesLabelsAndMnemonics)
 {
     REQUIRE_GUI();
     Widget main_shell = main_window->shell();
-    struct {
-        const char *name, *text;
-        char mnemonic;
-    } items[] = {{"mw_view", "File", 'F'},
-                 {"mw_properties_button", "Properties...", 'P'},
-                 {"mw_close_button", "Exit", 'x'},
-                 {"mw_selected", "Object", 'O'},
-                 {"mw_create_from_button", "Create...", 'C'},
-                 {"mw_get_button", "Get...", 'G'},
-                 {"mw_action", "Action", 'A'},
-                 {"mw_edit", "Edit", 'E'},
-                 {"mw_select_button", "Select", 'S'},
-                 {"mw_deselect_button", "Deselect", 'l'},
-                 {"mw_delete_button", "Delete", 'D'},
-                 {"tarn_help_cascade_but", "Help", 0},
-                 {"mw_help_button", "Help...", 'H'},
-                 {"mw_path_label", "Path:", 0}};
-    for (auto& i : items) {
-        Widget w = child_named(main_shell, i.name);
-        ASSERT_NE(w, nullptr) << i.name;
-        EXPECT_EQ(xmstring_resource(w, XmNlabelString), i.text) << i.name;
-        if (i.mnemonic) {
-            EXPECT_EQ(resource<KeySym>(w, XmNmnemonic), (KeySym)i.mnemonic) << i.name;
-        }
+    expect_widgets(main_shell, {"mw_view=File",
+                                "mw_properties_button=Properties...",
+                                "mw_close_button=Exit",
+                                "mw_selected=Object",
+                                "mw_create_from_button=Create...",
+                                "mw_get_button=Get...",
+                                "mw_action=Action",
+                                "mw_edit=Edit",
+                                "mw_select_button=Select",
+                                "mw_deselect_button=Deselect",
+                                "mw_delete_button=Delete",
+                                "tarn_help_cascade_but=Help",
+                                "mw_help_button=Help...",
+                                "mw_path_label=Path:",
+                                "mw_form",
+                                "mw_menubar",
+                                "mw_view_pulldown",
+                                "mw_view_separator",
+                                "mw_selected_pulldown",
+                                "mw_action_pulldown",
+                                "mw_edit_pulldown",
+                                "mw_edit_separator",
+                                "tarn_help_menu",
+                                "mw_path",
+                                "mw_navigator_window",
+                                "mw_navigator",
+                                "mw_message_label"});
+    for (const char* m :
+         {"mw_view=F", "mw_properties_button=P", "mw_close_button=x", "mw_selected=O",
+          "mw_create_from_button=C", "mw_get_button=G", "mw_action=A", "mw_edit=E",
+          "mw_select_button=S", "mw_deselect_button=l", "mw_delete_button=D", "mw_help_button=H"}) {
+        std::string name(m, strchr(m, '=') - m);
+        EXPECT_EQ(resource<KeySym>(child_named(main_shell, name), XmNmnemonic),
+                  (KeySym)strchr(m, '=')[1])
+            << name;
     }
-    for (const char* name :
-         {"mw_form", "mw_menubar", "mw_view_pulldown", "mw_view_separator", "mw_selected_pulldown",
-          "mw_action_pulldown", "mw_edit_pulldown", "mw_edit_separator", "tarn_help_menu",
-          "mw_path", "mw_navigator_window", "mw_navigator", "mw_message_label"})
-        EXPECT_NE(child_named(main_shell, name), nullptr) << name;
     /* Help stands at the right end of the menu bar. */
     EXPECT_EQ(resource<Widget>(main_window->mw_menubar, XmNmenuHelpWidget),
               child_named(main_shell, "tarn_help_cascade_but"));
 }
 
 /* Every dialog: its names and labels, a message-box template whose button
- * row is its own, and, shown, the row inside the box without overlaps and
- * Close or Cancel taking it down again. */
+ * row is its own, and, shown, the row inside the box, left to right without
+ * overlaps, and Close or Cancel taking it down again. */
 TEST(Windows, EveryDialogsNamesLabelsAndButtonRow)
 {
     REQUIRE_GUI();
     hide_all_dialogs();
-    struct Dialog {
-        xd_XmDialog_c* win;
-        const char *shell_name, *box_name, *title, *close;
-        std::vector<Label> labels;
-        std::vector<const char*> others;
-    } dialogs[] = {
-        {action_window,
-         "action_window",
-         "aw_dialog",
-         "Tarnwick: Action ",
-         "aw_cancel_button",
-         {{"aw_action_label", "Action"},
-          {"aw_parameter_label", "Parameter"},
-          {"aw_ok_button", "OK", true},
-          {"aw_cancel_button", "Cancel", true},
-          {"aw_help_button", "Help", true}},
-         {"aw_frame", "aw_action", "aw_parameter"}},
-        {create_object,
-         "create_object",
-         "co_dialog",
-         "Tarnwick: Create Object",
-         "co_cancel_button",
-         {{"co_class_option", "Object Class:"},
-          {"co_ok_button", "OK", true},
-          {"co_cancel_button", "Cancel", true},
-          {"co_help_button", "Help", true}},
-         {"co_form", "co_class_parent"}},
-        {output_window,
-         "output_window",
-         "out_dialog",
-         "Tarnwick: Output Window",
-         "out_close_button",
-         {{"out_close_button", "Close", true}, {"out_help_button", "Help", true}},
-         {"out_form", "out_text"}},
-        {selection_window,
-         "selection_window",
-         "sw_dialog",
-         "Tarnwick: Select Object",
-         "sw_close_button",
-         {{"sw_cmis_label", "CMIS Filter:"},
-          {"sw_scope", "Scope:"},
-          {"sw_load_button", "Load ..."},
-          {"sw_save_button", "Save ..."},
-          {"sw_scope_this_level", "This Level Only"},
-          {"sw_scope_down", "Down"},
-          {"sw_scope_to_bottom", "To Bottom Level"},
-          {"sw_level_label", "Levels"},
-          {"sw_select_button", "Select", true},
-          {"sw_close_button", "Close", true},
-          {"sw_help_button", "Help", true}},
-         {"sw_form", "sw_cmis_filter", "sw_radio_box", "sw_number_levels"}},
-        {default_preferences,
-         "default_preferences",
-         "dp_dialog",
-         "Tarnwick: Default Preferences",
-         "dp_cancel_button",
-         {{"dp_default_node_label", "Default Node:"},
-          {"dp_scope_label", "Scope:"},
-          {"dp_filter_label", "CMIS Filter:"},
-          {"dp_view_label", "Views:"},
-          {"dp_load_view", "Load..."},
-          {"dp_save_view", "Save..."},
-          {"dp_obj_name_label", "Show Objects With:"},
-          {"dp_fdn_toggle", "Fully Distinguished Name (FDN)"},
-          {"dp_rdn_tog", "Relative Distinguished Name (RDN)"},
-          {"dp_ok_button", "Ok", true},
-          {"dp_apply_button", "Apply", true},
-          {"dp_cancel_button", "Cancel", true},
-          {"dp_default_button", "Default", true},
-          {"dp_help_button", "Help", true}},
-         {"dp_form", "dp_default_node", "dp_scope", "dp_filter", "dp_obj_name_radio_box"}},
-        {open_view,
-         "open_view",
-         "ov_dialog",
-         "Tarnwick: Open View",
-         nullptr,
-         {},
-         {"widget58", "widget59"}},
-        {object_configuration,
-         "object_configuration",
-         "oc_dialog",
-         "Tarnwick: Object Configuration",
-         "oc_close_button",
-         {{"oc_loaded_objects_label", "Objects Loaded (0):"},
-          {"decoy", "Parent FDN"},
-          {"decoy1", "Object Class"},
-          {"oc_format_label", "Attribute Format:"},
-          {"oc_message_label", "Message Area"},
-          {"oc_update_button", "Update"},
-          {"oc_set_button", "Set", true},
-          {"oc_close_button", "Close", true},
-          {"oc_help_button", "Help", true}},
-         {"oc_sash_form", "oc_sash", "oc_loaded_objects_form", "oc_fdn_caption",
-          "oc_loaded_object_list", "PARENTFDN", "OBJCLASS", "oc_attributes_form",
-          "oc_attribute_scrolled_window", "oc_attribute_caption", "oc_format_form",
-          "oc_attribute_format_list"}},
-    };
-    for (const Dialog& d : dialogs) {
-        SCOPED_TRACE(d.shell_name);
-        Widget shell = d.win->xd_rootwidget();
+    auto check = [](xd_XmDialog_c* win, const char* shell_name, const char* box_name,
+                    const char* title, const char* close, const std::vector<std::string>& widgets,
+                    const std::vector<const char*>& row) {
+        SCOPED_TRACE(shell_name);
+        Widget shell = win->xd_rootwidget();
         ASSERT_NE(shell, nullptr);
-        EXPECT_STREQ(XtName(shell), d.shell_name);
+        EXPECT_STREQ(XtName(shell), shell_name);
         EXPECT_EQ(XtParent(shell), main_window->shell());
-        EXPECT_EQ(shell_title(shell), d.title);
-        Widget box = XtNameToWidget(shell, d.box_name);
+        EXPECT_EQ(shell_title(shell), title);
+        Widget box = XtNameToWidget(shell, box_name);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(resource<unsigned char>(box, XmNdialogType), XmDIALOG_TEMPLATE);
         EXPECT_NE(XmMessageBoxGetChild(box, XmDIALOG_SEPARATOR), nullptr);
-        for (const Label& l : d.labels) {
-            Widget w = child_named(shell, l.name);
-            ASSERT_NE(w, nullptr) << l.name;
-            EXPECT_EQ(xmstring_resource(w, XmNlabelString), l.text) << l.name;
-        }
-        for (const char* name : d.others) EXPECT_NE(child_named(shell, name), nullptr) << name;
+        expect_widgets(shell, widgets);
 
-        d.win->xd_show();
+        win->xd_show();
         ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
         pump_for(0.2);
         Dimension bw = resource<Dimension>(box, XmNwidth), bh = resource<Dimension>(box, XmNheight);
         int prev_right = -1;
-        for (const Label& l : d.labels) {
-            if (!l.in_row) continue;
-            Widget b = child_named(shell, l.name);
-            EXPECT_EQ(XtParent(b), box) << l.name;
+        for (const char* name : row) {
+            Widget b = child_named(shell, name);
+            EXPECT_EQ(XtParent(b), box) << name;
             int x = resource<Position>(b, XmNx), y = resource<Position>(b, XmNy);
             int w = resource<Dimension>(b, XmNwidth), h = resource<Dimension>(b, XmNheight);
-            EXPECT_GE(x, 0) << l.name;
-            EXPECT_LE(x + w, (int)bw) << l.name;
-            EXPECT_LE(y + h, (int)bh) << l.name;
-            EXPECT_GT(x, prev_right) << l.name << " overlaps the button before it";
+            EXPECT_GE(x, 0) << name;
+            EXPECT_LE(x + w, (int)bw) << name;
+            EXPECT_LE(y + h, (int)bh) << name;
+            EXPECT_GT(x, prev_right) << name << " overlaps the button before it";
             prev_right = x + w;
         }
         screenshot(shell);
-        if (d.close) {
-            press(child_named(shell, d.close));
+        if (close) {
+            press(child_named(shell, close));
             EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
         } else {
-            d.win->xd_hide();
+            win->xd_hide();
         }
-    }
+    };
+    check(action_window, "action_window", "aw_dialog", "Tarnwick: Action ", "aw_cancel_button",
+          {"aw_action_label=Action", "aw_parameter_label=Parameter", "aw_ok_button=OK",
+           "aw_cancel_button=Cancel", "aw_help_button=Help", "aw_frame", "aw_action",
+           "aw_parameter"},
+          {"aw_ok_button", "aw_cancel_button", "aw_help_button"});
+    check(create_object, "create_object", "co_dialog", "Tarnwick: Create Object",
+          "co_cancel_button",
+          {"co_class_option=Object Class:", "co_ok_button=OK", "co_cancel_button=Cancel",
+           "co_help_button=Help", "co_form", "co_class_parent"},
+          {"co_ok_button", "co_cancel_button", "co_help_button"});
+    check(output_window, "output_window", "out_dialog", "Tarnwick: Output Window",
+          "out_close_button",
+          {"out_close_button=Close", "out_help_button=Help", "out_form", "out_text"},
+          {"out_close_button", "out_help_button"});
+    check(selection_window, "selection_window", "sw_dialog", "Tarnwick: Select Object",
+          "sw_close_button",
+          {"sw_cmis_label=CMIS Filter:", "sw_scope=Scope:", "sw_load_button=Load ...",
+           "sw_save_button=Save ...", "sw_scope_this_level=This Level Only", "sw_scope_down=Down",
+           "sw_scope_to_bottom=To Bottom Level", "sw_level_label=Levels", "sw_select_button=Select",
+           "sw_close_button=Close", "sw_help_button=Help", "sw_form", "sw_cmis_filter",
+           "sw_radio_box", "sw_number_levels"},
+          {"sw_select_button", "sw_close_button", "sw_help_button"});
+    check(default_preferences, "default_preferences", "dp_dialog", "Tarnwick: Default Preferences",
+          "dp_cancel_button",
+          {"dp_default_node_label=Default Node:", "dp_scope_label=Scope:",
+           "dp_filter_label=CMIS Filter:", "dp_view_label=Views:", "dp_load_view=Load...",
+           "dp_save_view=Save...",
+           "dp_obj_name_label=Show Objects With:", "dp_fdn_toggle=Fully Distinguished Name (FDN)",
+           "dp_rdn_tog=Relative Distinguished Name (RDN)", "dp_ok_button=Ok",
+           "dp_apply_button=Apply", "dp_cancel_button=Cancel", "dp_default_button=Default",
+           "dp_help_button=Help", "dp_form", "dp_default_node", "dp_scope", "dp_filter",
+           "dp_obj_name_radio_box"},
+          {"dp_ok_button", "dp_apply_button", "dp_cancel_button", "dp_default_button",
+           "dp_help_button"});
+    check(open_view, "open_view", "ov_dialog", "Tarnwick: Open View", nullptr,
+          {"widget58", "widget59"}, {});
+    check(object_configuration, "object_configuration", "oc_dialog",
+          "Tarnwick: Object Configuration", "oc_close_button",
+          {"decoy=Parent FDN", "decoy1=Object Class",
+           "oc_format_label=Attribute Format:", "oc_message_label=Message Area",
+           "oc_update_button=Update", "oc_set_button=Set", "oc_close_button=Close",
+           "oc_help_button=Help", "oc_loaded_objects_label=Objects Loaded (0):"},
+          {"oc_set_button", "oc_close_button", "oc_help_button"});
+    expect_widgets(object_configuration->xd_rootwidget(),
+                   {"oc_sash_form", "oc_sash", "oc_loaded_objects_form", "oc_fdn_caption",
+                    "oc_loaded_object_list", "PARENTFDN", "OBJCLASS", "oc_attributes_form",
+                    "oc_attribute_scrolled_window", "oc_attribute_caption", "oc_format_form",
+                    "oc_attribute_format_list"});
     hide_all_dialogs();
 
     /* The open-view list is labelled "Views", and its box keeps Apply and Cancel only. */
@@ -278,19 +238,13 @@ TEST(Windows, EveryDialogsNamesLabelsAndButtonRow)
 TEST(Windows, InitialSensitivitiesAndState)
 {
     REQUIRE_GUI();
-    struct {
-        Widget w;
-        bool sensitive;
-    } items[] = {{main_window->mw_create_from_button, true},
-                 {main_window->mw_get_button, false},
-                 {main_window->mw_action, false},
-                 {main_window->mw_select_button, false},
-                 {main_window->mw_delete_button, false},
-                 {main_window->mw_properties_button, true},
-                 {object_configuration->oc_set_button, false},
-                 {object_configuration->oc_update_button, false},
-                 {object_configuration->oc_close_button, true}};
-    for (auto& i : items) EXPECT_EQ(XtIsSensitive(i.w), i.sensitive) << XtName(i.w);
+    MainWin* mw = main_window;
+    ConfigWin* oc = object_configuration;
+    for (Widget w : {mw->mw_create_from_button, mw->mw_properties_button, oc->oc_close_button})
+        EXPECT_TRUE(XtIsSensitive(w)) << XtName(w);
+    for (Widget w : {mw->mw_get_button, mw->mw_action, mw->mw_select_button, mw->mw_delete_button,
+                     oc->oc_set_button, oc->oc_update_button})
+        EXPECT_FALSE(XtIsSensitive(w)) << XtName(w);
 
     EXPECT_FALSE(resource<Boolean>(main_window->mw_navigator, XiNautoClose));
     /* The caption of the attribute form waits unmanaged for its first object. */
