@@ -60,16 +60,23 @@ inline void pump_for(double seconds)
     pump_until([] { return false; }, seconds);
 }
 
-/* Text of a compound-string resource (labelString, messageString ...). */
-inline std::string xmstring_resource(Widget w, const char* resource)
+/* The text of a compound string. */
+inline std::string xmstring_text(XmString s)
 {
-    XmString s = nullptr;
-    XtVaGetValues(w, resource, &s, NULL);
     char* text = s ? (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
                                             XmOUTPUT_ALL)
                    : nullptr;
     std::string out = text ? text : "";
     XtFree(text);
+    return out;
+}
+
+/* Text of a compound-string resource (labelString, messageString ...). */
+inline std::string xmstring_resource(Widget w, const char* resource)
+{
+    XmString s = nullptr;
+    XtVaGetValues(w, resource, &s, NULL);
+    std::string out = xmstring_text(s);
     XmStringFree(s);
     return out;
 }
