@@ -33,20 +33,6 @@ bool sensitive(Widget w)
     return resource<Boolean>(w, XmNsensitive);
 }
 
-/* The field of the attribute shown as name. */
-Widget field(const char* name)
-{
-    Widget w = XtNameToWidget(oc->oc_attribute_caption, name);
-    EXPECT_NE(nullptr, w) << name;
-    return w;
-}
-
-/* A person typing a field's whole text. */
-void type(const char* name, const std::string& text)
-{
-    XmTextSetString(field(name), const_cast<char*>(text.c_str()));
-}
-
 void focus(Widget w)
 {
     XmAnyCallbackStruct cbs = {};

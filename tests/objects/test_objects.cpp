@@ -265,13 +265,6 @@ struct CreateMode : ObjectCommands {
         ObjectCommands::SetUp();
         oc = object_configuration;
     }
-    Widget field(const char* name) { return XtNameToWidget(oc->oc_attribute_caption, name); }
-    void type(const char* name, const char* text)
-    {
-        Widget w = field(name);
-        ASSERT_NE(nullptr, w) << name;
-        XmTextSetString(w, const_cast<char*>(text));
-    }
     Shown press_return(const char* parent, const char* cls)
     {
         XmTextSetString(oc->PARENTFDN, const_cast<char*>(parent));

@@ -28,6 +28,7 @@
 #include "core/globals.h"
 #include "mis_process.h"
 #include "tree/tree_api.h"
+#include "ui/config_win.h"
 #include "ui/dialogs.h"
 
 namespace qxtest {
@@ -39,6 +40,21 @@ inline std::string text_of(Widget w)
     std::string out = s ? s : "";
     XtFree(s);
     return out;
+}
+
+/* The field of the attribute shown as name in the configuration window's
+ * form (a failure when there is none). */
+inline Widget field(const char* name)
+{
+    Widget w = XtNameToWidget(object_configuration->oc_attribute_caption, name);
+    EXPECT_NE(nullptr, w) << name;
+    return w;
+}
+
+/* A person typing a field's whole text. */
+inline void type(const char* name, const std::string& text)
+{
+    if (Widget w = field(name)) XmTextSetString(w, const_cast<char*>(text.c_str()));
 }
 
 /* Presses the OK, Cancel or Help button of the message box mb. */
