@@ -33,20 +33,6 @@ bool sensitive(Widget w)
     return resource<Boolean>(w, XmNsensitive);
 }
 
-/* The field of the attribute shown as name. */
-Widget field(const char* name)
-{
-    Widget w = XtNameToWidget(oc->oc_attribute_caption, name);
-    EXPECT_NE(nullptr, w) << name;
-    return w;
-}
-
-/* A person typing a field's whole text. */
-void type(const char* name, const std::string& text)
-{
-    XmTextSetString(field(name), const_cast<char*>(text.c_str()));
-}
-
 void focus(Widget w)
 {
     XmAnyCallbackStruct cbs = {};
@@ -74,6 +60,17 @@ std::vector<std::string> pending()
     for (const auto& rec : Attribute::attr_list.items())
         out.push_back(std::string(rec->get_name().str()) + "=" + rec->get_value().str());
     return out;
+}
+
+/* A round trip on the editor's own connection.  The server sends a client
+ * its events and answers in order, so when this returns every event it sent
+ * the editor before (the ATTR_CHANGED of a change another client made and
+ * saw answered) has been read and its callbacks have run: a wait for an
+ * event that must not show, without guessing at how long it may take. */
+void sync_with_server()
+{
+    Image probe{DataUnit(kLeeds), DataUnit()};
+    ASSERT_TRUE(probe.boot(10)) << probe.get_error_string();
 }
 
 void load(const char* fdn, const char* parent = kLeeds)
@@ -191,7 +188,7 @@ TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
     type("userLabel", "relabelled by Set");
     type("locationName", "row C");
     EXPECT_EQ("", set_and_answer());
-    pump_for(0.2);
+    sync_with_server();
     EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
     EXPECT_EQ("relabelled by Set", server_value(kRack1, "userLabel"));
     EXPECT_EQ("row C", server_value(kRack1, "locationName"));
@@ -255,7 +252,7 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
     XtCallCallbacks(oc->oc_close_button, XmNactivateCallback, nullptr);
     EXPECT_FALSE(XtIsManaged(oc->oc_dialog));
     server_set(kRack2, "userLabel", "unheard");
-    pump_for(0.5);
+    sync_with_server();
     EXPECT_FALSE(sensitive(oc->oc_update_button));
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
     load(kRack2);

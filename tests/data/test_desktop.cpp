@@ -9,50 +9,42 @@
 #include <X11/Shell.h>
 #include <X11/Xatom.h>
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "app/desktop.h"
 
 namespace {
 
+using qxtest::resource;
+
 /* The user's resources (XENVIRONMENT) set the text fields' background with
  * the very specifier the app-defaults file uses, so only the order of the
  * merge decides which one wins, and the font size as the manual page shows. */
 const char user_background[] = "#102030";
 
+/* Up once, with the stage as the installation and the user's resources
+ * in a file of XENVIRONMENT that is gone again once they are read. */
 bool gui()
 {
-    static bool set = false;
-    if (!set) {
-        set = true;
+    static const bool up = [] {
         setenv("QX_HOME", QX_STAGE_DIR, 1);
         unsetenv("XFILESEARCHPATH");
-        static char path[] = "/tmp/qx_desktop_test.XXXXXX";
-        int fd = mkstemp(path);
-        if (fd < 0) return false;
-        std::string line = std::string("QX_tarn*XmTextField.background: ") + user_background +
-                           "\nQX_tarn*tarnText.fontSize: 13\n";
-        if (write(fd, line.data(), line.size()) != (ssize_t)line.size()) return false;
-        close(fd);
-        setenv("XENVIRONMENT", path, 1);
-        bool up = gui_up();
-        unlink(path);
-        return up;
-    }
-    return gui_up();
+        std::string path = "/tmp/qx_desktop_test." + std::to_string(getpid());
+        std::ofstream(path) << "QX_tarn*XmTextField.background: " << user_background
+                            << "\nQX_tarn*tarnText.fontSize: 13\n";
+        setenv("XENVIRONMENT", path.c_str(), 1);
+        bool ok = gui_up();
+        unlink(path.c_str());
+        return ok;
+    }();
+    return up;
 }
 
 #define REQUIRE_DESKTOP()                                                                          \
     do {                                                                                           \
         if (!gui()) GTEST_SKIP() << "no X display";                                                \
     } while (0)
-
-Pixel pixel_of(Widget w)
-{
-    Pixel p = 0;
-    XtVaGetValues(w, XmNbackground, &p, NULL);
-    return p;
-}
 
 Pixel named(const char* colour)
 {
@@ -65,17 +57,18 @@ Pixel named(const char* colour)
 TEST(Desktop, AppDefaultsLieBelowTheUsersResources)
 {
     REQUIRE_DESKTOP();
-    Widget path = XtNameToWidget(main_window->shell(), "*mw_path");
-    Widget form = XtNameToWidget(main_window->shell(), "*mw_form");
+    Widget path = child_named(main_window->shell(), "mw_path");
+    Widget form = child_named(main_window->shell(), "mw_form");
     ASSERT_TRUE(path && form);
-    EXPECT_EQ(named(user_background), pixel_of(path)) << "the user's resource lost";
-    EXPECT_EQ(named("#e9e7e3"), pixel_of(form)) << "the app-defaults file was not merged";
+    EXPECT_EQ(named(user_background), resource<Pixel>(path, XmNbackground))
+        << "the user's resource lost";
+    EXPECT_EQ(named("#e9e7e3"), resource<Pixel>(form, XmNbackground))
+        << "the app-defaults file was not merged";
 
     /* Its labels draw with the file's anti-aliased rendition, in the size
      * the user chose. */
-    XmRenderTable table = nullptr;
-    XtVaGetValues(XtNameToWidget(main_window->shell(), "*mw_path_label"), XmNrenderTable, &table,
-                  NULL);
+    auto table =
+        resource<XmRenderTable>(child_named(main_window->shell(), "mw_path_label"), XmNrenderTable);
     XmRendition r = table ? XmRenderTableGetRendition(table, (XmStringTag) "tarnText") : nullptr;
     ASSERT_NE(r, nullptr);
     unsigned char type = 0;
@@ -156,8 +149,8 @@ TEST(Desktop, EveryShellAnswersEditres)
                                        XtNwidth, 10, XtNheight, 10, NULL);
     XtRealizeWidget(editor);
     Widget dialog = XtParent(XtNameToWidget(main_window->shell(), "*oc_dialog"));
-    Widget later = XtVaAppCreateShell("later", "Later", topLevelShellWidgetClass, display,
-                                      XtNwidth, 10, XtNheight, 10, NULL);
+    Widget later = XtVaAppCreateShell("later", "Later", topLevelShellWidgetClass, display, XtNwidth,
+                                      10, XtNheight, 10, NULL);
     struct {
         const char* what;
         Widget w;

@@ -220,79 +220,67 @@ std::vector<std::string> selected_names()
     return out;
 }
 
-TEST_F(Prefs, SearchSelectsMatchesAtEachScope)
+/* Searches from the root, one row at a time: a refused one (message) shows
+ * the dialog and changes nothing, the others select their matches, with
+ * every ancestor opened, closed branches included. */
+TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
 {
     SelectWin* sw = selection_window;
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
     EXPECT_TRUE(XtIsSensitive(main_window->mw_select_button));
-    const std::string rack1 = std::string(kLeeds) + "/equipmentId=\"rack-1\"";
-    const std::string rack2 = std::string(kLeeds) + "/equipmentId=\"rack-2\"";
+    DataObject* keep = root;
     struct {
         const char* filter;
         Widget scope;
-        const char* levels;
-        size_t selected;
-        const char* status;
+        const char *levels, *message;
+        size_t selected = 0;
+        const char* status = "";
     } cases[] = {
-        {"(objectClass=equipmentRack)", sw->sw_scope_this_level, "", 2, "2 objects found"},
-        {"(objectClass=shelf)", sw->sw_scope_this_level, "", 0, "no object matches"},
-        {"(objectClass=shelf)", sw->sw_scope_down, "2", 3, "3 objects found"},
-        {"(objectClass=trailTerminationPointBidirectional)", sw->sw_scope_to_bottom, "", 58,
+        {"(objectClass=equipmentRack)", sw->sw_scope_this_level, "", "", 2, "2 objects found"},
+        {"(objectClass=shelf)", sw->sw_scope_this_level, "", "", 0, "no object matches"},
+        {"(objectClass=shelf)", sw->sw_scope_down, "2", "", 3, "3 objects found"},
+        {"(objectClass=trailTerminationPointBidirectional)", sw->sw_scope_to_bottom, "", "", 58,
          "58 objects found"},
+        {"(&(objectClass=shelf", sw->sw_scope_to_bottom, "", "malformed filter"},
+        {"(noSuchAttribute=1)", sw->sw_scope_to_bottom, "", "malformed filter"},
+        {"(objectClass=shelf)", sw->sw_scope_down, "two", "Number of levels"},
+        {"(objectClass=shelf)", sw->sw_scope_down, "0", "Number of levels"},
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(c.filter);
-        EXPECT_EQ("", search(c.filter, c.scope, c.levels));
+        SCOPED_TRACE(std::string(c.filter) + " " + c.levels);
+        main_window->deselect_objects(nullptr, nullptr);
+        if (*c.message) add(root); /* the selection a refusal must keep */
+        size_t count = DataObject::object_list.entries();
+        std::string msg = search(c.filter, c.scope, c.levels);
+        if (*c.message) {
+            EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
+            EXPECT_EQ(std::vector<std::string>{kLeeds}, selected_names());
+            EXPECT_EQ(count, DataObject::object_list.entries());
+            EXPECT_EQ(keep, root);
+            continue;
+        }
+        EXPECT_EQ("", msg);
         EXPECT_EQ(c.selected, DataObject::selected_list.entries());
         EXPECT_EQ(c.status, status_text());
         for (DataObject* o : DataObject::selected_list.items()) {
             EXPECT_TRUE(o->selected);
             EXPECT_TRUE(o->shown) << o->name;
-            /* Every ancestor is open in the navigator, the closed branches included. */
-            DataObject* up = find_album_object(o->parent_name);
-            while (up && up != root) {
+            for (DataObject* up = find_album_object(o->parent_name); up && up != root;
+                 up = find_album_object(up->parent_name))
                 EXPECT_EQ(XiOpen, up->node_state) << up->name;
-                up = find_album_object(up->parent_name);
-            }
         }
-        main_window->deselect_objects(nullptr, nullptr);
     }
+    main_window->deselect_objects(nullptr, nullptr);
     /* The selection follows: one match fills the path line. */
     EXPECT_EQ("", search("(userLabel=LDS rack-2)", sw->sw_scope_this_level));
-    EXPECT_EQ(std::vector<std::string>{rack2}, selected_names());
+    EXPECT_EQ(std::vector<std::string>{std::string(kLeeds) + "/equipmentId=\"rack-2\""},
+              selected_names());
     EXPECT_TRUE(XtIsSensitive(main_window->mw_get_button));
     /* The search runs below the selected object. */
     EXPECT_EQ("", search("(objectClass=equipmentRack)", sw->sw_scope_to_bottom));
     EXPECT_TRUE(selected_names().empty());
-}
 
-TEST_F(Prefs, SearchRefusalsChangeNothing)
-{
-    SelectWin* sw = selection_window;
-    fill(kLeeds, "1", "");
-    ASSERT_EQ("", apply());
-    DataObject* keep = root;
-    add(root);
-    size_t count = DataObject::object_list.entries();
-    struct {
-        const char *filter, *levels;
-        Widget scope;
-        const char* message;
-    } cases[] = {
-        {"(&(objectClass=shelf", "", sw->sw_scope_to_bottom, "malformed filter"},
-        {"(noSuchAttribute=1)", "", sw->sw_scope_to_bottom, "malformed filter"},
-        {"(objectClass=shelf)", "two", sw->sw_scope_down, "Number of levels"},
-        {"(objectClass=shelf)", "0", sw->sw_scope_down, "Number of levels"},
-    };
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.filter);
-        std::string msg = search(c.filter, c.scope, c.levels);
-        EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
-        EXPECT_EQ(std::vector<std::string>{kLeeds}, selected_names());
-        EXPECT_EQ(count, DataObject::object_list.entries());
-        EXPECT_EQ(keep, root);
-    }
     /* A search while a rebuild waits is refused. */
     std::string during;
     after(0, [&] { during = search("(objectClass=shelf)", sw->sw_scope_to_bottom); });
@@ -316,17 +304,10 @@ std::string choose(const std::string& name)
 std::vector<std::string> listed()
 {
     Widget list = XmSelectionBoxGetChild(open_view->widget59, XmDIALOG_LIST);
+    XmStringTable items = resource<XmStringTable>(list, XmNitems);
     std::vector<std::string> out;
-    int n = 0;
-    XmStringTable items = nullptr;
-    XtVaGetValues(list, XmNitemCount, &n, XmNitems, &items, NULL);
-    for (int i = 0; i < n; i++) {
-        char* t = nullptr;
-        t = (char*)XmStringUnparse(items[i], nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
-                                   XmOUTPUT_ALL);
-        out.push_back(t ? t : "");
-        XtFree(t);
-    }
+    for (int i = 0; i < resource<int>(list, XmNitemCount); i++)
+        out.push_back(xmstring_text(items[i]));
     return out;
 }
 

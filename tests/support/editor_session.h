@@ -28,16 +28,10 @@
 #include "core/globals.h"
 #include "mis_process.h"
 #include "tree/tree_api.h"
+#include "ui/config_win.h"
 #include "ui/dialogs.h"
 
 namespace qxtest {
-
-template <typename T> T resource(Widget w, const char* name)
-{
-    T value = T();
-    XtVaGetValues(w, name, &value, NULL);
-    return value;
-}
 
 /* The text of a text or text-field widget. */
 inline std::string text_of(Widget w)
@@ -46,6 +40,21 @@ inline std::string text_of(Widget w)
     std::string out = s ? s : "";
     XtFree(s);
     return out;
+}
+
+/* The field of the attribute shown as name in the configuration window's
+ * form (a failure when there is none). */
+inline Widget field(const char* name)
+{
+    Widget w = XtNameToWidget(object_configuration->oc_attribute_caption, name);
+    EXPECT_NE(nullptr, w) << name;
+    return w;
+}
+
+/* A person typing a field's whole text. */
+inline void type(const char* name, const std::string& text)
+{
+    if (Widget w = field(name)) XmTextSetString(w, const_cast<char*>(text.c_str()));
 }
 
 /* Presses the OK, Cancel or Help button of the message box mb. */
@@ -85,21 +94,44 @@ inline void while_running(const std::function<void()>& action, std::function<voi
     pump_until([&] { return !ticks->pending; }, 5);
 }
 
-/* Runs action, answering with OK the blocking error dialog it may open;
- * the dialog's message, or "" when none came. */
-inline std::string answered(const std::function<void()>& action)
+/* What a run of an action showed: the question (answered with OK, or with
+ * Cancel when ok is false, after before_answer ran), the information and
+ * the first error message ("" for a dialog that did not come); every error
+ * dialog is answered with OK. */
+struct Shown {
+    std::string question, information, error;
+};
+
+inline Shown run(const std::function<void()>& action, bool ok = true,
+                 const std::function<void()>& before_answer = nullptr)
 {
-    std::string message;
-    bool answered_one = false;
+    Shown shown;
+    current_information_dialog = nullptr;
     while_running(action, [&] {
-        if (ErrDialogBox* box = current_error_dialog; box && !answered_one) {
-            Widget mb = *box->getwidget();
-            message = xmstring_resource(mb, XmNmessageString);
-            answered_one = true;
+        if (current_question_dialog && shown.question.empty()) {
+            Widget mb = *current_question_dialog->getwidget();
+            shown.question = xmstring_resource(mb, XmNmessageString);
+            if (before_answer) before_answer();
+            press(mb, ok ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON);
+        }
+        if (current_error_dialog) {
+            Widget mb = *current_error_dialog->getwidget();
+            if (shown.error.empty()) shown.error = xmstring_resource(mb, XmNmessageString);
             press(mb, XmDIALOG_OK_BUTTON);
         }
     });
-    return message;
+    if (current_information_dialog && XtIsManaged(*current_information_dialog->getwidget())) {
+        Widget mb = *current_information_dialog->getwidget();
+        shown.information = xmstring_resource(mb, XmNmessageString);
+        press(mb, XmDIALOG_OK_BUTTON);
+    }
+    return shown;
+}
+
+/* The message of the error dialog action opened, or "" when none came. */
+inline std::string answered(const std::function<void()>& action)
+{
+    return run(action).error;
 }
 
 /* The object of fdn in the editor's registry, registered under parent when

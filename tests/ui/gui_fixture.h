@@ -10,6 +10,7 @@
 
 #include <Xm/PushB.h>
 #include <Xm/Xm.h>
+#include <X11/Shell.h>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -59,16 +60,23 @@ inline void pump_for(double seconds)
     pump_until([] { return false; }, seconds);
 }
 
-/* Text of a compound-string resource (labelString, messageString ...). */
-inline std::string xmstring_resource(Widget w, const char* resource)
+/* The text of a compound string. */
+inline std::string xmstring_text(XmString s)
 {
-    XmString s = nullptr;
-    XtVaGetValues(w, resource, &s, NULL);
     char* text = s ? (char*)XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
                                             XmOUTPUT_ALL)
                    : nullptr;
     std::string out = text ? text : "";
     XtFree(text);
+    return out;
+}
+
+/* Text of a compound-string resource (labelString, messageString ...). */
+inline std::string xmstring_resource(Widget w, const char* resource)
+{
+    XmString s = nullptr;
+    XtVaGetValues(w, resource, &s, NULL);
+    std::string out = xmstring_text(s);
     XmStringFree(s);
     return out;
 }
@@ -101,6 +109,43 @@ inline void close_from_window_manager(Widget shell)
     ev.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
     ev.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, ev.xclient.window, False, NoEventMask, &ev);
+}
+
+/* A resource of w.  In a namespace of its own: argument-dependent lookup
+ * on Widget would otherwise make it collide with a test's own. */
+namespace qxtest {
+template <typename T> T resource(Widget w, const char* name)
+{
+    T value = T();
+    XtVaGetValues(w, name, &value, NULL);
+    return value;
+}
+} // namespace qxtest
+
+/* The descendant of top named name, or null. */
+inline Widget child_named(Widget top, const std::string& name)
+{
+    return XtNameToWidget(top, ("*" + name).c_str());
+}
+
+inline std::string shell_title(Widget shell)
+{
+    char* t = qxtest::resource<char*>(shell, XtNtitle);
+    return t ? t : "";
+}
+
+/* Position of a top-level window among the root's children (higher is in
+ * front; -1 when not there). */
+inline int stacking(Widget shell)
+{
+    Window r, p, *kids = nullptr;
+    unsigned n = 0;
+    XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
+    int at = -1;
+    for (unsigned i = 0; i < n; i++)
+        if (kids[i] == XtWindow(shell)) at = (int)i;
+    XFree(kids);
+    return at;
 }
 
 inline std::string status_text()

@@ -2,7 +2,6 @@
 #include "tests/ui/gui_fixture.h"
 
 #include <Xm/MessageB.h>
-#include <X11/Shell.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
 
@@ -10,6 +9,8 @@
 #include "ui/dialogs.h"
 
 namespace {
+
+using qxtest::resource;
 
 Widget shell()
 {
@@ -24,102 +25,87 @@ Widget button(AppsDialogBox* box, unsigned char which)
     return XmMessageBoxGetChild(*box->getwidget(), which);
 }
 
-/* Closes a dialog through the window manager's WM_DELETE_WINDOW protocol. */
-void close_from_window_manager(AppsDialogBox* box)
-{
-    ::close_from_window_manager(XtParent(*box->getwidget()));
-}
-
 std::string shell_title(AppsDialogBox* box)
 {
-    char* title = nullptr;
-    XtVaGetValues(XtParent(*box->getwidget()), XtNtitle, &title, NULL);
-    return title ? title : "";
+    return ::shell_title(XtParent(*box->getwidget()));
 }
 
-TEST(ErrorDialog, BlocksUntilOkAndStandsRaisedAt500x500)
+/* The three ways to answer a dialog: its OK, its Cancel, or the window
+ * manager's close (WM_DELETE_WINDOW). */
+enum Answer { OK, CANCEL, WM_CLOSE };
+
+void answer(AppsDialogBox* box, Answer how)
 {
-    REQUIRE_GUI();
-    bool pressed = false;
-    std::string title;
-    int x = -1, y = -1, lines = 0;
-    bool cancel_shown = true, help_shown = true, on_top = false;
-    after(300, [&] {
-        ErrDialogBox* box = current_error_dialog;
-        ASSERT_NE(box, nullptr);
-        Widget sh = XtParent(*box->getwidget());
-        Window child;
-        XTranslateCoordinates(display, XtWindow(sh), DefaultRootWindow(display), 0, 0, &x, &y,
-                              &child);
-        Window r, p, *kids = nullptr;
-        unsigned n = 0;
-        XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
-        /* Above the main window; other programs' windows do not count. */
-        int dialog_at = -1, main_at = -1;
-        for (unsigned i = 0; i < n; i++) {
-            if (kids[i] == XtWindow(sh)) dialog_at = i;
-            if (kids[i] == XtWindow(shell())) main_at = i;
-        }
-        on_top = dialog_at > main_at && main_at >= 0;
-        XFree(kids);
-        title = shell_title(box);
-        XmString m = nullptr;
-        XtVaGetValues(*box->getwidget(), XmNmessageString, &m, NULL);
-        lines = XmStringLineCount(m);
-        XmStringFree(m);
-        cancel_shown = XtIsManaged(button(box, XmDIALOG_CANCEL_BUTTON));
-        help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
-        pressed = true;
-        press(button(box, XmDIALOG_OK_BUTTON));
-    });
-    error_dialog(main_window->mw_message_label, "Something failed\non two lines");
-    EXPECT_TRUE(pressed) << "returned before OK";
-    EXPECT_EQ(x, 500);
-    EXPECT_EQ(y, 500);
-    EXPECT_TRUE(on_top);
-    EXPECT_EQ(title, "Error");
-    EXPECT_EQ(lines, 2) << "a newline starts a second line";
-    EXPECT_FALSE(cancel_shown);
-    EXPECT_FALSE(help_shown);
-    EXPECT_EQ(current_error_dialog, nullptr) << "OK deletes the dialog";
+    if (how == WM_CLOSE)
+        close_from_window_manager(XtParent(*box->getwidget()));
+    else
+        press(button(box, how == OK ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON));
 }
 
-TEST(ErrorDialog, WindowManagerCloseCountsAsOk)
+TEST(ErrorDialog, BlocksUntilAnsweredAndStandsRaisedAt500x500)
 {
     REQUIRE_GUI();
-    after(200, [] { close_from_window_manager(current_error_dialog); });
-    error_dialog(main_window->mw_message_label, "closed from the title bar");
-    EXPECT_EQ(current_error_dialog, nullptr);
+    for (Answer how : {OK, WM_CLOSE}) {
+        SCOPED_TRACE(how);
+        bool answered = false, cancel_shown = true, help_shown = true, on_top = false;
+        std::string title;
+        int x = -1, y = -1, lines = 0;
+        after(300, [&] {
+            ErrDialogBox* box = current_error_dialog;
+            ASSERT_NE(box, nullptr);
+            Widget sh = XtParent(*box->getwidget());
+            Window child;
+            XTranslateCoordinates(display, XtWindow(sh), DefaultRootWindow(display), 0, 0, &x, &y,
+                                  &child);
+            /* Above the main window; other programs' windows do not count. */
+            on_top = stacking(sh) > stacking(shell()) && stacking(shell()) >= 0;
+            title = shell_title(box);
+            XmString m = resource<XmString>(*box->getwidget(), XmNmessageString);
+            lines = XmStringLineCount(m);
+            XmStringFree(m);
+            cancel_shown = XtIsManaged(button(box, XmDIALOG_CANCEL_BUTTON));
+            help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
+            answered = true;
+            answer(box, how);
+        });
+        error_dialog(main_window->mw_message_label, "Something failed\non two lines");
+        EXPECT_TRUE(answered) << "returned before the answer";
+        EXPECT_EQ(x, 500);
+        EXPECT_EQ(y, 500);
+        EXPECT_TRUE(on_top);
+        EXPECT_EQ(title, "Error");
+        EXPECT_EQ(lines, 2) << "a newline starts a second line";
+        EXPECT_FALSE(cancel_shown);
+        EXPECT_FALSE(help_shown);
+        EXPECT_EQ(current_error_dialog, nullptr) << "the answer deletes the dialog";
+    }
 }
 
 TEST(QuestionDialog, ShowsOkAndCancelAndReturnsTheReason)
 {
     REQUIRE_GUI();
-    std::string ok_label, cancel_label, title;
-    bool help_shown = true;
-    after(200, [&] {
-        QuestionDialogBox* box = current_question_dialog;
-        ok_label = xmstring_resource(*box->getwidget(), XmNokLabelString);
-        cancel_label = xmstring_resource(*box->getwidget(), XmNcancelLabelString);
-        help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
-        title = shell_title(box);
-        press(button(box, XmDIALOG_OK_BUTTON));
-    });
-    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb), XmCR_OK);
-    EXPECT_EQ(ok_label, "Ok");
-    EXPECT_EQ(cancel_label, "Cancel");
-    EXPECT_EQ(title, "Question");
-    EXPECT_FALSE(help_shown);
-
-    after(200, [] { press(button(current_question_dialog, XmDIALOG_CANCEL_BUTTON)); });
-    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb),
-              XmCR_CANCEL);
-
-    after(200, [] { close_from_window_manager(current_question_dialog); });
-    EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb),
-              XmCR_CANCEL)
-        << "closing from the window manager is Cancel";
-    EXPECT_EQ(current_question_dialog, nullptr);
+    /* Closing from the window manager is Cancel. */
+    for (auto [how, reason] :
+         {std::pair{OK, XmCR_OK}, {CANCEL, XmCR_CANCEL}, {WM_CLOSE, XmCR_CANCEL}}) {
+        SCOPED_TRACE(how);
+        std::string ok_label, cancel_label, title;
+        bool help_shown = true;
+        after(200, [&, how = how] {
+            QuestionDialogBox* box = current_question_dialog;
+            ok_label = xmstring_resource(*box->getwidget(), XmNokLabelString);
+            cancel_label = xmstring_resource(*box->getwidget(), XmNcancelLabelString);
+            help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
+            title = shell_title(box);
+            answer(box, how);
+        });
+        EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb),
+                  reason);
+        EXPECT_EQ(ok_label, "Ok");
+        EXPECT_EQ(cancel_label, "Cancel");
+        EXPECT_EQ(title, "Question");
+        EXPECT_FALSE(help_shown);
+        EXPECT_EQ(current_question_dialog, nullptr);
+    }
 }
 
 TEST(QuestionDialog, NestedQuestionsKeepTheirOwnAnswers)

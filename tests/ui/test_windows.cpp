@@ -1,7 +1,7 @@
 /*
  * The eight windows in process under X: names and catalogue labels, initial
- * sensitivities, the main window's layout, the link callbacks and the order
- * in which the dialogs' buttons hide and act.
+ * sensitivities, the layouts and who takes the spare room, the link
+ * callbacks and the order in which the dialogs' buttons hide and act.
  *
  * The catalogue is read from the build tree, so a label fetched under the
  * wrong number shows up as the wrong text.  With QX_UI_SCREENSHOT_DIR set,
@@ -10,13 +10,12 @@
 #include "tests/ui/gui_fixture.h"
 
 #include <Xm/MessageB.h>
-#include <Xm/RowColumn.h>
 #include <Xm/SelectioB.h>
 #include <Xm/TextF.h>
 #include <Xm/ToggleBG.h>
 #include <X11/IntrinsicP.h>
-#include <X11/Shell.h>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,45 +31,10 @@
 
 namespace {
 
-bool gui()
-{
-    static bool catalogue_set = false;
-    if (!catalogue_set) {
-        setenv("NLSPATH", QX_NLS_DIR "/%N", 1);
-        catalogue_set = true;
-    }
-    return gui_up();
-}
+using qxtest::resource;
 
-#define REQUIRE_WINDOWS()                                                                          \
-    do {                                                                                           \
-        if (!gui()) GTEST_SKIP() << "no X display";                                                \
-    } while (0)
-
-Widget find(Widget root, const std::string& name)
-{
-    return XtNameToWidget(root, ("*" + name).c_str());
-}
-
-/* Position of a top-level window among the root's children (higher is in front). */
-int stacking(Widget shell)
-{
-    Window r, p, *kids = nullptr;
-    unsigned n = 0;
-    XQueryTree(display, DefaultRootWindow(display), &r, &p, &kids, &n);
-    int at = -1;
-    for (unsigned i = 0; i < n; i++)
-        if (kids[i] == XtWindow(shell)) at = (int)i;
-    XFree(kids);
-    return at;
-}
-
-std::string title_of(Widget shell)
-{
-    char* t = nullptr;
-    XtVaGetValues(shell, XtNtitle, &t, NULL);
-    return t ? t : "";
-}
+/* Before the GUI comes up: the labels come from the build tree's catalogue. */
+const int catalogue_set = setenv("NLSPATH", QX_NLS_DIR "/%N", 1);
 
 std::vector<Widget> all_dialogs()
 {
@@ -87,210 +51,180 @@ void hide_all_dialogs()
 }
 
 /* With QX_UI_SCREENSHOT_DIR set, saves a picture of shell there. */
-void screenshot(Widget shell, const char* suffix = "")
+void screenshot(Widget shell)
 {
     const char* shots = getenv("QX_UI_SCREENSHOT_DIR");
     if (!shots) return;
     char cmd[512];
-    snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s%s.png",
-             DisplayString(display), XtWindow(shell), shots, XtName(shell), suffix);
+    snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s.png", DisplayString(display),
+             XtWindow(shell), shots, XtName(shell));
     XSync(display, False);
     EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
-struct Label {
-    const char* name;
-    const char* text;
-};
-
-void expect_labels(Widget root, const std::vector<Label>& labels)
+/* Checks the widgets named under top: "name" must exist, "name=Label" must
+ * also carry that label. */
+void expect_widgets(Widget top, const std::vector<std::string>& widgets)
 {
-    for (const Label& l : labels) {
-        Widget w = find(root, l.name);
-        ASSERT_NE(w, nullptr) << l.name;
-        EXPECT_EQ(xmstring_resource(w, XmNlabelString), l.text) << l.name;
+    for (const std::string& item : widgets) {
+        size_t eq = item.find('=');
+        std::string name = item.substr(0, eq);
+        Widget w = child_named(top, name);
+        ASSERT_NE(w, nullptr) << name;
+        if (eq == std::string::npos) continue;
+        EXPECT_EQ(xmstring_resource(w, XmNlabelString), item.substr(eq + 1)) << name;
     }
 }
 
-void expect_exist(Widget root, const std::vector<const char*>& names)
+TEST(Windows, MainWindowNamesLabelsAndMnemonics)
 {
-    for (const char* name : names) EXPECT_NE(find(root, name), nullptr) << name;
-}
-
-TEST(Windows, EveryNamedWidgetCarriesItsCatalogueLabel)
-{
-    REQUIRE_WINDOWS();
+    REQUIRE_GUI();
     Widget main_shell = main_window->shell();
-    expect_labels(main_shell, {{"mw_view", "File"},
-                               {"mw_properties_button", "Properties..."},
-                               {"mw_close_button", "Exit"},
-                               {"mw_selected", "Object"},
-                               {"mw_create_from_button", "Create..."},
-                               {"mw_get_button", "Get..."},
-                               {"mw_action", "Action"},
-                               {"mw_edit", "Edit"},
-                               {"mw_select_button", "Select"},
-                               {"mw_deselect_button", "Deselect"},
-                               {"mw_delete_button", "Delete"},
-                               {"tarn_help_cascade_but", "Help"},
-                               {"mw_help_button", "Help..."},
-                               {"mw_path_label", "Path:"}});
-    expect_exist(main_shell, {"mw_form", "mw_menubar", "mw_view_pulldown", "mw_view_separator",
-                              "mw_selected_pulldown", "mw_action_pulldown", "mw_edit_pulldown",
-                              "mw_edit_separator", "tarn_help_menu", "mw_path",
-                              "mw_navigator_window", "mw_navigator", "mw_message_label"});
-
-    /* Mnemonics of the menus and their items. */
-    struct {
-        Widget w;
-        char key;
-    } mnemonics[] = {{main_window->mw_view, 'F'},
-                     {main_window->mw_properties_button, 'P'},
-                     {main_window->mw_close_button, 'x'},
-                     {main_window->mw_selected, 'O'},
-                     {main_window->mw_create_from_button, 'C'},
-                     {main_window->mw_get_button, 'G'},
-                     {main_window->mw_action, 'A'},
-                     {main_window->mw_edit, 'E'},
-                     {main_window->mw_select_button, 'S'},
-                     {main_window->mw_deselect_button, 'l'},
-                     {main_window->mw_delete_button, 'D'},
-                     {main_window->mw_help_button, 'H'}};
-    for (auto& m : mnemonics) {
-        KeySym k = 0;
-        XtVaGetValues(m.w, XmNmnemonic, &k, NULL);
-        EXPECT_EQ(k, (KeySym)m.key) << XtName(m.w);
+    expect_widgets(main_shell, {"mw_view=File",
+                                "mw_properties_button=Properties...",
+                                "mw_close_button=Exit",
+                                "mw_selected=Object",
+                                "mw_create_from_button=Create...",
+                                "mw_get_button=Get...",
+                                "mw_action=Action",
+                                "mw_edit=Edit",
+                                "mw_select_button=Select",
+                                "mw_deselect_button=Deselect",
+                                "mw_delete_button=Delete",
+                                "tarn_help_cascade_but=Help",
+                                "mw_help_button=Help...",
+                                "mw_path_label=Path:",
+                                "mw_form",
+                                "mw_menubar",
+                                "mw_view_pulldown",
+                                "mw_view_separator",
+                                "mw_selected_pulldown",
+                                "mw_action_pulldown",
+                                "mw_edit_pulldown",
+                                "mw_edit_separator",
+                                "tarn_help_menu",
+                                "mw_path",
+                                "mw_navigator_window",
+                                "mw_navigator",
+                                "mw_message_label"});
+    for (const char* m :
+         {"mw_view=F", "mw_properties_button=P", "mw_close_button=x", "mw_selected=O",
+          "mw_create_from_button=C", "mw_get_button=G", "mw_action=A", "mw_edit=E",
+          "mw_select_button=S", "mw_deselect_button=l", "mw_delete_button=D", "mw_help_button=H"}) {
+        std::string name(m, strchr(m, '=') - m);
+        EXPECT_EQ(resource<KeySym>(child_named(main_shell, name), XmNmnemonic),
+                  (KeySym)strchr(m, '=')[1])
+            << name;
     }
     /* Help stands at the right end of the menu bar. */
-    Widget help_widget = nullptr;
-    XtVaGetValues(main_window->mw_menubar, XmNmenuHelpWidget, &help_widget, NULL);
-    EXPECT_EQ(help_widget, find(main_shell, "tarn_help_cascade_but"));
+    EXPECT_EQ(resource<Widget>(main_window->mw_menubar, XmNmenuHelpWidget),
+              child_named(main_shell, "tarn_help_cascade_but"));
+}
 
-    struct Dialog {
-        Widget shell;
-        const char* shell_name;
-        const char* box_name;
-        const char* title;
-        std::vector<Label> labels;
-        std::vector<const char*> others;
-    } dialogs[] = {
-        {action_window->xd_rootwidget(),
-         "action_window",
-         "aw_dialog",
-         "Tarnwick: Action ",
-         {{"aw_action_label", "Action"},
-          {"aw_parameter_label", "Parameter"},
-          {"aw_ok_button", "OK"},
-          {"aw_cancel_button", "Cancel"},
-          {"aw_help_button", "Help"}},
-         {"aw_frame", "aw_action", "aw_parameter"}},
-        {create_object->xd_rootwidget(),
-         "create_object",
-         "co_dialog",
-         "Tarnwick: Create Object",
-         {{"co_class_option", "Object Class:"},
-          {"co_ok_button", "OK"},
-          {"co_cancel_button", "Cancel"},
-          {"co_help_button", "Help"}},
-         {"co_form", "co_class_parent"}},
-        {output_window->xd_rootwidget(),
-         "output_window",
-         "out_dialog",
-         "Tarnwick: Output Window",
-         {{"out_close_button", "Close"}, {"out_help_button", "Help"}},
-         {"out_form", "out_text"}},
-        {selection_window->xd_rootwidget(),
-         "selection_window",
-         "sw_dialog",
-         "Tarnwick: Select Object",
-         {{"sw_cmis_label", "CMIS Filter:"},
-          {"sw_scope", "Scope:"},
-          {"sw_load_button", "Load ..."},
-          {"sw_save_button", "Save ..."},
-          {"sw_scope_this_level", "This Level Only"},
-          {"sw_scope_down", "Down"},
-          {"sw_scope_to_bottom", "To Bottom Level"},
-          {"sw_level_label", "Levels"},
-          {"sw_select_button", "Select"},
-          {"sw_close_button", "Close"},
-          {"sw_help_button", "Help"}},
-         {"sw_form", "sw_cmis_filter", "sw_radio_box", "sw_number_levels"}},
-        {default_preferences->xd_rootwidget(),
-         "default_preferences",
-         "dp_dialog",
-         "Tarnwick: Default Preferences",
-         {{"dp_default_node_label", "Default Node:"},
-          {"dp_scope_label", "Scope:"},
-          {"dp_filter_label", "CMIS Filter:"},
-          {"dp_view_label", "Views:"},
-          {"dp_load_view", "Load..."},
-          {"dp_save_view", "Save..."},
-          {"dp_obj_name_label", "Show Objects With:"},
-          {"dp_fdn_toggle", "Fully Distinguished Name (FDN)"},
-          {"dp_rdn_tog", "Relative Distinguished Name (RDN)"},
-          {"dp_ok_button", "Ok"},
-          {"dp_apply_button", "Apply"},
-          {"dp_cancel_button", "Cancel"},
-          {"dp_default_button", "Default"},
-          {"dp_help_button", "Help"}},
-         {"dp_form", "dp_default_node", "dp_scope", "dp_filter", "dp_obj_name_radio_box"}},
-        {open_view->xd_rootwidget(),
-         "open_view",
-         "ov_dialog",
-         "Tarnwick: Open View",
-         {},
-         {"widget58", "widget59"}},
-        {object_configuration->xd_rootwidget(),
-         "object_configuration",
-         "oc_dialog",
-         "Tarnwick: Object Configuration",
-         {{"oc_loaded_objects_label", "Objects Loaded (0):"},
-          {"decoy", "Parent FDN"},
-          {"decoy1", "Object Class"},
-          {"oc_format_label", "Attribute Format:"},
-          {"oc_message_label", "Message Area"},
-          {"oc_update_button", "Update"},
-          {"oc_set_button", "Set"},
-          {"oc_close_button", "Close"},
-          {"oc_help_button", "Help"}},
-         {"oc_sash_form", "oc_sash", "oc_loaded_objects_form", "oc_fdn_caption",
-          "oc_loaded_object_list", "PARENTFDN", "OBJCLASS", "oc_attributes_form",
-          "oc_attribute_scrolled_window", "oc_attribute_caption", "oc_format_form",
-          "oc_attribute_format_list"}},
-    };
-    for (const Dialog& d : dialogs) {
-        SCOPED_TRACE(d.shell_name);
-        ASSERT_NE(d.shell, nullptr);
-        EXPECT_STREQ(XtName(d.shell), d.shell_name);
-        EXPECT_EQ(XtParent(d.shell), main_shell);
-        EXPECT_EQ(title_of(d.shell), d.title);
-        /* A message-box template whose button row is the dialog's own. */
-        Widget box = XtNameToWidget(d.shell, d.box_name);
+/* Every dialog: its names and labels, a message-box template whose button
+ * row is its own, and, shown, the row inside the box, left to right without
+ * overlaps, and Close or Cancel taking it down again. */
+TEST(Windows, EveryDialogsNamesLabelsAndButtonRow)
+{
+    REQUIRE_GUI();
+    hide_all_dialogs();
+    auto check = [](xd_XmDialog_c* win, const char* shell_name, const char* box_name,
+                    const char* title, const char* close, const std::vector<std::string>& widgets,
+                    const std::vector<const char*>& row) {
+        SCOPED_TRACE(shell_name);
+        Widget shell = win->xd_rootwidget();
+        ASSERT_NE(shell, nullptr);
+        EXPECT_STREQ(XtName(shell), shell_name);
+        EXPECT_EQ(XtParent(shell), main_window->shell());
+        EXPECT_EQ(shell_title(shell), title);
+        Widget box = XtNameToWidget(shell, box_name);
         ASSERT_NE(box, nullptr);
-        unsigned char type = 0;
-        XtVaGetValues(box, XmNdialogType, &type, NULL);
-        EXPECT_EQ(type, XmDIALOG_TEMPLATE);
+        EXPECT_EQ(resource<unsigned char>(box, XmNdialogType), XmDIALOG_TEMPLATE);
         EXPECT_NE(XmMessageBoxGetChild(box, XmDIALOG_SEPARATOR), nullptr);
-        expect_labels(d.shell, d.labels);
-        expect_exist(d.shell, d.others);
-    }
-    /* Every button label of a dialog's own row sits in its message box. */
-    EXPECT_EQ(XtParent(default_preferences->dp_ok_button), default_preferences->dp_dialog);
-    EXPECT_EQ(XtParent(object_configuration->oc_close_button), object_configuration->oc_dialog);
+        expect_widgets(shell, widgets);
+
+        win->xd_show();
+        ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
+        pump_for(0.2);
+        Dimension bw = resource<Dimension>(box, XmNwidth), bh = resource<Dimension>(box, XmNheight);
+        int prev_right = -1;
+        for (const char* name : row) {
+            Widget b = child_named(shell, name);
+            EXPECT_EQ(XtParent(b), box) << name;
+            int x = resource<Position>(b, XmNx), y = resource<Position>(b, XmNy);
+            int w = resource<Dimension>(b, XmNwidth), h = resource<Dimension>(b, XmNheight);
+            EXPECT_GE(x, 0) << name;
+            EXPECT_LE(x + w, (int)bw) << name;
+            EXPECT_LE(y + h, (int)bh) << name;
+            EXPECT_GT(x, prev_right) << name << " overlaps the button before it";
+            prev_right = x + w;
+        }
+        screenshot(shell);
+        if (close) {
+            press(child_named(shell, close));
+            EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
+        } else {
+            win->xd_hide();
+        }
+    };
+    check(action_window, "action_window", "aw_dialog", "Tarnwick: Action ", "aw_cancel_button",
+          {"aw_action_label=Action", "aw_parameter_label=Parameter", "aw_ok_button=OK",
+           "aw_cancel_button=Cancel", "aw_help_button=Help", "aw_frame", "aw_action",
+           "aw_parameter"},
+          {"aw_ok_button", "aw_cancel_button", "aw_help_button"});
+    check(create_object, "create_object", "co_dialog", "Tarnwick: Create Object",
+          "co_cancel_button",
+          {"co_class_option=Object Class:", "co_ok_button=OK", "co_cancel_button=Cancel",
+           "co_help_button=Help", "co_form", "co_class_parent"},
+          {"co_ok_button", "co_cancel_button", "co_help_button"});
+    check(output_window, "output_window", "out_dialog", "Tarnwick: Output Window",
+          "out_close_button",
+          {"out_close_button=Close", "out_help_button=Help", "out_form", "out_text"},
+          {"out_close_button", "out_help_button"});
+    check(selection_window, "selection_window", "sw_dialog", "Tarnwick: Select Object",
+          "sw_close_button",
+          {"sw_cmis_label=CMIS Filter:", "sw_scope=Scope:", "sw_load_button=Load ...",
+           "sw_save_button=Save ...", "sw_scope_this_level=This Level Only", "sw_scope_down=Down",
+           "sw_scope_to_bottom=To Bottom Level", "sw_level_label=Levels", "sw_select_button=Select",
+           "sw_close_button=Close", "sw_help_button=Help", "sw_form", "sw_cmis_filter",
+           "sw_radio_box", "sw_number_levels"},
+          {"sw_select_button", "sw_close_button", "sw_help_button"});
+    check(default_preferences, "default_preferences", "dp_dialog", "Tarnwick: Default Preferences",
+          "dp_cancel_button",
+          {"dp_default_node_label=Default Node:", "dp_scope_label=Scope:",
+           "dp_filter_label=CMIS Filter:", "dp_view_label=Views:", "dp_load_view=Load...",
+           "dp_save_view=Save...",
+           "dp_obj_name_label=Show Objects With:", "dp_fdn_toggle=Fully Distinguished Name (FDN)",
+           "dp_rdn_tog=Relative Distinguished Name (RDN)", "dp_ok_button=Ok",
+           "dp_apply_button=Apply", "dp_cancel_button=Cancel", "dp_default_button=Default",
+           "dp_help_button=Help", "dp_form", "dp_default_node", "dp_scope", "dp_filter",
+           "dp_obj_name_radio_box"},
+          {"dp_ok_button", "dp_apply_button", "dp_cancel_button", "dp_default_button",
+           "dp_help_button"});
+    check(open_view, "open_view", "ov_dialog", "Tarnwick: Open View", nullptr,
+          {"widget58", "widget59"}, {});
+    check(object_configuration, "object_configuration", "oc_dialog",
+          "Tarnwick: Object Configuration", "oc_close_button",
+          {"decoy=Parent FDN", "decoy1=Object Class",
+           "oc_format_label=Attribute Format:", "oc_message_label=Message Area",
+           "oc_update_button=Update", "oc_set_button=Set", "oc_close_button=Close",
+           "oc_help_button=Help", "oc_loaded_objects_label=Objects Loaded (0):"},
+          {"oc_set_button", "oc_close_button", "oc_help_button"});
+    expect_widgets(object_configuration->xd_rootwidget(),
+                   {"oc_sash_form", "oc_sash", "oc_loaded_objects_form", "oc_fdn_caption",
+                    "oc_loaded_object_list", "PARENTFDN", "OBJCLASS", "oc_attributes_form",
+                    "oc_attribute_scrolled_window", "oc_attribute_caption", "oc_format_form",
+                    "oc_attribute_format_list"});
+    hide_all_dialogs();
 
     /* The open-view list is labelled "Views", and its box keeps Apply and Cancel only. */
     Widget sel = open_view->widget59;
-    XmString views = nullptr;
-    XtVaGetValues(sel, XmNlistLabelString, &views, NULL);
-    char* text = (char*)XmStringUnparse(views, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0,
-                                        XmOUTPUT_ALL);
-    EXPECT_STREQ(text, "Views");
-    XtFree(text);
-    XmStringFree(views);
-    EXPECT_FALSE(XtIsManaged(XmSelectionBoxGetChild(sel, XmDIALOG_OK_BUTTON)));
-    EXPECT_FALSE(XtIsManaged(XmSelectionBoxGetChild(sel, XmDIALOG_HELP_BUTTON)));
-    EXPECT_TRUE(XtIsManaged(XmSelectionBoxGetChild(sel, XmDIALOG_APPLY_BUTTON)));
-    EXPECT_TRUE(XtIsManaged(XmSelectionBoxGetChild(sel, XmDIALOG_CANCEL_BUTTON)));
+    EXPECT_EQ(xmstring_resource(sel, XmNlistLabelString), "Views");
+    for (auto [child, managed] : {std::pair{XmDIALOG_OK_BUTTON, false},
+                                  {XmDIALOG_HELP_BUTTON, false},
+                                  {XmDIALOG_APPLY_BUTTON, true},
+                                  {XmDIALOG_CANCEL_BUTTON, true}})
+        EXPECT_EQ(XtIsManaged(XmSelectionBoxGetChild(sel, child)), managed) << (int)child;
 
     /* The link records name the message boxes; the open-view record none. */
     EXPECT_EQ(xd_link_records[XD_LINK_DEFAULT_PREFERENCES], default_preferences->dp_dialog);
@@ -303,20 +237,16 @@ TEST(Windows, EveryNamedWidgetCarriesItsCatalogueLabel)
 
 TEST(Windows, InitialSensitivitiesAndState)
 {
-    REQUIRE_WINDOWS();
-    EXPECT_TRUE(XtIsSensitive(main_window->mw_create_from_button));
-    EXPECT_FALSE(XtIsSensitive(main_window->mw_get_button));
-    EXPECT_FALSE(XtIsSensitive(main_window->mw_action));
-    EXPECT_FALSE(XtIsSensitive(main_window->mw_select_button));
-    EXPECT_FALSE(XtIsSensitive(main_window->mw_delete_button));
-    EXPECT_TRUE(XtIsSensitive(main_window->mw_properties_button));
-    EXPECT_FALSE(XtIsSensitive(object_configuration->oc_set_button));
-    EXPECT_FALSE(XtIsSensitive(object_configuration->oc_update_button));
-    EXPECT_TRUE(XtIsSensitive(object_configuration->oc_close_button));
+    REQUIRE_GUI();
+    MainWin* mw = main_window;
+    ConfigWin* oc = object_configuration;
+    for (Widget w : {mw->mw_create_from_button, mw->mw_properties_button, oc->oc_close_button})
+        EXPECT_TRUE(XtIsSensitive(w)) << XtName(w);
+    for (Widget w : {mw->mw_get_button, mw->mw_action, mw->mw_select_button, mw->mw_delete_button,
+                     oc->oc_set_button, oc->oc_update_button})
+        EXPECT_FALSE(XtIsSensitive(w)) << XtName(w);
 
-    Boolean auto_close = True;
-    XtVaGetValues(main_window->mw_navigator, XiNautoClose, &auto_close, NULL);
-    EXPECT_FALSE(auto_close);
+    EXPECT_FALSE(resource<Boolean>(main_window->mw_navigator, XiNautoClose));
     /* The caption of the attribute form waits unmanaged for its first object. */
     EXPECT_FALSE(XtIsManaged(object_configuration->oc_attribute_caption));
     /* The main shell only is realized; no dialog is up. */
@@ -330,54 +260,79 @@ TEST(Windows, InitialSensitivitiesAndState)
     XtFree(node);
 }
 
-TEST(Windows, MainWindowRowsFollowTheFormAndTheNavigatorTakesTheSpareHeight)
+TEST(Windows, LayoutsAndWhoTakesTheSpareRoom)
 {
-    REQUIRE_WINDOWS();
-    Widget shell = main_window->shell();
+    REQUIRE_GUI();
+    hide_all_dialogs();
     pump_for(0.2);
-    auto geometry = [](Widget w, Position* x, Position* y, Dimension* wd, Dimension* ht) {
-        XtVaGetValues(w, XmNx, x, XmNy, y, XmNwidth, wd, XmNheight, ht, NULL);
+    auto x = [](Widget w) { return (int)resource<Position>(w, XmNx); };
+    auto y = [](Widget w) { return (int)resource<Position>(w, XmNy); };
+    auto wd = [](Widget w) { return (int)resource<Dimension>(w, XmNwidth); };
+    auto ht = [](Widget w) { return (int)resource<Dimension>(w, XmNheight); };
+    /* The main window's rows follow the form's attachments. */
+    MainWin* mw = main_window;
+    Widget path = mw->mw_path, label = mw->mw_path_label, nav = mw->mw_navigator_window,
+           msg = mw->mw_message_label;
+    EXPECT_EQ(x(label), 10);
+    EXPECT_EQ(x(path), x(label) + wd(label) + 5);
+    EXPECT_EQ(y(path), y(label) - 5);
+    EXPECT_EQ(x(path) + wd(path), wd(mw->mw_form) - 25);
+    EXPECT_EQ(y(nav), y(path) + ht(path) + 10);
+    EXPECT_EQ(x(nav), 0);
+    EXPECT_EQ(wd(nav), wd(mw->mw_form));
+    EXPECT_EQ(y(nav) + ht(nav), y(msg));
+    EXPECT_EQ(y(msg) + ht(msg), ht(mw->mw_form));
+
+    /* A bigger window gives the whole difference to the parts that stretch. */
+    ConfigWin* oc = object_configuration;
+    struct Part {
+        Widget w;
+        int grow_w, grow_h;
     };
-    Position px, py, nx, ny, mx, my, lx, ly;
-    Dimension pw, ph, nw, nh, mw, mh, lw, lh;
-    geometry(main_window->mw_path, &px, &py, &pw, &ph);
-    geometry(main_window->mw_navigator_window, &nx, &ny, &nw, &nh);
-    geometry(main_window->mw_message_label, &mx, &my, &mw, &mh);
-    geometry(main_window->mw_path_label, &lx, &ly, &lw, &lh);
-    Dimension fw = 0, fh = 0;
-    XtVaGetValues(main_window->mw_form, XmNwidth, &fw, XmNheight, &fh, NULL);
-
-    EXPECT_EQ(lx, 10);
-    EXPECT_EQ(px, lx + (Position)lw + 5);
-    EXPECT_EQ(py, ly - 5);
-    EXPECT_EQ(px + (Position)pw, (Position)fw - 25);
-    EXPECT_EQ(ny, py + (Position)ph + 10);
-    EXPECT_EQ(nx, 0);
-    EXPECT_EQ(nw, fw);
-    EXPECT_EQ(ny + (Position)nh, my);
-    EXPECT_EQ(my + (Position)mh, (Position)fh);
-
-    /* A taller, wider window gives the navigator the whole difference. */
-    Dimension sw = 0, sh = 0;
-    XtVaGetValues(shell, XmNwidth, &sw, XmNheight, &sh, NULL);
-    XtVaSetValues(shell, XmNwidth, sw + 100, XmNheight, sh + 150, NULL);
-    pump_for(0.3);
-    Dimension nw2 = 0, nh2 = 0, pw2 = 0;
-    XtVaGetValues(main_window->mw_navigator_window, XmNwidth, &nw2, XmNheight, &nh2, NULL);
-    XtVaGetValues(main_window->mw_path, XmNwidth, &pw2, NULL);
-    EXPECT_EQ(nh2, nh + 150);
-    EXPECT_EQ(nw2, nw + 100);
-    EXPECT_EQ(pw2, pw + 100);
-    XtVaSetValues(shell, XmNwidth, sw, XmNheight, sh, NULL);
-    pump_for(0.2);
+    struct {
+        xd_XmDialog_c* win; /* null: the main window */
+        Widget shell;
+        int dw, dh;
+        std::vector<Part> parts;
+    } windows[] = {
+        {nullptr, mw->shell(), 100, 150, {{nav, 100, 150}, {path, 100, 0}}},
+        {oc,
+         oc->xd_rootwidget(),
+         0,
+         120,
+         {{oc->oc_attribute_scrolled_window, 0, 120},
+          {oc->oc_loaded_objects_form, 0, 0},
+          {oc->oc_format_form, 0, 0}}},
+    };
+    for (auto& win : windows) {
+        SCOPED_TRACE(XtName(win.shell));
+        if (win.win) {
+            win.win->xd_show();
+            ASSERT_TRUE(pump_until([&] { return viewable(win.shell); }, 3.0));
+            pump_for(0.2);
+        }
+        std::vector<std::pair<int, int>> before;
+        for (Part& p : win.parts) before.push_back({wd(p.w), ht(p.w)});
+        int sw = wd(win.shell), sh = ht(win.shell);
+        XtVaSetValues(win.shell, XmNwidth, sw + win.dw, XmNheight, sh + win.dh, NULL);
+        pump_for(0.3);
+        for (size_t i = 0; i < win.parts.size(); i++) {
+            EXPECT_EQ(wd(win.parts[i].w), before[i].first + win.parts[i].grow_w)
+                << XtName(win.parts[i].w);
+            EXPECT_EQ(ht(win.parts[i].w), before[i].second + win.parts[i].grow_h)
+                << XtName(win.parts[i].w);
+        }
+        XtVaSetValues(win.shell, XmNwidth, sw, XmNheight, sh, NULL);
+        if (win.win) win.win->xd_hide();
+        pump_for(0.2);
+    }
 }
 
 TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
 {
-    REQUIRE_WINDOWS();
+    REQUIRE_GUI();
     hide_all_dialogs();
-    Widget box = default_preferences->dp_dialog;
-    Widget dshell = XtParent(box);
+    Widget dshell = XtParent(default_preferences->dp_dialog), main_shell = main_window->shell();
 
     press(main_window->mw_properties_button);
     ASSERT_TRUE(pump_until([&] { return viewable(dshell); }, 3.0));
@@ -385,17 +340,16 @@ TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
 
     /* The main window comes to the front; Properties... again brings the
      * same dialog back on top, and makes no second one. */
-    XRaiseWindow(display, XtWindow(main_window->shell()));
+    XRaiseWindow(display, XtWindow(main_shell));
     pump_for(0.2);
-    ASSERT_LT(stacking(dshell), stacking(main_window->shell()));
+    ASSERT_LT(stacking(dshell), stacking(main_shell));
     press(main_window->mw_properties_button);
     pump_for(0.2);
-    EXPECT_GT(stacking(dshell), stacking(main_window->shell()));
+    EXPECT_GT(stacking(dshell), stacking(main_shell));
     EXPECT_EQ(XtWindow(dshell), first);
     int shells = 0;
-    WidgetList popups = main_window->shell()->core.popup_list;
-    for (Cardinal i = 0; i < main_window->shell()->core.num_popups; i++)
-        if (std::string(XtName(popups[i])) == "default_preferences") shells++;
+    for (Cardinal i = 0; i < main_shell->core.num_popups; i++)
+        shells += std::string(XtName(main_shell->core.popup_list[i])) == "default_preferences";
     EXPECT_EQ(shells, 1);
 
     XDunmanage_link(nullptr, xd_link(XD_LINK_DEFAULT_PREFERENCES), nullptr);
@@ -409,36 +363,8 @@ TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
     EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
 }
 
-TEST(Windows, ConfigurationWindowGivesTheAttributeAreaTheSpareHeight)
-{
-    REQUIRE_WINDOWS();
-    hide_all_dialogs();
-    ConfigWin* oc = object_configuration;
-    Widget shell = oc->xd_rootwidget();
-    oc->xd_show();
-    ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
-    pump_for(0.2);
-    auto height = [](Widget w) {
-        Dimension h = 0;
-        XtVaGetValues(w, XmNheight, &h, NULL);
-        return (int)h;
-    };
-    int top = height(oc->oc_loaded_objects_form), attrs = height(oc->oc_attribute_scrolled_window),
-        bottom = height(oc->oc_format_form);
-    Dimension sw = 0, sh = 0;
-    XtVaGetValues(shell, XmNwidth, &sw, XmNheight, &sh, NULL);
-    XtVaSetValues(shell, XmNheight, sh + 120, NULL);
-    pump_for(0.3);
-    EXPECT_EQ(height(oc->oc_attribute_scrolled_window), attrs + 120);
-    EXPECT_EQ(height(oc->oc_loaded_objects_form), top);
-    EXPECT_EQ(height(oc->oc_format_form), bottom);
-    screenshot(shell, "_taller");
-    oc->xd_hide();
-    pump_for(0.1);
-}
-
-/* A preferences dialog that records, for each operation, whether the
- * dialog was still shown when the operation ran. */
+/* Windows that record, for each operation, whether the dialog was still
+ * shown when the operation ran. */
 struct RecordingDefaultWin : DefaultWin {
     std::vector<std::string> calls;
     void note(const char* what)
@@ -470,9 +396,9 @@ template <class F> void with_record_saved(int which, F f)
     xd_link_records[which] = saved;
 }
 
-TEST(Windows, PreferencesButtonsHideBeforeTheirOperationRuns)
+TEST(Windows, ButtonsHideTheirDialogBeforeTheirOperationRuns)
 {
-    REQUIRE_WINDOWS();
+    REQUIRE_GUI();
     with_record_saved(XD_LINK_DEFAULT_PREFERENCES, [] {
         RecordingDefaultWin win;
         win.create(main_window->shell(), "recording_preferences");
@@ -493,11 +419,8 @@ TEST(Windows, PreferencesButtonsHideBeforeTheirOperationRuns)
         win.xd_destroy();
         pump_for(0.05);
     });
-}
-
-TEST(Windows, ConfigurationCloseHidesBeforeItsOperationAndTheFieldsReachTheirOperations)
-{
-    REQUIRE_WINDOWS();
+    /* The configuration window's fields reach their operations, and the
+     * window manager's close is the Close button. */
     with_record_saved(XD_LINK_OBJECT_CONFIGURATION, [] {
         RecordingConfigWin win;
         win.create(main_window->shell(), "recording_configuration");
@@ -511,7 +434,6 @@ TEST(Windows, ConfigurationCloseHidesBeforeItsOperationAndTheFieldsReachTheirOpe
         press(win.oc_update_button);
         XmAnyCallbackStruct cbs = {XmCR_ACTIVATE, nullptr};
         XtCallCallbacks(win.OBJCLASS, XmNactivateCallback, &cbs);
-        /* The window manager's close is the Close button. */
         XtManageChild(win.oc_dialog);
         ASSERT_TRUE(pump_until([&] { return viewable(XtParent(win.oc_dialog)); }, 3.0));
         close_from_window_manager(XtParent(win.oc_dialog));
@@ -521,80 +443,6 @@ TEST(Windows, ConfigurationCloseHidesBeforeItsOperationAndTheFieldsReachTheirOpe
         win.xd_destroy();
         pump_for(0.05);
     });
-}
-
-/* Shows each dialog in turn: it must come up with all of its own buttons
- * inside its message box, and Close or Cancel must take it down again. */
-TEST(Windows, EveryDialogShowsWithItsButtonRowAndItsCloseButtonHidesIt)
-{
-    REQUIRE_WINDOWS();
-    hide_all_dialogs();
-    struct {
-        xd_XmDialog_c* win;
-        Widget box;
-        std::vector<Widget> buttons;
-        Widget close;
-    } dialogs[] = {
-        {action_window,
-         action_window->aw_dialog,
-         {action_window->aw_ok_button, action_window->aw_cancel_button,
-          action_window->aw_help_button},
-         action_window->aw_cancel_button},
-        {create_object,
-         create_object->co_dialog,
-         {create_object->co_ok_button, create_object->co_cancel_button,
-          create_object->co_help_button},
-         create_object->co_cancel_button},
-        {output_window,
-         output_window->out_dialog,
-         {output_window->out_close_button, output_window->out_help_button},
-         output_window->out_close_button},
-        {selection_window,
-         selection_window->sw_dialog,
-         {selection_window->sw_select_button, selection_window->sw_close_button,
-          selection_window->sw_help_button},
-         selection_window->sw_close_button},
-        {default_preferences,
-         default_preferences->dp_dialog,
-         {default_preferences->dp_ok_button, default_preferences->dp_apply_button,
-          default_preferences->dp_cancel_button, default_preferences->dp_default_button,
-          default_preferences->dp_help_button},
-         default_preferences->dp_cancel_button},
-        {open_view, open_view->ov_dialog, {}, nullptr},
-        {object_configuration,
-         object_configuration->oc_dialog,
-         {object_configuration->oc_set_button, object_configuration->oc_close_button,
-          object_configuration->oc_help_button},
-         object_configuration->oc_close_button},
-    };
-    for (auto& d : dialogs) {
-        Widget shell = d.win->xd_rootwidget();
-        SCOPED_TRACE(XtName(shell));
-        d.win->xd_show();
-        ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
-        pump_for(0.2);
-        Dimension bw = 0, bh = 0;
-        XtVaGetValues(d.box, XmNwidth, &bw, XmNheight, &bh, NULL);
-        Position prev_right = -1;
-        for (Widget b : d.buttons) {
-            Position x, y;
-            Dimension w, h;
-            XtVaGetValues(b, XmNx, &x, XmNy, &y, XmNwidth, &w, XmNheight, &h, NULL);
-            EXPECT_GE(x, 0) << XtName(b);
-            EXPECT_LE(x + (int)w, (int)bw) << XtName(b);
-            EXPECT_LE(y + (int)h, (int)bh) << XtName(b);
-            EXPECT_GT(x, prev_right) << XtName(b) << " overlaps the button before it";
-            prev_right = x + (Position)w;
-        }
-        screenshot(shell);
-        if (d.close) {
-            press(d.close);
-            EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
-        } else {
-            d.win->xd_hide();
-        }
-    }
-    hide_all_dialogs();
 }
 
 } // namespace

@@ -26,17 +26,11 @@ protected:
         WidgetTest::settle(5);
     }
 
+    /* Height 0 is the core's default: the form's own preferred height. */
     Widget caption(const char* name, Widget reference = nullptr, int height = 0)
     {
-        Arg args[2];
-        Cardinal n = 0;
-        XtSetArg(args[n], PsNreferenceWidget, reference);
-        n++;
-        if (height > 0) {
-            XtSetArg(args[n], XmNheight, height);
-            n++;
-        }
-        return XtCreateManagedWidget(name, psCaptionWidgetClass, board, args, n);
+        return XtVaCreateManagedWidget(name, psCaptionWidgetClass, board, PsNreferenceWidget,
+                                       reference, XmNheight, height, NULL);
     }
 
     /* A child of fixed size: its preferred size is its size. */

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
+#include <cstring>
 #include <X11/extensions/Xcomposite.h>
 
 #include <Xm/BulletinB.h>
@@ -67,24 +68,30 @@ protected:
         return XCreatePixmap(d, DefaultRootWindow(d), w, h, 1);
     }
 
-    void send_button(int type, Time t)
+    /* Sends the button an event of type: button 1 for a press or release,
+     * Return for a key, with button 1 held for a leave. */
+    void send(int type, Time t)
     {
         XEvent ev = {};
-        ev.xbutton.type = type;
-        ev.xbutton.display = XtDisplay(button);
-        ev.xbutton.window = XtWindow(button);
-        ev.xbutton.button = Button1;
-        ev.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
-        ev.xbutton.time = t;
-        ev.xbutton.x = ev.xbutton.y = 5;
-        ev.xbutton.same_screen = True;
+        ev.xany.type = type;
+        ev.xany.display = XtDisplay(button);
+        ev.xany.window = XtWindow(button);
+        if (type == KeyPress) {
+            ev.xkey.keycode = XKeysymToKeycode(XtDisplay(button), XK_Return);
+            ev.xkey.time = t;
+            ev.xkey.same_screen = True;
+        } else if (type == LeaveNotify) {
+            ev.xcrossing.time = t;
+            ev.xcrossing.mode = NotifyNormal;
+            ev.xcrossing.state = Button1Mask;
+        } else {
+            ev.xbutton.button = Button1;
+            ev.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
+            ev.xbutton.time = t;
+            ev.xbutton.x = ev.xbutton.y = 5;
+            ev.xbutton.same_screen = True;
+        }
         XtDispatchEvent(&ev);
-    }
-
-    void click(Time t)
-    {
-        send_button(ButtonPress, t);
-        send_button(ButtonRelease, t + 10);
     }
 
     Boolean is_set()
@@ -182,75 +189,52 @@ TEST_F(IconButtonTest, LabelComesFromLabelOrName)
     Arg args[1];
     XtSetArg(args[0], XiNlabel, "from label");
     make(args, 1);
-    XmString s = nullptr;
-    XtVaGetValues(button, XmNlabelString, &s, NULL);
-    char* text = nullptr;
-    XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
-    EXPECT_STREQ("from label", text);
-    XtFree(text);
-    XmStringFree(s);
-
     Widget named = XtCreateWidget("by_name", xiIconButtonWidgetClass, board, nullptr, 0);
-    XtVaGetValues(named, XmNlabelString, &s, NULL);
-    XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
-    EXPECT_STREQ("by_name", text);
-    XtFree(text);
-    XmStringFree(s);
+    for (auto [w, expected] : {std::pair{button, "from label"}, {named, "by_name"}}) {
+        XmString s = nullptr;
+        char* text = nullptr;
+        XtVaGetValues(w, XmNlabelString, &s, NULL);
+        XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
+        EXPECT_STREQ(expected, text);
+        XtFree(text);
+        XmStringFree(s);
+    }
 }
 
-TEST_F(IconButtonTest, DoubleClickWithinMultiClickTimeCallsOnlyDoubleClick)
+/* One button through a run of events: a second click within the
+ * multi-click time is a double click only, a later one a single click
+ * again; press shows it set and leaving cancels; Return flashes it set
+ * while it notifies. */
+TEST_F(IconButtonTest, ClicksDoubleClicksLeavingAndKeyboard)
 {
     make(nullptr, 0);
-    Time limit = XtGetMultiClickTime(XtDisplay(button));
-    click(1000);
-    EXPECT_EQ(1, calls.activate);
-    EXPECT_EQ(0, calls.double_click);
-    EXPECT_FALSE(is_set()); /* press and release restore the look */
-
-    click(1010 + limit / 2);
-    EXPECT_EQ(1, calls.activate);
-    EXPECT_EQ(1, calls.double_click);
-
-    click(1010 + limit / 2 + 10 + limit + 100); /* too late: a single click again */
-    EXPECT_EQ(2, calls.activate);
-    EXPECT_EQ(1, calls.double_click);
-}
-
-TEST_F(IconButtonTest, PressShowsSetAndLeavingCancels)
-{
-    make(nullptr, 0);
-    send_button(ButtonPress, 2000);
-    EXPECT_TRUE(is_set());
-
-    XEvent ev = {};
-    ev.xcrossing.type = LeaveNotify;
-    ev.xcrossing.display = XtDisplay(button);
-    ev.xcrossing.window = XtWindow(button);
-    ev.xcrossing.time = 2005;
-    ev.xcrossing.mode = NotifyNormal;
-    ev.xcrossing.state = Button1Mask;
-    XtDispatchEvent(&ev);
-    EXPECT_FALSE(is_set());
-
-    send_button(ButtonRelease, 2010);
-    EXPECT_EQ(0, calls.activate);
-    EXPECT_EQ(0, calls.double_click);
-}
-
-TEST_F(IconButtonTest, KeyboardActivationFlashesAndActivates)
-{
-    make(nullptr, 0);
-    XEvent ev = {};
-    ev.xkey.type = KeyPress;
-    ev.xkey.display = XtDisplay(button);
-    ev.xkey.window = XtWindow(button);
-    ev.xkey.keycode = XKeysymToKeycode(XtDisplay(button), XK_Return);
-    ev.xkey.time = 3000;
-    ev.xkey.same_screen = True;
-    XtDispatchEvent(&ev);
-    EXPECT_EQ(1, calls.activate);
+    const Time limit = XtGetMultiClickTime(XtDisplay(button));
+    const Time late = 1000 + 20 + limit / 2 + 10 * limit; /* far past the second click */
+    struct {
+        int type;
+        Time t;
+        int activate, double_click;
+        bool set;
+    } steps[] = {
+        {ButtonPress, 1000, 0, 0, true},
+        {ButtonRelease, 1010, 1, 0, false}, /* press and release restore the look */
+        {ButtonPress, 1010 + limit / 2, 1, 0, true},
+        {ButtonRelease, 1020 + limit / 2, 1, 1, false},
+        {ButtonPress, late, 1, 1, true},
+        {ButtonRelease, late + 10, 2, 1, false},
+        {ButtonPress, late + 10 * limit, 2, 1, true},
+        {LeaveNotify, late + 10 * limit + 5, 2, 1, false},
+        {ButtonRelease, late + 10 * limit + 10, 2, 1, false},
+        {KeyPress, late + 20 * limit, 3, 1, true},
+    };
+    for (auto& s : steps) {
+        SCOPED_TRACE(testing::Message() << "event " << s.type << " at " << s.t);
+        send(s.type, s.t);
+        EXPECT_EQ(s.activate, calls.activate);
+        EXPECT_EQ(s.double_click, calls.double_click);
+        EXPECT_EQ(s.set, (bool)is_set());
+    }
     EXPECT_EQ(1, calls.last_state); /* the pressed look while notifying */
-    EXPECT_TRUE(is_set());
     WidgetTest::settle(200);
     EXPECT_FALSE(is_set());
 }
@@ -258,18 +242,20 @@ TEST_F(IconButtonTest, KeyboardActivationFlashesAndActivates)
 TEST_F(IconButtonTest, PlacementConverterIgnoresCase)
 {
     make(nullptr, 0);
-    XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, "IconOnly", 9, NULL);
-    unsigned char placement = 0;
-    XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
-    EXPECT_EQ(XiIconOnly, placement);
-    XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, "RIGHT", 6, NULL);
-    XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
-    EXPECT_EQ(XiIconRight, placement);
-
-    XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, "sideways", 9, NULL);
-    XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
-    EXPECT_EQ(XiIconRight, placement);
-    EXPECT_EQ(1, WidgetTest::count_warnings("conversionError"));
+    struct {
+        const char* text;
+        unsigned char placement; /* after the conversion; a bad name keeps the last */
+        int errors;
+    } cases[] = {
+        {"IconOnly", XiIconOnly, 0}, {"RIGHT", XiIconRight, 0}, {"sideways", XiIconRight, 1}};
+    for (auto& c : cases) {
+        XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, c.text,
+                      (int)strlen(c.text) + 1, NULL);
+        unsigned char placement = 0;
+        XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
+        EXPECT_EQ(c.placement, placement) << c.text;
+        EXPECT_EQ(c.errors, WidgetTest::count_warnings("conversionError")) << c.text;
+    }
 }
 
 } // namespace
