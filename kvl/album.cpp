@@ -60,6 +60,12 @@ bool derivation_form_ok(const std::string& d, std::string& why)
 
 AlbumImpl::~AlbumImpl()
 {
+    if (subscription && plat) {
+        /* Unless another album holds the number now (a new connection). */
+        auto it = plat->album_of_subscription.find(subscription);
+        if (it != plat->album_of_subscription.end() && it->second.expired())
+            plat->album_of_subscription.erase(it);
+    }
     if (subscription && plat && plat->connected)
         plat->send("unsubscribe", json{{"subscription", subscription}}, nullptr, false);
 }
@@ -368,8 +374,11 @@ static void derive_done(const std::shared_ptr<AlbumImpl>& keep, json& result,
         result.contains("subscription") && result["subscription"].is_number_integer()
             ? result["subscription"].get<long>()
             : 0;
-    if (old && old != keep->subscription)
+    if (old && old != keep->subscription) {
+        keep->plat->album_of_subscription.erase(old);
         keep->plat->send("unsubscribe", json{{"subscription", old}}, nullptr, false);
+    }
+    if (keep->subscription) keep->plat->album_of_subscription[keep->subscription] = keep;
     keep->members = next;
     keep->derived_seq = ++keep->plat->derive_seq;
 }

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -127,6 +128,10 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     XtAppContext input_app = nullptr;
     std::map<std::string, Callback> callbacks; /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
     std::vector<std::weak_ptr<AlbumImpl>> albums;
+    /* The album of each subscription, for the events: a burst of creations
+     * derives an album for each, and a scan of all albums per event made
+     * following a burst cost the square of its size. */
+    std::unordered_map<long, std::weak_ptr<AlbumImpl>> album_of_subscription;
     std::vector<std::weak_ptr<ImageImpl>> tracked;
     std::map<std::string, int> watch_count; /* canonical name -> tracked images */
     unsigned long derive_seq = 0;
