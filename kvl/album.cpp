@@ -266,10 +266,11 @@ Album::Album(const DataUnit& nickname, Platform& platform)
     impl_->members->plat = impl_->plat;
     if (kvl_check_connected(impl_->plat, *this)) {
         auto& list = impl_->plat->albums;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [](const std::weak_ptr<AlbumImpl>& w) { return w.expired(); }),
-                   list.end());
-        list.push_back(impl_);
+        list.erase(
+            std::remove_if(list.begin(), list.end(),
+                           [](const PlatformImpl::KnownAlbum& k) { return k.ref.expired(); }),
+            list.end());
+        list.push_back({impl_, impl_.get()});
     }
 }
 
