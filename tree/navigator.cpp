@@ -122,9 +122,10 @@ void open_object(DataObject* obj)
  * server, and during that wait the next reports are dispatched: handled
  * there, each would wait in its turn and a burst of thousands would nest
  * as deep and overflow the stack.  So the first handler of a report handles
- * every report that arrives while it works, one after the other, and the
- * reports that arrive meanwhile only join the queue; destructions queue as
- * well, behind the creations that came before them. */
+ * every report that arrives while it works, in order, and the reports that
+ * arrive meanwhile only join the queue; destructions queue as well, behind
+ * the creations that came before them.  The creations waiting together are
+ * derived together, with one wait for the lot. */
 struct TreeReport {
     bool created;
     std::string fdn;
