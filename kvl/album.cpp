@@ -4,6 +4,7 @@
 #include "kvl/kvl_private.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
@@ -59,6 +60,12 @@ bool derivation_form_ok(const std::string& d, std::string& why)
 
 AlbumImpl::~AlbumImpl()
 {
+    if (subscription && plat) {
+        /* Unless another album holds the number now (a new connection). */
+        auto it = plat->album_of_subscription.find(subscription);
+        if (it != plat->album_of_subscription.end() && it->second.expired())
+            plat->album_of_subscription.erase(it);
+    }
     if (subscription && plat && plat->connected)
         plat->send("unsubscribe", json{{"subscription", subscription}}, nullptr, false);
 }
@@ -259,10 +266,11 @@ Album::Album(const DataUnit& nickname, Platform& platform)
     impl_->members->plat = impl_->plat;
     if (kvl_check_connected(impl_->plat, *this)) {
         auto& list = impl_->plat->albums;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [](const std::weak_ptr<AlbumImpl>& w) { return w.expired(); }),
-                   list.end());
-        list.push_back(impl_);
+        list.erase(
+            std::remove_if(list.begin(), list.end(),
+                           [](const PlatformImpl::KnownAlbum& k) { return k.ref.expired(); }),
+            list.end());
+        list.push_back({impl_, impl_.get()});
     }
 }
 
@@ -333,24 +341,28 @@ DataUnit Album::get_prop(const DataUnit& name)
     return DataUnit();
 }
 
-bool Album::derive(double timeout)
+/* The request of a derivation: false (the album's error set) when it cannot
+ * be asked for. */
+static bool derive_params(Album& album, json& params)
 {
-    if (!need_impl(*this)) return false;
-    if (impl_->derivation.empty()) {
-        set_error(KVL_ERR_BAD_DERIVATION,
-                  "the album has no derivation string (set_derivation first)");
+    AlbumImpl* im = album.impl_.get();
+    if (im->derivation.empty()) {
+        album.set_error(KVL_ERR_BAD_DERIVATION,
+                        "the album has no derivation string (set_derivation first)");
         return false;
     }
-    if (!kvl_check_connected(impl_->plat, *this)) return false;
-    std::shared_ptr<AlbumImpl> keep = impl_; /* a callback may drop our handle's album */
-    json params = {{"derivation", keep->derivation}};
-    if (!keep->actual_class.empty()) params["class"] = keep->actual_class;
-    if (keep->track) params["subscribe"] = true;
-    json result;
-    std::shared_ptr<AlbumSnapshot> next;
-    if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation,
-                             &result, &next))
-        return false;
+    if (!kvl_check_connected(im->plat, album)) return false;
+    params = {{"derivation", im->derivation}};
+    if (!im->actual_class.empty()) params["class"] = im->actual_class;
+    if (im->track) params["subscribe"] = true;
+    return true;
+}
+
+/* Takes the set of a derivation's reply into the album (keep, which the
+ * handle album may no longer point at after the wait). */
+static void derive_done(const std::shared_ptr<AlbumImpl>& keep, json& result,
+                        std::shared_ptr<AlbumSnapshot> next)
+{
     if (!next) { /* the reply came in a shape the direct reader leaves alone */
         next = std::make_shared<AlbumSnapshot>();
         if (result.contains("objects") && result["objects"].is_array())
@@ -363,11 +375,70 @@ bool Album::derive(double timeout)
         result.contains("subscription") && result["subscription"].is_number_integer()
             ? result["subscription"].get<long>()
             : 0;
-    if (old && old != keep->subscription)
+    if (old && old != keep->subscription) {
+        keep->plat->album_of_subscription.erase(old);
         keep->plat->send("unsubscribe", json{{"subscription", old}}, nullptr, false);
+    }
+    if (keep->subscription) keep->plat->album_of_subscription[keep->subscription] = keep;
     keep->members = next;
     keep->derived_seq = ++keep->plat->derive_seq;
+}
+
+bool Album::derive(double timeout)
+{
+    if (!need_impl(*this)) return false;
+    json params;
+    if (!derive_params(*this, params)) return false;
+    std::shared_ptr<AlbumImpl> keep = impl_; /* a callback may drop our handle's album */
+    json result;
+    std::shared_ptr<AlbumSnapshot> next;
+    if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation,
+                             &result, &next))
+        return false;
+    derive_done(keep, result, std::move(next));
     return true;
+}
+
+int Album::derive_all(Album* const* albums, size_t count, double timeout)
+{
+    struct Sent {
+        Album* album;
+        std::shared_ptr<AlbumImpl> keep;
+        long id;
+    };
+    std::vector<Sent> sent;
+    sent.reserve(count);
+    for (size_t i = 0; i < count; i++) {
+        Album& a = *albums[i];
+        json params;
+        if (!need_impl(a) || !derive_params(a, params)) continue;
+        PlatformImpl& plat = *a.impl_->plat;
+        long id = plat.send("derive", params, &a);
+        if (!id) {
+            plat.dispatch_events(); /* a write that found the connection gone */
+            continue;
+        }
+        plat.pending[id].want_members = true;
+        sent.push_back({&a, a.impl_, id});
+    }
+    /* One time-out for the lot: the replies come in the order of the
+     * requests, so once the first is there the rest follow at once. */
+    double secs = kvl_effective_timeout(timeout);
+    auto start = std::chrono::steady_clock::now();
+    int derived = 0;
+    for (Sent& s : sent) {
+        double spent =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double left = std::max(secs - spent, 0.001);
+        KvlReply r = s.keep->plat->wait(s.id, left, "derive " + s.keep->derivation);
+        if (!r.ok) {
+            s.album->set_error(r.type, r.message.c_str(), r.code);
+            continue;
+        }
+        derive_done(s.keep, r.result, std::move(r.members));
+        derived++;
+    }
+    return derived;
 }
 
 int Album::num_images() const

@@ -471,11 +471,14 @@ Album Image::first_album()
 {
     Album best;
     if (impl_ && impl_->plat) {
-        for (auto& w : impl_->plat->albums) {
-            auto a = w.lock();
-            if (!a || !a->derived_seq || !a->holds(impl_->name)) continue;
-            if (!best.impl_ || a->derived_seq > best.impl_->derived_seq) best.impl_ = a;
+        const PlatformImpl::KnownAlbum* found = nullptr;
+        for (const auto& k : impl_->plat->albums) {
+            if (k.ref.expired()) continue;
+            const AlbumImpl* a = k.raw;
+            if (!a->derived_seq || (found && a->derived_seq <= found->raw->derived_seq)) continue;
+            if (a->holds(impl_->name)) found = &k;
         }
+        if (found) best.impl_ = found->ref.lock();
     }
     if (!best.impl_)
         best.set_error(KVL_ERR_NO_OBJECT, (std::string("no derived album holds ") +

@@ -432,6 +432,12 @@ public:
     /* Asks the server for the set (and, when tracked, subscribes to its
      * changes).  Waits.  On failure the album keeps its previous set. */
     bool derive(double timeout = KVL_DEFAULT_TIMEOUT);
+    /* derive() for count albums at once: every request is sent before the
+     * first reply is waited for, so the server answers them one after the
+     * other without a round trip between them.  Waits (once, for all of
+     * them, at most timeout).  Each album ends as its own derive() would
+     * leave it, its error set when it failed; returns how many succeeded. */
+    static int derive_all(Album* const* albums, size_t count, double timeout = KVL_DEFAULT_TIMEOUT);
     int num_images() const;
     AlbumImage first_image() const;
     /* The class that the derivation or the creation report gave the member

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -126,7 +127,18 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     unsigned long output_id = 0;      /* its XtInputId for writing, while output waits */
     XtAppContext input_app = nullptr;
     std::map<std::string, Callback> callbacks; /* RAW_EVENT, DISCONNECTED, KVL_ERROR */
-    std::vector<std::weak_ptr<AlbumImpl>> albums;
+    /* The albums made on this platform.  raw may be followed while ref has
+     * not expired (one thread): looking through them all for each reported
+     * creation then takes no reference to each. */
+    struct KnownAlbum {
+        std::weak_ptr<AlbumImpl> ref;
+        AlbumImpl* raw;
+    };
+    std::vector<KnownAlbum> albums;
+    /* The album of each subscription, for the events: a burst of creations
+     * derives an album for each, and a scan of all albums per event made
+     * following a burst cost the square of its size. */
+    std::unordered_map<long, std::weak_ptr<AlbumImpl>> album_of_subscription;
     std::vector<std::weak_ptr<ImageImpl>> tracked;
     std::map<std::string, int> watch_count; /* canonical name -> tracked images */
     unsigned long derive_seq = 0;

@@ -791,9 +791,11 @@ void PlatformImpl::dispatch_one(const json& note)
 std::shared_ptr<AlbumImpl> PlatformImpl::album_for_subscription(long sub)
 {
     if (sub == 0) return nullptr;
-    for (auto& w : albums)
-        if (auto a = w.lock())
-            if (a->subscription == sub) return a;
+    auto it = album_of_subscription.find(sub);
+    if (it == album_of_subscription.end()) return nullptr;
+    auto a = it->second.lock();
+    if (a && a->subscription == sub) return a;
+    album_of_subscription.erase(it);
     return nullptr;
 }
 

@@ -173,6 +173,13 @@ DataObject* find_object(Widget node);
 /* The first selected object, from the head, named fdn; or null. */
 DataObject* find_selected_object(const char* fdn);
 
+/* derive(0, filter) of every object of objs with one wait: their requests
+ * go to the server together.  An object already being derived is left to
+ * that derivation.  After the wait the entries of objects removed meanwhile
+ * are null; 2 when the tree was rebuilt (objs may all be gone), else 0.  A
+ * failure shows in the status line once for all.  Waits. */
+int derive_together(std::vector<DataObject*>& objs, const char* filter);
+
 /* The texts of a derivation: fdn, "/" and a star (only the star when fdn
  * ends with '/'),
  * then "/CMISFilter(<filter>)" for a non-empty filter; and the album

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/catalog.h"
 #include "core/globals.h"
@@ -38,15 +39,26 @@ static void set_actual_class(Album& album, const char* objclass)
                      album.get_error_string());
 }
 
-/* The work of derive() once DERIVING is set.  Every wait is followed by a
- * check of CurrentCookie and of obj's registration; 2 when either failed,
- * and obj is not touched again then. */
-static int derive_locked(DataObject* obj, int depth, const char* filter)
+/* A derivation of one object: its album, made and set up, and what the
+ * reports after the wait need when the object may be gone. */
+struct Derivation {
+    DataObject* obj = nullptr;
+    std::string name;  /* obj's name */
+    std::string shown; /* the derivation string, as the status line shows it */
+    Album album;
+    size_t at = 0; /* derive_together: obj's place in its list */
+};
+
+/* Sets up d's album for obj and marks obj's derivation as started.  1: the
+ * album is unusable; 2: a wait for the object's class saw the tree rebuilt
+ * or obj removed (obj is not touched again); 0: ready to derive. */
+static int derive_prepare(DataObject* obj, const char* filter, Derivation& d)
 {
     MallocText derivation(derivation_string(obj->name, filter));
     MallocText nickname(album_nickname(obj->name, CurrentCookie));
-    /* For the reports after a wait, when obj may be gone. */
-    const std::string own_name = obj->name ? obj->name : "";
+    d.obj = obj;
+    d.name = obj->name ? obj->name : "";
+    d.shown = std::string(derivation.get()).substr(0, 200);
     const unsigned int cookie = CurrentCookie;
 
     Album local(DataUnit(nickname.get()), Platform::def_platform);
@@ -60,9 +72,9 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         } else if (strstr(obj->name, uname)) {
             Image img(DataUnit(obj->name), DataUnit(), Platform::def_platform);
             DataUnit objclass = img.get_objclass(); /* waits */
-            if (CurrentCookie != cookie || !still_registered(obj, own_name)) return 2;
+            if (CurrentCookie != cookie || !still_registered(obj, d.name)) return 2;
             if (img.get_error_type() != 0)
-                derive_error(std::string(qx_msg(211, "ObjectClass error in ")) + " " + own_name +
+                derive_error(std::string(qx_msg(211, "ObjectClass error in ")) + " " + d.name +
                              " " + img.get_error_string());
             else
                 set_actual_class(local, objclass.str());
@@ -78,18 +90,40 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
                      local.get_error_string());
         return 1;
     }
-
+    local.reset_error(); /* from here on an error is the derivation's */
+    d.album = local;
     obj->derive_state = 1;
-    bool ok = local.derive(DeriveTimeout); /* waits */
-    if (CurrentCookie != cookie || !still_registered(obj, own_name)) return 2;
-    if (!ok) {
-        std::string text = std::string(local.get_error_string()) +
-                           " FDN:" + std::string(derivation.get()).substr(0, 200);
+    return 0;
+}
+
+/* Takes the derived album into d's object, which the caller found still
+ * registered after the wait; a failure goes to the status line when
+ * report is set. */
+static void derive_finish(Derivation& d, bool report = true)
+{
+    if (report && d.album.get_error_type() != 0) {
+        std::string text = std::string(d.album.get_error_string()) + " FDN:" + d.shown;
         status_line(text.c_str());
     }
-    obj->derive_state = 2;
-    obj->album = local;
-    obj->num_children = obj->album.num_images();
+    d.obj->derive_state = 2;
+    d.obj->album = d.album;
+    d.obj->num_children = d.obj->album.num_images();
+}
+
+/* The work of derive() once DERIVING is set.  Every wait is followed by a
+ * check of CurrentCookie and of obj's registration; 2 when either failed,
+ * and obj is not touched again then. */
+static int derive_locked(DataObject* obj, int depth, const char* filter)
+{
+    Derivation d;
+    int ready = derive_prepare(obj, filter, d);
+    if (ready != 0) return ready;
+    const std::string own_name = d.name;
+    const unsigned int cookie = CurrentCookie;
+    d.album.derive(DeriveTimeout); /* waits */
+    if (CurrentCookie != cookie || !still_registered(obj, own_name)) return 2;
+    derive_finish(d);
+    Album local = d.album;
     if (depth < 1) return 0;
 
     /* The walk does not touch obj: a child's derivation waits, and obj may
@@ -129,4 +163,53 @@ int DataObject::derive(int depth, const char* filter)
     if (result != 2) flags &= ~DERIVING;
     fflush(stdout);
     return result;
+}
+
+int derive_together(std::vector<DataObject*>& objs, const char* filter)
+{
+    const unsigned int cookie = CurrentCookie;
+    std::vector<std::string> names;
+    names.reserve(objs.size());
+    for (DataObject* obj : objs) names.push_back(obj->name ? obj->name : "");
+    std::vector<Derivation> started;
+    for (size_t i = 0; i < objs.size(); i++) {
+        DataObject* obj = objs[i];
+        /* A wait for an earlier object's class may have seen this one go. */
+        if (!still_registered(obj, names[i])) {
+            objs[i] = nullptr;
+            continue;
+        }
+        if (obj->flags & DataObject::DERIVING) continue; /* derived elsewhere now */
+        obj->flags |= DataObject::DERIVING;
+        Derivation d;
+        int ready = derive_prepare(obj, filter, d);
+        if (CurrentCookie != cookie) return 2;
+        if (ready == 2) continue; /* obj removed while its class was asked for */
+        if (ready == 1) {
+            obj->flags &= ~DataObject::DERIVING;
+            continue;
+        }
+        d.at = i;
+        started.push_back(std::move(d));
+    }
+    std::vector<Album*> albums;
+    albums.reserve(started.size());
+    for (Derivation& d : started) albums.push_back(&d.album);
+    Album::derive_all(albums.data(), albums.size(), DeriveTimeout); /* waits */
+    if (CurrentCookie != cookie) return 2;
+    /* Any of them, derived here or not, may have been removed meanwhile. */
+    for (size_t i = 0; i < objs.size(); i++)
+        if (objs[i] && !still_registered(objs[i], names[i])) objs[i] = nullptr;
+    std::string failure;
+    for (Derivation& d : started) {
+        if (objs[d.at] == nullptr) continue;
+        bool failed = d.album.get_error_type() != 0;
+        if (failed && failure.empty())
+            failure = std::string(d.album.get_error_string()) + " FDN:" + d.shown;
+        derive_finish(d, false); /* one status line for the lot, below */
+        d.obj->flags &= ~DataObject::DERIVING;
+    }
+    if (!failure.empty()) status_line(failure.c_str());
+    fflush(stdout);
+    return 0;
 }

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "core/catalog.h"
 #include "core/globals.h"
@@ -119,9 +122,10 @@ void open_object(DataObject* obj)
  * server, and during that wait the next reports are dispatched: handled
  * there, each would wait in its turn and a burst of thousands would nest
  * as deep and overflow the stack.  So the first handler of a report handles
- * every report that arrives while it works, one after the other, and the
- * reports that arrive meanwhile only join the queue; destructions queue as
- * well, behind the creations that came before them. */
+ * every report that arrives while it works, in order, and the reports that
+ * arrive meanwhile only join the queue; destructions queue as well, behind
+ * the creations that came before them.  The creations waiting together are
+ * derived together, with one wait for the lot. */
 struct TreeReport {
     bool created;
     std::string fdn;
@@ -130,18 +134,32 @@ struct TreeReport {
 static std::list<TreeReport> tree_reports;
 static bool handling_reports = false;
 
+static void add_objects(std::vector<std::string>& fdns);
+
 static void handle_reports()
 {
     if (handling_reports) return; /* the handler further up the stack takes it */
     handling_reports = true;
     while (!tree_reports.empty()) {
-        TreeReport report = std::move(tree_reports.front());
-        tree_reports.pop_front();
-        if (report.cookie != CurrentCookie) continue; /* the tree was rebuilt since it came */
-        if (report.created)
-            add_object(nullptr, strdup(report.fdn.c_str()));
-        else
+        if (tree_reports.front().cookie != CurrentCookie) { /* the tree was rebuilt since */
+            tree_reports.pop_front();
+            continue;
+        }
+        if (!tree_reports.front().created) {
+            TreeReport report = std::move(tree_reports.front());
+            tree_reports.pop_front();
             remove_object(nullptr, strdup(report.fdn.c_str()));
+            continue;
+        }
+        /* The creations queued so far, up to the next destruction, are
+         * handled together: one wait for all their derivations. */
+        std::vector<std::string> created;
+        while (!tree_reports.empty() && tree_reports.front().created &&
+               tree_reports.front().cookie == CurrentCookie) {
+            created.push_back(std::move(tree_reports.front().fdn));
+            tree_reports.pop_front();
+        }
+        add_objects(created);
     }
     handling_reports = false;
 }
@@ -174,39 +192,59 @@ void object_excluded_cb(void* client, void* event)
 void add_object(void*, char* fdn_arg)
 {
     MallocText fdn(fdn_arg);
-    Image img(DataUnit(fdn.get()), DataUnit(), Platform::def_platform);
+    std::vector<std::string> one{fdn.get()};
     fdn.reset();
+    add_objects(one);
+}
+
+/* add_object for each of fdns, in order, with their derivations sent
+ * together and waited for once. */
+static void add_objects(std::vector<std::string>& fdns)
+{
     unsigned int cookie = CurrentCookie;
+    std::vector<DataObject*> objs;
+    std::vector<std::string> parent_names;
+    std::set<DataObject*> taken;
+    for (const std::string& fdn : fdns) {
+        /* The album that holds the new object is its parent's, whose
+         * nickname names the parent.  These look at what the library
+         * holds and do not wait. */
+        Image img(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
+        Album holder = img.first_album();
+        DataUnit nickname = holder.get_prop(NICKNAME);
+        MallocText parent_fdn(nickname_parent(nickname.str()));
+        DataObject* parent = find_album_object(parent_fdn.get());
+        if (!parent) continue;
+        parent->num_children++;
 
-    Album holder = img.first_album();
-    DataUnit nickname = holder.get_prop(NICKNAME);
-    if (CurrentCookie != cookie) return;
-    MallocText parent_fdn(nickname_parent(nickname.str()));
-    DataObject* parent = find_album_object(parent_fdn.get());
-    if (CurrentCookie != cookie || !parent) return;
-    parent->num_children++;
-
-    DataUnit name = img.get_objname();
-    if (CurrentCookie != cookie || name.is_empty()) return;
-    /* Opening the parent registers the children its album holds, and the
-     * album took this one in before the report was handled. */
-    DataObject* obj = find_album_object(name.str());
-    if (!obj) {
-        obj = new DataObject(name.str());
-        obj->parent_name = strdup(parent->name);
-        DataObject::object_list.insert(obj);
+        DataUnit name = img.get_objname();
+        if (name.is_empty()) continue;
+        /* Opening the parent registers the children its album holds, and
+         * the album took this one in before the report was handled. */
+        DataObject* obj = find_album_object(name.str());
+        if (!obj) {
+            obj = new DataObject(name.str());
+            obj->parent_name = strdup(parent->name);
+            DataObject::object_list.insert(obj);
+        }
+        if (!taken.insert(obj).second) continue; /* reported twice */
+        objs.push_back(obj);
+        parent_names.push_back(parent->name);
     }
+    if (objs.empty()) return;
 
-    /* The derivation waits.  Meanwhile the tree may be rebuilt, obj
-     * removed (derive() answers 2 for both), the parent removed, or the
-     * parent opened, which shows obj itself. */
-    std::string parent_name = parent->name;
-    if (obj->derive(0, current_filter) == 2 || CurrentCookie != cookie) return;
-    parent = find_album_object(parent_name.c_str());
-    if (parent && parent->shown && !obj->shown) {
-        node_batch_briefly(); /* the rows of a burst are laid out together */
-        obj->display(0);
+    /* The derivations wait.  Meanwhile the tree may be rebuilt, objects
+     * removed (their entries come back null), parents removed, or a parent
+     * opened, which shows its new children itself. */
+    if (derive_together(objs, current_filter) == 2 || CurrentCookie != cookie) return;
+    node_batch_begin(); /* the rows of a burst are laid out together */
+    for (size_t i = 0; i < objs.size(); i++) {
+        DataObject* obj = objs[i];
+        if (!obj) continue;
+        DataObject* parent = find_album_object(parent_names[i].c_str());
+        if (parent && parent->shown && !obj->shown) obj->display(0);
     }
+    node_batch_end();
 }
 
 void remove_object(void*, char* fdn_arg)

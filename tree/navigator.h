@@ -10,7 +10,8 @@
  * drops clicks that arrive while it is still handling one (selection_busy).
  * remove_object does not wait.  The album callbacks queue their report; the
  * first of them on the stack then handles every queued report in order
- * (add_object waits), while one called during that wait returns at once.
+ * (the creations queued together with one wait for their derivations),
+ * while one called during that wait returns at once.
  */
 #ifndef TREE_NAVIGATOR_H
 #define TREE_NAVIGATOR_H

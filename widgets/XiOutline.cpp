@@ -606,6 +606,45 @@ static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, B
     if (next != NULL && next != node) XmProcessTraversal(next, XmTRAVERSE_CURRENT);
 }
 
+/* Row widgets of a source are unmapped when rows go (a node closed, rows
+ * deleted), a screenful at once.  Motif's primitives answer each unmap by
+ * checking that the keyboard focus is still viewable, which asks the
+ * server about every sibling window stacked above the focus widget: a
+ * round trip per sibling, some 2 ms per unmapped widget with a screenful
+ * of rows, and 100 ms to close a node.  Row widgets and their folder
+ * buttons therefore ignore their unmaps, and the outline moves the focus
+ * itself, once, when it parks the widget that had it
+ * (keep_focus_in_view). */
+static void swallow_unmap(Widget, XtPointer, XEvent* event, Boolean* go_on)
+{
+    if (event->type == UnmapNotify) *go_on = False;
+}
+
+/* Ahead of the translations, which Motif installs again whenever the
+ * widget's traversal is switched on. */
+static void ignore_unmaps(Widget row)
+{
+    if (row != NULL)
+        XtInsertEventHandler(row, StructureNotifyMask, False, swallow_unmap, NULL, XtListHead);
+}
+
+/* If the focus is on a row widget or folder button that was just parked,
+ * it goes to the last row in view (the row nearest to where it was), or
+ * on to the next tab group when no row is left. */
+static void keep_focus_in_view(Widget w, Cardinal used)
+{
+    Widget focus = XmGetFocusWidget(w);
+    if (focus == NULL || XtParent(focus) != w) return;
+    XiOutlinePart* op = &OW(w)->outline;
+    for (Cardinal i = used; i < op->pool_count; i++) {
+        Widget node = op->pool[i];
+        if (focus != node && focus != XiHierarchyNode(node)->hierarchy.open_close_button) continue;
+        if (used == 0 || !XmProcessTraversal(op->pool[used - 1], XmTRAVERSE_CURRENT))
+            XmProcessTraversal(focus, XmTRAVERSE_NEXT_TAB_GROUP);
+        return;
+    }
+}
+
 /* The i-th row widget, made by the source when there are not that many. */
 static Widget pool_widget(Widget w, Cardinal i)
 {
@@ -619,6 +658,8 @@ static Widget pool_widget(Widget w, Cardinal i)
     }
     op->pool[op->pool_count++] = node;
     XtInsertEventHandler(node, KeyPressMask, False, row_key_handler, w, XtListHead);
+    ignore_unmaps(node);
+    ignore_unmaps(XiHierarchyNode(node)->hierarchy.open_close_button);
     XtManageChild(node);
     return node;
 }
@@ -672,8 +713,11 @@ static void place_source_rows(Widget w)
         o->row = (long)row;
         src->bind_row(src->closure, node, (long)row);
         if (n->hierarchy.state != state) {
+            Widget old_button = n->hierarchy.open_close_button;
             n->hierarchy.state = state;
             hierarchy_class(w)->reset_open_close_button(w, n);
+            if (n->hierarchy.open_close_button != old_button)
+                ignore_unmaps(n->hierarchy.open_close_button);
         }
         Widget button = n->hierarchy.open_close_button;
         int bw = button ? full_width(button) : 0;
@@ -690,6 +734,7 @@ static void place_source_rows(Widget w)
         op->row_height = (Dimension)r.row_height;
         y += r.row_height + hp->v_margin;
     }
+    keep_focus_in_view(w, used);
     for (Cardinal i = used; i < op->pool_count; i++) unbind(w, op->pool[i]);
     op->max_extent = (Dimension)std::min(extent, 65535);
     outline_class(w)->calc_max_width(w);

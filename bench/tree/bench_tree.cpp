@@ -234,6 +234,20 @@ static int other_client_sends(int port, const std::string& lines)
     return fd;
 }
 
+/* The server's process, whose CPU time the bursts report. */
+static int mis_pid = 0;
+
+/* CPU time (user and system) of process pid so far, in ms (clock ticks). */
+static double cpu_ms(int pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    for (int i = 0; i < 13 && f >> field;) i++; /* pid to cmajflt */
+    long user = 0, sys = 0;
+    f >> user >> sys;
+    return (double)(user + sys) * 1000.0 / (double)sysconf(_SC_CLK_TCK);
+}
+
 /* A burst of `count` creations, then of their deletions, by another client
  * under the open container of n children: how long until the navigator
  * shows (and then no longer shows) every one of them. */
@@ -258,6 +272,7 @@ static void burst(int port, int n, int count)
             lines += request.dump() + "\n";
         }
         size_t want = pass == 0 ? before + count : before;
+        double c0 = cpu_ms(getpid()), s0 = cpu_ms(mis_pid);
         auto t = Clock::now();
         int fd = other_client_sends(port, lines);
         if (fd < 0) {
@@ -267,14 +282,16 @@ static void burst(int port, int n, int count)
         bool done = pump_until([&] { return DataObject::object_list.entries() == want; }, 120);
         settle(outline);
         double ms = ms_since(t);
+        double editor_cpu = cpu_ms(getpid()) - c0, server_cpu = cpu_ms(mis_pid) - s0;
         close(fd);
         size_t shown = 0;
         for (size_t i = 0; i < DataObject::object_list.entries(); i++)
             shown += DataObject::object_list.at(i)->shown;
         printf("  %d %s by another client under %s: %s after %.0f ms (%.0f per second);"
-               " %zu rows shown\n",
+               " %zu rows shown; CPU: editor %.0f ms, server %.0f ms\n",
                count, pass == 0 ? "creations" : "deletions", strrchr(base.c_str(), '/') + 1,
-               done ? "all followed" : "NOT all followed", ms, count / (ms / 1000), shown);
+               done ? "all followed" : "NOT all followed", ms, count / (ms / 1000), shown,
+               editor_cpu, server_cpu);
         (pass == 0 ? figures[n].created_per_s : figures[n].deleted_per_s) =
             done ? count / (ms / 1000) : 0;
     }
@@ -470,6 +487,7 @@ int main(int argc, char** argv)
         printf("qx_mis: %s\n", mis.failure().c_str());
         return 1;
     }
+    mis_pid = mis.pid();
     if (!platform.connect(DataUnit(mis.address().c_str()), DataUnit("bench_tree"), 30)) {
         printf("connect: %s\n", platform.get_error_string());
         return 1;

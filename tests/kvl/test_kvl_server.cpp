@@ -403,6 +403,20 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_TRUE(holder.get_prop(NICKNAME) == album.get_prop(NICKNAME));
     Image stranger = at("/systemId=\"york-agg-1\"");
     EXPECT_NE(0, stranger.first_album().get_error_type());
+
+    /* Several at once: each ends as its own derive() would leave it. */
+    Album fresh(DataUnit("g"), Platform::def_platform), none(DataUnit("n"), Platform::def_platform);
+    ASSERT_TRUE(fresh.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    wrong.reset_error();
+    filtered.reset_error();
+    Album* all[] = {&wrong, &fresh, &none, &filtered};
+    EXPECT_EQ(1, Album::derive_all(all, 4, 10));
+    EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
+    EXPECT_EQ(0, fresh.get_error_type());
+    EXPECT_EQ(expect, names_of(fresh));
+    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, none.get_error_type());
+    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, filtered.get_error_type());
+    EXPECT_EQ(1, filtered.num_images());
 }
 
 namespace {

@@ -791,6 +791,28 @@ TEST_F(Tree, KeysPastTheRowsInViewScroll)
     press(node_of(log), XK_Right);
     EXPECT_EQ(XiOpen, log->node_state);
     EXPECT_EQ(open_rows, row_count());
+
+    /* Closing the log by its folder button with the focus on its last
+     * record in view: the focus stays on a row in view, and the row widgets
+     * that go cost no server round trips each. */
+    scroll_to(0);
+    Widget deep = XiOutlineNodeOfRow(nav, in_view - 1);
+    ASSERT_EQ(log, find_album_object(find_object(deep)->parent_name));
+    XmProcessTraversal(deep, XmTRAVERSE_CURRENT);
+    Display* d = XtDisplay(nav);
+    XSync(d, False);
+    unsigned long before = XNextRequest(d);
+    XtCallCallbacks(XiHierarchyNode(node_of(log))->hierarchy.open_close_button, XmNactivateCallback,
+                    nullptr);
+    pump_for(0.3);
+    /* 10,000 when Motif checked the focus for every widget unmapped. */
+    EXPECT_LT(XNextRequest(d) - before, 1500ul);
+    Widget focus = XmGetFocusWidget(main_window->shell());
+    ASSERT_NE(nullptr, focus);
+    EXPECT_NE(deep, focus);
+    EXPECT_TRUE(focus->core.mapped_when_managed && focus->core.y >= 0) << XtName(focus);
+    press(node_of(log), XK_Right);
+
     DataObject* rack = find_album_object(kRack1);
     press(node_of(rack), XK_Return);
     EXPECT_TRUE(rack->selected);

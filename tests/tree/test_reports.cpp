@@ -276,4 +276,64 @@ TEST_F(Reports, ObjectRemovedWhileItsDerivationWaits)
     EXPECT_EQ(nullptr, find_album_object(york_fdn.c_str()));
 }
 
+/* The derivations of a burst's objects share one wait.  During it one of
+ * the objects is removed, the tree rebuilt or the server lost: nothing
+ * touches what is gone, the rest ends derived, and tracked, so that a
+ * creation under one of them is reported to it. */
+TEST_F(Reports, DerivationsOfABurstShareOneWait)
+{
+    enum Meanwhile { NOTHING, REMOVED, REBUILT, LOST };
+    for (Meanwhile meanwhile : {NOTHING, REMOVED, REBUILT, LOST}) {
+        SCOPED_TRACE(meanwhile);
+        reset();
+        DataObject* sys = open_system("leeds-core-1");
+        ASSERT_TRUE(sys && sys->shown);
+        std::vector<std::string> names = rows_of(sys);
+        ASSERT_GE(names.size(), 3u);
+        names.resize(3);
+        std::vector<DataObject*> objs;
+        for (const std::string& n : names) objs.push_back(find_album_object(n.c_str()));
+        mis->pause();
+        after(50, [&] {
+            if (meanwhile == REMOVED) remove_object(nullptr, strdup(names[1].c_str()));
+            if (meanwhile == REBUILT) reset();
+            if (meanwhile == LOST)
+                mis->kill_now();
+            else
+                mis->resume();
+        });
+        int result = derive_together(objs, nullptr);
+        if (meanwhile == REBUILT) {
+            EXPECT_EQ(2, result);
+            continue;
+        }
+        EXPECT_EQ(0, result);
+        for (size_t i = 0; i < objs.size(); i++) {
+            if (meanwhile == REMOVED && i == 1) {
+                EXPECT_EQ(nullptr, objs[i]);
+                EXPECT_EQ(nullptr, find_album_object(names[i].c_str()));
+                continue;
+            }
+            ASSERT_NE(nullptr, objs[i]) << names[i];
+            EXPECT_EQ(2, objs[i]->derive_state) << names[i];
+            EXPECT_EQ(0u, objs[i]->flags & DataObject::DERIVING) << names[i];
+        }
+        if (meanwhile == LOST) {
+            ASSERT_TRUE(mis->start()) << mis->failure();
+            std::string address = "127.0.0.1:" + std::to_string(mis->port());
+            ASSERT_TRUE(platform.connect(DataUnit(address.c_str()), DataUnit("qx_tarn"), 10));
+            Platform::def_platform = platform;
+            continue;
+        }
+        DataObject* rack = objs[0];
+        int before = rack->num_children;
+        qxtest::Client other(mis->port());
+        std::string shelf = "t" + std::to_string((int)meanwhile);
+        other.send_raw(
+            request(1, "create",
+                    {{"parent", names[0]}, {"class", "shelf"}, {"values", {{"shelfId", shelf}}}}));
+        EXPECT_TRUE(pump_until([&] { return rack->num_children == before + 1; }, 10));
+    }
+}
+
 } // namespace
