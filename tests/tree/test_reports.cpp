@@ -285,7 +285,7 @@ TEST_F(Reports, DerivationsOfABurstShareOneWait)
     enum Meanwhile { NOTHING, REMOVED, REBUILT, LOST };
     for (Meanwhile meanwhile : {NOTHING, REMOVED, REBUILT, LOST}) {
         SCOPED_TRACE(meanwhile);
-        reset();
+        reset_tree();
         DataObject* sys = open_system("leeds-core-1");
         ASSERT_TRUE(sys && sys->shown);
         std::vector<std::string> names = rows_of(sys);
@@ -296,7 +296,7 @@ TEST_F(Reports, DerivationsOfABurstShareOneWait)
         mis->pause();
         after(50, [&] {
             if (meanwhile == REMOVED) remove_object(nullptr, strdup(names[1].c_str()));
-            if (meanwhile == REBUILT) reset();
+            if (meanwhile == REBUILT) reset_tree();
             if (meanwhile == LOST)
                 mis->kill_now();
             else
