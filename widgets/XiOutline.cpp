@@ -580,6 +580,24 @@ static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, B
     Widget w = (Widget)client_data;
     if (event->type != KeyPress || !has_source(w)) return;
     KeySym sym = XLookupKeysym(&event->xkey, 0);
+    /* The view was scrolled away from the focused row, and the widget that
+     * kept the focus shows another row now: a key brings the focused row
+     * back into view and goes to it, so that Return, Delete or an arrow
+     * never act on the row that happens to be bound to this widget. */
+    XiOutlinePart* fp = &OW(w)->outline;
+    long bound = ((OutlineConstraints)node->core.constraints)->outline.row;
+    if (fp->focus_node == node && fp->focus_row >= 0 && bound != fp->focus_row &&
+        !IsModifierKey(sym)) {
+        *go_on = False;
+        XiOutlineShowRow(w, (Cardinal)fp->focus_row);
+        Widget shows = XiOutlineNodeOfRow(w, (Cardinal)fp->focus_row);
+        if (shows == NULL || !XtIsRealized(shows)) return;
+        if (XmGetFocusWidget(w) != shows) XmProcessTraversal(shows, XmTRAVERSE_CURRENT);
+        XEvent again = *event;
+        again.xkey.window = XtWindow(shows);
+        XtDispatchEvent(&again);
+        return;
+    }
     if (sym == XK_Left || sym == XK_Right) {
         HierarchyConstraints n = XiHierarchyNode(node);
         Widget button = n->hierarchy.open_close_button;
