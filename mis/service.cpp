@@ -447,6 +447,33 @@ json Service::describe_blank(const ClassDef& c) const
     return describe(blank);
 }
 
+// The parsed filter a subscription of the session already holds for this text, or null.
+std::shared_ptr<Filter> Service::shared_filter(Session& session, const std::string& text)
+{
+    auto it = session.filters.find(text);
+    return it == session.filters.end() ? nullptr : it->second.lock();
+}
+
+// Files a new subscription's filter under its text, so that later subscriptions with the same
+// text share it; refused past the session's limit of different filters. Entries whose last
+// subscription went are dropped first.
+void Service::keep_filter(Session& session, const std::string& text,
+                          const std::shared_ptr<Filter>& filter)
+{
+    if (!filter) return;
+    auto it = session.filters.find(text);
+    if (it != session.filters.end() && !it->second.expired()) return;
+    if (session.filters.size() >= MAX_SUBSCRIPTION_FILTERS) {
+        for (auto e = session.filters.begin(); e != session.filters.end();)
+            e = e->second.expired() ? session.filters.erase(e) : std::next(e);
+        if (session.filters.size() >= MAX_SUBSCRIPTION_FILTERS)
+            fail(E_LIMIT, "too many different filters: a client's subscriptions hold at most " +
+                              std::to_string(MAX_SUBSCRIPTION_FILTERS) +
+                              "; unsubscribe some first");
+    }
+    session.filters[text] = filter;
+}
+
 json Service::op_derive(Call& c)
 {
     const json& p = c.params;
@@ -467,13 +494,15 @@ json Service::op_derive(Call& c)
         fail(E_LIMIT, "filter too long: " + std::to_string(filter_text.size()) +
                           " bytes, a filter holds at most " + std::to_string(MAX_FILTER_BYTES));
     std::shared_ptr<Filter> filter;
-    if (!filter_text.empty()) {
+    if (!filter_text.empty()) filter = subscribe ? shared_filter(session, filter_text) : nullptr;
+    if (!filter_text.empty() && !filter) {
         filter = parse_filter(schema_, filter_text, why);
         if (!filter) fail(E_BAD_FILTER, "malformed filter: " + why);
     }
     MObject* o = model_.find(base);
     if (!o) fail(E_NO_OBJECT, "no such object " + base);
     check_class(*o, trim(str_param(p, "class", false)));
+    if (subscribe) keep_filter(session, filter_text, filter);
     json objects = json::array();
     for (auto& [n, k] : o->children)
         if (!filter || filter->matches(*k->cls, k->values))

@@ -47,9 +47,16 @@ constexpr int MAX_JSON_DEPTH = 64;
 // served, and their answers are held until the last is in.
 constexpr size_t MAX_BATCH = 1000;
 
-// Subscriptions one client holds at once. Every creation, deletion and change beneath a
-// subscribed base is matched against each filter there.
-constexpr size_t MAX_SUBSCRIPTIONS = 1000;
+// Subscriptions one client holds at once. An editor subscribes to every object it derives, and
+// it derives every object another client creates beneath an open one, so it holds one for each
+// object it has opened or seen created. A subscription without its filter takes some 300 bytes;
+// an event is matched only against the subscriptions on its object's parent.
+constexpr size_t MAX_SUBSCRIPTIONS = 100000;
+
+// Different filters one client's subscriptions hold at once. Subscriptions with the same filter
+// text share one parsed filter, which may take a hundred times the memory of a subscription
+// (some 6 bytes for each byte of text); 1000 filters of 16 KiB are about 100 MB.
+constexpr size_t MAX_SUBSCRIPTION_FILTERS = 1000;
 
 // Bytes of one filter's text. 100 subscriptions with 600 KB filters took 354 MB and made each
 // set beneath them 90 times slower; a filter a person writes is a few hundred bytes.
@@ -95,6 +102,9 @@ private:
     struct Session {
         std::string client_name, host;
         std::set<int> subscriptions;
+        // The parsed filters of its subscriptions, by text; an entry expires with the last
+        // subscription that holds its filter.
+        std::map<std::string, std::weak_ptr<Filter>> filters;
         std::set<std::string> watches;
     };
 
@@ -137,6 +147,9 @@ private:
     nlohmann::json op_hello(Call& c);
     nlohmann::json op_get(Call& c);
     nlohmann::json op_derive(Call& c);
+    std::shared_ptr<Filter> shared_filter(Session& session, const std::string& text);
+    void keep_filter(Session& session, const std::string& text,
+                     const std::shared_ptr<Filter>& filter);
     nlohmann::json op_unsubscribe(Call& c);
     nlohmann::json op_watch(Call& c);
     nlohmann::json op_unwatch(Call& c);

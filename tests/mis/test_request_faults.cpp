@@ -1,6 +1,9 @@
 // Request lines that attack the request handler itself: text that is no request, nesting past
 // the limit, ids that cannot be echoed, numbers out of range, batches, and lines that would
 // flood the log. Each test ends with the server still answering an ordinary request.
+#include <algorithm>
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "server_test.h"
@@ -152,30 +155,59 @@ TEST_F(Faults, BadLinesAreLoggedAsABoundedPrefix)
 }
 
 // 100 subscriptions with 600 KB filters took 354 MB and made every set beneath them 90 times
-// slower. A client holds at most 1000 subscriptions, a filter at most 16 KiB.
+// slower. A client holds at most 100,000 subscriptions and 1000 different filters among them
+// (subscriptions with the same filter text share it), a filter at most 16 KiB.
 TEST_F(Faults, SubscriptionsAndFiltersAreCapped)
 {
-    json subscribe = {{"jsonrpc", "2.0"},
-                      {"method", "derive"},
-                      {"params", {{"derivation", LEEDS + "/*"}, {"subscribe", true}}}};
-    json batch = json::array();
-    for (int i = 0; i < 1000; ++i) {
-        subscribe["id"] = i;
-        batch.push_back(subscribe);
-    }
-    auto r = replies_to(batch.dump());
-    ASSERT_EQ(r.size(), 1u);
-    ASSERT_EQ(r[0].size(), 1000u);
-    EXPECT_TRUE(r[0][999].contains("result")) << r[0][999].dump();
-    json over = c.call("derive", subscribe["params"]);
-    EXPECT_EQ(over["error"]["code"], -32014) << over.dump();
-    EXPECT_NE(over["error"]["message"].get<std::string>().find("1000"), std::string::npos);
-    // a derivation without a subscription is still served; the cap is per client
-    EXPECT_EQ(c.result("derive", {{"derivation", LEEDS + "/*"}})["count"], 3);
+    // Sends n derivations with a subscription as batches; the filter of the i-th is
+    // filter_of(i), none when empty. Answers the last reply.
+    auto subscribe_many = [&](int n, const std::function<std::string(int)>& filter_of) {
+        json last;
+        for (int from = 0; from < n; from += 1000) {
+            json batch = json::array();
+            for (int i = from; i < std::min(n, from + 1000); ++i) {
+                json params = {{"base", LEEDS}, {"subscribe", true}};
+                if (!filter_of(i).empty()) params["filter"] = filter_of(i);
+                batch.push_back(
+                    {{"jsonrpc", "2.0"}, {"id", i}, {"method", "derive"}, {"params", params}});
+            }
+            auto r = replies_to(batch.dump());
+            if (r.size() != 1 || !r[0].is_array()) return json();
+            last = r[0].back();
+        }
+        return last;
+    };
+    auto label_filter = [](int i) { return "(userLabel=x" + std::to_string(i) + ")"; };
+    json first =
+        c.result("derive", {{"base", LEEDS}, {"filter", label_filter(0)}, {"subscribe", true}});
+    EXPECT_TRUE(subscribe_many(999, [&](int i) { return label_filter(i + 1); }).contains("result"));
+    json too_many =
+        c.call("derive", {{"base", LEEDS}, {"filter", label_filter(1000)}, {"subscribe", true}});
+    EXPECT_EQ(too_many["error"]["code"], -32014) << too_many.dump();
+    EXPECT_NE(too_many["error"]["message"].get<std::string>().find("different filters"),
+              std::string::npos);
+    // a filter already held, no filter, or no subscription: still served; the cap is per client
+    for (json params : {json{{"base", LEEDS}, {"filter", label_filter(7)}, {"subscribe", true}},
+                        json{{"base", LEEDS}, {"subscribe", true}},
+                        json{{"base", LEEDS}, {"filter", label_filter(1000)}}})
+        EXPECT_TRUE(c.call("derive", params).contains("result")) << params.dump();
     Client other(mis.port());
-    EXPECT_TRUE(other.result("derive", subscribe["params"]).contains("subscription"));
-    c.result("unsubscribe", {{"subscription", r[0][0]["result"]["subscription"]}});
-    EXPECT_TRUE(c.result("derive", subscribe["params"]).contains("subscription"));
+    EXPECT_TRUE(other
+                    .result("derive",
+                            {{"base", LEEDS}, {"filter", label_filter(1000)}, {"subscribe", true}})
+                    .contains("subscription"));
+    // the last subscription holding a filter gone, a new filter takes its place
+    c.result("unsubscribe", {{"subscription", first["subscription"]}});
+    EXPECT_TRUE(
+        c.result("derive", {{"base", LEEDS}, {"filter", label_filter(1000)}, {"subscribe", true}})
+            .contains("subscription"));
+
+    // 100,000 subscriptions, the 1001 above included
+    json last = subscribe_many(100000 - 1002, [](int) { return std::string(); });
+    EXPECT_TRUE(last.contains("result")) << last.dump();
+    json over = c.call("derive", {{"base", LEEDS}, {"subscribe", true}});
+    EXPECT_EQ(over["error"]["code"], -32014) << over.dump();
+    EXPECT_NE(over["error"]["message"].get<std::string>().find("100000"), std::string::npos);
 
     // "(|(userLabel=x)(userLabel=x)...(userLabel=xxx))" of that many bytes, matching nothing
     auto filter_of = [](size_t bytes) {
