@@ -17,8 +17,14 @@
 
 #include "gui_fixture.h" /* first: gtest before the X headers */
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "core/globals.h"
 #include "mis_process.h"
+#include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/natural_order.h"
 #include "tree/selection.h"
@@ -65,6 +71,28 @@ struct TreeSession : ::testing::Test {
         root = nullptr;
         check_selected(0);
         pump_for(0.05);
+    }
+
+    /* Builds the first tree from root_fdn at scope, as the editor's start does. */
+    static void first_tree(const std::string& root_fdn, int scope)
+    {
+        static std::string keep;
+        keep = root_fdn;
+        default_root = const_cast<char*>(keep.c_str());
+        default_scope = scope;
+        build_tree();
+        pump_for(0.1);
+    }
+
+    static bool sensitive(Widget w) { return resource<Boolean>(w, XmNsensitive); }
+
+    /* Names in the byte order of the navigator's rows. */
+    static std::vector<std::string> sorted(std::vector<std::string> v)
+    {
+        std::sort(v.begin(), v.end(), [](const std::string& a, const std::string& b) {
+            return strcmp(a.c_str(), b.c_str()) < 0;
+        });
+        return v;
     }
 };
 

@@ -36,19 +36,9 @@ const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
 Platform other; /* the second client, which changes the server behind the editor's back */
+using qxtest::resource;
 using qxtest::TreeSession;
 
-template <typename T> T resource(Widget w, const char* name)
-{
-    T value = T();
-    XtVaGetValues(w, name, &value, NULL);
-    return value;
-}
-
-bool sensitive(Widget w)
-{
-    return resource<Boolean>(w, XmNsensitive);
-}
 int state_of(Widget node)
 {
     return resource<XiHierarchyNodeState>(node, XiNnodeState);
@@ -129,14 +119,6 @@ Widget node_of(DataObject* obj)
     return obj->node;
 }
 
-std::vector<std::string> sorted(std::vector<std::string> v)
-{
-    std::sort(v.begin(), v.end(), [](const std::string& a, const std::string& b) {
-        return strcmp(a.c_str(), b.c_str()) < 0;
-    });
-    return v;
-}
-
 /* The outline opening obj's node, as its folder button does. */
 void open_node(DataObject* obj)
 {
@@ -161,17 +143,6 @@ void click(DataObject* obj, int count = 1)
     cbs.reason = XmCR_ACTIVATE;
     cbs.click_count = count;
     XtCallCallbacks(node_of(obj), XmNactivateCallback, &cbs);
-}
-
-/* Builds the first tree from root at scope. */
-void first_tree(const char* root_fdn, int scope)
-{
-    static std::string keep;
-    keep = root_fdn;
-    default_root = const_cast<char*>(keep.c_str());
-    default_scope = scope;
-    build_tree();
-    pump_for(0.1);
 }
 
 /* Registers a shown-parent's child as opening a node would. */

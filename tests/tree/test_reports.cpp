@@ -45,14 +45,6 @@ std::vector<std::string> rows_of(DataObject* obj)
     return out;
 }
 
-std::vector<std::string> sorted(std::vector<std::string> v)
-{
-    std::sort(v.begin(), v.end(), [](const std::string& a, const std::string& b) {
-        return strcmp(a.c_str(), b.c_str()) < 0;
-    });
-    return v;
-}
-
 /* How many registered objects are named fdn. */
 size_t registered_as(const std::string& fdn)
 {
@@ -60,11 +52,6 @@ size_t registered_as(const std::string& fdn)
     for (size_t i = 0; i < DataObject::object_list.entries(); i++)
         if (strcmp(DataObject::object_list.at(i)->name, fdn.c_str()) == 0) n++;
     return n;
-}
-
-void open_node(DataObject* obj)
-{
-    open_object(obj);
 }
 
 /* The first tree from "/" (the systems shown closed and derived), with the
@@ -76,7 +63,7 @@ DataObject* open_system(const char* id)
     default_scope = 1;
     build_tree();
     DataObject* sys = find_album_object(system_fdn(id).c_str());
-    if (sys && sys->shown) open_node(sys);
+    if (sys && sys->shown) open_object(sys);
     return sys;
 }
 
@@ -234,7 +221,7 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
     std::function<void()> watch = [&] {
         DataObject* obj = find_album_object(first.c_str());
         if (obj && obj->derive_state == 1 && !opened) {
-            open_node(harrogate);
+            open_object(harrogate);
             opened = true;
             kill(mis->pid(), SIGCONT);
         } else if (!opened) {

@@ -36,16 +36,6 @@ const std::string kPort =
     kRack1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 const std::string kLog = kLeeds + "/logId=\"alarmLog\"";
 
-void first_tree(const std::string& root_fdn, int scope)
-{
-    static std::string keep;
-    keep = root_fdn;
-    default_root = const_cast<char*>(keep.c_str());
-    default_scope = scope;
-    build_tree();
-    pump_for(0.1);
-}
-
 std::vector<std::string> selection()
 {
     std::vector<std::string> out;
@@ -87,18 +77,6 @@ std::vector<std::string> rows_under(const std::string& fdn)
     return out;
 }
 
-bool sensitive(Widget w)
-{
-    Boolean on = False;
-    XtVaGetValues(w, XmNsensitive, &on, NULL);
-    return on;
-}
-
-std::string status()
-{
-    return status_text();
-}
-
 /* Each case starts from the first tree of leeds-core-1. */
 struct RowCommands : qxtest::TreeSession {
     void SetUp() override
@@ -129,7 +107,7 @@ TEST_F(RowCommands, GoToOpensSelectsAndShows)
                                       "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\""
                                       "/tTPId=\"port-1\"/cTPId=7\n"));
     XtCallCallbacks(main_window->mw_path, XmNactivateCallback, nullptr);
-    EXPECT_EQ(std::vector<std::string>{target}, selection()) << status();
+    EXPECT_EQ(std::vector<std::string>{target}, selection()) << status_text();
     DataObject* obj = find_album_object(target.c_str());
     ASSERT_TRUE(obj && obj->node); /* scrolled into view */
     EXPECT_EQ(obj, find_object(obj->node));
@@ -165,8 +143,8 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         selection_busy = c.typed == kLog; /* a click being handled */
         EXPECT_FALSE(go_to_object(c.typed.c_str())) << c.typed;
         selection_busy = false;
-        EXPECT_NE(std::string::npos, status().find(c.says)) << status();
-        EXPECT_EQ(0u, status().find("Go to: ")) << status();
+        EXPECT_NE(std::string::npos, status_text().find(c.says)) << status_text();
+        EXPECT_EQ(0u, status_text().find("Go to: ")) << status_text();
         EXPECT_EQ(selected, selection()) << c.typed;
         EXPECT_EQ(rows, shown()) << c.typed;
     }
