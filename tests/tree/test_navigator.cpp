@@ -184,42 +184,68 @@ struct Tree : TreeSession {
     }
 };
 
-TEST_F(Tree, DerivationDepths)
+/* One derivation each, in this order against the same registry: what it
+ * returns, and the children it counts.  A class named for the default node
+ * is checked by the server for that node only; a failed derivation still
+ * counts as returned and says why. */
+TEST_F(Tree, DerivationCounts)
 {
-    DataObject* top = registered("/", "");
-    EXPECT_EQ(0, top->derive(0, nullptr));
-    EXPECT_EQ(2, top->derive_state);
-    EXPECT_EQ(4, top->num_children);
-    EXPECT_EQ(1u, DataObject::object_list.entries()); /* depth 0 creates no objects */
-    EXPECT_EQ(0u, top->flags);
-
-    DataObject* leeds = registered(kLeeds, "/");
-    ASSERT_EQ(0, leeds->derive(2, nullptr));
-    EXPECT_EQ(3, leeds->num_children);
-    DataObject* rack = find_album_object(kRack1);
-    ASSERT_NE(nullptr, rack);
-    EXPECT_STREQ(kLeeds, rack->parent_name);
-    EXPECT_EQ(2, rack->derive_state); /* children derived with depth 1 ... */
-    DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
-    ASSERT_NE(nullptr, shelf);
-    EXPECT_EQ(0, shelf->derive_state); /* ... grandchildren registered, not derived */
-    EXPECT_EQ(-1, shelf->num_children);
-
-    /* A filter narrows the set. */
-    DataObject* leeds2 = registered(kLeeds, "/");
-    ASSERT_EQ(0, leeds2->derive(0, "(objectClass=log)"));
-    EXPECT_EQ(1, leeds2->num_children);
+    static char rack_class[] = "equipmentRack", element_class[] = "managedElement",
+                leeds_name[] = "/systemId=\"leeds-core-1\"";
+    struct {
+        const char *fdn, *parent;
+        int depth;
+        const char* filter;
+        char* user_class; /* the class the user gave leeds-core-1 */
+        int children;
+        const char* says; /* in the status line */
+    } cases[] = {
+        {"/", "", 0, nullptr, nullptr, 4, nullptr},
+        {kLeeds, "/", 2, nullptr, nullptr, 3, nullptr},
+        {kLeeds, "/", 0, "(objectClass=log)", nullptr, 1, nullptr},
+        {"/systemId=\"atlantis-1\"", "/", 1, nullptr, nullptr, 0,
+         " FDN:/systemId=\"atlantis-1\"/*"},
+        {kLeeds, "/", 0, nullptr, rack_class, 0, " FDN:"},
+        {kRack1, kLeeds, 0, nullptr, rack_class, 2, nullptr},
+        {kLeeds, "/", 0, nullptr, element_class, 3, nullptr},
+    };
+    char* old_class = user_object_class;
+    char* old_name = user_object_name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.fdn) + (c.user_class ? " as " : "") +
+                     (c.user_class ? c.user_class : ""));
+        user_object_class = c.user_class;
+        user_object_name = c.user_class ? leeds_name : old_name;
+        DataObject* obj = registered(c.fdn, c.parent);
+        EXPECT_EQ(0, obj->derive(c.depth, c.filter));
+        EXPECT_EQ(2, obj->derive_state);
+        EXPECT_EQ(c.children, obj->num_children);
+        if (c.says) {
+            EXPECT_NE(std::string::npos, status_text().find(c.says)) << status_text();
+        }
+        if (&c == &cases[0]) {
+            EXPECT_EQ(1u, DataObject::object_list.entries()); /* depth 0 creates no objects */
+            EXPECT_EQ(0u, obj->flags);
+        }
+        if (c.depth == 2) {
+            /* Children derived with depth 1, grandchildren registered, not derived. */
+            DataObject* rack = find_album_object(kRack1);
+            ASSERT_NE(nullptr, rack);
+            EXPECT_STREQ(kLeeds, rack->parent_name);
+            EXPECT_EQ(2, rack->derive_state);
+            DataObject* shelf =
+                find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+            ASSERT_NE(nullptr, shelf);
+            EXPECT_EQ(0, shelf->derive_state);
+            EXPECT_EQ(-1, shelf->num_children);
+        }
+    }
+    user_object_class = old_class;
+    user_object_name = old_name;
 }
 
-TEST_F(Tree, DerivationFailuresAndNesting)
+TEST_F(Tree, NestedDerivations)
 {
-    /* A failed server derivation still counts as returned and says why. */
-    DataObject* ghost = registered("/systemId=\"atlantis-1\"", "/");
-    EXPECT_EQ(0, ghost->derive(1, nullptr));
-    EXPECT_EQ(2, ghost->derive_state);
-    EXPECT_EQ(0, ghost->num_children);
-    EXPECT_NE(std::string::npos, status_text().find(" FDN:/systemId=\"atlantis-1\"/*"));
-
     /* A derivation asked for while the same object waits for the server is
      * refused; one of another object goes ahead. */
     DataObject* log = registered(kLog, kLeeds);
@@ -240,35 +266,6 @@ TEST_F(Tree, DerivationFailuresAndNesting)
     EXPECT_EQ(2, rack->derive(1, nullptr));
     EXPECT_EQ(1, rack->derive_state);
     EXPECT_EQ(-1, rack->num_children);
-}
-
-TEST_F(Tree, ActualClassOfTheDefaultNode)
-{
-    /* The user named leeds-core-1 with a class: its derivation asks the
-     * server to check that class, and objects below it are checked against
-     * their own class, read from the server. */
-    static char wrong[] = "equipmentRack", right[] = "managedElement",
-                name[] = "/systemId=\"leeds-core-1\"";
-    char* old_class = user_object_class;
-    char* old_name = user_object_name;
-    user_object_name = name;
-
-    user_object_class = wrong;
-    DataObject* leeds = registered(kLeeds, "/");
-    EXPECT_EQ(0, leeds->derive(0, nullptr));
-    EXPECT_EQ(0, leeds->num_children);
-    EXPECT_NE(std::string::npos, status_text().find(" FDN:")) << status_text();
-    DataObject* rack = registered(kRack1, kLeeds);
-    EXPECT_EQ(0, rack->derive(0, nullptr));
-    EXPECT_EQ(2, rack->num_children);
-
-    user_object_class = right;
-    DataObject* again = registered(kLeeds, "/");
-    EXPECT_EQ(0, again->derive(0, nullptr));
-    EXPECT_EQ(3, again->num_children);
-
-    user_object_class = old_class;
-    user_object_name = old_name;
 }
 
 TEST_F(Tree, FirstTreeRoots)
