@@ -119,15 +119,6 @@ Widget node_of(DataObject* obj)
     return obj->node;
 }
 
-/* The outline opening obj's node, as its folder button does. */
-void open_node(DataObject* obj)
-{
-    Widget node = node_of(obj);
-    XtVaSetValues(node, XiNnodeState, XiOpen, NULL);
-    XiHierarchyNodeStateData data = {node, XiOpen};
-    node_state_cb(main_window->mw_navigator, nullptr, &data);
-}
-
 /* A row opened or closed by its folder button, the focus staying where it is. */
 void set_node_state(DataObject* obj, XiHierarchyNodeState state)
 {
@@ -135,6 +126,11 @@ void set_node_state(DataObject* obj, XiHierarchyNodeState state)
     XtVaSetValues(node, XiNnodeState, state, NULL);
     XiHierarchyNodeStateData data = {node, state};
     node_state_cb(main_window->mw_navigator, nullptr, &data);
+}
+
+void open_node(DataObject* obj)
+{
+    set_node_state(obj, XiOpen);
 }
 
 void click(DataObject* obj, int count = 1)
@@ -674,10 +670,7 @@ TEST_F(Tree, RowsReusedAsTheViewScrolls)
     DataObject* now = find_object(w);
     ASSERT_NE(nullptr, now);
     ASSERT_NE(rec, now);
-    XmPushButtonCallbackStruct cbs = {};
-    cbs.reason = XmCR_ACTIVATE;
-    cbs.click_count = 1;
-    XtCallCallbacks(w, XmNactivateCallback, &cbs);
+    ::press(w);
     EXPECT_TRUE(now->selected);
     EXPECT_TRUE(rec->selected);
     EXPECT_EQ(2u, DataObject::selected_list.entries());

@@ -208,32 +208,29 @@ TEST_F(OutlineTest, FolderPicturesFollowStateAndResources)
     XFreePixmap(d, mine);
 }
 
+/* Closing a node with autoClose on closes its open descendants, through a
+ * hidden node too; with it off they stay open for the next opening. */
 TEST_F(OutlineTest, AutoCloseClosesOpenDescendants)
 {
-    Widget a = node("a", nullptr, XiOpen);
-    Widget b = node("b", a, XiOpen);
-    Widget c = node("c", b, XiOpen);
-    Widget h = node("h", a, XiHidden);
-    Widget k = node("k", h, XiOpen);
-    node("l", k, XiOpen);
-    show();
-    press(a);
-    press(a);
-    EXPECT_EQ(XiClosed, state_of(b));
-    EXPECT_EQ(XiClosed, state_of(k)); /* through the hidden node */
-    EXPECT_EQ(XiHidden, state_of(h));
-    EXPECT_TRUE(mapped(b));
-    EXPECT_FALSE(mapped(c));
-
-    recreate(400, 400, False);
-    a = node("a", nullptr, XiOpen);
-    b = node("b", a, XiOpen);
-    c = node("c", b, XiOpen);
-    show();
-    press(a);
-    press(a);
-    EXPECT_EQ(XiOpen, state_of(b));
-    EXPECT_TRUE(mapped(c));
+    for (Boolean auto_close : {True, False}) {
+        SCOPED_TRACE(auto_close ? "autoClose on" : "autoClose off");
+        recreate(400, 400, auto_close);
+        Widget a = node("a", nullptr, XiOpen);
+        Widget b = node("b", a, XiOpen);
+        Widget c = node("c", b, XiOpen);
+        Widget h = node("h", a, XiHidden);
+        Widget k = node("k", h, XiOpen);
+        node("l", k, XiOpen);
+        show();
+        press(a);
+        press(a);
+        XiHierarchyNodeState left = auto_close ? XiClosed : XiOpen;
+        EXPECT_EQ(left, state_of(b));
+        EXPECT_EQ(left, state_of(k));
+        EXPECT_EQ(XiHidden, state_of(h));
+        EXPECT_TRUE(mapped(b));
+        EXPECT_EQ(!auto_close, mapped(c));
+    }
 }
 
 TEST_F(OutlineTest, InsertBeforeOrdersSiblingsAndWarnsForStrangers)

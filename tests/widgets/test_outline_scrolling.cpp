@@ -211,10 +211,6 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     EXPECT_EQ(x, rows[1200]->core.x);
 }
 
-} // namespace
-
-namespace {
-
 /* Exposures of w's window waiting in the queue, taken out of it. */
 int queued_exposures(Widget w)
 {
