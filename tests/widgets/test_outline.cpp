@@ -71,18 +71,16 @@ protected:
 
     static Widget button_of(Widget n) { return XiHierarchyNode(n)->hierarchy.open_close_button; }
 
-    static bool mapped(Widget w)
+    template <typename T> static T resource(Widget w, const char* name)
     {
-        Boolean m = False;
-        XtVaGetValues(w, XmNmappedWhenManaged, &m, NULL);
-        return m;
+        T value = T();
+        XtVaGetValues(w, name, &value, NULL);
+        return value;
     }
-
+    static bool mapped(Widget w) { return resource<Boolean>(w, XmNmappedWhenManaged); }
     static XiHierarchyNodeState state_of(Widget n)
     {
-        XiHierarchyNodeState s = XiNotInHierarchy;
-        XtVaGetValues(n, XiNnodeState, &s, NULL);
-        return s;
+        return resource<XiHierarchyNodeState>(n, XiNnodeState);
     }
 
     void press(Widget n)
@@ -181,31 +179,22 @@ TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
     EXPECT_EQ(nullptr, button_of(c));
     XtVaSetValues(c, XiNnodeState, XiClosed, NULL);
     EXPECT_NE(nullptr, button_of(c));
-}
 
-TEST_F(OutlineTest, FolderPicturesFollowStateAndResources)
-{
-    Widget a = node("a", nullptr, XiOpen);
-    Widget b = node("b", a, XiClosed);
-    auto picture = [](Widget n) {
-        Pixmap p = None;
-        XtVaGetValues(button_of(n), XmNpixmap, &p, NULL);
-        return p;
-    };
-    Pixmap open_builtin = picture(a), closed_builtin = picture(b);
+    /* The button's picture follows the state, built in or given. */
+    auto picture = [](Widget n) { return resource<Pixmap>(button_of(n), XmNpixmap); };
+    Pixmap open_builtin = picture(a), closed_builtin = picture(c);
     EXPECT_NE(None, open_builtin);
     EXPECT_NE(open_builtin, closed_builtin);
-
-    Display* d = WidgetTest::display();
-    Pixmap mine = XCreatePixmap(d, DefaultRootWindow(d), 10, 10, 1);
+    Display* dpy = WidgetTest::display();
+    Pixmap mine = XCreatePixmap(dpy, DefaultRootWindow(dpy), 10, 10, 1);
     XtVaSetValues(outline, XiNopenFolderPixmap, mine, NULL);
     EXPECT_EQ(mine, picture(a));
-    EXPECT_EQ(closed_builtin, picture(b));
-    XtVaSetValues(b, XiNnodeState, XiOpen, NULL);
-    EXPECT_EQ(mine, picture(b));
+    EXPECT_EQ(closed_builtin, picture(c));
+    XtVaSetValues(c, XiNnodeState, XiOpen, NULL);
+    EXPECT_EQ(mine, picture(c));
     XtVaSetValues(outline, XiNopenFolderPixmap, XmUNSPECIFIED_PIXMAP, NULL);
     EXPECT_EQ(open_builtin, picture(a));
-    XFreePixmap(d, mine);
+    XFreePixmap(dpy, mine);
 }
 
 /* Closing a node with autoClose on closes its open descendants, through a
