@@ -18,32 +18,24 @@
 #include <malloc.h>
 
 #include "kvl/kvl.h"
+#include "../bench_network.h"
 #include "mis_process.h"
 
 using namespace qxtest;
-using Clock = std::chrono::steady_clock;
+using namespace qxbench;
 
 namespace {
 
-double ms_since(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
 std::string container(int n)
 {
-    return "/systemId=\"bench\"/logId=\"log" + std::to_string(n) + "\"";
+    return log_fdn("log" + std::to_string(n));
 }
 
 void write_network(const std::string& path, const std::vector<int>& sizes)
 {
-    std::ofstream out(path);
-    out << "object /systemId=\"bench\" managedElement\n";
-    for (int n : sizes) {
-        out << "object " << container(n) << " log\n";
-        for (int i = 1; i <= n; ++i)
-            out << "object " << container(n) << "/logRecordId=" << i << " alarmRecord\n";
-    }
+    std::vector<std::pair<std::string, int>> logs;
+    for (int n : sizes) logs.emplace_back("log" + std::to_string(n), n);
+    write_log_network(path, logs);
 }
 
 // The reply line to one derive written on a plain socket; empty when none came.

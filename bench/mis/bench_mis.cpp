@@ -8,29 +8,17 @@
 #include <fstream>
 #include <thread>
 
+#include "../bench_network.h"
 #include "mis_process.h"
 
 using namespace qxtest;
-using Clock = std::chrono::steady_clock;
+using namespace qxbench;
 
 namespace {
 
-double ms_since(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
 void write_network(const std::string& path)
 {
-    std::ofstream out(path);
-    out << "object /systemId=\"bench\" managedElement\n";
-    for (int n : {10000, 100000}) {
-        out << "object /systemId=\"bench\"/logId=\"log" << n << "\" log\n";
-        for (int i = 1; i <= n; ++i)
-            out << "object /systemId=\"bench\"/logId=\"log" << n << "\"/logRecordId=" << i
-                << " alarmRecord\n";
-    }
-    out << "object /systemId=\"bench\"/logId=\"fresh\" log\n";
+    write_log_network(path, {{"log10000", 10000}, {"log100000", 100000}, {"fresh", 0}});
 }
 
 } // namespace

@@ -29,6 +29,7 @@
 #include <ctime>
 #include <string>
 
+#include "../bench_network.h"
 #include "XiOutlineP.h"
 #include "core/globals.h"
 #include "mis_process.h"
@@ -38,12 +39,7 @@
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
-using Clock = std::chrono::steady_clock;
-
-static double ms_since(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
+using namespace qxbench;
 
 /* Processor time of this process, in milliseconds. */
 static double cpu_ms()
@@ -55,18 +51,14 @@ static double cpu_ms()
 
 static std::string container(int round)
 {
-    return "/systemId=\"bench\"/logId=\"round" + std::to_string(round) + "\"";
+    return log_fdn("round" + std::to_string(round));
 }
 
 static void write_network(const std::string& path, int n, int rounds)
 {
-    std::ofstream out(path);
-    out << "object /systemId=\"bench\" managedElement\n";
-    for (int r = 0; r < rounds; r++) {
-        out << "object " << container(r) << " log\n";
-        for (int i = 1; i <= n; ++i)
-            out << "object " << container(r) << "/logRecordId=" << i << " alarmRecord\n";
-    }
+    std::vector<std::pair<std::string, int>> logs;
+    for (int r = 0; r < rounds; r++) logs.emplace_back("round" + std::to_string(r), n);
+    write_log_network(path, logs);
 }
 
 static void wake(XtPointer, XtIntervalId*) {}

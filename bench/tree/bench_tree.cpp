@@ -27,6 +27,8 @@
  */
 #include "gui_fixture.h" /* first: gtest before the X headers */
 
+#include "../bench_network.h"
+
 #include <Xm/PushB.h>
 #include <Xm/Xm.h>
 #include <algorithm>
@@ -55,27 +57,18 @@
 
 using qxtest::MisProcess;
 
-using Clock = std::chrono::steady_clock;
-
-static double ms_since(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
+using namespace qxbench;
 
 static std::string container(int n)
 {
-    return "/systemId=\"bench\"/logId=\"log" + std::to_string(n) + "\"";
+    return log_fdn("log" + std::to_string(n));
 }
 
 static void write_network(const std::string& path, const std::vector<int>& sizes)
 {
-    std::ofstream out(path);
-    out << "object /systemId=\"bench\" managedElement\n";
-    for (int n : sizes) {
-        out << "object " << container(n) << " log\n";
-        for (int i = 1; i <= n; ++i)
-            out << "object " << container(n) << "/logRecordId=" << i << " alarmRecord\n";
-    }
+    std::vector<std::pair<std::string, int>> logs;
+    for (int n : sizes) logs.emplace_back("log" + std::to_string(n), n);
+    write_log_network(path, logs);
 }
 
 static void settle(Widget outline);
