@@ -133,6 +133,33 @@ TEST_F(OutlineTest, RowsIndentsAndPreferredSizeOfAKnownTree)
     WidgetTest::settle();
     XtQueryGeometry(outline, nullptr, &pref);
     EXPECT_EQ(2 * 2 + (30 + 2 + bw + 2 + 150 + 2), pref.width);
+
+    /* A row asks for a size; a request that changes none is refused.  Xt
+     * answers such a request itself, so the outline's geometry manager is
+     * called directly, as a subclass calls it. */
+    XtGeometryHandler manage_geometry =
+        ((CompositeWidgetClass)xiOutlineWidgetClass)->composite_class.geometry_manager;
+    struct {
+        XtGeometryMask mode;
+        Dimension width;
+        XtGeometryResult result;
+        Dimension width_after;
+    } requests[] = {
+        {CWWidth | CWHeight, 150, XtGeometryNo, 150},
+        {CWWidth | CWX, 150, XtGeometryNo, 150},
+        {CWWidth | CWX, 160, XtGeometryAlmost, 150},
+        {CWWidth | XtCWQueryOnly, 160, XtGeometryYes, 150},
+        {CWWidth, 160, XtGeometryYes, 160},
+    };
+    for (const auto& r : requests) {
+        XtWidgetGeometry request = {}, reply = {};
+        request.request_mode = r.mode;
+        request.width = r.width;
+        request.height = b->core.height;
+        request.x = b->core.x;
+        EXPECT_EQ(r.result, manage_geometry(b, &request, &reply)) << r.mode << " " << r.width;
+        EXPECT_EQ(r.width_after, b->core.width) << r.mode << " " << r.width;
+    }
 }
 
 TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
