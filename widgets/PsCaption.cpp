@@ -63,6 +63,7 @@ XmOffsetPtr psCaptionConstraintOffsets;
 #define CStretchV(c)   PsCaptionCField(c, stretch_v, Boolean)
 #define CPrefWidth(c)  PsCaptionCField(c, pref_width, Dimension)
 #define CPrefHeight(c) PsCaptionCField(c, pref_height, Dimension)
+#define CGranted(c)    PsCaptionCField(c, granted, unsigned char)
 
 /* ------------------------------------------------------------------ */
 /* Resources (offsets part-relative, resolved at class initialisation) */
@@ -225,15 +226,20 @@ static Dimension clamp_dim(int v)
 }
 
 /* Measure the rows from the children's preferred sizes and work out the
- * caption column and the preferred size. */
+ * caption column and the preferred size.  A child is asked for its
+ * preferred size, except for what it was last granted on its own request:
+ * that is the size it wants, whatever its query answer says. */
 static void layout(Widget w)
 {
     std::vector<Widget> kids = managed_children(w);
     for (Widget c : kids) {
+        if ((CGranted(c) & (CWWidth | CWHeight)) == (CWWidth | CWHeight)) continue;
         XtWidgetGeometry pref;
         XtQueryGeometry(c, NULL, &pref);
-        CPrefWidth(c) = (pref.request_mode & CWWidth) ? pref.width : c->core.width;
-        CPrefHeight(c) = (pref.request_mode & CWHeight) ? pref.height : c->core.height;
+        if (!(CGranted(c) & CWWidth))
+            CPrefWidth(c) = (pref.request_mode & CWWidth) ? pref.width : c->core.width;
+        if (!(CGranted(c) & CWHeight))
+            CPrefHeight(c) = (pref.request_mode & CWHeight) ? pref.height : c->core.height;
     }
     PsCaptionMeasure m = ps_caption_measure(items_of(kids), VSpacing(w));
     FixedHeight(w) = clamp_dim(m.fixed_height);
@@ -438,8 +444,17 @@ static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
     }
     if (!(mode & (CWWidth | CWHeight | CWBorderWidth))) return XtGeometryNo;
     if (mode & XtCWQueryOnly) return XtGeometryYes;
-    if (mode & CWWidth) child->core.width = request->width;
-    if (mode & CWHeight) child->core.height = request->height;
+    /* The granted size is the child's preferred size from now on. */
+    if (mode & CWWidth) {
+        child->core.width = request->width;
+        CPrefWidth(child) = request->width;
+        CGranted(child) |= CWWidth;
+    }
+    if (mode & CWHeight) {
+        child->core.height = request->height;
+        CPrefHeight(child) = request->height;
+        CGranted(child) |= CWHeight;
+    }
     if (mode & CWBorderWidth) child->core.border_width = request->border_width;
     relayout_and_resize(w);
     return XtGeometryYes;
@@ -455,6 +470,7 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
 {
     CPrefWidth(new_w) = new_w->core.width;
     CPrefHeight(new_w) = new_w->core.height;
+    CGranted(new_w) = 0;
     if (CAlignment(new_w) > PsCAPTION_BOTTOM) CAlignment(new_w) = PsCAPTION_CENTER;
 }
 

@@ -78,6 +78,9 @@ typedef struct {
     Boolean stretch_v;               /* resource: control shares the extra height */
     Dimension pref_width;            /* preferred size found by the last layout */
     Dimension pref_height;
+    unsigned char granted;           /* CWWidth, CWHeight: that part of the preferred size
+                                      * is what the child last asked for and was granted,
+                                      * and is not queried again */
 } PsCaptionConstraintPart;
 
 typedef struct _PsCaptionConstraintRec {

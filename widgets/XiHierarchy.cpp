@@ -528,15 +528,16 @@ static Boolean ConstraintSetValues(Widget current, Widget request, Widget new_w,
         else
             n->status &= (unsigned char)~XiNodeTraversalHeld;
     }
-    Boolean before_given = _XiArgsName(args, *num_args, XiNinsertBefore);
+    /* Only a new parent or a new insert-before sibling moves the node: the
+     * same value again leaves it where it is, wherever that is by now. */
     Boolean relisted = n->state != old->state;
-    if (n->parent != old->parent || n->insert_before != old->insert_before || before_given) {
-        relisted = True;
+    if (n->parent != old->parent || n->insert_before != old->insert_before) {
         if (n->parent == new_w || below(w, n->parent, new_w)) {
             warn_self_parent(w);
             n->parent = old->parent;
         }
-        if (n->parent != old->parent || n->insert_before != old->insert_before || before_given) {
+        if (n->parent != old->parent || n->insert_before != old->insert_before) {
+            relisted = True;
             remove_node(record_of(w, old->parent), node);
             insert_node(w, record_of(w, n->parent), node);
         }

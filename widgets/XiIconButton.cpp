@@ -454,11 +454,13 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num
     use_pixmap(new_w);
     measure_text(new_w);
 
+    /* A size given in full is kept; otherwise the button asks for its
+     * preferred one, both width and height. */
     if (request->core.width == 0 || request->core.height == 0) {
-        Dimension pw, ph;
+        Dimension pw, ph, rw, rh;
         preferred_size(new_w, &pw, &ph);
-        if (request->core.width == 0) new_w->core.width = pw;
-        if (request->core.height == 0) new_w->core.height = ph;
+        if (XtMakeResizeRequest(new_w, pw, ph, &rw, &rh) == XtGeometryAlmost)
+            XtMakeResizeRequest(new_w, rw, rh, NULL, NULL);
     }
     compute_positions(new_w);
     ib->gcs_made = False;
@@ -520,7 +522,7 @@ static void Redisplay(Widget w, XEvent* event, Region region)
         clip.width = (unsigned short)iw;
         clip.height = (unsigned short)ih;
         XmStringDraw(dpy, win, ib->font_list, ib->label_string, gc, ib->text_x, ib->text_y,
-                     ib->max_text_width, ib->alignment, ib->string_direction, &clip);
+                     ib->text_width, ib->alignment, ib->string_direction, &clip);
     }
 
     if (st > 0 && (int)w->core.width > 2 * ht && (int)w->core.height > 2 * ht) {

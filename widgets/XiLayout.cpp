@@ -71,23 +71,25 @@ XiIconPositions xi_icon_positions(const XiIconGeometryIn& in, int width, int hei
     default: p.icon_y = (height - ih) / 2; break;
     }
 
-    if (beside) {
-        int room = width - iw - in.padding;
-        p.text_x = (room - in.text_width) / 2;
-        if (in.placement == XiIconLeft) p.text_x += iw + in.padding;
-    } else {
-        p.text_x = (width - in.text_width) / 2;
-    }
-    if (in.has_icon && in.placement == XiIconTop)
-        p.text_y = height - (in.inset_v + in.text_height);
-    else if (in.has_icon && in.placement == XiIconBottom)
-        p.text_y = in.inset_v;
-    else
-        p.text_y = (height - in.text_height) / 2;
-
+    /* The text area is the inside less the icon beside it, centred in the
+     * room left to it; the text's alignment places the text in the area. */
     p.text_width = width - 2 * in.inset_h;
     if (beside) p.text_width -= iw + in.padding;
     if (p.text_width < 0) p.text_width = 0;
+    if (beside) {
+        int room = width - iw - in.padding;
+        p.text_x = (room - p.text_width) / 2;
+        if (in.placement == XiIconLeft) p.text_x += iw + in.padding;
+    } else {
+        p.text_x = (width - p.text_width) / 2;
+    }
+    /* "top" and "bottom" put the text at the far edge, icon or not. */
+    if (in.placement == XiIconTop)
+        p.text_y = height - (in.inset_v + in.text_height);
+    else if (in.placement == XiIconBottom)
+        p.text_y = in.inset_v;
+    else
+        p.text_y = (height - in.text_height) / 2;
     return p;
 }
 

@@ -27,8 +27,8 @@ struct XiIconGeometryIn {
 
 struct XiIconPositions {
     int icon_x, icon_y;
-    int text_x, text_y;
-    int text_width; /* width of the text area */
+    int text_x, text_y; /* left end of the text area, top of the text */
+    int text_width;     /* width of the text area, in which `alignment` places the text */
 };
 
 /* Preferred size of the button from the sizes of its icon and text. */

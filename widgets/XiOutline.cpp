@@ -1035,13 +1035,19 @@ static XtGeometryResult QueryGeometry(Widget w, XtWidgetGeometry* intended,
     return XmeReplyToQueryGeometry(w, intended, desired);
 }
 
+/* A row may ask for a new size, never for a place of its own: a request
+ * that changes no size is refused, one that also asks for a position or
+ * stacking gets the size alone offered, and a granted one relayouts. */
 static XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
                                         XtWidgetGeometry* reply)
 {
     Widget w = XtParent(child);
     XtGeometryMask size_bits = CWWidth | CWHeight | CWBorderWidth;
     XtGeometryMask mode = request->request_mode;
-    if (!(mode & size_bits)) return XtGeometryNo;
+    bool new_size = ((mode & CWWidth) && request->width != child->core.width) ||
+                    ((mode & CWHeight) && request->height != child->core.height) ||
+                    ((mode & CWBorderWidth) && request->border_width != child->core.border_width);
+    if (!new_size) return XtGeometryNo;
     if (mode & (CWX | CWY | CWStackMode | CWSibling)) {
         reply->request_mode = mode & size_bits;
         reply->width = request->width;

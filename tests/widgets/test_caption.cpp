@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <Xm/BulletinB.h>
+#include <Xm/Label.h>
 #include <Xm/Separator.h>
 
 #include "PsCaption.h"
@@ -139,6 +140,21 @@ TEST_F(CaptionTest, StretchingControlsShareExtraHeightByPreferredHeight)
     EXPECT_EQ(50, small->core.height);
     EXPECT_EQ(100, big->core.height);
     EXPECT_EQ(2 + 30 + 8 + 50 + 8, big->core.y);
+}
+
+/* A label asked to be wider than its text keeps that width through later
+ * layouts, though its query answer is still its text's width. */
+TEST_F(CaptionTest, GrantedSizeIsTheChildsNewPreferredSize)
+{
+    Widget form = caption("form");
+    child(form, 30, 10);
+    Widget label = XtVaCreateManagedWidget("label", xmLabelWidgetClass, form, NULL);
+    show();
+    XtVaSetValues(label, XmNwidth, 200, NULL);
+    EXPECT_EQ(200, label->core.width);
+    XtVaSetValues(form, XmNmarginWidth, 4, NULL); /* lays the rows out again */
+    EXPECT_EQ(200, label->core.width);
+    EXPECT_EQ(30 + 2 + 200 + 2 * 4, form->core.width);
 }
 
 TEST_F(CaptionTest, SeparatorRowAndOddChild)

@@ -134,6 +134,67 @@ TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
     XtVaGetValues(button, XmNwidth, &w, XmNheight, &h, NULL);
     EXPECT_EQ(2 * (ht + st + hm), w);
     EXPECT_EQ(2 * (ht + st + vm), h);
+
+    /* A size given in full is kept; half a size makes the button ask for
+     * its whole preferred size. */
+    struct {
+        Dimension width, height; /* 0: not given */
+        Dimension want_width, want_height;
+    } given[] = {{77, 0, w, h}, {0, 33, w, h}, {77, 33, 77, 33}};
+    for (const auto& g : given) {
+        Arg a[4];
+        Cardinal n = 0;
+        XtSetArg(a[n], XiNiconPlacement, XiIconOnly), n++;
+        if (g.width) XtSetArg(a[n], XmNwidth, g.width), n++;
+        if (g.height) XtSetArg(a[n], XmNheight, g.height), n++;
+        Widget sized = XtCreateManagedWidget("sized", xiIconButtonWidgetClass, board, a, n);
+        EXPECT_EQ(g.want_width, sized->core.width) << g.width << "x" << g.height;
+        EXPECT_EQ(g.want_height, sized->core.height) << g.width << "x" << g.height;
+        XtDestroyWidget(sized);
+    }
+}
+
+/* The text is placed in the whole text area by its alignment. */
+TEST_F(IconButtonTest, AlignmentPlacesTheTextAcrossTheButton)
+{
+    Arg args[4];
+    XtSetArg(args[0], XiNiconPlacement, XiIconNone);
+    XtSetArg(args[1], XmNwidth, 180);
+    XtSetArg(args[2], XmNheight, 40);
+    XtSetArg(args[3], XiNlabel, "Text");
+    make(args, 4);
+    Display* d = WidgetTest::display();
+    XCompositeRedirectWindow(d, XtWindow(shell), CompositeRedirectManual); /* see the bitmap test */
+    Dimension ht, st, hm;
+    XmFontList fl;
+    XmString s = nullptr;
+    Pixel fg;
+    XtVaGetValues(button, XmNhighlightThickness, &ht, XmNshadowThickness, &st,
+                  XiNhorizontalMargin, &hm, XmNfontList, &fl, XmNlabelString, &s, XmNforeground,
+                  &fg, NULL);
+    const int inset = ht + st + hm, frame = ht + st, text = XmStringWidth(fl, s);
+    XmStringFree(s);
+    struct {
+        unsigned char alignment;
+        int left; /* where the text starts */
+    } cases[] = {{XmALIGNMENT_BEGINNING, inset},
+                 {XmALIGNMENT_CENTER, (180 - text) / 2},
+                 {XmALIGNMENT_END, 180 - inset - text}};
+    for (const auto& c : cases) {
+        XtVaSetValues(button, XmNalignment, c.alignment, NULL); /* redraws */
+        WidgetTest::settle();
+        XImage* img = XGetImage(d, XtWindow(button), inset, frame, 180 - 2 * inset,
+                                40 - 2 * frame, AllPlanes, ZPixmap);
+        int first_ink = -1;
+        for (int x = 0; x < img->width && first_ink < 0; x++)
+            for (int y = 0; y < img->height; y++)
+                if (XGetPixel(img, x, y) == fg) {
+                    first_ink = inset + x;
+                    break;
+                }
+        XDestroyImage(img);
+        EXPECT_NEAR(c.left, first_ink, 3) << "alignment " << (int)c.alignment;
+    }
 }
 
 TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)

@@ -43,29 +43,36 @@ TEST(IconLayout, PreferredSizeFollowsPlacement)
     }
 }
 
+/* The text area is the inside of the button less an icon beside it (the
+ * text's alignment places the text in it); "top" and "bottom" put the text
+ * at the far edge with or without an icon. */
 TEST(IconLayout, PositionsFollowPlacement)
 {
-    /* A button 20 pixels taller than preferred: the spare height is 10. */
-    XiIconPositions p = xi_icon_positions(icon_in(XiIconTop, true), 100, 57);
-    EXPECT_EQ((100 - 16) / 2, p.icon_x);
-    EXPECT_EQ(6 + 10, p.icon_y);
-    EXPECT_EQ(57 - (6 + 10), p.text_y);
-    EXPECT_EQ((100 - 40) / 2, p.text_x);
-    EXPECT_EQ(100 - 10, p.text_width);
-
-    p = xi_icon_positions(icon_in(XiIconBottom, true), 100, 37);
-    EXPECT_EQ(37 - (6 + 12), p.icon_y);
-    EXPECT_EQ(6, p.text_y);
-
-    p = xi_icon_positions(icon_in(XiIconLeft, true), 100, 24);
-    EXPECT_EQ(5, p.icon_x);
-    EXPECT_EQ(16 + 3 + (100 - 16 - 3 - 40) / 2, p.text_x); /* centred beside the icon */
-    EXPECT_EQ(100 - 10 - 16 - 3, p.text_width);
-
-    p = xi_icon_positions(icon_in(XiIconRight, true), 100, 24);
-    EXPECT_EQ(100 - 5 - 16, p.icon_x);
-    EXPECT_EQ((100 - 16 - 3 - 40) / 2, p.text_x);
-    EXPECT_EQ((24 - 12) / 2, p.icon_y);
+    struct Case {
+        int placement;
+        bool icon;
+        int width, height;
+        int icon_x, icon_y, text_x, text_y, text_width;
+    } cases[] = {
+        /* 20 pixels taller than preferred: the spare height is 10. */
+        {XiIconTop, true, 100, 57, (100 - 16) / 2, 6 + 10, 5, 57 - (6 + 10), 100 - 10},
+        {XiIconBottom, true, 100, 37, (100 - 16) / 2, 37 - (6 + 12), 5, 6, 100 - 10},
+        {XiIconLeft, true, 100, 24, 5, (24 - 12) / 2, 5 + 16 + 3, (24 - 10) / 2, 100 - 10 - 16 - 3},
+        {XiIconRight, true, 100, 24, 100 - 5 - 16, (24 - 12) / 2, 5, (24 - 10) / 2,
+         100 - 10 - 16 - 3},
+        {XiIconNone, true, 100, 40, (100 - 16) / 2, (40 - 12) / 2, 5, (40 - 10) / 2, 100 - 10},
+        {XiIconTop, false, 100, 40, 50, 6 + 9, 5, 40 - (6 + 10), 100 - 10},
+        {XiIconBottom, false, 100, 40, 50, 40 - (6 + 9), 5, 6, 100 - 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "placement " << c.placement << " icon " << c.icon);
+        XiIconPositions p = xi_icon_positions(icon_in(c.placement, c.icon), c.width, c.height);
+        EXPECT_EQ(c.icon_x, p.icon_x);
+        EXPECT_EQ(c.icon_y, p.icon_y);
+        EXPECT_EQ(c.text_x, p.text_x);
+        EXPECT_EQ(c.text_y, p.text_y);
+        EXPECT_EQ(c.text_width, p.text_width);
+    }
 }
 
 TEST(OutlineLayout, RowIndentAndButtonSpace)

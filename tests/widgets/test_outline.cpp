@@ -133,6 +133,33 @@ TEST_F(OutlineTest, RowsIndentsAndPreferredSizeOfAKnownTree)
     WidgetTest::settle();
     XtQueryGeometry(outline, nullptr, &pref);
     EXPECT_EQ(2 * 2 + (30 + 2 + bw + 2 + 150 + 2), pref.width);
+
+    /* A row asks for a size; a request that changes none is refused.  Xt
+     * answers such a request itself, so the outline's geometry manager is
+     * called directly, as a subclass calls it. */
+    XtGeometryHandler manage_geometry =
+        ((CompositeWidgetClass)xiOutlineWidgetClass)->composite_class.geometry_manager;
+    struct {
+        XtGeometryMask mode;
+        Dimension width;
+        XtGeometryResult result;
+        Dimension width_after;
+    } requests[] = {
+        {CWWidth | CWHeight, 150, XtGeometryNo, 150},
+        {CWWidth | CWX, 150, XtGeometryNo, 150},
+        {CWWidth | CWX, 160, XtGeometryAlmost, 150},
+        {CWWidth | XtCWQueryOnly, 160, XtGeometryYes, 150},
+        {CWWidth, 160, XtGeometryYes, 160},
+    };
+    for (const auto& r : requests) {
+        XtWidgetGeometry request = {}, reply = {};
+        request.request_mode = r.mode;
+        request.width = r.width;
+        request.height = b->core.height;
+        request.x = b->core.x;
+        EXPECT_EQ(r.result, manage_geometry(b, &request, &reply)) << r.mode << " " << r.width;
+        EXPECT_EQ(r.width_after, b->core.width) << r.mode << " " << r.width;
+    }
 }
 
 TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
@@ -234,15 +261,28 @@ TEST_F(OutlineTest, InsertBeforeOrdersSiblingsAndWarnsForStrangers)
     Widget x = node("x", p, XiAlwaysOpen, other); /* not a sibling: appended */
     show();
     const Widget order[] = {e, a, d, b, c, x, other}; /* top to bottom */
-    for (size_t i = 1; i < sizeof order / sizeof *order; i++)
-        EXPECT_LT(order[i - 1]->core.y, order[i]->core.y)
-            << XtName(order[i - 1]) << " above " << XtName(order[i]);
+    auto in_order = [&] {
+        for (size_t i = 1; i < sizeof order / sizeof *order; i++)
+            EXPECT_LT(order[i - 1]->core.y, order[i]->core.y)
+                << XtName(order[i - 1]) << " above " << XtName(order[i]);
+    };
+    in_order();
     ASSERT_EQ(1, WidgetTest::count_warnings("insertBeforeNotSibling"));
     const RecordedWarning& w = WidgetTest::warnings().back();
     EXPECT_EQ("LumoWidgetSetError", w.klass);
     EXPECT_EQ("XiHierarchy: InsertBefore Widget is not a sibling of 'x'.\n"
               "Inserting child at end of list.",
               w.text);
+
+    /* Setting the value a node already has moves nothing (and warns no more). */
+    const std::pair<Widget, Widget> same[] = {{d, b}, {c, nullptr}, {x, other}};
+    for (auto [n, before] : same) {
+        SCOPED_TRACE(XtName(n));
+        XtVaSetValues(n, XiNinsertBefore, before, NULL);
+        WidgetTest::settle();
+        in_order();
+    }
+    EXPECT_EQ(1, WidgetTest::count_warnings("insertBeforeNotSibling"));
 
     /* Moving a node: new insertBefore, then a new parent. */
     XtVaSetValues(c, XiNinsertBefore, e, NULL);
