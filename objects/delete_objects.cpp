@@ -54,26 +54,28 @@ int get_num_objs(DataObject* obj)
     return (int)std::min<long>(count.count, INT_MAX);
 }
 
-/* The question and the deletions wait; the names of the selection are copied
- * first, and each object is looked up again by name when its turn comes, so
- * an object that server events removed meanwhile is never read.  Such an
- * object is skipped and named in the report.  The texts are std::strings:
- * an FDN of any length fits, and the dialogs cut what X would refuse. */
+/* The question, the counts and the deletions wait.  The selection is taken
+ * as ObjectRefs first, and each object is found again when its turn comes:
+ * one that a report of its destruction or a rebuild of the tree took out of
+ * the registry meanwhile is never read.  It is deleted all the same, since
+ * the request needs only its name; the server refuses it when another client
+ * deleted it, and the run stops there as at any refusal.  The texts are
+ * std::strings: an FDN of any length fits, and the dialogs cut what X would
+ * refuse. */
 void MainWin::delete_object_cb(Widget w, XtPointer)
 {
-    std::vector<std::string> names;
-    for (DataObject* obj : DataObject::selected_list.items())
-        names.emplace_back(obj->name ? obj->name : "");
+    std::vector<ObjectRef> objs;
+    for (DataObject* obj : DataObject::selected_list.items()) objs.emplace_back(obj);
 
     std::string question;
-    if (names.size() == 1) {
+    if (objs.size() == 1) {
         Widget main_shell = shell();
         set_busy_cursor(main_shell);
-        DataObject* obj = find_album_object(names[0].c_str());
+        DataObject* obj = objs[0].get();
         int children = obj ? get_num_children(obj) : 0; /* waits */
         reset_busy_cursor(main_shell);
         question = std::string(qx_msg(300, "Are you sure you want to delete object")) + " " +
-                   names[0] + " ?";
+                   objs[0].name() + " ?";
         if (children > 0)
             question += std::string("\n") + qx_msg(301, "The children will also be deleted.");
     } else {
@@ -82,32 +84,33 @@ void MainWin::delete_object_cb(Widget w, XtPointer)
             "\n" + qx_msg(303, "The children will also be deleted.");
     }
     if (question_dialog(w, bounded_label(question.c_str()).c_str(), ok_cancel_ques_cb,
-                        ok_cancel_ques_cb) != XmCR_OK)
+                        ok_cancel_ques_cb) != XmCR_OK) /* waits */
         return;
 
     Widget main_shell = shell();
     set_busy_cursor(main_shell);
     int total = 0;
-    std::string gone;
-    for (const std::string& name : names) {
-        DataObject* obj = find_album_object(name.c_str());
-        if (!obj) {
-            /* Removed by the server's events while an earlier request waited. */
-            if (gone.empty()) gone = name;
-            continue;
+    for (const ObjectRef& ref : objs) {
+        /* Counted before the request.  An object no longer registered is
+         * counted on one made for the count, as the count does for the
+         * children it has not seen. */
+        int k;
+        if (DataObject* obj = ref.get()) {
+            k = get_num_objs(obj); /* waits */
+        } else {
+            DataObject counted(ref.name().c_str());
+            k = get_num_objs(&counted); /* waits */
         }
-        int k = get_num_objs(obj); /* waits; obj may be gone afterwards */
-        Image image(DataUnit(name.c_str()), DataUnit(), Platform::def_platform);
+        Image image(DataUnit(ref.name().c_str()), DataUnit(), Platform::def_platform);
         if (!image.destroy(DeriveTimeout)) { /* waits */
             reset_busy_cursor(main_shell);
             report(qx_msg(304, "0 objects deleted."));
             return;
         }
-        total += (k > 0 ? k : 0) + 1;
+        /* k is -1 for an object whose derivation never started: it and
+         * its descendants add nothing then. */
+        total += k + 1;
     }
     reset_busy_cursor(main_shell);
-    std::string text = deleted_text(total);
-    if (!gone.empty())
-        text += "\n" + gone + ": " + qx_msg(307, "removed by another client meanwhile, skipped.");
-    report(text);
+    report(deleted_text(total));
 }

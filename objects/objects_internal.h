@@ -5,8 +5,10 @@
  * confirmation's report.  EVENT-LOOP RULE: it waits for the server (obj's
  * derivation when it has none yet, then one count of the subtree), so server
  * events may remove objects of the tree meanwhile; it reads obj only before
- * its first wait and gives up the count when the tree is rebuilt
- * (CurrentCookie changes).
+ * its derivation and when the derivation found it again (2 otherwise: the
+ * count is 0), never after the count, and gives up the count when the tree
+ * is rebuilt (CurrentCookie changes).  obj may also be an unregistered
+ * object the caller made for the count.
  */
 #ifndef OBJECTS_OBJECTS_INTERNAL_H
 #define OBJECTS_OBJECTS_INTERNAL_H

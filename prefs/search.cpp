@@ -80,9 +80,10 @@ DataObject* reveal(const std::string& fdn, unsigned int cookie)
 } // namespace
 
 /* Waits for the server: the search, then the derivations of the branches it
- * opens.  After each wait it re-checks the tree generation and stops when the
- * tree was rebuilt; the base is read before the first wait and is not used
- * after it. */
+ * opens and the Action menu of the selection.  After each wait it re-checks
+ * the tree generation and stops when the tree was rebuilt; the base is read
+ * before the first wait and is not used after it, and the row scrolled to
+ * at the end is found again through its ObjectRef. */
 void SelectWin::select_objects_cb(Widget w, void*)
 {
     if (rebuild_waiting()) {
@@ -130,22 +131,25 @@ void SelectWin::select_objects_cb(Widget w, void*)
         return;
     }
 
-    main_window->deselect_objects(w, nullptr);
-    DataObject* first_shown = nullptr;
-    for (int i = 0; i < search.names.count(); i++) {
-        DataObject* obj = reveal(search.names[i].str(), cookie);
-        if (CurrentCookie != cookie) {
-            reset_busy_cursor(shell);
-            show_status(
-                qx_msg(706, "The tree was rebuilt during the search; nothing was selected"));
-            return;
-        }
+    /* Deselecting and selecting rebuild the Action menu, which waits: the
+     * tree may be rebuilt and objects removed meanwhile. */
+    const char* rebuilt = qx_msg(706, "The tree was rebuilt during the search; nothing was selected");
+    main_window->deselect_objects(w, nullptr); /* waits */
+    ObjectRef first_shown;
+    bool any_shown = false;
+    for (int i = 0; i < search.names.count() && CurrentCookie == cookie; i++) {
+        DataObject* obj = reveal(search.names[i].str(), cookie); /* waits; null after a rebuild */
         if (!obj || obj->selected) continue;
-        add(obj);
-        if (!first_shown) first_shown = obj;
+        if (!any_shown) first_shown = ObjectRef(obj);
+        any_shown = true;
+        add(obj); /* waits */
     }
     reset_busy_cursor(shell);
-    if (first_shown) show_object_row(first_shown);
+    if (CurrentCookie != cookie) {
+        show_status(rebuilt);
+        return;
+    }
+    if (DataObject* shown = first_shown.get()) show_object_row(shown);
 
     char text[200];
     if (search.count == 0)

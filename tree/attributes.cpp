@@ -3,6 +3,7 @@
  * configuration image and lists its attribute names.
  */
 #include <cstdio>
+#include <string>
 
 #include "core/catalog.h"
 #include "core/globals.h"
@@ -10,9 +11,12 @@
 #include "tree/data_object.h"
 #include "ui/config_win.h"
 
+/* The boot waits, and a report of this object's destruction may delete it
+ * meanwhile: nothing of it is read after the wait. */
 DUArray DataObject::get_attributes()
 {
-    Image image(DataUnit(name), DataUnit(), Platform::def_platform);
+    const std::string fdn = name ? name : "";
+    Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
     static_cast<Image&>(global) = image;
     global.set_prop(TRACKMODE, TRACK);
     global.when(ATTR_CHANGED,
@@ -25,7 +29,7 @@ DUArray DataObject::get_attributes()
         return global.get_attr_names(0);
     }
     printf("%s%s\n%s\n", qx_msg(202, "DataObject::get_attributes() booting object: "),
-           name ? name : "", global.get_error_string());
+           fdn.c_str(), global.get_error_string());
     fflush(stdout);
     return DUArray();
 }

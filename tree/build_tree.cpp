@@ -37,24 +37,36 @@ void build_tree()
     status_line(qx_msg(11, "Deriving objects from MIS..."));
     if (shell) set_busy_cursor(shell);
 
-    root = new DataObject(nullptr);
-    root->name = strdup(default_root ? default_root : "/");
-    if (!is_valid_object(root, "")) {
+    DataObject* obj = new DataObject(nullptr);
+    root = obj;
+    obj->name = strdup(default_root ? default_root : "/");
+    /* The check waits, and a rebuild of the tree by the preferences may run
+     * meanwhile: it makes its own root, and this one, not registered yet,
+     * is ours to drop. */
+    ObjectRef ref(obj);
+    bool valid = is_valid_object(obj, "");
+    if (!ref.get()) {
+        if (root == obj) root = nullptr;
+        delete obj;
+        if (shell) reset_busy_cursor(shell);
+        return;
+    }
+    if (!valid) {
         printf("%s%s%s\n", qx_msg(12, "Invalid Object: "), default_root ? default_root : "",
                qx_msg(13, "; using '/' for root."));
         fflush(stdout);
-        free(root->name);
-        root->name = strdup("/");
+        free(obj->name);
+        obj->name = strdup("/");
     }
-    root->parent_name = strdup("");
-    DataObject::object_list.insert(root);
+    obj->parent_name = strdup("");
+    DataObject::object_list.insert(obj);
 
-    if (root->derive(default_scope, current_filter) == 2) {
+    if (obj->derive(default_scope, current_filter) == 2) {
         if (shell) reset_busy_cursor(shell);
         return;
     }
     node_batch_begin();
-    root->display(default_scope);
+    obj->display(default_scope);
     node_batch_end();
     if (main_window) main_window->update_edit_menu();
     if (shell) reset_busy_cursor(shell);

@@ -23,7 +23,6 @@ void object_selected(Widget node, XtPointer client, XtPointer call_data)
      * stands for the object it shows at the moment of the click. */
     char* fdn = (char*)client;
     DataObject* obj = fdn ? find_album_object(fdn) : find_object(node);
-    if (obj) fdn = obj->name;
     if (!obj) {
         printf("DEBUG : Object already deleted\n");
         fflush(stdout);
@@ -37,8 +36,12 @@ void object_selected(Widget node, XtPointer client, XtPointer call_data)
             else
                 add(obj);
         } else if (clicks == 2) {
+            /* Selecting rebuilds the Action menu, which waits: the object
+             * may be gone afterwards. */
+            ObjectRef ref(obj);
             if (!obj->selected) add(obj);
-            if (main_window) main_window->get_object(node, fdn);
+            obj = ref.get();
+            if (obj && main_window) main_window->get_object(node, obj->name);
         }
     }
     selection_busy = false;

@@ -19,10 +19,12 @@ SelectedList DataObject::selected_list;
 
 /* ---------------------------------------------------------------- DataObject */
 
+static unsigned long next_serial = 1;
+
 DataObject::DataObject(const char* n)
     : name(n ? strdup(n) : nullptr), parent_name(nullptr), node(nullptr), num_children(-1),
       selected(false), node_state(XiAlwaysOpen), flags(0), derive_state(0), shown(false),
-      shown_parent(nullptr), object_class(nullptr)
+      shown_parent(nullptr), object_class(nullptr), serial(next_serial++)
 {}
 
 DataObject::~DataObject()
@@ -143,18 +145,6 @@ DataObject* SelectedList::take_first()
 
 /* ----------------------------------------------------------------- Look-ups */
 
-bool still_registered(const DataObject* obj, const std::string& name)
-{
-    DataObjectList& list = DataObject::object_list;
-    long pos = list.find_first(name.c_str());
-    for (size_t i = pos < 0 ? list.entries() : (size_t)pos; i < list.entries(); i++) {
-        DataObject* at = list.at(i);
-        if (at == obj) return true;
-        if (!at->name || name != at->name) break;
-    }
-    return false;
-}
-
 const char* intern_class(const char* name)
 {
     static std::set<std::string> names;
@@ -176,14 +166,14 @@ const char* fetch_class(DataObject* obj)
 {
     if (const char* cls = known_class(obj)) return cls;
     if (!obj || !obj->name) return nullptr;
-    const std::string name = obj->name;
-    const unsigned int cookie = CurrentCookie;
+    ObjectRef ref(obj);
     Image image(DataUnit(obj->name), DataUnit(), Platform::def_platform);
     DataUnit cls = image.get_objclass(); /* waits */
-    if (CurrentCookie != cookie || !still_registered(obj, name)) return nullptr;
+    DataObject* live = ref.get();
+    if (!live) return nullptr;
     /* Once: a class the server cannot tell is not asked for again. */
-    obj->object_class = intern_class(cls.str());
-    return obj->object_class;
+    live->object_class = intern_class(cls.str());
+    return live->object_class;
 }
 
 DataObject* find_album_object(const char* fdn)

@@ -18,10 +18,11 @@
  *
  * EVENT-LOOP RULE: derive() and get_attributes() wait for the server while the
  * Xt loop runs, so any callback may run inside them, the tree rebuild of the
- * default preferences included.  derive() compares CurrentCookie after each
- * wait and answers 2 when the tree was rebuilt (or the object removed): the
- * object may be gone then, and the caller must touch nothing more.
- * display(), outline_form() and the look-up functions never wait.
+ * default preferences included.  derive() finds its object again after each
+ * wait, the blocking error dialogs included (ObjectRef, tree/object_ref.h),
+ * and answers 2 when the tree was rebuilt or the object removed: the object
+ * may be gone then, and the caller must touch nothing more.  display(),
+ * outline_form() and the look-up functions never wait.
  */
 #ifndef TREE_DATA_OBJECT_H
 #define TREE_DATA_OBJECT_H
@@ -36,6 +37,7 @@
 
 #include "XiHierarchy.h"
 #include "kvl/kvl.h"
+#include "tree/object_ref.h"
 
 class DataObject;
 
@@ -134,6 +136,9 @@ public:
                                       * intern_class, not owned */
     /* The shown children, in sibling order. */
     std::vector<DataObject*> shown_children;
+    /* Different for every DataObject made in the run: tells an object from
+     * a later one of the same name at the same address (ObjectRef). */
+    const unsigned long serial;
 
     enum { DERIVING = 1 };
 
@@ -147,11 +152,6 @@ public:
     static DataObjectList object_list;
     static SelectedList selected_list;
 };
-
-/* Whether obj, named name before a wait, is still registered: a report of
- * its destruction may have removed and deleted it meanwhile.  obj is
- * compared, never followed. */
-bool still_registered(const DataObject* obj, const std::string& name);
 
 /* One copy of each class name for all objects of the class: a container
  * may hold 100,000 children of one class.  Never null. */

@@ -31,7 +31,7 @@ static void derive_error(const std::string& text)
         printf("%s\n", text.c_str());
 }
 
-/* Sets ACTUAL_CLASS on album, reporting a refusal. */
+/* Sets ACTUAL_CLASS on album, reporting a refusal (a dialog: it waits). */
 static void set_actual_class(Album& album, const char* objclass)
 {
     if (!album.set_prop(ACTUAL_CLASS, DataUnit(objclass)))
@@ -39,25 +39,25 @@ static void set_actual_class(Album& album, const char* objclass)
                      album.get_error_string());
 }
 
-/* A derivation of one object: its album, made and set up, and what the
- * reports after the wait need when the object may be gone. */
+/* A derivation of one object: its album, made and set up, and the way back
+ * to the object after each wait. */
 struct Derivation {
-    DataObject* obj = nullptr;
-    std::string name;  /* obj's name */
+    ObjectRef ref;
     std::string shown; /* the derivation string, as the status line shows it */
     Album album;
-    size_t at = 0; /* derive_together: obj's place in its list */
+    size_t at = 0; /* derive_together: the object's place in its list */
 };
 
-/* Sets up d's album for obj and marks obj's derivation as started.  1: the
- * album is unusable; 2: a wait for the object's class saw the tree rebuilt
- * or obj removed (obj is not touched again); 0: ready to derive. */
+/* Sets up d's album for obj and marks obj's derivation as started.  The
+ * class asked of the server and the error dialogs wait, and obj is found
+ * again after each of them.  1: the album is unusable (obj still there);
+ * 2: the tree was rebuilt or obj removed during a wait (obj is not touched
+ * again); 0: ready to derive. */
 static int derive_prepare(DataObject* obj, const char* filter, Derivation& d)
 {
     MallocText derivation(derivation_string(obj->name, filter));
     MallocText nickname(album_nickname(obj->name, CurrentCookie));
-    d.obj = obj;
-    d.name = obj->name ? obj->name : "";
+    d.ref = ObjectRef(obj);
     d.shown = std::string(derivation.get()).substr(0, 200);
     const unsigned int cookie = CurrentCookie;
 
@@ -67,18 +67,21 @@ static int derive_prepare(DataObject* obj, const char* filter, Derivation& d)
 
     if (user_object_class && *user_object_class && obj->name) {
         const char* uname = user_object_name ? user_object_name : "";
-        if (strcmp(uname, obj->name) == 0) {
+        const std::string& name = d.ref.name();
+        if (name == uname) {
             set_actual_class(local, user_object_class);
-        } else if (strstr(obj->name, uname)) {
-            Image img(DataUnit(obj->name), DataUnit(), Platform::def_platform);
+        } else if (strstr(name.c_str(), uname)) {
+            Image img(DataUnit(name.c_str()), DataUnit(), Platform::def_platform);
             DataUnit objclass = img.get_objclass(); /* waits */
-            if (CurrentCookie != cookie || !still_registered(obj, d.name)) return 2;
+            if (!d.ref.get()) return 2;
             if (img.get_error_type() != 0)
-                derive_error(std::string(qx_msg(211, "ObjectClass error in ")) + " " + d.name +
-                             " " + img.get_error_string());
+                derive_error(std::string(qx_msg(211, "ObjectClass error in ")) + " " + name + " " +
+                             img.get_error_string());
             else
                 set_actual_class(local, objclass.str());
         }
+        obj = d.ref.get(); /* after a dialog, if one came */
+        if (!obj) return 2;
     }
 
     void* client = (void*)(uintptr_t)cookie;
@@ -88,7 +91,7 @@ static int derive_prepare(DataObject* obj, const char* filter, Derivation& d)
     if (!local.set_derivation(DataUnit(derivation.get()))) {
         derive_error(std::string(qx_msg(201, "SET_DERIVATION FAILED ")) + " " +
                      local.get_error_string());
-        return 1;
+        return d.ref.get() ? 1 : 2;
     }
     local.reset_error(); /* from here on an error is the derivation's */
     d.album = local;
@@ -96,33 +99,33 @@ static int derive_prepare(DataObject* obj, const char* filter, Derivation& d)
     return 0;
 }
 
-/* Takes the derived album into d's object, which the caller found still
- * registered after the wait; a failure goes to the status line when
- * report is set. */
-static void derive_finish(Derivation& d, bool report = true)
+/* Takes the derived album into obj, d's object as found again after the
+ * wait; a failure goes to the status line when report is set. */
+static void derive_finish(Derivation& d, DataObject* obj, bool report = true)
 {
     if (report && d.album.get_error_type() != 0) {
         std::string text = std::string(d.album.get_error_string()) + " FDN:" + d.shown;
         status_line(text.c_str());
     }
-    d.obj->derive_state = 2;
-    d.obj->album = d.album;
-    d.obj->num_children = d.obj->album.num_images();
+    obj->derive_state = 2;
+    obj->album = d.album;
+    obj->num_children = obj->album.num_images();
 }
 
-/* The work of derive() once DERIVING is set.  Every wait is followed by a
- * check of CurrentCookie and of obj's registration; 2 when either failed,
+/* The work of derive() once DERIVING is set.  After every wait obj is found
+ * again through its ObjectRef; 2 when it is gone or the tree was rebuilt,
  * and obj is not touched again then. */
 static int derive_locked(DataObject* obj, int depth, const char* filter)
 {
     Derivation d;
     int ready = derive_prepare(obj, filter, d);
     if (ready != 0) return ready;
-    const std::string own_name = d.name;
+    const std::string own_name = d.ref.name();
     const unsigned int cookie = CurrentCookie;
     d.album.derive(DeriveTimeout); /* waits */
-    if (CurrentCookie != cookie || !still_registered(obj, own_name)) return 2;
-    derive_finish(d);
+    obj = d.ref.get();
+    if (!obj) return 2;
+    derive_finish(d, obj);
     Album local = d.album;
     if (depth < 1) return 0;
 
@@ -150,7 +153,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         }
     }
     /* The children's waits may have seen obj itself removed. */
-    if (depth > 1 && !still_registered(obj, own_name)) return 2;
+    if (depth > 1 && !d.ref.get()) return 2;
     return 0;
 }
 
@@ -159,7 +162,9 @@ int DataObject::derive(int depth, const char* filter)
     if (flags & DERIVING) return 1;
     flags |= DERIVING;
     int result = derive_locked(this, depth, filter);
-    /* With 2 this object may be gone: a rebuild or its removal. */
+    /* With 2 this object may be gone: a rebuild or its removal.  0 and 1
+     * come only from an object derive_locked found again after its last
+     * wait. */
     if (result != 2) flags &= ~DERIVING;
     fflush(stdout);
     return result;
@@ -168,14 +173,16 @@ int DataObject::derive(int depth, const char* filter)
 int derive_together(std::vector<DataObject*>& objs, const char* filter)
 {
     const unsigned int cookie = CurrentCookie;
-    std::vector<std::string> names;
-    names.reserve(objs.size());
-    for (DataObject* obj : objs) names.push_back(obj->name ? obj->name : "");
+    std::vector<ObjectRef> refs;
+    refs.reserve(objs.size());
+    for (DataObject* obj : objs) refs.emplace_back(obj);
     std::vector<Derivation> started;
     for (size_t i = 0; i < objs.size(); i++) {
-        DataObject* obj = objs[i];
-        /* A wait for an earlier object's class may have seen this one go. */
-        if (!still_registered(obj, names[i])) {
+        /* A wait for an earlier object's class, or a dialog, may have seen
+         * this one go. */
+        DataObject* obj = refs[i].get();
+        if (CurrentCookie != cookie) return 2;
+        if (!obj) {
             objs[i] = nullptr;
             continue;
         }
@@ -184,9 +191,9 @@ int derive_together(std::vector<DataObject*>& objs, const char* filter)
         Derivation d;
         int ready = derive_prepare(obj, filter, d);
         if (CurrentCookie != cookie) return 2;
-        if (ready == 2) continue; /* obj removed while its class was asked for */
+        if (ready == 2) continue; /* obj removed during a wait of its own */
         if (ready == 1) {
-            obj->flags &= ~DataObject::DERIVING;
+            obj->flags &= ~DataObject::DERIVING; /* 1: obj is still there */
             continue;
         }
         d.at = i;
@@ -199,15 +206,16 @@ int derive_together(std::vector<DataObject*>& objs, const char* filter)
     if (CurrentCookie != cookie) return 2;
     /* Any of them, derived here or not, may have been removed meanwhile. */
     for (size_t i = 0; i < objs.size(); i++)
-        if (objs[i] && !still_registered(objs[i], names[i])) objs[i] = nullptr;
+        if (objs[i]) objs[i] = refs[i].get();
     std::string failure;
     for (Derivation& d : started) {
-        if (objs[d.at] == nullptr) continue;
+        DataObject* obj = objs[d.at];
+        if (!obj) continue;
         bool failed = d.album.get_error_type() != 0;
         if (failed && failure.empty())
             failure = std::string(d.album.get_error_string()) + " FDN:" + d.shown;
-        derive_finish(d, false); /* one status line for the lot, below */
-        d.obj->flags &= ~DataObject::DERIVING;
+        derive_finish(d, obj, false); /* one status line for the lot, below */
+        obj->flags &= ~DataObject::DERIVING;
     }
     if (!failure.empty()) status_line(failure.c_str());
     fflush(stdout);

@@ -122,13 +122,14 @@ static bool go_to(const std::string& typed, unsigned int cookie)
         if (selection_busy)
             return refuse(qx_msg(809, "Go to: a click is still being handled; press Return again"));
         selection_busy = true; /* clicks during the waits are dropped */
+        ObjectRef ref(target);
         main_window->deselect_objects(main_window->mw_path, nullptr); /* waits */
-        target = CurrentCookie == cookie ? find_album_object(fdn.c_str()) : nullptr;
+        target = ref.get();
         if (target && !target->selected) add(target); /* waits */
         selection_busy = false;
         main_window->update_edit_menu();
         if (CurrentCookie != cookie) return refuse(rebuilt);
-        target = find_album_object(fdn.c_str());
+        target = ref.get();
     }
     if (!target || !target->shown)
         return refuse(std::string(qx_msg(806, "Go to: no row can be shown for ")) + fdn);

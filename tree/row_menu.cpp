@@ -80,7 +80,6 @@ Widget row_menu_for(DataObject* obj)
 {
     /* Like a click, dropped while a click is being handled. */
     if (!row_menu || !main_window || !obj || !obj->name || selection_busy) return nullptr;
-    unsigned int cookie = CurrentCookie;
     row_fdn = obj->name;
     status_line("  "); /* as a click on a row does */
     /* A row outside the selection becomes the selection, as in a file
@@ -88,12 +87,13 @@ Widget row_menu_for(DataObject* obj)
      * every selected object.  Clicks during the waits are dropped. */
     if (!obj->selected) {
         selection_busy = true;
+        ObjectRef ref(obj);
         main_window->deselect_objects(main_window->mw_navigator, nullptr); /* waits */
-        obj = CurrentCookie == cookie ? find_album_object(row_fdn.c_str()) : nullptr;
+        obj = ref.get();
         if (obj && !obj->selected) add(obj); /* waits */
         selection_busy = false;
         main_window->update_edit_menu();
-        if (CurrentCookie != cookie || !find_album_object(row_fdn.c_str())) return nullptr;
+        if (!ref.get()) return nullptr;
     }
 
     XtSetSensitive(row_get, own_sensitive(main_window->mw_get_button));

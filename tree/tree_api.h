@@ -16,10 +16,13 @@
  * - opening an object's row and scrolling it into view (open_object,
  *   show_object_row): the search (prefs/), which shows what it found;
  * - the sibling order (natural_compare, resort_siblings): the preferences,
- *   where the user switches the natural order on and off.
+ *   where the user switches the natural order on and off;
+ * - ObjectRef, the way back to an object after a wait: every feature that
+ *   holds an object across a wait or a blocking dialog.
  *
  * EVENT-LOOP RULE: as in the headers it includes; most of these wait for the
- * server with the Xt loop running.
+ * server with the Xt loop running, and an object held across such a wait is
+ * touched afterwards only through an ObjectRef taken before it.
  */
 #ifndef TREE_TREE_API_H
 #define TREE_TREE_API_H
@@ -28,6 +31,7 @@
 #include "tree/data_object.h"
 #include "tree/natural_order.h"
 #include "tree/navigator.h"
+#include "tree/object_ref.h"
 #include "tree/selection.h"
 
 #endif /* TREE_TREE_API_H */

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/globals.h"
 #include "tree/data_object.h"
 
 namespace {
@@ -121,6 +122,33 @@ TEST_F(Registry, SelectionKeepsOrderAndFindsByName)
     EXPECT_EQ(b, sel.take_first());
     EXPECT_TRUE(sel.is_empty());
     EXPECT_EQ(nullptr, sel.take_first());
+}
+
+/* An ObjectRef answers its own object while it is registered in the same
+ * generation: not a later object of the same name, not after a rebuild. */
+TEST_F(Registry, ObjectRefFindsTheSameObjectOnly)
+{
+    DataObject* first = reg("/b");
+    DataObject* second = reg("/b");
+    ObjectRef ref(second);
+    EXPECT_EQ(second, ref.get());
+    DataObject::object_list.remove(first);
+    delete first;
+    EXPECT_EQ(second, ref.get()); /* the first of the equals went, not it */
+    DataObject::object_list.remove(second);
+    delete second;
+    reg("/b"); /* a new one of the name, perhaps at the same address */
+    EXPECT_EQ(nullptr, ref.get());
+    EXPECT_EQ("/b", ref.name());
+
+    DataObject* kept = reg("/k");
+    DataObject own("/own"); /* not registered: its maker's */
+    ObjectRef to_kept(kept), to_own(&own);
+    EXPECT_EQ(&own, to_own.get());
+    CurrentCookie++; /* the tree rebuilt */
+    EXPECT_EQ(nullptr, to_kept.get());
+    EXPECT_EQ(nullptr, to_own.get());
+    EXPECT_EQ(nullptr, ObjectRef().get());
 }
 
 TEST(DerivationTexts, StringsNicknamesAndLabels)

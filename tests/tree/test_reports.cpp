@@ -2,7 +2,8 @@
  * test_reports.cpp - the navigator following objects that another client
  * creates and deletes, against a real qx_mis, in process under X: bursts of
  * any size (handled one after the other, not nested), creations mixed with
- * deletions, and a parent opened while a created object is being derived.
+ * deletions, a parent opened while a created object is being derived, and
+ * objects that go while an operation waits or a blocking dialog is up.
  */
 #include <gtest/gtest.h>
 
@@ -16,12 +17,14 @@
 #include <vector>
 
 #include "tree_session.h" /* first: gtest before the X headers */
+#include "editor_session.h"
 
 #include "core/globals.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
+#include "ui/dialogs.h"
 #include "ui/main_win.h"
 
 namespace {
@@ -321,6 +324,156 @@ TEST_F(Reports, DerivationsOfABurstShareOneWait)
                     {{"parent", names[0]}, {"class", "shelf"}, {"values", {{"shelfId", shelf}}}}));
         EXPECT_TRUE(pump_until([&] { return rack->num_children == before + 1; }, 10));
     }
+}
+
+/* While an operation waits for the server, or a blocking dialog of it is up,
+ * the object it works on goes: another client deletes it, or the tree is
+ * rebuilt.  Afterwards the operation touches nothing of it (the sanitized
+ * build stops at any read or write of the deleted object) and ends as the
+ * row says.  A server that does not answer in time makes the class of an
+ * object unknown, which is what raises the dialog 4/211. */
+TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
+{
+    enum When { IN_DIALOG, IN_WAIT };
+    enum Meanwhile { DELETED, REBUILT };
+    using Racks = std::vector<std::string>;
+    static char rack_class[] = "equipmentRack", york_name[] = "/systemId=\"york-agg-1\"",
+                none[] = "";
+    /* The class of every object whose FDN holds york's is asked of the
+     * server before its derivation; the server stops answering. */
+    auto class_unknown = [] {
+        user_object_class = rack_class;
+        user_object_name = york_name;
+        mis->pause();
+        setenv("QX_KVL_TIMEOUT", "0.3", 1);
+    };
+    auto find = [](const std::string& fdn) { return find_album_object(fdn.c_str()); };
+    auto ghost = [](const char* fdn) {
+        auto* o = new DataObject(fdn);
+        o->parent_name = strdup(york_name);
+        DataObject::object_list.insert(o);
+        return o;
+    };
+    qxtest::Client other(mis->port());
+    auto exists = [&](const std::string& fdn) {
+        return other.call("get", {{"name", fdn}}).contains("result");
+    };
+    auto delete_cb = [] { main_window->delete_object_cb(main_window->mw_delete_button, nullptr); };
+    struct Row {
+        const char* what;
+        When when;
+        Meanwhile meanwhile;
+        int racks;  /* made for the row under york before york is opened */
+        int target; /* the rack another client deletes */
+        std::string dialog; /* the beginning of the first dialog's text */
+        std::function<void(const Racks&)> run;
+    } rows[] = {
+        {"derive, ObjectClass error", IN_DIALOG, DELETED, 1, 0, "ObjectClass error in",
+         [&](const Racks& r) {
+             DataObject* obj = find(r[0]);
+             class_unknown();
+             EXPECT_EQ(2, obj->derive(0, nullptr));
+         }},
+        {"derive, SET_DERIVATION FAILED", IN_DIALOG, REBUILT, 0, 0, "SET_DERIVATION FAILED",
+         [&](const Racks&) { EXPECT_EQ(2, ghost("nowhere")->derive(0, nullptr)); }},
+        {"derive_together, ObjectClass error", IN_DIALOG, DELETED, 3, 0, "ObjectClass error in",
+         [&](const Racks& r) {
+             std::vector<DataObject*> objs{find(r[0]), find(r[1]), find(r[2])};
+             class_unknown();
+             EXPECT_EQ(0, derive_together(objs, nullptr));
+             EXPECT_EQ(nullptr, objs[0]);
+             for (int i = 1; i < 3; i++) {
+                 ASSERT_NE(nullptr, objs[i]);
+                 EXPECT_EQ(2, objs[i]->derive_state);
+             }
+         }},
+        {"double click, the Action menu", IN_WAIT, DELETED, 1, 0, "",
+         [&](const Racks& r) {
+             XmPushButtonCallbackStruct click{};
+             click.click_count = 2;
+             object_selected(main_window->mw_get_button, (XtPointer)r[0].c_str(), &click);
+             EXPECT_NE(DataUnit(r[0].c_str()), global.get_objname());
+         }},
+        {"get_attributes, the boot", IN_WAIT, REBUILT, 0, 0, "",
+         [&](const Racks&) {
+             EXPECT_EQ(0, ghost("/systemId=\"nowhere\"")->get_attributes().count());
+         }},
+        /* The request needs only the name: the server refuses the object
+         * another client deleted, and deletes the ones a rebuild dropped. */
+        {"Delete, the question", IN_DIALOG, DELETED, 2, 1, "Are you sure",
+         [&](const Racks& r) {
+             qxtest::select_only({find(r[0]), find(r[1])});
+             delete_cb();
+             EXPECT_EQ("0 objects deleted.", status_text());
+             EXPECT_FALSE(exists(r[0]));
+         }},
+        {"Delete, the question", IN_DIALOG, REBUILT, 2, 0, "Are you sure",
+         [&](const Racks& r) {
+             qxtest::select_only({find(r[0]), find(r[1])});
+             delete_cb();
+             EXPECT_EQ("2 objects deleted.", status_text());
+             EXPECT_FALSE(exists(r[0]));
+             EXPECT_FALSE(exists(r[1]));
+         }},
+    };
+    int made = 0;
+    for (Row& row : rows) {
+        SCOPED_TRACE(std::string(row.what) + (row.meanwhile == DELETED ? ", deleted" : ", rebuilt"));
+        reset_tree();
+        Racks racks;
+        for (int i = 0; i < row.racks; i++) {
+            std::string id = "w" + std::to_string(++made);
+            other.result("create", {{"parent", york_name},
+                                    {"class", "equipmentRack"},
+                                    {"values", {{"equipmentId", id}}}});
+            racks.push_back(rack_fdn(york_name, id));
+        }
+        DataObject* york = open_system("york-agg-1");
+        ASSERT_TRUE(york && york->shown);
+        for (const std::string& r : racks) ASSERT_NE(nullptr, find(r)) << r;
+
+        bool gone = false;
+        auto meanwhile = [&] {
+            if (gone) return;
+            gone = true;
+            unsetenv("QX_KVL_TIMEOUT");
+            mis->resume();
+            if (row.meanwhile == REBUILT) {
+                reset_tree();
+                return;
+            }
+            const std::string& fdn = racks[(size_t)row.target];
+            other.result("delete", {{"name", fdn}});
+            EXPECT_TRUE(pump_until([&] { return !find(fdn); }, 10)) << fdn;
+        };
+        std::string dialog;
+        current_information_dialog = nullptr;
+        if (row.when == IN_WAIT) {
+            mis->pause();
+            after(50, meanwhile);
+        }
+        qxtest::while_running([&] { row.run(racks); }, [&] {
+            Widget mb = current_question_dialog ? *current_question_dialog->getwidget()
+                        : current_error_dialog  ? *current_error_dialog->getwidget()
+                                                : nullptr;
+            if (!mb) return;
+            if (dialog.empty()) dialog = xmstring_resource(mb, XmNmessageString);
+            meanwhile();
+            qxtest::press(mb, XmDIALOG_OK_BUTTON);
+        });
+        user_object_class = none;
+        user_object_name = none;
+        unsetenv("QX_KVL_TIMEOUT");
+        mis->resume();
+        EXPECT_TRUE(gone);
+        if (row.dialog.empty())
+            EXPECT_EQ("", dialog);
+        else
+            EXPECT_EQ(0u, dialog.find(row.dialog)) << dialog;
+        if (current_information_dialog)
+            qxtest::press(*current_information_dialog->getwidget(), XmDIALOG_OK_BUTTON);
+    }
+    reset_tree();
 }
 
 } // namespace
