@@ -261,20 +261,41 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
     EXPECT_EQ("locationName", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
+/* Get shows the first selected object, a double click the object clicked,
+ * whatever was selected: the window and a cleared message line, also for an
+ * object registered under a loose form of its name (a root typed so), which
+ * the server shows in its canonical form. */
 TEST_F(ConfigWindow, GetAndDoubleClickShowTheObject)
 {
-    DataObject::selected_list.clear();
-    DataObject::selected_list.append(registered(kLog, kLeeds));
-    main_window->get_object(main_window->mw_get_button, nullptr);
-    EXPECT_EQ(kLog, global.get_objname());
-    /* A double click shows the object clicked, whatever was selected. */
-    main_window->get_object(main_window->mw_navigator, const_cast<char*>(kRack2));
-    EXPECT_EQ(kRack2, global.get_objname());
-    DataObject::selected_list.clear();
+    const char* loose = "/systemId = \"leeds-core-1\"/";
+    struct {
+        const char* name;
+        bool clicked;
+        const char* shown;
+    } cases[] = {
+        {kLog, false, kLog},
+        {kRack2, true, kRack2},
+        {loose, false, kLeeds},
+        {loose, true, kLeeds},
+    };
+    for (auto& c : cases) {
+        XtUnmanageChild(oc->oc_dialog);
+        global.update_label(oc->oc_message_label, "old");
+        DataObject* obj = registered(c.name, c.name == loose ? "" : kLeeds);
+        select_only({c.clicked ? registered(kRack1, kLeeds) : obj});
+        if (c.clicked)
+            main_window->get_object(main_window->mw_navigator, obj->name);
+        else
+            main_window->get_object(main_window->mw_get_button, nullptr);
+        EXPECT_EQ(c.shown, global.get_objname()) << c.name;
+        EXPECT_TRUE(XtIsManaged(oc->oc_dialog)) << c.name;
+        EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString)) << c.name;
+    }
     /* Nothing named or selected: only the message line is cleared. */
+    DataObject::selected_list.clear();
     global.update_label(oc->oc_message_label, "old");
     main_window->get_object(main_window->mw_get_button, nullptr);
-    EXPECT_EQ(kRack2, global.get_objname());
+    EXPECT_EQ(kLeeds, global.get_objname());
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
