@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cursor_probe.h"
 #include "meta/meta_api.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
@@ -197,9 +198,10 @@ TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
     EXPECT_EQ(normal, resource<Pixel>(field("userLabel"), XmNbackground));
 }
 
-/* Values the syntax refuses, second of three edits: the dialog, nothing
- * stored, every edit still pending; the message line names the attribute
- * and the server's reason. */
+/* Values the syntax refuses, second of three edits: the dialog, with the
+ * hourglass on the window until it is answered; nothing stored, every edit
+ * still pending; the message line names the attribute and the server's
+ * reason. */
 TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
 {
     struct {
@@ -228,7 +230,22 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         type(c.third, strcmp(c.third, "logFullAction") ? "third edit" : "halt");
         std::vector<std::string> edits = pending();
         ASSERT_EQ(3u, edits.size()) << c.attribute;
-        EXPECT_EQ("Incorrect Attribute Syntax", set_and_answer()) << c.attribute;
+        Widget probe = oc->oc_loaded_objects_label;
+        ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
+        std::string message;
+        std::vector<int> cursor;
+        while_running([] { oc->set_attributes_cb(oc->oc_set_button, oc); }, [&] {
+            if (!current_error_dialog) return;
+            Widget mb = *current_error_dialog->getwidget();
+            message = xmstring_resource(mb, XmNmessageString);
+            if (cursors_readable()) cursor = cursor_over(probe);
+            press(mb, XmDIALOG_OK_BUTTON);
+        });
+        EXPECT_EQ("Incorrect Attribute Syntax", message) << c.attribute;
+        if (cursors_readable()) {
+            EXPECT_EQ(kHourglass, cursor) << c.attribute;
+            EXPECT_NE(kHourglass, cursor_over(probe)) << c.attribute;
+        }
         EXPECT_EQ(edits, pending()) << c.attribute;
         EXPECT_EQ(before, server_value(c.object, c.first)) << c.attribute;
         std::string line = xmstring_resource(oc->oc_message_label, XmNlabelString);
