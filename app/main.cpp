@@ -10,8 +10,6 @@
 #include "app/desktop.h"
 #include "app/startup.h"
 #include "core/globals.h"
-#include "tree/build_tree.h"
-#include "ui/main_win.h"
 
 int main(int argc, char** argv)
 {
@@ -23,13 +21,7 @@ int main(int argc, char** argv)
     if (platform_connect()) {
         /* The launcher hears from us before the tree is loaded. */
         if (file_desc != 0) g2_panel_response(file_desc, argv[0]);
-        register_callbacks();
-        /* Raw events are dropped while the first view loads, then shown. */
-        setup_raw_events(false);
-        build_tree();
-        setup_raw_events(true);
-        /* Edit > Select searches the tree, so it waits for one. */
-        if (root) XtSetSensitive(main_window->mw_select_button, True);
+        load_first_view();
     } else if (file_desc != 0) {
         /* The error dialog stays up; its OK ends the program. */
         g2_panel_response(file_desc, argv[0]);

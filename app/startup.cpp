@@ -12,7 +12,9 @@
 #include "app/desktop.h"
 #include "core/globals.h"
 #include "help/XtHelp.h"
+#include "meta/meta_api.h"
 #include "prefs/prefs_api.h"
+#include "tree/build_tree.h"
 #include "tree/go_to.h"
 #include "tree/navigator.h"
 #include "tree/row_menu.h"
@@ -90,6 +92,20 @@ void initialize_gui(int argc, char** argv)
     XtVaSetValues(shell, XtNtitle, title, NULL);
 
     XtVaGetValues(shell, XtNforeground, &fg, XtNbackground, &bg, NULL);
+}
+
+void load_first_view()
+{
+    register_callbacks();
+    /* Raw events are dropped while the first view loads, then shown. */
+    setup_raw_events(false);
+    /* Its result is not used: a query finds the image in an error state
+     * and makes it again. */
+    ClassInfo::initialize();
+    build_tree();
+    setup_raw_events(true);
+    /* Edit > Select searches the tree, so it waits for one. */
+    if (root && main_window) XtSetSensitive(main_window->mw_select_button, True);
 }
 
 void g2_panel_response(int fd, const char* text)

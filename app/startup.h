@@ -17,6 +17,12 @@ void get_arguments(int argc, char** argv);
  * their wiring to the editor's features, the icon; realizes the main shell
  * and titles it with the host.  Exits with status 255 without a display. */
 void initialize_gui(int argc, char** argv);
+/* After a successful connection, in this order: registers the platform's
+ * callbacks, switches raw-event display off, makes the image of the
+ * metadata repository (ClassInfo::initialize; class metadata is read later,
+ * on demand), builds and shows the first tree, switches raw-event display
+ * on.  Waits (the first tree) with the Xt loop running. */
+void load_first_view();
 /* Writes text with its NUL to fd in one write and closes fd; -1: nothing. */
 void g2_panel_response(int fd, const char* text);
 

@@ -54,6 +54,7 @@ void ConfigWin::create_object(DataObject* obj)
         obj = nullptr;
         Image reference(DataUnit(name.c_str()), DataUnit(), Platform::def_platform);
         static_cast<Image&>(global) = reference;
+        ++image_loads;
         ClassInfo info(name.c_str()); /* waits */
         if (global.impl_ != reference.impl_) {
             reset_busy_cursor(shell);
@@ -72,6 +73,7 @@ void ConfigWin::create_object(DataObject* obj)
     } else {
         XtSetSensitive(oc_set_button, False);
         static_cast<Image&>(global) = Image();
+        ++image_loads;
         attr_names.resize(0);
         create_attr_widgets_cb(attr_names, const_cast<char*>(""), const_cast<char*>(""));
     }
@@ -97,6 +99,7 @@ void ConfigWin::create_object()
     if (info.get_attributes().count() > 0) {
         XtSetSensitive(oc_set_button, True);
         static_cast<Image&>(global) = Image(NONE, DataUnit(cls.c_str()), Platform::def_platform);
+        ++image_loads;
         attr_names.take(info.get_attributes());
         create_attr_widgets_cb(attr_names, const_cast<char*>(parent.c_str()),
                                const_cast<char*>(cls.c_str()));

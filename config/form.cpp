@@ -71,14 +71,19 @@ void ConfigWin::get_object(DataObject* obj, Widget w)
         std::string name = obj->name ? obj->name : "";
         std::string parent = obj->parent_name ? obj->parent_name : "";
         Widget dialog_parent = w ? XtParent(w) : XtParent(oc_dialog);
+        const unsigned load = ++image_loads;
         DUArray names = obj->get_attributes();
         obj = nullptr;
+        if (load != image_loads) {
+            /* Another load or form replaced the image during the wait and
+             * shows its own object, message line included: this one is
+             * void.  Counted, not compared by name: the server writes the
+             * name in its canonical form, which need not be the text the
+             * object was registered under (a root typed loosely). */
+            return;
+        }
         if (names.count() == 0) {
             error_dialog(dialog_parent, qx_msg(610, "Error retrieving attributes for object"));
-        } else if (global.get_objname() != DataUnit(name.c_str())) {
-            /* Another load replaced the image during the wait and showed
-             * its own object: this one is void. */
-            return;
         } else {
             attr_names.take(names);
             DataUnit cls = global.get_objclass();

@@ -82,8 +82,8 @@ void ConfigWin::set_object_cb()
      * another object's image, which this Set must leave alone. */
     Image target = global;
     target.when(ATTR_CHANGED, Callback());
-    Widget shell = XtParent(oc_dialog);
-    set_busy_cursor(shell);
+    /* Until the outcome is settled: a refusal's dialog is answered first. */
+    BusyCursor busy(XtParent(oc_dialog));
 
     std::string failure;
     bool refused = false;
@@ -94,7 +94,6 @@ void ConfigWin::set_object_cb()
         failure = target.get_error_string();
     }
     bool still_shown = global.impl_ == target.impl_;
-    reset_busy_cursor(shell);
 
     if (failure.empty()) {
         if (still_shown) create_attr_widgets_cb(attr_names, nullptr, nullptr);

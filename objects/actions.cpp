@@ -82,12 +82,13 @@ void MainWin::construct_list(DUArray& actions)
 
 /* Waits (boot, then the action, which may run a program on the server).
  * The target is looked up again by name: when server events removed it since
- * the item was chosen, the run stops with a message and reads nothing of it. */
+ * the item was chosen, the run stops with a message and reads nothing of it.
+ * An emptied action field is sent as it is, and the refusal shown like any. */
 void ActionWin::execute_action(Widget, XtPointer)
 {
     XtText action(XmTextGetString(aw_action));
     XtText parameter(XmTextGetString(aw_parameter));
-    if (!action || !parameter || !*action) return;
+    if (!action || !parameter) return;
     DataObject* target = find_album_object(action_target_name.c_str());
     if (action_target_name.empty() || !target) {
         std::string text = action_target_name + " " +

@@ -6,8 +6,6 @@
  */
 #include <Xm/TextF.h>
 #include <Xm/ToggleBG.h>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <list>
@@ -70,25 +68,6 @@ std::string field_text(Widget w)
     return out;
 }
 
-/* The scope field: blank gives 0, a whole number 0 or more gives itself;
- * anything else is refused (false). */
-bool parse_scope(const std::string& text, int& scope)
-{
-    size_t b = text.find_first_not_of(" \t");
-    if (b == std::string::npos) {
-        scope = 0;
-        return true;
-    }
-    size_t e = text.find_last_not_of(" \t");
-    std::string digits = text.substr(b, e - b + 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    long v = strtol(digits.c_str(), nullptr, 10);
-    if (errno != 0 || v > INT_MAX) return false;
-    scope = (int)v;
-    return true;
-}
-
 } // namespace
 
 void set_raw_events_hook(void (*hook)(bool on))
@@ -125,8 +104,9 @@ void DefaultWin::reset_defaults()
     XmToggleButtonGadgetSetState(dp_rdn_tog, True, False);
     /* Nodes made from now on are labelled by RDN, before any Ok. */
     fdn_name = false;
+    /* The tree is not touched: the order shown changes with the next
+     * rebuild, which reads the toggle (default_ok_cb). */
     XmToggleButtonGadgetSetState(dp_natural_order, False, False);
-    natural_order_cb(dp_natural_order, this);
 }
 
 /* The order of siblings needs no server: it changes on the spot, and the
@@ -150,16 +130,6 @@ void DefaultWin::default_cancel_cb(Widget, void*) {}
 void DefaultWin::default_ok_cb(Widget w, void*)
 {
     Widget parent = w ? XtParent(w) : dp_dialog;
-    std::string scope_text = field_text(dp_scope);
-    int scope = 0;
-    if (!parse_scope(scope_text, scope)) {
-        std::string msg = qx_msg(701, "Scope is not a number of levels: ");
-        msg += "\"" + scope_text + "\"";
-        show_status(msg.c_str());
-        error_dialog(parent, bounded_label(msg.c_str()).c_str());
-        return;
-    }
-
     if (XmToggleButtonGadgetGetState(dp_fdn_toggle)) fdn_name = true;
     if (XmToggleButtonGadgetGetState(dp_rdn_tog)) fdn_name = false;
 
@@ -176,19 +146,23 @@ void DefaultWin::default_ok_cb(Widget w, void*)
 
     std::string node_text = field_text(dp_default_node);
     std::string fdn = strip_objclass(&node_text[0]);
-    default_scope = scope;
+    /* Read as atoi reads it: "" and "two" are 0, "3x" is 3.  The field
+     * keeps what the user typed. */
+    default_scope = atoi(field_text(dp_scope).c_str());
     std::string objclass = user_object_class ? user_object_class : "";
 
     std::unique_ptr<DataObject> obj(new DataObject(nullptr));
     obj->name = strdup(fdn.empty() ? "/" : fdn.c_str());
     obj->parent_name = strdup("");
     if (!is_valid_object(obj.get(), objclass.c_str())) {
+        /* The dialog and the status line first: the busy cursor stays on
+         * and raw events stay off until the user has answered. */
         const char* msg = qx_msg(700, "Default Node is either invalid or is presently unreachable");
+        error_dialog(parent, msg);
+        show_status(msg);
         rebuilds_waiting--;
         if (shell) reset_busy_cursor(shell);
         raw_events(true);
-        show_status(msg);
-        error_dialog(parent, msg);
         return;
     }
     show_status("     ");
@@ -204,6 +178,9 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     DataObject::object_list.clear_and_destroy();
     root = nullptr;
     CurrentCookie++;
+    /* The new tree is built in the order the toggle asks for (Default may
+     * have switched it off without touching the old tree). */
+    natural_order = XmToggleButtonGadgetGetState(dp_natural_order);
 
     DataObject* fresh = obj.release();
     DataObject::object_list.insert(fresh);

@@ -91,6 +91,9 @@ public:
     Pixel text_background = 0; /* read from PARENTFDN at creation */
     DUArray attr_names;        /* full names of the attributes shown */
     int create_mode = 0;       /* 1: form of a new object */
+    /* Counts the loads and forms that made `global` another image: a load
+     * that waited compares it to learn whether a later one took its place. */
+    unsigned image_loads = 0;
 
     Widget oc_dialog = nullptr; /* message box; managed = shown */
     Widget oc_sash_form = nullptr;

@@ -1,13 +1,17 @@
 /*
  * The connection and the platform's events, in process under X against a
- * real qx_mis: the status line shows raw events only while raw-event display
- * is on, and a lost server brings up its error dialog.
+ * real qx_mis: the first view loads with the repository's image made, the
+ * status line shows raw events only while raw-event display is on, and a
+ * lost server brings up its error dialog.
  */
 #include "tests/ui/gui_fixture.h"
 
 
 #include "app/connection.h"
+#include "app/startup.h"
+#include "meta/meta_api.h"
 #include "mis_process.h"
+#include "tree/tree_api.h"
 #include "ui/dialogs.h"
 
 using qxtest::MisProcess;
@@ -21,7 +25,7 @@ std::string dialog_message(AppsDialogBox* box)
 
 static const char connecting[] = "Connecting to Platform...";
 
-TEST(Connection, RawEventsShowOnlyWhileOnAndALostServerIsReported)
+TEST(Connection, FirstViewRawEventsAndALostServer)
 {
     REQUIRE_GUI();
     if (!MisProcess::available()) GTEST_SKIP() << "no qx_mis";
@@ -32,10 +36,15 @@ TEST(Connection, RawEventsShowOnlyWhileOnAndALostServerIsReported)
 
     ASSERT_TRUE(platform_connect()) << platform.get_error_string();
     EXPECT_EQ(current_error_cb_dialog, nullptr);
-    register_callbacks();
+    EXPECT_EQ(status_text(), connecting);
+    load_first_view();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(std::string(ClassInfo::mdr.get_objname().str()),
+              "/systemId=\"" + mis.address() + "\"/metaName=\"MDR\"");
 
-    /* While the first view loads, events are dropped. */
+    /* While a view loads, events are dropped. */
     setup_raw_events(false);
+    global.update_label(main_window->mw_message_label, connecting);
     pump_for(2.5);
     EXPECT_EQ(status_text(), connecting);
 
@@ -48,6 +57,9 @@ TEST(Connection, RawEventsShowOnlyWhileOnAndALostServerIsReported)
     ASSERT_TRUE(pump_until([] { return current_error_cb_dialog != nullptr; }, 10));
     EXPECT_EQ(dialog_message(current_error_cb_dialog), "Platform has Disconnected!");
     delete current_error_cb_dialog;
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
+    root = nullptr;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cursor_probe.h"
 #include "meta/meta_api.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
@@ -197,9 +198,10 @@ TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
     EXPECT_EQ(normal, resource<Pixel>(field("userLabel"), XmNbackground));
 }
 
-/* Values the syntax refuses, second of three edits: the dialog, nothing
- * stored, every edit still pending; the message line names the attribute
- * and the server's reason. */
+/* Values the syntax refuses, second of three edits: the dialog, with the
+ * hourglass on the window until it is answered; nothing stored, every edit
+ * still pending; the message line names the attribute and the server's
+ * reason. */
 TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
 {
     struct {
@@ -228,7 +230,22 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         type(c.third, strcmp(c.third, "logFullAction") ? "third edit" : "halt");
         std::vector<std::string> edits = pending();
         ASSERT_EQ(3u, edits.size()) << c.attribute;
-        EXPECT_EQ("Incorrect Attribute Syntax", set_and_answer()) << c.attribute;
+        Widget probe = oc->oc_loaded_objects_label;
+        ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
+        std::string message;
+        std::vector<int> cursor;
+        while_running([] { oc->set_attributes_cb(oc->oc_set_button, oc); }, [&] {
+            if (!current_error_dialog) return;
+            Widget mb = *current_error_dialog->getwidget();
+            message = xmstring_resource(mb, XmNmessageString);
+            if (cursors_readable()) cursor = cursor_over(probe);
+            press(mb, XmDIALOG_OK_BUTTON);
+        });
+        EXPECT_EQ("Incorrect Attribute Syntax", message) << c.attribute;
+        if (cursors_readable()) {
+            EXPECT_EQ(kHourglass, cursor) << c.attribute;
+            EXPECT_NE(kHourglass, cursor_over(probe)) << c.attribute;
+        }
         EXPECT_EQ(edits, pending()) << c.attribute;
         EXPECT_EQ(before, server_value(c.object, c.first)) << c.attribute;
         std::string line = xmstring_resource(oc->oc_message_label, XmNlabelString);
@@ -261,20 +278,41 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
     EXPECT_EQ("locationName", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
+/* Get shows the first selected object, a double click the object clicked,
+ * whatever was selected: the window and a cleared message line, also for an
+ * object registered under a loose form of its name (a root typed so), which
+ * the server shows in its canonical form. */
 TEST_F(ConfigWindow, GetAndDoubleClickShowTheObject)
 {
-    DataObject::selected_list.clear();
-    DataObject::selected_list.append(registered(kLog, kLeeds));
-    main_window->get_object(main_window->mw_get_button, nullptr);
-    EXPECT_EQ(kLog, global.get_objname());
-    /* A double click shows the object clicked, whatever was selected. */
-    main_window->get_object(main_window->mw_navigator, const_cast<char*>(kRack2));
-    EXPECT_EQ(kRack2, global.get_objname());
-    DataObject::selected_list.clear();
+    const char* loose = "/systemId = \"leeds-core-1\"/";
+    struct {
+        const char* name;
+        bool clicked;
+        const char* shown;
+    } cases[] = {
+        {kLog, false, kLog},
+        {kRack2, true, kRack2},
+        {loose, false, kLeeds},
+        {loose, true, kLeeds},
+    };
+    for (auto& c : cases) {
+        XtUnmanageChild(oc->oc_dialog);
+        global.update_label(oc->oc_message_label, "old");
+        DataObject* obj = registered(c.name, c.name == loose ? "" : kLeeds);
+        select_only({c.clicked ? registered(kRack1, kLeeds) : obj});
+        if (c.clicked)
+            main_window->get_object(main_window->mw_navigator, obj->name);
+        else
+            main_window->get_object(main_window->mw_get_button, nullptr);
+        EXPECT_EQ(c.shown, global.get_objname()) << c.name;
+        EXPECT_TRUE(XtIsManaged(oc->oc_dialog)) << c.name;
+        EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString)) << c.name;
+    }
     /* Nothing named or selected: only the message line is cleared. */
+    DataObject::selected_list.clear();
     global.update_label(oc->oc_message_label, "old");
     main_window->get_object(main_window->mw_get_button, nullptr);
-    EXPECT_EQ(kRack2, global.get_objname());
+    EXPECT_EQ(kLeeds, global.get_objname());
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 

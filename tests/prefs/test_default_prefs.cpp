@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "cursor_probe.h"
 #include "prefs/prefs_api.h"
 #include "prefs/view_store.h"
 #include "ui/default_win.h"
@@ -28,6 +29,8 @@ using namespace qxtest;
 namespace {
 
 const char* kLeeds = "/systemId=\"leeds-core-1\"";
+/* Its slots 1 to 16 differ in natural and in name order. */
+const char* kShelf = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"";
 
 DefaultWin* dp = nullptr;
 
@@ -41,6 +44,14 @@ void fill(const char* node, const char* scope, const char* filter)
 std::string apply()
 {
     return answered([] { dp->default_ok_cb(dp->dp_apply_button, dp); });
+}
+
+/* The RDNs of the rows below the root, in the order shown. */
+std::vector<std::string> rows_below_root()
+{
+    std::vector<std::string> out;
+    for (size_t i = 1; i < row_count(); i++) out.push_back(strrchr(row_object(i)->name, '/') + 1);
+    return out;
 }
 
 /* The tree the editor shows, built as at start-up. */
@@ -82,6 +93,12 @@ TEST(StripObjclass, SplitsTheClassOff)
 
 TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
 {
+    fill(kShelf, "1", "");
+    ASSERT_EQ("", apply());
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, True, True);
+    std::vector<std::string> natural = rows_below_root();
+    ASSERT_EQ(16u, natural.size());
+    ASSERT_EQ("slotNumber=2", natural[1]);
     DataObject* before = root;
     unsigned cookie = CurrentCookie;
     fill("/x=1", "9", "(x=1)");
@@ -94,8 +111,16 @@ TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
     EXPECT_FALSE(XmToggleButtonGadgetGetState(dp->dp_fdn_toggle));
     EXPECT_TRUE(XmToggleButtonGadgetGetState(dp->dp_rdn_tog));
     EXPECT_FALSE(fdn_name);
+    EXPECT_FALSE(XmToggleButtonGadgetGetState(dp->dp_natural_order));
     EXPECT_EQ(before, root);
     EXPECT_EQ(cookie, CurrentCookie);
+    EXPECT_EQ(natural, rows_below_root()) << "the rows keep their order";
+    /* The next rebuild shows the order the toggle asks for. */
+    fill(kShelf, "1", "");
+    ASSERT_EQ("", apply());
+    EXPECT_EQ("slotNumber=10", rows_below_root().at(1));
+    fill(default_root, default_scope_string, "");
+    EXPECT_EQ("", apply());
 }
 
 TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
@@ -112,6 +137,10 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
         {"", "", "", "/", 0, "", ""},
         {"/systemId=\"leeds-core-1\":OC:managedElement", " 2 ", "", kLeeds, 2, "",
          "managedElement"},
+        /* The scope is what atoi makes of the field. */
+        {kLeeds, "two", "", kLeeds, 0, "", ""},
+        {kLeeds, "-1", "", kLeeds, -1, "", ""},
+        {kLeeds, "1x", "", kLeeds, 1, "", ""},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.node);
@@ -123,13 +152,14 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
         EXPECT_STREQ(c.root_name, root->name);
         EXPECT_EQ(cookie + 1, CurrentCookie);
         EXPECT_EQ(c.depth, default_scope);
+        EXPECT_EQ(c.scope, text_of(dp->dp_scope));
         EXPECT_STREQ(c.filter_after, current_filter);
         EXPECT_STREQ(c.objclass, user_object_class);
         EXPECT_TRUE(DataObject::selected_list.is_empty());
         EXPECT_FALSE(XtIsSensitive(main_window->mw_deselect_button));
         ASSERT_TRUE(root->shown);
-        /* Scope 0 shows the root alone, closed. */
-        if (c.depth == 0)
+        /* Scope 0 or less shows the root alone, closed. */
+        if (c.depth <= 0)
             EXPECT_EQ(1u, DataObject::object_list.entries());
         else
             EXPECT_GT(DataObject::object_list.entries(), 1u);
@@ -144,18 +174,25 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
     }
 }
 
+/* A default node the server does not accept: the dialog, with the hourglass
+ * on the main window and the status line as it was until it is answered,
+ * then the message in the status line.  The old tree, selection and menus
+ * stay; the labels and the scope asked for are taken. */
 TEST_F(Prefs, RefusalsKeepTheOldTree)
 {
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
+    const char* refused = "Default Node is either invalid or is presently unreachable";
     struct {
-        const char *node, *scope, *message;
+        const char *node, *scope;
+        int depth; /* default_scope afterwards */
     } cases[] = {
-        {"/systemId=\"nowhere\"", "1", "Default Node is either invalid"},
-        {"/systemId=\"leeds-core-1\":OC:equipmentRack", "1", "Default Node is either invalid"},
-        {kLeeds, "two", "Scope is not a number"},
-        {kLeeds, "-1", "Scope is not a number"},
+        {"/systemId=\"nowhere\"", "1", 1},
+        {"/systemId=\"nowhere\"", "3x", 3},
+        {"/systemId=\"leeds-core-1\":OC:equipmentRack", "two", 0},
     };
+    Widget probe = main_window->mw_message_label;
+    ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
     for (auto& c : cases) {
         SCOPED_TRACE(c.node);
         DataObject* before = root;
@@ -163,15 +200,37 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
         unsigned cookie = CurrentCookie;
         DataObject::selected_list.append(root);
         fill(c.node, c.scope, "");
-        std::string msg = apply();
-        EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
-        EXPECT_NE(std::string::npos, status_text().find(c.message)) << status_text();
+        XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, False);
+        XmToggleButtonGadgetSetState(dp->dp_rdn_tog, False, False);
+        global.update_label(probe, "before");
+        std::string message, status_meanwhile;
+        std::vector<int> cursor;
+        while_running([] { dp->default_ok_cb(dp->dp_apply_button, dp); }, [&] {
+            if (!current_error_dialog) return;
+            Widget mb = *current_error_dialog->getwidget();
+            message = xmstring_resource(mb, XmNmessageString);
+            status_meanwhile = status_text();
+            if (cursors_readable()) cursor = cursor_over(probe);
+            press(mb, XmDIALOG_OK_BUTTON);
+        });
+        EXPECT_EQ(refused, message);
+        EXPECT_EQ("before", status_meanwhile);
+        EXPECT_EQ(refused, status_text());
+        if (cursors_readable()) {
+            EXPECT_EQ(kHourglass, cursor);
+            EXPECT_NE(kHourglass, cursor_over(probe));
+        }
+        EXPECT_TRUE(fdn_name);
+        EXPECT_EQ(c.depth, default_scope);
         EXPECT_EQ(before, root);
         EXPECT_EQ(count, DataObject::object_list.entries());
         EXPECT_EQ(cookie, CurrentCookie);
         EXPECT_EQ(1u, DataObject::selected_list.entries());
         DataObject::selected_list.clear();
     }
+    XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, False, False);
+    XmToggleButtonGadgetSetState(dp->dp_rdn_tog, True, False);
+    fdn_name = false;
 }
 
 TEST_F(Prefs, OkAgainWhileARebuildWaits)

@@ -260,8 +260,8 @@ TEST_F(RowCommands, NaturalOrderResortsAndPlacesNewRows)
     ASSERT_GE(slots.size(), 10u);
     EXPECT_EQ("slotNumber=2", slots[1]);
 
-    /* Default switches it off, and FDN order comes back. */
-    dp->reset_defaults();
+    /* Switched off, FDN order comes back. */
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, False, True);
     EXPECT_FALSE(natural_order);
     EXPECT_EQ(fdn_order, rows_under(kPort));
     EXPECT_EQ("slotNumber=10", rows_under(shelf)[1]);

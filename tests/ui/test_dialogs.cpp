@@ -2,9 +2,9 @@
 #include "tests/ui/gui_fixture.h"
 
 #include <Xm/MessageB.h>
-#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
 
+#include "tests/ui/cursor_probe.h"
 #include "ui/busy_cursor.h"
 #include "ui/dialogs.h"
 
@@ -207,28 +207,12 @@ TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
     delete box;
 }
 
-/* The cursor the server shows with the pointer over w: width, height and hot spot. */
-std::vector<int> cursor_over(Widget w)
-{
-    Dimension width = 0, height = 0;
-    XtVaGetValues(w, XmNwidth, &width, XmNheight, &height, NULL);
-    XWarpPointer(display, None, XtWindow(w), 0, 0, 0, 0, width / 2, height / 2);
-    XSync(display, False);
-    XFixesCursorImage* image = XFixesGetCursorImage(display);
-    if (!image) return {};
-    std::vector<int> shape = {image->width, image->height, image->xhot, image->yhot};
-    XFree(image);
-    return shape;
-}
-
 /* The hourglass is made once, by the first set; reset before that only
  * synchronises.  Set shows it on the widget's window, reset takes it away. */
 TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)
 {
     REQUIRE_GUI();
-    int event_base, error_base;
-    if (!XFixesQueryExtension(display, &event_base, &error_base))
-        GTEST_SKIP() << "no XFIXES on this display";
+    if (!cursors_readable()) GTEST_SKIP() << "no XFIXES on this display";
     ASSERT_TRUE(pump_until([] { return XtIsRealized(shell()) && XtWindow(shell()); }, 5));
     XMapRaised(display, XtWindow(shell()));
     pump_for(0.2);
@@ -243,7 +227,7 @@ TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)
     set_busy_cursor(shell());
     Cursor made = busy_cursor();
     ASSERT_NE(made, (Cursor)None);
-    EXPECT_EQ(cursor_over(over), (std::vector<int>{32, 32, 15, 15}));
+    EXPECT_EQ(cursor_over(over), kHourglass);
     set_busy_cursor(shell());
     EXPECT_EQ(busy_cursor(), made) << "the cursor is built once";
 
