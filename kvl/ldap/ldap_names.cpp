@@ -125,8 +125,20 @@ bool kvl_ldap_canonical_dn(const std::string& dn, bool liberal, std::string& out
     return true;
 }
 
-bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& contexts,
-                        std::string& fdn, std::string& why)
+void LdapNamingContexts::set(const std::vector<std::string>& contexts)
+{
+    text_.clear();
+    rdns_.clear();
+    for (const std::string& c : contexts) {
+        std::vector<std::string> rdns;
+        std::string why;
+        if (!rdns_of(c, false, rdns, why) || rdns.empty()) continue;
+        text_.push_back(c);
+        rdns_.push_back(std::move(rdns));
+    }
+}
+
+bool LdapNamingContexts::to_fdn(const std::string& dn, std::string& fdn, std::string& why) const
 {
     std::vector<std::string> rdns;
     if (!rdns_of(dn, false, rdns, why)) return false;
@@ -137,19 +149,16 @@ bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& c
     /* The longest naming context that ends the DN is its first component. */
     size_t best = 0;
     const std::string* context = nullptr;
-    for (const std::string& c : contexts) {
-        std::vector<std::string> crdns;
-        std::string ignored;
-        if (!rdns_of(c, false, crdns, ignored) || crdns.empty() || crdns.size() > rdns.size() ||
-            crdns.size() <= best)
-            continue;
+    for (size_t k = 0; k < rdns_.size(); k++) {
+        const std::vector<std::string>& crdns = rdns_[k];
+        if (crdns.size() > rdns.size() || crdns.size() <= best) continue;
         size_t off = rdns.size() - crdns.size();
         bool same = true;
         for (size_t i = 0; i < crdns.size() && same; i++)
             same = strcasecmp(crdns[i].c_str(), rdns[off + i].c_str()) == 0;
         if (same) {
             best = crdns.size();
-            context = &c;
+            context = &text_[k];
         }
     }
     fdn.clear();
@@ -160,6 +169,14 @@ bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& c
     }
     for (size_t i = below; i-- > 0;) fdn += "/" + rdns[i];
     return true;
+}
+
+bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& contexts,
+                        std::string& fdn, std::string& why)
+{
+    LdapNamingContexts named;
+    named.set(contexts);
+    return named.to_fdn(dn, fdn, why);
 }
 
 bool kvl_ldap_fdn_to_dn(const std::string& fdn, std::string& dn, std::string& why)

@@ -33,6 +33,18 @@ bool kvl_ldap_canonical_dn(const std::string& dn, bool liberal, std::string& out
 bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& contexts,
                         std::string& fdn, std::string& why);
 
+/* The same for many names below the same naming contexts, which are parsed
+ * once (a derivation turns every child's DN into an FDN). */
+class LdapNamingContexts {
+public:
+    void set(const std::vector<std::string>& contexts);
+    bool to_fdn(const std::string& dn, std::string& fdn, std::string& why) const;
+
+private:
+    std::vector<std::string> text_;              /* canonical */
+    std::vector<std::vector<std::string>> rdns_; /* their RDNs, most specific first */
+};
+
 /* The DN of fdn ("/" is the root DSE, DN ""); a name that does not start
  * with '/' is taken for a DN already.  Components may use FDN quoting
  * (cn="a/b").  The result is canonical. */

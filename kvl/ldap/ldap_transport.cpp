@@ -299,10 +299,11 @@ struct LdapTransport : KvlTransport {
     bool wait_internal(PlatformImpl& plat, Op op, double deadline, const std::string& what,
                        KvlReply& r);
 
+    LdapNamingContexts named; /* the contexts, parsed once */
     std::string fdn_of(const std::string& dn) const
     {
         std::string fdn, why;
-        if (!kvl_ldap_dn_to_fdn(dn, contexts, fdn, why)) return dn;
+        if (!named.to_fdn(dn, fdn, why)) return dn;
         return fdn;
     }
     std::string class_of(LDAPMessage* entry);
@@ -1289,6 +1290,7 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
             !canonical.empty())
             contexts.push_back(canonical);
     }
+    named.set(contexts);
     for (auto& c : info["supportedControl"])
         if (c.is_string()) controls.push_back(c.get<std::string>());
     subschema_dn = info["subschemaSubentry"].empty() ? "cn=Subschema"

@@ -12,6 +12,7 @@
 // The binaries are looked up as $QX_SLAPD_BIN (default /usr/sbin/slapd) and, beside it,
 // slapadd; the client tools on PATH.
 #pragma once
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -61,7 +62,7 @@ public:
         stop(SIGKILL);
         failure_.clear();
         std::string db = dir_ + "/db";
-        std::system(("rm -rf '" + db + "'").c_str());
+        empty_folder(db); // mdb's data.mdb and lock.mdb of an earlier start
         if (mkdir(db.c_str(), 0700) < 0 && errno != EEXIST)
             return fail("mkdir " + db + ": " + std::strerror(errno));
         if (!write_file(dir_ + "/slapd.conf", config(limits), 0600)) return false;
@@ -252,6 +253,16 @@ private:
                "limits * size.prtotal=unlimited\n" +
                limits +
                "overlay syncprov\n";
+    }
+
+    static void empty_folder(const std::string& path)
+    {
+        DIR* d = opendir(path.c_str());
+        if (!d) return;
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                unlink((path + "/" + e->d_name).c_str());
+        closedir(d);
     }
 
     static std::string escaped(const std::string& path)
