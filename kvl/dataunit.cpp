@@ -2,7 +2,6 @@
  * dataunit.cpp - DataUnit, DUArray, the constant names and the Error state.
  */
 #include "kvl/kvl_private.h"
-#include "protocol/errors.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -232,21 +231,3 @@ void Error::set_error(int type, const DataUnit& message, int server_code)
     if (error_entry_callback) error_entry_callback(this);
 }
 
-int kvl_error_type_for_code(int code)
-{
-    switch (code) {
-    case protocol::E_NO_OBJECT: return KVL_ERR_NO_OBJECT;
-    case protocol::E_NO_ATTRIBUTE: return KVL_ERR_NO_ATTRIBUTE;
-    case protocol::E_NO_CLASS: return KVL_ERR_NO_CLASS;
-    case protocol::E_CLASS_CONFLICT: return KVL_ERR_CLASS_CONFLICT;
-    case protocol::E_DUPLICATE: return KVL_ERR_DUPLICATE;
-    case protocol::E_SYNTAX: return KVL_ERR_SYNTAX;
-    case protocol::E_ACCESS: return KVL_ERR_ACCESS;
-    case protocol::E_NAME_BINDING: return KVL_ERR_NAME_BINDING;
-    case protocol::E_NO_ACTION: return KVL_ERR_NO_ACTION;
-    case protocol::E_ACTION_FAILED: return KVL_ERR_ACTION_FAILED;
-    case protocol::E_BAD_NAME: return KVL_ERR_BAD_NAME;
-    case protocol::E_BAD_FILTER: return KVL_ERR_BAD_DERIVATION;
-    default: return KVL_ERR_SERVER;
-    }
-}

@@ -2,8 +2,8 @@
  * kvl.h - the KVL management client library.  PUBLIC HEADER.
  *
  * KVL is the one path from a client program (the Tarnwick editor, command-line
- * tools, tests) to the management information server qx_mis.  It speaks the
- * JSON-RPC line protocol of docs/protocol.md over TCP and offers:
+ * tools, tests) to qx_mis (JSON-RPC, docs/protocol.md) and to LDAP v3
+ * directories (libldap; docs/kvl.md "Directories"), and offers:
  *
  *   DataUnit      shared, reference-counted text
  *   DUArray       array of DataUnits
@@ -316,9 +316,9 @@ public:
     Platform& operator=(const Platform& o);
     ~Platform();
 
-    /* host is "name", "name:port" or empty (localhost); the port is
-     * otherwise QX_MIS_PORT or 7130.  Opens the TCP connection, greets the
-     * server as app_name and waits for its answer.  Waits (see above). */
+    /* host is "name", "name:port", "qx://name[:port]" or empty (localhost;
+     * port QX_MIS_PORT or 7130), or an ldap://, ldaps://, ldapi:// URL (a
+     * directory).  Connects, greets or binds, waits for it (see above). */
     bool connect(const DataUnit& host, const DataUnit& app_name,
                  double timeout = KVL_DEFAULT_TIMEOUT);
     void disconnect(); /* closes quietly: no DISCONNECTED */

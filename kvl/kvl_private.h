@@ -2,10 +2,15 @@
  * kvl_private.h - inside the KVL library.  PRIVATE: only the library sources in kvl/ include it.
  *
  * The handle classes of kvl.h (Platform, Image, Album) share implementation
- * records through shared_ptr.  PlatformImpl owns the socket, matches replies
- * to requests by id, queues notifications and dispatches them; the albums and
- * tracked images of a connection are found through weak registries so that a
- * callback may destroy them while an event is being dispatched.
+ * records through shared_ptr.  PlatformImpl holds what every kind of server
+ * shares: request ids and their replies, queued notifications and their
+ * dispatch, the waits, the Xt inputs of the connection's socket, its loss.
+ * What goes over the wire is a transport's (kvl/transport.h): JSON-RPC to
+ * qx_mis in kvl/jsonrpc/, LDAP v3 to directories in kvl/ldap/.  Requests are
+ * named by KVL's own vocabulary (the methods of docs/protocol.md, with JSON
+ * parameters and results); a transport maps them onto its wire.  The albums
+ * and tracked images of a connection are found through weak registries so
+ * that a callback may destroy them while an event is being dispatched.
  */
 #ifndef KVL_KVL_PRIVATE_H
 #define KVL_KVL_PRIVATE_H
@@ -102,17 +107,24 @@ const size_t kvl_read_chunk = 65536;
 
 struct ImageImpl;
 struct AlbumImpl;
+struct KvlTransport;
+
+/* The JSON-RPC transport, which a platform has until connect picks another. */
+std::unique_ptr<KvlTransport> kvl_jsonrpc_transport();
 
 struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string type, name;
-    int fd = -1;
+    std::unique_ptr<KvlTransport> transport; /* the wire: JSON-RPC until connect picks */
+    int fd = -1; /* the connection's socket (the transport's), watched by the waits */
     bool connected = false;
     bool greeted = false;      /* the server answered hello: losing it now raises DISCONNECTED */
     std::string unowned_error; /* last error line no request owned (e.g. "server full") */
     std::string host;          /* as the server is known (no port) */
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;
-    std::string inbuf;  /* bytes read, not yet a whole line */
+    /* The socket's buffers, for a transport that reads and writes the socket
+     * itself (JSON-RPC); one whose library does that (LDAP) leaves them empty. */
+    std::string inbuf;  /* bytes read, not yet a whole message */
     size_t scanned = 0; /* inbuf[0, scanned) holds no newline */
     std::string outbuf; /* requests not yet taken by the socket, from out_off on */
     size_t out_off = 0;
@@ -143,20 +155,28 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::map<std::string, int> watch_count; /* canonical name -> tracked images */
     unsigned long derive_seq = 0;
 
+    PlatformImpl();
     ~PlatformImpl();
 
-    /* Opens the connection and greets the server; fills err on failure. */
+    /* Picks the transport for host (kvl_transport_for), opens the connection
+     * and greets the server; fills err on failure.  Waits. */
     bool open(const std::string& host_arg, const std::string& app, double timeout, Error& err);
     void close_quietly();
+    /* The connection stands from now on (after the transport made it). */
+    void opened();
 
-    /* Queues a request and writes what the socket takes without blocking;
-     * the rest goes out when the socket is writable (an Xt input with an
-     * application context, the waits' poll otherwise).  Returns its id, or 0
-     * when not connected or when the connection was lost or dropped (err set). */
+    /* Hands a request to the transport, which writes what the socket takes
+     * without blocking; the rest goes out when the socket is writable (an Xt
+     * input with an application context, the waits' poll otherwise).  Returns
+     * its id, or 0 when not connected or when the connection was lost or
+     * dropped (err set). */
     long send(const char* method, const json& params, Error* err, bool want_reply = true);
     /* Writes queued output until the socket would block; false when the
      * connection was lost meanwhile.  Never waits. */
     bool flush();
+    /* The answer to id, by a transport: done, with result or error. */
+    void answer(long id, json result);
+    void fail(long id, int error_type, const std::string& message, int code = 0);
     void watch_output(); /* a write input exactly while output waits (with Xt) */
     /* Waits for the reply to id (see the event-loop rule in kvl.h). */
     KvlReply wait(long id, double timeout, const std::string& what);
@@ -168,10 +188,7 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
 
     void attach_input(); /* registers the socket with Xt when possible */
     void detach_input();
-    void read_input(); /* reads what is there, handles whole lines */
-    void take_lines(); /* handles the whole lines in inbuf */
-    void handle_line(const char* text, size_t n);
-    bool take_member_reply(const char* text, size_t n); /* false: not one */
+    void read_input(); /* the transport reads what is there, never waiting */
     void dispatch_events(); /* runs the callbacks of queued notifications */
     void dispatch_one(const json& note);
     void lost(const std::string& why);
@@ -196,6 +213,10 @@ bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err);
 
 /* Resolves the special and non-positive time-outs to seconds. */
 double kvl_effective_timeout(double t);
+
+/* The monotonic clock in seconds, and a number of seconds as "2.5 s". */
+double kvl_now_seconds();
+std::string kvl_format_seconds(double s);
 
 struct AttrValue {
     std::string name; /* full name */

@@ -11,6 +11,7 @@
 #include "kvl/kvl_private.h"
 
 #include "kvl/cut_text.h"
+#include "kvl/transport.h"
 
 #include <X11/Intrinsic.h>
 
@@ -26,6 +27,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,16 +39,12 @@ const double kDefaultTimeout = 30.0;
 
 double now_seconds()
 {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
+    return kvl_now_seconds();
 }
 
 std::string format_seconds(double s)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%g s", s);
-    return buf;
+    return kvl_format_seconds(s);
 }
 
 void timeout_cb(XtPointer client, XtIntervalId*)
@@ -87,6 +85,20 @@ std::string cut_message(std::string text)
 }
 
 } // namespace
+
+double kvl_now_seconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+std::string kvl_format_seconds(double s)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%g s", s);
+    return buf;
+}
 
 /* -------------------------------------------------------------- SchedContext */
 
@@ -130,28 +142,6 @@ double kvl_effective_timeout(double t)
     return t;
 }
 
-bool kvl_nesting_deeper_than(const char* text, size_t n, int limit)
-{
-    int depth = 0;
-    bool in_string = false;
-    for (size_t i = 0; i < n; i++) {
-        char c = text[i];
-        if (in_string) {
-            if (c == '\\')
-                i++; /* the escaped character cannot end the string */
-            else if (c == '"')
-                in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) return true;
-        } else if (c == ']' || c == '}') {
-            depth--;
-        }
-    }
-    return false;
-}
-
 bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err)
 {
     if (plat && plat->connected) return true;
@@ -165,117 +155,48 @@ bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err)
     return false;
 }
 
+/* ---------------------------------------------------------------- Transports */
+
+bool kvl_is_ldap_url(const std::string& host)
+{
+    static const char* const schemes[] = {"ldap://", "ldaps://", "ldapi://"};
+    for (const char* scheme : schemes) {
+        size_t n = std::strlen(scheme);
+        if (host.size() >= n && strncasecmp(host.c_str(), scheme, n) == 0) return true;
+    }
+    return false;
+}
+
+std::unique_ptr<KvlTransport> kvl_transport_for(const std::string& host)
+{
+    return kvl_is_ldap_url(host) ? kvl_ldap_transport() : kvl_jsonrpc_transport();
+}
+
 /* -------------------------------------------------------------- PlatformImpl */
+
+PlatformImpl::PlatformImpl() : transport(kvl_jsonrpc_transport()) {}
 
 PlatformImpl::~PlatformImpl()
 {
     close_quietly();
 }
 
-static bool split_host(const std::string& arg, std::string& host, std::string& port)
-{
-    host = arg;
-    port.clear();
-    size_t colon = arg.rfind(':');
-    if (colon != std::string::npos && arg.find(':') == colon) {
-        host = arg.substr(0, colon);
-        port = arg.substr(colon + 1);
-        if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos) return false;
-    } else if (!arg.empty() && arg[0] == '[') { /* [v6-address]:port */
-        size_t close = arg.find(']');
-        if (close == std::string::npos) return false;
-        host = arg.substr(1, close - 1);
-        if (close + 1 < arg.size()) {
-            if (arg[close + 1] != ':') return false;
-            port = arg.substr(close + 2);
-        }
-    }
-    if (host.empty()) host = "localhost";
-    if (port.empty()) {
-        const char* env = std::getenv("QX_MIS_PORT");
-        port = (env && *env) ? env : std::to_string(KVL_DEFAULT_PORT);
-        if (port.find_first_not_of("0123456789") != std::string::npos) return false;
-    }
-    long p = std::atol(port.c_str());
-    return p > 0 && p < 65536;
-}
-
-/* Connects one address without blocking longer than until `deadline`. */
-static int connect_address(const struct addrinfo* ai, double deadline, int& err)
-{
-    int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
-    if (fd < 0) {
-        err = errno;
-        return -1;
-    }
-    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) return fd;
-    if (errno != EINPROGRESS) {
-        err = errno;
-        ::close(fd);
-        return -1;
-    }
-    for (;;) {
-        double left = deadline - now_seconds();
-        if (left <= 0) {
-            err = ETIMEDOUT;
-            ::close(fd);
-            return -1;
-        }
-        struct pollfd pfd = {fd, POLLOUT, 0};
-        int n = poll(&pfd, 1, static_cast<int>(std::ceil(left * 1000)));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) continue;
-        int soerr = 0;
-        socklen_t len = sizeof soerr;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len);
-        if (soerr == 0) return fd;
-        err = soerr;
-        ::close(fd);
-        return -1;
-    }
-}
-
 bool PlatformImpl::open(const std::string& host_arg, const std::string& app, double timeout,
                         Error& err)
 {
     close_quietly();
-    std::string port;
-    if (!split_host(host_arg, host, port)) {
-        err.set_error(KVL_ERR_ARGUMENT,
-                      ("cannot connect: '" + host_arg +
-                       "' is not a host, host:port, or QX_MIS_PORT is not a port number")
-                          .c_str());
+    transport = kvl_transport_for(host_arg);
+    std::shared_ptr<PlatformImpl> self = shared_from_this(); /* callbacks run during the greeting */
+    if (!transport->open(*this, host_arg, app, timeout, err)) {
+        close_quietly();
         return false;
     }
-    host_port = host + ":" + port;
-    double secs = kvl_effective_timeout(timeout);
-    double deadline = now_seconds() + secs;
+    greeted = true;
+    return true;
+}
 
-    struct addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    struct addrinfo* list = nullptr;
-    int gai = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-    if (gai != 0) {
-        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + host_port +
-                                        ": host name not found (" + gai_strerror(gai) + ")")
-                                           .c_str());
-        return false;
-    }
-    int last_err = 0;
-    for (struct addrinfo* ai = list; ai && fd < 0; ai = ai->ai_next)
-        fd = connect_address(ai, deadline, last_err);
-    freeaddrinfo(list);
-    if (fd < 0) {
-        err.set_error(KVL_ERR_CONNECT,
-                      ("cannot connect to " + host_port + ": " + std::strerror(last_err) +
-                       (last_err == ECONNREFUSED ? " (is qx_mis running on that port?)" : ""))
-                          .c_str());
-        return false;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+void PlatformImpl::opened()
+{
     connected = true;
     inbuf.clear();
     scanned = 0;
@@ -289,42 +210,65 @@ bool PlatformImpl::open(const std::string& host_arg, const std::string& app, dou
         if (w.lock().get() == this) listed = true;
     if (!listed) kvl_platforms().push_back(shared_from_this());
     attach_input();
+}
 
-    json params = {{"client", app.empty() ? std::string("kvl") : app}, {"host", host}};
-    Error send_err;
-    long id = send("hello", params, &send_err);
-    if (!id) {
-        close_quietly();
-        err.set_error(KVL_ERR_CONNECT,
-                      ("cannot connect to " + host_port + ": the server closed the connection" +
-                       (unowned_error.empty() ? std::string() : " (" + unowned_error + ")"))
-                          .c_str());
-        return false;
+bool PlatformImpl::flush()
+{
+    return transport->flush(*this);
+}
+
+void PlatformImpl::read_input()
+{
+    if (fd >= 0) transport->read_input(*this);
+}
+
+long PlatformImpl::send(const char* method, const json& params, Error* err, bool want_reply)
+{
+    if (!connected) {
+        if (err) kvl_check_connected(shared_from_this(), *err);
+        return 0;
     }
-    double left = deadline - now_seconds();
-    KvlReply r = wait(id, left > 0.001 ? left : 0.001, "the greeting (hello)");
-    if (!r.ok) {
-        std::string msg = r.message;
-        if (r.type == KVL_ERR_TIMEOUT)
-            msg = "cannot connect to " + host_port + ": no greeting from the server within " +
-                  format_seconds(secs) + " (is it a qx_mis server?)";
-        else if (r.type == KVL_ERR_DISCONNECTED)
-            msg = "cannot connect to " + host_port + ": the server closed the connection" +
-                  (unowned_error.empty() ? std::string(" at once") : " (" + unowned_error + ")");
-        close_quietly();
-        err.set_error(KVL_ERR_CONNECT, msg.c_str(), r.code);
-        return false;
+    long id = next_id++;
+    /* Listed first: a transport may answer at once. */
+    if (want_reply)
+        pending[id] = KvlReply();
+    else
+        ignored.insert(id);
+    if (!transport->send(*this, id, method, params) || !connected) {
+        pending.erase(id);
+        ignored.erase(id);
+        if (err) err->set_error(KVL_ERR_DISCONNECTED, lost_message().c_str());
+        return 0;
     }
-    greeted = true;
-    if (r.result.is_object() && r.result.contains("mdr") && r.result["mdr"].is_string())
-        mdr = r.result["mdr"].get<std::string>();
-    return true;
+    return id;
+}
+
+void PlatformImpl::answer(long id, json result)
+{
+    if (ignored.erase(id)) return;
+    auto it = pending.find(id);
+    if (it == pending.end() || it->second.done) return;
+    it->second.done = true;
+    it->second.ok = true;
+    it->second.result = std::move(result);
+}
+
+void PlatformImpl::fail(long id, int error_type, const std::string& message, int code)
+{
+    if (ignored.erase(id)) return;
+    auto it = pending.find(id);
+    if (it == pending.end() || it->second.done) return;
+    it->second.done = true;
+    it->second.ok = false;
+    it->second.type = error_type;
+    it->second.code = code;
+    it->second.message = cut_message(message);
 }
 
 void PlatformImpl::close_quietly()
 {
     detach_input();
-    if (fd >= 0) ::close(fd);
+    if (transport) transport->close(*this); /* the socket is the transport's */
     fd = -1;
     outbuf.clear();
     out_off = 0;
@@ -370,67 +314,6 @@ void PlatformImpl::watch_output()
         XtRemoveInput(output_id);
         output_id = 0;
     }
-}
-
-bool PlatformImpl::flush()
-{
-    while (connected && out_off < outbuf.size()) {
-        /* MSG_NOSIGNAL: a server that went away must not kill us with SIGPIPE. */
-        ssize_t n = ::send(fd, outbuf.data() + out_off, outbuf.size() - out_off, MSG_NOSIGNAL);
-        if (n > 0) {
-            out_off += static_cast<size_t>(n);
-            out_written += static_cast<uint64_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        int write_errno = errno;
-        read_input(); /* keep what the server said before it closed */
-        lost(std::string("write failed: ") + std::strerror(write_errno));
-        return false;
-    }
-    if (!connected) return false;
-    if (out_off == outbuf.size()) {
-        outbuf.clear();
-        out_off = 0;
-    } else if (out_off > (1u << 20)) {
-        outbuf.erase(0, out_off); /* keep the buffer from creeping forward */
-        out_off = 0;
-    }
-    watch_output();
-    return true;
-}
-
-long PlatformImpl::send(const char* method, const json& params, Error* err, bool want_reply)
-{
-    if (!connected) {
-        if (err) kvl_check_connected(shared_from_this(), *err);
-        return 0;
-    }
-    long id = next_id++;
-    json req = {{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
-    std::string line = req.dump(-1, ' ', false, json::error_handler_t::replace);
-    line += '\n';
-    if (outbuf.size() - out_off + line.size() > kvl_max_unsent)
-        drop("the server has left " + std::to_string(outbuf.size() - out_off) +
-             " bytes of requests unread");
-    else {
-        outbuf += line;
-        out_queued += line.size();
-        flush();
-    }
-    if (!connected) {
-        if (err) err->set_error(KVL_ERR_DISCONNECTED, lost_message().c_str());
-        return 0;
-    }
-    if (want_reply) {
-        KvlReply& r = pending[id];
-        r = KvlReply();
-        r.out_end = out_queued;
-    } else {
-        ignored.insert(id);
-    }
-    return id;
 }
 
 KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
@@ -479,6 +362,7 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
         if (it != pending.end()) {
             pending.erase(it);
             ignored.insert(id); /* a late reply is dropped */
+            transport->forget(*this, id);
         }
         r.done = true;
         r.ok = false;
@@ -509,147 +393,6 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
     return true;
 }
 
-void PlatformImpl::read_input()
-{
-    if (fd < 0) return;
-    char buf[kvl_read_chunk];
-    /* A server that sends without pause must not keep the loop here: what
-     * is left is read at the socket's next turn. */
-    for (int chunks = 0; chunks < 64 && connected; chunks++) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) {
-            size_t held = inbuf.size(); /* the start of a line, at most kvl_max_line */
-            if (inbuf.capacity() < held + static_cast<size_t>(n)) {
-                /* Doubles, but takes the limit at once rather than a last
-                 * step just below it: one copy of a long line less. */
-                size_t grow = std::max(2 * inbuf.capacity(), held + static_cast<size_t>(n));
-                size_t cap = kvl_max_line + kvl_read_chunk;
-                inbuf.reserve(2 * grow > cap ? cap : grow);
-            }
-            inbuf.append(buf, static_cast<size_t>(n));
-            take_lines();
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        int read_errno = errno;
-        take_lines(); /* the whole lines that came before the end */
-        inbuf.clear();
-        scanned = 0;
-        lost(n == 0 ? "closed by the server" : std::strerror(read_errno));
-        return;
-    }
-}
-
-void PlatformImpl::take_lines()
-{
-    size_t start = 0;
-    while (connected) {
-        size_t from = std::max(start, scanned);
-        const char* nl =
-            static_cast<const char*>(std::memchr(inbuf.data() + from, '\n', inbuf.size() - from));
-        if (!nl) break;
-        size_t end = static_cast<size_t>(nl - inbuf.data());
-        handle_line(inbuf.data() + start, end - start);
-        start = end + 1;
-    }
-    if (!connected) { /* a line broke the protocol: the rest is not read */
-        inbuf.clear();
-        scanned = 0;
-        return;
-    }
-    if (inbuf.size() - start > kvl_max_line) {
-        drop("the server sent a line longer than " + std::to_string(kvl_max_line) + " bytes");
-        inbuf.clear();
-        scanned = 0;
-        return;
-    }
-    inbuf.erase(0, start);
-    scanned = inbuf.size(); /* a long reply arriving in pieces is not searched again */
-}
-
-/* A derivation's reply, read without a JSON document for its objects. */
-bool PlatformImpl::take_member_reply(const char* text, size_t n)
-{
-    KvlMemberReply reply;
-    reply.wanted = [this](long id) {
-        auto it = pending.find(id);
-        return it != pending.end() && it->second.want_members && !it->second.done &&
-               !ignored.count(id);
-    };
-    if (!kvl_read_member_reply(text, n, reply)) return false;
-    KvlReply& r = pending[reply.id];
-    r.done = true;
-    r.ok = true;
-    r.result = std::move(reply.rest);
-    /* Grown by doubling while read; it is kept as long as the album. */
-    reply.members.text.shrink_to_fit();
-    reply.members.list.shrink_to_fit();
-    r.members = std::make_shared<AlbumSnapshot>(std::move(reply.members));
-    return true;
-}
-
-void PlatformImpl::handle_line(const char* text, size_t n)
-{
-    if (n == 0) return;
-    /* Before any other check: this reader does not recurse, and refuses
-     * deep nesting itself. */
-    if (take_member_reply(text, n)) return;
-    /* The parser recurses once per level: a line nested deep enough would
-     * overflow the stack. */
-    if (kvl_nesting_deeper_than(text, n, kvl_max_depth)) {
-        drop("the server sent a line nested deeper than " + std::to_string(kvl_max_depth) +
-             " levels");
-        return;
-    }
-    json msg = json::parse(text, text + n, nullptr, false);
-    if (msg.is_discarded() || !msg.is_object()) return; /* not JSON: nothing to match it with */
-    if (msg.contains("method")) {
-        auto params = msg.find("params");
-        if (params != msg.end() && params->is_object()) {
-            auto event = params->find("event");
-            if (event != params->end() && event->is_string() &&
-                event->get_ref<const std::string&>().size() > kvl_max_event_name) {
-                drop("the server sent an event name longer than " +
-                     std::to_string(kvl_max_event_name) + " bytes");
-                return;
-            }
-        }
-        events.push_back(std::move(msg));
-        return;
-    }
-    if (!msg.contains("id") || !msg["id"].is_number_integer()) {
-        /* An error no request owns (for example "server full"): report it. */
-        json err =
-            msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
-        if (err.contains("message") && err["message"].is_string()) {
-            unowned_error = cut_message(err["message"].get<std::string>());
-            err["message"] = unowned_error;
-        }
-        json note = {{"method", "kvlError"}, {"params", err}};
-        events.push_back(std::move(note));
-        return;
-    }
-    long id = msg["id"].get<long>();
-    if (ignored.erase(id)) return;
-    auto it = pending.find(id);
-    if (it == pending.end()) return;
-    KvlReply& r = it->second;
-    r.done = true;
-    if (msg.contains("result")) {
-        r.ok = true;
-        r.result = std::move(msg["result"]);
-    } else {
-        r.ok = false;
-        const json& e =
-            msg.contains("error") && msg["error"].is_object() ? msg["error"] : json::object();
-        r.code = e.contains("code") && e["code"].is_number_integer() ? e["code"].get<int>() : 0;
-        r.message = e.contains("message") && e["message"].is_string()
-                        ? cut_message(e["message"].get<std::string>())
-                        : "the server reported an error without a message";
-        r.type = kvl_error_type_for_code(r.code);
-    }
-}
 
 std::string PlatformImpl::lost_message() const
 {

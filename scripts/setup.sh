@@ -13,6 +13,8 @@ packages=(
   libxcomposite-dev                   # widget tests read back drawings off screen
   libxfixes-dev                       # the busy-cursor test reads back the shown cursor
   nlohmann-json3-dev libsqlite3-dev sqlite3
+  libldap-dev                         # KVL's LDAP transport (OpenLDAP's libldap)
+  slapd ldap-utils                    # the tests' private directory server and its client tools
   libc-bin                            # gencat for the message catalogue
   xvfb xauth x11-utils xdotool imagemagick
   netcat-openbsd procps psmisc python3

@@ -1,0 +1,195 @@
+/*
+ * ldap_names.cpp - DN <-> FDN (see ldap_names.h).
+ */
+#include "kvl/ldap/ldap_names.h"
+
+#include <ldap.h>
+#include <strings.h>
+
+namespace {
+
+/* ldap_dnfree at the end of the scope. */
+struct DnGuard {
+    LDAPDN dn = nullptr;
+    ~DnGuard()
+    {
+        if (dn) ldap_dnfree(dn);
+    }
+};
+
+const char kHex[] = "0123456789ABCDEF";
+
+void hex_pair(std::string& out, unsigned char c)
+{
+    out += '\\';
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+}
+
+/* One attribute value assertion: type=value with RFC 4514's escapes. */
+void write_ava(const LDAPAVA& ava, std::string& out)
+{
+    out.append(ava.la_attr.bv_val, ava.la_attr.bv_len);
+    out += '=';
+    const unsigned char* v = reinterpret_cast<const unsigned char*>(ava.la_value.bv_val);
+    size_t n = ava.la_value.bv_len;
+    if (ava.la_flags & LDAP_AVA_BINARY) { /* the BER form: '#' and hex */
+        out += '#';
+        for (size_t i = 0; i < n; i++) {
+            out += kHex[v[i] >> 4];
+            out += kHex[v[i] & 15];
+        }
+        return;
+    }
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = v[i];
+        bool edge_space = c == ' ' && (i == 0 || i + 1 == n);
+        if (c == '/' || c == '"' || c < 0x20 || c == 0x7f)
+            hex_pair(out, c); /* never raw in a component */
+        else if (c == ',' || c == '+' || c == '\\' || c == '<' || c == '>' || c == ';' ||
+                 edge_space || (i == 0 && c == '#')) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
+    }
+}
+
+std::string write_rdn(LDAPRDN rdn)
+{
+    std::string out;
+    for (int i = 0; rdn[i]; i++) {
+        if (i) out += '+';
+        write_ava(*rdn[i], out);
+    }
+    return out;
+}
+
+bool parse(const std::string& text, bool liberal, DnGuard& g, std::string& why)
+{
+    int rc = ldap_str2dn(text.c_str(), &g.dn, liberal ? LDAP_DN_FORMAT_LDAP : LDAP_DN_FORMAT_LDAPV3);
+    if (rc == LDAP_SUCCESS) return true;
+    why = "'" + text + "' is not a distinguished name (" + ldap_err2string(rc) + ")";
+    return false;
+}
+
+/* The RDNs of dn in canonical text, most specific first. */
+bool rdns_of(const std::string& dn, bool liberal, std::vector<std::string>& rdns, std::string& why)
+{
+    rdns.clear();
+    if (dn.empty()) return true;
+    DnGuard g;
+    if (!parse(dn, liberal, g, why)) return false;
+    for (int i = 0; g.dn && g.dn[i]; i++) rdns.push_back(write_rdn(g.dn[i]));
+    return true;
+}
+
+std::string join(const std::vector<std::string>& rdns, size_t from, size_t to)
+{
+    std::string out;
+    for (size_t i = from; i < to; i++) out += (i > from ? "," : "") + rdns[i];
+    return out;
+}
+
+/* Splits an FDN into components at '/' outside quotes and escapes. */
+std::vector<std::string> components(const std::string& fdn)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    bool quoted = false;
+    for (size_t i = 1; i < fdn.size(); i++) {
+        char c = fdn[i];
+        if (c == '\\' && i + 1 < fdn.size()) {
+            cur += c;
+            cur += fdn[++i];
+        } else if (c == '"') {
+            quoted = !quoted;
+            cur += c;
+        } else if (c == '/' && !quoted) {
+            out.push_back(cur);
+            cur.clear();
+        } else
+            cur += c;
+    }
+    if (!cur.empty()) out.push_back(cur); /* a trailing '/' ends nothing */
+    return out;
+}
+
+} // namespace
+
+bool kvl_ldap_canonical_dn(const std::string& dn, bool liberal, std::string& out, std::string& why)
+{
+    std::vector<std::string> rdns;
+    if (!rdns_of(dn, liberal, rdns, why)) return false;
+    out = join(rdns, 0, rdns.size());
+    return true;
+}
+
+void LdapNamingContexts::set(const std::vector<std::string>& contexts)
+{
+    text_.clear();
+    rdns_.clear();
+    for (const std::string& c : contexts) {
+        std::vector<std::string> rdns;
+        std::string why;
+        if (!rdns_of(c, false, rdns, why) || rdns.empty()) continue;
+        text_.push_back(c);
+        rdns_.push_back(std::move(rdns));
+    }
+}
+
+bool LdapNamingContexts::to_fdn(const std::string& dn, std::string& fdn, std::string& why) const
+{
+    std::vector<std::string> rdns;
+    if (!rdns_of(dn, false, rdns, why)) return false;
+    if (rdns.empty()) {
+        fdn = "/";
+        return true;
+    }
+    /* The longest naming context that ends the DN is its first component. */
+    size_t best = 0;
+    const std::string* context = nullptr;
+    for (size_t k = 0; k < rdns_.size(); k++) {
+        const std::vector<std::string>& crdns = rdns_[k];
+        if (crdns.size() > rdns.size() || crdns.size() <= best) continue;
+        size_t off = rdns.size() - crdns.size();
+        bool same = true;
+        for (size_t i = 0; i < crdns.size() && same; i++)
+            same = strcasecmp(crdns[i].c_str(), rdns[off + i].c_str()) == 0;
+        if (same) {
+            best = crdns.size();
+            context = &text_[k];
+        }
+    }
+    fdn.clear();
+    size_t below = rdns.size();
+    if (context) {
+        fdn = "/" + *context;
+        below -= best;
+    }
+    for (size_t i = below; i-- > 0;) fdn += "/" + rdns[i];
+    return true;
+}
+
+bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& contexts,
+                        std::string& fdn, std::string& why)
+{
+    LdapNamingContexts named;
+    named.set(contexts);
+    return named.to_fdn(dn, fdn, why);
+}
+
+bool kvl_ldap_fdn_to_dn(const std::string& fdn, std::string& dn, std::string& why)
+{
+    if (fdn.empty() || fdn[0] != '/') return kvl_ldap_canonical_dn(fdn, true, dn, why);
+    std::vector<std::string> parts = components(fdn);
+    std::string text;
+    for (size_t i = parts.size(); i-- > 0;) {
+        if (parts[i].empty()) {
+            why = "'" + fdn + "' has an empty component";
+            return false;
+        }
+        text += (text.empty() ? "" : ",") + parts[i];
+    }
+    return kvl_ldap_canonical_dn(text, true, dn, why);
+}

@@ -1,0 +1,1336 @@
+/*
+ * ldap_transport.cpp - the LDAP v3 transport: KVL's requests as operations on
+ * a directory, through OpenLDAP's libldap.
+ *
+ * Every operation is asynchronous (ldap_search_ext, ldap_sasl_bind): its
+ * message id maps to the KVL request it serves, and read_input takes the
+ * messages libldap has (ldap_result with a zero time-out) when the socket is
+ * readable, so the platform's waits and the Xt loop go on meanwhile.  What
+ * maps to what (docs/kvl.md, "Directories"):
+ *   get        a base search of the entry: its user attributes, its
+ *              structural class; userPassword left out, binary values as
+ *              their size, several values one per line
+ *   derive     a one-level search with the filter, asking for the
+ *              structural class only, in pages (Simple Paged Results) so
+ *              that a container larger than the server's size limit opens
+ *              completely; "/" is the root DSE, whose children are the
+ *              naming contexts
+ *   search     a search below the base (subordinate scope), in pages
+ *   syntax, blank, getObjectClass on the repository object
+ *              answered from the subschema read at connect
+ *   subscribe, watch
+ *              content synchronization (RFC 4533): one refreshAndPersist
+ *              search per naming context, started at connect; its changes
+ *              become OBJECT_CREATED / OBJECT_DESTROYED for the tracked
+ *              albums of the parent, ATTR_CHANGED for tracked entries
+ * Writing (set, create, delete) and actions are refused: not built yet.
+ * Result codes come back as the LDAP result name and the server's text.
+ */
+#include "kvl/transport.h"
+
+#include "kvl/ldap/ldap_names.h"
+#include "kvl/ldap/ldap_schema.h"
+
+#include <ldap.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+/* Entries asked for per page: at most slapd's default size limit (500),
+ * which a page may not pass. */
+const int kPageSize = 500;
+
+/* How often a persistent search that a server's limit ended is started again
+ * from its last cookie before changes by others are given up. */
+const int kSyncRestarts = 1000;
+
+/* The most names a search returns when the caller names no limit. */
+const int kSearchLimit = 1000;
+
+DataUnit unit(const std::string& s)
+{
+    return DataUnit(s.data(), s.size());
+}
+
+std::string str_field(const json& o, const char* key)
+{
+    if (o.is_object() && o.contains(key) && o[key].is_string()) return o[key].get<std::string>();
+    return std::string();
+}
+
+std::string lower(std::string s)
+{
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+/* The KVL error type of an LDAP result code. */
+int error_type(int rc)
+{
+    switch (rc) {
+    case LDAP_NO_SUCH_OBJECT: return KVL_ERR_NO_OBJECT;
+    case LDAP_NO_SUCH_ATTRIBUTE:
+    case LDAP_UNDEFINED_TYPE: return KVL_ERR_NO_ATTRIBUTE;
+    case LDAP_INSUFFICIENT_ACCESS:
+    case LDAP_CONFIDENTIALITY_REQUIRED:
+    case LDAP_STRONG_AUTH_REQUIRED:
+    case LDAP_INAPPROPRIATE_AUTH:
+    case LDAP_INVALID_CREDENTIALS: return KVL_ERR_ACCESS;
+    case LDAP_ALREADY_EXISTS: return KVL_ERR_DUPLICATE;
+    case LDAP_INVALID_SYNTAX:
+    case LDAP_CONSTRAINT_VIOLATION:
+    case LDAP_OBJECT_CLASS_VIOLATION: return KVL_ERR_SYNTAX;
+    case LDAP_INVALID_DN_SYNTAX: return KVL_ERR_BAD_NAME;
+    case LDAP_FILTER_ERROR: return KVL_ERR_BAD_DERIVATION;
+    case LDAP_SERVER_DOWN: return KVL_ERR_DISCONNECTED;
+    case LDAP_TIMEOUT: return KVL_ERR_TIMEOUT;
+    default: return KVL_ERR_SERVER;
+    }
+}
+
+/* "Insufficient access: <the server's text>", the result name first. */
+std::string result_text(int rc, const char* diagnostic)
+{
+    std::string text = ldap_err2string(rc);
+    if (diagnostic && *diagnostic) text += std::string(": ") + diagnostic;
+    return text;
+}
+
+/* ldap_msgfree / ldap_memfree / ber_free at the end of the scope. */
+struct MessageGuard {
+    LDAPMessage* m = nullptr;
+    ~MessageGuard()
+    {
+        if (m) ldap_msgfree(m);
+    }
+};
+struct TextGuard {
+    char* p = nullptr;
+    ~TextGuard()
+    {
+        if (p) ldap_memfree(p);
+    }
+};
+struct ValuesGuard {
+    struct berval** v = nullptr;
+    ~ValuesGuard()
+    {
+        if (v) ldap_value_free_len(v);
+    }
+};
+
+bool valid_utf8(const char* text, size_t n)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < n;) {
+        unsigned char c = s[i];
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        for (size_t k = 1; k < len; k++)
+            if ((s[i + k] & 0xc0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+/* The bind DN of ~/.ldaprc (BINDDN), "" when it names none. */
+std::string ldaprc_binddn()
+{
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return "";
+    for (const char* file : {"/.ldaprc", "/ldaprc"}) {
+        std::ifstream in(std::string(home) + file);
+        std::string line;
+        while (std::getline(in, line)) {
+            size_t b = line.find_first_not_of(" \t");
+            if (b == std::string::npos || line[b] == '#') continue;
+            size_t e = line.find_first_of(" \t", b);
+            if (e == std::string::npos || lower(line.substr(b, e - b)) != "binddn") continue;
+            size_t v = line.find_first_not_of(" \t", e);
+            if (v == std::string::npos) continue;
+            std::string dn = line.substr(v);
+            while (!dn.empty() && (dn.back() == ' ' || dn.back() == '\r')) dn.pop_back();
+            return dn;
+        }
+    }
+    return "";
+}
+
+/* The password in the file QX_PASSWORD_FILE names: refused when group or
+ * others may read it.  The text never goes anywhere but the bind. */
+bool read_password(std::string& password, std::string& why)
+{
+    const char* path = std::getenv("QX_PASSWORD_FILE");
+    if (!path || !*path) {
+        why = "a bind DN needs its password: QX_PASSWORD_FILE names no password file";
+        return false;
+    }
+    struct stat st;
+    if (stat(path, &st) < 0) {
+        why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (st.st_mode & (S_IRWXG | S_IRWXO)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        why = std::string("the password file ") + path + " is refused: others can read it (mode " +
+              mode + "); make it readable by its owner only (chmod 600)";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::getline(in, password, '\0');
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+        password.pop_back();
+    return true;
+}
+
+/* The parent of an FDN: "/" for a naming context (one component). */
+std::string parent_fdn(const std::string& fdn)
+{
+    size_t slash = fdn.rfind('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return fdn.substr(0, slash);
+}
+
+/* The 16 bytes of a UUID in its text form (8-4-4-4-12 hex digits), as the
+ * Sync State control carries it. */
+std::string uuid_bytes(const char* text, size_t n)
+{
+    std::string out;
+    int high = -1;
+    for (size_t i = 0; i < n; i++) {
+        char c = text[i];
+        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) continue;
+        if (high < 0)
+            high = v;
+        else {
+            out += static_cast<char>(high << 4 | v);
+            high = -1;
+        }
+    }
+    return out;
+}
+
+/* One KVL request in progress on the directory. */
+struct Op {
+    enum Kind { BIND, ROOT_DSE, SCHEMA, GET, DERIVE, SEARCH, SYNC, WATCH_READ } kind;
+    long id = 0; /* the KVL request */
+    std::string base;       /* DN searched */
+    std::vector<std::string> bases; /* further bases (a search from the root) */
+    int scope = LDAP_SCOPE_BASE;
+    std::string filter;
+    std::vector<std::string> attrs;
+    bool paged = false;
+    std::string cookie; /* the paged-results cookie of the next page */
+    std::string want_class;
+    bool root = false;  /* the root DSE */
+    int limit = 0;      /* search: the names wanted */
+    bool count_only = false;
+    long count = 0;
+    json result = json::object();
+    std::vector<std::pair<std::string, std::string>> found; /* search: (FDN, class) */
+    std::shared_ptr<AlbumSnapshot> members;
+    bool got_entry = false;
+};
+
+struct LdapTransport : KvlTransport {
+    LDAP* ld = nullptr;
+    std::map<int, Op> ops; /* by LDAP message id */
+    std::vector<std::string> contexts; /* naming contexts, canonical */
+    std::vector<std::string> context_classes;
+    std::vector<std::string> context_csns; /* contextCSN values, joined with ';' */
+    std::string subschema_dn;
+    std::vector<std::string> controls; /* supportedControl */
+    LdapSchema schema;
+    /* Live changes (content synchronization, RFC 4533): one refreshAndPersist
+     * search per naming context, from connect on. */
+    bool sync_offered = false;
+    bool sync_refused_told = false;
+    int sync_restarts = 0;
+    std::map<std::string, std::string> fdn_of_uuid;   /* entryUUID -> FDN */
+    std::map<std::string, std::set<long>> subs_of_parent; /* FDN -> subscriptions below it */
+    std::map<long, std::string> parent_of_sub;
+    long next_sub = 0;
+    /* The last values read of each watched entry, to tell what a change changed. */
+    std::map<std::string, std::map<std::string, std::string>> watched;
+
+    ~LdapTransport() override { unbind(); }
+
+    bool open(PlatformImpl& plat, const std::string& host, const std::string& app, double timeout,
+              Error& err) override;
+    bool send(PlatformImpl& plat, long id, const char* method, const json& params) override;
+    void read_input(PlatformImpl& plat) override;
+    void forget(PlatformImpl& plat, long id) override;
+    void close(PlatformImpl& plat) override
+    {
+        unbind();
+        plat.fd = -1;
+    }
+
+    void unbind()
+    {
+        ops.clear();
+        if (ld) ldap_unbind_ext(ld, nullptr, nullptr);
+        ld = nullptr;
+    }
+
+    /* Starts a search for op; false with why when libldap refuses it at once. */
+    bool start_search(PlatformImpl& plat, Op op, std::string& why);
+    /* Starts op for request id, answering it with the failure when it
+     * cannot start; false when the connection is gone. */
+    bool begin(PlatformImpl& plat, Op op);
+    void take(PlatformImpl& plat, LDAPMessage* msg);
+    void take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry);
+    void finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* res);
+    bool wait_internal(PlatformImpl& plat, Op op, double deadline, const std::string& what,
+                       KvlReply& r);
+
+    LdapNamingContexts named; /* the contexts, parsed once */
+    std::string fdn_of(const std::string& dn) const
+    {
+        std::string fdn, why;
+        if (!named.to_fdn(dn, fdn, why)) return dn;
+        return fdn;
+    }
+    std::string class_of(LDAPMessage* entry);
+    void start_sync(PlatformImpl& plat);
+    void take_sync_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry, const std::string& fdn);
+    void take_intermediate(PlatformImpl& plat, Op& op, LDAPMessage* msg);
+    void membership(PlatformImpl& plat, const char* event, const std::string& fdn,
+                    const std::string& cls);
+    void reread(PlatformImpl& plat, const std::string& fdn, bool report_changes);
+    void compare(PlatformImpl& plat, const std::string& fdn, LDAPMessage* entry, bool report);
+    void tell_unfollowed(PlatformImpl& plat);
+    /* True when a tracked album of fdn's parent holds it already, or none follows the parent. */
+    bool held(PlatformImpl& plat, const std::string& fdn)
+    {
+        auto subs = subs_of_parent.find(parent_fdn(fdn));
+        if (subs == subs_of_parent.end()) return true;
+        for (long sub : subs->second) {
+            auto album = plat.album_for_subscription(sub);
+            if (album && album->holds(fdn)) return true;
+        }
+        return false;
+    }
+    void follow(long sub, const std::string& parent)
+    {
+        subs_of_parent[parent].insert(sub);
+        parent_of_sub[sub] = parent;
+    }
+    json attributes_of(LDAPMessage* entry, bool root);
+    json blank(const std::string& cls, std::string& why);
+    std::string describe_class(const std::string& cls, std::string& why);
+    bool answer_local(PlatformImpl& plat, long id, const char* method, const json& params);
+};
+
+std::string LdapTransport::class_of(LDAPMessage* entry)
+{
+    ValuesGuard s;
+    s.v = ldap_get_values_len(ld, entry, "structuralObjectClass");
+    if (s.v && s.v[0]) return std::string(s.v[0]->bv_val, s.v[0]->bv_len);
+    ValuesGuard oc;
+    oc.v = ldap_get_values_len(ld, entry, "objectClass");
+    /* The most specific structural class the entry names, else its last. */
+    std::string last;
+    for (int i = 0; oc.v && oc.v[i]; i++) {
+        std::string c(oc.v[i]->bv_val, oc.v[i]->bv_len);
+        const LdapObjectClass* k = schema.object_class(c);
+        if (k && k->kind == "STRUCTURAL" && (last.empty() || schema.is_a(c, last))) last = c;
+    }
+    if (last.empty() && oc.v)
+        for (int i = 0; oc.v[i]; i++) last = std::string(oc.v[i]->bv_val, oc.v[i]->bv_len);
+    return last;
+}
+
+json LdapTransport::attributes_of(LDAPMessage* entry, bool root)
+{
+    json attrs = json::array();
+    BerElement* ber = nullptr;
+    for (char* a = ldap_first_attribute(ld, entry, &ber); a; a = ldap_next_attribute(ld, entry, ber)) {
+        TextGuard name;
+        name.p = a;
+        std::string attr = a;
+        std::string base = lower(attr.substr(0, attr.find(';')));
+        if (base == "userpassword" || base == "structuralobjectclass") continue;
+        const LdapAttributeType* t = schema.attribute(attr);
+        std::string syntax = schema.syntax_of(attr);
+        bool binary = LdapSchema::binary_syntax(syntax) ||
+                      attr.find(";binary") != std::string::npos;
+        ValuesGuard values;
+        values.v = ldap_get_values_len(ld, entry, a);
+        std::string text;
+        for (int i = 0; values.v && values.v[i]; i++) {
+            const berval* v = values.v[i];
+            if (i) text += '\n';
+            if (binary || !valid_utf8(v->bv_val, v->bv_len))
+                text += "(" + std::to_string(v->bv_len) + " bytes)";
+            else
+                text.append(v->bv_val, v->bv_len);
+        }
+        bool read_only = root || !t || t->no_user_modification || t->operational;
+        attrs.push_back({{"name", attr},
+                         {"syntax", syntax},
+                         {"access", read_only ? "read-only" : "read-write"},
+                         {"value", text}});
+    }
+    if (ber) ber_free(ber, 0);
+    return attrs;
+}
+
+json LdapTransport::blank(const std::string& cls, std::string& why)
+{
+    std::vector<std::string> must, may;
+    if (!schema.attributes_of(cls, must, may)) {
+        why = "no object class '" + cls + "' in the directory's schema";
+        return json();
+    }
+    const LdapObjectClass* c = schema.object_class(cls);
+    json attrs = json::array();
+    for (auto* group : {&must, &may})
+        for (const std::string& a : *group) {
+            if (lower(a) == "userpassword") continue;
+            const LdapAttributeType* t = schema.attribute(a);
+            bool read_only = t && (t->no_user_modification || t->operational);
+            attrs.push_back({{"name", a},
+                             {"syntax", schema.syntax_of(a)},
+                             {"access", read_only ? "read-only" : "read-write"},
+                             {"value", lower(a) == "objectclass" ? c->name : ""}});
+        }
+    return json{{"class", c->name}, {"attributes", attrs}};
+}
+
+std::string LdapTransport::describe_class(const std::string& cls, std::string& why)
+{
+    std::vector<std::string> must, may;
+    const LdapObjectClass* c = schema.object_class(cls);
+    if (!c || !schema.attributes_of(cls, must, may)) {
+        why = "no object class '" + cls + "' in the directory's schema";
+        return "";
+    }
+    std::string out = "class " + c->name + "\n";
+    out += "derivedFrom " + (c->sup.empty() ? std::string("none") : c->sup[0]) + "\n";
+    out += "attributes\n";
+    for (auto* group : {&must, &may})
+        for (const std::string& a : *group) {
+            const LdapAttributeType* t = schema.attribute(a);
+            bool read_only = t && (t->no_user_modification || t->operational);
+            std::string syntax = schema.syntax_of(a);
+            out += "    labels { label \"" + a + "\" syntax \"" + syntax + "\" access \"" +
+                   (read_only ? "read-only" : "read-write") + "\" }\n";
+        }
+    out += "actions\n"; /* directories have no actions */
+    return out;
+}
+
+
+
+void LdapTransport::tell_unfollowed(PlatformImpl& plat)
+{
+    if (sync_refused_told) return;
+    sync_refused_told = true;
+    plat.events.push_back(json{{"method", "rawEvent"},
+                               {"params",
+                                {{"event", "changes by others are not followed (the directory "
+                                           "offers no content synchronization)"},
+                                 {"name", "/"}}}});
+}
+
+void LdapTransport::start_sync(PlatformImpl& plat)
+{
+    for (size_t i = 0; i < contexts.size(); i++) {
+        const std::string& c = contexts[i];
+        Op op;
+        op.kind = Op::SYNC;
+        op.base = c;
+        /* From the context's present state on: no refresh of its whole
+         * content, which a size limit would cut short. */
+        if (!context_csns[i].empty()) op.cookie = "rid=000,csn=" + context_csns[i];
+        op.got_entry = !op.cookie.empty(); /* what comes is change, not content */
+        op.scope = LDAP_SCOPE_SUBTREE;
+        op.attrs = {"structuralObjectClass"};
+        std::string why;
+        if (!start_search(plat, std::move(op), why)) tell_unfollowed(plat);
+    }
+}
+
+/* An entry entering or leaving the set of the subscriptions of its parent. */
+void LdapTransport::membership(PlatformImpl& plat, const char* event, const std::string& fdn,
+                               const std::string& cls)
+{
+    plat.events.push_back(
+        json{{"method", "rawEvent"}, {"params", {{"event", event}, {"name", fdn}}}});
+    auto subs = subs_of_parent.find(parent_fdn(fdn));
+    if (subs == subs_of_parent.end()) return;
+    for (long sub : subs->second)
+        plat.events.push_back(json{{"method", "event"},
+                                   {"params",
+                                    {{"event", event},
+                                     {"name", fdn},
+                                     {"class", cls},
+                                     {"subscription", sub}}}});
+}
+
+void LdapTransport::reread(PlatformImpl& plat, const std::string& fdn, bool report_changes)
+{
+    std::string dn, why;
+    if (!kvl_ldap_fdn_to_dn(fdn, dn, why)) return;
+    Op op;
+    op.kind = Op::WATCH_READ;
+    op.base = dn;
+    op.attrs = {"*"};
+    op.result = json{{"fdn", fdn}};
+    op.got_entry = report_changes;
+    start_search(plat, std::move(op), why);
+}
+
+/* Takes the values of a watched entry; with report, an ATTR_CHANGED for each
+ * attribute whose text differs from the last read. */
+void LdapTransport::compare(PlatformImpl& plat, const std::string& fdn, LDAPMessage* entry,
+                            bool report)
+{
+    auto w = watched.find(fdn);
+    if (w == watched.end()) return;
+    std::map<std::string, std::string> now;
+    for (const json& a : attributes_of(entry, false))
+        now[a["name"].get<std::string>()] = a["value"].get<std::string>();
+    if (report) {
+        std::set<std::string> names;
+        for (auto& v : now) names.insert(v.first);
+        for (auto& v : w->second) names.insert(v.first);
+        for (const std::string& a : names) {
+            auto before = w->second.find(a);
+            auto after = now.find(a);
+            std::string old_text = before == w->second.end() ? "" : before->second;
+            std::string new_text = after == now.end() ? "" : after->second;
+            if (old_text == new_text) continue;
+            plat.events.push_back(json{{"method", "event"},
+                                       {"params",
+                                        {{"event", "ATTR_CHANGED"},
+                                         {"name", fdn},
+                                         {"attribute", a},
+                                         {"value", new_text}}}});
+        }
+    }
+    w->second = std::move(now);
+}
+
+void LdapTransport::take_sync_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry,
+                                    const std::string& fdn)
+{
+    LDAPControl** ctrls = nullptr;
+    if (ldap_get_entry_controls(ld, entry, &ctrls) != LDAP_SUCCESS || !ctrls) return;
+    LDAPControl* state_ctrl = ldap_control_find(LDAP_CONTROL_SYNC_STATE, ctrls, nullptr);
+    ber_int_t state = -1;
+    std::string uuid;
+    if (state_ctrl) {
+        BerElement* ber = ber_init(&state_ctrl->ldctl_value);
+        struct berval id = {0, nullptr};
+        if (ber && ber_scanf(ber, "{em", &state, &id) != LBER_ERROR && id.bv_val) {
+            uuid.assign(id.bv_val, id.bv_len);
+            ber_len_t len = 0;
+            struct berval cookie = {0, nullptr};
+            if (ber_peek_tag(ber, &len) == LDAP_TAG_SYNC_COOKIE &&
+                ber_scanf(ber, "m", &cookie) != LBER_ERROR && cookie.bv_val)
+                op.cookie.assign(cookie.bv_val, cookie.bv_len);
+        }
+        if (ber) ber_free(ber, 1);
+    }
+    ldap_controls_free(ctrls);
+    if (uuid.empty()) return;
+    bool refreshing = !op.got_entry; /* got_entry marks the end of the refresh */
+    std::string cls = class_of(entry);
+    auto known = fdn_of_uuid.find(uuid);
+    switch (state) {
+    case LDAP_SYNC_ADD:
+    case LDAP_SYNC_MODIFY:
+        if (refreshing) {
+            fdn_of_uuid[uuid] = fdn;
+            /* Made after a tracked derivation read its set, but before
+             * the refresh reached it: still a creation for that album. */
+            auto subs = subs_of_parent.find(parent_fdn(fdn));
+            if (subs != subs_of_parent.end())
+                for (long sub : subs->second) {
+                    auto album = plat.album_for_subscription(sub);
+                    if (album && !album->holds(fdn))
+                        membership(plat, "OBJECT_CREATED", fdn, cls);
+                }
+            break;
+        }
+        if (known == fdn_of_uuid.end()) {
+            /* An entry not seen before: a creation, or a change (a rename
+             * too) of one no derivation read. */
+            fdn_of_uuid[uuid] = fdn;
+            if (state == LDAP_SYNC_ADD || (!watched.count(fdn) && !held(plat, fdn)))
+                membership(plat, "OBJECT_CREATED", fdn, cls);
+            else {
+                plat.events.push_back(json{{"method", "rawEvent"},
+                                           {"params", {{"event", "ATTR_CHANGED"}, {"name", fdn}}}});
+                if (watched.count(fdn)) reread(plat, fdn, true);
+            }
+        } else if (known->second != fdn) { /* a rename: it leaves, and comes back */
+            std::string old_name = known->second;
+            known->second = fdn;
+            membership(plat, "OBJECT_DESTROYED", old_name, "");
+            membership(plat, "OBJECT_CREATED", fdn, cls);
+        } else {
+            plat.events.push_back(json{{"method", "rawEvent"},
+                                       {"params", {{"event", "ATTR_CHANGED"}, {"name", fdn}}}});
+            if (watched.count(fdn)) reread(plat, fdn, true);
+        }
+        break;
+    case LDAP_SYNC_DELETE: {
+        std::string name = known == fdn_of_uuid.end() ? fdn : known->second;
+        if (known != fdn_of_uuid.end()) fdn_of_uuid.erase(known);
+        membership(plat, "OBJECT_DESTROYED", name, "");
+        break;
+    }
+    default: break;
+    }
+}
+
+void LdapTransport::take_intermediate(PlatformImpl& plat, Op& op, LDAPMessage* msg)
+{
+    char* oid = nullptr;
+    struct berval* data = nullptr;
+    if (ldap_parse_intermediate(ld, msg, &oid, &data, nullptr, 0) != LDAP_SUCCESS) return;
+    TextGuard g;
+    g.p = oid;
+    if (oid && std::strcmp(oid, LDAP_SYNC_INFO) == 0 && data) {
+        BerElement* ber = ber_init(data);
+        ber_len_t len = 0;
+        ber_tag_t tag = ber ? ber_peek_tag(ber, &len) : LBER_ERROR;
+        /* refreshDelete or refreshPresent (refreshDone defaults to TRUE)
+         * ends the refresh phase: from now on entries are changes. */
+        if (tag == LDAP_TAG_SYNC_REFRESH_DELETE || tag == LDAP_TAG_SYNC_REFRESH_PRESENT)
+            op.got_entry = true;
+        if (ber) ber_free(ber, 1);
+    }
+    if (data) ber_bvfree(data);
+    (void)plat;
+}
+
+bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
+{
+    std::vector<char*> attrs;
+    for (std::string& a : op.attrs) attrs.push_back(&a[0]);
+    attrs.push_back(nullptr);
+    LDAPControl* page = nullptr;
+    LDAPControl* ctrls[2] = {nullptr, nullptr};
+    if (op.paged) {
+        struct berval cookie = {static_cast<ber_len_t>(op.cookie.size()),
+                                op.cookie.empty() ? nullptr : &op.cookie[0]};
+        int rc = ldap_create_page_control(ld, kPageSize, op.cookie.empty() ? nullptr : &cookie, 0,
+                                          &page);
+        if (rc != LDAP_SUCCESS) {
+            why = std::string("cannot make the paged-results control: ") + ldap_err2string(rc);
+            return false;
+        }
+        ctrls[0] = page;
+    }
+    LDAPControl* sync = nullptr;
+    if (op.kind == Op::SYNC) {
+        BerElement* ber = ber_alloc_t(LBER_USE_DER);
+        struct berval* value = nullptr;
+        struct berval cookie = {static_cast<ber_len_t>(op.cookie.size()),
+                                op.cookie.empty() ? nullptr : &op.cookie[0]};
+        int printed = op.cookie.empty()
+                          ? ber_printf(ber, "{e}", static_cast<ber_int_t>(LDAP_SYNC_REFRESH_AND_PERSIST))
+                          : ber_printf(ber, "{eO}", static_cast<ber_int_t>(LDAP_SYNC_REFRESH_AND_PERSIST),
+                                       &cookie);
+        if (!ber || printed < 0 || ber_flatten(ber, &value) < 0) {
+            if (ber) ber_free(ber, 1);
+            why = "cannot make the content synchronization control";
+            return false;
+        }
+        ber_free(ber, 1);
+        int crc = ldap_control_create(LDAP_CONTROL_SYNC, 1, value, 1, &sync);
+        ber_bvfree(value);
+        if (crc != LDAP_SUCCESS) {
+            why = std::string("cannot make the content synchronization control: ") +
+                  ldap_err2string(crc);
+            return false;
+        }
+        ctrls[0] = sync;
+    }
+    int msgid = 0;
+    int rc = ldap_search_ext(ld, op.base.c_str(), op.scope,
+                             op.filter.empty() ? "(objectClass=*)" : op.filter.c_str(),
+                             op.attrs.empty() ? nullptr : attrs.data(), 0,
+                             ctrls[0] ? ctrls : nullptr, nullptr, nullptr, 0, &msgid);
+    if (page) ldap_control_free(page);
+    if (sync) ldap_control_free(sync);
+    if (rc != LDAP_SUCCESS) {
+        why = result_text(rc, nullptr);
+        if (rc == LDAP_SERVER_DOWN) plat.lost(why);
+        return false;
+    }
+    ops[msgid] = std::move(op);
+    return true;
+}
+
+bool LdapTransport::begin(PlatformImpl& plat, Op op)
+{
+    long id = op.id;
+    int kind = op.kind;
+    std::string why;
+    if (start_search(plat, std::move(op), why)) return true;
+    if (!plat.connected) return false;
+    plat.fail(id, kind == Op::DERIVE || kind == Op::SEARCH ? KVL_ERR_BAD_DERIVATION : KVL_ERR_SERVER,
+              why);
+    return true;
+}
+
+/* A derivation string: FDN "/" STAR, then optionally "/CMISFilter(" filter ")". */
+bool split_derivation(const std::string& d, std::string& base, std::string& filter)
+{
+    static const std::string head = "/CMISFilter(";
+    for (size_t at = d.find("/*"); at != std::string::npos; at = d.find("/*", at + 1)) {
+        std::string rest = d.substr(at + 2);
+        if (rest.empty() ||
+            (rest.compare(0, head.size(), head) == 0 && rest.back() == ')')) {
+            base = at == 0 ? "/" : d.substr(0, at);
+            filter = rest.empty() ? "" : rest.substr(head.size(), rest.size() - head.size() - 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method, const json& params)
+{
+    std::string m = method;
+    if (m == "watch") {
+        std::string fdn = str_field(params, "name");
+        if (!watched.count(fdn)) {
+            watched[fdn];
+            reread(plat, fdn, false);
+        }
+        if (!sync_offered) tell_unfollowed(plat);
+        plat.answer(id, json::object());
+        return true;
+    }
+    if (m == "unwatch") {
+        watched.erase(str_field(params, "name"));
+        plat.answer(id, json::object());
+        return true;
+    }
+    if (m == "unsubscribe") {
+        long sub = params.contains("subscription") && params["subscription"].is_number_integer()
+                       ? params["subscription"].get<long>()
+                       : 0;
+        auto p = parent_of_sub.find(sub);
+        if (p != parent_of_sub.end()) {
+            subs_of_parent[p->second].erase(sub);
+            if (subs_of_parent[p->second].empty()) subs_of_parent.erase(p->second);
+            parent_of_sub.erase(p);
+        }
+        plat.answer(id, json::object());
+        return true;
+    }
+    if (m == "syntax") {
+        std::string attr = str_field(params, "attribute");
+        const LdapAttributeType* t = schema.attribute(attr);
+        if (!t) {
+            plat.fail(id, KVL_ERR_NO_ATTRIBUTE, "no attribute type '" + attr + "' in the directory's schema");
+            return true;
+        }
+        std::string oid = schema.syntax_of(attr);
+        std::string desc = schema.syntax_description(oid);
+        std::string rule = (desc.empty() ? oid : desc) +
+                           (t->length.empty() ? "" : " of at most " + t->length + " characters") +
+                           (t->single ? ", one value" : ", one value per line");
+        json expansion = json::array({"attribute type " + t->name + " (" + t->oid + ")",
+                                      "syntax " + oid + (desc.empty() ? "" : " (" + desc + ")")});
+        if (t->no_user_modification) expansion.push_back("NO-USER-MODIFICATION");
+        if (t->operational) expansion.push_back("operational");
+        plat.answer(id, json{{"name", desc.empty() ? oid : desc},
+                             {"description", oid},
+                             {"rule", rule},
+                             {"expansion", expansion}});
+        return true;
+    }
+    if (m == "blank") {
+        std::string why;
+        json result = blank(str_field(params, "class"), why);
+        if (result.is_null())
+            plat.fail(id, KVL_ERR_NO_CLASS, why);
+        else
+            plat.answer(id, result);
+        return true;
+    }
+    if (m == "validate") {
+        std::string attr = str_field(params, "attribute");
+        if (!schema.attribute(attr))
+            plat.fail(id, KVL_ERR_NO_ATTRIBUTE, "no attribute type '" + attr + "' in the directory's schema");
+        else
+            plat.answer(id, json{{"value", str_field(params, "value")}});
+        return true;
+    }
+    if (m == "action") {
+        std::string name = str_field(params, "name");
+        std::string action = str_field(params, "action");
+        /* The editor's repository object: /systemId="<host>"/metaName="MDR". */
+        static const std::string suffix = "/metaName=\"MDR\"";
+        bool repository = name.size() > suffix.size() &&
+                          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+        if (repository && action == "getObjectClass") {
+            std::string why;
+            std::string text = describe_class(str_field(params, "parameter"), why);
+            if (text.empty())
+                plat.fail(id, KVL_ERR_NO_CLASS, why);
+            else
+                plat.answer(id, json{{"reply", text}});
+        } else {
+            plat.fail(id, KVL_ERR_NO_ACTION,
+                      "a directory's classes have no actions ('" + action + "' on " + name + ")");
+        }
+        return true;
+    }
+    if (m == "set" || m == "create" || m == "delete") {
+        plat.fail(id, KVL_ERR_ACCESS,
+                  "changing a directory's entries (" + m + ") is not supported yet");
+        return true;
+    }
+    return false;
+}
+
+bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const json& params)
+{
+    if (!ld) return false;
+    if (answer_local(plat, id, method, params)) return true;
+    std::string m = method;
+    std::string why;
+    Op op;
+    op.id = id;
+    if (m == "get") {
+        std::string name = str_field(params, "name");
+        std::string dn;
+        if (!kvl_ldap_fdn_to_dn(name, dn, why)) {
+            plat.fail(id, KVL_ERR_BAD_NAME, why);
+            return true;
+        }
+        op.kind = Op::GET;
+        op.base = dn;
+        op.root = dn.empty();
+        op.want_class = str_field(params, "class");
+        op.attrs = op.root ? std::vector<std::string>{"*", "+"}
+                           : std::vector<std::string>{"*", "structuralObjectClass"};
+        return begin(plat, std::move(op));
+    }
+    if (m == "derive") {
+        std::string base, filter, dn;
+        if (!split_derivation(str_field(params, "derivation"), base, filter)) {
+            plat.fail(id, KVL_ERR_BAD_DERIVATION,
+                      "derivation string '" + str_field(params, "derivation") + "' refused");
+            return true;
+        }
+        if (!kvl_ldap_fdn_to_dn(base, dn, why)) {
+            plat.fail(id, KVL_ERR_BAD_NAME, why);
+            return true;
+        }
+        long sub = 0;
+        if (params.contains("subscribe") && params["subscribe"] == true) {
+            if (!sync_offered) tell_unfollowed(plat);
+            sub = ++next_sub;
+            if (dn.empty()) follow(sub, "/");
+        }
+        if (dn.empty()) { /* the root DSE: its children are the naming contexts */
+            auto snap = std::make_shared<AlbumSnapshot>();
+            for (size_t i = 0; i < contexts.size(); i++)
+                snap->add(fdn_of(contexts[i]), context_classes[i]);
+            auto it = plat.pending.find(id);
+            if (it != plat.pending.end()) it->second.members = snap;
+            json result = {{"count", contexts.size()}};
+            if (sub) result["subscription"] = sub;
+            plat.answer(id, result);
+            return true;
+        }
+        op.kind = Op::DERIVE;
+        op.count = sub;
+        op.base = dn;
+        op.scope = LDAP_SCOPE_ONELEVEL;
+        op.filter = filter;
+        op.attrs = {"structuralObjectClass", "entryUUID"};
+        op.paged = true;
+        op.members = std::make_shared<AlbumSnapshot>();
+        return begin(plat, std::move(op));
+    }
+    if (m == "search") {
+        std::string dn;
+        if (!kvl_ldap_fdn_to_dn(str_field(params, "base"), dn, why)) {
+            plat.fail(id, KVL_ERR_BAD_NAME, why);
+            return true;
+        }
+        op.kind = Op::SEARCH;
+        op.filter = str_field(params, "filter");
+        int depth = params.contains("depth") && params["depth"].is_number_integer()
+                        ? params["depth"].get<int>()
+                        : -1;
+        op.limit = params.contains("limit") && params["limit"].is_number_integer()
+                       ? params["limit"].get<int>()
+                       : kSearchLimit;
+        op.count_only = op.limit == 0;
+        op.scope = depth == 0 ? LDAP_SCOPE_BASE : depth == 1 ? LDAP_SCOPE_ONELEVEL
+                                                             : LDAP_SCOPE_SUBORDINATE;
+        op.attrs = op.count_only ? std::vector<std::string>{"1.1"}
+                                 : std::vector<std::string>{"structuralObjectClass"};
+        op.paged = true;
+        if (dn.empty()) { /* below the root DSE: the naming contexts and what is below them */
+            for (size_t i = 0; i < contexts.size(); i++) {
+                op.count++;
+                if (!op.count_only && static_cast<int>(op.found.size()) < op.limit)
+                    op.found.emplace_back(fdn_of(contexts[i]), context_classes[i]);
+            }
+            if (contexts.empty() || depth == 1) {
+                json objects = json::array();
+                for (auto& f : op.found) objects.push_back({{"name", f.first}, {"class", f.second}});
+                plat.answer(id, json{{"objects", objects}, {"count", op.count}, {"truncated", false}});
+                return true;
+            }
+            op.bases = contexts;
+            op.base = op.bases.back();
+            op.bases.pop_back();
+        } else {
+            op.base = dn;
+        }
+        return begin(plat, std::move(op));
+    }
+    plat.fail(id, KVL_ERR_ARGUMENT,
+              std::string("a directory does not offer '") + method + "' through this library");
+    return true;
+}
+
+void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
+{
+    TextGuard dn;
+    dn.p = ldap_get_dn(ld, entry);
+    std::string text = dn.p ? dn.p : "";
+    switch (op.kind) {
+    case Op::GET: {
+        op.got_entry = true;
+        std::string cls = op.root ? "rootDSE" : class_of(entry);
+        op.result = json{{"name", op.root ? "/" : fdn_of(text)},
+                         {"class", cls},
+                         {"attributes", attributes_of(entry, op.root)}};
+        if (!op.want_class.empty() && !op.root && !schema.is_a(cls, op.want_class)) {
+            ValuesGuard oc;
+            oc.v = ldap_get_values_len(ld, entry, "objectClass");
+            bool has = false;
+            for (int i = 0; oc.v && oc.v[i] && !has; i++)
+                has = schema.is_a(std::string(oc.v[i]->bv_val, oc.v[i]->bv_len), op.want_class);
+            if (!has) op.result["conflict"] = cls;
+        }
+        break;
+    }
+    case Op::ROOT_DSE: {
+        op.got_entry = true;
+        for (const char* a : {"namingContexts", "subschemaSubentry", "supportedControl"}) {
+            ValuesGuard v;
+            v.v = ldap_get_values_len(ld, entry, a);
+            json list = json::array();
+            for (int i = 0; v.v && v.v[i]; i++) list.push_back(std::string(v.v[i]->bv_val, v.v[i]->bv_len));
+            op.result[a] = list;
+        }
+        break;
+    }
+    case Op::SCHEMA: {
+        op.got_entry = true;
+        for (const char* a : {"ldapSyntaxes", "attributeTypes", "objectClasses"}) {
+            ValuesGuard v;
+            v.v = ldap_get_values_len(ld, entry, a);
+            for (int i = 0; v.v && v.v[i]; i++) {
+                std::string d(v.v[i]->bv_val, v.v[i]->bv_len);
+                if (a[0] == 'l')
+                    schema.add_syntax(d);
+                else if (a[0] == 'a')
+                    schema.add_attribute_type(d);
+                else
+                    schema.add_object_class(d);
+            }
+        }
+        break;
+    }
+    case Op::DERIVE: {
+        std::string fdn = fdn_of(text);
+        std::string cls = class_of(entry);
+        if (sync_offered) { /* a later rename of it is told by its entryUUID */
+            ValuesGuard id;
+            id.v = ldap_get_values_len(ld, entry, "entryUUID");
+            if (id.v && id.v[0]) fdn_of_uuid[uuid_bytes(id.v[0]->bv_val, id.v[0]->bv_len)] = fdn;
+        }
+        AlbumSnapshot& m = *op.members;
+        size_t at = m.text.size();
+        m.text += fdn;
+        m.append(at, cls.data(), cls.size());
+        break;
+    }
+    case Op::SEARCH: {
+        op.count++;
+        if (!op.count_only && static_cast<int>(op.found.size()) < op.limit)
+            op.found.emplace_back(fdn_of(text), class_of(entry));
+        break;
+    }
+    case Op::SYNC: take_sync_entry(plat, op, entry, fdn_of(text)); break;
+    case Op::WATCH_READ: {
+        std::string fdn = str_field(op.result, "fdn");
+        compare(plat, fdn, entry, op.got_entry);
+        break;
+    }
+    case Op::BIND: break;
+    }
+}
+
+void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* res)
+{
+    int rc = LDAP_OTHER;
+    char* matched = nullptr;
+    char* diagnostic = nullptr;
+    LDAPControl** ctrls = nullptr;
+    int prc = op.kind == Op::BIND
+                  ? ldap_parse_result(ld, res, &rc, &matched, &diagnostic, nullptr, nullptr, 0)
+                  : ldap_parse_result(ld, res, &rc, &matched, &diagnostic, nullptr, &ctrls, 0);
+    TextGuard m1, m2;
+    m1.p = matched;
+    m2.p = diagnostic;
+    if (prc != LDAP_SUCCESS) rc = prc;
+    std::string next_cookie;
+    if (ctrls) {
+        if (LDAPControl* page = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, ctrls, nullptr)) {
+            ber_int_t estimate = 0;
+            struct berval cookie = {0, nullptr};
+            if (ldap_parse_pageresponse_control(ld, page, &estimate, &cookie) == LDAP_SUCCESS &&
+                cookie.bv_val) {
+                next_cookie.assign(cookie.bv_val, cookie.bv_len);
+                ber_memfree(cookie.bv_val);
+            }
+        }
+        ldap_controls_free(ctrls);
+    }
+    Op done = std::move(op);
+    ops.erase(msgid);
+    if (done.kind == Op::SYNC) {
+        /* A persistent search ends when a limit of the server's ends it:
+         * it goes on from the last cookie.  Any other end stops following. */
+        std::string why;
+        if ((rc == LDAP_SIZELIMIT_EXCEEDED || rc == LDAP_TIMELIMIT_EXCEEDED) && done.got_entry &&
+            !done.cookie.empty() && ++sync_restarts <= kSyncRestarts &&
+            start_search(plat, std::move(done), why))
+            return;
+        tell_unfollowed(plat);
+        return;
+    }
+    if (done.kind == Op::WATCH_READ) return;
+    if (rc != LDAP_SUCCESS) {
+        std::string text = result_text(rc, diagnostic);
+        if (rc == LDAP_NO_SUCH_OBJECT && done.kind != Op::BIND)
+            text += " (" + (done.base.empty() ? std::string("the root DSE") : done.base) + ")";
+        plat.fail(done.id, error_type(rc), text, rc);
+        return;
+    }
+    if (done.paged && !next_cookie.empty()) { /* the next page of the same search */
+        done.cookie = next_cookie;
+        long id = done.id;
+        std::string why;
+        if (!start_search(plat, std::move(done), why) && plat.connected)
+            plat.fail(id, KVL_ERR_SERVER, why);
+        return;
+    }
+    if (done.kind == Op::SEARCH && !done.bases.empty()) { /* the next naming context */
+        done.base = done.bases.back();
+        done.bases.pop_back();
+        done.cookie.clear();
+        long id = done.id;
+        std::string why;
+        if (!start_search(plat, std::move(done), why) && plat.connected)
+            plat.fail(id, KVL_ERR_SERVER, why);
+        return;
+    }
+    switch (done.kind) {
+    case Op::GET:
+        if (!done.got_entry) {
+            plat.fail(done.id, KVL_ERR_NO_OBJECT, "No such object (" + done.base + ")", LDAP_NO_SUCH_OBJECT);
+        } else if (done.result.contains("conflict")) {
+            plat.fail(done.id, KVL_ERR_CLASS_CONFLICT,
+                      "the entry " + done.base + " is of class " + str_field(done.result, "conflict") +
+                          ", not " + done.want_class);
+        } else {
+            plat.answer(done.id, std::move(done.result));
+        }
+        break;
+    case Op::DERIVE: {
+        done.members->index_all();
+        done.members->text.shrink_to_fit();
+        done.members->list.shrink_to_fit();
+        auto it = plat.pending.find(done.id);
+        if (it != plat.pending.end()) it->second.members = done.members;
+        json result = {{"count", done.members->live}};
+        if (done.count) { /* followed from now on: the set is the album's */
+            follow(done.count, fdn_of(done.base));
+            result["subscription"] = done.count;
+        }
+        plat.answer(done.id, result);
+        break;
+    }
+    case Op::SEARCH: {
+        std::sort(done.found.begin(), done.found.end());
+        json objects = json::array();
+        for (auto& f : done.found) objects.push_back({{"name", f.first}, {"class", f.second}});
+        plat.answer(done.id, json{{"objects", objects},
+                                  {"count", done.count},
+                                  {"truncated", done.count > static_cast<long>(done.found.size()) &&
+                                                    !done.count_only}});
+        break;
+    }
+    default: plat.answer(done.id, std::move(done.result)); break;
+    }
+}
+
+void LdapTransport::take(PlatformImpl& plat, LDAPMessage* msg)
+{
+    int msgid = ldap_msgid(msg);
+    auto it = ops.find(msgid);
+    if (it == ops.end()) return; /* an operation nobody waits for any more */
+    switch (ldap_msgtype(msg)) {
+    case LDAP_RES_INTERMEDIATE: take_intermediate(plat, it->second, msg); break;
+    case LDAP_RES_SEARCH_ENTRY: take_entry(plat, it->second, msg); break;
+    case LDAP_RES_SEARCH_REFERENCE: break; /* referrals are not followed */
+    case LDAP_RES_SEARCH_RESULT:
+    case LDAP_RES_BIND: finish(plat, msgid, it->second, msg); break;
+    default: break;
+    }
+}
+
+void LdapTransport::read_input(PlatformImpl& plat)
+{
+    /* Whatever libldap holds or the socket has, one message at a time;
+     * bounded so that a server sending without pause leaves the loop a turn. */
+    for (int n = 0; n < 100000 && ld && plat.connected; n++) {
+        struct timeval zero = {0, 0};
+        MessageGuard msg;
+        int rc = ldap_result(ld, LDAP_RES_ANY, LDAP_MSG_ONE, &zero, &msg.m);
+        if (rc == 0) return;
+        if (rc < 0) {
+            int code = LDAP_SERVER_DOWN;
+            ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
+            plat.lost(result_text(code, nullptr));
+            return;
+        }
+        take(plat, msg.m);
+    }
+}
+
+void LdapTransport::forget(PlatformImpl& plat, long id)
+{
+    for (auto it = ops.begin(); it != ops.end(); ++it)
+        if (it->second.id == id) {
+            if (ld) ldap_abandon_ext(ld, it->first, nullptr, nullptr);
+            ops.erase(it);
+            return;
+        }
+}
+
+/* Starts an operation of the connection's own and waits for it. */
+bool LdapTransport::wait_internal(PlatformImpl& plat, Op op, double deadline,
+                                  const std::string& what, KvlReply& r)
+{
+    long id = plat.next_id++;
+    plat.pending[id] = KvlReply();
+    op.id = id;
+    std::string why;
+    if (!start_search(plat, std::move(op), why)) {
+        plat.pending.erase(id);
+        r.ok = false;
+        r.message = why;
+        return false;
+    }
+    double left = deadline - kvl_now_seconds();
+    r = plat.wait(id, left > 0.001 ? left : 0.001, what);
+    return r.ok;
+}
+
+bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std::string& app,
+                         double timeout, Error& err)
+{
+    (void)app;
+    double secs = kvl_effective_timeout(timeout);
+    double deadline = kvl_now_seconds() + secs;
+    LDAPURLDesc* url = nullptr;
+    if (ldap_url_parse(host.c_str(), &url) != LDAP_URL_SUCCESS) {
+        err.set_error(KVL_ERR_ARGUMENT, ("cannot connect: '" + host + "' is not an LDAP URL").c_str());
+        return false;
+    }
+    std::string bind_dn;
+    bool critical_unknown = false;
+    std::string unknown;
+    for (int i = 0; url->lud_exts && url->lud_exts[i]; i++) {
+        std::string ext = url->lud_exts[i];
+        bool critical = !ext.empty() && ext[0] == '!';
+        if (critical) ext.erase(0, 1);
+        if (lower(ext.substr(0, 9)) == "bindname=")
+            bind_dn = ext.substr(9);
+        else if (critical) {
+            critical_unknown = true;
+            unknown = ext;
+        }
+    }
+    /* scheme://host:port, without the DN and the rest, for libldap. */
+    size_t hostpart = host.find("://") + 3;
+    size_t slash = host.find('/', hostpart);
+    std::string server = host.substr(0, slash);
+    ldap_free_urldesc(url);
+    plat.host = host;
+    plat.host_port = server;
+    if (critical_unknown) {
+        err.set_error(KVL_ERR_ARGUMENT,
+                      ("cannot connect to " + server + ": the URL's critical extension '" + unknown +
+                       "' is not supported")
+                          .c_str());
+        return false;
+    }
+    if (bind_dn.empty()) bind_dn = ldaprc_binddn();
+    std::string password;
+    if (!bind_dn.empty()) {
+        std::string why;
+        if (!read_password(password, why)) {
+            err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " + why).c_str());
+            return false;
+        }
+    }
+
+    /* libldap writes with write(2): a server that went away must not kill
+     * the program with SIGPIPE.  Left alone when the program set its own. */
+    struct sigaction current;
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        signal(SIGPIPE, SIG_IGN);
+
+    int rc = ldap_initialize(&ld, server.c_str());
+    if (rc != LDAP_SUCCESS) {
+        err.set_error(KVL_ERR_CONNECT,
+                      ("cannot connect to " + server + ": " + ldap_err2string(rc)).c_str());
+        return false;
+    }
+    int version = LDAP_VERSION3;
+    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    struct timeval network = {static_cast<time_t>(secs), static_cast<suseconds_t>((secs - static_cast<long>(secs)) * 1e6)};
+    ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network);
+    rc = ldap_connect(ld);
+    if (rc != LDAP_SUCCESS) {
+        char* diag = nullptr;
+        ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
+        TextGuard g;
+        g.p = diag;
+        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " +
+                                        result_text(rc, diag) +
+                                        (rc == LDAP_SERVER_DOWN ? " (is a directory server running there?)" : ""))
+                                           .c_str());
+        unbind();
+        return false;
+    }
+    int fd = -1;
+    ldap_get_option(ld, LDAP_OPT_DESC, &fd);
+    plat.fd = fd;
+    plat.opened();
+
+    /* The bind: simple with the DN and password, else anonymous. */
+    struct berval cred = {static_cast<ber_len_t>(password.size()), password.empty() ? nullptr : &password[0]};
+    int msgid = 0;
+    rc = ldap_sasl_bind(ld, bind_dn.empty() ? nullptr : bind_dn.c_str(), LDAP_SASL_SIMPLE, &cred,
+                        nullptr, nullptr, &msgid);
+    std::fill(password.begin(), password.end(), '\0');
+    if (rc != LDAP_SUCCESS) {
+        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " + result_text(rc, nullptr)).c_str());
+        return false;
+    }
+    long id = plat.next_id++;
+    plat.pending[id] = KvlReply();
+    Op bind;
+    bind.kind = Op::BIND;
+    bind.id = id;
+    ops[msgid] = std::move(bind);
+    double left = deadline - kvl_now_seconds();
+    KvlReply r = plat.wait(id, left > 0.001 ? left : 0.001, "the bind");
+    if (!r.ok) {
+        err.set_error(r.type == KVL_ERR_ACCESS ? KVL_ERR_CONNECT : r.type,
+                      ("cannot connect to " + server + ": the bind" +
+                       (bind_dn.empty() ? std::string() : " as " + bind_dn) + " failed: " + r.message)
+                          .c_str(),
+                      r.code);
+        return false;
+    }
+
+    /* The root DSE, then the subschema and the naming contexts' classes. */
+    Op dse;
+    dse.kind = Op::ROOT_DSE;
+    dse.base = "";
+    dse.attrs = {"namingContexts", "subschemaSubentry", "supportedControl"};
+    if (!wait_internal(plat, std::move(dse), deadline, "the root DSE", r)) {
+        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": reading the root DSE failed: " + r.message).c_str(), r.code);
+        return false;
+    }
+    json info = r.result;
+    contexts.clear();
+    for (auto& c : info["namingContexts"]) {
+        std::string canonical, why;
+        if (c.is_string() && kvl_ldap_canonical_dn(c.get<std::string>(), false, canonical, why) &&
+            !canonical.empty())
+            contexts.push_back(canonical);
+    }
+    named.set(contexts);
+    for (auto& c : info["supportedControl"])
+        if (c.is_string()) controls.push_back(c.get<std::string>());
+    subschema_dn = info["subschemaSubentry"].empty() ? "cn=Subschema"
+                                                      : info["subschemaSubentry"][0].get<std::string>();
+    Op sch;
+    sch.kind = Op::SCHEMA;
+    sch.base = subschema_dn;
+    sch.filter = "(objectClass=subschema)";
+    sch.attrs = {"ldapSyntaxes", "attributeTypes", "objectClasses"};
+    if (!wait_internal(plat, std::move(sch), deadline, "the subschema", r)) {
+        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": reading the subschema (" +
+                                        subschema_dn + ") failed: " + r.message).c_str(), r.code);
+        return false;
+    }
+    context_classes.clear();
+    context_csns.clear();
+    for (const std::string& c : contexts) {
+        Op get;
+        get.kind = Op::GET;
+        get.base = c;
+        get.attrs = {"structuralObjectClass", "objectClass", "contextCSN"};
+        std::string cls, csns;
+        if (wait_internal(plat, std::move(get), deadline, "the naming context " + c, r)) {
+            cls = str_field(r.result, "class");
+            for (const json& a : r.result["attributes"])
+                if (str_field(a, "name") == "contextCSN") csns = str_field(a, "value");
+            std::replace(csns.begin(), csns.end(), '\n', ';');
+        }
+        context_classes.push_back(cls);
+        context_csns.push_back(csns);
+    }
+    plat.mdr = "/systemId=\"" + host + "\"/metaName=\"MDR\"";
+    sync_offered = std::find(controls.begin(), controls.end(), LDAP_CONTROL_SYNC) != controls.end();
+    if (sync_offered) start_sync(plat);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<KvlTransport> kvl_ldap_transport()
+{
+    return std::make_unique<LdapTransport>();
+}

@@ -1,0 +1,88 @@
+// Directory names as FDNs: RFC 4514 escapes, UTF-8 and multi-valued RDNs
+// round-trip exactly; a naming context is one component; loose and malformed
+// input. No server.
+#include <gtest/gtest.h>
+
+#include "kvl/ldap/ldap_names.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::vector<std::string> kContexts = {"dc=example,dc=org", "o=other,c=de"};
+
+TEST(LdapNames, DnAndFdnRoundTrip)
+{
+    struct Case {
+        const char* dn;
+        const char* fdn;      // as the editor sees it
+        const char* canonical; // the DN the FDN goes back to
+    } cases[] = {
+        {"uid=ann,ou=people,dc=example,dc=org", "/dc=example,dc=org/ou=people/uid=ann",
+         "uid=ann,ou=people,dc=example,dc=org"},
+        {"dc=example,dc=org", "/dc=example,dc=org", "dc=example,dc=org"},
+        {"", "/", ""},
+        {"cn=Smith\\, John+uid=js,ou=people,dc=example,dc=org",
+         "/dc=example,dc=org/ou=people/cn=Smith\\, John+uid=js",
+         "cn=Smith\\, John+uid=js,ou=people,dc=example,dc=org"},
+        // '/' and '"' never stand raw in a component
+        {"cn=a/b \\\"q\\\" #1,dc=example,dc=org", "/dc=example,dc=org/cn=a\\2Fb \\22q\\22 #1",
+         "cn=a\\2Fb \\22q\\22 #1,dc=example,dc=org"},
+        // UTF-8 stays as it is; hex escapes of UTF-8 become the characters
+        {"cn=Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m,dc=example,dc=org",
+         "/dc=example,dc=org/cn=Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m",
+         "cn=Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m,dc=example,dc=org"},
+        {"cn=Zo\\C3\\AB,dc=example,dc=org", "/dc=example,dc=org/cn=Zo\xc3\xab",
+         "cn=Zo\xc3\xab,dc=example,dc=org"},
+        // a leading space or '#' and a trailing space are escaped, others not
+        {"cn=\\ x\\#y\\ ,dc=example,dc=org", "/dc=example,dc=org/cn=\\ x#y\\ ",
+         "cn=\\ x#y\\ ,dc=example,dc=org"},
+        {"cn=\\#x,dc=example,dc=org", "/dc=example,dc=org/cn=\\#x", "cn=\\#x,dc=example,dc=org"},
+        // a value in BER form
+        {"cn=#04024869,dc=example,dc=org", "/dc=example,dc=org/cn=#04024869",
+         "cn=#04024869,dc=example,dc=org"},
+        // the naming context as the server lists it; the longest one that fits
+        {"uid=ann,DC=Example,DC=org", "/dc=example,dc=org/uid=ann", "uid=ann,dc=example,dc=org"},
+        {"cn=x,o=other,c=de", "/o=other,c=de/cn=x", "cn=x,o=other,c=de"},
+        // below no naming context: one component per RDN
+        {"cn=x,o=elsewhere", "/o=elsewhere/cn=x", "cn=x,o=elsewhere"},
+    };
+    for (const Case& c : cases) {
+        std::string fdn, dn, again, why;
+        ASSERT_TRUE(kvl_ldap_dn_to_fdn(c.dn, kContexts, fdn, why)) << c.dn << ": " << why;
+        EXPECT_EQ(c.fdn, fdn) << c.dn;
+        ASSERT_TRUE(kvl_ldap_fdn_to_dn(fdn, dn, why)) << fdn << ": " << why;
+        EXPECT_EQ(c.canonical, dn) << c.dn;
+        ASSERT_TRUE(kvl_ldap_dn_to_fdn(dn, kContexts, again, why)) << dn;
+        EXPECT_EQ(fdn, again) << c.dn;
+    }
+}
+
+TEST(LdapNames, LooseAndMalformedNames)
+{
+    struct Case {
+        const char* name;
+        const char* dn; // null: refused
+    } cases[] = {
+        {"/dc=example,dc=org/cn=\"a/b\"", "cn=a\\2Fb,dc=example,dc=org"}, // FDN quoting
+        {"/dc=example,dc=org/ou=people/", "ou=people,dc=example,dc=org"}, // a trailing '/'
+        {"uid=ann, ou=people, dc=example, dc=org", "uid=ann,ou=people,dc=example,dc=org"},
+        {"/dc=example,dc=org//uid=ann", nullptr},
+        {"/dc=example,dc=org/novalue", nullptr},
+        {"cn=a,,dc=example", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string dn, why;
+        bool ok = kvl_ldap_fdn_to_dn(c.name, dn, why);
+        if (!c.dn) {
+            EXPECT_FALSE(ok) << c.name << " gave " << dn;
+            EXPECT_FALSE(why.empty()) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(ok) << c.name << ": " << why;
+        EXPECT_EQ(c.dn, dn) << c.name;
+    }
+}
+
+} // namespace

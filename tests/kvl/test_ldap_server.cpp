@@ -1,0 +1,367 @@
+// KVL against a real slapd (support/slapd_process.h), through the same Platform, Image, Album,
+// Syntax and Search the editor uses: the root DSE and naming contexts, entries and their
+// attributes, names with escapes, paging past the size limit, a filter, Select's searches,
+// the subschema's classes and syntaxes, anonymous and bound access, refused passwords and
+// password files, the server's result names, and the loss of the server. Polling waits.
+#include <gtest/gtest.h>
+
+#include "kvl/kvl.h"
+#include "slapd_process.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+using qxtest::SlapdProcess;
+
+namespace {
+
+const int kMany = 1200; // past slapd's default size limit of 500
+
+std::string contents_of(Album& album)
+{
+    std::string out;
+    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
+        out += std::string(ai.image().get_objname().str()) + " (" +
+               album.member_class(ai.image().get_objname()).str() + ")\n";
+    return out;
+}
+
+class LdapServer : public ::testing::Test {
+protected:
+    static SlapdProcess* ldap;
+
+    static void SetUpTestSuite()
+    {
+        ldap = new SlapdProcess;
+        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + SlapdProcess::many_ldif("many", kMany),
+                                SlapdProcess::bound_access()))
+            << ldap->failure();
+    }
+    static void TearDownTestSuite()
+    {
+        delete ldap;
+        ldap = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, ldap);
+        unsetenv("QX_PASSWORD_FILE");
+        setenv("HOME", ldap->folder().c_str(), 1); // no ~/.ldaprc of the user's
+    }
+    void TearDown() override { platform.disconnect(); }
+
+    // A password file of the given mode in the server's folder, named by QX_PASSWORD_FILE.
+    void password_file(const std::string& password, mode_t mode)
+    {
+        std::string path = ldap->folder() + "/test.pw";
+        unlink(path.c_str());
+        std::ofstream(path) << password << "\n";
+        chmod(path.c_str(), mode);
+        setenv("QX_PASSWORD_FILE", path.c_str(), 1);
+    }
+
+    std::string bound_url(const std::string& dn_escaped)
+    {
+        return ldap->url() + "/????" "bindname=" + dn_escaped;
+    }
+
+    Platform platform{DataUnit("QX"), DataUnit("")};
+};
+
+SlapdProcess* LdapServer::ldap = nullptr;
+
+TEST_F(LdapServer, ReadsTheRootEntriesAndAttributes)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+
+    Image root(DataUnit("/"), DataUnit(), platform);
+    ASSERT_TRUE(root.boot(10)) << root.get_error_string();
+    EXPECT_STREQ("rootDSE", root.get_objclass().str());
+    EXPECT_STREQ("dc=example,dc=org", root.get_str("namingContexts").str());
+
+    Album top(DataUnit("top"), platform);
+    ASSERT_TRUE(top.set_derivation("/*"));
+    ASSERT_TRUE(top.derive(10)) << top.get_error_string();
+    EXPECT_EQ("/dc=example,dc=org (organization)\n", contents_of(top));
+
+    // Names with escapes, UTF-8 and a multi-valued RDN come as the editor's FDNs, and each
+    // of them boots again from that name.
+    Album people(DataUnit("people"), platform);
+    ASSERT_TRUE(people.set_derivation("/dc=example,dc=org/ou=people/*"));
+    ASSERT_TRUE(people.derive(10)) << people.get_error_string();
+    std::set<std::string> names;
+    for (AlbumImage ai = people.first_image(); ai; ai.next_image()) {
+        std::string name = ai.image().get_objname().str();
+        names.insert(name);
+        Image again(DataUnit(name.c_str()), DataUnit(), platform);
+        EXPECT_TRUE(again.boot(10)) << name << ": " << again.get_error_string();
+        EXPECT_EQ(name, again.get_objname().str());
+    }
+    EXPECT_EQ((std::set<std::string>{"/dc=example,dc=org/ou=people/uid=ann",
+                                     "/dc=example,dc=org/ou=people/cn=Smith\\, John+uid=js",
+                                     "/dc=example,dc=org/ou=people/cn=Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m",
+                                     "/dc=example,dc=org/ou=people/cn=a\\2Fb \\22q\\22 #1"}),
+              names);
+
+    // A DN is a name too; values one per line; binary values as their size; no password.
+    Image ann(DataUnit("uid=ann,ou=people,dc=example,dc=org"), DataUnit("person"), platform);
+    ASSERT_TRUE(ann.boot(10)) << ann.get_error_string();
+    EXPECT_STREQ("/dc=example,dc=org/ou=people/uid=ann", ann.get_objname().str());
+    EXPECT_STREQ("inetOrgPerson", ann.get_objclass().str());
+    EXPECT_STREQ("ann@example.org\na.archer@example.org", ann.get_str("mail").str());
+    EXPECT_STREQ("(40 bytes)", ann.get_str("jpegPhoto").str());
+    EXPECT_TRUE(ann.get_str("userPassword").is_empty());
+    EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, ann.get_error_type());
+
+    struct Refused {
+        const char* name;
+        const char* cls;
+        int type;
+        const char* starts;
+    } refused[] = {
+        {"/dc=example,dc=org/ou=people/uid=nobody", "", KVL_ERR_NO_OBJECT, "No such object"},
+        {"/dc=example,dc=org/ou=people/uid=ann", "device", KVL_ERR_CLASS_CONFLICT, "the entry"},
+        {"/dc=example,dc=org/ou=people/novalue", "", KVL_ERR_BAD_NAME, "'novalue,"},
+    };
+    for (const Refused& r : refused) {
+        Image img(DataUnit(r.name), DataUnit(r.cls), platform);
+        EXPECT_FALSE(img.boot(10)) << r.name;
+        EXPECT_EQ(r.type, img.get_error_type()) << r.name << ": " << img.get_error_string();
+        EXPECT_EQ(0, std::string(img.get_error_string()).rfind(r.starts, 0))
+            << img.get_error_string();
+    }
+}
+
+TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    struct Case {
+        const char* derivation;
+        int count;
+    } cases[] = {
+        {"/dc=example,dc=org/ou=many/*", kMany},
+        {"/dc=example,dc=org/ou=many/*/CMISFilter((cn=e1*))", 1 + 10 + 100 + 200},
+        {"/dc=example,dc=org/*/CMISFilter((|(ou=people)(ou=hosts)))", 2},
+    };
+    for (const Case& c : cases) {
+        Album album(DataUnit("many"), platform);
+        ASSERT_TRUE(album.set_derivation(c.derivation));
+        ASSERT_TRUE(album.derive(30)) << c.derivation << ": " << album.get_error_string();
+        EXPECT_EQ(c.count, album.num_images()) << c.derivation;
+    }
+    Album bad(DataUnit("bad"), platform);
+    ASSERT_TRUE(bad.set_derivation("/dc=example,dc=org/*/CMISFilter((cn=x)"));
+    EXPECT_FALSE(bad.derive(10));
+    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, bad.get_error_type()) << bad.get_error_string();
+
+    // Select searches the subtree; the delete confirmation counts it.
+    Search search(platform);
+    ASSERT_TRUE(search.run("/dc=example,dc=org", "(objectClass=inetOrgPerson)", -1, 0, 10))
+        << search.get_error_string();
+    EXPECT_EQ(4, search.count); // bob, below ou=staff, is for bound users only
+    EXPECT_STREQ("/dc=example,dc=org/ou=people/cn=Smith\\, John+uid=js", search.names[0].str());
+    ASSERT_TRUE(search.count_reachable("/dc=example,dc=org/ou=many", "", 30))
+        << search.get_error_string();
+    EXPECT_EQ(kMany, search.count);
+    EXPECT_EQ(0, search.names.count());
+}
+
+TEST_F(LdapServer, ClassesAndSyntaxesFromTheSubschema)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "Tarnwick", 10)) << platform.get_error_string();
+    std::string mdr = "/systemId=\"" + ldap->url() + "\"/metaName=\"MDR\"";
+    Image repository(DataUnit(mdr.c_str()), DataUnit(), platform);
+    std::string text = repository.call("getObjectClass", "inetOrgPerson", 10).str();
+    ASSERT_FALSE(text.empty()) << repository.get_error_string();
+    // MUST and MAY over the chain (top, person, organizationalPerson), no actions.
+    for (const char* attr : {"objectClass", "sn", "cn", "telephoneNumber", "title", "mail", "uid"})
+        EXPECT_NE(std::string::npos, text.find(std::string("label \"") + attr + "\""))
+            << attr << " in\n" << text;
+    EXPECT_LT(text.find("label \"sn\""), text.find("label \"telephoneNumber\""));
+    EXPECT_EQ(text.size() - 8, text.find("actions\n"));
+    EXPECT_TRUE(repository.call("getObjectClass", "noSuchClass", 10).is_empty());
+    EXPECT_EQ(KVL_ERR_NO_CLASS, repository.get_error_type());
+
+    Syntax mail(DataUnit("mail"), platform);
+    EXPECT_NE(std::string::npos, std::string(mail.get(0).str()).find("IA5 String"))
+        << mail.get(0).str();
+    Image blank(NONE, DataUnit("device"), platform);
+    ASSERT_TRUE(blank.boot(10)) << blank.get_error_string();
+    DUArray attrs = blank.get_attr_names(0);
+    ASSERT_GE(attrs.count(), 3);
+    EXPECT_STREQ("objectClass", attrs[0].str());
+    EXPECT_STREQ("cn", attrs[1].str());
+}
+
+TEST_F(LdapServer, AnonymousAndBoundAccess)
+{
+    const std::string bob = "uid%3Dbob%2Cou%3Dstaff%2Cdc%3Dexample%2Cdc%3Dorg";
+    struct Case {
+        const char* what;
+        std::string url;
+        const char* password; // null: no password file
+        mode_t mode;
+        bool connects;
+        int staff; // entries below ou=staff, -1: the branch is hidden
+        const char* message;
+    } cases[] = {
+        {"anonymous", ldap->url(), nullptr, 0600, true, -1, ""},
+        {"bound", bound_url(bob), "bob-secret", 0600, true, 1, ""},
+        {"critical bindname", ldap->url() + "/????" "!bindname=" + bob, "bob-secret", 0600, true, 1, ""},
+        {"wrong password", bound_url(bob), "guess", 0600, false, 0, "Invalid credentials"},
+        {"others may read the file", bound_url(bob), "bob-secret", 0644, false, 0,
+         "others can read it (mode 0644)"},
+        {"no password file", bound_url(bob), nullptr, 0600, false, 0, "QX_PASSWORD_FILE"},
+    };
+    for (const Case& c : cases) {
+        if (c.password) password_file(c.password, c.mode);
+        else unsetenv("QX_PASSWORD_FILE");
+        bool ok = platform.connect(c.url.c_str(), "test", 10);
+        EXPECT_EQ(c.connects, ok) << c.what << ": " << platform.get_error_string();
+        if (!ok) {
+            EXPECT_NE(std::string::npos, std::string(platform.get_error_string()).find(c.message))
+                << c.what << ": " << platform.get_error_string();
+            // the password never shows in a message
+            EXPECT_EQ(std::string::npos, std::string(platform.get_error_string()).find("secret"));
+            continue;
+        }
+        Album staff(DataUnit("staff"), platform);
+        ASSERT_TRUE(staff.set_derivation("/dc=example,dc=org/ou=staff/*"));
+        bool derived = staff.derive(10);
+        EXPECT_EQ(c.staff >= 0, derived) << c.what << ": " << staff.get_error_string();
+        if (derived) {
+            EXPECT_EQ(c.staff, staff.num_images()) << c.what;
+        }
+        platform.disconnect();
+    }
+
+    // BINDDN from ~/.ldaprc when the URL names none.
+    std::ofstream(ldap->folder() + "/.ldaprc") << "# test\nBINDDN uid=bob,ou=staff,dc=example,dc=org\n";
+    password_file("bob-secret", 0600);
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    Album staff(DataUnit("staff"), platform);
+    ASSERT_TRUE(staff.set_derivation("/dc=example,dc=org/ou=staff/*"));
+    EXPECT_TRUE(staff.derive(10)) << staff.get_error_string();
+    unlink((ldap->folder() + "/.ldaprc").c_str());
+}
+
+// What the callbacks of a live-changes test saw: "created <name>", "destroyed <name>",
+// "changed <attribute>=<value>", and how many raw events.
+struct Seen {
+    std::vector<std::string> events;
+    int raw = 0;
+};
+
+void created_cb(void* client, void* call)
+{
+    CurrentEvent ev(call);
+    static_cast<Seen*>(client)->events.push_back(std::string("created ") + ev.get_objname().str());
+}
+void destroyed_cb(void* client, void* call)
+{
+    CurrentEvent ev(call);
+    static_cast<Seen*>(client)->events.push_back(std::string("destroyed ") + ev.get_objname().str());
+}
+void changed_cb(void* client, void* call)
+{
+    CurrentEvent ev(call);
+    static_cast<Seen*>(client)->events.push_back(std::string("changed ") + ev.get_attribute().str() +
+                                                 "=" + ev.get_value().str());
+}
+void raw_cb(void* client, void*)
+{
+    static_cast<Seen*>(client)->raw++;
+}
+
+// Takes notifications until seen holds n events (or 10 s pass).
+bool events_arrive(Seen& seen, size_t n)
+{
+    for (int turns = 0; turns < 200 && seen.events.size() < n; turns++) kvl_poll(0.05);
+    return seen.events.size() >= n;
+}
+
+TEST_F(LdapServer, LiveChangesByAnotherClient)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    Seen seen;
+    platform.when(RAW_EVENT, Callback(SchedContext::current(), raw_cb, &seen));
+    Album hosts(DataUnit("hosts"), platform);
+    ASSERT_TRUE(hosts.set_derivation("/dc=example,dc=org/ou=hosts/*"));
+    hosts.set_prop(TRACKMODE, TRACK);
+    hosts.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &seen));
+    hosts.when(OBJECT_DESTROYED, Callback(SchedContext::current(), destroyed_cb, &seen));
+    ASSERT_TRUE(hosts.derive(10)) << hosts.get_error_string();
+    ASSERT_EQ(1, hosts.num_images());
+    Image leeds(DataUnit("/dc=example,dc=org/ou=hosts/cn=leeds"), DataUnit(), platform);
+    ASSERT_TRUE(leeds.boot(10)) << leeds.get_error_string();
+    leeds.set_prop(TRACKMODE, TRACK);
+    leeds.when(ATTR_CHANGED, Callback(SchedContext::current(), changed_cb, &seen));
+
+    const std::string host = "/dc=example,dc=org/ou=hosts/cn=";
+    struct Step {
+        const char* tool;
+        const char* input;
+        std::vector<std::string> args;
+        std::vector<std::string> expect;
+        int members;
+    } steps[] = {
+        {"ldapadd", "dn: cn=york,ou=hosts,dc=example,dc=org\nobjectClass: device\ncn: york\n", {},
+         {"created " + host + "york"}, 2},
+        {"ldapmodify",
+         "dn: cn=leeds,ou=hosts,dc=example,dc=org\nchangetype: modify\nreplace: description\n"
+         "description: moved to rack 7\n",
+         {}, {"changed description=moved to rack 7"}, 2},
+        {"ldapmodrdn", "", {"-r", "cn=york,ou=hosts,dc=example,dc=org", "cn=hull"},
+         {"destroyed " + host + "york", "created " + host + "hull"}, 2},
+        {"ldapdelete", "", {"cn=hull,ou=hosts,dc=example,dc=org"}, {"destroyed " + host + "hull"}, 1},
+    };
+    for (const Step& step : steps) {
+        seen.events.clear();
+        int raw_before = seen.raw;
+        ASSERT_TRUE(ldap->change(step.tool, step.input, step.args)) << step.tool;
+        EXPECT_TRUE(events_arrive(seen, step.expect.size())) << step.tool;
+        kvl_poll(0.1); // nothing more comes
+        EXPECT_EQ(step.expect, seen.events) << step.tool;
+        EXPECT_EQ(step.members, hosts.num_images()) << step.tool;
+        EXPECT_GT(seen.raw, raw_before) << step.tool;
+    }
+    EXPECT_STREQ("moved to rack 7", leeds.get_str("description").str());
+}
+
+void disconnected_cb(void* client, void*)
+{
+    ++*static_cast<int*>(client);
+}
+
+TEST_F(LdapServer, ServerLossIsDisconnected)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    int lost = 0;
+    platform.when(DISCONNECTED, Callback(SchedContext::current(), disconnected_cb, &lost));
+    ldap->kill_now();
+    Album album(DataUnit("after"), platform);
+    ASSERT_TRUE(album.set_derivation("/dc=example,dc=org/*"));
+    EXPECT_FALSE(album.derive(10));
+    EXPECT_TRUE(album.get_error_type() == KVL_ERR_DISCONNECTED ||
+                album.get_error_type() == KVL_ERR_NOT_CONNECTED)
+        << album.get_error_string();
+    EXPECT_EQ(1, lost);
+    EXPECT_FALSE(platform.is_connected());
+    ASSERT_TRUE(ldap->restart()) << ldap->failure();
+}
+
+TEST_F(LdapServer, NoServerIsAConnectError)
+{
+    std::string url = "ldap://127.0.0.1:" + std::to_string(qxtest::MisProcess::free_port());
+    EXPECT_FALSE(platform.connect(url.c_str(), "test", 5));
+    EXPECT_EQ(KVL_ERR_CONNECT, platform.get_error_type());
+    EXPECT_NE(std::string::npos, std::string(platform.get_error_string()).find("Can't contact LDAP server"))
+        << platform.get_error_string();
+}
+
+} // namespace
