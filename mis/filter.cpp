@@ -1,7 +1,10 @@
 // CMIS filters in LDAP string form.
 #include "filter.h"
 
+#include <algorithm>
 #include <cctype>
+#include <functional>
+#include <unordered_map>
 
 #include "schema.h"
 
@@ -25,6 +28,57 @@ int hexval(char c)
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+size_t mix(size_t h, size_t v)
+{
+    return h ^ (v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
+}
+
+// The hash of a node from its own fields and its kids' hashes.
+size_t hash_of(const Filter& f)
+{
+    std::hash<std::string> hs;
+    size_t h = mix(static_cast<size_t>(f.op), std::hash<const void*>()(f.attr));
+    h = mix(mix(h, hs(f.value)), std::hash<long long>()(f.number));
+    for (auto& p : f.parts) h = mix(h, hs(p));
+    for (auto& k : f.kids) h = mix(h, k->hash);
+    return h;
+}
+
+bool same(const Filter& a, const Filter& b)
+{
+    if (a.hash != b.hash || a.op != b.op || a.attr != b.attr || a.value != b.value ||
+        a.number != b.number || a.parts != b.parts || a.kids.size() != b.kids.size())
+        return false;
+    for (size_t i = 0; i < a.kids.size(); ++i)
+        if (!same(*a.kids[i], *b.kids[i])) return false;
+    return true;
+}
+
+// The members of one '&' or '|' being read: a member of the same kind is merged, a member equal
+// to one already there is dropped. Finding an equal member is a lookup by hash, so a long
+// repetition costs no more than its length.
+class Members {
+public:
+    explicit Members(Filter& f) : f_(f) {}
+
+    void add(std::unique_ptr<Filter> k)
+    {
+        if (k->op == f_.op) {
+            for (auto& g : k->kids) add(std::move(g));
+            return;
+        }
+        auto range = seen_.equal_range(k->hash);
+        for (auto it = range.first; it != range.second; ++it)
+            if (same(*it->second, *k)) return;
+        seen_.emplace(k->hash, k.get());
+        f_.kids.push_back(std::move(k));
+    }
+
+private:
+    Filter& f_;
+    std::unordered_multimap<size_t, const Filter*> seen_;
+};
 
 class Parser {
 public:
@@ -73,17 +127,30 @@ private:
             ++i_;
             f = std::make_unique<Filter>();
             f->op = c == '&' ? Filter::AND : c == '|' ? Filter::OR : Filter::NOT;
-            for (;;) {
+            Members members(*f);
+            size_t read = 0;
+            for (;; ++read) {
                 skip();
                 if (i_ < t_.size() && t_[i_] == ')') break;
                 auto k = filter(depth + 1);
                 if (!k) return nullptr;
-                f->kids.push_back(std::move(k));
+                if (f->op == Filter::NOT)
+                    f->kids.push_back(std::move(k));
+                else
+                    members.add(std::move(k));
             }
-            if (f->kids.empty())
-                return error("'" + std::string(1, c) + "' needs at least one filter");
+            if (read == 0) return error("'" + std::string(1, c) + "' needs at least one filter");
             if (f->op == Filter::NOT && f->kids.size() != 1)
                 return error("'!' takes exactly one filter");
+            if (i_ >= t_.size() || t_[i_] != ')') return error("expected ')'");
+            ++i_;
+            // One member is the filter itself; '!' of '!' is what the inner one negates.
+            if (f->op != Filter::NOT && f->kids.size() == 1) return std::move(f->kids[0]);
+            if (f->op == Filter::NOT && f->kids[0]->op == Filter::NOT)
+                return std::move(f->kids[0]->kids[0]);
+            f->kids.shrink_to_fit();
+            f->hash = hash_of(*f);
+            return f;
         } else {
             f = item();
             if (!f) return nullptr;
@@ -151,6 +218,7 @@ private:
                 f->op = Filter::SUBSTR;
                 f->parts = pieces;
             }
+            f->hash = hash_of(*f);
             return f;
         }
         std::string text = pieces[0], canon, why;
@@ -170,6 +238,7 @@ private:
             break;
         default: f->value = fold(text); break;
         }
+        f->hash = hash_of(*f);
         return f;
     }
 };
@@ -241,6 +310,151 @@ bool Filter::matches(const ClassDef& c, const std::vector<std::string>& values) 
     }
     default: return false;
     }
+}
+
+namespace {
+
+void escape_into(std::string& out, const std::string& v)
+{
+    static const char* hex = "0123456789abcdef";
+    for (char ch : v) {
+        auto u = static_cast<unsigned char>(ch);
+        if (ch == '(' || ch == ')' || ch == '*' || ch == '\\' || u < 0x20 || u == 0x7f) {
+            out += '\\';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += ch;
+        }
+    }
+}
+
+void key_into(std::string& out, const Filter& f)
+{
+    out += '(';
+    switch (f.op) {
+    case Filter::AND:
+    case Filter::OR:
+    case Filter::NOT:
+        out += f.op == Filter::AND ? '&' : f.op == Filter::OR ? '|' : '!';
+        for (auto& k : f.kids) key_into(out, *k);
+        break;
+    default:
+        out += f.attr->name;
+        switch (f.op) {
+        case Filter::EQ: out += '='; break;
+        case Filter::GE: out += ">="; break;
+        case Filter::LE: out += "<="; break;
+        case Filter::APPROX: out += "~="; break;
+        default: out += '='; break;
+        }
+        if (f.op == Filter::PRESENT) {
+            out += '*';
+        } else if (f.op == Filter::SUBSTR) {
+            for (size_t i = 0; i < f.parts.size(); ++i) {
+                if (i > 0) out += '*';
+                escape_into(out, f.parts[i]);
+            }
+        } else if ((f.op == Filter::GE || f.op == Filter::LE) &&
+                   f.attr->syntax->kind == Syntax::INTEGER) {
+            out += std::to_string(f.number);
+        } else {
+            escape_into(out, f.value);
+        }
+    }
+    out += ')';
+}
+
+// What the allocator hands out for a block of n bytes: the block rounded up to 16 bytes, with
+// a 16-byte header.
+size_t block(size_t n)
+{
+    return n == 0 ? 0 : (n + 15) / 16 * 16 + 16;
+}
+
+// The heap bytes of a string beyond the object itself (short strings live inside it).
+size_t heap_of(const std::string& s)
+{
+    return s.capacity() > 15 ? block(s.capacity() + 1) : 0;
+}
+
+void cost_into(FilterCost& c, const Filter& f)
+{
+    c.nodes += 1;
+    c.bytes += block(sizeof(Filter)) + block(f.kids.capacity() * sizeof(f.kids[0])) +
+               heap_of(f.value) + block(f.parts.capacity() * sizeof(std::string));
+    for (auto& p : f.parts) c.bytes += heap_of(p);
+    for (auto& k : f.kids) cost_into(c, *k);
+}
+
+// Adds f's anchor terms to out; false when f has none within the limit.
+bool anchors_into(const Filter& f, std::vector<const Filter*>& out, size_t at_most)
+{
+    switch (f.op) {
+    case Filter::EQ:
+        if (out.size() >= at_most) return false;
+        out.push_back(&f);
+        return true;
+    case Filter::OR:
+        // Every member must be anchored: the union names every way to pass.
+        for (auto& k : f.kids)
+            if (!anchors_into(*k, out, at_most)) return false;
+        return true;
+    case Filter::AND: {
+        // Passing means passing every member, so the anchors of one member will do: the
+        // member with the fewest. A member is tried only for fewer than the best so far.
+        std::vector<const Filter*> best, mine;
+        bool found = false;
+        for (auto& k : f.kids) {
+            if (found && best.size() <= 1) break;
+            mine.clear();
+            if (anchors_into(*k, mine, found ? best.size() - 1 : at_most - out.size())) {
+                best.swap(mine);
+                found = true;
+            }
+        }
+        if (!found) return false;
+        out.insert(out.end(), best.begin(), best.end());
+        return true;
+    }
+    default: return false;
+    }
+}
+
+void attributes_into(const Filter& f, std::vector<const AttributeDef*>& out)
+{
+    if (f.attr && std::find(out.begin(), out.end(), f.attr) == out.end()) out.push_back(f.attr);
+    for (auto& k : f.kids) attributes_into(*k, out);
+}
+
+} // namespace
+
+std::string filter_key(const Filter& f)
+{
+    std::string out;
+    key_into(out, f);
+    return out;
+}
+
+FilterCost filter_cost(const Filter& f)
+{
+    FilterCost c;
+    cost_into(c, f);
+    return c;
+}
+
+std::vector<const Filter*> anchor_terms(const Filter& f, size_t at_most)
+{
+    std::vector<const Filter*> out;
+    if (!anchors_into(f, out, at_most)) out.clear();
+    return out;
+}
+
+std::vector<const AttributeDef*> filter_attributes(const Filter& f)
+{
+    std::vector<const AttributeDef*> out;
+    attributes_into(f, out);
+    return out;
 }
 
 } // namespace mis

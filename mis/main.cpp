@@ -20,7 +20,8 @@ const char* const USAGE =
     "usage: qx_mis [--listen ADDR:PORT] [--db FILE] [--schema FILE] [--seed FILE]\n"
     "              [--simulate SECONDS] [--max-clients N] [--line-timeout SECONDS]\n"
     "              [--max-unsent MIB] [--max-unsent-total MIB] [--max-actions N]\n"
-    "              [--max-queued-actions N]\n"
+    "              [--max-queued-actions N] [--max-filter-memory MIB]\n"
+    "              [--max-client-filter-memory MIB]\n"
     "  --listen ADDR:PORT   where to listen (default 127.0.0.1, port $QX_MIS_PORT or 7130)\n"
     "  --db FILE            the SQLite database (default qx_mis.db in the current folder)\n"
     "  --schema FILE        the schema (default: the installed sample, share/mib/schema.txt)\n"
@@ -40,6 +41,10 @@ const char* const USAGE =
     "  --max-actions N      action programs run at once (default 8); later ones wait their\n"
     "                       turn, and their time limit runs from their start\n"
     "  --max-queued-actions N  actions that may wait (default 1000); more are refused (-32010)\n"
+    "  --max-filter-memory MIB  parsed filters the subscriptions of all clients may hold\n"
+    "                       (default %zu); past it a subscription is refused (-32014)\n"
+    "  --max-client-filter-memory MIB  parsed filters one client's subscriptions may hold\n"
+    "                       (default %zu)\n"
     "  a request line may be at most 1 MiB long, an action's output at most 1 MiB\n";
 
 // The limits that depend on this process: the reserve of descriptors and the default number of
@@ -61,7 +66,8 @@ int usage(const char* why, const mis::ServerLimits& limits = {})
 {
     if (why) std::fprintf(stderr, "qx_mis: %s\n", why);
     std::fprintf(why ? stderr : stdout, USAGE, reserved_descriptors(limits),
-                 default_clients(limits));
+                 default_clients(limits), mis::MAX_FILTER_MEMORY >> 20,
+                 mis::MAX_CLIENT_FILTER_MEMORY >> 20);
     return why ? 2 : 0;
 }
 
@@ -109,6 +115,8 @@ int main(int argc, char** argv)
     double simulate = 0;
     mis::ServerLimits limits;
     long max_clients = 0; // 0: as many as the descriptor limit allows
+    size_t filter_memory = mis::MAX_FILTER_MEMORY,
+           client_filter_memory = mis::MAX_CLIENT_FILTER_MEMORY;
     if (const char* env = std::getenv("QX_MIS_PORT"); env && *env && !parse_port(env, port))
         return usage("QX_MIS_PORT is not a port number");
 
@@ -118,7 +126,8 @@ int main(int argc, char** argv)
         bool takes = a == "--listen" || a == "--db" || a == "--schema" || a == "--seed" ||
                      a == "--simulate" || a == "--max-clients" || a == "--line-timeout" ||
                      a == "--max-unsent" || a == "--max-unsent-total" || a == "--max-actions" ||
-                     a == "--max-queued-actions";
+                     a == "--max-queued-actions" || a == "--max-filter-memory" ||
+                     a == "--max-client-filter-memory";
         if (!takes) return usage(("unknown option " + a).c_str());
         if (i + 1 >= argc) return usage((a + " needs a value").c_str());
         std::string v = argv[++i];
@@ -148,6 +157,11 @@ int main(int argc, char** argv)
         } else if (a == "--max-clients") {
             if (!parse_count(v, 1, 1 << 24, max_clients))
                 return usage("--max-clients takes a number from 1");
+        } else if (a == "--max-filter-memory" || a == "--max-client-filter-memory") {
+            if (!parse_count(v, 1, 1 << 20, n))
+                return usage((a + " takes a number of MiB from 1").c_str());
+            (a == "--max-filter-memory" ? filter_memory : client_filter_memory) =
+                static_cast<size_t>(n) << 20;
         } else if (a == "--max-unsent" || a == "--max-unsent-total") {
             if (!parse_count(v, 1, 1 << 20, n))
                 return usage((a + " takes a number of MiB from 1").c_str());
@@ -205,6 +219,7 @@ int main(int argc, char** argv)
         return 1;
     }
     mis::Server server(model, limits);
+    server.service().set_filter_memory(client_filter_memory, filter_memory);
     if (!server.listen(addr, port, err)) {
         std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;

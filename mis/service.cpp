@@ -124,14 +124,7 @@ void Service::disconnect(int client)
 {
     auto s = sessions_.find(client);
     if (s == sessions_.end()) return;
-    for (int id : s->second.subscriptions) {
-        auto it = subs_.find(id);
-        if (it == subs_.end()) continue;
-        auto& v = subs_by_base_[it->second->base];
-        v.erase(std::remove(v.begin(), v.end(), it->second), v.end());
-        if (v.empty()) subs_by_base_.erase(it->second->base);
-        subs_.erase(it);
-    }
+    drop_subscriptions({s->second.subscriptions.begin(), s->second.subscriptions.end()});
     for (auto& n : s->second.watches) {
         auto w = watchers_.find(n);
         if (w == watchers_.end()) continue;
@@ -328,11 +321,7 @@ json Service::op_unsubscribe(Call& c)
     auto s = subs_.find(sid);
     if (s == subs_.end() || s->second->client != c.client)
         fail(E_NO_SUBSCRIPTION, "no such subscription " + std::to_string(sid));
-    auto& v = subs_by_base_[s->second->base];
-    v.erase(std::remove(v.begin(), v.end(), s->second), v.end());
-    if (v.empty()) subs_by_base_.erase(s->second->base);
-    subs_.erase(s);
-    sessions_[c.client].subscriptions.erase(sid);
+    drop_subscriptions({sid});
     return {{"subscription", sid}};
 }
 
@@ -447,31 +436,158 @@ json Service::describe_blank(const ClassDef& c) const
     return describe(blank);
 }
 
-// The parsed filter a subscription of the session already holds for this text, or null.
-std::shared_ptr<Filter> Service::shared_filter(Session& session, const std::string& text)
+void Service::set_filter_memory(size_t per_client, size_t total)
 {
-    auto it = session.filters.find(text);
-    return it == session.filters.end() ? nullptr : it->second.lock();
+    max_client_filter_bytes_ = per_client;
+    max_filter_bytes_ = total;
 }
 
-// Files a new subscription's filter under its text, so that later subscriptions with the same
-// text share it; refused past the session's limit of different filters. Entries whose last
-// subscription went are dropped first.
-void Service::keep_filter(Session& session, const std::string& text,
-                          const std::shared_ptr<Filter>& filter)
+// Refuses a subscription whose filter (its key and the bytes holding it takes) would pass the
+// limits of the session or of all clients: a filter the session holds already costs nothing
+// more, one another client holds costs the session its bytes and the server nothing.
+void Service::check_filter_room(const Session& session, const std::string& key,
+                                size_t bytes) const
 {
-    if (!filter) return;
-    auto it = session.filters.find(text);
-    if (it != session.filters.end() && !it->second.expired()) return;
-    if (session.filters.size() >= MAX_SUBSCRIPTION_FILTERS) {
-        for (auto e = session.filters.begin(); e != session.filters.end();)
-            e = e->second.expired() ? session.filters.erase(e) : std::next(e);
-        if (session.filters.size() >= MAX_SUBSCRIPTION_FILTERS)
-            fail(E_LIMIT, "too many different filters: a client's subscriptions hold at most " +
-                              std::to_string(MAX_SUBSCRIPTION_FILTERS) +
-                              "; unsubscribe some first");
+    auto held = held_.find(key);
+    if (held != held_.end() && session.filters.count(&held->second)) return;
+    if (session.filters.size() >= MAX_SUBSCRIPTION_FILTERS)
+        fail(E_LIMIT, "too many different filters: a client's subscriptions hold at most " +
+                          std::to_string(MAX_SUBSCRIPTION_FILTERS) + "; unsubscribe some first");
+    if (session.filter_bytes + bytes > max_client_filter_bytes_)
+        fail(E_LIMIT, "filters too large: this filter takes " + std::to_string(bytes) +
+                          " bytes parsed, and a client's subscriptions hold at most " +
+                          std::to_string(max_client_filter_bytes_) + " bytes of filters (" +
+                          std::to_string(session.filter_bytes) +
+                          " held now); unsubscribe some first");
+    if (held == held_.end() && filter_bytes_ + bytes > max_filter_bytes_)
+        fail(E_LIMIT, "filters too large: this filter takes " + std::to_string(bytes) +
+                          " bytes parsed, and the subscriptions of all clients hold at most " +
+                          std::to_string(max_filter_bytes_) + " bytes of filters (" +
+                          std::to_string(filter_bytes_) + " held now); try again later");
+}
+
+// The held filter of this key, the candidate itself when none is held yet, with one more
+// holder of the session's; check_filter_room has allowed it.
+Service::HeldFilter* Service::hold_filter(Session& session, std::string key, HeldFilter candidate)
+{
+    auto [it, fresh] = held_.try_emplace(std::move(key));
+    HeldFilter& h = it->second;
+    if (fresh) {
+        h = std::move(candidate);
+        h.key = &it->first;
+        filter_bytes_ += h.bytes;
     }
-    session.filters[text] = filter;
+    ++h.holders;
+    if (session.filters[&h]++ == 0) session.filter_bytes += h.bytes;
+    return &h;
+}
+
+namespace {
+
+// The key a subscription is filed under for an equality term on attribute a with this value.
+size_t term_hash(const AttributeDef* a, const std::string& value)
+{
+    return std::hash<const void*>()(a) ^ (std::hash<std::string>()(value) * 0x9e3779b97f4a7c15ull);
+}
+
+// Whether an equality on a is a test of the object's class and its superclasses.
+bool is_class_test(const AttributeDef* a)
+{
+    return a->syntax->kind == Syntax::CLASSNAME && a->display == "objectClass";
+}
+
+// What the allocator hands out for a block of n bytes, as filter_cost counts it.
+size_t heap_block(size_t n)
+{
+    return n == 0 ? 0 : (n + 15) / 16 * 16 + 16;
+}
+
+} // namespace
+
+// Files a subscription among the routes of its base.
+void Service::file(Subscription& s)
+{
+    Routes& r = routes_[s.base];
+    if (!s.filter) {
+        r.every.push_back(&s);
+    } else if (!s.filter->anchors.empty()) {
+        std::vector<size_t> done;
+        for (const Filter* t : s.filter->anchors) {
+            size_t h = term_hash(t->attr, t->value);
+            if (std::find(done.begin(), done.end(), h) != done.end()) continue;
+            done.push_back(h);
+            r.by_term[h].push_back(&s);
+        }
+    } else {
+        for (const AttributeDef* a : s.filter->attrs) r.by_attr[a].push_back(&s);
+    }
+}
+
+// Drops the subscriptions with these ids: out of their routes, their sessions and the table of
+// held filters. Each list of routes they were in is swept once, however many of them it held.
+void Service::drop_subscriptions(const std::vector<int>& ids)
+{
+    struct Touched {
+        bool every = false;
+        std::set<size_t> terms;
+        std::set<const AttributeDef*> attrs;
+    };
+    std::map<std::string, Touched> touched;
+    std::vector<std::shared_ptr<Subscription>> gone;
+    for (int id : ids) {
+        auto it = subs_.find(id);
+        if (it == subs_.end()) continue;
+        Subscription& s = *it->second;
+        s.gone = true;
+        Touched& t = touched[s.base];
+        if (!s.filter)
+            t.every = true;
+        else if (!s.filter->anchors.empty())
+            for (const Filter* a : s.filter->anchors) t.terms.insert(term_hash(a->attr, a->value));
+        else
+            t.attrs.insert(s.filter->attrs.begin(), s.filter->attrs.end());
+        gone.push_back(std::move(it->second));
+        subs_.erase(it);
+    }
+    // Sweeps the gone out of a list; true when it is empty then.
+    auto sweep = [](std::vector<Subscription*>& v) {
+        v.erase(std::remove_if(v.begin(), v.end(), [](Subscription* x) { return x->gone; }),
+                v.end());
+        return v.empty();
+    };
+    for (auto& [base, t] : touched) {
+        auto r = routes_.find(base);
+        if (r == routes_.end()) continue;
+        Routes& routes = r->second;
+        if (t.every) sweep(routes.every);
+        for (size_t h : t.terms) {
+            auto v = routes.by_term.find(h);
+            if (v != routes.by_term.end() && sweep(v->second)) routes.by_term.erase(v);
+        }
+        for (const AttributeDef* a : t.attrs) {
+            auto v = routes.by_attr.find(a);
+            if (v != routes.by_attr.end() && sweep(v->second)) routes.by_attr.erase(v);
+        }
+        if (routes.every.empty() && routes.by_term.empty() && routes.by_attr.empty())
+            routes_.erase(r);
+    }
+    for (auto& s : gone) {
+        auto session = sessions_.find(s->client);
+        if (session != sessions_.end()) session->second.subscriptions.erase(s->id);
+        HeldFilter* h = s->filter;
+        if (!h) continue;
+        if (session != sessions_.end()) {
+            auto held = session->second.filters.find(h);
+            if (held != session->second.filters.end() && --held->second == 0) {
+                session->second.filter_bytes -= h->bytes;
+                session->second.filters.erase(held);
+            }
+        }
+        if (--h->holders == 0) {
+            filter_bytes_ -= h->bytes;
+            held_.erase(*h->key);
+        }
+    }
 }
 
 json Service::op_derive(Call& c)
@@ -493,26 +609,45 @@ json Service::op_derive(Call& c)
     if (filter_text.size() > MAX_FILTER_BYTES)
         fail(E_LIMIT, "filter too long: " + std::to_string(filter_text.size()) +
                           " bytes, a filter holds at most " + std::to_string(MAX_FILTER_BYTES));
-    std::shared_ptr<Filter> filter;
-    if (!filter_text.empty()) filter = subscribe ? shared_filter(session, filter_text) : nullptr;
-    if (!filter_text.empty() && !filter) {
+    std::unique_ptr<Filter> filter;
+    if (!filter_text.empty()) {
         filter = parse_filter(schema_, filter_text, why);
         if (!filter) fail(E_BAD_FILTER, "malformed filter: " + why);
     }
     MObject* o = model_.find(base);
     if (!o) fail(E_NO_OBJECT, "no such object " + base);
     check_class(*o, trim(str_param(p, "class", false)));
-    if (subscribe) keep_filter(session, filter_text, filter);
+    // A subscription's filter is measured, and checked against the limits, before any work is
+    // done for it. What holding it takes: its parsed form, its key, its record with the vectors
+    // of its anchors and attributes, and its place in the table.
+    std::string key;
+    HeldFilter candidate;
+    if (subscribe && filter) {
+        key = filter_key(*filter);
+        candidate.anchors = anchor_terms(*filter, MAX_FILTER_ANCHORS);
+        candidate.attrs = filter_attributes(*filter);
+        candidate.bytes = filter_cost(*filter).bytes + heap_block(key.size() + 1) +
+                          heap_block(sizeof(HeldFilter) + sizeof(std::string) + 16) +
+                          heap_block(candidate.anchors.capacity() * sizeof(const Filter*)) +
+                          heap_block(candidate.attrs.capacity() * sizeof(const AttributeDef*));
+        check_filter_room(session, key, candidate.bytes);
+    }
+    const Filter* f = filter.get();
     json objects = json::array();
     for (auto& [n, k] : o->children)
-        if (!filter || filter->matches(*k->cls, k->values))
+        if (!f || f->matches(*k->cls, k->values))
             objects.push_back({{"name", n}, {"class", k->cls->name}});
     json result = {{"base", o->name}, {"count", objects.size()}, {"objects", std::move(objects)}};
     if (subscribe) {
+        HeldFilter* held = nullptr;
+        if (filter) {
+            candidate.filter = std::move(filter);
+            held = hold_filter(session, std::move(key), std::move(candidate));
+        }
         auto s = std::make_shared<Subscription>(
-            Subscription{next_subscription_++, c.client, o->name, filter});
+            Subscription{next_subscription_++, c.client, o->name, held});
         subs_[s->id] = s;
-        subs_by_base_[s->base].push_back(s);
+        file(*s);
         session.subscriptions.insert(s->id);
         result["subscription"] = s->id;
     }
@@ -652,17 +787,76 @@ void Service::raw_event(const std::string& event, const std::string& name)
     for (auto& [c, s] : sessions_) out_.send(c, line);
 }
 
+// The subscriptions on o's parent that an event about o may concern, each once, in the order
+// they were made. For a creation or a deletion (changed null): those without a filter, those
+// filed under an equality term that one of the values names, and those whose filter has no
+// such terms. For a change of the attributes at the positions `changed` from `before` to
+// `values`: those filed under a term that the new values or the old values of the changed
+// attributes name, and those without terms that name a changed attribute -- in both cases only
+// filters that name a changed attribute, for no other can change its answer. Subscriptions
+// without a filter see no change.
+std::vector<Service::Subscription*> Service::concerned(const MObject& o,
+                                                       const std::vector<std::string>& values,
+                                                       const std::vector<std::string>* before,
+                                                       const std::vector<size_t>* changed)
+{
+    std::vector<Subscription*> out;
+    if (!o.parent) return out;
+    auto r = routes_.find(o.parent->name);
+    if (r == routes_.end()) return out;
+    const Routes& routes = r->second;
+    unsigned long long pass = ++routing_pass_;
+    auto names_changed = [&](const Subscription* s) {
+        if (!changed) return true;
+        for (size_t i : *changed)
+            if (std::find(s->filter->attrs.begin(), s->filter->attrs.end(),
+                          o.cls->attrs[i].attr) != s->filter->attrs.end())
+                return true;
+        return false;
+    };
+    auto take = [&](const std::vector<Subscription*>& v, bool check) {
+        for (Subscription* s : v)
+            if (s->seen != pass) {
+                s->seen = pass;
+                if (!check || names_changed(s)) out.push_back(s);
+            }
+    };
+    auto by_term = [&](const AttributeDef* a, const std::string& value) {
+        auto v = routes.by_term.find(term_hash(a, value));
+        if (v != routes.by_term.end()) take(v->second, true);
+    };
+    auto terms_of = [&](size_t i, const std::vector<std::string>& vals) {
+        const AttributeDef* a = o.cls->attrs[i].attr;
+        if (is_class_test(a)) {
+            for (const ClassDef* k = o.cls; k; k = k->super) by_term(a, k->name);
+        } else if (i < vals.size()) {
+            by_term(a, vals[i]);
+        }
+    };
+    if (!changed) take(routes.every, false);
+    for (size_t i = 0; i < o.cls->attrs.size(); ++i) terms_of(i, values);
+    if (changed) {
+        for (size_t i : *changed) {
+            terms_of(i, *before);
+            auto v = routes.by_attr.find(o.cls->attrs[i].attr);
+            if (v != routes.by_attr.end()) take(v->second, false);
+        }
+    } else {
+        for (auto& [a, v] : routes.by_attr) take(v, false);
+    }
+    std::sort(out.begin(), out.end(),
+              [](const Subscription* a, const Subscription* b) { return a->id < b->id; });
+    return out;
+}
+
 // OBJECT_CREATED or OBJECT_DESTROYED to the subscriptions on o's parent whose filter accepts
 // o (with the given values, or o's own).
 void Service::membership(const MObject& o, const std::string& event,
                          const std::vector<std::string>* values)
 {
-    if (!o.parent) return;
-    auto it = subs_by_base_.find(o.parent->name);
-    if (it == subs_by_base_.end()) return;
     const auto& v = values ? *values : o.values;
-    for (auto& s : it->second)
-        if (!s->filter || s->filter->matches(*o.cls, v))
+    for (Subscription* s : concerned(o, v, nullptr, nullptr))
+        if (!s->filter || s->filter->filter->matches(*o.cls, v))
             event_to(s->client, {{"event", event},
                                  {"subscription", s->id},
                                  {"name", o.name},
@@ -685,24 +879,17 @@ std::vector<size_t> Service::change(MObject& o, const ValueList& values, bool en
         raw_event("ATTR_CHANGED", o.name);
     }
     // A filtered subscription sees the object enter or leave its set.
-    if (o.parent) {
-        auto it = subs_by_base_.find(o.parent->name);
-        if (it != subs_by_base_.end()) {
-            auto subs = it->second;
-            for (auto& s : subs) {
-                if (!s->filter) continue;
-                bool was = s->filter->matches(*o.cls, before),
-                     is = s->filter->matches(*o.cls, o.values);
-                if (was == is) continue;
-                const char* ev = is ? "OBJECT_CREATED" : "OBJECT_DESTROYED";
-                // Nothing was created or destroyed: the raw ATTR_CHANGED above already told
-                // every client what happened; only this subscriber's view changes.
-                event_to(s->client, {{"event", ev},
-                                     {"subscription", s->id},
-                                     {"name", o.name},
-                                     {"class", o.cls->name}});
-            }
-        }
+    for (Subscription* s : concerned(o, o.values, &before, &changed)) {
+        const Filter& f = *s->filter->filter;
+        bool was = f.matches(*o.cls, before), is = f.matches(*o.cls, o.values);
+        if (was == is) continue;
+        const char* ev = is ? "OBJECT_CREATED" : "OBJECT_DESTROYED";
+        // Nothing was created or destroyed: the raw ATTR_CHANGED above already told every
+        // client what happened; only this subscriber's view changes.
+        event_to(s->client, {{"event", ev},
+                             {"subscription", s->id},
+                             {"name", o.name},
+                             {"class", o.cls->name}});
     }
     return changed;
 }

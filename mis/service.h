@@ -49,18 +49,32 @@ constexpr size_t MAX_BATCH = 1000;
 
 // Subscriptions one client holds at once. An editor subscribes to every object it derives, and
 // it derives every object another client creates beneath an open one, so it holds one for each
-// object it has opened or seen created. A subscription without its filter takes some 300 bytes;
-// an event is matched only against the subscriptions on its object's parent.
+// object it has opened or seen created. A subscription without its filter takes some 300 bytes,
+// and as much again for each equality term it is filed under (at most MAX_FILTER_ANCHORS).
 constexpr size_t MAX_SUBSCRIPTIONS = 100000;
 
-// Different filters one client's subscriptions hold at once. Subscriptions with the same filter
-// text share one parsed filter, which may take a hundred times the memory of a subscription
-// (some 6 bytes for each byte of text); 1000 filters of 16 KiB are about 100 MB.
+// Different filters one client's subscriptions hold at once. Subscriptions whose filters reduce
+// to the same one (parse_filter) share one parsed filter, whichever clients hold them.
 constexpr size_t MAX_SUBSCRIPTION_FILTERS = 1000;
 
 // Bytes of one filter's text. 100 subscriptions with 600 KB filters took 354 MB and made each
 // set beneath them 90 times slower; a filter a person writes is a few hundred bytes.
 constexpr size_t MAX_FILTER_BYTES = 16 * 1024;
+
+// Bytes the parsed filters of subscriptions may take (filter_cost, with their keys): those one
+// client holds, and those of all clients together, each shared filter counted once. A parsed
+// filter takes some 150 bytes a term, 7 times its text when no term repeats, and 20 clients with
+// 1000 such filters of 16 KiB each took 2.23 GB before these limits. The bytes also bound the
+// work of routing an event: a write evaluates at most every filter held on its object's parent,
+// twice, and evaluating a filter touches no more than its bytes: 32 MiB are some 220,000 terms,
+// which a set of a value they all name evaluates in some 20 ms.
+constexpr size_t MAX_CLIENT_FILTER_MEMORY = 8u << 20;
+constexpr size_t MAX_FILTER_MEMORY = 32u << 20;
+
+// Equality terms a subscription's filter is filed under, so that an event reaches only the
+// subscriptions whose terms name a value of its object (anchor_terms); a filter with more, or
+// with none, is evaluated for every event on its base that concerns an attribute it names.
+constexpr size_t MAX_FILTER_ANCHORS = 8;
 
 // Matches one search answers with at most, and without a limit of its own: 100,000 names make a
 // reply of some 10 MB, well within a client's unread-output limit.
@@ -92,19 +106,45 @@ public:
 
     Model& model() { return model_; }
 
+    // The limits on the bytes of parsed filters (MAX_CLIENT_FILTER_MEMORY, MAX_FILTER_MEMORY),
+    // and the bytes all subscriptions' filters take now.
+    void set_filter_memory(size_t per_client, size_t total);
+    size_t filter_memory() const { return filter_bytes_; }
+
 private:
+    // A parsed filter held by subscriptions: one for each reduced filter (filter_key), shared by
+    // every subscription with that filter, whichever client holds it.
+    struct HeldFilter {
+        const std::string* key = nullptr; // the key it is filed under in held_
+        std::unique_ptr<Filter> filter;
+        std::vector<const Filter*> anchors;     // empty: no anchor_terms within the limit
+        std::vector<const AttributeDef*> attrs; // filter_attributes
+        size_t bytes = 0;                       // what holding it takes
+        size_t holders = 0;                     // subscriptions holding it
+    };
     struct Subscription {
         int id;
         int client;
         std::string base;
-        std::shared_ptr<Filter> filter; // null: every child
+        HeldFilter* filter = nullptr; // null: every child
+        unsigned long long seen = 0;  // the last routing pass that picked it
+        bool gone = false;            // being dropped
+    };
+    // The subscriptions on one base, filed so that an event about one of its children looks at
+    // those that may concern it and at no others.
+    struct Routes {
+        std::vector<Subscription*> every; // without a filter
+        // Filters with anchor terms, under the hash of each term's attribute and value.
+        std::unordered_map<size_t, std::vector<Subscription*>> by_term;
+        // Filters without, under each attribute they name.
+        std::unordered_map<const AttributeDef*, std::vector<Subscription*>> by_attr;
     };
     struct Session {
         std::string client_name, host;
         std::set<int> subscriptions;
-        // The parsed filters of its subscriptions, by text; an entry expires with the last
-        // subscription that holds its filter.
-        std::map<std::string, std::weak_ptr<Filter>> filters;
+        // The filters its subscriptions hold, with how many of them hold each; and their bytes.
+        std::unordered_map<const HeldFilter*, size_t> filters;
+        size_t filter_bytes = 0;
         std::set<std::string> watches;
     };
 
@@ -113,8 +153,12 @@ private:
     Outbox& out_;
     ActionRunner* runner_;
     std::map<int, Session> sessions_;
-    std::unordered_map<std::string, std::vector<std::shared_ptr<Subscription>>> subs_by_base_;
+    std::unordered_map<std::string, Routes> routes_; // by base
     std::map<int, std::shared_ptr<Subscription>> subs_;
+    std::unordered_map<std::string, HeldFilter> held_; // by filter_key
+    size_t filter_bytes_ = 0, max_client_filter_bytes_ = MAX_CLIENT_FILTER_MEMORY,
+           max_filter_bytes_ = MAX_FILTER_MEMORY;
+    unsigned long long routing_pass_ = 0;
     std::unordered_map<std::string, std::set<int>> watchers_;
     int next_subscription_ = 1;
 
@@ -147,9 +191,13 @@ private:
     nlohmann::json op_hello(Call& c);
     nlohmann::json op_get(Call& c);
     nlohmann::json op_derive(Call& c);
-    std::shared_ptr<Filter> shared_filter(Session& session, const std::string& text);
-    void keep_filter(Session& session, const std::string& text,
-                     const std::shared_ptr<Filter>& filter);
+    void check_filter_room(const Session& session, const std::string& key, size_t bytes) const;
+    HeldFilter* hold_filter(Session& session, std::string key, HeldFilter candidate);
+    void file(Subscription& s);
+    void drop_subscriptions(const std::vector<int>& ids);
+    std::vector<Subscription*> concerned(const MObject& o, const std::vector<std::string>& values,
+                                         const std::vector<std::string>* before,
+                                         const std::vector<size_t>* changed);
     nlohmann::json op_unsubscribe(Call& c);
     nlohmann::json op_watch(Call& c);
     nlohmann::json op_unwatch(Call& c);

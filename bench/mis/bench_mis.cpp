@@ -1,11 +1,18 @@
 // Benchmark of qx_mis over loopback: deriving containers of 10,000 and 100,000 children, a
 // whole-subtree search with a selective filter, creating 10,000 objects one request at a time
-// and pipelined, and how long another client waits for an answer while one client pipelines
-// 300,000 requests. Prints figures; asserts nothing.
+// and pipelined, how long another client waits for an answer while one client pipelines
+// 300,000 requests, and how the server holds up under two hostile workloads (20 clients with
+// 1,000 distinct 16 KiB subscription filters each, and a batch of 1,000 derives of a 20,000-child
+// container). Prints figures; asserts nothing. `bench_mis attacks` runs the last case alone.
+#include <signal.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "../bench_network.h"
@@ -21,10 +28,289 @@ void write_network(const std::string& path)
     write_log_network(path, {{"log10000", 10000}, {"log100000", 100000}, {"fresh", 0}});
 }
 
+const std::string AMP = "/systemId=\"amp\"";
+const std::string CORE = "/systemId=\"leeds-core-1\"";
+const std::string RACK = CORE + "/equipmentId=\"rack-1\"";
+// Past this resident size the server is stopped, so that the machine is not run out of memory.
+const size_t RSS_STOP = 2500u << 20;
+
+// One container of 20,000 racks with 46-character ids (one derive reply is some 2.4 MB), and
+// the rack whose label the other client sets.
+void write_attack_network(const std::string& path)
+{
+    std::ofstream out(path);
+    out << "object " << AMP << " managedElement\n";
+    for (int i = 0; i < 20000; ++i) {
+        char id[64];
+        std::snprintf(id, sizeof id, "rack-%05d-abcdefghijklmnopqrstuvwxyz0123456789", i);
+        out << "object " << AMP << "/equipmentId=\"" << id << "\" equipmentRack\n";
+    }
+    out << "object " << CORE << " managedElement\nobject " << RACK << " equipmentRack\n";
+}
+
+// The server's resident memory in bytes, from /proc/PID/status; 0 when it is gone.
+size_t resident(pid_t pid, const char* field = "VmRSS:")
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(std::strlen(field))) << 10;
+    return 0;
+}
+
+// A connection that sends what it is given and reads everything the server sends in a thread
+// of its own, keeping only the count of replies, of error replies and of batch answers: a
+// reply of gigabytes costs it nothing.
+class Drain {
+public:
+    explicit Drain(int port)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<uint16_t>(port));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
+            throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
+        reader_ = std::thread([this] {
+            char buf[1 << 16];
+            std::string tail;
+            for (;;) {
+                pollfd p{fd_, POLLIN, 0};
+                if (stop_ || poll(&p, 1, 100) < 0) break;
+                if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                ssize_t r = recv(fd_, buf, sizeof buf, 0);
+                if (r <= 0) {
+                    closed_ = true;
+                    break;
+                }
+                bytes_ += static_cast<size_t>(r);
+                for (ssize_t i = 0; i < r; ++i) {
+                    if (buf[i] != '\n') {
+                        if (tail.size() < 64) tail += buf[i];
+                        continue;
+                    }
+                    // Replies start with "error", "id" or "result" (the keys come sorted);
+                    // notifications with "jsonrpc".
+                    if (tail.rfind("{\"jsonrpc\"", 0) != 0 && tail.rfind("[", 0) != 0) ++lines_;
+                    if (tail.rfind("[", 0) == 0) ++batches_;
+                    if (tail.rfind("{\"error\"", 0) == 0) ++errors_;
+                    tail.clear();
+                }
+            }
+        });
+    }
+    ~Drain()
+    {
+        stop_ = true;
+        shutdown(fd_, SHUT_RDWR);
+        if (sender_.joinable()) sender_.join();
+        if (reader_.joinable()) reader_.join();
+        close(fd_);
+    }
+    Drain(const Drain&) = delete;
+
+    // Sends the text from a thread of its own, so that many clients send at once.
+    void send(std::string text)
+    {
+        sender_ = std::thread([this, text = std::move(text)] {
+            for (size_t off = 0; off < text.size() && !stop_;) {
+                ssize_t w = ::send(fd_, text.data() + off, text.size() - off, MSG_NOSIGNAL);
+                if (w <= 0) return;
+                off += static_cast<size_t>(w);
+            }
+        });
+    }
+    size_t lines() const { return lines_; } // replies to single requests
+    size_t batches() const { return batches_; }
+    size_t errors() const { return errors_; }
+    size_t bytes() const { return bytes_; }
+    bool closed() const { return closed_; }
+
+private:
+    int fd_ = -1;
+    std::thread reader_, sender_;
+    std::atomic<bool> stop_{false}, closed_{false};
+    std::atomic<size_t> lines_{0}, batches_{0}, errors_{0}, bytes_{0};
+};
+
+// Medians and tails of the other client's get and set.
+struct Waits {
+    std::vector<double> get, set;
+    static std::string show(std::vector<double> v)
+    {
+        if (v.empty()) return "none answered";
+        std::sort(v.begin(), v.end());
+        char out[160];
+        std::snprintf(out, sizeof out, "%.2f ms median, %.2f ms 99th percentile, %.2f ms most (%zu)",
+                      v[v.size() / 2], v[v.size() * 99 / 100], v.back(), v.size());
+        return out;
+    }
+};
+
+// The other client: gets and sets of the rack, one at a time, until `until` says stop or
+// `most` of each were answered.
+Waits measure(Client& other, const std::function<bool()>& until, size_t most)
+{
+    Waits w;
+    for (size_t i = 0; w.get.size() < most && !until(); ++i) {
+        auto t = Clock::now();
+        if (!other.call("get", {{"name", RACK}}).contains("result")) break;
+        w.get.push_back(ms_since(t));
+        t = Clock::now();
+        json r = other.call("set", {{"name", RACK},
+                                    {"values", {{"userLabel", i % 2 ? "bench-a" : "bench-b"}}}});
+        if (!r.contains("result")) break;
+        w.set.push_back(ms_since(t));
+    }
+    return w;
+}
+
+// The filter attack of 20 clients: on each, 1,000 derives with a subscription on the core
+// element, each with its own filter of some 16 KiB, sent as one write of 1,000 lines. The
+// filter is a term repeated 815 times and one of its own; or, with `distinct`, some 650 terms
+// that are all its own, which no reduction shortens.
+std::vector<std::unique_ptr<Drain>> filter_attack(int port, int round, bool distinct = false)
+{
+    std::string repeated;
+    for (int k = 0; k < 815; ++k) repeated += "(userLabel=abcdefgh)";
+    std::vector<std::unique_ptr<Drain>> clients;
+    for (int c = 0; c < 20; ++c) {
+        std::string lines;
+        for (int i = 0; i < 1000; ++i) {
+            std::string own = std::to_string(round) + "-" + std::to_string(c * 1000 + i);
+            if (distinct) {
+                repeated.clear();
+                for (int k = 0; repeated.size() < 16200; ++k)
+                    repeated += "(userLabel=" + std::to_string(k) + "-" + own + ")";
+            }
+            std::string f = "(|" + repeated + "(userLabel=uc-" + own + "))";
+            lines += request_line(i, "derive",
+                                  {{"base", CORE}, {"filter", f}, {"subscribe", true}});
+        }
+        clients.push_back(std::make_unique<Drain>(port));
+        clients.back()->send(lines);
+    }
+    return clients;
+}
+
+// The batch attack: one line with 1,000 derives of the 20,000 racks.
+std::unique_ptr<Drain> batch_attack(int port)
+{
+    std::string line = "[";
+    for (int i = 0; i < 1000; ++i)
+        line += (i ? "," : "") + request(i, "derive", {{"derivation", AMP + "/*"}}).dump();
+    auto d = std::make_unique<Drain>(port);
+    d->send(line + "]\n");
+    return d;
+}
+
+// Both attacks against a server of their own, with another client's gets and sets measured
+// before, during and after; the server's memory is sampled all along.
+int attacks()
+{
+    TempDir dir;
+    write_attack_network(dir.path + "/attack.txt");
+    MisProcess mis(dir.path, {"--seed", dir.path + "/attack.txt"});
+    Client other(mis.port());
+    std::atomic<size_t> peak{0};
+    std::atomic<bool> sampling{true}, stopped{false};
+    std::thread sampler([&] {
+        while (sampling) {
+            size_t rss = resident(mis.pid());
+            peak = std::max(peak.load(), rss);
+            if (rss > RSS_STOP && !stopped) {
+                stopped = true;
+                kill(mis.pid(), SIGKILL);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    auto report = [&](const char* what, const Waits& w) {
+        std::printf("  %s: get %s\n  %*s  set %s\n", what, Waits::show(w.get).c_str(),
+                    static_cast<int>(std::strlen(what)), "", Waits::show(w.set).c_str());
+    };
+    auto filters_done = [](const std::vector<std::unique_ptr<Drain>>& v) {
+        for (auto& d : v)
+            if (d->lines() < 1000 && !d->closed()) return false;
+        return true;
+    };
+    auto counts = [](const std::vector<std::unique_ptr<Drain>>& v) {
+        size_t ok = 0, refused = 0;
+        for (auto& d : v) ok += d->lines() - d->errors(), refused += d->errors();
+        return std::make_pair(ok, refused);
+    };
+    std::printf("hostile workloads (the server's resident memory stopped past %zu MB):\n",
+                RSS_STOP >> 20);
+    report("without them", measure(other, [] { return false; }, 300));
+    size_t idle = resident(mis.pid());
+
+    // The filters alone: while they are sent, and once they are held.
+    peak = 0;
+    auto t = Clock::now();
+    auto filters = filter_attack(mis.port(), 1);
+    Waits during = measure(
+        other, [&] { return filters_done(filters) || ms_since(t) > 60000 || stopped; }, 100000);
+    while (!filters_done(filters) && ms_since(t) < 60000 && !stopped)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto [ok, refused] = counts(filters);
+    std::printf("  20 clients x 1,000 distinct 16 KiB filters: %zu subscriptions made, %zu "
+                "refused, in %.0f ms; resident memory %zu MB at rest, %zu MB at most\n",
+                ok, refused, ms_since(t), idle >> 20, peak.load() >> 20);
+    report("while they are sent", during);
+    report("with them held", measure(other, [&] { return stopped.load(); }, 300));
+    filters.clear();
+
+    // Filters that no reduction shortens: the filter memory of all clients bounds them, and
+    // with it the work of every set beneath them.
+    peak = 0;
+    t = Clock::now();
+    filters = filter_attack(mis.port(), 3, true);
+    while (!filters_done(filters) && ms_since(t) < 90000 && !stopped)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::tie(ok, refused) = counts(filters);
+    std::printf("  20 clients x 1,000 16 KiB filters of distinct terms: %zu subscriptions made, %zu "
+                "refused, in %.0f ms; resident memory %zu MB at most\n",
+                ok, refused, ms_since(t), peak.load() >> 20);
+    report("with them held", measure(other, [&] { return stopped.load(); }, 300));
+    filters.clear();
+
+    // Both at once: the batch on a line of its own, the filters sent anew.
+    peak = 0;
+    t = Clock::now();
+    auto batch = batch_attack(mis.port());
+    filters = filter_attack(mis.port(), 2);
+    auto batch_done = [&] { return batch->batches() >= 1 || batch->closed(); };
+    during = measure(
+        other,
+        [&] { return (batch_done() && filters_done(filters)) || ms_since(t) > 90000 || stopped; },
+        100000);
+    while (!(batch_done() && filters_done(filters)) && ms_since(t) < 90000 && !stopped)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::tie(ok, refused) = counts(filters);
+    std::printf("  both at once, %.0f ms: the batch client %s after %.1f MB of replies; the "
+                "filters %zu made, %zu refused; resident memory %zu MB at most\n",
+                ms_since(t),
+                batch->batches() >= 1 ? "had its answer"
+                : batch->closed()  ? "was disconnected"
+                                   : "was still waiting",
+                batch->bytes() / 1e6, ok, refused, peak.load() >> 20);
+    report("meanwhile", during);
+    bool alive = !stopped && mis.alive();
+    std::printf("  the server %s\n", alive        ? "is alive and answers"
+                                     : stopped.load() ? "passed the memory bound and was stopped"
+                                                      : "died");
+    if (alive) report("afterwards", measure(other, [] { return false; }, 300));
+    sampling = false;
+    sampler.join();
+    return alive ? 0 : 1;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure shows as soon as it is known
+    if (argc > 1 && std::string(argv[1]) == "attacks") return attacks();
     TempDir dir;
     write_network(dir.path + "/network.txt");
     auto t0 = Clock::now();
@@ -158,5 +444,5 @@ int main()
                 "client waited %.2f ms (median), %.2f ms (99th percentile), %.2f ms (most)\n",
                 P, flood_ms, waits.size(), waits[waits.size() / 2], waits[waits.size() * 99 / 100],
                 waits.back());
-    return 0;
+    return attacks();
 }

@@ -144,3 +144,53 @@ TEST(Filters, MalformedFiltersAreRefused)
         EXPECT_FALSE(why.empty()) << bad;
     }
 }
+
+// A filter is held in its reduced form, under its key: texts that say the same in other words
+// share one key, different filters never do; a repeated term costs nothing, and a filter's
+// anchor terms name a value of every object it accepts.
+TEST(Filters, ReducedFormKeysCostsAndAnchors)
+{
+    auto parsed = [](const std::string& text) {
+        std::string why;
+        auto f = parse_filter(sample(), text, why);
+        if (!f) ADD_FAILURE() << text << ": " << why;
+        return f;
+    };
+    auto key = [&](const std::string& text) {
+        auto f = parsed(text);
+        return f ? filter_key(*f) : "ERROR";
+    };
+    std::pair<const char*, const char*> same[] = {
+        {"(|(userLabel=a)(userLabel=a)(|(x721:userLabel=b)(userLabel=a)))",
+         "(|(userLabel=a)(userLabel=b))"},
+        {"(&(&(userLabel=a)))", "userLabel=a"},
+        {"(!(!(boardTemperature>=007)))", "(boardTemperature>=7)"},
+        {"(operationalState=ENABLED)", "(x721:operationalState=enabled)"},
+    };
+    for (auto& [a, b] : same) EXPECT_EQ(key(a), key(b)) << a << " / " << b;
+    std::vector<std::string> apart = {
+        "(userLabel=a)",   "(userLabel~=a)", "(userLabel=a*)",  "(userLabel=a\\2a)",
+        "(userLabel=*a*)", "(userLabel=*)",  "(userLabel>=a)",  "(|(userLabel=a)(userLabel=b))",
+        "(&(userLabel=a)(userLabel=b))",     "(!(userLabel=a))", "(userLabel=a\\29)"};
+    for (size_t i = 0; i < apart.size(); ++i)
+        for (size_t j = 0; j < i; ++j) EXPECT_NE(key(apart[i]), key(apart[j])) << apart[i];
+
+    // 815 repetitions of one term cost what one does
+    std::string repeated = "(|";
+    for (int i = 0; i < 815; ++i) repeated += "(userLabel=abcdefgh)";
+    auto big = parsed(repeated + "(userLabel=uc-1))");
+    auto small = parsed("(|(userLabel=abcdefgh)(userLabel=uc-1))");
+    EXPECT_EQ(filter_cost(*big).nodes, 3u);
+    EXPECT_EQ(filter_cost(*big).bytes, filter_cost(*small).bytes);
+
+    // anchors: every accepted object has the value of one of them; none when any value may pass
+    std::pair<const char*, size_t> anchored[] = {
+        {"(userLabel=a)", 1},
+        {"(|(userLabel=a)(&(vendorName=v)(boardTemperature>=3)))", 2},
+        {"(&(userLabel>=a)(|(userLabel=a)(userLabel=b))(vendorName=v))", 1},
+        {"(|(userLabel=a)(userLabel>=b))", 0},
+        {"(!(userLabel=a))", 0},
+        {"(|(userLabel=a)(userLabel=b)(userLabel=c))", 0}, // more than the 2 allowed here
+    };
+    for (auto& [text, n] : anchored) EXPECT_EQ(anchor_terms(*parsed(text), 2).size(), n) << text;
+}
