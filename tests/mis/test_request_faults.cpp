@@ -291,7 +291,6 @@ TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer)
 // in a batch, and the late answers of action programs.
 TEST_F(Faults, IdsComeBackAsWritten)
 {
-    RawClient raw(mis.port());
     const std::string action = R"("method":"action","params":{"name":)" + json(PORT1).dump() +
                                R"(,"action":"loopbackTest","parameter":"terminal"}})";
     const std::string get = R"("method":"get","params":{"name":"/"}})";
@@ -316,15 +315,15 @@ TEST_F(Faults, IdsComeBackAsWritten)
     std::string batch;
     for (auto& id : ids) {
         for (auto& body : {get, fly, deep}) {
-            raw.send(request_with(id, body) + "\n");
-            EXPECT_NE(raw.line().find(echoes(id)), std::string::npos) << id << " " << body;
+            c.send_raw(request_with(id, body) + "\n");
+            EXPECT_NE(c.next_text().find(echoes(id)), std::string::npos) << id << " " << body;
         }
         for (auto& body : {get, fly, action})
             batch += (batch.empty() ? "[" : ",") + request_with(id, body);
     }
-    raw.send(request_with(ids[0], action) + "\n" + batch + "]\n");
-    EXPECT_NE(raw.line().find(echoes(ids[0])), std::string::npos) << "the action's answer";
-    std::string answer = raw.line(20000);
+    c.send_raw(request_with(ids[0], action) + "\n" + batch + "]\n");
+    EXPECT_NE(c.next_text().find(echoes(ids[0])), std::string::npos) << "the action's answer";
+    std::string answer = c.next_text(20000);
     size_t at = 0;
     for (auto& id : ids)
         for (int i = 0; i < 3; ++i, ++at) {
@@ -332,6 +331,6 @@ TEST_F(Faults, IdsComeBackAsWritten)
             ASSERT_NE(at, std::string::npos) << id << " answer " << i << " of " << answer;
         }
     // the member is found however its name is written
-    raw.send(R"({"jsonrpc":"2.0","\u0069d":-0,"method":"get","params":{"name":"/"}})" "\n");
-    EXPECT_NE(raw.line().find("\"id\":-0,"), std::string::npos);
+    c.send_raw(R"({"jsonrpc":"2.0","\u0069d":-0,"method":"get","params":{"name":"/"}})" "\n");
+    EXPECT_NE(c.next_text().find("\"id\":-0,"), std::string::npos);
 }
