@@ -17,6 +17,7 @@ namespace {
 struct CountingOutbox : mis::Outbox {
     size_t lines = 0;
     void send(int, const std::string&) override { ++lines; }
+    void send_part(int, const std::string&, bool last) override { lines += last; }
 };
 
 // Action programs: the first of each input ends at once, inside run (as one that cannot start
@@ -94,6 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size_t nl = text.find('\n', start);
         if (nl == std::string::npos) nl = text.size();
         w.service->handle_line(client, text.substr(start, nl - start));
+        // The requests of a batch, as the server's turns carry them out; actions end midway.
+        for (int step = 0; w.service->batch_running(client); ++step) {
+            w.service->continue_batch(client);
+            if (step % 5 == 4) w.runner.finish();
+        }
         w.runner.finish();
         client = 3 - client;
         start = nl + 1;

@@ -92,7 +92,8 @@ rlim_t raise_descriptor_limit(std::string& err)
 }
 
 Server::Server(Model& model, ServerLimits limits)
-    : model_(model), limits_(limits), service_(model, *this, this)
+    : model_(model), limits_(limits),
+      service_(model, *this, this, std::min(UNSENT_PAUSE, limits.max_unsent / 2))
 {
     // Action programs see this environment and nothing of the server's.
     const char* home = std::getenv("HOME");
@@ -150,11 +151,13 @@ bool Server::listen(const std::string& addr, int port, std::string& err)
     if (epoll_fd_ < 0) return failed("epoll: " + errstr());
     watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN);
 
-    // SIGTERM and SIGINT arrive as readable data, so shutting down is an ordinary event.
+    // SIGTERM and SIGINT arrive as readable data, so shutting down is an ordinary event; so does
+    // SIGCHLD, so that the end of an action program is seen while its output is still open.
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGINT);
+    sigaddset(&mask, SIGCHLD);
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     signal_fd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
     if (signal_fd_ < 0) return failed("signalfd: " + errstr());
@@ -207,7 +210,14 @@ int Server::run()
             case TAG_LISTEN: accept_clients(); break;
             case TAG_SIGNAL: {
                 signalfd_siginfo si;
-                while (read(signal_fd_, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) {}
+                bool stop = false;
+                while (read(signal_fd_, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) {
+                    if (si.ssi_signo == SIGCHLD)
+                        child_exited_ = true;
+                    else
+                        stop = true;
+                }
+                if (!stop) break;
                 log_line("stopping on a signal; %zu clients connected", conns_.size());
                 return 0;
             }
@@ -358,7 +368,9 @@ void Server::update_interest(int id)
     bool doomed = doomed_.count(id) != 0;
     bool can_serve = !doomed && c.unsent() < pause;
     bool read = !c.eof && !c.has_lines() && can_serve;
-    if (c.has_lines() && can_serve)
+    // A batch being carried out comes before the client's next lines.
+    bool work = service_.batch_running(id) ? service_.batch_ready(id) : c.has_lines();
+    if (work && can_serve)
         ready_.insert(id);
     else
         ready_.erase(id);
@@ -413,14 +425,23 @@ void Server::read_client(int id)
     update_interest(id);
 }
 
-// Handles up to LINES_PER_TURN complete request lines of one client; the rest wait for its
-// next turn, after every other client has had one.
+// Handles up to LINES_PER_TURN complete request lines of one client, or requests of its batch;
+// the rest wait for its next turn, after every other client has had one. Each is handled only
+// while the client's unsent output is under the pause, so that a batch of large answers is made
+// one answer at a time, as fast as the client reads.
 void Server::serve_turn(int id)
 {
     size_t pause = std::min(UNSENT_PAUSE, limits_.max_unsent / 2);
     for (int n = 0; n < LINES_PER_TURN; ++n) {
         Conn& c = conns_[id];
-        if (!c.has_lines() || c.unsent() >= pause) break;
+        if (c.unsent() >= pause) break;
+        if (service_.batch_running(id)) {
+            if (!service_.batch_ready(id)) break;
+            service_.continue_batch(id);
+            if (!conns_.count(id) || doomed_.count(id)) return;
+            continue;
+        }
+        if (!c.has_lines()) break;
         size_t nl = c.in.find('\n', c.in_done);
         size_t start = c.in_done;
         c.in_done = nl + 1;
@@ -463,32 +484,57 @@ void Server::close_if_done(int id)
     auto it = conns_.find(id);
     if (it == conns_.end() || !it->second.eof) return;
     const Conn& c = it->second;
-    if (c.unsent() > 0 || c.has_lines() || c.actions > 0 || dirty_.count(id)) return;
+    if (c.unsent() > 0 || c.has_lines() || c.actions > 0 || dirty_.count(id) ||
+        service_.batch_running(id))
+        return;
     drop(id, "closed by the client");
 }
 
-void Server::send(int client, const std::string& line)
+// Whether `bytes` more may be queued for the client: past its own limit it is doomed, past the
+// limit of all clients together room is made first.
+bool Server::queue(int client, size_t bytes)
 {
     auto it = conns_.find(client);
-    if (it == conns_.end() || doomed_.count(client)) return;
+    if (it == conns_.end() || doomed_.count(client)) return false;
     Conn& c = it->second;
-    if (c.unsent() + line.size() > limits_.max_unsent) {
+    if (c.unsent() + bytes > limits_.max_unsent + 1) {
         log_line("client %d (%s): more than %s unread, dropping it", client, c.peer.c_str(),
                  mib(limits_.max_unsent).c_str());
-        return doom(client, "too much unread");
+        doom(client, "too much unread");
+        return false;
     }
-    if (unsent_total_ + line.size() + 1 > limits_.max_unsent_total) {
-        make_room(client, line.size() + 1);
-        if (doomed_.count(client)) return;
+    if (unsent_total_ + bytes > limits_.max_unsent_total) {
+        make_room(client, bytes);
+        if (doomed_.count(client)) return false;
     }
     if (c.out_off > (1 << 20) && c.out_off > c.out.size() / 2) {
         c.out.erase(0, c.out_off);
         c.out_off = 0;
     }
-    c.out += line;
-    c.out += '\n';
-    unsent_total_ += line.size() + 1;
+    unsent_total_ += bytes;
     dirty_.insert(client);
+    return true;
+}
+
+void Server::send(int client, const std::string& line)
+{
+    if (!queue(client, line.size() + 1)) return;
+    Conn& c = conns_[client];
+    std::string& to = c.line_open ? c.held : c.out;
+    to += line;
+    to += '\n';
+}
+
+void Server::send_part(int client, const std::string& text, bool last)
+{
+    if (!queue(client, text.size() + (last ? 1 : 0))) return;
+    Conn& c = conns_[client];
+    c.out += text;
+    c.line_open = !last;
+    if (!last) return;
+    c.out += '\n';
+    c.out += c.held;
+    std::string().swap(c.held);
 }
 
 // The unread output of all clients would pass its limit: the clients holding the most are
@@ -524,6 +570,7 @@ void Server::doom(int id, const std::string& why)
     doomed_[id] = why;
     unsent_total_ -= it->second.unsent();
     std::string().swap(it->second.out);
+    std::string().swap(it->second.held);
     it->second.out_off = 0;
     dirty_.erase(id);
     ready_.erase(id);
@@ -612,6 +659,7 @@ void Server::start_action(WaitingAction a)
         if (it != conns_.end()) --it->second.actions;
         service_.finish_action(a.client, a.id, false,
                                "cannot start " + a.action.program + ": " + why);
+        update_interest(a.client);
     };
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) < 0) return failed(errstr());
@@ -722,11 +770,15 @@ void Server::job_input(int jid, int fd)
     }
 }
 
-// A program is done once its output has ended and it has exited; one past its time limit
-// is killed first. Freed places go to waiting actions.
+// A program is done once it has exited and its output has ended, or, when a process it left
+// running holds its output open, once it has exited and what it wrote has been read: the
+// processes it left are not waited for, and no longer read. One past its time limit is killed
+// first. Freed places go to waiting actions.
 void Server::check_jobs()
 {
     auto now = Clock::now();
+    bool exited = child_exited_;
+    child_exited_ = false;
     std::vector<std::pair<int, int>> done;
     for (auto& [jid, j] : jobs_) {
         if (!j.timed_out && !j.too_long && now >= j.deadline) {
@@ -734,12 +786,25 @@ void Server::check_jobs()
             stop_job(j);
         }
         int status = 0;
-        if (j.out_fd < 0 && j.err_fd < 0 && waitpid(j.pid, &status, WNOHANG) == j.pid)
-            done.push_back({jid, status});
+        bool open = j.out_fd >= 0 || j.err_fd >= 0;
+        if (open && !exited) continue;
+        if (waitpid(j.pid, &status, WNOHANG) != j.pid) continue;
+        if (open) {
+            job_input(jid, j.out_fd);
+            job_input(jid, j.err_fd);
+            for (int* fd : {&j.out_fd, &j.err_fd})
+                if (*fd >= 0) {
+                    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, *fd, nullptr);
+                    close(*fd);
+                    *fd = -1;
+                }
+        }
+        done.push_back({jid, status});
     }
     for (auto& [jid, status] : done) {
         int client = jobs_[jid].client;
         finish_job(jid, status);
+        update_interest(client);
         close_if_done(client);
     }
     if (!done.empty()) start_waiting_actions();

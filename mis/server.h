@@ -4,8 +4,8 @@
 // connection, never the server.
 //
 // Clients are served in turns: a client gets at most lines_per_turn of its buffered requests
-// handled before the others get theirs, and a client whose replies pile up unread is neither
-// read nor served until they drain. Replies and notifications go out only from the loop, so
+// handled (a request of a batch counting as a line) before the others get theirs, and a client
+// whose replies pile up unread is neither read nor served until they drain. Replies and notifications go out only from the loop, so
 // every callback of the Service runs between two epoll waits, never inside one.
 #pragma once
 #include <sys/resource.h>
@@ -67,8 +67,9 @@ public:
 
     Service& service() { return service_; }
 
-    // Outbox: queues a line; it is written once the current request is done.
+    // Outbox: queues a line, or a piece of one; it is written once the current request is done.
     void send(int client, const std::string& line) override;
+    void send_part(int client, const std::string& text, bool last) override;
     // ActionRunner: starts the program, or queues it while max_running_actions run.
     void run(int client, const nlohmann::json& id, const ActionDef& action,
              const std::vector<std::string>& args) override;
@@ -85,11 +86,13 @@ private:
         Clock::time_point tail_since; // when its first byte came (while being read)
         std::string out;
         size_t out_off = 0;
+        bool line_open = false; // out ends in a line sent in pieces, not yet ended
+        std::string held;       // whole lines sent meanwhile: they follow it
+        size_t unsent() const { return out.size() - out_off + held.size(); }
         uint32_t events = 0; // what epoll watches for; 0: not registered
         bool reading = false;
         bool eof = false;   // the client sent all it will; close once its replies are out
         size_t actions = 0; // its action programs, running or waiting
-        size_t unsent() const { return out.size() - out_off; }
         bool has_lines() const { return in_done < tail; }
     };
     struct Job {
@@ -124,6 +127,7 @@ private:
     std::set<int> ready_;                 // clients with complete request lines to be served
     std::set<int> partial_;               // clients with an incomplete request line
     size_t unsent_total_ = 0;
+    bool child_exited_ = false; // SIGCHLD came: programs may have ended with their output open
     Clock::time_point next_sweep_;
     // Accepting pauses for a while when it fails (descriptors ran out); failures are logged
     // once a period.
@@ -141,6 +145,7 @@ private:
     void read_client(int id);
     void serve_turn(int id);
     void write_client(int id);
+    bool queue(int client, size_t bytes);
     void update_interest(int id);
     void sweep_partial_lines();
     void doom(int id, const std::string& why);

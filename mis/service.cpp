@@ -79,9 +79,103 @@ ValueList values_param(const json& p, const char* key, bool required)
     return out;
 }
 
-json error_reply(const json& id, int code, const std::string& msg)
+// Reply lines, with the id given as text: the id as the client wrote it. The members come in
+// the order the JSON library writes an object's (by name).
+std::string result_line(const std::string& id, const json& result)
 {
-    return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", msg}}}};
+    return "{\"id\":" + id + ",\"jsonrpc\":\"2.0\",\"result\":" + to_line(result) + "}";
+}
+std::string error_line(const std::string& id, int code, const std::string& msg)
+{
+    return "{\"error\":" + to_line({{"code", code}, {"message", msg}}) + ",\"id\":" + id +
+           ",\"jsonrpc\":\"2.0\"}";
+}
+
+size_t skip_blanks(const std::string& s, size_t i)
+{
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+    return i;
+}
+
+// Where the JSON value that begins at s[i] ends: a string, a number or word, or an array or
+// object with everything inside it. s is JSON the parser accepted.
+size_t value_end(const std::string& s, size_t i)
+{
+    int depth = 0;
+    bool in_string = false;
+    for (; i < s.size(); ++i) {
+        char ch = s[i];
+        if (in_string) {
+            if (ch == '\\') {
+                ++i;
+            } else if (ch == '"') {
+                in_string = false;
+                if (depth == 0) return i + 1;
+            }
+        } else if (ch == '"') {
+            in_string = true;
+        } else if (ch == '[' || ch == '{') {
+            ++depth;
+        } else if (ch == ']' || ch == '}') {
+            if (depth == 0) return i;
+            if (--depth == 0) return i + 1;
+        } else if (depth == 0 && (ch == ',' || ch == ':' || ch == ' ' || ch == '\t' ||
+                                  ch == '\n' || ch == '\r')) {
+            return i;
+        }
+    }
+    return s.size();
+}
+
+// The text of the "id" member of the object that begins at s[i], as written; "" without one.
+// Of two "id" members the last counts, as it does for the parser.
+std::string id_member(const std::string& s, size_t i)
+{
+    std::string id;
+    i = skip_blanks(s, i + 1);
+    while (i < s.size() && s[i] == '"') {
+        size_t key_end = value_end(s, i);
+        std::string key = s.substr(i, key_end - i);
+        i = skip_blanks(s, key_end);
+        if (i >= s.size() || s[i] != ':') break;
+        i = skip_blanks(s, i + 1);
+        size_t end = value_end(s, i);
+        if (key == "\"id\"" ||
+            (key.find('\\') != std::string::npos && json::parse(key, nullptr, false) == "id"))
+            id = s.substr(i, end - i);
+        i = skip_blanks(s, end);
+        if (i < s.size() && s[i] == ',') i = skip_blanks(s, i + 1);
+    }
+    return id;
+}
+
+// The id texts of a line the parser accepted: one for a request object, one for each element
+// of a batch ("" for those without an id, or that are no object), none for anything else.
+// The reply's id must be the request's own: the parser reads 123456789012345678901234567890
+// as a double, which it writes back as 1.2345678901234568e+29, and -0 as 0.
+std::vector<std::string> id_texts(const std::string& line)
+{
+    std::vector<std::string> ids;
+    size_t i = line.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; // a byte-order mark is skipped
+    i = skip_blanks(line, i);
+    if (i < line.size() && line[i] == '{') ids.push_back(id_member(line, i));
+    if (i >= line.size() || line[i] != '[') return ids;
+    for (i = skip_blanks(line, i + 1); i < line.size() && line[i] != ']';) {
+        ids.push_back(line[i] == '{' ? id_member(line, i) : "");
+        size_t end = value_end(line, i);
+        if (end == i) break; // not a value: the line is not what the parser read
+        i = skip_blanks(line, end);
+        if (i < line.size() && line[i] == ',') i = skip_blanks(line, i + 1);
+    }
+    return ids;
+}
+
+// The id a reply carries: the client's text when it reads as the id the parser took, else the
+// parser's value written anew.
+std::string echo_id(const json& id, const std::string& raw)
+{
+    if (!raw.empty() && json::parse(raw, nullptr, false) == id) return raw;
+    return to_line(id);
 }
 
 // Whether the line nests arrays and objects deeper than limit, read byte by byte without
@@ -111,8 +205,8 @@ bool nested_deeper(const std::string& line, int limit)
 
 } // namespace
 
-Service::Service(Model& model, Outbox& out, ActionRunner* runner)
-    : model_(model), schema_(model.schema()), out_(out), runner_(runner)
+Service::Service(Model& model, Outbox& out, ActionRunner* runner, size_t batch_hold)
+    : model_(model), schema_(model.schema()), out_(out), runner_(runner), batch_hold_(batch_hold)
 {}
 
 void Service::connect(int client)
@@ -139,115 +233,216 @@ void Service::disconnect(int client)
 
 void Service::handle_line(int client, const std::string& line)
 {
+    // A line that comes before the batch is carried out (no server sends one) waits for it.
+    while (batch_running(client)) continue_batch(client);
     if (nested_deeper(line, MAX_JSON_DEPTH)) return refuse_deep(client, line);
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
         log_line("client %d: parse error: %s", client, excerpt(line).c_str());
-        out_.send(client,
-                  to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
+        out_.send(client, error_line("null", E_PARSE, "parse error: the line is not JSON"));
         return;
     }
-    if (req.is_array()) return handle_batch(client, req);
-    json answer = execute(client, req, nullptr);
-    if (!answer.is_null()) out_.send(client, to_line(answer));
+    std::vector<std::string> ids = id_texts(line);
+    if (req.is_array()) return begin_batch(client, std::move(req), std::move(ids));
+    std::string answer = execute(client, req, ids.empty() ? "" : ids[0], nullptr);
+    if (!answer.empty()) out_.send(client, answer);
 }
 
-// The requests of a batch are carried out in order. Their answers go out together as one array,
-// in the order of the requests, once the last is in: an action program's answer may come later.
-// While the batch is built, a runner may already report an action's end (one that could not
-// start), so the batch is registered first and each request with an id holds its slot before
-// it is carried out.
-void Service::handle_batch(int client, const json& requests)
+// A batch's requests are carried out in order, one for each call of continue_batch. Their
+// answers form one array, in the order of the requests, on one line. An answer is written as
+// text at once and the request's parsed form freed, so that the batch costs no more than its
+// line, the answer being made and the text not yet handed on: up to the hold, the array is
+// kept, and sent whole at the end; past it the line is begun on the outbox and continued with
+// each answer. An action program's answer may come later: its slot waits, and the answers
+// after it are kept until it is in.
+void Service::begin_batch(int client, json requests, std::vector<std::string> ids)
 {
     if (requests.empty() || requests.size() > MAX_BATCH) {
         std::string why = requests.empty() ? "an empty batch"
                                            : "a batch of " + std::to_string(requests.size()) +
                                                  " requests; at most " + std::to_string(MAX_BATCH);
         log_line("client %d: batch refused: %s", client, why.c_str());
-        json refusal = error_reply(nullptr, E_INVALID_REQUEST, "invalid request: " + why);
-        out_.send(client, to_line(refusal));
+        out_.send(client, error_line("null", E_INVALID_REQUEST, "invalid request: " + why));
         return;
     }
     long long n = next_batch_++;
-    batches_[n] = Batch{client, json::array(), 0, true};
-    for (auto& req : requests) {
-        auto b = batches_.find(n);
-        if (b == batches_.end()) return; // the client left
-        json tag = nullptr;
-        if (req.is_object() && req.contains("id")) {
-            tag = {{"batch", n}, {"slot", b->second.answers.size()}, {"id", req["id"]}};
-            b->second.answers.push_back(nullptr);
-            ++b->second.missing;
-        }
-        json answer = execute(client, req, tag.is_null() ? nullptr : &tag);
-        if (answer.is_null()) continue;
-        if (tag.is_null())
-            b->second.answers.push_back(std::move(answer));
-        else
-            fill_slot(n, tag["slot"].get<size_t>(), std::move(answer));
-    }
-    auto b = batches_.find(n);
-    if (b == batches_.end()) return;
-    b->second.building = false;
-    if (b->second.missing == 0) send_batch(b);
+    Batch& b = batches_[n];
+    b.client = client;
+    b.total = requests.size();
+    b.requests = std::move(requests);
+    b.ids = std::move(ids);
+    b.ids.resize(b.total);
+    sessions_[client].running = n;
 }
 
-void Service::fill_slot(long long batch, size_t slot, json answer)
+bool Service::batch_running(int client) const
+{
+    auto s = sessions_.find(client);
+    return s != sessions_.end() && s->second.running != 0;
+}
+
+bool Service::batch_ready(int client) const
+{
+    auto s = sessions_.find(client);
+    if (s == sessions_.end() || s->second.running == 0) return false;
+    auto b = batches_.find(s->second.running);
+    if (b == batches_.end()) return false;
+    const Batch& x = b->second;
+    return x.text.size() + x.later_bytes < batch_hold_ && x.waiting.size() < MAX_BATCH_ACTIONS;
+}
+
+void Service::continue_batch(int client)
+{
+    auto s = sessions_.find(client);
+    if (s == sessions_.end() || s->second.running == 0) return;
+    long long n = s->second.running;
+    auto it = batches_.find(n);
+    if (it == batches_.end()) {
+        s->second.running = 0;
+        return;
+    }
+    Batch& b = it->second;
+    size_t i = b.next++;
+    json req = std::move(b.requests[i]);
+    std::string raw_id = std::move(b.ids[i]);
+    if (b.next == b.total) {
+        s->second.running = 0;
+        b.requests = json();
+        std::vector<std::string>().swap(b.ids);
+    }
+    // A request with an id holds its slot before it is carried out: an action's runner may
+    // answer at once.
+    bool has_id = req.is_object() && req.contains("id");
+    json tag;
+    size_t slot = 0;
+    if (has_id) {
+        slot = b.slots++;
+        b.waiting.insert(slot);
+        tag = {{"batch", n}, {"slot", slot}, {"id", echo_id(req["id"], raw_id)}};
+    }
+    std::string answer = execute(client, req, raw_id, has_id ? &tag : nullptr);
+    it = batches_.find(n);
+    if (it == batches_.end()) return;
+    if (!answer.empty()) {
+        if (has_id)
+            it->second.waiting.erase(slot);
+        else
+            slot = it->second.slots++; // an element that is no request is answered all the same
+        place(it->second, slot, std::move(answer));
+    }
+    settle(n);
+}
+
+// An action's answer for its slot.
+void Service::fill_slot(long long batch, size_t slot, std::string answer)
 {
     auto b = batches_.find(batch);
-    if (b == batches_.end() || slot >= b->second.answers.size()) return;
-    if (!b->second.answers[slot].is_null()) return; // filled already
-    b->second.answers[slot] = std::move(answer);
-    if (--b->second.missing == 0 && !b->second.building) send_batch(b);
+    if (b == batches_.end() || !b->second.waiting.erase(slot)) return; // gone, or filled already
+    place(b->second, slot, std::move(answer));
+    settle(batch);
 }
 
-void Service::send_batch(std::map<long long, Batch>::iterator b)
+// Puts an answer into the array when all before it are in, else keeps it until they are.
+void Service::place(Batch& b, size_t slot, std::string answer)
 {
-    // A batch of notifications only has nothing to answer.
-    if (!b->second.answers.empty()) out_.send(b->second.client, to_line(b->second.answers));
-    batches_.erase(b);
+    if (slot != b.in_order) {
+        b.later_bytes += answer.size();
+        b.later.emplace(slot, std::move(answer));
+        return;
+    }
+    auto append = [&b](const std::string& a) {
+        b.text += b.answered++ == 0 ? '[' : ',';
+        b.text += a;
+        ++b.in_order;
+    };
+    append(answer);
+    for (auto it = b.later.begin(); it != b.later.end() && it->first == b.in_order;) {
+        b.later_bytes -= it->second.size();
+        append(it->second);
+        it = b.later.erase(it);
+    }
 }
 
-// One request object: its reply, or null when it has none (a notification) or when the reply
-// comes later, at an action program's end, through finish_action with `tag` (the id when tag
-// is null).
-json Service::execute(int client, const json& req, const json* tag)
+// Hands on what the batch has ready: all of it, ended, once every answer is in (a whole line
+// when it was never begun); else the part in order, once the line is begun or the part passes
+// the hold and no other batch of the client has a line begun.
+void Service::settle(long long batch)
+{
+    auto it = batches_.find(batch);
+    if (it == batches_.end()) return;
+    Batch& b = it->second;
+    Session& s = sessions_[b.client];
+    if (b.next == b.total && b.waiting.empty()) {
+        int client = b.client;
+        bool had_line = b.opened;
+        if (b.answered > 0) { // a batch of notifications only has nothing to answer
+            b.text += ']';
+            if (b.opened)
+                out_.send_part(client, b.text, true);
+            else
+                out_.send(client, b.text);
+        }
+        batches_.erase(it);
+        if (had_line) {
+            s.line = 0;
+            // The running batch may have waited for the line.
+            if (s.running) settle(s.running);
+        }
+        return;
+    }
+    if (b.text.empty()) return;
+    if (!b.opened) {
+        if (b.text.size() < batch_hold_ || s.line != 0) return;
+        b.opened = true;
+        s.line = batch;
+    }
+    out_.send_part(b.client, b.text, false);
+    std::string().swap(b.text);
+}
+
+// One request object: its reply line, or "" when it has none (a notification) or when the
+// reply comes later, at an action program's end, through finish_action with `tag` (made here
+// when tag is null). raw_id is the text of its id as the client wrote it.
+std::string Service::execute(int client, const json& req, const std::string& raw_id,
+                             const json* tag)
 {
     bool has_id = req.is_object() && req.contains("id");
     json id = has_id ? req["id"] : json();
+    std::string id_text = "null";
     std::string method;
     try {
         // An id that is not a string, number or null cannot be echoed: the request is refused
         // before anything of it is carried out, with id null.
-        if (!(id.is_number() || id.is_string() || id.is_null())) {
-            id = nullptr;
+        if (!(id.is_number() || id.is_string() || id.is_null()))
             fail(E_INVALID_REQUEST, "invalid request: id must be a string, a number or null");
-        }
+        id_text = echo_id(id, raw_id);
         if (!req.is_object() || req.value("jsonrpc", json()) != "2.0" || !req.contains("method") ||
             !req["method"].is_string())
             fail(E_INVALID_REQUEST,
                  "invalid request: expected {\"jsonrpc\":\"2.0\",\"id\":..,\"method\":..}");
         method = req["method"].get<std::string>();
-        json params = req.value("params", json::object());
-        if (params.is_null()) params = json::object();
+        // The params are read where they lie: a copy would double what a line costs.
+        static const json no_params = json::object();
+        auto given = req.find("params");
+        const json& params = given == req.end() || given->is_null() ? no_params : *given;
         if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
         auto handler = METHODS.find(method);
         if (handler == METHODS.end()) fail(E_NO_METHOD, "unknown method '" + method + "'");
-        Call call{client, params, has_id ? (tag ? *tag : id) : json()};
+        Call call{client, params, has_id ? (tag ? *tag : json{{"id", id_text}}) : json()};
         json result = (this->*handler->second)(call);
-        if (!has_id || call.deferred) return nullptr;
-        return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
+        if (!has_id || call.deferred) return "";
+        return result_line(id_text, result);
     } catch (const Fault& f) {
         log_line("client %d: %s failed: %s", client,
                  method.empty() ? "request" : excerpt(method).c_str(), excerpt(f.message).c_str());
-        if (has_id || f.code == E_INVALID_REQUEST) return error_reply(id, f.code, f.message);
+        if (has_id || f.code == E_INVALID_REQUEST) return error_line(id_text, f.code, f.message);
     } catch (const std::exception& e) {
         // A fault of our own must cost the request, never the server.
         log_line("client %d: %s: internal error: %s", client, excerpt(method).c_str(),
                  excerpt(e.what()).c_str());
-        if (has_id) return error_reply(id, E_INTERNAL, std::string("internal error: ") + e.what());
+        if (has_id) return error_line(id_text, E_INTERNAL, std::string("internal error: ") + e.what());
     }
-    return nullptr;
+    return "";
 }
 
 // Answers a line nested past MAX_JSON_DEPTH. It is parsed once more, keeping only what lies
@@ -267,23 +462,23 @@ void Service::refuse_deep(int client, const std::string& line)
     json req = json::parse(line, keep, false);
     if (req.is_discarded()) {
         log_line("client %d: parse error in a line nested over %d levels", client, MAX_JSON_DEPTH);
-        out_.send(client,
-                  to_line(error_reply(nullptr, E_PARSE, "parse error: the line is not JSON")));
+        out_.send(client, error_line("null", E_PARSE, "parse error: the line is not JSON"));
         return;
     }
     bool in_params = req.is_object() && deep_in == "params";
     bool has_id = req.is_object() && req.contains("id");
     json id = has_id ? req["id"] : json();
-    if (!(id.is_number() || id.is_string())) id = nullptr;
+    std::vector<std::string> ids = req.is_object() ? id_texts(line) : std::vector<std::string>();
+    std::string id_text =
+        id.is_number() || id.is_string() ? echo_id(id, ids.empty() ? "" : ids[0]) : "null";
     int code = in_params ? E_BAD_PARAMS : E_INVALID_REQUEST;
     std::string what = in_params ? "params" : "request";
     log_line("client %d: %s nested over %d levels refused", client, what.c_str(), MAX_JSON_DEPTH);
     // A notification gets no reply to a fault in its params, as to any other fault of them.
     if (has_id || !in_params)
-        out_.send(client,
-                  to_line(error_reply(id, code,
-                                      "invalid " + what + ": arrays and objects nested over " +
-                                          std::to_string(MAX_JSON_DEPTH) + " levels deep")));
+        out_.send(client, error_line(id_text, code,
+                                     "invalid " + what + ": arrays and objects nested over " +
+                                         std::to_string(MAX_JSON_DEPTH) + " levels deep"));
 }
 
 // The methods of the protocol (docs/protocol.md), each with its handler.
@@ -761,13 +956,13 @@ json Service::op_action(Call& c)
 
 void Service::finish_action(int client, const json& tag, bool ok, const std::string& text)
 {
-    if (!connected(client) || tag.is_null()) return;
+    if (!connected(client) || !tag.is_object()) return;
     if (!ok) log_line("client %d: action failed: %s", client, excerpt(text).c_str());
-    // A request of a batch: the tag names the batch and the slot and carries the request's id.
-    json id = tag.is_object() ? tag.value("id", json()) : tag;
-    json reply = ok ? json{{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"reply", text}}}}
-                    : error_reply(id, E_ACTION_FAILED, text);
-    if (!tag.is_object()) return out_.send(client, to_line(reply));
+    // The tag carries the request's id; for a request of a batch also the batch and the slot.
+    std::string id = tag.value("id", std::string("null"));
+    std::string reply =
+        ok ? result_line(id, {{"reply", text}}) : error_line(id, E_ACTION_FAILED, text);
+    if (!tag.contains("batch")) return out_.send(client, reply);
     fill_slot(tag.value("batch", 0LL), tag.value("slot", size_t(0)), std::move(reply));
 }
 

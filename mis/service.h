@@ -16,17 +16,23 @@
 
 namespace mis {
 
-// Where replies and notifications go: one complete line (without the newline) per call.
+// Where replies and notifications go. A line is handed over whole (send), or, the answer of a
+// large batch, in pieces (send_part). While a line is handed over in pieces, the whole lines
+// sent for the same client meanwhile go out after it, so that nothing cuts into it.
 class Outbox {
 public:
     virtual ~Outbox() = default;
+    // One complete line, without the newline.
     virtual void send(int client, const std::string& line) = 0;
+    // The next piece of a line; the first piece begins it, the one marked last ends it (the
+    // newline follows). A client has at most one line in pieces at a time.
+    virtual void send_part(int client, const std::string& text, bool last) = 0;
 };
 
 // Runs actions carried out by external programs. The runner later calls
 // Service::finish_action with the same client and tag, and may do so before run returns (a
-// program that cannot start). The tag is the request's id, or for a request inside a batch
-// an object of the service's own (no client's id is an object).
+// program that cannot start). The tag is an object of the service's own: it carries the text
+// of the request's id and, for a request inside a batch, the batch and the place of its answer.
 class ActionRunner {
 public:
     virtual ~ActionRunner() = default;
@@ -43,9 +49,20 @@ public:
 // protocol needs more than five levels (a batch holding a set with its values).
 constexpr int MAX_JSON_DEPTH = 64;
 
-// Requests in one batch. They are carried out one after the other before any other client is
-// served, and their answers are held until the last is in.
+// Requests in one batch. They are carried out one at a time, in the client's turns like lines
+// of their own, and their answers form one line, the array, handed on as it grows.
 constexpr size_t MAX_BATCH = 1000;
+
+// Bytes of a batch's answers the service holds before it begins the line on the outbox. A batch
+// whose answers stay below it is sent as one whole line, after the notifications its requests
+// caused; a larger one goes out in pieces and its requests are carried out only as fast as the
+// client reads. The server sets it to its own turn threshold.
+constexpr size_t BATCH_HOLD = 1 << 20;
+
+// Answers of action programs one batch waits for at once; its next request waits until one is
+// in. Those answers may come in any order, and those after one still missing are held until it
+// comes: at most this many action outputs.
+constexpr size_t MAX_BATCH_ACTIONS = 8;
 
 // Subscriptions one client holds at once. An editor subscribes to every object it derives, and
 // it derives every object another client creates beneath an open one, so it holds one for each
@@ -83,7 +100,8 @@ constexpr int DEFAULT_SEARCH_LIMIT = 1000;
 
 class Service {
 public:
-    Service(Model& model, Outbox& out, ActionRunner* runner = nullptr);
+    Service(Model& model, Outbox& out, ActionRunner* runner = nullptr,
+            size_t batch_hold = BATCH_HOLD);
 
     void connect(int client);
     void disconnect(int client); // drops its subscriptions, watches and waiting batches
@@ -91,8 +109,19 @@ public:
     size_t clients() const { return sessions_.size(); }
 
     // One request line, a request object or a batch of them; replies (and the notifications
-    // they cause, first) go to the outbox.
+    // they cause, first) go to the outbox. A batch is only begun: continue_batch carries out its
+    // requests. Each answer carries the request's id as the client wrote it.
     void handle_line(int client, const std::string& line);
+
+    // Whether the client's last batch has requests not yet carried out; while it has, the
+    // client's next line waits (one sent all the same finishes the batch first, at once).
+    bool batch_running(int client) const;
+    // Whether its next request may be carried out now: the batch holds less than the hold of
+    // answers it cannot hand on yet, and waits for fewer than MAX_BATCH_ACTIONS actions. When
+    // not, it becomes ready again once the outbox takes its answers or an action's answer is in.
+    bool batch_ready(int client) const;
+    // Carries out the next request of the client's running batch (ready or not).
+    void continue_batch(int client);
 
     // The end of an external action started through the runner, with the runner's tag.
     void finish_action(int client, const nlohmann::json& tag, bool ok, const std::string& text);
@@ -141,6 +170,8 @@ private:
     };
     struct Session {
         std::string client_name, host;
+        long long running = 0; // its batch with requests still to carry out, or 0
+        long long line = 0;    // its batch whose line the outbox has in part, or 0
         std::set<int> subscriptions;
         // The filters its subscriptions hold, with how many of them hold each; and their bytes.
         std::unordered_map<const HeldFilter*, size_t> filters;
@@ -162,15 +193,25 @@ private:
     std::unordered_map<std::string, std::set<int>> watchers_;
     int next_subscription_ = 1;
 
-    // A batch whose answers are not all in yet.
+    // A batch whose answers are not all sent yet. Each answer has a slot, numbered in the order
+    // of the requests; an answer is text from the moment it is made.
     struct Batch {
-        int client;
-        nlohmann::json answers; // array in request order; null: a slot still waiting
-        size_t missing;         // slots still waiting
-        bool building;          // its requests are still being carried out
+        int client = 0;
+        nlohmann::json requests;      // those not carried out yet (the others are null)
+        std::vector<std::string> ids; // the text of each request's id, "" when it has none
+        size_t total = 0, next = 0;   // requests, and the next one to carry out
+        size_t slots = 0;             // slots given out so far
+        size_t in_order = 0;          // the slots before it are in `text` or sent
+        size_t answered = 0;          // answers put into the array so far
+        std::set<size_t> waiting;     // slots of actions whose answer is still to come
+        std::map<size_t, std::string> later; // answers after a slot still waiting
+        size_t later_bytes = 0;
+        std::string text;    // the array's next part, not yet handed to the outbox
+        bool opened = false; // the outbox has the array's first part
     };
     std::map<long long, Batch> batches_;
     long long next_batch_ = 1;
+    size_t batch_hold_;
 
     // One request being carried out by its method's handler.
     struct Call {
@@ -183,10 +224,12 @@ private:
     static const std::unordered_map<std::string, Handler> METHODS;
 
     void refuse_deep(int client, const std::string& line);
-    nlohmann::json execute(int client, const nlohmann::json& req, const nlohmann::json* tag);
-    void handle_batch(int client, const nlohmann::json& requests);
-    void fill_slot(long long batch, size_t slot, nlohmann::json answer);
-    void send_batch(std::map<long long, Batch>::iterator b);
+    std::string execute(int client, const nlohmann::json& req, const std::string& raw_id,
+                        const nlohmann::json* tag);
+    void begin_batch(int client, nlohmann::json requests, std::vector<std::string> ids);
+    void fill_slot(long long batch, size_t slot, std::string answer);
+    void place(Batch& b, size_t slot, std::string answer);
+    void settle(long long batch);
 
     nlohmann::json op_hello(Call& c);
     nlohmann::json op_get(Call& c);

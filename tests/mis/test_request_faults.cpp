@@ -284,3 +284,53 @@ TEST_F(Faults, BatchWithAnActionProgramWaitsForItsAnswer)
     EXPECT_EQ(r[0][2]["id"], 9);
     EXPECT_EQ(r[0][2]["error"]["code"], -32010);
 }
+
+// A reply carries the request's id as the request wrote it: the parser reads
+// 123456789012345678901234567890 as a double, and it came back as 1.2345678901234568e+29,
+// 1e-400 as 0.0 and -0 as 0. Answers and refusals (also of a line nested too deep), alone and
+// in a batch, and the late answers of action programs.
+TEST_F(Faults, IdsComeBackAsWritten)
+{
+    const std::string action = R"("method":"action","params":{"name":)" + json(PORT1).dump() +
+                               R"(,"action":"loopbackTest","parameter":"terminal"}})";
+    const std::string get = R"("method":"get","params":{"name":"/"}})";
+    const std::string fly = R"("method":"fly"})";
+    const std::string deep = R"("method":"get","params":{"name":)" + nest(70) + "}}";
+    auto request_with = [](const std::string& id, const std::string& body) {
+        return R"({"jsonrpc":"2.0", "id" : )" + id + " ," + body;
+    };
+    auto echoes = [](const std::string& id) { return "\"id\":" + id + ","; };
+    std::vector<std::string> ids = {"123456789012345678901234567890",
+                                    "-123456789012345678901234567890",
+                                    "18446744073709551616",
+                                    "-0",
+                                    "-0.0",
+                                    "1e-400",
+                                    "1E+2",
+                                    "2.50",
+                                    "\"caf\\u00e9\"",
+                                    "\"a\\/b\"",
+                                    "\"\"",
+                                    "7"};
+    std::string batch;
+    for (auto& id : ids) {
+        for (auto& body : {get, fly, deep}) {
+            c.send_raw(request_with(id, body) + "\n");
+            EXPECT_NE(c.next_text().find(echoes(id)), std::string::npos) << id << " " << body;
+        }
+        for (auto& body : {get, fly, action})
+            batch += (batch.empty() ? "[" : ",") + request_with(id, body);
+    }
+    c.send_raw(request_with(ids[0], action) + "\n" + batch + "]\n");
+    EXPECT_NE(c.next_text().find(echoes(ids[0])), std::string::npos) << "the action's answer";
+    std::string answer = c.next_text(20000);
+    size_t at = 0;
+    for (auto& id : ids)
+        for (int i = 0; i < 3; ++i, ++at) {
+            at = answer.find(echoes(id), at);
+            ASSERT_NE(at, std::string::npos) << id << " answer " << i << " of " << answer;
+        }
+    // the member is found however its name is written
+    c.send_raw(R"({"jsonrpc":"2.0","\u0069d":-0,"method":"get","params":{"name":"/"}})" "\n");
+    EXPECT_NE(c.next_text().find("\"id\":-0,"), std::string::npos);
+}

@@ -261,6 +261,14 @@ public:
         return json::parse(line, nullptr, false);
     }
 
+    // The next line as the server wrote it, for what parsing hides (the characters of an id);
+    // "" when the connection closed or nothing came within the time limit.
+    std::string next_text(int timeout_ms = 10000)
+    {
+        std::string line;
+        return read_line(line, timeout_ms) ? line : std::string();
+    }
+
     // Sends a request and returns its reply; notifications arriving meanwhile are kept.
     json call(const std::string& method, const json& params = json::object())
     {
