@@ -29,7 +29,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -76,7 +79,147 @@ inline std::string request_line(const json& id, const std::string& method, const
     return request(id, method, params).dump() + "\n";
 }
 
-class MisProcess {
+// Runs args[0] (searched on PATH when it has no slash) in place of this process; only
+// returns, with status 127, when that fails.
+[[noreturn]] inline void exec_args(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+// The whole text of a file; "" when it cannot be read.
+inline std::string read_file(const std::string& path)
+{
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// A loopback TCP connection to port, or -1.
+inline int connect_loopback(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+// Appends the process's standard output and errors to path: where a server's log goes.
+inline bool log_to(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return false;
+    dup2(fd, 1);
+    dup2(fd, 2);
+    return close(fd) == 0;
+}
+
+// Runs args to their end, input on the standard input, the standard output and errors into out;
+// returns the exit status, or -1 when the program did not run or was killed.
+inline int run_program(const std::vector<std::string>& args, const std::string& input,
+                       std::string& out)
+{
+    int in[2], res[2];
+    if (pipe(in) < 0) return -1;
+    if (pipe(res) < 0) {
+        close(in[0]);
+        close(in[1]);
+        return -1;
+    }
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(res[1], 1);
+        dup2(res[1], 2);
+        for (int fd : {in[0], in[1], res[0], res[1]}) close(fd);
+        exec_args(args);
+    }
+    close(in[0]);
+    close(res[1]);
+    signal(SIGPIPE, SIG_IGN);
+    for (size_t off = 0; off < input.size();) {
+        ssize_t w = write(in[1], input.data() + off, input.size() - off);
+        if (w <= 0) break;
+        off += static_cast<size_t>(w);
+    }
+    close(in[1]);
+    char buf[4096];
+    ssize_t n;
+    out.clear();
+    while ((n = read(res[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    close(res[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A server process a test starts itself, without a shell; killed and reaped with the object.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { stop(SIGKILL); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Sends a signal and waits for the process; returns its wait status. A paused
+    // process is woken first, so that it can act on the signal.
+    int stop(int sig = SIGTERM)
+    {
+        if (pid_ <= 0) return -1;
+        kill(pid_, sig);
+        kill(pid_, SIGCONT);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+    void kill_now() { stop(SIGKILL); } // as a crash would
+    void pause()                       // the server stops answering
+    {
+        if (pid_ > 0) kill(pid_, SIGSTOP);
+    }
+    void resume()
+    {
+        if (pid_ > 0) kill(pid_, SIGCONT);
+    }
+    bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+    pid_t pid() const { return pid_; }
+    const std::string& failure() const { return failure_; }
+
+protected:
+    // Forks and runs args; in the child, prepare() runs first (redirections, limits, the
+    // working directory) and a false from it ends the child with status 126.
+    bool spawn(const std::vector<std::string>& args, const std::function<bool()>& prepare)
+    {
+        stop(SIGKILL);
+        pid_ = fork();
+        if (pid_ < 0) return fail(std::string("fork: ") + std::strerror(errno));
+        if (pid_ == 0) {
+            if (prepare && !prepare()) _exit(126);
+            exec_args(args);
+        }
+        return true;
+    }
+    bool fail(const std::string& why)
+    {
+        failure_ = why;
+        return false;
+    }
+
+    pid_t pid_ = -1;
+    std::string failure_;
+};
+
+class MisProcess : public ChildProcess {
 public:
     // Not started; the database and log go to a temporary folder of its own,
     // removed with the object.
@@ -89,9 +232,6 @@ public:
     {
         if (!start(std::move(extra))) throw std::runtime_error(failure_);
     }
-    ~MisProcess() { stop(SIGKILL); }
-    MisProcess(const MisProcess&) = delete;
-    MisProcess& operator=(const MisProcess&) = delete;
 
     static std::string binary()
     {
@@ -104,39 +244,27 @@ public:
     // listens; false with failure() saying why when it does not.
     bool start(std::vector<std::string> extra = {})
     {
-        stop(SIGKILL);
         failure_.clear();
         int out[2];
         if (pipe(out) < 0) return fail(std::string("pipe: ") + std::strerror(errno));
-        std::string bin = binary();
-        pid_ = fork();
-        if (pid_ < 0) {
-            close(out[0]);
-            close(out[1]);
-            return fail(std::string("fork: ") + std::strerror(errno));
-        }
-        if (pid_ == 0) {
+        std::vector<std::string> args = {binary(), "--listen", "127.0.0.1:0", "--db",
+                                         dir_ + "/mis.db"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        bool spawned = spawn(args, [&] {
             dup2(out[1], 1);
             close(out[0]);
             close(out[1]);
             int log = ::open((dir_ + "/qx_mis.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             if (log >= 0) dup2(log, 2);
             // The folder is the server's working directory, so whatever it writes stays there.
-            if (chdir(dir_.c_str()) != 0) _exit(126);
-            if (files_.soft) {
-                rlimit rl{files_.soft, files_.hard ? files_.hard : files_.soft};
-                if (setrlimit(RLIMIT_NOFILE, &rl) < 0) _exit(126);
-            }
-            std::vector<std::string> args = {bin, "--listen", "127.0.0.1:0", "--db",
-                                             dir_ + "/mis.db"};
-            args.insert(args.end(), extra.begin(), extra.end());
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+            rlimit rl{files_.soft, files_.hard ? files_.hard : files_.soft};
+            return chdir(dir_.c_str()) == 0 && (!files_.soft || setrlimit(RLIMIT_NOFILE, &rl) == 0);
+        });
         close(out[1]);
+        if (!spawned) {
+            close(out[0]);
+            return false;
+        }
         // The first line on standard output names the port.  Seeding a big network
         // under a sanitizer takes a while, hence the generous limit.
         std::string line;
@@ -149,51 +277,16 @@ public:
         size_t at = line.find("127.0.0.1:");
         if (at == std::string::npos) {
             stop(SIGKILL);
-            return fail(bin + " did not start: " + line + "; its log: " + log());
+            return fail(args[0] + " did not start: " + line + "; its log: " + log());
         }
         port_ = std::atoi(line.c_str() + at + 10);
         return true;
     }
 
-    // Sends a signal and waits for the process; returns its wait status. A paused
-    // server is woken first, so that it can act on the signal.
-    int stop(int sig = SIGTERM)
-    {
-        if (pid_ <= 0) return -1;
-        kill(pid_, sig);
-        kill(pid_, SIGCONT);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    void kill_now() { stop(SIGKILL); } // as a crash would
-    void pause()
-    {
-        if (pid_ > 0) kill(pid_, SIGSTOP);
-    } // the server stops answering
-    void resume()
-    {
-        if (pid_ > 0) kill(pid_, SIGCONT);
-    }
-
-    bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
     int port() const { return port_; }
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-    pid_t pid() const { return pid_; }
     const std::string& folder() const { return dir_; }
-    const std::string& failure() const { return failure_; }
-    std::string log() const
-    {
-        std::string s;
-        if (FILE* f = std::fopen((dir_ + "/qx_mis.log").c_str(), "r")) {
-            char buf[4096];
-            size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-            std::fclose(f);
-        }
-        return s;
-    }
+    std::string log() const { return read_file(dir_ + "/qx_mis.log"); }
 
     // A loopback port nobody listens on (bound once, then released).
     static int free_port()
@@ -213,31 +306,18 @@ public:
     }
 
 private:
-    bool fail(const std::string& why)
-    {
-        failure_ = why;
-        return false;
-    }
-
     std::unique_ptr<TempDir> own_; // the folder, when the process made its own
     std::string dir_;
     FileLimit files_;
-    pid_t pid_ = -1;
     int port_ = 0;
-    std::string failure_;
 };
 
 class Client {
 public:
     explicit Client(int port)
     {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
-            throw std::runtime_error("connect");
+        fd_ = connect_loopback(port);
+        if (fd_ < 0) throw std::runtime_error("connect: " + std::string(std::strerror(errno)));
     }
     ~Client() { close(fd_); }
     Client(const Client&) = delete;

@@ -15,9 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,27 +23,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "mis_process.h" // TempDir, MisProcess::free_port
+#include "mis_process.h" // TempDir, ChildProcess, run_program, MisProcess::free_port
 
 namespace qxtest {
 
-class SlapdProcess {
+class SlapdProcess : public ChildProcess {
 public:
     static constexpr const char* kSuffix = "dc=example,dc=org";
     static constexpr const char* kManager = "cn=admin,dc=example,dc=org";
     static constexpr const char* kManagerPassword = "secret";
 
     SlapdProcess() : own_(new TempDir), dir_(own_->path) {}
-    ~SlapdProcess() { stop(SIGKILL); }
-    SlapdProcess(const SlapdProcess&) = delete;
-    SlapdProcess& operator=(const SlapdProcess&) = delete;
 
     static std::string binary()
     {
@@ -70,9 +62,8 @@ public:
         if (!ldif.empty()) {
             if (!write_file(dir_ + "/data.ldif", ldif, 0600)) return false;
             std::string out;
-            int status = run({slapadd(), "-q", "-f", dir_ + "/slapd.conf", "-l",
-                              dir_ + "/data.ldif"},
-                             "", out);
+            int status = run_program(
+                {slapadd(), "-q", "-f", dir_ + "/slapd.conf", "-l", dir_ + "/data.ldif"}, "", out);
             if (status != 0) return fail("slapadd failed (" + std::to_string(status) + "): " + out);
         }
         return restart();
@@ -84,29 +75,20 @@ public:
         stop(SIGKILL);
         for (int attempt = 0; attempt < 5; attempt++) {
             port_ = MisProcess::free_port();
-            if (launch() && wait_listening()) return true;
+            // -d 0: stays in the foreground, so that the pid is the server's.
+            std::vector<std::string> args = {
+                binary(), "-d", "0", "-f", dir_ + "/slapd.conf", "-h", url() + "/ " + ldapi_url()};
+            if (spawn(args, [&] { return log_to(dir_ + "/slapd.log"); }) && wait_listening())
+                return true;
             stop(SIGKILL);
         }
         return fail("slapd did not start; its log: " + log());
     }
 
-    int stop(int sig = SIGTERM)
-    {
-        if (pid_ <= 0) return -1;
-        kill(pid_, sig);
-        kill(pid_, SIGCONT);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    void kill_now() { stop(SIGKILL); } // as a crash would
-
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     std::string ldapi_url() const { return "ldapi://" + escaped(dir_ + "/ldapi"); }
     int port() const { return port_; }
     const std::string& folder() const { return dir_; }
-    const std::string& failure() const { return failure_; }
     std::string log() const { return read_file(dir_ + "/slapd.log"); }
 
     // Runs an LDAP client tool (ldapadd, ldapmodify, ldapdelete, ldapmodrdn, ldapsearch) as the
@@ -114,10 +96,10 @@ public:
     int tool(const std::string& name, std::vector<std::string> args, const std::string& input,
              std::string& out) const
     {
-        std::vector<std::string> argv = {name, "-x", "-H", url(), "-D", kManager, "-y",
-                                         dir_ + "/manager.pw"};
+        std::vector<std::string> argv = {name, "-x",     "-H", url(),
+                                         "-D", kManager, "-y", dir_ + "/manager.pw"};
         argv.insert(argv.end(), args.begin(), args.end());
-        return run(argv, input, out);
+        return run_program(argv, input, out);
     }
     // The same, failing the calling test with the tool's output when it fails.
     bool change(const std::string& name, const std::string& input,
@@ -125,7 +107,8 @@ public:
     {
         std::string out;
         int status = tool(name, std::move(args), input, out);
-        if (status != 0) std::fprintf(stderr, "%s failed (%d): %s\n", name.c_str(), status, out.c_str());
+        if (status != 0)
+            std::fprintf(stderr, "%s failed (%d): %s\n", name.c_str(), status, out.c_str());
         return status == 0;
     }
 
@@ -204,12 +187,12 @@ userPassword: bob-secret
     // n entries cn=e<i> below ou=<ou>,dc=example,dc=org, the ou itself first.
     static std::string many_ldif(const std::string& ou, int n)
     {
-        std::string s = "dn: ou=" + ou + ",dc=example,dc=org\nobjectClass: organizationalUnit\nou: " +
-                        ou + "\n\n";
+        std::string s = "dn: ou=" + ou +
+                        ",dc=example,dc=org\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
         for (int i = 0; i < n; i++) {
             std::string cn = "e" + std::to_string(i);
-            s += "dn: cn=" + cn + ",ou=" + ou + ",dc=example,dc=org\nobjectClass: device\ncn: " + cn +
-                 "\n\n";
+            s += "dn: cn=" + cn + ",ou=" + ou +
+                 ",dc=example,dc=org\nobjectClass: device\ncn: " + cn + "\n\n";
         }
         return s;
     }
@@ -239,20 +222,29 @@ private:
                "modulepath /usr/lib/ldap\n"
                "moduleload back_mdb\n"
                "moduleload syncprov\n"
-               "pidfile " + dir_ + "/slapd.pid\n"
+               "pidfile " +
+               dir_ +
+               "/slapd.pid\n"
                "database mdb\n"
-               "suffix \"" + std::string(kSuffix) + "\"\n"
-               "rootdn \"" + std::string(kManager) + "\"\n"
-               "rootpw " + std::string(kManagerPassword) + "\n"
-               "directory " + dir_ + "/db\n"
+               "suffix \"" +
+               std::string(kSuffix) +
+               "\"\n"
+               "rootdn \"" +
+               std::string(kManager) +
+               "\"\n"
+               "rootpw " +
+               std::string(kManagerPassword) +
+               "\n"
+               "directory " +
+               dir_ +
+               "/db\n"
                "maxsize 1073741824\n"
                "index objectClass,entryCSN,entryUUID eq\n"
                // slapd 2.5 caps the entries of a paged search, all pages together, at its
                // hard size limit (the default 500) unless told otherwise; the size limit of
                // a search without paging stays the default.
                "limits * size.prtotal=unlimited\n" +
-               limits +
-               "overlay syncprov\n";
+               limits + "overlay syncprov\n";
     }
 
     static void empty_folder(const std::string& path)
@@ -272,29 +264,6 @@ private:
         return out;
     }
 
-    bool launch()
-    {
-        std::string bin = binary();
-        std::string urls = url() + "/ " + ldapi_url();
-        pid_ = fork();
-        if (pid_ < 0) return fail(std::string("fork: ") + std::strerror(errno));
-        if (pid_ == 0) {
-            int logfd = ::open((dir_ + "/slapd.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            if (logfd >= 0) {
-                dup2(logfd, 1);
-                dup2(logfd, 2);
-            }
-            // -d 0: stays in the foreground, so that the pid is the server's.
-            std::vector<std::string> args = {bin, "-d", "0", "-f", dir_ + "/slapd.conf", "-h", urls};
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        return true;
-    }
-
     // Until the port takes a connection, or the process ends.
     bool wait_listening()
     {
@@ -304,64 +273,14 @@ private:
                 pid_ = -1;
                 return false;
             }
-            int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_port = htons(static_cast<uint16_t>(port_));
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            bool up = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-            close(fd);
-            if (up) return true;
+            int fd = connect_loopback(port_);
+            if (fd >= 0) {
+                close(fd);
+                return true;
+            }
             poll(nullptr, 0, 20); // the next look
         }
         return false;
-    }
-
-    // Runs a program without a shell, input on its standard input, its output and errors
-    // into out; returns its exit status (or -1).
-    static int run(const std::vector<std::string>& args, const std::string& input, std::string& out)
-    {
-        int in[2], res[2];
-        if (pipe(in) < 0) return -1;
-        if (pipe(res) < 0) {
-            close(in[0]);
-            close(in[1]);
-            return -1;
-        }
-        pid_t pid = fork();
-        if (pid < 0) return -1;
-        if (pid == 0) {
-            dup2(in[0], 0);
-            dup2(res[1], 1);
-            dup2(res[1], 2);
-            close(in[0]);
-            close(in[1]);
-            close(res[0]);
-            close(res[1]);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(res[1]);
-        signal(SIGPIPE, SIG_IGN);
-        size_t off = 0;
-        while (off < input.size()) {
-            ssize_t w = write(in[1], input.data() + off, input.size() - off);
-            if (w <= 0) break;
-            off += static_cast<size_t>(w);
-        }
-        close(in[1]);
-        char buf[4096];
-        ssize_t n;
-        out.clear();
-        while ((n = read(res[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-        close(res[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     bool write_file(const std::string& path, const std::string& text, mode_t mode)
@@ -373,25 +292,9 @@ private:
         return ok || fail("write " + path + ": " + std::strerror(errno));
     }
 
-    static std::string read_file(const std::string& path)
-    {
-        std::ifstream f(path);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-
-    bool fail(const std::string& why)
-    {
-        failure_ = why;
-        return false;
-    }
-
     std::unique_ptr<TempDir> own_;
     std::string dir_;
-    pid_t pid_ = -1;
     int port_ = 0;
-    std::string failure_;
 };
 
 } // namespace qxtest
