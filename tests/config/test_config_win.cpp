@@ -68,11 +68,6 @@ std::vector<std::string> pending()
  * the editor before (the ATTR_CHANGED of a change another client made and
  * saw answered) has been read and its callbacks have run: a wait for an
  * event that must not show, without guessing at how long it may take. */
-void sync_with_server()
-{
-    Image probe{DataUnit(kLeeds), DataUnit()};
-    ASSERT_TRUE(probe.boot(10)) << probe.get_error_string();
-}
 
 void load(const char* fdn, const char* parent = kLeeds)
 {
@@ -189,7 +184,7 @@ TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
     type("userLabel", "relabelled by Set");
     type("locationName", "row C");
     EXPECT_EQ("", set_and_answer());
-    sync_with_server();
+    ASSERT_TRUE(sync_with_server(kLeeds));
     EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
     EXPECT_EQ("relabelled by Set", server_value(kRack1, "userLabel"));
     EXPECT_EQ("row C", server_value(kRack1, "locationName"));
@@ -269,7 +264,7 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
     XtCallCallbacks(oc->oc_close_button, XmNactivateCallback, nullptr);
     EXPECT_FALSE(XtIsManaged(oc->oc_dialog));
     server_set(kRack2, "userLabel", "unheard");
-    sync_with_server();
+    ASSERT_TRUE(sync_with_server(kLeeds));
     EXPECT_FALSE(sensitive(oc->oc_update_button));
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
     load(kRack2);

@@ -167,7 +167,7 @@ TEST(Desktop, EveryShellAnswersEditres)
     }
     XtDestroyWidget(later);
     XtDestroyWidget(editor);
-    pump_for(0.2);
+    pump_settled();
 }
 
 } // namespace

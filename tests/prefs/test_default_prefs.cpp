@@ -63,7 +63,7 @@ struct Prefs : EditorSession {
         Platform::def_platform = platform;
         dp = default_preferences;
         build_tree();
-        pump_for(0.1);
+        pump_settled();
     }
     void SetUp() override
     {

@@ -90,7 +90,6 @@ inline void while_running(const std::function<void()>& action, std::function<voi
     Ticks::next(ticks);
     action();
     ticks->running = false;
-    pump_for(0.05);
     pump_until([&] { return !ticks->pending; }, 5);
 }
 

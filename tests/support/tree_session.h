@@ -70,7 +70,7 @@ struct TreeSession : ::testing::Test {
         CurrentCookie++;
         root = nullptr;
         check_selected(0);
-        pump_for(0.05);
+        pump_settled();
     }
 
     /* Builds the first tree from root_fdn at scope, as the editor's start does. */
@@ -81,7 +81,7 @@ struct TreeSession : ::testing::Test {
         default_root = const_cast<char*>(keep.c_str());
         default_scope = scope;
         build_tree();
-        pump_for(0.1);
+        pump_settled();
     }
 
     static bool sensitive(Widget w) { return resource<Boolean>(w, XmNsensitive); }

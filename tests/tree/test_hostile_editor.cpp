@@ -64,7 +64,7 @@ TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
     EXPECT_EQ("Platform has Disconnected!", dialog_message(current_error_cb_dialog));
     EXPECT_FALSE(platform.is_connected());
     EXPECT_EQ(status, status_text());
-    pump_for(0.2);
+    pump_settled();
     delete current_error_cb_dialog;
     DataObject::object_list.clear_and_destroy();
 }

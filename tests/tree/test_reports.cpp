@@ -143,7 +143,7 @@ TEST_F(Reports, SlowBurstOfTwentyThousandCreations)
     pipe.finish();
     ASSERT_TRUE(all) << york->num_children - before << " of " << count << " reported";
     EXPECT_EQ(0, pipe.errors);
-    pump_for(0.3);
+    pump_settled();
     EXPECT_EQ(sorted(expected), rows_of(york));
 }
 
@@ -176,7 +176,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     pipe.finish();
     EXPECT_TRUE(settled) << sys->num_children << " children, " << after << " expected";
     EXPECT_EQ(0, pipe.errors);
-    pump_for(0.5);
+    ASSERT_TRUE(sync_with_server(sys->name));
     EXPECT_EQ(after, sys->num_children);
     EXPECT_EQ(sorted(expected), rows_of(sys));
     for (const std::string& fdn : deleted) EXPECT_EQ(0u, registered_as(fdn)) << fdn;
@@ -241,7 +241,7 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
         20);
     if (!opened) kill(mis->pid(), SIGCONT);
     ASSERT_TRUE(done);
-    pump_for(0.3);
+    pump_settled();
     EXPECT_EQ(sorted(expected), rows_of(harrogate));
     EXPECT_EQ(1u, registered_as(first));
     EXPECT_EQ(1u, registered_as(second));

@@ -66,7 +66,7 @@ bool below(DataObject* o, const DataObject* ancestor)
  * for the outline. */
 std::vector<std::string> rows_under(const std::string& fdn)
 {
-    pump_for(0.2);
+    pump_settled();
     std::vector<std::string> out;
     DataObject* parent = find_album_object(fdn.c_str());
     long at = parent ? object_row(parent) : -1;
@@ -97,7 +97,7 @@ TEST_F(RowCommands, GoToOpensSelectsAndShows)
     open_object(log);
     ASSERT_GT(log->shown_children.size(), 100u);
     show_object_row(log->shown_children.back());
-    pump_for(0.2);
+    pump_settled();
     ASSERT_EQ(nullptr, find_album_object(kRack1.c_str())->node);
 
     /* Loose spacing as a person types it, and a pasted newline. */
@@ -156,7 +156,7 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     DataObject* rack = find_album_object(kRack1.c_str());
     DataObject* log = find_album_object(kLog.c_str());
     ASSERT_TRUE(rack && rack->node && log && log->node);
-    pump_for(0.3);
+    pump_settled();
 
     /* The press as the navigator gets it: the row's window under the pointer. */
     XButtonEvent ev = {};

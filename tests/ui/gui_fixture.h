@@ -17,7 +17,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "XiOutlineP.h"
 #include "app/startup.h"
+#include "kvl/kvl.h"
 #include "core/globals.h"
 #include "ui/main_win.h"
 
@@ -55,6 +57,41 @@ inline bool pump_until(const std::function<bool()>& done, double seconds)
     return true;
 }
 
+/* Runs the event loop until the display has answered every request made so
+ * far, no event, due timer or ready input is left and the navigator has
+ * placed every row it queued: what a test waits for after an action whose
+ * effects come back through the display (mapping, stacking, geometry,
+ * focus, rows).  The outline places rows from a work procedure, which Xt
+ * runs only while it would block, hence the wake-up timer.  At most 10 s. */
+inline void pump_settled()
+{
+    Widget outline = main_window ? main_window->mw_navigator : nullptr;
+    auto placing = [&] { return outline && ((XiOutlineWidget)outline)->outline.work_id != 0; };
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+        XSync(display, False);
+        if (!XtAppPending(app_context)) {
+            if (!placing()) return;
+            XtAppAddTimeOut(app_context, 1, [](XtPointer, XtIntervalId*) {}, nullptr);
+        }
+        XtAppProcessEvent(app_context, XtIMAll);
+    }
+}
+
+/* Waits until the editor has taken in every report the server sent it so
+ * far: a request of its own answered (the server writes a client's reports
+ * in order with its replies), then the loop settled, for the reports that
+ * came during the wait and were put off.  False when fdn was not answered. */
+inline bool sync_with_server(const char* fdn)
+{
+    Image probe{DataUnit(fdn), DataUnit()};
+    bool answered = probe.boot(10);
+    pump_settled();
+    return answered;
+}
+
+/* Runs the event loop for a fixed time: only for a test that shows that
+ * something does NOT happen, where no condition can end the wait. */
 inline void pump_for(double seconds)
 {
     pump_until([] { return false; }, seconds);

@@ -153,7 +153,7 @@ TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
     EXPECT_TRUE(XtIsManaged(button(first, XmDIALOG_CANCEL_BUTTON)));
     Widget second_box = *second->getwidget();
     press(button(first, XmDIALOG_OK_BUTTON));
-    pump_for(0.1);
+    pump_settled();
     EXPECT_EQ(current_warning_dialog, second) << "closing the first left the second alone";
     EXPECT_TRUE(XtIsManaged(second_box));
     press(button(second, XmDIALOG_CANCEL_BUTTON));
@@ -215,7 +215,7 @@ TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)
     if (!cursors_readable()) GTEST_SKIP() << "no XFIXES on this display";
     ASSERT_TRUE(pump_until([] { return XtIsRealized(shell()) && XtWindow(shell()); }, 5));
     XMapRaised(display, XtWindow(shell()));
-    pump_for(0.2);
+    pump_settled();
     Widget over = main_window->mw_message_label;
     std::vector<int> plain = cursor_over(over);
     ASSERT_EQ(plain.size(), 4u);
