@@ -6,11 +6,8 @@
 
 namespace mis {
 
-// The protocol's error codes (E_PARSE, E_NO_OBJECT, ...), shared with the client library.
-using namespace protocol;
-
-// Thrown inside request handling and turned into the request's error reply;
-// it never leaves the handler.
+// Thrown inside request handling with one of the protocol's error codes (protocol/errors.h),
+// and turned into the request's error reply; it never leaves the handler.
 struct Fault {
     int code;
     std::string message;

@@ -11,6 +11,9 @@
 
 namespace mis {
 
+using protocol::E_ACCESS, protocol::E_BAD_NAME, protocol::E_DUPLICATE, protocol::E_NAME_BINDING,
+    protocol::E_NO_ATTRIBUTE, protocol::E_NO_OBJECT, protocol::E_STORAGE, protocol::E_SYNTAX;
+
 const std::string& MObject::value(const AttributeDef* a) const
 {
     static const std::string none;

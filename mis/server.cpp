@@ -114,12 +114,12 @@ Server::~Server()
         if (fd >= 0) close(fd);
 }
 
-void Server::watch_fd(int fd, uint64_t tag, uint32_t events)
+bool Server::watch_fd(int fd, uint64_t tag, uint32_t events)
 {
     epoll_event ev{};
     ev.events = events;
     ev.data.u64 = tag;
-    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+    return epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
 bool Server::listen(const std::string& addr, int port, std::string& err)
@@ -149,7 +149,7 @@ bool Server::listen(const std::string& addr, int port, std::string& err)
 
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
     if (epoll_fd_ < 0) return failed("epoll: " + errstr());
-    watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN);
+    if (!watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN)) return failed("epoll_ctl: " + errstr());
 
     // SIGTERM and SIGINT arrive as readable data, so shutting down is an ordinary event; so does
     // SIGCHLD, so that the end of an action program is seen while its output is still open.
@@ -161,7 +161,7 @@ bool Server::listen(const std::string& addr, int port, std::string& err)
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     signal_fd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
     if (signal_fd_ < 0) return failed("signalfd: " + errstr());
-    watch_fd(signal_fd_, TAG_SIGNAL, EPOLLIN);
+    if (!watch_fd(signal_fd_, TAG_SIGNAL, EPOLLIN)) return failed("epoll_ctl: " + errstr());
     signal(SIGPIPE, SIG_IGN);
     // Opened now, so that starting an action program needs no descriptor for its input.
     devnull_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -251,8 +251,11 @@ int Server::run()
         now = Clock::now();
         if (!partial_.empty() && now >= next_sweep_) sweep_partial_lines();
         if (accept_paused_ && now >= accept_resume_) {
-            accept_paused_ = false;
-            watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN);
+            // Watching the socket again may fail as accepting did: it rests once more.
+            if (watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN))
+                accept_paused_ = false;
+            else
+                accept_failed(errno);
         }
         if (tick_ && now >= next_tick_) {
             next_tick_ += seconds(interval_);
@@ -299,7 +302,7 @@ void Server::accept_clients()
                 to_line({{"jsonrpc", "2.0"},
                          {"id", nullptr},
                          {"error",
-                          {{"code", E_FULL},
+                          {{"code", protocol::E_FULL},
                            {"message", "server full: at most " +
                                            std::to_string(limits_.max_clients) + " clients"}}}}) +
                 "\n";
@@ -382,11 +385,14 @@ void Server::update_interest(int id)
     epoll_event ev{};
     ev.events = want;
     ev.data.u64 = TAG_CLIENT | static_cast<uint64_t>(id);
-    epoll_ctl(epoll_fd_,
-              want == 0       ? EPOLL_CTL_DEL
-              : c.events == 0 ? EPOLL_CTL_ADD
-                              : EPOLL_CTL_MOD,
-              c.fd, &ev);
+    int op = want == 0 ? EPOLL_CTL_DEL : c.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+    if (epoll_ctl(epoll_fd_, op, c.fd, &ev) < 0) {
+        // A client epoll does not watch as the server wants would be neither served nor
+        // dropped (or woken for what it no longer wants, over and over): it goes.
+        std::string why = "cannot watch its connection: epoll_ctl: " + errstr();
+        log_line("client %d (%s): %s; dropping it", id, c.peer.c_str(), why.c_str());
+        return doom(id, why);
+    }
     c.events = want;
 }
 
@@ -716,8 +722,13 @@ void Server::start_action(WaitingAction a)
     j.action = a.action.name;
     j.timeout = a.action.timeout;
     j.deadline = Clock::now() + seconds(a.action.timeout); // from the start, not the request
-    watch_fd(out[0], TAG_JOB | static_cast<uint64_t>(jid << 1), EPOLLIN);
-    watch_fd(err[0], TAG_JOB | static_cast<uint64_t>((jid << 1) | 1), EPOLLIN);
+    // Output that is not watched would not be read, and the program would block once its pipe
+    // is full: it is stopped at once and its action fails with the reason.
+    if (!watch_fd(out[0], TAG_JOB | static_cast<uint64_t>(jid << 1), EPOLLIN) ||
+        !watch_fd(err[0], TAG_JOB | static_cast<uint64_t>((jid << 1) | 1), EPOLLIN)) {
+        j.fault = "cannot watch its output: epoll_ctl: " + errstr();
+        stop_job(j);
+    }
 }
 
 void Server::start_waiting_actions()
@@ -826,6 +837,9 @@ void Server::finish_job(int jid, int status)
     if (j.too_long)
         return service_.finish_action(j.client, j.id, false,
                                       "action " + j.action + " replied more than the size limit");
+    if (!j.fault.empty())
+        return service_.finish_action(j.client, j.id, false,
+                                      "action " + j.action + " failed: " + j.fault);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return service_.finish_action(j.client, j.id, true, j.out);
     std::string why = first_line(j.err);

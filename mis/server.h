@@ -105,6 +105,7 @@ private:
         double timeout = 0;
         Clock::time_point deadline;
         bool too_long = false, timed_out = false;
+        std::string fault; // why the server stopped it, when it did for a fault of its own
     };
     struct WaitingAction {
         int client;
@@ -159,7 +160,8 @@ private:
     void job_input(int job, int fd);
     void check_jobs();
     void finish_job(int job, int status);
-    void watch_fd(int fd, uint64_t tag, uint32_t events);
+    // Adds fd to epoll under tag; false (errno set) when epoll_ctl fails.
+    bool watch_fd(int fd, uint64_t tag, uint32_t events);
 };
 
 } // namespace mis

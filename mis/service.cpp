@@ -11,6 +11,12 @@
 
 namespace mis {
 
+using protocol::E_ACTION_FAILED, protocol::E_BAD_FILTER, protocol::E_BAD_PARAMS,
+    protocol::E_CLASS_CONFLICT, protocol::E_INTERNAL, protocol::E_INVALID_REQUEST,
+    protocol::E_LIMIT, protocol::E_NO_ACTION, protocol::E_NO_ATTRIBUTE, protocol::E_NO_CLASS,
+    protocol::E_NO_METHOD, protocol::E_NO_OBJECT, protocol::E_NO_SUBSCRIPTION, protocol::E_PARSE,
+    protocol::E_SYNTAX;
+
 using nlohmann::json;
 
 std::string to_line(const json& j)

@@ -71,10 +71,26 @@ public:
             o.name = text(st, 0);
             o.parent = text(st, 1);
             o.cls = text(st, 2);
+            // A row the server did not write (a damaged file, a hand edit) stops the load: an
+            // object loaded without its values would be written back so at its next change.
             auto j = nlohmann::json::parse(text(st, 3), nullptr, false);
-            if (j.is_object())
-                for (auto& [k, v] : j.items())
-                    if (v.is_string()) o.attrs.emplace_back(k, v.get<std::string>());
+            std::string bad;
+            if (!j.is_object()) {
+                bad = "its attributes are not a JSON object";
+            } else {
+                for (auto& [k, v] : j.items()) {
+                    if (!v.is_string()) {
+                        bad = "the value of attribute " + k + " is not a string";
+                        break;
+                    }
+                    o.attrs.emplace_back(k, v.get<std::string>());
+                }
+            }
+            if (!bad.empty()) {
+                sqlite3_finalize(st);
+                err = "corrupt row for object " + o.name + " in the database: " + bad;
+                return false;
+            }
             out.push_back(std::move(o));
         }
         sqlite3_finalize(st);
