@@ -3,11 +3,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "log.h"
 #include "model.h"
@@ -15,37 +17,6 @@
 #include "simulate.h"
 
 namespace {
-
-const char* const USAGE =
-    "usage: qx_mis [--listen ADDR:PORT] [--db FILE] [--schema FILE] [--seed FILE]\n"
-    "              [--simulate SECONDS] [--max-clients N] [--line-timeout SECONDS]\n"
-    "              [--max-unsent MIB] [--max-unsent-total MIB] [--max-actions N]\n"
-    "              [--max-queued-actions N] [--max-filter-memory MIB]\n"
-    "              [--max-client-filter-memory MIB]\n"
-    "  --listen ADDR:PORT   where to listen (default 127.0.0.1, port $QX_MIS_PORT or 7130)\n"
-    "  --db FILE            the SQLite database (default qx_mis.db in the current folder)\n"
-    "  --schema FILE        the schema (default: the installed sample, share/mib/schema.txt)\n"
-    "  --seed FILE          the network an empty database is seeded with\n"
-    "                       (default share/mib/network.txt)\n"
-    "  --simulate SECONDS   change attribute values and raise alarms every SECONDS\n"
-    "  --help               this text\n"
-    "limits (see \"Limits\" in docs/protocol.md):\n"
-    "  --max-clients N      clients served at once; the next gets error -32020 and is closed\n"
-    "                       (default: the descriptor limit, which the server raises to its hard\n"
-    "                       limit, less %zu for itself and its action programs; here %zu)\n"
-    "  --line-timeout SECONDS  how long a request line may stay incomplete (default 30);\n"
-    "                       a connection with no line half sent may stay idle for ever\n"
-    "  --max-unsent MIB     unread output one client may leave (default 64)\n"
-    "  --max-unsent-total MIB  unread output of all clients together (default 256); passing\n"
-    "                       it drops the client holding the most\n"
-    "  --max-actions N      action programs run at once (default 8); later ones wait their\n"
-    "                       turn, and their time limit runs from their start\n"
-    "  --max-queued-actions N  actions that may wait (default 1000); more are refused (-32010)\n"
-    "  --max-filter-memory MIB  parsed filters the subscriptions of all clients may hold\n"
-    "                       (default %zu); past it a subscription is refused (-32014)\n"
-    "  --max-client-filter-memory MIB  parsed filters one client's subscriptions may hold\n"
-    "                       (default %zu)\n"
-    "  a request line may be at most 1 MiB long, an action's output at most 1 MiB\n";
 
 // The limits that depend on this process: the reserve of descriptors and the default number of
 // clients that the hard descriptor limit allows.
@@ -60,15 +31,6 @@ size_t default_clients(const mis::ServerLimits& limits)
     if (getrlimit(RLIMIT_NOFILE, &rl) < 0) return 0;
     return mis::clients_for_descriptors(rl.rlim_max == RLIM_INFINITY ? 1 << 20 : rl.rlim_max,
                                         limits);
-}
-
-int usage(const char* why, const mis::ServerLimits& limits = {})
-{
-    if (why) std::fprintf(stderr, "qx_mis: %s\n", why);
-    std::fprintf(why ? stderr : stdout, USAGE, reserved_descriptors(limits),
-                 default_clients(limits), mis::MAX_FILTER_MEMORY >> 20,
-                 mis::MAX_CLIENT_FILTER_MEMORY >> 20);
-    return why ? 2 : 0;
 }
 
 // A whole number from lo to hi, or false.
@@ -105,10 +67,9 @@ bool parse_port(const std::string& s, int& port)
     return true;
 }
 
-} // namespace
 
-int main(int argc, char** argv)
-{
+// What the command line sets.
+struct Settings {
     std::string addr = "127.0.0.1", db = "qx_mis.db", schema_path = sample_file("schema.txt"),
                 seed_path = sample_file("network.txt");
     int port = 7130;
@@ -117,66 +78,206 @@ int main(int argc, char** argv)
     long max_clients = 0; // 0: as many as the descriptor limit allows
     size_t filter_memory = mis::MAX_FILTER_MEMORY,
            client_filter_memory = mis::MAX_CLIENT_FILTER_MEMORY;
-    if (const char* env = std::getenv("QX_MIS_PORT"); env && *env && !parse_port(env, port))
-        return usage("QX_MIS_PORT is not a port number");
+};
 
+// One option: its name, the name of its value, its help (lines after the first indented under
+// it), whether it is one of the limits, and what it does with its value: "" or why the value
+// is refused.
+struct Option {
+    const char* name;
+    const char* value;
+    std::string help;
+    bool limit;
+    std::string (*set)(Settings& s, const std::string& v);
+};
+
+// A number of seconds from lo to hi, or false.
+bool parse_seconds(const std::string& v, double lo, double hi, double& out)
+{
+    char* end = nullptr;
+    double d = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end || !(d >= lo && d <= hi)) return false;
+    out = d;
+    return true;
+}
+
+// A number of MiB from 1 for one of the byte limits, or why not.
+std::string set_mib(const std::string& v, const char* name, size_t& to)
+{
+    long n = 0;
+    if (!parse_count(v, 1, 1 << 20, n)) return std::string(name) + " takes a number of MiB from 1";
+    to = static_cast<size_t>(n) << 20;
+    return "";
+}
+
+// Every option, once: the usage text and the parsing of the command line both come from here.
+// The help of --max-clients names the descriptors of this process.
+std::vector<Option> options(const mis::ServerLimits& limits)
+{
+    using S = Settings;
+    const std::string reserve = std::to_string(reserved_descriptors(limits)),
+                      clients = std::to_string(default_clients(limits));
+    return {
+        {"--listen", "ADDR:PORT", "where to listen (default 127.0.0.1, port $QX_MIS_PORT or 7130)",
+         false,
+         [](S& s, const std::string& v) -> std::string {
+             size_t colon = v.rfind(':');
+             std::string host = colon == std::string::npos ? v : v.substr(0, colon);
+             if (colon != std::string::npos && !parse_port(v.substr(colon + 1), s.port))
+                 return "bad port in --listen " + v;
+             if (!host.empty()) s.addr = host == "localhost" ? "127.0.0.1" : host;
+             return "";
+         }},
+        {"--db", "FILE", "the SQLite database (default qx_mis.db in the current folder)", false,
+         [](S& s, const std::string& v) -> std::string { return s.db = v, ""; }},
+        {"--schema", "FILE", "the schema (default: the installed sample, share/mib/schema.txt)",
+         false, [](S& s, const std::string& v) -> std::string { return s.schema_path = v, ""; }},
+        {"--seed", "FILE",
+         "the network an empty database is seeded with\n(default share/mib/network.txt)", false,
+         [](S& s, const std::string& v) -> std::string { return s.seed_path = v, ""; }},
+        {"--simulate", "SECONDS", "change attribute values and raise alarms every SECONDS", false,
+         [](S& s, const std::string& v) -> std::string {
+             return parse_seconds(v, 0.05, 86400, s.simulate)
+                        ? ""
+                        : "--simulate takes a number of seconds from 0.05 to 86400";
+         }},
+        {"--help", nullptr, "this text", false, nullptr},
+        {"--max-clients", "N",
+         "clients served at once; the next gets error -32020 and is closed\n(default: the "
+         "descriptor limit, which the server raises to its hard\nlimit, less " +
+             reserve + " for itself and its action programs; here " + clients + ")",
+         true,
+         [](S& s, const std::string& v) -> std::string {
+             return parse_count(v, 1, 1 << 24, s.max_clients)
+                        ? ""
+                        : "--max-clients takes a number from 1";
+         }},
+        {"--line-timeout", "SECONDS",
+         "how long a request line may stay incomplete (default 30);\na connection with no line "
+         "half sent may stay idle for ever",
+         true,
+         [](S& s, const std::string& v) -> std::string {
+             return parse_seconds(v, 0.1, 86400, s.limits.line_timeout)
+                        ? ""
+                        : "--line-timeout takes a number of seconds from 0.1 to 86400";
+         }},
+        {"--max-unsent", "MIB", "unread output one client may leave (default 64)", true,
+         [](S& s, const std::string& v) {
+             return set_mib(v, "--max-unsent", s.limits.max_unsent);
+         }},
+        {"--max-unsent-total", "MIB",
+         "unread output of all clients together (default 256); passing\nit drops the client "
+         "holding the most",
+         true,
+         [](S& s, const std::string& v) {
+             return set_mib(v, "--max-unsent-total", s.limits.max_unsent_total);
+         }},
+        {"--max-actions", "N",
+         "action programs run at once (default 8); later ones wait their\nturn, and their time "
+         "limit runs from their start",
+         true,
+         [](S& s, const std::string& v) -> std::string {
+             long n = 0;
+             if (!parse_count(v, 1, 1000, n)) return "--max-actions takes a number from 1 to 1000";
+             s.limits.max_running_actions = static_cast<size_t>(n);
+             return "";
+         }},
+        {"--max-queued-actions", "N",
+         "actions that may wait (default 1000); more are refused (-32010)", true,
+         [](S& s, const std::string& v) -> std::string {
+             long n = 0;
+             if (!parse_count(v, 0, 1 << 24, n))
+                 return "--max-queued-actions takes a number from 0";
+             s.limits.max_queued_actions = static_cast<size_t>(n);
+             return "";
+         }},
+        {"--max-filter-memory", "MIB",
+         "parsed filters the subscriptions of all clients may hold\n(default " +
+             std::to_string(mis::MAX_FILTER_MEMORY >> 20) +
+             "); past it a subscription is refused (-32014)",
+         true,
+         [](S& s, const std::string& v) {
+             return set_mib(v, "--max-filter-memory", s.filter_memory);
+         }},
+        {"--max-client-filter-memory", "MIB",
+         "parsed filters one client's subscriptions may hold\n(default " +
+             std::to_string(mis::MAX_CLIENT_FILTER_MEMORY >> 20) + ")",
+         true,
+         [](S& s, const std::string& v) {
+             return set_mib(v, "--max-client-filter-memory", s.client_filter_memory);
+         }},
+    };
+}
+
+// The usage text: the options in brackets, wrapped, then each with its help, the limits last.
+std::string usage_text(const std::vector<Option>& opts)
+{
+    const size_t width = 79, help_at = 23;
+    std::string text = "usage: qx_mis", line = text;
+    for (const Option& o : opts) {
+        if (!o.value) continue;
+        std::string item = std::string(" [") + o.name + " " + o.value + "]";
+        if (line.size() + item.size() > width) {
+            text += "\n             ";
+            line = "             ";
+        }
+        text += item;
+        line += item;
+    }
+    text += "\n";
+    auto describe = [&](const Option& o) {
+        std::string left = std::string("  ") + o.name + (o.value ? std::string(" ") + o.value : "");
+        left +=
+            left.size() + 1 < help_at ? std::string(help_at - 1 - left.size(), ' ') + " " : "  ";
+        std::string help = o.help;
+        for (size_t nl = help.find('\n'); nl != std::string::npos; nl = help.find('\n', nl + 1))
+            help.insert(nl + 1, help_at, ' ');
+        text += left + help + "\n";
+    };
+    for (const Option& o : opts)
+        if (!o.limit) describe(o);
+    text += "limits (see \"Limits\" in docs/protocol.md):\n";
+    for (const Option& o : opts)
+        if (o.limit) describe(o);
+    text += "  a request line may be at most 1 MiB long, an action's output at most 1 MiB\n";
+    return text;
+}
+
+int usage(const char* why, const mis::ServerLimits& limits = {})
+{
+    if (why) std::fprintf(stderr, "qx_mis: %s\n", why);
+    std::fputs(usage_text(options(limits)).c_str(), why ? stderr : stdout);
+    return why ? 2 : 0;
+}
+
+// Reads the command line into s; 0 when the server is to start, else the exit status (after
+// the usage text).
+int parse_command_line(int argc, char** argv, Settings& s)
+{
+    if (const char* env = std::getenv("QX_MIS_PORT"); env && *env && !parse_port(env, s.port))
+        return usage("QX_MIS_PORT is not a port number");
+    const std::vector<Option> opts = options(s.limits);
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") return usage(nullptr);
-        bool takes = a == "--listen" || a == "--db" || a == "--schema" || a == "--seed" ||
-                     a == "--simulate" || a == "--max-clients" || a == "--line-timeout" ||
-                     a == "--max-unsent" || a == "--max-unsent-total" || a == "--max-actions" ||
-                     a == "--max-queued-actions" || a == "--max-filter-memory" ||
-                     a == "--max-client-filter-memory";
-        if (!takes) return usage(("unknown option " + a).c_str());
+        auto o = std::find_if(opts.begin(), opts.end(),
+                              [&](const Option& x) { return x.value && a == x.name; });
+        if (o == opts.end()) return usage(("unknown option " + a).c_str());
         if (i + 1 >= argc) return usage((a + " needs a value").c_str());
-        std::string v = argv[++i];
-        long n = 0;
-        if (a == "--listen") {
-            size_t colon = v.rfind(':');
-            std::string host = colon == std::string::npos ? v : v.substr(0, colon);
-            if (colon != std::string::npos && !parse_port(v.substr(colon + 1), port))
-                return usage(("bad port in --listen " + v).c_str());
-            if (!host.empty()) addr = host == "localhost" ? "127.0.0.1" : host;
-        } else if (a == "--db")
-            db = v;
-        else if (a == "--schema")
-            schema_path = v;
-        else if (a == "--seed")
-            seed_path = v;
-        else if (a == "--simulate") {
-            char* end = nullptr;
-            simulate = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !(simulate >= 0.05 && simulate <= 86400))
-                return usage("--simulate takes a number of seconds from 0.05 to 86400");
-        } else if (a == "--line-timeout") {
-            char* end = nullptr;
-            limits.line_timeout = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !(limits.line_timeout >= 0.1 && limits.line_timeout <= 86400))
-                return usage("--line-timeout takes a number of seconds from 0.1 to 86400");
-        } else if (a == "--max-clients") {
-            if (!parse_count(v, 1, 1 << 24, max_clients))
-                return usage("--max-clients takes a number from 1");
-        } else if (a == "--max-filter-memory" || a == "--max-client-filter-memory") {
-            if (!parse_count(v, 1, 1 << 20, n))
-                return usage((a + " takes a number of MiB from 1").c_str());
-            (a == "--max-filter-memory" ? filter_memory : client_filter_memory) =
-                static_cast<size_t>(n) << 20;
-        } else if (a == "--max-unsent" || a == "--max-unsent-total") {
-            if (!parse_count(v, 1, 1 << 20, n))
-                return usage((a + " takes a number of MiB from 1").c_str());
-            (a == "--max-unsent" ? limits.max_unsent : limits.max_unsent_total) =
-                static_cast<size_t>(n) << 20;
-        } else if (a == "--max-actions") {
-            if (!parse_count(v, 1, 1000, n))
-                return usage("--max-actions takes a number from 1 to 1000");
-            limits.max_running_actions = static_cast<size_t>(n);
-        } else {
-            if (!parse_count(v, 0, 1 << 24, n))
-                return usage("--max-queued-actions takes a number from 0");
-            limits.max_queued_actions = static_cast<size_t>(n);
-        }
+        std::string why = o->set(s, argv[++i]);
+        if (!why.empty()) return usage(why.c_str());
     }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Settings set;
+    if (int status = parse_command_line(argc, argv, set); status >= 0) return status;
+    auto& [addr, db, schema_path, seed_path, port, simulate, limits, max_clients, filter_memory,
+           client_filter_memory] = set;
 
     // Every descriptor the process may have serves: the clients get all but a reserve.
     std::string err;
