@@ -3,10 +3,11 @@
 // the server. Requests go to a Service; whatever a client sends costs at most that client's
 // connection, never the server.
 //
-// Clients are served in turns: a client gets at most lines_per_turn of its buffered requests
-// handled (a request of a batch counting as a line) before the others get theirs, and a client
-// whose replies pile up unread is neither read nor served until they drain. Replies and notifications go out only from the loop, so
-// every callback of the Service runs between two epoll waits, never inside one.
+// Clients are served in turns: a client gets at most a few dozen of its buffered requests, of
+// at most 64 KiB together, handled (a request of a batch counting as a line) before the others
+// get theirs, and a client whose replies pile up unread is neither read nor served until they
+// drain. Replies and notifications go out only from the loop, so every callback of the Service
+// runs between two epoll waits, never inside one.
 #pragma once
 #include <sys/resource.h>
 #include <sys/types.h>

@@ -87,9 +87,62 @@ ValueList values_param(const json& p, const char* key, bool required)
 
 // Reply lines, with the id given as text: the id as the client wrote it. The members come in
 // the order the JSON library writes an object's (by name).
+std::string result_line(const std::string& id, const std::string& result)
+{
+    std::string line;
+    line.reserve(result.size() + id.size() + 32);
+    line += "{\"id\":";
+    line += id;
+    line += ",\"jsonrpc\":\"2.0\",\"result\":";
+    line += result;
+    line += '}';
+    return line;
+}
 std::string result_line(const std::string& id, const json& result)
 {
-    return "{\"id\":" + id + ",\"jsonrpc\":\"2.0\",\"result\":" + to_line(result) + "}";
+    return result_line(id, to_line(result));
+}
+
+// Appends s as a JSON string, as to_line would write it: text without quotes, backslashes or
+// control characters, all ASCII, is copied as it is; anything else goes through the library.
+void append_json_string(std::string& out, const std::string& s)
+{
+    bool plain = std::all_of(s.begin(), s.end(), [](char ch) {
+        auto u = static_cast<unsigned char>(ch);
+        return u >= 0x20 && u < 0x80 && ch != '"' && ch != '\\';
+    });
+    if (!plain) {
+        out += to_line(json(s));
+        return;
+    }
+    out += '"';
+    out += s;
+    out += '"';
+}
+
+// The result of derive and search as text: base, count, objects (each {"class","name"}), and
+// then the one member that follows (subscription or truncated), members in name order as the
+// library writes them. `objects` yields the name and class of each object in turn.
+template <typename Each>
+std::string objects_result(const std::string& base, size_t count, Each objects,
+                           const std::string& last_member)
+{
+    std::string out = "{\"base\":";
+    append_json_string(out, base);
+    out += ",\"count\":" + std::to_string(count) + ",\"objects\":[";
+    bool first = true;
+    objects([&](const std::string& name, const std::string& cls) {
+        out += first ? "{\"class\":" : ",{\"class\":";
+        first = false;
+        append_json_string(out, cls);
+        out += ",\"name\":";
+        append_json_string(out, name);
+        out += '}';
+    });
+    out += ']';
+    out += last_member;
+    out += '}';
+    return out;
 }
 std::string error_line(const std::string& id, int code, const std::string& msg)
 {
@@ -434,10 +487,11 @@ std::string Service::execute(int client, const json& req, const std::string& raw
         if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
         auto handler = METHODS.find(method);
         if (handler == METHODS.end()) fail(E_NO_METHOD, "unknown method '" + method + "'");
-        Call call{client, params, has_id ? (tag ? *tag : json{{"id", id_text}}) : json()};
+        Call call{
+            client, params, has_id ? (tag ? *tag : json{{"id", id_text}}) : json(), false, {}};
         json result = (this->*handler->second)(call);
         if (!has_id || call.deferred) return "";
-        return result_line(id_text, result);
+        return call.text.empty() ? result_line(id_text, result) : result_line(id_text, call.text);
     } catch (const Fault& f) {
         log_line("client %d: %s failed: %s", client,
                  method.empty() ? "request" : excerpt(method).c_str(), excerpt(f.message).c_str());
@@ -834,11 +888,10 @@ json Service::op_derive(Call& c)
         check_filter_room(session, key, candidate.bytes);
     }
     const Filter* f = filter.get();
-    json objects = json::array();
-    for (auto& [n, k] : o->children)
-        if (!f || f->matches(*k->cls, k->values))
-            objects.push_back({{"name", n}, {"class", k->cls->name}});
-    json result = {{"base", o->name}, {"count", objects.size()}, {"objects", std::move(objects)}};
+    std::vector<const std::pair<const std::string, MObject*>*> found; // name, child
+    for (auto& kid : o->children)
+        if (!f || f->matches(*kid.second->cls, kid.second->values)) found.push_back(&kid);
+    std::string last;
     if (subscribe) {
         HeldFilter* held = nullptr;
         if (filter) {
@@ -850,9 +903,15 @@ json Service::op_derive(Call& c)
         subs_[s->id] = s;
         file(*s);
         session.subscriptions.insert(s->id);
-        result["subscription"] = s->id;
+        last = ",\"subscription\":" + std::to_string(s->id);
     }
-    return result;
+    c.text = objects_result(
+        o->name, found.size(),
+        [&](auto&& put) {
+            for (auto* kid : found) put(kid->first, kid->second->cls->name);
+        },
+        last);
+    return nullptr;
 }
 
 // The objects below a base that a filter accepts: the base alone (depth 0), down depth levels,
@@ -910,13 +969,13 @@ json Service::op_search(Call& c)
     size_t shown = std::min(found.size(), static_cast<size_t>(limit));
     std::partial_sort(found.begin(), found.begin() + shown, found.end(),
                       [](const MObject* a, const MObject* b) { return a->name < b->name; });
-    json objects = json::array();
-    for (size_t i = 0; i < shown; i++)
-        objects.push_back({{"name", found[i]->name}, {"class", found[i]->cls->name}});
-    return {{"base", o->name},
-            {"count", count},
-            {"truncated", count > shown},
-            {"objects", std::move(objects)}};
+    c.text = objects_result(
+        o->name, count,
+        [&](auto&& put) {
+            for (size_t i = 0; i < shown; i++) put(found[i]->name, found[i]->cls->name);
+        },
+        count > shown ? ",\"truncated\":true" : ",\"truncated\":false");
+    return nullptr;
 }
 
 json Service::op_action(Call& c)
