@@ -103,20 +103,24 @@ std::string result_line(const std::string& id, const json& result)
     return result_line(id, to_line(result));
 }
 
-// Appends s as a JSON string, as to_line would write it: text without quotes, backslashes or
-// control characters, all ASCII, is copied as it is; anything else goes through the library.
+// Appends s as a JSON string, as to_line would write it: ASCII text without control
+// characters is written here, quotes and backslashes escaped (names are full of quotes);
+// anything else goes through the library.
 void append_json_string(std::string& out, const std::string& s)
 {
     bool plain = std::all_of(s.begin(), s.end(), [](char ch) {
         auto u = static_cast<unsigned char>(ch);
-        return u >= 0x20 && u < 0x80 && ch != '"' && ch != '\\';
+        return u >= 0x20 && u < 0x80;
     });
     if (!plain) {
         out += to_line(json(s));
         return;
     }
     out += '"';
-    out += s;
+    for (char ch : s) {
+        if (ch == '"' || ch == '\\') out += '\\';
+        out += ch;
+    }
     out += '"';
 }
 

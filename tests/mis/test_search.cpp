@@ -70,3 +70,31 @@ TEST_F(Search, LimitCutsTheAnswer)
     json dflt = c.result("search", {{"base", "/"}});
     EXPECT_EQ(dflt["objects"].size(), std::min<size_t>(1000, dflt["count"].get<size_t>()));
 }
+
+// derive and search write their answers as text of their own: each is the very line the JSON
+// library would write for it, whatever characters the names hold.
+TEST_F(Search, AnswersAreWrittenAsTheLibraryWouldWriteThem)
+{
+    for (const char* id : {"back\\slash", "quote\"d", "caf\xc3\xa9", "tab\there", "del\x7f"}) {
+        json r = c.call("create", {{"parent", LEEDS},
+                                   {"class", "equipmentRack"},
+                                   {"values", {{"equipmentId", id}}}});
+        EXPECT_TRUE(r.contains("result") || r.contains("error")) << id;
+    }
+    const json requests[] = {
+        {{"method", "derive"}, {"params", {{"base", LEEDS}}}},
+        {{"method", "derive"}, {"params", {{"base", LEEDS}, {"subscribe", true}}}},
+        {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}, {"limit", 3}}}},
+        {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}}}},
+    };
+    for (const json& req : requests) {
+        json line = req;
+        line["jsonrpc"] = "2.0";
+        line["id"] = 5;
+        c.send_raw(line.dump() + "\n");
+        std::string text = c.next_text();
+        json parsed = json::parse(text, nullptr, false);
+        ASSERT_TRUE(parsed.contains("result")) << text;
+        EXPECT_EQ(text, parsed.dump(-1, ' ', false, json::error_handler_t::replace));
+    }
+}
