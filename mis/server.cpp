@@ -179,68 +179,106 @@ void Server::every(double secs, std::function<void()> tick)
     next_tick_ = Clock::now() + seconds(secs);
 }
 
+// How long epoll may wait: until the next timer (the simulation, a program's time limit or
+// reaping, the sweep of incomplete lines, the end of an accept pause), not at all while
+// buffered requests wait, for ever when nothing is due.
+int Server::wait_timeout() const
+{
+    auto now = Clock::now();
+    int timeout = -1;
+    auto soonest = [&](Clock::time_point t) {
+        long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
+        if (ms < 0) ms = 0;
+        if (timeout < 0 || ms < timeout) timeout = static_cast<int>(std::min(ms, 60000LL));
+    };
+    if (tick_) soonest(next_tick_);
+    for (auto& [id, j] : jobs_)
+        soonest(j.out_fd < 0 && j.err_fd < 0 ? now + REAP_POLL : j.deadline);
+    if (!partial_.empty()) soonest(next_sweep_);
+    if (accept_paused_) soonest(accept_resume_);
+    // Buffered requests are served at once: nothing else will wake the loop for them.
+    if (!ready_.empty()) timeout = 0;
+    return timeout;
+}
+
+// One readiness event; false when a signal asks the server to stop.
+bool Server::handle_event(const epoll_event& ev)
+{
+    uint64_t tag = ev.data.u64;
+    int num = static_cast<int>(tag & ~TAG_KIND);
+    switch (tag & TAG_KIND) {
+    case TAG_LISTEN: accept_clients(); break;
+    case TAG_SIGNAL: {
+        signalfd_siginfo si;
+        bool stop = false;
+        while (read(signal_fd_, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) {
+            if (si.ssi_signo == SIGCHLD)
+                child_exited_ = true;
+            else
+                stop = true;
+        }
+        return !stop;
+    }
+    case TAG_CLIENT: {
+        auto it = conns_.find(num);
+        if (it == conns_.end()) break;
+        uint32_t e = ev.events;
+        bool writing = it->second.events & EPOLLOUT;
+        if (it->second.reading && (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+            read_client(num);
+        if (writing && conns_.count(num) && (e & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
+            write_client(num);
+        break;
+    }
+    case TAG_JOB: {
+        auto j = jobs_.find(num >> 1);
+        if (j != jobs_.end())
+            job_input(num >> 1, (num & 1) ? j->second.err_fd : j->second.out_fd);
+        break;
+    }
+    }
+    return true;
+}
+
+// What is due once the events are handled: the sweep of incomplete lines, the end of an accept
+// pause and the simulation's tick.
+void Server::run_timers()
+{
+    auto now = Clock::now();
+    if (!partial_.empty() && now >= next_sweep_) sweep_partial_lines();
+    if (accept_paused_ && now >= accept_resume_) {
+        // Watching the socket again may fail as accepting did: it rests once more.
+        if (watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN))
+            accept_paused_ = false;
+        else
+            accept_failed(errno);
+    }
+    if (tick_ && now >= next_tick_) {
+        next_tick_ += seconds(interval_);
+        if (next_tick_ < Clock::now()) next_tick_ = Clock::now();
+        try {
+            tick_();
+        } catch (const Fault& f) {
+            log_line("simulation: %s", f.message.c_str());
+        }
+    }
+}
+
 int Server::run()
 {
     log_line("serving %zu objects on port %d; at most %zu clients", model_.size(), port_,
              limits_.max_clients);
     epoll_event evs[64];
     for (;;) {
-        auto now = Clock::now();
-        int timeout = -1;
-        auto soonest = [&](Clock::time_point t) {
-            long long ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
-            if (ms < 0) ms = 0;
-            if (timeout < 0 || ms < timeout) timeout = static_cast<int>(std::min(ms, 60000LL));
-        };
-        if (tick_) soonest(next_tick_);
-        for (auto& [id, j] : jobs_)
-            soonest(j.out_fd < 0 && j.err_fd < 0 ? now + REAP_POLL : j.deadline);
-        if (!partial_.empty()) soonest(next_sweep_);
-        if (accept_paused_) soonest(accept_resume_);
-        // Buffered requests are served at once: nothing else will wake the loop for them.
-        if (!ready_.empty()) timeout = 0;
-
-        int n = epoll_wait(epoll_fd_, evs, 64, timeout);
+        int n = epoll_wait(epoll_fd_, evs, 64, wait_timeout());
         if (n < 0 && errno != EINTR) {
             log_line("epoll_wait: %s", errstr().c_str());
             return 1;
         }
         for (int i = 0; i < n; ++i) {
-            uint64_t tag = evs[i].data.u64;
-            int num = static_cast<int>(tag & ~TAG_KIND);
-            switch (tag & TAG_KIND) {
-            case TAG_LISTEN: accept_clients(); break;
-            case TAG_SIGNAL: {
-                signalfd_siginfo si;
-                bool stop = false;
-                while (read(signal_fd_, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) {
-                    if (si.ssi_signo == SIGCHLD)
-                        child_exited_ = true;
-                    else
-                        stop = true;
-                }
-                if (!stop) break;
+            if (!handle_event(evs[i])) {
                 log_line("stopping on a signal; %zu clients connected", conns_.size());
                 return 0;
-            }
-            case TAG_CLIENT: {
-                auto it = conns_.find(num);
-                if (it == conns_.end()) break;
-                uint32_t e = evs[i].events;
-                bool writing = it->second.events & EPOLLOUT;
-                if (it->second.reading && (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
-                    read_client(num);
-                if (writing && conns_.count(num) && (e & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
-                    write_client(num);
-                break;
-            }
-            case TAG_JOB: {
-                auto j = jobs_.find(num >> 1);
-                if (j != jobs_.end())
-                    job_input(num >> 1, (num & 1) ? j->second.err_fd : j->second.out_fd);
-                break;
-            }
             }
             drop_doomed();
         }
@@ -251,24 +289,7 @@ int Server::run()
             drop_doomed();
         }
         check_jobs();
-        now = Clock::now();
-        if (!partial_.empty() && now >= next_sweep_) sweep_partial_lines();
-        if (accept_paused_ && now >= accept_resume_) {
-            // Watching the socket again may fail as accepting did: it rests once more.
-            if (watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN))
-                accept_paused_ = false;
-            else
-                accept_failed(errno);
-        }
-        if (tick_ && now >= next_tick_) {
-            next_tick_ += seconds(interval_);
-            if (next_tick_ < Clock::now()) next_tick_ = Clock::now();
-            try {
-                tick_();
-            } catch (const Fault& f) {
-                log_line("simulation: %s", f.message.c_str());
-            }
-        }
+        run_timers();
         drop_doomed();
         auto dirty = std::move(dirty_);
         dirty_.clear();

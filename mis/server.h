@@ -10,6 +10,7 @@
 // runs between two epoll waits, never inside one.
 #pragma once
 #include <sys/resource.h>
+#include <sys/epoll.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -142,6 +143,9 @@ private:
     std::function<void()> tick_;
     Clock::time_point next_tick_;
 
+    int wait_timeout() const;
+    bool handle_event(const epoll_event& ev);
+    void run_timers();
     void accept_clients();
     void accept_failed(int err);
     void read_client(int id);
