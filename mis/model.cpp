@@ -106,6 +106,70 @@ bool Model::load(const std::vector<StoredObject>& rows, std::string& err)
     return true;
 }
 
+// One "object <FDN> <class>" line of the network file: the object, made beneath its parent
+// (listed before); "" or what is wrong with the line.
+std::string Model::seed_object(const std::string& t, MObject*& made)
+{
+    if (t.compare(0, 7, "object ") != 0) return "expected: object <FDN> <class>";
+    size_t sp = t.find_last_of(" \t");
+    std::string fdn = trim(t.substr(7, sp - 7)), cname = t.substr(sp + 1);
+    const ClassDef* c = schema_.cls(cname);
+    if (!c) return "unknown class " + cname;
+    std::vector<Rdn> rdns;
+    std::string why;
+    if (!parse_name(schema_, fdn, rdns, why)) return why;
+    if (rdns.empty()) return "the root object is not listed";
+    Rdn last = rdns.back();
+    rdns.pop_back();
+    std::string pname = format_name(schema_, rdns);
+    auto p = objects_.find(pname);
+    if (p == objects_.end()) return "parent " + pname + " is not listed before";
+    try {
+        check_binding(*p->second, *c);
+    } catch (const Fault& f) {
+        return f.message;
+    }
+    if (!c->naming || c->naming->display != last.attr)
+        return "class " + cname + " is named by " + (c->naming ? c->naming->display : "nothing") +
+               ", not " + last.attr;
+    auto o = blank_object(*c);
+    rdns.push_back(last);
+    o->name = format_name(schema_, rdns);
+    if (objects_.count(o->name)) return "duplicate object " + o->name;
+    o->values[c->find(c->naming)] = last.value;
+    o->parent = p->second.get();
+    p->second->children[o->name] = o.get();
+    made = o.get();
+    objects_[o->name] = std::move(o);
+    return "";
+}
+
+// One "<attribute> = <value>" line of the network file, the value in quotes or bare: it is
+// checked and set on the object; "" or what is wrong with the line.
+std::string Model::seed_value(MObject& o, const std::string& t)
+{
+    size_t eq = t.find('=');
+    if (eq == std::string::npos) return "expected: <attribute> = <value>";
+    std::string an = trim(t.substr(0, eq)), v = trim(t.substr(eq + 1));
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') {
+        std::string u;
+        for (size_t i = 1; i + 1 < v.size(); ++i) {
+            if (v[i] == '\\' && i + 2 < v.size()) ++i;
+            u += v[i];
+        }
+        v = u;
+    }
+    try {
+        auto [at, canon] = check_value(*o.cls, an, v);
+        if (o.cls->attrs[at].attr == o.cls->naming)
+            return "the naming attribute comes from the name";
+        o.values[at] = canon;
+    } catch (const Fault& f) {
+        return f.message;
+    }
+    return "";
+}
+
 bool Model::seed(const std::string& text, const std::string& origin, std::string& err)
 {
     const ClassDef* root_class = schema_.cls("root");
@@ -119,7 +183,6 @@ bool Model::seed(const std::string& text, const std::string& origin, std::string
     std::string line;
     int lineno = 0;
     MObject* cur = nullptr;
-    Change ch;
     auto bad = [&](const std::string& what) {
         err = origin + ":" + std::to_string(lineno) + ": " + what;
         objects_.clear();
@@ -131,61 +194,13 @@ bool Model::seed(const std::string& text, const std::string& origin, std::string
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::string t = trim(line);
         if (t.empty() || t[0] == '#') continue;
-        if (!std::isspace(static_cast<unsigned char>(line[0]))) {
-            if (t.compare(0, 7, "object ") != 0) return bad("expected: object <FDN> <class>");
-            size_t sp = t.find_last_of(" \t");
-            std::string fdn = trim(t.substr(7, sp - 7)), cname = t.substr(sp + 1);
-            const ClassDef* c = schema_.cls(cname);
-            if (!c) return bad("unknown class " + cname);
-            std::vector<Rdn> rdns;
-            std::string why;
-            if (!parse_name(schema_, fdn, rdns, why)) return bad(why);
-            if (rdns.empty()) return bad("the root object is not listed");
-            Rdn last = rdns.back();
-            rdns.pop_back();
-            std::string pname = format_name(schema_, rdns);
-            auto p = objects_.find(pname);
-            if (p == objects_.end()) return bad("parent " + pname + " is not listed before");
-            try {
-                check_binding(*p->second, *c);
-            } catch (const Fault& f) {
-                return bad(f.message);
-            }
-            if (!c->naming || c->naming->display != last.attr)
-                return bad("class " + cname + " is named by " +
-                           (c->naming ? c->naming->display : "nothing") + ", not " + last.attr);
-            auto o = blank_object(*c);
-            rdns.push_back(last);
-            o->name = format_name(schema_, rdns);
-            if (objects_.count(o->name)) return bad("duplicate object " + o->name);
-            o->values[c->find(c->naming)] = last.value;
-            o->parent = p->second.get();
-            p->second->children[o->name] = o.get();
-            cur = o.get();
-            objects_[o->name] = std::move(o);
-            continue;
-        }
-        if (!cur) return bad("attribute line before any object");
-        size_t eq = t.find('=');
-        if (eq == std::string::npos) return bad("expected: <attribute> = <value>");
-        std::string an = trim(t.substr(0, eq)), v = trim(t.substr(eq + 1));
-        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') {
-            std::string u;
-            for (size_t i = 1; i + 1 < v.size(); ++i) {
-                if (v[i] == '\\' && i + 2 < v.size()) ++i;
-                u += v[i];
-            }
-            v = u;
-        }
-        try {
-            auto [at, canon] = check_value(*cur->cls, an, v);
-            if (cur->cls->attrs[at].attr == cur->cls->naming)
-                return bad("the naming attribute comes from the name");
-            cur->values[at] = canon;
-        } catch (const Fault& f) {
-            return bad(f.message);
-        }
+        // An object line begins at the margin; its attribute lines are indented below it.
+        bool object_line = !std::isspace(static_cast<unsigned char>(line[0]));
+        if (!object_line && !cur) return bad("attribute line before any object");
+        std::string why = object_line ? seed_object(t, cur) : seed_value(*cur, t);
+        if (!why.empty()) return bad(why);
     }
+    Change ch;
     for (auto& [n, o] : objects_) ch.put.push_back(stored(*o));
     if (!store_.apply(ch, err)) {
         objects_.clear();

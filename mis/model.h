@@ -74,6 +74,8 @@ private:
 
     bool load(const std::vector<StoredObject>& rows, std::string& err);
     bool seed(const std::string& text, const std::string& origin, std::string& err);
+    std::string seed_object(const std::string& line, MObject*& made);
+    std::string seed_value(MObject& o, const std::string& line);
     MObject* make_virtual(const std::string& canonical);
     StoredObject stored(const MObject& o) const;
     void check_binding(const MObject& parent, const ClassDef& c) const;
