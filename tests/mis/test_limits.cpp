@@ -103,12 +103,15 @@ size_t subscribe_all(Client& c, const std::string& base,
 
 // The subscriptions of these clients that heard OBJECT_CREATED / OBJECT_DESTROYED, each once,
 // up to now: a request's reply comes after every notification queued for that client before.
-std::map<int, std::string> membership_events(const std::vector<Client*>& clients)
+// The raw events they heard go to `raw`, when given.
+std::map<int, std::string> membership_events(const std::vector<Client*>& clients,
+                                             std::vector<std::string>* raw = nullptr)
 {
     std::map<int, std::string> out;
     for (Client* c : clients) {
         c->call("get", {{"name", "/"}});
         for (auto& n : c->notes) {
+            if (raw && n.value("method", "") == "rawEvent") raw->push_back(n["params"]["event"]);
             if (n.value("method", "") != "event" || n["params"]["event"] == "ATTR_CHANGED")
                 continue;
             EXPECT_EQ(out.count(n["params"]["subscription"]), 0u) << n.dump();
@@ -137,9 +140,12 @@ TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
         EXPECT_EQ(extra.next()["error"]["code"], -32020);
     }
     EXPECT_EQ(count(mis.log(), "refused 127.0.0.1"), 1u);
+    // The freed place goes to the next client once the server has seen the close.
     served.pop_back();
-    usleep(100000);
-    served_normally(mis);
+    bool taken = false;
+    for (int i = 0; i < 250 && !taken; ++i, usleep(20000))
+        taken = Client(mis.port()).call("get", {{"name", "/"}}).contains("result");
+    EXPECT_TRUE(taken) << mis.log();
 }
 
 // Connections that trickle an incomplete line are dropped after its time limit, so they lock
@@ -433,7 +439,8 @@ TEST(Filters, RepeatedTermsCostNothingAndEventsReachTheirSubscriptions)
 
 // Every kind of filter sees what its set gains and loses, whether it is filed under its
 // equality terms or looked at for every change: each change is checked against what a derive
-// with the same filter answers before and after it.
+// with the same filter answers before and after it, and a set that moves an object in or out
+// of a set reports no creation or deletion as a raw event.
 TEST(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
 {
     TempDir dir;
@@ -488,7 +495,14 @@ TEST(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
         auto was = members(name);
         writer.result(method, params);
         auto is = members(name);
-        auto heard = membership_events({&sub});
+        std::vector<std::string> raw;
+        auto heard = membership_events({&sub}, &raw);
+        // An object entering or leaving a set was not created or destroyed: the raw events of
+        // a set tell only of the values it changed.
+        if (method == "set") {
+            EXPECT_FALSE(raw.empty()) << params.dump();
+            for (auto& r : raw) EXPECT_EQ(r, "ATTR_CHANGED") << params.dump();
+        }
         for (auto& [id, f] : by_id) {
             std::string want = was[id] == is[id] ? "" : is[id] ? "OBJECT_CREATED" : "OBJECT_DESTROYED";
             EXPECT_EQ(heard.count(id) ? heard[id] : "", want) << method << " " << params.dump() << "\n  " << f;
