@@ -251,7 +251,11 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
 
 TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
 {
+    /* The window asks the server to watch the object without waiting for the
+     * answer, and the server reads the two connections in no fixed order: a
+     * round trip of the editor's first, so that the server has the watch. */
     load(kRack2);
+    ASSERT_TRUE(sync_with_server(kLeeds));
     EXPECT_FALSE(sensitive(oc->oc_update_button));
     server_set(kRack2, "userLabel", "changed elsewhere");
     ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
@@ -268,6 +272,7 @@ TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
     EXPECT_FALSE(sensitive(oc->oc_update_button));
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
     load(kRack2);
+    ASSERT_TRUE(sync_with_server(kLeeds));
     server_set(kRack2, "locationName", "heard again");
     ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
     EXPECT_EQ("locationName", xmstring_resource(oc->oc_message_label, XmNlabelString));

@@ -32,6 +32,14 @@ size_t count(const std::string& text, const std::string& what)
     return n;
 }
 
+// Whether the server's log says `what` within `seconds`.
+bool logged(const MisProcess& mis, const std::string& what, int seconds)
+{
+    for (int i = 0; i < seconds * 50; ++i, usleep(20000))
+        if (mis.log().find(what) != std::string::npos) return true;
+    return false;
+}
+
 // Connects clients until the server refuses one; returns those it serves.
 std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most)
 {
@@ -103,12 +111,15 @@ size_t subscribe_all(Client& c, const std::string& base,
 
 // The subscriptions of these clients that heard OBJECT_CREATED / OBJECT_DESTROYED, each once,
 // up to now: a request's reply comes after every notification queued for that client before.
-std::map<int, std::string> membership_events(const std::vector<Client*>& clients)
+// The raw events they heard go to `raw`, when given.
+std::map<int, std::string> membership_events(const std::vector<Client*>& clients,
+                                             std::vector<std::string>* raw = nullptr)
 {
     std::map<int, std::string> out;
     for (Client* c : clients) {
         c->call("get", {{"name", "/"}});
         for (auto& n : c->notes) {
+            if (raw && n.value("method", "") == "rawEvent") raw->push_back(n["params"]["event"]);
             if (n.value("method", "") != "event" || n["params"]["event"] == "ATTR_CHANGED")
                 continue;
             EXPECT_EQ(out.count(n["params"]["subscription"]), 0u) << n.dump();
@@ -137,9 +148,12 @@ TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
         EXPECT_EQ(extra.next()["error"]["code"], -32020);
     }
     EXPECT_EQ(count(mis.log(), "refused 127.0.0.1"), 1u);
+    // The freed place goes to the next client once the server has seen the close.
     served.pop_back();
-    usleep(100000);
-    served_normally(mis);
+    bool taken = false;
+    for (int i = 0; i < 250 && !taken; ++i, usleep(20000))
+        taken = Client(mis.port()).call("get", {{"name", "/"}}).contains("result");
+    EXPECT_TRUE(taken) << mis.log();
 }
 
 // Connections that trickle an incomplete line are dropped after its time limit, so they lock
@@ -191,8 +205,8 @@ TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped)
     Client lazy(mis.port()), c(mis.port());
     lazy.result("derive", {{"base", BIG}, {"subscribe", true}});
     EXPECT_EQ(c.result("delete", {{"name", BIG}})["count"], 16001);
+    EXPECT_TRUE(logged(mis, "more than 4 MiB unread", 30)) << mis.log();
     EXPECT_TRUE(lazy.closed(5000));
-    EXPECT_NE(mis.log().find("more than 4 MiB unread"), std::string::npos);
     EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
     served_normally(mis);
 }
@@ -259,10 +273,12 @@ TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
         lazy.push_back(std::make_unique<Client>(mis.port()));
         lazy.back()->send_raw(batch);
     }
+    // None reads until the server has dropped one: a client that reads sooner keeps its own
+    // output low, and how soon the others pass the limit depends on the machine's load.
+    EXPECT_TRUE(logged(mis, "unread output of all clients would pass 2 MiB", 30)) << mis.log();
     size_t dropped = 0;
     for (auto& c : lazy) dropped += c->closed(2000);
     EXPECT_GE(dropped, 1u) << mis.log();
-    EXPECT_NE(mis.log().find("unread output of all clients would pass 2 MiB"), std::string::npos);
     served_normally(mis);
 }
 
@@ -275,14 +291,14 @@ TEST(ActionPrograms, FloodIsQueuedAndBounded)
     std::ofstream schema(dir.path + "/schema.txt");
     for (std::string line; std::getline(in, line);)
         schema << (line.find("action loopbackTest program") != std::string::npos
-                       ? "    action loopbackTest program qx_test_action timeout 2"
+                       ? "    action loopbackTest program qx_test_action timeout 3"
                        : line)
                << "\n";
     schema.close();
     std::ofstream prog(dir.path + "/qx_test_action");
     prog << "#!/bin/sh\n"
             "case \"$3\" in\n"
-            "  nap) sleep 0.5; echo rested ;;\n"
+            "  nap) sleep 0.3; echo rested ;;\n"
             "  env) echo \"PATH=$PATH LANG=$LANG HOME=$HOME SECRET=${QX_TEST_SECRET-none}\" ;;\n"
             "  spawn) sleep 30 & echo $! > "
          << dir.path
@@ -294,12 +310,13 @@ TEST(ActionPrograms, FloodIsQueuedAndBounded)
     prog.close();
     chmod((dir.path + "/qx_test_action").c_str(), 0755);
     setenv("QX_TEST_SECRET", "kept from actions", 1);
-    MisProcess mis(dir.path, {"--schema", dir.path + "/schema.txt", "--max-actions", "4",
-                              "--max-queued-actions", "20"});
+    MisProcess mis(dir.path, {"--schema", dir.path + "/schema.txt", "--max-actions", "2",
+                              "--max-queued-actions", "22"});
     unsetenv("QX_TEST_SECRET");
     Client c(mis.port());
 
-    // 4 run, 20 wait (6 rounds of half a second, past the 2 s limit), 6 are refused
+    // 2 run, 22 wait (12 rounds of 0.3 s, past the 3 s limit), 6 are refused; each program
+    // runs well inside its limit, so a loaded machine does not push it past
     std::string batch;
     for (int i = 1; i <= 30; ++i)
         batch += request_line(i, "action",
@@ -433,7 +450,8 @@ TEST(Filters, RepeatedTermsCostNothingAndEventsReachTheirSubscriptions)
 
 // Every kind of filter sees what its set gains and loses, whether it is filed under its
 // equality terms or looked at for every change: each change is checked against what a derive
-// with the same filter answers before and after it.
+// with the same filter answers before and after it, and a set that moves an object in or out
+// of a set reports no creation or deletion as a raw event.
 TEST(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
 {
     TempDir dir;
@@ -488,7 +506,14 @@ TEST(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
         auto was = members(name);
         writer.result(method, params);
         auto is = members(name);
-        auto heard = membership_events({&sub});
+        std::vector<std::string> raw;
+        auto heard = membership_events({&sub}, &raw);
+        // An object entering or leaving a set was not created or destroyed: the raw events of
+        // a set tell only of the values it changed.
+        if (method == "set") {
+            EXPECT_FALSE(raw.empty()) << params.dump();
+            for (auto& r : raw) EXPECT_EQ(r, "ATTR_CHANGED") << params.dump();
+        }
         for (auto& [id, f] : by_id) {
             std::string want = was[id] == is[id] ? "" : is[id] ? "OBJECT_CREATED" : "OBJECT_DESTROYED";
             EXPECT_EQ(heard.count(id) ? heard[id] : "", want) << method << " " << params.dump() << "\n  " << f;

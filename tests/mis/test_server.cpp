@@ -278,27 +278,6 @@ TEST_F(Server, NotificationsReachOnlyTheirSubscribersAndWatchers)
     EXPECT_TRUE(racks.events().empty());
 }
 
-TEST_F(Server, FilteredSubscriptionSeesObjectsEnterAndLeave)
-{
-    Client sub(mis.port());
-    int s = sub.result("derive", {{"base", LEEDS},
-                                  {"filter", "(administrativeState=locked)"},
-                                  {"subscribe", true}})["subscription"];
-    c.result("set", {{"name", RACK1}, {"values", {{"administrativeState", "locked"}}}});
-    auto ev = sub.events();
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0]["event"], "OBJECT_CREATED");
-    EXPECT_EQ(ev[0]["subscription"], s);
-    c.result("set", {{"name", RACK1}, {"values", {{"userLabel", "still locked"}}}});
-    EXPECT_TRUE(sub.events().empty());
-    c.result("set", {{"name", RACK1}, {"values", {{"administrativeState", "unlocked"}}}});
-    ev = sub.events();
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0]["event"], "OBJECT_DESTROYED");
-    // nothing was created or destroyed: the raw events tell only of the value changes
-    for (auto& r : sub.events(100, true)) EXPECT_EQ(r["event"], "ATTR_CHANGED");
-}
-
 TEST_F(Server, OverlongLineDisconnectsOnlyThatClient)
 {
     Client big(mis.port());

@@ -576,7 +576,9 @@ TEST_F(Tree, AttributesOfTheConfiguredObjectAndTheirChanges)
     EXPECT_FALSE(sensitive(oc->oc_update_button));
     EXPECT_FALSE(sensitive(oc->oc_set_button));
 
-    /* Another client changes it: the window offers Update. */
+    /* Another client changes it: the window offers Update.  First a round
+     * trip of the editor's, so that the server has its watch of the object. */
+    ASSERT_TRUE(sync_with_server(kRack1));
     Image theirs(DataUnit(kRack1), DataUnit(""), other);
     ASSERT_TRUE(theirs.set_str(DataUnit("userLabel"), DataUnit("moved"), REPLACE, std_form));
     ASSERT_TRUE(theirs.store(10));
