@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "help/help_record.h"
 
 const char* const XtHelp::hyperhelp_command = "hyperhelp";
-const char* const XtHelp::hyperhelp_atom_name = "HyperHelpAtomV40";
+const char* const XtHelp::hyperhelp_atom_name = help_record::atom_name;
 
 /* The suite's home: QX_HOME, or the built-in default kept in qxhome_default. */
 static char* qxhome = nullptr;
@@ -26,11 +27,6 @@ static char qxhome_default[1024];
 
 static XtDefaultHelpNotify* DefaultHelpNotify = nullptr;
 static char SendEventError = 0;
-
-/* Offsets in a record. */
-static const int window_offset = 8;
-static const int command_offset = 32;
-static const int command_size = 1024;
 
 namespace {
 
@@ -291,18 +287,13 @@ int XtHelp::sendEvent(char* command)
     size_t count = items / record_size;
     std::vector<unsigned char> records(data.get(), data.get() + count * record_size);
     unsigned char* mine = nullptr;
-    for (size_t i = 0; i < count && !mine; i++) {
-        int32_t id;
-        memcpy(&id, &records[i * record_size], 4);
-        if (id == client_id) mine = &records[i * record_size];
-    }
-    uint32_t window = 0;
-    if (mine) memcpy(&window, mine + window_offset, 4);
-    if (!mine || window == 0) return startViewer(command, 1);
+    for (size_t i = 0; i < count && !mine; i++)
+        if (help_record::client(&records[i * record_size]) == client_id)
+            mine = &records[i * record_size];
+    uint32_t window = mine ? help_record::window(mine) : 0;
+    if (window == 0) return startViewer(command, 1);
 
-    char* text = (char*)mine + command_offset;
-    memset(text, 0, command_size);
-    strncpy(text, command, command_size - 1);
+    help_record::set_command(mine, command);
     XChangeProperty(dpy, root_window, atom, atom, 8, PropModeReplace, records.data(),
                     (int)records.size());
 
@@ -395,8 +386,7 @@ int XtHelp::setupCommunications()
     Atom atom = protocolAtom(dpy);
     if (atom == None) return -1;
     unsigned char record[record_size] = {};
-    int32_t id = client_id;
-    memcpy(record, &id, 4);
+    help_record::set_client(record, client_id);
     XChangeProperty(dpy, RootWindow(dpy, DefaultScreen(dpy)), atom, atom, 8, PropModeAppend, record,
                     record_size);
     /* The viewer about to start looks for this record: it must be there. */

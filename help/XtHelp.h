@@ -27,6 +27,7 @@
 #define HELP_XTHELP_H
 
 #include <X11/Intrinsic.h>
+#include "help/help_record.h"
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -92,7 +93,7 @@ public:
     static const char* const hyperhelp_command;   /* "hyperhelp" */
     static const char* const hyperhelp_atom_name; /* "HyperHelpAtomV40" */
     static const int client_id = 67890;
-    static const int record_size = 1056;
+    static const int record_size = (int)help_record::size;
 
     Widget parent = nullptr;
     long pid = 0;               /* the viewer this client started; 0 for none */

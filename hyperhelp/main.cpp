@@ -9,9 +9,8 @@
  *     hyperhelp -d <client> -s <screen> -display <name> -i <file>
  *
  * and then drives it through the root window's property "HyperHelpAtomV40":
- * a list of 1056-byte records, one per client, each holding the client's
- * number (offset 0), its viewer's window (offset 8) and a command text
- * (offset 32).  The viewer writes its window into its client's record; the
+ * a list of records, one per client (layout in help/help_record.h), each
+ * holding the client's number, its viewer's window and a command text.  The viewer writes its window into its client's record; the
  * client writes a command ("-c <topic> <file>", "-i <file>" or "-q <client>")
  * into the record and sends a ClientMessage of that type, carrying its number
  * as text, to the window.  When the viewer ends it takes its client's record
@@ -37,15 +36,13 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "help/help_record.h"
 #include "hyperhelp/helpfile.h"
 
 namespace {
 
-const char* const atom_name = "HyperHelpAtomV40";
-const int record_size = 1056;
-const int window_offset = 8;
-const int command_offset = 32;
-const int command_size = 1024;
+using help_record::atom_name;
+const size_t record_size = help_record::size;
 
 /* What the viewer is showing: a topic, the contents or a search, so Back
  * can show it again from the file as it is then. */
@@ -216,13 +213,6 @@ template <class F> void with_records(F f)
     XSync(v.dpy, False);
 }
 
-int32_t record_client(const unsigned char* r)
-{
-    int32_t id;
-    memcpy(&id, r, 4);
-    return id;
-}
-
 /* Fills the viewer's window into the first record of its client, adding one
  * when the client has none. */
 void register_window()
@@ -230,14 +220,13 @@ void register_window()
     uint32_t win = (uint32_t)XtWindow(v.shell);
     with_records([&](std::vector<unsigned char>& bytes) {
         for (size_t at = 0; at < bytes.size(); at += record_size)
-            if (record_client(&bytes[at]) == v.client) {
-                memcpy(&bytes[at + window_offset], &win, 4);
+            if (help_record::client(&bytes[at]) == v.client) {
+                help_record::set_window(&bytes[at], win);
                 return true;
             }
         std::vector<unsigned char> r(record_size, 0);
-        int32_t id = (int32_t)v.client;
-        memcpy(&r[0], &id, 4);
-        memcpy(&r[window_offset], &win, 4);
+        help_record::set_client(r.data(), (int32_t)v.client);
+        help_record::set_window(r.data(), win);
         bytes.insert(bytes.end(), r.begin(), r.end());
         return true;
     });
@@ -249,7 +238,7 @@ void unregister()
     with_records([&](std::vector<unsigned char>& bytes) {
         std::vector<unsigned char> kept;
         for (size_t at = 0; at < bytes.size(); at += record_size)
-            if (record_client(&bytes[at]) != v.client)
+            if (help_record::client(&bytes[at]) != v.client)
                 kept.insert(kept.end(), bytes.begin() + at, bytes.begin() + at + record_size);
         bool changed = kept.size() != bytes.size();
         bytes.swap(kept);
@@ -315,9 +304,8 @@ void client_message(Widget, XtPointer, XEvent* e, Boolean*)
     std::string command;
     with_records([&](std::vector<unsigned char>& bytes) {
         for (size_t at = 0; at < bytes.size(); at += record_size)
-            if (record_client(&bytes[at]) == v.client) {
-                const char* t = (const char*)&bytes[at + command_offset];
-                command.assign(t, strnlen(t, command_size));
+            if (help_record::client(&bytes[at]) == v.client) {
+                command = help_record::command(&bytes[at]);
                 break;
             }
         return false;

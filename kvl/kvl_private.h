@@ -94,14 +94,6 @@ const size_t kvl_max_message = 4096;
  * server that leaves this much unread has stopped reading. */
 const size_t kvl_max_unsent = 8u << 20;
 
-/* True when text, a JSON line, nests arrays and objects deeper than limit;
- * a scan that does not recurse, so it is safe on any input. */
-bool kvl_nesting_deeper_than(const char* text, size_t n, int limit);
-inline bool kvl_nesting_deeper_than(const std::string& text, int limit)
-{
-    return kvl_nesting_deeper_than(text.data(), text.size(), limit);
-}
-
 /* Bytes asked of the socket per read. */
 const size_t kvl_read_chunk = 65536;
 

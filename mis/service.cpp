@@ -8,6 +8,7 @@
 #include "fault.h"
 #include "log.h"
 #include "names.h"
+#include "protocol/json_nesting.h"
 
 namespace mis {
 
@@ -241,31 +242,6 @@ std::string echo_id(const json& id, const std::string& raw)
     return to_line(id);
 }
 
-// Whether the line nests arrays and objects deeper than limit, read byte by byte without
-// building anything: brackets inside strings do not count. Up to the first syntax error the
-// parser sees the same brackets, and it stops there, so it never goes deeper than this count.
-bool nested_deeper(const std::string& line, int limit)
-{
-    int depth = 0;
-    bool in_string = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        char ch = line[i];
-        if (in_string) {
-            if (ch == '\\')
-                ++i;
-            else if (ch == '"')
-                in_string = false;
-        } else if (ch == '"') {
-            in_string = true;
-        } else if (ch == '[' || ch == '{') {
-            if (++depth > limit) return true;
-        } else if (ch == ']' || ch == '}') {
-            --depth;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 Service::Service(Model& model, Outbox& out, ActionRunner* runner, size_t batch_hold)
@@ -298,7 +274,8 @@ void Service::handle_line(int client, const std::string& line)
 {
     // A line that comes before the batch is carried out (no server sends one) waits for it.
     while (batch_running(client)) continue_batch(client);
-    if (nested_deeper(line, MAX_JSON_DEPTH)) return refuse_deep(client, line);
+    if (protocol::nested_deeper(line.data(), line.size(), MAX_JSON_DEPTH))
+        return refuse_deep(client, line);
     json req = json::parse(line, nullptr, false);
     if (req.is_discarded()) {
         log_line("client %d: parse error: %s", client, excerpt(line).c_str());

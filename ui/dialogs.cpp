@@ -261,20 +261,6 @@ static AppsDialogBox* dialog_of(Widget box)
     return d && live_dialogs().count(d) ? d : nullptr;
 }
 
-/* Deletes a dialog through its own class: the base destructor is not
- * virtual, and each subclass adds nothing but its construction. */
-static void delete_dialog(AppsDialogBox* box)
-{
-    if (auto* e = dynamic_cast<ErrDialogBox*>(box))
-        delete e;
-    else if (auto* q = dynamic_cast<QuestionDialogBox*>(box))
-        delete q;
-    else if (auto* w = dynamic_cast<WarningDialogBox*>(box))
-        delete w;
-    else if (auto* i = dynamic_cast<InformationDialogBox*>(box))
-        delete i;
-}
-
 /* Runs the nested loop of a blocking call until its answer word is set. */
 static void wait_for_answer(Widget w, DialogWait& wait)
 {
@@ -284,7 +270,7 @@ static void wait_for_answer(Widget w, DialogWait& wait)
     if (wait.box && live_dialogs().count(wait.box)) {
         AppsDialogBox* box = wait.box;
         box->unmanage();
-        delete_dialog(box);
+        delete box;
     }
 }
 
@@ -314,7 +300,7 @@ void error_dialog(Widget w, const char* message)
 
 void error_dialog_cb(Widget w, XtPointer client_data, XtPointer call_data)
 {
-    if (AppsDialogBox* box = dialog_of(w)) delete_dialog(box);
+    if (AppsDialogBox* box = dialog_of(w)) delete box;
     store_reason(client_data, call_data);
 }
 
@@ -343,7 +329,7 @@ void ok_cancel_warn_cb(Widget w, XtPointer client_data, XtPointer call_data)
     if (!box) box = current_warning_dialog;
     if (box) {
         box->unmanage();
-        delete_dialog(box);
+        delete box;
     }
 }
 
@@ -362,7 +348,7 @@ void ok_info_cb(Widget w, XtPointer client_data, XtPointer call_data)
     if (!box) box = current_information_dialog;
     if (box) {
         box->unmanage();
-        delete_dialog(box);
+        delete box;
     }
 }
 
@@ -386,7 +372,7 @@ void ok_cancel_ques_cb(Widget w, XtPointer client_data, XtPointer call_data)
 {
     if (AppsDialogBox* box = dialog_of(w)) {
         box->unmanage();
-        delete_dialog(box);
+        delete box;
     }
     store_reason(client_data, call_data);
 }

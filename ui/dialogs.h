@@ -29,7 +29,7 @@ class AppsDialogBox {
 public:
     AppsDialogBox();
     /* Unmanages and destroys the dialog (its shell goes with it). */
-    ~AppsDialogBox();
+    virtual ~AppsDialogBox();
 
     virtual void setmessage(const char* text); /* newlines start new lines */
     virtual void manage();                     /* pops the dialog up */
@@ -60,28 +60,28 @@ protected:
 class ErrDialogBox final : public AppsDialogBox {
 public:
     ErrDialogBox(Widget parent, const char* message);
-    ~ErrDialogBox() {}
+    ~ErrDialogBox() override = default;
 };
 
 /* Full application modal, titled "Question", buttons "Yes" and "No". */
 class QuestionDialogBox final : public AppsDialogBox {
 public:
     QuestionDialogBox(Widget parent, const char* message);
-    ~QuestionDialogBox() {}
+    ~QuestionDialogBox() override = default;
 };
 
 /* Full application modal, titled "Warning", OK and Cancel. */
 class WarningDialogBox final : public AppsDialogBox {
 public:
     WarningDialogBox(Widget parent, const char* message);
-    ~WarningDialogBox() {}
+    ~WarningDialogBox() override = default;
 };
 
 /* Titled "FYI", OK only; the caller chooses its dialog style. */
 class InformationDialogBox final : public AppsDialogBox {
 public:
     InformationDialogBox(Widget parent, const char* message);
-    ~InformationDialogBox() {}
+    ~InformationDialogBox() override = default;
 };
 
 /* Blocking error box on XtParent(w) (on w itself when w is a shell), at

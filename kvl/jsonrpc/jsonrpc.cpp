@@ -13,6 +13,7 @@
 #include "kvl/kvl_private.h"
 #include "kvl/transport.h"
 #include "protocol/errors.h"
+#include "protocol/json_nesting.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -341,7 +342,7 @@ void handle_line(PlatformImpl& plat, const char* text, size_t n)
     if (take_member_reply(plat, text, n)) return;
     /* The parser recurses once per level: a line nested deep enough would
      * overflow the stack. */
-    if (kvl_nesting_deeper_than(text, n, kvl_max_depth)) {
+    if (protocol::nested_deeper(text, n, kvl_max_depth)) {
         plat.drop("the server sent a line nested deeper than " + std::to_string(kvl_max_depth) +
                   " levels");
         return;
@@ -406,28 +407,6 @@ int kvl_error_type_for_code(int code)
     case protocol::E_BAD_FILTER: return KVL_ERR_BAD_DERIVATION;
     default: return KVL_ERR_SERVER;
     }
-}
-
-bool kvl_nesting_deeper_than(const char* text, size_t n, int limit)
-{
-    int depth = 0;
-    bool in_string = false;
-    for (size_t i = 0; i < n; i++) {
-        char c = text[i];
-        if (in_string) {
-            if (c == '\\')
-                i++; /* the escaped character cannot end the string */
-            else if (c == '"')
-                in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) return true;
-        } else if (c == ']' || c == '}') {
-            depth--;
-        }
-    }
-    return false;
 }
 
 std::unique_ptr<KvlTransport> kvl_jsonrpc_transport()

@@ -55,11 +55,6 @@ const int kSyncRestarts = 1000;
 /* The most names a search returns when the caller names no limit. */
 const int kSearchLimit = 1000;
 
-DataUnit unit(const std::string& s)
-{
-    return DataUnit(s.data(), s.size());
-}
-
 std::string str_field(const json& o, const char* key)
 {
     if (o.is_object() && o.contains(key) && o[key].is_string()) return o[key].get<std::string>();

@@ -6,10 +6,12 @@
 
 #include "kvl/kvl.h"
 #include "kvl/kvl_private.h"
+#include "protocol/json_nesting.h"
 #include "scripted_server.h"
 
 #include <X11/Intrinsic.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -212,7 +214,8 @@ TEST(KvlHostile, NestingScan)
         {"{\"a\":\"\\\"[[[[\"}", 1, false}, /* nor after an escaped quote */
         {"[][][][][]", 1, false},
     };
-    for (auto& c : cases) EXPECT_EQ(c.deeper, kvl_nesting_deeper_than(c.text, c.limit)) << c.text;
+    for (auto& c : cases)
+        EXPECT_EQ(c.deeper, protocol::nested_deeper(c.text, strlen(c.text), c.limit)) << c.text;
 }
 
 } // namespace
