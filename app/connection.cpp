@@ -16,11 +16,6 @@ static Widget main_shell()
     return main_window ? main_window->shell() : nullptr;
 }
 
-static Widget status_line()
-{
-    return main_window ? main_window->mw_message_label : nullptr;
-}
-
 void kvl_error_cb(Error* error) {}
 
 bool platform_connect()
@@ -28,7 +23,7 @@ bool platform_connect()
     Error::error_entry_callback = kvl_error_cb;
     platform = Platform(DataUnit("QX"), DataUnit(""));
 
-    global.update_label(status_line(), qx_msg(3, "Connecting to Platform..."));
+    status_line(qx_msg(3, "Connecting to Platform..."));
     /* The status line keeps this text until the first tree is built. */
     if (platform.connect(DataUnit(platform_host), DataUnit("Tarnwick"), KVL_DEFAULT_TIMEOUT))
         return true;
@@ -52,7 +47,7 @@ void setup_raw_events(bool on)
 void process_event_cb(void* client_data, void* call_data)
 {
     CurrentEvent event(call_data);
-    if (raw_events_enabled) global.update_label(status_line(), event.get_name().str());
+    if (raw_events_enabled) status_line(event.get_name().str());
 }
 
 void platform_disconnect(void* client_data, void* call_data)

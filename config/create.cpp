@@ -5,10 +5,11 @@
  * the Parent FDN.  The navigator learns of the new object from the server's
  * OBJECT_CREATED event.
  */
-#include <Xm/Text.h>
+#include <Xm/Xm.h>
 #include <string>
 
 #include "core/catalog.h"
+#include "core/field_text.h"
 #include "core/globals.h"
 #include "meta/meta_api.h"
 #include "tree/tree_api.h"
@@ -27,14 +28,6 @@ void set_button_label(Widget button, const char* text)
     XmString label = XmStringCreateLocalized(const_cast<char*>(text));
     XtVaSetValues(button, XmNlabelString, label, NULL);
     XmStringFree(label);
-}
-
-std::string field_text(Widget field)
-{
-    char* text = XmTextGetString(field);
-    std::string copy = text ? text : "";
-    XtFree(text);
-    return copy;
 }
 
 } // namespace

@@ -27,7 +27,7 @@ std::string deleted_text(int total)
 
 void report(const std::string& text)
 {
-    global.update_label(main_window->mw_message_label, text.c_str());
+    status_line(text.c_str());
     information_dialog(main_window->shell(), bounded_label(text.c_str()).c_str());
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/catalog.h"
+#include "core/field_text.h"
 #include "core/globals.h"
 #include "prefs/prefs_api.h"
 #include "tree/tree_api.h"
@@ -47,25 +48,10 @@ void set_owned(CString& owner, char*& global_ptr, const char* value)
     owner = std::move(copy);
 }
 
-/* The main window's status line. */
-void show_status(const char* text)
-{
-    if (main_window) global.update_label(main_window->mw_message_label, text);
-}
-
 /* Raw events stay off until the outermost rebuild has finished. */
 void raw_events(bool on)
 {
     if (raw_events_hook && (!on || rebuilds_waiting == 0)) raw_events_hook(on);
-}
-
-/* The text of a text field ("" when Xt returns none). */
-std::string field_text(Widget w)
-{
-    char* s = XmTextFieldGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
 }
 
 } // namespace
@@ -159,13 +145,13 @@ void DefaultWin::default_ok_cb(Widget w, void*)
          * and raw events stay off until the user has answered. */
         const char* msg = qx_msg(700, "Default Node is either invalid or is presently unreachable");
         error_dialog(parent, msg);
-        show_status(msg);
+        status_line(msg);
         rebuilds_waiting--;
         if (shell) reset_busy_cursor(shell);
         raw_events(true);
         return;
     }
-    show_status("     ");
+    status_line("     ");
     if (user_object_name && *user_object_name) set_owned(owned_name, user_object_name, obj->name);
 
     std::string filter = field_text(dp_filter);

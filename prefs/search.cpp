@@ -3,7 +3,6 @@
  * objects below a base that a CMIS filter accepts, then the matches opened to
  * in the navigator and selected as clicks select them.
  */
-#include <Xm/TextF.h>
 #include <Xm/ToggleBG.h>
 #include <cstdio>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "XiHierarchy.h"
 #include "core/catalog.h"
+#include "core/field_text.h"
 #include "core/globals.h"
 #include "prefs/prefs_api.h"
 #include "tree/tree_api.h"
@@ -21,25 +21,12 @@
 
 namespace {
 
-void show_status(const char* text)
-{
-    if (main_window) global.update_label(main_window->mw_message_label, text);
-}
-
 /* A refusal: the message in the status line and in an error dialog on w's parent. */
 void refuse(Widget w, const std::string& text)
 {
     std::string bounded = bounded_label(text.c_str());
-    show_status(bounded.c_str());
+    status_line(bounded.c_str());
     error_dialog(w ? XtParent(w) : main_window->shell(), bounded.c_str());
-}
-
-std::string field_text(Widget w)
-{
-    char* s = XmTextFieldGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
 }
 
 /* The names of fdn's ancestors below top, outermost first: the prefixes of fdn
@@ -122,7 +109,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
     bool ok = search.run(DataUnit(base.c_str()), DataUnit(filter.c_str()), depth, 0, DeriveTimeout);
     if (CurrentCookie != cookie) {
         reset_busy_cursor(shell);
-        show_status(qx_msg(706, "The tree was rebuilt during the search; nothing was selected"));
+        status_line(qx_msg(706, "The tree was rebuilt during the search; nothing was selected"));
         return;
     }
     if (!ok) {
@@ -146,7 +133,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
     }
     reset_busy_cursor(shell);
     if (CurrentCookie != cookie) {
-        show_status(rebuilt);
+        status_line(rebuilt);
         return;
     }
     if (DataObject* shown = first_shown.get()) show_object_row(shown);
@@ -160,5 +147,5 @@ void SelectWin::select_objects_cb(Widget w, void*)
                  search.count, search.count - (long)search.names.count(), search.names.count());
     else
         snprintf(text, sizeof text, qx_msg(707, "%ld objects found"), search.count);
-    show_status(text);
+    status_line(text);
 }

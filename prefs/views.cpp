@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/catalog.h"
+#include "core/field_text.h"
 #include "core/globals.h"
 #include "prefs/view_store.h"
 #include "ui/default_win.h"
@@ -35,24 +36,11 @@ RecordFile file_of(OpenWin::Mode m)
     return is_view(m) ? RecordFile("views", 5, 4) : RecordFile("filters", 1);
 }
 
-void show_status(const char* text)
-{
-    if (main_window) global.update_label(main_window->mw_message_label, text);
-}
-
 void report(Widget w, const std::string& text)
 {
     std::string bounded = bounded_label(text.c_str());
-    show_status(bounded.c_str());
+    status_line(bounded.c_str());
     error_dialog(w, bounded.c_str());
-}
-
-std::string field_text(Widget w)
-{
-    char* s = XmTextFieldGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
 }
 
 void set_field(Widget w, const std::string& text)
@@ -138,7 +126,7 @@ void OpenWin::choose_cb(Widget w, void*)
             report(w, why);
             return;
         }
-        show_status((std::string(qx_msg(716, "Saved: ")) + name).c_str());
+        status_line((std::string(qx_msg(716, "Saved: ")) + name).c_str());
         XtUnmanageChild(ov_dialog);
         return;
     }

@@ -17,11 +17,6 @@
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
-void status_line(const char* text)
-{
-    if (main_window) global.update_label(main_window->mw_message_label, text);
-}
-
 /* The modal error dialog on the main window's form. */
 static void derive_error(const std::string& text)
 {

@@ -3,11 +3,11 @@
  * named there, select it and scroll it into view.
  */
 #include <Xm/Xm.h>
-#include <Xm/TextF.h>
 #include <string>
 
 #include "XiHierarchy.h"
 #include "core/catalog.h"
+#include "core/field_text.h"
 #include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/go_to.h"
@@ -152,6 +152,5 @@ bool go_to_object(const char* text)
 
 void path_activate_cb(Widget w, XtPointer, XtPointer)
 {
-    XtText text(XmTextFieldGetString(w));
-    go_to_object(text ? text.get() : "");
+    go_to_object(field_text(w).c_str());
 }

@@ -51,7 +51,4 @@ void add_object(void* ignored, char* fdn);
  * Takes ownership of fdn. */
 void remove_object(void* ignored, char* fdn);
 
-/* Writes text into the main window's status line (nothing without one). */
-void status_line(const char* text);
-
 #endif /* TREE_NAVIGATOR_H */

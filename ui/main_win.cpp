@@ -188,3 +188,8 @@ void MainWin::add_node_state_callback(XtCallbackProc proc, XtPointer client)
 {
     if (mw_navigator) XtAddCallback(mw_navigator, XiNnodeStateCallback, proc, client);
 }
+
+void status_line(const char* text)
+{
+    if (main_window) global.update_label(main_window->mw_message_label, text);
+}

@@ -97,4 +97,9 @@ public:
     Widget mw_deselect_button = nullptr;
 };
 
+/* Writes text into the main window's status line, mw_message_label, as
+ * GlobalVars::update_label writes a label (nothing before the window
+ * exists).  Every feature reports through it. */
+void status_line(const char* text);
+
 #endif /* UI_MAIN_WIN_H */
