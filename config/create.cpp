@@ -23,6 +23,15 @@ namespace {
  * dropped, so one press makes one object. */
 bool creating = false;
 
+/* Holds `creating` true for its scope. */
+class Creating {
+public:
+    Creating() { creating = true; }
+    ~Creating() { creating = false; }
+    Creating(const Creating&) = delete;
+    Creating& operator=(const Creating&) = delete;
+};
+
 void set_button_label(Widget button, const char* text)
 {
     XmString label = XmStringCreateLocalized(const_cast<char*>(text));
@@ -39,7 +48,7 @@ void ConfigWin::create_object(DataObject* obj)
 {
     Widget shell = XtParent(oc_dialog);
     set_button_label(oc_set_button, qx_msg(601, "Create"));
-    set_busy_cursor(shell);
+    BusyCursor busy(shell);
     create_mode = 1;
     if (obj) {
         const std::string name = obj->name ? obj->name : "";
@@ -49,14 +58,10 @@ void ConfigWin::create_object(DataObject* obj)
         static_cast<Image&>(global) = reference;
         ++image_loads;
         ClassInfo info(name.c_str()); /* waits */
-        if (global.impl_ != reference.impl_) {
-            reset_busy_cursor(shell);
-            return;
-        }
+        if (global.impl_ != reference.impl_) return;
         if (info.get_attributes().count() == 0) {
             error_dialog(oc_dialog, qx_msg(602, "Error retrieving attributes for object"));
             XtSetSensitive(oc_set_button, False);
-            reset_busy_cursor(shell);
             return;
         }
         attr_names.take(info.get_attributes());
@@ -72,7 +77,6 @@ void ConfigWin::create_object(DataObject* obj)
     }
     XtManageChild(oc_dialog);
     global.update_label(oc_message_label, "");
-    reset_busy_cursor(shell);
 }
 
 /* Waits (the class description).  On a class the repository does not know,
@@ -82,13 +86,9 @@ void ConfigWin::create_object()
     if (create_mode != 1) return;
     const std::string parent = field_text(PARENTFDN);
     const std::string cls = field_text(OBJCLASS);
-    Widget shell = XtParent(oc_dialog);
-    set_busy_cursor(shell);
+    BusyCursor busy(XtParent(oc_dialog));
     ClassInfo info{DataUnit(cls.c_str())}; /* waits */
-    if (create_mode != 1) {                /* an existing object was loaded meanwhile */
-        reset_busy_cursor(shell);
-        return;
-    }
+    if (create_mode != 1) return;          /* an existing object was loaded meanwhile */
     if (info.get_attributes().count() > 0) {
         XtSetSensitive(oc_set_button, True);
         static_cast<Image&>(global) = Image(NONE, DataUnit(cls.c_str()), Platform::def_platform);
@@ -98,11 +98,9 @@ void ConfigWin::create_object()
                                const_cast<char*>(cls.c_str()));
         global.update_label(oc_message_label, "");
         XtManageChild(oc_dialog);
-        reset_busy_cursor(shell);
     } else {
         XtSetSensitive(oc_set_button, False);
         error_dialog(oc_dialog, qx_msg(600, "Error retrieving attributes for object"));
-        reset_busy_cursor(shell);
     }
 }
 
@@ -112,9 +110,8 @@ void ConfigWin::create_object()
 void ConfigWin::create_object_cb()
 {
     if (creating) return;
-    creating = true;
-    Widget shell = XtParent(oc_dialog);
-    set_busy_cursor(shell);
+    Creating pressed;
+    BusyCursor busy(XtParent(oc_dialog));
     const std::string cls = field_text(OBJCLASS);
     const std::string parent = field_text(PARENTFDN);
     Image reference = global;
@@ -143,6 +140,4 @@ void ConfigWin::create_object_cb()
             global.update_label(oc_message_label, qx_msg(605, "Object Creation Error"));
         }
     }
-    reset_busy_cursor(shell);
-    creating = false;
 }

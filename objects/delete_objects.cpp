@@ -25,6 +25,32 @@ std::string deleted_text(int total)
            (total == 1 ? qx_msg(305, "object deleted.") : qx_msg(306, "objects deleted."));
 }
 
+/* Deletes each object of objs in turn and returns how many objects went, the
+ * descendants included, or -1 when the server refused one (the run stops
+ * there).  Waits. */
+int delete_each(const std::vector<ObjectRef>& objs)
+{
+    int total = 0;
+    for (const ObjectRef& ref : objs) {
+        /* Counted before the request.  An object no longer registered is
+         * counted on one made for the count, as the count does for the
+         * children it has not seen. */
+        int k;
+        if (DataObject* obj = ref.get()) {
+            k = get_num_objs(obj); /* waits */
+        } else {
+            DataObject counted(ref.name().c_str());
+            k = get_num_objs(&counted); /* waits */
+        }
+        Image image(DataUnit(ref.name().c_str()), DataUnit(), Platform::def_platform);
+        if (!image.destroy(DeriveTimeout)) return -1; /* waits */
+        /* k is -1 for an object whose derivation never started: it and
+         * its descendants add nothing then. */
+        total += k + 1;
+    }
+    return total;
+}
+
 void report(const std::string& text)
 {
     status_line(text.c_str());
@@ -69,11 +95,12 @@ void MainWin::delete_object_cb(Widget w, XtPointer)
 
     std::string question;
     if (objs.size() == 1) {
-        Widget main_shell = shell();
-        set_busy_cursor(main_shell);
-        DataObject* obj = objs[0].get();
-        int children = obj ? get_num_children(obj) : 0; /* waits */
-        reset_busy_cursor(main_shell);
+        int children = 0;
+        {
+            BusyCursor busy(shell());
+            DataObject* obj = objs[0].get();
+            if (obj) children = get_num_children(obj); /* waits */
+        }
         question = std::string(qx_msg(300, "Are you sure you want to delete object")) + " " +
                    objs[0].name() + " ?";
         if (children > 0)
@@ -87,30 +114,10 @@ void MainWin::delete_object_cb(Widget w, XtPointer)
                         ok_cancel_ques_cb) != XmCR_OK) /* waits */
         return;
 
-    Widget main_shell = shell();
-    set_busy_cursor(main_shell);
-    int total = 0;
-    for (const ObjectRef& ref : objs) {
-        /* Counted before the request.  An object no longer registered is
-         * counted on one made for the count, as the count does for the
-         * children it has not seen. */
-        int k;
-        if (DataObject* obj = ref.get()) {
-            k = get_num_objs(obj); /* waits */
-        } else {
-            DataObject counted(ref.name().c_str());
-            k = get_num_objs(&counted); /* waits */
-        }
-        Image image(DataUnit(ref.name().c_str()), DataUnit(), Platform::def_platform);
-        if (!image.destroy(DeriveTimeout)) { /* waits */
-            reset_busy_cursor(main_shell);
-            report(qx_msg(304, "0 objects deleted."));
-            return;
-        }
-        /* k is -1 for an object whose derivation never started: it and
-         * its descendants add nothing then. */
-        total += k + 1;
+    int total;
+    {
+        BusyCursor busy(shell());
+        total = delete_each(objs); /* waits */
     }
-    reset_busy_cursor(main_shell);
-    report(deleted_text(total));
+    report(total < 0 ? qx_msg(304, "0 objects deleted.") : deleted_text(total));
 }

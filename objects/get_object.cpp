@@ -10,12 +10,10 @@
 
 void MainWin::get_object(Widget w, char* name)
 {
-    Widget main_shell = shell();
-    set_busy_cursor(main_shell);
+    BusyCursor busy(shell());
     DataObject* obj = name && *name ? find_album_object(name) : DataObject::selected_list.first();
     /* Waits; the window reads what it needs of obj before its wait. */
     if (object_configuration) object_configuration->get_object(obj, w);
-    reset_busy_cursor(main_shell);
 }
 
 void MainWin::exit_cb(Widget, XtPointer)

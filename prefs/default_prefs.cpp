@@ -54,6 +54,24 @@ void raw_events(bool on)
     if (raw_events_hook && (!on || rebuilds_waiting == 0)) raw_events_hook(on);
 }
 
+/* A rebuild under way for its scope: counted in rebuilds_waiting, with raw
+ * events off until the outermost one ends. */
+class RebuildUnderWay {
+public:
+    RebuildUnderWay()
+    {
+        rebuilds_waiting++;
+        raw_events(false);
+    }
+    ~RebuildUnderWay()
+    {
+        rebuilds_waiting--;
+        raw_events(true);
+    }
+    RebuildUnderWay(const RebuildUnderWay&) = delete;
+    RebuildUnderWay& operator=(const RebuildUnderWay&) = delete;
+};
+
 } // namespace
 
 void set_raw_events_hook(void (*hook)(bool on))
@@ -119,16 +137,8 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     if (XmToggleButtonGadgetGetState(dp_fdn_toggle)) fdn_name = true;
     if (XmToggleButtonGadgetGetState(dp_rdn_tog)) fdn_name = false;
 
-    Widget shell = main_window ? main_window->shell() : nullptr;
-    if (shell) set_busy_cursor(shell);
-    rebuilds_waiting++;
-    raw_events(false);
-    auto finish = [&] {
-        rebuilds_waiting--;
-        if (shell) reset_busy_cursor(shell);
-        if (main_window) XtSetSensitive(main_window->mw_path, False);
-        raw_events(true);
-    };
+    BusyCursor busy(main_window ? main_window->shell() : nullptr);
+    RebuildUnderWay under_way;
 
     std::string node_text = field_text(dp_default_node);
     std::string fdn = strip_objclass(&node_text[0]);
@@ -146,9 +156,6 @@ void DefaultWin::default_ok_cb(Widget w, void*)
         const char* msg = qx_msg(700, "Default Node is either invalid or is presently unreachable");
         error_dialog(parent, msg);
         status_line(msg);
-        rebuilds_waiting--;
-        if (shell) reset_busy_cursor(shell);
-        raw_events(true);
         return;
     }
     status_line("     ");
@@ -170,15 +177,15 @@ void DefaultWin::default_ok_cb(Widget w, void*)
 
     DataObject* fresh = obj.release();
     DataObject::object_list.insert(fresh);
-    if (fresh->derive(default_scope, current_filter) == 2) {
-        finish();
-        return;
+    bool shown = fresh->derive(default_scope, current_filter) != 2; /* waits */
+    if (shown) {
+        node_batch_begin();
+        fresh->display(default_scope);
+        node_batch_end();
+        root = fresh;
     }
-    node_batch_begin();
-    fresh->display(default_scope);
-    node_batch_end();
-    root = fresh;
-    finish();
+    if (main_window) XtSetSensitive(main_window->mw_path, False);
+    if (!shown) return;
     check_selected(0);
     if (main_window) XtSetSensitive(main_window->mw_select_button, True);
 }

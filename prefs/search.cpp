@@ -64,6 +64,26 @@ DataObject* reveal(const std::string& fdn, unsigned int cookie)
     return found && found->shown ? found : nullptr;
 }
 
+/* Makes what search found the selection, each object opened to in the
+ * navigator and selected as a click selects it, and returns the first one
+ * selected.  Deselecting and selecting rebuild the Action menu, which waits:
+ * the tree may be rebuilt and objects removed meanwhile, and the walk stops
+ * when the tree is no longer of generation cookie. */
+ObjectRef select_found(Widget w, Search& search, unsigned int cookie)
+{
+    main_window->deselect_objects(w, nullptr); /* waits */
+    ObjectRef first_shown;
+    bool any_shown = false;
+    for (int i = 0; i < search.names.count() && CurrentCookie == cookie; i++) {
+        DataObject* obj = reveal(search.names[i].str(), cookie); /* waits; null after a rebuild */
+        if (!obj || obj->selected) continue;
+        if (!any_shown) first_shown = ObjectRef(obj);
+        any_shown = true;
+        add(obj); /* waits */
+    }
+    return first_shown;
+}
+
 } // namespace
 
 /* Waits for the server: the search, then the derivations of the branches it
@@ -103,37 +123,21 @@ void SelectWin::select_objects_cb(Widget w, void*)
     std::string base = first && first->name ? first->name : root->name;
 
     unsigned int cookie = CurrentCookie;
-    Widget shell = main_window->shell();
-    set_busy_cursor(shell);
     Search search;
-    bool ok = search.run(DataUnit(base.c_str()), DataUnit(filter.c_str()), depth, 0, DeriveTimeout);
+    bool ok;
+    ObjectRef first_shown;
+    {
+        BusyCursor busy(main_window->shell());
+        ok = search.run(DataUnit(base.c_str()), DataUnit(filter.c_str()), depth, 0,
+                        DeriveTimeout); /* waits */
+        if (ok && CurrentCookie == cookie) first_shown = select_found(w, search, cookie); /* waits */
+    }
     if (CurrentCookie != cookie) {
-        reset_busy_cursor(shell);
         status_line(qx_msg(706, "The tree was rebuilt during the search; nothing was selected"));
         return;
     }
     if (!ok) {
-        reset_busy_cursor(shell);
         refuse(w, std::string(qx_msg(705, "Search failed: ")) + search.get_error_string());
-        return;
-    }
-
-    /* Deselecting and selecting rebuild the Action menu, which waits: the
-     * tree may be rebuilt and objects removed meanwhile. */
-    const char* rebuilt = qx_msg(706, "The tree was rebuilt during the search; nothing was selected");
-    main_window->deselect_objects(w, nullptr); /* waits */
-    ObjectRef first_shown;
-    bool any_shown = false;
-    for (int i = 0; i < search.names.count() && CurrentCookie == cookie; i++) {
-        DataObject* obj = reveal(search.names[i].str(), cookie); /* waits; null after a rebuild */
-        if (!obj || obj->selected) continue;
-        if (!any_shown) first_shown = ObjectRef(obj);
-        any_shown = true;
-        add(obj); /* waits */
-    }
-    reset_busy_cursor(shell);
-    if (CurrentCookie != cookie) {
-        status_line(rebuilt);
         return;
     }
     if (DataObject* shown = first_shown.get()) show_object_row(shown);

@@ -31,12 +31,9 @@ bool is_valid_object(DataObject* obj, const char* objclass)
     return true;
 }
 
-void build_tree()
+/* build_tree under the busy cursor: false when no tree of its own was shown. */
+static bool show_first_tree()
 {
-    Widget shell = main_window ? main_window->shell() : nullptr;
-    status_line(qx_msg(11, "Deriving objects from MIS..."));
-    if (shell) set_busy_cursor(shell);
-
     DataObject* obj = new DataObject(nullptr);
     root = obj;
     obj->name = strdup(default_root ? default_root : "/");
@@ -48,8 +45,7 @@ void build_tree()
     if (!ref.get()) {
         if (root == obj) root = nullptr;
         delete obj;
-        if (shell) reset_busy_cursor(shell);
-        return;
+        return false;
     }
     if (!valid) {
         printf("%s%s%s\n", qx_msg(12, "Invalid Object: "), default_root ? default_root : "",
@@ -61,14 +57,22 @@ void build_tree()
     obj->parent_name = strdup("");
     DataObject::object_list.insert(obj);
 
-    if (obj->derive(default_scope, current_filter) == 2) {
-        if (shell) reset_busy_cursor(shell);
-        return;
-    }
+    if (obj->derive(default_scope, current_filter) == 2) return false;
     node_batch_begin();
     obj->display(default_scope);
     node_batch_end();
     if (main_window) main_window->update_edit_menu();
-    if (shell) reset_busy_cursor(shell);
-    status_line(qx_msg(14, "Tarnwick 1.2 - managed object editor of the Corvane QX suite"));
+    return true;
+}
+
+void build_tree()
+{
+    status_line(qx_msg(11, "Deriving objects from MIS..."));
+    bool shown;
+    {
+        BusyCursor busy(main_window ? main_window->shell() : nullptr);
+        shown = show_first_tree(); /* waits */
+    }
+    if (shown)
+        status_line(qx_msg(14, "Tarnwick 1.2 - managed object editor of the Corvane QX suite"));
 }

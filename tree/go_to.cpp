@@ -142,10 +142,11 @@ bool go_to_object(const char* text)
 {
     if (going || !main_window) return false;
     going = true;
-    Widget shell = main_window->shell();
-    set_busy_cursor(shell);
-    bool ok = go_to(trimmed(text), CurrentCookie);
-    reset_busy_cursor(shell);
+    bool ok;
+    {
+        BusyCursor busy(main_window->shell());
+        ok = go_to(trimmed(text), CurrentCookie);
+    }
     going = false;
     return ok;
 }

@@ -86,9 +86,8 @@ void set_path_and_actions()
 
 void MainWin::deselect_objects(Widget, void*)
 {
-    set_busy_cursor(mw_form);
+    BusyCursor busy(mw_form);
     while (!DataObject::selected_list.is_empty()) deselect(DataObject::selected_list.take_first());
-    reset_busy_cursor(mw_form);
 }
 
 int get_num_children(DataObject* obj)
