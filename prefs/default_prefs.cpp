@@ -166,24 +166,10 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     applied_filters.push_back(start == std::string::npos ? "" : filter.substr(start));
     current_filter = const_cast<char*>(applied_filters.back().c_str());
 
-    if (root && root->shown) root->destroy_node();
-    DataObject::selected_list.clear();
-    DataObject::object_list.clear_and_destroy();
-    root = nullptr;
-    CurrentCookie++;
     /* The new tree is built in the order the toggle asks for (Default may
      * have switched it off without touching the old tree). */
-    natural_order = XmToggleButtonGadgetGetState(dp_natural_order);
-
-    DataObject* fresh = obj.release();
-    DataObject::object_list.insert(fresh);
-    bool shown = fresh->derive(default_scope, current_filter) != 2; /* waits */
-    if (shown) {
-        node_batch_begin();
-        fresh->display(default_scope);
-        node_batch_end();
-        root = fresh;
-    }
+    bool shown = rebuild_tree(std::move(obj), default_scope,
+                              XmToggleButtonGadgetGetState(dp_natural_order)); /* waits */
     if (main_window) XtSetSensitive(main_window->mw_path, False);
     if (!shown) return;
     check_selected(0);

@@ -1,6 +1,7 @@
 /*
  * build_tree.cpp - the first tree: the root from default_root, checked on the
- * server, derived to default_scope levels and shown.
+ * server, derived to default_scope levels and shown; and the tree built
+ * again from another root.
  */
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,18 @@ bool is_valid_object(DataObject* obj, const char* objclass)
     return true;
 }
 
+/* Registers obj, derives it to scope levels with current_filter and shows
+ * them; false when the tree was rebuilt during the derivation.  Waits. */
+static bool show_tree(DataObject* obj, int scope)
+{
+    DataObject::object_list.insert(obj);
+    if (obj->derive(scope, current_filter) == 2) return false; /* waits */
+    node_batch_begin();
+    obj->display(scope);
+    node_batch_end();
+    return true;
+}
+
 /* build_tree under the busy cursor: false when no tree of its own was shown. */
 static bool show_first_tree()
 {
@@ -55,12 +68,7 @@ static bool show_first_tree()
         obj->name = strdup("/");
     }
     obj->parent_name = strdup("");
-    DataObject::object_list.insert(obj);
-
-    if (obj->derive(default_scope, current_filter) == 2) return false;
-    node_batch_begin();
-    obj->display(default_scope);
-    node_batch_end();
+    if (!show_tree(obj, default_scope)) return false; /* waits */
     if (main_window) main_window->update_edit_menu();
     return true;
 }
@@ -75,4 +83,18 @@ void build_tree()
     }
     if (shown)
         status_line(qx_msg(14, "Tarnwick 1.2 - managed object editor of the Corvane QX suite"));
+}
+
+bool rebuild_tree(std::unique_ptr<DataObject> new_root, int scope, bool natural)
+{
+    if (root && root->shown) root->destroy_node();
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
+    root = nullptr;
+    CurrentCookie++;
+    natural_order = natural;
+    DataObject* fresh = new_root.release();
+    if (!show_tree(fresh, scope)) return false; /* waits */
+    root = fresh;
+    return true;
 }

@@ -11,8 +11,9 @@
  * - the selection and the menu state that follows it (DataObject::
  *   selected_list, add, deselect, check_selected, set_path_and_actions): the
  *   object commands, which act on the selected objects;
- * - the first tree and the check of a root FDN (build_tree, is_valid_object):
- *   the preferences (prefs/), which rebuild the tree from a new default node;
+ * - the check of a root FDN and the rebuild of the tree from it
+ *   (is_valid_object, rebuild_tree): the preferences (prefs/), which build
+ *   the tree again from a new default node;
  * - opening an object's row and scrolling it into view (open_object,
  *   show_object_row): the search (prefs/), which shows what it found;
  * - the sibling order (natural_compare, resort_siblings): the preferences,
