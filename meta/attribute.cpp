@@ -3,9 +3,16 @@
 
 AttributeList Attribute::attr_list;
 
-void AttributeList::append(Attribute* rec)
+void AttributeList::append(std::unique_ptr<Attribute> rec)
 {
-    items_.emplace_back(rec);
+    items_.push_back(std::move(rec));
+}
+
+Attribute& AttributeList::find_or_emplace(const DataUnit& name)
+{
+    if (Attribute* listed = find(name)) return *listed;
+    items_.push_back(std::make_unique<Attribute>(name));
+    return *items_.back();
 }
 
 bool AttributeList::holds(const Attribute* rec) const
@@ -22,21 +29,7 @@ Attribute* AttributeList::find(const DataUnit& name) const
     return nullptr;
 }
 
-Attribute::Attribute(const DataUnit& name_, const DataUnit& value_) : name(name_), value(value_)
-{
-    if (!is_hashed()) attr_list.append(this);
-}
-
-int Attribute::is_hashed()
-{
-    Attribute* listed = attr_list.find(name);
-    if (!listed) return 0;
-    listed->set_value(value);
-    return 1;
-}
-
 void Attribute::record(const DataUnit& name, const DataUnit& value)
 {
-    auto* rec = new Attribute(name, value);
-    if (!attr_list.holds(rec)) delete rec;
+    attr_list.find_or_emplace(name).set_value(value);
 }

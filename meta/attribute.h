@@ -18,11 +18,14 @@
 
 class Attribute;
 
-/* The list of pending edits: Attribute pointers in insertion order, owned. */
+/* A list of records in insertion order, which owns them. */
 class AttributeList {
 public:
-    /* Appends rec, which the list then owns. */
-    void append(Attribute* rec);
+    /* Appends rec. */
+    void append(std::unique_ptr<Attribute> rec);
+    /* The record named name (equal bytes), appended with that name and an
+     * empty value when none is listed yet.  The list keeps it. */
+    Attribute& find_or_emplace(const DataUnit& name);
     /* Destroys every record and empties the list. */
     void clear_and_destroy() { items_.clear(); }
     size_t entries() const { return items_.size(); }
@@ -37,13 +40,10 @@ private:
 
 class Attribute {
 public:
-    /* Both fields empty; the record is not listed. */
+    /* Both fields empty. */
     Attribute() {}
-    /* Sets both fields, then registers the edit: appended to attr_list (which
-     * then owns this record, so make it with new) unless a record of that
-     * name is listed already, which then takes this value instead. */
-    Attribute(const DataUnit& name, const DataUnit& value);
-    ~Attribute() {}
+    /* The name set, the value empty. */
+    explicit Attribute(const DataUnit& name_) : name(name_) {}
     Attribute(const Attribute&) = delete;
     Attribute& operator=(const Attribute&) = delete;
 
@@ -51,12 +51,10 @@ public:
     DataUnit get_value() const { return value; }
     void set_name(const DataUnit& n) { name = n; }
     void set_value(const DataUnit& v) { value = v; }
-    /* 1 when attr_list holds a record of this name (which is handed this
-     * record's value), else 0. */
-    int is_hashed();
 
-    /* Records the edit of name to value in attr_list: the way the window's
-     * fields register their text, without a record left to dispose of. */
+    /* Records the edit of name to value in attr_list: the record of that
+     * name takes the value, a new one at the end when none is listed.  The
+     * way the window's fields register their text. */
     static void record(const DataUnit& name, const DataUnit& value);
 
     static AttributeList attr_list;

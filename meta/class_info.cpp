@@ -41,11 +41,9 @@ void store_names(const AttributeList& scratch, DUArray& names)
 
 /* A record with only the name set, for the parsers' scratch lists (which are
  * not the list of pending edits). */
-Attribute* scratch_record(const DataUnit& name)
+std::unique_ptr<Attribute> scratch_record(const DataUnit& name)
 {
-    auto* rec = new Attribute();
-    rec->set_name(name);
-    return rec;
+    return std::make_unique<Attribute>(name);
 }
 
 } // namespace
