@@ -84,6 +84,23 @@ bool HelpFile::load(const std::string& path)
     return !topics_.empty();
 }
 
+/* Drops a line's carriage return and shows each tab as a blank and each other
+ * control character as '?'; true when there was such a character. */
+static bool clean_line(std::string& line)
+{
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    bool control = false;
+    for (char& c : line) {
+        if (c == '\t') {
+            c = ' ';
+        } else if ((unsigned char)c < 32 || c == 127) {
+            c = '?';
+            control = true;
+        }
+    }
+    return control;
+}
+
 void HelpFile::parse(const std::string& text, const std::string& name)
 {
     name_ = name;
@@ -94,10 +111,6 @@ void HelpFile::parse(const std::string& text, const std::string& name)
 
     /* Topic bodies are rendered once every title is known, for the links
      * that take their text from the topic they lead to. */
-    struct Body {
-        std::vector<std::string> lines;
-        int first_line = 0;
-    };
     std::vector<Body> bodies;
     bool skipping = false; /* in the body of a topic that was refused */
 
@@ -107,54 +120,10 @@ void HelpFile::parse(const std::string& text, const std::string& name)
     bool warned_before = false;
     while (std::getline(in, line)) {
         n++;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        bool control = false;
-        for (char& c : line) {
-            if (c == '\t') {
-                c = ' ';
-            } else if ((unsigned char)c < 32 || c == 127) {
-                c = '?';
-                control = true;
-            }
-        }
-        if (control) problem(n, "control character shown as '?'");
+        if (clean_line(line)) problem(n, "control character shown as '?'");
         if (!line.empty() && line[0] == '#') continue;
         if (line.size() > 1 && line[0] == '.' && isalpha((unsigned char)line[1])) {
-            size_t sp = line.find(' ');
-            std::string word = line.substr(1, sp == std::string::npos ? std::string::npos : sp - 1);
-            std::string rest = sp == std::string::npos ? "" : trim(line.substr(sp));
-            if (word == "title") {
-                if (!topics_.empty() || skipping)
-                    problem(n, ".title after the first topic ignored");
-                else
-                    title_ = rest;
-            } else if (word == "topic") {
-                size_t sp2 = rest.find(' ');
-                std::string num = rest.substr(0, sp2);
-                std::string title = sp2 == std::string::npos ? "" : trim(rest.substr(sp2));
-                int number = 0;
-                if (!parse_number(num, &number)) {
-                    problem(n, ".topic needs a number, not \"" + num + "\"; topic skipped");
-                    skipping = true;
-                } else if (find(number)) {
-                    problem(n, "topic " + num + " defined twice; this one skipped");
-                    skipping = true;
-                } else {
-                    if (title.empty()) {
-                        problem(n, "topic " + num + " has no title");
-                        title = "Topic " + num;
-                    }
-                    HelpTopic t;
-                    t.number = number;
-                    t.title = title;
-                    t.line = n;
-                    topics_.push_back(t);
-                    bodies.push_back({{}, n + 1});
-                    skipping = false;
-                }
-            } else {
-                problem(n, "unknown directive ." + word + " ignored");
-            }
+            directive(n, line, bodies, skipping);
             continue;
         }
         if (skipping) continue;
@@ -173,9 +142,63 @@ void HelpFile::parse(const std::string& text, const std::string& name)
     }
     for (size_t i = 0; i < topics_.size(); i++)
         finish_topic(topics_[i], bodies[i].lines, bodies[i].first_line);
+    sort_problems();
+}
 
-    /* The links' problems are found last: put every problem in file order,
-     * so the viewer's message line shows the first one in the file. */
+/* ".word rest" at line n: .title before the first topic, or .topic. */
+void HelpFile::directive(int n, const std::string& line, std::vector<Body>& bodies, bool& skipping)
+{
+    size_t sp = line.find(' ');
+    std::string word = line.substr(1, sp == std::string::npos ? std::string::npos : sp - 1);
+    std::string rest = sp == std::string::npos ? "" : trim(line.substr(sp));
+    if (word == "title") {
+        if (!topics_.empty() || skipping)
+            problem(n, ".title after the first topic ignored");
+        else
+            title_ = rest;
+    } else if (word == "topic") {
+        start_topic(n, rest, bodies, skipping);
+    } else {
+        problem(n, "unknown directive ." + word + " ignored");
+    }
+}
+
+/* ".topic N title" at line n: a new topic and its empty body, or, for a bad or
+ * repeated number, the topic's lines skipped up to the next directive. */
+void HelpFile::start_topic(int n, const std::string& rest, std::vector<Body>& bodies,
+                           bool& skipping)
+{
+    size_t sp = rest.find(' ');
+    std::string num = rest.substr(0, sp);
+    std::string title = sp == std::string::npos ? "" : trim(rest.substr(sp));
+    int number = 0;
+    if (!parse_number(num, &number)) {
+        problem(n, ".topic needs a number, not \"" + num + "\"; topic skipped");
+        skipping = true;
+        return;
+    }
+    if (find(number)) {
+        problem(n, "topic " + num + " defined twice; this one skipped");
+        skipping = true;
+        return;
+    }
+    if (title.empty()) {
+        problem(n, "topic " + num + " has no title");
+        title = "Topic " + num;
+    }
+    HelpTopic t;
+    t.number = number;
+    t.title = title;
+    t.line = n;
+    topics_.push_back(t);
+    bodies.push_back({{}, n + 1});
+    skipping = false;
+}
+
+/* The links' problems are found last: put every problem in file order, so the
+ * viewer's message line shows the first one in the file. */
+void HelpFile::sort_problems()
+{
     std::vector<size_t> order(problems_.size());
     for (size_t i = 0; i < order.size(); i++) order[i] = i;
     std::stable_sort(order.begin(), order.end(),

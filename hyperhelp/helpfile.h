@@ -64,7 +64,16 @@ public:
     static const size_t max_size = 4 * 1024 * 1024;
 
 private:
+    /* The lines of a topic's body, the first of them at first_line. */
+    struct Body {
+        std::vector<std::string> lines;
+        int first_line = 0;
+    };
+
     void problem(int line, const std::string& what);
+    void directive(int n, const std::string& line, std::vector<Body>& bodies, bool& skipping);
+    void start_topic(int n, const std::string& rest, std::vector<Body>& bodies, bool& skipping);
+    void sort_problems();
     void finish_topic(HelpTopic& t, const std::vector<std::string>& lines, int first_line);
 
     std::string name_;

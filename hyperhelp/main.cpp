@@ -381,19 +381,10 @@ Widget button(Widget parent, const char* name, const char* label, XtCallbackProc
     return b;
 }
 
-void build_window(int argc, char** argv)
+/* The row along the top: Back, Contents, the search field with its Search
+ * button, and Close at the right end. */
+void build_button_row(Widget form)
 {
-    /* The screen asked for, when the display has it; the records stay on the
-     * default screen's root window either way. */
-    Screen* screen = v.screen >= 0 && v.screen < ScreenCount(v.dpy)
-                         ? ScreenOfDisplay(v.dpy, v.screen)
-                         : DefaultScreenOfDisplay(v.dpy);
-    v.shell =
-        XtVaAppCreateShell("hyperhelp", "HyperHelp", applicationShellWidgetClass, v.dpy, XmNscreen,
-                           screen, XmNtitle, "Help", XmNiconName, "Help", XmNdeleteResponse,
-                           XmDO_NOTHING, XmNwidth, 640, XmNheight, 640, NULL);
-    Widget form = XtVaCreateManagedWidget("hh_form", xmFormWidgetClass, v.shell,
-                                          XmNhorizontalSpacing, 6, XmNverticalSpacing, 6, NULL);
     v.back = button(form, "hh_back", "Back", back_cb);
     Widget contents = button(form, "hh_contents", "Contents", contents_cb);
     Widget go_search = button(form, "hh_search_button", "Search", search_cb);
@@ -409,16 +400,13 @@ void build_window(int argc, char** argv)
     XtVaSetValues(go_search, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_WIDGET,
                   XmNleftWidget, v.search, NULL);
     XtVaSetValues(close, XmNtopAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
+}
 
-    v.title = XtVaCreateManagedWidget("hh_title", xmLabelWidgetClass, form, XmNalignment,
-                                      XmALIGNMENT_BEGINNING, XmNtopAttachment, XmATTACH_WIDGET,
-                                      XmNtopWidget, v.search, XmNleftAttachment, XmATTACH_FORM,
-                                      XmNrightAttachment, XmATTACH_FORM, NULL);
-    v.message = XtVaCreateManagedWidget("hh_message", xmLabelWidgetClass, form, XmNalignment,
-                                        XmALIGNMENT_BEGINNING, XmNbottomAttachment, XmATTACH_FORM,
-                                        XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
-                                        XmATTACH_FORM, NULL);
-    Arg args[8];
+/* The page's links in a scrolled list just above the message line, under
+ * their label; returns the label. */
+Widget build_link_list(Widget form)
+{
+    Arg args[2];
     Cardinal n = 0;
     XtSetArg(args[n], XmNvisibleItemCount, 4);
     n++;
@@ -436,8 +424,15 @@ void build_window(int argc, char** argv)
     XmStringFree(see);
     XtAddCallback(v.links, XmNdefaultActionCallback, link_list_cb, nullptr);
     XtManageChild(v.links);
+    return links_label;
+}
 
-    n = 0;
+/* The page's text, read-only and wrapped, in a scrolled window from the
+ * title down to above. */
+void build_text(Widget form, Widget above)
+{
+    Arg args[7];
+    Cardinal n = 0;
     XtSetArg(args[n], XmNeditMode, XmMULTI_LINE_EDIT);
     n++;
     XtSetArg(args[n], XmNeditable, False);
@@ -454,10 +449,35 @@ void build_window(int argc, char** argv)
     n++;
     v.text = XmCreateScrolledText(form, const_cast<char*>("hh_text"), args, n);
     XtVaSetValues(XtParent(v.text), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, v.title,
-                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, links_label,
-                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
+                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, above, XmNleftAttachment,
+                  XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, NULL);
     XtAddEventHandler(v.text, ButtonPressMask | ButtonReleaseMask, False, text_click, nullptr);
     XtManageChild(v.text);
+}
+
+void build_window(int argc, char** argv)
+{
+    /* The screen asked for, when the display has it; the records stay on the
+     * default screen's root window either way. */
+    Screen* screen = v.screen >= 0 && v.screen < ScreenCount(v.dpy)
+                         ? ScreenOfDisplay(v.dpy, v.screen)
+                         : DefaultScreenOfDisplay(v.dpy);
+    v.shell =
+        XtVaAppCreateShell("hyperhelp", "HyperHelp", applicationShellWidgetClass, v.dpy, XmNscreen,
+                           screen, XmNtitle, "Help", XmNiconName, "Help", XmNdeleteResponse,
+                           XmDO_NOTHING, XmNwidth, 640, XmNheight, 640, NULL);
+    Widget form = XtVaCreateManagedWidget("hh_form", xmFormWidgetClass, v.shell,
+                                          XmNhorizontalSpacing, 6, XmNverticalSpacing, 6, NULL);
+    build_button_row(form);
+    v.title = XtVaCreateManagedWidget("hh_title", xmLabelWidgetClass, form, XmNalignment,
+                                      XmALIGNMENT_BEGINNING, XmNtopAttachment, XmATTACH_WIDGET,
+                                      XmNtopWidget, v.search, XmNleftAttachment, XmATTACH_FORM,
+                                      XmNrightAttachment, XmATTACH_FORM, NULL);
+    v.message = XtVaCreateManagedWidget("hh_message", xmLabelWidgetClass, form, XmNalignment,
+                                        XmALIGNMENT_BEGINNING, XmNbottomAttachment, XmATTACH_FORM,
+                                        XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
+                                        XmATTACH_FORM, NULL);
+    build_text(form, build_link_list(form));
 
     Atom wm_delete = XmInternAtom(v.dpy, const_cast<char*>("WM_DELETE_WINDOW"), False);
     XmAddWMProtocolCallback(v.shell, wm_delete, close_cb, nullptr);

@@ -59,6 +59,8 @@ struct ClassDef {
     bool is_a(const std::string& cls) const; // this class or one derived from cls
 };
 
+class SchemaParser;
+
 class Schema {
 public:
     // Reads a schema file; on failure returns null and sets err to "file:line: what".
@@ -81,6 +83,8 @@ public:
     std::string describe(const ClassDef& c) const;
 
 private:
+    friend class SchemaParser; // fills the members below as it reads
+
     std::map<std::string, std::unique_ptr<Syntax>> syntaxes_;
     std::vector<std::unique_ptr<AttributeDef>> attributes_;
     std::map<std::string, const AttributeDef*> by_name_; // full and display names

@@ -43,29 +43,20 @@ static Widget caption_field(Widget caption, const char* name)
                                    PsNstretchHorizontal, True, NULL);
 }
 
-void ConfigWin::create(Widget parent, const char* name)
+/* Pane 1: the objects loaded, the parent and the class.  It keeps its height
+ * when the window grows; the attribute pane takes the rest. */
+static void create_loaded_pane(ConfigWin& w)
 {
-    oc_dialog = make_dialog(parent, name, "oc_dialog", 560, "Tarnwick: Object Configuration",
-                            &_xd_rootwidget);
-    xd_link_records[XD_LINK_OBJECT_CONFIGURATION] = oc_dialog;
-
-    oc_sash_form = XtVaCreateManagedWidget("oc_sash_form", xmFormWidgetClass, oc_dialog, NULL);
-    oc_sash = XtVaCreateWidget("oc_sash", xmPanedWindowWidgetClass, oc_sash_form, XmNtopAttachment,
-                               XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
-                               XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, NULL);
-
-    /* Pane 1: the object loaded, its parent and its class.  It keeps its
-     * height when the window grows; the attribute pane takes the rest. */
-    oc_loaded_objects_form = XtVaCreateWidget("oc_loaded_objects_form", xmFormWidgetClass, oc_sash,
-                                              XmNskipAdjust, True, NULL);
-    oc_fdn_caption = XtVaCreateWidget(
-        "oc_fdn_caption", psCaptionWidgetClass, oc_loaded_objects_form, XmNtopAttachment,
+    w.oc_loaded_objects_form = XtVaCreateWidget("oc_loaded_objects_form", xmFormWidgetClass,
+                                                w.oc_sash, XmNskipAdjust, True, NULL);
+    w.oc_fdn_caption = XtVaCreateWidget(
+        "oc_fdn_caption", psCaptionWidgetClass, w.oc_loaded_objects_form, XmNtopAttachment,
         XmATTACH_FORM, XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 4,
         XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 4, XmNbottomAttachment, XmATTACH_FORM,
         XmNbottomOffset, 4, NULL);
-    oc_loaded_objects_label = labelled(xmLabelWidgetClass, oc_fdn_caption,
-                                       "oc_loaded_objects_label", 561, "Objects Loaded (0):");
-    Arg args[8];
+    w.oc_loaded_objects_label = labelled(xmLabelWidgetClass, w.oc_fdn_caption,
+                                         "oc_loaded_objects_label", 561, "Objects Loaded (0):");
+    Arg args[3];
     Cardinal n = 0;
     XtSetArg(args[n], XmNvisibleItemCount, 3);
     n++;
@@ -73,53 +64,43 @@ void ConfigWin::create(Widget parent, const char* name)
     n++;
     XtSetArg(args[n], PsNstretchHorizontal, True);
     n++;
-    oc_loaded_object_list =
-        XmCreateScrolledList(oc_fdn_caption, const_cast<char*>("oc_loaded_object_list"), args, n);
-    XtVaSetValues(XtParent(oc_loaded_object_list), PsNstretchHorizontal, True, NULL);
-    XtManageChild(oc_loaded_object_list);
-    decoy = labelled(xmLabelWidgetClass, oc_fdn_caption, "decoy", 562, "Parent FDN");
-    PARENTFDN = caption_field(oc_fdn_caption, "PARENTFDN");
-    decoy1 = XtVaCreateManagedWidget("decoy1", xmLabelWidgetClass, oc_fdn_caption, NULL);
-    set_label_text(decoy1, "Object Class");
-    OBJCLASS = caption_field(oc_fdn_caption, "OBJCLASS");
-    XtAddCallback(OBJCLASS, XmNfocusCallback, show_attr_syntax, (XtPointer) "objectClass");
-    XtAddCallback(OBJCLASS, XmNactivateCallback, new_class_cb, this);
-    XtManageChild(oc_fdn_caption);
-    XtManageChild(oc_loaded_objects_form);
+    w.oc_loaded_object_list =
+        XmCreateScrolledList(w.oc_fdn_caption, const_cast<char*>("oc_loaded_object_list"), args, n);
+    XtVaSetValues(XtParent(w.oc_loaded_object_list), PsNstretchHorizontal, True, NULL);
+    XtManageChild(w.oc_loaded_object_list);
+    w.decoy = labelled(xmLabelWidgetClass, w.oc_fdn_caption, "decoy", 562, "Parent FDN");
+    w.PARENTFDN = caption_field(w.oc_fdn_caption, "PARENTFDN");
+    w.decoy1 = XtVaCreateManagedWidget("decoy1", xmLabelWidgetClass, w.oc_fdn_caption, NULL);
+    set_label_text(w.decoy1, "Object Class");
+    w.OBJCLASS = caption_field(w.oc_fdn_caption, "OBJCLASS");
+    XtAddCallback(w.OBJCLASS, XmNfocusCallback, show_attr_syntax, (XtPointer) "objectClass");
+    XtAddCallback(w.OBJCLASS, XmNactivateCallback, ConfigWin::new_class_cb, &w);
+    XtManageChild(w.oc_fdn_caption);
+    XtManageChild(w.oc_loaded_objects_form);
+}
 
-    /* Pane 2: the attribute form, rebuilt for each object shown. */
-    oc_attributes_form = XtVaCreateWidget("oc_attributes_form", xmFormWidgetClass, oc_sash, NULL);
-    oc_attribute_scrolled_window = XtVaCreateManagedWidget(
-        "oc_attribute_scrolled_window", xmScrolledWindowWidgetClass, oc_attributes_form,
+/* Pane 2: the attribute form, rebuilt for each object shown. */
+static void create_attribute_pane(ConfigWin& w)
+{
+    w.oc_attributes_form =
+        XtVaCreateWidget("oc_attributes_form", xmFormWidgetClass, w.oc_sash, NULL);
+    w.oc_attribute_scrolled_window = XtVaCreateManagedWidget(
+        "oc_attribute_scrolled_window", xmScrolledWindowWidgetClass, w.oc_attributes_form,
         XmNscrollingPolicy, XmAUTOMATIC, XmNwidth, 575, XmNheight, 450, XmNtopAttachment,
         XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
         XmNbottomAttachment, XmATTACH_FORM, NULL);
-    oc_attribute_caption = XtVaCreateWidget("oc_attribute_caption", psCaptionWidgetClass,
-                                            oc_attribute_scrolled_window, NULL);
-    XtVaSetValues(oc_attribute_scrolled_window, XmNworkWindow, oc_attribute_caption, NULL);
-    XtManageChild(oc_attributes_form);
+    w.oc_attribute_caption = XtVaCreateWidget("oc_attribute_caption", psCaptionWidgetClass,
+                                              w.oc_attribute_scrolled_window, NULL);
+    XtVaSetValues(w.oc_attribute_scrolled_window, XmNworkWindow, w.oc_attribute_caption, NULL);
+    XtManageChild(w.oc_attributes_form);
+}
 
-    /* Pane 3: the syntax of the attribute in focus, the message line, Update. */
-    oc_format_form =
-        XtVaCreateWidget("oc_format_form", xmFormWidgetClass, oc_sash, XmNskipAdjust, True, NULL);
-    oc_format_label =
-        labelled(xmLabelWidgetClass, oc_format_form, "oc_format_label", 563, "Attribute Format:");
-    XtVaSetValues(oc_format_label, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 4,
-                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 4, NULL);
-    oc_update_button =
-        labelled(xmPushButtonWidgetClass, oc_format_form, "oc_update_button", 565, "Update");
-    XtVaSetValues(oc_update_button, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 4,
-                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 4, NULL);
-    XtAddCallback(oc_update_button, XmNactivateCallback, update_image_tramp, this);
-    XtSetSensitive(oc_update_button, False);
-    oc_message_label =
-        labelled(xmLabelWidgetClass, oc_format_form, "oc_message_label", 564, "Message Area");
-    XtVaSetValues(oc_message_label, XmNalignment, XmALIGNMENT_BEGINNING, XmNleftAttachment,
-                  XmATTACH_FORM, XmNleftOffset, 4, XmNrightAttachment, XmATTACH_WIDGET,
-                  XmNrightWidget, oc_update_button, XmNrightOffset, 8, XmNtopAttachment,
-                  XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, oc_update_button, XmNbottomAttachment,
-                  XmATTACH_FORM, XmNbottomOffset, 4, NULL);
-    n = 0;
+/* The syntax of the attribute in focus: three wrapped lines, read only,
+ * between the format label and the Update button. */
+static void create_syntax_text(ConfigWin& w)
+{
+    Arg args[6];
+    Cardinal n = 0;
     XtSetArg(args[n], XmNrows, 3);
     n++;
     XtSetArg(args[n], XmNeditMode, XmMULTI_LINE_EDIT);
@@ -132,27 +113,63 @@ void ConfigWin::create(Widget parent, const char* name)
     n++;
     XtSetArg(args[n], XmNscrollHorizontal, False);
     n++;
-    oc_attribute_format_list = XmCreateScrolledText(
-        oc_format_form, const_cast<char*>("oc_attribute_format_list"), args, n);
-    XtVaSetValues(XtParent(oc_attribute_format_list), XmNtopAttachment, XmATTACH_WIDGET,
-                  XmNtopWidget, oc_format_label, XmNtopOffset, 2, XmNleftAttachment, XmATTACH_FORM,
-                  XmNleftOffset, 4, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 4,
-                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, oc_update_button,
-                  XmNbottomOffset, 4, NULL);
-    XtManageChild(oc_attribute_format_list);
-    XtManageChild(oc_format_form);
+    w.oc_attribute_format_list = XmCreateScrolledText(
+        w.oc_format_form, const_cast<char*>("oc_attribute_format_list"), args, n);
+    XtVaSetValues(XtParent(w.oc_attribute_format_list), XmNtopAttachment, XmATTACH_WIDGET,
+                  XmNtopWidget, w.oc_format_label, XmNtopOffset, 2, XmNleftAttachment,
+                  XmATTACH_FORM, XmNleftOffset, 4, XmNrightAttachment, XmATTACH_FORM,
+                  XmNrightOffset, 4, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
+                  w.oc_update_button, XmNbottomOffset, 4, NULL);
+    XtManageChild(w.oc_attribute_format_list);
+}
+
+/* Pane 3: the syntax of the attribute in focus, the message line, Update. */
+static void create_format_pane(ConfigWin& w)
+{
+    w.oc_format_form =
+        XtVaCreateWidget("oc_format_form", xmFormWidgetClass, w.oc_sash, XmNskipAdjust, True, NULL);
+    w.oc_format_label =
+        labelled(xmLabelWidgetClass, w.oc_format_form, "oc_format_label", 563, "Attribute Format:");
+    XtVaSetValues(w.oc_format_label, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 4,
+                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 4, NULL);
+    w.oc_update_button = push_button(w.oc_format_form, "oc_update_button", 565, "Update",
+                                     ConfigWin::update_image_tramp, &w);
+    XtVaSetValues(w.oc_update_button, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 4,
+                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 4, NULL);
+    XtSetSensitive(w.oc_update_button, False);
+    w.oc_message_label =
+        labelled(xmLabelWidgetClass, w.oc_format_form, "oc_message_label", 564, "Message Area");
+    XtVaSetValues(w.oc_message_label, XmNalignment, XmALIGNMENT_BEGINNING, XmNleftAttachment,
+                  XmATTACH_FORM, XmNleftOffset, 4, XmNrightAttachment, XmATTACH_WIDGET,
+                  XmNrightWidget, w.oc_update_button, XmNrightOffset, 8, XmNtopAttachment,
+                  XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, w.oc_update_button, XmNbottomAttachment,
+                  XmATTACH_FORM, XmNbottomOffset, 4, NULL);
+    create_syntax_text(w);
+    XtManageChild(w.oc_format_form);
+}
+
+void ConfigWin::create(Widget parent, const char* name)
+{
+    oc_dialog = make_dialog(parent, name, "oc_dialog", 560, "Tarnwick: Object Configuration",
+                            &_xd_rootwidget);
+    xd_link_records[XD_LINK_OBJECT_CONFIGURATION] = oc_dialog;
+
+    oc_sash_form = XtVaCreateManagedWidget("oc_sash_form", xmFormWidgetClass, oc_dialog, NULL);
+    oc_sash = XtVaCreateWidget("oc_sash", xmPanedWindowWidgetClass, oc_sash_form, XmNtopAttachment,
+                               XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
+                               XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, NULL);
+    create_loaded_pane(*this);
+    create_attribute_pane(*this);
+    create_format_pane(*this);
     XtManageChild(oc_sash);
 
-    oc_set_button = labelled(xmPushButtonWidgetClass, oc_dialog, "oc_set_button", 566, "Set");
-    XtAddCallback(oc_set_button, XmNactivateCallback, set_attributes_tramp, this);
+    oc_set_button = push_button(oc_dialog, "oc_set_button", 566, "Set", set_attributes_tramp, this);
     XtSetSensitive(oc_set_button, False);
     /* Close hides the window before its operation runs. */
-    oc_close_button = labelled(xmPushButtonWidgetClass, oc_dialog, "oc_close_button", 567, "Close");
-    XtAddCallback(oc_close_button, XmNactivateCallback, XDunmanage_link,
-                  xd_link(XD_LINK_OBJECT_CONFIGURATION));
+    oc_close_button = push_button(oc_dialog, "oc_close_button", 567, "Close", XDunmanage_link,
+                                  xd_link(XD_LINK_OBJECT_CONFIGURATION));
     XtAddCallback(oc_close_button, XmNactivateCallback, close_window_tramp, this);
-    oc_help_button = labelled(xmPushButtonWidgetClass, oc_dialog, "oc_help_button", 568, "Help");
-    XtAddCallback(oc_help_button, XmNactivateCallback, oc_help_cb, nullptr);
+    oc_help_button = push_button(oc_dialog, "oc_help_button", 568, "Help", oc_help_cb, nullptr);
 
     close_like(_xd_rootwidget, oc_close_button);
 

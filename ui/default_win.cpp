@@ -52,6 +52,34 @@ static Widget field(Widget form, const char* name, Widget above, const char* val
                                    XmNtopOffset, above ? 6 : 10, NULL);
 }
 
+/* How nodes are labelled (FDN or RDN, a radio box below the filter) and the
+ * sibling order (FDN order unless numbers are to sort as numbers), each with
+ * its label, set from the state the editor is in. */
+static void create_toggles(DefaultWin& w)
+{
+    w.dp_obj_name_label =
+        labelled(xmLabelWidgetClass, w.dp_form, "dp_obj_name_label", 550, "Show Objects With:");
+    w.dp_obj_name_radio_box =
+        XmCreateRadioBox(w.dp_form, const_cast<char*>("dp_obj_name_radio_box"), nullptr, 0);
+    XtVaSetValues(w.dp_obj_name_radio_box, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
+                  w.dp_filter, XmNtopOffset, 8, NULL);
+    w.dp_fdn_toggle = labelled(xmToggleButtonGadgetClass, w.dp_obj_name_radio_box, "dp_fdn_toggle",
+                               548, "Fully Distinguished Name (FDN)");
+    w.dp_rdn_tog = labelled(xmToggleButtonGadgetClass, w.dp_obj_name_radio_box, "dp_rdn_tog", 549,
+                            "Relative Distinguished Name (RDN)");
+    XmToggleButtonGadgetSetState(fdn_name ? w.dp_fdn_toggle : w.dp_rdn_tog, True, False);
+    XtManageChild(w.dp_obj_name_radio_box);
+
+    w.dp_order_label =
+        labelled(xmLabelWidgetClass, w.dp_form, "dp_order_label", 830, "Sibling Order:");
+    w.dp_natural_order = labelled(xmToggleButtonGadgetClass, w.dp_form, "dp_natural_order", 831,
+                                  "Natural Order (slot 2 before slot 10)");
+    XtVaSetValues(w.dp_natural_order, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
+                  w.dp_obj_name_radio_box, XmNtopOffset, 4, NULL);
+    XmToggleButtonGadgetSetState(w.dp_natural_order, natural_order, False);
+    XtAddCallback(w.dp_natural_order, XmNvalueChangedCallback, DefaultWin::natural_order_tramp, &w);
+}
+
 void DefaultWin::create(Widget parent, const char* name)
 {
     dp_dialog = make_dialog(parent, name, "dp_dialog", 543, "Tarnwick: Default Preferences",
@@ -71,39 +99,16 @@ void DefaultWin::create(Widget parent, const char* name)
     dp_filter = field(dp_form, "dp_filter", dp_scope, default_filter, 40);
     XtVaSetValues(dp_filter, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, NULL);
 
-    dp_obj_name_label =
-        labelled(xmLabelWidgetClass, dp_form, "dp_obj_name_label", 550, "Show Objects With:");
-    dp_obj_name_radio_box =
-        XmCreateRadioBox(dp_form, const_cast<char*>("dp_obj_name_radio_box"), nullptr, 0);
-    XtVaSetValues(dp_obj_name_radio_box, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, dp_filter,
-                  XmNtopOffset, 8, NULL);
-    dp_fdn_toggle = labelled(xmToggleButtonGadgetClass, dp_obj_name_radio_box, "dp_fdn_toggle", 548,
-                             "Fully Distinguished Name (FDN)");
-    dp_rdn_tog = labelled(xmToggleButtonGadgetClass, dp_obj_name_radio_box, "dp_rdn_tog", 549,
-                          "Relative Distinguished Name (RDN)");
-    XmToggleButtonGadgetSetState(fdn_name ? dp_fdn_toggle : dp_rdn_tog, True, False);
-    XtManageChild(dp_obj_name_radio_box);
-
-    /* Sibling order: FDN order unless numbers are to sort as numbers. */
-    dp_order_label = labelled(xmLabelWidgetClass, dp_form, "dp_order_label", 830, "Sibling Order:");
-    dp_natural_order = labelled(xmToggleButtonGadgetClass, dp_form, "dp_natural_order", 831,
-                                "Natural Order (slot 2 before slot 10)");
-    XtVaSetValues(dp_natural_order, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
-                  dp_obj_name_radio_box, XmNtopOffset, 4, NULL);
-    XmToggleButtonGadgetSetState(dp_natural_order, natural_order, False);
-    XtAddCallback(dp_natural_order, XmNvalueChangedCallback, natural_order_tramp, this);
+    create_toggles(*this);
 
     dp_view_label = labelled(xmLabelWidgetClass, dp_form, "dp_view_label", 547, "Views:");
-    dp_load_view = labelled(xmPushButtonWidgetClass, dp_form, "dp_load_view", 551, "Load...");
+    dp_load_view = push_button(dp_form, "dp_load_view", 551, "Load...", load_view_tramp, this);
     XtVaSetValues(dp_load_view, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, dp_natural_order,
                   XmNtopOffset, 8, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, NULL);
-    dp_save_view = labelled(xmPushButtonWidgetClass, dp_form, "dp_save_view", 552, "Save...");
+    dp_save_view = push_button(dp_form, "dp_save_view", 552, "Save...", save_view_tramp, this);
     XtVaSetValues(dp_save_view, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
                   dp_load_view, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, dp_load_view,
                   XmNleftOffset, 8, NULL);
-
-    XtAddCallback(dp_load_view, XmNactivateCallback, load_view_tramp, this);
-    XtAddCallback(dp_save_view, XmNactivateCallback, save_view_tramp, this);
 
     Widget labels[] = {dp_default_node_label, dp_scope_label, dp_filter_label,
                        dp_obj_name_label,     dp_order_label, dp_view_label};
@@ -114,22 +119,17 @@ void DefaultWin::create(Widget parent, const char* name)
     XtVaSetValues(dp_obj_name_label, XmNbottomAttachment, XmATTACH_NONE, XmNtopOffset, 6, NULL);
 
     /* Ok and Cancel hide the dialog before their operation runs. */
-    dp_ok_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_ok_button", 553, "Ok");
-    XtAddCallback(dp_ok_button, XmNactivateCallback, XDunmanage_link,
-                  xd_link(XD_LINK_DEFAULT_PREFERENCES));
+    XtPointer dialog = xd_link(XD_LINK_DEFAULT_PREFERENCES);
+    dp_ok_button = push_button(dp_dialog, "dp_ok_button", 553, "Ok", XDunmanage_link, dialog);
     XtAddCallback(dp_ok_button, XmNactivateCallback, default_ok_tramp, this);
-    dp_apply_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_apply_button", 554, "Apply");
-    XtAddCallback(dp_apply_button, XmNactivateCallback, default_ok_tramp, this);
+    dp_apply_button =
+        push_button(dp_dialog, "dp_apply_button", 554, "Apply", default_ok_tramp, this);
     dp_cancel_button =
-        labelled(xmPushButtonWidgetClass, dp_dialog, "dp_cancel_button", 555, "Cancel");
-    XtAddCallback(dp_cancel_button, XmNactivateCallback, XDunmanage_link,
-                  xd_link(XD_LINK_DEFAULT_PREFERENCES));
+        push_button(dp_dialog, "dp_cancel_button", 555, "Cancel", XDunmanage_link, dialog);
     XtAddCallback(dp_cancel_button, XmNactivateCallback, default_cancel_tramp, this);
     dp_default_button =
-        labelled(xmPushButtonWidgetClass, dp_dialog, "dp_default_button", 556, "Default");
-    XtAddCallback(dp_default_button, XmNactivateCallback, reset_defaults_tramp, this);
-    dp_help_button = labelled(xmPushButtonWidgetClass, dp_dialog, "dp_help_button", 557, "Help");
-    XtAddCallback(dp_help_button, XmNactivateCallback, dp_help_cb, nullptr);
+        push_button(dp_dialog, "dp_default_button", 556, "Default", reset_defaults_tramp, this);
+    dp_help_button = push_button(dp_dialog, "dp_help_button", 557, "Help", dp_help_cb, nullptr);
 
     close_like(_xd_rootwidget, dp_cancel_button);
 }

@@ -56,6 +56,113 @@ static Widget menu(Widget menubar, const char* cascade_name, const char* pulldow
     return cascade;
 }
 
+/* File: Properties... and Exit. */
+static void create_file_menu(MainWin& w)
+{
+    w.mw_view =
+        menu(w.mw_menubar, "mw_view", "mw_view_pulldown", 501, "File", 'F', &w.mw_view_pulldown);
+    w.mw_properties_button =
+        push_button(w.mw_view_pulldown, "mw_properties_button", 502, "Properties...", XDmanage_link,
+                    xd_link(XD_LINK_DEFAULT_PREFERENCES), 'P');
+    w.mw_view_separator = XtCreateManagedWidget("mw_view_separator", xmSeparatorWidgetClass,
+                                                w.mw_view_pulldown, nullptr, 0);
+    w.mw_close_button = push_button(w.mw_view_pulldown, "mw_close_button", 503, "Exit",
+                                    MainWin::exit_tramp, &w, 'x');
+}
+
+/* Object: Create..., Get... and the Action pull-down, which is rebuilt for
+ * each selected object's class. */
+static void create_object_menu(MainWin& w)
+{
+    w.mw_selected = menu(w.mw_menubar, "mw_selected", "mw_selected_pulldown", 504, "Object", 'O',
+                         &w.mw_selected_pulldown);
+    w.mw_create_from_button =
+        push_button(w.mw_selected_pulldown, "mw_create_from_button", 505, "Create...",
+                    MainWin::create_from_selected_tramp, &w, 'C');
+    w.mw_get_button = push_button(w.mw_selected_pulldown, "mw_get_button", 506, "Get...",
+                                  MainWin::get_object_tramp, &w, 'G');
+    XtSetSensitive(w.mw_get_button, False);
+    w.mw_action = menu(w.mw_selected_pulldown, "mw_action", "mw_action_pulldown", 507, "Action",
+                       'A', &w.mw_action_pulldown);
+    XtSetSensitive(w.mw_action, False);
+}
+
+/* Edit: Select, Deselect and Delete. */
+static void create_edit_menu(MainWin& w)
+{
+    w.mw_edit =
+        menu(w.mw_menubar, "mw_edit", "mw_edit_pulldown", 509, "Edit", 'E', &w.mw_edit_pulldown);
+    w.mw_select_button = push_button(w.mw_edit_pulldown, "mw_select_button", 510, "Select",
+                                     XDmanage_link, xd_link(XD_LINK_SELECTION_WINDOW), 'S');
+    XtSetSensitive(w.mw_select_button, False);
+    w.mw_deselect_button = push_button(w.mw_edit_pulldown, "mw_deselect_button", 511, "Deselect",
+                                       MainWin::deselect_objects_tramp, &w, 'l');
+    w.mw_edit_separator = XtCreateManagedWidget("mw_edit_separator", xmSeparatorWidgetClass,
+                                                w.mw_edit_pulldown, nullptr, 0);
+    w.mw_delete_button = push_button(w.mw_edit_pulldown, "mw_delete_button", 512, "Delete",
+                                     MainWin::delete_object_tramp, &w, 'D');
+    XtSetSensitive(w.mw_delete_button, False);
+}
+
+/* Help, at the right end of the menu bar. */
+static void create_help_menu(MainWin& w)
+{
+    Widget help_menu;
+    Widget help_cascade =
+        menu(w.mw_menubar, "tarn_help_cascade_but", "tarn_help_menu", 514, "Help", 'H', &help_menu);
+    XtVaSetValues(w.mw_menubar, XmNmenuHelpWidget, help_cascade, NULL);
+    w.mw_help_button =
+        push_button(help_menu, "mw_help_button", 515, "Help...", mw_help_cb, nullptr, 'H');
+}
+
+/* The path line under the menu bar. */
+static void create_path_line(MainWin& w)
+{
+    w.mw_path_label = labelled(xmLabelWidgetClass, w.mw_form, "mw_path_label", 516, "Path:");
+    XtVaSetValues(w.mw_path_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, w.mw_menubar,
+                  XmNtopOffset, 10, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, NULL);
+    w.mw_path = XtVaCreateManagedWidget(
+        "mw_path", xmTextFieldWidgetClass, w.mw_form, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET,
+        XmNtopWidget, w.mw_path_label, XmNtopOffset, -5, XmNleftAttachment, XmATTACH_WIDGET,
+        XmNleftWidget, w.mw_path_label, XmNleftOffset, 5, XmNrightAttachment, XmATTACH_FORM,
+        XmNrightOffset, 25, NULL);
+}
+
+/* The status line along the form's bottom edge, and the navigator, which
+ * takes all the height between the path line and the status line.  The
+ * outline scrolls itself with the window's two scroll bars: it places only
+ * the rows in view, so a node of any number of children opens fast and every
+ * row can be reached, which a clipped work area of at most 32,767 pixels
+ * could not give. */
+static void create_navigator(MainWin& w)
+{
+    XmString empty = XmStringCreateLocalized(const_cast<char*>(""));
+    w.mw_message_label = XtVaCreateManagedWidget(
+        "mw_message_label", xmLabelWidgetClass, w.mw_form, XmNlabelString, empty, XmNalignment,
+        XmALIGNMENT_BEGINNING, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+        XmNbottomAttachment, XmATTACH_FORM, NULL);
+    XmStringFree(empty);
+
+    w.mw_navigator_window = XtVaCreateManagedWidget(
+        "mw_navigator_window", xmScrolledWindowWidgetClass, w.mw_form, XmNscrollingPolicy,
+        XmAPPLICATION_DEFINED, XmNscrollBarDisplayPolicy, XmSTATIC, XmNtopAttachment,
+        XmATTACH_WIDGET, XmNtopWidget, w.mw_path, XmNtopOffset, 10, XmNleftAttachment,
+        XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_WIDGET,
+        XmNbottomWidget, w.mw_message_label, NULL);
+    w.mw_navigator_hscroll =
+        XtVaCreateManagedWidget("HorScrollBar", xmScrollBarWidgetClass, w.mw_navigator_window,
+                                XmNorientation, XmHORIZONTAL, NULL);
+    w.mw_navigator_vscroll =
+        XtVaCreateManagedWidget("VertScrollBar", xmScrollBarWidgetClass, w.mw_navigator_window,
+                                XmNorientation, XmVERTICAL, NULL);
+    w.mw_navigator =
+        XtVaCreateManagedWidget("mw_navigator", xiOutlineWidgetClass, w.mw_navigator_window,
+                                XiNautoClose, False, XmNverticalScrollBar, w.mw_navigator_vscroll,
+                                XmNhorizontalScrollBar, w.mw_navigator_hscroll, NULL);
+    XmScrolledWindowSetAreas(w.mw_navigator_window, w.mw_navigator_hscroll, w.mw_navigator_vscroll,
+                             w.mw_navigator);
+}
+
 void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
                      const char* app_class)
 {
@@ -88,99 +195,14 @@ void MainWin::create(Display* dpy, const char* app_name, int argc, char** argv,
     mw_menubar = XmCreateMenuBar(mw_form, const_cast<char*>("mw_menubar"), nullptr, 0);
     XtVaSetValues(mw_menubar, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
                   XmNrightAttachment, XmATTACH_FORM, NULL);
-
-    mw_view = menu(mw_menubar, "mw_view", "mw_view_pulldown", 501, "File", 'F', &mw_view_pulldown);
-    mw_properties_button = labelled(xmPushButtonWidgetClass, mw_view_pulldown,
-                                    "mw_properties_button", 502, "Properties...", 'P');
-    XtAddCallback(mw_properties_button, XmNactivateCallback, XDmanage_link,
-                  xd_link(XD_LINK_DEFAULT_PREFERENCES));
-    mw_view_separator = XtCreateManagedWidget("mw_view_separator", xmSeparatorWidgetClass,
-                                              mw_view_pulldown, nullptr, 0);
-    mw_close_button =
-        labelled(xmPushButtonWidgetClass, mw_view_pulldown, "mw_close_button", 503, "Exit", 'x');
-    XtAddCallback(mw_close_button, XmNactivateCallback, exit_tramp, this);
-
-    mw_selected = menu(mw_menubar, "mw_selected", "mw_selected_pulldown", 504, "Object", 'O',
-                       &mw_selected_pulldown);
-    mw_create_from_button = labelled(xmPushButtonWidgetClass, mw_selected_pulldown,
-                                     "mw_create_from_button", 505, "Create...", 'C');
-    XtAddCallback(mw_create_from_button, XmNactivateCallback, create_from_selected_tramp, this);
-    mw_get_button = labelled(xmPushButtonWidgetClass, mw_selected_pulldown, "mw_get_button", 506,
-                             "Get...", 'G');
-    XtAddCallback(mw_get_button, XmNactivateCallback, get_object_tramp, this);
-    XtSetSensitive(mw_get_button, False);
-    /* The Action pull-down is rebuilt for each selected object's class. */
-    mw_action = menu(mw_selected_pulldown, "mw_action", "mw_action_pulldown", 507, "Action", 'A',
-                     &mw_action_pulldown);
-    XtSetSensitive(mw_action, False);
-
-    mw_edit = menu(mw_menubar, "mw_edit", "mw_edit_pulldown", 509, "Edit", 'E', &mw_edit_pulldown);
-    mw_select_button =
-        labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_select_button", 510, "Select", 'S');
-    XtAddCallback(mw_select_button, XmNactivateCallback, XDmanage_link,
-                  xd_link(XD_LINK_SELECTION_WINDOW));
-    XtSetSensitive(mw_select_button, False);
-    mw_deselect_button = labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_deselect_button",
-                                  511, "Deselect", 'l');
-    XtAddCallback(mw_deselect_button, XmNactivateCallback, deselect_objects_tramp, this);
-    mw_edit_separator = XtCreateManagedWidget("mw_edit_separator", xmSeparatorWidgetClass,
-                                              mw_edit_pulldown, nullptr, 0);
-    mw_delete_button =
-        labelled(xmPushButtonWidgetClass, mw_edit_pulldown, "mw_delete_button", 512, "Delete", 'D');
-    XtAddCallback(mw_delete_button, XmNactivateCallback, delete_object_tramp, this);
-    XtSetSensitive(mw_delete_button, False);
-
-    Widget help_menu;
-    Widget help_cascade =
-        menu(mw_menubar, "tarn_help_cascade_but", "tarn_help_menu", 514, "Help", 'H', &help_menu);
-    XtVaSetValues(mw_menubar, XmNmenuHelpWidget, help_cascade, NULL);
-    mw_help_button =
-        labelled(xmPushButtonWidgetClass, help_menu, "mw_help_button", 515, "Help...", 'H');
-    XtAddCallback(mw_help_button, XmNactivateCallback, mw_help_cb, nullptr);
+    create_file_menu(*this);
+    create_object_menu(*this);
+    create_edit_menu(*this);
+    create_help_menu(*this);
     XtManageChild(mw_menubar);
 
-    /* Path line under the menu bar. */
-    mw_path_label = labelled(xmLabelWidgetClass, mw_form, "mw_path_label", 516, "Path:");
-    XtVaSetValues(mw_path_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, mw_menubar,
-                  XmNtopOffset, 10, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, NULL);
-    mw_path = XtVaCreateManagedWidget("mw_path", xmTextFieldWidgetClass, mw_form, XmNtopAttachment,
-                                      XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, mw_path_label,
-                                      XmNtopOffset, -5, XmNleftAttachment, XmATTACH_WIDGET,
-                                      XmNleftWidget, mw_path_label, XmNleftOffset, 5,
-                                      XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 25, NULL);
-
-    /* The status line runs along the form's bottom edge. */
-    XmString empty = XmStringCreateLocalized(const_cast<char*>(""));
-    mw_message_label = XtVaCreateManagedWidget(
-        "mw_message_label", xmLabelWidgetClass, mw_form, XmNlabelString, empty, XmNalignment,
-        XmALIGNMENT_BEGINNING, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
-        XmNbottomAttachment, XmATTACH_FORM, NULL);
-    XmStringFree(empty);
-
-    /* The navigator takes all the height the other rows leave.  The outline
-     * scrolls itself with the window's two scroll bars: it places only the
-     * rows in view, so a node of any number of children opens fast and every
-     * row can be reached, which a clipped work area of at most 32,767
-     * pixels could not give. */
-    mw_navigator_window = XtVaCreateManagedWidget(
-        "mw_navigator_window", xmScrolledWindowWidgetClass, mw_form, XmNscrollingPolicy,
-        XmAPPLICATION_DEFINED, XmNscrollBarDisplayPolicy, XmSTATIC, XmNtopAttachment,
-        XmATTACH_WIDGET, XmNtopWidget, mw_path, XmNtopOffset, 10, XmNleftAttachment, XmATTACH_FORM,
-        XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
-        mw_message_label, NULL);
-    mw_navigator_hscroll =
-        XtVaCreateManagedWidget("HorScrollBar", xmScrollBarWidgetClass, mw_navigator_window,
-                                XmNorientation, XmHORIZONTAL, NULL);
-    mw_navigator_vscroll =
-        XtVaCreateManagedWidget("VertScrollBar", xmScrollBarWidgetClass, mw_navigator_window,
-                                XmNorientation, XmVERTICAL, NULL);
-    mw_navigator =
-        XtVaCreateManagedWidget("mw_navigator", xiOutlineWidgetClass, mw_navigator_window,
-                                XiNautoClose, False, XmNverticalScrollBar, mw_navigator_vscroll,
-                                XmNhorizontalScrollBar, mw_navigator_hscroll, NULL);
-    XmScrolledWindowSetAreas(mw_navigator_window, mw_navigator_hscroll, mw_navigator_vscroll,
-                             mw_navigator);
-
+    create_path_line(*this);
+    create_navigator(*this);
     XtManageChild(mw_form);
 }
 

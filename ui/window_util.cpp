@@ -4,6 +4,7 @@
 #include <Xm/DialogS.h>
 #include <Xm/MessageB.h>
 #include <Xm/Protocols.h>
+#include <Xm/PushB.h>
 
 #include "core/catalog.h"
 
@@ -33,6 +34,14 @@ Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const 
     }
     Widget w = XtCreateManagedWidget(name, wc, parent, args, n);
     XmStringFree(s);
+    return w;
+}
+
+Widget push_button(Widget parent, const char* name, int num, const char* def, XtCallbackProc cb,
+                   XtPointer client, char mnemonic)
+{
+    Widget w = labelled(xmPushButtonWidgetClass, parent, name, num, def, mnemonic);
+    XtAddCallback(w, XmNactivateCallback, cb, client);
     return w;
 }
 

@@ -18,6 +18,11 @@ void set_label_text(Widget w, const char* text);
 Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const char* def,
                 char mnemonic = 0);
 
+/* A push button made as labelled() makes it, whose activation calls cb with
+ * client. */
+Widget push_button(Widget parent, const char* name, int num, const char* def, XtCallbackProc cb,
+                   XtPointer client, char mnemonic = 0);
+
 /*
  * The frame every dialog shares: an XmDialogShell called shell_name under
  * parent, titled with 4/title_num, holding an unmanaged XmMessageBox of type
