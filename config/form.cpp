@@ -23,10 +23,10 @@
 namespace {
 
 /* Fields are at least this wide, and a longer value widens its own. */
-const int kFieldColumns = 100;
-/* A text longer than this turns its field into a wrapped one of kLongRows. */
-const size_t kLongText = 125;
-const int kLongRows = 4;
+const int FIELD_COLUMNS = 100;
+/* A text longer than this turns its field into a wrapped one of LONG_ROWS. */
+const size_t LONG_TEXT = 125;
+const int LONG_ROWS = 4;
 
 const char* display_name(const char* full)
 {
@@ -104,10 +104,10 @@ void ConfigWin::get_object(DataObject* obj, Widget w)
 void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text)
 {
     build_config_win_cb();
-    XtVaSetValues(PARENTFDN, XmNeditable, create_mode == 1, NULL);
-    XtVaSetValues(OBJCLASS, XmNeditable, create_mode == 1, NULL);
-    if (parent_text) XtVaSetValues(PARENTFDN, XmNvalue, parent_text, NULL);
-    if (class_text) XtVaSetValues(OBJCLASS, XmNvalue, class_text, NULL);
+    XtVaSetValues(oc_parent_fdn, XmNeditable, create_mode == 1, NULL);
+    XtVaSetValues(oc_object_class, XmNeditable, create_mode == 1, NULL);
+    if (parent_text) XtVaSetValues(oc_parent_fdn, XmNvalue, parent_text, NULL);
+    if (class_text) XtVaSetValues(oc_object_class, XmNvalue, class_text, NULL);
 
     /* In edit mode a read-only attribute's field is read-only and looks it:
      * flat, without the sunken frame of a field that takes input, on the
@@ -127,7 +127,7 @@ void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* 
         Widget label =
             XtVaCreateManagedWidget("label", xmLabelWidgetClass, oc_attribute_caption, NULL);
         global.update_label(label, shown);
-        int columns = value.length() > (size_t)kFieldColumns ? (int)value.length() : kFieldColumns;
+        int columns = value.length() > (size_t)FIELD_COLUMNS ? (int)value.length() : FIELD_COLUMNS;
         Widget field = XtVaCreateManagedWidget(shown, xmTextWidgetClass, oc_attribute_caption,
                                                XmNcolumns, columns, XmNvalue, value.str(),
                                                XmNeditMode, XmSINGLE_LINE_EDIT, NULL);
@@ -210,17 +210,17 @@ void ConfigWin::display_syntax(Widget, char* name)
     unsigned request = ++syntax_requests;
     std::string text = syntax_text(attribute.c_str());
     if (text.empty() || request != syntax_requests) return;
-    const size_t kBuffer = 500;
-    if (text.size() > kBuffer - 1) text.resize(kBuffer - 1);
+    const size_t SYNTAX_BUFFER = 500;
+    if (text.size() > SYNTAX_BUFFER - 1) text.resize(SYNTAX_BUFFER - 1);
     XmTextSetString(oc_attribute_format_list, const_cast<char*>(text.c_str()));
 }
 
-/* Turns field into a wrapped field of kLongRows when its text is long. */
+/* Turns field into a wrapped field of LONG_ROWS when its text is long. */
 static bool widen_long_field(Widget field)
 {
     XtText text(XmTextGetString(field));
-    if (!text || strlen(text.get()) <= kLongText) return false;
-    XtVaSetValues(field, XmNeditMode, XmMULTI_LINE_EDIT, XmNwordWrap, True, XmNrows, kLongRows,
+    if (!text || strlen(text.get()) <= LONG_TEXT) return false;
+    XtVaSetValues(field, XmNeditMode, XmMULTI_LINE_EDIT, XmNwordWrap, True, XmNrows, LONG_ROWS,
                   NULL);
     return true;
 }
@@ -232,5 +232,5 @@ void ConfigWin::expand_text_field_cb(Widget field, XtPointer, XtPointer)
 
 void ConfigWin::check_text_field_cb(Widget field, XtPointer, XtPointer)
 {
-    if (widen_long_field(field)) XtVaSetValues(field, XmNcolumns, kFieldColumns, NULL);
+    if (widen_long_field(field)) XtVaSetValues(field, XmNcolumns, FIELD_COLUMNS, NULL);
 }

@@ -64,5 +64,5 @@ void GlobalVars::update_label(Widget w, const char* text)
 
 std::string bounded_label(const char* text)
 {
-    return kvl_cut_text(text ? text : "", kMaxLabelText);
+    return kvl_cut_text(text ? text : "", MAX_LABEL_TEXT);
 }

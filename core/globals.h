@@ -58,7 +58,7 @@ public:
 /* Text as it may go into a label or a dialog: X refuses the request for a
  * text of a few hundred kilobytes, so a longer text is cut, at a character
  * boundary, with "..." at the end. */
-const size_t kMaxLabelText = 400;
+const size_t MAX_LABEL_TEXT = 400;
 std::string bounded_label(const char* text);
 
 /* Set from the command line and the environment (get_arguments). */

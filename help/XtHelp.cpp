@@ -19,7 +19,7 @@
 #include "help/help_record.h"
 
 const char* const XtHelp::hyperhelp_command = "hyperhelp";
-const char* const XtHelp::hyperhelp_atom_name = help_record::atom_name;
+const char* const XtHelp::hyperhelp_atom_name = help_record::ATOM_NAME;
 
 /* The suite's home: QX_HOME, or the built-in default kept in qxhome_default. */
 static char* qxhome = nullptr;
@@ -245,7 +245,7 @@ void XtHelp::terminate()
 {
     if (pid > 0) {
         char command[32];
-        snprintf(command, sizeof command, "-q %d\n", client_id);
+        snprintf(command, sizeof command, "-q %d\n", CLIENT_ID);
         sendEvent(command);
     }
 }
@@ -284,12 +284,12 @@ int XtHelp::sendEvent(char* command)
 
     /* Whole records only: a torn tail is dropped when the property is
      * written back. */
-    size_t count = items / record_size;
-    std::vector<unsigned char> records(data.get(), data.get() + count * record_size);
+    size_t count = items / RECORD_SIZE;
+    std::vector<unsigned char> records(data.get(), data.get() + count * RECORD_SIZE);
     unsigned char* mine = nullptr;
     for (size_t i = 0; i < count && !mine; i++)
-        if (help_record::client(&records[i * record_size]) == client_id)
-            mine = &records[i * record_size];
+        if (help_record::client(&records[i * RECORD_SIZE]) == CLIENT_ID)
+            mine = &records[i * RECORD_SIZE];
     uint32_t window = mine ? help_record::window(mine) : 0;
     if (window == 0) return startViewer(command, 1);
 
@@ -303,7 +303,7 @@ int XtHelp::sendEvent(char* command)
     ev.window = window;
     ev.message_type = atom;
     ev.format = 8;
-    snprintf(ev.data.b, sizeof ev.data.b, "%d", client_id);
+    snprintf(ev.data.b, sizeof ev.data.b, "%d", CLIENT_ID);
 
     /* Only an error the send itself causes reaches the handler: the request
      * queue is emptied before it is installed and after the send. */
@@ -350,7 +350,7 @@ int XtHelp::startViewer(const char* command, char register_first)
     char name[] = "hyperhelp", d[] = "-d", s[] = "-s", zero[] = "0", disp[] = "-display";
     char c[] = "-c", i[] = "-i";
     char id[16];
-    snprintf(id, sizeof id, "%d", client_id);
+    snprintf(id, sizeof id, "%d", CLIENT_ID);
     std::vector<char*> argv = {name, d, id, s, zero, disp, DisplayString(dpy)};
     bool contents = strcmp(word1, "-i") == 0;
     std::string file = after_words(command, contents ? 1 : 2);
@@ -385,10 +385,10 @@ int XtHelp::setupCommunications()
     Display* dpy = nullptr;
     Atom atom = protocolAtom(dpy);
     if (atom == None) return -1;
-    unsigned char record[record_size] = {};
-    help_record::set_client(record, client_id);
+    unsigned char record[RECORD_SIZE] = {};
+    help_record::set_client(record, CLIENT_ID);
     XChangeProperty(dpy, RootWindow(dpy, DefaultScreen(dpy)), atom, atom, 8, PropModeAppend, record,
-                    record_size);
+                    RECORD_SIZE);
     /* The viewer about to start looks for this record: it must be there. */
     XSync(dpy, False);
     return 0;

@@ -92,8 +92,8 @@ public:
 
     static const char* const hyperhelp_command;   /* "hyperhelp" */
     static const char* const hyperhelp_atom_name; /* "HyperHelpAtomV40" */
-    static const int client_id = 67890;
-    static const int record_size = (int)help_record::size;
+    static const int CLIENT_ID = 67890;
+    static const int RECORD_SIZE = (int)help_record::RECORD_SIZE;
 
     Widget parent = nullptr;
     long pid = 0;               /* the viewer this client started; 0 for none */

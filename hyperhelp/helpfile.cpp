@@ -68,9 +68,9 @@ bool HelpFile::load(const std::string& path)
         problems_.push_back("Can't read help file " + path + ": not a regular file");
         return false;
     }
-    if ((size_t)st.st_size > max_size) {
+    if ((size_t)st.st_size > MAX_SIZE) {
         problems_.push_back("Can't read help file " + path + ": larger than " +
-                            std::to_string(max_size / (1024 * 1024)) + " MiB");
+                            std::to_string(MAX_SIZE / (1024 * 1024)) + " MiB");
         return false;
     }
     std::ifstream in(path, std::ios::binary);

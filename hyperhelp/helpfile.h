@@ -61,7 +61,7 @@ public:
 
     /* Files larger than this are refused: a help file is text a person
      * writes, and the viewer keeps it all in memory. */
-    static const size_t max_size = 4 * 1024 * 1024;
+    static const size_t MAX_SIZE = 4 * 1024 * 1024;
 
 private:
     /* The lines of a topic's body, the first of them at first_line. */

@@ -41,8 +41,8 @@
 
 namespace {
 
-using help_record::atom_name;
-const size_t record_size = help_record::size;
+using help_record::ATOM_NAME;
+using help_record::RECORD_SIZE;
 
 /* What the viewer is showing: a topic, the contents or a search, so Back
  * can show it again from the file as it is then. */
@@ -201,7 +201,7 @@ template <class F> void with_records(F f)
                            AnyPropertyType, &type, &format, &items, &after, &data) == Success &&
         data) {
         /* Anything but our records is dropped when the records are written. */
-        if (type == v.atom && format == 8) bytes.assign(data, data + items - items % record_size);
+        if (type == v.atom && format == 8) bytes.assign(data, data + items - items % RECORD_SIZE);
         XFree(data);
     }
     if (f(bytes))
@@ -219,12 +219,12 @@ void register_window()
 {
     uint32_t win = (uint32_t)XtWindow(v.shell);
     with_records([&](std::vector<unsigned char>& bytes) {
-        for (size_t at = 0; at < bytes.size(); at += record_size)
+        for (size_t at = 0; at < bytes.size(); at += RECORD_SIZE)
             if (help_record::client(&bytes[at]) == v.client) {
                 help_record::set_window(&bytes[at], win);
                 return true;
             }
-        std::vector<unsigned char> r(record_size, 0);
+        std::vector<unsigned char> r(RECORD_SIZE, 0);
         help_record::set_client(r.data(), (int32_t)v.client);
         help_record::set_window(r.data(), win);
         bytes.insert(bytes.end(), r.begin(), r.end());
@@ -237,9 +237,9 @@ void unregister()
 {
     with_records([&](std::vector<unsigned char>& bytes) {
         std::vector<unsigned char> kept;
-        for (size_t at = 0; at < bytes.size(); at += record_size)
+        for (size_t at = 0; at < bytes.size(); at += RECORD_SIZE)
             if (help_record::client(&bytes[at]) != v.client)
-                kept.insert(kept.end(), bytes.begin() + at, bytes.begin() + at + record_size);
+                kept.insert(kept.end(), bytes.begin() + at, bytes.begin() + at + RECORD_SIZE);
         bool changed = kept.size() != bytes.size();
         bytes.swap(kept);
         return changed;
@@ -303,7 +303,7 @@ void client_message(Widget, XtPointer, XEvent* e, Boolean*)
     if (atol(digits) != v.client) return;
     std::string command;
     with_records([&](std::vector<unsigned char>& bytes) {
-        for (size_t at = 0; at < bytes.size(); at += record_size)
+        for (size_t at = 0; at < bytes.size(); at += RECORD_SIZE)
             if (help_record::client(&bytes[at]) == v.client) {
                 command = help_record::command(&bytes[at]);
                 break;
@@ -531,7 +531,7 @@ int main(int argc, char** argv)
                 display_name ? display_name : XDisplayName(nullptr));
         return 1;
     }
-    v.atom = XInternAtom(v.dpy, atom_name, False);
+    v.atom = XInternAtom(v.dpy, ATOM_NAME, False);
     build_window(argc, argv);
     run_command(command);
     if (v.client != -1) register_window();

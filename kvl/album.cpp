@@ -105,7 +105,7 @@ namespace {
 /* Offsets in a snapshot are 32 bits: its text stays below this.  A derivation
  * reply is far smaller (a line is at most kvl_max_line); only a long stream
  * of creations could reach it, and those past it are not taken in. */
-const size_t kMaxText = 0xFFFFFFF0u;
+const size_t MAX_TEXT = 0xFFFFFFF0u;
 
 size_t name_hash(const char* s, size_t n)
 {
@@ -146,7 +146,7 @@ void AlbumSnapshot::insert_slot(uint32_t index)
 bool AlbumSnapshot::append(size_t name_at, const char* cls, size_t cls_len)
 {
     size_t name_len = text.size() - name_at;
-    if (text.size() + cls_len + 2 > kMaxText || list.size() >= kMaxText / 2) {
+    if (text.size() + cls_len + 2 > MAX_TEXT || list.size() >= MAX_TEXT / 2) {
         text.resize(name_at);
         return false;
     }

@@ -13,7 +13,7 @@
 namespace {
 
 /* Records kept for reuse; beyond this many, released records go back to the heap. */
-const int kPoolLimit = 64;
+const int POOL_LIMIT = 64;
 
 KvlEvent* pool_head = nullptr;
 int pool_size = 0;
@@ -61,7 +61,7 @@ void kvl_event_unref(KvlEvent* ev)
     if (--ev->refcount > 0) return;
     clear_fields(ev);
     ev->marker = KVL_EVENT_FREED;
-    if (pool_size < kPoolLimit) {
+    if (pool_size < POOL_LIMIT) {
         ev->next_free = pool_head;
         pool_head = ev;
         pool_size++;

@@ -35,7 +35,7 @@
 namespace {
 
 /* Default time-out when QX_KVL_TIMEOUT does not set one. */
-const double kDefaultTimeout = 30.0;
+const double DEFAULT_TIMEOUT = 30.0;
 
 double now_seconds()
 {
@@ -133,7 +133,7 @@ double kvl_default_timeout()
         double v = std::strtod(env, &end);
         if (end != env && v > 0 && std::isfinite(v)) return v;
     }
-    return kDefaultTimeout;
+    return DEFAULT_TIMEOUT;
 }
 
 double kvl_effective_timeout(double t)

@@ -14,19 +14,19 @@ ClassInfoList ClassInfo::class_list;
 
 namespace {
 
-const char kLabel[] = "label \"";
-const char kLabels[] = "labels {";
+const char LABEL_MARK[] = "label \"";
+const char LABELS_MARK[] = "labels {";
 /* The longest word read at a label: the name and its closing quote. */
-const size_t kMaxWord = 63;
+const size_t MAX_WORD = 63;
 
 /* The name at the double quote text[quote]: the next word (blanks skipped),
- * at most kMaxWord characters, less its last character. */
+ * at most MAX_WORD characters, less its last character. */
 DataUnit name_at(const std::string& text, size_t quote)
 {
     size_t i = quote + 1;
     while (i < text.size() && isspace((unsigned char)text[i])) i++;
     size_t end = i;
-    while (end < text.size() && end - i < kMaxWord && !isspace((unsigned char)text[end])) end++;
+    while (end < text.size() && end - i < MAX_WORD && !isspace((unsigned char)text[end])) end++;
     if (end == i) return DataUnit();
     return DataUnit(text.data() + i, end - i - 1);
 }
@@ -96,11 +96,11 @@ void ClassInfo::parse_actions(const DataUnit& reply)
     std::string text(reply.str(), reply.length());
     AttributeList scratch;
     size_t at = text.find("actions");
-    if (at != std::string::npos) at = text.find(kLabel, at);
+    if (at != std::string::npos) at = text.find(LABEL_MARK, at);
     while (at != std::string::npos) {
-        size_t quote = at + strlen(kLabel) - 1;
+        size_t quote = at + strlen(LABEL_MARK) - 1;
         scratch.append(scratch_record(name_at(text, quote)));
-        at = text.find(kLabel, quote + 1);
+        at = text.find(LABEL_MARK, quote + 1);
     }
     store_names(scratch, actions);
 }
@@ -110,13 +110,13 @@ void ClassInfo::parse_attributes(const DataUnit& reply)
     std::string text(reply.str(), reply.length());
     AttributeList scratch;
     size_t at = text.find("attributes");
-    if (at != std::string::npos) at = text.find(kLabels, at);
+    if (at != std::string::npos) at = text.find(LABELS_MARK, at);
     while (at != std::string::npos) {
-        size_t label = text.find(kLabel, at + strlen(kLabels));
+        size_t label = text.find(LABEL_MARK, at + strlen(LABELS_MARK));
         if (label == std::string::npos) break;
-        size_t quote = label + strlen(kLabel) - 1;
+        size_t quote = label + strlen(LABEL_MARK) - 1;
         scratch.append(scratch_record(name_at(text, quote)));
-        at = text.find(kLabels, quote + 1);
+        at = text.find(LABELS_MARK, quote + 1);
     }
     store_names(scratch, attributes);
 }

@@ -66,16 +66,16 @@ void open_list(Widget w, OpenWin::Mode mode)
     XtVaSetValues(XtParent(ov->ov_dialog), XtNtitle, qx_msg(title_nums[mode], titles[mode]), NULL);
     XmString label = XmStringCreateLocalized(
         const_cast<char*>(is_view(mode) ? qx_msg(559, "Views") : qx_msg(713, "Filters")));
-    XtVaSetValues(ov->widget59, XmNlistLabelString, label, NULL);
+    XtVaSetValues(ov->ov_selection_box, XmNlistLabelString, label, NULL);
     XmStringFree(label);
-    Widget list = XmSelectionBoxGetChild(ov->widget59, XmDIALOG_LIST);
+    Widget list = XmSelectionBoxGetChild(ov->ov_selection_box, XmDIALOG_LIST);
     XmListDeleteAllItems(list);
     for (const NamedRecord& r : records) {
         XmString item = XmStringCreateLocalized(const_cast<char*>(r.name.c_str()));
         XmListAddItemUnselected(list, item, 0);
         XmStringFree(item);
     }
-    set_field(XmSelectionBoxGetChild(ov->widget59, XmDIALOG_TEXT), "");
+    set_field(XmSelectionBoxGetChild(ov->ov_selection_box, XmDIALOG_TEXT), "");
     XtManageChild(ov->ov_dialog);
 }
 
@@ -103,7 +103,7 @@ void SelectWin::save_filter_cb(Widget w, void*)
 
 void OpenWin::choose_cb(Widget w, void*)
 {
-    std::string name = field_text(XmSelectionBoxGetChild(widget59, XmDIALOG_TEXT));
+    std::string name = field_text(XmSelectionBoxGetChild(ov_selection_box, XmDIALOG_TEXT));
     if (name.empty()) {
         report(w, qx_msg(714, "Give a name"));
         return;

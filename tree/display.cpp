@@ -347,7 +347,7 @@ void node_batch_end()
 
 /* Long enough for a burst of reports to arrive, short enough not to be
  * seen. */
-static const unsigned long kBriefBatchMs = 50;
+static const unsigned long BRIEF_BATCH_MS = 50;
 static XtIntervalId brief_batch = 0;
 
 static void brief_batch_over(XtPointer, XtIntervalId*)
@@ -360,7 +360,7 @@ void node_batch_briefly()
 {
     if (brief_batch != 0 || app_context == nullptr) return;
     node_batch_begin();
-    brief_batch = XtAppAddTimeOut(app_context, kBriefBatchMs, brief_batch_over, nullptr);
+    brief_batch = XtAppAddTimeOut(app_context, BRIEF_BATCH_MS, brief_batch_over, nullptr);
 }
 
 void show_object_row(DataObject* obj)

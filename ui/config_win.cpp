@@ -68,13 +68,14 @@ static void create_loaded_pane(ConfigWin& w)
         XmCreateScrolledList(w.oc_fdn_caption, const_cast<char*>("oc_loaded_object_list"), args, n);
     XtVaSetValues(XtParent(w.oc_loaded_object_list), PsNstretchHorizontal, True, NULL);
     XtManageChild(w.oc_loaded_object_list);
-    w.decoy = labelled(xmLabelWidgetClass, w.oc_fdn_caption, "decoy", 562, "Parent FDN");
-    w.PARENTFDN = caption_field(w.oc_fdn_caption, "PARENTFDN");
-    w.decoy1 = XtVaCreateManagedWidget("decoy1", xmLabelWidgetClass, w.oc_fdn_caption, NULL);
-    set_label_text(w.decoy1, "Object Class");
-    w.OBJCLASS = caption_field(w.oc_fdn_caption, "OBJCLASS");
-    XtAddCallback(w.OBJCLASS, XmNfocusCallback, show_attr_syntax, (XtPointer) "objectClass");
-    XtAddCallback(w.OBJCLASS, XmNactivateCallback, ConfigWin::new_class_cb, &w);
+    w.oc_parent_label = labelled(xmLabelWidgetClass, w.oc_fdn_caption, "decoy", 562, "Parent FDN");
+    w.oc_parent_fdn = caption_field(w.oc_fdn_caption, "PARENTFDN");
+    w.oc_class_label =
+        XtVaCreateManagedWidget("decoy1", xmLabelWidgetClass, w.oc_fdn_caption, NULL);
+    set_label_text(w.oc_class_label, "Object Class");
+    w.oc_object_class = caption_field(w.oc_fdn_caption, "OBJCLASS");
+    XtAddCallback(w.oc_object_class, XmNfocusCallback, show_attr_syntax, (XtPointer) "objectClass");
+    XtAddCallback(w.oc_object_class, XmNactivateCallback, ConfigWin::new_class_cb, &w);
     XtManageChild(w.oc_fdn_caption);
     XtManageChild(w.oc_loaded_objects_form);
 }
@@ -173,7 +174,7 @@ void ConfigWin::create(Widget parent, const char* name)
 
     close_like(_xd_rootwidget, oc_close_button);
 
-    XtVaGetValues(PARENTFDN, XmNforeground, &text_foreground, XmNbackground, &text_background,
+    XtVaGetValues(oc_parent_fdn, XmNforeground, &text_foreground, XmNbackground, &text_background,
                   NULL);
 }
 

@@ -25,7 +25,7 @@ void OpenWin::create(Widget parent, const char* name)
     ov_dialog = make_dialog(parent, name, "ov_dialog", 558, "Tarnwick: Open View", &shell);
     _xd_rootwidget = shell;
 
-    widget58 = XtVaCreateManagedWidget("widget58", xmFormWidgetClass, ov_dialog, NULL);
+    ov_form = XtVaCreateManagedWidget("widget58", xmFormWidgetClass, ov_dialog, NULL);
     XmString label = XmStringCreateLocalized(const_cast<char*>(qx_msg(559, "Views")));
     Arg args[10];
     Cardinal n = 0;
@@ -41,17 +41,17 @@ void OpenWin::create(Widget parent, const char* name)
     n++;
     XtSetArg(args[n], XmNbottomAttachment, XmATTACH_FORM);
     n++;
-    widget59 = XmCreateSelectionBox(widget58, const_cast<char*>("widget59"), args, n);
+    ov_selection_box = XmCreateSelectionBox(ov_form, const_cast<char*>("widget59"), args, n);
     XmStringFree(label);
     /* Of the selection box's buttons only Apply and Cancel stay. */
-    XtManageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_APPLY_BUTTON));
-    XtUnmanageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_OK_BUTTON));
-    XtUnmanageChild(XmSelectionBoxGetChild(widget59, XmDIALOG_HELP_BUTTON));
-    Widget cancel = XmSelectionBoxGetChild(widget59, XmDIALOG_CANCEL_BUTTON);
+    XtManageChild(XmSelectionBoxGetChild(ov_selection_box, XmDIALOG_APPLY_BUTTON));
+    XtUnmanageChild(XmSelectionBoxGetChild(ov_selection_box, XmDIALOG_OK_BUTTON));
+    XtUnmanageChild(XmSelectionBoxGetChild(ov_selection_box, XmDIALOG_HELP_BUTTON));
+    Widget cancel = XmSelectionBoxGetChild(ov_selection_box, XmDIALOG_CANCEL_BUTTON);
     XtAddCallback(cancel, XmNactivateCallback, XDunmanage_link, xd_link(XD_LINK_OPEN_VIEW));
     XtAddCallback(cancel, XmNactivateCallback, hide_cb, (XtPointer)ov_dialog);
-    XtAddCallback(widget59, XmNapplyCallback, choose_tramp, this);
-    XtManageChild(widget59);
+    XtAddCallback(ov_selection_box, XmNapplyCallback, choose_tramp, this);
+    XtManageChild(ov_selection_box);
 
     /* Its Cancel names a record that is never set; the window manager's
      * close still hides the dialog. */

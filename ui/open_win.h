@@ -21,9 +21,9 @@ public:
     enum Mode { LOAD_VIEW, SAVE_VIEW, LOAD_FILTER, SAVE_FILTER };
     Mode mode = LOAD_VIEW;
 
-    Widget ov_dialog = nullptr; /* message box; managed = shown */
-    Widget widget58 = nullptr;  /* form */
-    Widget widget59 = nullptr;  /* selection box, list label "Views" */
+    Widget ov_dialog = nullptr;        /* message box; managed = shown */
+    Widget ov_form = nullptr;          /* form "widget58" */
+    Widget ov_selection_box = nullptr; /* selection box "widget59", list label "Views" */
 };
 
 #endif /* UI_OPEN_WIN_H */

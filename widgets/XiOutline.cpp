@@ -238,7 +238,7 @@ static void start_work(Widget w)
  * the area of every child it unmanages, with exposures; a row destroyed
  * where it was once shown would cost an exposure of the outline, and
  * dropping a tree of thousands of rows would queue thousands of them. */
-static const Position kParked = -30000;
+static const Position PARKED = -30000;
 
 static bool self_scrolling(Widget w);
 static bool has_source(Widget w);
@@ -269,8 +269,8 @@ static void do_placement(Widget w, OutlineConstraints n)
         hierarchy_class(w)->map_node((HierarchyConstraints)n);
     } else if (o->unmap) {
         hierarchy_class(w)->unmap_node((HierarchyConstraints)n);
-        XtMoveWidget(n->hierarchy.widget, kParked, kParked);
-        if (button != NULL) XtMoveWidget(button, kParked, kParked);
+        XtMoveWidget(n->hierarchy.widget, PARKED, PARKED);
+        if (button != NULL) XtMoveWidget(button, PARKED, PARKED);
     }
     o->map = o->unmap = o->move = False;
     if (n->hierarchy.widget == OW(w)->outline.focus_node) update_focus_mark(w);
@@ -689,9 +689,9 @@ static void unbind(Widget w, Widget node)
     if (o->row >= 0) OW(w)->outline.source.bind_row(OW(w)->outline.source.closure, node, -1);
     o->row = -1;
     if (n->hierarchy.status & XiNodeMapped) hierarchy_class(w)->unmap_node(n);
-    XtMoveWidget(node, kParked, kParked);
+    XtMoveWidget(node, PARKED, PARKED);
     if (n->hierarchy.open_close_button != NULL)
-        XtMoveWidget(n->hierarchy.open_close_button, kParked, kParked);
+        XtMoveWidget(n->hierarchy.open_close_button, PARKED, PARKED);
 }
 
 /* Binds the row widgets to the rows from top_index down as far as the
@@ -1079,7 +1079,7 @@ static void InsertChild(Widget child)
 
 static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Cardinal* num_args)
 {
-    new_w->core.x = new_w->core.y = kParked;
+    new_w->core.x = new_w->core.y = PARKED;
     XiOutlineConstraintPart* o = &((OutlineConstraints)new_w->core.constraints)->outline;
     o->widget_x = o->button_x = 0;
     o->row_height = 0;

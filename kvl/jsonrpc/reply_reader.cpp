@@ -71,7 +71,7 @@ struct PlainBytes {
         for (int c = 0; c < 256; c++) plain[c] = c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
     }
 };
-const PlainBytes kPlain;
+const PlainBytes PLAIN_BYTES;
 
 /* A position in the line and what the reader does at it. */
 struct Cursor {
@@ -118,7 +118,7 @@ struct Cursor {
         if (!take('"')) return false;
         for (;;) {
             const unsigned char* run = p;
-            while (p < end && kPlain.plain[*p]) p++;
+            while (p < end && PLAIN_BYTES.plain[*p]) p++;
             out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
             if (p >= end) return false;
             unsigned char c = *p;

@@ -17,13 +17,13 @@ struct DnGuard {
     }
 };
 
-const char kHex[] = "0123456789ABCDEF";
+const char HEX_DIGITS[] = "0123456789ABCDEF";
 
 void hex_pair(std::string& out, unsigned char c)
 {
     out += '\\';
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
+    out += HEX_DIGITS[c >> 4];
+    out += HEX_DIGITS[c & 15];
 }
 
 /* One attribute value assertion: type=value with RFC 4514's escapes. */
@@ -36,8 +36,8 @@ void write_ava(const LDAPAVA& ava, std::string& out)
     if (ava.la_flags & LDAP_AVA_BINARY) { /* the BER form: '#' and hex */
         out += '#';
         for (size_t i = 0; i < n; i++) {
-            out += kHex[v[i] >> 4];
-            out += kHex[v[i] & 15];
+            out += HEX_DIGITS[v[i] >> 4];
+            out += HEX_DIGITS[v[i] & 15];
         }
         return;
     }

@@ -25,7 +25,7 @@ std::vector<std::string> list(char** names)
     return out;
 }
 
-const unsigned kParseFlags = LDAP_SCHEMA_ALLOW_ALL;
+const unsigned SCHEMA_PARSE_FLAGS = LDAP_SCHEMA_ALLOW_ALL;
 
 } // namespace
 
@@ -33,7 +33,8 @@ void LdapSchema::add_attribute_type(const std::string& description)
 {
     int code = 0;
     const char* err = nullptr;
-    LDAPAttributeType* at = ldap_str2attributetype(description.c_str(), &code, &err, kParseFlags);
+    LDAPAttributeType* at =
+        ldap_str2attributetype(description.c_str(), &code, &err, SCHEMA_PARSE_FLAGS);
     if (!at) return; /* a description libldap cannot read is left out */
     LdapAttributeType t;
     t.oid = at->at_oid ? at->at_oid : "";
@@ -57,7 +58,8 @@ void LdapSchema::add_object_class(const std::string& description)
 {
     int code = 0;
     const char* err = nullptr;
-    LDAPObjectClass* oc = ldap_str2objectclass(description.c_str(), &code, &err, kParseFlags);
+    LDAPObjectClass* oc =
+        ldap_str2objectclass(description.c_str(), &code, &err, SCHEMA_PARSE_FLAGS);
     if (!oc) return;
     LdapObjectClass c;
     c.oid = oc->oc_oid ? oc->oc_oid : "";
@@ -79,7 +81,7 @@ void LdapSchema::add_syntax(const std::string& description)
 {
     int code = 0;
     const char* err = nullptr;
-    LDAPSyntax* syn = ldap_str2syntax(description.c_str(), &code, &err, kParseFlags);
+    LDAPSyntax* syn = ldap_str2syntax(description.c_str(), &code, &err, SCHEMA_PARSE_FLAGS);
     if (!syn) return;
     if (syn->syn_oid) syntaxes_[syn->syn_oid] = syn->syn_desc ? syn->syn_desc : "";
     ldap_syntax_free(syn);

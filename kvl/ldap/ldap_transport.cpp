@@ -46,14 +46,14 @@ namespace {
 
 /* Entries asked for per page: at most slapd's default size limit (500),
  * which a page may not pass. */
-const int kPageSize = 500;
+const int SEARCH_PAGE_SIZE = 500;
 
 /* How often a persistent search that a server's limit ended is started again
  * from its last cookie before changes by others are given up. */
-const int kSyncRestarts = 1000;
+const int SYNC_RESTARTS = 1000;
 
 /* The most names a search returns when the caller names no limit. */
-const int kSearchLimit = 1000;
+const int SEARCH_LIMIT = 1000;
 
 std::string str_field(const json& o, const char* key)
 {
@@ -628,8 +628,8 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
     if (op.paged) {
         struct berval cookie = {static_cast<ber_len_t>(op.cookie.size()),
                                 op.cookie.empty() ? nullptr : &op.cookie[0]};
-        int rc = ldap_create_page_control(ld, kPageSize, op.cookie.empty() ? nullptr : &cookie, 0,
-                                          &page);
+        int rc = ldap_create_page_control(ld, SEARCH_PAGE_SIZE,
+                                          op.cookie.empty() ? nullptr : &cookie, 0, &page);
         if (rc != LDAP_SUCCESS) {
             why = std::string("cannot make the paged-results control: ") + ldap_err2string(rc);
             return false;
@@ -877,7 +877,7 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
                         : -1;
         op.limit = params.contains("limit") && params["limit"].is_number_integer()
                        ? params["limit"].get<int>()
-                       : kSearchLimit;
+                       : SEARCH_LIMIT;
         op.count_only = op.limit == 0;
         op.scope = depth == 0 ? LDAP_SCOPE_BASE : depth == 1 ? LDAP_SCOPE_ONELEVEL
                                                              : LDAP_SCOPE_SUBORDINATE;
@@ -1022,7 +1022,7 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
          * it goes on from the last cookie.  Any other end stops following. */
         std::string why;
         if ((rc == LDAP_SIZELIMIT_EXCEEDED || rc == LDAP_TIMELIMIT_EXCEEDED) && done.got_entry &&
-            !done.cookie.empty() && ++sync_restarts <= kSyncRestarts &&
+            !done.cookie.empty() && ++sync_restarts <= SYNC_RESTARTS &&
             start_search(plat, std::move(done), why))
             return;
         tell_unfollowed(plat);

@@ -355,14 +355,14 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
 std::string choose(const std::string& name)
 {
     OpenWin* ov = open_view;
-    XmTextFieldSetString(XmSelectionBoxGetChild(ov->widget59, XmDIALOG_TEXT),
+    XmTextFieldSetString(XmSelectionBoxGetChild(ov->ov_selection_box, XmDIALOG_TEXT),
                          const_cast<char*>(name.c_str()));
-    return answered([ov] { ov->choose_cb(ov->widget59, ov); });
+    return answered([ov] { ov->choose_cb(ov->ov_selection_box, ov); });
 }
 
 std::vector<std::string> listed()
 {
-    Widget list = XmSelectionBoxGetChild(open_view->widget59, XmDIALOG_LIST);
+    Widget list = XmSelectionBoxGetChild(open_view->ov_selection_box, XmDIALOG_LIST);
     XmStringTable items = resource<XmStringTable>(list, XmNitems);
     std::vector<std::string> out;
     for (int i = 0; i < resource<int>(list, XmNitemCount); i++)

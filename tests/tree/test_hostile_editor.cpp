@@ -54,7 +54,7 @@ TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
     DataObject::object_list.insert(obj);
     EXPECT_EQ(0, obj->derive(0, nullptr));
     std::string status = status_text();
-    EXPECT_LE(status.size(), kMaxLabelText);
+    EXPECT_LE(status.size(), MAX_LABEL_TEXT);
     EXPECT_EQ("...", status.substr(status.size() - 3));
     EXPECT_EQ(0u, status.find("mmm"));
 

@@ -179,7 +179,7 @@ TEST(Windows, EveryDialogsTitleLabelsAndButtonRow)
     hide_all_dialogs();
 
     /* The open-view list is labelled "Views", and its box keeps Apply and Cancel only. */
-    Widget sel = open_view->widget59;
+    Widget sel = open_view->ov_selection_box;
     EXPECT_EQ(xmstring_resource(sel, XmNlistLabelString), "Views");
     for (auto [child, managed] : {std::pair{XmDIALOG_OK_BUTTON, false},
                                   {XmDIALOG_HELP_BUTTON, false},
@@ -393,7 +393,7 @@ TEST(Windows, ButtonsHideTheirDialogBeforeTheirOperationRuns)
         press(win.oc_set_button);
         press(win.oc_update_button);
         XmAnyCallbackStruct cbs = {XmCR_ACTIVATE, nullptr};
-        XtCallCallbacks(win.OBJCLASS, XmNactivateCallback, &cbs);
+        XtCallCallbacks(win.oc_object_class, XmNactivateCallback, &cbs);
         XtManageChild(win.oc_dialog);
         ASSERT_TRUE(pump_until([&] { return viewable(XtParent(win.oc_dialog)); }, 3.0));
         close_from_window_manager(XtParent(win.oc_dialog));
