@@ -84,8 +84,8 @@ void ConfigWin::create_object(DataObject* obj)
 void ConfigWin::create_object()
 {
     if (create_mode != 1) return;
-    const std::string parent = field_text(oc_parent_fdn);
-    const std::string cls = field_text(oc_object_class);
+    const std::string parent = field_text(PARENTFDN);
+    const std::string cls = field_text(OBJCLASS);
     BusyCursor busy(XtParent(oc_dialog));
     ClassInfo info{DataUnit(cls.c_str())}; /* waits */
     if (create_mode != 1) return;          /* an existing object was loaded meanwhile */
@@ -112,8 +112,8 @@ void ConfigWin::create_object_cb()
     if (creating) return;
     Creating pressed;
     BusyCursor busy(XtParent(oc_dialog));
-    const std::string cls = field_text(oc_object_class);
-    const std::string parent = field_text(oc_parent_fdn);
+    const std::string cls = field_text(OBJCLASS);
+    const std::string parent = field_text(PARENTFDN);
     Image reference = global;
     Image created(NONE, DataUnit(cls.c_str()), Platform::def_platform);
 

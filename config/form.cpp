@@ -104,10 +104,10 @@ void ConfigWin::get_object(DataObject* obj, Widget w)
 void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text)
 {
     build_config_win_cb();
-    XtVaSetValues(oc_parent_fdn, XmNeditable, create_mode == 1, NULL);
-    XtVaSetValues(oc_object_class, XmNeditable, create_mode == 1, NULL);
-    if (parent_text) XtVaSetValues(oc_parent_fdn, XmNvalue, parent_text, NULL);
-    if (class_text) XtVaSetValues(oc_object_class, XmNvalue, class_text, NULL);
+    XtVaSetValues(PARENTFDN, XmNeditable, create_mode == 1, NULL);
+    XtVaSetValues(OBJCLASS, XmNeditable, create_mode == 1, NULL);
+    if (parent_text) XtVaSetValues(PARENTFDN, XmNvalue, parent_text, NULL);
+    if (class_text) XtVaSetValues(OBJCLASS, XmNvalue, class_text, NULL);
 
     /* In edit mode a read-only attribute's field is read-only and looks it:
      * flat, without the sunken frame of a field that takes input, on the

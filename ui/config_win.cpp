@@ -69,13 +69,13 @@ static void create_loaded_pane(ConfigWin& w)
     XtVaSetValues(XtParent(w.oc_loaded_object_list), PsNstretchHorizontal, True, NULL);
     XtManageChild(w.oc_loaded_object_list);
     w.oc_parent_label = labelled(xmLabelWidgetClass, w.oc_fdn_caption, "decoy", 562, "Parent FDN");
-    w.oc_parent_fdn = caption_field(w.oc_fdn_caption, "PARENTFDN");
+    w.PARENTFDN = caption_field(w.oc_fdn_caption, "PARENTFDN");
     w.oc_class_label =
         XtVaCreateManagedWidget("decoy1", xmLabelWidgetClass, w.oc_fdn_caption, NULL);
     set_label_text(w.oc_class_label, "Object Class");
-    w.oc_object_class = caption_field(w.oc_fdn_caption, "OBJCLASS");
-    XtAddCallback(w.oc_object_class, XmNfocusCallback, show_attr_syntax, (XtPointer) "objectClass");
-    XtAddCallback(w.oc_object_class, XmNactivateCallback, ConfigWin::new_class_cb, &w);
+    w.OBJCLASS = caption_field(w.oc_fdn_caption, "OBJCLASS");
+    XtAddCallback(w.OBJCLASS, XmNfocusCallback, show_attr_syntax, (XtPointer) "objectClass");
+    XtAddCallback(w.OBJCLASS, XmNactivateCallback, ConfigWin::new_class_cb, &w);
     XtManageChild(w.oc_fdn_caption);
     XtManageChild(w.oc_loaded_objects_form);
 }
@@ -174,7 +174,7 @@ void ConfigWin::create(Widget parent, const char* name)
 
     close_like(_xd_rootwidget, oc_close_button);
 
-    XtVaGetValues(oc_parent_fdn, XmNforeground, &text_foreground, XmNbackground, &text_background,
+    XtVaGetValues(PARENTFDN, XmNforeground, &text_foreground, XmNbackground, &text_background,
                   NULL);
 }
 

@@ -88,7 +88,7 @@ public:
     static void close_window_tramp(Widget w, XtPointer client, XtPointer call);
 
     Pixel text_foreground = 0; /* normal colours of the form's fields, */
-    Pixel text_background = 0; /* read from oc_parent_fdn at creation */
+    Pixel text_background = 0; /* read from PARENTFDN at creation */
     DUArray attr_names;        /* full names of the attributes shown */
     int create_mode = 0;       /* 1: form of a new object */
     /* Counts the loads and forms that made `global` another image: a load
@@ -103,9 +103,9 @@ public:
     Widget oc_loaded_objects_label = nullptr;
     Widget oc_loaded_object_list = nullptr;
     Widget oc_parent_label = nullptr; /* label "decoy": "Parent FDN" */
-    Widget oc_parent_fdn = nullptr;   /* text field "PARENTFDN" */
+    Widget PARENTFDN = nullptr;       /* text field: the parent's FDN */
     Widget oc_class_label = nullptr;  /* label "decoy1": "Object Class" */
-    Widget oc_object_class = nullptr; /* text field "OBJCLASS" */
+    Widget OBJCLASS = nullptr;        /* text field: the class */
     Widget oc_attributes_form = nullptr;
     Widget oc_attribute_scrolled_window = nullptr;
     Widget oc_attribute_caption = nullptr;

@@ -102,9 +102,9 @@ TEST_F(ConfigWindow, FormOfAnObject)
     load(kRack1);
     DataObject::selected_list.clear();
     ASSERT_TRUE(XtIsManaged(oc->oc_dialog));
-    EXPECT_EQ(kLeeds, text_of(oc->oc_parent_fdn));
-    EXPECT_EQ("equipmentRack", text_of(oc->oc_object_class));
-    EXPECT_FALSE(resource<Boolean>(oc->oc_parent_fdn, XmNeditable));
+    EXPECT_EQ(kLeeds, text_of(oc->PARENTFDN));
+    EXPECT_EQ("equipmentRack", text_of(oc->OBJCLASS));
+    EXPECT_FALSE(resource<Boolean>(oc->PARENTFDN, XmNeditable));
     EXPECT_EQ("Objects Loaded (2)", xmstring_resource(oc->oc_loaded_objects_label, XmNlabelString));
     EXPECT_EQ(1, resource<int>(oc->oc_loaded_object_list, XmNitemCount));
     EXPECT_EQ("Set", xmstring_resource(oc->oc_set_button, XmNlabelString));

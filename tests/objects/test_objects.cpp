@@ -252,9 +252,9 @@ struct CreateMode : ObjectCommands {
     }
     Shown press_return(const char* parent, const char* cls)
     {
-        XmTextSetString(oc->oc_parent_fdn, const_cast<char*>(parent));
-        XmTextSetString(oc->oc_object_class, const_cast<char*>(cls));
-        return run([this] { ConfigWin::new_class_cb(oc->oc_object_class, oc, nullptr); });
+        XmTextSetString(oc->PARENTFDN, const_cast<char*>(parent));
+        XmTextSetString(oc->OBJCLASS, const_cast<char*>(cls));
+        return run([this] { ConfigWin::new_class_cb(oc->OBJCLASS, oc, nullptr); });
     }
     Shown press_create()
     {
@@ -269,8 +269,8 @@ TEST_F(CreateMode, FromATypedClass)
     ASSERT_TRUE(XtIsManaged(oc->oc_dialog));
     EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
     EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
-    EXPECT_EQ("", text_of(oc->oc_parent_fdn));
-    EXPECT_TRUE(resource<Boolean>(oc->oc_object_class, XmNeditable));
+    EXPECT_EQ("", text_of(oc->PARENTFDN));
+    EXPECT_TRUE(resource<Boolean>(oc->OBJCLASS, XmNeditable));
 
     /* A class the repository does not know: the dialog, the form stays. */
     Shown shown = press_return(kYork.c_str(), "hovercraft");
@@ -310,7 +310,7 @@ TEST_F(CreateMode, FromATypedClass)
         {kLog, "c-z", ""},
     };
     for (auto& r : refusals) {
-        XmTextSetString(oc->oc_parent_fdn, const_cast<char*>(r.parent.c_str()));
+        XmTextSetString(oc->PARENTFDN, const_cast<char*>(r.parent.c_str()));
         type("equipmentId", r.name.c_str());
         shown = press_create();
         EXPECT_NE("", shown.error) << r.parent;
@@ -325,8 +325,8 @@ TEST_F(CreateMode, FromATemplate)
 {
     select_only({registered(kPanel, kRack)});
     main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
-    EXPECT_EQ(kRack, text_of(oc->oc_parent_fdn));
-    EXPECT_EQ("patchPanel", text_of(oc->oc_object_class));
+    EXPECT_EQ(kRack, text_of(oc->PARENTFDN));
+    EXPECT_EQ("patchPanel", text_of(oc->OBJCLASS));
     ASSERT_NE(nullptr, field("patchPanelId"));
     EXPECT_EQ("top of rack, U42", text_of(field("locationName")));
     type("patchPanelId", "odf-2");

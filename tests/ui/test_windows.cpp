@@ -393,7 +393,7 @@ TEST(Windows, ButtonsHideTheirDialogBeforeTheirOperationRuns)
         press(win.oc_set_button);
         press(win.oc_update_button);
         XmAnyCallbackStruct cbs = {XmCR_ACTIVATE, nullptr};
-        XtCallCallbacks(win.oc_object_class, XmNactivateCallback, &cbs);
+        XtCallCallbacks(win.OBJCLASS, XmNactivateCallback, &cbs);
         XtManageChild(win.oc_dialog);
         ASSERT_TRUE(pump_until([&] { return viewable(XtParent(win.oc_dialog)); }, 3.0));
         close_from_window_manager(XtParent(win.oc_dialog));
