@@ -270,7 +270,8 @@ TEST(HelpClientHome, DefaultHomeWhenQxHomeIsUnset)
     if (!getenv("DISPLAY")) GTEST_SKIP() << "no X display";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(default_home_child(), testing::ExitedWithCode(0),
-                "0 /opt/KESTnet/qx/help /opt/KESTnet/qx/help -1 Can't find HyperHelp executable");
+                "0 /opt/KESTnet/qx/share/qx-tarn /opt/KESTnet/qx/share/qx-tarn -1 Can't find "
+                "HyperHelp executable");
 }
 
 TEST(FindInPath, SearchesTheListAndFollowsLinks)
