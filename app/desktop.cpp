@@ -30,8 +30,8 @@ void settle_home()
     /* The catalogue of the full locale name (de_DE.UTF-8), then of its
      * language (de), then the English one for a language we have none of. */
     std::string nls = home + "/share/locale/";
-    std::string path = nls + "%L/LC_MESSAGES/%N:" + nls + "%l/LC_MESSAGES/%N:" + nls +
-                       "en/LC_MESSAGES/%N";
+    std::string path =
+        nls + "%L/LC_MESSAGES/%N:" + nls + "%l/LC_MESSAGES/%N:" + nls + "en/LC_MESSAGES/%N";
     setenv("NLSPATH", path.c_str(), 0);
 }
 

@@ -131,10 +131,11 @@ std::vector<Option> options(const mis::ServerLimits& limits)
         {"--db", "FILE", "the SQLite database (default qx_mis.db in the current folder)", false,
          [](S& s, const std::string& v) -> std::string { return s.db = v, ""; }},
         {"--schema", "FILE",
-         "the schema (default: the installed sample,\nshare/qx-tarn/mib/schema.txt)", false, [](S& s, const std::string& v) -> std::string { return s.schema_path = v, ""; }},
+         "the schema (default: the installed sample,\nshare/qx-tarn/mib/schema.txt)", false,
+         [](S& s, const std::string& v) -> std::string { return s.schema_path = v, ""; }},
         {"--seed", "FILE",
-         "the network an empty database is seeded with\n(default share/qx-tarn/mib/network.txt)", false,
-         [](S& s, const std::string& v) -> std::string { return s.seed_path = v, ""; }},
+         "the network an empty database is seeded with\n(default share/qx-tarn/mib/network.txt)",
+         false, [](S& s, const std::string& v) -> std::string { return s.seed_path = v, ""; }},
         {"--simulate", "SECONDS", "change attribute values and raise alarms every SECONDS", false,
          [](S& s, const std::string& v) -> std::string {
              return parse_seconds(v, 0.05, 86400, s.simulate)

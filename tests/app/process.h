@@ -47,8 +47,10 @@ struct TarnRun {
             if (no_display) unsetenv("DISPLAY");
             for (auto& e : env) {
                 size_t eq = e.find('=');
-                if (eq == std::string::npos) unsetenv(e.c_str());
-                else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+                if (eq == std::string::npos)
+                    unsetenv(e.c_str());
+                else
+                    setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
             }
             std::vector<char*> argv{const_cast<char*>(QX_TARN_BIN)};
             for (auto& a : args) argv.push_back(&a[0]);

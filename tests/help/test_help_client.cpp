@@ -205,7 +205,8 @@ TEST_F(HelpClient, ContentsQuitAndFailedExec)
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0].substr(0, starts[0].find(" HHHOME")),
               std::string("hyperhelp|-d|67890|-s|0|-display|") +
-                  DisplayString(XtDisplay(help->parent)) + "|-i|" + home + "/share/qx-tarn/qx_help.hlp");
+                  DisplayString(XtDisplay(help->parent)) + "|-i|" + home +
+                  "/share/qx-tarn/qx_help.hlp");
 
     set_records({});
     help->pid = 12345; /* a viewer that vanished: a start would replace its id */
