@@ -27,7 +27,12 @@ void settle_home()
     if (home.empty()) return;
     /* setenv copies; a value already set is left as the user gave it. */
     setenv("QX_HOME", home.c_str(), 0);
-    setenv("NLSPATH", (home + "/share/nls/%N").c_str(), 0);
+    /* The catalogue of the full locale name (de_DE.UTF-8), then of its
+     * language (de), then the English one for a language we have none of. */
+    std::string nls = home + "/share/locale/";
+    std::string path =
+        nls + "%L/LC_MESSAGES/%N:" + nls + "%l/LC_MESSAGES/%N:" + nls + "en/LC_MESSAGES/%N";
+    setenv("NLSPATH", path.c_str(), 0);
 }
 
 std::string merge_app_defaults(Display* dpy, const char* app_class)

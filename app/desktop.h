@@ -22,7 +22,9 @@ std::string program_home();
 /* For a program started with no set-up: when QX_HOME is unset it becomes
  * program_home(), so the help client finds the viewer and the help file of
  * this installation; when NLSPATH is unset it names the installation's
- * share/nls, so the catalogue is found.  Values the user set are kept.
+ * share/locale/<language>/LC_MESSAGES, with the English catalogue last, so
+ * the catalogue of the user's language is found.  Values the user set are
+ * kept.
  * Call before the catalogue is opened. */
 void settle_home();
 

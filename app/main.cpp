@@ -15,6 +15,8 @@ int main(int argc, char** argv)
 {
     /* An installed program finds its help, catalogue and look by itself. */
     settle_home();
+    /* The usage text is in the user's language too. */
+    open_catalogue();
     get_arguments(argc, argv);
     initialize_gui(argc, argv);
 

@@ -5,6 +5,7 @@
 #include <X11/Shell.h>
 #include <cstdio>
 #include <cstdlib>
+#include <clocale>
 #include <cstring>
 #include <unistd.h>
 
@@ -29,13 +30,26 @@
 #include "ui/output_win.h"
 #include "ui/select_win.h"
 
+void open_catalogue()
+{
+    if (catd != (nl_catd)-1) return;
+    /* Only the messages' category for now: the command line's numbers (-t) are
+     * read in the C locale, and the toolkit sets the whole locale when it
+     * opens the display.  NL_CAT_LOCALE takes the language from LC_ALL,
+     * LC_MESSAGES or LANG, as setlocale does, into NLSPATH's %L and %l; a
+     * locale the system does not have stays "C", and the English catalogue
+     * answers for it. */
+    setlocale(LC_MESSAGES, "");
+    catd = catopen("qx.cat", NL_CAT_LOCALE);
+}
+
 void initialize_gui(int argc, char** argv)
 {
     XtSetLanguageProc(nullptr, nullptr, nullptr);
     XtToolkitInitialize();
 
-    /* Not tested: without the catalogue every text is its built-in default. */
-    catd = catopen("qx.cat", 0);
+    /* Without the catalogue every text is its built-in default. */
+    open_catalogue();
 
     /* Server events arrive through the Xt main loop from here on. */
     app_context = XtCreateApplicationContext();

@@ -8,6 +8,9 @@
 #ifndef APP_STARTUP_H
 #define APP_STARTUP_H
 
+/* Opens the catalogue "qx.cat" of the user's language along NLSPATH, once;
+ * before it every text is its built-in English default. */
+void open_catalogue();
 /* Fills the globals from the environment and the command line; an unknown
  * option or a missing value ends the process through usage(). */
 void get_arguments(int argc, char** argv);

@@ -191,7 +191,7 @@ int XtHelp::initialize(Widget parent_arg, XtHelpNotify* notify_arg, XtHelpError*
         }
         /* setenv copies the values, so a second start of the client
          * replaces them without leaving the old ones behind. */
-        std::string help_dir = std::string(qxhome) + "/help";
+        std::string help_dir = std::string(qxhome) + "/share/qx-tarn";
         if (setenv("HHHOME", help_dir.c_str(), 1) != 0 ||
             setenv("HHPATH", help_dir.c_str(), 1) != 0)
             return -1;

@@ -19,7 +19,7 @@
  *
  *     $QX_HOME/bin/hyperhelp -d 67890 -s 0 -display <name> -c <topic> <file>
  *
- * with HHHOME and HHPATH set to $QX_HOME/help.  Everything runs on the Xt
+ * with HHHOME and HHPATH set to $QX_HOME/share/qx-tarn.  Everything runs on the Xt
  * thread; nothing here waits for the viewer.  Failures return -1 with the
  * reason in the error holder (getMessage); none is fatal.
  */

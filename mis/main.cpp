@@ -44,7 +44,7 @@ bool parse_count(const std::string& s, long lo, long hi, long& out)
     return true;
 }
 
-// The installed sample lives in ../share/mib beside the folder of this program.
+// The installed sample lives in ../share/qx-tarn/mib beside the folder of this program.
 std::string sample_file(const char* name)
 {
     char exe[PATH_MAX];
@@ -55,7 +55,7 @@ std::string sample_file(const char* name)
         dir = exe;
         dir = dir.substr(0, dir.rfind('/'));
     }
-    return dir + "/../share/mib/" + name;
+    return dir + "/../share/qx-tarn/mib/" + name;
 }
 
 bool parse_port(const std::string& s, int& port)
@@ -130,11 +130,12 @@ std::vector<Option> options(const mis::ServerLimits& limits)
          }},
         {"--db", "FILE", "the SQLite database (default qx_mis.db in the current folder)", false,
          [](S& s, const std::string& v) -> std::string { return s.db = v, ""; }},
-        {"--schema", "FILE", "the schema (default: the installed sample, share/mib/schema.txt)",
-         false, [](S& s, const std::string& v) -> std::string { return s.schema_path = v, ""; }},
+        {"--schema", "FILE",
+         "the schema (default: the installed sample,\nshare/qx-tarn/mib/schema.txt)", false,
+         [](S& s, const std::string& v) -> std::string { return s.schema_path = v, ""; }},
         {"--seed", "FILE",
-         "the network an empty database is seeded with\n(default share/mib/network.txt)", false,
-         [](S& s, const std::string& v) -> std::string { return s.seed_path = v, ""; }},
+         "the network an empty database is seeded with\n(default share/qx-tarn/mib/network.txt)",
+         false, [](S& s, const std::string& v) -> std::string { return s.seed_path = v, ""; }},
         {"--simulate", "SECONDS", "change attribute values and raise alarms every SECONDS", false,
          [](S& s, const std::string& v) -> std::string {
              return parse_seconds(v, 0.05, 86400, s.simulate)

@@ -18,12 +18,21 @@ cmake --build build -j"$jobs"
 # The install tree has the same shape as the build tree, and its programs run from it.
 prefix=$(mktemp -d /tmp/tarnwick-install.XXXXXX)
 cmake --install build --prefix "$prefix" >/dev/null
-for f in bin/qx_mis bin/qx_tarn bin/hyperhelp help/qx_help.hlp share/mib/schema.txt \
-  share/mib/network.txt share/nls/qx.cat share/man/man1/qx_tarn.1 share/man/man1/qx_mis.1 \
-  share/man/man1/hyperhelp.1 share/X11/app-defaults/QX_tarn; do
+for f in bin/qx_mis bin/qx_tarn bin/hyperhelp share/qx-tarn/qx_help.hlp \
+  share/qx-tarn/mib/schema.txt share/qx-tarn/mib/network.txt share/locale/en/LC_MESSAGES/qx.cat \
+  share/locale/de/LC_MESSAGES/qx.cat share/man/man1/qx_tarn.1 share/man/man1/qx_mis.1 \
+  share/man/man1/hyperhelp.1 share/X11/app-defaults/QX_tarn share/doc/qx-tarn/copyright \
+  share/applications/qx_tarn.desktop share/metainfo/org.example.tarnwick.metainfo.xml \
+  lib/systemd/system/qx-mis.service; do
   [ -e "$prefix/$f" ] || { echo "check: cmake --install did not write $f" >&2; exit 1; }
 done
 "$prefix/bin/qx_mis" --help >/dev/null
+# The editor finds its German catalogue there by itself.
+status=0
+env -u NLSPATH -u QX_HOME -u LC_ALL -u LC_MESSAGES LANG=de_DE.UTF-8 "$prefix/bin/qx_tarn" -help \
+  2>"$prefix/usage" || status=$?
+[ "$status" -eq 1 ] && grep -q '^Aufruf: qx_tarn' "$prefix/usage" ||
+  { echo "check: the installed qx_tarn -help printed no German usage: $(cat "$prefix/usage")" >&2; exit 1; }
 rm -rf "$prefix"
 
 # The Debian package holds the same tree under /usr, and its programs run from it.
@@ -34,7 +43,8 @@ bash scripts/check_package.sh build
 cmake -S . -B build-asan -DQX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-asan -j"$jobs"
 
-export NLSPATH="$top/build-asan/share/nls/%N"
+# The English catalogue for every test, whatever the locale; the German test sets its own.
+export NLSPATH="$top/build-asan/share/locale/en/LC_MESSAGES/%N"
 export QX_HOME="$top/build-asan"
 # Leak checking stays on for every program, the GUI tests, qx_tarn and qx_mis included,
 # so a leak in our own widget or editor code fails its test. tests/lsan.supp is where a

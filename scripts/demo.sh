@@ -17,7 +17,8 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 
 export QX_HOME="$top/build"
-export NLSPATH="$top/build/share/nls/%N"
+# NLSPATH is left to the editor, which picks the catalogue of the user's language.
+unset NLSPATH
 export QX_MIS_PORT="${QX_MIS_PORT:-7130}"
 
 data=$(mktemp -d /tmp/tarnwick-demo.XXXXXX)

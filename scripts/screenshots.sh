@@ -43,7 +43,7 @@ trap cleanup EXIT
 for _ in $(seq 50); do nc -z 127.0.0.1 "$port" 2>/dev/null && break; sleep 0.1; done
 
 leeds='/systemId="leeds-core-1"'
-QX_HOME="$build" NLSPATH="$build/share/nls/%N" \
+QX_HOME="$build" NLSPATH="$build/share/locale/en/LC_MESSAGES/%N" \
   "$build/bin/qx_tarn" -host "127.0.0.1:$port" -root "$leeds" -scope 1 >"$data/tarn.log" 2>&1 &
 editor=$!
 

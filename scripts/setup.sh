@@ -19,6 +19,10 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   netcat-openbsd procps psmisc python3
   dpkg-dev file                       # cpack -G DEB and its shared-library dependencies
+  lintian                             # the package check
+  desktop-file-utils appstream        # desktop-file-validate, appstreamcli validate
+  systemd                             # systemd-analyze verify and security on the service
+  locales                             # localedef, for the German test's de_DE.UTF-8
   fonts-dejavu-core xfonts-base xfonts-75dpi xfonts-100dpi
 )
 
@@ -27,14 +31,20 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#packages[@]} packages present"
-  exit 0
-fi
-
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#packages[@]} packages present"
+else
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The editor's German catalogue is chosen through the locale, which the C
+# library has only once it is generated.
+if ! locale -a 2>/dev/null | grep -qx 'de_DE\.utf8'; then
+  echo "setup: generating the locale de_DE.UTF-8"
+  $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi

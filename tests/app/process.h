@@ -18,6 +18,7 @@ struct TarnRun {
     std::vector<std::string> args; /* after argv[0] */
     bool no_display = false;       /* run without DISPLAY */
     int reply_fd = -1;             /* descriptor number that gets a pipe */
+    std::vector<std::string> env;  /* NAME=VALUE set, or NAME removed, in the program's */
 
     pid_t pid = -1;
     int pipes[3] = {-1, -1, -1}; /* stdout, stderr, reply */
@@ -44,6 +45,13 @@ struct TarnRun {
                 if (p[2][1] != reply_fd) close(p[2][1]);
             }
             if (no_display) unsetenv("DISPLAY");
+            for (auto& e : env) {
+                size_t eq = e.find('=');
+                if (eq == std::string::npos)
+                    unsetenv(e.c_str());
+                else
+                    setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+            }
             std::vector<char*> argv{const_cast<char*>(QX_TARN_BIN)};
             for (auto& a : args) argv.push_back(&a[0]);
             argv.push_back(nullptr);

@@ -4,6 +4,7 @@
  * (under X, with a real qx_mis, driven with xdotool as a person would).
  */
 #include <gtest/gtest.h>
+#include <clocale>
 
 #include "tests/app/process.h"
 #include "mis_process.h"
@@ -34,6 +35,40 @@ TEST(Program, UsageAndNoDisplayEndTheProgram)
     EXPECT_EQ(usage.out(), "");
     EXPECT_EQ(no_display.status, 255);
     EXPECT_EQ(no_display.out(), std::string(QX_TARN_BIN) + ": can't open display, exiting...\n");
+}
+
+/* The catalogue follows the locale as setlocale reads it (LC_ALL over LC_MESSAGES over LANG),
+ * found by the program in its own installation with NLSPATH unset; a language without a
+ * catalogue, or a locale the system lacks, gets the English texts. */
+TEST(Program, UsageIsInTheLanguageOfTheLocale)
+{
+    locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", (locale_t)0);
+    ASSERT_TRUE(de) << "the locale de_DE.UTF-8 is not generated (scripts/setup.sh does it)";
+    freelocale(de);
+    const std::string german = "Aufruf: qx_tarn [-help] [-host <Server>] [-root <FDN>] "
+                               "[-scope <Ebenen>]\n";
+    const std::string usage = usage_text;
+    const std::string english = usage.substr(0, usage.find('\n') + 1);
+    struct {
+        std::vector<std::string> env;
+        const std::string& first_line;
+    } cases[] = {
+        {{"LANG=de_DE.UTF-8"}, german},
+        {{"LANG=C", "LC_MESSAGES=de_DE.UTF-8"}, german},
+        {{"LANG=de_DE.UTF-8", "LC_ALL=C"}, english},
+        {{"LANG=fr_FR.UTF-8"}, english},
+        {{"LANG=C"}, english},
+    };
+    for (auto& c : cases) {
+        TarnRun run;
+        run.args = {"-help"};
+        run.env = {"NLSPATH", "LC_ALL", "LC_MESSAGES", "LANGUAGE"};
+        run.env.insert(run.env.end(), c.env.begin(), c.env.end());
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(run.wait(10));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err().substr(0, run.err().find('\n') + 1), c.first_line) << c.env.back();
+    }
 }
 
 /* The value of attribute (full name) of object, asked of the server on a
@@ -74,9 +109,9 @@ protected:
 
     /* The editor's error dialog is up and holds the program until Return answers
      * it, as a person would; then the program ends with status 0. */
-    void answer_error_dialog(TarnRun& run)
+    void answer_error_dialog(TarnRun& run, const std::string& title = "Tarnwick: Error")
     {
-        Window dialog = wait_for_window(dpy, "Tarnwick: Error", 15, main_window);
+        Window dialog = wait_for_window(dpy, title, 15, main_window);
         ASSERT_NE(dialog, None) << "no error dialog";
         EXPECT_FALSE(run.wait(0.5)) << "the program waits for OK";
         /* Other tests on the display may take the input focus between the
@@ -121,6 +156,15 @@ TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
     TarnRun run;
     start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisProcess::free_port()));
     answer_error_dialog(run);
+}
+
+/* In German the failed connection's dialog is the German one. */
+TEST_F(OnDisplay, FailedConnectionDialogIsInGerman)
+{
+    TarnRun run;
+    run.env = {"NLSPATH", "LC_ALL", "LC_MESSAGES", "LANGUAGE", "LANG=de_DE.UTF-8"};
+    start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisProcess::free_port()));
+    answer_error_dialog(run, "Tarnwick: Fehler");
 }
 
 TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)

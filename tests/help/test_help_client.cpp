@@ -51,8 +51,9 @@ bool client_up()
         char dir[] = "/tmp/help_client_XXXXXX";
         home = mkdtemp(dir);
         mkdir((home + "/bin").c_str(), 0755);
-        mkdir((home + "/help").c_str(), 0755);
-        write_file(home + "/help/qx_help.hlp", ".topic 7000 Main\n");
+        mkdir((home + "/share").c_str(), 0755);
+        mkdir((home + "/share/qx-tarn").c_str(), 0755);
+        write_file(home + "/share/qx-tarn/qx_help.hlp", ".topic 7000 Main\n");
         std::string copy = "cp " STANDIN_VIEWER " " + home + "/bin/hyperhelp";
         if (system(copy.c_str()) != 0) return false;
         setenv("QX_HOME", home.c_str(), 1);
@@ -124,8 +125,8 @@ std::string expected_start(int topic)
 {
     return std::string("hyperhelp|-d|67890|-s|0|-display|") +
            DisplayString(XtDisplay(help->parent)) + "|-c|" + std::to_string(topic) + "|" + home +
-           "/help/qx_help.hlp HHHOME=" + home + "/help HHPATH=" + home +
-           "/help fd0=closed fd1=closed";
+           "/share/qx-tarn/qx_help.hlp HHHOME=" + home + "/share/qx-tarn HHPATH=" + home +
+           "/share/qx-tarn fd0=closed fd1=closed";
 }
 
 class HelpClient : public testing::Test {
@@ -134,7 +135,7 @@ protected:
     {
         if (!client_up()) GTEST_SKIP() << "no X display";
         unlink((home + "/viewer.log").c_str());
-        setenv("HHPATH", (home + "/help").c_str(), 1);
+        setenv("HHPATH", (home + "/share/qx-tarn").c_str(), 1);
     }
 };
 
@@ -175,7 +176,7 @@ TEST_F(HelpClient, LaterPressRewritesTheRecordAndSendsTheMessage)
     oc_help_cb(nullptr, nullptr, nullptr);
 
     auto mine = record(67890, (uint32_t)viewer);
-    std::string command = "-c 7100 " + home + "/help/qx_help.hlp\n";
+    std::string command = "-c 7100 " + home + "/share/qx-tarn/qx_help.hlp\n";
     memcpy(&mine[32], command.data(), command.size());
     std::vector<unsigned char> want = foreign;
     want.insert(want.end(), mine.begin(), mine.end());
@@ -204,7 +205,8 @@ TEST_F(HelpClient, ContentsQuitAndFailedExec)
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0].substr(0, starts[0].find(" HHHOME")),
               std::string("hyperhelp|-d|67890|-s|0|-display|") +
-                  DisplayString(XtDisplay(help->parent)) + "|-i|" + home + "/help/qx_help.hlp");
+                  DisplayString(XtDisplay(help->parent)) + "|-i|" + home +
+                  "/share/qx-tarn/qx_help.hlp");
 
     set_records({});
     help->pid = 12345; /* a viewer that vanished: a start would replace its id */
@@ -269,7 +271,8 @@ TEST(HelpClientHome, DefaultHomeWhenQxHomeIsUnset)
     if (!getenv("DISPLAY")) GTEST_SKIP() << "no X display";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(default_home_child(), testing::ExitedWithCode(0),
-                "0 /opt/KESTnet/qx/help /opt/KESTnet/qx/help -1 Can't find HyperHelp executable");
+                "0 /opt/KESTnet/qx/share/qx-tarn /opt/KESTnet/qx/share/qx-tarn -1 Can't find "
+                "HyperHelp executable");
 }
 
 TEST(FindInPath, SearchesTheListAndFollowsLinks)
