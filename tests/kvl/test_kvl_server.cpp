@@ -281,29 +281,6 @@ TEST_F(KvlServer, BlankImageCreateWithinAndDestroy)
     EXPECT_EQ(KVL_ERR_ACCESS, root.get_error_type());
 }
 
-TEST_F(KvlServer, SetFromRefCopiesTheTemplatesValues)
-{
-    Image tmpl = at(kRack1); // not booted
-    Image fresh = at("NONE", "equipmentRack");
-    ASSERT_TRUE(fresh.boot(10));
-    ASSERT_TRUE(fresh.set_from_ref(tmpl)) << fresh.get_error_string();
-    EXPECT_EQ(get(fresh, "vendorName"), get(tmpl, "vendorName"));
-    EXPECT_EQ(get(fresh, "equipmentId"), "rack-1");
-    ASSERT_TRUE(put(fresh, "equipmentId", "rack-t2"));
-    Image unused;
-    ASSERT_TRUE(fresh.create_within(DataUnit(kLeeds.c_str()), unused, 10))
-        << fresh.get_error_string();
-    std::string name = kLeeds + "/equipmentId=\"rack-t2\"";
-    EXPECT_EQ(server_value(kRack1, "vendorName"), server_value(name, "vendorName"));
-    EXPECT_EQ(get(fresh, "equipmentId"), "rack-t2");
-    EXPECT_TRUE(fresh.destroy(10));
-
-    Image empty, gone = at(kAtlantis), target = at("NONE", "equipmentRack");
-    EXPECT_FALSE(target.set_from_ref(empty));
-    EXPECT_FALSE(target.set_from_ref(gone));
-    EXPECT_TRUE(contains(target.get_error_string(), "atlantis-1")) << target.get_error_string();
-}
-
 // Actions that answer, and the error type of each that does not; loopbackTest of a port runs
 // as an external program.
 TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
@@ -333,25 +310,6 @@ TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
         for (auto& part : row.said)
             EXPECT_TRUE(contains(row.error ? img.get_error_string() : answer.str(), part));
     }
-}
-
-TEST_F(KvlServer, SyntaxDescribesAnAttributeByEitherName)
-{
-    Syntax byDisplay(DataUnit("operationalState"));
-    Syntax byFull(DataUnit("x721:operationalState"));
-    EXPECT_TRUE(contains(byDisplay.get(0), "OperationalState")) << byDisplay.get_error_string();
-    EXPECT_TRUE(byDisplay.get(0) == byFull.get(0));
-    EXPECT_STREQ("disabled | enabled", byDisplay.get(1).str());
-    EXPECT_TRUE(byDisplay.get(7).is_null());
-    Syntax exp = byDisplay.expansion();
-    EXPECT_TRUE(contains(exp.get(0), "ENUMERATED"));
-    EXPECT_TRUE(contains(exp.get(0), "\n")); // the whole text, several lines
-    EXPECT_STREQ("OperationalState ::= ENUMERATED {", exp.get(1).str());
-
-    Syntax unknown(DataUnit("colour"));
-    EXPECT_TRUE(unknown.get(0).is_null());
-    EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, unknown.get_error_type());
-    EXPECT_TRUE(unknown.expansion().get(0).is_null());
 }
 
 TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)

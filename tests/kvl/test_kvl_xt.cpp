@@ -181,19 +181,6 @@ TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
     EXPECT_EQ(1, flags.disconnected);
 }
 
-TEST_F(KvlXt, WaitTimesOutWhileTheLoopKeepsRunning)
-{
-    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
-    mis.pause();
-    XtAppAddTimeOut(app, 50, mark_timer_cb, &flags);
-    EXPECT_FALSE(img.boot(0.5));
-    mis.resume();
-    EXPECT_TRUE(flags.timer_ran);
-    EXPECT_EQ(KVL_ERR_TIMEOUT, img.get_error_type());
-    EXPECT_TRUE(img.boot(10)) << img.get_error_string(); // the connection is still good
-    EXPECT_STREQ("managedElement", img.get_objclass().str());
-}
-
 namespace {
 struct Repoint {
     Image* image;

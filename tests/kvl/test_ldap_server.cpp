@@ -257,21 +257,15 @@ struct Seen {
     int raw = 0;
 };
 
-void created_cb(void* client, void* call)
+void seen_cb(void* client, void* call)
 {
     CurrentEvent ev(call);
-    static_cast<Seen*>(client)->events.push_back(std::string("created ") + ev.get_objname().str());
-}
-void destroyed_cb(void* client, void* call)
-{
-    CurrentEvent ev(call);
-    static_cast<Seen*>(client)->events.push_back(std::string("destroyed ") + ev.get_objname().str());
-}
-void changed_cb(void* client, void* call)
-{
-    CurrentEvent ev(call);
-    static_cast<Seen*>(client)->events.push_back(std::string("changed ") + ev.get_attribute().str() +
-                                                 "=" + ev.get_value().str());
+    std::string name = ev.get_objname().str();
+    static_cast<Seen*>(client)->events.push_back(
+        ev.get_name() == OBJECT_CREATED     ? "created " + name
+        : ev.get_name() == OBJECT_DESTROYED ? "destroyed " + name
+                                            : std::string("changed ") + ev.get_attribute().str() +
+                                                  "=" + ev.get_value().str());
 }
 void raw_cb(void* client, void*)
 {
@@ -293,14 +287,14 @@ TEST_F(LdapServer, LiveChangesByAnotherClient)
     Album hosts(DataUnit("hosts"), platform);
     ASSERT_TRUE(hosts.set_derivation("/dc=example,dc=org/ou=hosts/*"));
     hosts.set_prop(TRACKMODE, TRACK);
-    hosts.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &seen));
-    hosts.when(OBJECT_DESTROYED, Callback(SchedContext::current(), destroyed_cb, &seen));
+    hosts.when(OBJECT_CREATED, Callback(SchedContext::current(), seen_cb, &seen));
+    hosts.when(OBJECT_DESTROYED, Callback(SchedContext::current(), seen_cb, &seen));
     ASSERT_TRUE(hosts.derive(10)) << hosts.get_error_string();
     ASSERT_EQ(1, hosts.num_images());
     Image leeds(DataUnit("/dc=example,dc=org/ou=hosts/cn=leeds"), DataUnit(), platform);
     ASSERT_TRUE(leeds.boot(10)) << leeds.get_error_string();
     leeds.set_prop(TRACKMODE, TRACK);
-    leeds.when(ATTR_CHANGED, Callback(SchedContext::current(), changed_cb, &seen));
+    leeds.when(ATTR_CHANGED, Callback(SchedContext::current(), seen_cb, &seen));
 
     const std::string host = "/dc=example,dc=org/ou=hosts/cn=";
     struct Step {

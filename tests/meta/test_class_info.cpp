@@ -1,7 +1,7 @@
 /*
- * test_class_info.cpp - class metadata and attribute records: the parser on
- * the odd texts it must take as they are, the pending edits, and the class
- * descriptions of a real qx_mis read through the repository object.
+ * test_class_info.cpp - class metadata: the parser on the odd texts it must
+ * take as they are, and the class descriptions of a real qx_mis read through
+ * the repository object.
  */
 #include <gtest/gtest.h>
 
@@ -59,28 +59,6 @@ TEST(ClassInfoParser, TakesTheTextAsItIs)
         EXPECT_EQ(c.actions, names(info.get_actions())) << c.what;
         EXPECT_EQ(c.attributes, names(info.get_attributes())) << c.what;
     }
-}
-
-TEST(AttributeList, OneRecordPerNameInTheOrderOfFirstEdits)
-{
-    Attribute::attr_list.clear_and_destroy();
-    Attribute::record("userLabel", "a");
-    Attribute::record("locationName", "b");
-    Attribute::record("userLabel", "c");
-    Attribute::record("locationName", ""); /* a cleared field stays an edit */
-    ASSERT_EQ(2u, Attribute::attr_list.entries());
-    auto it = Attribute::attr_list.items().begin();
-    EXPECT_STREQ("userLabel", (*it)->get_name().str());
-    EXPECT_STREQ("c", (*it)->get_value().str());
-    ++it;
-    EXPECT_STREQ("locationName", (*it)->get_name().str());
-    EXPECT_TRUE((*it)->get_value().is_empty());
-
-    Attribute unlisted;
-    unlisted.set_name("userLabel");
-    EXPECT_FALSE(Attribute::attr_list.holds(&unlisted));
-    Attribute::attr_list.clear_and_destroy();
-    EXPECT_EQ(0u, Attribute::attr_list.entries());
 }
 
 /* The repository of a real server, on the sample network. */

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <set>
 
 #include "mis_process.h"
@@ -95,29 +96,22 @@ TEST(Durability, AcknowledgedChangesSurviveKillNineAndRestarts)
 TEST(Durability, BadCommandLinesAndFilesStopWithAMessage)
 {
     TempDir dir;
-    auto run = [&](const std::string& args) {
-        std::string cmd =
-            std::string(QX_MIS_BIN) + " " + args + " >/dev/null 2>" + dir.path + "/err";
-        int st = std::system(cmd.c_str());
-        return WEXITSTATUS(st);
+    std::string out;
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), QX_MIS_BIN);
+        return run_program(args, "", out);
     };
-    EXPECT_EQ(run("--bogus"), 2);
-    EXPECT_EQ(run("--listen"), 2);
-    EXPECT_EQ(run("--listen 127.0.0.1:99999"), 2);
-    EXPECT_EQ(run("--simulate soon"), 2);
-    EXPECT_EQ(run("--help"), 0);
-    EXPECT_EQ(run("--db " + dir.path + "/x.db --schema /nonexistent"), 1);
-    std::FILE* f = std::fopen((dir.path + "/bad.txt").c_str(), "w");
-    std::fputs("object /systemId=\"a\" noSuchClass\n", f);
-    std::fclose(f);
-    EXPECT_EQ(
-        run("--db " + dir.path + "/y.db --seed " + dir.path + "/bad.txt --listen 127.0.0.1:0"), 1);
-    std::FILE* e = std::fopen((dir.path + "/err").c_str(), "r");
-    char buf[512] = {0};
-    size_t n = std::fread(buf, 1, sizeof buf - 1, e);
-    std::fclose(e);
-    EXPECT_NE(std::string(buf, n).find("bad.txt:1: unknown class noSuchClass"), std::string::npos)
-        << buf;
+    EXPECT_EQ(run({"--bogus"}), 2);
+    EXPECT_EQ(run({"--listen"}), 2);
+    EXPECT_EQ(run({"--listen", "127.0.0.1:99999"}), 2);
+    EXPECT_EQ(run({"--simulate", "soon"}), 2);
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_EQ(run({"--db", dir.path + "/x.db", "--schema", "/nonexistent"}), 1);
+    std::ofstream(dir.path + "/bad.txt") << "object /systemId=\"a\" noSuchClass\n";
+    EXPECT_EQ(run({"--db", dir.path + "/y.db", "--seed", dir.path + "/bad.txt", "--listen",
+                   "127.0.0.1:0"}),
+              1);
+    EXPECT_NE(out.find("bad.txt:1: unknown class noSuchClass"), std::string::npos) << out;
 }
 
 // --simulate makes the network live through the ordinary notification path.

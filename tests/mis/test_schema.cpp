@@ -1,7 +1,5 @@
-// The schema reader, value validation, and the class description the repository returns.
+// The schema reader and value validation.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "sample_schema.h"
 #include "schema.h"
@@ -16,36 +14,6 @@ std::string check(const char* syntax, const std::string& text)
     const AttributeDef* a = sample().attribute(syntax);
     if (!a) return "NO ATTRIBUTE";
     return sample().validate(*a->syntax, text, canon, why) ? canon : "REFUSED";
-}
-
-// The editor reads a class description this way: action names are the words after each
-// `label "` from the first "actions" on; attribute names the first `label "` after each
-// `labels {` from the first "attributes" on; a name is one word less its last character.
-std::vector<std::string> read_labels(const std::string& text, bool attributes)
-{
-    std::vector<std::string> out;
-    size_t pos = text.find(attributes ? "attributes" : "actions");
-    auto word_at = [&](size_t quote) {
-        size_t end = quote + 1;
-        while (end < text.size() && !isspace(static_cast<unsigned char>(text[end]))) ++end;
-        std::string w = text.substr(quote + 1, end - quote - 1);
-        return w.empty() ? w : w.substr(0, w.size() - 1);
-    };
-    while (pos != std::string::npos) {
-        if (attributes) {
-            pos = text.find("labels {", pos);
-            if (pos == std::string::npos) break;
-            pos = text.find("label \"", pos + 1);
-            if (pos == std::string::npos) break;
-        } else {
-            pos = text.find("label \"", pos);
-            if (pos == std::string::npos) break;
-        }
-        size_t quote = text.find('"', pos);
-        out.push_back(word_at(quote));
-        pos = quote + 1;
-    }
-    return out;
 }
 
 std::unique_ptr<Schema> parse(const std::string& text, std::string& err)
@@ -158,20 +126,4 @@ TEST(Schema, InheritanceOverridesAndProgramPaths)
     EXPECT_EQ(s->cls("base")->action("ping")->program, "/opt/mib/bin/ping");
     EXPECT_TRUE(d.is_a("base"));
     EXPECT_FALSE(s->cls("base")->is_a("derived"));
-}
-
-// Every class's description reads back, by the editor's rules, as its attributes and
-// actions in schema order.
-TEST(Schema, ClassDescriptionsRoundTripThroughTheEditorsParser)
-{
-    for (auto& c : sample().classes()) {
-        std::string text = sample().describe(*c);
-        std::vector<std::string> attrs, actions;
-        for (auto& ca : c->attrs) attrs.push_back(ca.attr->name);
-        for (auto& a : c->actions) actions.push_back(a.name);
-        EXPECT_EQ(read_labels(text, true), attrs) << text;
-        EXPECT_EQ(read_labels(text, false), actions) << text;
-        /* patchPanel, which does not derive from top, is the one class without. */
-        EXPECT_EQ(c->name == "patchPanel", actions.empty()) << c->name;
-    }
 }

@@ -378,16 +378,8 @@ public:
     // Collects notifications (method "event", or "rawEvent" when raw) for up to ms.
     std::vector<json> events(int ms = 300, bool raw = false)
     {
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            until - std::chrono::steady_clock::now())
-                                            .count());
-            if (left <= 0) break;
-            json j = next(left);
-            if (j.is_null()) break;
-            notes.push_back(j);
-        }
+        auto until = deadline(ms);
+        for (json j; left(until) > 0 && !(j = next(left(until))).is_null();) notes.push_back(j);
         std::vector<json> out;
         for (auto& n : notes)
             if (n.value("method", "") == (raw ? "rawEvent" : "event")) out.push_back(n["params"]);
@@ -398,12 +390,7 @@ public:
     bool closed(int timeout_ms = 3000)
     {
         std::string line;
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (std::chrono::steady_clock::now() < until) {
-            if (!read_line(line, 200)) {
-                if (eof_) return true;
-            }
-        }
+        for (auto until = deadline(timeout_ms); !eof_ && left(until) > 0;) read_line(line, 200);
         return eof_;
     }
 
@@ -413,6 +400,18 @@ public:
     std::deque<json> notes;
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point deadline(int ms)
+    {
+        return Clock::now() + std::chrono::milliseconds(ms);
+    }
+    // The milliseconds until `until`; 0 or less once it has passed.
+    static int left(Clock::time_point until)
+    {
+        return static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+    }
+
     int fd_ = -1;
     int last_id_ = 0;
     std::string buf_;
@@ -420,7 +419,7 @@ private:
 
     bool read_line(std::string& line, int timeout_ms)
     {
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        auto until = deadline(timeout_ms);
         for (;;) {
             size_t nl = buf_.find('\n');
             if (nl != std::string::npos) {
@@ -428,12 +427,8 @@ private:
                 buf_.erase(0, nl + 1);
                 return true;
             }
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            until - std::chrono::steady_clock::now())
-                                            .count());
-            if (left <= 0 || eof_) return false;
             pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, left) <= 0) return false;
+            if (eof_ || left(until) <= 0 || poll(&p, 1, left(until)) <= 0) return false;
             char tmp[65536];
             ssize_t r = recv(fd_, tmp, sizeof tmp, 0);
             if (r <= 0) {

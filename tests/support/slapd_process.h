@@ -87,26 +87,19 @@ public:
 
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     std::string ldapi_url() const { return "ldapi://" + escaped(dir_ + "/ldapi"); }
-    int port() const { return port_; }
     const std::string& folder() const { return dir_; }
     std::string log() const { return read_file(dir_ + "/slapd.log"); }
 
-    // Runs an LDAP client tool (ldapadd, ldapmodify, ldapdelete, ldapmodrdn, ldapsearch) as the
-    // manager, with input on its standard input; returns its exit status, out its output.
-    int tool(const std::string& name, std::vector<std::string> args, const std::string& input,
-             std::string& out) const
+    // Runs an LDAP client tool (ldapadd, ldapmodify, ldapdelete, ldapmodrdn) as the manager, with
+    // input on its standard input; false, the tool's output on the standard error, when it fails.
+    bool change(const std::string& name, const std::string& input,
+                std::vector<std::string> args = {}) const
     {
         std::vector<std::string> argv = {name, "-x",     "-H", url(),
                                          "-D", kManager, "-y", dir_ + "/manager.pw"};
         argv.insert(argv.end(), args.begin(), args.end());
-        return run_program(argv, input, out);
-    }
-    // The same, failing the calling test with the tool's output when it fails.
-    bool change(const std::string& name, const std::string& input,
-                std::vector<std::string> args = {}) const
-    {
         std::string out;
-        int status = tool(name, std::move(args), input, out);
+        int status = run_program(argv, input, out);
         if (status != 0)
             std::fprintf(stderr, "%s failed (%d): %s\n", name.c_str(), status, out.c_str());
         return status == 0;
@@ -216,35 +209,18 @@ private:
 
     std::string config(const std::string& limits) const
     {
-        return "include /etc/ldap/schema/core.schema\n"
-               "include /etc/ldap/schema/cosine.schema\n"
-               "include /etc/ldap/schema/inetorgperson.schema\n"
-               "modulepath /usr/lib/ldap\n"
-               "moduleload back_mdb\n"
-               "moduleload syncprov\n"
-               "pidfile " +
-               dir_ +
-               "/slapd.pid\n"
-               "database mdb\n"
-               "suffix \"" +
-               std::string(kSuffix) +
-               "\"\n"
-               "rootdn \"" +
-               std::string(kManager) +
-               "\"\n"
-               "rootpw " +
-               std::string(kManagerPassword) +
-               "\n"
-               "directory " +
-               dir_ +
-               "/db\n"
-               "maxsize 1073741824\n"
-               "index objectClass,entryCSN,entryUUID eq\n"
-               // slapd 2.5 caps the entries of a paged search, all pages together, at its
-               // hard size limit (the default 500) unless told otherwise; the size limit of
-               // a search without paging stays the default.
-               "limits * size.prtotal=unlimited\n" +
-               limits + "overlay syncprov\n";
+        std::string c;
+        for (const char* schema : {"core", "cosine", "inetorgperson"})
+            c += std::string("include /etc/ldap/schema/") + schema + ".schema\n";
+        c += "modulepath /usr/lib/ldap\nmoduleload back_mdb\nmoduleload syncprov\n";
+        c += "pidfile " + dir_ + "/slapd.pid\ndatabase mdb\nsuffix \"" + kSuffix + "\"\n";
+        c += "rootdn \"" + std::string(kManager) + "\"\nrootpw " + kManagerPassword + "\n";
+        c += "directory " + dir_ + "/db\nmaxsize 1073741824\n";
+        c += "index objectClass,entryCSN,entryUUID eq\n";
+        // slapd 2.5 caps the entries of a paged search, all pages together, at its hard size
+        // limit (the default 500) unless told otherwise; the size limit of a search without
+        // paging stays the default.
+        return c + "limits * size.prtotal=unlimited\n" + limits + "overlay syncprov\n";
     }
 
     static void empty_folder(const std::string& path)
