@@ -271,6 +271,12 @@ struct LdapTransport : KvlTransport {
     bool send(PlatformImpl& plat, long id, const char* method, const json& params) override;
     void read_input(PlatformImpl& plat) override;
     void forget(PlatformImpl& plat, long id) override;
+    std::string to_fdn(const std::string& name) override
+    {
+        if (!name.empty() && name[0] == '/') return name;
+        std::string fdn, why;
+        return named.to_fdn(name, fdn, why) ? fdn : std::string();
+    }
     void close(PlatformImpl& plat) override
     {
         unbind();
@@ -1209,6 +1215,7 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
             unknown = ext;
         }
     }
+    const std::string base_dn = url->lud_dn ? url->lud_dn : "";
     /* scheme://host:port, without the DN and the rest, for libldap. */
     size_t hostpart = host.find("://") + 3;
     size_t slash = host.find('/', hostpart);
@@ -1333,6 +1340,17 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
             contexts.push_back(canonical);
     }
     named.set(contexts);
+    plat.default_root.clear();
+    if (!base_dn.empty()) {
+        std::string why;
+        if (!named.to_fdn(base_dn, plat.default_root, why)) {
+            err.set_error(KVL_ERR_BAD_NAME,
+                          ("cannot connect to " + server + ": the URL's base '" + base_dn +
+                           "' is not a DN: " + why)
+                              .c_str());
+            return false;
+        }
+    }
     for (auto& c : info["supportedControl"])
         if (c.is_string()) controls.push_back(c.get<std::string>());
     subschema_dn = info["subschemaSubentry"].empty() ? "cn=Subschema"
