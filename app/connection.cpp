@@ -2,6 +2,7 @@
 #include "app/connection.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "core/globals.h"
 #include "ui/dialogs.h"
@@ -18,6 +19,20 @@ static Widget main_shell()
 
 void kvl_error_cb(Error* error) {}
 
+/* The root as an FDN: a directory's users name it as a DN (-root
+ * uid=ann,ou=people,dc=example,dc=org), or its URL's base names it when
+ * -root does not.  The strings made here live as long as the program. */
+static void take_root_name()
+{
+    if (strcmp(default_root, "/") == 0) {
+        DataUnit base = platform.get_default_root();
+        if (base) default_root = strdup(base.str());
+        return;
+    }
+    DataUnit fdn = platform.to_fdn(DataUnit(default_root));
+    if (fdn && strcmp(fdn.str(), default_root) != 0) default_root = strdup(fdn.str());
+}
+
 bool platform_connect()
 {
     Error::error_entry_callback = kvl_error_cb;
@@ -25,8 +40,10 @@ bool platform_connect()
 
     status_line(qx_msg(3, "Connecting to Platform..."));
     /* The status line keeps this text until the first tree is built. */
-    if (platform.connect(DataUnit(platform_host), DataUnit("Tarnwick"), KVL_DEFAULT_TIMEOUT))
+    if (platform.connect(DataUnit(platform_host), DataUnit("Tarnwick"), KVL_DEFAULT_TIMEOUT)) {
+        take_root_name();
         return true;
+    }
 
     if (Widget shell = main_shell())
         error_dialog(shell, qx_msg(4, "Can't connect to MIS!"), exit_no_save, exit_no_save);

@@ -330,6 +330,13 @@ public:
     DataUnit get_name() const;
     DataUnit get_host() const;     /* "host:port" of the connection */
     DataUnit get_mdr_name() const; /* the repository object the server named */
+    /* The root the host text named (a directory URL's base DN, as an FDN);
+     * empty when it named none. */
+    DataUnit get_default_root() const;
+    /* The FDN of a name in the form the server's users write (a DN for a
+     * directory; an FDN is taken as it is); empty when it is not a name.
+     * Never waits. */
+    DataUnit to_fdn(const DataUnit& name) const;
 
     /* The connected platform; images, albums and syntaxes use it by default. */
     static Platform def_platform;

@@ -114,6 +114,7 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string host;          /* as the server is known (no port) */
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;
+    std::string default_root;  /* FDN the host text names as the root, "" for none */
     /* The socket's buffers, for a transport that reads and writes the socket
      * itself (JSON-RPC); one whose library does that (LDAP) leaves them empty. */
     std::string inbuf;  /* bytes read, not yet a whole message */

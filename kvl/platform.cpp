@@ -667,3 +667,14 @@ DataUnit Platform::get_mdr_name() const
 {
     return impl_ ? DataUnit(impl_->mdr.c_str()) : DataUnit();
 }
+
+DataUnit Platform::get_default_root() const
+{
+    return impl_ ? DataUnit(impl_->default_root.c_str()) : DataUnit();
+}
+
+DataUnit Platform::to_fdn(const DataUnit& name) const
+{
+    if (!impl_ || !impl_->transport || !name) return DataUnit();
+    return DataUnit(impl_->transport->to_fdn(name.str()).c_str());
+}

@@ -26,6 +26,11 @@
  *               connection was lost meanwhile.
  *   forget      nobody waits for the answer to id any more (its wait ended).
  *   close       closes quietly; plat.fd is -1 afterwards.
+ *   to_fdn      the FDN of a name as a user may type it for this kind of
+ *               server (a directory's DN); "" when it names nothing.  Never
+ *               waits.  FDNs come back as they are.
+ * open may set plat.default_root: the FDN the host text names as the root
+ * to show (a directory URL's base DN).
  * A transport calls plat.lost(why) or plat.drop(why) when the connection
  * goes; the platform then fails the waits and raises DISCONNECTED.
  */
@@ -46,6 +51,7 @@ struct KvlTransport {
     virtual bool flush(PlatformImpl& plat) { return plat.connected; }
     virtual void forget(PlatformImpl& plat, long id) {}
     virtual void close(PlatformImpl& plat) = 0;
+    virtual std::string to_fdn(const std::string& name) { return name; }
 };
 
 /* True when host names a directory: an ldap://, ldaps:// or ldapi:// URL. */

@@ -14,6 +14,7 @@ packages=(
   libxfixes-dev                       # the busy-cursor test reads back the shown cursor
   nlohmann-json3-dev libsqlite3-dev sqlite3
   libldap-dev                         # KVL's LDAP transport (OpenLDAP's libldap)
+  libgnutls28-dev openssl             # why a directory's certificate fails; test certificates
   slapd ldap-utils                    # the tests' private directory server and its client tools
   libc-bin                            # gencat for the message catalogue
   xvfb xauth x11-utils xdotool imagemagick

@@ -30,6 +30,7 @@
 
 #include "kvl/ldap/ldap_names.h"
 #include "kvl/ldap/ldap_schema.h"
+#include "kvl/ldap/ldap_tls.h"
 
 #include <ldap.h>
 
@@ -270,6 +271,12 @@ struct LdapTransport : KvlTransport {
     bool send(PlatformImpl& plat, long id, const char* method, const json& params) override;
     void read_input(PlatformImpl& plat) override;
     void forget(PlatformImpl& plat, long id) override;
+    std::string to_fdn(const std::string& name) override
+    {
+        if (!name.empty() && name[0] == '/') return name;
+        std::string fdn, why;
+        return named.to_fdn(name, fdn, why) ? fdn : std::string();
+    }
     void close(PlatformImpl& plat) override
     {
         unbind();
@@ -281,6 +288,28 @@ struct LdapTransport : KvlTransport {
         ops.clear();
         if (ld) ldap_unbind_ext(ld, nullptr, nullptr);
         ld = nullptr;
+    }
+
+    /* The result name of a failed connect or StartTLS with libldap's
+     * diagnostic, which for TLS names the check that failed (the certificate's
+     * issuer, its host name, its dates). */
+    std::string tls_failure(int rc)
+    {
+        char* diag = nullptr;
+        ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
+        TextGuard g;
+        g.p = diag;
+        return result_text(rc, diag);
+    }
+    /* The same for a failed TLS handshake, with the verdict on the server's
+     * certificate when that is what failed. */
+    std::string tls_failure(int rc, const std::string& server, bool starttls,
+                            const struct timeval& network)
+    {
+        std::string why = tls_failure(rc);
+        std::string verdict = kvl_ldap_certificate_verdict(server, starttls, network);
+        if (verdict.empty()) return (starttls ? "" : "the TLS handshake failed: ") + why;
+        return "the server's TLS certificate failed its check: " + verdict;
     }
 
     /* Starts a search for op; false with why when libldap refuses it at once. */
@@ -1170,18 +1199,23 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     }
     std::string bind_dn;
     bool critical_unknown = false;
+    bool starttls = false;
     std::string unknown;
+    const bool ldaps = lower(url->lud_scheme ? url->lud_scheme : "") == "ldaps";
     for (int i = 0; url->lud_exts && url->lud_exts[i]; i++) {
         std::string ext = url->lud_exts[i];
         bool critical = !ext.empty() && ext[0] == '!';
         if (critical) ext.erase(0, 1);
         if (lower(ext.substr(0, 9)) == "bindname=")
             bind_dn = ext.substr(9);
+        else if (lower(ext) == "x-starttls")
+            starttls = true; // critical or not: asked for, TLS is never given up
         else if (critical) {
             critical_unknown = true;
             unknown = ext;
         }
     }
+    const std::string base_dn = url->lud_dn ? url->lud_dn : "";
     /* scheme://host:port, without the DN and the rest, for libldap. */
     size_t hostpart = host.find("://") + 3;
     size_t slash = host.find('/', hostpart);
@@ -1194,6 +1228,13 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
                       ("cannot connect to " + server + ": the URL's critical extension '" + unknown +
                        "' is not supported")
                           .c_str());
+        return false;
+    }
+    if (starttls && ldaps) {
+        err.set_error(KVL_ERR_ARGUMENT, ("cannot connect to " + server +
+                                         ": x-starttls asks for StartTLS on a connection that "
+                                         "ldaps:// already protects; use one of them")
+                                            .c_str());
         return false;
     }
     if (bind_dn.empty()) bind_dn = ldaprc_binddn();
@@ -1223,18 +1264,31 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     struct timeval network = {static_cast<time_t>(secs), static_cast<suseconds_t>((secs - static_cast<long>(secs)) * 1e6)};
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network);
+    /* The synchronous StartTLS exchange waits no longer than the connection. */
+    ldap_set_option(ld, LDAP_OPT_TIMEOUT, &network);
+    /* ldaps:// makes its TLS handshake here, checking the server's certificate
+     * as ldap.conf and ~/.ldaprc say (TLS_CACERT, TLS_REQCERT: libldap's
+     * default demands a certificate that a trusted CA signed for the host). */
     rc = ldap_connect(ld);
     if (rc != LDAP_SUCCESS) {
-        char* diag = nullptr;
-        ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
-        TextGuard g;
-        g.p = diag;
-        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " +
-                                        result_text(rc, diag) +
-                                        (rc == LDAP_SERVER_DOWN ? " (is a directory server running there?)" : ""))
-                                           .c_str());
+        std::string why = ldaps ? tls_failure(rc, server, false, network) : tls_failure(rc);
+        err.set_error(KVL_ERR_CONNECT,
+                      ("cannot connect to " + server + ": " + why +
+                       (rc == LDAP_SERVER_DOWN && !ldaps ? " (is a directory server running there?)"
+                                                         : ""))
+                          .c_str());
         unbind();
         return false;
+    }
+    if (starttls) {
+        rc = ldap_start_tls_s(ld, nullptr, nullptr);
+        if (rc != LDAP_SUCCESS) {
+            std::string why = tls_failure(rc, server, true, network);
+            err.set_error(KVL_ERR_CONNECT,
+                          ("cannot connect to " + server + ": StartTLS failed: " + why).c_str());
+            unbind();
+            return false;
+        }
     }
     int fd = -1;
     ldap_get_option(ld, LDAP_OPT_DESC, &fd);
@@ -1286,6 +1340,17 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
             contexts.push_back(canonical);
     }
     named.set(contexts);
+    plat.default_root.clear();
+    if (!base_dn.empty()) {
+        std::string why;
+        if (!named.to_fdn(base_dn, plat.default_root, why)) {
+            err.set_error(KVL_ERR_BAD_NAME,
+                          ("cannot connect to " + server + ": the URL's base '" + base_dn +
+                           "' is not a DN: " + why)
+                              .c_str());
+            return false;
+        }
+    }
     for (auto& c : info["supportedControl"])
         if (c.is_string()) controls.push_back(c.get<std::string>());
     subschema_dn = info["subschemaSubentry"].empty() ? "cn=Subschema"

@@ -349,6 +349,32 @@ TEST_F(LdapServer, ServerLossIsDisconnected)
     ASSERT_TRUE(ldap->restart()) << ldap->failure();
 }
 
+// A URL's base DN is the root to show, and a DN typed where a name is asked for is an FDN; a
+// base that is not a DN stops the connection.
+TEST_F(LdapServer, UrlBaseAndTypedDnsBecomeFdns)
+{
+    std::string url = ldap->url() + "/ou=people,dc=example,dc=org";
+    ASSERT_TRUE(platform.connect(url.c_str(), "test", 10)) << platform.get_error_string();
+    EXPECT_STREQ("/dc=example,dc=org/ou=people", platform.get_default_root().str());
+    const char* rows[][2] = {
+        {"uid=ann,ou=people,dc=example,dc=org", "/dc=example,dc=org/ou=people/uid=ann"},
+        {"uid=ann, ou=people, dc=example, dc=org", "/dc=example,dc=org/ou=people/uid=ann"},
+        {"cn=Smith\\, John+uid=js,ou=people,dc=example,dc=org",
+         "/dc=example,dc=org/ou=people/cn=Smith\\, John+uid=js"},
+        {"/dc=example,dc=org/ou=hosts", "/dc=example,dc=org/ou=hosts"},
+        {"not a dn", ""},
+    };
+    for (auto& row : rows) EXPECT_STREQ(row[1], platform.to_fdn(DataUnit(row[0])).str()) << row[0];
+    platform.disconnect();
+
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10));
+    EXPECT_STREQ("", platform.get_default_root().str());
+    platform.disconnect();
+    std::string bad = ldap->url() + "/not%20a%20dn";
+    EXPECT_FALSE(platform.connect(bad.c_str(), "test", 10));
+    EXPECT_EQ(KVL_ERR_BAD_NAME, platform.get_error_type()) << platform.get_error_string();
+}
+
 TEST_F(LdapServer, NoServerIsAConnectError)
 {
     std::string url = "ldap://127.0.0.1:" + std::to_string(qxtest::MisProcess::free_port());

@@ -391,6 +391,27 @@ TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
     served_normally(mis);
 }
 
+// A turn is bounded in time as well as in lines: 60 searches of the whole tree, each costly
+// but short, do not all go in one turn, so another client's set is served between them and
+// the later searches see it.
+TEST(Turns, CostlyRequestsLetOthersInBetween)
+{
+    TempDir dir;
+    MisProcess mis(dir.path);
+    Client busy(mis.port()), other(mis.port());
+    const json search = {{"base", "/"}, {"filter", "(userLabel=marked-between)"}, {"limit", 0}};
+    std::string lines;
+    for (int i = 1; i <= 60; ++i) lines += request_line(i, "search", search);
+    busy.send_raw(lines);
+    ASSERT_EQ(busy.next()["result"]["count"], 0);
+    other.result("set", {{"name", RACK1}, {"values", {{"userLabel", "marked-between"}}}});
+    json last;
+    do last = busy.next(60000);
+    while (!last.is_null() && last.value("id", 0) != 60);
+    EXPECT_EQ(last["result"]["count"], 1) << "the set waited for all 60 searches";
+    served_normally(mis);
+}
+
 // 20 clients with 1000 distinct filters of 16 KiB, each a term repeated 815 times and one of its
 // own, took 2.23 GB and made every set beneath them 459 ms slow. A filter is held reduced (the
 // repeated term once), so the same attack on a smaller scale leaves the server's memory where it

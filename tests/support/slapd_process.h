@@ -75,15 +75,29 @@ public:
         stop(SIGKILL);
         for (int attempt = 0; attempt < 5; attempt++) {
             port_ = MisProcess::free_port();
+            std::string listen = url() + "/ " + ldapi_url();
+            if (!tls_cert_.empty()) {
+                tls_port_ = MisProcess::free_port();
+                listen += " " + ldaps_url() + "/";
+            }
             // -d 0: stays in the foreground, so that the pid is the server's.
-            std::vector<std::string> args = {
-                binary(), "-d", "0", "-f", dir_ + "/slapd.conf", "-h", url() + "/ " + ldapi_url()};
+            std::vector<std::string> args = {binary(), "-d", "0", "-f", dir_ + "/slapd.conf",
+                                             "-h", listen};
             if (spawn(args, [&] { return log_to(dir_ + "/slapd.log"); }) && wait_listening())
                 return true;
             stop(SIGKILL);
         }
         return fail("slapd did not start; its log: " + log());
     }
+
+    // TLS: the server's certificate and key (PEM files), in effect from the next start; the
+    // server then also listens on ldaps_url() and offers StartTLS on url().
+    void use_tls(const std::string& cert, const std::string& key)
+    {
+        tls_cert_ = cert;
+        tls_key_ = key;
+    }
+    std::string ldaps_url() const { return "ldaps://127.0.0.1:" + std::to_string(tls_port_); }
 
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     std::string ldapi_url() const { return "ldapi://" + escaped(dir_ + "/ldapi"); }
@@ -213,6 +227,8 @@ private:
         for (const char* schema : {"core", "cosine", "inetorgperson"})
             c += std::string("include /etc/ldap/schema/") + schema + ".schema\n";
         c += "modulepath /usr/lib/ldap\nmoduleload back_mdb\nmoduleload syncprov\n";
+        if (!tls_cert_.empty())
+            c += "TLSCertificateFile " + tls_cert_ + "\nTLSCertificateKeyFile " + tls_key_ + "\n";
         c += "pidfile " + dir_ + "/slapd.pid\ndatabase mdb\nsuffix \"" + kSuffix + "\"\n";
         c += "rootdn \"" + std::string(kManager) + "\"\nrootpw " + kManagerPassword + "\n";
         c += "directory " + dir_ + "/db\nmaxsize 1073741824\n";
@@ -271,6 +287,8 @@ private:
     std::unique_ptr<TempDir> own_;
     std::string dir_;
     int port_ = 0;
+    int tls_port_ = 0;
+    std::string tls_cert_, tls_key_;
 };
 
 } // namespace qxtest
