@@ -70,16 +70,11 @@ DataObject* open_system(const char* id)
     return sys;
 }
 
-std::string request(long id, const char* method, const qxtest::json& params)
-{
-    return qxtest::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
-               .dump() +
-           "\n";
-}
+using qxtest::request_line;
 
 std::string create_line(long id, const std::string& parent, const std::string& rack)
 {
-    return request(
+    return request_line(
         id, "create",
         {{"parent", parent}, {"class", "equipmentRack"}, {"values", {{"equipmentId", rack}}}});
 }
@@ -160,7 +155,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
         std::string fdn = rack_fdn(sys->name, rack);
         pipe.add(create_line(++id, sys->name, rack));
         if (i % 3 == 0) { /* one in three goes again at once */
-            pipe.add(request(++id, "delete", {{"name", fdn}}));
+            pipe.add(request_line(++id, "delete", {{"name", fdn}}));
             deleted.insert(fdn);
         } else {
             expected.push_back(fdn);
@@ -168,7 +163,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     }
     /* And one that was there before. */
     std::string rack1 = rack_fdn(sys->name, "rack-1");
-    pipe.add(request(++id, "delete", {{"name", rack1}}));
+    pipe.add(request_line(++id, "delete", {{"name", rack1}}));
     expected.erase(std::find(expected.begin(), expected.end(), rack1));
     int after = (int)expected.size();
     pipe.start();
@@ -319,9 +314,9 @@ TEST_F(Reports, DerivationsOfABurstShareOneWait)
         int before = rack->num_children;
         qxtest::Client other(mis->port());
         std::string shelf = "t" + std::to_string((int)meanwhile);
-        other.send_raw(
-            request(1, "create",
-                    {{"parent", names[0]}, {"class", "shelf"}, {"values", {{"shelfId", shelf}}}}));
+        other.send_raw(request_line(
+            1, "create",
+            {{"parent", names[0]}, {"class", "shelf"}, {"values", {{"shelfId", shelf}}}}));
         EXPECT_TRUE(pump_until([&] { return rack->num_children == before + 1; }, 10));
     }
 }
@@ -363,8 +358,8 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
         const char* what;
         When when;
         Meanwhile meanwhile;
-        int racks;  /* made for the row under york before york is opened */
-        int target; /* the rack another client deletes */
+        int racks;          /* made for the row under york before york is opened */
+        int target;         /* the rack another client deletes */
         std::string dialog; /* the beginning of the first dialog's text */
         std::function<void(const Racks&)> run;
     } rows[] = {
@@ -418,7 +413,8 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
     };
     int made = 0;
     for (Row& row : rows) {
-        SCOPED_TRACE(std::string(row.what) + (row.meanwhile == DELETED ? ", deleted" : ", rebuilt"));
+        SCOPED_TRACE(std::string(row.what) +
+                     (row.meanwhile == DELETED ? ", deleted" : ", rebuilt"));
         reset_tree();
         Racks racks;
         for (int i = 0; i < row.racks; i++) {
@@ -452,15 +448,19 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
             mis->pause();
             after(50, meanwhile);
         }
-        qxtest::while_running([&] { row.run(racks); }, [&] {
-            Widget mb = current_question_dialog ? *current_question_dialog->getwidget()
-                        : current_error_dialog  ? *current_error_dialog->getwidget()
-                                                : nullptr;
-            if (!mb) return;
-            if (dialog.empty()) dialog = xmstring_resource(mb, XmNmessageString);
-            meanwhile();
-            qxtest::press(mb, XmDIALOG_OK_BUTTON);
-        });
+        qxtest::while_running([&] { row.run(racks); },
+                              [&] {
+                                  Widget mb = current_question_dialog
+                                                  ? *current_question_dialog->getwidget()
+                                              : current_error_dialog
+                                                  ? *current_error_dialog->getwidget()
+                                                  : nullptr;
+                                  if (!mb) return;
+                                  if (dialog.empty())
+                                      dialog = xmstring_resource(mb, XmNmessageString);
+                                  meanwhile();
+                                  qxtest::press(mb, XmDIALOG_OK_BUTTON);
+                              });
         user_object_class = none;
         user_object_name = none;
         unsetenv("QX_KVL_TIMEOUT");
