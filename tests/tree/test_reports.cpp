@@ -358,8 +358,8 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
         const char* what;
         When when;
         Meanwhile meanwhile;
-        int racks;          /* made for the row under york before york is opened */
-        int target;         /* the rack another client deletes */
+        int racks;  /* made for the row under york before york is opened */
+        int target; /* the rack another client deletes */
         std::string dialog; /* the beginning of the first dialog's text */
         std::function<void(const Racks&)> run;
     } rows[] = {
@@ -413,8 +413,7 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
     };
     int made = 0;
     for (Row& row : rows) {
-        SCOPED_TRACE(std::string(row.what) +
-                     (row.meanwhile == DELETED ? ", deleted" : ", rebuilt"));
+        SCOPED_TRACE(std::string(row.what) + (row.meanwhile == DELETED ? ", deleted" : ", rebuilt"));
         reset_tree();
         Racks racks;
         for (int i = 0; i < row.racks; i++) {
@@ -448,19 +447,15 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
             mis->pause();
             after(50, meanwhile);
         }
-        qxtest::while_running([&] { row.run(racks); },
-                              [&] {
-                                  Widget mb = current_question_dialog
-                                                  ? *current_question_dialog->getwidget()
-                                              : current_error_dialog
-                                                  ? *current_error_dialog->getwidget()
-                                                  : nullptr;
-                                  if (!mb) return;
-                                  if (dialog.empty())
-                                      dialog = xmstring_resource(mb, XmNmessageString);
-                                  meanwhile();
-                                  qxtest::press(mb, XmDIALOG_OK_BUTTON);
-                              });
+        qxtest::while_running([&] { row.run(racks); }, [&] {
+            Widget mb = current_question_dialog ? *current_question_dialog->getwidget()
+                        : current_error_dialog  ? *current_error_dialog->getwidget()
+                                                : nullptr;
+            if (!mb) return;
+            if (dialog.empty()) dialog = xmstring_resource(mb, XmNmessageString);
+            meanwhile();
+            qxtest::press(mb, XmDIALOG_OK_BUTTON);
+        });
         user_object_class = none;
         user_object_name = none;
         unsetenv("QX_KVL_TIMEOUT");
