@@ -63,12 +63,6 @@ std::vector<std::string> pending()
     return out;
 }
 
-/* A round trip on the editor's own connection.  The server sends a client
- * its events and answers in order, so when this returns every event it sent
- * the editor before (the ATTR_CHANGED of a change another client made and
- * saw answered) has been read and its callbacks have run: a wait for an
- * event that must not show, without guessing at how long it may take. */
-
 void load(const char* fdn, const char* parent = kLeeds)
 {
     oc->get_object(registered(fdn, parent), main_window->mw_get_button);
@@ -208,20 +202,13 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
     } cases[] = {
         {kRack1, "userLabel", "administrativeState", "sleepy", "locationName"},
         {kRack1, "administrativeState", "userLabel", std::string(129, 'x'), "locationName"},
-        {kRack1, "administrativeState", "userLabel", "pasted\tline", "locationName"},
-        {kRack1, "administrativeState", "userLabel", "caf\xe9", "locationName"},
         {kLog, "userLabel", "maxLogRecords", "100001", "logFullAction"},
     };
     for (auto& c : cases) {
         load(c.object);
         std::string before = server_value(c.object, c.first);
         type(c.first, strcmp(c.first, "userLabel") ? "locked" : "first edit");
-        /* Text that is not UTF-8 reaches the edits only where the field's
-         * locale passes it on: recorded as such a field would. */
-        if ((unsigned char)c.value.back() >= 0x80)
-            Attribute::record(c.attribute, c.value.c_str());
-        else
-            type(c.attribute, c.value);
+        type(c.attribute, c.value);
         type(c.third, strcmp(c.third, "logFullAction") ? "third edit" : "halt");
         std::vector<std::string> edits = pending();
         ASSERT_EQ(3u, edits.size()) << c.attribute;

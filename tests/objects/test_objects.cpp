@@ -18,8 +18,6 @@
 #include "ui/main_win.h"
 #include "ui/output_win.h"
 
-void show_action(Widget, XtPointer item, XtPointer);
-
 using namespace qxtest;
 
 namespace {
@@ -52,8 +50,7 @@ std::string flat(std::string s)
 
 Shown delete_selected(bool ok = true, const std::function<void()>& before_answer = nullptr)
 {
-    return run([] { main_window->delete_object_cb(main_window->mw_delete_button, nullptr); }, ok,
-               before_answer);
+    return run([] { press(main_window->mw_delete_button); }, ok, before_answer);
 }
 
 struct ObjectCommands : EditorSession {
@@ -142,13 +139,13 @@ void choose(const char* action, const std::string& target)
     select_only({registered(target, "/")});
     Widget item = action_item(action);
     ASSERT_NE(nullptr, item) << action;
-    show_action(item, item, nullptr);
+    press(item);
 }
 
 Shown ok_action(const std::string& parameter)
 {
     XmTextSetString(action_window->aw_parameter, const_cast<char*>(parameter.c_str()));
-    return run([] { action_window->execute_action(action_window->aw_ok_button, nullptr); });
+    return run([] { press(action_window->aw_ok_button); });
 }
 
 TEST_F(ObjectCommands, ActionMenuFollowsTheClass)
@@ -230,7 +227,7 @@ TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
     main_window->create_action_list(const_cast<char*>(rack.c_str()));
     Widget item = action_item("selfTest");
     ASSERT_NE(nullptr, item);
-    show_action(item, item, nullptr);
+    press(item);
     DataObject::selected_list.clear();
     other->result("delete", {{"name", rack}});
     ASSERT_TRUE(pump_until([&] { return !find_album_object(rack.c_str()); }, 5));
@@ -265,7 +262,7 @@ struct CreateMode : ObjectCommands {
 
 TEST_F(CreateMode, FromATypedClass)
 {
-    main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
+    press(main_window->mw_create_from_button);
     ASSERT_TRUE(XtIsManaged(oc->oc_dialog));
     EXPECT_EQ("Create", xmstring_resource(oc->oc_set_button, XmNlabelString));
     EXPECT_FALSE(XtIsSensitive(oc->oc_set_button));
@@ -324,7 +321,7 @@ TEST_F(CreateMode, FromATypedClass)
 TEST_F(CreateMode, FromATemplate)
 {
     select_only({registered(kPanel, kRack)});
-    main_window->create_from_selected(main_window->mw_create_from_button, nullptr);
+    press(main_window->mw_create_from_button);
     EXPECT_EQ(kRack, text_of(oc->PARENTFDN));
     EXPECT_EQ("patchPanel", text_of(oc->OBJCLASS));
     ASSERT_NE(nullptr, field("patchPanelId"));

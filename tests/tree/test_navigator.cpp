@@ -23,7 +23,6 @@
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
-#include "ui/config_win.h"
 #include "ui/main_win.h"
 /* Private: how many rows the navigator has in view. */
 #include "XiOutlineP.h"
@@ -318,35 +317,14 @@ TEST_F(Tree, FirstTreeRoots)
     EXPECT_EQ(4u, shown_children(root).size());
 }
 
-TEST_F(Tree, LabelsAndSiblingOrder)
+/* FDN labels, and opening a node, which works from its label, in that mode. */
+TEST_F(Tree, FdnLabels)
 {
-    /* The alarm log's records arrive in the server's order (1, 2, ... 146);
-     * the rows stand in byte order of their FDNs (1, 10, 100, 101 ...). */
-    first_tree(kLeeds, 1);
-    DataObject* log = find_album_object(kLog);
-    ASSERT_TRUE(log && log->shown);
-    open_node(log);
-    std::vector<std::string> rows = shown_children(log);
-    ASSERT_EQ(146u, rows.size());
-    EXPECT_EQ(sorted(rows), rows);
-    EXPECT_EQ(std::string(kLog) + "/logRecordId=10", rows[1]);
-    EXPECT_EQ("logRecordId=10", label_of(node_of(find_album_object(rows[1].c_str()))));
-
-    /* Shown one by one in the order 3, 1, 2: rows 1, 2, 3. */
-    DataObject* rack = find_album_object(kRack1);
-    std::string p = std::string(kRack1) + "/x=";
-    for (const char* id : {"3", "1", "2"}) registered((p + id).c_str(), kRack1)->display(0);
-    rows = shown_children(rack);
-    EXPECT_EQ(sorted(rows), rows);
-
-    /* FDN labels. */
-    reset_tree();
     fdn_name = true;
     first_tree(kLeeds, 1);
     EXPECT_EQ(kLeeds, label_of(node_of(root)));
     EXPECT_EQ(kRack1, label_of(node_of(find_album_object(kRack1))));
-    /* Opening a node works from its label in this mode. */
-    log = find_album_object(kLog);
+    DataObject* log = find_album_object(kLog);
     open_node(log);
     EXPECT_EQ(146u, shown_children(log).size());
     fdn_name = false;
@@ -496,28 +474,6 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     EXPECT_EQ(sorted(rows), rows);
     EXPECT_EQ(rack9, rows[2]);
 
-    /* A burst: two created and one of them destroyed again before the
-     * navigator lays the burst out.  The survivor is shown in its place. */
-    std::string rack10 = std::string(kLeeds) + "/equipmentId=\"rack-10\"";
-    std::string rack11 = std::string(kLeeds) + "/equipmentId=\"rack-11\"";
-    node_batch_briefly();
-    ASSERT_TRUE(create_rack("rack-10"));
-    ASSERT_TRUE(create_rack("rack-11"));
-    ASSERT_TRUE(pump_until([&] { return find_album_object(rack10.c_str()) != nullptr; }, 10));
-    ASSERT_TRUE(destroy(rack10));
-    ASSERT_TRUE(pump_until(
-        [&] {
-            return find_album_object(rack10.c_str()) == nullptr &&
-                   find_album_object(rack11.c_str()) != nullptr;
-        },
-        10));
-    rows = shown_children(root);
-    EXPECT_EQ(sorted(rows), rows);
-    EXPECT_EQ(children + 2, root->num_children);
-    EXPECT_TRUE(find_album_object(rack11.c_str())->shown);
-    ASSERT_TRUE(destroy(rack11));
-    ASSERT_TRUE(pump_until([&] { return find_album_object(rack11.c_str()) == nullptr; }, 10));
-
     /* Destroyed while selected: it leaves the tree and the selection. */
     click(find_album_object(kRack1));
     click(obj);
@@ -561,37 +517,6 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     EXPECT_EQ(before, DataObject::object_list.entries());
     EXPECT_EQ(children, root->num_children);
     EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
-}
-
-TEST_F(Tree, AttributesOfTheConfiguredObjectAndTheirChanges)
-{
-    DataObject* rack = registered(kRack1, kLeeds);
-    DUArray names = rack->get_attributes();
-    bool has_label = false;
-    for (int i = 0; i < names.count(); i++)
-        has_label = has_label || strstr(names[i].str(), "userLabel");
-    EXPECT_TRUE(has_label);
-    EXPECT_STREQ(kRack1, global.get_objname().str());
-    ConfigWin* oc = object_configuration;
-    EXPECT_FALSE(sensitive(oc->oc_update_button));
-    EXPECT_FALSE(sensitive(oc->oc_set_button));
-
-    /* Another client changes it: the window offers Update.  First a round
-     * trip of the editor's, so that the server has its watch of the object. */
-    ASSERT_TRUE(sync_with_server(kRack1));
-    Image theirs(DataUnit(kRack1), DataUnit(""), other);
-    ASSERT_TRUE(theirs.set_str(DataUnit("userLabel"), DataUnit("moved"), REPLACE, std_form));
-    ASSERT_TRUE(theirs.store(10));
-    ASSERT_TRUE(pump_until([&] { return sensitive(oc->oc_update_button); }, 10));
-    EXPECT_EQ("userLabel", label_of(oc->oc_message_label)); /* the attribute changed */
-
-    /* An object that cannot be booted gives no names. */
-    DataObject* ghost = registered("/systemId=\"atlantis-1\"", "/");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(0, ghost->get_attributes().count());
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(0u,
-              out.find("DataObject::get_attributes() booting object: /systemId=\"atlantis-1\"\n"));
 }
 
 /* Every row in view is shown by the widget bound to it: the widget knows

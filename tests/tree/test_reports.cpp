@@ -70,16 +70,11 @@ DataObject* open_system(const char* id)
     return sys;
 }
 
-std::string request(long id, const char* method, const qxtest::json& params)
-{
-    return qxtest::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
-               .dump() +
-           "\n";
-}
+using qxtest::request_line;
 
 std::string create_line(long id, const std::string& parent, const std::string& rack)
 {
-    return request(
+    return request_line(
         id, "create",
         {{"parent", parent}, {"class", "equipmentRack"}, {"values", {{"equipmentId", rack}}}});
 }
@@ -160,7 +155,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
         std::string fdn = rack_fdn(sys->name, rack);
         pipe.add(create_line(++id, sys->name, rack));
         if (i % 3 == 0) { /* one in three goes again at once */
-            pipe.add(request(++id, "delete", {{"name", fdn}}));
+            pipe.add(request_line(++id, "delete", {{"name", fdn}}));
             deleted.insert(fdn);
         } else {
             expected.push_back(fdn);
@@ -168,7 +163,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     }
     /* And one that was there before. */
     std::string rack1 = rack_fdn(sys->name, "rack-1");
-    pipe.add(request(++id, "delete", {{"name", rack1}}));
+    pipe.add(request_line(++id, "delete", {{"name", rack1}}));
     expected.erase(std::find(expected.begin(), expected.end(), rack1));
     int after = (int)expected.size();
     pipe.start();
@@ -319,9 +314,9 @@ TEST_F(Reports, DerivationsOfABurstShareOneWait)
         int before = rack->num_children;
         qxtest::Client other(mis->port());
         std::string shelf = "t" + std::to_string((int)meanwhile);
-        other.send_raw(
-            request(1, "create",
-                    {{"parent", names[0]}, {"class", "shelf"}, {"values", {{"shelfId", shelf}}}}));
+        other.send_raw(request_line(
+            1, "create",
+            {{"parent", names[0]}, {"class", "shelf"}, {"values", {{"shelfId", shelf}}}}));
         EXPECT_TRUE(pump_until([&] { return rack->num_children == before + 1; }, 10));
     }
 }

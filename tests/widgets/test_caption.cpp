@@ -49,13 +49,6 @@ protected:
         XtRealizeWidget(shell);
         WidgetTest::settle(5);
     }
-
-    static Dimension dim(Widget w, const char* resource)
-    {
-        Dimension d = 0;
-        XtVaGetValues(w, resource, &d, NULL);
-        return d;
-    }
 };
 
 TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
@@ -67,9 +60,9 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     Widget ctl2 = child(form, 80, 30);
     show();
 
-    EXPECT_EQ(60, dim(form, PsNcaptionWidth));
-    EXPECT_EQ(2, dim(form, XmNmarginWidth)); /* through the resolved offsets */
-    EXPECT_EQ(8, dim(form, PsNverticalSpacing));
+    EXPECT_EQ(60, resource<Dimension>(form, PsNcaptionWidth));
+    EXPECT_EQ(2, resource<Dimension>(form, XmNmarginWidth)); /* through the resolved offsets */
+    EXPECT_EQ(8, resource<Dimension>(form, PsNverticalSpacing));
     EXPECT_EQ(2 + 60 - 30, cap1->core.x);
     EXPECT_EQ(2 + 60 - 60, cap2->core.x);
     EXPECT_EQ(2 + 60 + 2, ctl1->core.x);
@@ -86,7 +79,7 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     /* The column width cannot be set, only read. */
     XtVaSetValues(form, PsNcaptionWidth, 5, NULL);
     EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth is read-only"));
-    EXPECT_EQ(60, dim(form, PsNcaptionWidth));
+    EXPECT_EQ(60, resource<Dimension>(form, PsNcaptionWidth));
 
     /* Not at creation either. */
     XtVaCreateWidget("early", psCaptionWidgetClass, board, PsNcaptionWidth, 40,
@@ -106,9 +99,9 @@ TEST_F(CaptionTest, ReferenceWidgetSharesTheWiderColumn)
     Widget ctl = child(narrow, 50, 20);
     show();
 
-    EXPECT_EQ(30, dim(narrow, PsNcaptionWidth));
-    EXPECT_EQ(90, dim(narrow, PsNreferenceCaptionWidth));
-    EXPECT_EQ(30, dim(wide, PsNreferenceCaptionWidth));
+    EXPECT_EQ(30, resource<Dimension>(narrow, PsNcaptionWidth));
+    EXPECT_EQ(90, resource<Dimension>(narrow, PsNreferenceCaptionWidth));
+    EXPECT_EQ(30, resource<Dimension>(wide, PsNreferenceCaptionWidth));
     EXPECT_EQ(2 + 90 - 30, cap->core.x);
     EXPECT_EQ(2 + 90 + 2, ctl->core.x);
     EXPECT_EQ(90 + 2 + 50 + 4, narrow->core.width);

@@ -93,13 +93,6 @@ protected:
         }
         XtDispatchEvent(&ev);
     }
-
-    Boolean is_set()
-    {
-        Boolean set = False;
-        XtVaGetValues(button, XmNset, &set, NULL);
-        return set;
-    }
 };
 
 TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
@@ -169,9 +162,8 @@ TEST_F(IconButtonTest, AlignmentPlacesTheTextAcrossTheButton)
     XmFontList fl;
     XmString s = nullptr;
     Pixel fg;
-    XtVaGetValues(button, XmNhighlightThickness, &ht, XmNshadowThickness, &st,
-                  XiNhorizontalMargin, &hm, XmNfontList, &fl, XmNlabelString, &s, XmNforeground,
-                  &fg, NULL);
+    XtVaGetValues(button, XmNhighlightThickness, &ht, XmNshadowThickness, &st, XiNhorizontalMargin,
+                  &hm, XmNfontList, &fl, XmNlabelString, &s, XmNforeground, &fg, NULL);
     const int inset = ht + st + hm, frame = ht + st, text = XmStringWidth(fl, s);
     XmStringFree(s);
     struct {
@@ -183,8 +175,8 @@ TEST_F(IconButtonTest, AlignmentPlacesTheTextAcrossTheButton)
     for (const auto& c : cases) {
         XtVaSetValues(button, XmNalignment, c.alignment, NULL); /* redraws */
         WidgetTest::settle();
-        XImage* img = XGetImage(d, XtWindow(button), inset, frame, 180 - 2 * inset,
-                                40 - 2 * frame, AllPlanes, ZPixmap);
+        XImage* img = XGetImage(d, XtWindow(button), inset, frame, 180 - 2 * inset, 40 - 2 * frame,
+                                AllPlanes, ZPixmap);
         int first_ink = -1;
         for (int x = 0; x < img->width && first_ink < 0; x++)
             for (int y = 0; y < img->height; y++)
@@ -293,11 +285,11 @@ TEST_F(IconButtonTest, ClicksDoubleClicksLeavingAndKeyboard)
         send(s.type, s.t);
         EXPECT_EQ(s.activate, calls.activate);
         EXPECT_EQ(s.double_click, calls.double_click);
-        EXPECT_EQ(s.set, (bool)is_set());
+        EXPECT_EQ(s.set, (bool)resource<Boolean>(button, XmNset));
     }
     EXPECT_EQ(1, calls.last_state); /* the pressed look while notifying */
     WidgetTest::settle(200);
-    EXPECT_FALSE(is_set());
+    EXPECT_FALSE(resource<Boolean>(button, XmNset));
 }
 
 TEST_F(IconButtonTest, PlacementConverterIgnoresCase)

@@ -71,12 +71,6 @@ protected:
 
     static Widget button_of(Widget n) { return XiHierarchyNode(n)->hierarchy.open_close_button; }
 
-    template <typename T> static T resource(Widget w, const char* name)
-    {
-        T value = T();
-        XtVaGetValues(w, name, &value, NULL);
-        return value;
-    }
     static bool mapped(Widget w) { return resource<Boolean>(w, XmNmappedWhenManaged); }
     static XiHierarchyNodeState state_of(Widget n)
     {
@@ -345,21 +339,6 @@ TEST_F(OutlineTest, WarningsAndStateConverter)
     XtVaSetValues(b, XtVaTypedArg, XiNnodeState, XmRString, "ajar", 5, NULL);
     EXPECT_EQ(XiClosed, state_of(b));
     EXPECT_EQ(1, WidgetTest::count_warnings("conversionError"));
-}
-
-TEST_F(OutlineTest, RowsBelowTheHeightStayUnmappedUntilTheWidgetGrows)
-{
-    recreate(200, 60, True);
-    Widget rows[5];
-    for (int i = 0; i < 5; i++) rows[i] = node("row", nullptr, XiAlwaysOpen);
-    show();
-    ASSERT_EQ(60, outline->core.height);
-    EXPECT_TRUE(mapped(rows[0]) && mapped(rows[1]) && mapped(rows[2])); /* y 2, 24, 46 */
-    EXPECT_FALSE(mapped(rows[3]) || mapped(rows[4]));                   /* y 68, 90 */
-    XtResizeWidget(outline, 200, 120, 0);
-    WidgetTest::settle();
-    EXPECT_TRUE(mapped(rows[3]) && mapped(rows[4]));
-    EXPECT_EQ(90, rows[4]->core.y);
 }
 
 /* The node with the keyboard focus is framed in focusColor one pixel

@@ -9,8 +9,6 @@
 #include <Xm/ScrollBar.h>
 #include <Xm/ScrolledW.h>
 #include <Xm/TextF.h>
-#include <Xm/ToolTipT.h>
-#include <Xm/TraitP.h>
 
 #include "XiHierarchyP.h"
 #include "XiOutlineP.h"
@@ -63,13 +61,6 @@ protected:
 
     static bool mapped(Widget w) { return XiHierarchyNode(w)->hierarchy.status & XiNodeMapped; }
 
-    int bar(Widget sb, const char* resource)
-    {
-        int v = 0;
-        XtVaGetValues(sb, resource, &v, NULL);
-        return v;
-    }
-
     int top() { return (int)((XiOutlineWidget)outline)->outline.top_index; }
 
     /* Indices of the mapped rows, which must be one run from the top row. */
@@ -87,7 +78,7 @@ protected:
 
     void scroll_to(int value)
     {
-        XmScrollBarSetValues(vsb, value, bar(vsb, XmNsliderSize), 1, 1, True);
+        XmScrollBarSetValues(vsb, value, resource<int>(vsb, XmNsliderSize), 1, 1, True);
         WidgetTest::settle();
     }
 
@@ -109,9 +100,9 @@ TEST_F(ScrollingOutline, OnlyTheRowsInViewArePlacedAndAnyRowCanBeReached)
     int height = outline->core.height;
     EXPECT_LT(height, 240);                 /* the view's size, not the rows' */
     int fit = (height - 2 - 20) / kRow + 1; /* rows wholly in view */
-    EXPECT_EQ(kRows, bar(vsb, XmNmaximum));
-    EXPECT_EQ(fit, bar(vsb, XmNsliderSize));
-    EXPECT_EQ(0, bar(vsb, XmNvalue));
+    EXPECT_EQ(kRows, resource<int>(vsb, XmNmaximum));
+    EXPECT_EQ(fit, resource<int>(vsb, XmNsliderSize));
+    EXPECT_EQ(0, resource<int>(vsb, XmNvalue));
     auto run = mapped_run();
     EXPECT_EQ(0, run.first);
     EXPECT_GE(run.second, fit - 1);
@@ -134,7 +125,7 @@ TEST_F(ScrollingOutline, OnlyTheRowsInViewArePlacedAndAnyRowCanBeReached)
     int fit2 = ((int)outline->core.height - 2 - 20) / kRow + 1;
     EXPECT_EQ(kRows - fit2, top());
     EXPECT_EQ(kRows - 1, mapped_run().second);
-    EXPECT_EQ(fit2, bar(vsb, XmNsliderSize));
+    EXPECT_EQ(fit2, resource<int>(vsb, XmNsliderSize));
 }
 
 TEST_F(ScrollingOutline, TheTopRowStaysWhileRowsComeAndGoAboveIt)
@@ -146,8 +137,8 @@ TEST_F(ScrollingOutline, TheTopRowStaysWhileRowsComeAndGoAboveIt)
     Widget added = node(9999, rows[10]); /* a row above the view */
     WidgetTest::settle();
     EXPECT_EQ(501, top());
-    EXPECT_EQ(kRows + 1, bar(vsb, XmNmaximum));
-    EXPECT_EQ(501, bar(vsb, XmNvalue));
+    EXPECT_EQ(kRows + 1, resource<int>(vsb, XmNmaximum));
+    EXPECT_EQ(501, resource<int>(vsb, XmNvalue));
     EXPECT_EQ(y, top_row->core.y);
     EXPECT_FALSE(mapped(added));
 
@@ -175,7 +166,7 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     EXPECT_EQ(6, top());
     wheel(rows[6], Button4);
     EXPECT_EQ(3, top());
-    int page = bar(vsb, XmNsliderSize) - 1;
+    int page = resource<int>(vsb, XmNsliderSize) - 1;
     wheel(rows[3], Button5, ShiftMask);
     EXPECT_EQ(3 + page, top());
     wheel(rows[3 + page], Button4, ShiftMask);
@@ -185,7 +176,7 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     XiOutlineShowNode(rows[1500]); /* below the view: it becomes the last row */
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[1500]));
-    EXPECT_EQ(1500, top() + bar(vsb, XmNsliderSize) - 1);
+    EXPECT_EQ(1500, top() + resource<int>(vsb, XmNsliderSize) - 1);
     XiOutlineShowNode(rows[1200]); /* above it: it becomes the top row */
     WidgetTest::settle();
     EXPECT_EQ(1200, top());
@@ -196,10 +187,10 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     Widget wide = node(7777, rows[1201], 900);
     WidgetTest::settle();
     int x = wide->core.x;
-    int max = bar(hsb, XmNmaximum);
+    int max = resource<int>(hsb, XmNmaximum);
     EXPECT_GE(max, 900);
-    EXPECT_EQ((int)outline->core.width, bar(hsb, XmNsliderSize));
-    XmScrollBarSetValues(hsb, 100, bar(hsb, XmNsliderSize), 1, 1, True);
+    EXPECT_EQ((int)outline->core.width, resource<int>(hsb, XmNsliderSize));
+    XmScrollBarSetValues(hsb, 100, resource<int>(hsb, XmNsliderSize), 1, 1, True);
     WidgetTest::settle();
     EXPECT_EQ(x - 100, wide->core.x);
     EXPECT_EQ(rows[1200]->core.x, wide->core.x);
@@ -207,7 +198,7 @@ TEST_F(ScrollingOutline, WheelShowNodeAndHorizontalScrolling)
     /* When the wide row goes, the offset falls back within the rows. */
     XtDestroyWidget(wide);
     WidgetTest::settle();
-    EXPECT_EQ(0, bar(hsb, XmNvalue));
+    EXPECT_EQ(0, resource<int>(hsb, XmNvalue));
     EXPECT_EQ(x, rows[1200]->core.x);
 }
 
@@ -234,39 +225,13 @@ TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
     XtVaSetValues(outline, XiNrefigureMode, True, NULL);
     WidgetTest::settle();
     EXPECT_EQ(0u, ((XiOutlineWidget)outline)->hierarchy.num_nodes);
-    EXPECT_EQ(1, bar(vsb, XmNmaximum));
+    EXPECT_EQ(1, resource<int>(vsb, XmNmaximum));
     EXPECT_EQ(0, top());
 
     rows.push_back(node(1, nullptr)); /* and the outline goes on working */
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[0]));
     EXPECT_EQ(2, rows[0]->core.y);
-}
-
-/* Tool tips of rows work, given at creation or later. */
-TEST(OutlineRows, RowsKeepTheirToolTips)
-{
-    Widget shell = WidgetTest::shell(200, 200);
-    Widget outline = XtVaCreateManagedWidget("outline", xiOutlineWidgetClass, shell, NULL);
-    Widget plain = XtVaCreateManagedWidget("plain", xmPushButtonWidgetClass, outline, NULL);
-    XmString tip = XmStringCreateLocalized((char*)"a tip");
-    Widget tipped = XtVaCreateManagedWidget("tipped", xmPushButtonWidgetClass, outline,
-                                            XmNtoolTipString, tip, NULL);
-    XmStringFree(tip);
-    XmToolTipTrait kept = (XmToolTipTrait)XmeTraitGet((XtPointer)tipped, XmQTtoolTip);
-    ASSERT_NE(nullptr, kept);
-    EXPECT_NE(nullptr, kept->tool_tip_string);
-
-    tip = XmStringCreateLocalized((char*)"later"); /* a tip set afterwards works */
-    XtVaSetValues(plain, XmNtoolTipString, tip, NULL);
-    XmStringFree(tip);
-    XmString got = nullptr;
-    XtVaGetValues(plain, XmNtoolTipString, &got, NULL);
-    ASSERT_NE(nullptr, got);
-    XtRealizeWidget(shell);
-    WidgetTest::settle();
-    XtDestroyWidget(shell);
-    WidgetTest::settle(5);
 }
 
 /* Rows out of view leave keyboard traversal, so that Motif, looking for a

@@ -33,4 +33,12 @@ public:
     static bool warned_with(const char* text);
 };
 
+/* A resource of w. */
+template <typename T> T resource(Widget w, const char* name)
+{
+    T value = T();
+    XtVaGetValues(w, name, &value, NULL);
+    return value;
+}
+
 #endif
