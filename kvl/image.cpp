@@ -106,8 +106,13 @@ bool fetch(Image& img, double timeout)
     }
     json params = {{"name", im.name}};
     if (!im.want_class.empty()) params["class"] = im.want_class;
+    /* A tracked image is watched before it is read: the server takes a
+     * connection's requests in order, so no change made by another client
+     * after the read can come before the watch and be missed. */
+    if (im.tracked && !im.watching) im.start_watch();
     if (!im.plat->request("get", params, timeout, img, "get " + im.name, &result)) {
         if (img.get_error_type() == KVL_ERR_NO_OBJECT) im.present = false;
+        im.stop_watch();
         return false;
     }
     std::string canonical = str_field(result, "name");

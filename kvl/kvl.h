@@ -337,6 +337,10 @@ public:
      * directory; an FDN is taken as it is); empty when it is not a name.
      * Never waits. */
     DataUnit to_fdn(const DataUnit& name) const;
+    /* An FDN as the server's users write names: a DN for a directory
+     * (uid=ann,ou=people,dc=example,dc=org), the FDN itself for qx_mis and
+     * for names with no other form ("/").  Never waits. */
+    DataUnit user_name(const DataUnit& fdn) const;
 
     /* The connected platform; images, albums and syntaxes use it by default. */
     static Platform def_platform;

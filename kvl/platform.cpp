@@ -673,6 +673,12 @@ DataUnit Platform::get_default_root() const
     return impl_ ? DataUnit(impl_->default_root.c_str()) : DataUnit();
 }
 
+DataUnit Platform::user_name(const DataUnit& fdn) const
+{
+    if (!impl_ || !impl_->transport || !fdn) return fdn;
+    return DataUnit(impl_->transport->user_name(fdn.str()).c_str());
+}
+
 DataUnit Platform::to_fdn(const DataUnit& name) const
 {
     if (!impl_ || !impl_->transport || !name) return DataUnit();

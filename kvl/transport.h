@@ -29,6 +29,9 @@
  *   to_fdn      the FDN of a name as a user may type it for this kind of
  *               server (a directory's DN); "" when it names nothing.  Never
  *               waits.  FDNs come back as they are.
+ *   user_name   the reverse: an FDN as the server's users write names (a
+ *               directory's DN); the FDN itself where that is the form, or
+ *               where the name has no other (the root DSE).  Never waits.
  * open may set plat.default_root: the FDN the host text names as the root
  * to show (a directory URL's base DN).
  * A transport calls plat.lost(why) or plat.drop(why) when the connection
@@ -52,6 +55,7 @@ struct KvlTransport {
     virtual void forget(PlatformImpl& plat, long id) {}
     virtual void close(PlatformImpl& plat) = 0;
     virtual std::string to_fdn(const std::string& name) { return name; }
+    virtual std::string user_name(const std::string& fdn) { return fdn; }
 };
 
 /* True when host names a directory: an ldap://, ldaps:// or ldapi:// URL. */

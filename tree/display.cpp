@@ -147,14 +147,17 @@ static void row_focus_handler(Widget w, XtPointer, XEvent* event, Boolean*)
 static std::string tip_text(DataObject* obj, const char* cls)
 {
     if (!obj || !obj->name || !cls) return std::string();
-    int n = *cls ? snprintf(nullptr, 0, qx_msg(840, "Class: %s\nFDN: %s"), cls, obj->name)
-                 : snprintf(nullptr, 0, qx_msg(841, "FDN: %s"), obj->name);
+    /* A directory's entries are named by their DNs. */
+    DataUnit shown = platform.user_name(DataUnit(obj->name));
+    const char* name = shown ? shown.str() : obj->name;
+    bool dn = strcmp(name, obj->name) != 0;
+    const char* format = *cls ? (dn ? qx_msg(842, "Class: %s\nDN: %s") : qx_msg(840, "Class: %s\nFDN: %s"))
+                              : (dn ? qx_msg(843, "DN: %s") : qx_msg(841, "FDN: %s"));
+    const char* first = *cls ? cls : name;
+    int n = snprintf(nullptr, 0, format, first, name);
     if (n <= 0) return std::string();
     std::string text((size_t)n + 1, '\0');
-    if (*cls)
-        snprintf(&text[0], text.size(), qx_msg(840, "Class: %s\nFDN: %s"), cls, obj->name);
-    else
-        snprintf(&text[0], text.size(), qx_msg(841, "FDN: %s"), obj->name);
+    snprintf(&text[0], text.size(), format, first, name);
     text.resize((size_t)n);
     return text;
 }

@@ -145,7 +145,11 @@ bool go_to_object(const char* text)
     bool ok;
     {
         BusyCursor busy(main_window->shell());
-        ok = go_to(trimmed(text), CurrentCookie);
+        /* A directory's users type and paste DNs: the tree goes by FDNs. */
+        std::string name = trimmed(text);
+        if (!name.empty() && name[0] != '/')
+            if (DataUnit fdn = platform.to_fdn(DataUnit(name.c_str()))) name = fdn.str();
+        ok = go_to(name, CurrentCookie);
     }
     going = false;
     return ok;

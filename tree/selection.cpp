@@ -80,7 +80,10 @@ void set_path_and_actions()
 {
     DataObject* first = DataObject::selected_list.first();
     if (!first || !main_window) return;
-    if (main_window->mw_path) XmTextSetString(main_window->mw_path, first->name);
+    /* The name as the server's users write it: a DN for a directory. */
+    if (main_window->mw_path)
+        XmTextSetString(main_window->mw_path,
+                        const_cast<char*>(platform.user_name(DataUnit(first->name)).str()));
     main_window->create_action_list(first->name);
 }
 

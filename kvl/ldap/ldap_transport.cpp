@@ -277,6 +277,11 @@ struct LdapTransport : KvlTransport {
         std::string fdn, why;
         return named.to_fdn(name, fdn, why) ? fdn : std::string();
     }
+    std::string user_name(const std::string& fdn) override
+    {
+        std::string dn, why;
+        return kvl_ldap_fdn_to_dn(fdn, dn, why) && !dn.empty() ? dn : fdn;
+    }
     void close(PlatformImpl& plat) override
     {
         unbind();

@@ -2,6 +2,7 @@
 // past any sane depth, event names of hundreds of kilobytes, a line that
 // never ends, a server that stops reading.  Each case must end with the
 // connection dropped and DISCONNECTED raised once, and the process alive.
+// And the order of a tracked image's requests, which only a script sees.
 #include <gtest/gtest.h>
 
 #include "kvl/kvl.h"
@@ -13,6 +14,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -216,6 +218,33 @@ TEST(KvlHostile, NestingScan)
     };
     for (auto& c : cases)
         EXPECT_EQ(c.deeper, protocol::nested_deeper(c.text, strlen(c.text), c.limit)) << c.text;
+}
+
+// A tracked image asks to be watched before it reads the object, so that a change made right
+// after the read is never missed.
+TEST(KvlScripted, TrackedImageIsWatchedBeforeItIsRead)
+{
+    std::vector<std::string> methods;
+    {
+        ScriptedServer server([&](ScriptedServer::Peer& peer) {
+            for (std::string line = peer.read_line(); !line.empty(); line = peer.read_line()) {
+                nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+                methods.push_back(j.value("method", ""));
+                if (methods.back() != "get") continue;
+                nlohmann::json object = {
+                    {"name", kLeeds}, {"class", "managedElement"}, {"attributes", nlohmann::json::array()}};
+                peer.write(nlohmann::json{{"jsonrpc", "2.0"}, {"id", j["id"]}, {"result", object}}.dump() +
+                           "\n");
+            }
+        });
+        Connected c(server);
+        Image image(DataUnit(kLeeds), DataUnit(), c.platform);
+        ASSERT_TRUE(image.set_prop(TRACKMODE, TRACK));
+        ASSERT_TRUE(image.boot(10)) << image.get_error_string();
+    } // the client goes, and the script ends with it
+    ASSERT_GE(methods.size(), 2u);
+    EXPECT_EQ("watch", methods[0]);
+    EXPECT_EQ("get", methods[1]);
 }
 
 } // namespace

@@ -365,6 +365,9 @@ TEST_F(LdapServer, UrlBaseAndTypedDnsBecomeFdns)
         {"not a dn", ""},
     };
     for (auto& row : rows) EXPECT_STREQ(row[1], platform.to_fdn(DataUnit(row[0])).str()) << row[0];
+    // And back, for the path line and tool tips; the root DSE has no DN to show.
+    for (int i : {0, 2}) EXPECT_STREQ(rows[i][0], platform.user_name(DataUnit(rows[i][1])).str());
+    EXPECT_STREQ("/", platform.user_name(DataUnit("/")).str());
     platform.disconnect();
 
     ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10));
