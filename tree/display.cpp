@@ -151,14 +151,17 @@ static std::string tip_text(DataObject* obj, const char* cls)
     DataUnit shown = platform.user_name(DataUnit(obj->name));
     const char* name = shown ? shown.str() : obj->name;
     bool dn = strcmp(name, obj->name) != 0;
-    const char* format = *cls ? (dn ? qx_msg(842, "Class: %s\nDN: %s") : qx_msg(840, "Class: %s\nFDN: %s"))
-                              : (dn ? qx_msg(843, "DN: %s") : qx_msg(841, "FDN: %s"));
-    const char* first = *cls ? cls : name;
-    int n = snprintf(nullptr, 0, format, first, name);
+    /* Room for the names and the catalogue's words around them. */
+    std::string text(strlen(cls) + strlen(name) + 1024, '\0');
+    int n;
+    if (*cls)
+        n = dn ? snprintf(&text[0], text.size(), qx_msg(842, "Class: %s\nDN: %s"), cls, name)
+               : snprintf(&text[0], text.size(), qx_msg(840, "Class: %s\nFDN: %s"), cls, name);
+    else
+        n = dn ? snprintf(&text[0], text.size(), qx_msg(843, "DN: %s"), name)
+               : snprintf(&text[0], text.size(), qx_msg(841, "FDN: %s"), name);
     if (n <= 0) return std::string();
-    std::string text((size_t)n + 1, '\0');
-    snprintf(&text[0], text.size(), format, first, name);
-    text.resize((size_t)n);
+    text.resize(std::min(static_cast<size_t>(n), text.size() - 1));
     return text;
 }
 
