@@ -285,10 +285,13 @@ int Server::run()
             }
             drop_doomed();
         }
-        // One turn for each client with requests waiting.
+        // One turn for each client with requests waiting; its answers leave at the end of its
+        // turn, not of the round, so a client waits for the turns before its own and no more.
+        // Notifications for others leave with the round's end.
         std::vector<int> turn(ready_.begin(), ready_.end());
         for (int id : turn) {
             if (ready_.count(id)) serve_turn(id);
+            if (conns_.count(id) && !doomed_.count(id) && dirty_.erase(id)) write_client(id);
             drop_doomed();
         }
         check_jobs();
