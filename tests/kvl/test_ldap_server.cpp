@@ -159,7 +159,7 @@ TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
     EXPECT_FALSE(bad.derive(10));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, bad.get_error_type()) << bad.get_error_string();
 
-    // Select searches the subtree; the delete confirmation counts it.
+    // Select searches the subtree; the report after a deletion counts it.
     Search search(platform);
     ASSERT_TRUE(search.run("/dc=example,dc=org", "(objectClass=inetOrgPerson)", -1, 0, 10))
         << search.get_error_string();
