@@ -302,7 +302,8 @@ HelpPage HelpFile::topic_page(int number) const
 HelpPage HelpFile::contents_page() const
 {
     HelpPage p;
-    p.title = title_.empty() ? "Contents" : title_ + ": Contents";
+    /* The window adds the file's title in front (hyperhelp/main.cpp). */
+    p.title = "Contents";
     for (const HelpTopic& t : topics_) add_link_line(p, t.title, t.number, "");
     if (topics_.empty()) p.text = "The help file " + name_ + " holds no topic.\n";
     return p;

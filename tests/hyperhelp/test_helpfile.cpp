@@ -67,6 +67,7 @@ TEST(HelpFile, ParsesTopicsIntoPagesContentsAndSearch)
     EXPECT_TRUE(empty.contents_page().links.empty());
 
     HelpPage c = f.contents_page();
+    EXPECT_EQ(c.title, "Contents"); /* the window puts the file's title before it */
     ASSERT_EQ(c.links.size(), 2u);
     EXPECT_EQ(link_text(c, 1), "Second");
 
