@@ -36,6 +36,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "app/desktop.h"
 #include "help/help_record.h"
 #include "hyperhelp/helpfile.h"
 
@@ -531,6 +532,9 @@ int main(int argc, char** argv)
                 display_name ? display_name : XDisplayName(nullptr));
         return 1;
     }
+    /* Its look, from the installation as the editor takes its own: below
+     * the user's resources (data/app-defaults/HyperHelp). */
+    merge_app_defaults(v.dpy, "HyperHelp");
     v.atom = XInternAtom(v.dpy, ATOM_NAME, False);
     build_window(argc, argv);
     run_command(command);

@@ -21,7 +21,8 @@ cmake --install build --prefix "$prefix" >/dev/null
 for f in bin/qx_mis bin/qx_tarn bin/hyperhelp share/qx-tarn/qx_help.hlp \
   share/qx-tarn/mib/schema.txt share/qx-tarn/mib/network.txt share/locale/en/LC_MESSAGES/qx.cat \
   share/locale/de/LC_MESSAGES/qx.cat share/man/man1/qx_tarn.1 share/man/man1/qx_mis.1 \
-  share/man/man1/hyperhelp.1 share/X11/app-defaults/QX_tarn share/doc/qx-tarn/copyright \
+  share/man/man1/hyperhelp.1 share/X11/app-defaults/QX_tarn share/X11/app-defaults/HyperHelp \
+  share/doc/qx-tarn/copyright \
   share/applications/qx_tarn.desktop share/metainfo/org.example.tarnwick.metainfo.xml \
   lib/systemd/system/qx-mis.service; do
   [ -e "$prefix/$f" ] || { echo "check: cmake --install did not write $f" >&2; exit 1; }

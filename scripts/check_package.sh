@@ -44,13 +44,15 @@ dpkg-deb -x "$deb" "$root"
 usr="$root/usr"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles >"$work/conffiles" ||
   fail "the package has no conffiles"
-grep -qx /etc/X11/app-defaults/QX_tarn "$work/conffiles" ||
-  fail "the app-defaults file is not a conffile"
+for app_class in QX_tarn HyperHelp; do
+  grep -qx "/etc/X11/app-defaults/$app_class" "$work/conffiles" ||
+    fail "the app-defaults file $app_class is not a conffile"
+done
 
 for f in usr/bin/qx_tarn usr/bin/qx_mis usr/bin/hyperhelp usr/share/qx-tarn/qx_help.hlp \
   usr/share/qx-tarn/mib/schema.txt usr/share/qx-tarn/mib/network.txt \
   usr/share/locale/en/LC_MESSAGES/qx.cat usr/share/locale/de/LC_MESSAGES/qx.cat \
-  etc/X11/app-defaults/QX_tarn usr/lib/systemd/system/qx-mis.service \
+  etc/X11/app-defaults/QX_tarn etc/X11/app-defaults/HyperHelp usr/lib/systemd/system/qx-mis.service \
   usr/share/man/man1/qx_tarn.1.gz usr/share/man/man1/qx_mis.1.gz usr/share/man/man1/hyperhelp.1.gz \
   usr/share/doc/qx-tarn/copyright usr/share/doc/qx-tarn/changelog.Debian.gz \
   usr/share/applications/qx_tarn.desktop usr/share/icons/hicolor/48x48/apps/qx_tarn.png \

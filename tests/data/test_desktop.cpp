@@ -85,15 +85,17 @@ TEST(Desktop, AppDefaultsLieBelowTheUsersResources)
 TEST(Desktop, WhichAppDefaultsFileIsMerged)
 {
     REQUIRE_DESKTOP();
-    const std::string own = QX_STAGE_DIR "/share/X11/app-defaults/QX_tarn";
+    const std::string own = QX_STAGE_DIR "/share/X11/app-defaults/";
     struct Case {
         const char* home;
         const char* search_path;
         std::string merged;
+        const char* app_class;
     } cases[] = {
-        {QX_STAGE_DIR, nullptr, own},
-        {QX_STAGE_DIR, "/nonexistent/%T/%N", ""}, /* the user's search path rules */
-        {"/nonexistent", nullptr, ""},
+        {QX_STAGE_DIR, nullptr, own + QX_APP_CLASS, QX_APP_CLASS},
+        {QX_STAGE_DIR, nullptr, own + "HyperHelp", "HyperHelp"}, /* the help viewer's */
+        {QX_STAGE_DIR, "/nonexistent/%T/%N", "", QX_APP_CLASS}, /* the user's search path rules */
+        {"/nonexistent", nullptr, "", QX_APP_CLASS},
     };
     for (const Case& c : cases) {
         setenv("QX_HOME", c.home, 1);
@@ -101,7 +103,7 @@ TEST(Desktop, WhichAppDefaultsFileIsMerged)
             setenv("XFILESEARCHPATH", c.search_path, 1);
         else
             unsetenv("XFILESEARCHPATH");
-        EXPECT_EQ(c.merged, merge_app_defaults(display, QX_APP_CLASS))
+        EXPECT_EQ(c.merged, merge_app_defaults(display, c.app_class))
             << c.home << " " << (c.search_path ? c.search_path : "");
     }
     unsetenv("XFILESEARCHPATH");
