@@ -14,6 +14,7 @@
 #include <X11/IntrinsicP.h>
 #include <X11/keysym.h>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -125,20 +126,6 @@ DataObject* bound_object(Widget node)
 {
     RowWidget* r = row_widget(node);
     return r ? r->obj : nullptr;
-}
-
-/* The object whose row has the keyboard focus, or null.  The outline keeps
- * the focus with a row number; when rows come and go above it, the number
- * is found again from this object. */
-static DataObject* focus_obj = nullptr;
-
-static void row_focus_handler(Widget w, XtPointer, XEvent* event, Boolean*)
-{
-    if (event->xfocus.detail == NotifyPointer) return;
-    if (event->type == FocusIn)
-        focus_obj = bound_object(w);
-    else if (event->type == FocusOut)
-        focus_obj = nullptr;
 }
 
 /* The tool tip of a row: the object's class and its full FDN, whatever the
@@ -281,6 +268,23 @@ static void row_return_handler(Widget w, XtPointer, XEvent* event, Boolean* go_o
     object_selected(w, nullptr, &cbs);
 }
 
+/* What a row stands for, so that the keyboard focus stays with its object
+ * when rows come and go above it: the object's serial, which no later
+ * object takes (a new object may take a deleted one's address). */
+static XtPointer source_row_id(XtPointer, Cardinal row)
+{
+    DataObject* obj = row_object(row);
+    return obj ? (XtPointer)(uintptr_t)obj->serial : nullptr;
+}
+
+static long source_find_row(XtPointer, XtPointer id)
+{
+    ensure_rows();
+    for (size_t row = 0; row < row_objects.size(); row++)
+        if ((XtPointer)(uintptr_t)row_objects[row]->serial == id) return (long)row;
+    return -1;
+}
+
 static Widget source_create_row(XtPointer, Widget outline)
 {
     Arg args[4];
@@ -296,7 +300,6 @@ static Widget source_create_row(XtPointer, Widget outline)
     XtAddCallback(w, XmNactivateCallback, object_selected, nullptr);
     XtAddCallback(w, XmNdestroyCallback, DataObject::node_destroyed_cb, nullptr);
     XtInsertEventHandler(w, KeyPressMask, False, row_return_handler, nullptr, XtListHead);
-    XtAddEventHandler(w, FocusChangeMask, False, row_focus_handler, nullptr);
     /* Before Motif's own Enter, which starts the tool tip. */
     XtInsertEventHandler(w, EnterWindowMask | LeaveWindowMask, False, row_crossing_handler, nullptr,
                          XtListHead);
@@ -318,8 +321,13 @@ static void refresh_view()
     Widget outline = navigator();
     if (!outline) return;
     if (!XiOutlineHasRowSource(outline)) {
-        XiOutlineRowSource source = {source_row_count, source_describe, source_bind,
-                                     source_create_row, nullptr};
+        XiOutlineRowSource source = {};
+        source.row_count = source_row_count;
+        source.describe_row = source_describe;
+        source.bind_row = source_bind;
+        source.create_row = source_create_row;
+        source.row_id = source_row_id;
+        source.find_row = source_find_row;
         XiOutlineSetRowSource(outline, &source);
         return;
     }
@@ -327,7 +335,6 @@ static void refresh_view()
     Widget first = XiOutlineNodeOfRow(outline, XiOutlineTopRow(outline));
     DataObject* top_obj = first ? bound_object(first) : nullptr;
     if (top_obj) top = object_row(top_obj);
-    XiOutlineSetFocusRow(outline, focus_obj ? object_row(focus_obj) : -1);
     XiOutlineRowsChanged(outline, top);
 }
 
@@ -388,7 +395,6 @@ void forget_all_rows()
         obj->node = nullptr;
     }
     for (RowWidget& r : row_widgets) r.obj = nullptr;
-    focus_obj = nullptr;
     top_rows.clear();
     unsorted.clear();
     rows_changed();
@@ -480,7 +486,6 @@ static void hide_below(DataObject* obj)
 
 void DataObject::destroy_node()
 {
-    if (focus_obj == this) focus_obj = nullptr;
     release_node(this);
     if (!shown) return;
     sort_siblings();

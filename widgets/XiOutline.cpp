@@ -569,12 +569,61 @@ static bool has_source(Widget w)
     return OW(w)->outline.source.row_count != NULL;
 }
 
+/* The focus is on `row` (-1: on no row), remembered also by what the row
+ * stands for when the source tells. */
+static void set_focus_row(Widget w, long row)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    op->focus_row = row < 0 ? -1 : row;
+    op->focus_id = row >= 0 && op->source.row_id != NULL && op->source.find_row != NULL
+                       ? op->source.row_id(op->source.closure, (Cardinal)row)
+                       : NULL;
+}
+
+/* After the rows changed: the row that now stands for what the focused
+ * row stood for, or -1 when none does. */
+static void find_focus_row(Widget w)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    XiOutlineRowSource* src = &op->source;
+    if (op->focus_id == NULL) return;
+    if (op->focus_row >= 0 && op->focus_row < (long)op->row_count &&
+        src->row_id(src->closure, (Cardinal)op->focus_row) == op->focus_id)
+        return;
+    long row = src->find_row(src->closure, op->focus_id);
+    if (row < 0 || row >= (long)op->row_count)
+        set_focus_row(w, -1);
+    else
+        op->focus_row = row;
+}
+
+/* The row a key on a row showing `row` moves the focus to, the same row
+ * for none; *scroll: by how many rows the view goes with it. */
+static long key_target(Widget w, KeySym sym, long row, long* scroll)
+{
+    XiOutlinePart* op = &OW(w)->outline;
+    long last = (long)op->row_count - 1;
+    long page = std::max<long>(op->rows_in_view, 1);
+    *scroll = 0;
+    switch (sym) {
+    case XK_Down: return std::min(row + 1, last);
+    case XK_Up: return std::max(row - 1, 0L);
+    case XK_Home: return 0;
+    case XK_End: return last;
+    case XK_Next: *scroll = page; return std::min(row + page, last);
+    case XK_Prior: *scroll = -page; return std::max(row - page, 0L);
+    default: return -1;
+    }
+}
+
 /* Keys on a row.  Down and Up move the focus to the next and the previous
  * row, never to a folder button on the way (Motif's own traversal goes by
- * position and may pick one).  Down on the last row in view, or Up on the
- * first, scrolls by a row: the row widget keeps the focus and now shows
- * the row the key moved to.  Right opens a closed row and Left closes an
- * open one, as its folder button does. */
+ * position and may pick one); Page Down and Page Up by the rows in view,
+ * scrolling the view by as many; Home and End to the first and the last
+ * row.  A key that moves the focus past the rows in view scrolls just far
+ * enough: the row widget at that edge keeps the focus and now shows the
+ * row the key moved to.  Right opens a closed row and Left closes an open
+ * one, as its folder button does. */
 static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, Boolean* go_on)
 {
     Widget w = (Widget)client_data;
@@ -607,14 +656,15 @@ static void row_key_handler(Widget node, XtPointer client_data, XEvent* event, B
         *go_on = False;
         return;
     }
-    if (sym != XK_Down && sym != XK_Up) return;
     XiOutlinePart* op = &OW(w)->outline;
     long row = ((OutlineConstraints)node->core.constraints)->outline.row;
-    if (row < 0) return;
+    long scroll = 0;
+    long target = row < 0 ? -1 : key_target(w, sym, row, &scroll);
+    if (target < 0) return;
     *go_on = False;
-    long target = sym == XK_Down ? row + 1 : row - 1;
-    if (target < 0 || target >= (long)op->row_count) return;
-    if (op->focus_node == node) op->focus_row = target;
+    if (target == row) return;
+    if (op->focus_node == node) set_focus_row(w, target);
+    if (scroll != 0) scroll_to_row(w, std::max(0L, (long)op->top_index + scroll));
     long last = (long)op->top_index + (long)std::max<Cardinal>(op->rows_in_view, 1) - 1;
     if (target > last)
         scroll_to_row(w, (long)op->top_index + (target - last));
@@ -707,6 +757,7 @@ static void place_source_rows(Widget w)
     XiOutlineRowSource* src = &op->source;
     Cardinal count = src->row_count(src->closure);
     op->row_count = count;
+    find_focus_row(w);
     int height = w->core.height;
     int step = (op->row_height > 0 ? op->row_height : 20) + hp->v_margin;
     Cardinal fit = (Cardinal)std::max(1, (height - (int)hp->v_margin) / step);
@@ -754,6 +805,10 @@ static void place_source_rows(Widget w)
     }
     keep_focus_in_view(w, used);
     for (Cardinal i = used; i < op->pool_count; i++) unbind(w, op->pool[i]);
+    /* The focused row is gone: the focus stays with the row its widget
+     * shows now. */
+    if (op->focus_row < 0 && op->focus_node != NULL)
+        set_focus_row(w, ((OutlineConstraints)op->focus_node->core.constraints)->outline.row);
     op->max_extent = (Dimension)std::min(extent, 65535);
     outline_class(w)->calc_max_width(w);
     update_scroll_bars(w);
@@ -843,8 +898,19 @@ static void follow_focus_row(Widget w)
     op->moving_focus = False;
 }
 
+static void follow_later(XtPointer client_data, XtIntervalId*)
+{
+    Widget w = (Widget)client_data;
+    OW(w)->outline.follow_id = 0;
+    follow_focus_row(w);
+    update_focus_mark(w);
+}
+
 /* Focus in and out of every node.  Focus that the pointer brings into
- * the window (NotifyPointer) is no focus of a row. */
+ * the window (NotifyPointer) is no focus of a row.  When the focus leaves
+ * the outline (for another window, say) the row it had is kept, by what
+ * it stands for; when it comes back to the same row widget other than by
+ * a click, it goes back to that row, wherever the rows moved meanwhile. */
 static void focus_handler(Widget child, XtPointer client_data, XEvent* event, Boolean*)
 {
     Widget w = (Widget)client_data;
@@ -852,17 +918,45 @@ static void focus_handler(Widget child, XtPointer client_data, XEvent* event, Bo
     if (event->xfocus.detail == NotifyPointer) return;
     if (event->type == FocusIn) {
         if (XiHierarchyNode(child)->hierarchy.state == XiNotInHierarchy) return;
+        bool back = child == op->left_node && !op->pressed && op->focus_id != NULL;
+        op->left_node = NULL;
         op->focus_node = child;
-        if (has_source(w))
-            op->focus_row = ((OutlineConstraints)child->core.constraints)->outline.row;
+        long bound = ((OutlineConstraints)child->core.constraints)->outline.row;
+        if (!back) {
+            if (has_source(w)) set_focus_row(w, bound);
+        } else if (op->focus_row != bound && op->follow_id == 0) {
+            /* Not from inside the toolkit's own focus change. */
+            op->follow_id = XtAppAddTimeOut(XtWidgetToApplicationContext(w), 0, follow_later, w);
+        }
     } else if (event->type == FocusOut) {
         if (child != op->focus_node) return;
         op->focus_node = NULL;
-        if (!op->moving_focus) op->focus_row = -1;
+        if (!op->moving_focus) {
+            if (op->focus_id != NULL)
+                op->left_node = child;
+            else
+                set_focus_row(w, -1);
+        }
     } else {
         return;
     }
     update_focus_mark(w);
+}
+
+/* A click on a row gives the focus to the row it shows, whatever row the
+ * focus was kept for; the focus that the click brings is that row's. */
+static void press_handler(Widget child, XtPointer client_data, XEvent* event, Boolean*)
+{
+    Widget w = (Widget)client_data;
+    XiOutlinePart* op = &OW(w)->outline;
+    if (event->xbutton.button > Button3) return; /* the wheel */
+    op->pressed = event->type == ButtonPress;
+    if (!op->pressed || !has_source(w) || child != op->focus_node) return;
+    long bound = ((OutlineConstraints)child->core.constraints)->outline.row;
+    if (bound >= 0 && bound != op->focus_row) {
+        set_focus_row(w, bound);
+        update_focus_mark(w);
+    }
 }
 
 static void clear_window(Widget w)
@@ -924,8 +1018,12 @@ static void Initialize(Widget request, Widget new_w, ArgList args, Cardinal* num
     make_focus_gc(new_w);
     op->focus_node = NULL;
     op->focus_row = -1;
+    op->focus_id = NULL;
     memset(&op->focus_mark, 0, sizeof(op->focus_mark));
     op->moving_focus = False;
+    op->left_node = NULL;
+    op->pressed = False;
+    op->follow_id = 0;
     attach_scroll_bar(new_w, op->v_scroll, v_scroll_cb);
     attach_scroll_bar(new_w, op->h_scroll, h_scroll_cb);
     XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, new_w);
@@ -935,6 +1033,7 @@ static void Destroy(Widget w)
 {
     XiOutlinePart* op = &OW(w)->outline;
     if (op->work_id) XtRemoveWorkProc(op->work_id);
+    if (op->follow_id) XtRemoveTimeOut(op->follow_id);
     XtFree((char*)op->pending.nodes);
     XtFree((char*)op->pool);
     XtReleaseGC(w, op->focus_gc);
@@ -1088,6 +1187,9 @@ static void ConstraintInitialize(Widget request, Widget new_w, ArgList args, Car
     o->row = -1;
     XtAddEventHandler(new_w, ButtonPressMask, False, wheel_handler, XtParent(new_w));
     XtAddEventHandler(new_w, FocusChangeMask, False, focus_handler, XtParent(new_w));
+    /* Ahead of the translations, whose press may move the focus. */
+    XtInsertEventHandler(new_w, ButtonPressMask | ButtonReleaseMask, False, press_handler,
+                         XtParent(new_w), XtListHead);
 }
 
 /* A node that goes takes its pending placement along. */
@@ -1104,9 +1206,10 @@ static void ConstraintDestroy(Widget child)
         n->outline.map = n->outline.unmap = n->outline.move = False;
     }
     if (op->first_node == (HierarchyConstraints)n) op->first_node = NULL;
+    if (op->left_node == child) op->left_node = NULL;
     if (op->focus_node == child) {
         op->focus_node = NULL;
-        op->focus_row = -1;
+        set_focus_row(w, -1);
         update_focus_mark(w);
     }
     for (Cardinal i = 0; i < op->pool_count; i++) {
@@ -1230,7 +1333,7 @@ void XiOutlineSetRowSource(Widget outline, const XiOutlineRowSource* source)
         memset(&op->source, 0, sizeof(op->source));
     op->top_index = 0;
     op->first_node = NULL;
-    op->focus_row = -1;
+    set_focus_row(outline, -1);
     relayout(outline);
 }
 
@@ -1281,11 +1384,7 @@ void XiOutlineShowRow(Widget outline, Cardinal row)
 
 long XiOutlineFocusRow(Widget outline)
 {
-    return XiIsOutline(outline) && has_source(outline) ? OW(outline)->outline.focus_row : -1;
-}
-
-void XiOutlineSetFocusRow(Widget outline, long row)
-{
-    if (!XiIsOutline(outline) || !has_source(outline)) return;
-    OW(outline)->outline.focus_row = row < 0 ? -1 : row;
+    if (!XiIsOutline(outline) || !has_source(outline)) return -1;
+    XiOutlinePart* op = &OW(outline)->outline;
+    return op->focus_node != NULL ? op->focus_row : -1;
 }

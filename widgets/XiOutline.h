@@ -92,6 +92,12 @@ typedef struct {
     /* A new, unmanaged row widget, a child of outline (a push button, say). */
     Widget (*create_row)(XtPointer closure, Widget outline);
     XtPointer closure;
+    /* Optional, both or neither: what a row stands for (never NULL), and
+     * the row that stands for `id` now, or -1.  With them the keyboard
+     * focus stays with what its row stands for when rows come and go above
+     * it; without them, with its row number. */
+    XtPointer (*row_id)(XtPointer closure, Cardinal row);
+    long (*find_row)(XtPointer closure, XtPointer id);
 } XiOutlineRowSource;
 
 /* Makes a self-scrolling outline show the rows of `source` (NULL: its own
@@ -120,10 +126,14 @@ void XiOutlineShowRow(Widget outline, Cardinal row);
 /* The row that has the keyboard focus, or -1.  The focus stays with its
  * row, not with the row widget: when the view scrolls, the widget that
  * now shows the row takes the focus and the frame.  When the rows of the
- * source move (rows inserted or removed above), the program tells the
- * outline where the focused row went, before XiOutlineRowsChanged; -1: no
- * row keeps the frame. */
+ * source move (rows inserted or removed above), XiOutlineRowsChanged finds
+ * the focused row again by what it stands for (row_id, find_row); when no
+ * row stands for it any more, the focus stays with the row its widget
+ * shows.
+ *
+ * Keys on a row: Up and Down move the focus a row, Page Up and Page Down
+ * a page (the rows in view, the view scrolling by as much), Home and End
+ * to the first and the last row; Right opens the row and Left closes it. */
 long XiOutlineFocusRow(Widget outline);
-void XiOutlineSetFocusRow(Widget outline, long row);
 
 #endif

@@ -95,12 +95,16 @@ typedef struct {
     Boolean placing;           /* binding rows: their size changes wait */
 
     /* The frame around the row with the keyboard focus. */
-    Pixel focus_color;     /* resource: colour of the frame */
-    GC focus_gc;           /* draws the frame */
-    Widget focus_node;     /* the node that has the keyboard focus, or NULL */
-    long focus_row;        /* with a row source: the row that has the focus, or -1 */
-    XRectangle focus_mark; /* the frame as drawn; width 0: none drawn */
-    Boolean moving_focus;  /* the outline moves the focus to another row widget */
+    Pixel focus_color;      /* resource: colour of the frame */
+    GC focus_gc;            /* draws the frame */
+    Widget focus_node;      /* the node that has the keyboard focus, or NULL */
+    long focus_row;         /* with a row source: the row that has the focus, or -1 */
+    XtPointer focus_id;     /* what focus_row stands for (source.row_id), or NULL */
+    XRectangle focus_mark;  /* the frame as drawn; width 0: none drawn */
+    Boolean moving_focus;   /* the outline moves the focus to another row widget */
+    Widget left_node;       /* the row widget the focus left the outline from, or NULL */
+    Boolean pressed;        /* a pointer button is down on a child */
+    XtIntervalId follow_id; /* the focus going back to its row after it came back, or 0 */
 } XiOutlinePart;
 
 /* The full instance record. */

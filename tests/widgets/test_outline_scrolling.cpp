@@ -4,6 +4,9 @@
  * keyboard traversal. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <Xm/Form.h>
 #include <Xm/PushB.h>
 #include <Xm/ScrollBar.h>
@@ -238,6 +241,83 @@ TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
  * widget to take the focus, does not ask the X server about each of them:
  * with 1,500 rows that was some 12,000 requests and the better part of a
  * second. */
+/* Rows kept by a program: each row stands for a number. */
+std::vector<long> row_numbers;
+
+Cardinal numbers_count(XtPointer)
+{
+    return (Cardinal)row_numbers.size();
+}
+void numbers_describe(XtPointer, Cardinal, int* depth, XiHierarchyNodeState* state)
+{
+    *depth = 0;
+    *state = XiAlwaysOpen;
+}
+void numbers_bind(XtPointer, Widget, long) {}
+Widget numbers_create(XtPointer, Widget outline)
+{
+    return XtVaCreateWidget("row", xmPushButtonWidgetClass, outline, NULL);
+}
+XtPointer numbers_id(XtPointer, Cardinal row)
+{
+    return (XtPointer)row_numbers[row];
+}
+long numbers_find(XtPointer, XtPointer id)
+{
+    auto at = std::find(row_numbers.begin(), row_numbers.end(), (long)id);
+    return at == row_numbers.end() ? -1 : at - row_numbers.begin();
+}
+
+/* The keyboard focus, and its frame, stay with what the focused row stands
+ * for when rows come and go above it; when that row goes, with the row its
+ * widget shows. */
+TEST_F(ScrollingOutline, FocusStaysWithWhatItsRowStandsFor)
+{
+    row_numbers.clear();
+    for (long i = 1; i <= 50; i++) row_numbers.push_back(i);
+    XiOutlineRowSource source = {numbers_count, numbers_describe, numbers_bind, numbers_create,
+                                 nullptr,       numbers_id,       numbers_find};
+    XiOutlineSetRowSource(outline, &source);
+    XSetInputFocus(XtDisplay(shell), XtWindow(shell), RevertToParent, CurrentTime);
+    XmProcessTraversal(XiOutlineNodeOfRow(outline, 3), XmTRAVERSE_CURRENT);
+    WidgetTest::settle();
+    ASSERT_EQ(3, XiOutlineFocusRow(outline));
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        long focus_row;
+    } steps[] = {
+        {"two rows above",
+         [] {
+             row_numbers.insert(row_numbers.begin(), {100, 101});
+         },
+         5},
+        {"one row less above", [] { row_numbers.erase(row_numbers.begin()); }, 4},
+        {"a row below", [] { row_numbers.push_back(102); }, 4},
+        {"its own row gone", [] { row_numbers.erase(row_numbers.begin() + 4); }, 4},
+        {"a row above while the window had no focus",
+         [&] {
+             XSetInputFocus(XtDisplay(shell), None, RevertToNone, CurrentTime);
+             WidgetTest::settle();
+             row_numbers.insert(row_numbers.begin(), 103);
+             XiOutlineRowsChanged(outline, -1);
+             XSetInputFocus(XtDisplay(shell), XtWindow(shell), RevertToParent, CurrentTime);
+         },
+         5},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        XiOutlineRowsChanged(outline, -1);
+        WidgetTest::settle();
+        EXPECT_EQ(step.focus_row, XiOutlineFocusRow(outline)) << step.what;
+        Widget shows = XiOutlineNodeOfRow(outline, (Cardinal)step.focus_row);
+        EXPECT_EQ(shows, XmGetFocusWidget(shell)) << step.what;
+        XRectangle frame = ((XiOutlineWidget)outline)->outline.focus_mark;
+        EXPECT_EQ(shows->core.y - 1, frame.y) << step.what;
+    }
+    XiOutlineSetRowSource(outline, nullptr);
+}
+
 TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
 {
     const int n = 1500;
