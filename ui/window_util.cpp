@@ -5,6 +5,7 @@
 #include <Xm/MessageB.h>
 #include <Xm/Protocols.h>
 #include <Xm/PushB.h>
+#include <X11/keysym.h>
 
 #include "core/catalog.h"
 
@@ -65,10 +66,27 @@ static void close_cb(Widget, XtPointer button, XtPointer)
     XtCallCallbacks((Widget)button, XmNactivateCallback, &cbs);
 }
 
+/* Escape presses the button while it is managed and sensitive; else it
+ * does nothing. */
+static void escape_handler(Widget, XtPointer button, XEvent* event, Boolean* go_on)
+{
+    if (event->type != KeyPress || XLookupKeysym(&event->xkey, 0) != XK_Escape) return;
+    *go_on = False;
+    Widget b = (Widget)button;
+    if (XtIsManaged(b) && XtIsSensitive(b)) close_cb(b, button, nullptr);
+}
+
 void close_like(Widget shell, Widget button)
 {
     Atom wm_delete = XmInternAtom(XtDisplay(shell), const_cast<char*>("WM_DELETE_WINDOW"), False);
     XmAddWMProtocolCallback(shell, wm_delete, close_cb, (XtPointer)button);
+    /* Escape wherever the focus is in the dialog: the shell's grab takes
+     * the key before the widget with the focus.  (The message box's own
+     * cancelButton would do it too, but moves the button to the end of the
+     * button row.) */
+    XtGrabKey(shell, XKeysymToKeycode(XtDisplay(shell), XK_Escape), AnyModifier, False,
+              GrabModeAsync, GrabModeAsync);
+    XtAddEventHandler(shell, KeyPressMask, False, escape_handler, (XtPointer)button);
 }
 
 void align_fields(Widget* labels, Widget* fields, int n, int left_margin)

@@ -35,7 +35,9 @@ Widget make_dialog(Widget parent, const char* shell_name, const char* box_name, 
 
 /* The window manager's close of the dialog shell runs the activate
  * callbacks of button (its Close or Cancel), so closing the window behaves
- * like that button. */
+ * like that button; so does Escape with the focus anywhere in the dialog,
+ * while the button is sensitive.  button is a child of the dialog's
+ * message box. */
 void close_like(Widget shell, Widget button);
 
 /* Attaches each field's left edge one gap to the right of the widest label

@@ -14,6 +14,7 @@
 #include <Xm/TextF.h>
 #include <Xm/ToggleBG.h>
 #include <X11/IntrinsicP.h>
+#include <X11/keysym.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -175,6 +176,44 @@ TEST(Windows, EveryDialogsTitleAndButtonRow)
     EXPECT_EQ(xd_link_records[XD_LINK_ACTION_WINDOW], aw->aw_dialog);
     EXPECT_EQ(xd_link_records[XD_LINK_SELECTION_WINDOW], sw->sw_dialog);
     EXPECT_EQ(xd_link_records[XD_LINK_OPEN_VIEW], nullptr);
+}
+
+/* Escape with the focus in a dialog's field presses its Close or Cancel;
+ * while that button is insensitive it does nothing. */
+TEST(Windows, EscapeClosesTheDialogWithTheFocus)
+{
+    REQUIRE_GUI();
+    hide_all_dialogs();
+    const struct {
+        xd_XmDialog_c* win;
+        Widget field, close;
+    } cases[] = {
+        {output_window, output_window->out_text, output_window->out_close_button},
+        {default_preferences, default_preferences->dp_filter,
+         default_preferences->dp_cancel_button},
+    };
+    for (auto [win, field, close] : cases) {
+        Widget shell = win->xd_rootwidget();
+        for (bool sensitive : {false, true}) {
+            win->xd_show();
+            ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
+            XtSetSensitive(close, sensitive);
+            XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
+            XmProcessTraversal(field, XmTRAVERSE_CURRENT);
+            XKeyEvent ev = {};
+            ev.type = KeyPress;
+            ev.display = display;
+            ev.window = XtWindow(field);
+            ev.root = RootWindowOfScreen(XtScreen(field));
+            ev.keycode = XKeysymToKeycode(display, XK_Escape);
+            ev.same_screen = True;
+            XtDispatchEvent((XEvent*)&ev);
+            pump_settled();
+            EXPECT_EQ(!sensitive, viewable(shell)) << XtName(close);
+        }
+        XtSetSensitive(close, True);
+    }
+    hide_all_dialogs();
 }
 
 TEST(Windows, InitialSensitivitiesAndState)
