@@ -805,6 +805,8 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
     EXPECT_EQ(rec, framed_object());
     EXPECT_EQ(height, resource<Dimension>(rec->node, XmNheight)); /* no change of geometry */
 
+    size_t last = row_count() - 1, page = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(last, page);
     struct Step {
         const char* what;
         std::function<void()> act;
@@ -822,6 +824,23 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
         {"rows closed above", [&] { set_node_state(rack, XiClosed); }, rec},
         {"the row closed", [&] { press(node_of(log), XK_Left); }, log},
         {"the row opened", [&] { press(log->node, XK_Right); }, log},
+        {"End", [&] { press(log->node, XK_End); }, row_object(last)},
+        {"Page Up", [&] { press(XmGetFocusWidget(nav), XK_Prior); }, row_object(last - page)},
+        {"Page Down", [&] { press(XmGetFocusWidget(nav), XK_Next); }, row_object(last)},
+        /* Opening the rack scrolls to it; the view then goes back to the end. */
+        {"rows opened above, after a key that scrolled",
+         [&] {
+             set_node_state(rack, XiOpen);
+             XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
+         },
+         row_object(last)},
+        {"and closed",
+         [&] {
+             set_node_state(rack, XiClosed);
+             XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
+         },
+         row_object(last)},
+        {"Home", [&] { press(XmGetFocusWidget(nav), XK_Home); }, row_object(0)},
         {"focus to a folder button",
          [&] { XmProcessTraversal(log->node, XmTRAVERSE_NEXT_TAB_GROUP); }, nullptr},
     };
