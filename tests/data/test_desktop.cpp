@@ -94,7 +94,7 @@ TEST(Desktop, WhichAppDefaultsFileIsMerged)
     } cases[] = {
         {QX_STAGE_DIR, nullptr, own + QX_APP_CLASS, QX_APP_CLASS},
         {QX_STAGE_DIR, nullptr, own + "HyperHelp", "HyperHelp"}, /* the help viewer's */
-        {QX_STAGE_DIR, "/nonexistent/%T/%N", "", QX_APP_CLASS}, /* the user's search path rules */
+        {QX_STAGE_DIR, "/nonexistent/%T/%N", "", QX_APP_CLASS},  /* the user's search path rules */
         {"/nonexistent", nullptr, "", QX_APP_CLASS},
     };
     for (const Case& c : cases) {
