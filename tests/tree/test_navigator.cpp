@@ -807,6 +807,10 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
 
     size_t last = row_count() - 1, page = ((XiOutlineWidget)nav)->outline.rows_in_view;
     ASSERT_GT(last, page);
+    auto rack_then_end = [&](XiHierarchyNodeState state) {
+        set_node_state(rack, state); /* which scrolls to the rack */
+        XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
+    };
     struct Step {
         const char* what;
         std::function<void()> act;
@@ -827,19 +831,9 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
         {"End", [&] { press(log->node, XK_End); }, row_object(last)},
         {"Page Up", [&] { press(XmGetFocusWidget(nav), XK_Prior); }, row_object(last - page)},
         {"Page Down", [&] { press(XmGetFocusWidget(nav), XK_Next); }, row_object(last)},
-        /* Opening the rack scrolls to it; the view then goes back to the end. */
-        {"rows opened above, after a key that scrolled",
-         [&] {
-             set_node_state(rack, XiOpen);
-             XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
-         },
+        {"rows opened above, after a key that scrolled", [&] { rack_then_end(XiOpen); },
          row_object(last)},
-        {"and closed",
-         [&] {
-             set_node_state(rack, XiClosed);
-             XiOutlineShowRow(nav, (Cardinal)row_count() - 1);
-         },
-         row_object(last)},
+        {"and closed", [&] { rack_then_end(XiClosed); }, row_object(last)},
         {"Home", [&] { press(XmGetFocusWidget(nav), XK_Home); }, row_object(0)},
         {"focus to a folder button",
          [&] { XmProcessTraversal(log->node, XmTRAVERSE_NEXT_TAB_GROUP); }, nullptr},

@@ -200,13 +200,8 @@ TEST(Windows, EscapeClosesTheDialogWithTheFocus)
             XtSetSensitive(close, sensitive);
             XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
             XmProcessTraversal(field, XmTRAVERSE_CURRENT);
-            XKeyEvent ev = {};
-            ev.type = KeyPress;
-            ev.display = display;
-            ev.window = XtWindow(field);
-            ev.root = RootWindowOfScreen(XtScreen(field));
+            XKeyEvent ev = {KeyPress, 0, False, display, XtWindow(field)};
             ev.keycode = XKeysymToKeycode(display, XK_Escape);
-            ev.same_screen = True;
             XtDispatchEvent((XEvent*)&ev);
             pump_settled();
             EXPECT_EQ(!sensitive, viewable(shell)) << XtName(close);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 #include <Xm/Form.h>
 #include <Xm/PushB.h>
@@ -241,79 +240,62 @@ TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
  * widget to take the focus, does not ask the X server about each of them:
  * with 1,500 rows that was some 12,000 requests and the better part of a
  * second. */
-/* Rows kept by a program: each row stands for a number. */
-std::vector<long> row_numbers;
+/* Rows kept by a program, each standing for a number. */
+std::vector<long> numbers;
 
-Cardinal numbers_count(XtPointer)
-{
-    return (Cardinal)row_numbers.size();
-}
-void numbers_describe(XtPointer, Cardinal, int* depth, XiHierarchyNodeState* state)
-{
-    *depth = 0;
-    *state = XiAlwaysOpen;
-}
-void numbers_bind(XtPointer, Widget, long) {}
-Widget numbers_create(XtPointer, Widget outline)
-{
-    return XtVaCreateWidget("row", xmPushButtonWidgetClass, outline, NULL);
-}
-XtPointer numbers_id(XtPointer, Cardinal row)
-{
-    return (XtPointer)row_numbers[row];
-}
-long numbers_find(XtPointer, XtPointer id)
-{
-    auto at = std::find(row_numbers.begin(), row_numbers.end(), (long)id);
-    return at == row_numbers.end() ? -1 : at - row_numbers.begin();
-}
-
-/* The keyboard focus, and its frame, stay with what the focused row stands
- * for when rows come and go above it; when that row goes, with the row its
- * widget shows. */
+/* The keyboard focus and its frame stay with what the focused row stands
+ * for when rows come and go above it, also while the window has no focus;
+ * when its own row goes, with the row its widget shows. */
 TEST_F(ScrollingOutline, FocusStaysWithWhatItsRowStandsFor)
 {
-    row_numbers.clear();
-    for (long i = 1; i <= 50; i++) row_numbers.push_back(i);
-    XiOutlineRowSource source = {numbers_count, numbers_describe, numbers_bind, numbers_create,
-                                 nullptr,       numbers_id,       numbers_find};
+    numbers.clear();
+    for (long i = 1; i <= 50; i++) numbers.push_back(i);
+    XiOutlineRowSource source = {};
+    source.row_count = [](XtPointer) { return (Cardinal)numbers.size(); };
+    source.describe_row = [](XtPointer, Cardinal, int*, XiHierarchyNodeState* state) {
+        *state = XiAlwaysOpen;
+    };
+    source.bind_row = [](XtPointer, Widget, long) {};
+    source.create_row = [](XtPointer, Widget w) {
+        return XtCreateWidget("row", xmPushButtonWidgetClass, w, nullptr, 0);
+    };
+    source.row_id = [](XtPointer, Cardinal row) { return (XtPointer)numbers[row]; };
+    source.find_row = [](XtPointer, XtPointer id) -> long {
+        auto at = std::find(numbers.begin(), numbers.end(), (long)id);
+        return at == numbers.end() ? -1 : at - numbers.begin();
+    };
     XiOutlineSetRowSource(outline, &source);
-    XSetInputFocus(XtDisplay(shell), XtWindow(shell), RevertToParent, CurrentTime);
+    Display* d = XtDisplay(shell);
+    XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
     XmProcessTraversal(XiOutlineNodeOfRow(outline, 3), XmTRAVERSE_CURRENT);
     WidgetTest::settle();
     ASSERT_EQ(3, XiOutlineFocusRow(outline));
     const struct {
         const char* what;
-        std::function<void()> change;
+        long at, number; /* number 0: the row at `at` goes; at -1: at the end */
+        bool away;       /* while the window has no focus */
         long focus_row;
     } steps[] = {
-        {"two rows above",
-         [] {
-             row_numbers.insert(row_numbers.begin(), {100, 101});
-         },
-         5},
-        {"one row less above", [] { row_numbers.erase(row_numbers.begin()); }, 4},
-        {"a row below", [] { row_numbers.push_back(102); }, 4},
-        {"its own row gone", [] { row_numbers.erase(row_numbers.begin() + 4); }, 4},
-        {"a row above while the window had no focus",
-         [&] {
-             XSetInputFocus(XtDisplay(shell), None, RevertToNone, CurrentTime);
-             WidgetTest::settle();
-             row_numbers.insert(row_numbers.begin(), 103);
-             XiOutlineRowsChanged(outline, -1);
-             XSetInputFocus(XtDisplay(shell), XtWindow(shell), RevertToParent, CurrentTime);
-         },
-         5},
+        {"a row above", 0, 100, false, 4},
+        {"a row less above", 0, 0, false, 3},
+        {"a row below", -1, 101, false, 3},
+        {"its own row gone", 3, 0, false, 3},
+        {"a row above, focus away", 0, 102, true, 4},
     };
-    for (const auto& step : steps) {
-        step.change();
-        XiOutlineRowsChanged(outline, -1);
+    for (const auto& s : steps) {
+        if (s.away) XSetInputFocus(d, None, RevertToNone, CurrentTime);
         WidgetTest::settle();
-        EXPECT_EQ(step.focus_row, XiOutlineFocusRow(outline)) << step.what;
-        Widget shows = XiOutlineNodeOfRow(outline, (Cardinal)step.focus_row);
-        EXPECT_EQ(shows, XmGetFocusWidget(shell)) << step.what;
-        XRectangle frame = ((XiOutlineWidget)outline)->outline.focus_mark;
-        EXPECT_EQ(shows->core.y - 1, frame.y) << step.what;
+        if (s.number == 0)
+            numbers.erase(numbers.begin() + s.at);
+        else
+            numbers.insert(s.at < 0 ? numbers.end() : numbers.begin() + s.at, s.number);
+        XiOutlineRowsChanged(outline, -1);
+        if (s.away) XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
+        WidgetTest::settle();
+        EXPECT_EQ(s.focus_row, XiOutlineFocusRow(outline)) << s.what;
+        Widget shows = XiOutlineNodeOfRow(outline, (Cardinal)s.focus_row);
+        EXPECT_EQ(shows, XmGetFocusWidget(shell)) << s.what;
+        EXPECT_EQ(shows->core.y - 1, ((XiOutlineWidget)outline)->outline.focus_mark.y) << s.what;
     }
     XiOutlineSetRowSource(outline, nullptr);
 }
