@@ -43,33 +43,28 @@ static size_t fitting_start(const std::string& s, int max_width, const TextWidth
     return fit;
 }
 
-/* One line of text (no newline in it) broken into lines, appended to out. */
+/* One line of text (no newline in it) broken into lines, appended to out.
+ * Only newlines are added: blanks stay at the end of their line. */
 static void wrap_line(const std::string& text, int max_width, const TextWidth& width,
                       std::string& out)
 {
-    if (width(text) <= max_width) {
-        out += text;
-        return;
-    }
+    auto fits = [&](const std::string& l) { return width(without_trailing_blanks(l)) <= max_width; };
     bool first = true;
     auto put = [&](const std::string& l) {
         if (!first) out += '\n';
-        out += without_trailing_blanks(l);
+        out += l;
         first = false;
     };
     std::string line;
     for (const std::string& piece : pieces_of(text)) {
-        std::string candidate = line + piece;
-        if (line.empty() && !first && piece.find_first_not_of(' ') == std::string::npos) {
-            continue; /* blanks at the start of a broken line go */
-        } else if (line.empty() || width(without_trailing_blanks(candidate)) <= max_width) {
-            line = candidate;
+        if (line.empty() || fits(line + piece)) {
+            line += piece;
         } else {
             put(line);
-            line = piece.find_first_not_of(' ') == std::string::npos ? std::string() : piece;
+            line = piece;
         }
         /* A piece too wide for a line of its own is cut between characters. */
-        while (width(without_trailing_blanks(line)) > max_width) {
+        while (!fits(line)) {
             size_t n = fitting_start(line, max_width, width);
             if (n >= without_trailing_blanks(line).size()) break;
             put(line.substr(0, n));

@@ -12,11 +12,12 @@
 typedef std::function<int(const std::string&)> TextWidth;
 
 /*
- * text with each line broken so that width() of no line passes max_width.
- * Lines break at a blank (which goes), after a "," and before a "/", so a
- * distinguished name breaks between its RDNs; a word wider than max_width on
- * its own is cut between characters (never inside a UTF-8 sequence).  The
- * newlines of text stay; text that fits comes back as it was.
+ * text with each line broken so that width() of no line (its trailing blanks
+ * left out) passes max_width.  Lines break after a blank, after a "," and
+ * before a "/", so a distinguished name breaks between its RDNs; a word wider
+ * than max_width on its own is cut between characters (never inside a UTF-8
+ * sequence).  Only newlines are added: with them taken out the text is the
+ * one given, and text that fits comes back as it was.
  */
 std::string wrap_text(const std::string& text, int max_width, const TextWidth& width);
 

@@ -1,4 +1,5 @@
-/* Breaking messages into lines: where they break, measured in characters. */
+/* Breaking messages into lines: where they break, measured in characters;
+ * only newlines are ever added. */
 #include <gtest/gtest.h>
 
 #include "core/text_wrap.h"
@@ -21,13 +22,13 @@ TEST(WrapText, BreaksAtBlanksCommasAndSlashes)
         const char* wrapped;
     } cases[] = {
         {"fits as it is  ", 20, "fits as it is  "},
-        {"delete the object now", 10, "delete the\nobject now"},
+        {"delete the object now", 10, "delete the \nobject now"},
         {"/systemId=\"h\"/rack=1/shelf=2", 16, "/systemId=\"h\"\n/rack=1/shelf=2"},
         {"cn=a,ou=people,dc=org", 10, "cn=a,\nou=people,\ndc=org"},
-        {"one two\nthree four five", 10, "one two\nthree four\nfive"},
+        {"one two\nthree four five", 10, "one two\nthree four \nfive"},
         {"abcdefghijklmnop", 6, "abcdef\nghijkl\nmnop"},
-        {"ab äöüäöüäö", 4, "ab\näöüä\nöüäö"},
-        {"a       b", 3, "a\nb"},
+        {"ab äöüäöüäö", 4, "ab \näöüä\nöüäö"},
+        {"a       b", 3, "a       \nb"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(wrap_text(c.text, c.width, characters), c.wrapped) << c.text;
