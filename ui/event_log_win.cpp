@@ -40,8 +40,12 @@ void EventLogWin::create(Widget parent, const char* name)
         XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
         XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 4, NULL);
 
-    Arg args[3];
+    /* A constant width: rows wider than the list scroll sideways instead of
+     * widening the window with every long name. */
+    Arg args[4];
     Cardinal n = 0;
+    XtSetArg(args[n], XmNlistSizePolicy, XmCONSTANT);
+    n++;
     XtSetArg(args[n], XmNvisibleItemCount, 20);
     n++;
     XtSetArg(args[n], XmNselectionPolicy, XmBROWSE_SELECT);
