@@ -1,9 +1,12 @@
 /* connection.cpp - the connection to the management server and its events. */
 #include "app/connection.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "core/event_log.h"
 #include "core/globals.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
@@ -33,6 +36,23 @@ static void take_root_name()
     if (fdn && strcmp(fdn.str(), default_root) != 0) default_root = strdup(fdn.str());
 }
 
+/* A failed or lost connection: the dialog that ends the program says only
+ * what happened, in the words it has always had; the server it concerns and
+ * the library's reason go on standard output and on the status line behind
+ * the dialog, as an addition to it. */
+static void connection_failed(const char* what, const char* host, const char* reason)
+{
+    std::string why = reason && *reason ? reason : "no reason given";
+    std::string server = host && *host ? host : "";
+    /* The library's reasons mostly name the server themselves. */
+    if (!server.empty() && why.find(server) == std::string::npos) why = server + ": " + why;
+    std::string line = std::string(what) + " " + why;
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+    status_line(line.c_str(), server.c_str());
+    if (Widget shell = main_shell()) error_dialog(shell, what, exit_no_save, exit_no_save);
+}
+
 bool platform_connect()
 {
     Error::error_entry_callback = kvl_error_cb;
@@ -45,8 +65,9 @@ bool platform_connect()
         return true;
     }
 
-    if (Widget shell = main_shell())
-        error_dialog(shell, qx_msg(4, "Can't connect to MIS!"), exit_no_save, exit_no_save);
+    std::string host = platform.get_host().str();
+    connection_failed(qx_msg(4, "Can't connect to MIS!"), host.empty() ? platform_host : host.c_str(),
+                      platform.get_error_string());
     return false;
 }
 
@@ -64,13 +85,20 @@ void setup_raw_events(bool on)
 void process_event_cb(void* client_data, void* call_data)
 {
     CurrentEvent event(call_data);
-    if (raw_events_enabled) status_line(event.get_name().str());
+    /* The log keeps the events the status line drops while a view loads. */
+    if (raw_events_enabled)
+        status_line(event.get_name().str(), event.get_objname().str());
+    else
+        log_text(event.get_name().str(), event.get_objname().str());
 }
 
 void platform_disconnect(void* client_data, void* call_data)
 {
-    if (Widget shell = main_shell())
-        error_dialog(shell, qx_msg(5, "Platform has Disconnected!"), exit_no_save, exit_no_save);
+    CurrentEvent event(call_data);
+    std::string host = event.get_objname().str();
+    connection_failed(qx_msg(5, "Platform has Disconnected!"),
+                      host.empty() ? platform.get_host().str() : host.c_str(),
+                      event.get_value().str());
 }
 
 void exit_no_save(Widget w, XtPointer client_data, XtPointer call_data)

@@ -19,7 +19,8 @@
 class Error;
 
 /* Connects `platform` to platform_host; on failure puts up the error dialog
- * "Can't connect to MIS!" and returns false. */
+ * "Can't connect to MIS!", writes the server's host:port and the library's
+ * reason on standard output and the status line, and returns false. */
 bool platform_connect();
 
 /* Registers process_event_cb for RAW_EVENT and platform_disconnect for
@@ -31,10 +32,12 @@ void register_callbacks();
 void setup_raw_events(bool on);
 
 /* RAW_EVENT: writes the event's name into the status line while raw-event
- * display is on. */
+ * display is on; the event log keeps every event, with its object. */
 void process_event_cb(void* client_data, void* call_data);
 
-/* DISCONNECTED: puts up the error dialog "Platform has Disconnected!". */
+/* DISCONNECTED: puts up the error dialog "Platform has Disconnected!", with
+ * the server and the library's reason on standard output and the status
+ * line. */
 void platform_disconnect(void* client_data, void* call_data);
 
 /* The library's error-entry hook: the editor reports errors where they are

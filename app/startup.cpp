@@ -23,6 +23,7 @@
 #include "ui/config_win.h"
 #include "ui/create_win.h"
 #include "ui/default_win.h"
+#include "ui/event_log_win.h"
 #include "ui/help_callbacks.h"
 #include "ui/icon.h"
 #include "ui/main_win.h"
@@ -82,6 +83,9 @@ void initialize_gui(int argc, char** argv)
     object_configuration->create(shell, "object_configuration");
     output_window = new OutputWin();
     output_window->create(shell, "output_window");
+    /* After the eight: the event log window, opened from File > Event Log... */
+    event_log_window = new EventLogWin();
+    event_log_window->create(shell, "event_log");
 
     /* The windows know nothing of the features above them: the navigator's
      * nodes open through the tree. */

@@ -586,7 +586,8 @@ public:
     DataUnit get_objclass() const;  /* its class when the event names one */
     DataUnit get_attribute() const; /* ATTR_CHANGED: full attribute name */
     DataUnit get_value() const;     /* ATTR_CHANGED: the new value; DISCONNECTED: why the
-                                     * library dropped the connection ("" otherwise) */
+                                     * connection went ("closed by the server", an
+                                     * error, or why the library dropped it) */
     /* Marks the event as handled by a callback; 1 when the wrapper holds a
      * live event, 0 when it is empty. */
     int do_something();

@@ -410,7 +410,6 @@ void PlatformImpl::drop(const std::string& why)
 void PlatformImpl::lost(const std::string& why)
 {
     if (!connected) return;
-    (void)why;
     bool was_greeted = greeted;
     /* A reply that came before the loss keeps its answer. */
     std::vector<long> unanswered;
@@ -423,7 +422,10 @@ void PlatformImpl::lost(const std::string& why)
         r.message = lost_message();
     }
     if (was_greeted) { /* a connection that never stood is not "lost" */
-        json note = {{"method", "kvlDisconnected"}, {"params", {{"reason", drop_reason}}}};
+        /* DISCONNECTED says why: the library's own reason for dropping it,
+         * else what the transport met (a close by the server, an error). */
+        json note = {{"method", "kvlDisconnected"},
+                     {"params", {{"reason", drop_reason.empty() ? why : drop_reason}}}};
         events.push_back(std::move(note));
         /* Reads dispatch right after this; a failed write may not be able to,
          * so the Xt loop gets a turn to do it. */

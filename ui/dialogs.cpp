@@ -15,8 +15,10 @@
 #include <Xm/DialogS.h>
 #include <cstdint>
 #include <set>
+#include <string>
 
 #include "core/catalog.h"
+#include "core/text_wrap.h"
 
 const int OK_BUTTON = 1;
 const int CANCEL_BUTTON = 2;
@@ -126,9 +128,36 @@ AppsDialogBox::~AppsDialogBox()
     widget = nullptr;
 }
 
+/* The room beside a message line in a message box: its symbol, its margins
+ * and the spacing between them. */
+static const int MESSAGE_BOX_FRAME = 140;
+
+/* text broken into lines so that the dialog of box stays within about two
+ * thirds of its screen's width: an addition to the dialogs, which would
+ * otherwise be as wide as the text's longest line (a question about a deep
+ * object's FDN was wider than the screen).  Lines are measured in the font
+ * of the message. */
+static std::string fitted_message(Widget box, const char* text)
+{
+    Widget label = XmMessageBoxGetChild(box, XmDIALOG_MESSAGE_LABEL);
+    XmRenderTable fonts = nullptr;
+    if (label) XtVaGetValues(label, XmNrenderTable, &fonts, NULL);
+    if (!fonts) return text;
+    int most = WidthOfScreen(XtScreen(box)) * 2 / 3 - MESSAGE_BOX_FRAME;
+    auto width = [fonts](const std::string& line) {
+        XmString s = XmStringCreateLtoR(const_cast<char*>(line.c_str()),
+                                        const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
+        int w = XmStringWidth(fonts, s);
+        XmStringFree(s);
+        return w;
+    };
+    return wrap_text(text, most, width);
+}
+
 void AppsDialogBox::setmessage(const char* text)
 {
-    XmString s = XmStringCreateLtoR(const_cast<char*>(text ? text : ""),
+    std::string lines = fitted_message(widget, text ? text : "");
+    XmString s = XmStringCreateLtoR(const_cast<char*>(lines.c_str()),
                                     const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
     XtVaSetValues(widget, XmNmessageString, s, NULL);
     XmStringFree(s);

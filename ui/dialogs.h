@@ -31,7 +31,9 @@ public:
     /* Unmanages and destroys the dialog (its shell goes with it). */
     virtual ~AppsDialogBox();
 
-    virtual void setmessage(const char* text); /* newlines start new lines */
+    /* Newlines start new lines; a line that would make the dialog wider than
+     * about two thirds of the screen is broken at blanks, "," and "/". */
+    virtual void setmessage(const char* text);
     virtual void manage();                     /* pops the dialog up */
     virtual void unmanage();                   /* pops it down */
     virtual void manage_button(int index);

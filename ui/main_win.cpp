@@ -15,6 +15,8 @@
 
 #include "XiOutline.h"
 #include "core/globals.h"
+#include "core/event_log.h"
+#include "ui/event_log_win.h"
 #include "ui/help_callbacks.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"
@@ -56,7 +58,12 @@ static Widget menu(Widget menubar, const char* cascade_name, const char* pulldow
     return cascade;
 }
 
-/* File: Properties... and Exit. */
+static void show_event_log_cb(Widget, XtPointer, XtPointer)
+{
+    if (event_log_window) event_log_window->show();
+}
+
+/* File: Properties..., Event Log... and Exit. */
 static void create_file_menu(MainWin& w)
 {
     w.mw_view =
@@ -64,6 +71,10 @@ static void create_file_menu(MainWin& w)
     w.mw_properties_button =
         push_button(w.mw_view_pulldown, "mw_properties_button", 502, "Properties...", XDmanage_link,
                     xd_link(XD_LINK_DEFAULT_PREFERENCES), 'P');
+    /* Event Log... is this editor's addition to the File menu. */
+    w.mw_event_log_button =
+        menu_item(w.mw_view_pulldown, "mw_event_log_button", 870, "Event Log...", 'L',
+                  "Ctrl<Key>l", 875, "Ctrl+L", show_event_log_cb, nullptr);
     w.mw_view_separator = XtCreateManagedWidget("mw_view_separator", xmSeparatorWidgetClass,
                                                 w.mw_view_pulldown, nullptr, 0);
     w.mw_close_button = push_button(w.mw_view_pulldown, "mw_close_button", 503, "Exit",
@@ -211,7 +222,8 @@ void MainWin::add_node_state_callback(XtCallbackProc proc, XtPointer client)
     if (mw_navigator) XtAddCallback(mw_navigator, XiNnodeStateCallback, proc, client);
 }
 
-void status_line(const char* text)
+void status_line(const char* text, const char* object)
 {
+    log_text(text, object);
     if (main_window) global.update_label(main_window->mw_message_label, text);
 }

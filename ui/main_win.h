@@ -95,11 +95,13 @@ public:
     Widget mw_navigator_hscroll = nullptr;
     Widget mw_navigator_vscroll = nullptr;
     Widget mw_deselect_button = nullptr;
+    Widget mw_event_log_button = nullptr; /* File > Event Log... */
 };
 
 /* Writes text into the main window's status line, mw_message_label, as
  * GlobalVars::update_label writes a label (nothing before the window
- * exists).  Every feature reports through it. */
-void status_line(const char* text);
+ * exists), and keeps it in the event log with the object it concerns ("" for
+ * none).  Every feature reports through it. */
+void status_line(const char* text, const char* object = "");
 
 #endif /* UI_MAIN_WIN_H */

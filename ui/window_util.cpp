@@ -46,6 +46,22 @@ Widget push_button(Widget parent, const char* name, int num, const char* def, Xt
     return w;
 }
 
+Widget menu_item(Widget pulldown, const char* name, int num, const char* def, char mnemonic,
+                 const char* accelerator, int key_num, const char* key_def, XtCallbackProc cb,
+                 XtPointer client)
+{
+    /* The accelerator is given at creation: the menu installs its key then. */
+    XmString label = XmStringCreateLocalized(const_cast<char*>(qx_msg(num, def)));
+    XmString key = XmStringCreateLocalized(const_cast<char*>(qx_msg(key_num, key_def)));
+    Widget w = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, pulldown, XmNlabelString,
+                                       label, XmNmnemonic, (KeySym)mnemonic, XmNaccelerator,
+                                       accelerator, XmNacceleratorText, key, NULL);
+    XmStringFree(label);
+    XmStringFree(key);
+    XtAddCallback(w, XmNactivateCallback, cb, client);
+    return w;
+}
+
 Widget make_dialog(Widget parent, const char* shell_name, const char* box_name, int title_num,
                    const char* title_def, Widget* shell)
 {

@@ -23,6 +23,12 @@ Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const 
 Widget push_button(Widget parent, const char* name, int num, const char* def, XtCallbackProc cb,
                    XtPointer client, char mnemonic = 0);
 
+/* A push button of a pulldown menu made as push_button() makes it, with the
+ * key accelerator (a translation, "Ctrl<Key>l") shown as 4/key_num. */
+Widget menu_item(Widget pulldown, const char* name, int num, const char* def, char mnemonic,
+                 const char* accelerator, int key_num, const char* key_def, XtCallbackProc cb,
+                 XtPointer client);
+
 /*
  * The frame every dialog shares: an XmDialogShell called shell_name under
  * parent, titled with 4/title_num, holding an unmanaged XmMessageBox of type

@@ -207,6 +207,27 @@ TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
     delete box;
 }
 
+/* The question for a deep object, one line of 1,284 pixels before lines
+ * were broken, fits within two thirds of the screen. */
+TEST(QuestionDialog, ALongDeleteQuestionFitsTwoThirdsOfTheScreen)
+{
+    REQUIRE_GUI();
+    std::string fdn = "/systemId=\"lab-east-07.example.org\"";
+    for (int i = 1; i <= 9; i++) fdn += "/equipmentId=\"rack-" + std::to_string(i) + "-shelf-a\"";
+    std::string question = "Are you sure you want to delete object " + fdn +
+                           "?\nThe children will also be deleted.";
+    QuestionDialogBox* box = new QuestionDialogBox(shell(), question.c_str());
+    box->manage();
+    Widget sh = XtParent(*box->getwidget());
+    ASSERT_TRUE(pump_until([&] { return viewable(sh); }, 3.0));
+    pump_settled();
+    XmString m = resource<XmString>(*box->getwidget(), XmNmessageString);
+    EXPECT_GT(XmStringLineCount(m), 2);
+    XmStringFree(m);
+    EXPECT_LE(resource<Dimension>(sh, XmNwidth) * 3, WidthOfScreen(XtScreen(sh)) * 2);
+    delete box;
+}
+
 /* The hourglass is made once, by the first set; reset before that only
  * synchronises.  Set shows it on the widget's window, reset takes it away. */
 TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)

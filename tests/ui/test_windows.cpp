@@ -9,6 +9,7 @@
  */
 #include "tests/ui/gui_fixture.h"
 
+#include <Xm/List.h>
 #include <Xm/MessageB.h>
 #include <Xm/SelectioB.h>
 #include <Xm/TextF.h>
@@ -25,6 +26,7 @@
 #include "ui/config_win.h"
 #include "ui/create_win.h"
 #include "ui/default_win.h"
+#include "ui/event_log_win.h"
 #include "ui/open_win.h"
 #include "ui/output_win.h"
 #include "ui/select_win.h"
@@ -74,6 +76,7 @@ TEST(Windows, MainWindowLabelsAndMnemonics)
           "mw_selected|Object|O", "mw_create_from_button|Create...|C", "mw_get_button|Get...|G",
           "mw_action|Action|A", "mw_edit|Edit|E", "mw_select_button|Select|S",
           "mw_deselect_button|Deselect|l", "mw_delete_button|Delete|D", "mw_help_button|Help...|H",
+          "mw_event_log_button|Event Log...|L",
           "tarn_help_cascade_but|Help|", "mw_path_label|Path:|"}) {
         size_t bar = e.find('|'), bar2 = e.rfind('|');
         std::string name = e.substr(0, bar), mnemonic = e.substr(bar2 + 1);
@@ -209,6 +212,51 @@ TEST(Windows, EscapeClosesTheDialogWithTheFocus)
         XtSetSensitive(close, True);
     }
     hide_all_dialogs();
+}
+
+/* The rows of the event log window's list. */
+std::vector<std::string> event_log_rows()
+{
+    XmStringTable items = nullptr;
+    int count = 0;
+    XtVaGetValues(event_log_window->ev_list, XmNitems, &items, XmNitemCount, &count, NULL);
+    std::vector<std::string> rows;
+    for (int i = 0; i < count; i++) rows.push_back(xmstring_text(items[i]));
+    return rows;
+}
+
+bool contains(const std::string& row, const char* text)
+{
+    return row.find(text) != std::string::npos;
+}
+
+/* File > Event Log... lists what the status line said, newest last, goes on
+ * listing while it is up, and narrows to the rows that hold the filter. */
+TEST(Windows, EventLogListsStatusTextsAndFilters)
+{
+    REQUIRE_GUI();
+    status_line("Go to: no object can be found for /x=1");
+    press(main_window->mw_event_log_button);
+    Widget shell = event_log_window->xd_rootwidget();
+    ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
+    EXPECT_EQ(shell_title(shell), "Tarnwick: Event Log");
+    EXPECT_EQ(xmstring_resource(main_window->mw_message_label, XmNlabelString),
+              "Go to: no object can be found for /x=1")
+        << "the status line stays as it is";
+    ASSERT_FALSE(event_log_rows().empty());
+    EXPECT_TRUE(contains(event_log_rows().back(), "Go to: no object can be found for /x=1"));
+
+    status_line("1 object deleted.");
+    EXPECT_TRUE(contains(event_log_rows().back(), "1 object deleted."));
+    XmTextFieldSetString(event_log_window->ev_filter, const_cast<char*>("GO TO"));
+    std::vector<std::string> rows = event_log_rows();
+    ASSERT_FALSE(rows.empty());
+    for (const std::string& row : rows) EXPECT_TRUE(contains(row, "Go to")) << row;
+    pump_settled();
+    screenshot(shell);
+    XmTextFieldSetString(event_log_window->ev_filter, const_cast<char*>(""));
+    press(event_log_window->ev_close_button);
+    EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
 }
 
 TEST(Windows, InitialSensitivitiesAndState)
