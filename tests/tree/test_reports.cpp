@@ -343,12 +343,7 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
         setenv("QX_KVL_TIMEOUT", "0.3", 1);
     };
     auto find = [](const std::string& fdn) { return find_album_object(fdn.c_str()); };
-    auto ghost = [](const char* fdn) {
-        auto* o = new DataObject(fdn);
-        o->parent_name = strdup(york_name);
-        DataObject::object_list.insert(o);
-        return o;
-    };
+    auto ghost = [](const char* fdn) { return qxtest::registered(fdn, york_name); };
     qxtest::Client other(mis->port());
     auto exists = [&](const std::string& fdn) {
         return other.call("get", {{"name", fdn}}).contains("result");
