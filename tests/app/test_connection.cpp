@@ -26,6 +26,13 @@ std::string dialog_message(AppsDialogBox* box)
 
 static const char connecting[] = "Connecting to Platform...";
 
+int raw_events = 0; /* the events that reached the editor */
+void count_event(void* client, void* event)
+{
+    raw_events++;
+    process_event_cb(client, event);
+}
+
 TEST(Connection, FirstViewRawEventsAndALostServer)
 {
     REQUIRE_GUI();
@@ -61,8 +68,9 @@ TEST(Connection, FirstViewRawEventsAndALostServer)
 
     /* While a view loads, events are dropped. */
     setup_raw_events(false);
+    platform.when(RAW_EVENT, Callback(count_event));
     global.update_label(main_window->mw_message_label, connecting);
-    pump_for(2.5);
+    EXPECT_TRUE(pump_until([] { return raw_events >= 2; }, 10)) << "no raw event came";
     EXPECT_EQ(status_text(), connecting);
 
     setup_raw_events(true);

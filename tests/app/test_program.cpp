@@ -1,8 +1,8 @@
 /*
  * The real qx_tarn from outside: usage and exit statuses, the launcher's -fd
- * reply, the connection error dialogs, and an edit written to the server
- * (under X, with a real qx_mis, driven with xdotool as a person would).  The
- * other commands are driven in process, through their buttons (tests/objects).
+ * reply and the connection error dialogs (under X, with a real qx_mis, the
+ * dialogs answered with xdotool as a person would).  The commands are driven
+ * in process, through their buttons (tests/objects, tests/config, tests/tree).
  */
 #include <gtest/gtest.h>
 #include <clocale>
@@ -72,16 +72,6 @@ TEST(Program, UsageIsInTheLanguageOfTheLocale)
     }
 }
 
-/* The value of attribute (full name) of object, asked of the server on a
- * connection of its own; "" when it cannot be read. */
-std::string server_value(int port, const std::string& object, const std::string& attribute)
-{
-    qxtest::json r = qxtest::Client(port).call("get", {{"name", object}});
-    if (!r.contains("result")) return "";
-    qxtest::json value = qxtest::attribute_value(r["result"], attribute);
-    return value.is_string() && value != "<absent>" ? value.get<std::string>() : "";
-}
-
 class OnDisplay : public ::testing::Test {
 protected:
     void SetUp() override
@@ -131,35 +121,13 @@ protected:
         EXPECT_EQ(run.status, 0);
     }
 
-    /* Starts a server and the editor on it, showing root one level down; false (with the
-     * test failed) when either does not come up. */
-    bool start_editor(TarnRun& run, const std::string& root)
-    {
-        if (!mis.start()) ADD_FAILURE() << mis.failure();
-        run.args = {"-host", mis.address(), "-root", root, "-scope", "1"};
-        if (!run.start()) return false;
-        main_window = wait_for_window(dpy, "Corvane QX 1.2: Tarnwick [" + mis.address() + "]", 15);
-        if (main_window == None) ADD_FAILURE() << run.out() << run.err();
-        return main_window != None;
-    }
-    bool exists(const std::string& fdn)
-    {
-        return !server_value(mis.port(), fdn, "x721:objectClass").empty();
-    }
-
     Display* dpy = nullptr;
     Window main_window = None; /* the editor's, found by its unique title */
     MisProcess mis;
 };
 
-TEST_F(OnDisplay, FailedConnectionAnswersTheLauncherAndOkExits0)
-{
-    TarnRun run;
-    start_and_expect_reply(run, "127.0.0.1:" + std::to_string(MisProcess::free_port()));
-    answer_error_dialog(run);
-}
-
-/* In German the failed connection's dialog is the German one. */
+/* A failed connection answers the launcher and shows its dialog, in German
+ * the German one; OK ends the program with 0. */
 TEST_F(OnDisplay, FailedConnectionDialogIsInGerman)
 {
     TarnRun run;
@@ -177,42 +145,6 @@ TEST_F(OnDisplay, GoodConnectionAnswersTheLauncherAndALostServerEndsWithOk)
               None);
     mis.kill_now();
     answer_error_dialog(run);
-}
-
-/* A double click on a node opens its form; a field edited and Set, and the
- * server holds the value.  Positions are those of the windows on a display
- * without a window manager: the main window at the top left, its first rows
- * the root and then its children in name order. */
-TEST_F(OnDisplay, DoubleClickEditAndSetReachTheServer)
-{
-    const std::string leeds = "/systemId=\"leeds-core-1\"";
-    const std::string rack = leeds + "/equipmentId=\"rack-1\"";
-    TarnRun run;
-    ASSERT_TRUE(start_editor(run, leeds));
-    ASSERT_EQ("LDS rack-1", server_value(mis.port(), rack, "x721:userLabel"));
-
-    /* The second row is rack-1; the tree may still be coming. */
-    Window form = None;
-    std::string main_id = std::to_string(main_window);
-    for (int attempt = 0; attempt < 10 && form == None; attempt++) {
-        std::string cmd =
-            "xdotool mousemove --window " + main_id + " 120 110 click --repeat 2 --delay 80 1";
-        ASSERT_EQ(0, std::system(cmd.c_str()));
-        form = wait_for_window(dpy, "Tarnwick: Object Configuration", 2);
-    }
-    ASSERT_NE(form, None) << "no configuration window";
-
-    /* Click past the end of userLabel's text (the third row), type, Set. */
-    std::string form_id = std::to_string(form);
-    /* The X server hands the editor the click before the keys, in order. */
-    std::string edit = "xdotool mousemove --window " + form_id + " 320 222 click 1 type -- -x";
-    ASSERT_EQ(0, std::system(edit.c_str()));
-    std::string set = "xdotool mousemove --window " + form_id + " 31 776 click 1";
-    ASSERT_EQ(0, std::system(set.c_str()));
-    std::string value;
-    for (int i = 0; i < 100 && value != "LDS rack-1-x"; i++, usleep(100000))
-        value = server_value(mis.port(), rack, "x721:userLabel");
-    EXPECT_EQ("LDS rack-1-x", value) << run.out() << run.err();
 }
 
 } // namespace

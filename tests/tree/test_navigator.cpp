@@ -23,6 +23,7 @@
 #include "tree/data_object.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
+#include "ui/config_win.h"
 #include "ui/main_win.h"
 /* Private: how many rows the navigator has in view. */
 #include "XiOutlineP.h"
@@ -317,19 +318,6 @@ TEST_F(Tree, FirstTreeRoots)
     EXPECT_EQ(4u, shown_children(root).size());
 }
 
-/* FDN labels, and opening a node, which works from its label, in that mode. */
-TEST_F(Tree, FdnLabels)
-{
-    fdn_name = true;
-    first_tree(kLeeds, 1);
-    EXPECT_EQ(kLeeds, label_of(node_of(root)));
-    EXPECT_EQ(kRack1, label_of(node_of(find_album_object(kRack1))));
-    DataObject* log = find_album_object(kLog);
-    open_node(log);
-    EXPECT_EQ(146u, shown_children(log).size());
-    fdn_name = false;
-}
-
 TEST_F(Tree, OpeningNodes)
 {
     first_tree(kLeeds, 1);
@@ -439,9 +427,13 @@ TEST_F(Tree, SelectionAndMenus)
         EXPECT_FALSE(o->selected);
     }
 
-    /* A double click selects and keeps selected. */
+    /* A double click selects, keeps selected and shows the object in the
+     * configuration window. */
     click(a, 2);
     EXPECT_TRUE(a->selected);
+    EXPECT_TRUE(XtIsManaged(object_configuration->oc_dialog));
+    EXPECT_STREQ(kRack1, global.get_objname().str());
+    XtUnmanageChild(object_configuration->oc_dialog);
     click(a, 2);
     EXPECT_TRUE(a->selected);
     expect(one, "after double clicks");
@@ -717,18 +709,18 @@ void cross(Widget w, int type)
     XtDispatchEvent((XEvent*)&ev);
 }
 
-/* A row's tool tip names the object's class and its full FDN, whatever the
- * labels show and the filter lets through; the class comes with the
- * parent's derivation, and one that none gave is asked for when the
- * pointer enters the row. */
-TEST_F(Tree, RowToolTips)
+/* A row's label and tool tip: the tip names the object's class and its full
+ * FDN, whatever the labels show and the filter lets through; the class comes
+ * with the parent's derivation, and one that none gave is asked for when the
+ * pointer enters the row.  Opening a node works from its label, an FDN too. */
+TEST_F(Tree, RowLabelsAndToolTips)
 {
     XtRealizeWidget(main_window->shell());
     struct {
         bool fdn_labels;
         const char* filter;
         size_t rows;
-    } cases[] = {{false, nullptr, 4}, {true, nullptr, 4}, {false, "(objectClass=log)", 2}};
+    } cases[] = {{false, "(objectClass=log)", 2}, {false, nullptr, 4}, {true, nullptr, 4}};
     for (const auto& c : cases) {
         reset_tree();
         fdn_name = c.fdn_labels;
@@ -738,8 +730,13 @@ TEST_F(Tree, RowToolTips)
         for (size_t row = 0; row < c.rows; row++) {
             DataObject* obj = row_object(row);
             EXPECT_EQ(expected_tip(obj->name), tip_of(node_of(obj))) << obj->name;
+            EXPECT_EQ(c.fdn_labels ? obj->name : node_label(obj->name, false), label_of(obj->node));
         }
     }
+    DataObject* log = find_album_object(kLog);
+    open_node(log);
+    ASSERT_GT(log->num_children, 100); /* fewer once RowsReusedAsTheViewScrolls has run */
+    EXPECT_EQ((size_t)log->num_children, shown_children(log).size());
     fdn_name = false;
     current_filter = nullptr;
 

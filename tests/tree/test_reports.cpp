@@ -243,24 +243,6 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
     EXPECT_EQ((int)expected.size(), harrogate->num_children);
 }
 
-/* The object's own removal reported while its derivation waits (no other
- * report being handled, so it is handled at once): derive() answers 2 and
- * does not write into the deleted object. */
-TEST_F(Reports, ObjectRemovedWhileItsDerivationWaits)
-{
-    ASSERT_TRUE(open_system("leeds-core-1"));
-    std::string york_fdn = system_fdn("york-agg-1");
-    DataObject* york = find_album_object(york_fdn.c_str());
-    ASSERT_TRUE(york && york->derive_state == 0);
-    kill(mis->pid(), SIGSTOP);
-    after(50, [&] {
-        remove_object(nullptr, strdup(york_fdn.c_str()));
-        kill(mis->pid(), SIGCONT);
-    });
-    EXPECT_EQ(2, york->derive(0, nullptr));
-    EXPECT_EQ(nullptr, find_album_object(york_fdn.c_str()));
-}
-
 /* The derivations of a burst's objects share one wait.  During it one of
  * the objects is removed, the tree rebuilt or the server lost: nothing
  * touches what is gone, the rest ends derived, and tracked, so that a
@@ -343,12 +325,7 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
         setenv("QX_KVL_TIMEOUT", "0.3", 1);
     };
     auto find = [](const std::string& fdn) { return find_album_object(fdn.c_str()); };
-    auto ghost = [](const char* fdn) {
-        auto* o = new DataObject(fdn);
-        o->parent_name = strdup(york_name);
-        DataObject::object_list.insert(o);
-        return o;
-    };
+    auto ghost = [](const char* fdn) { return qxtest::registered(fdn, york_name); };
     qxtest::Client other(mis->port());
     auto exists = [&](const std::string& fdn) {
         return other.call("get", {{"name", fdn}}).contains("result");

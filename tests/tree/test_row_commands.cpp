@@ -5,14 +5,13 @@
  */
 #include <gtest/gtest.h>
 
-#include <Xm/MessageB.h>
-#include <Xm/PushB.h>
 #include <Xm/Text.h>
 #include <Xm/ToggleBG.h>
 #include <string>
 #include <vector>
 
 #include "tree_session.h" /* first: gtest before the X headers */
+#include "editor_session.h"
 
 #include "core/globals.h"
 #include "tree/build_tree.h"
@@ -218,22 +217,9 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
 TEST_F(RowCommands, DeleteKeyAsksAsEditDelete)
 {
     /* Nothing selected: no question. */
-    delete_key_pressed();
-    EXPECT_TRUE(current_question_dialog == nullptr ||
-                !XtIsManaged(*current_question_dialog->getwidget()));
-
+    EXPECT_EQ("", qxtest::run(delete_key_pressed, false).question);
     ASSERT_TRUE(go_to_object(kRack1.c_str()));
-    std::string question;
-    after(100, [&] {
-        if (!current_question_dialog) return;
-        Widget mb = *current_question_dialog->getwidget();
-        question = xmstring_resource(mb, XmNmessageString);
-        XmPushButtonCallbackStruct cbs = {};
-        cbs.reason = XmCR_ACTIVATE;
-        XtCallCallbacks(XmMessageBoxGetChild(mb, XmDIALOG_CANCEL_BUTTON), XmNactivateCallback,
-                        &cbs);
-    });
-    delete_key_pressed();
+    std::string question = qxtest::run(delete_key_pressed, false).question;
     EXPECT_NE(std::string::npos, question.find(kRack1)) << question;
     EXPECT_NE(nullptr, find_album_object(kRack1.c_str())); /* Cancel kept it */
 }
