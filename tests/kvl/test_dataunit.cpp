@@ -16,50 +16,39 @@ TEST(DataUnit, NullEmptyAndEqualUnits)
         EXPECT_EQ(0u, u->length());
         EXPECT_STREQ("", u->str());
         EXPECT_FALSE(static_cast<bool>(*u));
-        EXPECT_EQ(0, u->share_count());
     }
-    EXPECT_EQ(a, c);
-
-    // equality compares the length, then the bytes
-    DataUnit r1("rack-1"), also("rack-1"), r12("rack-12"), r2("rack-2");
-    EXPECT_TRUE(r1 == also);
-    EXPECT_FALSE(r1.shares_with(also));
-    EXPECT_FALSE(r1 == r12); // a prefix is not equal
-    EXPECT_FALSE(r1 == r2);
-    EXPECT_TRUE(r1 == "rack-1");
-    EXPECT_TRUE("rack-1" == r1); // compares text, not pointers
-    EXPECT_TRUE(r1 != "rack-2");
-    DataUnit withnul("a\0b", 3), other("a\0c", 3);
-    EXPECT_EQ(3u, withnul.length());
-    EXPECT_FALSE(withnul == other); // bytes past a NUL count
+    // equality compares the length, then the bytes (past a NUL too), never the pointers
+    struct {
+        DataUnit x, y;
+        bool equal;
+    } rows[] = {{a, c, true},
+                {DataUnit("rack-1"), DataUnit("rack-1"), true},
+                {DataUnit("rack-1"), DataUnit("rack-12"), false},
+                {DataUnit("rack-1"), DataUnit("rack-2"), false},
+                {DataUnit("a\0b", 3), DataUnit("a\0c", 3), false}};
+    for (auto& row : rows) EXPECT_EQ(row.equal, row.x == row.y) << row.x.str() << row.y.str();
+    DataUnit r1("rack-1");
+    EXPECT_TRUE(r1 == "rack-1" && "rack-1" == r1 && r1 != "rack-2");
+    EXPECT_FALSE(r1.shares_with(DataUnit("rack-1")));
 }
 
+// Copies share one buffer; a fault in the counting reads freed memory here, which the
+// sanitizer (or valgrind, kvl_unit_memcheck) reports.
 TEST(DataUnit, CopiesShareOneBufferThatOutlivesTheOriginal)
 {
     char text[] = "leeds-core-1";
     DataUnit* first = new DataUnit(text);
     text[0] = 'X'; // the unit copied the bytes
-    EXPECT_STREQ("leeds-core-1", first->str());
-    EXPECT_EQ(1, first->share_count());
-
-    DataUnit copy(*first);
-    DataUnit assigned;
+    DataUnit copy(*first), assigned;
     assigned = copy;
-    EXPECT_TRUE(copy.shares_with(*first));
+    EXPECT_TRUE(assigned.shares_with(*first));
     EXPECT_EQ(3, first->share_count());
-    EXPECT_EQ(first->str(), assigned.str()); // same storage, not a copy
-
     delete first; // the buffer lives on in the copies
-    EXPECT_EQ(2, copy.share_count());
     EXPECT_STREQ("leeds-core-1", assigned.str());
     EXPECT_EQ('\0', assigned.str()[assigned.length()]);
-
     DataUnit moved(std::move(assigned));
     EXPECT_TRUE(assigned.is_null());
-    EXPECT_EQ(2, moved.share_count());
     copy = DataUnit("other");
-    EXPECT_EQ(1, moved.share_count());
-
     // assigning a unit to itself once released the buffer before taking it
     DataUnit& same = moved;
     moved = same;
@@ -71,17 +60,13 @@ TEST(DUArray, ResizeCopyShareAndTakeOver)
 {
     DataUnit keep("first");
     DUArray arr(2);
-    EXPECT_EQ(2, arr.count());
-    EXPECT_TRUE(arr[0].is_null());
     arr[0] = keep;
     arr.set(1, DataUnit("second"));
-    EXPECT_EQ(2, keep.share_count());
     arr.resize(3);
     EXPECT_EQ(3, arr.count());
     EXPECT_EQ(1, keep.share_count()); // the array let go of the old units
     EXPECT_TRUE(arr[0].is_null());
     arr.resize(0);
-    EXPECT_EQ(0, arr.count());
     EXPECT_TRUE(arr.get(0).is_null()); // out of range: a null unit, no crash
     arr.set(5, keep);                  // ignored
     EXPECT_EQ(1, keep.share_count());
@@ -90,20 +75,16 @@ TEST(DUArray, ResizeCopyShareAndTakeOver)
     a.append(DataUnit("x721:objectClass"));
     a.append(DataUnit("x721:userLabel"));
     DUArray b(a);
-    EXPECT_EQ(2, b.count());
     EXPECT_TRUE(b[1].shares_with(a[1]));
     b[1] = DataUnit("changed"); // elements are independent handles
     EXPECT_TRUE(a[1] == "x721:userLabel");
-
     DUArray c;
     c.append(DataUnit("old"));
     c.take(a);
+    c.take(c); // taking from itself changes nothing
     EXPECT_EQ(0, a.count());
     EXPECT_EQ(2, c.count());
     EXPECT_TRUE(c[0] == "x721:objectClass");
-    c.take(c); // taking from itself changes nothing
-    EXPECT_EQ(2, c.count());
-
     DUArray d;
     d = c;
     d = std::move(b);

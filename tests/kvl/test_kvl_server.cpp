@@ -151,7 +151,9 @@ TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
     Platform::def_platform = *platform;
 }
 
-TEST_F(KvlServer, BootReadsObjectAndDisplayAndFullNamesAgree)
+// Boot reads the object in the server's form, its attributes by full and by display name;
+// each boot that fails carries the error type of the server's reason.
+TEST_F(KvlServer, BootReadsTheObjectOrCarriesTheServersReason)
 {
     Image img = at("/ systemId = leeds-core-1 /");
     ASSERT_EQ(0, img.get_error_type()) << img.get_error_string();
@@ -159,11 +161,9 @@ TEST_F(KvlServer, BootReadsObjectAndDisplayAndFullNamesAgree)
     EXPECT_TRUE(img.exists());
     EXPECT_EQ(kLeeds, img.get_objname().str()); // the server's form
     EXPECT_STREQ("managedElement", img.get_objclass().str());
-
     DUArray all = img.get_attr_names(0);
-    DUArray writable = img.get_attr_names(1);
-    ASSERT_GT(all.count(), writable.count());
-    EXPECT_TRUE(all[0] == "x721:objectClass"); // schema order, full names
+    ASSERT_GT(all.count(), img.get_attr_names(1).count()); // and the writable ones
+    EXPECT_TRUE(all[0] == "x721:objectClass");              // schema order, full names
     for (int i = 0; i < all.count(); i++) {
         const char* full = all[i].str();
         EXPECT_EQ(get(img, full), get(img, std::strrchr(full, ':') + 1)) << full;
@@ -172,27 +172,28 @@ TEST_F(KvlServer, BootReadsObjectAndDisplayAndFullNamesAgree)
     EXPECT_TRUE(img.get_str(DataUnit("noSuchAttribute")).is_null());
     EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, img.get_error_type());
     EXPECT_TRUE(contains(img.get_error_string(), "noSuchAttribute"));
-}
 
-// Each boot that fails carries the error type of the server's reason.
-TEST_F(KvlServer, BootFailuresCarryTheServersReason)
-{
-    auto boot_error = [](const std::string& fdn, const char* cls) {
-        Image img = at(fdn, cls);
-        bool ok = img.boot(10);
-        EXPECT_EQ(ok, img.exists() || fdn == "/") << fdn << " " << img.get_error_string();
-        return ok ? 0 : img.get_error_type();
+    struct {
+        std::string fdn;
+        const char *cls, *read; // read: the class a boot reads, or a part of its error
+        int error;
+    } rows[] = {
+        {kAtlantis, "", "atlantis-1", KVL_ERR_NO_OBJECT},
+        {kLeeds, "equipmentRack", "", KVL_ERR_CLASS_CONFLICT},
+        {kRack1, "equipment", "equipmentRack", 0}, // a superclass
+        {"/", "", "root", 0},
+        {"/systemId=\"unterminated", "", "", KVL_ERR_BAD_NAME},
+        {"NONE", "unicorn", "", KVL_ERR_NO_CLASS},
+        {"NONE", "", "", KVL_ERR_ARGUMENT}, // a blank image needs a class
     };
-    EXPECT_EQ(KVL_ERR_NO_OBJECT, boot_error(kAtlantis, ""));
-    EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, boot_error(kLeeds, "equipmentRack"));
-    EXPECT_EQ(0, boot_error(kRack1, "equipment")); // a superclass
-    EXPECT_EQ(KVL_ERR_BAD_NAME, boot_error("/systemId=\"unterminated", ""));
-    EXPECT_EQ(KVL_ERR_NO_CLASS, boot_error("NONE", "unicorn"));
-    EXPECT_NE(0, boot_error("NONE", "")); // a blank image needs a class
-    Image missing = at(kAtlantis), root = at("/");
-    EXPECT_FALSE(missing.boot(10));
-    EXPECT_TRUE(contains(missing.get_error_string(), "atlantis-1")) << missing.get_error_string();
-    EXPECT_STREQ("root", root.get_objclass().str());
+    for (auto& row : rows) {
+        Image booted = at(row.fdn, row.cls);
+        bool ok = booted.boot(10);
+        EXPECT_EQ(row.error, booted.get_error_type()) << row.fdn << " " << booted.get_error_string();
+        EXPECT_EQ(ok, booted.exists() || row.fdn == "/") << row.fdn;
+        if (ok) EXPECT_STREQ(row.read, booted.get_objclass().str());
+        else EXPECT_TRUE(contains(booted.get_error_string(), row.read)) << row.fdn;
+    }
 }
 
 TEST_F(KvlServer, UnbootedImageFetchesItsValuesOnceWhenFirstRead)
@@ -242,45 +243,6 @@ TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
     ASSERT_TRUE(img.store(KVL_DEFAULT_TIMEOUT));
 }
 
-TEST_F(KvlServer, BlankImageCreateWithinAndDestroy)
-{
-    Image blank = at("NONE", "equipmentRack");
-    ASSERT_TRUE(blank.boot(10)) << blank.get_error_string();
-    EXPECT_FALSE(blank.exists());
-    EXPECT_TRUE(blank.get_objname() == NONE);
-    EXPECT_EQ("unlocked", get(blank, "administrativeState")); // default
-    EXPECT_FALSE(blank.store(10));                            // nothing to store into yet
-    ASSERT_TRUE(put(blank, "equipmentId", "rack-t1")) << blank.get_error_string(); // read-only
-    ASSERT_TRUE(put(blank, "userLabel", "test rack"));
-    Image created;
-    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds.c_str()), created, 10))
-        << blank.get_error_string();
-    std::string name = kLeeds + "/equipmentId=\"rack-t1\"";
-    EXPECT_EQ(name, blank.get_objname().str());
-    EXPECT_EQ(name, created.get_objname().str());
-    EXPECT_TRUE(blank.exists());
-    EXPECT_EQ("test rack", server_value(name, "userLabel"));
-
-    Image again = at("NONE", "equipmentRack");
-    ASSERT_TRUE(again.boot(10));
-    ASSERT_TRUE(put(again, "equipmentId", "rack-t1"));
-    for (auto [parent, error] : {std::pair<std::string, int>{kLeeds, KVL_ERR_DUPLICATE},
-                                 {"/", KVL_ERR_NAME_BINDING},
-                                 {kAtlantis, KVL_ERR_NO_OBJECT}}) {
-        Image unused;
-        EXPECT_FALSE(again.create_within(DataUnit(parent.c_str()), unused, 10));
-        EXPECT_EQ(error, again.get_error_type()) << parent;
-    }
-
-    Image victim = at(name);
-    ASSERT_TRUE(victim.destroy(10)) << victim.get_error_string();
-    EXPECT_FALSE(victim.destroy(10));
-    EXPECT_EQ(KVL_ERR_NO_OBJECT, victim.get_error_type());
-    Image root = at("/");
-    EXPECT_FALSE(root.destroy(10));
-    EXPECT_EQ(KVL_ERR_ACCESS, root.get_error_type());
-}
-
 // Actions that answer, and the error type of each that does not; loopbackTest of a port runs
 // as an external program.
 TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
@@ -318,8 +280,6 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     ASSERT_EQ(0, album.get_error_type());
     EXPECT_STREQ("/systemId=\"leeds-core-1\".XXNICKYY.0", album.get_prop(NICKNAME).str());
     EXPECT_EQ(0, album.num_images());
-    EXPECT_FALSE(album.derive(10)); // no derivation string yet
-
     EXPECT_FALSE(album.set_derivation(DataUnit("leeds")));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, album.get_error_type());
     EXPECT_FALSE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(")));
@@ -328,53 +288,40 @@ TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
     EXPECT_FALSE(album.set_prop(DataUnit("COLOUR"), DataUnit("red")));
     EXPECT_FALSE(album.set_prop(ACTUAL_CLASS, DataUnit("")));
     ASSERT_TRUE(album.set_prop(ACTUAL_CLASS, DataUnit("managedElement")));
-
     Album shared;
     shared = album; // shares before the derivation too
     ASSERT_TRUE(album.derive(10)) << album.get_error_string();
-    std::vector<std::string> expect = {kRack1, kLeeds + "/equipmentId=\"rack-2\"",
-                                       kLeeds + "/logId=\"alarmLog\""};
-    EXPECT_EQ(expect, names_of(album));
-    EXPECT_EQ(3, shared.num_images());
+    const std::vector<std::string> children = {kRack1, kLeeds + "/equipmentId=\"rack-2\"",
+                                               kLeeds + "/logId=\"alarmLog\""};
+    EXPECT_EQ(children, names_of(shared));
     EXPECT_STREQ("equipmentRack", album.first_image().image().get_objclass().str());
+    // the newest album holding an object, and none
+    EXPECT_TRUE(at(kRack1).first_album().get_prop(NICKNAME) == album.get_prop(NICKNAME));
+    EXPECT_NE(0, at("/systemId=\"york-agg-1\"").first_album().get_error_type());
 
-    Album wrong(DataUnit("w"));
+    // Each derived by itself, then all at once by derive_all, ends alike; a failed derivation
+    // keeps the set of the one before.
+    Album wrong(DataUnit("w")), filtered(DataUnit("f")), none(DataUnit("n")), fresh(DataUnit("g"));
     ASSERT_TRUE(wrong.set_derivation(DataUnit((kLeeds + "/*").c_str())));
     ASSERT_TRUE(wrong.set_prop(ACTUAL_CLASS, DataUnit("equipmentRack")));
-    EXPECT_FALSE(wrong.derive(10));
-    EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
-
-    Album filtered(DataUnit("f"));
-    ASSERT_TRUE(filtered.set_derivation(
-        DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter(objectClass=log)")));
+    ASSERT_TRUE(filtered.set_derivation(DataUnit((kLeeds + "/*/CMISFilter(objectClass=log)").c_str())));
     ASSERT_TRUE(filtered.derive(10)) << filtered.get_error_string();
-    EXPECT_EQ(1, filtered.num_images());
-    ASSERT_TRUE(
-        filtered.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*/CMISFilter((colour=red))")));
-    EXPECT_FALSE(filtered.derive(10));
-    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, filtered.get_error_type());
-    EXPECT_EQ(1, filtered.num_images()); // a failed derivation keeps the old set
-
-    Image child = at(kRack1);
-    Album holder = child.first_album(); // the newest album holding it
-    EXPECT_EQ(0, holder.get_error_type());
-    EXPECT_TRUE(holder.get_prop(NICKNAME) == album.get_prop(NICKNAME));
-    Image stranger = at("/systemId=\"york-agg-1\"");
-    EXPECT_NE(0, stranger.first_album().get_error_type());
-
-    /* Several at once: each ends as its own derive() would leave it. */
-    Album fresh(DataUnit("g"), Platform::def_platform), none(DataUnit("n"), Platform::def_platform);
-    ASSERT_TRUE(fresh.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
-    wrong.reset_error();
-    filtered.reset_error();
+    ASSERT_TRUE(filtered.set_derivation(DataUnit((kLeeds + "/*/CMISFilter((colour=red))").c_str())));
+    ASSERT_TRUE(fresh.set_derivation(DataUnit((kLeeds + "/*").c_str())));
     Album* all[] = {&wrong, &fresh, &none, &filtered};
-    EXPECT_EQ(1, Album::derive_all(all, 4, 10));
-    EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
-    EXPECT_EQ(0, fresh.get_error_type());
-    EXPECT_EQ(expect, names_of(fresh));
-    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, none.get_error_type());
-    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, filtered.get_error_type());
-    EXPECT_EQ(1, filtered.num_images());
+    for (bool together : {false, true}) {
+        SCOPED_TRACE(together ? "derive_all" : "derive");
+        for (Album* a : all) a->reset_error();
+        int derived = together ? Album::derive_all(all, 4, 10) : 0;
+        for (Album* a : all) derived += together ? 0 : a->derive(10);
+        EXPECT_EQ(1, derived);
+        EXPECT_EQ(KVL_ERR_CLASS_CONFLICT, wrong.get_error_type());
+        EXPECT_EQ(0, fresh.get_error_type());
+        EXPECT_EQ(children, names_of(fresh));
+        EXPECT_EQ(KVL_ERR_BAD_DERIVATION, none.get_error_type()); // no derivation string yet
+        EXPECT_EQ(KVL_ERR_BAD_DERIVATION, filtered.get_error_type());
+        EXPECT_EQ(1, filtered.num_images());
+    }
 }
 
 namespace {
@@ -403,7 +350,10 @@ void heard_cb(void* client, void* call)
 
 } // namespace
 
-TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
+// A blank image takes its defaults and becomes an object by create_within; a tracked album
+// holding the new object's parent changes its members before its callbacks run, while an
+// iteration under way keeps the members it started with.
+TEST_F(KvlServer, BlankImageCreatedAndDestroyedUnderATrackedAlbum)
 {
     Heard tracked, quiet, raw; // quiet: an untracked album, which hears nothing
     Album album(DataUnit("tracked.XXNICKYY.0")), untracked(DataUnit("untracked"));
@@ -419,18 +369,28 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
     }
     const int before = album.num_images();
     Platform::def_platform.when(RAW_EVENT, Callback(heard_cb, &raw));
-    AlbumImage held = album.first_image(); // an iteration under way keeps its members
+    AlbumImage held = album.first_image();
     auto count_from = [](AlbumImage it) {
         int n = 0;
         for (; it; it.next_image()) n += it->get_objname().length() > 0;
         return n;
     };
 
-    Image blank = at("NONE", "equipmentRack"), unused;
-    ASSERT_TRUE(blank.boot(10));
-    ASSERT_TRUE(put(blank, "equipmentId", "rack-t3"));
-    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds.c_str()), unused, 10));
-    const std::string name = blank.get_objname().str();
+    Image blank = at("NONE", "equipmentRack"), created;
+    ASSERT_TRUE(blank.boot(10)) << blank.get_error_string();
+    EXPECT_FALSE(blank.exists());
+    EXPECT_TRUE(blank.get_objname() == NONE);
+    EXPECT_EQ("unlocked", get(blank, "administrativeState")); // default
+    EXPECT_FALSE(blank.store(10));                            // nothing to store into yet
+    ASSERT_TRUE(put(blank, "equipmentId", "rack-t1")) << blank.get_error_string(); // read-only
+    ASSERT_TRUE(put(blank, "userLabel", "test rack"));
+    ASSERT_TRUE(blank.create_within(DataUnit(kLeeds.c_str()), created, 10))
+        << blank.get_error_string();
+    const std::string name = kLeeds + "/equipmentId=\"rack-t1\"";
+    EXPECT_EQ(name, blank.get_objname().str());
+    EXPECT_EQ(name, created.get_objname().str());
+    EXPECT_TRUE(blank.exists());
+    EXPECT_EQ("test rack", server_value(name, "userLabel"));
     // Notifications come before the reply, so the callback has already run.
     const std::string added = "OBJECT_CREATED " + name + " size " + std::to_string(before + 1);
     EXPECT_EQ(tracked.lines, std::vector<std::string>{added + " in tracked.XXNICKYY.0"});
@@ -440,13 +400,31 @@ TEST_F(KvlServer, TrackedAlbumUpdatesMembershipBeforeItsCallbacks)
     EXPECT_TRUE(quiet.lines.empty());
     EXPECT_EQ(before, untracked.num_images());
 
-    ASSERT_TRUE(blank.destroy(10));
+    Image again = at("NONE", "equipmentRack");
+    ASSERT_TRUE(again.boot(10));
+    ASSERT_TRUE(put(again, "equipmentId", "rack-t1"));
+    for (auto [parent, error] : {std::pair<std::string, int>{kLeeds, KVL_ERR_DUPLICATE},
+                                 {"/", KVL_ERR_NAME_BINDING},
+                                 {kAtlantis, KVL_ERR_NO_OBJECT}}) {
+        Image unused;
+        EXPECT_FALSE(again.create_within(DataUnit(parent.c_str()), unused, 10));
+        EXPECT_EQ(error, again.get_error_type()) << parent;
+    }
+
+    Image victim = at(name);
+    ASSERT_TRUE(victim.destroy(10)) << victim.get_error_string();
     ASSERT_EQ(2u, tracked.lines.size());
     EXPECT_EQ("OBJECT_DESTROYED " + name + " size " + std::to_string(before), tracked.lines[1]);
     EXPECT_EQ(before, count_from(held));
     Platform::def_platform.when(RAW_EVENT, Callback());
     EXPECT_NE(std::find(raw.lines.begin(), raw.lines.end(), "OBJECT_CREATED " + name),
               raw.lines.end());
+    for (auto [fdn, error] :
+         {std::pair<std::string, int>{name, KVL_ERR_NO_OBJECT}, {"/", KVL_ERR_ACCESS}}) {
+        Image gone = at(fdn);
+        EXPECT_FALSE(gone.destroy(10));
+        EXPECT_EQ(error, gone.get_error_type()) << fdn;
+    }
 }
 
 TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
@@ -470,8 +448,7 @@ TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
     shown.when(ATTR_CHANGED, Callback(heard_cb, &heard));
     ASSERT_TRUE(shown.set_prop(TRACKMODE, NOTRACK));
     ASSERT_TRUE(put(writer, "userLabel", "untracked"));
-    ASSERT_TRUE(writer.store(10));
-    kvl_poll(0.2);
+    ASSERT_TRUE(writer.store(10)); // any event for shown came before this reply
     EXPECT_EQ(1u, heard.lines.size());
 }
 
@@ -531,30 +508,26 @@ TEST(KvlServerLoss, PollingClientNoticesTheLossOnce)
         EXPECT_FALSE(again.boot(5));
         EXPECT_FALSE(img.store(5) && put(img, "userLabel", "x"));
     }
-    kvl_poll(0.1);
+    kvl_poll(0); // runs what is queued; waits for nothing
     EXPECT_EQ(1, lost);
     EXPECT_FALSE(p.is_connected());
     Platform::def_platform = saved;
 }
 
-// A full server answers with one error line that no request owns, then
-// closes: connect fails with the server's reason. The server is told to
-// serve 256 clients; by default it serves as many as its descriptors allow.
+// A full server answers with one error line that no request owns, then closes: connect fails
+// with the server's reason.
 TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
 {
     MisProcess own;
-    ASSERT_TRUE(own.start({"--max-clients", "256"})) << own.failure();
-    std::vector<int> clients;
-    for (int i = 0; i < 256; i++) {
-        clients.push_back(loopback_socket(own.port()));
-        ASSERT_GE(clients.back(), 0);
-    }
+    ASSERT_TRUE(own.start({"--max-clients", "1"})) << own.failure();
+    int first = loopback_socket(own.port());
+    ASSERT_GE(first, 0);
     Platform saved = Platform::def_platform;
     Platform p;
     EXPECT_FALSE(p.connect(DataUnit(own.address().c_str()), DataUnit("t"), 5));
     EXPECT_EQ(KVL_ERR_CONNECT, p.get_error_type());
     EXPECT_TRUE(contains(p.get_error_string(), "full")) << p.get_error_string();
-    for (int fd : clients) close(fd);
+    close(first);
     Platform::def_platform = saved;
 }
 

@@ -314,13 +314,13 @@ TEST_F(LdapServer, LiveChangesByAnotherClient)
          {"destroyed " + host + "york", "created " + host + "hull"}, 2},
         {"ldapdelete", "", {"cn=hull,ou=hosts,dc=example,dc=org"}, {"destroyed " + host + "hull"}, 1},
     };
+    std::vector<std::string> expect; // all so far: an event too many shows at the next step
     for (const Step& step : steps) {
-        seen.events.clear();
         int raw_before = seen.raw;
         ASSERT_TRUE(ldap->change(step.tool, step.input, step.args)) << step.tool;
-        EXPECT_TRUE(events_arrive(seen, step.expect.size())) << step.tool;
-        kvl_poll(0.1); // nothing more comes
-        EXPECT_EQ(step.expect, seen.events) << step.tool;
+        expect.insert(expect.end(), step.expect.begin(), step.expect.end());
+        EXPECT_TRUE(events_arrive(seen, expect.size())) << step.tool;
+        EXPECT_EQ(expect, seen.events) << step.tool;
         EXPECT_EQ(step.members, hosts.num_images()) << step.tool;
         EXPECT_GT(seen.raw, raw_before) << step.tool;
     }
