@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/globals.h"
+#include "ui/config_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
@@ -65,6 +66,10 @@ void process_event_cb(void* client_data, void* call_data)
 {
     CurrentEvent event(call_data);
     if (raw_events_enabled) status_line(event.get_name().str());
+    /* Besides the status line: the configuration window learns at once when
+     * the object it shows is deleted, whoever deleted it. */
+    if (object_configuration && event.get_name() == OBJECT_DESTROYED)
+        object_configuration->object_destroyed(event.get_objname().str());
 }
 
 void platform_disconnect(void* client_data, void* call_data)
