@@ -8,6 +8,7 @@
 
 #include "core/event_log.h"
 #include "core/globals.h"
+#include "ui/config_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
@@ -90,6 +91,10 @@ void process_event_cb(void* client_data, void* call_data)
         status_line(event.get_name().str(), event.get_objname().str());
     else
         log_text(event.get_name().str(), event.get_objname().str());
+    /* Besides the status line: the configuration window learns at once when
+     * the object it shows is deleted, whoever deleted it. */
+    if (object_configuration && event.get_name() == OBJECT_DESTROYED)
+        object_configuration->object_destroyed(event.get_objname().str());
 }
 
 void platform_disconnect(void* client_data, void* call_data)

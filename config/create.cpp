@@ -8,6 +8,7 @@
 #include <Xm/Xm.h>
 #include <string>
 
+#include "config/choices.h"
 #include "core/catalog.h"
 #include "core/field_text.h"
 #include "core/globals.h"
@@ -59,6 +60,8 @@ void ConfigWin::create_object(DataObject* obj)
         ++image_loads;
         ClassInfo info(name.c_str()); /* waits */
         if (global.impl_ != reference.impl_) return;
+        learn_choices(info.get_attributes()); /* waits */
+        if (global.impl_ != reference.impl_) return;
         if (info.get_attributes().count() == 0) {
             error_dialog(oc_dialog, qx_msg(602, "Error retrieving attributes for object"));
             XtSetSensitive(oc_set_button, False);
@@ -89,6 +92,8 @@ void ConfigWin::create_object()
     BusyCursor busy(XtParent(oc_dialog));
     ClassInfo info{DataUnit(cls.c_str())}; /* waits */
     if (create_mode != 1) return;          /* an existing object was loaded meanwhile */
+    learn_choices(info.get_attributes());  /* waits */
+    if (create_mode != 1) return;
     if (info.get_attributes().count() > 0) {
         XtSetSensitive(oc_set_button, True);
         static_cast<Image&>(global) = Image(NONE, DataUnit(cls.c_str()), Platform::def_platform);

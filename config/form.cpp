@@ -3,6 +3,7 @@
  * attribute form, the syntax of the field in focus, Update and Close, and
  * the server's reports of changed attributes.
  */
+#include <Xm/Form.h>
 #include <Xm/Label.h>
 #include <Xm/List.h>
 #include <Xm/Text.h>
@@ -11,8 +12,11 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "PsCaption.h"
+#include "config/choices.h"
 #include "core/catalog.h"
 #include "core/globals.h"
 #include "meta/meta_api.h"
@@ -60,10 +64,88 @@ std::string syntax_text(const char* name)
     return text;
 }
 
+/* An edit of the form not yet set: display name and text. */
+using Edit = std::pair<std::string, std::string>;
+
+std::vector<Edit> pending_edits()
+{
+    std::vector<Edit> out;
+    for (const auto& rec : Attribute::attr_list.items())
+        out.emplace_back(rec->get_name().str(), rec->get_value().str());
+    return out;
+}
+
+std::string edit_names(const std::vector<Edit>& edits)
+{
+    std::string out;
+    for (const auto& e : edits) out += (out.empty() ? "" : ", ") + e.first;
+    return out;
+}
+
+/* The message line while the form holds edits not yet set. */
+void say_not_yet_set(ConfigWin& win)
+{
+    std::string text = qx_msg(614, "Not yet set: ") + edit_names(pending_edits());
+    global.update_label(win.oc_message_label, text.c_str());
+}
+
+/* Edits are pending and fdn, another object, is to be loaded: asks whether
+ * to drop them.  On Cancel the window shows them, and listens to the
+ * changes of its object again when Close had stopped that.  Waits. */
+bool may_drop_edits(ConfigWin& win, const std::string& fdn, Widget parent)
+{
+    std::string names = edit_names(pending_edits());
+    std::vector<char> text(200 + names.size() + fdn.size());
+    snprintf(text.data(), text.size(),
+             qx_msg(613, "Edits not yet set will be lost: %s.\nLoad %s?"), names.c_str(),
+             fdn.c_str());
+    if (question_dialog(parent, bounded_label(text.data()).c_str(), ok_cancel_ques_cb,
+                        ok_cancel_ques_cb) == XmCR_OK)
+        return true;
+    if (!XtIsManaged(win.oc_dialog)) {
+        if (win.create_mode == 0)
+            global.when(ATTR_CHANGED,
+                        Callback(SchedContext::current(), ConfigWin::attr_changed_cb, nullptr));
+        XtManageChild(win.oc_dialog);
+    }
+    if (Attribute::attr_list.entries() > 0) say_not_yet_set(win);
+    return false;
+}
+
+/* Puts edits back into the new form of the same object, as typed, so that
+ * each is recorded and marked as an edit again; one whose field has gone
+ * is kept as a record. */
+void restore_edits(ConfigWin& win, const std::vector<Edit>& edits)
+{
+    for (const Edit& e : edits) {
+        if (Widget f = win.field_named(e.first.c_str()))
+            XmTextSetString(f, const_cast<char*>(e.second.c_str()));
+        else
+            Attribute::record(DataUnit(e.first.c_str()), DataUnit(e.second.c_str()));
+    }
+}
+
 } // namespace
 
 void ConfigWin::get_object(DataObject* obj, Widget w)
 {
+    /* In addition to the load itself: edits not yet set are not dropped
+     * without a word.  The same object shown again gets them back in its
+     * new form, marked as edits; another object is loaded only when the user
+     * agrees to drop them. */
+    std::vector<Edit> kept;
+    if (obj && Attribute::attr_list.entries() > 0) {
+        const std::string name = obj->name ? obj->name : "";
+        if (create_mode == 0 && global.get_objname() == name.c_str()) {
+            kept = pending_edits();
+        } else {
+            Widget parent = XtIsManaged(oc_dialog) ? oc_dialog : w ? XtParent(w) : oc_dialog;
+            if (!may_drop_edits(*this, name, parent)) return; /* waits */
+            obj = find_album_object(name.c_str()); /* it may have gone meanwhile */
+            if (!obj) return;
+        }
+    }
+    bool restored = false;
     create_mode = 0;
     if (obj) {
         /* Read before the wait: a rebuild of the tree during it may delete
@@ -82,6 +164,10 @@ void ConfigWin::get_object(DataObject* obj, Widget w)
              * object was registered under (a root typed loosely). */
             return;
         }
+        if (names.count() > 0) {
+            learn_choices(names); /* waits */
+            if (load != image_loads) return;
+        }
         if (names.count() == 0) {
             error_dialog(dialog_parent, qx_msg(610, "Error retrieving attributes for object"));
         } else {
@@ -93,12 +179,30 @@ void ConfigWin::get_object(DataObject* obj, Widget w)
             XtVaSetValues(oc_set_button, XmNlabelString, label, NULL);
             XmStringFree(label);
             XtSetSensitive(oc_set_button, False);
+            restore_edits(*this, kept);
+            restored = !kept.empty();
             XtManageChild(oc_dialog);
             if (XtIsRealized(XtParent(oc_dialog)))
                 XRaiseWindow(XtDisplay(oc_dialog), XtWindow(XtParent(oc_dialog)));
         }
     }
     global.update_label(oc_message_label, "");
+    if (restored) say_not_yet_set(*this);
+}
+
+Widget ConfigWin::field_named(const char* name) const
+{
+    if (!oc_attribute_caption || !name) return nullptr;
+    WidgetList kids = nullptr;
+    Cardinal n = 0;
+    XtVaGetValues(oc_attribute_caption, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+    for (Cardinal i = 0; i < n; i++) {
+        if (XmIsText(kids[i]) && strcmp(XtName(kids[i]), name) == 0) return kids[i];
+        if (XmIsForm(kids[i])) /* a field with its drop-down */
+            if (Widget f = XtNameToWidget(kids[i], name))
+                if (XmIsText(f)) return f;
+    }
+    return nullptr;
 }
 
 void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text)
@@ -128,10 +232,26 @@ void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* 
             XtVaCreateManagedWidget("label", xmLabelWidgetClass, oc_attribute_caption, NULL);
         global.update_label(label, shown);
         int columns = value.length() > (size_t)FIELD_COLUMNS ? (int)value.length() : FIELD_COLUMNS;
-        Widget field = XtVaCreateManagedWidget(shown, xmTextWidgetClass, oc_attribute_caption,
-                                               XmNcolumns, columns, XmNvalue, value.str(),
-                                               XmNeditMode, XmSINGLE_LINE_EDIT, NULL);
-        if (create_mode != 1 && !writable.count(full))
+        const bool editable = create_mode == 1 || writable.count(full);
+        /* Besides the text field itself, an attribute that takes one of a
+         * few values gets a drop-down of them: the field and its arrow sit
+         * in a form of their own as the row's control. */
+        const std::vector<std::string>* values = editable ? choices_of(shown) : nullptr;
+        Widget box = values ? XtVaCreateWidget((std::string(shown) + "_choices").c_str(),
+                                               xmFormWidgetClass, oc_attribute_caption,
+                                               PsNstretchHorizontal, True, NULL)
+                            : nullptr;
+        Widget field = XtVaCreateManagedWidget(shown, xmTextWidgetClass,
+                                               box ? box : oc_attribute_caption, XmNcolumns,
+                                               columns, XmNvalue, value.str(), XmNeditMode,
+                                               XmSINGLE_LINE_EDIT, NULL);
+        if (box) {
+            add_drop_down(box, field, *values);
+            XtManageChild(box);
+        } else {
+            XtVaSetValues(field, PsNstretchHorizontal, True, NULL);
+        }
+        if (!editable)
             XtVaSetValues(field, XmNeditable, False, XmNcursorPositionVisible, False,
                           XmNshadowThickness, 0, XmNbackground, window_background, NULL);
         char* client = XtNewString(shown);
@@ -168,6 +288,7 @@ void ConfigWin::create_caption_cb()
     oc_attribute_caption = XtVaCreateWidget("oc_attribute_caption", psCaptionWidgetClass,
                                             oc_attribute_scrolled_window, NULL);
     XtVaSetValues(oc_attribute_scrolled_window, XmNworkWindow, oc_attribute_caption, NULL);
+    fit_form_to_view();
 }
 
 void ConfigWin::update_image_cb(Widget, XtPointer)
@@ -199,6 +320,18 @@ void show_attr_syntax(Widget, XtPointer client, XtPointer)
     if (text.empty() || request != syntax_requests) return;
     XmTextSetString(object_configuration->oc_attribute_format_list,
                     const_cast<char*>(text.c_str()));
+}
+
+void show_syntax_values(const char* name)
+{
+    if (!name || !object_configuration) return;
+    std::string attribute = name;
+    unsigned request = ++syntax_requests;
+    std::string text = syntax_text(attribute.c_str());
+    if (text.empty() || request != syntax_requests) return;
+    Widget area = object_configuration->oc_attribute_format_list;
+    XmTextSetString(area, const_cast<char*>(text.c_str()));
+    XmTextShowPosition(area, XmTextGetLastPosition(area));
 }
 
 void ConfigWin::display_syntax(Widget, char* name)

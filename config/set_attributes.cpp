@@ -36,6 +36,15 @@ bool connection_lost(const Error& e)
            e.get_error_type() == KVL_ERR_NOT_CONNECTED;
 }
 
+/* The message line after a successful Set that wrote the edits of names. */
+std::string stored_text(const std::vector<std::string>& names)
+{
+    if (names.empty()) return qx_msg(617, "Stored; no value was changed");
+    std::string text = qx_msg(616, "Stored: ");
+    for (size_t i = 0; i < names.size(); i++) text += (i ? ", " : "") + names[i];
+    return text;
+}
+
 } // namespace
 
 void ConfigWin::activate_set_button(Widget field, XtPointer client, XtPointer)
@@ -47,7 +56,8 @@ void ConfigWin::activate_set_button(Widget field, XtPointer client, XtPointer)
     XtFree(text);
     XtVaSetValues(field, XmNbackground, win->text_foreground, XmNforeground, win->text_background,
                   NULL);
-    XtSetSensitive(win->oc_set_button, True);
+    /* An object deleted on the server meanwhile takes no more Set. */
+    XtSetSensitive(win->oc_set_button, !win->shown_object_gone);
 }
 
 void ConfigWin::set_attributes_cb(Widget, XtPointer)
@@ -85,6 +95,8 @@ void ConfigWin::set_object_cb()
     /* Until the outcome is settled: a refusal's dialog is answered first. */
     BusyCursor busy(XtParent(oc_dialog));
 
+    std::vector<std::string> names; /* what this Set writes, for the message line */
+    for (const auto& rec : Attribute::attr_list.items()) names.push_back(rec->get_name().str());
     std::string failure;
     bool refused = false;
     if (!set_image_attributes(target)) {
@@ -98,7 +110,12 @@ void ConfigWin::set_object_cb()
     if (failure.empty()) {
         if (still_shown) create_attr_widgets_cb(attr_names, nullptr, nullptr);
         listen_to_changes(target);
-        if (still_shown) Attribute::attr_list.clear_and_destroy();
+        if (still_shown) {
+            Attribute::attr_list.clear_and_destroy();
+            /* In addition to the rebuilt form, the message line says what
+             * was stored, in place of a refusal it may still show. */
+            global.update_label(oc_message_label, stored_text(names).c_str());
+        }
         setting = false;
         return;
     }
@@ -109,6 +126,9 @@ void ConfigWin::set_object_cb()
     if (still_shown)
         global.update_label(oc_message_label,
                             (std::string(qx_msg(612, "Object not set: ")) + failure).c_str());
+    /* The message line may cut the reason off: the values the attribute
+     * accepts are shown in full in the syntax area. */
+    if (still_shown && refused) show_syntax_values(refused_attribute.c_str()); /* waits */
     if (!connection_lost(target)) {
         if (refused)
             error_dialog(oc_dialog, "Incorrect Attribute Syntax");

@@ -10,7 +10,11 @@
 #include <Xm/Text.h>
 #include <Xm/TextF.h>
 
+#include <cstring>
+#include <string>
+
 #include "PsCaption.h"
+#include "core/catalog.h"
 #include "core/globals.h"
 #include "ui/help_callbacks.h"
 #include "ui/window_util.h"
@@ -80,19 +84,44 @@ static void create_loaded_pane(ConfigWin& w)
     XtManageChild(w.oc_loaded_objects_form);
 }
 
-/* Pane 2: the attribute form, rebuilt for each object shown. */
+/* The view of the attribute form changed size (the window was resized):
+ * the form follows its width.  The scroll bars stay shown, so that the
+ * view's width does not change with the form's and the two settle. */
+static void view_resized_cb(Widget, XtPointer client, XEvent* event, Boolean*)
+{
+    if (event->type == ConfigureNotify) ((ConfigWin*)client)->fit_form_to_view();
+}
+
+void ConfigWin::fit_form_to_view()
+{
+    if (!oc_attribute_caption || !oc_attribute_scrolled_window) return;
+    Widget clip = nullptr;
+    XtVaGetValues(oc_attribute_scrolled_window, XmNclipWindow, &clip, NULL);
+    Dimension view = 0, form = 0;
+    if (clip) XtVaGetValues(clip, XmNwidth, &view, NULL);
+    XtVaGetValues(oc_attribute_caption, XmNwidth, &form, NULL);
+    if (view > 1 && form != view) XtVaSetValues(oc_attribute_caption, XmNwidth, view, NULL);
+}
+
+/* Pane 2: the attribute form, rebuilt for each object shown.  The form is
+ * kept as wide as the scrolled window's view and scrolls only up and down,
+ * so the labels stay in view: a value wider than its field scrolls inside
+ * its own field. */
 static void create_attribute_pane(ConfigWin& w)
 {
     w.oc_attributes_form =
         XtVaCreateWidget("oc_attributes_form", xmFormWidgetClass, w.oc_sash, NULL);
     w.oc_attribute_scrolled_window = XtVaCreateManagedWidget(
         "oc_attribute_scrolled_window", xmScrolledWindowWidgetClass, w.oc_attributes_form,
-        XmNscrollingPolicy, XmAUTOMATIC, XmNwidth, 575, XmNheight, 450, XmNtopAttachment,
+        XmNscrollingPolicy, XmAUTOMATIC, XmNscrollBarDisplayPolicy, XmSTATIC, XmNwidth, 575, XmNheight, 450, XmNtopAttachment,
         XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
         XmNbottomAttachment, XmATTACH_FORM, NULL);
     w.oc_attribute_caption = XtVaCreateWidget("oc_attribute_caption", psCaptionWidgetClass,
                                               w.oc_attribute_scrolled_window, NULL);
     XtVaSetValues(w.oc_attribute_scrolled_window, XmNworkWindow, w.oc_attribute_caption, NULL);
+    Widget clip = nullptr;
+    XtVaGetValues(w.oc_attribute_scrolled_window, XmNclipWindow, &clip, NULL);
+    if (clip) XtAddEventHandler(clip, StructureNotifyMask, False, view_resized_cb, &w);
     XtManageChild(w.oc_attributes_form);
 }
 
@@ -140,7 +169,8 @@ static void create_format_pane(ConfigWin& w)
     XtSetSensitive(w.oc_update_button, False);
     w.oc_message_label =
         labelled(xmLabelWidgetClass, w.oc_format_form, "oc_message_label", 564, "Message Area");
-    XtVaSetValues(w.oc_message_label, XmNalignment, XmALIGNMENT_BEGINNING, XmNleftAttachment,
+    XtVaSetValues(w.oc_message_label, XmNrecomputeSize, False, XmNalignment,
+                  XmALIGNMENT_BEGINNING, XmNleftAttachment,
                   XmATTACH_FORM, XmNleftOffset, 4, XmNrightAttachment, XmATTACH_WIDGET,
                   XmNrightWidget, w.oc_update_button, XmNrightOffset, 8, XmNtopAttachment,
                   XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, w.oc_update_button, XmNbottomAttachment,
@@ -149,11 +179,53 @@ static void create_format_pane(ConfigWin& w)
     XtManageChild(w.oc_format_form);
 }
 
+/* The window's size when X resources give it none.  The size stays as it
+ * is from object to object: the form scrolls inside the window, long
+ * messages are cut at its edge. */
+static const Dimension DEFAULT_WIDTH = 620, DEFAULT_HEIGHT = 700;
+/* Pixels between the main window and this one. */
+static const int BESIDE_GAP = 10;
+
+/* mapCallback: the first time the window is shown it stands beside the main
+ * window, on the side with room, rather than over it; later it opens where
+ * it was left. */
+static void place_beside_main_cb(Widget box, XtPointer client, XtPointer)
+{
+    bool& placed = *(bool*)client;
+    Widget shell = XtParent(box), main_shell = XtParent(shell);
+    if (placed || !XtIsRealized(main_shell)) return;
+    placed = true;
+    Display* dpy = XtDisplay(box);
+    int mx = 0, my = 0;
+    Window child;
+    XTranslateCoordinates(dpy, XtWindow(main_shell), RootWindowOfScreen(XtScreen(box)), 0, 0, &mx,
+                          &my, &child);
+    Dimension main_width = 0, width = 0;
+    XtVaGetValues(main_shell, XmNwidth, &main_width, NULL);
+    XtVaGetValues(box, XmNwidth, &width, NULL);
+    const int screen = WidthOfScreen(XtScreen(box)), w = width;
+    int x = mx + main_width + BESIDE_GAP;
+    if (x + w > screen) x = mx - w - BESIDE_GAP >= 0 ? mx - w - BESIDE_GAP : screen - w;
+    XtVaSetValues(shell, XmNx, (Position)(x < 0 ? 0 : x), XmNy, (Position)my, NULL);
+}
+
+/* A steady size and a place of its own, in addition to the layout: */
+static void size_and_place(Widget box, bool* placed)
+{
+    Dimension width = 0, height = 0;
+    XtVaGetValues(box, XmNwidth, &width, XmNheight, &height, NULL);
+    XtVaSetValues(box, XmNresizePolicy, XmRESIZE_NONE, XmNdefaultPosition, False, XmNwidth,
+                  width ? width : DEFAULT_WIDTH, XmNheight, height ? height : DEFAULT_HEIGHT,
+                  NULL);
+    XtAddCallback(box, XmNmapCallback, place_beside_main_cb, placed);
+}
+
 void ConfigWin::create(Widget parent, const char* name)
 {
     oc_dialog = make_dialog(parent, name, "oc_dialog", 560, "Tarnwick: Object Configuration",
                             &_xd_rootwidget);
     xd_link_records[XD_LINK_OBJECT_CONFIGURATION] = oc_dialog;
+    size_and_place(oc_dialog, &placed_beside_main);
 
     oc_sash_form = XtVaCreateManagedWidget("oc_sash_form", xmFormWidgetClass, oc_dialog, NULL);
     oc_sash = XtVaCreateWidget("oc_sash", xmPanedWindowWidgetClass, oc_sash_form, XmNtopAttachment,
@@ -180,6 +252,7 @@ void ConfigWin::create(Widget parent, const char* name)
 
 void ConfigWin::image_replaced()
 {
+    shown_object_gone = false;
     if (oc_set_button) XtSetSensitive(oc_set_button, False);
     if (oc_update_button) XtSetSensitive(oc_update_button, False);
 }
@@ -188,4 +261,15 @@ void ConfigWin::attribute_changed(const char* text)
 {
     global.update_label(oc_message_label, text);
     if (oc_update_button) XtSetSensitive(oc_update_button, True);
+}
+
+void ConfigWin::object_destroyed(const char* fdn)
+{
+    if (create_mode == 1 || !fdn || !oc_set_button) return;
+    DataUnit shown = global.get_objname();
+    if (shown.is_empty() || strcmp(shown.str(), fdn) != 0) return;
+    shown_object_gone = true;
+    XtSetSensitive(oc_set_button, False);
+    global.update_label(oc_message_label,
+                        (std::string(qx_msg(615, "Deleted on the server: ")) + fdn).c_str());
 }

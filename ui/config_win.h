@@ -51,6 +51,10 @@ public:
     void build_config_win_cb();
     /* Destroys and makes again the (unmanaged) attribute caption. */
     void create_caption_cb();
+    /* Makes the attribute caption as wide as the view of its scrolled
+     * window (the fields stretch to it), so that only the values scroll
+     * sideways, each in its own field, and the labels stay in view. */
+    void fit_form_to_view();
     /* Creates the new object on the server (Set in create mode). */
     void create_object_cb();
     /* Writes the pending edits of the object shown (Set in edit mode):
@@ -74,9 +78,17 @@ public:
     static void expand_text_field_cb(Widget field, XtPointer client, XtPointer call);
     static void check_text_field_cb(Widget field, XtPointer client, XtPointer call);
 
+    /* The field of the attribute shown as name (a display name) in the
+     * form; null when the form has none. */
+    Widget field_named(const char* name) const;
+
     /* The image `global` was booted with another object: Set and Update are
      * off until there is an edit to write or a change to load. */
     void image_replaced();
+    /* The server reports the object fdn deleted: when it is the object shown
+     * (edit mode), the message line says so and Set stays off from now on,
+     * until another load. */
+    void object_destroyed(const char* fdn);
     /* ATTR_CHANGED for the object shown: names the change (text) in the
      * message line and makes Update sensitive. */
     void attribute_changed(const char* text);
@@ -94,6 +106,10 @@ public:
     /* Counts the loads and forms that made `global` another image: a load
      * that waited compares it to learn whether a later one took its place. */
     unsigned image_loads = 0;
+    /* Set once the window has been placed beside the main window. */
+    bool placed_beside_main = false;
+    /* The object shown was deleted on the server since it was loaded. */
+    bool shown_object_gone = false;
 
     Widget oc_dialog = nullptr; /* message box; managed = shown */
     Widget oc_sash_form = nullptr;
@@ -123,5 +139,8 @@ public:
  * named by client (a display name) in oc_attribute_format_list: its name and
  * description, its expansion and the values it accepts.  Waits. */
 void show_attr_syntax(Widget w, XtPointer client, XtPointer call);
+/* The same for the attribute name, scrolled to its last line, the values
+ * it accepts: what a refused value is to be corrected to.  Waits. */
+void show_syntax_values(const char* name);
 
 #endif /* UI_CONFIG_WIN_H */

@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "config/choices.h"
 #include "cursor_probe.h"
 #include "meta/meta_api.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
+#include "ui/xd_links.h"
 
 using namespace qxtest;
 
@@ -114,8 +116,9 @@ TEST_F(ConfigWindow, FormOfAnObject)
         std::string full = oc->attr_names[i].str();
         std::string shown = full.substr(full.rfind(':') + 1);
         EXPECT_EQ(shown, xmstring_resource(kids[2 * i], XmNlabelString));
-        EXPECT_EQ(shown, XtName(kids[2 * i + 1]));
-        EXPECT_EQ(100, resource<short>(kids[2 * i + 1], XmNcolumns)) << shown;
+        Widget f = oc->field_named(shown.c_str());
+        ASSERT_NE(nullptr, f) << shown;
+        EXPECT_TRUE(f == kids[2 * i + 1] || XtParent(f) == kids[2 * i + 1]) << shown;
     }
     EXPECT_EQ("LDS rack-1", text_of(field("userLabel")));
     /* Read-only attributes are shown read-only, and look it. */
@@ -140,14 +143,12 @@ TEST_F(ConfigWindow, FormOfAnObject)
         for (const char* part : s.parts) EXPECT_NE(std::string::npos, shown.find(part)) << shown;
     }
 
-    /* A value over 100 characters widens its field; over 125 it wraps in 4
-     * rows of 100 columns once focused. */
+    /* A value over 125 characters wraps in 4 rows once focused.  (Fields
+     * are as wide as the view, whatever their columns ask for.) */
     load("/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999", kLog);
     Widget text = field("additionalText");
-    EXPECT_EQ(150, resource<short>(text, XmNcolumns));
     focus(text);
     EXPECT_EQ(4, resource<short>(text, XmNrows));
-    EXPECT_EQ(100, resource<short>(text, XmNcolumns));
     EXPECT_EQ(XmMULTI_LINE_EDIT, resource<int>(text, XmNeditMode));
     EXPECT_TRUE(resource<Boolean>(text, XmNwordWrap));
     EXPECT_TRUE(pending().empty());
@@ -155,7 +156,7 @@ TEST_F(ConfigWindow, FormOfAnObject)
     /* An object that cannot be read: the dialog, and the form stays. */
     std::string message = answered([] { load("/systemId=\"atlantis-1\"", "/"); });
     EXPECT_EQ("Error retrieving attributes for object", message);
-    EXPECT_NE(nullptr, XtNameToWidget(oc->oc_attribute_caption, "additionalText"));
+    EXPECT_NE(nullptr, oc->field_named("additionalText"));
 }
 
 TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
@@ -199,10 +200,15 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         const char* attribute;
         std::string value;
         const char* third; /* and a good one after it */
+        const char* good;  /* what the refused value is corrected to */
+        const char* accepts; /* in the syntax area after the refusal */
     } cases[] = {
-        {kRack1, "userLabel", "administrativeState", "sleepy", "locationName"},
-        {kRack1, "administrativeState", "userLabel", std::string(129, 'x'), "locationName"},
-        {kLog, "userLabel", "maxLogRecords", "100001", "logFullAction"},
+        {kRack1, "userLabel", "administrativeState", "sleepy", "locationName", "locked",
+         "Values: locked | unlocked | shuttingDown"},
+        {kRack1, "administrativeState", "userLabel", std::string(129, 'x'), "locationName", "ok",
+         "Values: text of 0..128 bytes"},
+        {kLog, "userLabel", "maxLogRecords", "100001", "logFullAction", "1000",
+         "Values: integer 10..100000"},
     };
     for (auto& c : cases) {
         load(c.object);
@@ -233,6 +239,15 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         std::string line = xmstring_resource(oc->oc_message_label, XmNlabelString);
         EXPECT_NE(std::string::npos, line.find(c.attribute)) << line;
         EXPECT_NE(std::string::npos, line.find("refused")) << line;
+        std::string syntax = text_of(oc->oc_attribute_format_list);
+        EXPECT_NE(std::string::npos, syntax.find(c.accepts)) << syntax;
+
+        /* Corrected and Set again: the refusal gives way to what was stored. */
+        type(c.attribute, c.good);
+        EXPECT_EQ("", set_and_answer()) << c.attribute;
+        EXPECT_EQ(std::string("Stored: ") + c.first + ", " + c.attribute + ", " + c.third,
+                  xmstring_resource(oc->oc_message_label, XmNlabelString));
+        EXPECT_EQ(c.good, server_value(c.object, c.attribute));
     }
 }
 
@@ -312,9 +327,199 @@ TEST_F(ConfigWindow, SetOfAnObjectDeletedMeanwhileSaysSo)
     load(gone.c_str());
     type("userLabel", "too late");
     other->result("delete", {{"name", gone}});
+    /* Said at once, and Set is off, also after a further edit. */
+    ASSERT_TRUE(pump_until([] { return !sensitive(oc->oc_set_button); }, 10));
+    EXPECT_EQ("Deleted on the server: " + gone,
+              xmstring_resource(oc->oc_message_label, XmNlabelString));
+    type("locationName", "later still");
+    EXPECT_FALSE(sensitive(oc->oc_set_button));
     std::string message = set_and_answer();
     EXPECT_NE(std::string::npos, message.find("no such object")) << message;
-    EXPECT_EQ((std::vector<std::string>{"userLabel=too late"}), pending());
+    EXPECT_EQ((std::vector<std::string>{"userLabel=too late", "locationName=later still"}),
+              pending());
+    oc->update_image_cb(oc->oc_update_button, oc); /* drops them */
+    /* Another object loaded: Set is offered again for its edits. */
+    load(kRack2);
+    type("userLabel", "LDS rack-2");
+    EXPECT_TRUE(sensitive(oc->oc_set_button));
+    oc->update_image_cb(oc->oc_update_button, oc);
+}
+
+/* Whether w lies inside the view of the attribute form, left to right. */
+bool in_view(Widget w)
+{
+    Widget clip = nullptr;
+    XtVaGetValues(oc->oc_attribute_scrolled_window, XmNclipWindow, &clip, NULL);
+    Position wx = 0, wy = 0, cx = 0, cy = 0;
+    XtTranslateCoords(w, 0, 0, &wx, &wy);
+    XtTranslateCoords(clip, 0, 0, &cx, &cy);
+    return wx >= cx && wx + (int)w->core.width <= cx + (int)clip->core.width;
+}
+
+void key_action(Widget w, const char* action)
+{
+    XKeyEvent key = {};
+    key.type = KeyPress;
+    key.display = display;
+    key.window = XtWindow(w);
+    key.time = CurrentTime;
+    XtCallActionProc(w, action, (XEvent*)&key, nullptr, 0);
+}
+
+/* Only the values scroll sideways: End in a value wider than its field,
+ * typing at its end and a wider window leave every label in view. */
+TEST_F(ConfigWindow, LabelsStayInViewWhileValuesScroll)
+{
+    load("/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999", kLog);
+    Widget shell = XtParent(oc->oc_dialog);
+    ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 5));
+    auto labels_in_view = [] {
+        WidgetList kids = nullptr;
+        Cardinal n = 0;
+        XtVaGetValues(oc->oc_attribute_caption, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+        for (Cardinal i = 0; i < n; i += 2)
+            if (!in_view(kids[i])) return std::string(XtName(kids[i + 1]));
+        return std::string();
+    };
+    Widget wide = field("additionalText");
+    ASSERT_NE(nullptr, wide);
+    key_action(wide, "end-of-line");
+    pump_settled();
+    EXPECT_EQ("", labels_in_view());
+    XmTextInsert(wide, XmTextGetLastPosition(wide), const_cast<char*>("typed at the end"));
+    key_action(wide, "end-of-line");
+    pump_settled();
+    EXPECT_EQ("", labels_in_view());
+    XtVaSetValues(shell, XmNwidth, shell->core.width + 300, NULL);
+    pump_settled();
+    EXPECT_EQ("", labels_in_view());
+    EXPECT_TRUE(in_view(wide)) << "the value's field fits the wider view";
+    XtVaSetValues(shell, XmNwidth, shell->core.width - 300, NULL);
+    pump_settled();
+    oc->update_image_cb(oc->oc_update_button, oc);
+}
+
+/* Edits never Set survive Close and a load of the same object, marked as
+ * edits; another object is loaded only when the user agrees to drop them. */
+TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
+{
+    load(kRack1);
+    type("userLabel", "kept 1");
+    type("locationName", "kept 2");
+    const std::vector<std::string> edits = {"userLabel=kept 1", "locationName=kept 2"};
+    XtCallCallbacks(oc->oc_close_button, XmNactivateCallback, nullptr);
+    load(kRack1);
+    EXPECT_EQ(edits, pending());
+    EXPECT_EQ("kept 2", text_of(field("locationName")));
+    EXPECT_EQ(oc->text_foreground, resource<Pixel>(field("userLabel"), XmNbackground));
+    EXPECT_TRUE(sensitive(oc->oc_set_button));
+    EXPECT_EQ("Not yet set: userLabel, locationName",
+              xmstring_resource(oc->oc_message_label, XmNlabelString));
+
+    /* Cancel keeps them, and shows the window closed before; Ok loads. */
+    struct {
+        bool ok;
+        const char* shown;
+        size_t edits;
+    } answers[] = {{false, kRack1, 2}, {true, kRack2, 0}};
+    for (auto& a : answers) {
+        XtCallCallbacks(oc->oc_close_button, XmNactivateCallback, nullptr);
+        Shown shown = run([] { load(kRack2); }, a.ok);
+        EXPECT_NE(std::string::npos, shown.question.find("userLabel, locationName"))
+            << shown.question;
+        EXPECT_NE(std::string::npos, shown.question.find(kRack2)) << shown.question;
+        EXPECT_EQ(a.shown, global.get_objname());
+        EXPECT_EQ(a.edits, pending().size());
+        EXPECT_TRUE(XtIsManaged(oc->oc_dialog));
+    }
+    EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
+}
+
+/* An attribute that takes one of a few values offers them beside its field,
+ * which still takes text; a value chosen is an edit like one typed. */
+TEST_F(ConfigWindow, DropDownOffersTheAllowedValues)
+{
+    load(kRack1);
+    ASSERT_TRUE(pump_until([] { return viewable(oc->oc_dialog); }, 5));
+    struct {
+        const char* attribute;
+        std::vector<std::string> values; /* none: no drop-down */
+    } rows[] = {
+        {"administrativeState", {"locked", "unlocked", "shuttingDown"}},
+        {"userLabel", {}},
+        {"operationalState", {}}, /* read-only */
+    };
+    for (auto& r : rows) {
+        Widget f = field(r.attribute);
+        Widget arrow = XtNameToWidget(XtParent(f), "drop_down");
+        Widget menu = XtNameToWidget(XtParent(f), "*choices");
+        ASSERT_EQ(r.values.empty(), arrow == nullptr) << r.attribute;
+        if (!arrow) continue;
+        EXPECT_TRUE(resource<Boolean>(f, XmNeditable));
+        XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
+        EXPECT_TRUE(XtIsManaged(menu));
+        WidgetList items = nullptr;
+        Cardinal n = 0;
+        XtVaGetValues(menu, XmNchildren, &items, XmNnumChildren, &n, NULL);
+        std::vector<std::string> offered;
+        for (Cardinal i = 0; i < n; i++) offered.push_back(xmstring_resource(items[i], XmNlabelString));
+        EXPECT_EQ(r.values, offered);
+        press(items[n - 1]);
+        XtUnmanageChild(menu);
+        EXPECT_EQ(r.values.back(), text_of(f));
+        EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
+                  pending());
+    }
+    oc->update_image_cb(oc->oc_update_button, oc);
+}
+
+TEST(Choices, EnumerationValuesOfARule)
+{
+    struct {
+        const char* rule;
+        std::vector<std::string> values;
+    } cases[] = {
+        {"locked | unlocked | shuttingDown", {"locked", "unlocked", "shuttingDown"}},
+        {"true | false", {"true", "false"}},
+        {"integer 10..100000", {}},
+        {"text of 0..128 bytes", {}},
+        {"single", {}},
+        {"a |  | b", {}},
+        {"", {}},
+    };
+    for (auto& c : cases) EXPECT_EQ(c.values, enumeration_values(c.rule)) << c.rule;
+}
+
+/* The same size whatever the object shows, beside the main window; a size
+ * from the X resources wins. */
+TEST_F(ConfigWindow, SteadySizeBesideTheMainWindow)
+{
+    Widget shell = XtParent(oc->oc_dialog), main_shell = main_window->shell();
+    XtUnmanageChild(oc->oc_dialog);
+    std::vector<std::pair<int, int>> sizes;
+    for (const char* fdn : {kRack1, "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999"}) {
+        load(fdn, fdn == kRack1 ? kLeeds : kLog);
+        ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 5));
+        pump_settled();
+        sizes.push_back({shell->core.width, shell->core.height});
+    }
+    EXPECT_EQ(sizes[0], sizes[1]);
+    EXPECT_EQ(std::make_pair(620, 700), sizes[0]);
+    Position sx = 0, sy = 0, mx = 0, my = 0;
+    XtTranslateCoords(shell, 0, 0, &sx, &sy);
+    XtTranslateCoords(main_shell, 0, 0, &mx, &my);
+    EXPECT_TRUE(sx >= mx + main_shell->core.width || sx + shell->core.width <= mx)
+        << sx << " over the main window at " << mx;
+
+    /* A size from the X resources wins over the steady one. */
+    XrmDatabase db = XtDatabase(display);
+    XrmPutLineResource(&db, "*sized_configuration.oc_dialog.width: 900");
+    ConfigWin sized;
+    sized.create(main_shell, "sized_configuration");
+    xd_link_records[XD_LINK_OBJECT_CONFIGURATION] = oc->oc_dialog;
+    EXPECT_EQ(900, resource<Dimension>(sized.oc_dialog, XmNwidth));
+    EXPECT_EQ(700, resource<Dimension>(sized.oc_dialog, XmNheight));
+    sized.xd_destroy();
 }
 
 TEST_F(ConfigWindow, ExitWithPendingEditsEndsWithStatus0)

@@ -46,7 +46,7 @@ inline std::string text_of(Widget w)
  * form (a failure when there is none). */
 inline Widget field(const char* name)
 {
-    Widget w = XtNameToWidget(object_configuration->oc_attribute_caption, name);
+    Widget w = object_configuration->field_named(name);
     EXPECT_NE(nullptr, w) << name;
     return w;
 }
