@@ -19,12 +19,6 @@ namespace {
 
 const std::string BIG = "/systemId=\"big\"/logId=\"big\"";
 
-void served_normally(const MisProcess& mis)
-{
-    Client fresh(mis.port());
-    EXPECT_EQ(fresh.result("get", {{"name", "/"}})["class"], "root") << mis.log();
-}
-
 size_t count(const std::string& text, const std::string& what)
 {
     size_t n = 0;
@@ -132,13 +126,37 @@ std::map<int, std::string> membership_events(const std::vector<Client*>& clients
 
 } // namespace
 
+// Each case starts its own server with the options it is about, and ends with a fresh client
+// served normally.
+class Limits : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<MisProcess> server;
+
+    MisProcess& start(std::vector<std::string> extra = {}, FileLimit files = {})
+    {
+        server = std::make_unique<MisProcess>(dir.path, std::move(extra), files);
+        return *server;
+    }
+    void TearDown() override
+    {
+        if (!server) return;
+        Client fresh(server->port());
+        EXPECT_EQ(fresh.result("get", {{"name", "/"}})["class"], "root") << server->log();
+    }
+};
+using ConnectionLimit = Limits;
+using UnreadOutput = Limits;
+using ActionPrograms = Limits;
+using Turns = Limits;
+using Filters = Limits;
+
 // The server takes every descriptor its hard limit allows, and refuses the clients past its
 // limit with one error line each (and one log line a period); a freed place is taken by the
 // next client.
-TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
+TEST_F(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
 {
-    TempDir dir;
-    MisProcess mis(dir.path, {}, FileLimit{48, 160});
+    MisProcess& mis = start({}, FileLimit{48, 160});
     auto served = fill(mis, 400);
     EXPECT_GT(served.size(),
               48u); // more clients than the soft limit it started with has descriptors
@@ -158,10 +176,9 @@ TEST(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
 
 // Connections that trickle an incomplete line are dropped after its time limit, so they lock
 // others out only that long; connections idle between requests stay however long they wait.
-TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay)
+TEST_F(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay)
 {
-    TempDir dir;
-    MisProcess mis(dir.path, {"--line-timeout", "1"}, FileLimit{64, 64});
+    MisProcess& mis = start({"--line-timeout", "1"}, FileLimit{64, 64});
     auto served = fill(mis, 200);
     ASSERT_GT(served.size(), 8u);
     std::vector<std::unique_ptr<Client>> idle(std::make_move_iterator(served.begin()),
@@ -175,15 +192,13 @@ TEST(ConnectionLimit, IncompleteLinesTimeOutIdleConnectionsStay)
     for (auto& c : served) EXPECT_TRUE(c->closed()) << mis.log();
     EXPECT_NE(mis.log().find("request line incomplete for more than 1 s"), std::string::npos);
     for (auto& c : idle) EXPECT_EQ(c->result("get", {{"name", "/"}})["name"], "/");
-    served_normally(mis);
 }
 
 // With the descriptors gone, accepting pauses and the failure is logged once a period, not
 // once for every turn of the loop.
-TEST(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce)
+TEST_F(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce)
 {
-    TempDir dir;
-    MisProcess mis(dir.path, {"--max-clients", "500"}, FileLimit{48, 48});
+    MisProcess& mis = start({"--max-clients", "500"}, FileLimit{48, 48});
     {
         std::vector<std::unique_ptr<Client>> waiting;
         for (int i = 0; i < 80; ++i) waiting.push_back(std::make_unique<Client>(mis.port()));
@@ -194,23 +209,27 @@ TEST(ConnectionLimit, AcceptFailingForLackOfDescriptorsRestsAndLogsOnce)
         EXPECT_EQ(count(log, "accept: Too many open files"), 1u) << log.substr(0, 2000);
         EXPECT_LT(log.size(), 20000u);
     }
-    served_normally(mis);
+    EXPECT_EQ(Client(mis.port()).result("get", {{"name", "/"}})["name"], "/");
     EXPECT_NE(mis.log().find("accepting clients again"), std::string::npos);
 }
 
 // A subscriber that does not read while a large subtree goes is dropped when its unread
 // output passes its limit; the client that deleted it reads and stays.
-TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped)
+TEST_F(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped)
 {
-    TempDir dir;
-    MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent", "4"});
+    MisProcess& mis = start({"--seed", big_network(dir.path, 16000), "--max-unsent", "4"});
     Client lazy(mis.port()), c(mis.port());
     lazy.result("derive", {{"base", BIG}, {"subscribe", true}});
-    EXPECT_EQ(c.result("delete", {{"name", BIG}})["count"], 16001);
+    // Deleting 16001 objects takes some 10 s on a loaded machine under the sanitizer: longer
+    // than call() waits.
+    c.send_raw(request_line("gone", "delete", {{"name", BIG}}));
+    json r;
+    do r = c.next(120000);
+    while (!r.is_null() && r.value("id", json()) != "gone");
+    EXPECT_EQ(r["result"]["count"], 16001);
     EXPECT_TRUE(logged(mis, "more than 4 MiB unread", 30)) << mis.log();
     EXPECT_TRUE(lazy.closed(5000));
     EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
-    served_normally(mis);
 }
 
 // A batch of derives of a large container used to be answered whole: the server built every
@@ -219,14 +238,13 @@ TEST(UnreadOutput, SubscriberThatDoesNotReadPassesItsLimitAndIsDropped)
 // answers are now made as the client reads: the client gets all of them, in order, on one line,
 // its next request's reply after it; others are served while it does not read; and the server's
 // memory grows by less than what the batch answers (it used to hold all of it, and more).
-TEST(UnreadOutput, BatchOfLargeAnswersGoesAsFastAsTheClientReads)
+TEST_F(UnreadOutput, BatchOfLargeAnswersGoesAsFastAsTheClientReads)
 {
-    TempDir dir;
     // AddressSanitizer keeps up to 256 MB of freed memory from reuse; without that quarantine
     // the peak shows what the server holds at once.
     std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
     setenv("ASAN_OPTIONS", (asan + ":quarantine_size_mb=0").c_str(), 1);
-    MisProcess mis(dir.path, {"--seed", big_network(dir.path, 1000), "--max-unsent", "2"});
+    MisProcess& mis = start({"--seed", big_network(dir.path, 1000), "--max-unsent", "2"});
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
     Client other(mis.port());
     other.result("derive", {{"base", BIG}});
@@ -250,15 +268,13 @@ TEST(UnreadOutput, BatchOfLargeAnswersGoesAsFastAsTheClientReads)
     EXPECT_EQ(c.next()["id"], "after");
     size_t grown = memory_kib(mis.pid(), "VmHWM:") - before;
     EXPECT_LT(grown * 1024, bytes) << grown << " KiB more for " << bytes << " bytes";
-    served_normally(mis);
 }
 
 // Clients that pipeline large requests and never read are held to their share: past the
 // limit on all clients' unread output, the one holding the most is dropped.
-TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
+TEST_F(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
 {
-    TempDir dir;
-    MisProcess mis(dir.path, {"--seed", big_network(dir.path, 16000), "--max-unsent-total", "2"});
+    MisProcess& mis = start({"--seed", big_network(dir.path, 16000), "--max-unsent-total", "2"});
     std::string batch;
     for (int i = 0; i < 30; ++i) batch += request_line(i, "derive", {{"base", BIG}});
     std::vector<std::unique_ptr<Client>> lazy;
@@ -272,14 +288,12 @@ TEST(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
     size_t dropped = 0;
     for (auto& c : lazy) dropped += c->closed(2000);
     EXPECT_GE(dropped, 1u) << mis.log();
-    served_normally(mis);
 }
 
 // Actions beyond those running at once wait their turn, and their time limit starts with
 // them; beyond the waiting places they are refused.
-TEST(ActionPrograms, FloodIsQueuedAndBounded)
+TEST_F(ActionPrograms, FloodIsQueuedAndBounded)
 {
-    TempDir dir;
     std::ifstream in(QX_SAMPLE_SCHEMA);
     std::ofstream schema(dir.path + "/schema.txt");
     for (std::string line; std::getline(in, line);)
@@ -303,8 +317,8 @@ TEST(ActionPrograms, FloodIsQueuedAndBounded)
     prog.close();
     chmod((dir.path + "/qx_test_action").c_str(), 0755);
     setenv("QX_TEST_SECRET", "kept from actions", 1);
-    MisProcess mis(dir.path, {"--schema", dir.path + "/schema.txt", "--max-actions", "2",
-                              "--max-queued-actions", "22"});
+    MisProcess& mis = start(
+        {"--schema", dir.path + "/schema.txt", "--max-actions", "2", "--max-queued-actions", "22"});
     unsetenv("QX_TEST_SECRET");
     Client c(mis.port());
 
@@ -364,16 +378,14 @@ TEST(ActionPrograms, FloodIsQueuedAndBounded)
     for (int i = 0; i < 20 && !gone(); ++i) usleep(100000);
     EXPECT_TRUE(gone()) << "the action's child " << child << " outlived its time limit";
     if (!gone()) kill(child, SIGKILL);
-    served_normally(mis);
 }
 
 // Requests pipelined in one write are served in turns of a few at a time: all are answered,
 // in order, while another client is answered in between; a client that sends its last request
 // and shuts its side still gets every reply.
-TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
+TEST_F(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
 {
-    TempDir dir;
-    MisProcess mis(dir.path);
+    MisProcess& mis = start();
     Client busy(mis.port()), other(mis.port());
     std::string batch;
     for (int i = 1; i <= 5000; ++i) batch += request_line(i, "get", {{"name", LEEDS}});
@@ -388,16 +400,14 @@ TEST(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
     }
     EXPECT_EQ(expect, 5001);
     EXPECT_TRUE(busy.closed());
-    served_normally(mis);
 }
 
 // A turn is bounded in time as well as in lines: 60 searches of the whole tree, each costly
 // but short, do not all go in one turn, so another client's set is served between them and
 // the later searches see it.
-TEST(Turns, CostlyRequestsLetOthersInBetween)
+TEST_F(Turns, CostlyRequestsLetOthersInBetween)
 {
-    TempDir dir;
-    MisProcess mis(dir.path);
+    MisProcess& mis = start();
     Client busy(mis.port()), other(mis.port());
     const json search = {{"base", "/"}, {"filter", "(userLabel=marked-between)"}, {"limit", 0}};
     std::string lines;
@@ -409,73 +419,20 @@ TEST(Turns, CostlyRequestsLetOthersInBetween)
     do last = busy.next(60000);
     while (!last.is_null() && last.value("id", 0) != 60);
     EXPECT_EQ(last["result"]["count"], 1) << "the set waited for all 60 searches";
-    served_normally(mis);
-}
-
-// 20 clients with 1000 distinct filters of 16 KiB, each a term repeated 815 times and one of its
-// own, took 2.23 GB and made every set beneath them 459 ms slow. A filter is held reduced (the
-// repeated term once), so the same attack on a smaller scale leaves the server's memory where it
-// was; and a set still reaches exactly the subscriptions whose set it changes: one, all but
-// one, then all.
-TEST(Filters, RepeatedTermsCostNothingAndEventsReachTheirSubscriptions)
-{
-    TempDir dir;
-    // Memory the server frees must count as freed: the sanitizer's quarantine would hold on to
-    // every filter parsed and dropped.
-    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-    setenv("ASAN_OPTIONS", (asan + ":quarantine_size_mb=4").c_str(), 1);
-    MisProcess mis(dir.path);
-    setenv("ASAN_OPTIONS", asan.c_str(), 1);
-    Client writer(mis.port());
-    std::string repeated;
-    for (int k = 0; k < 815; ++k) repeated += "(userLabel=abcdefgh)";
-    const int clients = 4, each = 150; // some 67 MB of parsed filters before
-    std::vector<std::unique_ptr<Client>> subscribers;
-    auto own = [](int c, int i) { return "uc-" + std::to_string(c * each + i); };
-    writer.result("set", {{"name", RACK1}, {"values", {{"userLabel", "warm up"}}}});
-    size_t before = memory_kib(mis.pid(), "VmRSS:");
-    for (int c = 0; c < clients; ++c) {
-        subscribers.push_back(std::make_unique<Client>(mis.port()));
-        auto filter_of = [&](int i) { return "(|" + repeated + "(userLabel=" + own(c, i) + "))"; };
-        ASSERT_EQ(subscribe_all(*subscribers.back(), LEEDS, filter_of, each), size_t(each));
-    }
-    size_t after = memory_kib(mis.pid(), "VmRSS:");
-    EXPECT_LT(after, before + (24u << 10)) << before << " KiB before, " << after << " after";
-
-    std::vector<Client*> all;
-    for (auto& c : subscribers) all.push_back(c.get());
-    int first = subscribe(
-        *subscribers[0], LEEDS,
-        "(|(userLabel=abcdefgh)(userLabel=uc-0))")["result"]["subscription"]; // the same filter as
-                                                                              // its first: shared
-    membership_events(all);
-    writer.result("set", {{"name", RACK1}, {"values", {{"userLabel", own(3, 7)}}}});
-    auto heard = membership_events(all);
-    ASSERT_EQ(heard.size(), 1u);
-    EXPECT_EQ(heard.begin()->second, "OBJECT_CREATED");
-    writer.result("set", {{"name", RACK1}, {"values", {{"userLabel", "abcdefgh"}}}});
-    heard = membership_events(all);
-    EXPECT_EQ(heard.size(), size_t(clients * each)); // all but the one already in, and the shared
-    EXPECT_EQ(heard.count(first), 1u);
-    writer.result("set", {{"name", RACK1}, {"values", {{"userLabel", "neither"}}}});
-    heard = membership_events(all);
-    EXPECT_EQ(heard.size(), size_t(clients * each + 1));
-    for (auto& [id, ev] : heard) EXPECT_EQ(ev, "OBJECT_DESTROYED") << id;
-    served_normally(mis);
 }
 
 // Every kind of filter sees what its set gains and loses, whether it is filed under its
 // equality terms or looked at for every change: each change is checked against what a derive
 // with the same filter answers before and after it, and a set that moves an object in or out
 // of a set reports no creation or deletion as a raw event.
-TEST(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
+TEST_F(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
 {
-    TempDir dir;
-    MisProcess mis(dir.path);
+    MisProcess& mis = start();
     Client writer(mis.port()), sub(mis.port());
     std::vector<std::string> filters = {
         "",
         "(userLabel=L1)",
+        "(x721:userLabel=L1)", // the same filter again: held once, heard by both subscriptions
         "(|(userLabel=L1)(userLabel=L2))",
         "(&(objectClass=equipmentRack)(userLabel=L2))",
         "(objectClass=equipment)",
@@ -539,17 +496,15 @@ TEST(Filters, SubscriptionsOfEveryKindHearExactlyTheirChanges)
                 << method << " " << params.dump() << "\n  " << f;
         }
     }
-    served_normally(mis);
 }
 
 // Parsed filters are limited by the bytes they take, those of one client and those of all
 // together: past either a subscription is refused with a message naming the limit, a filter
 // another client holds already costs the server nothing, and a client that leaves frees its
 // share for others.
-TEST(Filters, ParsedFiltersAreBoundPerClientAndForAll)
+TEST_F(Filters, ParsedFiltersAreBoundPerClientAndForAll)
 {
-    TempDir dir;
-    MisProcess mis(dir.path, {"--max-client-filter-memory", "1", "--max-filter-memory", "2"});
+    MisProcess& mis = start({"--max-client-filter-memory", "1", "--max-filter-memory", "2"});
     // About 8 KiB of terms that no reduction shortens: some 60 KB parsed.
     auto costly = [](const std::string& who) {
         return [who](int i) {
@@ -588,5 +543,4 @@ TEST(Filters, ParsedFiltersAreBoundPerClientAndForAll)
          ++tries)
         usleep(20000); // until the server has seen a leave
     EXPECT_GT(subscribe_all(c, LEEDS, costly("c2-"), 5), 3u);
-    served_normally(mis);
 }

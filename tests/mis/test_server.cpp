@@ -1,5 +1,5 @@
-// qx_mis over TCP: each operation's answers and refusals, stopping events, the line limit, action
-// programs, and the examples of docs/protocol.md.
+// qx_mis over TCP: what the client library's suites do not see of the operations, their refusals,
+// the line limit, the examples of docs/protocol.md and answers written as the library would.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,52 +9,9 @@
 using namespace qxtest;
 
 using Server = ServerTest;
+using Search = ServerTest;
 
 static const std::string MDR = "/systemId=\"localhost\"/metaName=\"MDR\"";
-
-TEST_F(Server, ReadingObjectsAndTheirDescriptions)
-{
-    json r = c.result("get", {{"name", " / systemId = leeds-core-1 "}});
-    EXPECT_EQ(r["name"], LEEDS); // canonical name
-    EXPECT_EQ(r["class"], "managedElement");
-    ASSERT_GT(r["attributes"].size(), 3u);
-    EXPECT_EQ(r["attributes"][0]["name"], "x721:objectClass");
-    EXPECT_EQ(r["attributes"][0]["access"], "read-only");
-    EXPECT_EQ(r["attributes"][0]["value"], "managedElement");
-    // a superclass passes the class check
-    EXPECT_EQ(c.result("get", {{"name", RACK1}, {"class", "equipment"}})["name"], RACK1);
-    // the repository object answers for any host name
-    EXPECT_EQ(c.result("get", {{"name", "/systemId=\"any.host\"/metaName=\"MDR\""}})["class"],
-              "metadataRepository");
-    EXPECT_EQ(c.result("hello", {{"client", "test"}, {"host", "db7"}})["mdr"],
-              "/systemId=\"db7\"/metaName=\"MDR\"");
-    std::string d = c.result(
-        "action", {{"name", MDR}, {"action", "getObjectClass"}, {"parameter", "shelf"}})["reply"];
-    EXPECT_EQ(d.rfind("class shelf\n", 0), 0u) << d;
-    json s = c.result("syntax", {{"attribute", "operationalState"}});
-    EXPECT_EQ(s["name"], "OperationalState");
-    EXPECT_FALSE(s["expansion"].empty());
-}
-
-TEST_F(Server, DerivingTheFirstLevel)
-{
-    json r = c.result("derive", {{"derivation", LEEDS + "/*"}});
-    EXPECT_EQ(r["count"], 3);
-    EXPECT_EQ(names_of(r),
-              (std::vector<std::string>{RACK1, LEEDS + "/equipmentId=\"rack-2\"", LOG}));
-    json top = c.result("derive", {{"derivation", "/*"}});
-    EXPECT_EQ(top["count"], 4); // the four systems; the repository object is not listed
-    json big = c.result("derive", {{"base", LOG}});
-    EXPECT_GE(big["count"].get<int>(), 100);
-    json crit =
-        c.result("derive",
-                 {{"derivation",
-                   LOG + "/*/CMISFilter((&(perceivedSeverity=critical)(objectClass=logRecord)))"}});
-    EXPECT_GT(crit["count"].get<int>(), 0);
-    EXPECT_LT(crit["count"].get<int>(), big["count"].get<int>());
-    for (auto& n : names_of(crit))
-        EXPECT_EQ(c.result("get", {{"name", n}})["attributes"][4]["value"].is_string(), true);
-}
 
 // Each refused request gets the error code of its fault and changes nothing: a set with one
 // refused value leaves the other values as they were.
@@ -125,76 +82,40 @@ TEST_F(Server, RefusedRequestsNameTheirFault)
     EXPECT_EQ(c.result("derive", {{"derivation", LEEDS + "/*"}})["count"], 3);
 }
 
-TEST_F(Server, ChangingValues)
+// What the client library's suites do not see of the plain operations: the repository object
+// is not listed among the systems and answers for any host name, reset puts read-write values
+// back to their defaults, a delete names what it removed deepest first, and a syntax comes with
+// its expansion.
+TEST_F(Server, OperationsTheEditorReliesOn)
 {
-    EXPECT_EQ(
-        c.result("validate", {{"attribute", "administrativeState"}, {"value", "LOCKED"}})["value"],
-        "locked");
-    json r = c.result(
-        "set", {{"name", RACK1},
-                {"values", {{"userLabel", "north rack"}, {"x721:administrativeState", "locked"}}}});
-    EXPECT_EQ(r["changed"].size(), 2u);
-    // the same values again change nothing
-    EXPECT_EQ(
-        c.result("set", {{"name", RACK1}, {"values", {{"userLabel", "north rack"}}}})["changed"]
-            .size(),
-        0u);
-    EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:userLabel"), "north rack");
-    // reset puts read-write values back to their defaults
+    EXPECT_EQ(c.result("derive", {{"derivation", "/*"}})["count"], 4);
+    EXPECT_EQ(c.result("hello", {{"client", "test"}, {"host", "db7"}})["mdr"],
+              "/systemId=\"db7\"/metaName=\"MDR\"");
+    EXPECT_EQ(c.result("get", {{"name", "/systemId=\"any.host\"/metaName=\"MDR\""}})["class"],
+              "metadataRepository");
+    c.result("set", {{"name", RACK1}, {"values", {{"administrativeState", "locked"}}}});
     c.result("action", {{"name", RACK1}, {"action", "reset"}, {"parameter", ""}});
     EXPECT_EQ(attribute_value(c.result("get", {{"name", RACK1}}), "x721:administrativeState"),
               "unlocked");
     std::string st = c.result("action", {{"name", RACK1}, {"action", "selfTest"}})["reply"];
     EXPECT_NE(st.find("result: passed"), std::string::npos);
-}
 
-TEST_F(Server, CreatingAndDeleting)
-{
-    EXPECT_EQ(c.result("blank", {{"class", "equipmentRack"}})["name"], "NONE");
-    json made =
-        c.result("create", {{"parent", LEEDS},
-                            {"class", "equipmentRack"},
-                            {"values", {{"equipmentId", "rack-9"}, {"vendorName", "Acme"}}}});
-    std::string rack9 = LEEDS + "/equipmentId=\"rack-9\"";
-    EXPECT_EQ(made["name"], rack9);
-    c.result("create", {{"parent", rack9}, {"class", "shelf"}, {"values", {{"shelfId", "s1"}}}});
-    c.result("create", {{"parent", rack9 + "/shelfId=\"s1\""},
-                        {"class", "slot"},
-                        {"values", {{"slotNumber", "1"}}}});
-    c.result("create", {{"parent", rack9}, {"class", "shelf"}, {"values", {{"shelfId", "s2"}}}});
+    const std::string rack9 = LEEDS + "/equipmentId=\"rack-9\"", s1 = rack9 + "/shelfId=\"s1\"";
+    const std::pair<std::string, json> made[] = {
+        {LEEDS, {"equipmentRack", "equipmentId", "rack-9"}},
+        {rack9, {"shelf", "shelfId", "s1"}},
+        {s1, {"slot", "slotNumber", "1"}},
+        {rack9, {"shelf", "shelfId", "s2"}}};
+    for (auto& [parent, m] : made)
+        c.result("create", {{"parent", parent}, {"class", m[0]}, {"values", {{m[1], m[2]}}}});
     json gone = c.result("delete", {{"name", rack9}});
     EXPECT_EQ(gone["count"], 4);
-    std::vector<std::string> order = gone["names"];
-    EXPECT_EQ(order.front(), rack9 + "/shelfId=\"s1\"/slotNumber=1"); // deepest first
-    EXPECT_EQ(order.back(), rack9);
-    EXPECT_EQ(c.error_code("get", {{"name", rack9 + "/shelfId=\"s2\""}}), -32001);
-}
+    EXPECT_EQ(gone["names"].front(), s1 + "/slotNumber=1");
+    EXPECT_EQ(gone["names"].back(), rack9);
 
-// The program runs outside the loop: requests sent after it are answered first, and its
-// failure and its time limit come back as -32010.
-TEST_F(Server, ActionProgramsRunBesideOtherRequests)
-{
-    c.send_raw(request_line(
-        100, "action",
-        {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "terminal prbs15"}}));
-    EXPECT_EQ(c.result("get", {{"name", "/"}})["name"], "/");
-    json reply;
-    for (int i = 0; i < 10 && reply.is_null(); ++i) {
-        if (!c.notes.empty() && c.notes.front().value("id", 0) == 100)
-            reply = c.notes.front();
-        else
-            reply = c.next(2000);
-        if (!reply.is_null() && reply.value("id", 0) != 100) reply = json();
-    }
-    ASSERT_TRUE(reply.contains("result")) << reply.dump();
-    std::string text = reply["result"]["reply"];
-    EXPECT_NE(text.find(PORT1), std::string::npos);
-    EXPECT_NE(text.find("terminal"), std::string::npos);
-    json bad =
-        c.call("action", {{"name", PORT1}, {"action", "loopbackTest"}, {"parameter", "sideways"}});
-    ASSERT_TRUE(bad.contains("error"));
-    EXPECT_EQ(bad["error"]["code"], -32010);
-    EXPECT_NE(bad["error"]["message"].get<std::string>().find("sideways"), std::string::npos);
+    json s = c.result("syntax", {{"attribute", "operationalState"}});
+    EXPECT_EQ(s["name"], "OperationalState");
+    EXPECT_FALSE(s["expansion"].empty());
 }
 
 // What a client asked for, it alone can stop: unwatch ends the attribute changes, unsubscribe
@@ -290,4 +211,32 @@ TEST_F(Server, ProtocolDocumentExamplesWork)
         ++batches;
     }
     EXPECT_GE(batches, 2);
+}
+
+// derive and search write their answers as text of their own: each is the very line the JSON
+// library would write for it, whatever characters the names hold.
+TEST_F(Search, AnswersAreWrittenAsTheLibraryWouldWriteThem)
+{
+    for (const char* id : {"back\\slash", "quote\"d", "caf\xc3\xa9", "tab\there", "del\x7f"}) {
+        json r = c.call(
+            "create",
+            {{"parent", LEEDS}, {"class", "equipmentRack"}, {"values", {{"equipmentId", id}}}});
+        EXPECT_TRUE(r.contains("result") || r.contains("error")) << id;
+    }
+    const json requests[] = {
+        {{"method", "derive"}, {"params", {{"base", LEEDS}}}},
+        {{"method", "derive"}, {"params", {{"base", LEEDS}, {"subscribe", true}}}},
+        {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}, {"limit", 3}}}},
+        {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}}}},
+    };
+    for (const json& req : requests) {
+        json line = req;
+        line["jsonrpc"] = "2.0";
+        line["id"] = 5;
+        c.send_raw(line.dump() + "\n");
+        std::string text = c.next_text();
+        json parsed = json::parse(text, nullptr, false);
+        ASSERT_TRUE(parsed.contains("result")) << text;
+        EXPECT_EQ(text, parsed.dump(-1, ' ', false, json::error_handler_t::replace));
+    }
 }
