@@ -171,22 +171,29 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
     }
 }
 
-/* A default node the server does not accept: the dialog, with the hourglass
- * on the main window and the status line as it was until it is answered,
- * then the message in the status line.  The old tree, selection and menus
- * stay; the labels and the scope asked for are taken. */
+/* A default node or a filter the server does not accept: the dialog, with
+ * the hourglass on the main window and the status line as it was until it
+ * is answered, then the message in the status line.  The old tree, its rows,
+ * the selection, the filter and the menus stay; the labels and the scope
+ * asked for are taken. */
 TEST_F(Prefs, RefusalsKeepTheOldTree)
 {
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
     const char* refused = "Default Node is either invalid or is presently unreachable";
+    const char* bad_filter = "The CMIS filter is refused and the tree is kept as it was: "
+                             "malformed filter: ";
     struct {
         const char *node, *scope;
         int depth; /* default_scope afterwards */
+        const char *filter = "", *message = nullptr; /* its start; null: refused */
     } cases[] = {
         {"/systemId=\"nowhere\"", "1", 1},
         {"/systemId=\"nowhere\"", "3x", 3},
         {"/systemId=\"leeds-core-1\":OC:equipmentRack", "two", 0},
+        {kLeeds, "2", 2, "(&(objectClass=shelf)", bad_filter},
+        {kLeeds, "1", 1, " (userLabel=a)x", bad_filter},
+        {kLeeds, "1", 1, "(noSuchAttribute=1)", bad_filter},
     };
     Widget probe = main_window->mw_message_label;
     ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
@@ -196,7 +203,8 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
         size_t count = DataObject::object_list.entries();
         unsigned cookie = CurrentCookie;
         DataObject::selected_list.append(root);
-        fill(c.node, c.scope, "");
+        size_t rows = row_count();
+        fill(c.node, c.scope, c.filter);
         XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, False);
         XmToggleButtonGadgetSetState(dp->dp_rdn_tog, False, False);
         global.update_label(probe, "before");
@@ -210,9 +218,15 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
             if (cursors_readable()) cursor = cursor_over(probe);
             press(mb, XmDIALOG_OK_BUTTON);
         });
-        EXPECT_EQ(refused, message);
+        std::string says = c.message ? c.message : refused;
+        EXPECT_EQ(says, message.substr(0, says.size()));
+        if (c.message) {
+            EXPECT_NE(std::string::npos, message.find(" at position ")) << message;
+        }
         EXPECT_EQ("before", status_meanwhile);
-        EXPECT_EQ(refused, status_text());
+        EXPECT_EQ(message, status_text());
+        EXPECT_STREQ("", current_filter);
+        EXPECT_EQ(rows, row_count());
         if (cursors_readable()) {
             EXPECT_EQ(kHourglass, cursor);
             EXPECT_NE(kHourglass, cursor_over(probe));
