@@ -3,7 +3,8 @@
  * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
  * new default node, the refusals that keep the old tree, a second Ok while a
  * rebuild waits; and the Select dialog's search at each scope, with no match,
- * with bad input, and into closed branches; views and named filters saved,
+ * with bad input, and into closed branches, its list of matches and a double
+ * click on one; views and named filters saved,
  * listed, loaded and applied, and a damaged file.
  */
 #include "editor_session.h"
@@ -333,6 +334,9 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
         EXPECT_EQ("", msg);
         EXPECT_EQ(c.selected, DataObject::selected_list.entries());
         EXPECT_EQ(c.status, status_text());
+        EXPECT_EQ(std::string("Matches: ") + c.status,
+                  xmstring_resource(sw->sw_found_label, XmNlabelString));
+        EXPECT_EQ(c.selected, (size_t)resource<int>(sw->sw_found_list, XmNitemCount));
         for (DataObject* o : DataObject::selected_list.items()) {
             EXPECT_TRUE(o->selected);
             EXPECT_TRUE(o->shown) << o->name;
@@ -358,6 +362,33 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
     /* Whichever of the two waits answers the dialog hears its message. */
     during += apply();
     EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
+    main_window->deselect_objects(nullptr, nullptr);
+}
+
+/* A double click on a listed match goes to it, in a tree rebuilt since the
+ * search: its ancestors opened, it alone selected, its row in view. */
+TEST_F(Prefs, DoubleClickOnAMatchGoesToIt)
+{
+    SelectWin* sw = selection_window;
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    ASSERT_EQ("", search("(objectClass=trailTerminationPointBidirectional)",
+                         sw->sw_scope_to_bottom));
+    int n = resource<int>(sw->sw_found_list, XmNitemCount);
+    ASSERT_EQ(58, n);
+    std::string last = sw->found_name(n);
+    ASSERT_EQ(0u, last.find(kLeeds));
+    ASSERT_EQ("", apply());
+    ASSERT_EQ(nullptr, find_album_object(last.c_str()));
+    XmListSelectPos(sw->sw_found_list, n, False);
+    XmListCallbackStruct call{};
+    call.reason = XmCR_DEFAULT_ACTION;
+    call.item_position = n;
+    XtCallCallbacks(sw->sw_found_list, XmNdefaultActionCallback, &call);
+    EXPECT_EQ(std::vector<std::string>{last}, selected_names()) << status_text();
+    DataObject* obj = find_album_object(last.c_str());
+    ASSERT_TRUE(obj && obj->node); /* scrolled into view */
+    EXPECT_EQ(obj, find_object(obj->node));
     main_window->deselect_objects(nullptr, nullptr);
 }
 
