@@ -87,6 +87,20 @@ bool filter_read(const std::string& base, const std::string& filter, std::string
     return false;
 }
 
+/* The dialog for a filter the server cannot read, on parent, and the same
+ * text in the status line on one line.  In the dialog the server's words
+ * and the filter they quote ("... at position 12 in '(&(a=1)'") stand on
+ * lines of their own, so that the dialog stays narrow. */
+void refuse_filter(Widget parent, const std::string& why)
+{
+    std::string head = qx_msg(850, "The CMIS filter is refused and the tree is kept as it was:");
+    std::string lines = why;
+    size_t quote = lines.find(" in '");
+    if (quote != std::string::npos) lines.replace(quote, 1, "\n");
+    error_dialog(parent, bounded_label((head + "\n" + lines).c_str()).c_str());
+    status_line(bounded_label((head + " " + why).c_str()).c_str());
+}
+
 } // namespace
 
 void set_raw_events_hook(void (*hook)(bool on))
@@ -187,11 +201,7 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     bool readable = filter.empty() || filter_read(obj->name, filter, why); /* waits */
     if (CurrentCookie != cookie) return; /* a nested rebuild took over: its tree stands */
     if (!readable) {
-        std::string msg = bounded_label(
-            (qx_msg(850, "The CMIS filter is refused and the tree is kept as it was: ") + why)
-                .c_str());
-        error_dialog(parent, msg.c_str());
-        status_line(msg.c_str());
+        refuse_filter(parent, why);
         return;
     }
 

@@ -73,7 +73,9 @@ static void add_found_list(SelectWin& sw)
     XtSetArg(args[n], XmNlistSizePolicy, XmCONSTANT);
     n++;
     sw.sw_found_list = XmCreateScrolledList(sw.sw_form, const_cast<char*>("sw_found_list"), args, n);
-    XtVaSetValues(XtParent(sw.sw_found_list), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
+    /* Wide enough for the FDNs of a few levels, whose last RDN tells them apart. */
+    XtVaSetValues(XtParent(sw.sw_found_list), XmNwidth, 640, XmNtopAttachment, XmATTACH_WIDGET,
+                  XmNtopWidget,
                   sw.sw_found_label, XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM,
                   XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
                   XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, NULL);
