@@ -37,13 +37,13 @@ void SelectWin::go_to_found_tramp(Widget w, XtPointer client, XtPointer)
 
 void SelectWin::show_found(const std::string& count_text, const std::vector<std::string>& names)
 {
-    set_label_text(sw_found_label,
-                   (std::string(qx_msg(851, "Matches: ")) + count_text).c_str());
+    set_label_text(sw_found_label, (std::string(qx_msg(851, "Matches: ")) + count_text).c_str());
     XmListDeleteAllItems(sw_found_list);
     std::vector<XmString> items;
     items.reserve(names.size());
     for (const std::string& n : names)
-        items.push_back(XmStringCreateLocalized(const_cast<char*>(bounded_label(n.c_str()).c_str())));
+        items.push_back(
+            XmStringCreateLocalized(const_cast<char*>(bounded_label(n.c_str()).c_str())));
     if (!items.empty()) XmListAddItems(sw_found_list, items.data(), (int)items.size(), 0);
     for (XmString s : items) XmStringFree(s);
     XmListSetPos(sw_found_list, 1);
@@ -60,7 +60,8 @@ std::string SelectWin::found_name(int pos) const
  * height the dialog is given. */
 static void add_found_list(SelectWin& sw)
 {
-    sw.sw_found_label = labelled(xmLabelWidgetClass, sw.sw_form, "sw_found_label", 851, "Matches: ");
+    sw.sw_found_label =
+        labelled(xmLabelWidgetClass, sw.sw_form, "sw_found_label", 851, "Matches: ");
     XtVaSetValues(sw.sw_found_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
                   sw.sw_load_button, XmNtopOffset, 12, XmNleftAttachment, XmATTACH_FORM,
                   XmNleftOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, NULL);
@@ -72,13 +73,14 @@ static void add_found_list(SelectWin& sw)
     n++;
     XtSetArg(args[n], XmNlistSizePolicy, XmCONSTANT);
     n++;
-    sw.sw_found_list = XmCreateScrolledList(sw.sw_form, const_cast<char*>("sw_found_list"), args, n);
+    sw.sw_found_list =
+        XmCreateScrolledList(sw.sw_form, const_cast<char*>("sw_found_list"), args, n);
     /* Wide enough for the FDNs of a few levels, whose last RDN tells them apart. */
     XtVaSetValues(XtParent(sw.sw_found_list), XmNwidth, 640, XmNtopAttachment, XmATTACH_WIDGET,
-                  XmNtopWidget,
-                  sw.sw_found_label, XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM,
-                  XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-                  XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, NULL);
+                  XmNtopWidget, sw.sw_found_label, XmNtopOffset, 4, XmNleftAttachment,
+                  XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
+                  XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
+                  NULL);
     XtAddCallback(sw.sw_found_list, XmNdefaultActionCallback, SelectWin::go_to_found_tramp, &sw);
     XtManageChild(sw.sw_found_list);
 }
