@@ -72,6 +72,35 @@ public:
     RebuildUnderWay& operator=(const RebuildUnderWay&) = delete;
 };
 
+/* Whether the server reads filter: one search of base alone, so that no
+ * object is walked.  False only when the server refuses the filter itself,
+ * with why holding its text, which says where the filter is malformed; a
+ * failure of another kind (a lost connection, a time-out) is left to the
+ * derivation, which reports it.  Waits for the server. */
+bool filter_read(const std::string& base, const std::string& filter, std::string& why)
+{
+    Search probe;
+    if (probe.run(DataUnit(base.c_str()), DataUnit(filter.c_str()), 0, 1, DeriveTimeout))
+        return true;
+    if (probe.get_error_type() != KVL_ERR_BAD_DERIVATION) return true;
+    why = probe.get_error_string() ? probe.get_error_string() : "";
+    return false;
+}
+
+/* The dialog for a filter the server cannot read, on parent, and the same
+ * text in the status line on one line.  In the dialog the server's words
+ * and the filter they quote ("... at position 12 in '(&(a=1)'") stand on
+ * lines of their own, so that the dialog stays narrow. */
+void refuse_filter(Widget parent, const std::string& why)
+{
+    std::string head = qx_msg(850, "The CMIS filter is refused and the tree is kept as it was:");
+    std::string lines = why;
+    size_t quote = lines.find(" in '");
+    if (quote != std::string::npos) lines.replace(quote, 1, "\n");
+    error_dialog(parent, bounded_label((head + "\n" + lines).c_str()).c_str());
+    status_line(bounded_label((head + " " + why).c_str()).c_str());
+}
+
 } // namespace
 
 void set_raw_events_hook(void (*hook)(bool on))
@@ -125,12 +154,15 @@ void DefaultWin::natural_order_cb(Widget, void*)
 
 void DefaultWin::default_cancel_cb(Widget, void*) {}
 
-/* Waits for the server twice: the check of the new root, then its
- * derivation.  A second Ok or Apply during a wait starts a nested rebuild,
- * which ends this one's generation: the derivation then answers 2 and this
- * rebuild stops, leaving the tree to the nested one.  The new root is not
- * registered before the old tree is dropped, so nothing of it can go while a
- * nested rebuild runs during the check. */
+/* Waits for the server three times: the check of the new root, the check
+ * of the filter, then the derivation.  A second Ok or Apply during a wait
+ * starts a nested rebuild, which ends this one's generation: the derivation
+ * then answers 2 and this rebuild stops, leaving the tree to the nested one;
+ * so does the check of the filter, which re-checks CurrentCookie after its
+ * wait.  The new root is not registered before the old tree is dropped, so
+ * nothing of it can go while a nested rebuild runs during the checks.  Both
+ * checks come before the old tree is torn down: a refused node or filter
+ * leaves it as it was. */
 void DefaultWin::default_ok_cb(Widget w, void*)
 {
     Widget parent = w ? XtParent(w) : dp_dialog;
@@ -158,12 +190,24 @@ void DefaultWin::default_ok_cb(Widget w, void*)
         status_line(msg);
         return;
     }
-    status_line("     ");
-    if (user_object_name && *user_object_name) set_owned(owned_name, user_object_name, obj->name);
 
     std::string filter = field_text(dp_filter);
     size_t start = filter.find_first_not_of(" \t\n");
-    applied_filters.push_back(start == std::string::npos ? "" : filter.substr(start));
+    filter = start == std::string::npos ? "" : filter.substr(start);
+    /* Adds to the rebuild: a filter the server cannot read would empty the
+     * tree, so it is refused here, the old tree kept, as a refused node is. */
+    std::string why;
+    unsigned int cookie = CurrentCookie;
+    bool readable = filter.empty() || filter_read(obj->name, filter, why); /* waits */
+    if (CurrentCookie != cookie) return; /* a nested rebuild took over: its tree stands */
+    if (!readable) {
+        refuse_filter(parent, why);
+        return;
+    }
+
+    status_line("     ");
+    if (user_object_name && *user_object_name) set_owned(owned_name, user_object_name, obj->name);
+    applied_filters.push_back(filter);
     current_filter = const_cast<char*>(applied_filters.back().c_str());
 
     /* The new tree is built in the order the toggle asks for (Default may

@@ -1,8 +1,10 @@
 /*
  * search.cpp - the Select dialog's search: one question to the server for the
  * objects below a base that a CMIS filter accepts, then the matches opened to
- * in the navigator and selected as clicks select them.
+ * in the navigator and selected as clicks select them, and listed with
+ * their count in the dialog, where a double click goes to one of them.
  */
+#include <Xm/List.h>
 #include <Xm/ToggleBG.h>
 #include <cstdio>
 #include <string>
@@ -137,6 +139,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
         return;
     }
     if (!ok) {
+        show_found("", {});
         refuse(w, std::string(qx_msg(705, "Search failed: ")) + search.get_error_string());
         return;
     }
@@ -152,4 +155,22 @@ void SelectWin::select_objects_cb(Widget w, void*)
     else
         snprintf(text, sizeof text, qx_msg(707, "%ld objects found"), search.count);
     status_line(text);
+    /* Adds to the search: the matches stay listed in the dialog, with their
+     * count, after the status line has moved on. */
+    std::vector<std::string> names;
+    for (int i = 0; i < search.names.count(); i++) names.push_back(search.names[i].str());
+    show_found(text, names);
+}
+
+/* Waits for the server (go_to_object boots the object, opens its ancestors
+ * and rebuilds the Action menu) and re-checks the tree generation after each
+ * wait; the name is read from the list before the first. */
+void SelectWin::go_to_found_cb(Widget, void*)
+{
+    int* positions = nullptr;
+    int count = 0;
+    if (!XmListGetSelectedPos(sw_found_list, &positions, &count)) return;
+    std::string fdn = found_name(positions[0]);
+    XtFree((char*)positions);
+    if (!fdn.empty()) go_to_object(fdn.c_str()); /* waits */
 }

@@ -16,6 +16,8 @@
  *   the tree again from a new default node;
  * - opening an object's row and scrolling it into view (open_object,
  *   show_object_row): the search (prefs/), which shows what it found;
+ * - going to one object by its FDN (go_to_object): the search's list of
+ *   matches, where a double click goes to one;
  * - the sibling order (natural_compare, resort_siblings): the preferences,
  *   where the user switches the natural order on and off;
  * - ObjectRef, the way back to an object after a wait: every feature that
@@ -30,6 +32,7 @@
 
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
+#include "tree/go_to.h"
 #include "tree/natural_order.h"
 #include "tree/navigator.h"
 #include "tree/object_ref.h"

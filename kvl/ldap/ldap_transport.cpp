@@ -28,6 +28,7 @@
  */
 #include "kvl/transport.h"
 
+#include "kvl/ldap/ldap_filter.h"
 #include "kvl/ldap/ldap_names.h"
 #include "kvl/ldap/ldap_schema.h"
 #include "kvl/ldap/ldap_tls.h"
@@ -704,6 +705,13 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
     if (sync) ldap_control_free(sync);
     if (rc != LDAP_SUCCESS) {
         why = result_text(rc, nullptr);
+        /* libldap says no more than that the filter is bad: where it is
+         * malformed comes from our own reading of it. */
+        if (rc == LDAP_FILTER_ERROR) {
+            std::string fault = kvl_ldap_filter_fault(op.filter);
+            why += ": " + (fault.empty() ? std::string("malformed filter") : fault) + " in '" +
+                   (op.filter.size() > 200 ? op.filter.substr(0, 200) + "..." : op.filter) + "'";
+        }
         if (rc == LDAP_SERVER_DOWN) plat.lost(why);
         return false;
     }

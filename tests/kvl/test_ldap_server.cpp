@@ -158,6 +158,9 @@ TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
     ASSERT_TRUE(bad.set_derivation("/dc=example,dc=org/*/CMISFilter((cn=x)"));
     EXPECT_FALSE(bad.derive(10));
     EXPECT_EQ(KVL_ERR_BAD_DERIVATION, bad.get_error_type()) << bad.get_error_string();
+    EXPECT_NE(std::string::npos,
+              std::string(bad.get_error_string()).find("expected ')' at position 6 in '(cn=x'"))
+        << bad.get_error_string();
 
     // Select searches the subtree; the report after a deletion counts it.
     Search search(platform);

@@ -3,7 +3,8 @@
  * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
  * new default node, the refusals that keep the old tree, a second Ok while a
  * rebuild waits; and the Select dialog's search at each scope, with no match,
- * with bad input, and into closed branches; views and named filters saved,
+ * with bad input, and into closed branches, its list of matches and a double
+ * click on one; views and named filters saved,
  * listed, loaded and applied, and a damaged file.
  */
 #include "editor_session.h"
@@ -171,22 +172,28 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
     }
 }
 
-/* A default node the server does not accept: the dialog, with the hourglass
- * on the main window and the status line as it was until it is answered,
- * then the message in the status line.  The old tree, selection and menus
- * stay; the labels and the scope asked for are taken. */
+/* A default node or a filter the server does not accept: the dialog, with
+ * the hourglass on the main window and the status line as it was until it
+ * is answered, then the message in the status line.  The old tree, its rows,
+ * the selection, the filter and the menus stay; the labels and the scope
+ * asked for are taken. */
 TEST_F(Prefs, RefusalsKeepTheOldTree)
 {
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
     const char* refused = "Default Node is either invalid or is presently unreachable";
+    const char* bad_filter = "The CMIS filter is refused and the tree is kept as it was:";
     struct {
         const char *node, *scope;
         int depth; /* default_scope afterwards */
+        const char *filter = "", *message = nullptr; /* its start; null: refused */
     } cases[] = {
         {"/systemId=\"nowhere\"", "1", 1},
         {"/systemId=\"nowhere\"", "3x", 3},
         {"/systemId=\"leeds-core-1\":OC:equipmentRack", "two", 0},
+        {kLeeds, "2", 2, "(&(objectClass=shelf)", bad_filter},
+        {kLeeds, "1", 1, " (userLabel=a)x", bad_filter},
+        {kLeeds, "1", 1, "(noSuchAttribute=1)", bad_filter},
     };
     Widget probe = main_window->mw_message_label;
     ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
@@ -196,7 +203,8 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
         size_t count = DataObject::object_list.entries();
         unsigned cookie = CurrentCookie;
         DataObject::selected_list.append(root);
-        fill(c.node, c.scope, "");
+        size_t rows = row_count();
+        fill(c.node, c.scope, c.filter);
         XmToggleButtonGadgetSetState(dp->dp_fdn_toggle, True, False);
         XmToggleButtonGadgetSetState(dp->dp_rdn_tog, False, False);
         global.update_label(probe, "before");
@@ -210,9 +218,18 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
             if (cursors_readable()) cursor = cursor_over(probe);
             press(mb, XmDIALOG_OK_BUTTON);
         });
-        EXPECT_EQ(refused, message);
+        std::string says = c.message ? c.message : refused;
+        EXPECT_EQ(says, message.substr(0, says.size()));
         EXPECT_EQ("before", status_meanwhile);
-        EXPECT_EQ(refused, status_text());
+        if (c.message) {
+            EXPECT_NE(std::string::npos, message.find("malformed filter: ")) << message;
+            EXPECT_NE(std::string::npos, message.find(" at position ")) << message;
+            EXPECT_EQ(0u, status_text().find("The CMIS filter is refused")) << status_text();
+        } else {
+            EXPECT_EQ(refused, status_text());
+        }
+        EXPECT_STREQ("", current_filter);
+        EXPECT_EQ(rows, row_count());
         if (cursors_readable()) {
             EXPECT_EQ(kHourglass, cursor);
             EXPECT_NE(kHourglass, cursor_over(probe));
@@ -319,6 +336,9 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
         EXPECT_EQ("", msg);
         EXPECT_EQ(c.selected, DataObject::selected_list.entries());
         EXPECT_EQ(c.status, status_text());
+        EXPECT_EQ(std::string("Matches: ") + c.status,
+                  xmstring_resource(sw->sw_found_label, XmNlabelString));
+        EXPECT_EQ(c.selected, (size_t)resource<int>(sw->sw_found_list, XmNitemCount));
         for (DataObject* o : DataObject::selected_list.items()) {
             EXPECT_TRUE(o->selected);
             EXPECT_TRUE(o->shown) << o->name;
@@ -344,6 +364,33 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
     /* Whichever of the two waits answers the dialog hears its message. */
     during += apply();
     EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
+    main_window->deselect_objects(nullptr, nullptr);
+}
+
+/* A double click on a listed match goes to it, in a tree rebuilt since the
+ * search: its ancestors opened, it alone selected, its row in view. */
+TEST_F(Prefs, DoubleClickOnAMatchGoesToIt)
+{
+    SelectWin* sw = selection_window;
+    fill(kLeeds, "1", "");
+    ASSERT_EQ("", apply());
+    ASSERT_EQ("", search("(objectClass=trailTerminationPointBidirectional)",
+                         sw->sw_scope_to_bottom));
+    int n = resource<int>(sw->sw_found_list, XmNitemCount);
+    ASSERT_EQ(58, n);
+    std::string last = sw->found_name(n);
+    ASSERT_EQ(0u, last.find(kLeeds));
+    ASSERT_EQ("", apply());
+    ASSERT_EQ(nullptr, find_album_object(last.c_str()));
+    XmListSelectPos(sw->sw_found_list, n, False);
+    XmListCallbackStruct call{};
+    call.reason = XmCR_DEFAULT_ACTION;
+    call.item_position = n;
+    XtCallCallbacks(sw->sw_found_list, XmNdefaultActionCallback, &call);
+    EXPECT_EQ(std::vector<std::string>{last}, selected_names()) << status_text();
+    DataObject* obj = find_album_object(last.c_str());
+    ASSERT_TRUE(obj && obj->node); /* scrolled into view */
+    EXPECT_EQ(obj, find_object(obj->node));
     main_window->deselect_objects(nullptr, nullptr);
 }
 
