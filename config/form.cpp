@@ -263,6 +263,9 @@ void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* 
         XtAddCallback(field, XmNfocusCallback, check_text_field_cb, client);
     }
     XtManageChild(oc_attribute_caption);
+    /* The fields asked for their own widths while they were added; the form
+     * goes back to the view's width so that nothing sticks out sideways. */
+    fit_form_to_view();
 
     DataUnit objname = global.get_objname();
     XmString item = XmStringCreateLocalized(const_cast<char*>(objname.str()));
@@ -282,12 +285,20 @@ void ConfigWin::build_config_win_cb()
     global.update_label(oc_loaded_objects_label, text);
 }
 
+/* The form changed size (a field asked for more width as it was added or
+ * as its text grew): it goes back to the view's width. */
+static void form_resized_cb(Widget, XtPointer client, XEvent* event, Boolean*)
+{
+    if (event->type == ConfigureNotify) ((ConfigWin*)client)->fit_form_to_view();
+}
+
 void ConfigWin::create_caption_cb()
 {
     if (oc_attribute_caption) XtDestroyWidget(oc_attribute_caption);
     oc_attribute_caption = XtVaCreateWidget("oc_attribute_caption", psCaptionWidgetClass,
                                             oc_attribute_scrolled_window, NULL);
     XtVaSetValues(oc_attribute_scrolled_window, XmNworkWindow, oc_attribute_caption, NULL);
+    XtAddEventHandler(oc_attribute_caption, StructureNotifyMask, False, form_resized_cb, this);
     fit_form_to_view();
 }
 
@@ -365,5 +376,7 @@ void ConfigWin::expand_text_field_cb(Widget field, XtPointer, XtPointer)
 
 void ConfigWin::check_text_field_cb(Widget field, XtPointer, XtPointer)
 {
-    if (widen_long_field(field)) XtVaSetValues(field, XmNcolumns, FIELD_COLUMNS, NULL);
+    if (!widen_long_field(field)) return;
+    XtVaSetValues(field, XmNcolumns, FIELD_COLUMNS, NULL);
+    if (object_configuration) object_configuration->fit_form_to_view();
 }

@@ -84,12 +84,14 @@ static void create_loaded_pane(ConfigWin& w)
     XtManageChild(w.oc_loaded_objects_form);
 }
 
-/* The view of the attribute form changed size (the window was resized):
+/* The view of the attribute form changed size (the window was resized) or
+ * was first shown, after the layout that came before the window existed:
  * the form follows its width.  The scroll bars stay shown, so that the
  * view's width does not change with the form's and the two settle. */
 static void view_resized_cb(Widget, XtPointer client, XEvent* event, Boolean*)
 {
-    if (event->type == ConfigureNotify) ((ConfigWin*)client)->fit_form_to_view();
+    if (event->type == ConfigureNotify || event->type == MapNotify)
+        ((ConfigWin*)client)->fit_form_to_view();
 }
 
 void ConfigWin::fit_form_to_view()
