@@ -60,16 +60,10 @@ static void create_loaded_pane(ConfigWin& w)
         XmNbottomOffset, 4, NULL);
     w.oc_loaded_objects_label = labelled(xmLabelWidgetClass, w.oc_fdn_caption,
                                          "oc_loaded_objects_label", 561, "Objects Loaded (0):");
-    Arg args[3];
-    Cardinal n = 0;
-    XtSetArg(args[n], XmNvisibleItemCount, 3);
-    n++;
-    XtSetArg(args[n], XmNselectionPolicy, XmSINGLE_SELECT);
-    n++;
-    XtSetArg(args[n], PsNstretchHorizontal, True);
-    n++;
-    w.oc_loaded_object_list =
-        XmCreateScrolledList(w.oc_fdn_caption, const_cast<char*>("oc_loaded_object_list"), args, n);
+    Arg stretch;
+    XtSetArg(stretch, PsNstretchHorizontal, True);
+    w.oc_loaded_object_list = scrolled_list(w.oc_fdn_caption, "oc_loaded_object_list", 3,
+                                            XmSINGLE_SELECT, false, &stretch, 1);
     XtVaSetValues(XtParent(w.oc_loaded_object_list), PsNstretchHorizontal, True, NULL);
     XtManageChild(w.oc_loaded_object_list);
     w.oc_parent_label = labelled(xmLabelWidgetClass, w.oc_fdn_caption, "decoy", 562, "Parent FDN");

@@ -42,17 +42,9 @@ void EventLogWin::create(Widget parent, const char* name)
 
     /* A constant width: rows wider than the list scroll sideways instead of
      * widening the window with every long name. */
-    Arg args[4];
-    Cardinal n = 0;
-    XtSetArg(args[n], XmNlistSizePolicy, XmCONSTANT);
-    n++;
-    XtSetArg(args[n], XmNvisibleItemCount, 20);
-    n++;
-    XtSetArg(args[n], XmNselectionPolicy, XmBROWSE_SELECT);
-    n++;
-    XtSetArg(args[n], XmNscrollBarDisplayPolicy, XmSTATIC);
-    n++;
-    ev_list = XmCreateScrolledList(ev_form, const_cast<char*>("ev_list"), args, n);
+    Arg bars;
+    XtSetArg(bars, XmNscrollBarDisplayPolicy, XmSTATIC);
+    ev_list = scrolled_list(ev_form, "ev_list", 20, XmBROWSE_SELECT, true, &bars, 1);
     XtVaSetValues(XtParent(ev_list), XmNwidth, 640, XmNtopAttachment, XmATTACH_WIDGET,
                   XmNtopWidget, ev_filter, XmNtopOffset, 8, XmNleftAttachment, XmATTACH_FORM,
                   XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,

@@ -65,16 +65,7 @@ static void add_found_list(SelectWin& sw)
     XtVaSetValues(sw.sw_found_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
                   sw.sw_load_button, XmNtopOffset, 12, XmNleftAttachment, XmATTACH_FORM,
                   XmNleftOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, NULL);
-    Arg args[3];
-    Cardinal n = 0;
-    XtSetArg(args[n], XmNvisibleItemCount, 8);
-    n++;
-    XtSetArg(args[n], XmNselectionPolicy, XmBROWSE_SELECT);
-    n++;
-    XtSetArg(args[n], XmNlistSizePolicy, XmCONSTANT);
-    n++;
-    sw.sw_found_list =
-        XmCreateScrolledList(sw.sw_form, const_cast<char*>("sw_found_list"), args, n);
+    sw.sw_found_list = scrolled_list(sw.sw_form, "sw_found_list", 8, XmBROWSE_SELECT, true);
     /* Wide enough for the FDNs of a few levels, whose last RDN tells them apart. */
     XtVaSetValues(XtParent(sw.sw_found_list), XmNwidth, 640, XmNtopAttachment, XmATTACH_WIDGET,
                   XmNtopWidget, sw.sw_found_label, XmNtopOffset, 4, XmNleftAttachment,

@@ -1,7 +1,10 @@
 /* window_util.cpp - helpers the windows' create() operations share. */
 #include "ui/window_util.h"
 
+#include <vector>
+
 #include <Xm/DialogS.h>
+#include <Xm/List.h>
 #include <Xm/MessageB.h>
 #include <Xm/Protocols.h>
 #include <Xm/PushB.h>
@@ -121,4 +124,15 @@ void align_fields(Widget* labels, Widget* fields, int n, int left_margin)
                       XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, fields[i], XmNbottomAttachment,
                       XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, fields[i], NULL);
     }
+}
+
+Widget scrolled_list(Widget parent, const char* name, int visible, unsigned char policy,
+                     bool constant_width, const Arg* more, Cardinal n_more)
+{
+    std::vector<Arg> args(3);
+    XtSetArg(args[0], XmNvisibleItemCount, visible);
+    XtSetArg(args[1], XmNselectionPolicy, policy);
+    XtSetArg(args[2], XmNlistSizePolicy, constant_width ? XmCONSTANT : XmVARIABLE);
+    args.insert(args.end(), more, more + n_more);
+    return XmCreateScrolledList(parent, const_cast<char*>(name), args.data(), args.size());
 }

@@ -29,6 +29,14 @@ Widget menu_item(Widget pulldown, const char* name, int num, const char* def, ch
                  const char* accelerator, int key_num, const char* key_def, XtCallbackProc cb,
                  XtPointer client);
 
+/* An unmanaged scrolled list named name under parent, showing visible rows,
+ * with the selection policy policy; with constant_width the list keeps its
+ * width and long items scroll sideways.  more (n_more of them) are further
+ * resources, given to the list and to its scrolled window (a constraint of
+ * parent, say).  The scrolled window is XtParent() of the result. */
+Widget scrolled_list(Widget parent, const char* name, int visible, unsigned char policy,
+                     bool constant_width, const Arg* more = nullptr, Cardinal n_more = 0);
+
 /*
  * The frame every dialog shares: an XmDialogShell called shell_name under
  * parent, titled with 4/title_num, holding an unmanaged XmMessageBox of type
