@@ -48,13 +48,18 @@ void set_button_label(Widget button, const char* text)
 void ConfigWin::create_object(DataObject* obj)
 {
     Widget shell = XtParent(oc_dialog);
+    const bool from_template = obj != nullptr;
+    const std::string name = obj && obj->name ? obj->name : "";
+    const std::string parent = obj && obj->parent_name ? obj->parent_name : "";
+    obj = nullptr;
+    /* In addition to opening the form: edits not yet set are not dropped
+     * without a question, as for loading another object. */
+    if (!may_drop_pending_edits(from_template ? name : qx_msg(601, "Create"), shell))
+        return; /* waits */
     set_button_label(oc_set_button, qx_msg(601, "Create"));
     BusyCursor busy(shell);
     create_mode = 1;
-    if (obj) {
-        const std::string name = obj->name ? obj->name : "";
-        const std::string parent = obj->parent_name ? obj->parent_name : "";
-        obj = nullptr;
+    if (from_template) {
         Image reference(DataUnit(name.c_str()), DataUnit(), Platform::def_platform);
         static_cast<Image&>(global) = reference;
         ++image_loads;

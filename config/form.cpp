@@ -127,6 +127,11 @@ void restore_edits(ConfigWin& win, const std::vector<Edit>& edits)
 
 } // namespace
 
+bool ConfigWin::may_drop_pending_edits(const std::string& what, Widget parent)
+{
+    return Attribute::attr_list.entries() == 0 || may_drop_edits(*this, what, parent);
+}
+
 void ConfigWin::get_object(DataObject* obj, Widget w)
 {
     /* In addition to the load itself: edits not yet set are not dropped

@@ -45,6 +45,10 @@ public:
      * reads what it needs of obj (which a rebuild may delete) before, and
      * leaves the window alone when another load replaced the image meanwhile. */
     void get_object(DataObject* obj, Widget w);
+    /* Before the form shows what (an FDN or a class) in place of edits not
+     * yet set: asks whether to drop them.  True when there were none or the
+     * user agreed.  Waits. */
+    bool may_drop_pending_edits(const std::string& what, Widget parent);
     /* Builds the form from `global`: one labelled field per name. */
     void create_attr_widgets_cb(DUArray& names, char* parent_text, char* class_text);
     /* Empties the window: edits, loaded list, form and format area. */

@@ -203,7 +203,10 @@ TEST(Windows, EscapeClosesTheDialogWithTheFocus)
             XtSetSensitive(close, sensitive);
             XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
             XmProcessTraversal(field, XmTRAVERSE_CURRENT);
-            XKeyEvent ev = {KeyPress, 0, False, display, XtWindow(field)};
+            XKeyEvent ev = {};
+            ev.type = KeyPress;
+            ev.display = display;
+            ev.window = XtWindow(field);
             ev.keycode = XKeysymToKeycode(display, XK_Escape);
             XtDispatchEvent((XEvent*)&ev);
             pump_settled();
