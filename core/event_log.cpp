@@ -54,5 +54,7 @@ EventLog& event_log()
 
 void log_text(const char* text, const char* object)
 {
+    /* Blanks only clear the status line; they say nothing worth keeping. */
+    if (!text || std::string(text).find_first_not_of(" \t\n") == std::string::npos) return;
     event_log().add(std::time(nullptr), text ? text : "", object ? object : "");
 }

@@ -100,7 +100,7 @@ static void derive_finish(Derivation& d, DataObject* obj, bool report = true)
 {
     if (report && d.album.get_error_type() != 0) {
         std::string text = std::string(d.album.get_error_string()) + " FDN:" + d.shown;
-        status_line(text.c_str());
+        status_line(text.c_str(), d.shown.c_str());
     }
     obj->derive_state = 2;
     obj->album = d.album;

@@ -48,10 +48,11 @@ static std::string trimmed(const char* text)
     return s.substr(b, e - b + 1);
 }
 
-/* The status line names what went wrong; the tree is left as it was. */
-static bool refuse(const std::string& text)
+/* The status line names what went wrong with going to object; the tree is
+ * left as it was. */
+static bool refuse(const std::string& object, const std::string& text)
 {
-    status_line(bounded_label(text.c_str()).c_str());
+    status_line(bounded_label(text.c_str()).c_str(), object.c_str());
     return false;
 }
 
@@ -79,26 +80,26 @@ static bool go_to(const std::string& typed, unsigned int cookie)
     const std::string rebuilt =
         qx_msg(804, "Go to: the tree was rebuilt meanwhile; nothing was selected");
     if (typed.empty())
-        return refuse(
+        return refuse(typed, 
             qx_msg(800, "Go to: type the FDN of an object into the path line and press Return"));
-    if (!root || !root->shown) return refuse(qx_msg(805, "Go to: no tree is shown"));
+    if (!root || !root->shown) return refuse(typed, qx_msg(805, "Go to: no tree is shown"));
 
     /* The server reads the loose forms a person types and answers with its
      * own form of the name, which is the form the tree's objects carry. */
     Image image(DataUnit(typed.c_str()), DataUnit(), Platform::def_platform);
     bool booted = image.get_error_type() == 0 && image.boot(DeriveTimeout); /* waits */
-    if (CurrentCookie != cookie) return refuse(rebuilt);
+    if (CurrentCookie != cookie) return refuse(typed, rebuilt);
     if (!booted || !image.exists()) {
         /* The library's text names the fault and the name ("no such
          * object ...", "malformed object name ..."). */
         std::string why = image.get_error_string() ? image.get_error_string() : "";
         if (why.empty()) why = qx_msg(801, "no object can be found for ") + typed;
-        return refuse(qx_msg(808, "Go to: ") + why);
+        return refuse(typed, qx_msg(808, "Go to: ") + why);
     }
     DataUnit server_name = image.get_objname();
     std::string fdn = server_name.is_empty() ? typed : server_name.str();
     if (!inside_tree(fdn, root->name))
-        return refuse(std::string(qx_msg(802, "Go to: the tree shown starts at ")) + root->name +
+        return refuse(typed, std::string(qx_msg(802, "Go to: the tree shown starts at ")) + root->name +
                       qx_msg(803, ", which does not hold ") + fdn);
 
     /* Each ancestor below the tree's root is opened in turn, from the top. */
@@ -108,19 +109,19 @@ static bool go_to(const std::string& typed, unsigned int cookie)
         DataObject* above = find_album_object(parent.c_str());
         if (!above || !above->shown) break;
         open_towards(above, step); /* waits */
-        if (CurrentCookie != cookie) return refuse(rebuilt);
+        if (CurrentCookie != cookie) return refuse(typed, rebuilt);
         parent = step;
     }
     DataObject* target = find_album_object(fdn.c_str());
     if (!target || !target->shown)
-        return refuse(std::string(qx_msg(806, "Go to: no row can be shown for ")) + fdn +
+        return refuse(typed, std::string(qx_msg(806, "Go to: no row can be shown for ")) + fdn +
                       qx_msg(807, " (the filter of the view may hide it)"));
 
     /* Selected alone, through the selection's own steps, so that the menus,
      * the path line and the Action menu follow. */
     if (DataObject::selected_list.entries() != 1 || !target->selected) {
         if (selection_busy)
-            return refuse(qx_msg(809, "Go to: a click is still being handled; press Return again"));
+            return refuse(typed, qx_msg(809, "Go to: a click is still being handled; press Return again"));
         selection_busy = true; /* clicks during the waits are dropped */
         ObjectRef ref(target);
         main_window->deselect_objects(main_window->mw_path, nullptr); /* waits */
@@ -128,11 +129,11 @@ static bool go_to(const std::string& typed, unsigned int cookie)
         if (target && !target->selected) add(target); /* waits */
         selection_busy = false;
         main_window->update_edit_menu();
-        if (CurrentCookie != cookie) return refuse(rebuilt);
+        if (CurrentCookie != cookie) return refuse(typed, rebuilt);
         target = ref.get();
     }
     if (!target || !target->shown)
-        return refuse(std::string(qx_msg(806, "Go to: no row can be shown for ")) + fdn);
+        return refuse(typed, std::string(qx_msg(806, "Go to: no row can be shown for ")) + fdn);
     show_object_row(target);
     status_line(" ");
     return true;

@@ -84,7 +84,7 @@ void open_object(DataObject* obj)
      * waited: obj may be gone then. */
     if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2) return;
     if (obj->num_children < 1) {
-        status_line("This Object Does not have any Children");
+        status_line("This Object Does not have any Children", obj->name);
         return;
     }
     status_line(" ");

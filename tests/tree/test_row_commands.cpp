@@ -13,6 +13,7 @@
 #include "tree_session.h" /* first: gtest before the X headers */
 #include "editor_session.h"
 
+#include "core/event_log.h"
 #include "core/globals.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
@@ -144,6 +145,10 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         selection_busy = false;
         EXPECT_NE(std::string::npos, status_text().find(c.says)) << status_text();
         EXPECT_EQ(0u, status_text().find("Go to: ")) << status_text();
+        /* The event log keeps the refusal with what was typed. */
+        const EventLog& log = event_log();
+        ASSERT_LT(0u, log.size());
+        EXPECT_EQ(c.typed == "   " ? "" : c.typed, log.at(log.size() - 1).object);
         EXPECT_EQ(selected, selection()) << c.typed;
         EXPECT_EQ(rows, shown()) << c.typed;
     }
