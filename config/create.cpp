@@ -52,9 +52,11 @@ void ConfigWin::create_object(DataObject* obj)
     const std::string name = obj && obj->name ? obj->name : "";
     const std::string parent = obj && obj->parent_name ? obj->parent_name : "";
     obj = nullptr;
-    /* In addition to opening the form: edits not yet set are not dropped
-     * without a question, as for loading another object. */
-    if (!may_drop_pending_edits(from_template ? name : qx_msg(601, "Create"), shell))
+    /* In addition to opening the form: edits of the object shown that were
+     * not yet set are not dropped without a question, as for loading another
+     * object.  (What a create form holds is its own and goes with it.) */
+    if (create_mode == 0 &&
+        !may_drop_pending_edits(from_template ? name : qx_msg(601, "Create"), shell))
         return; /* waits */
     set_button_label(oc_set_button, qx_msg(601, "Create"));
     BusyCursor busy(shell);
