@@ -13,6 +13,7 @@
 #include "ui/config_win.h"
 #include "ui/create_win.h"
 #include "ui/default_win.h"
+#include "ui/event_log_win.h"
 #include "ui/help_callbacks.h"
 #include "ui/main_win.h"
 #include "ui/open_win.h"
@@ -64,6 +65,11 @@ void co_help_cb(Widget, XtPointer, XtPointer)
     show_topic(7000);
 }
 
+void ev_help_cb(Widget, XtPointer, XtPointer)
+{
+    show_topic(7400);
+}
+
 /* Motif's help key (F1) runs the helpCallback of the widget with the focus
  * or, when it has none, of the nearest ancestor that has one: set on the
  * outermost manager of each window, it shows that window's topic wherever
@@ -83,4 +89,5 @@ void install_help_keys()
     if (selection_window) help_key(selection_window->sw_dialog, sw_help_cb);
     if (create_object) help_key(create_object->co_dialog, co_help_cb);
     if (open_view) help_key(open_view->ov_dialog, mw_help_cb);
+    if (event_log_window) help_key(event_log_window->ev_dialog, ev_help_cb);
 }

@@ -11,6 +11,7 @@
 
 #include "core/catalog.h"
 #include "core/field_text.h"
+#include "ui/help_callbacks.h"
 #include "ui/window_util.h"
 #include "ui/xd_links.h"
 
@@ -55,6 +56,7 @@ void EventLogWin::create(Widget parent, const char* name)
     ev_close_button = labelled(xmPushButtonWidgetClass, ev_dialog, "ev_close_button", 873, "Close");
     XtAddCallback(ev_close_button, XmNactivateCallback, XDunmanage_link, &ev_dialog);
     close_like(_xd_rootwidget, ev_close_button);
+    ev_help_button = push_button(ev_dialog, "ev_help_button", 876, "Help", ev_help_cb, nullptr);
 
     event_log().set_listener([this](const EventLog::Entry& added, const EventLog::Entry* dropped) {
         entry_logged(added, dropped);

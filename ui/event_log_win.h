@@ -35,6 +35,7 @@ public:
     Widget ev_list = nullptr;   /* scrolled list, one row per entry */
     Widget ev_count_label = nullptr;
     Widget ev_close_button = nullptr;
+    Widget ev_help_button = nullptr; /* shows the window's help topic */
 
 private:
     void refill();

@@ -13,6 +13,7 @@
 #include "../ui/gui_fixture.h"
 #include "help/XtHelp.h"
 #include "ui/config_win.h"
+#include "ui/event_log_win.h"
 
 namespace {
 
@@ -92,6 +93,10 @@ TEST(HelpViewer, HelpButtonsDriveOneViewerUntilItQuits)
     press(object_configuration->oc_help_button);
     EXPECT_TRUE(pump_until(
         [&] { return title_of(viewer) == "Tarnwick Help: The object configuration window"; }, 20))
+        << title_of(viewer);
+    press(event_log_window->ev_help_button);
+    EXPECT_TRUE(pump_until(
+        [&] { return title_of(viewer) == "Tarnwick Help: The event log window"; }, 20))
         << title_of(viewer);
     EXPECT_EQ(records().size(), 1u);
     EXPECT_EQ(viewer_window(), viewer);
