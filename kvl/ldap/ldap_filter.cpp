@@ -22,6 +22,8 @@ public:
         return why_;
     }
 
+    std::vector<LdapFilterAttribute> attributes;
+
 private:
     const std::string& t_;
     size_t i_ = 0;
@@ -66,6 +68,9 @@ private:
                                   t_[i_] == '-' || t_[i_] == '.' || t_[i_] == ';' || t_[i_] == ':'))
             i_++;
         if (i_ == at) return fail(i_, "expected an attribute name");
+        size_t type_end = t_.find_first_of(";:", at);
+        if (type_end == std::string::npos || type_end > i_) type_end = i_;
+        if (type_end > at) attributes.push_back({t_.substr(at, type_end - at), at + 1});
         if (t_.compare(i_, 2, "~=") == 0 || t_.compare(i_, 2, ">=") == 0 ||
             t_.compare(i_, 2, "<=") == 0)
             i_ += 2;
@@ -93,4 +98,11 @@ private:
 std::string kvl_ldap_filter_fault(const std::string& filter)
 {
     return FilterScan(filter).fault();
+}
+
+std::vector<LdapFilterAttribute> kvl_ldap_filter_attributes(const std::string& filter)
+{
+    FilterScan scan(filter);
+    if (!scan.fault().empty()) return {};
+    return std::move(scan.attributes);
 }

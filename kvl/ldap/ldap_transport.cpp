@@ -320,6 +320,7 @@ struct LdapTransport : KvlTransport {
 
     /* Starts a search for op; false with why when libldap refuses it at once. */
     bool start_search(PlatformImpl& plat, Op op, std::string& why);
+    bool known_attributes(const std::string& filter, std::string& why) const;
     /* Starts op for request id, answering it with the failure when it
      * cannot start; false when the connection is gone. */
     bool begin(PlatformImpl& plat, Op op);
@@ -719,11 +720,33 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
     return true;
 }
 
+/* A directory takes a filter item of a type it does not know as Undefined
+ * and quietly matches nothing, so a misspelt attribute would leave a tree
+ * empty without a word; it is refused here instead, as qx_mis refuses it,
+ * when the subschema could be read. */
+bool LdapTransport::known_attributes(const std::string& filter, std::string& why) const
+{
+    if (filter.empty() || schema.empty()) return true;
+    for (const LdapFilterAttribute& a : kvl_ldap_filter_attributes(filter)) {
+        if (schema.attribute(a.name)) continue;
+        why = std::string(ldap_err2string(LDAP_UNDEFINED_TYPE)) + ": unknown attribute '" + a.name +
+              "' at position " + std::to_string(a.position) + " in '" +
+              (filter.size() > 200 ? filter.substr(0, 200) + "..." : filter) + "'";
+        return false;
+    }
+    return true;
+}
+
 bool LdapTransport::begin(PlatformImpl& plat, Op op)
 {
     long id = op.id;
     int kind = op.kind;
     std::string why;
+    bool user_filter = kind == Op::DERIVE || kind == Op::SEARCH;
+    if (user_filter && !known_attributes(op.filter, why)) {
+        plat.fail(id, KVL_ERR_BAD_DERIVATION, why);
+        return true;
+    }
     if (start_search(plat, std::move(op), why)) return true;
     if (!plat.connected) return false;
     plat.fail(id, kind == Op::DERIVE || kind == Op::SEARCH ? KVL_ERR_BAD_DERIVATION : KVL_ERR_SERVER,

@@ -33,4 +33,14 @@ TEST(LdapFilter, SaysWhereAFilterBreaks)
     EXPECT_EQ("filter nested too deeply at position 131", kvl_ldap_filter_fault(deep));
 }
 
+TEST(LdapFilter, NamesTheTypesItUses)
+{
+    std::string names;
+    for (const LdapFilterAttribute& a :
+         kvl_ldap_filter_attributes("(&(cn;binary=a)(!(2.5.4.4>=b))(uid:caseExactMatch:=c)(:dn:2.5.13.5:=d))"))
+        names += a.name + "@" + std::to_string(a.position) + " ";
+    EXPECT_EQ("cn@4 2.5.4.4@19 uid@32 ", names);
+    EXPECT_TRUE(kvl_ldap_filter_attributes("(&(cn=a)(sn=b)").empty()); // malformed: none
+}
+
 } // namespace

@@ -154,13 +154,23 @@ TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
         ASSERT_TRUE(album.derive(30)) << c.derivation << ": " << album.get_error_string();
         EXPECT_EQ(c.count, album.num_images()) << c.derivation;
     }
-    Album bad(DataUnit("bad"), platform);
-    ASSERT_TRUE(bad.set_derivation("/dc=example,dc=org/*/CMISFilter((cn=x)"));
-    EXPECT_FALSE(bad.derive(10));
-    EXPECT_EQ(KVL_ERR_BAD_DERIVATION, bad.get_error_type()) << bad.get_error_string();
-    EXPECT_NE(std::string::npos,
-              std::string(bad.get_error_string()).find("expected ')' at position 6 in '(cn=x'"))
-        << bad.get_error_string();
+    // A malformed filter, and one naming a type the subschema lacks (which
+    // the directory itself would take as Undefined and match nothing).
+    struct Refusal {
+        const char *derivation, *why;
+    } refusals[] = {
+        {"/dc=example,dc=org/*/CMISFilter((cn=x)", "expected ')' at position 6 in '(cn=x'"},
+        {"/dc=example,dc=org/*/CMISFilter((&(CN;lang-en=x)(colour=red)))",
+         "unknown attribute 'colour' at position 18 in '(&(CN;lang-en=x)(colour=red))'"},
+    };
+    for (const Refusal& r : refusals) {
+        Album bad(DataUnit("bad"), platform);
+        ASSERT_TRUE(bad.set_derivation(r.derivation));
+        EXPECT_FALSE(bad.derive(10)) << r.derivation;
+        EXPECT_EQ(KVL_ERR_BAD_DERIVATION, bad.get_error_type()) << bad.get_error_string();
+        EXPECT_NE(std::string::npos, std::string(bad.get_error_string()).find(r.why))
+            << bad.get_error_string();
+    }
 
     // Select searches the subtree; the report after a deletion counts it.
     Search search(platform);
