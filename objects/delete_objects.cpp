@@ -51,9 +51,10 @@ int delete_each(const std::vector<ObjectRef>& objs)
     return total;
 }
 
-void report(const std::string& text)
+/* object: the one object deleted, "" for several (the log then names none). */
+void report(const std::string& text, const std::string& object)
 {
-    status_line(text.c_str());
+    status_line(text.c_str(), object.c_str());
     information_dialog(main_window->shell(), bounded_label(text.c_str()).c_str());
 }
 
@@ -119,5 +120,6 @@ void MainWin::delete_object_cb(Widget w, XtPointer)
         BusyCursor busy(shell());
         total = delete_each(objs); /* waits */
     }
-    report(total < 0 ? qx_msg(304, "0 objects deleted.") : deleted_text(total));
+    report(total < 0 ? qx_msg(304, "0 objects deleted.") : deleted_text(total),
+           objs.size() == 1 ? objs[0].name() : std::string());
 }

@@ -91,14 +91,14 @@ bool filter_read(const std::string& base, const std::string& filter, std::string
  * text in the status line on one line.  In the dialog the server's words
  * and the filter they quote ("... at position 12 in '(&(a=1)'") stand on
  * lines of their own, so that the dialog stays narrow. */
-void refuse_filter(Widget parent, const std::string& why)
+void refuse_filter(Widget parent, const std::string& why, const std::string& base)
 {
     std::string head = qx_msg(850, "The CMIS filter is refused and the tree is kept as it was:");
     std::string lines = why;
     size_t quote = lines.find(" in '");
     if (quote != std::string::npos) lines.replace(quote, 1, "\n");
     error_dialog(parent, bounded_label((head + "\n" + lines).c_str()).c_str());
-    status_line(bounded_label((head + " " + why).c_str()).c_str());
+    status_line(bounded_label((head + " " + why).c_str()).c_str(), base.c_str());
 }
 
 } // namespace
@@ -187,7 +187,7 @@ void DefaultWin::default_ok_cb(Widget w, void*)
          * and raw events stay off until the user has answered. */
         const char* msg = qx_msg(700, "Default Node is either invalid or is presently unreachable");
         error_dialog(parent, msg);
-        status_line(msg);
+        status_line(msg, obj->name);
         return;
     }
 
@@ -201,7 +201,7 @@ void DefaultWin::default_ok_cb(Widget w, void*)
     bool readable = filter.empty() || filter_read(obj->name, filter, why); /* waits */
     if (CurrentCookie != cookie) return; /* a nested rebuild took over: its tree stands */
     if (!readable) {
-        refuse_filter(parent, why);
+        refuse_filter(parent, why, obj->name);
         return;
     }
 

@@ -23,11 +23,12 @@
 
 namespace {
 
-/* A refusal: the message in the status line and in an error dialog on w's parent. */
-void refuse(Widget w, const std::string& text)
+/* A refusal: the message in the status line and in an error dialog on w's
+ * parent; object, when given, is the search's base, for the event log. */
+void refuse(Widget w, const std::string& text, const std::string& object = "")
 {
     std::string bounded = bounded_label(text.c_str());
-    status_line(bounded.c_str());
+    status_line(bounded.c_str(), object.c_str());
     error_dialog(w ? XtParent(w) : main_window->shell(), bounded.c_str());
 }
 
@@ -140,7 +141,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
     }
     if (!ok) {
         show_found("", {});
-        refuse(w, std::string(qx_msg(705, "Search failed: ")) + search.get_error_string());
+        refuse(w, std::string(qx_msg(705, "Search failed: ")) + search.get_error_string(), base);
         return;
     }
     if (DataObject* shown = first_shown.get()) show_object_row(shown);
@@ -154,7 +155,7 @@ void SelectWin::select_objects_cb(Widget w, void*)
                  search.count, search.count - (long)search.names.count(), search.names.count());
     else
         snprintf(text, sizeof text, qx_msg(707, "%ld objects found"), search.count);
-    status_line(text);
+    status_line(text, base.c_str());
     /* Adds to the search: the matches stay listed in the dialog, with their
      * count, after the status line has moved on. */
     std::vector<std::string> names;

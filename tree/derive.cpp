@@ -202,17 +202,19 @@ int derive_together(std::vector<DataObject*>& objs, const char* filter)
     /* Any of them, derived here or not, may have been removed meanwhile. */
     for (size_t i = 0; i < objs.size(); i++)
         if (objs[i]) objs[i] = refs[i].get();
-    std::string failure;
+    std::string failure, failed_at;
     for (Derivation& d : started) {
         DataObject* obj = objs[d.at];
         if (!obj) continue;
         bool failed = d.album.get_error_type() != 0;
-        if (failed && failure.empty())
+        if (failed && failure.empty()) {
             failure = std::string(d.album.get_error_string()) + " FDN:" + d.shown;
+            failed_at = d.shown;
+        }
         derive_finish(d, obj, false); /* one status line for the lot, below */
         obj->flags &= ~DataObject::DERIVING;
     }
-    if (!failure.empty()) status_line(failure.c_str());
+    if (!failure.empty()) status_line(failure.c_str(), failed_at.c_str());
     fflush(stdout);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/event_log.h"
 #include "meta/meta_api.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
@@ -112,6 +113,10 @@ TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
         EXPECT_EQ(c.report, shown.information);
         if (!c.report.empty()) {
             EXPECT_EQ(c.report, status_text());
+            /* The log names the object when one was chosen. */
+            const EventLog& log = event_log();
+            ASSERT_LT(0u, log.size());
+            EXPECT_EQ(c.names.size() == 1 ? c.names[0] : "", log.at(log.size() - 1).object);
         }
         for (auto& n : c.gone) EXPECT_FALSE(exists(n)) << n;
         for (auto& n : c.kept) EXPECT_TRUE(exists(n)) << n;
