@@ -364,13 +364,24 @@ void ConfigWin::display_syntax(Widget, char* name)
     XmTextSetString(oc_attribute_format_list, const_cast<char*>(text.c_str()));
 }
 
-/* Turns field into a wrapped field of LONG_ROWS when its text is long. */
+/* Turns field into a wrapped field of LONG_ROWS, FIELD_COLUMNS wide, when
+ * its text has grown long, and fits the form to the view again: made with
+ * as many columns as its first value had, a wrapped field would otherwise
+ * ask for that width and push past the view.  True when it was turned. */
 static bool widen_long_field(Widget field)
 {
+    int mode = XmSINGLE_LINE_EDIT; /* an int resource, not an unsigned char one */
+    XtVaGetValues(field, XmNeditMode, &mode, NULL);
+    if (mode == XmMULTI_LINE_EDIT) return false;
     XtText text(XmTextGetString(field));
     if (!text || strlen(text.get()) <= LONG_TEXT) return false;
     XtVaSetValues(field, XmNeditMode, XmMULTI_LINE_EDIT, XmNwordWrap, True, XmNrows, LONG_ROWS,
-                  NULL);
+                  XmNcolumns, FIELD_COLUMNS, NULL);
+    /* A wrapped field asks for the width of its whole text; the form grants
+     * a child what it asks and keeps it as its preferred width.  Asking for
+     * a narrow one puts it back: the field is stretched to its column. */
+    XtVaSetValues(field, XmNwidth, 1, NULL);
+    if (object_configuration) object_configuration->fit_form_to_view();
     return true;
 }
 
@@ -381,7 +392,5 @@ void ConfigWin::expand_text_field_cb(Widget field, XtPointer, XtPointer)
 
 void ConfigWin::check_text_field_cb(Widget field, XtPointer, XtPointer)
 {
-    if (!widen_long_field(field)) return;
-    XtVaSetValues(field, XmNcolumns, FIELD_COLUMNS, NULL);
-    if (object_configuration) object_configuration->fit_form_to_view();
+    widen_long_field(field);
 }
