@@ -208,6 +208,11 @@ TEST_F(HelpClient, ContentsQuitAndFailedExec)
                   DisplayString(XtDisplay(help->parent)) + "|-i|" + home +
                   "/share/qx-tarn/qx_help.hlp");
 
+    /* The stand-in viewer exits at once; its exit is handled first, so that
+     * it cannot clear the id set below. */
+    XtAppContext app = XtWidgetToApplicationContext(help->parent);
+    for (int t = 0; t < 500 && help->pid != 0; t++, usleep(10000))
+        while (XtAppPending(app)) XtAppProcessEvent(app, XtIMAll);
     set_records({});
     help->pid = 12345; /* a viewer that vanished: a start would replace its id */
     help->terminate();
