@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the main window with a branch opened, the
-# configuration window of one object and the delete confirmation dialog, as
+# configuration window of one object, the delete confirmation dialog and the
+# event log, as
 # PNG files in OUTDIR (default docs/screenshots). Runs qx_mis on the sample
 # network and qx_tarn from the build tree BUILD (default build) on a private
 # Xvfb display without a window manager, and drives them with xdotool.
@@ -90,3 +91,9 @@ xdotool mousemove --window "$main" "$label_x" "$row_y" click --repeat 2 --delay 
 form=$(window "^Tarnwick: Object Configuration$")
 sleep 2
 shot "$form" config.png
+
+# The event log (Ctrl+L in the main window): what the status line said.
+xdotool windowfocus --sync "$main" key ctrl+l
+log=$(window "^Tarnwick: Event Log$")
+sleep 1
+shot "$log" eventlog.png
