@@ -654,6 +654,12 @@ void LdapTransport::take_intermediate(PlatformImpl& plat, Op& op, LDAPMessage* m
     (void)plat;
 }
 
+/* A filter quoted in a refusal, its first 200 bytes when it is longer. */
+static std::string quoted_filter(const std::string& filter)
+{
+    return "'" + (filter.size() > 200 ? filter.substr(0, 200) + "..." : filter) + "'";
+}
+
 bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
 {
     std::vector<char*> attrs;
@@ -710,8 +716,8 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
          * malformed comes from our own reading of it. */
         if (rc == LDAP_FILTER_ERROR) {
             std::string fault = kvl_ldap_filter_fault(op.filter);
-            why += ": " + (fault.empty() ? std::string("malformed filter") : fault) + " in '" +
-                   (op.filter.size() > 200 ? op.filter.substr(0, 200) + "..." : op.filter) + "'";
+            why += ": " + (fault.empty() ? std::string("malformed filter") : fault) + " in " +
+                   quoted_filter(op.filter);
         }
         if (rc == LDAP_SERVER_DOWN) plat.lost(why);
         return false;
@@ -730,8 +736,7 @@ bool LdapTransport::known_attributes(const std::string& filter, std::string& why
     for (const LdapFilterAttribute& a : kvl_ldap_filter_attributes(filter)) {
         if (schema.attribute(a.name)) continue;
         why = std::string(ldap_err2string(LDAP_UNDEFINED_TYPE)) + ": unknown attribute '" + a.name +
-              "' at position " + std::to_string(a.position) + " in '" +
-              (filter.size() > 200 ? filter.substr(0, 200) + "..." : filter) + "'";
+              "' at position " + std::to_string(a.position) + " in " + quoted_filter(filter);
         return false;
     }
     return true;
@@ -749,8 +754,7 @@ bool LdapTransport::begin(PlatformImpl& plat, Op op)
     }
     if (start_search(plat, std::move(op), why)) return true;
     if (!plat.connected) return false;
-    plat.fail(id, kind == Op::DERIVE || kind == Op::SEARCH ? KVL_ERR_BAD_DERIVATION : KVL_ERR_SERVER,
-              why);
+    plat.fail(id, user_filter ? KVL_ERR_BAD_DERIVATION : KVL_ERR_SERVER, why);
     return true;
 }
 
