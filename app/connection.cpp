@@ -63,6 +63,13 @@ bool platform_connect()
     /* The status line keeps this text until the first tree is built. */
     if (platform.connect(DataUnit(platform_host), DataUnit("Tarnwick"), KVL_DEFAULT_TIMEOUT)) {
         take_root_name();
+        /* Into the log only: the status line keeps its text until the
+         * first tree is built, and the log then shows which server the
+         * session's entries came from. */
+        std::string host = platform.get_host().str();
+        char line[512];
+        snprintf(line, sizeof line, qx_msg(877, "Connected to %s"), host.empty() ? platform_host : host.c_str());
+        log_text(line, host.c_str());
         return true;
     }
 
