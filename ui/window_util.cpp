@@ -1,9 +1,11 @@
 /* window_util.cpp - helpers the windows' create() operations share. */
 #include "ui/window_util.h"
 
+#include <string>
 #include <vector>
 
 #include <Xm/DialogS.h>
+#include <Xm/Label.h>
 #include <Xm/List.h>
 #include <Xm/MessageB.h>
 #include <Xm/Protocols.h>
@@ -11,6 +13,7 @@
 #include <X11/keysym.h>
 
 #include "core/catalog.h"
+#include "core/mnemonic.h"
 
 void set_label_text(Widget w, const char* text)
 {
@@ -24,16 +27,40 @@ void set_label(Widget w, int num, const char* def)
     set_label_text(w, qx_msg(num, def));
 }
 
+/* The mnemonics parent's children have, in the order they were made. */
+static std::string sibling_mnemonics(Widget parent)
+{
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(parent, XmNchildren, &children, XmNnumChildren, &count, NULL);
+    std::string taken;
+    for (Cardinal i = 0; i < count; i++) {
+        if (!XmIsLabel(children[i])) continue;
+        KeySym key = NoSymbol;
+        XtVaGetValues(children[i], XmNmnemonic, &key, NULL);
+        if (key != NoSymbol && key < 0x80) taken += (char)key;
+    }
+    return taken;
+}
+
+/* The mnemonic an entry labelled text gets among parent's children: the one
+ * asked for when a translated label has it, else a letter it has. */
+static KeySym mnemonic_for(Widget parent, const char* text, char mnemonic)
+{
+    return (KeySym)(unsigned char)choose_mnemonic(text, mnemonic, sibling_mnemonics(parent));
+}
+
 Widget labelled(WidgetClass wc, Widget parent, const char* name, int num, const char* def,
                 char mnemonic)
 {
-    XmString s = XmStringCreateLocalized(const_cast<char*>(qx_msg(num, def)));
+    const char* text = qx_msg(num, def);
+    XmString s = XmStringCreateLocalized(const_cast<char*>(text));
     Arg args[2];
     Cardinal n = 0;
     XtSetArg(args[n], XmNlabelString, s);
     n++;
     if (mnemonic) {
-        XtSetArg(args[n], XmNmnemonic, (KeySym)mnemonic);
+        XtSetArg(args[n], XmNmnemonic, mnemonic_for(parent, text, mnemonic));
         n++;
     }
     Widget w = XtCreateManagedWidget(name, wc, parent, args, n);
@@ -54,10 +81,12 @@ Widget menu_item(Widget pulldown, const char* name, int num, const char* def, ch
                  XtPointer client)
 {
     /* The accelerator is given at creation: the menu installs its key then. */
-    XmString label = XmStringCreateLocalized(const_cast<char*>(qx_msg(num, def)));
+    const char* text = qx_msg(num, def);
+    XmString label = XmStringCreateLocalized(const_cast<char*>(text));
     XmString key = XmStringCreateLocalized(const_cast<char*>(qx_msg(key_num, key_def)));
     Widget w = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, pulldown, XmNlabelString,
-                                       label, XmNmnemonic, (KeySym)mnemonic, XmNaccelerator,
+                                       label, XmNmnemonic, mnemonic_for(pulldown, text, mnemonic),
+                                       XmNaccelerator,
                                        accelerator, XmNacceleratorText, key, NULL);
     XmStringFree(label);
     XmStringFree(key);
