@@ -6,21 +6,18 @@
 #define TESTS_APP_PROCESS_H
 
 #include <X11/Xlib.h>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-struct TarnRun {
+#include "child_process.h"
+
+struct TarnRun : qxtest::ChildProcess {
     std::vector<std::string> args; /* after argv[0] */
     bool no_display = false;       /* run without DISPLAY */
     int reply_fd = -1;             /* descriptor number that gets a pipe */
     std::vector<std::string> env;  /* NAME=VALUE set, or NAME removed, in the program's */
 
-    pid_t pid = -1;
     int pipes[3] = {-1, -1, -1}; /* stdout, stderr, reply */
     std::string text[3];         /* what came through them */
     const std::string& out() const { return text[0]; }
@@ -33,8 +30,9 @@ struct TarnRun {
         int p[3][2];
         for (int i = 0; i < 3; i++)
             if (pipe(p[i])) return false;
-        if ((pid = fork()) < 0) return false;
-        if (pid == 0) {
+        std::vector<std::string> argv{QX_TARN_BIN};
+        argv.insert(argv.end(), args.begin(), args.end());
+        bool spawned = spawn(argv, [&] {
             dup2(p[0][1], 1);
             dup2(p[1][1], 2);
             for (int i = 0; i < 2; i++) close(p[i][0]), close(p[i][1]);
@@ -52,18 +50,14 @@ struct TarnRun {
                 else
                     setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
             }
-            std::vector<char*> argv{const_cast<char*>(QX_TARN_BIN)};
-            for (auto& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(QX_TARN_BIN, argv.data());
-            _exit(127);
-        }
+            return true;
+        });
         for (int i = 0; i < 3; i++) {
             close(p[i][1]);
             pipes[i] = p[i][0];
             fcntl(pipes[i], F_SETFL, O_NONBLOCK);
         }
-        return true;
+        return spawned;
     }
 
     void drain()
@@ -74,32 +68,20 @@ struct TarnRun {
             while ((n = read(pipes[i], buf, sizeof buf)) > 0) text[i].append(buf, n);
     }
 
-    /* Polls until done() holds, for at most seconds. */
-    template <class F> bool poll(double seconds, F done)
-    {
-        for (int t = 0; t < seconds * 50; t++) {
-            drain();
-            if (done()) return true;
-            usleep(20000);
-        }
-        return false;
-    }
-
+    /* Until the program has ended, its output read, for at most seconds. */
     bool wait(double seconds)
     {
-        return poll(seconds, [&] {
-            int st;
-            if (waitpid(pid, &st, WNOHANG) != pid) return false;
-            drain();
-            status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-            pid = -1;
-            return true;
-        });
+        return qxtest::wait_until(
+            [&] {
+                drain();
+                return ended(&status) && (drain(), true);
+            },
+            seconds);
     }
 
     bool wait_reply(double seconds)
     {
-        return poll(seconds, [&] { return !text[2].empty(); });
+        return qxtest::wait_until([&] { return drain(), !text[2].empty(); }, seconds);
     }
     bool reply_closed()
     {
@@ -109,7 +91,6 @@ struct TarnRun {
 
     ~TarnRun()
     {
-        if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
         for (int fd : pipes)
             if (fd >= 0) close(fd);
     }
@@ -142,9 +123,11 @@ inline Window find_titled_window(Display* dpy, Window w, const std::string& titl
 inline Window wait_for_window(Display* dpy, const std::string& title, double seconds,
                               Window owner = None)
 {
-    for (int t = 0; t < seconds * 20; t++, usleep(50000))
-        if (Window w = find_titled_window(dpy, DefaultRootWindow(dpy), title, owner)) return w;
-    return None;
+    Window w = None;
+    qxtest::wait_until(
+        [&] { return (w = find_titled_window(dpy, DefaultRootWindow(dpy), title, owner)) != None; },
+        seconds, 50);
+    return w;
 }
 
 #endif /* TESTS_APP_PROCESS_H */

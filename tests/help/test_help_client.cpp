@@ -11,13 +11,13 @@
 #include <X11/Xatom.h>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "child_process.h"
 #include "core/globals.h"
 #include "help/XtHelp.h"
 #include "ui/help_callbacks.h"
@@ -30,15 +30,7 @@ Atom atom;
 
 void write_file(const std::string& path, const std::string& text)
 {
-    std::ofstream(path) << text;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    EXPECT_EQ("", qxtest::write_file(path, text, 0644));
 }
 
 /* A home with the stand-in viewer and a help file, the client started on a
@@ -112,12 +104,14 @@ std::vector<unsigned char> property_bytes()
 std::vector<std::string> viewer_starts(size_t count)
 {
     std::vector<std::string> lines;
-    for (int t = 0; t < 500; t++, usleep(20000)) {
-        std::istringstream in(read_file(home + "/viewer.log"));
-        lines.clear();
-        for (std::string l; std::getline(in, l);) lines.push_back(l);
-        if (lines.size() >= count) break;
-    }
+    qxtest::wait_until(
+        [&] {
+            std::istringstream in(qxtest::read_file(home + "/viewer.log"));
+            lines.clear();
+            for (std::string l; std::getline(in, l);) lines.push_back(l);
+            return lines.size() >= count;
+        },
+        10);
     return lines;
 }
 
@@ -183,10 +177,8 @@ TEST_F(HelpClient, LaterPressRewritesTheRecordAndSendsTheMessage)
     EXPECT_EQ(property_bytes(), want);
 
     XEvent ev;
-    bool got = false;
-    for (int t = 0; t < 250 && !got; t++, usleep(20000))
-        got = XCheckTypedWindowEvent(other, viewer, ClientMessage, &ev);
-    ASSERT_TRUE(got);
+    ASSERT_TRUE(qxtest::wait_until(
+        [&] { return XCheckTypedWindowEvent(other, viewer, ClientMessage, &ev); }, 5));
     EXPECT_EQ(ev.xclient.message_type, atom);
     EXPECT_EQ(ev.xclient.format, 8);
     EXPECT_STREQ(ev.xclient.data.b, "67890");
@@ -211,8 +203,12 @@ TEST_F(HelpClient, ContentsQuitAndFailedExec)
     /* The stand-in viewer exits at once; its exit is handled first, so that
      * it cannot clear the id set below. */
     XtAppContext app = XtWidgetToApplicationContext(help->parent);
-    for (int t = 0; t < 500 && help->pid != 0; t++, usleep(10000))
-        while (XtAppPending(app)) XtAppProcessEvent(app, XtIMAll);
+    qxtest::wait_until(
+        [&] {
+            while (XtAppPending(app)) XtAppProcessEvent(app, XtIMAll);
+            return help->pid == 0;
+        },
+        5, 10);
     set_records({});
     help->pid = 12345; /* a viewer that vanished: a start would replace its id */
     help->terminate();

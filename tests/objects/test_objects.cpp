@@ -30,11 +30,6 @@ const std::string kLog = kYork + "/logId=\"alarmLog\"";
 const std::string kPort =
     kRack + "/shelfId=\"shelf-1\"/slotNumber=2/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 
-bool exists(const std::string& fdn)
-{
-    return EditorSession::other->call("get", {{"name", fdn}}).contains("result");
-}
-
 void make(const std::string& parent, const std::string& cls, const std::string& naming,
           const std::string& value)
 {

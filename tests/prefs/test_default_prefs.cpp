@@ -286,13 +286,6 @@ std::string search(const char* filter, Widget scope, const char* levels = "")
     return answered([sw] { sw->select_objects_cb(sw->sw_select_button, sw); });
 }
 
-std::vector<std::string> selected_names()
-{
-    std::vector<std::string> out;
-    for (DataObject* o : DataObject::selected_list.items()) out.push_back(o->name);
-    return out;
-}
-
 /* Searches from the root, one row at a time: a refused one (message) shows
  * the dialog and changes nothing, the others select their matches, with
  * every ancestor opened, closed branches included. */

@@ -1,15 +1,18 @@
 /*
  * editor_session.h - the editor's toolkit side connected to a real qx_mis,
- * for the suites that drive its windows in process, and the helpers they
- * share to read widgets and answer the dialogs a command opens.
+ * for the suites that drive its windows and its object tree in process, and
+ * the helpers they share to read widgets and answer the dialogs a command
+ * opens.
  *
  *     struct Commands : qxtest::EditorSession {};   // one server per test program
  *     TEST_F(Commands, X) { ... other->result("get", ...) ... }
+ *     struct Tree : qxtest::TreeSession {};         // and each case from no tree
+ *     TEST_F(Tree, X) { first_tree(...); ... reset_tree(); ... }
  *
- * The suite starts one server, connects the editor to it, registers the
- * event callbacks, and at the end disconnects and frees every object the
- * tests registered (the leak check of the sanitized build wants them gone).
- * Cases are skipped without a display.
+ * The suite starts one server, connects the editor to it (an EditorSession
+ * also registers the editor's event callbacks), and at the end disconnects
+ * and frees every object the tests registered (the leak check of the
+ * sanitized build wants them gone).  Cases are skipped without a display.
  */
 #ifndef TESTS_SUPPORT_EDITOR_SESSION_H
 #define TESTS_SUPPORT_EDITOR_SESSION_H
@@ -19,6 +22,8 @@
 #include <Xm/MessageB.h>
 #include <Xm/Text.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +32,10 @@
 #include "app/connection.h"
 #include "core/globals.h"
 #include "mis_process.h"
+#include "tree/build_tree.h"
+#include "tree/data_object.h"
+#include "tree/natural_order.h"
+#include "tree/selection.h"
 #include "tree/tree_api.h"
 #include "ui/config_win.h"
 #include "ui/dialogs.h"
@@ -144,6 +153,14 @@ inline DataObject* registered(const std::string& fdn, const std::string& parent)
     return o;
 }
 
+/* The names of the selected objects, in the order they were selected. */
+inline std::vector<std::string> selected_names()
+{
+    std::vector<std::string> out;
+    for (DataObject* o : DataObject::selected_list.items()) out.push_back(o->name);
+    return out;
+}
+
 inline void select_only(const std::vector<DataObject*>& objs)
 {
     DataObject::selected_list.clear();
@@ -154,7 +171,16 @@ struct EditorSession : ::testing::Test {
     static inline MisProcess* mis = nullptr;
     static inline Client* other = nullptr; /* a second client of the same server */
 
-    static void SetUpTestSuite()
+    /* Whether the server has fdn, as the second client reads it. */
+    static bool exists(const std::string& fdn)
+    {
+        return other->call("get", {{"name", fdn}}).contains("result");
+    }
+
+    static void SetUpTestSuite() { connect(true); }
+    /* Starts the server and connects the editor, with its event callbacks
+     * when callbacks is true. */
+    static void connect(bool callbacks)
     {
         if (!gui_up()) return;
         mis = new MisProcess;
@@ -162,7 +188,7 @@ struct EditorSession : ::testing::Test {
         other = new Client(mis->port());
         ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10))
             << platform.get_error_string();
-        register_callbacks();
+        if (callbacks) register_callbacks();
     }
     static void TearDownTestSuite()
     {
@@ -178,6 +204,63 @@ struct EditorSession : ::testing::Test {
     {
         if (!gui_up()) GTEST_SKIP() << "no X display";
         ASSERT_TRUE(platform.is_connected());
+    }
+};
+
+/* Each case starts from no tree (dropped as the preferences' rebuild drops
+ * it), with RDN labels, no filter and the FDN order of siblings. */
+struct TreeSession : EditorSession {
+    static void SetUpTestSuite()
+    {
+        connect(false);
+        Platform::def_platform = platform;
+    }
+    static void TearDownTestSuite()
+    {
+        if (gui_up()) reset_tree();
+        natural_order = false;
+        EditorSession::TearDownTestSuite();
+    }
+    void SetUp() override
+    {
+        EditorSession::SetUp();
+        reset_tree();
+        fdn_name = false;
+        natural_order = false;
+        current_filter = nullptr;
+    }
+
+    /* Drops the whole tree as the preferences' rebuild does. */
+    static void reset_tree()
+    {
+        DataObject::selected_list.clear();
+        DataObject::object_list.clear_and_destroy();
+        CurrentCookie++;
+        root = nullptr;
+        check_selected(0);
+        pump_settled();
+    }
+
+    /* Builds the first tree from root_fdn at scope, as the editor's start does. */
+    static void first_tree(const std::string& root_fdn, int scope)
+    {
+        static std::string keep;
+        keep = root_fdn;
+        default_root = const_cast<char*>(keep.c_str());
+        default_scope = scope;
+        build_tree();
+        pump_settled();
+    }
+
+    static bool sensitive(Widget w) { return resource<Boolean>(w, XmNsensitive); }
+
+    /* Names in the byte order of the navigator's rows. */
+    static std::vector<std::string> sorted(std::vector<std::string> v)
+    {
+        std::sort(v.begin(), v.end(), [](const std::string& a, const std::string& b) {
+            return strcmp(a.c_str(), b.c_str()) < 0;
+        });
+        return v;
     }
 };
 

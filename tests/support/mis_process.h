@@ -9,51 +9,22 @@
 // The binary is $QX_MIS_BIN when set, else the one the build made (QX_MIS_BIN_DEFAULT,
 // which linking the qx_test_mis target defines).
 #pragma once
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #ifndef QX_MIS_BIN_DEFAULT
 #define QX_MIS_BIN_DEFAULT "qx_mis"
 #endif
 
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <deque>
-#include <fstream>
-#include <functional>
 #include <memory>
-#include <sstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
-#include <string>
-#include <vector>
+
+#include "child_process.h"
 
 namespace qxtest {
 
 using nlohmann::json;
-
-// A fresh temporary folder, removed with its contents at the end.
-struct TempDir {
-    std::string path;
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qx_test.XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
 
 // Limits on open descriptors for the server's process; 0: those of the test.
 struct FileLimit {
@@ -78,146 +49,6 @@ inline std::string request_line(const json& id, const std::string& method, const
 {
     return request(id, method, params).dump() + "\n";
 }
-
-// Runs args[0] (searched on PATH when it has no slash) in place of this process; only
-// returns, with status 127, when that fails.
-[[noreturn]] inline void exec_args(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-}
-
-// The whole text of a file; "" when it cannot be read.
-inline std::string read_file(const std::string& path)
-{
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-// A loopback TCP connection to port, or -1.
-inline int connect_loopback(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-}
-
-// Appends the process's standard output and errors to path: where a server's log goes.
-inline bool log_to(const std::string& path)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return false;
-    dup2(fd, 1);
-    dup2(fd, 2);
-    return close(fd) == 0;
-}
-
-// Runs args to their end, input on the standard input, the standard output and errors into out;
-// returns the exit status, or -1 when the program did not run or was killed.
-inline int run_program(const std::vector<std::string>& args, const std::string& input,
-                       std::string& out)
-{
-    int in[2], res[2];
-    if (pipe(in) < 0) return -1;
-    if (pipe(res) < 0) {
-        close(in[0]);
-        close(in[1]);
-        return -1;
-    }
-    pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(res[1], 1);
-        dup2(res[1], 2);
-        for (int fd : {in[0], in[1], res[0], res[1]}) close(fd);
-        exec_args(args);
-    }
-    close(in[0]);
-    close(res[1]);
-    signal(SIGPIPE, SIG_IGN);
-    for (size_t off = 0; off < input.size();) {
-        ssize_t w = write(in[1], input.data() + off, input.size() - off);
-        if (w <= 0) break;
-        off += static_cast<size_t>(w);
-    }
-    close(in[1]);
-    char buf[4096];
-    ssize_t n;
-    out.clear();
-    while ((n = read(res[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(res[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A server process a test starts itself, without a shell; killed and reaped with the object.
-class ChildProcess {
-public:
-    ChildProcess() = default;
-    ~ChildProcess() { stop(SIGKILL); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // Sends a signal and waits for the process; returns its wait status. A paused
-    // process is woken first, so that it can act on the signal.
-    int stop(int sig = SIGTERM)
-    {
-        if (pid_ <= 0) return -1;
-        kill(pid_, sig);
-        kill(pid_, SIGCONT);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    void kill_now() { stop(SIGKILL); } // as a crash would
-    void pause()                       // the server stops answering
-    {
-        if (pid_ > 0) kill(pid_, SIGSTOP);
-    }
-    void resume()
-    {
-        if (pid_ > 0) kill(pid_, SIGCONT);
-    }
-    bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-    pid_t pid() const { return pid_; }
-    const std::string& failure() const { return failure_; }
-
-protected:
-    // Forks and runs args; in the child, prepare() runs first (redirections, limits, the
-    // working directory) and a false from it ends the child with status 126.
-    bool spawn(const std::vector<std::string>& args, const std::function<bool()>& prepare)
-    {
-        stop(SIGKILL);
-        pid_ = fork();
-        if (pid_ < 0) return fail(std::string("fork: ") + std::strerror(errno));
-        if (pid_ == 0) {
-            if (prepare && !prepare()) _exit(126);
-            exec_args(args);
-        }
-        return true;
-    }
-    bool fail(const std::string& why)
-    {
-        failure_ = why;
-        return false;
-    }
-
-    pid_t pid_ = -1;
-    std::string failure_;
-};
 
 class MisProcess : public ChildProcess {
 public:
@@ -288,22 +119,7 @@ public:
     const std::string& folder() const { return dir_; }
     std::string log() const { return read_file(dir_ + "/qx_mis.log"); }
 
-    // A loopback port nobody listens on (bound once, then released).
-    static int free_port()
-    {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0) return -1;
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        int port = -1;
-        if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-            port = ntohs(a.sin_port);
-        close(fd);
-        return port;
-    }
+    static int free_port() { return qxtest::free_port(); }
 
 private:
     std::unique_ptr<TempDir> own_; // the folder, when the process made its own

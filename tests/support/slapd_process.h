@@ -13,21 +13,12 @@
 // slapadd; the client tools on PATH.
 #pragma once
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "mis_process.h" // TempDir, ChildProcess, run_program, MisProcess::free_port
+#include "mis_process.h" // child_process.h, and MisProcess for the tests that use both
 
 namespace qxtest {
 
@@ -57,10 +48,12 @@ public:
         empty_folder(db); // mdb's data.mdb and lock.mdb of an earlier start
         if (mkdir(db.c_str(), 0700) < 0 && errno != EEXIST)
             return fail("mkdir " + db + ": " + std::strerror(errno));
-        if (!write_file(dir_ + "/slapd.conf", config(limits), 0600)) return false;
-        if (!write_file(dir_ + "/manager.pw", kManagerPassword, 0600)) return false;
+        for (auto [name, text] : {std::pair{"/slapd.conf", config(limits)},
+                                  {"/manager.pw", std::string(kManagerPassword)},
+                                  {"/data.ldif", ldif}})
+            if (std::string why = write_file(dir_ + name, text, 0600); !why.empty())
+                return fail(why);
         if (!ldif.empty()) {
-            if (!write_file(dir_ + "/data.ldif", ldif, 0600)) return false;
             std::string out;
             int status = run_program(
                 {slapadd(), "-q", "-f", dir_ + "/slapd.conf", "-l", dir_ + "/data.ldif"}, "", out);
@@ -74,10 +67,10 @@ public:
     {
         stop(SIGKILL);
         for (int attempt = 0; attempt < 5; attempt++) {
-            port_ = MisProcess::free_port();
+            port_ = free_port();
             std::string listen = url() + "/ " + ldapi_url();
             if (!tls_cert_.empty()) {
-                tls_port_ = MisProcess::free_port();
+                tls_port_ = free_port();
                 listen += " " + ldaps_url() + "/";
             }
             // -d 0: stays in the foreground, so that the pid is the server's.
@@ -259,29 +252,10 @@ private:
     // Until the port takes a connection, or the process ends.
     bool wait_listening()
     {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < until) {
-            if (waitpid(pid_, nullptr, WNOHANG) != 0) {
-                pid_ = -1;
-                return false;
-            }
-            int fd = connect_loopback(port_);
-            if (fd >= 0) {
-                close(fd);
-                return true;
-            }
-            poll(nullptr, 0, 20); // the next look
-        }
-        return false;
-    }
-
-    bool write_file(const std::string& path, const std::string& text, mode_t mode)
-    {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-        if (fd < 0) return fail("open " + path + ": " + std::strerror(errno));
-        bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        close(fd);
-        return ok || fail("write " + path + ": " + std::strerror(errno));
+        int code = 0, fd = -1;
+        wait_until([&] { return ended(&code) || (fd = connect_loopback(port_)) >= 0; }, 20);
+        if (fd >= 0) close(fd);
+        return fd >= 0;
     }
 
     std::unique_ptr<TempDir> own_;

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tree_session.h" /* first: gtest before the X headers */
-#include "editor_session.h"
+#include "editor_session.h" /* first: gtest before the X headers */
 
 #include "core/event_log.h"
 #include "core/globals.h"
@@ -35,13 +34,6 @@ const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
 const std::string kPort =
     kRack1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"";
 const std::string kLog = kLeeds + "/logId=\"alarmLog\"";
-
-std::vector<std::string> selection()
-{
-    std::vector<std::string> out;
-    for (DataObject* o : DataObject::selected_list.items()) out.push_back(o->name);
-    return out;
-}
 
 /* The objects that have rows, by name, and whether each is open: what a
  * go-to that fails must not change. */
@@ -107,7 +99,7 @@ TEST_F(RowCommands, GoToOpensSelectsAndShows)
                                       "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\""
                                       "/tTPId=\"port-1\"/cTPId=7\n"));
     XtCallCallbacks(main_window->mw_path, XmNactivateCallback, nullptr);
-    EXPECT_EQ(std::vector<std::string>{target}, selection()) << status_text();
+    EXPECT_EQ(std::vector<std::string>{target}, qxtest::selected_names()) << status_text();
     DataObject* obj = find_album_object(target.c_str());
     ASSERT_TRUE(obj && obj->node); /* scrolled into view */
     EXPECT_EQ(obj, find_object(obj->node));
@@ -123,13 +115,13 @@ TEST_F(RowCommands, GoToOpensSelectsAndShows)
 
     /* Another object, with the first still selected: it alone is selected. */
     ASSERT_TRUE(go_to_object(kLog.c_str()));
-    EXPECT_EQ(std::vector<std::string>{kLog}, selection());
+    EXPECT_EQ(std::vector<std::string>{kLog}, qxtest::selected_names());
 }
 
 TEST_F(RowCommands, GoToRefusalsChangeNothing)
 {
     ASSERT_TRUE(go_to_object(kRack1.c_str()));
-    const std::vector<std::string> rows = shown(), selected = selection();
+    const std::vector<std::string> rows = shown(), selected = qxtest::selected_names();
     struct Case {
         std::string typed, says;
     } cases[] = {
@@ -149,7 +141,7 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         const EventLog& log = event_log();
         ASSERT_LT(0u, log.size());
         EXPECT_EQ(c.typed == "   " ? "" : c.typed, log.at(log.size() - 1).object);
-        EXPECT_EQ(selected, selection()) << c.typed;
+        EXPECT_EQ(selected, qxtest::selected_names()) << c.typed;
         EXPECT_EQ(rows, shown()) << c.typed;
     }
 }
@@ -178,13 +170,13 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     selection_busy = true;
     EXPECT_EQ(nullptr, row_menu_for(log));
     selection_busy = false;
-    EXPECT_TRUE(selection().empty());
+    EXPECT_TRUE(qxtest::selected_names().empty());
 
     /* A row outside the selection becomes the whole selection ... */
     add(rack);
     Widget menu = row_menu_for(log);
     ASSERT_NE(nullptr, menu);
-    EXPECT_EQ(std::vector<std::string>{kLog}, selection());
+    EXPECT_EQ(std::vector<std::string>{kLog}, qxtest::selected_names());
     Widget get = XtNameToWidget(menu, "mw_row_get_button");
     Widget create = XtNameToWidget(menu, "mw_row_create_button");
     Widget del = XtNameToWidget(menu, "mw_row_delete_button");
@@ -212,7 +204,7 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
      * the actions of the former object are gone. */
     add(rack);
     menu = row_menu_for(rack);
-    EXPECT_EQ(2u, selection().size());
+    EXPECT_EQ(2u, qxtest::selected_names().size());
     EXPECT_FALSE(sensitive(get));
     EXPECT_FALSE(sensitive(create));
     EXPECT_TRUE(sensitive(del));
