@@ -6,6 +6,7 @@
 
 #include <Xm/Xm.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,62 +48,42 @@ bool DataObject::operator<(const DataObject& o) const
 
 /* ------------------------------------------------------------ DataObjectList */
 
-/* One comparison per probe: the sign of strcmp, with a null name on
- * either side counting as "after" so that it never equals anything, as
- * with the operators. */
-static int compare_names(const char* key, const char* item)
+/* The registry's order: strcmp of the names, an unnamed object after
+ * every named one. */
+static bool entry_less(const DataObject* a, const DataObject* b)
 {
-    if (!key || !item) return 1;
-    return strcmp(key, item);
-}
-
-size_t DataObjectList::search(const DataObject& key, bool& found) const
-{
-    found = false;
-    if (items_.empty()) return 0;
-    long low = 0;
-    long high = (long)items_.size() - 1;
-    while (low < high) {
-        long probe = (low + high) / 2;
-        int c = compare_names(key.name, items_[probe]->name);
-        if (c == 0) {
-            found = true;
-            return (size_t)probe;
-        }
-        if (c < 0) {
-            high = probe - 1;
-            if (high < 0) high = 0;
-        } else {
-            low = probe + 1;
-        }
-    }
-    found = *items_[low] == key;
-    return (size_t)low;
+    if (!a->name) return false;
+    if (!b->name) return true;
+    return strcmp(a->name, b->name) < 0;
 }
 
 void DataObjectList::insert(DataObject* obj)
 {
-    bool found;
-    size_t pos = search(*obj, found);
-    /* After every equal entry, so equal names keep their order of arrival;
-     * otherwise past the entries that sort before the new one. */
-    if (found) {
-        while (pos < items_.size() && *items_[pos] == *obj) pos++;
-    } else {
-        while (pos < items_.size() && *items_[pos] < *obj) pos++;
-    }
-    items_.insert(items_.begin() + (long)pos, obj);
+    /* After every equal entry, so equal names keep their order of arrival. */
+    items_.insert(std::upper_bound(items_.begin(), items_.end(), obj, entry_less), obj);
+}
+
+void DataObjectList::insert_all(std::vector<DataObject*>& objs)
+{
+    if (objs.empty()) return;
+    std::stable_sort(objs.begin(), objs.end(), entry_less);
+    size_t old_size = items_.size();
+    items_.insert(items_.end(), objs.begin(), objs.end());
+    /* Children usually sort after everything registered before them. */
+    if (old_size == 0 || !entry_less(objs.front(), items_[old_size - 1])) return;
+    /* Stable: the entries there before stay ahead of equal new ones. */
+    std::inplace_merge(items_.begin(), items_.begin() + (long)old_size, items_.end(), entry_less);
 }
 
 long DataObjectList::find_first(const char* fdn) const
 {
     if (!fdn) return -1;
-    DataObject key(fdn);
-    bool found;
-    size_t pos = search(key, found);
-    if (!found) return -1;
-    while (pos > 0 && *items_[pos - 1] == key) pos--;
-    return (long)pos;
+    auto it = std::lower_bound(items_.begin(), items_.end(), fdn,
+                               [](const DataObject* entry, const char* key) {
+                                   return entry->name && strcmp(entry->name, key) < 0;
+                               });
+    if (it == items_.end() || !(*it)->name || strcmp((*it)->name, fdn) != 0) return -1;
+    return (long)(it - items_.begin());
 }
 
 bool DataObjectList::remove(DataObject* obj)

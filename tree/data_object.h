@@ -41,13 +41,22 @@
 
 class DataObject;
 
-/* The registry: a vector of DataObject pointers sorted by name.  Owns them. */
+/* The registry: a vector of DataObject pointers sorted by name (objects
+ * without a name, which creators never register, after all others).  Owns
+ * them.  A container's children come by the hundred thousand: insert_all
+ * takes them in one pass, where insert() for each would move the entries
+ * behind it every time. */
 class DataObjectList {
 public:
     DataObjectList() { items_.reserve(64); }
 
     /* Inserts obj after every entry whose name is equal to or less than its own. */
     void insert(DataObject* obj);
+    /* Inserts every object of objs as insert() one after the other would
+     * (equal names in the order of objs, after the equal entries already
+     * there), sorting objs and merging them in: each entry moves at most
+     * once.  objs is left sorted. */
+    void insert_all(std::vector<DataObject*>& objs);
     /* Position of the first entry named like fdn, or -1 (also for a null fdn). */
     long find_first(const char* fdn) const;
     /* Takes out the first entry named like obj; nothing is deleted.  True when
@@ -59,10 +68,6 @@ public:
     void clear_and_destroy();
 
 private:
-    /* Binary search for key (see the comparison rules in data_object.cpp):
-     * the position it found or would go to, and whether the entry there is
-     * equal to it. */
-    size_t search(const DataObject& key, bool& found) const;
     std::vector<DataObject*> items_;
 };
 

@@ -124,28 +124,37 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     Album local = d.album;
     if (depth < 1) return 0;
 
-    /* The walk does not touch obj: a child's derivation waits, and obj may
-     * be removed meanwhile. */
+    /* The children are registered together (this walk does not wait),
+     * then derived in the album's order.  Those walks do not touch obj: a
+     * child's derivation waits, and obj may be removed meanwhile. */
+    std::vector<DataObject*> children;
     for (AlbumImage ai = local.first_image(); ai; ai.next_image()) {
         DataUnit fdn = ai->get_objname();
+        if (fdn.is_empty()) continue;
+        DataObject* child = new DataObject(fdn.str());
+        child->parent_name = strdup(own_name.c_str());
+        children.push_back(child);
+    }
+    std::vector<DataObject*> album_order;
+    if (depth > 1) album_order = children;
+    DataObject::object_list.insert_all(children);
+    /* A child may go during a sibling's wait: each is found again. */
+    std::vector<ObjectRef> refs(album_order.begin(), album_order.end());
+    for (const ObjectRef& ref : refs) {
         if (CurrentCookie != cookie) {
             printf("DEBUG : DataObject::derive()11 : Invalid stack\n");
             return 2;
         }
-        if (fdn.is_empty()) continue;
-        DataObject* child = new DataObject(fdn.str());
-        child->parent_name = strdup(own_name.c_str());
-        DataObject::object_list.insert(child);
-        if (depth > 1) {
-            int result = child->derive(depth - 1, filter);
-            if (CurrentCookie != cookie) {
-                if (result != 2)
-                    printf("DEBUG : DataObject::derive() : Invalid stack %s\n", own_name.c_str());
-                return 2;
-            }
-            /* 2 in the same generation: the child was removed while it
-             * waited; its siblings go on. */
+        DataObject* child = ref.get();
+        if (!child) continue;
+        int result = child->derive(depth - 1, filter);
+        if (CurrentCookie != cookie) {
+            if (result != 2)
+                printf("DEBUG : DataObject::derive() : Invalid stack %s\n", own_name.c_str());
+            return 2;
         }
+        /* 2 in the same generation: the child was removed while it
+         * waited; its siblings go on. */
     }
     /* The children's waits may have seen obj itself removed. */
     if (depth > 1 && !d.ref.get()) return 2;

@@ -51,16 +51,40 @@ static bool name_less(const DataObject* a, const DataObject* b)
 /* Sibling lists that took rows out of order: opening a container adds its
  * children in the server's order, and inserting each in its place would
  * move half the list each time (minutes for 100,000 children).  They are
- * appended instead and sorted once, before the rows are next listed or a
- * sibling is looked for.  A null entry stands for the top level. */
-static std::vector<DataObject*> unsorted;
+ * appended instead and put in order once, before the rows are next listed
+ * or a sibling is looked for.  Each entry names the list (its parent, null
+ * for the top level) and how many of its rows were in order before the
+ * first one out of order came. */
+struct UnsortedSiblings {
+    DataObject* parent;
+    size_t in_order;
+};
+static std::vector<UnsortedSiblings> unsorted;
+
+/* Below this many rows out of order, each is inserted in its place, a few
+ * comparisons and one move of the rows after it; more are sorted and merged
+ * with the rows in order, one pass over the list. */
+static const size_t FEW_OUT_OF_ORDER = 16;
+
+/* Puts list in sibling order, its first in_order rows being in order
+ * already.  Equal names keep the order they were added in. */
+static void order_siblings(std::vector<DataObject*>& list, size_t in_order)
+{
+    if (in_order > list.size()) in_order = 0; /* changed since: all of it */
+    auto mid = list.begin() + (long)in_order;
+    std::stable_sort(mid, list.end(), name_less);
+    if (list.size() - in_order < FEW_OUT_OF_ORDER) {
+        for (auto it = mid; it != list.end(); ++it)
+            std::rotate(std::upper_bound(list.begin(), it, *it, name_less), it, it + 1);
+        return;
+    }
+    std::inplace_merge(list.begin(), mid, list.end(), name_less);
+}
 
 static void sort_siblings()
 {
-    for (DataObject* parent : unsorted) {
-        std::vector<DataObject*>& list = parent ? parent->shown_children : top_rows;
-        std::stable_sort(list.begin(), list.end(), name_less);
-    }
+    for (const UnsortedSiblings& u : unsorted)
+        order_siblings(u.parent ? u.parent->shown_children : top_rows, u.in_order);
     unsorted.clear();
 }
 
@@ -441,8 +465,9 @@ void DataObject::outline_form(int depth)
     if (parent == this || (parent && !parent->shown)) parent = nullptr;
     std::vector<DataObject*>& siblings = parent ? parent->shown_children : top_rows;
     if (sort_on && !siblings.empty() && name_less(this, siblings.back()) &&
-        std::find(unsorted.begin(), unsorted.end(), parent) == unsorted.end())
-        unsorted.push_back(parent);
+        std::none_of(unsorted.begin(), unsorted.end(),
+                     [parent](const UnsortedSiblings& u) { return u.parent == parent; }))
+        unsorted.push_back({parent, siblings.size()});
     siblings.push_back(this);
     shown_parent = parent;
     shown = true;
