@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/globals.h"
+#include "tree/sorted_merge.h"
 
 DataObjectList DataObject::object_list;
 SelectedList DataObject::selected_list;
@@ -31,9 +32,22 @@ DataObject::DataObject(const char* n)
 DataObject::~DataObject()
 {
     free(name);
-    free(parent_name);
     destroy_node();
     /* album goes with the object */
+}
+
+const Album& DataObject::album() const
+{
+    static const Album none;
+    return album_ ? *album_ : none;
+}
+
+void DataObject::set_album(const Album& children)
+{
+    if (album_)
+        *album_ = children;
+    else
+        album_ = std::make_unique<Album>(children);
 }
 
 bool DataObject::operator==(const DataObject& o) const
@@ -63,16 +77,11 @@ void DataObjectList::insert(DataObject* obj)
     items_.insert(std::upper_bound(items_.begin(), items_.end(), obj, entry_less), obj);
 }
 
-void DataObjectList::insert_all(std::vector<DataObject*>& objs)
+void DataObjectList::insert_all(const std::vector<DataObject*>& objs)
 {
-    if (objs.empty()) return;
-    std::stable_sort(objs.begin(), objs.end(), entry_less);
     size_t old_size = items_.size();
     items_.insert(items_.end(), objs.begin(), objs.end());
-    /* Children usually sort after everything registered before them. */
-    if (old_size == 0 || !entry_less(objs.front(), items_[old_size - 1])) return;
-    /* Stable: the entries there before stay ahead of equal new ones. */
-    std::inplace_merge(items_.begin(), items_.begin() + (long)old_size, items_.end(), entry_less);
+    merge_sorted_tail(items_, old_size, entry_less);
 }
 
 long DataObjectList::find_first(const char* fdn) const
@@ -132,12 +141,18 @@ const char* intern_class(const char* name)
     return names.insert(name ? name : "").first->c_str();
 }
 
+const char* intern_name(const char* fdn)
+{
+    static std::set<std::string> names;
+    return names.insert(fdn ? fdn : "").first->c_str();
+}
+
 const char* known_class(DataObject* obj)
 {
     if (!obj || obj->object_class) return obj ? obj->object_class : nullptr;
     DataObject* parent = find_album_object(obj->parent_name);
     if (!parent || !obj->name) return nullptr;
-    DataUnit cls = parent->album.member_class(DataUnit(obj->name));
+    DataUnit cls = parent->album().member_class(DataUnit(obj->name));
     if (cls.is_empty()) return nullptr;
     obj->object_class = intern_class(cls.str());
     return obj->object_class;

@@ -103,8 +103,8 @@ static void derive_finish(Derivation& d, DataObject* obj, bool report = true)
         status_line(text.c_str(), d.shown.c_str());
     }
     obj->derive_state = 2;
-    obj->album = d.album;
-    obj->num_children = obj->album.num_images();
+    obj->set_album(d.album);
+    obj->num_children = obj->album().num_images();
 }
 
 /* The work of derive() once DERIVING is set.  After every wait obj is found
@@ -132,14 +132,13 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         DataUnit fdn = ai->get_objname();
         if (fdn.is_empty()) continue;
         DataObject* child = new DataObject(fdn.str());
-        child->parent_name = strdup(own_name.c_str());
+        child->parent_name = intern_name(own_name.c_str());
         children.push_back(child);
     }
-    std::vector<DataObject*> album_order;
-    if (depth > 1) album_order = children;
     DataObject::object_list.insert_all(children);
+    if (depth < 2) return 0;
     /* A child may go during a sibling's wait: each is found again. */
-    std::vector<ObjectRef> refs(album_order.begin(), album_order.end());
+    std::vector<ObjectRef> refs(children.begin(), children.end());
     for (const ObjectRef& ref : refs) {
         if (CurrentCookie != cookie) {
             printf("DEBUG : DataObject::derive()11 : Invalid stack\n");

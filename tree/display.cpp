@@ -24,6 +24,7 @@
 #include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/natural_order.h"
+#include "tree/sorted_merge.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
 
@@ -61,30 +62,10 @@ struct UnsortedSiblings {
 };
 static std::vector<UnsortedSiblings> unsorted;
 
-/* Below this many rows out of order, each is inserted in its place, a few
- * comparisons and one move of the rows after it; more are sorted and merged
- * with the rows in order, one pass over the list. */
-static const size_t FEW_OUT_OF_ORDER = 16;
-
-/* Puts list in sibling order, its first in_order rows being in order
- * already.  Equal names keep the order they were added in. */
-static void order_siblings(std::vector<DataObject*>& list, size_t in_order)
-{
-    if (in_order > list.size()) in_order = 0; /* changed since: all of it */
-    auto mid = list.begin() + (long)in_order;
-    std::stable_sort(mid, list.end(), name_less);
-    if (list.size() - in_order < FEW_OUT_OF_ORDER) {
-        for (auto it = mid; it != list.end(); ++it)
-            std::rotate(std::upper_bound(list.begin(), it, *it, name_less), it, it + 1);
-        return;
-    }
-    std::inplace_merge(list.begin(), mid, list.end(), name_less);
-}
-
 static void sort_siblings()
 {
     for (const UnsortedSiblings& u : unsorted)
-        order_siblings(u.parent ? u.parent->shown_children : top_rows, u.in_order);
+        merge_sorted_tail(u.parent ? u.parent->shown_children : top_rows, u.in_order, name_less);
     unsorted.clear();
 }
 
@@ -434,7 +415,7 @@ void DataObject::display(int depth)
     }
 
     if (depth > 0 && num_children > 0) {
-        for (AlbumImage ai = album.first_image(); ai; ai.next_image()) {
+        for (AlbumImage ai = album().first_image(); ai; ai.next_image()) {
             DataUnit fdn = ai->get_objname();
             if (fdn.is_empty()) {
                 printf("%s\n", qx_msg(204, "couldn't get objname()"));

@@ -97,7 +97,7 @@ void open_object(DataObject* obj)
     node_batch_begin();
     /* The walk uses its own handle on the set: a rebuild during the walk
      * may delete obj and its album. */
-    Album children = obj->album;
+    Album children = obj->album();
     /* The new children are registered together (the walk does not wait),
      * and shown in the album's order. */
     std::vector<DataObject*> fresh, to_show;
@@ -108,7 +108,7 @@ void open_object(DataObject* obj)
         if (child && child->shown) continue;
         if (!child) {
             child = new DataObject(child_fdn.str());
-            child->parent_name = strdup(fdn.c_str());
+            child->parent_name = intern_name(fdn.c_str());
             fresh.push_back(child);
         }
         to_show.push_back(child);
@@ -231,7 +231,7 @@ static void add_objects(std::vector<std::string>& fdns)
             DataObject*& made = fresh_by_name[name.str()];
             if (!made) {
                 made = new DataObject(name.str());
-                made->parent_name = strdup(parent->name);
+                made->parent_name = intern_name(parent->name);
                 fresh.push_back(made);
             }
             obj = made;

@@ -45,7 +45,7 @@ static std::string child_name(int i)
 static DataObject* make(const std::string& name, const std::string& parent)
 {
     auto* obj = new DataObject(name.c_str());
-    obj->parent_name = strdup(parent.c_str());
+    obj->parent_name = intern_name(parent.c_str());
     return obj;
 }
 

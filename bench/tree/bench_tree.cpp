@@ -166,7 +166,7 @@ static DataObject* show_container_closed(int n)
     reset_tree();
     std::string base = container(n);
     auto* obj = new DataObject(base.c_str());
-    obj->parent_name = strdup("");
+    obj->parent_name = intern_name("");
     DataObject::object_list.insert(obj);
     obj->display(0);
     settle(main_window->mw_navigator);
@@ -205,7 +205,7 @@ static std::string opening_failure(int n)
     if ((long)held == (long)n + 1) return std::string();
     std::string why;
     DataObject* box = find_album_object(container(n).c_str());
-    if (box && box->album.get_error_type() != 0) why = box->album.get_error_string();
+    if (box && box->album().get_error_type() != 0) why = box->album().get_error_string();
     if (!platform.is_connected()) why += why.empty() ? "connection lost" : " (connection lost)";
     if (why.empty()) why = "no error reported";
     return why + "; the registry holds " + std::to_string(held ? held - 1 : 0) + " of " +

@@ -25,7 +25,7 @@ struct Registry : ::testing::Test {
     static DataObject* reg(const char* name)
     {
         auto* obj = new DataObject(name);
-        obj->parent_name = strdup("");
+        obj->parent_name = intern_name("");
         DataObject::object_list.insert(obj);
         return obj;
     }
@@ -167,7 +167,9 @@ TEST_F(Registry, InsertAllMatchesInsertOneByOne)
         {{"/a", "/m", "/m"}, {"/m", "/b", "/zz", "/m", "/a"}}, /* among them, equals too */
         {{"/x"}, {}},
         {{"/n=5", "/n=50"}, {"/n=10", "/n=1", "/n=500", "/n=05"}},
+        {{}, {"/n=120", "/n=05", "/n=139", "/n=120"}}, /* a few among many: filled below */
     };
+    for (int i = 100; i < 140; i++) cases[5].there.push_back("/n=" + std::to_string(i));
     for (const Case& c : cases) {
         /* Each object carries its arrival number as its child count. */
         auto make = [](const std::string& n, int tag) {
@@ -206,7 +208,8 @@ TEST_F(Registry, InsertAllMatchesInsertOneByOne)
 }
 
 /* Rows added out of sibling order are put in order before the rows are
- * listed: a few of them one at a time, many by sorting and merging; equal
+ * listed: a few among many each in its place, many by sorting and merging;
+ * equal
  * names stay in the order they were shown, and a second burst after the
  * rows were listed is ordered again. */
 TEST_F(Registry, SiblingsComeInOrderHoweverTheyArrive)
@@ -221,7 +224,9 @@ TEST_F(Registry, SiblingsComeInOrderHoweverTheyArrive)
         {false, {"z", "y", "x", "w", "v", "u", "t", "s", "r", "q", "p", "o", "n", "m", "l", "k",
                  "j", "i", "h", "g"},
          {"k", "a"}},
+        {true, {}, {"n=120", "n=05", "n=139", "n=120"}}, /* few among many: filled below */
     };
+    for (int i = 100; i < 140; i++) cases[4].first.push_back("n=" + std::to_string(i));
     for (int i = 40; i > 0; i--) cases[2].first.push_back("n=" + std::to_string(i % 25));
     for (int i = 0; i < 30; i++) cases[2].second.push_back("n=" + std::to_string(i * 7 % 31));
     for (const Case& c : cases) {
@@ -232,7 +237,7 @@ TEST_F(Registry, SiblingsComeInOrderHoweverTheyArrive)
         auto show = [&](const std::vector<std::string>& rdns) {
             for (const std::string& rdn : rdns) {
                 auto* obj = new DataObject(("/p/" + rdn).c_str());
-                obj->parent_name = strdup("/p");
+                obj->parent_name = intern_name("/p");
                 DataObject::object_list.insert(obj);
                 obj->display(0);
                 shown.push_back(obj);
