@@ -181,7 +181,7 @@ void DefaultWin::default_ok_cb(Widget w, void*)
 
     std::unique_ptr<DataObject> obj(new DataObject(nullptr));
     obj->name = strdup(fdn.empty() ? "/" : fdn.c_str());
-    obj->parent_name = strdup("");
+    obj->parent_name = intern_name("");
     if (!is_valid_object(obj.get(), objclass.c_str())) {
         /* The dialog and the status line first: the busy cursor stays on
          * and raw events stay off until the user has answered. */

@@ -67,7 +67,7 @@ static bool show_first_tree()
         free(obj->name);
         obj->name = strdup("/");
     }
-    obj->parent_name = strdup("");
+    obj->parent_name = intern_name("");
     if (!show_tree(obj, default_scope)) return false; /* waits */
     if (main_window) main_window->update_edit_menu();
     return true;

@@ -6,6 +6,7 @@
 
 #include <Xm/Xm.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "core/globals.h"
+#include "tree/sorted_merge.h"
 
 DataObjectList DataObject::object_list;
 SelectedList DataObject::selected_list;
@@ -30,9 +32,22 @@ DataObject::DataObject(const char* n)
 DataObject::~DataObject()
 {
     free(name);
-    free(parent_name);
     destroy_node();
     /* album goes with the object */
+}
+
+const Album& DataObject::album() const
+{
+    static const Album none;
+    return album_ ? *album_ : none;
+}
+
+void DataObject::set_album(const Album& children)
+{
+    if (album_)
+        *album_ = children;
+    else
+        album_ = std::make_unique<Album>(children);
 }
 
 bool DataObject::operator==(const DataObject& o) const
@@ -47,62 +62,37 @@ bool DataObject::operator<(const DataObject& o) const
 
 /* ------------------------------------------------------------ DataObjectList */
 
-/* One comparison per probe: the sign of strcmp, with a null name on
- * either side counting as "after" so that it never equals anything, as
- * with the operators. */
-static int compare_names(const char* key, const char* item)
+/* The registry's order: strcmp of the names, an unnamed object after
+ * every named one. */
+static bool entry_less(const DataObject* a, const DataObject* b)
 {
-    if (!key || !item) return 1;
-    return strcmp(key, item);
-}
-
-size_t DataObjectList::search(const DataObject& key, bool& found) const
-{
-    found = false;
-    if (items_.empty()) return 0;
-    long low = 0;
-    long high = (long)items_.size() - 1;
-    while (low < high) {
-        long probe = (low + high) / 2;
-        int c = compare_names(key.name, items_[probe]->name);
-        if (c == 0) {
-            found = true;
-            return (size_t)probe;
-        }
-        if (c < 0) {
-            high = probe - 1;
-            if (high < 0) high = 0;
-        } else {
-            low = probe + 1;
-        }
-    }
-    found = *items_[low] == key;
-    return (size_t)low;
+    if (!a->name) return false;
+    if (!b->name) return true;
+    return strcmp(a->name, b->name) < 0;
 }
 
 void DataObjectList::insert(DataObject* obj)
 {
-    bool found;
-    size_t pos = search(*obj, found);
-    /* After every equal entry, so equal names keep their order of arrival;
-     * otherwise past the entries that sort before the new one. */
-    if (found) {
-        while (pos < items_.size() && *items_[pos] == *obj) pos++;
-    } else {
-        while (pos < items_.size() && *items_[pos] < *obj) pos++;
-    }
-    items_.insert(items_.begin() + (long)pos, obj);
+    /* After every equal entry, so equal names keep their order of arrival. */
+    items_.insert(std::upper_bound(items_.begin(), items_.end(), obj, entry_less), obj);
+}
+
+void DataObjectList::insert_all(const std::vector<DataObject*>& objs)
+{
+    size_t old_size = items_.size();
+    items_.insert(items_.end(), objs.begin(), objs.end());
+    merge_sorted_tail(items_, old_size, entry_less);
 }
 
 long DataObjectList::find_first(const char* fdn) const
 {
     if (!fdn) return -1;
-    DataObject key(fdn);
-    bool found;
-    size_t pos = search(key, found);
-    if (!found) return -1;
-    while (pos > 0 && *items_[pos - 1] == key) pos--;
-    return (long)pos;
+    auto it = std::lower_bound(items_.begin(), items_.end(), fdn,
+                               [](const DataObject* entry, const char* key) {
+                                   return entry->name && strcmp(entry->name, key) < 0;
+                               });
+    if (it == items_.end() || !(*it)->name || strcmp((*it)->name, fdn) != 0) return -1;
+    return (long)(it - items_.begin());
 }
 
 bool DataObjectList::remove(DataObject* obj)
@@ -151,12 +141,18 @@ const char* intern_class(const char* name)
     return names.insert(name ? name : "").first->c_str();
 }
 
+const char* intern_name(const char* fdn)
+{
+    static std::set<std::string> names;
+    return names.insert(fdn ? fdn : "").first->c_str();
+}
+
 const char* known_class(DataObject* obj)
 {
     if (!obj || obj->object_class) return obj ? obj->object_class : nullptr;
     DataObject* parent = find_album_object(obj->parent_name);
     if (!parent || !obj->name) return nullptr;
-    DataUnit cls = parent->album.member_class(DataUnit(obj->name));
+    DataUnit cls = parent->album().member_class(DataUnit(obj->name));
     if (cls.is_empty()) return nullptr;
     obj->object_class = intern_class(cls.str());
     return obj->object_class;

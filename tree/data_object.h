@@ -41,13 +41,22 @@
 
 class DataObject;
 
-/* The registry: a vector of DataObject pointers sorted by name.  Owns them. */
+/* The registry: a vector of DataObject pointers sorted by name (objects
+ * without a name, which creators never register, after all others).  Owns
+ * them.  A container's children come by the hundred thousand: insert_all
+ * takes them in one pass, where insert() for each would move the entries
+ * behind it every time. */
 class DataObjectList {
 public:
     DataObjectList() { items_.reserve(64); }
 
     /* Inserts obj after every entry whose name is equal to or less than its own. */
     void insert(DataObject* obj);
+    /* Inserts every object of objs as insert() one after the other would
+     * (equal names in the order of objs, after the equal entries already
+     * there), sorting them and merging them in: each entry moves at most
+     * once. */
+    void insert_all(const std::vector<DataObject*>& objs);
     /* Position of the first entry named like fdn, or -1 (also for a null fdn). */
     long find_first(const char* fdn) const;
     /* Takes out the first entry named like obj; nothing is deleted.  True when
@@ -59,10 +68,6 @@ public:
     void clear_and_destroy();
 
 private:
-    /* Binary search for key (see the comparison rules in data_object.cpp):
-     * the position it found or would go to, and whether the entry there is
-     * equal to it. */
-    size_t search(const DataObject& key, bool& found) const;
     std::vector<DataObject*> items_;
 };
 
@@ -119,13 +124,14 @@ public:
     void horizontal_form(int depth);
 
     char* name;                      /* FDN as the server writes it; owned; sort key */
-    char* parent_name;               /* FDN of the parent, "" for the root; owned */
+    const char* parent_name;         /* FDN of the parent, "" for the root; from
+                                      * intern_name, shared by the siblings */
     Widget node;                     /* the navigator's row widget showing this object
                                       * while its row is in view, else null; the
                                       * navigator owns the widget and rebinds it */
     int num_children;                /* -1 never derived, else the known children */
     bool selected;                   /* true exactly while in selected_list */
-    Album album;                     /* direct children of the last derivation */
+
     XiHierarchyNodeState node_state; /* 0 none recorded, 1 open, 2 closed */
     unsigned int flags;              /* DERIVING while derive() runs */
     int derive_state;                /* 0 never, 1 started, 2 returned */
@@ -142,6 +148,11 @@ public:
 
     enum { DERIVING = 1 };
 
+    /* The direct children of the last derivation; an empty album before
+     * the first.  A container's leaves are never derived and carry none. */
+    const Album& album() const;
+    void set_album(const Album& children);
+
     /* Takes this object's row, and the rows of its shown descendants, out of
      * the navigator; clears node. */
     void destroy_node();
@@ -151,11 +162,17 @@ public:
 
     static DataObjectList object_list;
     static SelectedList selected_list;
+
+private:
+    std::unique_ptr<Album> album_; /* null until derived */
 };
 
 /* One copy of each class name for all objects of the class: a container
  * may hold 100,000 children of one class.  Never null. */
 const char* intern_class(const char* name);
+/* One copy of each parent's FDN for all its children (null: ""); kept
+ * for the run, as the parents are few.  Never null. */
+const char* intern_name(const char* fdn);
 
 /* The class of obj: kept, or taken from its parent's album, which received
  * each member's class with the derivation or the creation report; null

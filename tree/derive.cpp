@@ -103,8 +103,8 @@ static void derive_finish(Derivation& d, DataObject* obj, bool report = true)
         status_line(text.c_str(), d.shown.c_str());
     }
     obj->derive_state = 2;
-    obj->album = d.album;
-    obj->num_children = obj->album.num_images();
+    obj->set_album(d.album);
+    obj->num_children = obj->album().num_images();
 }
 
 /* The work of derive() once DERIVING is set.  After every wait obj is found
@@ -124,28 +124,36 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     Album local = d.album;
     if (depth < 1) return 0;
 
-    /* The walk does not touch obj: a child's derivation waits, and obj may
-     * be removed meanwhile. */
+    /* The children are registered together (this walk does not wait),
+     * then derived in the album's order.  Those walks do not touch obj: a
+     * child's derivation waits, and obj may be removed meanwhile. */
+    std::vector<DataObject*> children;
     for (AlbumImage ai = local.first_image(); ai; ai.next_image()) {
         DataUnit fdn = ai->get_objname();
+        if (fdn.is_empty()) continue;
+        DataObject* child = new DataObject(fdn.str());
+        child->parent_name = intern_name(own_name.c_str());
+        children.push_back(child);
+    }
+    DataObject::object_list.insert_all(children);
+    if (depth < 2) return 0;
+    /* A child may go during a sibling's wait: each is found again. */
+    std::vector<ObjectRef> refs(children.begin(), children.end());
+    for (const ObjectRef& ref : refs) {
         if (CurrentCookie != cookie) {
             printf("DEBUG : DataObject::derive()11 : Invalid stack\n");
             return 2;
         }
-        if (fdn.is_empty()) continue;
-        DataObject* child = new DataObject(fdn.str());
-        child->parent_name = strdup(own_name.c_str());
-        DataObject::object_list.insert(child);
-        if (depth > 1) {
-            int result = child->derive(depth - 1, filter);
-            if (CurrentCookie != cookie) {
-                if (result != 2)
-                    printf("DEBUG : DataObject::derive() : Invalid stack %s\n", own_name.c_str());
-                return 2;
-            }
-            /* 2 in the same generation: the child was removed while it
-             * waited; its siblings go on. */
+        DataObject* child = ref.get();
+        if (!child) continue;
+        int result = child->derive(depth - 1, filter);
+        if (CurrentCookie != cookie) {
+            if (result != 2)
+                printf("DEBUG : DataObject::derive() : Invalid stack %s\n", own_name.c_str());
+            return 2;
         }
+        /* 2 in the same generation: the child was removed while it
+         * waited; its siblings go on. */
     }
     /* The children's waits may have seen obj itself removed. */
     if (depth > 1 && !d.ref.get()) return 2;

@@ -24,6 +24,7 @@
 #include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/natural_order.h"
+#include "tree/sorted_merge.h"
 #include "tree/navigator.h"
 #include "ui/main_win.h"
 
@@ -51,16 +52,20 @@ static bool name_less(const DataObject* a, const DataObject* b)
 /* Sibling lists that took rows out of order: opening a container adds its
  * children in the server's order, and inserting each in its place would
  * move half the list each time (minutes for 100,000 children).  They are
- * appended instead and sorted once, before the rows are next listed or a
- * sibling is looked for.  A null entry stands for the top level. */
-static std::vector<DataObject*> unsorted;
+ * appended instead and put in order once, before the rows are next listed
+ * or a sibling is looked for.  Each entry names the list (its parent, null
+ * for the top level) and how many of its rows were in order before the
+ * first one out of order came. */
+struct UnsortedSiblings {
+    DataObject* parent;
+    size_t in_order;
+};
+static std::vector<UnsortedSiblings> unsorted;
 
 static void sort_siblings()
 {
-    for (DataObject* parent : unsorted) {
-        std::vector<DataObject*>& list = parent ? parent->shown_children : top_rows;
-        std::stable_sort(list.begin(), list.end(), name_less);
-    }
+    for (const UnsortedSiblings& u : unsorted)
+        merge_sorted_tail(u.parent ? u.parent->shown_children : top_rows, u.in_order, name_less);
     unsorted.clear();
 }
 
@@ -410,7 +415,7 @@ void DataObject::display(int depth)
     }
 
     if (depth > 0 && num_children > 0) {
-        for (AlbumImage ai = album.first_image(); ai; ai.next_image()) {
+        for (AlbumImage ai = album().first_image(); ai; ai.next_image()) {
             DataUnit fdn = ai->get_objname();
             if (fdn.is_empty()) {
                 printf("%s\n", qx_msg(204, "couldn't get objname()"));
@@ -441,8 +446,9 @@ void DataObject::outline_form(int depth)
     if (parent == this || (parent && !parent->shown)) parent = nullptr;
     std::vector<DataObject*>& siblings = parent ? parent->shown_children : top_rows;
     if (sort_on && !siblings.empty() && name_less(this, siblings.back()) &&
-        std::find(unsorted.begin(), unsorted.end(), parent) == unsorted.end())
-        unsorted.push_back(parent);
+        std::none_of(unsorted.begin(), unsorted.end(),
+                     [parent](const UnsortedSiblings& u) { return u.parent == parent; }))
+        unsorted.push_back({parent, siblings.size()});
     siblings.push_back(this);
     shown_parent = parent;
     shown = true;

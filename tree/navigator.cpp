@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -96,7 +97,10 @@ void open_object(DataObject* obj)
     node_batch_begin();
     /* The walk uses its own handle on the set: a rebuild during the walk
      * may delete obj and its album. */
-    Album children = obj->album;
+    Album children = obj->album();
+    /* The new children are registered together (the walk does not wait),
+     * and shown in the album's order. */
+    std::vector<DataObject*> fresh, to_show;
     for (AlbumImage ai = children.first_image(); ai; ai.next_image()) {
         DataUnit child_fdn = ai->get_objname();
         if (child_fdn.is_empty()) continue;
@@ -104,16 +108,14 @@ void open_object(DataObject* obj)
         if (child && child->shown) continue;
         if (!child) {
             child = new DataObject(child_fdn.str());
-            child->parent_name = strdup(fdn.c_str());
-            DataObject::object_list.insert(child);
-            if (CurrentCookie != cookie) {
-                printf("DEBUG : DataObject::derive() : Invalid stack node_state %s\n", child->name);
-                fflush(stdout);
-                break;
-            }
+            child->parent_name = intern_name(fdn.c_str());
+            fresh.push_back(child);
         }
-        child->display(0);
+        to_show.push_back(child);
     }
+    DataObject::object_list.insert_all(fresh);
+    if (CurrentCookie == cookie)
+        for (DataObject* child : to_show) child->display(0);
     node_batch_end();
 }
 
@@ -205,6 +207,9 @@ static void add_objects(std::vector<std::string>& fdns)
     std::vector<DataObject*> objs;
     std::vector<std::string> parent_names;
     std::set<DataObject*> taken;
+    /* The objects made here, registered together after the walk. */
+    std::vector<DataObject*> fresh;
+    std::map<std::string, DataObject*> fresh_by_name;
     for (const std::string& fdn : fdns) {
         /* The album that holds the new object is its parent's, whose
          * nickname names the parent.  These look at what the library
@@ -223,14 +228,19 @@ static void add_objects(std::vector<std::string>& fdns)
          * the album took this one in before the report was handled. */
         DataObject* obj = find_album_object(name.str());
         if (!obj) {
-            obj = new DataObject(name.str());
-            obj->parent_name = strdup(parent->name);
-            DataObject::object_list.insert(obj);
+            DataObject*& made = fresh_by_name[name.str()];
+            if (!made) {
+                made = new DataObject(name.str());
+                made->parent_name = intern_name(parent->name);
+                fresh.push_back(made);
+            }
+            obj = made;
         }
         if (!taken.insert(obj).second) continue; /* reported twice */
         objs.push_back(obj);
         parent_names.push_back(parent->name);
     }
+    DataObject::object_list.insert_all(fresh);
     if (objs.empty()) return;
 
     /* The derivations wait.  Meanwhile the tree may be rebuilt, objects

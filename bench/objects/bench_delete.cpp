@@ -92,7 +92,7 @@ static DataObject* show_open(int r)
     CurrentCookie++;
     settle();
     auto* obj = new DataObject(container(r).c_str());
-    obj->parent_name = strdup("/systemId=\"bench\"");
+    obj->parent_name = intern_name("/systemId=\"bench\"");
     DataObject::object_list.insert(obj);
     obj->display(0);
     settle();

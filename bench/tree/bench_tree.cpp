@@ -75,6 +75,7 @@ static void settle(Widget outline);
 
 /* What one size measured, for the goals at the end. */
 struct Figures {
+    std::string failure; /* why the opening failed; empty when it did not */
     double library = 0, editor = 0, drop = -1, close = -1, reopen = -1;
     double created_per_s = -1, deleted_per_s = -1;
     long heap = 0;
@@ -137,6 +138,9 @@ static void settle(Widget outline)
     }
 }
 
+/* The time the library alone takes to derive the container of n children
+ * and read every name, in ms; -1 when the derivation failed or names are
+ * missing, with the reason printed. */
 static double library_alone(int n)
 {
     std::string derivation = container(n) + "/*";
@@ -146,13 +150,14 @@ static double library_alone(int n)
     /* The editor is timed on a trimmed heap too: both pay for fresh pages. */
     malloc_trim(0);
     auto t = Clock::now();
-    if (!album.derive(60)) printf("library: %s\n", album.get_error_string());
+    bool derived = album.derive(60);
+    if (!derived) printf("library: %s\n", album.get_error_string());
     size_t names = 0;
     for (AlbumImage ai = album.first_image(); ai; ai.next_image())
         names += ai->get_objname().length() > 0;
     double ms = ms_since(t);
     if ((int)names != n) printf("library: %zu of %d names\n", names, n);
-    return ms;
+    return derived && (int)names == n ? ms : -1;
 }
 
 /* A fresh tree of the container of n children alone, closed. */
@@ -161,7 +166,7 @@ static DataObject* show_container_closed(int n)
     reset_tree();
     std::string base = container(n);
     auto* obj = new DataObject(base.c_str());
-    obj->parent_name = strdup("");
+    obj->parent_name = intern_name("");
     DataObject::object_list.insert(obj);
     obj->display(0);
     settle(main_window->mw_navigator);
@@ -189,6 +194,22 @@ static double open_container(int n, double& cb_ms, long& heap_per_child)
     double ms = ms_since(t);
     heap_per_child = ((long)mallinfo2().uordblks - (long)heap0) / n;
     return ms;
+}
+
+/* Why the last opening of the container of n children did not show all of
+ * them, or "" when it did: the derivation's error, a lost connection or
+ * the count of children the registry holds. */
+static std::string opening_failure(int n)
+{
+    size_t held = DataObject::object_list.entries();
+    if ((long)held == (long)n + 1) return std::string();
+    std::string why;
+    DataObject* box = find_album_object(container(n).c_str());
+    if (box && box->album().get_error_type() != 0) why = box->album().get_error_string();
+    if (!platform.is_connected()) why += why.empty() ? "connection lost" : " (connection lost)";
+    if (why.empty()) why = "no error reported";
+    return why + "; the registry holds " + std::to_string(held ? held - 1 : 0) + " of " +
+           std::to_string(n) + " children";
 }
 
 /* The same opening with no navigator: derivation, DataObjects, registry and
@@ -299,7 +320,7 @@ static void user_actions(int n)
     Widget outline = main_window->mw_navigator;
     XSetInputFocus(display, XtWindow(main_window->shell()), RevertToParent, CurrentTime);
     settle(outline);
-    DataObject* obj = DataObject::object_list.at(1);
+    DataObject* obj = DataObject::object_list.entries() > 1 ? DataObject::object_list.at(1) : nullptr;
     DataObject* box = find_album_object(container(n).c_str());
     XmPushButtonCallbackStruct cbs = {};
     cbs.reason = XmCR_ACTIVATE;
@@ -307,11 +328,16 @@ static void user_actions(int n)
     double ms[4];
     for (int step = 0; step < 4; step++) {
         auto t = Clock::now();
+        DataObject* target = step < 2 ? obj : box;
+        show_object_row(target);
+        if (!target || !target->node) {
+            printf("  the user's actions: row %s has no widget in view; not measured\n",
+                   target && target->name ? target->name : "-");
+            return;
+        }
         if (step < 2) {
-            show_object_row(obj);
             XtCallCallbacks(obj->node, XmNactivateCallback, &cbs);
         } else {
-            show_object_row(box);
             Widget folder = XiHierarchyNode(box->node)->hierarchy.open_close_button;
             XtCallCallbacks(folder, XmNactivateCallback, nullptr);
         }
@@ -402,6 +428,10 @@ static void print_goals()
         auto line = [](const std::string& what, const char* want, const std::string& got) {
             printf("%-58s %-14s %s\n", what.c_str(), want, got.c_str());
         };
+        if (!f.failure.empty()) {
+            line("open " + size + " children", "all shown", "FAILED: " + f.failure);
+            continue;
+        }
         line("open " + size + " children: editor / library alone", "<= 2.0",
              figure(f.editor / f.library, 2) + " (" + figure(f.editor, 0) + " / " +
                  figure(f.library, 0) + " ms)");
@@ -488,19 +518,35 @@ int main(int argc, char** argv)
     XtRealizeWidget(main_window->shell());
     pump_for(0.3);
 
+    int failures = 0;
     for (int n : sizes) {
+        if (!platform.is_connected()) {
+            printf("open %5d children: not measured, the connection to the server is lost\n", n);
+            figures[n].failure = "not measured";
+            failures++;
+            continue;
+        }
         double best_lib = 1e9, best_ed = 1e9;
         long heap_per_object = 0;
-        for (int round = 0; round < rounds; round++) {
-            best_lib = std::min(best_lib, library_alone(n));
+        std::string failure;
+        for (int round = 0; round < rounds && failure.empty(); round++) {
+            double lib = library_alone(n);
+            if (lib >= 0) best_lib = std::min(best_lib, lib);
             double cb_ms = 0;
             double ms = open_container(n, cb_ms, heap_per_object);
             best_ed = std::min(best_ed, ms);
             if (round == 0)
                 printf("  (round 1: callback returned after %.0f ms, rows placed after %.0f ms)\n",
                        cb_ms, ms);
-            if ((long)DataObject::object_list.entries() != n + 1)
-                printf("  registry holds %zu objects\n", DataObject::object_list.entries());
+            failure = opening_failure(n);
+        }
+        if (!failure.empty()) {
+            /* Nothing more to measure on a container that is not open. */
+            printf("open %5d children: FAILED: %s\n", n, failure.c_str());
+            figures[n].failure = failure;
+            failures++;
+            reset_tree();
+            continue;
         }
         printf("open %5d children: editor %7.1f ms, library alone %6.1f ms, ratio %.1f; "
                "client heap %ld bytes per child\n",
@@ -510,18 +556,25 @@ int main(int argc, char** argv)
         figures[n].heap = heap_per_object;
         figures[n].drop = drop_tree();
         printf("  (dropping that tree takes %.0f ms)\n", figures[n].drop);
-        if (!open_only) {
-            double cb_ms = 0;
-            long heap = 0;
-            open_container(n, cb_ms, heap);
+        if (open_only) continue;
+        double cb_ms = 0;
+        long heap = 0;
+        open_container(n, cb_ms, heap);
+        failure = opening_failure(n);
+        if (!failure.empty()) {
+            printf("  opening it again FAILED: %s\n", failure.c_str());
+            figures[n].failure = "the second opening: " + failure;
+            failures++;
+            reset_tree();
+            continue;
         }
-        if (!open_only) after_opening(mis.port(), n, best_lib);
+        after_opening(mis.port(), n, best_lib);
     }
-    if (shot) screenshot(*std::max_element(sizes.begin(), sizes.end()), shot);
+    if (shot && failures == 0) screenshot(*std::max_element(sizes.begin(), sizes.end()), shot);
     reset_tree();
     print_goals();
     platform.disconnect();
     std::string rm = std::string("rm -rf '") + tmpl + "'";
     if (system(rm.c_str()) != 0) return 1;
-    return 0;
+    return failures > 0 ? 1 : 0;
 }

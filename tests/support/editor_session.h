@@ -148,7 +148,7 @@ inline DataObject* registered(const std::string& fdn, const std::string& parent)
 {
     if (DataObject* known = find_album_object(fdn.c_str())) return known;
     auto* o = new DataObject(fdn.c_str());
-    o->parent_name = strdup(parent.c_str());
+    o->parent_name = intern_name(parent.c_str());
     DataObject::object_list.insert(o);
     return o;
 }

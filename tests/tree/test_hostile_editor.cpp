@@ -50,7 +50,7 @@ TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
     setup_raw_events(true);
 
     auto* obj = new DataObject("/systemId=\"x\"");
-    obj->parent_name = strdup("/");
+    obj->parent_name = intern_name("/");
     DataObject::object_list.insert(obj);
     EXPECT_EQ(0, obj->derive(0, nullptr));
     std::string status = status_text();

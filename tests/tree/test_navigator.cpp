@@ -144,7 +144,7 @@ void click(DataObject* obj, int count = 1)
 DataObject* registered(const char* fdn, const char* parent)
 {
     auto* o = new DataObject(fdn);
-    o->parent_name = strdup(parent);
+    o->parent_name = intern_name(parent);
     DataObject::object_list.insert(o);
     return o;
 }

@@ -4,12 +4,14 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/globals.h"
 #include "tree/data_object.h"
+#include "tree/natural_order.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ struct Registry : ::testing::Test {
     static DataObject* reg(const char* name)
     {
         auto* obj = new DataObject(name);
-        obj->parent_name = strdup("");
+        obj->parent_name = intern_name("");
         DataObject::object_list.insert(obj);
         return obj;
     }
@@ -149,6 +151,111 @@ TEST_F(Registry, ObjectRefFindsTheSameObjectOnly)
     EXPECT_EQ(nullptr, to_kept.get());
     EXPECT_EQ(nullptr, to_own.get());
     EXPECT_EQ(nullptr, ObjectRef().get());
+}
+
+/* Registering many objects at once ends as registering them one by one:
+ * byte order, equal names after those there before and in the order
+ * given; whether the new ones sort after every entry or among them. */
+TEST_F(Registry, InsertAllMatchesInsertOneByOne)
+{
+    using V = std::vector<std::string>;
+    struct Case {
+        V there, added;
+    } cases[] = {
+        {{}, {"/b", "/a", "/b", "/c"}},
+        {{"/a", "/m"}, {"/z", "/y", "/z"}},               /* all after the entries there */
+        {{"/a", "/m", "/m"}, {"/m", "/b", "/zz", "/m", "/a"}}, /* among them, equals too */
+        {{"/x"}, {}},
+        {{"/n=5", "/n=50"}, {"/n=10", "/n=1", "/n=500", "/n=05"}},
+        {{}, {"/n=120", "/n=05", "/n=139", "/n=120"}}, /* a few among many: filled below */
+    };
+    for (int i = 100; i < 140; i++) cases[5].there.push_back("/n=" + std::to_string(i));
+    for (const Case& c : cases) {
+        /* Each object carries its arrival number as its child count. */
+        auto make = [](const std::string& n, int tag) {
+            auto* obj = new DataObject(n.c_str());
+            obj->num_children = tag;
+            return obj;
+        };
+        auto listed = [](const DataObjectList& list) {
+            std::vector<std::pair<std::string, int>> out;
+            for (size_t i = 0; i < list.entries(); i++)
+                out.emplace_back(list.at(i)->name, list.at(i)->num_children);
+            return out;
+        };
+        DataObjectList one_by_one, together;
+        std::vector<DataObject*> batch;
+        int tag = 0;
+        for (const std::string& n : c.there) {
+            one_by_one.insert(make(n, tag));
+            together.insert(make(n, tag++));
+        }
+        for (const std::string& n : c.added) {
+            one_by_one.insert(make(n, tag));
+            batch.push_back(make(n, tag++));
+        }
+        together.insert_all(batch);
+        EXPECT_EQ(listed(one_by_one), listed(together)) << c.there.size() << "+" << c.added.size();
+        for (const auto& [n, t] : listed(together)) {
+            long at = together.find_first(n.c_str());
+            ASSERT_GE(at, 0) << n;
+            EXPECT_STREQ(n.c_str(), together.at((size_t)at)->name);
+            EXPECT_TRUE(at == 0 || strcmp(together.at((size_t)at - 1)->name, n.c_str()) < 0);
+        }
+        for (size_t i = 0; i < one_by_one.entries(); i++) delete one_by_one.at(i);
+        for (size_t i = 0; i < together.entries(); i++) delete together.at(i);
+    }
+}
+
+/* Rows added out of sibling order are put in order before the rows are
+ * listed: a few among many each in its place, many by sorting and merging;
+ * equal
+ * names stay in the order they were shown, and a second burst after the
+ * rows were listed is ordered again. */
+TEST_F(Registry, SiblingsComeInOrderHoweverTheyArrive)
+{
+    struct Case {
+        bool natural;
+        std::vector<std::string> first, second; /* RDNs shown, then listed, then more */
+    } cases[] = {
+        {false, {"a", "c", "e", "b", "d"}, {"a", "f", "0"}},
+        {true, {"n=1", "n=2", "n=10", "n=3"}, {}},
+        {true, {}, {}}, /* filled below: many out of order */
+        {false, {"z", "y", "x", "w", "v", "u", "t", "s", "r", "q", "p", "o", "n", "m", "l", "k",
+                 "j", "i", "h", "g"},
+         {"k", "a"}},
+        {true, {}, {"n=120", "n=05", "n=139", "n=120"}}, /* few among many: filled below */
+    };
+    for (int i = 100; i < 140; i++) cases[4].first.push_back("n=" + std::to_string(i));
+    for (int i = 40; i > 0; i--) cases[2].first.push_back("n=" + std::to_string(i % 25));
+    for (int i = 0; i < 30; i++) cases[2].second.push_back("n=" + std::to_string(i * 7 % 31));
+    for (const Case& c : cases) {
+        natural_order = c.natural;
+        DataObject* parent = reg("/p");
+        parent->display(1);
+        std::vector<DataObject*> shown;
+        auto show = [&](const std::vector<std::string>& rdns) {
+            for (const std::string& rdn : rdns) {
+                auto* obj = new DataObject(("/p/" + rdn).c_str());
+                obj->parent_name = intern_name("/p");
+                DataObject::object_list.insert(obj);
+                obj->display(0);
+                shown.push_back(obj);
+            }
+            std::vector<DataObject*> want = shown;
+            std::stable_sort(want.begin(), want.end(), [&](DataObject* a, DataObject* b) {
+                return c.natural ? natural_compare(a->name, b->name) < 0
+                                 : strcmp(a->name, b->name) < 0;
+            });
+            ASSERT_EQ(want.size() + 1, row_count());
+            for (size_t row = 0; row < want.size(); row++)
+                EXPECT_EQ(want[row], row_object(row + 1)) << row << " " << want[row]->name;
+        };
+        show(c.first);
+        show(c.second);
+        DataObject::object_list.clear_and_destroy();
+    }
+    natural_order = false;
 }
 
 TEST(DerivationTexts, StringsNicknamesAndLabels)

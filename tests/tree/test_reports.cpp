@@ -194,7 +194,7 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
     /* Derived but closed, as selecting it leaves it. */
     ASSERT_EQ(0, harrogate->derive(0, nullptr));
     std::vector<std::string> expected;
-    for (AlbumImage ai = harrogate->album.first_image(); ai; ai.next_image())
+    for (AlbumImage ai = harrogate->album().first_image(); ai; ai.next_image())
         expected.push_back(ai->get_objname().str());
 
     /* Two creations; the server stops once it has answered them. */
