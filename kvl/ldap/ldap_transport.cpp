@@ -14,7 +14,9 @@
  *              structural class only, in pages (Simple Paged Results) so
  *              that a container larger than the server's size limit opens
  *              completely; "/" is the root DSE, whose children are the
- *              naming contexts
+ *              naming contexts; referral and alias entries are members like
+ *              any other (ManageDsaIT on every search, aliases never
+ *              dereferenced)
  *   search     a search below the base (subordinate scope), in pages
  *   syntax, blank, getObjectClass on the repository object
  *              answered from the subschema read at connect
@@ -22,7 +24,8 @@
  *              content synchronization (RFC 4533): one refreshAndPersist
  *              search per naming context, started at connect; its changes
  *              become OBJECT_CREATED / OBJECT_DESTROYED for the tracked
- *              albums of the parent, ATTR_CHANGED for tracked entries
+ *              albums of the parent (an album with a filter asks the server
+ *              whether the entry matches it), ATTR_CHANGED for tracked entries
  * Writing (set, create, delete) and actions are refused: not built yet.
  * Result codes come back as the LDAP result name and the server's text.
  */
@@ -371,6 +374,7 @@ struct LdapTransport : KvlTransport {
     void checked(PlatformImpl& plat, const Op& op, bool matches);
     /* Counts the answer to a check: true when no later change of its entry asked again. */
     bool check_current(const Op& op);
+    bool manage_dsa_it = false; /* the server offers ManageDsaIT */
     void reread(PlatformImpl& plat, const std::string& fdn, bool report_changes);
     void compare(PlatformImpl& plat, const std::string& fdn, LDAPMessage* entry, bool report);
     void tell_unfollowed(PlatformImpl& plat);
@@ -628,7 +632,7 @@ void LdapTransport::reread(PlatformImpl& plat, const std::string& fdn, bool repo
     Op op;
     op.kind = Op::WATCH_READ;
     op.base = dn;
-    op.attrs = {"*"};
+    op.attrs = {"*", "ref"};
     op.result = json{{"fdn", fdn}};
     op.got_entry = report_changes;
     start_search(plat, std::move(op), why);
@@ -760,7 +764,7 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
     for (std::string& a : op.attrs) attrs.push_back(&a[0]);
     attrs.push_back(nullptr);
     LDAPControl* page = nullptr;
-    LDAPControl* ctrls[2] = {nullptr, nullptr};
+    LDAPControl* ctrls[3] = {nullptr, nullptr, nullptr};
     size_t nctrls = 0;
     if (op.paged) {
         struct berval cookie = {static_cast<ber_len_t>(op.cookie.size()),
@@ -798,7 +802,18 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
         }
         ctrls[nctrls++] = sync;
     }
-
+    /* Referral entries come back as entries, not as referrals to follow. */
+    LDAPControl* manage = nullptr;
+    if (manage_dsa_it) {
+        int mrc = ldap_control_create(LDAP_CONTROL_MANAGEDSAIT, 1, nullptr, 0, &manage);
+        if (mrc != LDAP_SUCCESS) {
+            if (page) ldap_control_free(page);
+            if (sync) ldap_control_free(sync);
+            why = std::string("cannot make the ManageDsaIT control: ") + ldap_err2string(mrc);
+            return false;
+        }
+        ctrls[nctrls++] = manage;
+    }
     int msgid = 0;
     int rc = ldap_search_ext(ld, op.base.c_str(), op.scope,
                              op.filter.empty() ? "(objectClass=*)" : op.filter.c_str(),
@@ -806,6 +821,7 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
                              ctrls[0] ? ctrls : nullptr, nullptr, nullptr, 0, &msgid);
     if (page) ldap_control_free(page);
     if (sync) ldap_control_free(sync);
+    if (manage) ldap_control_free(manage);
     if (rc != LDAP_SUCCESS) {
         why = result_text(rc, nullptr);
         /* libldap says no more than that the filter is bad: where it is
@@ -988,8 +1004,9 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
         op.base = dn;
         op.root = dn.empty();
         op.want_class = str_field(params, "class");
+        /* ref, the URLs of a referral entry, is operational: asked for by name. */
         op.attrs = op.root ? std::vector<std::string>{"*", "+"}
-                           : std::vector<std::string>{"*", "structuralObjectClass"};
+                           : std::vector<std::string>{"*", "structuralObjectClass", "ref"};
         return begin(plat, std::move(op));
     }
     if (m == "derive") {
@@ -1408,6 +1425,9 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     int version = LDAP_VERSION3;
     ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    /* An alias is an entry of its own, whatever ldap.conf's DEREF says. */
+    int deref = LDAP_DEREF_NEVER;
+    ldap_set_option(ld, LDAP_OPT_DEREF, &deref);
     struct timeval network = {static_cast<time_t>(secs), static_cast<suseconds_t>((secs - static_cast<long>(secs)) * 1e6)};
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network);
     /* The synchronous StartTLS exchange waits no longer than the connection. */
@@ -1530,6 +1550,8 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     }
     plat.mdr = "/systemId=\"" + host + "\"/metaName=\"MDR\"";
     sync_offered = std::find(controls.begin(), controls.end(), LDAP_CONTROL_SYNC) != controls.end();
+    manage_dsa_it =
+        std::find(controls.begin(), controls.end(), LDAP_CONTROL_MANAGEDSAIT) != controls.end();
     if (sync_offered) start_sync(plat);
     return true;
 }

@@ -22,6 +22,25 @@ namespace {
 
 const int kMany = 1200; // past slapd's default size limit of 500
 
+// A container holding a referral entry and an alias.
+const char* kLinks = R"(dn: ou=links,dc=example,dc=org
+objectClass: organizationalUnit
+ou: links
+
+dn: ou=remote,ou=links,dc=example,dc=org
+objectClass: referral
+objectClass: extensibleObject
+ou: remote
+ref: ldap://elsewhere.example.net/ou=remote,dc=example,dc=net
+
+dn: cn=ann,ou=links,dc=example,dc=org
+objectClass: alias
+objectClass: extensibleObject
+cn: ann
+aliasedObjectName: uid=ann,ou=people,dc=example,dc=org
+
+)";
+
 std::string contents_of(Album& album)
 {
     std::string out;
@@ -38,7 +57,8 @@ protected:
     static void SetUpTestSuite()
     {
         ldap = new SlapdProcess;
-        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + SlapdProcess::many_ldif("many", kMany),
+        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + SlapdProcess::many_ldif("many", kMany) +
+                                    kLinks,
                                 SlapdProcess::bound_access()))
             << ldap->failure();
     }
@@ -135,6 +155,44 @@ TEST_F(LdapServer, ReadsTheRootEntriesAndAttributes)
         EXPECT_EQ(0, std::string(img.get_error_string()).rfind(r.starts, 0))
             << img.get_error_string();
     }
+}
+
+// A referral and an alias are rows of their own, with their classes: neither is followed nor
+// dereferenced, opening them finds nothing, and their attributes say where they point.
+TEST_F(LdapServer, ReferralAndAliasEntriesAreMembers)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    Album links(DataUnit("links"), platform);
+    ASSERT_TRUE(links.set_derivation("/dc=example,dc=org/ou=links/*"));
+    ASSERT_TRUE(links.derive(10)) << links.get_error_string();
+    EXPECT_EQ(2, links.num_images()) << contents_of(links);
+    struct Row {
+        const char* name;
+        const char* cls;
+        const char* attribute;
+        const char* value;
+    } rows[] = {
+        {"/dc=example,dc=org/ou=links/ou=remote", "referral", "ref",
+         "ldap://elsewhere.example.net/ou=remote,dc=example,dc=net"},
+        {"/dc=example,dc=org/ou=links/cn=ann", "alias", "aliasedObjectName",
+         "uid=ann,ou=people,dc=example,dc=org"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_STREQ(r.cls, links.member_class(DataUnit(r.name)).str()) << r.name;
+        Image entry(DataUnit(r.name), DataUnit(), platform);
+        ASSERT_TRUE(entry.boot(10)) << r.name << ": " << entry.get_error_string();
+        EXPECT_STREQ(r.cls, entry.get_objclass().str()) << r.name;
+        EXPECT_STREQ(r.value, entry.get_str(r.attribute).str()) << r.name;
+        Album below(DataUnit("below"), platform);
+        ASSERT_TRUE(below.set_derivation((std::string(r.name) + "/*").c_str()));
+        EXPECT_TRUE(below.derive(10)) << r.name << ": " << below.get_error_string();
+        EXPECT_EQ(0, below.num_images()) << r.name;
+    }
+    Search search(platform);
+    ASSERT_TRUE(search.run("/dc=example,dc=org", "(|(objectClass=referral)(objectClass=alias))", -1,
+                           0, 10))
+        << search.get_error_string();
+    EXPECT_EQ(2, search.count);
 }
 
 TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
