@@ -7,7 +7,8 @@
 // tracked album hears of 2,000 entries other clients (4 ldapadd at once) make below its base:
 //   follow 2000 creations: editor X ms from the first to the last report, R per second; ldapadd Y ms,
 //   the last report Z ms after it started; reported C, members M
-// (the server writes without syncing to disk, so that the writer is not what is measured).
+// (the server writes without syncing to disk, so that the writer is not what is measured), then
+// the same read once the writers are done, and for an album with a filter.
 // Asserts nothing.
 #include "kvl/kvl.h"
 #include "slapd_process.h"
@@ -81,7 +82,8 @@ double cpu_ms()
 // A tracked album of the empty container ou=<ou> while other processes add n entries below it:
 // read as they come, or (held) only once the writers are done, which shows what the library
 // itself takes per report when the writers are too slow to show it.
-bool follow(qxtest::SlapdProcess& ldap, const std::string& ou, int n, bool held)
+bool follow(qxtest::SlapdProcess& ldap, const std::string& ou, int n, bool held,
+            const std::string& filter = "")
 {
     Platform platform(DataUnit("QX"), DataUnit(""));
     if (!platform.connect(ldap.url().c_str(), "bench_ldap", 60)) {
@@ -90,7 +92,9 @@ bool follow(qxtest::SlapdProcess& ldap, const std::string& ou, int n, bool held)
     }
     Followed seen;
     Album album(DataUnit("follow"), platform);
-    album.set_derivation(("/dc=example,dc=org/ou=" + ou + "/*").c_str());
+    album.set_derivation(("/dc=example,dc=org/ou=" + ou + "/*" +
+                          (filter.empty() ? "" : "/CMISFilter(" + filter + ")"))
+                             .c_str());
     album.set_prop(TRACKMODE, TRACK);
     album.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &seen));
     if (!album.derive(60)) {
@@ -128,7 +132,7 @@ bool follow(qxtest::SlapdProcess& ldap, const std::string& ou, int n, bool held)
     double editor = std::chrono::duration<double, std::milli>(seen.last - (held ? read_from : seen.first)).count();
     std::printf("follow %d creations%s: editor %.0f ms %s, %.0f per second (%.0f us of CPU each); "
                 "ldapadd x%d %.0f ms; reported %d, members %d\n",
-                n, held ? ", read once written" : "", editor,
+                n, held ? ", read once written" : filter.empty() ? "" : ", album with a filter", editor,
                 held ? "from the first read to the last report" : "from the first to the last report",
                 editor > 0 ? seen.created * 1000.0 / editor : 0.0,
                 seen.created ? cpu * 1000.0 / seen.created : 0.0, WRITERS, writer_ms, seen.created,
@@ -143,12 +147,15 @@ bool follow(int n)
     qxtest::SlapdProcess ldap;
     // No sync to disk per write: the writers are slow enough without it.
     if (!ldap.start(qxtest::SlapdProcess::sample_ldif() + qxtest::SlapdProcess::many_ldif("follow", 0) +
-                        qxtest::SlapdProcess::many_ldif("held", 0),
+                        qxtest::SlapdProcess::many_ldif("held", 0) +
+                        qxtest::SlapdProcess::many_ldif("filtered", 0),
                     "dbnosync\n")) {
         std::fprintf(stderr, "bench_ldap: %s\n", ldap.failure().c_str());
         return false;
     }
-    return follow(ldap, "follow", n, false) && follow(ldap, "held", n, true);
+    // With a filter, each creation is matched by the server: a round trip more per report.
+    return follow(ldap, "follow", n, false) && follow(ldap, "held", n, true) &&
+           follow(ldap, "filtered", n, false, "(cn=f*)");
 }
 
 } // namespace
