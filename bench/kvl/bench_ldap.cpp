@@ -5,8 +5,8 @@
 //   open N children: editor X ms, ldapsearch Y ms, ratio R; rows shown S; client heap B bytes per child
 // where Y is `ldapsearch -s one -LLL ... dn` writing to /dev/null. Then the rate at which a
 // tracked album hears of 2,000 entries other clients (4 ldapadd at once) make below its base:
-//   follow 2000 creations: editor X ms from the first to the last report, R per second; ldapadd Y ms,
-//   the last report Z ms after it started; reported C, members M
+//   follow 2000 creations: editor X ms from the first to the last report, R per second (C us of
+//   CPU each); ldapadd x4 Y ms; reported K, members M
 // (the server writes without syncing to disk, so that the writer is not what is measured), then
 // the same read once the writers are done, and for an album with a filter.
 // Asserts nothing.
