@@ -62,6 +62,10 @@ entry("cn=admins,ou=groups," + base, "objectClass: groupOfNames", "cn: admins",
       "member: uid=ann,ou=people," + base)
 for h in ("leeds", "york", "hull"):
     entry("cn=%s,ou=hosts,%s" % (h, base), "objectClass: device", "cn: " + h)
+entry("cn=core,ou=hosts," + base, "objectClass: alias", "objectClass: extensibleObject",
+      "cn: core", "aliasedObjectName: cn=leeds,ou=hosts," + base)
+entry("ou=branch,ou=hosts," + base, "objectClass: referral", "objectClass: extensibleObject",
+      "ou: branch", "ref: ldap://branch.example.org/ou=hosts,dc=branch,dc=example,dc=org")
 for i in range(100000):
     entry("cn=e%d,ou=bulk,%s" % (i, base), "objectClass: device", "cn: e%d" % i)
 EOF

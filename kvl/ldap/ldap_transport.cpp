@@ -14,7 +14,9 @@
  *              structural class only, in pages (Simple Paged Results) so
  *              that a container larger than the server's size limit opens
  *              completely; "/" is the root DSE, whose children are the
- *              naming contexts
+ *              naming contexts; referral and alias entries are members like
+ *              any other (ManageDsaIT on every search, aliases never
+ *              dereferenced)
  *   search     a search below the base (subordinate scope), in pages
  *   syntax, blank, getObjectClass on the repository object
  *              answered from the subschema read at connect
@@ -22,7 +24,8 @@
  *              content synchronization (RFC 4533): one refreshAndPersist
  *              search per naming context, started at connect; its changes
  *              become OBJECT_CREATED / OBJECT_DESTROYED for the tracked
- *              albums of the parent, ATTR_CHANGED for tracked entries
+ *              albums of the parent (an album with a filter asks the server
+ *              whether the entry matches it), ATTR_CHANGED for tracked entries
  * Writing (set, create, delete) and actions are refused: not built yet.
  * Result codes come back as the LDAP result name and the server's text.
  */
@@ -224,7 +227,7 @@ std::string uuid_bytes(const char* text, size_t n)
 
 /* One KVL request in progress on the directory. */
 struct Op {
-    enum Kind { BIND, ROOT_DSE, SCHEMA, GET, DERIVE, SEARCH, SYNC, WATCH_READ } kind;
+    enum Kind { BIND, ROOT_DSE, SCHEMA, GET, DERIVE, SEARCH, SYNC, WATCH_READ, CHECK } kind;
     long id = 0; /* the KVL request */
     std::string base;       /* DN searched */
     std::vector<std::string> bases; /* further bases (a search from the root) */
@@ -242,6 +245,11 @@ struct Op {
     std::vector<std::pair<std::string, std::string>> found; /* search: (FDN, class) */
     std::shared_ptr<AlbumSnapshot> members;
     bool got_entry = false;
+    /* CHECK: whether a changed entry matches the filter of these
+     * subscriptions, asked of the server as a base search of the entry. */
+    std::string fdn, cls;
+    std::vector<long> subs;
+    unsigned long generation = 0; /* of the entry's changes when asked */
 };
 
 struct LdapTransport : KvlTransport {
@@ -261,7 +269,19 @@ struct LdapTransport : KvlTransport {
     std::map<std::string, std::string> fdn_of_uuid;   /* entryUUID -> FDN */
     std::map<std::string, std::set<long>> subs_of_parent; /* FDN -> subscriptions below it */
     std::map<long, std::string> parent_of_sub;
+    std::map<long, std::string> filter_of_sub; /* a tracked album's filter; none: "" */
     long next_sub = 0;
+    /* Membership reports queued but perhaps not yet dispatched, so not yet in
+     * their albums: (subscription, FDN) -> in the set.  Forgotten once the
+     * queue is empty, when the albums say the same. */
+    std::map<std::pair<long, std::string>, bool> told;
+    /* Filter checks under way, by FDN: a later change of the entry makes the
+     * answers to the earlier checks stale. */
+    struct Checks {
+        unsigned long generation = 0;
+        int in_flight = 0;
+    };
+    std::map<std::string, Checks> checks;
     /* The last values read of each watched entry, to tell what a change changed. */
     std::map<std::string, std::map<std::string, std::string>> watched;
 
@@ -341,8 +361,20 @@ struct LdapTransport : KvlTransport {
     void start_sync(PlatformImpl& plat);
     void take_sync_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry, const std::string& fdn);
     void take_intermediate(PlatformImpl& plat, Op& op, LDAPMessage* msg);
-    void membership(PlatformImpl& plat, const char* event, const std::string& fdn,
-                    const std::string& cls);
+    void raw(PlatformImpl& plat, const char* event, const std::string& fdn)
+    {
+        plat.events.push_back(
+            json{{"method", "rawEvent"}, {"params", {{"event", event}, {"name", fdn}}}});
+    }
+    bool in_set(PlatformImpl& plat, long sub, const AlbumImpl& album, const std::string& fdn);
+    void tell(PlatformImpl& plat, const char* event, long sub, const std::string& fdn,
+              const std::string& cls);
+    void arrive(PlatformImpl& plat, const std::string& fdn, const std::string& cls);
+    void leave(PlatformImpl& plat, const std::string& fdn);
+    void checked(PlatformImpl& plat, const Op& op, bool matches);
+    /* Counts the answer to a check: true when no later change of its entry asked again. */
+    bool check_current(const Op& op);
+    bool manage_dsa_it = false; /* the server offers ManageDsaIT */
     void reread(PlatformImpl& plat, const std::string& fdn, bool report_changes);
     void compare(PlatformImpl& plat, const std::string& fdn, LDAPMessage* entry, bool report);
     void tell_unfollowed(PlatformImpl& plat);
@@ -357,10 +389,11 @@ struct LdapTransport : KvlTransport {
         }
         return false;
     }
-    void follow(long sub, const std::string& parent)
+    void follow(long sub, const std::string& parent, const std::string& filter)
     {
         subs_of_parent[parent].insert(sub);
         parent_of_sub[sub] = parent;
+        if (!filter.empty()) filter_of_sub[sub] = filter;
     }
     json attributes_of(LDAPMessage* entry, bool root);
     json blank(const std::string& cls, std::string& why);
@@ -498,21 +531,98 @@ void LdapTransport::start_sync(PlatformImpl& plat)
     }
 }
 
-/* An entry entering or leaving the set of the subscriptions of its parent. */
-void LdapTransport::membership(PlatformImpl& plat, const char* event, const std::string& fdn,
-                               const std::string& cls)
+bool LdapTransport::in_set(PlatformImpl& plat, long sub, const AlbumImpl& album,
+                          const std::string& fdn)
 {
-    plat.events.push_back(
-        json{{"method", "rawEvent"}, {"params", {{"event", event}, {"name", fdn}}}});
+    if (plat.events.empty()) told.clear();
+    auto t = told.find({sub, fdn});
+    return t != told.end() ? t->second : album.holds(fdn);
+}
+
+void LdapTransport::tell(PlatformImpl& plat, const char* event, long sub, const std::string& fdn,
+                         const std::string& cls)
+{
+    bool created = std::strcmp(event, "OBJECT_CREATED") == 0;
+    told[{sub, fdn}] = created;
+    plat.events.push_back(json{
+        {"method", "event"},
+        {"params", {{"event", event}, {"name", fdn}, {"class", cls}, {"subscription", sub}}}});
+}
+
+/* An entry made or changed below its parent: it enters the sets of the
+ * parent's tracked albums that do not hold it yet, an album with a filter
+ * only when the server says the entry matches it (a base search of the entry
+ * with the filter, one per filter); one that no longer matches leaves. */
+void LdapTransport::arrive(PlatformImpl& plat, const std::string& fdn, const std::string& cls)
+{
     auto subs = subs_of_parent.find(parent_fdn(fdn));
     if (subs == subs_of_parent.end()) return;
-    for (long sub : subs->second)
-        plat.events.push_back(json{{"method", "event"},
-                                   {"params",
-                                    {{"event", event},
-                                     {"name", fdn},
-                                     {"class", cls},
-                                     {"subscription", sub}}}});
+    std::map<std::string, std::vector<long>> by_filter;
+    for (long sub : subs->second) {
+        auto album = plat.album_for_subscription(sub);
+        if (!album) continue;
+        auto f = filter_of_sub.find(sub);
+        if (f != filter_of_sub.end())
+            by_filter[f->second].push_back(sub);
+        else if (!in_set(plat, sub, *album, fdn))
+            tell(plat, "OBJECT_CREATED", sub, fdn, cls);
+    }
+    std::string dn, why;
+    if (by_filter.empty() || !kvl_ldap_fdn_to_dn(fdn, dn, why)) return;
+    Checks& c = checks[fdn];
+    c.generation++;
+    for (auto& f : by_filter) {
+        Op op;
+        op.kind = Op::CHECK;
+        op.base = dn;
+        op.filter = f.first;
+        op.attrs = {"1.1"};
+        op.fdn = fdn;
+        op.cls = cls;
+        op.subs = std::move(f.second);
+        op.generation = c.generation;
+        if (start_search(plat, std::move(op), why)) c.in_flight++;
+    }
+    if (c.in_flight == 0) checks.erase(fdn);
+}
+
+/* An entry gone from below its parent (deleted, renamed or moved): it leaves
+ * the sets that hold it, and a check under way for it no longer counts. */
+void LdapTransport::leave(PlatformImpl& plat, const std::string& fdn)
+{
+    auto c = checks.find(fdn);
+    if (c != checks.end()) c->second.generation++;
+    auto subs = subs_of_parent.find(parent_fdn(fdn));
+    if (subs == subs_of_parent.end()) return;
+    for (long sub : subs->second) {
+        auto album = plat.album_for_subscription(sub);
+        if (album && in_set(plat, sub, *album, fdn)) tell(plat, "OBJECT_DESTROYED", sub, fdn, "");
+    }
+}
+
+/* The answer to a filter check: the entry enters the sets of the albums it
+ * matches and leaves those it no longer matches, unless a later change of it
+ * asked again. */
+bool LdapTransport::check_current(const Op& op)
+{
+    auto c = checks.find(op.fdn);
+    if (c == checks.end()) return false;
+    bool current = c->second.generation == op.generation;
+    if (--c->second.in_flight <= 0) checks.erase(c);
+    return current;
+}
+
+void LdapTransport::checked(PlatformImpl& plat, const Op& op, bool matches)
+{
+    if (!check_current(op)) return;
+    for (long sub : op.subs) {
+        if (!parent_of_sub.count(sub)) continue; /* unsubscribed meanwhile */
+        auto album = plat.album_for_subscription(sub);
+        if (!album) continue;
+        bool was = in_set(plat, sub, *album, op.fdn);
+        if (matches && !was) tell(plat, "OBJECT_CREATED", sub, op.fdn, op.cls);
+        if (!matches && was) tell(plat, "OBJECT_DESTROYED", sub, op.fdn, "");
+    }
 }
 
 void LdapTransport::reread(PlatformImpl& plat, const std::string& fdn, bool report_changes)
@@ -522,7 +632,7 @@ void LdapTransport::reread(PlatformImpl& plat, const std::string& fdn, bool repo
     Op op;
     op.kind = Op::WATCH_READ;
     op.base = dn;
-    op.attrs = {"*"};
+    op.attrs = {"*", "ref"};
     op.result = json{{"fdn", fdn}};
     op.got_entry = report_changes;
     start_search(plat, std::move(op), why);
@@ -582,51 +692,39 @@ void LdapTransport::take_sync_entry(PlatformImpl& plat, Op& op, LDAPMessage* ent
     }
     ldap_controls_free(ctrls);
     if (uuid.empty()) return;
-    bool refreshing = !op.got_entry; /* got_entry marks the end of the refresh */
     std::string cls = class_of(entry);
     auto known = fdn_of_uuid.find(uuid);
     switch (state) {
     case LDAP_SYNC_ADD:
-    case LDAP_SYNC_MODIFY:
-        if (refreshing) {
-            fdn_of_uuid[uuid] = fdn;
-            /* Made after a tracked derivation read its set, but before
-             * the refresh reached it: still a creation for that album. */
-            auto subs = subs_of_parent.find(parent_fdn(fdn));
-            if (subs != subs_of_parent.end())
-                for (long sub : subs->second) {
-                    auto album = plat.album_for_subscription(sub);
-                    if (album && !album->holds(fdn))
-                        membership(plat, "OBJECT_CREATED", fdn, cls);
-                }
-            break;
+    case LDAP_SYNC_MODIFY: {
+        /* Still in the refresh, an entry is one made or changed after the
+         * context's state read at connect: a tracked derivation may or may
+         * not have read it, and the albums' sets tell which. */
+        std::string old_name = known == fdn_of_uuid.end() ? std::string() : known->second;
+        /* An entry not seen before is a creation, or a change (a rename
+         * too) of one no derivation read. */
+        bool created = old_name.empty() &&
+                       (state == LDAP_SYNC_ADD || (!watched.count(fdn) && !held(plat, fdn)));
+        fdn_of_uuid[uuid] = fdn;
+        if (!old_name.empty() && old_name != fdn) { /* a rename: it leaves, and comes back */
+            raw(plat, "OBJECT_DESTROYED", old_name);
+            leave(plat, old_name);
+            created = true;
         }
-        if (known == fdn_of_uuid.end()) {
-            /* An entry not seen before: a creation, or a change (a rename
-             * too) of one no derivation read. */
-            fdn_of_uuid[uuid] = fdn;
-            if (state == LDAP_SYNC_ADD || (!watched.count(fdn) && !held(plat, fdn)))
-                membership(plat, "OBJECT_CREATED", fdn, cls);
-            else {
-                plat.events.push_back(json{{"method", "rawEvent"},
-                                           {"params", {{"event", "ATTR_CHANGED"}, {"name", fdn}}}});
-                if (watched.count(fdn)) reread(plat, fdn, true);
-            }
-        } else if (known->second != fdn) { /* a rename: it leaves, and comes back */
-            std::string old_name = known->second;
-            known->second = fdn;
-            membership(plat, "OBJECT_DESTROYED", old_name, "");
-            membership(plat, "OBJECT_CREATED", fdn, cls);
+        if (created) {
+            raw(plat, "OBJECT_CREATED", fdn);
         } else {
-            plat.events.push_back(json{{"method", "rawEvent"},
-                                       {"params", {{"event", "ATTR_CHANGED"}, {"name", fdn}}}});
+            raw(plat, "ATTR_CHANGED", fdn);
             if (watched.count(fdn)) reread(plat, fdn, true);
         }
+        arrive(plat, fdn, cls);
         break;
+    }
     case LDAP_SYNC_DELETE: {
         std::string name = known == fdn_of_uuid.end() ? fdn : known->second;
         if (known != fdn_of_uuid.end()) fdn_of_uuid.erase(known);
-        membership(plat, "OBJECT_DESTROYED", name, "");
+        raw(plat, "OBJECT_DESTROYED", name);
+        leave(plat, name);
         break;
     }
     default: break;
@@ -666,7 +764,8 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
     for (std::string& a : op.attrs) attrs.push_back(&a[0]);
     attrs.push_back(nullptr);
     LDAPControl* page = nullptr;
-    LDAPControl* ctrls[2] = {nullptr, nullptr};
+    LDAPControl* ctrls[3] = {nullptr, nullptr, nullptr};
+    size_t nctrls = 0;
     if (op.paged) {
         struct berval cookie = {static_cast<ber_len_t>(op.cookie.size()),
                                 op.cookie.empty() ? nullptr : &op.cookie[0]};
@@ -676,7 +775,7 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
             why = std::string("cannot make the paged-results control: ") + ldap_err2string(rc);
             return false;
         }
-        ctrls[0] = page;
+        ctrls[nctrls++] = page;
     }
     LDAPControl* sync = nullptr;
     if (op.kind == Op::SYNC) {
@@ -701,7 +800,19 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
                   ldap_err2string(crc);
             return false;
         }
-        ctrls[0] = sync;
+        ctrls[nctrls++] = sync;
+    }
+    /* Referral entries come back as entries, not as referrals to follow. */
+    LDAPControl* manage = nullptr;
+    if (manage_dsa_it) {
+        int mrc = ldap_control_create(LDAP_CONTROL_MANAGEDSAIT, 1, nullptr, 0, &manage);
+        if (mrc != LDAP_SUCCESS) {
+            if (page) ldap_control_free(page);
+            if (sync) ldap_control_free(sync);
+            why = std::string("cannot make the ManageDsaIT control: ") + ldap_err2string(mrc);
+            return false;
+        }
+        ctrls[nctrls++] = manage;
     }
     int msgid = 0;
     int rc = ldap_search_ext(ld, op.base.c_str(), op.scope,
@@ -710,6 +821,7 @@ bool LdapTransport::start_search(PlatformImpl& plat, Op op, std::string& why)
                              ctrls[0] ? ctrls : nullptr, nullptr, nullptr, 0, &msgid);
     if (page) ldap_control_free(page);
     if (sync) ldap_control_free(sync);
+    if (manage) ldap_control_free(manage);
     if (rc != LDAP_SUCCESS) {
         why = result_text(rc, nullptr);
         /* libldap says no more than that the filter is bad: where it is
@@ -802,6 +914,7 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
             if (subs_of_parent[p->second].empty()) subs_of_parent.erase(p->second);
             parent_of_sub.erase(p);
         }
+        filter_of_sub.erase(sub);
         plat.answer(id, json::object());
         return true;
     }
@@ -891,8 +1004,9 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
         op.base = dn;
         op.root = dn.empty();
         op.want_class = str_field(params, "class");
+        /* ref, the URLs of a referral entry, is operational: asked for by name. */
         op.attrs = op.root ? std::vector<std::string>{"*", "+"}
-                           : std::vector<std::string>{"*", "structuralObjectClass"};
+                           : std::vector<std::string>{"*", "structuralObjectClass", "ref"};
         return begin(plat, std::move(op));
     }
     if (m == "derive") {
@@ -910,7 +1024,7 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
         if (params.contains("subscribe") && params["subscribe"] == true) {
             if (!sync_offered) tell_unfollowed(plat);
             sub = ++next_sub;
-            if (dn.empty()) follow(sub, "/");
+            if (dn.empty()) follow(sub, "/", ""); /* the filter is not applied there */
         }
         if (dn.empty()) { /* the root DSE: its children are the naming contexts */
             auto snap = std::make_shared<AlbumSnapshot>();
@@ -1054,6 +1168,7 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
         compare(plat, fdn, entry, op.got_entry);
         break;
     }
+    case Op::CHECK: op.got_entry = true; break;
     case Op::BIND: break;
     }
 }
@@ -1098,6 +1213,14 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         return;
     }
     if (done.kind == Op::WATCH_READ) return;
+    if (done.kind == Op::CHECK) {
+        /* Gone meanwhile is not matching; any other failure decides nothing. */
+        if (rc == LDAP_SUCCESS || rc == LDAP_NO_SUCH_OBJECT)
+            checked(plat, done, done.got_entry);
+        else
+            check_current(done);
+        return;
+    }
     if (rc != LDAP_SUCCESS) {
         std::string text = result_text(rc, diagnostic);
         if (rc == LDAP_NO_SUCH_OBJECT && done.kind != Op::BIND)
@@ -1143,7 +1266,7 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         if (it != plat.pending.end()) it->second.members = done.members;
         json result = {{"count", done.members->live}};
         if (done.count) { /* followed from now on: the set is the album's */
-            follow(done.count, fdn_of(done.base));
+            follow(done.count, fdn_of(done.base), done.filter);
             result["subscription"] = done.count;
         }
         plat.answer(done.id, result);
@@ -1302,6 +1425,9 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     int version = LDAP_VERSION3;
     ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    /* An alias is an entry of its own, whatever ldap.conf's DEREF says. */
+    int deref = LDAP_DEREF_NEVER;
+    ldap_set_option(ld, LDAP_OPT_DEREF, &deref);
     struct timeval network = {static_cast<time_t>(secs), static_cast<suseconds_t>((secs - static_cast<long>(secs)) * 1e6)};
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network);
     /* The synchronous StartTLS exchange waits no longer than the connection. */
@@ -1424,6 +1550,8 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     }
     plat.mdr = "/systemId=\"" + host + "\"/metaName=\"MDR\"";
     sync_offered = std::find(controls.begin(), controls.end(), LDAP_CONTROL_SYNC) != controls.end();
+    manage_dsa_it =
+        std::find(controls.begin(), controls.end(), LDAP_CONTROL_MANAGEDSAIT) != controls.end();
     if (sync_offered) start_sync(plat);
     return true;
 }

@@ -22,6 +22,25 @@ namespace {
 
 const int kMany = 1200; // past slapd's default size limit of 500
 
+// A container holding a referral entry and an alias.
+const char* kLinks = R"(dn: ou=links,dc=example,dc=org
+objectClass: organizationalUnit
+ou: links
+
+dn: ou=remote,ou=links,dc=example,dc=org
+objectClass: referral
+objectClass: extensibleObject
+ou: remote
+ref: ldap://elsewhere.example.net/ou=remote,dc=example,dc=net
+
+dn: cn=ann,ou=links,dc=example,dc=org
+objectClass: alias
+objectClass: extensibleObject
+cn: ann
+aliasedObjectName: uid=ann,ou=people,dc=example,dc=org
+
+)";
+
 std::string contents_of(Album& album)
 {
     std::string out;
@@ -38,7 +57,8 @@ protected:
     static void SetUpTestSuite()
     {
         ldap = new SlapdProcess;
-        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + SlapdProcess::many_ldif("many", kMany),
+        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + SlapdProcess::many_ldif("many", kMany) +
+                                    kLinks,
                                 SlapdProcess::bound_access()))
             << ldap->failure();
     }
@@ -135,6 +155,44 @@ TEST_F(LdapServer, ReadsTheRootEntriesAndAttributes)
         EXPECT_EQ(0, std::string(img.get_error_string()).rfind(r.starts, 0))
             << img.get_error_string();
     }
+}
+
+// A referral and an alias are rows of their own, with their classes: neither is followed nor
+// dereferenced, opening them finds nothing, and their attributes say where they point.
+TEST_F(LdapServer, ReferralAndAliasEntriesAreMembers)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    Album links(DataUnit("links"), platform);
+    ASSERT_TRUE(links.set_derivation("/dc=example,dc=org/ou=links/*"));
+    ASSERT_TRUE(links.derive(10)) << links.get_error_string();
+    EXPECT_EQ(2, links.num_images()) << contents_of(links);
+    struct Row {
+        const char* name;
+        const char* cls;
+        const char* attribute;
+        const char* value;
+    } rows[] = {
+        {"/dc=example,dc=org/ou=links/ou=remote", "referral", "ref",
+         "ldap://elsewhere.example.net/ou=remote,dc=example,dc=net"},
+        {"/dc=example,dc=org/ou=links/cn=ann", "alias", "aliasedObjectName",
+         "uid=ann,ou=people,dc=example,dc=org"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_STREQ(r.cls, links.member_class(DataUnit(r.name)).str()) << r.name;
+        Image entry(DataUnit(r.name), DataUnit(), platform);
+        ASSERT_TRUE(entry.boot(10)) << r.name << ": " << entry.get_error_string();
+        EXPECT_STREQ(r.cls, entry.get_objclass().str()) << r.name;
+        EXPECT_STREQ(r.value, entry.get_str(r.attribute).str()) << r.name;
+        Album below(DataUnit("below"), platform);
+        ASSERT_TRUE(below.set_derivation((std::string(r.name) + "/*").c_str()));
+        EXPECT_TRUE(below.derive(10)) << r.name << ": " << below.get_error_string();
+        EXPECT_EQ(0, below.num_images()) << r.name;
+    }
+    Search search(platform);
+    ASSERT_TRUE(search.run("/dc=example,dc=org", "(|(objectClass=referral)(objectClass=alias))", -1,
+                           0, 10))
+        << search.get_error_string();
+    EXPECT_EQ(2, search.count);
 }
 
 TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
@@ -292,52 +350,69 @@ bool events_arrive(Seen& seen, size_t n)
     return seen.events.size() >= n;
 }
 
+// Each change by another client reaches the tracked album of its parent; an album with a
+// filter hears of an entry as it starts or stops matching the filter, as qx_mis tells it.
 TEST_F(LdapServer, LiveChangesByAnotherClient)
 {
     ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
-    Seen seen;
+    Seen seen, racked;
     platform.when(RAW_EVENT, Callback(SchedContext::current(), raw_cb, &seen));
-    Album hosts(DataUnit("hosts"), platform);
+    Album hosts(DataUnit("hosts"), platform), in_racks(DataUnit("in racks"), platform);
     ASSERT_TRUE(hosts.set_derivation("/dc=example,dc=org/ou=hosts/*"));
-    hosts.set_prop(TRACKMODE, TRACK);
-    hosts.when(OBJECT_CREATED, Callback(SchedContext::current(), seen_cb, &seen));
-    hosts.when(OBJECT_DESTROYED, Callback(SchedContext::current(), seen_cb, &seen));
-    ASSERT_TRUE(hosts.derive(10)) << hosts.get_error_string();
+    ASSERT_TRUE(in_racks.set_derivation("/dc=example,dc=org/ou=hosts/*/CMISFilter((description=*rack*))"));
+    for (auto [album, to] : {std::pair<Album*, Seen*>{&hosts, &seen}, {&in_racks, &racked}}) {
+        album->set_prop(TRACKMODE, TRACK);
+        album->when(OBJECT_CREATED, Callback(SchedContext::current(), seen_cb, to));
+        album->when(OBJECT_DESTROYED, Callback(SchedContext::current(), seen_cb, to));
+        ASSERT_TRUE(album->derive(10)) << album->get_error_string();
+    }
     ASSERT_EQ(1, hosts.num_images());
+    ASSERT_EQ(0, in_racks.num_images());
     Image leeds(DataUnit("/dc=example,dc=org/ou=hosts/cn=leeds"), DataUnit(), platform);
     ASSERT_TRUE(leeds.boot(10)) << leeds.get_error_string();
     leeds.set_prop(TRACKMODE, TRACK);
     leeds.when(ATTR_CHANGED, Callback(SchedContext::current(), seen_cb, &seen));
 
     const std::string host = "/dc=example,dc=org/ou=hosts/cn=";
+    auto describe = [](const char* cn, const char* text) {
+        return std::string("dn: cn=") + cn + ",ou=hosts,dc=example,dc=org\nchangetype: modify\n"
+               "replace: description\ndescription: " + text + "\n";
+    };
     struct Step {
         const char* tool;
-        const char* input;
+        std::string input;
         std::vector<std::string> args;
-        std::vector<std::string> expect;
-        int members;
+        std::vector<std::string> expect, expect_racked;
+        int members, members_racked;
     } steps[] = {
         {"ldapadd", "dn: cn=york,ou=hosts,dc=example,dc=org\nobjectClass: device\ncn: york\n", {},
-         {"created " + host + "york"}, 2},
-        {"ldapmodify",
-         "dn: cn=leeds,ou=hosts,dc=example,dc=org\nchangetype: modify\nreplace: description\n"
-         "description: moved to rack 7\n",
-         {}, {"changed description=moved to rack 7"}, 2},
+         {"created " + host + "york"}, {}, 2, 0},
+        {"ldapmodify", describe("leeds", "moved to rack 7"), {},
+         {"changed description=moved to rack 7"}, {"created " + host + "leeds"}, 2, 1},
         {"ldapmodrdn", "", {"-r", "cn=york,ou=hosts,dc=example,dc=org", "cn=hull"},
-         {"destroyed " + host + "york", "created " + host + "hull"}, 2},
-        {"ldapdelete", "", {"cn=hull,ou=hosts,dc=example,dc=org"}, {"destroyed " + host + "hull"}, 1},
+         {"destroyed " + host + "york", "created " + host + "hull"}, {}, 2, 1},
+        {"ldapmodify", describe("hull", "rack 9"), {}, {}, {"created " + host + "hull"}, 2, 2},
+        {"ldapmodify", describe("leeds", "in the cellar"), {},
+         {"changed description=in the cellar"}, {"destroyed " + host + "leeds"}, 2, 1},
+        {"ldapdelete", "", {"cn=hull,ou=hosts,dc=example,dc=org"}, {"destroyed " + host + "hull"},
+         {"destroyed " + host + "hull"}, 1, 0},
     };
-    std::vector<std::string> expect; // all so far: an event too many shows at the next step
+    // All so far: an event too many shows at the next step.
+    std::vector<std::string> expect, expect_racked;
     for (const Step& step : steps) {
         int raw_before = seen.raw;
         ASSERT_TRUE(ldap->change(step.tool, step.input, step.args)) << step.tool;
         expect.insert(expect.end(), step.expect.begin(), step.expect.end());
-        EXPECT_TRUE(events_arrive(seen, expect.size())) << step.tool;
+        expect_racked.insert(expect_racked.end(), step.expect_racked.begin(), step.expect_racked.end());
+        EXPECT_TRUE(events_arrive(seen, expect.size()) && events_arrive(racked, expect_racked.size()))
+            << step.tool;
         EXPECT_EQ(expect, seen.events) << step.tool;
+        EXPECT_EQ(expect_racked, racked.events) << step.tool;
         EXPECT_EQ(step.members, hosts.num_images()) << step.tool;
+        EXPECT_EQ(step.members_racked, in_racks.num_images()) << step.tool;
         EXPECT_GT(seen.raw, raw_before) << step.tool;
     }
-    EXPECT_STREQ("moved to rack 7", leeds.get_str("description").str());
+    EXPECT_STREQ("in the cellar", leeds.get_str("description").str());
 }
 
 void disconnected_cb(void* client, void*)
