@@ -348,6 +348,61 @@ public:
     std::shared_ptr<PlatformImpl> impl_; /* library use */
 };
 
+/* ----------------------------------------------------- Directory passwords
+ * A bind DN's password, asked of the application when no password file is
+ * set.  KvlSecret holds the text for one bind: its bytes are wiped
+ * (explicit_bzero) when it is replaced, cleared or destroyed, and it cannot be
+ * copied, so no second copy of a password outlives its use.
+ */
+class KvlSecret {
+public:
+    KvlSecret() = default;
+    ~KvlSecret() { clear(); }
+    KvlSecret(const KvlSecret&) = delete;
+    KvlSecret& operator=(const KvlSecret&) = delete;
+
+    void assign(const char* text, size_t n); /* wipes what it held before */
+    void clear();
+    const char* data() const { return buf_ ? buf_ : ""; }
+    size_t size() const { return len_; }
+
+private:
+    char* buf_ = nullptr;
+    size_t len_ = 0;
+};
+
+/* What a password source is told for one try of a bind. */
+struct KvlPasswordRequest {
+    const char* bind_dn; /* the DN the bind names, as the user gave it */
+    const char* server;  /* scheme://host:port */
+    const char* refusal; /* the directory's refusal of the previous try
+                            ("Invalid credentials"), "" on the first */
+    int attempt;         /* 1, 2, 3 */
+    int attempts;        /* how many tries there are: 3 */
+};
+
+/*
+ * KvlPasswordSource: the application's way of supplying a password.
+ * CONTRACT: Platform::connect to a directory calls ask() when a bind DN is
+ * named, QX_PASSWORD_FILE is unset and a source is installed; once per try,
+ * at most `attempts` times, again after each refusal of the credentials.
+ * ask() puts the password into `password` and returns true, or returns false
+ * to cancel (the connection then fails naming the bind DN).  ask() may wait
+ * (run a nested event loop): the connection waits with it, and the connect's
+ * time-out starts again after the answer.  The source never logs, prints or
+ * stores the password; KVL wipes `password` after the bind.
+ */
+class KvlPasswordSource {
+public:
+    virtual ~KvlPasswordSource() = default;
+    virtual bool ask(const KvlPasswordRequest& request, KvlSecret& password) = 0;
+};
+
+/* Installs the password source (not owned; nullptr removes it).  Without one
+ * a bind DN needs QX_PASSWORD_FILE. */
+void kvl_set_password_source(KvlPasswordSource* source);
+KvlPasswordSource* kvl_password_source();
+
 /* --------------------------------------------------------------------- Image
  * The local image of one managed object.  An Image is a handle: copies share
  * the object's values, tracking state and callbacks (each copy keeps its own

@@ -686,3 +686,37 @@ DataUnit Platform::to_fdn(const DataUnit& name) const
     if (!impl_ || !impl_->transport || !name) return DataUnit();
     return DataUnit(impl_->transport->to_fdn(name.str()).c_str());
 }
+
+/* ------------------------------------------------------ directory passwords */
+
+void KvlSecret::assign(const char* text, size_t n)
+{
+    clear();
+    buf_ = static_cast<char*>(std::malloc(n + 1));
+    if (!buf_) return;
+    if (n) std::memcpy(buf_, text, n);
+    buf_[n] = '\0';
+    len_ = n;
+}
+
+void KvlSecret::clear()
+{
+    if (buf_) {
+        explicit_bzero(buf_, len_ + 1);
+        std::free(buf_);
+    }
+    buf_ = nullptr;
+    len_ = 0;
+}
+
+static KvlPasswordSource* password_source = nullptr;
+
+void kvl_set_password_source(KvlPasswordSource* source)
+{
+    password_source = source;
+}
+
+KvlPasswordSource* kvl_password_source()
+{
+    return password_source;
+}

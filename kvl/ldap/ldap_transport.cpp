@@ -166,13 +166,8 @@ std::string ldaprc_binddn()
 
 /* The password in the file QX_PASSWORD_FILE names: refused when group or
  * others may read it.  The text never goes anywhere but the bind. */
-bool read_password(std::string& password, std::string& why)
+bool read_password(const char* path, KvlSecret& password, std::string& why)
 {
-    const char* path = std::getenv("QX_PASSWORD_FILE");
-    if (!path || !*path) {
-        why = "a bind DN needs its password: QX_PASSWORD_FILE names no password file";
-        return false;
-    }
     struct stat st;
     if (stat(path, &st) < 0) {
         why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
@@ -190,10 +185,25 @@ bool read_password(std::string& password, std::string& why)
         why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
         return false;
     }
-    std::getline(in, password, '\0');
-    while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
-        password.pop_back();
+    /* Room reserved first, so reading leaves no stray copy behind. */
+    std::string text;
+    text.reserve(4096);
+    std::getline(in, text, '\0');
+    size_t n = text.size();
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) n--;
+    password.assign(text.data(), n);
+    explicit_bzero(&text[0], text.size());
     return true;
+}
+
+/* How many times the password source is asked before the connection fails. */
+const int PASSWORD_TRIES = 3;
+
+/* A refusal of the credentials, which another password may cure. */
+bool credentials_refused(int code)
+{
+    return code == LDAP_INVALID_CREDENTIALS || code == LDAP_UNWILLING_TO_PERFORM ||
+           code == LDAP_INAPPROPRIATE_AUTH;
 }
 
 /* The parent of an FDN: "/" for a naming context (one component). */
@@ -349,6 +359,13 @@ struct LdapTransport : KvlTransport {
     void finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* res);
     bool wait_internal(PlatformImpl& plat, Op op, double deadline, const std::string& what,
                        KvlReply& r);
+    /* The bind as bind_dn ("" anonymous) with password when given (fixed),
+     * else with what the password source answers, asked again after each
+     * refusal of the credentials, PASSWORD_TRIES times.  Waits, and waits
+     * with the source; deadline starts again after each answer.  On failure
+     * r holds the last refusal; a cancel is KVL_ERR_ARGUMENT. */
+    bool bind(PlatformImpl& plat, const std::string& bind_dn, const std::string& server,
+              bool fixed, KvlSecret& password, double& deadline, double secs, KvlReply& r);
 
     LdapNamingContexts named; /* the contexts, parsed once */
     std::string fdn_of(const std::string& dn) const
@@ -1349,6 +1366,64 @@ bool LdapTransport::wait_internal(PlatformImpl& plat, Op op, double deadline,
     return r.ok;
 }
 
+bool LdapTransport::bind(PlatformImpl& plat, const std::string& bind_dn, const std::string& server,
+                         bool fixed, KvlSecret& password, double& deadline, double secs, KvlReply& r)
+{
+    std::string refusal;
+    for (int attempt = 1;; attempt++) {
+        if (!fixed) {
+            KvlPasswordSource* source = kvl_password_source();
+            KvlPasswordRequest request = {bind_dn.c_str(), server.c_str(), refusal.c_str(), attempt,
+                                          PASSWORD_TRIES};
+            bool given = source && source->ask(request, password);
+            deadline = kvl_now_seconds() + secs;
+            if (!given) {
+                password.clear();
+                r.ok = false;
+                r.type = KVL_ERR_ARGUMENT;
+                r.code = 0;
+                r.message = refusal;
+                return false;
+            }
+            if (!plat.connected) {
+                password.clear();
+                r.ok = false;
+                r.type = KVL_ERR_DISCONNECTED;
+                r.message = "the connection was lost while the password was asked for";
+                return false;
+            }
+        }
+        struct berval cred = {static_cast<ber_len_t>(password.size()),
+                              password.size() ? const_cast<char*>(password.data()) : nullptr};
+        int msgid = 0;
+        int rc = ldap_sasl_bind(ld, bind_dn.empty() ? nullptr : bind_dn.c_str(), LDAP_SASL_SIMPLE,
+                                &cred, nullptr, nullptr, &msgid);
+        password.clear(); /* libldap has encoded it into the request */
+        if (rc != LDAP_SUCCESS) {
+            r.ok = false;
+            r.type = KVL_ERR_CONNECT;
+            r.code = rc;
+            r.message = result_text(rc, nullptr);
+            return false;
+        }
+        long id = plat.next_id++;
+        plat.pending[id] = KvlReply();
+        Op op;
+        op.kind = Op::BIND;
+        op.id = id;
+        ops[msgid] = std::move(op);
+        double left = deadline - kvl_now_seconds();
+        r = plat.wait(id, left > 0.001 ? left : 0.001, "the bind");
+        if (r.ok) return true;
+        if (fixed || !credentials_refused(r.code) || !plat.connected) return false;
+        refusal = r.message;
+        if (attempt >= PASSWORD_TRIES) {
+            r.message += " (" + std::to_string(PASSWORD_TRIES) + " passwords refused)";
+            return false;
+        }
+    }
+}
+
 bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std::string& app,
                          double timeout, Error& err)
 {
@@ -1401,10 +1476,19 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
         return false;
     }
     if (bind_dn.empty()) bind_dn = ldaprc_binddn();
-    std::string password;
+    /* The password: from QX_PASSWORD_FILE when it is set, else asked of the
+     * application's password source once the server is reached. */
+    KvlSecret password;
+    const char* password_file = std::getenv("QX_PASSWORD_FILE");
+    const bool from_file = password_file && *password_file;
+    KvlPasswordSource* source = kvl_password_source();
     if (!bind_dn.empty()) {
         std::string why;
-        if (!read_password(password, why)) {
+        if (!from_file && !source)
+            why = "a bind DN needs its password: QX_PASSWORD_FILE names no password file";
+        else if (from_file)
+            read_password(password_file, password, why);
+        if (!why.empty()) {
             err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " + why).c_str());
             return false;
         }
@@ -1461,30 +1545,17 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     plat.fd = fd;
     plat.opened();
 
-    /* The bind: simple with the DN and password, else anonymous. */
-    struct berval cred = {static_cast<ber_len_t>(password.size()), password.empty() ? nullptr : &password[0]};
-    int msgid = 0;
-    rc = ldap_sasl_bind(ld, bind_dn.empty() ? nullptr : bind_dn.c_str(), LDAP_SASL_SIMPLE, &cred,
-                        nullptr, nullptr, &msgid);
-    std::fill(password.begin(), password.end(), '\0');
-    if (rc != LDAP_SUCCESS) {
-        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " + result_text(rc, nullptr)).c_str());
-        return false;
-    }
-    long id = plat.next_id++;
-    plat.pending[id] = KvlReply();
-    Op bind;
-    bind.kind = Op::BIND;
-    bind.id = id;
-    ops[msgid] = std::move(bind);
-    double left = deadline - kvl_now_seconds();
-    KvlReply r = plat.wait(id, left > 0.001 ? left : 0.001, "the bind");
-    if (!r.ok) {
-        err.set_error(r.type == KVL_ERR_ACCESS ? KVL_ERR_CONNECT : r.type,
-                      ("cannot connect to " + server + ": the bind" +
-                       (bind_dn.empty() ? std::string() : " as " + bind_dn) + " failed: " + r.message)
-                          .c_str(),
-                      r.code);
+    KvlReply r;
+    if (!bind(plat, bind_dn, server, from_file || bind_dn.empty(), password, deadline, secs, r)) {
+        std::string what = "cannot connect to " + server + ": the bind" +
+                           (bind_dn.empty() ? std::string() : " as " + bind_dn);
+        if (r.type == KVL_ERR_ARGUMENT) /* the password source cancelled */
+            what += " was cancelled: no password was given" +
+                    (r.message.empty() ? std::string() : " (the directory's last refusal: " + r.message + ")");
+        else
+            what += " failed: " + r.message;
+        err.set_error(r.type == KVL_ERR_ACCESS || r.type == KVL_ERR_ARGUMENT ? KVL_ERR_CONNECT : r.type,
+                      what.c_str(), r.code);
         return false;
     }
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -319,6 +320,74 @@ TEST_F(LdapServer, AnonymousAndBoundAccess)
     ASSERT_TRUE(staff.set_derivation("/dc=example,dc=org/ou=staff/*"));
     EXPECT_TRUE(staff.derive(10)) << staff.get_error_string();
     unlink((ldap->folder() + "/.ldaprc").c_str());
+}
+
+// A password source that answers from a script (null: cancel) and keeps what it was told.
+struct ScriptedSource : KvlPasswordSource {
+    std::vector<const char*> answers;
+    std::vector<std::string> told; // "attempt/attempts dn server [refusal]"
+    bool ask(const KvlPasswordRequest& q, KvlSecret& password) override
+    {
+        told.push_back(std::to_string(q.attempt) + "/" + std::to_string(q.attempts) + " " +
+                       q.bind_dn + " " + q.server + " [" + q.refusal + "]");
+        const char* a = told.size() <= answers.size() ? answers[told.size() - 1] : nullptr;
+        if (!a) return false;
+        password.assign(a, std::strlen(a));
+        return true;
+    }
+};
+
+TEST_F(LdapServer, PasswordSourceIsAskedUpToThreeTimes)
+{
+    const std::string dn = "uid=bob,ou=staff,dc=example,dc=org";
+    const std::string url = bound_url("uid%3Dbob%2Cou%3Dstaff%2Cdc%3Dexample%2Cdc%3Dorg");
+    struct Case {
+        const char* what;
+        std::vector<const char*> answers;
+        bool file; // a password file is set as well
+        bool connects;
+        size_t asked;
+        std::vector<const char*> message; // pieces of the error
+    } cases[] = {
+        {"wrong then right", {"guess", "bob-secret"}, false, true, 2, {}},
+        {"three wrong", {"a", "b", "c", "bob-secret"}, false, false, 3,
+         {"the bind as uid=bob,ou=staff,dc=example,dc=org failed: Invalid credentials", "3 passwords"}},
+        {"cancel", {nullptr}, false, false, 1, {"as uid=bob,ou=staff", "cancelled"}},
+        {"cancel after a refusal", {"guess", nullptr}, false, false, 2,
+         {"cancelled", "last refusal: Invalid credentials"}},
+        {"an empty password", {"", "bob-secret"}, false, true, 2, {}},
+        {"the file wins", {"guess"}, true, true, 0, {}},
+    };
+    for (const Case& c : cases) {
+        ScriptedSource source;
+        source.answers = c.answers;
+        kvl_set_password_source(&source);
+        if (c.file) password_file("bob-secret", 0600);
+        else unsetenv("QX_PASSWORD_FILE");
+        bool ok = platform.connect(url.c_str(), "test", 10);
+        kvl_set_password_source(nullptr);
+        std::string error = platform.get_error_string();
+        EXPECT_EQ(c.connects, ok) << c.what << ": " << error;
+        ASSERT_EQ(c.asked, source.told.size()) << c.what;
+        for (const char* piece : c.message)
+            EXPECT_NE(std::string::npos, error.find(piece)) << c.what << ": " << error;
+        EXPECT_EQ(std::string::npos, error.find("secret")) << c.what;
+        if (c.asked > 0) {
+            EXPECT_EQ("1/3 " + dn + " " + ldap->url() + " []", source.told[0]) << c.what;
+        }
+        if (c.asked > 1) {
+            EXPECT_NE(std::string::npos, source.told[1].find("2/3 " + dn)) << c.what;
+        }
+        if (c.asked > 1 && c.answers[0][0]) {
+            EXPECT_NE(std::string::npos, source.told[1].find("[Invalid credentials]")) << c.what;
+        }
+        if (ok) {
+            Album staff(DataUnit("staff"), platform);
+            ASSERT_TRUE(staff.set_derivation("/dc=example,dc=org/ou=staff/*"));
+            EXPECT_TRUE(staff.derive(10)) << c.what << ": " << staff.get_error_string();
+        }
+        platform.disconnect();
+    }
 }
 
 // What the callbacks of a live-changes test saw: "created <name>", "destroyed <name>",
