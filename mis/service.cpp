@@ -105,23 +105,27 @@ std::string result_line(const std::string& id, const json& result)
 }
 
 // Appends s as a JSON string, as to_line would write it: ASCII text without control
-// characters is written here, quotes and backslashes escaped (names are full of quotes);
-// anything else goes through the library.
+// characters is written here, quotes and backslashes escaped (names are full of quotes), in runs
+// between them rather than a character at a time (a derive of 20,000 names spent most of its
+// time here); anything else goes through the library.
 void append_json_string(std::string& out, const std::string& s)
 {
-    bool plain = std::all_of(s.begin(), s.end(), [](char ch) {
-        auto u = static_cast<unsigned char>(ch);
-        return u >= 0x20 && u < 0x80;
-    });
-    if (!plain) {
-        out += to_line(json(s));
-        return;
-    }
+    size_t start = out.size();
     out += '"';
-    for (char ch : s) {
-        if (ch == '"' || ch == '\\') out += '\\';
-        out += ch;
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        auto u = static_cast<unsigned char>(s[i]);
+        if (u < 0x20 || u >= 0x80) {
+            out.resize(start);
+            out += to_line(json(s));
+            return;
+        }
+        if (u != '"' && u != '\\') continue;
+        out.append(s, run, i - run);
+        out += '\\';
+        run = i;
     }
+    out.append(s, run, s.size() - run);
     out += '"';
 }
 
