@@ -221,7 +221,9 @@ TEST(Ldif, RebasingMovesOnlyNamesBelowTheOldParent)
     for (const Case& c : cases) {
         std::string out;
         EXPECT_EQ(c.out != nullptr, ldif_rebase_dn(c.dn, c.from, c.to, out)) << c.dn;
-        if (c.out) EXPECT_EQ(c.out, out);
+        if (c.out) {
+            EXPECT_EQ(c.out, out);
+        }
     }
 }
 
