@@ -47,6 +47,16 @@ void MainWin::create_from_selected_tramp(Widget w, XtPointer client, XtPointer c
     ((MainWin*)client)->create_from_selected(w, call);
 }
 
+void MainWin::export_tramp(Widget w, XtPointer client, XtPointer call)
+{
+    ((MainWin*)client)->export_cb(w, call);
+}
+
+void MainWin::import_tramp(Widget w, XtPointer client, XtPointer call)
+{
+    ((MainWin*)client)->import_cb(w, call);
+}
+
 /* A pulldown menu under the menu bar and the cascade button that opens it. */
 static Widget menu(Widget menubar, const char* cascade_name, const char* pulldown_name, int num,
                    const char* def, char mnemonic, Widget* pulldown)
@@ -63,7 +73,7 @@ static void show_event_log_cb(Widget, XtPointer, XtPointer)
     if (event_log_window) event_log_window->show();
 }
 
-/* File: Properties..., Event Log... and Exit. */
+/* File: Properties..., Event Log..., Export..., Import... and Exit. */
 static void create_file_menu(MainWin& w)
 {
     w.mw_view =
@@ -75,6 +85,13 @@ static void create_file_menu(MainWin& w)
     w.mw_event_log_button =
         menu_item(w.mw_view_pulldown, "mw_event_log_button", 870, "Event Log...", 'L',
                   "Ctrl<Key>l", 875, "Ctrl+L", show_event_log_cb, nullptr);
+    /* Export... and Import... move subtrees in and out as LDIF files. */
+    XtCreateManagedWidget("mw_ldif_separator", xmSeparatorWidgetClass, w.mw_view_pulldown,
+                          nullptr, 0);
+    w.mw_export_button = push_button(w.mw_view_pulldown, "mw_export_button", 920, "Export...",
+                                     MainWin::export_tramp, &w, 'E');
+    w.mw_import_button = push_button(w.mw_view_pulldown, "mw_import_button", 921, "Import...",
+                                     MainWin::import_tramp, &w, 'I');
     w.mw_view_separator = XtCreateManagedWidget("mw_view_separator", xmSeparatorWidgetClass,
                                                 w.mw_view_pulldown, nullptr, 0);
     w.mw_close_button = push_button(w.mw_view_pulldown, "mw_close_button", 503, "Exit",

@@ -12,8 +12,9 @@
  * delete, create, exit) and the Action menu in objects/, the selection's
  * (deselect_objects, update_edit_menu) in tree/.
  *
- * EVENT-LOOP RULE: get_object, delete_object_cb, deselect_objects and
- * create_action_list wait for the server while the Xt loop runs, so any
+ * EVENT-LOOP RULE: get_object, delete_object_cb, deselect_objects,
+ * create_action_list, export_ldif and import_ldif (and their menu
+ * callbacks, whose file dialog waits too) wait for the server while the Xt loop runs, so any
  * callback (navigator clicks, server events) may run inside them.
  */
 #ifndef UI_MAIN_WIN_H
@@ -21,6 +22,8 @@
 
 #include "kvl/kvl.h"
 #include "ui/xd_widgets.h"
+
+#include <string>
 
 class MainWin : public xd_ApplicationShell_c {
 public:
@@ -45,6 +48,25 @@ public:
     /* Object > Create...: opens the configuration window as the form of a
      * new object, with the first selected object as its template. */
     virtual void create_from_selected(Widget w, XtPointer call_data);
+    /* File > Export...: asks for a file and export_ldif()s to it. */
+    virtual void export_cb(Widget w, XtPointer call_data);
+    /* File > Import...: asks for a file and import_ldif()s it. */
+    virtual void import_cb(Widget w, XtPointer call_data);
+
+    /* Writes the selected objects, each with its subtree, parents before
+     * children, to the file path as LDIF; with nothing selected, everything
+     * below the tree's root.  The status line shows the progress and the
+     * outcome; Escape stops the run (what was written stays).  Answers the
+     * number of entries written, -1 when the run failed. */
+    long export_ldif(const std::string& path);
+    /* Carries out the records of the LDIF file path in order (creates,
+     * modifies, deletes), beneath the one selected object when exactly one
+     * is selected (the file's names are moved from the parent of its first
+     * entry to that object), stopping at the first record the file or the
+     * server refuses, which the status line and an error dialog name with
+     * its line.  Escape stops it too.  Answers the number of records carried
+     * out, -1 when a refusal stopped the run. */
+    long import_ldif(const std::string& path);
 
     /* Deselect and Delete sensitive exactly when something is selected. */
     void update_edit_menu();
@@ -66,6 +88,8 @@ public:
     static void exit_tramp(Widget w, XtPointer client, XtPointer call);
     static void deselect_objects_tramp(Widget w, XtPointer client, XtPointer call);
     static void create_from_selected_tramp(Widget w, XtPointer client, XtPointer call);
+    static void export_tramp(Widget w, XtPointer client, XtPointer call);
+    static void import_tramp(Widget w, XtPointer client, XtPointer call);
 
     Widget applicationShell = nullptr;
     Widget mw_path = nullptr;
@@ -96,6 +120,8 @@ public:
     Widget mw_navigator_vscroll = nullptr;
     Widget mw_deselect_button = nullptr;
     Widget mw_event_log_button = nullptr; /* File > Event Log... */
+    Widget mw_export_button = nullptr;    /* File > Export... */
+    Widget mw_import_button = nullptr;    /* File > Import... */
 };
 
 /* Writes text into the main window's status line, mw_message_label, as

@@ -1,0 +1,546 @@
+/*
+ * ldif_transfer.cpp - File > Export... and File > Import...: subtrees out to
+ * LDIF files and LDIF files into the server, through KVL's generic reads
+ * (images, derivations) and writes (create, set, delete) only, so the same
+ * code serves qx_mis and directories.
+ *
+ * Names in the files are DNs: a directory's own, or for qx_mis the FDN with
+ * its RDNs reversed (core/ldif.h).  Attributes are written by display name
+ * (the part after the last colon), which KVL takes wherever it takes a full
+ * name; empty values are left out.  A directory hands several values of one
+ * attribute over one per line: each becomes a value line of its own, and
+ * they are joined the same way when read back.
+ *
+ * Both runs wait for the server between records with the Xt loop running.
+ * They hold no DataObject across a wait, only names copied before, and one
+ * run at a time: a second Export or Import while one runs is refused.
+ */
+#include <Xm/Xm.h>
+#include <X11/keysym.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/ldif.h"
+#include "tree/tree_api.h"
+#include "ui/busy_cursor.h"
+#include "ui/dialogs.h"
+#include "ui/file_dialog.h"
+#include "ui/main_win.h"
+
+namespace {
+
+bool running = false; /* an export or an import is under way */
+
+struct RunGuard {
+    RunGuard() { running = true; }
+    ~RunGuard() { running = false; }
+};
+
+/* printf into a std::string: the texts carry names of any length. */
+[[gnu::format(printf, 1, 2)]] std::string text(const char* format, ...)
+{
+    va_list ap, again;
+    va_start(ap, format);
+    va_copy(again, ap);
+    int n = vsnprintf(nullptr, 0, format, ap);
+    va_end(ap);
+    std::string out(n > 0 ? (size_t)n : 0, '\0');
+    if (n > 0) vsnprintf(&out[0], out.size() + 1, format, again);
+    va_end(again);
+    return out;
+}
+
+/*
+ * Escape, pressed anywhere in the editor while a run goes on, stops it: from
+ * construction to destruction the key's presses are taken before they reach
+ * any widget.  The run looks at stopped() between records; the request under
+ * way when the key comes is finished first.
+ */
+class EscapeWatch {
+public:
+    explicit EscapeWatch(Widget w) : display_(XtDisplay(w))
+    {
+        hit_ = false;
+        previous_ = XtSetEventDispatcher(display_, KeyPress, dispatch);
+    }
+    ~EscapeWatch() { XtSetEventDispatcher(display_, KeyPress, previous_); }
+    EscapeWatch(const EscapeWatch&) = delete;
+    EscapeWatch& operator=(const EscapeWatch&) = delete;
+
+    bool stopped() const { return hit_; }
+
+private:
+    static Boolean dispatch(XEvent* event)
+    {
+        if (XLookupKeysym(&event->xkey, 0) == XK_Escape) {
+            hit_ = true;
+            return True;
+        }
+        return previous_ ? previous_(event) : XtDispatchEvent(event);
+    }
+
+    Display* display_;
+    static XtEventDispatchProc previous_;
+    static bool hit_;
+};
+
+XtEventDispatchProc EscapeWatch::previous_ = nullptr;
+bool EscapeWatch::hit_ = false;
+
+/* The progress line, written a few times a second; it goes to the status line
+ * only, not to the event log, which keeps the outcome. */
+class Progress {
+public:
+    void show(const std::string& line, bool now = false)
+    {
+        auto t = std::chrono::steady_clock::now();
+        if (!now && t - last_ < std::chrono::milliseconds(250)) return;
+        last_ = t;
+        if (!main_window) return;
+        global.update_label(main_window->mw_message_label, line.c_str());
+        XmUpdateDisplay(main_window->shell());
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_{};
+};
+
+/* How the connected server's names are written in LDIF. */
+struct Names {
+    /* The server writes its names as DNs (a directory); else they are FDNs,
+     * whose RDNs are reversed. */
+    bool dns = Platform::def_platform.user_name(DataUnit("/a=b")).str() != std::string("/a=b");
+
+    bool dn_of(const std::string& fdn, std::string& dn, std::string& why) const
+    {
+        if (!dns) return ldif_fdn_to_dn(fdn, dn, why);
+        dn = fdn == "/" ? "" : Platform::def_platform.user_name(DataUnit(fdn.c_str())).str();
+        return true;
+    }
+    bool fdn_of(const std::string& dn, std::string& fdn, std::string& why) const
+    {
+        if (!dns) return ldif_dn_to_fdn(dn, fdn, why);
+        std::vector<LdifRdn> rdns;
+        if (!ldif_parse_dn(dn, rdns, why)) return false;
+        fdn = rdns.empty() ? "/" : Platform::def_platform.to_fdn(DataUnit(dn.c_str())).str();
+        if (fdn.empty()) why = "'" + dn + "' names no entry of the directory";
+        return !fdn.empty();
+    }
+};
+
+struct FileCloser {
+    void operator()(FILE* f) const
+    {
+        if (f) fclose(f);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+std::string display_name(const std::string& attr)
+{
+    size_t colon = attr.rfind(':');
+    return colon == std::string::npos ? attr : attr.substr(colon + 1);
+}
+
+/* ------------------------------------------------------------------ export */
+
+class Exporter {
+public:
+    Exporter(FILE* f, EscapeWatch& esc) : f_(f), esc_(esc) {}
+
+    /* Writes fdn (unless only_below) and everything below it, parents
+     * first.  False when the run stops: why() is empty for Escape. */
+    bool subtree(const std::string& fdn, const std::string& base, bool only_below)
+    {
+        if (esc_.stopped()) return false;
+        if (!only_below && !entry(fdn)) return false;
+        progress_.show(text(qx_msg(924, "Exporting %s: %ld entries"), base.c_str(), count));
+        Album children(DataUnit("ldif export"), Platform::def_platform);
+        std::string derivation = fdn == "/" ? "/*" : fdn + "/*";
+        if (!children.set_derivation(DataUnit(derivation.c_str())) ||
+            !children.derive(DeriveTimeout)) { /* waits */
+            why_ = std::string(children.get_error_string()) + " (" + fdn + ")";
+            return false;
+        }
+        std::vector<std::string> names;
+        for (AlbumImage ai = children.first_image(); ai; ai.next_image())
+            names.push_back(ai.image().get_objname().str());
+        for (const std::string& child : names)
+            if (!subtree(child, base, false)) return false;
+        return true;
+    }
+
+    const std::string& why() const { return why_; }
+    long count = 0;
+
+private:
+    /* One entry: its DN, objectClass first, then the other attributes with a
+     * value, in the server's order.  Waits (the object's values). */
+    bool entry(const std::string& fdn)
+    {
+        Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
+        DUArray attrs = image.get_attr_names(0); /* waits */
+        if (attrs.count() == 0) {
+            why_ = std::string(image.get_error_string()) + " (" + fdn + ")";
+            return false;
+        }
+        std::string dn;
+        if (!names_.dn_of(fdn, dn, why_)) return false;
+        std::vector<LdifValue> values, classes;
+        for (int i = 0; i < attrs.count(); i++) {
+            std::string name = display_name(attrs[i].str());
+            std::string value = image.get_str(attrs[i]).str();
+            if (value.empty()) continue;
+            if (!ldif_attribute_name(name)) {
+                why_ = "the attribute name '" + name + "' of " + fdn + " cannot be written in LDIF";
+                return false;
+            }
+            std::vector<LdifValue>& into = name == "objectClass" ? classes : values;
+            if (!names_.dns) {
+                into.push_back({name, value});
+                continue;
+            }
+            for (size_t at = 0;;) {
+                size_t nl = value.find('\n', at);
+                into.push_back({name, value.substr(at, nl == std::string::npos ? nl : nl - at)});
+                if (nl == std::string::npos) break;
+                at = nl + 1;
+            }
+        }
+        classes.insert(classes.end(), values.begin(), values.end());
+        std::string record = ldif_entry(dn, classes);
+        if (fwrite(record.data(), 1, record.size(), f_) != record.size()) {
+            why_ = strerror(errno);
+            return false;
+        }
+        count++;
+        return true;
+    }
+
+    FILE* f_;
+    EscapeWatch& esc_;
+    Names names_;
+    Progress progress_;
+    std::string why_;
+};
+
+/* ------------------------------------------------------------------ import */
+
+/* The values of rec by attribute, in order of first appearance; several
+ * values of one attribute joined by newlines, as KVL carries them. */
+std::vector<std::pair<std::string, std::string>> joined(const std::vector<LdifValue>& values)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    std::map<std::string, size_t> at;
+    for (const LdifValue& v : values) {
+        auto it = at.find(v.name);
+        if (it == at.end()) {
+            at[v.name] = out.size();
+            out.emplace_back(v.name, v.value);
+        } else {
+            out[it->second].second += "\n" + v.value;
+        }
+    }
+    return out;
+}
+
+std::string without_lines(const std::string& value, const std::vector<std::string>& gone)
+{
+    std::string out;
+    for (size_t at = 0; at <= value.size();) {
+        size_t nl = value.find('\n', at);
+        std::string line = value.substr(at, nl == std::string::npos ? nl : nl - at);
+        bool drop = false;
+        for (const std::string& g : gone) drop = drop || g == line;
+        if (!drop) out += (out.empty() ? "" : "\n") + line;
+        if (nl == std::string::npos) break;
+        at = nl + 1;
+    }
+    return out;
+}
+
+class Importer {
+public:
+    explicit Importer(const Names& names) : names_(names) {}
+
+    /* Carries out rec, whose entry is fdn; false with why() when the server
+     * (or the record) is refused.  Waits. */
+    bool apply(const LdifRecord& rec, const std::string& dn, const std::string& fdn)
+    {
+        switch (rec.kind) {
+        case LdifRecord::DELETE: {
+            Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
+            return image.destroy(DeriveTimeout) || failed(image); /* waits */
+        }
+        case LdifRecord::MODIFY:
+            return modify(rec, fdn);
+        default:
+            return create(rec, dn);
+        }
+    }
+
+    const std::string& why() const { return why_; }
+
+private:
+    bool failed(Error& e)
+    {
+        why_ = e.get_error_string();
+        if (why_.empty()) why_ = "refused";
+        return false;
+    }
+
+    bool create(const LdifRecord& rec, const std::string& dn)
+    {
+        std::vector<LdifRdn> rdns;
+        if (!ldif_parse_dn(dn, rdns, why_)) return false;
+        if (rdns.empty()) {
+            why_ = "the root cannot be created";
+            return false;
+        }
+        std::vector<std::string> classes = rec.values_of("objectClass");
+        if (classes.empty()) {
+            why_ = "the entry has no objectClass";
+            return false;
+        }
+        std::string parent;
+        if (!names_.fdn_of(ldif_format_dn({rdns.begin() + 1, rdns.end()}), parent, why_))
+            return false;
+        Image image(NONE, DataUnit(classes.back().c_str()), Platform::def_platform);
+        auto values = joined(rec.values);
+        /* The name comes from the DN: its RDN's values win over the entry's. */
+        for (const auto& naming : rdns[0]) {
+            bool found = false;
+            for (auto& v : values)
+                if (strcasecmp(v.first.c_str(), naming.first.c_str()) == 0) {
+                    v.second = naming.second;
+                    found = true;
+                }
+            if (!found) values.emplace_back(naming.first, naming.second);
+        }
+        for (const auto& v : values) {
+            if (strcasecmp(v.first.c_str(), "objectClass") == 0) continue;
+            if (!image.set_str(DataUnit(v.first.c_str()), DataUnit(v.second.c_str()))) /* waits */
+                return failed(image);
+        }
+        Image created;
+        return image.create_within(DataUnit(parent.c_str()), created, DeriveTimeout) || /* waits */
+               failed(image);
+    }
+
+    bool modify(const LdifRecord& rec, const std::string& fdn)
+    {
+        Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
+        for (const LdifChange& c : rec.changes) {
+            std::string joined_values;
+            for (const std::string& v : c.values)
+                joined_values += (joined_values.empty() ? "" : "\n") + v;
+            std::string value = joined_values;
+            if (c.op != LdifChange::REPLACE) {
+                DataUnit now = image.get_str(DataUnit(c.attribute.c_str())); /* waits once */
+                if (image.get_error_type()) return failed(image);
+                std::string old = now.str();
+                if (c.op == LdifChange::ADD)
+                    value = old.empty() ? joined_values : old + "\n" + joined_values;
+                else
+                    value = c.values.empty() ? "" : without_lines(old, c.values);
+            }
+            if (!image.set_str(DataUnit(c.attribute.c_str()), DataUnit(value.c_str()))) /* waits */
+                return failed(image);
+        }
+        return image.store(DeriveTimeout) || failed(image); /* waits */
+    }
+
+    const Names& names_;
+    std::string why_;
+};
+
+bool read_file(const std::string& path, std::string& out, std::string& why)
+{
+    File f(fopen(path.c_str(), "rb"));
+    if (!f) {
+        why = strerror(errno);
+        return false;
+    }
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
+    if (ferror(f.get())) {
+        why = strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+/* A failure: the status line, and an error dialog. */
+void report_error(const std::string& line, const std::string& object)
+{
+    status_line(line.c_str(), object.c_str());
+    if (main_window) error_dialog(main_window->shell(), bounded_label(line.c_str()).c_str());
+}
+
+bool refuse_second_run()
+{
+    if (!running) return false;
+    status_line(qx_msg(934, "An export or import is already running: press Escape to stop it"));
+    return true;
+}
+
+} // namespace
+
+long MainWin::export_ldif(const std::string& path)
+{
+    if (refuse_second_run()) return -1;
+    RunGuard guard;
+    /* The names first: the waits below may take objects out of the tree. */
+    std::vector<std::string> bases;
+    for (DataObject* obj : DataObject::selected_list.items())
+        if (obj->name) bases.push_back(obj->name);
+    bool below_root = bases.empty();
+    if (below_root) bases.push_back(root && root->name ? root->name : default_root);
+
+    File f(fopen(path.c_str(), "w"));
+    if (!f) {
+        report_error(text(qx_msg(933, "Cannot write %s: %s"), path.c_str(), strerror(errno)), "");
+        return -1;
+    }
+    EscapeWatch esc(shell());
+    BusyCursor busy(shell());
+    Exporter out(f.get(), esc);
+    std::string why, failed_at = bases[0];
+    bool ok = fputs("version: 1\n\n", f.get()) >= 0;
+    if (!ok) why = strerror(errno);
+    for (size_t i = 0; ok && i < bases.size(); i++) {
+        failed_at = bases[i];
+        ok = out.subtree(bases[i], bases[i], below_root); /* waits */
+        if (!ok) why = out.why();
+    }
+    if (fclose(f.release()) != 0 && ok) {
+        ok = false;
+        why = strerror(errno);
+    }
+    if (ok) {
+        status_line(text(qx_msg(925, "Exported %ld entries to %s"), out.count, path.c_str()).c_str(),
+                    bases[0].c_str());
+        return out.count;
+    }
+    if (why.empty()) { /* Escape */
+        status_line(text(qx_msg(926, "Export stopped (Escape): %ld entries written to %s"),
+                         out.count, path.c_str())
+                        .c_str(),
+                    failed_at.c_str());
+        return out.count;
+    }
+    report_error(text(qx_msg(927, "Export of %s failed after %ld entries: %s"), failed_at.c_str(),
+                      out.count, why.c_str()),
+                 failed_at);
+    return -1;
+}
+
+long MainWin::import_ldif(const std::string& path)
+{
+    if (refuse_second_run()) return -1;
+    RunGuard guard;
+    std::string content, why;
+    if (!read_file(path, content, why)) {
+        report_error(text(qx_msg(932, "Cannot read %s: %s"), path.c_str(), why.c_str()), "");
+        return -1;
+    }
+    Names names;
+    /* One selected object: the file's entries go beneath it. */
+    std::string target_fdn, target_dn, from_dn; /* from_dn: the first entry's parent */
+    bool rebase = DataObject::selected_list.items().size() == 1;
+    if (rebase) {
+        DataObject* obj = DataObject::selected_list.items().front();
+        target_fdn = obj->name ? obj->name : "/";
+        if (!names.dn_of(target_fdn, target_dn, why)) {
+            report_error(target_fdn + ": " + why, target_fdn);
+            return -1;
+        }
+    }
+
+    EscapeWatch esc(shell());
+    BusyCursor busy(shell());
+    Progress progress;
+    Importer importer(names);
+    LdifReader reader(std::move(content));
+    LdifRecord rec;
+    long done = 0;
+    int got;
+    while ((got = reader.next(rec)) == 1) {
+        if (esc.stopped()) {
+            status_line(text(qx_msg(930, "Import stopped (Escape) at line %d: %ld records went in"),
+                             rec.line, done)
+                            .c_str(),
+                        target_fdn.c_str());
+            return done;
+        }
+        std::string dn = rec.dn, fdn;
+        bool ok = true;
+        if (rebase) {
+            if (done == 0) {
+                std::vector<LdifRdn> rdns;
+                ok = ldif_parse_dn(rec.dn, rdns, why) && !rdns.empty();
+                if (ok) from_dn = ldif_format_dn({rdns.begin() + 1, rdns.end()});
+                else if (why.empty()) why = "the root cannot be moved beneath another object";
+            }
+            if (ok && !ldif_rebase_dn(rec.dn, from_dn, target_dn, dn)) {
+                ok = false;
+                why = "the entry is not below " + (from_dn.empty() ? std::string("the root")
+                                                                    : from_dn) +
+                      ", where the file's first entry lies, so it cannot be moved beneath " +
+                      target_fdn;
+            }
+        }
+        ok = ok && names.fdn_of(dn, fdn, why) && importer.apply(rec, dn, fdn); /* waits */
+        if (!ok) {
+            if (why.empty()) why = importer.why();
+            report_error(text(qx_msg(931, "Import stopped at line %d (%s): %s. %ld records went in before it."),
+                              rec.line, dn.c_str(), why.c_str(), done),
+                         fdn);
+            return -1;
+        }
+        why.clear();
+        done++;
+        progress.show(text(qx_msg(928, "Importing %s: %ld records"), path.c_str(), done));
+    }
+    if (got < 0) {
+        report_error(text(qx_msg(935, "Import stopped at line %d: %s. %ld records went in before it."),
+                          reader.error_line(), reader.error().c_str(), done),
+                     target_fdn);
+        return -1;
+    }
+    if (rebase)
+        status_line(text(qx_msg(936, "Imported %ld records from %s beneath %s"), done, path.c_str(),
+                         target_fdn.c_str())
+                        .c_str(),
+                    target_fdn.c_str());
+    else
+        status_line(text(qx_msg(929, "Imported %ld records from %s"), done, path.c_str()).c_str());
+    return done;
+}
+
+void MainWin::export_cb(Widget, XtPointer)
+{
+    if (refuse_second_run()) return;
+    std::string path;
+    if (choose_file(shell(), "mw_export_dialog", 922, "Tarnwick: Export LDIF", "*.ldif", path))
+        export_ldif(path); /* waits */
+}
+
+void MainWin::import_cb(Widget, XtPointer)
+{
+    if (refuse_second_run()) return;
+    std::string path;
+    if (choose_file(shell(), "mw_import_dialog", 923, "Tarnwick: Import LDIF", "*.ldif", path))
+        import_ldif(path); /* waits */
+}

@@ -1,0 +1,257 @@
+/*
+ * test_ldif_transfer.cpp - File > Export... and Import... against a real
+ * qx_mis, in process under X: a subtree exported and imported beneath
+ * another parent comes back the same; an import stops at the first refusal
+ * with its line; Escape stops an export; the menu items ask for a file.
+ */
+#include "editor_session.h"
+
+#include <Xm/FileSB.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "core/ldif.h"
+#include "ui/file_dialog.h"
+#include "ui/main_win.h"
+
+using namespace qxtest;
+
+namespace {
+
+const std::string kYork = "/systemId=\"york-agg-1\"";
+const std::string kRack = kYork + "/equipmentId=\"rack-1\"";
+
+std::string temp_path(const char* name)
+{
+    return (testing::TempDir() + "/") + name;
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+/* Every object of the subtree of base (base included), by its name relative
+ * to base, with its class and values. */
+std::map<std::string, json> subtree(const std::string& base)
+{
+    std::map<std::string, json> out;
+    json found = EditorSession::other->result("search", {{"base", base}, {"limit", 100000}});
+    std::vector<std::string> names = {base};
+    for (const json& o : found["objects"]) names.push_back(o["name"]);
+    for (const std::string& name : names) {
+        json got = EditorSession::other->result("get", {{"name", name}});
+        json values = json::object();
+        for (const json& a : got["attributes"]) values[a["name"].get<std::string>()] = a["value"];
+        out[name.substr(base.size())] = {{"class", got["class"]}, {"values", values}};
+    }
+    return out;
+}
+
+void make(const std::string& parent, const std::string& cls, const json& values)
+{
+    EditorSession::other->result("create", {{"parent", parent}, {"class", cls}, {"values", values}});
+}
+
+struct LdifTransfer : EditorSession {
+    void TearDown() override { DataObject::selected_list.clear(); }
+};
+
+TEST_F(LdifTransfer, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
+{
+    /* Names and values that need escapes, base64 and folding. */
+    const std::string odd = "s,+\"#/ü ";
+    make(kRack, "shelf",
+         {{"shelfId", odd},
+          {"userLabel", " Zürich: \"shelf\" <odd> " + std::string(90, 'x') + " "}});
+    const std::string copy = "/systemId=\"ldif-copy\"";
+    make("/", "managedElement", {{"systemId", "ldif-copy"}});
+    const std::string path = temp_path("rack.ldif");
+
+    select_only({registered(kRack, kYork)});
+    long written = main_window->export_ldif(path); /* waits */
+    const auto before = subtree(kRack);
+    EXPECT_EQ((long)before.size(), written);
+    EXPECT_EQ("Exported " + std::to_string(written) + " entries to " + path, status_text());
+
+    /* The file: parents before children, the rack first. */
+    LdifReader reader(slurp(path));
+    LdifRecord rec;
+    std::vector<std::string> seen = {"systemId=york-agg-1"};
+    while (reader.next(rec) == 1) {
+        std::vector<LdifRdn> rdns;
+        std::string why;
+        ASSERT_TRUE(ldif_parse_dn(rec.dn, rdns, why)) << rec.dn << ": " << why;
+        std::string parent = ldif_format_dn({rdns.begin() + 1, rdns.end()});
+        EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), parent)) << rec.dn;
+        seen.push_back(ldif_format_dn(rdns));
+    }
+    EXPECT_EQ("", reader.error());
+    ASSERT_EQ(before.size() + 1, seen.size());
+    EXPECT_EQ("equipmentId=rack-1,systemId=york-agg-1", seen[1]);
+
+    select_only({registered(copy, "/")});
+    Shown shown = run([&] { EXPECT_EQ(written, main_window->import_ldif(path)); }); /* waits */
+    EXPECT_EQ("", shown.error);
+    EXPECT_EQ("Imported " + std::to_string(written) + " records from " + path + " beneath " + copy,
+              status_text());
+    const auto after = subtree(copy + "/equipmentId=\"rack-1\"");
+    EXPECT_EQ(before.size(), after.size());
+    for (const auto& [name, object] : before) {
+        auto it = after.find(name);
+        ASSERT_NE(after.end(), it) << name;
+        EXPECT_EQ(object, it->second) << name;
+    }
+}
+
+TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine)
+{
+    const std::string path = temp_path("changes.ldif");
+    write_file(path, "version: 1\n"
+                     "\n"
+                     "dn: equipmentId=imp-a,systemId=york-agg-1\n" /* line 3 */
+                     "objectClass: equipmentRack\n"
+                     "userLabel: first\n"
+                     "\n"
+                     "dn: equipmentId=imp-a,systemId=york-agg-1\n"
+                     "changetype: modify\n"
+                     "replace: userLabel\n"
+                     "userLabel:: wqtyZXBsYWNlZMK7\n"
+                     "-\n"
+                     "\n"
+                     "dn: equipmentId=imp-b,systemId=york-agg-1\n"
+                     "objectClass: equipmentRack\n"
+                     "\n"
+                     "dn: equipmentId=imp-b,systemId=york-agg-1\n"
+                     "changetype: delete\n"
+                     "\n"
+                     "dn: equipmentId=imp-c,systemId=york-agg-1\n" /* line 19 */
+                     "objectClass: equipmentRack\n"
+                     "administrativeState: sleepy\n"
+                     "\n"
+                     "dn: equipmentId=imp-d,systemId=york-agg-1\n"
+                     "objectClass: equipmentRack\n");
+    DataObject::selected_list.clear();
+    long done = 0;
+    Shown shown = run([&] { done = main_window->import_ldif(path); }); /* waits */
+    EXPECT_EQ(-1, done);
+    for (const std::string& said : {shown.error, status_text()}) {
+        EXPECT_NE(std::string::npos, said.find("line 19 (equipmentId=imp-c,systemId=york-agg-1)"))
+            << said;
+        EXPECT_NE(std::string::npos, said.find("sleepy")) << said;
+        EXPECT_NE(std::string::npos, said.find("4 records went in before it")) << said;
+    }
+    json a = other->call("get", {{"name", kYork + "/equipmentId=\"imp-a\""}});
+    ASSERT_TRUE(a.contains("result"));
+    for (const json& attr : a["result"]["attributes"])
+        if (attr["name"] == "x721:userLabel") {
+            EXPECT_EQ("«replaced»", attr["value"]);
+        }
+    for (const char* gone : {"imp-b", "imp-c", "imp-d"})
+        EXPECT_FALSE(other->call("get", {{"name", kYork + "/equipmentId=\"" + gone + "\""}})
+                         .contains("result"))
+            << gone;
+
+    /* Text that is not LDIF, and a file that is not there. */
+    struct Case {
+        std::string text, said;
+    } cases[] = {
+        {"dn: equipmentId=imp-e,systemId=york-agg-1\nobjectClass: equipmentRack\n\n"
+         "dn: equipmentId=imp-f,systemId=york-agg-1\nuserLabel:: %%%\n",
+         "Import stopped at line 5: the base64 value of userLabel is not valid base64. 1 records "
+         "went in before it."},
+        {"", "Cannot read " + temp_path("absent.ldif") + ": No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        std::string file = c.text.empty() ? temp_path("absent.ldif") : path;
+        if (!c.text.empty()) write_file(file, c.text);
+        Shown s = run([&] { main_window->import_ldif(file); }); /* waits */
+        EXPECT_EQ(c.said, status_text());
+        EXPECT_EQ(c.said, s.error);
+    }
+}
+
+/* A person pressing Escape in the main window. */
+void press_escape()
+{
+    XKeyEvent key = {};
+    key.type = KeyPress;
+    key.display = XtDisplay(main_window->shell());
+    key.window = XtWindow(main_window->mw_form);
+    key.root = DefaultRootWindow(key.display);
+    key.keycode = XKeysymToKeycode(key.display, XK_Escape);
+    key.same_screen = True;
+    XSendEvent(key.display, key.window, True, KeyPressMask, (XEvent*)&key);
+    XFlush(key.display);
+}
+
+TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
+{
+    const std::string path = temp_path("stopped.ldif");
+    DataObject::selected_list.clear();
+    long written = -1;
+    bool sent = false;
+    while_running([&] { written = main_window->export_ldif(path); }, /* waits */
+                  [&] {
+                      if (!sent) press_escape();
+                      sent = true;
+                  });
+    long total = other->result("search", {{"base", "/"}, {"limit", 0}})["count"];
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, total);
+    EXPECT_EQ("Export stopped (Escape): " + std::to_string(written) + " entries written to " + path,
+              status_text());
+    LdifReader reader(slurp(path));
+    LdifRecord rec;
+    long read = 0;
+    while (reader.next(rec) == 1) read++;
+    EXPECT_EQ("", reader.error());
+    EXPECT_EQ(written, read);
+}
+
+TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
+{
+    const std::string path = temp_path("menu.ldif");
+    const std::string leaf = kYork + "/equipmentId=\"menu-leaf\"";
+    make(kYork, "equipmentRack", {{"equipmentId", "menu-leaf"}});
+    select_only({registered(leaf, kYork)});
+    bool asked = false;
+    while_running([&] { press(main_window->mw_export_button); }, [&] {
+        if (!current_file_dialog || asked) return;
+        asked = true;
+        Widget text = XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_TEXT);
+        XmTextSetString(text, const_cast<char*>(path.c_str()));
+        press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_OK_BUTTON));
+    });
+    EXPECT_TRUE(asked);
+    EXPECT_EQ("Exported 1 entries to " + path, status_text());
+
+    /* Cancel in the import's dialog imports nothing. */
+    other->result("delete", {{"name", leaf}});
+    DataObject::selected_list.clear();
+    asked = false;
+    while_running([&] { press(main_window->mw_import_button); }, [&] {
+        if (!current_file_dialog || asked) return;
+        asked = true;
+        press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_CANCEL_BUTTON));
+    });
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(std::string::npos, status_text().find("Import")) << status_text();
+    EXPECT_FALSE(other->call("get", {{"name", leaf}}).contains("result"));
+}
+
+} // namespace
