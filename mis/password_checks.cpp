@@ -46,7 +46,7 @@ PasswordChecks::~PasswordChecks()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
-        for (Job& j : waiting_) wipe(j.password);
+        for (auto& [due, j] : waiting_) wipe(j.password);
         waiting_.clear();
     }
     wake_.notify_all();
@@ -54,13 +54,14 @@ PasswordChecks::~PasswordChecks()
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool PasswordChecks::submit(uint64_t ticket, const std::string& hash, const std::string& password)
+bool PasswordChecks::submit(uint64_t ticket, const std::string& hash, const std::string& password,
+                            Clock::time_point not_before)
 {
     if (fd_ < 0) return false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (waiting_.size() + running_ >= MAX_PENDING) return false;
-        waiting_.push_back({ticket, hash, password});
+        waiting_.emplace(not_before, Job{ticket, hash, password});
     }
     wake_.notify_one();
     return true;
@@ -72,8 +73,14 @@ void PasswordChecks::work()
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
         if (stopping_) return;
-        Job job = std::move(waiting_.front());
-        waiting_.pop_front();
+        // A submit of an earlier check, or the stop, ends the wait for this one.
+        Clock::time_point due = waiting_.begin()->first;
+        if (Clock::now() < due) {
+            wake_.wait_until(lock, due);
+            continue;
+        }
+        Job job = std::move(waiting_.begin()->second);
+        waiting_.erase(waiting_.begin());
         running_ = 1;
         lock.unlock();
         bool ok = verify_password(job.hash.empty() ? decoy_hash() : job.hash, job.password) &&

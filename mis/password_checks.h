@@ -2,9 +2,10 @@
 // of a second and 64 MiB on purpose (Argon2id), so the event loop hands it here and goes on
 // serving other clients; it learns of finished checks when fd() becomes readable.
 #pragma once
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,16 +27,21 @@ public:
     int fd() const { return fd_; }
     const std::string& why() const { return why_; }
 
+    using Clock = std::chrono::steady_clock;
+
     // Queues the check of password against hash (an Argon2id string, or "" for a user that
-    // does not exist: that check fails, after as much work as a real one). The password is
-    // wiped once checked. False when MAX_PENDING checks wait already.
-    bool submit(uint64_t ticket, const std::string& hash, const std::string& password);
+    // does not exist: that check fails, after as much work as a real one), to be made no
+    // sooner than not_before: a slowed login waits there, and the checks due before it are
+    // made meanwhile. The password is wiped once checked. False when MAX_PENDING checks wait
+    // already.
+    bool submit(uint64_t ticket, const std::string& hash, const std::string& password,
+                Clock::time_point not_before = {});
 
     struct Result {
         uint64_t ticket;
         bool ok;
     };
-    // The checks finished since the last call, in the order they were submitted.
+    // The checks finished since the last call, in the order they were made.
     std::vector<Result> take();
     size_t pending() const;
 
@@ -50,7 +56,7 @@ private:
     std::string why_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Job> waiting_;
+    std::multimap<Clock::time_point, Job> waiting_; // by when each is due
     size_t running_ = 0;
     std::vector<Result> done_;
     bool stopping_ = false;
