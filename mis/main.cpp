@@ -1,5 +1,6 @@
 // qx_mis: the management information server. See docs/protocol.md and docs/schema.md.
 #include <limits.h>
+#include <termios.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "log.h"
+#include "users.h"
 #include "model.h"
 #include "server.h"
 #include "simulate.h"
@@ -76,6 +78,9 @@ struct Settings {
     double simulate = 0;
     mis::ServerLimits limits;
     long max_clients = 0; // 0: as many as the descriptor limit allows
+    std::string users, add_user; // the users file; the user --add-user adds to it
+    std::string role;            // the role --add-user gives
+    bool insecure = false;       // listen beyond loopback without logins
     size_t filter_memory = mis::MAX_FILTER_MEMORY,
            client_filter_memory = mis::MAX_CLIENT_FILTER_MEMORY;
 };
@@ -142,6 +147,22 @@ std::vector<Option> options(const mis::ServerLimits& limits)
                         ? ""
                         : "--simulate takes a number of seconds from 0.05 to 86400";
          }},
+        {"--users", "FILE",
+         "clients must log in as one of the users in FILE (mode 0600),\nwritten by --add-user",
+         false, [](S& s, const std::string& v) -> std::string { return s.users = v, ""; }},
+        {"--add-user", "NAME",
+         "adds NAME to the --users file with --role, or gives it a new\npassword, read from "
+         "standard input, and ends",
+         false, [](S& s, const std::string& v) -> std::string { return s.add_user = v, ""; }},
+        {"--role", "ROLE", "the role --add-user gives: reader, operator or admin", false,
+         [](S& s, const std::string& v) -> std::string {
+             mis::Role r;
+             return parse_role(v, r) ? (s.role = v, "")
+                                     : "--role takes reader, operator or admin";
+         }},
+        {"--insecure", nullptr,
+         "allows listening on an address other than loopback without\nlogins (--users)", false,
+         [](S& s, const std::string&) -> std::string { return s.insecure = true, ""; }},
         {"--help", nullptr, "this text", false, nullptr},
         {"--max-clients", "N",
          "clients served at once; the next gets error -32020 and is closed\n(default: the "
@@ -216,8 +237,8 @@ std::string usage_text(const std::vector<Option>& opts)
     const size_t width = 79, help_at = 23;
     std::string text = "usage: qx_mis", line = text;
     for (const Option& o : opts) {
-        if (!o.value) continue;
-        std::string item = std::string(" [") + o.name + " " + o.value + "]";
+        if (!o.set) continue;
+        std::string item = std::string(" [") + o.name + (o.value ? std::string(" ") + o.value : "") + "]";
         if (line.size() + item.size() > width) {
             text += "\n             ";
             line = "             ";
@@ -262,13 +283,75 @@ int parse_command_line(int argc, char** argv, Settings& s)
         std::string a = argv[i];
         if (a == "--help" || a == "-h") return usage(nullptr);
         auto o = std::find_if(opts.begin(), opts.end(),
-                              [&](const Option& x) { return x.value && a == x.name; });
+                              [&](const Option& x) { return x.set && a == x.name; });
         if (o == opts.end()) return usage(("unknown option " + a).c_str());
-        if (i + 1 >= argc) return usage((a + " needs a value").c_str());
-        std::string why = o->set(s, argv[++i]);
+        if (o->value && i + 1 >= argc) return usage((a + " needs a value").c_str());
+        std::string why = o->set(s, o->value ? argv[++i] : "");
         if (!why.empty()) return usage(why.c_str());
     }
     return -1;
+}
+
+// One line of standard input, without its newline; false at its end.
+bool read_line(std::string& line)
+{
+    line.clear();
+    for (int c; (c = std::getchar()) != EOF;) {
+        if (c == '\n') return true;
+        line += static_cast<char>(c);
+    }
+    return !line.empty();
+}
+
+// The password --add-user gives, from standard input: asked twice with echo off on a
+// terminal, else its first line. "" with why when none comes.
+std::string read_password(const std::string& user, std::string& why)
+{
+    std::string first, again;
+    if (!isatty(STDIN_FILENO)) {
+        if (!read_line(first)) why = "no password on standard input";
+        return first;
+    }
+    termios saved{};
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::fprintf(stderr, "Password for %s: ", user.c_str());
+    bool ok = read_line(first);
+    std::fprintf(stderr, "\nAgain: ");
+    ok = ok && read_line(again);
+    std::fprintf(stderr, "\n");
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (!ok || first != again) {
+        why = ok ? "the two passwords differ" : "no password given";
+        mis::wipe(first);
+    }
+    mis::wipe(again);
+    return first;
+}
+
+// qx_mis --add-user NAME --role ROLE --users FILE: the exit status.
+int add_user(const Settings& s)
+{
+    mis::Role role;
+    if (s.users.empty() || !parse_role(s.role, role))
+        return usage("--add-user needs --users FILE and --role ROLE");
+    std::string why, password = read_password(s.add_user, why);
+    bool ok = why.empty() && mis::UserFile::add_user(s.users, s.add_user, role, password, why);
+    mis::wipe(password);
+    if (!ok) {
+        std::fprintf(stderr, "qx_mis: cannot add user %s: %s\n", s.add_user.c_str(), why.c_str());
+        return 1;
+    }
+    std::printf("qx_mis: user %s (%s) is in %s\n", s.add_user.c_str(), s.role.c_str(),
+                s.users.c_str());
+    return 0;
+}
+
+bool loopback(const std::string& addr)
+{
+    return addr.rfind("127.", 0) == 0 || addr == "::1";
 }
 
 } // namespace
@@ -277,11 +360,26 @@ int main(int argc, char** argv)
 {
     Settings set;
     if (int status = parse_command_line(argc, argv, set); status >= 0) return status;
-    auto& [addr, db, schema_path, seed_path, port, simulate, limits, max_clients, filter_memory,
-           client_filter_memory] = set;
+    if (!set.add_user.empty()) return add_user(set);
+    std::string err;
+    auto& [addr, db, schema_path, seed_path, port, simulate, limits, max_clients, users_path,
+           added_user, role, insecure, filter_memory, client_filter_memory] = set;
+    // Beyond loopback, requests and passwords would cross the network in clear.
+    if (!loopback(addr) && !insecure) {
+        std::fprintf(stderr,
+                     "qx_mis: refusing to listen on %s: beyond loopback the requests and "
+                     "passwords would cross the network in clear; --insecure allows it\n",
+                     addr.c_str());
+        return 1;
+    }
+    mis::UserFile users;
+    if (!users_path.empty() && !users.load(users_path, err)) {
+        std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
+        return 1;
+    }
+
 
     // Every descriptor the process may have serves: the clients get all but a reserve.
-    std::string err;
     rlim_t descriptors = mis::raise_descriptor_limit(err);
     if (!err.empty()) std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
     err.clear();
@@ -322,6 +420,13 @@ int main(int argc, char** argv)
     }
     mis::Server server(model, limits);
     server.service().set_filter_memory(client_filter_memory, filter_memory);
+    if (!users_path.empty() && !server.service().require_logins(users, err)) {
+        std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
+        return 1;
+    }
+    if (!loopback(addr))
+        mis::log_line("warning: listening on %s with --insecure: requests cross the network in clear",
+                 addr.c_str());
     if (!server.listen(addr, port, err)) {
         std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;

@@ -27,7 +27,7 @@ namespace {
 
 // epoll tags: the kind in the top byte, a client or job number below.
 constexpr uint64_t TAG_LISTEN = 1ull << 56, TAG_SIGNAL = 2ull << 56, TAG_CLIENT = 3ull << 56,
-                   TAG_JOB = 4ull << 56, TAG_KIND = 0xffull << 56;
+                   TAG_JOB = 4ull << 56, TAG_LOGIN = 5ull << 56, TAG_KIND = 0xffull << 56;
 
 // Request lines handled for one client before the next client's turn, the bytes of them, and
 // the time they may take: a turn ends at whichever comes first, after at least one line. 64
@@ -168,6 +168,9 @@ bool Server::listen(const std::string& addr, int port, std::string& err)
     signal_fd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
     if (signal_fd_ < 0) return failed("signalfd: " + errstr());
     if (!watch_fd(signal_fd_, TAG_SIGNAL, EPOLLIN)) return failed("epoll_ctl: " + errstr());
+    // Finished password checks, on a server whose clients log in.
+    if (service_.login_fd() >= 0 && !watch_fd(service_.login_fd(), TAG_LOGIN, EPOLLIN))
+        return failed("epoll_ctl: " + errstr());
     signal(SIGPIPE, SIG_IGN);
     // Opened now, so that starting an action program needs no descriptor for its input.
     devnull_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -233,6 +236,7 @@ bool Server::handle_event(const epoll_event& ev)
             write_client(num);
         break;
     }
+    case TAG_LOGIN: service_.finish_logins(); break;
     case TAG_JOB: {
         auto j = jobs_.find(num >> 1);
         if (j != jobs_.end())
@@ -362,7 +366,7 @@ void Server::accept_clients()
         c.fd = fd;
         c.peer = peer;
         update_interest(id);
-        service_.connect(id);
+        service_.connect(id, peer);
         log_line("client %d connected from %s", id, peer.c_str());
     }
 }

@@ -16,7 +16,7 @@ using protocol::E_ACTION_FAILED, protocol::E_BAD_FILTER, protocol::E_BAD_PARAMS,
     protocol::E_CLASS_CONFLICT, protocol::E_INTERNAL, protocol::E_INVALID_REQUEST,
     protocol::E_LIMIT, protocol::E_NO_ACTION, protocol::E_NO_ATTRIBUTE, protocol::E_NO_CLASS,
     protocol::E_NO_METHOD, protocol::E_NO_OBJECT, protocol::E_NO_SUBSCRIPTION, protocol::E_PARSE,
-    protocol::E_SYNTAX;
+    protocol::E_SYNTAX, protocol::E_AUTH_REQUIRED, protocol::E_LOGIN_FAILED, protocol::E_ACCESS;
 
 using nlohmann::json;
 
@@ -252,9 +252,9 @@ Service::Service(Model& model, Outbox& out, ActionRunner* runner, size_t batch_h
     : model_(model), schema_(model.schema()), out_(out), runner_(runner), batch_hold_(batch_hold)
 {}
 
-void Service::connect(int client)
+void Service::connect(int client, const std::string& address)
 {
-    sessions_[client];
+    sessions_[client].address = address;
 }
 
 void Service::disconnect(int client)
@@ -472,9 +472,10 @@ std::string Service::execute(int client, const json& req, const std::string& raw
         if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
         auto handler = METHODS.find(method);
         if (handler == METHODS.end()) fail(E_NO_METHOD, "unknown method '" + method + "'");
+        if (users_) check_role(sessions_[client], method, handler->second.role);
         Call call{
             client, params, has_id ? (tag ? *tag : json{{"id", id_text}}) : json(), false, {}};
-        json result = (this->*handler->second)(call);
+        json result = (this->*handler->second.handler)(call);
         if (!has_id || call.deferred) return "";
         return call.text.empty() ? result_line(id_text, result) : result_line(id_text, call.text);
     } catch (const Fault& f) {
@@ -527,14 +528,22 @@ void Service::refuse_deep(int client, const std::string& line)
 }
 
 // The methods of the protocol (docs/protocol.md), each with its handler.
-const std::unordered_map<std::string, Service::Handler> Service::METHODS = {
-    {"hello", &Service::op_hello},       {"get", &Service::op_get},
-    {"derive", &Service::op_derive},     {"unsubscribe", &Service::op_unsubscribe},
-    {"watch", &Service::op_watch},       {"unwatch", &Service::op_unwatch},
-    {"validate", &Service::op_validate}, {"set", &Service::op_set},
-    {"blank", &Service::op_blank},       {"create", &Service::op_create},
-    {"delete", &Service::op_delete},     {"action", &Service::op_action},
-    {"syntax", &Service::op_syntax},     {"search", &Service::op_search},
+const std::unordered_map<std::string, Service::Method> Service::METHODS = {
+    {"login", {&Service::op_login, Role::Reader}},
+    {"hello", {&Service::op_hello, Role::Reader}},
+    {"get", {&Service::op_get, Role::Reader}},
+    {"derive", {&Service::op_derive, Role::Reader}},
+    {"unsubscribe", {&Service::op_unsubscribe, Role::Reader}},
+    {"watch", {&Service::op_watch, Role::Reader}},
+    {"unwatch", {&Service::op_unwatch, Role::Reader}},
+    {"validate", {&Service::op_validate, Role::Reader}},
+    {"set", {&Service::op_set, Role::Operator}},
+    {"blank", {&Service::op_blank, Role::Reader}},
+    {"create", {&Service::op_create, Role::Admin}},
+    {"delete", {&Service::op_delete, Role::Admin}},
+    {"action", {&Service::op_action, Role::Operator}},
+    {"syntax", {&Service::op_syntax, Role::Reader}},
+    {"search", {&Service::op_search, Role::Reader}},
 };
 
 json Service::op_hello(Call& c)
@@ -1014,6 +1023,88 @@ void Service::finish_action(int client, const json& tag, bool ok, const std::str
         ok ? result_line(id, {{"reply", text}}) : error_line(id, E_ACTION_FAILED, text);
     if (!tag.contains("batch")) return out_.send(client, reply);
     fill_slot(tag.value("batch", 0LL), tag.value("slot", size_t(0)), std::move(reply));
+}
+
+// ---------------------------------------------------------------- logins
+
+bool Service::require_logins(const UserFile& users, std::string& why)
+{
+    checks_ = std::make_unique<PasswordChecks>();
+    if (checks_->fd() < 0) {
+        why = checks_->why();
+        checks_.reset();
+        return false;
+    }
+    users_ = &users;
+    return true;
+}
+
+// Refuses a request its session may not make: anything but a login before one, and a method
+// above the user's role after it. Nothing of a refused request is carried out.
+void Service::check_role(const Session& s, const std::string& method, Role needed) const
+{
+    if (!s.user) {
+        if (method != "login") fail(E_AUTH_REQUIRED, "authentication required: log in first");
+        return;
+    }
+    if (needed > s.user->role)
+        fail(E_ACCESS, "user " + s.user->name + " (" + role_name(s.user->role) + ") may not " +
+                           method + ": it needs the " + role_name(needed) + " role");
+}
+
+// The password is checked on the checks' thread, after the wait that earlier failures of the
+// user or the address earn; finish_logins answers. An unknown user is checked against a decoy,
+// so the answer takes as long and says the same as for a wrong password.
+json Service::op_login(Call& c)
+{
+    Session& s = sessions_[c.client];
+    if (!users_) fail(E_LOGIN_FAILED, "this server has no users: no login is needed");
+    if (c.tag.contains("batch")) fail(E_INVALID_REQUEST, "login must be a request of its own");
+    if (s.user) fail(E_INVALID_REQUEST, "already logged in as " + s.user->name);
+    if (s.login_checking) fail(E_INVALID_REQUEST, "a login of this connection is being checked");
+    std::string user = str_param(c.params, "user");
+    std::string password = str_param(c.params, "password");
+    const User* known = users_->find(user);
+    auto now = PasswordChecks::Clock::now();
+    uint64_t ticket = next_login_++;
+    bool queued = checks_->submit(ticket, known ? known->hash : "", password,
+                                  now + throttle_.delay(user, s.address, now));
+    wipe(password);
+    if (!queued) fail(E_LIMIT, "too many logins are being checked; try again later");
+    logins_[ticket] = {c.client, c.tag, user};
+    s.login_checking = true;
+    c.deferred = true;
+    return json();
+}
+
+void Service::finish_logins()
+{
+    if (!checks_) return;
+    for (const PasswordChecks::Result& r : checks_->take()) {
+        auto p = logins_.find(r.ticket);
+        if (p == logins_.end()) continue;
+        PendingLogin login = std::move(p->second);
+        logins_.erase(p);
+        auto s = sessions_.find(login.client);
+        if (s == sessions_.end()) continue;
+        s->second.login_checking = false;
+        std::string id = login.tag.value("id", std::string("null"));
+        const std::string& from = s->second.address;
+        const User* u = r.ok ? users_->find(login.user) : nullptr;
+        if (!u) {
+            throttle_.failed(login.user, from, PasswordChecks::Clock::now());
+            log_line("client %d: login as '%s' from %s refused", login.client,
+                     excerpt(login.user).c_str(), from.c_str());
+            out_.send(login.client,
+                      error_line(id, E_LOGIN_FAILED, "login failed: unknown user or wrong password"));
+            continue;
+        }
+        throttle_.succeeded(login.user, from);
+        s->second.user = u;
+        log_line("client %d: logged in as %s (%s) from %s", login.client, u->name.c_str(),
+                 role_name(u->role), from.c_str());
+        out_.send(login.client, result_line(id, json{{"user", u->name}, {"role", role_name(u->role)}}));
+    }
 }
 
 // ---------------------------------------------------------------- notifications

@@ -13,6 +13,8 @@
 
 #include "filter.h"
 #include "model.h"
+#include "password_checks.h"
+#include "users.h"
 
 namespace mis {
 
@@ -103,7 +105,8 @@ public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr,
             size_t batch_hold = BATCH_HOLD);
 
-    void connect(int client);
+    // A new client, connected from address (host:port, for the log and the slowing of logins).
+    void connect(int client, const std::string& address = "");
     void disconnect(int client); // drops its subscriptions, watches and waiting batches
     bool connected(int client) const { return sessions_.count(client) != 0; }
     size_t clients() const { return sessions_.size(); }
@@ -122,6 +125,15 @@ public:
     bool batch_ready(int client) const;
     // Carries out the next request of the client's running batch (ready or not).
     void continue_batch(int client);
+
+    // From now on every client must log in (method login) as one of users before anything
+    // else, and may then call only the methods its role allows. users must outlive the
+    // service. False, with why, when the password checks cannot start.
+    bool require_logins(const UserFile& users, std::string& why);
+    // Readable when password checks have finished (-1 without users); finish_logins then
+    // answers their logins.
+    int login_fd() const { return checks_ ? checks_->fd() : -1; }
+    void finish_logins();
 
     // The end of an external action started through the runner, with the runner's tag.
     void finish_action(int client, const nlohmann::json& tag, bool ok, const std::string& text);
@@ -170,6 +182,9 @@ private:
     };
     struct Session {
         std::string client_name, host;
+        std::string address;         // where it connected from
+        const User* user = nullptr;  // logged in as; null before a login (or without users)
+        bool login_checking = false; // its login's password is being checked
         long long running = 0; // its batch with requests still to carry out, or 0
         long long line = 0;    // its batch whose line the outbox has in part, or 0
         std::set<int> subscriptions;
@@ -225,7 +240,27 @@ private:
         std::string text;
     };
     using Handler = nlohmann::json (Service::*)(Call&);
-    static const std::unordered_map<std::string, Handler> METHODS;
+    // A method: what carries it out, and the least role that may call it on a server with
+    // users.
+    struct Method {
+        Handler handler;
+        Role role;
+    };
+    static const std::unordered_map<std::string, Method> METHODS;
+
+    // Logins (login.cpp).
+    struct PendingLogin {
+        int client;
+        nlohmann::json tag;
+        std::string user;
+    };
+    const UserFile* users_ = nullptr;
+    std::unique_ptr<PasswordChecks> checks_;
+    LoginThrottle throttle_;
+    std::map<uint64_t, PendingLogin> logins_; // by ticket
+    uint64_t next_login_ = 1;
+    nlohmann::json op_login(Call& c);
+    void check_role(const Session& s, const std::string& method, Role needed) const;
 
     void refuse_deep(int client, const std::string& line);
     std::string execute(int client, const nlohmann::json& req, const std::string& raw_id,

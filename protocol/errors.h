@@ -26,6 +26,8 @@ enum ErrorCode {
     E_BAD_FILTER = -32012,      // malformed derivation string or filter
     E_NO_SUBSCRIPTION = -32013, // no such subscription
     E_LIMIT = -32014,           // a limit of the server refuses the request (the message names it)
+    E_AUTH_REQUIRED = -32015,   // the server has users and the connection has not logged in
+    E_LOGIN_FAILED = -32016,    // unknown user or wrong password (the two are not told apart)
     E_FULL = -32020,            // the server is full; the connection is closed
     E_STORAGE = -32021,         // storage failure; nothing was changed
 };

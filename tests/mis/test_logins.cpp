@@ -1,0 +1,96 @@
+// A server with users: the users file written by qx_mis --add-user, logins before anything
+// else, what each role may do, and no password in the log.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "mis_process.h"
+
+using namespace qxtest;
+
+namespace {
+
+const json set_label = {{"name", "/systemId=\"leeds-core-1\""},
+                        {"values", {{"userLabel", "logins"}}}};
+const json create_rack = {{"parent", "/systemId=\"leeds-core-1\""},
+                          {"class", "equipmentRack"},
+                          {"values", {{"equipmentId", "rack-login"}}}};
+const char rack[] = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-login\"";
+
+int add_user(const std::string& file, const std::string& name, const std::string& role,
+             const std::string& password, std::string& out)
+{
+    return run_program({QX_MIS_BIN, "--add-user", name, "--role", role, "--users", file},
+                       password + "\n", out);
+}
+
+std::string message(const json& reply)
+{
+    return reply.contains("error") ? reply["error"]["message"].get<std::string>() : reply.dump();
+}
+
+} // namespace
+
+TEST(Logins, UsersFileRolesAndRefusals)
+{
+    TempDir dir;
+    const std::string file = dir.path + "/users";
+    std::string out;
+    ASSERT_EQ(0, add_user(file, "ann", "operator", "ann-pass", out)) << out;
+    ASSERT_EQ(0, add_user(file, "bob", "reader", "bob-pass", out)) << out;
+    ASSERT_EQ(0, add_user(file, "cy", "admin", "cy-pass", out)) << out;
+    EXPECT_EQ(2, add_user(file, "dee", "chief", "x", out));
+    EXPECT_EQ(2, run_program({QX_MIS_BIN, "--add-user", "dee", "--role", "reader"}, "x\n", out));
+    struct stat st {};
+    ASSERT_EQ(0, stat(file.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+
+    MisProcess mis;
+    ASSERT_TRUE(mis.start({"--users", file})) << mis.failure();
+    Client ann(mis.port()), bob(mis.port()), cy(mis.port());
+    // Nothing before a login; a wrong password and an unknown user read alike.
+    EXPECT_EQ(-32015, ann.error_code("get", {{"name", "/"}}));
+    json wrong = ann.call("login", {{"user", "ann"}, {"password", "guess"}});
+    json nobody = ann.call("login", {{"user", "zed"}, {"password", "guess"}});
+    EXPECT_EQ(-32016, wrong["error"]["code"]) << wrong;
+    EXPECT_EQ(message(wrong), message(nobody));
+    EXPECT_EQ(-32015, ann.error_code("get", {{"name", "/"}}));
+    json in = ann.result("login", {{"user", "ann"}, {"password", "ann-pass"}});
+    EXPECT_EQ(json({{"user", "ann"}, {"role", "operator"}}), in);
+    ASSERT_EQ(0, bob.error_code("login", {{"user", "bob"}, {"password", "bob-pass"}}));
+    ASSERT_EQ(0, cy.error_code("login", {{"user", "cy"}, {"password", "cy-pass"}}));
+    EXPECT_EQ(-32600, ann.error_code("login", {{"user", "ann"}, {"password", "ann-pass"}}));
+
+    // Each role against each kind of write; reads for all.
+    for (Client* c : {&ann, &bob, &cy}) EXPECT_EQ(0, c->error_code("get", {{"name", "/"}}));
+    EXPECT_EQ(0, ann.error_code("set", set_label));
+    json refused = bob.call("set", set_label);
+    EXPECT_EQ(-32007, refused["error"]["code"]);
+    EXPECT_EQ("user bob (reader) may not set: it needs the operator role", message(refused));
+    EXPECT_EQ(-32007, ann.error_code("create", create_rack));
+    EXPECT_EQ(0, cy.error_code("create", create_rack));
+    EXPECT_EQ(-32007, ann.error_code("delete", {{"name", rack}}));
+    EXPECT_EQ(0, cy.error_code("delete", {{"name", rack}}));
+
+    std::string log = mis.log();
+    EXPECT_NE(std::string::npos, log.find("logged in as ann (operator) from 127.0.0.1:")) << log;
+    EXPECT_NE(std::string::npos, log.find("login as 'zed' from 127.0.0.1:")) << log;
+    for (const char* secret : {"guess", "ann-pass", "bob-pass", "cy-pass"})
+        EXPECT_EQ(std::string::npos, log.find(secret)) << secret;
+}
+
+TEST(Logins, RefusesToListenBeyondLoopbackInClear)
+{
+    TempDir dir;
+    std::string out;
+    std::vector<std::string> args = {QX_MIS_BIN, "--db", dir.path + "/m.db", "--listen",
+                                     "0.0.0.0:0"};
+    EXPECT_EQ(1, run_program(args, "", out));
+    EXPECT_NE(std::string::npos, out.find("refusing to listen on 0.0.0.0")) << out;
+    std::string users = dir.path + "/users";
+    std::ofstream(users) << "# none\n";
+    chmod(users.c_str(), 0644);
+    EXPECT_EQ(1, run_program({QX_MIS_BIN, "--db", dir.path + "/m.db", "--listen", "127.0.0.1:0",
+                              "--users", users},
+                             "", out));
+    EXPECT_NE(std::string::npos, out.find("must be 0600")) << out;
+}
