@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
+#include <sys/stat.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -97,6 +98,17 @@ private:
 XtEventDispatchProc EscapeWatch::previous_ = nullptr;
 bool EscapeWatch::hit_ = false;
 
+/* "1 entry", "5 entries": the counts of the texts below. */
+std::string entries(long n)
+{
+    return n == 1 ? text(qx_msg(900, "%ld entry"), n) : text(qx_msg(901, "%ld entries"), n);
+}
+
+std::string records(long n)
+{
+    return n == 1 ? text(qx_msg(902, "%ld record"), n) : text(qx_msg(903, "%ld records"), n);
+}
+
 /* The progress line, written a few times a second; it goes to the status line
  * only, not to the event log, which keeps the outcome. */
 class Progress {
@@ -164,7 +176,7 @@ public:
     {
         if (esc_.stopped()) return false;
         if (!only_below && !entry(fdn)) return false;
-        progress_.show(text(qx_msg(924, "Exporting %s: %ld entries"), base.c_str(), count));
+        progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
         Album children(DataUnit("ldif export"), Platform::def_platform);
         std::string derivation = fdn == "/" ? "/*" : fdn + "/*";
         if (!children.set_derivation(DataUnit(derivation.c_str())) ||
@@ -395,6 +407,24 @@ bool refuse_second_run()
     return true;
 }
 
+/* The file name an export proposes: the value of the first selected
+ * object's last RDN ("rack-1.ldif"), or "tree.ldif" for the whole tree;
+ * characters a file name should not hold become '_'. */
+std::string export_file_name()
+{
+    const auto& selected = DataObject::selected_list.items();
+    std::string name = selected.empty() || !selected.front()->name
+                           ? ""
+                           : selected.front()->name;
+    size_t eq = name.rfind('=');
+    name = eq == std::string::npos ? "" : name.substr(eq + 1);
+    std::string out;
+    for (char c : name)
+        if (c != '"') out += (c == '/' || c == ' ' || c == '\\' || c == '*' || c == '?') ? '_' : c;
+    if (out.empty() || out[0] == '.' || out[0] == '-') out = "tree";
+    return out + ".ldif";
+}
+
 } // namespace
 
 long MainWin::export_ldif(const std::string& path)
@@ -429,19 +459,19 @@ long MainWin::export_ldif(const std::string& path)
         why = strerror(errno);
     }
     if (ok) {
-        status_line(text(qx_msg(925, "Exported %ld entries to %s"), out.count, path.c_str()).c_str(),
+        status_line(text(qx_msg(925, "Exported %s to %s"), entries(out.count).c_str(), path.c_str()).c_str(),
                     bases[0].c_str());
         return out.count;
     }
     if (why.empty()) { /* Escape */
-        status_line(text(qx_msg(926, "Export stopped (Escape): %ld entries written to %s"),
-                         out.count, path.c_str())
+        status_line(text(qx_msg(926, "Export stopped (Escape): %s written to %s"),
+                         entries(out.count).c_str(), path.c_str())
                         .c_str(),
                     failed_at.c_str());
         return out.count;
     }
-    report_error(text(qx_msg(927, "Export of %s failed after %ld entries: %s"), failed_at.c_str(),
-                      out.count, why.c_str()),
+    report_error(text(qx_msg(927, "Export of %s failed after %s: %s"), failed_at.c_str(),
+                      entries(out.count).c_str(), why.c_str()),
                  failed_at);
     return -1;
 }
@@ -478,8 +508,8 @@ long MainWin::import_ldif(const std::string& path)
     int got;
     while ((got = reader.next(rec)) == 1) {
         if (esc.stopped()) {
-            status_line(text(qx_msg(930, "Import stopped (Escape) at line %d: %ld records went in"),
-                             rec.line, done)
+            status_line(text(qx_msg(930, "Import stopped (Escape) at line %d: %s went in"),
+                             rec.line, records(done).c_str())
                             .c_str(),
                         target_fdn.c_str());
             return done;
@@ -504,28 +534,28 @@ long MainWin::import_ldif(const std::string& path)
         ok = ok && names.fdn_of(dn, fdn, why) && importer.apply(rec, dn, fdn); /* waits */
         if (!ok) {
             if (why.empty()) why = importer.why();
-            report_error(text(qx_msg(931, "Import stopped at line %d (%s): %s. %ld records went in before it."),
-                              rec.line, dn.c_str(), why.c_str(), done),
+            report_error(text(qx_msg(931, "Import stopped at line %d (%s): %s. %s went in before it."),
+                              rec.line, dn.c_str(), why.c_str(), records(done).c_str()),
                          fdn);
             return -1;
         }
         why.clear();
         done++;
-        progress.show(text(qx_msg(928, "Importing %s: %ld records"), path.c_str(), done));
+        progress.show(text(qx_msg(928, "Importing %s: %s"), path.c_str(), records(done).c_str()));
     }
     if (got < 0) {
-        report_error(text(qx_msg(935, "Import stopped at line %d: %s. %ld records went in before it."),
-                          reader.error_line(), reader.error().c_str(), done),
+        report_error(text(qx_msg(935, "Import stopped at line %d: %s. %s went in before it."),
+                          reader.error_line(), reader.error().c_str(), records(done).c_str()),
                      target_fdn);
         return -1;
     }
     if (rebase)
-        status_line(text(qx_msg(936, "Imported %ld records from %s beneath %s"), done, path.c_str(),
+        status_line(text(qx_msg(936, "Imported %s from %s beneath %s"), records(done).c_str(), path.c_str(),
                          target_fdn.c_str())
                         .c_str(),
                     target_fdn.c_str());
     else
-        status_line(text(qx_msg(929, "Imported %ld records from %s"), done, path.c_str()).c_str());
+        status_line(text(qx_msg(929, "Imported %s from %s"), records(done).c_str(), path.c_str()).c_str());
     return done;
 }
 
@@ -533,14 +563,24 @@ void MainWin::export_cb(Widget, XtPointer)
 {
     if (refuse_second_run()) return;
     std::string path;
-    if (choose_file(shell(), "mw_export_dialog", 922, "Tarnwick: Export LDIF", "*.ldif", path))
-        export_ldif(path); /* waits */
+    if (!choose_file(shell(), "mw_export_dialog", 922, "Tarnwick: Export LDIF", "*.ldif",
+                     export_file_name(), path))
+        return;
+    /* A file already there is replaced only when the user says so. */
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        std::string question = text(qx_msg(904, "%s already exists. Replace it?"), path.c_str());
+        if (question_dialog(shell(), bounded_label(question.c_str()).c_str(), ok_cancel_ques_cb,
+                            ok_cancel_ques_cb) != XmCR_OK) /* waits */
+            return;
+    }
+    export_ldif(path); /* waits */
 }
 
 void MainWin::import_cb(Widget, XtPointer)
 {
     if (refuse_second_run()) return;
     std::string path;
-    if (choose_file(shell(), "mw_import_dialog", 923, "Tarnwick: Import LDIF", "*.ldif", path))
+    if (choose_file(shell(), "mw_import_dialog", 923, "Tarnwick: Import LDIF", "*.ldif", "", path))
         import_ldif(path); /* waits */
 }

@@ -2,9 +2,11 @@
 #include "ui/file_dialog.h"
 
 #include <Xm/FileSB.h>
+#include <Xm/Text.h>
 #include <Xm/Xm.h>
 
 #include "core/catalog.h"
+#include "ui/help_callbacks.h"
 
 Widget current_file_dialog = nullptr;
 
@@ -39,11 +41,11 @@ void cancel_cb(Widget, XtPointer client, XtPointer)
 } // namespace
 
 bool choose_file(Widget parent, const char* name, int title_num, const char* title_def,
-                 const char* pattern, std::string& path)
+                 const char* pattern, const std::string& suggestion, std::string& path)
 {
     XmString title = XmStringCreateLocalized(const_cast<char*>(qx_msg(title_num, title_def)));
     XmString pat = XmStringCreateLocalized(const_cast<char*>(pattern));
-    Arg args[4];
+    Arg args[6];
     Cardinal n = 0;
     XtSetArg(args[n], XmNdialogTitle, title);
     n++;
@@ -53,10 +55,27 @@ bool choose_file(Widget parent, const char* name, int title_num, const char* tit
     n++;
     XtSetArg(args[n], XmNautoUnmanage, False);
     n++;
+    /* Wide enough for the paths of a home directory and their file names. */
+    XtSetArg(args[n], XmNwidth, 560);
+    n++;
+    /* Directories listed by their own names, the folder they are in shown
+     * once above them, so the list of files gets its share of the width. */
+    XtSetArg(args[n], XmNpathMode, XmPATH_MODE_RELATIVE);
+    n++;
     Widget box = XmCreateFileSelectionDialog(parent, const_cast<char*>(name), args, n);
     XmStringFree(title);
     XmStringFree(pat);
-    XtUnmanageChild(XmFileSelectionBoxGetChild(box, XmDIALOG_HELP_BUTTON));
+    /* Help, and F1 anywhere in the box, show the page on LDIF files. */
+    XtAddCallback(box, XmNhelpCallback, fd_help_cb, nullptr);
+
+    if (!suggestion.empty()) {
+        Widget field = XmFileSelectionBoxGetChild(box, XmDIALOG_TEXT);
+        char* dir = XmTextGetString(field); /* the directory shown, with its '/' */
+        std::string text = std::string(dir ? dir : "") + suggestion;
+        XtFree(dir);
+        XmTextSetString(field, const_cast<char*>(text.c_str()));
+        XmTextSetInsertionPosition(field, (XmTextPosition)text.size());
+    }
 
     FileWait wait;
     XtAddCallback(box, XmNokCallback, ok_cb, &wait);

@@ -14,11 +14,13 @@
 #include <string>
 
 /* A modal file selection dialog named name on parent, titled 4/title_num,
- * listing the files that match pattern ("*.ldif").  True with the file
- * named in its selection field when OK is pressed with one named; false
- * for Cancel.  The dialog is destroyed before the call returns. */
+ * listing the files that match pattern ("*.ldif"); suggestion, when not
+ * empty, is a file name put in the selection field in the directory shown.
+ * True with the file named in its selection field when OK is pressed with
+ * one named; false for Cancel.  The dialog is destroyed before the call
+ * returns. */
 bool choose_file(Widget parent, const char* name, int title_num, const char* title_def,
-                 const char* pattern, std::string& path);
+                 const char* pattern, const std::string& suggestion, std::string& path);
 
 /* The file selection box of the call that is waiting, null when none is. */
 extern Widget current_file_dialog;

@@ -172,7 +172,7 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
     } cases[] = {
         {"dn: equipmentId=imp-e,systemId=york-agg-1\nobjectClass: equipmentRack\n\n"
          "dn: equipmentId=imp-f,systemId=york-agg-1\nuserLabel:: %%%\n",
-         "Import stopped at line 5: the base64 value of userLabel is not valid base64. 1 records "
+         "Import stopped at line 5: the base64 value of userLabel is not valid base64. 1 record "
          "went in before it."},
         {"", "Cannot read " + temp_path("absent.ldif") + ": No such file or directory"},
     };
@@ -229,21 +229,37 @@ TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
     const std::string leaf = kYork + "/equipmentId=\"menu-leaf\"";
     make(kYork, "equipmentRack", {{"equipmentId", "menu-leaf"}});
     select_only({registered(leaf, kYork)});
-    bool asked = false;
-    while_running([&] { press(main_window->mw_export_button); }, [&] {
-        if (!current_file_dialog || asked) return;
-        asked = true;
-        Widget text = XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_TEXT);
-        XmTextSetString(text, const_cast<char*>(path.c_str()));
-        press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_OK_BUTTON));
-    });
-    EXPECT_TRUE(asked);
-    EXPECT_EQ("Exported 1 entries to " + path, status_text());
+    remove(path.c_str());
+    /* The dialog proposes the selected object's name; a file already there
+     * is replaced only when the user says so. */
+    std::string proposed;
+    auto export_to_path = [&] {
+        proposed.clear();
+        while_running([&] { press(main_window->mw_export_button); }, [&] {
+            if (!current_file_dialog || !proposed.empty()) return;
+            Widget text = XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_TEXT);
+            char* was = XmTextGetString(text);
+            proposed = was;
+            XtFree(was);
+            XmTextSetString(text, const_cast<char*>(path.c_str()));
+            press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_OK_BUTTON));
+        });
+    };
+    export_to_path();
+    EXPECT_EQ("menu-leaf.ldif", proposed);
+    EXPECT_EQ("Exported 1 entry to " + path, status_text());
+    write_file(path, "kept");
+    Shown shown = run(export_to_path, false);
+    EXPECT_EQ(path + " already exists. Replace it?", shown.question);
+    EXPECT_EQ("kept", slurp(path));
+    shown = run(export_to_path, true);
+    EXPECT_EQ(path + " already exists. Replace it?", shown.question);
+    EXPECT_NE(std::string::npos, slurp(path).find("dn: equipmentId=menu-leaf")) << slurp(path);
 
     /* Cancel in the import's dialog imports nothing. */
     other->result("delete", {{"name", leaf}});
     DataObject::selected_list.clear();
-    asked = false;
+    bool asked = false;
     while_running([&] { press(main_window->mw_import_button); }, [&] {
         if (!current_file_dialog || asked) return;
         asked = true;
