@@ -5,9 +5,15 @@
 #   --ldap  a private slapd instead (a configuration of its own in the data
 #           folder, mdb with syncprov, port $QX_LDAP_PORT or 3890) on a sample
 #           directory: people, groups, hosts and ou=bulk with 100,000 entries.
+#   --ldap-replicas
+#           two such slapd providers replicating each other (multi-provider
+#           syncrepl; ports $QX_LDAP_PORT and the next one), on the sample
+#           directory without ou=bulk, and an editor on each: a change made
+#           through one shows in the other.
 set -euo pipefail
 mode=mis
 [ "${1:-}" = "--ldap" ] && mode=ldap
+[ "${1:-}" = "--ldap-replicas" ] && mode=replicas
 cd "$(dirname "$0")/.."
 top=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -24,35 +30,48 @@ export QX_MIS_PORT="${QX_MIS_PORT:-7130}"
 data=$(mktemp -d /tmp/tarnwick-demo.XXXXXX)
 echo "demo: data folder $data"
 
-if [ "$mode" = ldap ]; then
-  port="${QX_LDAP_PORT:-3890}"
-  mkdir "$data/db"
-  cat >"$data/slapd.conf" <<EOF
-include /etc/ldap/schema/core.schema
-include /etc/ldap/schema/cosine.schema
-include /etc/ldap/schema/inetorgperson.schema
-modulepath /usr/lib/ldap
-moduleload back_mdb
-moduleload syncprov
-pidfile $data/slapd.pid
+# slapd_conf DIR [SERVER_ID OTHER_PORT]: a configuration in DIR, mode 0600 as
+# it holds the manager's password (which a replica also uses to read the other
+# provider).
+slapd_conf() {
+  mkdir -p "$1/db"
+  {
+    printf 'include /etc/ldap/schema/%s.schema\n' core cosine inetorgperson
+    printf 'modulepath /usr/lib/ldap\nmoduleload back_mdb\nmoduleload syncprov\n'
+    if [ -n "${2:-}" ]; then printf 'serverID %s\n' "$2"; fi
+    cat <<EOF
+pidfile $1/slapd.pid
 database mdb
 suffix "dc=example,dc=org"
 rootdn "cn=admin,dc=example,dc=org"
 rootpw secret
-directory $data/db
+directory $1/db
 maxsize 1073741824
 index objectClass,entryCSN,entryUUID eq
 limits * size.prtotal=unlimited
-overlay syncprov
 EOF
-  python3 - "$data/data.ldif" <<'EOF'
+    if [ -n "${2:-}" ]; then
+      printf 'syncrepl rid=%s provider=ldap://127.0.0.1:%s bindmethod=simple' "$2" "$3"
+      printf ' binddn="cn=admin,dc=example,dc=org" credentials=secret'
+      printf ' searchbase="dc=example,dc=org" type=refreshAndPersist retry="1 +" timeout=3\n'
+      printf 'multiprovider on\n'
+    fi
+    printf 'overlay syncprov\n'
+  } >"$1/slapd.conf"
+  chmod 600 "$1/slapd.conf"
+}
+
+# sample_ldif FILE BULK: the sample directory, with BULK entries below ou=bulk.
+sample_ldif() {
+  python3 - "$1" "$2" <<'EOF'
 import sys
 out = open(sys.argv[1], "w")
+bulk = int(sys.argv[2])
 def entry(dn, *lines):
     out.write("dn: %s\n%s\n\n" % (dn, "\n".join(lines)))
 base = "dc=example,dc=org"
 entry(base, "objectClass: dcObject", "objectClass: organization", "dc: example", "o: Example")
-for ou in ("people", "groups", "hosts", "bulk"):
+for ou in ("people", "groups", "hosts") + (("bulk",) if bulk else ()):
     entry("ou=%s,%s" % (ou, base), "objectClass: organizationalUnit", "ou: " + ou)
 for uid, cn, sn in (("ann", "Ann Archer", "Archer"), ("bob", "Bob Baker", "Baker"),
                     ("cho", "Cho Chen", "Chen")):
@@ -66,31 +85,61 @@ entry("cn=core,ou=hosts," + base, "objectClass: alias", "objectClass: extensible
       "cn: core", "aliasedObjectName: cn=leeds,ou=hosts," + base)
 entry("ou=branch,ou=hosts," + base, "objectClass: referral", "objectClass: extensibleObject",
       "ou: branch", "ref: ldap://branch.example.org/ou=hosts,dc=branch,dc=example,dc=org")
-for i in range(100000):
+for i in range(bulk):
     entry("cn=e%d,ou=bulk,%s" % (i, base), "objectClass: device", "cn: e%d" % i)
 EOF
-  slapadd -q -f "$data/slapd.conf" -l "$data/data.ldif"
-  slapd -d 0 -f "$data/slapd.conf" -h "ldap://127.0.0.1:$port/" 2>"$data/slapd.log" &
-  server=$!
-  trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT INT TERM
+}
+
+servers=()
+trap 'kill "${servers[@]}" 2>/dev/null; wait 2>/dev/null || true' EXIT INT TERM
+# start_slapd DIR PORT: slapd in the foreground of a background job; waits for its port.
+start_slapd() {
+  slapd -d 0 -f "$1/slapd.conf" -h "ldap://127.0.0.1:$2/" 2>"$1/slapd.log" &
+  servers+=($!)
   for _ in $(seq 100); do
-    if nc -z 127.0.0.1 "$port" 2>/dev/null; then break; fi
+    if nc -z 127.0.0.1 "$2" 2>/dev/null; then break; fi
     sleep 0.1
   done
-  echo "demo: slapd serves dc=example,dc=org on ldap://127.0.0.1:$port (log: $data/slapd.log)"
+  echo "demo: slapd serves dc=example,dc=org on ldap://127.0.0.1:$2 (log: $1/slapd.log)"
+}
+
+if [ "$mode" = ldap ] || [ "$mode" = replicas ]; then
+  port="${QX_LDAP_PORT:-3890}"
+  if [ "$mode" = ldap ]; then
+    slapd_conf "$data/one"
+    sample_ldif "$data/data.ldif" 100000
+  else
+    slapd_conf "$data/one" 1 $((port + 1))
+    slapd_conf "$data/two" 2 "$port"
+    sample_ldif "$data/data.ldif" 0
+  fi
+  slapadd -q -w -f "$data/one/slapd.conf" -l "$data/data.ldif"
+  start_slapd "$data/one" "$port"
+  urls=("ldap://127.0.0.1:$port")
+  if [ "$mode" = replicas ]; then
+    # The second starts empty and copies the first.
+    start_slapd "$data/two" $((port + 1))
+    urls+=("ldap://127.0.0.1:$((port + 1))")
+    sleep 1
+  fi
   if [ -x "$QX_HOME/bin/qx_tarn" ] && [ -n "${DISPLAY:-}" ]; then
-    "$QX_HOME/bin/qx_tarn" -host "ldap://127.0.0.1:$port" -root /dc=example,dc=org
+    editors=()
+    for url in "${urls[@]}"; do
+      "$QX_HOME/bin/qx_tarn" -host "$url" -root /dc=example,dc=org &
+      editors+=($!)
+    done
+    wait "${editors[@]}" || true
   else
     echo "demo: no DISPLAY set, so the editor is not opened; try:"
-    echo "  ldapsearch -x -H ldap://127.0.0.1:$port -b ou=people,dc=example,dc=org -s one -LLL dn"
+    echo "  ldapsearch -x -H ${urls[0]} -b ou=people,dc=example,dc=org -s one -LLL dn"
     echo "demo: Ctrl-C stops the server"
-    wait $server
+    wait
   fi
   exit 0
 fi
 "$QX_HOME/bin/qx_mis" --db "$data/qx_mis.db" --simulate 5 2>"$data/qx_mis.log" &
 server=$!
-trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT INT TERM
+servers+=($server)
 
 # Wait until the server accepts connections.
 for _ in $(seq 50); do
