@@ -171,11 +171,39 @@ public:
     Exporter(FILE* f, EscapeWatch& esc) : f_(f), esc_(esc) {}
 
     /* Writes fdn (unless only_below) and everything below it, parents
-     * first.  False when the run stops: why() is empty for Escape. */
+     * first.  One search names the whole subtree in name order, in which a
+     * parent comes before its children (its name starts theirs); a subtree
+     * larger than a search may name is walked a level at a time instead.
+     * False when the run stops: why() is empty for Escape.  Waits. */
     bool subtree(const std::string& fdn, const std::string& base, bool only_below)
     {
         if (esc_.stopped()) return false;
         if (!only_below && !entry(fdn)) return false;
+        Search below(Platform::def_platform);
+        if (!below.run(DataUnit(fdn.c_str()), DataUnit(), -1, kSearchLimit, DeriveTimeout)) {
+            why_ = std::string(below.get_error_string()) + " (" + fdn + ")";
+            return false;
+        }
+        if (below.truncated) return by_levels(fdn, base);
+        for (int i = 0; i < below.names.count(); i++) {
+            if (esc_.stopped()) return false;
+            progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+            if (!entry(below.names[i].str())) return false; /* waits */
+        }
+        return true;
+    }
+
+    const std::string& why() const { return why_; }
+    long count = 0;
+
+private:
+    /* The most names one search is asked for. */
+    static constexpr int kSearchLimit = 100000;
+
+    /* fdn's children and everything below them, a level at a time.  Waits. */
+    bool by_levels(const std::string& fdn, const std::string& base)
+    {
+        if (esc_.stopped()) return false;
         progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
         Album children(DataUnit("ldif export"), Platform::def_platform);
         std::string derivation = fdn == "/" ? "/*" : fdn + "/*";
@@ -188,14 +216,10 @@ public:
         for (AlbumImage ai = children.first_image(); ai; ai.next_image())
             names.push_back(ai.image().get_objname().str());
         for (const std::string& child : names)
-            if (!subtree(child, base, false)) return false;
+            if (esc_.stopped() || !entry(child) || !by_levels(child, base)) return false;
         return true;
     }
 
-    const std::string& why() const { return why_; }
-    long count = 0;
-
-private:
     /* One entry: its DN, objectClass first, then the other attributes with a
      * value, in the server's order.  Waits (the object's values). */
     bool entry(const std::string& fdn)

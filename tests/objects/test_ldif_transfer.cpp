@@ -206,8 +206,9 @@ TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
     long written = -1;
     bool sent = false;
     while_running([&] { written = main_window->export_ldif(path); }, /* waits */
-                  [&] {
-                      if (!sent) press_escape();
+                  [&] { /* once entries have reached the file */
+                      if (sent || slurp(path).find("\ndn: ") == std::string::npos) return;
+                      press_escape();
                       sent = true;
                   });
     long total = other->result("search", {{"base", "/"}, {"limit", 0}})["count"];
