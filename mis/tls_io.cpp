@@ -5,6 +5,7 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -203,7 +204,10 @@ std::unique_ptr<ConnIoMaker> tls_conn_io_maker(const std::string& cert_file,
         return nullptr;
     }
     if (SSL_CTX_use_PrivateKey_file(ctx.get(), key_file.c_str(), SSL_FILETYPE_PEM) != 1) {
-        err = "TLS key " + key_file + ": " + ssl_errors();
+        bool mismatch = ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH;
+        err = "TLS key " + key_file +
+              (mismatch ? " does not belong to the certificate " + cert_file : ": " + ssl_errors());
+        ERR_clear_error();
         return nullptr;
     }
     if (SSL_CTX_check_private_key(ctx.get()) != 1) {
