@@ -317,8 +317,9 @@ public:
     ~Platform();
 
     /* host is "name", "name:port", "qx://name[:port]" or empty (localhost;
-     * port QX_MIS_PORT or 7130), or an ldap://, ldaps://, ldapi:// URL (a
-     * directory).  Connects, greets or binds, waits for it (see above). */
+     * port QX_MIS_PORT or 7130), "qxs://name[:port]" (the same in TLS, the
+     * certificate checked against QX_TLS_CA or the system's store), or an
+     * ldap://, ldaps://, ldapi:// URL (a directory).  Connects, greets or binds, waits for it (see above). */
     bool connect(const DataUnit& host, const DataUnit& app_name,
                  double timeout = KVL_DEFAULT_TIMEOUT);
     void disconnect(); /* closes quietly: no DISCONNECTED */

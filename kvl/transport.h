@@ -62,7 +62,7 @@ struct KvlTransport {
 bool kvl_is_ldap_url(const std::string& host);
 
 /* The transport for host: LDAP for a directory's URL, else JSON-RPC (a host
- * name, host:port, qx://). */
+ * name, host:port, qx://, qxs://). */
 std::unique_ptr<KvlTransport> kvl_transport_for(const std::string& host);
 
 std::unique_ptr<KvlTransport> kvl_ldap_transport();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "model.h"
 #include "server.h"
 #include "simulate.h"
+#include "tls_io.h"
 
 namespace {
 
@@ -80,7 +82,8 @@ struct Settings {
     long max_clients = 0; // 0: as many as the descriptor limit allows
     std::string users, add_user; // the users file; the user --add-user adds to it
     std::string role;            // the role --add-user gives
-    bool insecure = false;       // listen beyond loopback without logins
+    bool insecure = false;       // listen beyond loopback without TLS or logins
+    std::string tls_cert, tls_key; // clients speak TLS with this certificate and key
     size_t filter_memory = mis::MAX_FILTER_MEMORY,
            client_filter_memory = mis::MAX_CLIENT_FILTER_MEMORY;
 };
@@ -160,8 +163,16 @@ std::vector<Option> options(const mis::ServerLimits& limits)
              return parse_role(v, r) ? (s.role = v, "")
                                      : "--role takes reader, operator or admin";
          }},
+        {"--tls-cert", "FILE",
+         "clients must speak TLS (1.2 or later); FILE is the server's\ncertificate with its "
+         "chain (PEM); needs --tls-key",
+         false, [](S& s, const std::string& v) -> std::string { return s.tls_cert = v, ""; }},
+        {"--tls-key", "FILE", "the certificate's private key (PEM, mode 0600 or 0400)", false,
+         [](S& s, const std::string& v) -> std::string { return s.tls_key = v, ""; }},
         {"--insecure", nullptr,
-         "allows listening on an address other than loopback without\nlogins (--users)", false,
+         "allows listening on an address other than loopback without\nTLS (--tls-cert) and "
+         "logins (--users)",
+         false,
          [](S& s, const std::string&) -> std::string { return s.insecure = true, ""; }},
         {"--help", nullptr, "this text", false, nullptr},
         {"--max-clients", "N",
@@ -354,6 +365,16 @@ bool loopback(const std::string& addr)
     return addr.rfind("127.", 0) == 0 || addr == "::1";
 }
 
+// What a server beyond loopback would lack: "" when it has TLS and logins, else their options.
+std::string unsafe_without(const Settings& s)
+{
+    bool tls = !s.tls_cert.empty(), users = !s.users.empty();
+    if (tls && users) return "";
+    if (tls) return "logins (--users)";
+    if (users) return "TLS (--tls-cert, --tls-key)";
+    return "TLS (--tls-cert, --tls-key) and logins (--users)";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -363,13 +384,23 @@ int main(int argc, char** argv)
     if (!set.add_user.empty()) return add_user(set);
     std::string err;
     auto& [addr, db, schema_path, seed_path, port, simulate, limits, max_clients, users_path,
-           added_user, role, insecure, filter_memory, client_filter_memory] = set;
-    // Beyond loopback, requests and passwords would cross the network in clear.
-    if (!loopback(addr) && !insecure) {
+           added_user, role, insecure, tls_cert, tls_key, filter_memory, client_filter_memory] =
+        set;
+    if (tls_cert.empty() != tls_key.empty())
+        return usage("--tls-cert and --tls-key go together");
+    // Beyond loopback, anyone on the network could read the requests (without TLS) or send
+    // them (without logins).
+    std::string missing = unsafe_without(set);
+    if (!loopback(addr) && !missing.empty() && !insecure) {
         std::fprintf(stderr,
-                     "qx_mis: refusing to listen on %s: beyond loopback the requests and "
-                     "passwords would cross the network in clear; --insecure allows it\n",
-                     addr.c_str());
+                     "qx_mis: refusing to listen on %s without %s: beyond loopback anyone on the "
+                     "network could read or send requests; --insecure allows it\n",
+                     addr.c_str(), missing.c_str());
+        return 1;
+    }
+    std::unique_ptr<mis::ConnIoMaker> tls;
+    if (!tls_cert.empty() && !(tls = mis::tls_conn_io_maker(tls_cert, tls_key, err))) {
+        std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;
     }
     mis::UserFile users;
@@ -424,9 +455,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;
     }
-    if (!loopback(addr))
-        mis::log_line("warning: listening on %s with --insecure: requests cross the network in clear",
-                 addr.c_str());
+    if (!loopback(addr) && !missing.empty())
+        mis::log_line("warning: listening on %s with --insecure, without %s", addr.c_str(),
+                      missing.c_str());
+    if (tls) server.use_tls(std::move(tls));
     if (!server.listen(addr, port, err)) {
         std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -200,10 +201,11 @@ int Server::wait_timeout() const
     if (tick_) soonest(next_tick_);
     for (auto& [id, j] : jobs_)
         soonest(j.out_fd < 0 && j.err_fd < 0 ? now + REAP_POLL : j.deadline);
-    if (!partial_.empty()) soonest(next_sweep_);
+    if (!partial_.empty() || !handshaking_.empty()) soonest(next_sweep_);
     if (accept_paused_) soonest(accept_resume_);
-    // Buffered requests are served at once: nothing else will wake the loop for them.
-    if (!ready_.empty()) timeout = 0;
+    // Buffered requests (and input OpenSSL holds) are served at once: nothing else will wake
+    // the loop for them.
+    if (!ready_.empty() || !buffered_.empty()) timeout = 0;
     return timeout;
 }
 
@@ -228,11 +230,17 @@ bool Server::handle_event(const epoll_event& ev)
     case TAG_CLIENT: {
         auto it = conns_.find(num);
         if (it == conns_.end()) break;
+        if (it->second.handshaking) {
+            continue_handshake(num);
+            break;
+        }
         uint32_t e = ev.events;
-        bool writing = it->second.events & EPOLLOUT;
-        if (it->second.reading && (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
-            read_client(num);
-        if (writing && conns_.count(num) && (e & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
+        bool in = e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR),
+             out = e & (EPOLLOUT | EPOLLHUP | EPOLLERR);
+        bool writing = it->second.unsent() > 0 && !doomed_.count(num);
+        if (it->second.reading && (it->second.read_wants_write ? out : in)) read_client(num);
+        it = conns_.find(num);
+        if (writing && it != conns_.end() && (it->second.write_wants_read ? in : out))
             write_client(num);
         break;
     }
@@ -252,7 +260,7 @@ bool Server::handle_event(const epoll_event& ev)
 void Server::run_timers()
 {
     auto now = Clock::now();
-    if (!partial_.empty() && now >= next_sweep_) sweep_partial_lines();
+    if ((!partial_.empty() || !handshaking_.empty()) && now >= next_sweep_) sweep_partial_lines();
     if (accept_paused_ && now >= accept_resume_) {
         // Watching the socket again may fail as accepting did: it rests once more.
         if (watch_fd(listen_fd_, TAG_LISTEN, EPOLLIN))
@@ -289,6 +297,11 @@ int Server::run()
             }
             drop_doomed();
         }
+        // Input that OpenSSL took off the socket with an earlier record: no event comes for it.
+        std::vector<int> more(buffered_.begin(), buffered_.end());
+        for (int id : more)
+            if (conns_.count(id) && conns_[id].reading) read_client(id);
+        drop_doomed();
         // One turn for each client with requests waiting; its answers leave at the end of its
         // turn, not of the round, so a client waits for the turns before its own and no more.
         // Notifications for others leave with the round's end.
@@ -332,6 +345,7 @@ void Server::accept_clients()
         inet_ntop(AF_INET, &sa.sin_addr, ip, sizeof ip);
         std::string peer = std::string(ip) + ":" + std::to_string(ntohs(sa.sin_port));
         if (conns_.size() >= limits_.max_clients) {
+            // A TLS client could not read the refusal in clear: it only sees the close.
             std::string line =
                 to_line({{"jsonrpc", "2.0"},
                          {"id", nullptr},
@@ -340,8 +354,10 @@ void Server::accept_clients()
                            {"message", "server full: at most " +
                                            std::to_string(limits_.max_clients) + " clients"}}}}) +
                 "\n";
-            ssize_t ignored = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
-            (void)ignored;
+            if (!tls_) {
+                ssize_t ignored = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+                (void)ignored;
+            }
             close(fd);
             // Logged once a period, so that clients connecting in a loop cannot fill the log.
             auto now = Clock::now();
@@ -362,9 +378,23 @@ void Server::accept_clients()
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         int id = next_client_++;
         if (next_client_ >= (1 << 30)) next_client_ = 1;
+        std::unique_ptr<ConnIo> io = tls_ ? tls_->wrap(fd) : plain_conn_io(fd);
+        if (!io) {
+            log_line("refused %s: cannot set up its TLS connection (out of memory)", peer.c_str());
+            close(fd);
+            continue;
+        }
         Conn& c = conns_[id];
         c.fd = fd;
         c.peer = peer;
+        c.io = std::move(io);
+        if (tls_) {
+            // The handshake has the time of a request line.
+            c.handshaking = true;
+            c.tail_since = Clock::now();
+            if (handshaking_.empty() && partial_.empty()) next_sweep_ = c.tail_since + SWEEP_PERIOD;
+            handshaking_.insert(id);
+        }
         update_interest(id);
         service_.connect(id, peer);
         log_line("client %d connected from %s", id, peer.c_str());
@@ -401,6 +431,21 @@ void Server::update_interest(int id)
     auto it = conns_.find(id);
     if (it == conns_.end()) return;
     Conn& c = it->second;
+    if (c.handshaking) {
+        ready_.erase(id);
+        uint32_t want = c.handshake_wants == IoStatus::WantWrite ? EPOLLOUT : EPOLLIN | EPOLLRDHUP;
+        epoll_event ev{};
+        ev.events = want;
+        ev.data.u64 = TAG_CLIENT | static_cast<uint64_t>(id);
+        if (want == c.events) return;
+        if (epoll_ctl(epoll_fd_, c.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, c.fd, &ev) < 0) {
+            std::string why = "cannot watch its connection: epoll_ctl: " + errstr();
+            log_line("client %d (%s): %s; dropping it", id, c.peer.c_str(), why.c_str());
+            return doom(id, why);
+        }
+        c.events = want;
+        return;
+    }
     size_t pause = std::min(UNSENT_PAUSE, limits_.max_unsent / 2);
     bool doomed = doomed_.count(id) != 0;
     bool can_serve = !doomed && c.unsent() < pause;
@@ -413,8 +458,13 @@ void Server::update_interest(int id)
         ready_.erase(id);
     if (read && !c.reading && c.tail < c.in.size()) c.tail_since = Clock::now();
     c.reading = read;
-    uint32_t want =
-        (read ? EPOLLIN | EPOLLRDHUP : 0u) | (c.unsent() > 0 && !doomed ? EPOLLOUT : 0u);
+    if (read && c.io->buffered())
+        buffered_.insert(id);
+    else
+        buffered_.erase(id);
+    // Under TLS a read may wait for the socket to take output, and a write for input.
+    uint32_t want = (read ? (c.read_wants_write ? EPOLLOUT : EPOLLIN | EPOLLRDHUP) : 0u) |
+                    (c.unsent() > 0 && !doomed ? (c.write_wants_read ? EPOLLIN : EPOLLOUT) : 0u);
     if (want == c.events) return;
     epoll_event ev{};
     ev.events = want;
@@ -434,18 +484,22 @@ void Server::read_client(int id)
 {
     static char buf[READ_CHUNK];
     Conn& c = conns_[id];
-    ssize_t r = recv(c.fd, buf, sizeof buf, 0);
-    if (r == 0) {
+    IoResult got = c.io->read(buf, sizeof buf);
+    bool waited_for_output = c.read_wants_write;
+    c.read_wants_write = got.status == IoStatus::WantWrite;
+    if (got.status == IoStatus::WantRead || got.status == IoStatus::WantWrite) {
+        if (waited_for_output != c.read_wants_write) update_interest(id);
+        return;
+    }
+    if (got.status == IoStatus::Failed) return drop(id, got.why.c_str());
+    ssize_t r = static_cast<ssize_t>(got.bytes);
+    if (got.status == IoStatus::Closed) {
         // A client may send its requests and shut its side at once (nc does): it still gets
         // its replies, including those of actions still running.
         c.eof = true;
         partial_.erase(id);
         update_interest(id);
         return close_if_done(id);
-    }
-    if (r < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-        return drop(id, std::strerror(errno));
     }
     size_t old = c.in.size();
     c.in.append(buf, static_cast<size_t>(r));
@@ -522,6 +576,31 @@ void Server::sweep_partial_lines()
                           std::to_string(static_cast<int>(limits_.line_timeout)) + " s";
         drop(id, why.c_str());
     }
+    late.clear();
+    for (int id : handshaking_)
+        if (now - conns_[id].tail_since > seconds(limits_.line_timeout)) late.push_back(id);
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", limits_.line_timeout);
+    for (int id : late)
+        drop(id, (std::string("TLS handshake not finished within ") + limit + " s").c_str());
+}
+
+// Takes the TLS handshake a step further, as far as the client's bytes allow; once done, the
+// client is read like any other. A failed handshake drops the client and the log says why.
+void Server::continue_handshake(int id)
+{
+    Conn& c = conns_[id];
+    IoResult r = c.io->handshake();
+    if (r.status == IoStatus::Failed || r.status == IoStatus::Closed)
+        return drop(id, r.why.c_str());
+    if (r.status == IoStatus::Ok) {
+        c.handshaking = false;
+        handshaking_.erase(id);
+        log_line("client %d (%s): %s", id, c.peer.c_str(), c.io->describe().c_str());
+    } else {
+        c.handshake_wants = r.status;
+    }
+    update_interest(id);
 }
 
 void Server::close_if_done(int id)
@@ -624,15 +703,14 @@ void Server::doom(int id, const std::string& why)
 void Server::write_client(int id)
 {
     Conn& c = conns_[id];
+    if (c.handshaking) return; // nothing goes out before the handshake is done
     while (c.out_off < c.out.size()) {
-        ssize_t w = ::send(c.fd, c.out.data() + c.out_off, c.out.size() - c.out_off, MSG_NOSIGNAL);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-            return doom(id, std::string("write failed: ") + errstr());
-        }
-        c.out_off += static_cast<size_t>(w);
-        unsent_total_ -= static_cast<size_t>(w);
+        IoResult w = c.io->write(c.out.data() + c.out_off, c.out.size() - c.out_off);
+        c.write_wants_read = w.status == IoStatus::WantRead;
+        if (w.status == IoStatus::WantRead || w.status == IoStatus::WantWrite) break;
+        if (w.status != IoStatus::Ok) return doom(id, w.why);
+        c.out_off += w.bytes;
+        unsent_total_ -= w.bytes;
     }
     if (c.out_off == c.out.size()) {
         // An idle client keeps no large buffer that its last big reply left behind.
@@ -650,6 +728,8 @@ void Server::drop(int id, const char* why)
     if (it == conns_.end()) return;
     log_line("client %d (%s) disconnected: %s", id, it->second.peer.c_str(), why);
     if (it->second.events) epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
+    it->second.io->goodbye();
+    it->second.io.reset();
     close(it->second.fd);
     unsent_total_ -= it->second.unsent();
     conns_.erase(it);
@@ -657,6 +737,8 @@ void Server::drop(int id, const char* why)
     dirty_.erase(id);
     ready_.erase(id);
     partial_.erase(id);
+    handshaking_.erase(id);
+    buffered_.erase(id);
     // Its waiting actions are not started; those running end unheard.
     waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
                                   [id](const WaitingAction& a) { return a.client == id; }),

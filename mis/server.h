@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "conn_io.h"
 #include "service.h"
 
 namespace mis {
@@ -30,7 +31,7 @@ struct ServerLimits {
     // it from the descriptor limit (clients_for_descriptors).
     size_t max_clients = 256;
     size_t max_line = 1 << 20;     // a longer request line drops the client
-    double line_timeout = 30;      // seconds a request line may stay incomplete
+    double line_timeout = 30;      // seconds a request line, or a TLS handshake, may take
     size_t max_unsent = 64u << 20; // a client that leaves more unread is dropped
     // Unread output of all clients together; passing it drops the client holding the most.
     size_t max_unsent_total = 256u << 20;
@@ -57,6 +58,9 @@ public:
     Server(Model& model, ServerLimits limits = {});
     ~Server() override;
 
+    // Clients accepted from now on speak TLS through maker (tls_io.h), not plain TCP.
+    void use_tls(std::unique_ptr<ConnIoMaker> maker) { tls_ = std::move(maker); }
+
     // Binds and listens on addr:port; false with a message naming what failed and why.
     bool listen(const std::string& addr, int port, std::string& err);
     int port() const { return port_; }
@@ -82,6 +86,11 @@ private:
     struct Conn {
         int fd = -1;
         std::string peer;
+        std::unique_ptr<ConnIo> io; // moves the bytes: plain TCP or TLS (conn_io.h)
+        bool handshaking = false;   // the TLS handshake is not done; tail_since is its start
+        IoStatus handshake_wants = IoStatus::WantRead; // what it waits for
+        bool read_wants_write = false; // a TLS read goes on once the socket is writable
+        bool write_wants_read = false; // a TLS write goes on once the socket is readable
         std::string in;               // bytes received and not yet handled
         size_t in_done = 0;           // in[0, in_done) is handled
         size_t tail = 0;              // in[tail, end) is the incomplete last line
@@ -129,6 +138,9 @@ private:
     std::set<int> dirty_;                 // clients with output to write
     std::set<int> ready_;                 // clients with complete request lines to be served
     std::set<int> partial_;               // clients with an incomplete request line
+    std::set<int> handshaking_;           // clients whose TLS handshake is not done
+    std::set<int> buffered_;              // clients with input read off the socket, not handed out
+    std::unique_ptr<ConnIoMaker> tls_;    // set: clients speak TLS
     size_t unsent_total_ = 0;
     bool child_exited_ = false; // SIGCHLD came: programs may have ended with their output open
     Clock::time_point next_sweep_;
@@ -149,6 +161,7 @@ private:
     void accept_clients();
     void accept_failed(int err);
     void read_client(int id);
+    void continue_handshake(int id);
     void serve_turn(int id);
     void write_client(int id);
     bool queue(int client, size_t bytes);

@@ -14,6 +14,7 @@ packages=(
   libxfixes-dev                       # the busy-cursor test reads back the shown cursor
   nlohmann-json3-dev libsqlite3-dev sqlite3
   libsodium-dev                       # qx_mis's Argon2id password hashes
+  libssl-dev                          # TLS in qx_mis and KVL (OpenSSL)
   libldap-dev                         # KVL's LDAP transport (OpenLDAP's libldap)
   libgnutls28-dev openssl             # why a directory's certificate fails; test certificates
   slapd ldap-utils                    # the tests' private directory server and its client tools

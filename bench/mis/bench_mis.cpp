@@ -3,7 +3,9 @@
 // and pipelined, how long another client waits for an answer while one client pipelines
 // 300,000 requests, and how the server holds up under two hostile workloads (20 clients with
 // 1,000 distinct 16 KiB subscription filters each, and a batch of 1,000 derives of a 20,000-child
-// container). Prints figures; asserts nothing. `bench_mis attacks` runs the last case alone.
+// container), then what TLS costs: a derive of 100,000 children through KVL in plain TCP and in
+// TLS, and logins per second while another client's gets are timed. Prints figures; asserts
+// nothing. `bench_mis attacks` and `bench_mis tls` run those cases alone.
 #include <signal.h>
 
 #include <algorithm>
@@ -16,7 +18,9 @@
 #include <thread>
 
 #include "../bench_network.h"
+#include "kvl/kvl.h"
 #include "mis_process.h"
+#include "test_certificates.h"
 
 using namespace qxtest;
 using namespace qxbench;
@@ -305,12 +309,123 @@ int attacks()
     return alive ? 0 : 1;
 }
 
+// The best of five derives of base's children through KVL on a platform connected to host; a
+// negative time when one fails.
+double kvl_derive_ms(const std::string& host, const std::string& base, int n)
+{
+    Platform p(DataUnit("QX"), DataUnit(""));
+    if (!p.connect(DataUnit(host.c_str()), DataUnit("bench"), 30)) {
+        std::printf("  cannot connect to %s: %s\n", host.c_str(), p.get_error_string());
+        return -1;
+    }
+    double best = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        Album a(DataUnit("bench"), p);
+        a.set_derivation((base + "/*").c_str());
+        auto t = Clock::now();
+        if (!a.derive(300) || a.num_images() != n) {
+            std::printf("  derive over %s failed: %s\n", host.c_str(), a.get_error_string());
+            return -1;
+        }
+        best = std::min(best, ms_since(t));
+    }
+    p.disconnect();
+    return best;
+}
+
+// What TLS costs: the derive of 100,000 children through KVL, plain and in TLS, on one
+// database; then, on a server with users, logins per second while another client's get is
+// timed (the password checks run on a thread of their own).
+int tls_costs()
+{
+    TempDir dir;
+    Certificates certs;
+    std::string why;
+    if (!certs.make(why)) {
+        std::printf("tls: %s\n", why.c_str());
+        return 1;
+    }
+    setenv("QX_TLS_CA", certs.path("ca.pem").c_str(), 1);
+    write_log_network(dir.path + "/network.txt", {{"log100000", 100000}});
+    const std::vector<std::string> seed = {"--seed", dir.path + "/network.txt"};
+    std::vector<std::string> tls = seed;
+    tls.insert(tls.end(), {"--tls-cert", certs.path("good.pem"), "--tls-key", certs.path("good.key")});
+    const std::string base = log_fdn("log100000");
+    MisProcess mis(dir.path, seed);
+    double plain = kvl_derive_ms(mis.address(), base, 100000);
+    mis.stop();
+    if (!mis.start(tls)) {
+        std::printf("tls: %s\n", mis.failure().c_str());
+        return 1;
+    }
+    double secure = kvl_derive_ms("qxs://127.0.0.1:" + std::to_string(mis.port()), base, 100000);
+    mis.stop();
+    if (plain > 0 && secure > 0)
+        std::printf("derive 100000 children through KVL: plain TCP %.0f ms, TLS %.0f ms (best of "
+                    "5): TLS costs %.2fx (goal: within 1.3x)\n",
+                    plain, secure, secure / plain);
+
+    // Logins: 32 clients log in at once; another, logged in before, asks get after get.
+    const std::string users = dir.path + "/users";
+    std::string out;
+    if (run_program({MisProcess::binary(), "--add-user", "ann", "--role", "reader", "--users",
+                     users},
+                    "ann-pass\n", out) != 0) {
+        std::printf("tls: --add-user failed: %s\n", out.c_str());
+        return 1;
+    }
+    std::vector<std::string> with_users = seed;
+    with_users.insert(with_users.end(), {"--users", users});
+    if (!mis.start(with_users)) {
+        std::printf("tls: %s\n", mis.failure().c_str());
+        return 1;
+    }
+    const json login = {{"user", "ann"}, {"password", "ann-pass"}};
+    Client other(mis.port());
+    if (!other.call("login", login).contains("result")) {
+        std::printf("tls: the login of the timed client failed\n");
+        return 1;
+    }
+    const int L = 32;
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < L; ++i) clients.push_back(std::make_unique<Client>(mis.port()));
+    std::atomic<int> answered{0}, refused{0};
+    auto t = Clock::now();
+    for (auto& c : clients) c->send_raw(request_line(1, "login", login));
+    std::thread reader([&] {
+        for (auto& c : clients) {
+            json r = c->next(120000);
+            if (r.is_null()) break;
+            if (!r.contains("result")) ++refused;
+            ++answered;
+        }
+    });
+    std::vector<double> waits;
+    while (answered < L) {
+        auto w = Clock::now();
+        if (!other.call("get", {{"name", "/"}}).contains("result")) break;
+        waits.push_back(ms_since(w));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    reader.join();
+    double took = ms_since(t);
+    std::sort(waits.begin(), waits.end());
+    if (waits.empty()) return 1;
+    std::printf("%d logins at once: %.0f ms, %.1f logins/s (%d refused); meanwhile %zu gets of "
+                "another client waited %.2f ms (median), %.2f ms (99th percentile), %.2f ms "
+                "(most) (goal: under 10 ms)\n",
+                L, took, L / (took / 1000), refused.load(), waits.size(), waits[waits.size() / 2],
+                waits[waits.size() * 99 / 100], waits.back());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure shows as soon as it is known
     if (argc > 1 && std::string(argv[1]) == "attacks") return attacks();
+    if (argc > 1 && std::string(argv[1]) == "tls") return tls_costs();
     TempDir dir;
     write_network(dir.path + "/network.txt");
     auto t0 = Clock::now();
@@ -444,5 +559,6 @@ int main(int argc, char** argv)
                 "client waited %.2f ms (median), %.2f ms (99th percentile), %.2f ms (most)\n",
                 P, flood_ms, waits.size(), waits[waits.size() / 2], waits[waits.size() * 99 / 100],
                 waits.back());
-    return attacks();
+    int status = tls_costs();
+    return attacks() || status;
 }

@@ -1,6 +1,7 @@
 /*
  * jsonrpc.cpp - the JSON-RPC transport: KVL's requests as JSON-RPC 2.0 lines
- * over TCP to qx_mis (docs/protocol.md).
+ * over TCP to qx_mis (docs/protocol.md), in plain TCP or, for qxs:// hosts,
+ * TLS: the bytes go through one stream (byte_stream.h) either way.
  *
  * Requests are queued in the platform's output buffer and written as far as
  * the socket takes them; replies and notifications are read as lines.  A
@@ -10,6 +11,7 @@
  * dispatches.
  */
 #include "kvl/cut_text.h"
+#include "kvl/jsonrpc/byte_stream.h"
 #include "kvl/kvl_private.h"
 #include "kvl/transport.h"
 #include "protocol/errors.h"
@@ -38,9 +40,19 @@ struct JsonRpcTransport : KvlTransport {
     bool flush(PlatformImpl& plat) override;
     void close(PlatformImpl& plat) override
     {
+        if (stream) stream->goodbye();
+        stream.reset();
         if (plat.fd >= 0) ::close(plat.fd);
         plat.fd = -1;
     }
+    /* The socket's bytes: plain or TLS, as open made it; plain for a socket
+     * handed over without open. */
+    KvlByteStream& bytes(PlatformImpl& plat)
+    {
+        if (!stream) stream = kvl_plain_stream(plat.fd);
+        return *stream;
+    }
+    std::unique_ptr<KvlByteStream> stream;
 };
 
 /* A server's message, cut to kvl_max_message bytes at a character boundary. */
@@ -121,12 +133,9 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
                             const std::string& app, double timeout, Error& err)
 {
     std::string port;
-    /* qx://host[:port][/] names the same as host[:port]. */
-    std::string host_arg = host_text;
-    if (host_arg.compare(0, 5, "qx://") == 0) {
-        host_arg.erase(0, 5);
-        if (!host_arg.empty() && host_arg.back() == '/') host_arg.pop_back();
-    }
+    /* qx://host[:port][/] names the same as host[:port]; qxs:// asks for TLS. */
+    KvlQxAddress address = kvl_parse_qx_address(host_text);
+    std::string host_arg = address.host_port;
     std::string& host = plat.host;
     std::string& host_port = plat.host_port;
     std::string& unowned_error = plat.unowned_error;
@@ -167,6 +176,14 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string why;
+    stream = address.tls ? kvl_tls_stream(fd, host, deadline, why) : kvl_plain_stream(fd);
+    if (!stream) {
+        ::close(fd);
+        fd = -1;
+        err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + host_port + ": " + why).c_str());
+        return false;
+    }
     plat.opened();
 
     json params = {{"client", app.empty() ? std::string("kvl") : app}, {"host", host}};
@@ -205,18 +222,16 @@ bool JsonRpcTransport::flush(PlatformImpl& plat)
     std::string& outbuf = plat.outbuf;
     size_t& out_off = plat.out_off;
     while (connected && out_off < outbuf.size()) {
-        /* MSG_NOSIGNAL: a server that went away must not kill us with SIGPIPE. */
-        ssize_t n = ::send(plat.fd, outbuf.data() + out_off, outbuf.size() - out_off, MSG_NOSIGNAL);
+        std::string why;
+        long n = bytes(plat).write(outbuf.data() + out_off, outbuf.size() - out_off, why);
         if (n > 0) {
             out_off += static_cast<size_t>(n);
             plat.out_written += static_cast<uint64_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        int write_errno = errno;
+        if (n == 0) break;
         read_input(plat); /* keep what the server said before it closed */
-        plat.lost(std::string("write failed: ") + std::strerror(write_errno));
+        plat.lost(why);
         return false;
     }
     if (!connected) return false;
@@ -256,9 +271,11 @@ void JsonRpcTransport::read_input(PlatformImpl& plat)
     std::string& inbuf = plat.inbuf;
     char buf[kvl_read_chunk];
     /* A server that sends without pause must not keep the loop here: what
-     * is left is read at the socket's next turn. */
-    for (int chunks = 0; chunks < 64 && plat.connected; chunks++) {
-        ssize_t n = ::read(plat.fd, buf, sizeof buf);
+     * is left is read at the socket's next turn -- but not what TLS holds
+     * already, for which the socket has no next turn. */
+    for (int chunks = 0; (chunks < 64 || bytes(plat).pending()) && plat.connected; chunks++) {
+        std::string why;
+        long n = bytes(plat).read(buf, sizeof buf, why);
         if (n > 0) {
             size_t held = inbuf.size(); /* the start of a line, at most kvl_max_line */
             if (inbuf.capacity() < held + static_cast<size_t>(n)) {
@@ -272,13 +289,11 @@ void JsonRpcTransport::read_input(PlatformImpl& plat)
             take_lines(plat);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        int read_errno = errno;
+        if (n == 0) break;
         take_lines(plat); /* the whole lines that came before the end */
         inbuf.clear();
         plat.scanned = 0;
-        plat.lost(n == 0 ? "closed by the server" : std::strerror(read_errno));
+        plat.lost(why);
         return;
     }
 }

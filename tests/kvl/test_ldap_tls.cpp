@@ -7,57 +7,18 @@
 
 #include "kvl/kvl.h"
 #include "slapd_process.h"
+#include "test_certificates.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+using qxtest::Certificates;
 using qxtest::SlapdProcess;
 using qxtest::TempDir;
 
 namespace {
-
-// A CA, and server certificates made with the openssl tool: "good" (by the CA, for 127.0.0.1),
-// "wronghost" (by the CA, for wrong.example) and "self" (signed by itself, for 127.0.0.1).
-class Certificates {
-public:
-    bool make(std::string& why)
-    {
-        return run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"),
-                    "-out", path("ca.pem"), "-days", "30", "-subj", "/CN=Tarnwick test CA"},
-                   why) &&
-               signed_by_ca("good", "IP:127.0.0.1", why) &&
-               signed_by_ca("wronghost", "DNS:wrong.example", why) &&
-               run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("self.key"),
-                    "-out", path("self.pem"), "-days", "30", "-subj", "/CN=127.0.0.1", "-addext",
-                    "subjectAltName=IP:127.0.0.1"},
-                   why);
-    }
-    std::string path(const std::string& file) const { return dir_.path + "/" + file; }
-
-private:
-    bool signed_by_ca(const std::string& name, const std::string& san, std::string& why)
-    {
-        std::ofstream(path(name + ".ext")) << "subjectAltName=" << san << "\n";
-        return run({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", path(name + ".key"), "-out",
-                    path(name + ".csr"), "-subj", "/CN=" + name},
-                   why) &&
-               run({"x509", "-req", "-in", path(name + ".csr"), "-CA", path("ca.pem"), "-CAkey",
-                    path("ca.key"), "-CAcreateserial", "-out", path(name + ".pem"), "-days", "30",
-                    "-extfile", path(name + ".ext")},
-                   why);
-    }
-    static bool run(std::vector<std::string> args, std::string& why)
-    {
-        args.insert(args.begin(), "openssl");
-        std::string out;
-        if (qxtest::run_program(args, "", out) == 0) return true;
-        why = "openssl " + args[1] + " failed: " + out;
-        return false;
-    }
-    TempDir dir_;
-};
 
 class LdapTls : public ::testing::Test {
 protected:

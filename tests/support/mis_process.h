@@ -105,12 +105,14 @@ public:
                read(out[0], &c, 1) == 1)
             line += c;
         close(out[0]);
-        size_t at = line.find("127.0.0.1:");
-        if (at == std::string::npos) {
+        // "qx_mis: listening on ADDR:PORT, ..."; a test may give another --listen address.
+        size_t at = line.find("listening on ");
+        size_t colon = at == std::string::npos ? at : line.find(':', at);
+        if (colon == std::string::npos) {
             stop(SIGKILL);
             return fail(args[0] + " did not start: " + line + "; its log: " + log());
         }
-        port_ = std::atoi(line.c_str() + at + 10);
+        port_ = std::atoi(line.c_str() + colon + 1);
         return true;
     }
 

@@ -1,0 +1,161 @@
+// qx_mis with --tls-cert and --tls-key: what it does with clients that do not complete a TLS
+// handshake, the key file it refuses, and where it agrees to listen. The certificate checks of
+// a client that does speak TLS are KVL's (tests/kvl/test_kvl_tls.cpp).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "mis_process.h"
+#include "test_certificates.h"
+
+using namespace qxtest;
+
+namespace {
+
+class MisTls : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        certs = new Certificates;
+        std::string why;
+        if (!certs->make(why)) {
+            delete certs;
+            certs = nullptr;
+            FAIL() << why;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete certs;
+        certs = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(nullptr, certs); }
+
+    static std::vector<std::string> tls_args()
+    {
+        return {"--tls-cert", certs->path("good.pem"), "--tls-key", certs->path("good.key")};
+    }
+    static Certificates* certs;
+};
+
+Certificates* MisTls::certs = nullptr;
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+// Plain JSON, nothing at all, or half a handshake: the client gets nothing but the close, each
+// for its reason in the log, and the server goes on serving.
+TEST_F(MisTls, ClientsWithoutAHandshakeAreClosedAndTheLogSaysWhy)
+{
+    TempDir dir;
+    std::vector<std::string> args = tls_args();
+    args.insert(args.end(), {"--line-timeout", "0.5"});
+    MisProcess mis(dir.path, args);
+    struct Row {
+        const char* what;
+        std::string sent;
+        const char* logged;
+    } rows[] = {
+        {"plain JSON", request_line(1, "get", {{"name", "/"}}),
+         "no TLS handshake: the client sent plain text (starting '{') to the TLS port"},
+        {"nothing", "", "TLS handshake not finished within 0.5 s"},
+        // A handshake record header announcing more than comes.
+        {"half a handshake", std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11),
+         "TLS handshake not finished within 0.5 s"},
+        {"garbage record", std::string("\x16\x03\x01\x00\x05hello", 10), "TLS handshake failed"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        size_t logged_before = mis.log().size();
+        Client c(mis.port());
+        c.send_raw(row.sent);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(c.closed(5000));
+        EXPECT_TRUE(c.notes.empty());
+        // A stalled handshake lasts its time limit; the others end at once.
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (row.sent.empty()) {
+            EXPECT_GE(took, 0.4);
+        }
+        EXPECT_TRUE(wait_until([&] { return contains(mis.log().substr(logged_before), row.logged); }, 5))
+            << mis.log().substr(logged_before);
+    }
+}
+
+// The key must be the server's alone; the mode is named. Half of the pair is a usage error.
+TEST_F(MisTls, RefusesAKeyOthersCanReadAndHalfAPair)
+{
+    TempDir dir;
+    std::string key = dir.path + "/open.key", out;
+    write_file(key, read_file(certs->path("good.key")), 0644);
+    chmod(key.c_str(), 0644);
+    std::vector<std::string> base = {QX_MIS_BIN, "--db", dir.path + "/m.db", "--listen",
+                                     "127.0.0.1:0"};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> a = base;
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    };
+    EXPECT_EQ(1, run_program(with({"--tls-cert", certs->path("good.pem"), "--tls-key", key}), "",
+                             out));
+    EXPECT_TRUE(contains(out, "mode 0644")) << out;
+    EXPECT_EQ(1, run_program(with({"--tls-cert", certs->path("good.pem"), "--tls-key",
+                                   certs->path("self.key")}),
+                             "", out));
+    EXPECT_TRUE(contains(out, "does not belong to the certificate")) << out;
+    EXPECT_EQ(2, run_program(with({"--tls-cert", certs->path("good.pem")}), "", out));
+    EXPECT_TRUE(contains(out, "--tls-cert and --tls-key go together")) << out;
+}
+
+// Beyond loopback only with TLS and logins both, or with --insecure and a warning naming what
+// is missing.
+TEST_F(MisTls, ListensBeyondLoopbackOnlyWithTlsAndLogins)
+{
+    TempDir dir;
+    std::string users = dir.path + "/users", out;
+    ASSERT_EQ(0, run_program({QX_MIS_BIN, "--add-user", "ann", "--role", "reader", "--users", users},
+                             "ann-pass\n", out))
+        << out;
+    std::vector<std::string> tls = tls_args(), logins = {"--users", users};
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        bool starts;
+        const char* said; // refused: on standard error; started: in the log ("" for nothing)
+    } rows[] = {
+        {"neither", {}, false, "without TLS (--tls-cert, --tls-key) and logins (--users)"},
+        {"logins only", logins, false, "without TLS (--tls-cert, --tls-key):"},
+        {"TLS only", tls, false, "without logins (--users):"},
+        {"both", {}, true, ""},
+        {"--insecure", {"--insecure"}, true,
+         "warning: listening on 0.0.0.0 with --insecure, without TLS"},
+        {"--insecure with TLS", {"--insecure", "--tls-cert", tls[1], "--tls-key", tls[3]}, true,
+         "without logins (--users)"},
+    };
+    rows[3].args = tls;
+    rows[3].args.insert(rows[3].args.end(), logins.begin(), logins.end());
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<std::string> args = {"--listen", "0.0.0.0:0"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        if (!row.starts) {
+            std::vector<std::string> cmd = {QX_MIS_BIN, "--db", dir.path + "/m.db"};
+            cmd.insert(cmd.end(), args.begin(), args.end());
+            EXPECT_EQ(1, run_program(cmd, "", out));
+            EXPECT_TRUE(contains(out, "refusing to listen on 0.0.0.0")) << out;
+            EXPECT_TRUE(contains(out, row.said)) << out;
+            continue;
+        }
+        TempDir run_dir;
+        MisProcess mis(run_dir.path);
+        ASSERT_TRUE(mis.start(args)) << mis.failure();
+        EXPECT_EQ(*row.said != 0, contains(mis.log(), "warning:")) << mis.log();
+        if (*row.said) {
+            EXPECT_TRUE(contains(mis.log(), row.said)) << mis.log();
+        }
+        mis.stop();
+    }
+}
