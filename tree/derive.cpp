@@ -10,6 +10,7 @@
 #include <Xm/Separator.h>
 #include <Xm/Xm.h>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
@@ -199,17 +200,30 @@ static std::string group_digits(long n)
     return out;
 }
 
+/* printf into a string (the catalogue's formats). */
+[[gnu::format(printf, 1, 2)]] static std::string text(const char* format, ...)
+{
+    va_list ap, again;
+    va_start(ap, format);
+    va_copy(again, ap);
+    int n = vsnprintf(nullptr, 0, format, ap);
+    va_end(ap);
+    std::string out(n > 0 ? (size_t)n : 0, '\0');
+    if (n > 0) vsnprintf(&out[0], out.size() + 1, format, again);
+    va_end(again);
+    return out;
+}
+
 /* "Deriving <fdn>: <received> of <of>" (without "of" when the server gave no
- * count); msg 961 when stopped. */
-static std::string progress_text(int num, const char* fdn, long received, long of)
+ * count), or that it stopped there. */
+static std::string progress_text(bool stopped, const char* fdn, long received, long of)
 {
     std::string got = group_digits(received), all = group_digits(of);
-    const char* format = num == 961 ? qx_msg(961, "Stopped deriving %s: %s of %s kept; open it again to derive the rest")
-                         : of > 0   ? qx_msg(960, "Deriving %s: %s of %s")
-                                    : qx_msg(965, "Deriving %s: %s");
-    std::vector<char> buf(strlen(format) + strlen(fdn) + got.size() + all.size() + 1);
-    snprintf(buf.data(), buf.size(), format, fdn, got.c_str(), all.c_str());
-    return buf.data();
+    if (stopped)
+        return text(qx_msg(961, "Stopped deriving %s: %s of %s kept; open it again to derive the rest"),
+                    fdn, got.c_str(), all.c_str());
+    if (of > 0) return text(qx_msg(960, "Deriving %s: %s of %s"), fdn, got.c_str(), all.c_str());
+    return text(qx_msg(965, "Deriving %s: %s"), fdn, got.c_str());
 }
 
 /* What the page callback of a navigator's opening needs between pages. */
@@ -260,8 +274,11 @@ static bool show_page_cb(void* client, const AlbumPage& page)
     PageShow& ps = *static_cast<PageShow*>(client);
     DataObject* obj = CurrentCookie == ps.cookie ? ps.ref.get() : nullptr;
     if (!obj) return false;
+    /* Rows only for an object open in the navigator; a derivation for its
+     * count alone registers nothing. */
+    bool rows = obj->shown && obj->node_state == XiOpen;
     const char* parent = intern_name(obj->name);
-    for (AlbumImage ai = page.first; ai; ai.next_image()) {
+    for (AlbumImage ai = rows ? page.first : AlbumImage(); ai; ai.next_image()) {
         DataUnit fdn = ai->get_objname();
         if (fdn.is_empty()) continue;
         DataObject* child = new DataObject(fdn.str());
@@ -275,7 +292,7 @@ static bool show_page_cb(void* client, const AlbumPage& page)
     if (first || now >= ps.next_show || page.done || stop_asked) {
         show_waiting(ps, obj);
         if (!page.done)
-            status_line(progress_text(960, obj->name, ps.received, ps.of).c_str(), obj->name);
+            status_line(progress_text(false, obj->name, ps.received, ps.of).c_str(), obj->name);
         ps.next_show = now + SHOW_PERIOD;
     }
     return !stop_asked;
@@ -311,7 +328,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
             show_waiting(ps, obj);
             derive_finish(d, obj, false);
             obj->derive_state = 0;
-            status_line(progress_text(961, obj->name, ps.received, ps.of).c_str(), obj->name);
+            status_line(progress_text(true, obj->name, ps.received, ps.of).c_str(), obj->name);
             return 0;
         }
         derive_finish(d, obj);

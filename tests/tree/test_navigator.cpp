@@ -860,7 +860,10 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
                                              {"class", "alarmRecord"},
                                              {"values", {{"logRecordId", std::to_string(b * 1000 + i)}}}}));
         TreeSession::other->send_raw(batch.dump() + "\n");
-        ASSERT_TRUE(TreeSession::other->next(60000).is_array());
+        nlohmann::json answers; /* after the raw events the creations caused */
+        do answers = TreeSession::other->next(60000);
+        while (answers.is_object());
+        ASSERT_TRUE(answers.is_array()) << answers.dump().substr(0, 300);
     }
     first_tree(kLeeds, 1);
     DataObject* obj = find_album_object(box.c_str());
