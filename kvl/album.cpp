@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -72,7 +73,7 @@ AlbumImpl::~AlbumImpl()
 
 bool AlbumImpl::holds(const std::string& name) const
 {
-    return members->holds(name);
+    return (filling ? filling : members)->holds(name);
 }
 
 /* The snapshot to change: the current one when no iterator holds it, else
@@ -87,6 +88,10 @@ static AlbumSnapshot& own_members(AlbumImpl& album)
 void AlbumImpl::add_member(const std::string& name, const std::string& cls)
 {
     if (holds(name)) return;
+    if (filling) {
+        filling->add(name, cls);
+        return;
+    }
     AlbumSnapshot& m = own_members(*this);
     m.plat = plat;
     m.add(name, cls);
@@ -95,7 +100,22 @@ void AlbumImpl::add_member(const std::string& name, const std::string& cls)
 void AlbumImpl::remove_member(const std::string& name)
 {
     if (!holds(name)) return;
+    if (filling) {
+        filling->remove(name);
+        return;
+    }
     own_members(*this).remove(name);
+}
+
+void AlbumImpl::take_subscription(long sub)
+{
+    long old = subscription;
+    subscription = sub;
+    if (old && old != sub) {
+        plat->album_of_subscription.erase(old);
+        plat->send("unsubscribe", json{{"subscription", old}}, nullptr, false);
+    }
+    if (sub) plat->album_of_subscription[sub] = shared_from_this();
 }
 
 /* ------------------------------------------------------------- AlbumSnapshot */
@@ -370,18 +390,49 @@ static void derive_done(const std::shared_ptr<AlbumImpl>& keep, json& result,
                 next->add(str_field(o, "name"), str_field(o, "class"));
     }
     next->plat = keep->plat;
-    long old = keep->subscription;
-    keep->subscription =
+    keep->take_subscription(
         result.contains("subscription") && result["subscription"].is_number_integer()
             ? result["subscription"].get<long>()
-            : 0;
-    if (old && old != keep->subscription) {
-        keep->plat->album_of_subscription.erase(old);
-        keep->plat->send("unsubscribe", json{{"subscription", old}}, nullptr, false);
-    }
-    if (keep->subscription) keep->plat->album_of_subscription[keep->subscription] = keep;
+            : 0);
+    keep->filling.reset();
     keep->members = next;
     keep->derived_seq = ++keep->plat->derive_seq;
+}
+
+long kvl_page_size()
+{
+    const char* env = std::getenv("QX_KVL_PAGE_SIZE");
+    if (!env || !*env) return 0;
+    char* end = nullptr;
+    long n = std::strtol(env, &end, 10);
+    return *end == '\0' && n >= 1 && n <= 10000 ? n : 0;
+}
+
+static long long_field(const json& j, const char* key)
+{
+    auto it = j.find(key);
+    return it != j.end() && it->is_number_integer() ? it->get<long>() : 0;
+}
+
+/* Shows one page to the album's page callback; false when it stops. */
+static bool show_page(AlbumImpl& album, const AlbumSnapshot& set, KvlPage& page)
+{
+    AlbumSnapshot& m = *page.members;
+    /* An event may have deleted a member since its page came. */
+    for (size_t i = 0; i < m.list.size(); i++)
+        if (!m.list[i].removed && !set.holds(m.name_of(i))) {
+            m.list[i].removed = 1;
+            m.live--;
+        }
+    if (!album.page_proc) return true;
+    AlbumPage p;
+    p.first.snap_ = page.members;
+    p.first.index_ = -1;
+    p.first.next_image();
+    p.received = static_cast<long>(set.live);
+    p.of = long_field(page.rest, "of");
+    p.done = !(page.rest.contains("done") && page.rest["done"] == false);
+    return album.page_proc(album.page_data, p);
 }
 
 bool Album::derive(double timeout)
@@ -390,13 +441,63 @@ bool Album::derive(double timeout)
     json params;
     if (!derive_params(*this, params)) return false;
     std::shared_ptr<AlbumImpl> keep = impl_; /* a callback may drop our handle's album */
-    json result;
-    std::shared_ptr<AlbumSnapshot> next;
-    if (!keep->plat->request("derive", params, timeout, *this, "derive " + keep->derivation,
-                             &result, &next))
+    std::shared_ptr<PlatformImpl> plat = keep->plat;
+    params["paged"] = true;
+    if (long size = kvl_page_size()) params["page_size"] = size;
+    long id = plat->send("derive", params, this);
+    if (!id) {
+        plat->dispatch_events(); /* a write that found the connection gone queued DISCONNECTED */
         return false;
-    derive_done(keep, result, std::move(next));
-    return true;
+    }
+    {
+        KvlReply& pending = plat->pending[id];
+        pending.want_members = true;
+        pending.paged = true;
+        pending.album = keep;
+    }
+    std::string what = "derive " + keep->derivation;
+    for (;;) {
+        KvlReply r = plat->wait(id, timeout, what, true);
+        if (!r.ok) {
+            keep->filling.reset();
+            set_error(r.type, r.message.c_str(), r.code);
+            return false;
+        }
+        std::shared_ptr<AlbumSnapshot> set = keep->filling;
+        for (size_t i = 0; set && i < r.pages.size(); i++) {
+            if (show_page(*keep, *set, r.pages[i])) continue;
+            /* Stopped: the server sends no more, and the members of pages
+             * not shown leave the set again. */
+            if (!r.done) {
+                plat->send("cancel", json{{"id", id}}, nullptr, false);
+                plat->pending.erase(id);
+                plat->ignored.insert(id);
+            }
+            for (size_t j = i + 1; j < r.pages.size(); j++) {
+                const AlbumSnapshot& later = *r.pages[j].members;
+                for (size_t k = 0; k < later.list.size(); k++)
+                    if (!later.list[k].removed) set->remove(later.name_of(k));
+            }
+            keep->filling.reset();
+            keep->members = set;
+            keep->derived_seq = ++plat->derive_seq;
+            set_error(KVL_ERR_STOPPED, ("stopped " + what + " after " +
+                                        std::to_string(set->live) + " members")
+                                           .c_str());
+            return false;
+        }
+        if (r.done) {
+            derive_done(keep, r.result, set ? set : std::move(r.members));
+            return true;
+        }
+    }
+}
+
+void set_page_callback(Album& album, AlbumPageProc proc, void* client_data)
+{
+    if (!need_impl(album)) return;
+    album.impl_->page_proc = proc;
+    album.impl_->page_data = client_data;
 }
 
 int Album::derive_all(Album* const* albums, size_t count, double timeout)
@@ -449,7 +550,7 @@ int Album::num_images() const
 DataUnit Album::member_class(const DataUnit& name) const
 {
     if (!impl_ || name.is_empty()) return DataUnit();
-    const AlbumSnapshot& m = *impl_->members;
+    const AlbumSnapshot& m = impl_->filling ? *impl_->filling : *impl_->members;
     long i = m.find(name.str(), name.length());
     if (i < 0) return DataUnit();
     const AlbumSnapshot::Member& member = m.list[static_cast<size_t>(i)];

@@ -15,6 +15,7 @@
 #ifndef KVL_KVL_PRIVATE_H
 #define KVL_KVL_PRIVATE_H
 
+#include "kvl/album_pages.h"
 #include "kvl/kvl.h"
 
 #include <nlohmann/json.hpp>
@@ -60,6 +61,14 @@ void kvl_exception_record(const char* message);
 /* Maps a server error code to a KvlErrorType. */
 int kvl_error_type_for_code(int code);
 
+/* One page of a paged derivation's answer: the rest of its result ("done",
+ * "of", "subscription", ...) and its members, those the set held already
+ * marked removed. */
+struct KvlPage {
+    json rest;
+    std::shared_ptr<AlbumSnapshot> members;
+};
+
 /* One answer to a request. */
 struct KvlReply {
     bool done = false;
@@ -71,6 +80,12 @@ struct KvlReply {
     uint64_t out_end = 0;      /* the request is wholly written once out_written reaches this */
     bool want_members = false; /* a derivation: its objects go into members */
     std::shared_ptr<AlbumSnapshot> members;
+    /* A paged derivation: its pages are gathered into members as they come
+     * (PlatformImpl::page), and wait with wake_on_page hands them on. */
+    bool paged = false;
+    std::weak_ptr<AlbumImpl> album; /* the album the set is for */
+    size_t pages_seen = 0;
+    std::deque<KvlPage> pages; /* not yet handed on */
 };
 
 /* Limits on what the server may send and on what may wait to be sent to it.
@@ -171,8 +186,15 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     void answer(long id, json result);
     void fail(long id, int error_type, const std::string& message, int code = 0);
     void watch_output(); /* a write input exactly while output waits (with Xt) */
-    /* Waits for the reply to id (see the event-loop rule in kvl.h). */
-    KvlReply wait(long id, double timeout, const std::string& what);
+    /* Waits for the reply to id (see the event-loop rule in kvl.h).  With
+     * wake_on_page, also returns as soon as a page of a paged derivation is in:
+     * the reply then carries the pages, done is false and id stays pending. */
+    KvlReply wait(long id, double timeout, const std::string& what, bool wake_on_page = false);
+    /* A page of the paged derivation id, from a transport: its members join
+     * the reply's set (the first page makes the set the album's filling one,
+     * so that events meanwhile change it), and its result ends the reply when
+     * "done" is not false. */
+    void page(long id, json rest, std::shared_ptr<AlbumSnapshot> members);
     /* send + wait; on failure sets err from the reply and returns false.
      * With members, the result's objects come there instead of in result. */
     bool request(const char* method, const json& params, double timeout, Error& err,
@@ -307,13 +329,26 @@ struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
     long subscription = 0;
     unsigned long derived_seq = 0; /* when it was last derived (0: never) */
     std::shared_ptr<AlbumSnapshot> members = std::make_shared<AlbumSnapshot>();
+    /* While a paged derivation fills it: the set so far, which the events of
+     * the new subscription change (members stays the previous set until the
+     * last page). */
+    std::shared_ptr<AlbumSnapshot> filling;
+    AlbumPageProc page_proc = nullptr; /* Album::set_page_callback */
+    void* page_data = nullptr;
     std::map<std::string, Callback> callbacks;
 
     ~AlbumImpl();
     bool holds(const std::string& name) const;
     void add_member(const std::string& name, const std::string& cls);
     void remove_member(const std::string& name);
+    /* The album's subscription is sub from now on (0: none); the old one is
+     * given up. */
+    void take_subscription(long sub);
 };
+
+/* Members a page of a derivation asks for: QX_KVL_PAGE_SIZE when it holds
+ * 1 to 10,000, else 0 (the server's own page size). */
+long kvl_page_size();
 
 /* Image handle made from what a derivation or an event reports. */
 Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,

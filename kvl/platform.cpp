@@ -248,9 +248,66 @@ void PlatformImpl::answer(long id, json result)
     if (ignored.erase(id)) return;
     auto it = pending.find(id);
     if (it == pending.end() || it->second.done) return;
+    if (it->second.paged) {
+        /* A page read the general way, or a transport's whole set (its
+         * members, when it filled them itself) as one last page. */
+        std::shared_ptr<AlbumSnapshot> got = std::move(it->second.members);
+        if (!got) {
+            got = std::make_shared<AlbumSnapshot>();
+            auto objects = result.find("objects");
+            if (objects != result.end() && objects->is_array())
+                for (const json& o : *objects)
+                    if (o.is_object())
+                        got->add(o.value("name", std::string()), o.value("class", std::string()));
+        }
+        result.erase("objects");
+        page(id, std::move(result), std::move(got));
+        return;
+    }
     it->second.done = true;
     it->second.ok = true;
     it->second.result = std::move(result);
+}
+
+void PlatformImpl::page(long id, json rest, std::shared_ptr<AlbumSnapshot> got)
+{
+    auto it = pending.find(id);
+    if (it == pending.end() || it->second.done || !got) return;
+    KvlReply& r = it->second;
+    if (!r.members) {
+        r.members = std::make_shared<AlbumSnapshot>();
+        r.members->plat = shared_from_this();
+    }
+    /* From the first page on, the set's events change the set being filled:
+     * they may come before the next page, and before the album's waiter
+     * looks at this one. */
+    if (r.pages_seen++ == 0)
+        if (auto album = r.album.lock()) {
+            album->take_subscription(
+                rest.contains("subscription") && rest["subscription"].is_number_integer()
+                    ? rest["subscription"].get<long>()
+                    : 0);
+            album->filling = r.members;
+            /* The most recent derivation: a creation report finds it. */
+            album->derived_seq = ++derive_seq;
+        }
+    AlbumSnapshot& set = *r.members;
+    for (size_t i = 0; i < got->list.size(); i++) {
+        AlbumSnapshot::Member& m = got->list[i];
+        if (m.removed) continue;
+        if (!set.add(got->text.substr(m.name, m.name_len), got->text.substr(m.cls, m.cls_len))) {
+            m.removed = 1; /* named before: not new to whoever sees the page */
+            got->live--;
+        }
+    }
+    got->plat = r.members->plat;
+    bool done = !(rest.contains("done") && rest["done"] == false);
+    if (done) {
+        r.done = true;
+        r.ok = true;
+        r.result = rest;
+    }
+    r.pages.push_back({std::move(rest), std::move(got)});
 }
 
 void PlatformImpl::fail(long id, int error_type, const std::string& message, int code)
@@ -316,13 +373,14 @@ void PlatformImpl::watch_output()
     }
 }
 
-KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
+KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what, bool wake_on_page)
 {
     std::shared_ptr<PlatformImpl> self = shared_from_this();
     double secs = kvl_effective_timeout(timeout);
     auto done = [&]() {
         auto it = pending.find(id);
-        return it == pending.end() || it->second.done;
+        return it == pending.end() || it->second.done ||
+               (wake_on_page && !it->second.pages.empty());
     };
     XtAppContext app = SchedContext::current()->app_context();
     bool expired = false;
@@ -355,6 +413,12 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what)
         drop("the server took none of the request for " + what + " within " + format_seconds(secs));
     KvlReply r;
     auto it = pending.find(id);
+    if (it != pending.end() && !it->second.done && wake_on_page && !it->second.pages.empty()) {
+        r.ok = true; /* pages to hand on; the request stays pending */
+        r.pages = std::move(it->second.pages);
+        it->second.pages.clear();
+        return r;
+    }
     if (it != pending.end() && it->second.done) {
         r = std::move(it->second);
         pending.erase(it);

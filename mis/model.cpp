@@ -35,9 +35,17 @@ StoredObject Model::stored(const MObject& o) const
     return s;
 }
 
+static unsigned long long serial_counter = 0;
+
+unsigned long long Model::last_serial()
+{
+    return serial_counter;
+}
+
 static std::unique_ptr<MObject> blank_object(const ClassDef& c)
 {
     auto o = std::make_unique<MObject>();
+    o->serial = ++serial_counter;
     o->cls = &c;
     for (auto& ca : c.attrs) o->values.push_back(ca.def);
     return o;

@@ -22,6 +22,9 @@ struct MObject {
     std::vector<std::string> values;          // in the order of cls->attrs
     std::map<std::string, MObject*> children; // by canonical name
     bool is_virtual = false;                  // the repository object: answers, never stored
+    // The order objects were made in, this run: a later object has a larger serial. A paged
+    // derivation lists only objects made before it began.
+    unsigned long long serial = 0;
 
     const std::string& value(const AttributeDef* a) const;
 };
@@ -41,6 +44,8 @@ public:
     const Schema& schema() const { return schema_; }
     MObject& root() { return *root_; }
     size_t size() const { return objects_.size(); }
+    // The serial of the last object made (MObject::serial).
+    static unsigned long long last_serial();
 
     // The object of a canonical name, or null. Also answers the repository object under
     // /systemId="H"/metaName="MDR" for any H.

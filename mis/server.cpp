@@ -102,6 +102,10 @@ Server::Server(Model& model, ServerLimits limits)
     : model_(model), limits_(limits),
       service_(model, *this, this, std::min(UNSENT_PAUSE, limits.max_unsent / 2))
 {
+    // A derive answered whole must fit in what the client may leave unread, beyond the output
+    // it may already have when its request is served.
+    size_t pause = std::min(UNSENT_PAUSE, limits.max_unsent / 2);
+    service_.set_max_reply(limits.max_unsent > pause ? limits.max_unsent - pause : 0);
     // Action programs see this environment and nothing of the server's.
     const char* home = std::getenv("HOME");
     action_env_ = {"PATH=/usr/bin:/bin", "LANG=C",
@@ -451,7 +455,8 @@ void Server::update_interest(int id)
     bool can_serve = !doomed && c.unsent() < pause;
     bool read = !c.eof && !c.has_lines() && can_serve;
     // A batch being carried out comes before the client's next lines.
-    bool work = service_.batch_running(id) ? service_.batch_ready(id) : c.has_lines();
+    bool work = service_.batch_running(id) ? service_.batch_ready(id)
+                                           : c.has_lines() || service_.paging(id);
     if (work && can_serve)
         ready_.insert(id);
     else
@@ -539,7 +544,13 @@ void Server::serve_turn(int id)
             if (!conns_.count(id) || doomed_.count(id)) return;
             continue;
         }
-        if (!c.has_lines()) break;
+        if (!c.has_lines()) {
+            // The next page of a paged derivation, once the client has read the last ones.
+            if (!service_.paging(id)) break;
+            bytes += service_.continue_paging(id);
+            if (!conns_.count(id) || doomed_.count(id)) return;
+            continue;
+        }
         size_t nl = c.in.find('\n', c.in_done);
         size_t start = c.in_done;
         c.in_done = nl + 1;
@@ -609,7 +620,7 @@ void Server::close_if_done(int id)
     if (it == conns_.end() || !it->second.eof) return;
     const Conn& c = it->second;
     if (c.unsent() > 0 || c.has_lines() || c.actions > 0 || dirty_.count(id) ||
-        service_.batch_running(id))
+        service_.batch_running(id) || service_.paging(id))
         return;
     drop(id, "closed by the client");
 }

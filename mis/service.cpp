@@ -533,6 +533,7 @@ const std::unordered_map<std::string, Service::Method> Service::METHODS = {
     {"hello", {&Service::op_hello, Role::Reader}},
     {"get", {&Service::op_get, Role::Reader}},
     {"derive", {&Service::op_derive, Role::Reader}},
+    {"cancel", {&Service::op_cancel, Role::Reader}},
     {"unsubscribe", {&Service::op_unsubscribe, Role::Reader}},
     {"watch", {&Service::op_watch, Role::Reader}},
     {"unwatch", {&Service::op_unwatch, Role::Reader}},
@@ -844,6 +845,17 @@ json Service::op_derive(Call& c)
     const json& p = c.params;
     Session& session = sessions_[c.client];
     bool subscribe = bool_param(p, "subscribe");
+    bool paged = bool_param(p, "paged");
+    size_t page_size = PAGE_SIZE;
+    if (p.contains("page_size") && !p["page_size"].is_null())
+        page_size = static_cast<size_t>(int_param(p, "page_size", 1, MAX_PAGE_SIZE));
+    if (paged && c.tag.contains("batch"))
+        fail(E_INVALID_REQUEST, "a paged derive must be a request of its own, not one of a batch");
+    if (paged && !c.tag.is_object())
+        fail(E_INVALID_REQUEST, "a paged derive needs an id: its pages are answers to it");
+    if (paged && session.pagings.size() >= MAX_PAGINGS)
+        fail(E_LIMIT, "too many paged derivations: a client has at most " +
+                          std::to_string(MAX_PAGINGS) + " in progress at once");
     if (subscribe && session.subscriptions.size() >= MAX_SUBSCRIPTIONS)
         fail(E_LIMIT, "too many subscriptions: a client holds at most " +
                           std::to_string(MAX_SUBSCRIPTIONS) + "; unsubscribe some first");
@@ -883,8 +895,33 @@ json Service::op_derive(Call& c)
     }
     const Filter* f = filter.get();
     std::vector<const std::pair<const std::string, MObject*>*> found; // name, child
-    for (auto& kid : o->children)
-        if (!f || f->matches(*kid.second->cls, kid.second->values)) found.push_back(&kid);
+    Paging pg;
+    if (paged) {
+        // Only where to resume is kept; the total is counted once, now.
+        pg.base = o->name;
+        pg.snapshot = Model::last_serial();
+        pg.page_size = page_size;
+        pg.of = 0;
+        for (auto& kid : o->children)
+            if (!f || f->matches(*kid.second->cls, kid.second->values)) pg.of++;
+        if (filter) pg.filter = parse_filter(schema_, filter_text, why);
+    } else {
+        // The answer's size is known before it is made: one past what the client may leave
+        // unread would cost it its connection, and the server its memory.
+        size_t bytes = 64 + o->name.size();
+        for (auto& kid : o->children)
+            if (!f || f->matches(*kid.second->cls, kid.second->values)) {
+                found.push_back(&kid);
+                bytes += 23 + kid.first.size() + kid.second->cls->name.size() +
+                         static_cast<size_t>(std::count(kid.first.begin(), kid.first.end(), '"'));
+            }
+        if (bytes > max_reply_)
+            fail(E_LIMIT, "derivation too large for one reply: " + std::to_string(found.size()) +
+                              " objects make some " + std::to_string(bytes >> 20) +
+                              " MiB, and one reply holds at most " +
+                              std::to_string(max_reply_ >> 20) +
+                              " MiB; ask for its pages with \"paged\": true");
+    }
     std::string last;
     if (subscribe) {
         HeldFilter* held = nullptr;
@@ -897,7 +934,15 @@ json Service::op_derive(Call& c)
         subs_[s->id] = s;
         file(*s);
         session.subscriptions.insert(s->id);
+        pg.subscription = s->id;
         last = ",\"subscription\":" + std::to_string(s->id);
+    }
+    if (paged) {
+        pg.id = c.tag.value("id", std::string("null"));
+        bool done = false;
+        c.text = next_page(pg, done);
+        if (!done) session.pagings.push_back(std::move(pg));
+        return nullptr;
     }
     c.text = objects_result(
         o->name, found.size(),
@@ -906,6 +951,84 @@ json Service::op_derive(Call& c)
         },
         last);
     return nullptr;
+}
+
+// The next page: the children after the resume point that existed when the derivation began
+// and that its filter accepts, in name order. A child deleted meanwhile is simply not there, one
+// made meanwhile is left to the subscription's OBJECT_CREATED, and as the resume point only moves
+// forward no page names an object an earlier one named. A base deleted meanwhile ends the pages.
+std::string Service::next_page(Paging& p, bool& done)
+{
+    std::vector<const std::pair<const std::string, MObject*>*> page;
+    done = true;
+    MObject* o = model_.find(p.base);
+    if (o) {
+        auto it = p.pages == 0 ? o->children.begin() : o->children.upper_bound(p.resume);
+        auto looked = o->children.end();
+        size_t bytes = 0, scanned = 0, budget = p.page_size * PAGE_SCAN_FACTOR;
+        for (; it != o->children.end(); looked = it, ++it) {
+            if (page.size() >= p.page_size || bytes >= PAGE_BYTES || scanned >= budget) {
+                done = false;
+                break;
+            }
+            scanned++;
+            const MObject* kid = it->second;
+            if (kid->serial > p.snapshot) continue;
+            if (p.filter && !p.filter->matches(*kid->cls, kid->values)) continue;
+            page.push_back(&*it);
+            bytes += 23 + it->first.size() + kid->cls->name.size();
+        }
+        if (looked != o->children.end()) p.resume = looked->first;
+    }
+    p.pages++;
+    p.sent += page.size();
+    std::string tail = ",\"done\":" + std::string(done ? "true" : "false") +
+                       ",\"of\":" + std::to_string(p.of) + ",\"page\":" + std::to_string(p.pages) +
+                       ",\"sent\":" + std::to_string(p.sent);
+    if (p.subscription) tail += ",\"subscription\":" + std::to_string(p.subscription);
+    return objects_result(
+        p.base, page.size(),
+        [&](auto&& put) {
+            for (auto* kid : page) put(kid->first, kid->second->cls->name);
+        },
+        tail);
+}
+
+bool Service::paging(int client) const
+{
+    auto s = sessions_.find(client);
+    return s != sessions_.end() && !s->second.pagings.empty();
+}
+
+size_t Service::continue_paging(int client)
+{
+    auto s = sessions_.find(client);
+    if (s == sessions_.end() || s->second.pagings.empty()) return 0;
+    Paging& p = s->second.pagings.front();
+    bool done = false;
+    std::string line = result_line(p.id, next_page(p, done));
+    if (done) s->second.pagings.pop_front();
+    out_.send(client, line);
+    return line.size() + 1;
+}
+
+// Stops a paged derivation of the client's: no page of it follows this answer (those sent
+// already may still be on their way). Its subscription stays until unsubscribed.
+json Service::op_cancel(Call& c)
+{
+    auto given = c.params.find("id");
+    if (given == c.params.end() || !(given->is_number() || given->is_string()))
+        fail(E_BAD_PARAMS, "parameter 'id' must be the id of a paged derive");
+    std::string id = to_line(*given);
+    auto& pagings = sessions_[c.client].pagings;
+    bool stopped = false;
+    for (auto it = pagings.begin(); it != pagings.end(); ++it)
+        if (it->id == id) {
+            pagings.erase(it);
+            stopped = true;
+            break;
+        }
+    return {{"id", *given}, {"stopped", stopped}};
 }
 
 // The objects below a base that a filter accepts: the base alone (depth 0), down depth levels,

@@ -3,6 +3,7 @@
 // through an Outbox. It knows nothing of sockets, so tests and fuzzers drive it directly.
 #pragma once
 #include <functional>
+#include <deque>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -100,6 +101,22 @@ constexpr size_t MAX_FILTER_ANCHORS = 8;
 constexpr int MAX_SEARCH_LIMIT = 100000;
 constexpr int DEFAULT_SEARCH_LIMIT = 1000;
 
+// Paged derivations (derive with "paged": true). A page names at most its page size of objects
+// (PAGE_SIZE unless the request asks for fewer or more, up to MAX_PAGE_SIZE) and stops early once
+// its text passes PAGE_BYTES, so no line grows with the container. A client holds at most
+// MAX_PAGINGS derivations in progress; the next is refused (-32014).
+constexpr int PAGE_SIZE = 1000;
+constexpr int MAX_PAGE_SIZE = 10000;
+constexpr size_t PAGE_BYTES = 256 * 1024;
+constexpr size_t MAX_PAGINGS = 16;
+// Children a page looks at, at most, for each object it may name: with a filter that refuses
+// most of them a page may come out short, or empty, rather than take a whole container's scan.
+constexpr size_t PAGE_SCAN_FACTOR = 16;
+
+// The bytes of a derive answer given whole (without "paged"): the server sets it to what one
+// client may leave unread. A larger answer is refused (-32014) with a pointer to the pages.
+constexpr size_t MAX_REPLY = (64u << 20) - (1u << 20);
+
 class Service {
 public:
     Service(Model& model, Outbox& out, ActionRunner* runner = nullptr,
@@ -134,6 +151,16 @@ public:
     // answers their logins.
     int login_fd() const { return checks_ ? checks_->fd() : -1; }
     void finish_logins();
+
+    // Whether the client has a paged derivation with pages still to send. Its pages are made
+    // one for each call of continue_paging, which the server makes only while the client's
+    // unsent output is under its turn threshold: pages go as fast as the client reads. Lines
+    // of the client are served meanwhile (a cancel among them).
+    bool paging(int client) const;
+    // Sends the next page of the client's oldest paged derivation; returns its bytes.
+    size_t continue_paging(int client);
+    // The largest derive answer sent whole (MAX_REPLY by default).
+    void set_max_reply(size_t bytes) { max_reply_ = bytes; }
 
     // The end of an external action started through the runner, with the runner's tag.
     void finish_action(int client, const nlohmann::json& tag, bool ok, const std::string& text);
@@ -180,7 +207,19 @@ private:
         // Filters without, under each attribute they name.
         std::unordered_map<const AttributeDef*, std::vector<Subscription*>> by_attr;
     };
+    // A paged derivation in progress: where the next page resumes, not a copy of the set, so
+    // that it holds a few hundred bytes whatever the container's size.
+    struct Paging {
+        std::string id;                 // the request's id, as the client wrote it
+        std::string base;               // canonical name of the base object
+        std::unique_ptr<Filter> filter; // null: every child
+        std::string resume;             // the last child looked at; the next page begins after it
+        unsigned long long snapshot = 0; // children made later (larger serial) are not listed
+        size_t page_size = PAGE_SIZE, of = 0, sent = 0, pages = 0;
+        long subscription = 0;
+    };
     struct Session {
+        std::deque<Paging> pagings; // its paged derivations, the oldest first
         std::string client_name, host;
         std::string address;         // where it connected from
         const User* user = nullptr;  // logged in as; null before a login (or without users)
@@ -227,6 +266,10 @@ private:
     std::map<long long, Batch> batches_;
     long long next_batch_ = 1;
     size_t batch_hold_;
+    size_t max_reply_ = MAX_REPLY;
+
+    // The result of p's next page; done once the set is through.
+    std::string next_page(Paging& p, bool& done);
 
     // One request being carried out by its method's handler.
     struct Call {
@@ -273,6 +316,7 @@ private:
     nlohmann::json op_hello(Call& c);
     nlohmann::json op_get(Call& c);
     nlohmann::json op_derive(Call& c);
+    nlohmann::json op_cancel(Call& c);
     void check_filter_room(const Session& session, const std::string& key, size_t bytes) const;
     HeldFilter* hold_filter(Session& session, std::string key, HeldFilter candidate);
     void file(Subscription& s);

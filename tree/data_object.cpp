@@ -7,6 +7,7 @@
 #include <Xm/Xm.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,14 +72,40 @@ static bool entry_less(const DataObject* a, const DataObject* b)
     return strcmp(a->name, b->name) < 0;
 }
 
+/* Empty places kept before they are closed together.  Until then a look-up
+ * that lands on a run of them steps over it, so the cap also bounds that
+ * walk.  A burst of deletions of a large container's children then moves the
+ * entries behind them once for thousands of removals, not once each. */
+static const size_t MAX_HOLES = 4096;
+
+/* The empty places of each list (in practice the one registry). */
+static std::unordered_map<const DataObjectList*, size_t> holes_of;
+
+void DataObjectList::close_holes() const
+{
+    auto it = holes_of.find(this);
+    if (it == holes_of.end()) return;
+    holes_of.erase(it);
+    auto& items = const_cast<std::vector<DataObject*>&>(items_);
+    items.erase(std::remove(items.begin(), items.end(), nullptr), items.end());
+}
+
+size_t DataObjectList::entries() const
+{
+    close_holes();
+    return items_.size();
+}
+
 void DataObjectList::insert(DataObject* obj)
 {
+    close_holes();
     /* After every equal entry, so equal names keep their order of arrival. */
     items_.insert(std::upper_bound(items_.begin(), items_.end(), obj, entry_less), obj);
 }
 
 void DataObjectList::insert_all(const std::vector<DataObject*>& objs)
 {
+    close_holes();
     size_t old_size = items_.size();
     items_.insert(items_.end(), objs.begin(), objs.end());
     merge_sorted_tail(items_, old_size, entry_less);
@@ -87,26 +114,43 @@ void DataObjectList::insert_all(const std::vector<DataObject*>& objs)
 long DataObjectList::find_first(const char* fdn) const
 {
     if (!fdn) return -1;
-    auto it = std::lower_bound(items_.begin(), items_.end(), fdn,
-                               [](const DataObject* entry, const char* key) {
-                                   return entry->name && strcmp(entry->name, key) < 0;
-                               });
-    if (it == items_.end() || !(*it)->name || strcmp((*it)->name, fdn) != 0) return -1;
-    return (long)(it - items_.begin());
+    /* A binary search that steps over empty places: a probe looks at the
+     * first entry at or after it. */
+    size_t lo = 0, hi = items_.size();
+    while (lo < hi) {
+        size_t mid = lo + (hi - lo) / 2, at = mid;
+        while (at < hi && !items_[at]) at++;
+        if (at < hi && items_[at]->name && strcmp(items_[at]->name, fdn) < 0)
+            lo = at + 1;
+        else
+            hi = mid;
+    }
+    while (lo < items_.size() && !items_[lo]) lo++;
+    if (lo == items_.size() || !items_[lo]->name || strcmp(items_[lo]->name, fdn) != 0) return -1;
+    return (long)lo;
 }
 
 bool DataObjectList::remove(DataObject* obj)
 {
     long pos = find_first(obj->name);
     if (pos < 0) return false;
-    items_.erase(items_.begin() + pos);
-    return true;
+    for (size_t i = (size_t)pos; i < items_.size(); i++) {
+        DataObject* at = items_[i];
+        if (!at) continue;
+        if (strcmp(at->name, obj->name) != 0) break;
+        if (at != obj) continue;
+        items_[i] = nullptr;
+        if (++holes_of[this] >= MAX_HOLES) close_holes();
+        return true;
+    }
+    return false;
 }
 
 void DataObjectList::clear_and_destroy()
 {
     std::vector<DataObject*> doomed;
     doomed.swap(items_);
+    holes_of.erase(this);
     items_.reserve(64);
     /* The rows go all at once, not one object at a time. */
     forget_all_rows();

@@ -52,22 +52,22 @@ public:
 
     /* Inserts obj after every entry whose name is equal to or less than its own. */
     void insert(DataObject* obj);
-    /* Inserts every object of objs as insert() one after the other would
-     * (equal names in the order of objs, after the equal entries already
-     * there), sorting them and merging them in: each entry moves at most
-     * once. */
+    /* Inserts objs as insert() one by one would (equal names in the order of
+     * objs, after equal entries), merging them in: each entry moves once. */
     void insert_all(const std::vector<DataObject*>& objs);
     /* Position of the first entry named like fdn, or -1 (also for a null fdn). */
     long find_first(const char* fdn) const;
-    /* Takes out the first entry named like obj; nothing is deleted.  True when
-     * an entry was taken out. */
+    /* Takes obj itself out (its place closed later, with others'); nothing is
+     * deleted.  True when obj was an entry.  find_first skips such places. */
     bool remove(DataObject* obj);
-    size_t entries() const { return items_.size(); }
-    DataObject* at(size_t i) const { return items_[i]; }
-    /* Deletes every DataObject and empties the list. */
-    void clear_and_destroy();
+    size_t entries() const; /* closes the places remove() left first */
+    DataObject* at(size_t i) const { return items_[i]; } /* null: a place left */
+    size_t slots() const { return items_.size(); } /* with the places left */
+    void clear_and_destroy(); /* deletes every DataObject, empties the list */
 
 private:
+    /* Closes the places remove() left. */
+    void close_holes() const;
     std::vector<DataObject*> items_;
 };
 

@@ -1,8 +1,16 @@
 /*
  * derive.cpp - asks the server for an object's children (DataObject::derive)
  * and registers the album callbacks through which it later reports children
- * created and destroyed.
+ * created and destroyed.  The children of an object opened in the navigator
+ * are shown as their pages come, and Escape or Edit > Stop ends the
+ * derivation there.
  */
+#include <X11/keysym.h>
+#include <Xm/PushB.h>
+#include <Xm/Separator.h>
+#include <Xm/Xm.h>
+#include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
@@ -11,10 +19,13 @@
 #include <vector>
 
 #include "core/catalog.h"
+#include "kvl/album_pages.h"
 #include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/navigator.h"
+#include "ui/busy_cursor.h"
 #include "ui/dialogs.h"
+#include "ui/window_util.h"
 #include "ui/main_win.h"
 
 /* The modal error dialog on the main window's form. */
@@ -107,6 +118,186 @@ static void derive_finish(Derivation& d, DataObject* obj, bool report = true)
     obj->num_children = obj->album().num_images();
 }
 
+/* ------------------------------------------------------------ pages and stop */
+
+/* Set by Escape and Edit > Stop while derivations run: each stops at its next
+ * page.  Cleared when the outermost one ends. */
+static bool stop_asked = false;
+static int derivations_running = 0;
+
+static void stop_derivation_cb(Widget, XtPointer, XtPointer)
+{
+    if (derivations_running > 0) stop_asked = true;
+}
+
+/* Edit > Stop, made the first time a derivation runs: sensitive while one
+ * does. */
+static Widget stop_button()
+{
+    static Widget button = nullptr;
+    if (button || !main_window || !main_window->mw_edit_pulldown) return button;
+    XtCreateManagedWidget("mw_stop_separator", xmSeparatorWidgetClass,
+                          main_window->mw_edit_pulldown, nullptr, 0);
+    button = labelled(xmPushButtonWidgetClass, main_window->mw_edit_pulldown, "mw_stop_button",
+                      962, "Stop", 't');
+    /* Escape is watched by the derivation itself, wherever the focus is. */
+    XmString key = XmStringCreateLocalized(const_cast<char*>(qx_msg(964, "Esc")));
+    XtVaSetValues(button, XmNacceleratorText, key, XmNsensitive, False, NULL);
+    XmStringFree(key);
+    XtAddCallback(button, XmNactivateCallback, stop_derivation_cb, nullptr);
+    return button;
+}
+
+/* Escape pressed anywhere in the editor, from construction to destruction,
+ * asks the derivations to stop; the key goes to no widget then.  Edit > Stop
+ * is sensitive as long. */
+class DeriveStopWatch {
+public:
+    DeriveStopWatch()
+    {
+        if (derivations_running++ > 0 || !main_window || !main_window->mw_form) return;
+        display_ = XtDisplay(main_window->mw_form);
+        previous_ = XtSetEventDispatcher(display_, KeyPress, dispatch);
+        if (Widget stop = stop_button()) XtSetSensitive(stop, True);
+    }
+    ~DeriveStopWatch()
+    {
+        if (--derivations_running > 0) return;
+        stop_asked = false;
+        if (!display_) return;
+        XtSetEventDispatcher(display_, KeyPress, previous_);
+        if (Widget stop = stop_button()) XtSetSensitive(stop, False);
+    }
+    DeriveStopWatch(const DeriveStopWatch&) = delete;
+    DeriveStopWatch& operator=(const DeriveStopWatch&) = delete;
+
+private:
+    static Boolean dispatch(XEvent* event)
+    {
+        if (XLookupKeysym(&event->xkey, 0) == XK_Escape) {
+            stop_asked = true;
+            return True;
+        }
+        return previous_ ? previous_(event) : XtDispatchEvent(event);
+    }
+
+    Display* display_ = nullptr;
+    static XtEventDispatchProc previous_;
+};
+
+XtEventDispatchProc DeriveStopWatch::previous_ = nullptr;
+
+/* n with the catalogue's thousands separator: "1,000,000". */
+static std::string group_digits(long n)
+{
+    std::string digits = std::to_string(n < 0 ? -n : n), out = n < 0 ? "-" : "";
+    const char* sep = qx_msg(963, ",");
+    for (size_t i = 0; i < digits.size(); i++) {
+        out += digits[i];
+        size_t left = digits.size() - i - 1;
+        if (left > 0 && left % 3 == 0) out += sep;
+    }
+    return out;
+}
+
+/* printf into a string (the catalogue's formats). */
+[[gnu::format(printf, 1, 2)]] static std::string text(const char* format, ...)
+{
+    va_list ap, again;
+    va_start(ap, format);
+    va_copy(again, ap);
+    int n = vsnprintf(nullptr, 0, format, ap);
+    va_end(ap);
+    std::string out(n > 0 ? (size_t)n : 0, '\0');
+    if (n > 0) vsnprintf(&out[0], out.size() + 1, format, again);
+    va_end(again);
+    return out;
+}
+
+/* "Deriving <fdn>: <received> of <of>" (without "of" when the server gave no
+ * count), or that it stopped there. */
+static std::string progress_text(bool stopped, const char* fdn, long received, long of)
+{
+    std::string got = group_digits(received), all = group_digits(of);
+    if (stopped)
+        return text(qx_msg(961, "Stopped deriving %s: %s of %s kept; open it again to derive the rest"),
+                    fdn, got.c_str(), all.c_str());
+    if (of > 0) return text(qx_msg(960, "Deriving %s: %s of %s"), fdn, got.c_str(), all.c_str());
+    return text(qx_msg(965, "Deriving %s: %s"), fdn, got.c_str());
+}
+
+/* What the page callback of a navigator's opening needs between pages. */
+struct PageShow {
+    ObjectRef ref;     /* the object being derived */
+    unsigned int cookie;
+    Album album;       /* its album: the set being filled */
+    std::vector<DataObject*> waiting; /* made for new children, not yet registered */
+    std::chrono::steady_clock::time_point next_show;
+    long received = 0, of = 0, pages = 0;
+};
+
+/* How often the rows and the status line follow the pages. */
+static const std::chrono::milliseconds SHOW_PERIOD(250);
+
+/* Registers and shows the children made for the pages so far: one merge
+ * into the registry and one placing of the rows for many pages.  A child
+ * deleted since its page came is dropped, one known meanwhile (a creation
+ * report) is left to its own row. */
+static void show_waiting(PageShow& ps, DataObject* obj)
+{
+    std::vector<DataObject*> fresh, to_show;
+    fresh.reserve(ps.waiting.size());
+    for (DataObject* child : ps.waiting) {
+        DataObject* known = find_album_object(child->name);
+        if (known || ps.album.member_class(DataUnit(child->name)).is_empty()) {
+            if (known && !known->shown) to_show.push_back(known);
+            delete child;
+            continue;
+        }
+        fresh.push_back(child);
+    }
+    ps.waiting.clear();
+    DataObject::object_list.insert_all(fresh);
+    if (!obj->shown || obj->node_state != XiOpen) return;
+    node_batch_begin();
+    for (DataObject* child : fresh) child->display(0);
+    for (DataObject* child : to_show) child->display(0);
+    node_batch_end();
+}
+
+/* The page callback: makes a DataObject for each new child, and shows them
+ * with the progress in the status line on the first page and then a few
+ * times a second.  Runs during derive()'s wait: the tree may have been
+ * rebuilt or the object removed meanwhile, which stops the derivation. */
+static bool show_page_cb(void* client, const AlbumPage& page)
+{
+    PageShow& ps = *static_cast<PageShow*>(client);
+    DataObject* obj = CurrentCookie == ps.cookie ? ps.ref.get() : nullptr;
+    if (!obj) return false;
+    /* Rows only for an object open in the navigator; a derivation for its
+     * count alone registers nothing. */
+    bool rows = obj->shown && obj->node_state == XiOpen;
+    const char* parent = intern_name(obj->name);
+    for (AlbumImage ai = rows ? page.first : AlbumImage(); ai; ai.next_image()) {
+        DataUnit fdn = ai->get_objname();
+        if (fdn.is_empty()) continue;
+        DataObject* child = new DataObject(fdn.str());
+        child->parent_name = parent;
+        ps.waiting.push_back(child);
+    }
+    ps.received = page.received;
+    ps.of = page.of;
+    auto now = std::chrono::steady_clock::now();
+    bool first = ps.pages++ == 0;
+    if (first || now >= ps.next_show || page.done || stop_asked) {
+        show_waiting(ps, obj);
+        if (!page.done)
+            status_line(progress_text(false, obj->name, ps.received, ps.of).c_str(), obj->name);
+        ps.next_show = now + SHOW_PERIOD;
+    }
+    return !stop_asked;
+}
+
 /* The work of derive() once DERIVING is set.  After every wait obj is found
  * again through its ObjectRef; 2 when it is gone or the tree was rebuilt,
  * and obj is not touched again then. */
@@ -117,12 +308,38 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
     if (ready != 0) return ready;
     const std::string own_name = d.ref.name();
     const unsigned int cookie = CurrentCookie;
+    if (depth < 1) {
+        /* The rows follow the pages; Escape and Stop end it with the rows
+         * that came, and the object counts as not derived then, so that
+         * opening it again derives it again. */
+        PageShow ps{d.ref, cookie, d.album, {}, {}};
+        {
+            DeriveStopWatch watch;
+            BusyCursor busy(main_window ? main_window->shell() : nullptr);
+            set_page_callback(d.album, show_page_cb, &ps);
+            d.album.derive(DeriveTimeout); /* waits */
+            set_page_callback(d.album, nullptr, nullptr);
+        }
+        obj = CurrentCookie == cookie ? d.ref.get() : nullptr;
+        for (DataObject* child : ps.waiting) /* the pages after the last showing */
+            if (!obj) delete child;
+        if (!obj) return 2;
+        if (d.album.get_error_type() == KVL_ERR_STOPPED) {
+            show_waiting(ps, obj);
+            derive_finish(d, obj, false);
+            obj->derive_state = 0;
+            status_line(progress_text(true, obj->name, ps.received, ps.of).c_str(), obj->name);
+            return 0;
+        }
+        derive_finish(d, obj);
+        show_waiting(ps, obj);
+        return 0;
+    }
     d.album.derive(DeriveTimeout); /* waits */
     obj = d.ref.get();
     if (!obj) return 2;
     derive_finish(d, obj);
     Album local = d.album;
-    if (depth < 1) return 0;
 
     /* The children are registered together (this walk does not wait),
      * then derived in the album's order.  Those walks do not touch obj: a

@@ -84,6 +84,8 @@ void open_object(DataObject* obj)
     /* derive() answers 2 when the tree was rebuilt or obj removed while it
      * waited: obj may be gone then. */
     if (obj->derive_state != 2 && obj->derive(0, current_filter) == 2) return;
+    /* Stopped: the rows that came are shown, and the status line says so. */
+    if (obj->derive_state == 0) return;
     if (obj->num_children < 1) {
         status_line("This Object Does not have any Children", obj->name);
         return;

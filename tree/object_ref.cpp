@@ -14,8 +14,10 @@ static DataObject* registered_as(const std::string& name, unsigned long serial)
     DataObjectList& list = DataObject::object_list;
     long pos = list.find_first(name.c_str());
     if (pos < 0) return nullptr;
-    for (size_t i = (size_t)pos; i < list.entries(); i++) {
+    /* Places emptied by removals stay until the list is counted. */
+    for (size_t i = (size_t)pos; i < list.slots(); i++) {
         DataObject* at = list.at(i);
+        if (!at) continue;
         if (!at->name || name != at->name) break;
         if (at->serial == serial) return at;
     }

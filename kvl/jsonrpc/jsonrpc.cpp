@@ -339,6 +339,11 @@ bool take_member_reply(PlatformImpl& plat, const char* text, size_t n)
     };
     if (!kvl_read_member_reply(text, n, reply)) return false;
     KvlReply& r = plat.pending[reply.id];
+    if (r.paged) { /* one page of it: the reader's set is this page's alone */
+        plat.page(reply.id, std::move(reply.rest),
+                  std::make_shared<AlbumSnapshot>(std::move(reply.members)));
+        return true;
+    }
     r.done = true;
     r.ok = true;
     r.result = std::move(reply.rest);

@@ -15,6 +15,8 @@
 #define QX_MIS_BIN_DEFAULT "qx_mis"
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -101,7 +103,14 @@ public:
         std::string line;
         char c;
         pollfd p{out[0], POLLIN, 0};
-        while (line.find('\n') == std::string::npos && poll(&p, 1, 60000) > 0 &&
+        auto until = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(static_cast<long>(start_wait_seconds * 1000));
+        auto left = [&] {
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            return static_cast<int>(std::max<long>(0, ms.count()));
+        };
+        while (line.find('\n') == std::string::npos && poll(&p, 1, left()) > 0 &&
                read(out[0], &c, 1) == 1)
             line += c;
         close(out[0]);
@@ -117,6 +126,9 @@ public:
     }
 
     int port() const { return port_; }
+    // How long start() waits for the server to name its port: the whole seeding of the
+    // network (a million objects take minutes).
+    double start_wait_seconds = 300;
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
     const std::string& folder() const { return dir_; }
     std::string log() const { return read_file(dir_ + "/qx_mis.log"); }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -836,6 +837,75 @@ TEST_F(Tree, SeventyThousandRowsHoldAScreenfulOfWindows)
     /* A round trip after the query: Xlib finds the reply it expects. */
     XSync(XtDisplay(main_window->shell()), False);
     expect_rows_bound_right("in the middle of 70,000 rows");
+}
+
+/* Escape during an opening whose children come in pages stops it: the rows
+ * that came stay, the status line says so, the node counts as not derived,
+ * and opening it again brings the rest, each child once. */
+TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
+{
+    XtRealizeWidget(main_window->shell());
+    setenv("QX_KVL_PAGE_SIZE", "100", 1);
+    const std::string box = std::string(kLeeds) + "/logId=\"pages\"";
+    ASSERT_TRUE(TreeSession::other
+                    ->call("create", {{"parent", kLeeds},
+                                      {"class", "log"},
+                                      {"values", {{"logId", "pages"}}}})
+                    .contains("result"));
+    for (int b = 0; b < 3; b++) {
+        nlohmann::json batch = nlohmann::json::array();
+        for (int i = 1; i <= 1000; i++)
+            batch.push_back(qxtest::request(i, "create",
+                                            {{"parent", box},
+                                             {"class", "alarmRecord"},
+                                             {"values", {{"logRecordId", std::to_string(b * 1000 + i)}}}}));
+        TreeSession::other->send_raw(batch.dump() + "\n");
+        nlohmann::json answers; /* after the raw events the creations caused */
+        do answers = TreeSession::other->next(60000);
+        while (answers.is_object());
+        ASSERT_TRUE(answers.is_array()) << answers.dump().substr(0, 300);
+    }
+    first_tree(kLeeds, 1);
+    DataObject* obj = find_album_object(box.c_str());
+    ASSERT_NE(nullptr, obj);
+
+    /* Escape waits in the queue: the derivation's wait takes it. */
+    Display* dpy = XtDisplay(main_window->shell());
+    XKeyEvent key = {};
+    key.type = KeyPress;
+    key.display = dpy;
+    key.window = XtWindow(main_window->shell());
+    key.root = DefaultRootWindow(dpy);
+    key.keycode = XKeysymToKeycode(dpy, XK_Escape);
+    key.same_screen = True;
+    XSendEvent(dpy, key.window, True, KeyPressMask, (XEvent*)&key);
+    XSync(dpy, False);
+    open_node(obj);
+    obj = find_album_object(box.c_str());
+    ASSERT_NE(nullptr, obj);
+    size_t kept = shown_children(obj).size();
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, 3000u);
+    EXPECT_EQ(0, obj->derive_state);
+    EXPECT_NE(std::string::npos,
+              xmstring_resource(main_window->mw_message_label, XmNlabelString).find("Stopped deriving"));
+
+    set_node_state(obj, XiClosed);
+    open_node(obj);
+    obj = find_album_object(box.c_str());
+    ASSERT_NE(nullptr, obj);
+    std::vector<std::string> rows = shown_children(obj);
+    EXPECT_EQ(3000u, rows.size());
+    EXPECT_EQ(3000u, std::set<std::string>(rows.begin(), rows.end()).size());
+    EXPECT_EQ(2, obj->derive_state);
+    size_t registered = 0;
+    for (size_t i = 0; i < DataObject::object_list.entries(); i++)
+        registered += strncmp(DataObject::object_list.at(i)->name, box.c_str(), box.size()) == 0;
+    EXPECT_EQ(3001u, registered);
+
+    reset_tree();
+    unsetenv("QX_KVL_PAGE_SIZE");
+    EXPECT_TRUE(destroy(box));
 }
 
 } // namespace

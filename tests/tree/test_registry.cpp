@@ -60,12 +60,16 @@ TEST_F(Registry, KeepsByteOrderWithDuplicatesInArrivalOrder)
     EXPECT_EQ(bs[2], DataObject::object_list.at(6));
     EXPECT_EQ(bs[0], find_album_object("/b"));
 
-    /* Removal by name takes out the first of equals, whichever is passed. */
+    /* Removal takes out the object passed, not the first of its name: taking
+     * out the first once left a deleted object registered. */
     EXPECT_TRUE(DataObject::object_list.remove(bs[2]));
-    EXPECT_EQ(bs[1], find_album_object("/b"));
-    EXPECT_EQ(bs[1], DataObject::object_list.at(4));
-    EXPECT_EQ(bs[2], DataObject::object_list.at(5));
-    delete bs[0];
+    EXPECT_FALSE(DataObject::object_list.remove(bs[2]));
+    EXPECT_EQ(bs[0], find_album_object("/b"));
+    EXPECT_EQ(8u, DataObject::object_list.entries());
+    EXPECT_EQ(bs[0], DataObject::object_list.at(4));
+    EXPECT_EQ(bs[1], DataObject::object_list.at(5));
+    EXPECT_STREQ("/m", DataObject::object_list.at(6)->name);
+    delete bs[2];
 }
 
 TEST_F(Registry, LookUpsOverManyEntries)
@@ -128,6 +132,31 @@ TEST_F(Registry, SelectionKeepsOrderAndFindsByName)
 
 /* An ObjectRef answers its own object while it is registered in the same
  * generation: not a later object of the same name, not after a rebuild. */
+/* A burst of removals among many entries: look-ups step over the places
+ * left, ObjectRefs still find their objects, and the count closes them. */
+TEST_F(Registry, RemovalsInABurstKeepLookUpsRight)
+{
+    char name[32];
+    std::vector<DataObject*> objs;
+    for (int i = 0; i < 10000; i++) {
+        snprintf(name, sizeof name, "/c/r=%05d", i);
+        objs.push_back(new DataObject(name));
+    }
+    DataObject::object_list.insert_all(objs);
+    ObjectRef last(objs.back());
+    for (int i = 0; i < 10000; i += 2) {
+        ASSERT_TRUE(DataObject::object_list.remove(objs[i]));
+        delete objs[i];
+    }
+    for (int i = 0; i < 10000; i++) {
+        snprintf(name, sizeof name, "/c/r=%05d", i);
+        EXPECT_EQ(i % 2 ? objs[i] : nullptr, find_album_object(name)) << name;
+    }
+    EXPECT_EQ(objs.back(), last.get());
+    EXPECT_EQ(5000u, DataObject::object_list.entries());
+    for (size_t i = 0; i < 5000; i++) EXPECT_EQ(objs[2 * i + 1], DataObject::object_list.at(i));
+}
+
 TEST_F(Registry, ObjectRefFindsTheSameObjectOnly)
 {
     DataObject* first = reg("/b");

@@ -1,0 +1,268 @@
+// Derivations in pages: KVL against a real qx_mis seeded with containers of a few sizes, pages of
+// 100 members (QX_KVL_PAGE_SIZE), and another client changing the set during a derivation.
+#include <gtest/gtest.h>
+
+#include "kvl/album_pages.h"
+#include "kvl/kvl.h"
+#include "mis_process.h"
+
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+using qxtest::Client;
+using qxtest::MisProcess;
+using qxtest::TempDir;
+using nlohmann::json;
+
+namespace {
+
+const std::string kBase = "/systemId=\"pg\"";
+
+std::string log_of(int n)
+{
+    return kBase + "/logId=\"n" + std::to_string(n) + "\"";
+}
+
+std::string record(int n, int i)
+{
+    return log_of(n) + "/logRecordId=" + std::to_string(i);
+}
+
+// A network with one log of n records for each n of sizes.
+std::string paged_network(const std::string& dir, const std::vector<int>& sizes)
+{
+    std::string path = dir + "/paged.txt";
+    std::ofstream out(path);
+    out << "object " << kBase << " managedElement\n";
+    for (int n : sizes) {
+        out << "object " << log_of(n) << " log\n";
+        for (int i = 1; i <= n; ++i) out << "object " << record(n, i) << " alarmRecord\n";
+    }
+    return path;
+}
+
+// What a page callback saw.
+struct Seen {
+    std::vector<std::string> names;
+    int pages = 0;
+    long of = -1, received = 0;
+    bool done = false;
+    int stop_after = 0;                  // pages after which to stop; 0: never
+    std::function<void(int page)> after; // runs after each page
+};
+
+bool seen_cb(void* client, const AlbumPage& page)
+{
+    Seen& s = *static_cast<Seen*>(client);
+    for (AlbumImage ai = page.first; ai; ai.next_image())
+        s.names.push_back(ai.image().get_objname().str());
+    s.pages++;
+    s.of = page.of;
+    s.received = page.received;
+    s.done = page.done;
+    if (s.after) s.after(s.pages);
+    return s.stop_after == 0 || s.pages < s.stop_after;
+}
+
+void count_cb(void* client, void*)
+{
+    ++*static_cast<int*>(client);
+}
+
+std::vector<std::string> names_of(const Album& album)
+{
+    std::vector<std::string> names;
+    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
+        names.push_back(ai.image().get_objname().str());
+    return names;
+}
+
+class KvlPaging : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        setenv("QX_KVL_PAGE_SIZE", "100", 1);
+        dir = new TempDir;
+        mis = new MisProcess(dir->path, {"--seed", paged_network(dir->path, {0, 1, 100, 101, 3000})});
+        platform = new Platform(DataUnit("QX"), DataUnit(""));
+        ASSERT_TRUE(platform->connect(DataUnit(mis->address().c_str()), DataUnit("paging"), 10))
+            << platform->get_error_string();
+    }
+    static void TearDownTestSuite()
+    {
+        delete platform;
+        Platform::def_platform = Platform();
+        delete mis;
+        delete dir;
+        unsetenv("QX_KVL_PAGE_SIZE");
+    }
+
+    Album album_of(const std::string& base, bool track = false)
+    {
+        Album a(DataUnit((base + ".nick").c_str()));
+        EXPECT_TRUE(a.set_derivation(DataUnit((base + "/*").c_str())));
+        if (track) a.set_prop(TRACKMODE, TRACK);
+        return a;
+    }
+
+    static TempDir* dir;
+    static MisProcess* mis;
+    static Platform* platform;
+};
+
+TempDir* KvlPaging::dir = nullptr;
+MisProcess* KvlPaging::mis = nullptr;
+Platform* KvlPaging::platform = nullptr;
+
+// Empty, one, a page, a page and one: every member comes once, in the server's order, in as
+// many pages as it takes, and derive() returns with the whole set.
+TEST_F(KvlPaging, PagesBringEverySizeWholeAndOnce)
+{
+    struct Case {
+        int n, pages;
+    } cases[] = {{0, 1}, {1, 1}, {100, 1}, {101, 2}, {3000, 30}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.n);
+        Album a = album_of(log_of(c.n));
+        Seen seen;
+        set_page_callback(a, seen_cb, &seen);
+        ASSERT_TRUE(a.derive(30)) << a.get_error_string();
+        EXPECT_EQ(c.n, a.num_images());
+        EXPECT_EQ(c.pages, seen.pages);
+        EXPECT_EQ(c.n, seen.of);
+        EXPECT_EQ(c.n, seen.received);
+        EXPECT_TRUE(seen.done);
+        EXPECT_EQ(names_of(a), seen.names);
+        EXPECT_EQ(size_t(c.n), std::set<std::string>(seen.names.begin(), seen.names.end()).size());
+    }
+}
+
+// Another client deletes a member already received and one not yet received, and creates one,
+// while the pages come: the set ends as the server holds it, the new member comes by its report
+// alone, and no page names a member twice or a deleted one.
+TEST_F(KvlPaging, ChangesByAnotherClientMeanwhileAreNeitherLostNorDoubled)
+{
+    Client other(mis->port());
+    const std::string early = record(3000, 1), late = record(3000, 999),
+                      made = record(3000, 5000);
+    Album a = album_of(log_of(3000), true);
+    int created = 0, destroyed = 0;
+    a.when(OBJECT_CREATED, Callback(count_cb, &created));
+    a.when(OBJECT_DESTROYED, Callback(count_cb, &destroyed));
+    Seen seen;
+    seen.after = [&](int page) {
+        if (page != 1) return;
+        other.result("delete", {{"name", early}});
+        other.result("delete", {{"name", late}});
+        other.result("create", {{"parent", log_of(3000)},
+                                {"class", "alarmRecord"},
+                                {"values", {{"logRecordId", "5000"}}}});
+    };
+    set_page_callback(a, seen_cb, &seen);
+    ASSERT_TRUE(a.derive(30)) << a.get_error_string();
+    kvl_poll(0.5); // reports that came after the last page
+
+    std::vector<std::string> now;
+    json current = other.result("derive", {{"base", log_of(3000)}});
+    for (auto& o : current["objects"]) now.push_back(o["name"]);
+    std::vector<std::string> held = names_of(a);
+    EXPECT_EQ(std::set<std::string>(now.begin(), now.end()),
+              std::set<std::string>(held.begin(), held.end()));
+    EXPECT_EQ(now.size(), held.size());
+    std::set<std::string> paged(seen.names.begin(), seen.names.end());
+    EXPECT_EQ(paged.size(), seen.names.size()) << "a page named a member twice";
+    EXPECT_FALSE(paged.count(made)) << "a page named a member made after the derivation began";
+    EXPECT_EQ(1, created);
+    EXPECT_EQ(2, destroyed);
+
+    // Put back for the other tests.
+    other.result("delete", {{"name", made}});
+    other.result("create", {{"parent", log_of(3000)}, {"class", "alarmRecord"}, {"values", {{"logRecordId", "1"}}}});
+    other.result("create", {{"parent", log_of(3000)}, {"class", "alarmRecord"}, {"values", {{"logRecordId", "999"}}}});
+}
+
+// A page callback that says stop: derive() fails with KVL_ERR_STOPPED, the album keeps the
+// members of the pages seen, the server sends no more of them, and the next derivation of the
+// same album brings the whole set.
+TEST_F(KvlPaging, StoppedDerivationKeepsItsPagesAndCanBeDoneAgain)
+{
+    Album a = album_of(log_of(3000), true);
+    Seen seen;
+    seen.stop_after = 3;
+    set_page_callback(a, seen_cb, &seen);
+    EXPECT_FALSE(a.derive(30));
+    EXPECT_EQ(KVL_ERR_STOPPED, a.get_error_type());
+    EXPECT_EQ(300, a.num_images());
+    EXPECT_EQ(names_of(a), seen.names);
+
+    Image probe(DataUnit(log_of(3000).c_str()), DataUnit(""));
+    EXPECT_TRUE(probe.boot(10)) << probe.get_error_string();
+    set_page_callback(a, nullptr, nullptr);
+    a.reset_error();
+    ASSERT_TRUE(a.derive(30)) << a.get_error_string();
+    EXPECT_EQ(3000, a.num_images());
+}
+
+// A client asking the old way: the whole set in one reply while it fits, else the limit's
+// error, which names the pages.  Asked for pages, the same container comes whole.
+TEST(KvlPagingLimits, OneReplyWhenItFitsTheNamedErrorWhenNot)
+{
+    TempDir dir;
+    MisProcess small(dir.path, {"--seed", paged_network(dir.path, {3000, 10000}), "--max-unsent", "1"});
+    Client c(small.port());
+    EXPECT_EQ(3000, c.result("derive", {{"base", log_of(3000)}})["count"]);
+    json refused = c.call("derive", {{"base", log_of(10000)}});
+    EXPECT_EQ(-32014, refused["error"]["code"]);
+    EXPECT_NE(std::string::npos, refused["error"]["message"].get<std::string>().find("\"paged\": true"))
+        << refused;
+
+    // Pages of it; a cancel ends them, and the connection serves the next request.
+    c.send_raw(qxtest::request_line("p", "derive", {{"base", log_of(10000)}, {"paged", true}, {"page_size", 10}}) +
+               qxtest::request_line("stop", "cancel", {{"id", "p"}}) +
+               qxtest::request_line("after", "get", {{"name", "/"}}));
+    json r;
+    size_t pages = 0;
+    bool stopped = false;
+    while (!(r = c.next(10000)).is_null() && r.value("id", json()) != "after") {
+        if (r["id"] == "p") {
+            EXPECT_FALSE(r["result"]["done"].get<bool>());
+            EXPECT_EQ(10000, r["result"]["of"]);
+            ++pages;
+        }
+        if (r["id"] == "stop") stopped = r["result"]["stopped"].get<bool>();
+    }
+    EXPECT_TRUE(stopped);
+    EXPECT_GE(pages, 1u);
+    EXPECT_LT(pages, 1000u);
+    EXPECT_EQ("after", r["id"]);
+
+    setenv("QX_KVL_PAGE_SIZE", "500", 1);
+    Platform p;
+    ASSERT_TRUE(p.connect(DataUnit(small.address().c_str()), DataUnit("paging"), 10));
+    Album a(DataUnit("big.nick"), p);
+    a.set_derivation(DataUnit((log_of(10000) + "/*").c_str()));
+    EXPECT_TRUE(a.derive(60)) << a.get_error_string();
+    EXPECT_EQ(10000, a.num_images());
+
+    // The server lost part way: derive() fails with the loss, and the album keeps its set.
+    // Small pages: the server is still making them when the first one is seen.
+    setenv("QX_KVL_PAGE_SIZE", "10", 1);
+    Album lost(DataUnit("lost.nick"), p);
+    lost.set_derivation(DataUnit((log_of(10000) + "/*").c_str()));
+    Seen seen;
+    seen.after = [&](int page) {
+        if (page == 1) small.kill_now();
+    };
+    set_page_callback(lost, seen_cb, &seen);
+    EXPECT_FALSE(lost.derive(30));
+    EXPECT_NE(std::string::npos, std::string(lost.get_error_string()).find("lost"))
+        << lost.get_error_string();
+    EXPECT_EQ(0, lost.num_images());
+    EXPECT_FALSE(p.is_connected());
+    setenv("QX_KVL_PAGE_SIZE", "100", 1);
+}
+
+} // namespace
