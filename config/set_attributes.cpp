@@ -53,10 +53,11 @@ std::string changed_text(const char* attr, const char* value)
 {
     const char* colon = strrchr(attr, ':');
     const char* shown = colon ? colon + 1 : attr;
-    const char* format = qx_msg(950, "%s was changed by another user since it was loaded; its value "
-                                     "is now '%s'. Nothing was set: press Update to see it.");
-    std::vector<char> text(strlen(format) + strlen(shown) + strlen(value) + 1);
-    snprintf(text.data(), text.size(), format, shown, value);
+    std::vector<char> text(300 + strlen(shown) + strlen(value));
+    snprintf(text.data(), text.size(),
+             qx_msg(950, "%s was changed by another user since it was loaded; its value is now "
+                         "'%s'. Nothing was set: press Update to see it."),
+             shown, value);
     return text.data();
 }
 

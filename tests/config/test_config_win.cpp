@@ -372,7 +372,9 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
         type("userLabel", "mine");
         type("locationName", "my row");
         server_set(fdn.c_str(), c.attribute, c.value);
-        if (c.reported) ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
+        if (c.reported) {
+            ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
+        }
         std::string message = set_and_answer();
         if (!c.refused) {
             EXPECT_EQ("", message) << c.value;
