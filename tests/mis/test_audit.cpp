@@ -164,7 +164,7 @@ TEST(Audit, ExpectedValuesRefuseALostUpdate)
         EXPECT_EQ(r.code, reply.contains("error") ? reply["error"]["code"].get<int>() : 0)
             << r.what << ": " << reply;
         EXPECT_EQ(r.label, attribute_value(now, "x721:userLabel")) << r.what;
-        EXPECT_EQ(r.location, attribute_value(now, "x721:locationName")) << r.what;
+        EXPECT_EQ(r.location, attribute_value(now, "m3100:locationName")) << r.what;
         if (r.code == -32017) {
             EXPECT_EQ(json({{"attribute", "x721:userLabel"}, {"value", "C"}}),
                       reply["error"]["data"]);
