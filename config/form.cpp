@@ -267,6 +267,9 @@ void ConfigWin::create_attr_widgets_cb(DUArray& names, char* parent_text, char* 
         XtAddCallback(field, XmNvalueChangedCallback, expand_text_field_cb, client);
         XtAddCallback(field, XmNfocusCallback, check_text_field_cb, client);
     }
+    /* The values shown are those the next Set expects the server to hold
+     * still: a change made meanwhile by another client refuses it. */
+    if (create_mode != 1) global.mark_read();
     XtManageChild(oc_attribute_caption);
     /* The fields asked for their own widths while they were added; the form
      * goes back to the view's width so that nothing sticks out sideways. */
@@ -309,6 +312,24 @@ void ConfigWin::create_caption_cb()
 
 void ConfigWin::update_image_cb(Widget, XtPointer)
 {
+    /* After a Set refused because another client changed an attribute, the
+     * image still holds the refused edits: the object is read again, so
+     * that the form shows the server's values.  Waits. */
+    DataUnit attr, value;
+    if (create_mode != 1 && global.changed_on_server(attr, value)) {
+        const unsigned load = image_loads;
+        Image target = global;
+        bool booted = target.boot(DeriveTimeout);
+        if (load != image_loads || global.impl_ != target.impl_) return; /* replaced meanwhile */
+        if (!booted) {
+            global.update_label(oc_message_label,
+                                (std::string(qx_msg(612, "Object not set: ")) +
+                                 target.get_error_string())
+                                    .c_str());
+            target.reset_error();
+            return;
+        }
+    }
     create_attr_widgets_cb(attr_names, nullptr, nullptr);
     global.update_label(oc_message_label, "");
     XtSetSensitive(oc_update_button, False);

@@ -3,6 +3,8 @@
  * the Set button, which writes them to the object shown.
  */
 #include <Xm/Text.h>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -43,6 +45,20 @@ std::string stored_text(const std::vector<std::string>& names)
     std::string text = qx_msg(616, "Stored: ");
     for (size_t i = 0; i < names.size(); i++) text += (i ? ", " : "") + names[i];
     return text;
+}
+
+/* Why a Set was refused when another client changed attr (a full name) to
+ * value since the form was loaded. */
+std::string changed_text(const char* attr, const char* value)
+{
+    const char* colon = strrchr(attr, ':');
+    const char* shown = colon ? colon + 1 : attr;
+    std::vector<char> text(300 + strlen(shown) + strlen(value));
+    snprintf(text.data(), text.size(),
+             qx_msg(950, "%s was changed by another user since it was loaded; its value is now "
+                         "'%s'. Nothing was set: press Update to see it."),
+             shown, value);
+    return text.data();
 }
 
 } // namespace
@@ -99,11 +115,14 @@ void ConfigWin::set_object_cb()
     for (const auto& rec : Attribute::attr_list.items()) names.push_back(rec->get_name().str());
     std::string failure;
     bool refused = false;
+    DataUnit changed_attr, changed_value; /* what another client changed meanwhile */
     if (!set_image_attributes(target)) {
         refused = true;
         failure = refused_attribute + ": " + target.get_error_string();
     } else if (!target.store(KVL_DEFAULT_TIMEOUT)) {
-        failure = target.get_error_string();
+        failure = target.changed_on_server(changed_attr, changed_value)
+                      ? changed_text(changed_attr.str(), changed_value.str())
+                      : target.get_error_string();
     }
     bool still_shown = global.impl_ == target.impl_;
 
@@ -129,6 +148,8 @@ void ConfigWin::set_object_cb()
     /* The message line may cut the reason off: the values the attribute
      * accepts are shown in full in the syntax area. */
     if (still_shown && refused) show_syntax_values(refused_attribute.c_str()); /* waits */
+    /* Nothing was written; Update reads and shows the server's values. */
+    if (still_shown && !changed_attr.is_empty()) XtSetSensitive(oc_update_button, True);
     if (!connection_lost(target)) {
         if (refused)
             error_dialog(oc_dialog, "Incorrect Attribute Syntax");

@@ -75,10 +75,13 @@ void load_values(ImageImpl& im, const json& result)
             v.syntax = str_field(a, "syntax");
             v.access = str_field(a, "access");
             v.value = unit(str_field(a, "value"));
+            v.read = v.value;
             if (!v.name.empty()) attrs.push_back(std::move(v));
         }
     }
     im.attrs = std::move(attrs);
+    im.conflict_attr.clear();
+    im.conflict_value.clear();
     std::string cls = str_field(result, "class");
     if (!cls.empty()) im.cls = cls;
 }
@@ -362,24 +365,53 @@ bool Image::store(double timeout)
 {
     std::shared_ptr<ImageImpl> im = impl_;
     if (!need_impl(*this)) return false;
+    im->conflict_attr.clear();
+    im->conflict_value.clear();
     if (im->blank) {
         set_error(
             KVL_ERR_ARGUMENT,
             "the image is of an object yet to be created (NONE): use create_within, not store");
         return false;
     }
-    json values = json::object();
+    json values = json::object(), expect = json::object();
     for (const AttrValue& a : im->attrs)
-        if (a.changed) values[a.name] = a.value.str();
+        if (a.changed) {
+            values[a.name] = a.value.str();
+            if (im->booted) expect[a.name] = a.read.str();
+        }
     if (values.empty()) return true;
     if (!kvl_check_connected(im->plat, *this)) return false;
     std::string target = im->name;
-    if (!im->plat->request("set", json{{"name", target}, {"values", values}}, timeout, *this,
-                           "set " + target, nullptr))
+    json params = {{"name", target}, {"values", values}};
+    if (!expect.empty()) params["expect"] = expect;
+    json data;
+    if (!im->plat->request("set", params, timeout, *this, "set " + target, &data)) {
+        if (get_error_type() == KVL_ERR_CHANGED) {
+            im->conflict_attr = str_field(data, "attribute");
+            im->conflict_value = str_field(data, "value");
+        }
         return false;
+    }
     for (AttrValue& a : im->attrs)
-        if (a.changed && values.contains(a.name) && values[a.name] == a.value.str())
+        if (a.changed && values.contains(a.name) && values[a.name] == a.value.str()) {
             a.changed = false;
+            a.read = a.value;
+        }
+    return true;
+}
+
+void Image::mark_read()
+{
+    if (!impl_) return;
+    for (AttrValue& a : impl_->attrs)
+        if (!a.changed) a.read = a.value;
+}
+
+bool Image::changed_on_server(DataUnit& attr, DataUnit& value) const
+{
+    if (!impl_ || impl_->conflict_attr.empty()) return false;
+    attr = unit(impl_->conflict_attr);
+    value = unit(impl_->conflict_value);
     return true;
 }
 

@@ -233,7 +233,8 @@ enum KvlErrorType {
     KVL_ERR_ACTION_FAILED,  /* server -32010 */
     KVL_ERR_BAD_NAME,       /* server -32011 */
     KVL_ERR_BAD_DERIVATION, /* server -32012, or refused by set_derivation */
-    KVL_ERR_SERVER          /* any other error the server reported */
+    KVL_ERR_SERVER,         /* any other error the server reported */
+    KVL_ERR_CHANGED         /* server -32017: store found a value changed by another client */
 };
 
 class Error {
@@ -453,7 +454,21 @@ public:
     bool set_prop(const DataUnit& name, const DataUnit& value);
     DataUnit get_prop(const DataUnit& name); /* TRACKMODE */
 
-    bool store(double timeout = KVL_DEFAULT_TIMEOUT);   /* writes changed values; waits */
+    /* Writes the changed values in one request, all or none; waits.  With
+     * each it sends the value the image read for that attribute (at its
+     * last boot, store or mark_read): when another client has changed one
+     * of them on the server since, nothing is written and store fails with
+     * KVL_ERR_CHANGED; changed_on_server then names the attribute and its
+     * value now.  The image keeps its changes; boot reads the server's. */
+    bool store(double timeout = KVL_DEFAULT_TIMEOUT);
+    /* Takes the values the image holds now as those it read: a change
+     * notification updates the values of a tracked image but not what store
+     * expects of the server, until a program shows the new values and calls
+     * this (or boots). */
+    void mark_read();
+    /* After store failed with KVL_ERR_CHANGED: the full name of the attribute
+     * another client changed and the value it has now; false otherwise. */
+    bool changed_on_server(DataUnit& attr, DataUnit& value) const;
     bool destroy(double timeout = KVL_DEFAULT_TIMEOUT); /* deletes object and subtree; waits */
     /* Creates an object of this image's class beneath parent from this
      * image's values; afterwards this image is the new object and created

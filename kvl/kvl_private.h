@@ -77,6 +77,7 @@ struct KvlReply {
     int type = 0; /* KvlErrorType when !ok */
     int code = 0; /* server code when the server answered an error */
     std::string message;
+    json data; /* the error's data, when the server gave one */
     uint64_t out_end = 0;      /* the request is wholly written once out_written reaches this */
     bool want_members = false; /* a derivation: its objects go into members */
     std::shared_ptr<AlbumSnapshot> members;
@@ -184,7 +185,8 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     bool flush();
     /* The answer to id, by a transport: done, with result or error. */
     void answer(long id, json result);
-    void fail(long id, int error_type, const std::string& message, int code = 0);
+    void fail(long id, int error_type, const std::string& message, int code = 0,
+              json data = json());
     void watch_output(); /* a write input exactly while output waits (with Xt) */
     /* Waits for the reply to id (see the event-loop rule in kvl.h).  With
      * wake_on_page, also returns as soon as a page of a paged derivation is in:
@@ -195,7 +197,8 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
      * so that events meanwhile change it), and its result ends the reply when
      * "done" is not false. */
     void page(long id, json rest, std::shared_ptr<AlbumSnapshot> members);
-    /* send + wait; on failure sets err from the reply and returns false.
+    /* send + wait; on failure sets err from the reply and returns false, and
+     * puts the error's data (null without) into result.
      * With members, the result's objects come there instead of in result. */
     bool request(const char* method, const json& params, double timeout, Error& err,
                  const std::string& what, json* result,
@@ -238,6 +241,7 @@ struct AttrValue {
     std::string syntax;
     std::string access;
     DataUnit value;
+    DataUnit read;        /* the value as read: what store expects the server to hold */
     bool changed = false;
 };
 
@@ -256,6 +260,9 @@ struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
     bool watching = false; /* counted in plat->watch_count under watched_name */
     std::string watched_name;
     std::map<std::string, Callback> callbacks;
+    /* Of the last store refused with KVL_ERR_CHANGED: the attribute another
+     * client changed and its value then; "" after any other outcome. */
+    std::string conflict_attr, conflict_value;
 
     ~ImageImpl();
     AttrValue* find(const std::string& attr); /* full or display name */

@@ -310,7 +310,8 @@ void PlatformImpl::page(long id, json rest, std::shared_ptr<AlbumSnapshot> got)
     r.pages.push_back({std::move(rest), std::move(got)});
 }
 
-void PlatformImpl::fail(long id, int error_type, const std::string& message, int code)
+void PlatformImpl::fail(long id, int error_type, const std::string& message, int code,
+                        json data)
 {
     if (ignored.erase(id)) return;
     auto it = pending.find(id);
@@ -320,6 +321,7 @@ void PlatformImpl::fail(long id, int error_type, const std::string& message, int
     it->second.type = error_type;
     it->second.code = code;
     it->second.message = cut_message(message);
+    it->second.data = std::move(data);
 }
 
 void PlatformImpl::close_quietly()
@@ -451,6 +453,7 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
     if (members) *members = std::move(r.members);
     if (!r.ok) {
         err.set_error(r.type, r.message.c_str(), r.code);
+        if (result) *result = std::move(r.data);
         return false;
     }
     if (result) *result = std::move(r.result);

@@ -1,5 +1,6 @@
 // Public within qx_mis: the error a request can end with.
 #pragma once
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "protocol/errors.h"
@@ -11,11 +12,12 @@ namespace mis {
 struct Fault {
     int code;
     std::string message;
+    nlohmann::json data = nullptr; // the error's "data" member; null: none
 };
 
-[[noreturn]] inline void fail(int code, std::string message)
+[[noreturn]] inline void fail(int code, std::string message, nlohmann::json data = nullptr)
 {
-    throw Fault{code, std::move(message)};
+    throw Fault{code, std::move(message), std::move(data)};
 }
 
 } // namespace mis

@@ -1,4 +1,5 @@
 // qx_mis: the management information server. See docs/protocol.md and docs/schema.md.
+#include <fcntl.h>
 #include <limits.h>
 #include <termios.h>
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "audit.h"
 #include "log.h"
 #include "users.h"
 #include "model.h"
@@ -84,6 +86,7 @@ struct Settings {
     std::string role;            // the role --add-user gives
     bool insecure = false;       // listen beyond loopback without TLS or logins
     std::string tls_cert, tls_key; // clients speak TLS with this certificate and key
+    std::string audit, log;      // the audit trail; the file the log goes to ("" stderr)
     size_t filter_memory = mis::MAX_FILTER_MEMORY,
            client_filter_memory = mis::MAX_CLIENT_FILTER_MEMORY;
 };
@@ -174,6 +177,12 @@ std::vector<Option> options(const mis::ServerLimits& limits)
          "logins (--users)",
          false,
          [](S& s, const std::string&) -> std::string { return s.insecure = true, ""; }},
+        {"--audit", "FILE",
+         "appends a JSON line for every set, create, delete and action,\ncarried out or "
+         "refused, to FILE (made 0600; refused when others\nmay read it)",
+         false, [](S& s, const std::string& v) -> std::string { return s.audit = v, ""; }},
+        {"--log", "FILE", "appends the log to FILE (made 0600) instead of standard error", false,
+         [](S& s, const std::string& v) -> std::string { return s.log = v, ""; }},
         {"--help", nullptr, "this text", false, nullptr},
         {"--max-clients", "N",
          "clients served at once; the next gets error -32020 and is closed\n(default: the "
@@ -384,10 +393,20 @@ int main(int argc, char** argv)
     if (!set.add_user.empty()) return add_user(set);
     std::string err;
     auto& [addr, db, schema_path, seed_path, port, simulate, limits, max_clients, users_path,
-           added_user, role, insecure, tls_cert, tls_key, filter_memory, client_filter_memory] =
-        set;
+           added_user, role, insecure, tls_cert, tls_key, audit_path, log_path, filter_memory,
+           client_filter_memory] = set;
     if (tls_cert.empty() != tls_key.empty())
         return usage("--tls-cert and --tls-key go together");
+    // The log names clients, users and objects: only its owner may read it.
+    if (!log_path.empty()) {
+        int fd = ::open(log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) {
+            std::fprintf(stderr, "qx_mis: cannot open log %s: %s\n", log_path.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        if (fd != STDERR_FILENO) ::close(fd);
+    }
     // Beyond loopback, anyone on the network could read the requests (without TLS) or send
     // them (without logins).
     std::string missing = unsafe_without(set);
@@ -449,8 +468,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;
     }
+    std::unique_ptr<mis::AuditTrail> audit;
+    if (!audit_path.empty() && !(audit = mis::AuditTrail::open(audit_path, err))) {
+        std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
+        return 1;
+    }
     mis::Server server(model, limits);
     server.service().set_filter_memory(client_filter_memory, filter_memory);
+    server.service().set_audit(audit.get());
     if (!users_path.empty() && !server.service().require_logins(users, err)) {
         std::fprintf(stderr, "qx_mis: %s\n", err.c_str());
         return 1;

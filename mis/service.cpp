@@ -16,7 +16,8 @@ using protocol::E_ACTION_FAILED, protocol::E_BAD_FILTER, protocol::E_BAD_PARAMS,
     protocol::E_CLASS_CONFLICT, protocol::E_INTERNAL, protocol::E_INVALID_REQUEST,
     protocol::E_LIMIT, protocol::E_NO_ACTION, protocol::E_NO_ATTRIBUTE, protocol::E_NO_CLASS,
     protocol::E_NO_METHOD, protocol::E_NO_OBJECT, protocol::E_NO_SUBSCRIPTION, protocol::E_PARSE,
-    protocol::E_SYNTAX, protocol::E_AUTH_REQUIRED, protocol::E_LOGIN_FAILED, protocol::E_ACCESS;
+    protocol::E_SYNTAX, protocol::E_AUTH_REQUIRED, protocol::E_LOGIN_FAILED, protocol::E_ACCESS,
+    protocol::E_CHANGED, protocol::E_STORAGE;
 
 using nlohmann::json;
 
@@ -153,10 +154,23 @@ std::string objects_result(const std::string& base, size_t count, Each objects,
     out += '}';
     return out;
 }
-std::string error_line(const std::string& id, int code, const std::string& msg)
+std::string error_line(const std::string& id, int code, const std::string& msg,
+                       const json& data = nullptr)
 {
-    return "{\"error\":" + to_line({{"code", code}, {"message", msg}}) + ",\"id\":" + id +
-           ",\"jsonrpc\":\"2.0\"}";
+    json e = {{"code", code}, {"message", msg}};
+    if (!data.is_null()) e["data"] = data;
+    return "{\"error\":" + to_line(e) + ",\"id\":" + id + ",\"jsonrpc\":\"2.0\"}";
+}
+
+// The name a write's parameters give its object, as the client wrote it: what the audit trail
+// records of a write refused before its object was looked up.
+std::string written_object(const json& params)
+{
+    for (const char* key : {"name", "parent"}) {
+        auto it = params.find(key);
+        if (it != params.end() && it->is_string()) return it->get<std::string>();
+    }
+    return "";
 }
 
 size_t skip_blanks(const std::string& s, size_t i)
@@ -454,6 +468,7 @@ std::string Service::execute(int client, const json& req, const std::string& raw
     json id = has_id ? req["id"] : json();
     std::string id_text = "null";
     std::string method;
+    json audit; // the entry of a write when there is a trail; written before the reply
     try {
         // An id that is not a string, number or null cannot be echoed: the request is refused
         // before anything of it is carried out, with id null.
@@ -469,26 +484,55 @@ std::string Service::execute(int client, const json& req, const std::string& raw
         static const json no_params = json::object();
         auto given = req.find("params");
         const json& params = given == req.end() || given->is_null() ? no_params : *given;
-        if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
         auto handler = METHODS.find(method);
+        if (audit_ && handler != METHODS.end() && handler->second.writes) {
+            const Session& s = sessions_[client];
+            audit = {{"user", s.user ? s.user->name : ""},
+                     {"address", s.address},
+                     {"method", method},
+                     {"object", params.is_object() ? written_object(params) : ""}};
+        }
+        if (!params.is_object()) fail(E_BAD_PARAMS, "params must be an object");
         if (handler == METHODS.end()) fail(E_NO_METHOD, "unknown method '" + method + "'");
         if (users_) check_role(sessions_[client], method, handler->second.role);
-        Call call{
-            client, params, has_id ? (tag ? *tag : json{{"id", id_text}}) : json(), false, {}};
+        // A write that could not be recorded is not carried out.
+        if (audit.is_object() && !audit_->healthy())
+            fail(E_STORAGE, "writes are refused while the audit trail cannot be written: " +
+                                audit_->why());
+        Call call{client, params,
+                  has_id ? (tag ? *tag : json{{"id", id_text}}) : json(), false, {}, audit};
         json result = (this->*handler->second.handler)(call);
-        if (!has_id || call.deferred) return "";
+        if (call.deferred) return "";
+        if (audit.is_object()) write_audit(std::move(audit), 0, "");
+        if (!has_id) return "";
         return call.text.empty() ? result_line(id_text, result) : result_line(id_text, call.text);
     } catch (const Fault& f) {
         log_line("client %d: %s failed: %s", client,
                  method.empty() ? "request" : excerpt(method).c_str(), excerpt(f.message).c_str());
-        if (has_id || f.code == E_INVALID_REQUEST) return error_line(id_text, f.code, f.message);
+        if (audit.is_object()) write_audit(std::move(audit), f.code, f.message);
+        if (has_id || f.code == E_INVALID_REQUEST)
+            return error_line(id_text, f.code, f.message, f.data);
     } catch (const std::exception& e) {
         // A fault of our own must cost the request, never the server.
         log_line("client %d: %s: internal error: %s", client, excerpt(method).c_str(),
                  excerpt(e.what()).c_str());
-        if (has_id) return error_line(id_text, E_INTERNAL, std::string("internal error: ") + e.what());
+        std::string why = std::string("internal error: ") + e.what();
+        if (audit.is_object()) write_audit(std::move(audit), E_INTERNAL, why);
+        if (has_id) return error_line(id_text, E_INTERNAL, why);
     }
     return "";
+}
+
+// Completes a write's entry with its result ("ok", or the error's code and message) and
+// appends it to the trail. A write carried out whose line cannot be written is answered all
+// the same (it is done), and logged; later writes are refused until the trail works again.
+void Service::write_audit(json entry, int code, const std::string& message)
+{
+    entry["result"] = code == 0 ? json("ok") : json{{"code", code}, {"message", message}};
+    if (!audit_->append(entry))
+        log_line("audit: %s (%s of %s, result %s)", audit_->why().c_str(),
+                 entry.value("method", "").c_str(), excerpt(entry.value("object", "")).c_str(),
+                 code == 0 ? "ok" : std::to_string(code).c_str());
 }
 
 // Answers a line nested past MAX_JSON_DEPTH. It is parsed once more, keeping only what lies
@@ -538,11 +582,11 @@ const std::unordered_map<std::string, Service::Method> Service::METHODS = {
     {"watch", {&Service::op_watch, Role::Reader}},
     {"unwatch", {&Service::op_unwatch, Role::Reader}},
     {"validate", {&Service::op_validate, Role::Reader}},
-    {"set", {&Service::op_set, Role::Operator}},
+    {"set", {&Service::op_set, Role::Operator, true}},
     {"blank", {&Service::op_blank, Role::Reader}},
-    {"create", {&Service::op_create, Role::Admin}},
-    {"delete", {&Service::op_delete, Role::Admin}},
-    {"action", {&Service::op_action, Role::Operator}},
+    {"create", {&Service::op_create, Role::Admin, true}},
+    {"delete", {&Service::op_delete, Role::Admin, true}},
+    {"action", {&Service::op_action, Role::Operator, true}},
     {"syntax", {&Service::op_syntax, Role::Reader}},
     {"search", {&Service::op_search, Role::Reader}},
 };
@@ -606,13 +650,53 @@ json Service::op_validate(Call& c)
     return {{"attribute", a->name}, {"value", canon}};
 }
 
+// With "expect", the values the client read: the set is refused, with nothing written, when
+// one of those attributes holds another value now (E_CHANGED, naming the first in the
+// request's order whose value differs, and its value now, in the message and the data).
+// An expected value is compared in its syntax's canonical form when the syntax accepts it.
 json Service::op_set(Call& c)
 {
     MObject& o = model_.resolve(str_param(c.params, "name"));
     ValueList values = values_param(c.params, "values", true);
+    ValueList expect = values_param(c.params, "expect", false);
+    // The position of an attribute in o's class, by any name the schema knows it by.
+    auto position = [&](const std::string& an) -> int {
+        const AttributeDef* a = schema_.attribute(an);
+        return a ? o.cls->find(a) : -1;
+    };
+    if (c.audit.is_object()) {
+        c.audit["object"] = o.name;
+        json before = json::object(), after = json::object();
+        for (auto& [an, v] : values) {
+            int at = position(an);
+            if (at < 0) continue;
+            before[o.cls->attrs[at].attr->name] = o.values[at];
+            after[o.cls->attrs[at].attr->name] = v;
+        }
+        c.audit["old"] = before;
+        c.audit["new"] = after;
+    }
+    for (auto& [an, v] : expect) {
+        int at = position(an);
+        if (at < 0) fail(E_NO_ATTRIBUTE, "expect: class " + o.cls->name + " has no attribute " + an);
+        const AttributeDef* a = o.cls->attrs[at].attr;
+        const std::string& now = o.values[at];
+        std::string canon, why;
+        bool same = schema_.validate(*a->syntax, v, canon, why) ? canon == now : v == now;
+        if (!same)
+            fail(E_CHANGED,
+                 "attribute " + a->name + " of " + o.name +
+                     " was changed by another client: its value is now \"" + now + "\"",
+                 json{{"attribute", a->name}, {"value", now}});
+    }
     auto changed = change(o, values, true);
     json names = json::array();
     for (size_t i : changed) names.push_back(o.cls->attrs[i].attr->name);
+    if (c.audit.is_object())
+        for (auto& [an, v] : values) {
+            size_t at = static_cast<size_t>(position(an));
+            c.audit["new"][o.cls->attrs[at].attr->name] = o.values[at];
+        }
     return {{"name", o.name}, {"changed", names}};
 }
 
@@ -627,18 +711,35 @@ json Service::op_blank(Call& c)
 json Service::op_create(Call& c)
 {
     std::string cn = trim(str_param(c.params, "class"));
+    ValueList values = values_param(c.params, "values", false);
+    if (c.audit.is_object()) {
+        c.audit["parent"] = c.audit["object"];
+        c.audit["class"] = cn;
+        json given = json::object();
+        for (auto& [an, v] : values) given[an] = v;
+        c.audit["new"] = given;
+    }
     MObject& parent = model_.resolve(str_param(c.params, "parent"));
+    if (c.audit.is_object()) c.audit["parent"] = c.audit["object"] = parent.name;
     const ClassDef* k = schema_.cls(cn);
     if (!k) fail(E_NO_CLASS, "no such class " + cn);
-    MObject& o = create(parent, *k, values_param(c.params, "values", false));
+    MObject& o = create(parent, *k, values);
+    if (c.audit.is_object()) {
+        c.audit["object"] = o.name;
+        json now = json::object();
+        for (size_t i = 0; i < o.cls->attrs.size(); ++i) now[o.cls->attrs[i].attr->name] = o.values[i];
+        c.audit["new"] = now;
+    }
     return {{"name", o.name}, {"class", o.cls->name}};
 }
 
 json Service::op_delete(Call& c)
 {
     MObject& o = model_.resolve(str_param(c.params, "name"));
+    if (c.audit.is_object()) c.audit["object"] = o.name;
     std::vector<std::string> names;
     size_t n = remove(o, &names);
+    if (c.audit.is_object()) c.audit["removed"] = names;
     return {{"count", n}, {"names", names}};
 }
 
@@ -1098,7 +1199,14 @@ json Service::op_search(Call& c)
 json Service::op_action(Call& c)
 {
     const json& p = c.params;
+    if (c.audit.is_object()) {
+        auto given = p.find("action");
+        c.audit["action"] = given != p.end() && given->is_string() ? *given : json("");
+        given = p.find("parameter");
+        c.audit["parameter"] = given != p.end() && given->is_string() ? *given : json("");
+    }
     MObject& o = model_.resolve(str_param(p, "name"));
+    if (c.audit.is_object()) c.audit["object"] = o.name;
     std::string an = trim(str_param(p, "action"));
     std::string param = str_param(p, "parameter", false);
     const ActionDef* a = o.cls->action(an);
@@ -1130,6 +1238,8 @@ json Service::op_action(Call& c)
     case ActionDef::PROGRAM:
         if (!runner_) fail(E_ACTION_FAILED, "action " + an + " cannot run programs here");
         c.deferred = true;
+        // The entry goes with the tag: the line is written when the program's answer is in.
+        if (c.audit.is_object()) c.tag["audit"] = c.audit;
         runner_->run(c.client, c.tag, *a, {o.name, an, param});
         return nullptr;
     }
@@ -1138,7 +1248,10 @@ json Service::op_action(Call& c)
 
 void Service::finish_action(int client, const json& tag, bool ok, const std::string& text)
 {
-    if (!connected(client) || !tag.is_object()) return;
+    // The action ran, whether or not its client is still there to hear of it.
+    if (audit_ && tag.is_object() && tag.contains("audit"))
+        write_audit(tag["audit"], ok ? 0 : E_ACTION_FAILED, text);
+    if (!connected(client) || !tag.is_object() || !tag.contains("id")) return;
     if (!ok) log_line("client %d: action failed: %s", client, excerpt(text).c_str());
     // The tag carries the request's id; for a request of a batch also the batch and the slot.
     std::string id = tag.value("id", std::string("null"));

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "audit.h"
 #include "filter.h"
 #include "model.h"
 #include "password_checks.h"
@@ -162,6 +163,11 @@ public:
     // The largest derive answer sent whole (MAX_REPLY by default).
     void set_max_reply(size_t bytes) { max_reply_ = bytes; }
 
+    // From now on every write (set, create, delete, action), carried out or refused, is
+    // appended to trail before its reply is handed to the outbox; while the trail cannot be
+    // written, writes are refused. trail must outlive the service; null: no trail.
+    void set_audit(AuditTrail* trail) { audit_ = trail; }
+
     // The end of an external action started through the runner, with the runner's tag.
     void finish_action(int client, const nlohmann::json& tag, bool ok, const std::string& text);
 
@@ -281,13 +287,17 @@ private:
         // JSON text, exactly as the library would print it, in place of the value returned.
         // Printing a tree of 20,000 names costs some 30 times writing their text.
         std::string text;
+        // For a write with an audit trail: its entry (an object), which the handler completes
+        // with the object's canonical name and the values it reads and writes; null otherwise.
+        nlohmann::json& audit;
     };
     using Handler = nlohmann::json (Service::*)(Call&);
-    // A method: what carries it out, and the least role that may call it on a server with
-    // users.
+    // A method: what carries it out, the least role that may call it on a server with
+    // users, and whether it writes (and so goes into the audit trail).
     struct Method {
         Handler handler;
         Role role;
+        bool writes = false;
     };
     static const std::unordered_map<std::string, Method> METHODS;
 
@@ -304,6 +314,9 @@ private:
     uint64_t next_login_ = 1;
     nlohmann::json op_login(Call& c);
     void check_role(const Session& s, const std::string& method, Role needed) const;
+
+    AuditTrail* audit_ = nullptr;
+    void write_audit(nlohmann::json entry, int code, const std::string& message);
 
     void refuse_deep(int client, const std::string& line);
     std::string execute(int client, const nlohmann::json& req, const std::string& raw_id,

@@ -28,6 +28,7 @@ enum ErrorCode {
     E_LIMIT = -32014,           // a limit of the server refuses the request (the message names it)
     E_AUTH_REQUIRED = -32015,   // the server has users and the connection has not logged in
     E_LOGIN_FAILED = -32016,    // unknown user or wrong password (the two are not told apart)
+    E_CHANGED = -32017,         // set's expected value differs from the attribute's value now
     E_FULL = -32020,            // the server is full; the connection is closed
     E_STORAGE = -32021,         // storage failure; nothing was changed
 };

@@ -405,7 +405,8 @@ void handle_line(PlatformImpl& plat, const char* text, size_t n)
     std::string message = e.contains("message") && e["message"].is_string()
                               ? e["message"].get<std::string>()
                               : "the server reported an error without a message";
-    plat.fail(id, kvl_error_type_for_code(code), message, code);
+    plat.fail(id, kvl_error_type_for_code(code), message, code,
+              e.contains("data") ? e["data"] : json());
 }
 
 } // namespace
@@ -425,6 +426,7 @@ int kvl_error_type_for_code(int code)
     case protocol::E_ACTION_FAILED: return KVL_ERR_ACTION_FAILED;
     case protocol::E_BAD_NAME: return KVL_ERR_BAD_NAME;
     case protocol::E_BAD_FILTER: return KVL_ERR_BAD_DERIVATION;
+    case protocol::E_CHANGED: return KVL_ERR_CHANGED;
     default: return KVL_ERR_SERVER;
     }
 }

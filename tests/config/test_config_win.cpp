@@ -345,6 +345,62 @@ TEST_F(ConfigWindow, SetOfAnObjectDeletedMeanwhileSaysSo)
     oc->update_image_cb(oc->oc_update_button, oc);
 }
 
+/* Another client changes an attribute after the form was loaded: Set writes
+ * none of the edits, the dialog and the message line name the attribute and
+ * its value now, and Update shows it, after which Set goes through.  A change
+ * elsewhere to an attribute the user did not edit stops nothing. */
+TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
+{
+    other->result("create", {{"parent", kLeeds},
+                             {"class", "equipmentRack"},
+                             {"values", {{"equipmentId", "rack-race"}}}});
+    const std::string fdn = std::string(kLeeds) + "/equipmentId=\"rack-race\"";
+    struct {
+        const char* attribute; /* changed by the other client after the load */
+        std::string value;
+        bool reported; /* its notification has come before Set is pressed */
+        bool refused;
+    } cases[] = {
+        {"userLabel", "theirs 1", true, true},
+        {"userLabel", "theirs 2", false, true}, /* it comes during Set's own waits */
+        {"administrativeState", "locked", true, false},
+    };
+    for (auto& c : cases) {
+        load(fdn.c_str());
+        ASSERT_TRUE(sync_with_server(kLeeds));
+        std::string location = server_value(fdn.c_str(), "locationName");
+        type("userLabel", "mine");
+        type("locationName", "my row");
+        server_set(fdn.c_str(), c.attribute, c.value);
+        if (c.reported) {
+            ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
+        }
+        std::string message = set_and_answer();
+        if (!c.refused) {
+            EXPECT_EQ("", message) << c.value;
+            EXPECT_EQ("mine", server_value(fdn.c_str(), "userLabel"));
+            EXPECT_EQ(c.value, server_value(fdn.c_str(), c.attribute)) << "theirs kept";
+            continue;
+        }
+        std::string expected = std::string(c.attribute) +
+                               " was changed by another user since it was loaded; its value is "
+                               "now '" + c.value + "'. Nothing was set: press Update to see it.";
+        EXPECT_EQ(expected, message);
+        EXPECT_NE(std::string::npos,
+                  xmstring_resource(oc->oc_message_label, XmNlabelString).find(expected));
+        EXPECT_EQ(c.value, server_value(fdn.c_str(), "userLabel"));
+        EXPECT_EQ(location, server_value(fdn.c_str(), "locationName")) << "all or none";
+        EXPECT_EQ(2u, pending().size());
+        EXPECT_TRUE(sensitive(oc->oc_update_button));
+        oc->update_image_cb(oc->oc_update_button, oc);
+        EXPECT_EQ(c.value, text_of(field("userLabel")));
+        EXPECT_TRUE(pending().empty());
+        type("userLabel", "mine after all");
+        EXPECT_EQ("", set_and_answer()) << c.value;
+        EXPECT_EQ("mine after all", server_value(fdn.c_str(), "userLabel"));
+    }
+}
+
 /* Whether w lies inside the view of the attribute form, left to right. */
 bool in_view(Widget w)
 {

@@ -452,6 +452,52 @@ TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
     EXPECT_EQ(1u, heard.lines.size());
 }
 
+// No lost update: a store expects the values its image read. A change made meanwhile by another
+// client (here another image) refuses it, all of it, naming the attribute and its value now; a
+// tracked image that heard of the change takes it as read only when told (mark_read) or booted.
+TEST_F(KvlServer, StoreRefusesToOverwriteAChangeItHasNotRead)
+{
+    const std::string rack = kLeeds + "/equipmentId=\"rack-2\"";
+    Image mine = at(rack), theirs = at(rack);
+    ASSERT_TRUE(mine.set_prop(TRACKMODE, TRACK));
+    ASSERT_TRUE(mine.boot(10));
+    ASSERT_TRUE(theirs.boot(10));
+    struct {
+        const char* theirs; // their new userLabel
+        bool mark_read;     // mine takes what it heard as read before editing
+        bool stored;
+    } rows[] = {{"theirs 1", false, false}, {"theirs 2", true, true}};
+    for (auto& r : rows) {
+        std::string location = server_value(rack, "locationName");
+        ASSERT_TRUE(put(theirs, "userLabel", r.theirs));
+        ASSERT_TRUE(theirs.store(10));
+        EXPECT_EQ(r.theirs, get(mine, "userLabel")) << "heard";
+        if (r.mark_read) mine.mark_read();
+        ASSERT_TRUE(put(mine, "locationName", "mine: " + std::string(r.theirs)));
+        ASSERT_TRUE(put(mine, "userLabel", "mine"));
+        EXPECT_EQ(r.stored, mine.store(10)) << mine.get_error_string();
+        DataUnit attr, value;
+        EXPECT_EQ(!r.stored, mine.changed_on_server(attr, value));
+        if (r.stored) {
+            EXPECT_EQ("mine", server_value(rack, "userLabel"));
+            continue;
+        }
+        EXPECT_EQ(KVL_ERR_CHANGED, mine.get_error_type());
+        EXPECT_STREQ("x721:userLabel", attr.str());
+        EXPECT_EQ(r.theirs, std::string(value.str()));
+        EXPECT_EQ(r.theirs, server_value(rack, "userLabel"));
+        EXPECT_EQ(location, server_value(rack, "locationName")) << "all or none";
+        EXPECT_EQ("mine", get(mine, "userLabel")) << "the image keeps its changes";
+        mine.reset_error();
+        ASSERT_TRUE(mine.boot(10)); // reads theirs: nothing pending, nothing refused
+        EXPECT_FALSE(mine.changed_on_server(attr, value));
+        EXPECT_EQ(r.theirs, get(mine, "userLabel"));
+    }
+    // After its own store the image has read what it wrote.
+    ASSERT_TRUE(put(mine, "userLabel", "mine again"));
+    EXPECT_TRUE(mine.store(10)) << mine.get_error_string();
+}
+
 TEST_F(KvlServer, TimedOutWaitFailsAndItsLateReplyIsDropped)
 {
     Image img = at(kLeeds);
