@@ -10,6 +10,7 @@
  * dispatches.
  */
 #include "kvl/cut_text.h"
+#include "kvl/jsonrpc/login.h"
 #include "kvl/kvl_private.h"
 #include "kvl/transport.h"
 #include "protocol/errors.h"
@@ -47,6 +48,30 @@ struct JsonRpcTransport : KvlTransport {
 std::string cut_message(std::string text)
 {
     return kvl_cut_text(std::move(text), kvl_max_message);
+}
+
+/* A qx_mis host text taken apart: [qx://][USER@]HOST[:PORT][/]. */
+struct QxHostText {
+    std::string user;    /* the user to log in as, "" for none */
+    std::string address; /* HOST[:PORT], for split_host */
+};
+
+/* Takes host text apart; false when it names an empty user ("@host"). */
+bool parse_qx_host(const std::string& text, QxHostText& out)
+{
+    std::string rest = text;
+    if (rest.compare(0, 5, "qx://") == 0) {
+        rest.erase(0, 5);
+        if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    }
+    size_t at = rest.rfind('@'); /* a host has none; a user name may */
+    if (at != std::string::npos) {
+        out.user = rest.substr(0, at);
+        rest.erase(0, at + 1);
+        if (out.user.empty()) return false;
+    }
+    out.address = rest;
+    return true;
 }
 
 bool split_host(const std::string& arg, std::string& host, std::string& port)
@@ -121,12 +146,13 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
                             const std::string& app, double timeout, Error& err)
 {
     std::string port;
-    /* qx://host[:port][/] names the same as host[:port]. */
-    std::string host_arg = host_text;
-    if (host_arg.compare(0, 5, "qx://") == 0) {
-        host_arg.erase(0, 5);
-        if (!host_arg.empty() && host_arg.back() == '/') host_arg.pop_back();
+    QxHostText parsed;
+    if (!parse_qx_host(host_text, parsed)) {
+        err.set_error(KVL_ERR_ARGUMENT,
+                      ("cannot connect: '" + host_text + "' names no user before its '@'").c_str());
+        return false;
     }
+    const std::string& host_arg = parsed.address;
     std::string& host = plat.host;
     std::string& host_port = plat.host_port;
     std::string& unowned_error = plat.unowned_error;
@@ -168,6 +194,10 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     plat.opened();
+    if (!parsed.user.empty() && !kvl_qx_login(plat, parsed.user, secs, deadline, err)) {
+        plat.close_quietly();
+        return false;
+    }
 
     json params = {{"client", app.empty() ? std::string("kvl") : app}, {"host", host}};
     Error send_err;
@@ -187,6 +217,9 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
         if (r.type == KVL_ERR_TIMEOUT)
             msg = "cannot connect to " + host_port + ": no greeting from the server within " +
                   kvl_format_seconds(secs) + " (is it a qx_mis server?)";
+        else if (r.code == protocol::E_AUTH_REQUIRED)
+            msg = "cannot connect to " + host_port +
+                  ": the server wants a login: name the user in the host (USER@" + host_port + ")";
         else if (r.type == KVL_ERR_DISCONNECTED)
             msg = "cannot connect to " + host_port + ": the server closed the connection" +
                   (unowned_error.empty() ? std::string(" at once") : " (" + unowned_error + ")");

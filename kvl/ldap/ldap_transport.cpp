@@ -164,38 +164,6 @@ std::string ldaprc_binddn()
     return "";
 }
 
-/* The password in the file QX_PASSWORD_FILE names: refused when group or
- * others may read it.  The text never goes anywhere but the bind. */
-bool read_password(const char* path, KvlSecret& password, std::string& why)
-{
-    struct stat st;
-    if (stat(path, &st) < 0) {
-        why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (st.st_mode & (S_IRWXG | S_IRWXO)) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        why = std::string("the password file ") + path + " is refused: others can read it (mode " +
-              mode + "); make it readable by its owner only (chmod 600)";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    /* Room reserved first, so reading leaves no stray copy behind. */
-    std::string text;
-    text.reserve(4096);
-    std::getline(in, text, '\0');
-    size_t n = text.size();
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) n--;
-    password.assign(text.data(), n);
-    explicit_bzero(&text[0], text.size());
-    return true;
-}
-
 /* How many times the password source is asked before the connection fails. */
 const int PASSWORD_TRIES = 3;
 
@@ -1487,7 +1455,7 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
         if (!from_file && !source)
             why = "a bind DN needs its password: QX_PASSWORD_FILE names no password file";
         else if (from_file)
-            read_password(password_file, password, why);
+            kvl_read_password_file(password_file, password, why);
         if (!why.empty()) {
             err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " + why).c_str());
             return false;
@@ -1558,6 +1526,7 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
                       what.c_str(), r.code);
         return false;
     }
+    plat.login_user = bind_dn;
 
     /* The root DSE, then the subschema and the naming contexts' classes. */
     Op dse;
