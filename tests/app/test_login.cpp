@@ -20,28 +20,6 @@ namespace {
 
 const char kLeeds[] = "/systemId=\"leeds-core-1\"";
 
-TEST(Login, RolesOfferTheirCommands)
-{
-    struct {
-        const char* role;
-        bool set, action, create, remove;
-    } cases[] = {
-        {"reader", false, false, false, false},
-        {"operator", true, true, false, false},
-        {"admin", true, true, true, true},
-        {"", true, true, true, true},        /* a directory, or no users */
-        {"auditor", true, true, true, true}, /* unknown here: the server decides */
-    };
-    for (auto& c : cases) {
-        set_connection_role(c.role);
-        EXPECT_EQ(c.set, role_permits(ROLE_SET)) << c.role;
-        EXPECT_EQ(c.action, role_permits(ROLE_ACTION)) << c.role;
-        EXPECT_EQ(c.create, role_permits(ROLE_CREATE)) << c.role;
-        EXPECT_EQ(c.remove, role_permits(ROLE_DELETE)) << c.role;
-    }
-    set_connection_role("");
-}
-
 TEST(Login, ReaderThroughAPasswordFile)
 {
     REQUIRE_GUI();

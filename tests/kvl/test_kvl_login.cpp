@@ -162,25 +162,4 @@ TEST_F(KvlLogin, PasswordSourceIsAskedUpToThreeTimes)
     }
 }
 
-// What a reader may not do is refused by the server with its message, and leaves the object
-// as it was.
-TEST_F(KvlLogin, ReaderIsRefusedSetWithTheServersMessage)
-{
-    password_file("bob-pass");
-    Platform p(DataUnit("QX"), DataUnit(""));
-    ASSERT_TRUE(p.connect(DataUnit(("bob@" + mis->address()).c_str()), DataUnit("test"), 30))
-        << p.get_error_string();
-    Image leeds(DataUnit(kLeeds), DataUnit(), p);
-    std::string before = leeds.get_str(DataUnit("userLabel")).str();
-    ASSERT_TRUE(leeds.set_str(DataUnit("userLabel"), DataUnit("by bob")))
-        << leeds.get_error_string();
-    EXPECT_FALSE(leeds.store(30));
-    EXPECT_EQ(KVL_ERR_ACCESS, leeds.get_error_type());
-    EXPECT_NE(nullptr, std::strstr(leeds.get_error_string(), "user bob (reader) may not set"))
-        << leeds.get_error_string();
-    Image again(DataUnit(kLeeds), DataUnit(), p);
-    EXPECT_EQ(before, again.get_str(DataUnit("userLabel")).str());
-    p.disconnect();
-}
-
 } // namespace
