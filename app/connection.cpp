@@ -8,9 +8,11 @@
 
 #include "core/event_log.h"
 #include "core/globals.h"
+#include "core/role.h"
 #include "ui/config_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
+#include "ui/password_dialog.h"
 
 /* Whether raw events are shown; off while the first tree or a rebuilt tree
  * is loading. */
@@ -54,22 +56,61 @@ static void connection_failed(const char* what, const char* host, const char* re
     if (Widget shell = main_shell()) error_dialog(shell, what, exit_no_save, exit_no_save);
 }
 
+/* The password dialog KVL asks when the host names a user or a bind DN and
+ * QX_PASSWORD_FILE is unset; it lives as long as the program. */
+static void install_password_dialog()
+{
+    static PasswordDialog* dialog = nullptr;
+    Widget shell = main_shell();
+    if (dialog || !shell) return;
+    dialog = new PasswordDialog(shell);
+    kvl_set_password_source(dialog);
+}
+
+std::string connected_text()
+{
+    std::string host = platform.get_host().str();
+    if (host.empty()) host = platform_host ? platform_host : "";
+    std::string user = platform.get_user().str();
+    std::string role = platform.get_role().str();
+    char line[1024];
+    if (!user.empty() && !role.empty())
+        snprintf(line, sizeof line, qx_msg(888, "Connected to %s as %s (%s)"), host.c_str(),
+                 user.c_str(), role.c_str());
+    else if (!user.empty())
+        snprintf(line, sizeof line, qx_msg(889, "Connected to %s as %s"), host.c_str(),
+                 user.c_str());
+    else
+        snprintf(line, sizeof line, qx_msg(877, "Connected to %s"), host.c_str());
+    return line;
+}
+
+/* The commands the user's role may not use go insensitive now; those that
+ * follow the selection or the shown object ask role_permits() themselves. */
+static void apply_role()
+{
+    set_connection_role(platform.get_role().str());
+    if (!main_window) return;
+    if (!role_permits(ROLE_CREATE)) XtSetSensitive(main_window->mw_create_from_button, False);
+    if (!role_permits(ROLE_ACTION)) XtSetSensitive(main_window->mw_action, False);
+    if (!role_permits(ROLE_DELETE)) XtSetSensitive(main_window->mw_delete_button, False);
+}
+
 bool platform_connect()
 {
     Error::error_entry_callback = kvl_error_cb;
     platform = Platform(DataUnit("QX"), DataUnit(""));
+    install_password_dialog();
 
     status_line(qx_msg(3, "Connecting to Platform..."));
     /* The status line keeps this text until the first tree is built. */
     if (platform.connect(DataUnit(platform_host), DataUnit("Tarnwick"), KVL_DEFAULT_TIMEOUT)) {
         take_root_name();
+        apply_role();
         /* Into the log only: the status line keeps its text until the
          * first tree is built, and the log then shows which server the
          * session's entries came from. */
-        std::string host = platform.get_host().str();
-        char line[512];
-        snprintf(line, sizeof line, qx_msg(877, "Connected to %s"), host.empty() ? platform_host : host.c_str());
-        log_text(line, host.c_str());
+        log_text(connected_text().c_str(), platform.get_host().str());
         return true;
     }
 

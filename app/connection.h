@@ -15,13 +15,20 @@
 #define APP_CONNECTION_H
 
 #include <X11/Intrinsic.h>
+#include <string>
 
 class Error;
 
-/* Connects `platform` to platform_host; on failure puts up the error dialog
+/* Connects `platform` to platform_host, asking a password in the password
+ * dialog when the host names a user and QX_PASSWORD_FILE is unset; makes the
+ * commands the user's role may not use insensitive.  On failure puts up the error dialog
  * "Can't connect to MIS!", writes the server's host:port and the library's
  * reason on standard output and the status line, and returns false. */
 bool platform_connect();
+
+/* What the status line says of the connection: the server, and the user
+ * and role it took the connection for when there are (4/877, 888, 889). */
+std::string connected_text();
 
 /* Registers process_event_cb for RAW_EVENT and platform_disconnect for
  * DISCONNECTED on `platform`. */

@@ -122,6 +122,8 @@ void load_first_view()
     ClassInfo::initialize();
     build_tree();
     setup_raw_events(true);
+    /* Who is connected, and in which role, once the tree stands. */
+    if (root && platform.get_user()) status_line(connected_text().c_str());
     /* Edit > Select searches the tree, so it waits for one. */
     if (root && main_window) XtSetSensitive(main_window->mw_select_button, True);
 }

@@ -10,6 +10,7 @@
 
 #include "config/choices.h"
 #include "core/catalog.h"
+#include "core/role.h"
 #include "core/field_text.h"
 #include "core/globals.h"
 #include "meta/meta_api.h"
@@ -77,7 +78,7 @@ void ConfigWin::create_object(DataObject* obj)
         attr_names.take(info.get_attributes());
         create_attr_widgets_cb(attr_names, const_cast<char*>(parent.c_str()),
                                const_cast<char*>(info.class_name.str()));
-        XtSetSensitive(oc_set_button, True);
+        XtSetSensitive(oc_set_button, role_permits(ROLE_CREATE));
     } else {
         XtSetSensitive(oc_set_button, False);
         static_cast<Image&>(global) = Image();
@@ -102,7 +103,7 @@ void ConfigWin::create_object()
     learn_choices(info.get_attributes());  /* waits */
     if (create_mode != 1) return;
     if (info.get_attributes().count() > 0) {
-        XtSetSensitive(oc_set_button, True);
+        XtSetSensitive(oc_set_button, role_permits(ROLE_CREATE));
         static_cast<Image&>(global) = Image(NONE, DataUnit(cls.c_str()), Platform::def_platform);
         ++image_loads;
         attr_names.take(info.get_attributes());

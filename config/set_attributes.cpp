@@ -12,6 +12,7 @@
 
 #include "core/catalog.h"
 #include "core/globals.h"
+#include "core/role.h"
 #include "meta/meta_api.h"
 #include "ui/busy_cursor.h"
 #include "ui/config_win.h"
@@ -72,8 +73,11 @@ void ConfigWin::activate_set_button(Widget field, XtPointer client, XtPointer)
     XtFree(text);
     XtVaSetValues(field, XmNbackground, win->text_foreground, XmNforeground, win->text_background,
                   NULL);
-    /* An object deleted on the server meanwhile takes no more Set. */
-    XtSetSensitive(win->oc_set_button, !win->shown_object_gone);
+    /* An object deleted on the server meanwhile takes no more Set; nor
+     * does a role that may not set or create. */
+    XtSetSensitive(win->oc_set_button,
+                   !win->shown_object_gone &&
+                       role_permits(win->create_mode == 1 ? ROLE_CREATE : ROLE_SET));
 }
 
 void ConfigWin::set_attributes_cb(Widget, XtPointer)

@@ -75,6 +75,11 @@ void fd_help_cb(Widget, XtPointer, XtPointer)
     show_topic(7600);
 }
 
+void pw_help_cb(Widget, XtPointer, XtPointer)
+{
+    show_topic(7500);
+}
+
 /* Motif's help key (F1) runs the helpCallback of the widget with the focus
  * or, when it has none, of the nearest ancestor that has one: set on the
  * outermost manager of each window, it shows that window's topic wherever

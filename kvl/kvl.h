@@ -335,6 +335,12 @@ public:
     /* The root the host text named (a directory URL's base DN, as an FDN);
      * empty when it named none. */
     DataUnit get_default_root() const;
+    /* Who the server took the connection for: the user a qx_mis login named
+     * (USER@HOST), a directory's bind DN; empty when anonymous.  Never waits. */
+    DataUnit get_user() const;
+    /* The role qx_mis gave that user ("reader", "operator", "admin"); empty
+     * for a directory and without a login.  Never waits. */
+    DataUnit get_role() const;
     /* The FDN of a name in the form the server's users write (a DN for a
      * directory; an FDN is taken as it is); empty when it is not a name.
      * Never waits. */
@@ -373,12 +379,14 @@ private:
     size_t len_ = 0;
 };
 
-/* What a password source is told for one try of a bind. */
+/* What a password source is told for one try of a bind or a login. */
 struct KvlPasswordRequest {
-    const char* bind_dn; /* the DN the bind names, as the user gave it */
+    const char* bind_dn; /* the DN the bind names, as the user gave it; for
+                            a qx_mis login, the user's name */
     const char* server;  /* scheme://host:port */
-    const char* refusal; /* the directory's refusal of the previous try
-                            ("Invalid credentials"), "" on the first */
+    const char* refusal; /* the server's refusal of the previous try
+                            ("Invalid credentials", "login failed: ..."),
+                            "" on the first */
     int attempt;         /* 1, 2, 3 */
     int attempts;        /* how many tries there are: 3 */
 };
@@ -386,10 +394,11 @@ struct KvlPasswordRequest {
 /*
  * KvlPasswordSource: the application's way of supplying a password.
  * CONTRACT: Platform::connect to a directory calls ask() when a bind DN is
- * named, QX_PASSWORD_FILE is unset and a source is installed; once per try,
+ * named, and to qx_mis when the host names a user (USER@HOST), while
+ * QX_PASSWORD_FILE is unset and a source is installed; once per try,
  * at most `attempts` times, again after each refusal of the credentials.
  * ask() puts the password into `password` and returns true, or returns false
- * to cancel (the connection then fails naming the bind DN).  ask() may wait
+ * to cancel (the connection then fails naming the bind DN or the user).  ask() may wait
  * (run a nested event loop): the connection waits with it, and the connect's
  * time-out starts again after the answer.  The source never logs, prints or
  * stores the password; KVL wipes `password` after the bind.

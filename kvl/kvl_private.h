@@ -131,6 +131,8 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;
     std::string default_root;  /* FDN the host text names as the root, "" for none */
+    std::string login_user;    /* who the server took the connection for ("" anonymous) */
+    std::string login_role;    /* the role the server gave login_user ("" when it has none) */
     /* The socket's buffers, for a transport that reads and writes the socket
      * itself (JSON-RPC); one whose library does that (LDAP) leaves them empty. */
     std::string inbuf;  /* bytes read, not yet a whole message */
@@ -231,6 +233,11 @@ bool kvl_check_connected(const std::shared_ptr<PlatformImpl>& plat, Error& err);
 
 /* Resolves the special and non-positive time-outs to seconds. */
 double kvl_effective_timeout(double t);
+
+/* The password in the file path names (QX_PASSWORD_FILE), its trailing line
+ * end taken off: refused when group or others may read the file, with why
+ * naming the file and what to do.  The text goes nowhere but `password`. */
+bool kvl_read_password_file(const char* path, KvlSecret& password, std::string& why);
 
 /* The monotonic clock in seconds, and a number of seconds as "2.5 s". */
 double kvl_now_seconds();

@@ -742,6 +742,16 @@ DataUnit Platform::get_default_root() const
     return impl_ ? DataUnit(impl_->default_root.c_str()) : DataUnit();
 }
 
+DataUnit Platform::get_user() const
+{
+    return impl_ ? DataUnit(impl_->login_user.c_str()) : DataUnit();
+}
+
+DataUnit Platform::get_role() const
+{
+    return impl_ ? DataUnit(impl_->login_role.c_str()) : DataUnit();
+}
+
 DataUnit Platform::user_name(const DataUnit& fdn) const
 {
     if (!impl_ || !impl_->transport || !fdn) return fdn;

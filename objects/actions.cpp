@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/globals.h"
+#include "core/role.h"
 #include "meta/meta_api.h"
 #include "tree/tree_api.h"
 #include "ui/action_win.h"
@@ -70,7 +71,7 @@ void MainWin::construct_list(DUArray& actions)
     if (mw_action_pulldown) XtDestroyWidget(mw_action_pulldown);
     mw_action_pulldown = XmCreatePulldownMenu(mw_action, (char*)"mw_action_pulldown", nullptr, 0);
     XtVaSetValues(mw_action, XmNsubMenuId, mw_action_pulldown, NULL);
-    XtSetSensitive(mw_action, True);
+    XtSetSensitive(mw_action, role_permits(ROLE_ACTION));
     for (int i = 0; i < actions.count(); i++) {
         Widget item = XtCreateManagedWidget(actions[i].str(), xmPushButtonWidgetClass,
                                             mw_action_pulldown, nullptr, 0);

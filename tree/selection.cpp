@@ -8,6 +8,7 @@
 
 #include "core/globals.h"
 #include "tree/data_object.h"
+#include "core/role.h"
 #include "tree/selection.h"
 #include "ui/busy_cursor.h"
 #include "ui/main_win.h"
@@ -73,7 +74,7 @@ void MainWin::update_edit_menu()
 {
     bool any = !DataObject::selected_list.is_empty();
     if (mw_deselect_button) XtSetSensitive(mw_deselect_button, any);
-    if (mw_delete_button) XtSetSensitive(mw_delete_button, any);
+    if (mw_delete_button) XtSetSensitive(mw_delete_button, any && role_permits(ROLE_DELETE));
 }
 
 void set_path_and_actions()

@@ -20,6 +20,7 @@ void sw_help_cb(Widget w, XtPointer client, XtPointer call);  /* select window *
 void co_help_cb(Widget w, XtPointer client, XtPointer call);  /* create-object window */
 void ev_help_cb(Widget w, XtPointer client, XtPointer call);  /* event log window */
 void fd_help_cb(Widget w, XtPointer client, XtPointer call);  /* Export and Import file dialogs */
+void pw_help_cb(Widget w, XtPointer client, XtPointer call);  /* password dialog */
 
 /* Makes the help key (F1) show the topic of the window that has the focus.
  * Once, after the windows are made. */

@@ -50,6 +50,7 @@ std::unique_ptr<KvlByteStream> kvl_tls_stream(int fd, const std::string& host, d
 struct KvlQxAddress {
     bool tls = false;
     std::string user;      /* "" when none is given */
+    bool user_given = false; /* the text has USER@, perhaps with USER empty */
     std::string host_port; /* HOST[:PORT] */
 };
 KvlQxAddress kvl_parse_qx_address(const std::string& text);

@@ -12,6 +12,7 @@
  */
 #include "kvl/cut_text.h"
 #include "kvl/jsonrpc/byte_stream.h"
+#include "kvl/jsonrpc/login.h"
 #include "kvl/kvl_private.h"
 #include "kvl/transport.h"
 #include "protocol/errors.h"
@@ -133,9 +134,14 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
                             const std::string& app, double timeout, Error& err)
 {
     std::string port;
-    /* qx://host[:port][/] names the same as host[:port]; qxs:// asks for TLS. */
+    /* [qx://|qxs://][USER@]HOST[:PORT][/]: qxs:// asks for TLS, USER@ for a login. */
     KvlQxAddress address = kvl_parse_qx_address(host_text);
-    std::string host_arg = address.host_port;
+    if (address.user_given && address.user.empty()) {
+        err.set_error(KVL_ERR_ARGUMENT,
+                      ("cannot connect: '" + host_text + "' names no user before its '@'").c_str());
+        return false;
+    }
+    const std::string& host_arg = address.host_port;
     std::string& host = plat.host;
     std::string& host_port = plat.host_port;
     std::string& unowned_error = plat.unowned_error;
@@ -185,6 +191,10 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
         return false;
     }
     plat.opened();
+    if (!address.user.empty() && !kvl_qx_login(plat, address.user, secs, deadline, err)) {
+        plat.close_quietly();
+        return false;
+    }
 
     json params = {{"client", app.empty() ? std::string("kvl") : app}, {"host", host}};
     Error send_err;
@@ -204,6 +214,9 @@ bool JsonRpcTransport::open(PlatformImpl& plat, const std::string& host_text,
         if (r.type == KVL_ERR_TIMEOUT)
             msg = "cannot connect to " + host_port + ": no greeting from the server within " +
                   kvl_format_seconds(secs) + " (is it a qx_mis server?)";
+        else if (r.code == protocol::E_AUTH_REQUIRED)
+            msg = "cannot connect to " + host_port +
+                  ": the server wants a login: name the user in the host (USER@" + host_port + ")";
         else if (r.type == KVL_ERR_DISCONNECTED)
             msg = "cannot connect to " + host_port + ": the server closed the connection" +
                   (unowned_error.empty() ? std::string(" at once") : " (" + unowned_error + ")");

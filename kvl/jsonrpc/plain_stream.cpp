@@ -52,17 +52,16 @@ KvlQxAddress kvl_parse_qx_address(const std::string& text)
     std::string rest = text;
     if (rest.compare(0, 5, "qx://") == 0) {
         rest.erase(0, 5);
+        if (!rest.empty() && rest.back() == '/') rest.pop_back();
     } else if (rest.compare(0, 6, "qxs://") == 0) {
         a.tls = true;
         rest.erase(0, 6);
-    } else {
-        a.host_port = rest;
-        return a;
+        if (!rest.empty() && rest.back() == '/') rest.pop_back();
     }
-    if (!rest.empty() && rest.back() == '/') rest.pop_back();
-    size_t at = rest.rfind('@');
+    size_t at = rest.rfind('@'); /* a host has none; a user name may */
     if (at != std::string::npos) {
         a.user = rest.substr(0, at);
+        a.user_given = true;
         rest.erase(0, at + 1);
     }
     a.host_port = rest;

@@ -164,38 +164,6 @@ std::string ldaprc_binddn()
     return "";
 }
 
-/* The password in the file QX_PASSWORD_FILE names: refused when group or
- * others may read it.  The text never goes anywhere but the bind. */
-bool read_password(const char* path, KvlSecret& password, std::string& why)
-{
-    struct stat st;
-    if (stat(path, &st) < 0) {
-        why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (st.st_mode & (S_IRWXG | S_IRWXO)) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        why = std::string("the password file ") + path + " is refused: others can read it (mode " +
-              mode + "); make it readable by its owner only (chmod 600)";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = std::string("cannot read the password file ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    /* Room reserved first, so reading leaves no stray copy behind. */
-    std::string text;
-    text.reserve(4096);
-    std::getline(in, text, '\0');
-    size_t n = text.size();
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) n--;
-    password.assign(text.data(), n);
-    explicit_bzero(&text[0], text.size());
-    return true;
-}
-
 /* How many times the password source is asked before the connection fails. */
 const int PASSWORD_TRIES = 3;
 
@@ -280,6 +248,17 @@ struct LdapTransport : KvlTransport {
     std::map<std::string, std::set<long>> subs_of_parent; /* FDN -> subscriptions below it */
     std::map<long, std::string> parent_of_sub;
     std::map<long, std::string> filter_of_sub; /* a tracked album's filter; none: "" */
+    /* A tracked derivation is followed from its first page on: what changes
+     * below its parent while the pages come ((FDN, class), class "" when the
+     * entry left) is kept by request id, in order, and applied to the set
+     * once it is whole.  Without it, a change to a page already read would
+     * be lost. */
+    std::map<std::string, std::set<long>> reads_of_parent;
+    std::map<long, std::vector<std::pair<std::string, std::string>>> changes_while_read;
+    /* The sets of tracked derivations answered but not yet taken by their
+     * albums, by subscription: a change that comes before the album has
+     * its set changes the set itself. */
+    std::map<long, std::shared_ptr<AlbumSnapshot>> sets_on_the_way;
     long next_sub = 0;
     /* Membership reports queued but perhaps not yet dispatched, so not yet in
      * their albums: (subscription, FDN) -> in the set.  Forgotten once the
@@ -406,6 +385,45 @@ struct LdapTransport : KvlTransport {
         }
         return false;
     }
+    /* A change below parent while a tracked derivation of it is read. */
+    void note_while_read(const std::string& fdn, const std::string& cls)
+    {
+        auto reads = reads_of_parent.find(parent_fdn(fdn));
+        if (reads == reads_of_parent.end()) return;
+        for (long id : reads->second) changes_while_read[id].emplace_back(fdn, cls);
+    }
+    /* The changes kept for the read id of parent; the read is over. */
+    std::vector<std::pair<std::string, std::string>> end_read(long id, const std::string& parent)
+    {
+        std::vector<std::pair<std::string, std::string>> log;
+        auto c = changes_while_read.find(id);
+        if (c != changes_while_read.end()) {
+            log = std::move(c->second);
+            changes_while_read.erase(c);
+        }
+        auto r = reads_of_parent.find(parent);
+        if (r != reads_of_parent.end() && r->second.erase(id) && r->second.empty())
+            reads_of_parent.erase(r);
+        return log;
+    }
+    /* A change (cls "" when the entry left) for subscription sub, whose
+     * album has no set yet: true when its set on the way took it. */
+    bool change_set_on_the_way(long sub, const std::string& fdn, const std::string& cls)
+    {
+        auto s = sets_on_the_way.find(sub);
+        if (s == sets_on_the_way.end()) return false;
+        if (s->second.use_count() == 1) { /* nobody is left to take it */
+            sets_on_the_way.erase(s);
+            return false;
+        }
+        if (cls.empty())
+            s->second->remove(fdn);
+        else
+            s->second->add(fdn, cls);
+        return true;
+    }
+    void check_filter(PlatformImpl& plat, const std::string& fdn, const std::string& cls,
+                      const std::string& filter, std::vector<long> subs, bool change);
     void follow(long sub, const std::string& parent, const std::string& filter)
     {
         subs_of_parent[parent].insert(sub);
@@ -572,31 +590,50 @@ void LdapTransport::tell(PlatformImpl& plat, const char* event, long sub, const 
  * with the filter, one per filter); one that no longer matches leaves. */
 void LdapTransport::arrive(PlatformImpl& plat, const std::string& fdn, const std::string& cls)
 {
+    note_while_read(fdn, cls);
     auto subs = subs_of_parent.find(parent_fdn(fdn));
     if (subs == subs_of_parent.end()) return;
     std::map<std::string, std::vector<long>> by_filter;
     for (long sub : subs->second) {
-        auto album = plat.album_for_subscription(sub);
-        if (!album) continue;
         auto f = filter_of_sub.find(sub);
-        if (f != filter_of_sub.end())
+        if (f != filter_of_sub.end()) {
             by_filter[f->second].push_back(sub);
+            continue;
+        }
+        auto album = plat.album_for_subscription(sub);
+        if (album) sets_on_the_way.erase(sub);
+        if (!album)
+            change_set_on_the_way(sub, fdn, cls);
         else if (!in_set(plat, sub, *album, fdn))
             tell(plat, "OBJECT_CREATED", sub, fdn, cls);
     }
-    std::string dn, why;
-    if (by_filter.empty() || !kvl_ldap_fdn_to_dn(fdn, dn, why)) return;
-    Checks& c = checks[fdn];
-    c.generation++;
+    bool change = true; /* one change: the checks of its filters count together */
     for (auto& f : by_filter) {
+        check_filter(plat, fdn, cls, f.first, std::move(f.second), change);
+        change = false;
+    }
+}
+
+/* Asks the server whether the entry fdn matches filter (a base search), for
+ * the albums subs, which it then enters or leaves; change: for a new change
+ * of the entry, which makes the checks for earlier ones stale. */
+void LdapTransport::check_filter(PlatformImpl& plat, const std::string& fdn,
+                                 const std::string& cls, const std::string& filter,
+                                 std::vector<long> subs, bool change)
+{
+    std::string dn, why;
+    if (!kvl_ldap_fdn_to_dn(fdn, dn, why)) return;
+    Checks& c = checks[fdn];
+    if (change) c.generation++;
+    {
         Op op;
         op.kind = Op::CHECK;
         op.base = dn;
-        op.filter = f.first;
+        op.filter = filter;
         op.attrs = {"1.1"};
         op.fdn = fdn;
         op.cls = cls;
-        op.subs = std::move(f.second);
+        op.subs = std::move(subs);
         op.generation = c.generation;
         if (start_search(plat, std::move(op), why)) c.in_flight++;
     }
@@ -607,13 +644,18 @@ void LdapTransport::arrive(PlatformImpl& plat, const std::string& fdn, const std
  * the sets that hold it, and a check under way for it no longer counts. */
 void LdapTransport::leave(PlatformImpl& plat, const std::string& fdn)
 {
+    note_while_read(fdn, "");
     auto c = checks.find(fdn);
     if (c != checks.end()) c->second.generation++;
     auto subs = subs_of_parent.find(parent_fdn(fdn));
     if (subs == subs_of_parent.end()) return;
     for (long sub : subs->second) {
         auto album = plat.album_for_subscription(sub);
-        if (album && in_set(plat, sub, *album, fdn)) tell(plat, "OBJECT_DESTROYED", sub, fdn, "");
+        if (album) sets_on_the_way.erase(sub);
+        if (!album)
+            change_set_on_the_way(sub, fdn, "");
+        else if (in_set(plat, sub, *album, fdn))
+            tell(plat, "OBJECT_DESTROYED", sub, fdn, "");
     }
 }
 
@@ -932,6 +974,7 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
             parent_of_sub.erase(p);
         }
         filter_of_sub.erase(sub);
+        sets_on_the_way.erase(sub);
         plat.answer(id, json::object());
         return true;
     }
@@ -1057,6 +1100,7 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
         op.kind = Op::DERIVE;
         op.count = sub;
         op.base = dn;
+        if (sub) reads_of_parent[fdn_of(dn)].insert(id); /* followed from the first page */
         op.scope = LDAP_SCOPE_ONELEVEL;
         op.filter = filter;
         op.attrs = {"structuralObjectClass", "entryUUID"};
@@ -1239,6 +1283,7 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         return;
     }
     if (rc != LDAP_SUCCESS) {
+        if (done.kind == Op::DERIVE && done.count) end_read(done.id, fdn_of(done.base));
         std::string text = result_text(rc, diagnostic);
         if (rc == LDAP_NO_SUCH_OBJECT && done.kind != Op::BIND)
             text += " (" + (done.base.empty() ? std::string("the root DSE") : done.base) + ")";
@@ -1277,6 +1322,17 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         break;
     case Op::DERIVE: {
         done.members->index_all();
+        std::vector<std::pair<std::string, std::string>> changed;
+        if (done.count) changed = end_read(done.id, fdn_of(done.base));
+        /* What changed while the pages came, in order: an entry gone leaves
+         * the set; one made or changed enters it when no filter applies, and
+         * is checked against the filter once the set is followed. */
+        for (const auto& ch : changed) {
+            if (ch.second.empty())
+                done.members->remove(ch.first);
+            else if (done.filter.empty())
+                done.members->add(ch.first, ch.second);
+        }
         done.members->text.shrink_to_fit();
         done.members->list.shrink_to_fit();
         auto it = plat.pending.find(done.id);
@@ -1284,9 +1340,13 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         json result = {{"count", done.members->live}};
         if (done.count) { /* followed from now on: the set is the album's */
             follow(done.count, fdn_of(done.base), done.filter);
+            if (done.filter.empty()) sets_on_the_way[done.count] = done.members;
             result["subscription"] = done.count;
         }
         plat.answer(done.id, result);
+        if (!done.filter.empty())
+            for (const auto& ch : changed)
+                if (!ch.second.empty()) check_filter(plat, ch.first, ch.second, done.filter, {done.count}, true);
         break;
     }
     case Op::SEARCH: {
@@ -1487,7 +1547,7 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
         if (!from_file && !source)
             why = "a bind DN needs its password: QX_PASSWORD_FILE names no password file";
         else if (from_file)
-            read_password(password_file, password, why);
+            kvl_read_password_file(password_file, password, why);
         if (!why.empty()) {
             err.set_error(KVL_ERR_CONNECT, ("cannot connect to " + server + ": " + why).c_str());
             return false;
@@ -1558,6 +1618,7 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
                       what.c_str(), r.code);
         return false;
     }
+    plat.login_user = bind_dn;
 
     /* The root DSE, then the subschema and the naming contexts' classes. */
     Op dse;

@@ -14,7 +14,9 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 using qxtest::SlapdProcess;
@@ -59,7 +61,7 @@ protected:
     {
         ldap = new SlapdProcess;
         ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + SlapdProcess::many_ldif("many", kMany) +
-                                    kLinks,
+                                    SlapdProcess::many_ldif("busy", kMany) + kLinks,
                                 SlapdProcess::bound_access()))
             << ldap->failure();
     }
@@ -542,6 +544,68 @@ TEST_F(LdapServer, NoServerIsAConnectError)
     EXPECT_EQ(KVL_ERR_CONNECT, platform.get_error_type());
     EXPECT_NE(std::string::npos, std::string(platform.get_error_string()).find("Can't contact LDAP server"))
         << platform.get_error_string();
+}
+
+// The names an album holds.
+std::set<std::string> names_in(Album& album)
+{
+    std::set<std::string> names;
+    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
+        names.insert(ai.image().get_objname().str());
+    return names;
+}
+
+// Another client deletes and adds entries of a container while tracked derivations of it are
+// read page by page: once the changes have come, every album holds what the server holds.
+TEST_F(LdapServer, ChangesWhileAPagedReadRunsAreKept)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    const std::string busy = "/dc=example,dc=org/ou=busy";
+    std::string ldif;
+    for (int i = 0; i < 300; i++) {
+        std::string n = std::to_string(i);
+        ldif += "dn: cn=e" + n + ",ou=busy,dc=example,dc=org\nchangetype: delete\n\n";
+        ldif += "dn: cn=n" + n + ",ou=busy,dc=example,dc=org\nchangetype: add\n"
+                "objectClass: device\ncn: n" + n + "\n\n";
+    }
+    std::atomic<bool> written{false}, writing{true};
+    std::thread writer([&] {
+        written = ldap->change("ldapmodify", ldif);
+        writing = false;
+    });
+    std::vector<std::unique_ptr<Album>> albums;
+    for (int i = 0; i < 40 && (writing || albums.empty()); i++) {
+        albums.push_back(std::make_unique<Album>(DataUnit("busy"), platform));
+        Album& a = *albums.back();
+        ASSERT_TRUE(a.set_derivation((busy + "/*").c_str()));
+        a.set_prop(TRACKMODE, TRACK);
+        ASSERT_TRUE(a.derive(30)) << a.get_error_string();
+    }
+    writer.join();
+    ASSERT_TRUE(written);
+    Album now(DataUnit("now"), platform);
+    ASSERT_TRUE(now.set_derivation((busy + "/*").c_str()));
+    ASSERT_TRUE(now.derive(30)) << now.get_error_string();
+    const std::set<std::string> truth = names_in(now);
+    ASSERT_EQ(static_cast<size_t>(kMany), truth.size());
+    auto all_agree = [&] {
+        for (auto& a : albums)
+            if (a->num_images() != kMany || names_in(*a) != truth) return false;
+        return true;
+    };
+    for (int turns = 0; turns < 200 && !all_agree(); turns++) kvl_poll(0.05);
+    for (size_t i = 0; i < albums.size(); i++) {
+        std::set<std::string> held = names_in(*albums[i]);
+        std::vector<std::string> missing, extra;
+        for (const std::string& n : truth)
+            if (!held.count(n)) missing.push_back(n);
+        for (const std::string& n : held)
+            if (!truth.count(n)) extra.push_back(n);
+        EXPECT_TRUE(missing.empty() && extra.empty())
+            << "album " << i << " of " << albums.size() << ": " << missing.size() << " missing ("
+            << (missing.empty() ? "" : missing[0]) << "), " << extra.size() << " gone but held ("
+            << (extra.empty() ? "" : extra[0]) << ")";
+    }
 }
 
 } // namespace

@@ -1,0 +1,206 @@
+/*
+ * The password dialog in process under X: what is typed never reaches the
+ * field, the dialog says which try it is and what the server refused, OK,
+ * Cancel and Escape answer, and a directory's bind takes its password from
+ * it, against a real slapd.
+ */
+#include "tests/ui/gui_fixture.h"
+
+#include <Xm/Text.h>
+#include <X11/keysym.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "slapd_process.h"
+#include "ui/password_dialog.h"
+
+using qxtest::SlapdProcess;
+
+namespace {
+
+std::string field_text(Widget w)
+{
+    char* s = XmTextGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
+/* A key event on w's window, as the toolkit's actions want one. */
+XEvent key_event(Widget w, KeySym sym)
+{
+    XEvent ev = {};
+    ev.xkey.type = KeyPress;
+    ev.xkey.display = display;
+    ev.xkey.window = XtWindow(w);
+    ev.xkey.time = CurrentTime;
+    ev.xkey.keycode = XKeysymToKeycode(display, sym);
+    return ev;
+}
+
+enum Answer { OK, RETURN, CANCEL, ESCAPE };
+
+/* One try as a person makes it: what is typed ('\b' is Backspace) and how
+ * the dialog is answered. */
+struct Try {
+    std::string keys;
+    Answer answer;
+};
+
+/* What the dialog showed when the try was answered. */
+struct Seen {
+    std::string field, refusal, attempt, prompt;
+};
+
+/* Answers the dialog's tries in turn from a timer, typing through the
+ * field's own actions as the keyboard would. */
+struct Typist {
+    PasswordDialog* dialog;
+    std::vector<Try> tries;
+    std::vector<Seen> seen;
+    size_t next = 0;
+    XtIntervalId timer = 0;
+
+    Typist(PasswordDialog* d, std::vector<Try> t) : dialog(d), tries(std::move(t)) { arm(); }
+    ~Typist()
+    {
+        if (timer) XtRemoveTimeOut(timer);
+    }
+    void arm() { timer = XtAppAddTimeOut(app_context, 30, tick, this); }
+    static void tick(XtPointer p, XtIntervalId*)
+    {
+        Typist* t = static_cast<Typist*>(p);
+        t->timer = 0;
+        if (t->next >= t->tries.size()) return;
+        PasswordDialog* d = t->dialog;
+        if (!d->pw_dialog || !XtIsManaged(d->pw_dialog) || !XtIsRealized(d->pw_text)) {
+            t->arm();
+            return;
+        }
+        const Try& now = t->tries[t->next++];
+        XEvent ev = key_event(d->pw_text, XK_a);
+        for (char c : now.keys) {
+            if (c == '\b') {
+                XtCallActionProc(d->pw_text, "delete-previous-character", &ev, nullptr, 0);
+                continue;
+            }
+            char one[2] = {c, 0};
+            String params[] = {one};
+            XtCallActionProc(d->pw_text, "insert-string", &ev, params, 1);
+        }
+        t->seen.push_back({field_text(d->pw_text),
+                           xmstring_resource(d->pw_refusal_label, XmNlabelString),
+                           xmstring_resource(d->pw_attempt_label, XmNlabelString),
+                           xmstring_resource(d->pw_prompt_label, XmNlabelString)});
+        switch (now.answer) {
+        case OK: press(d->pw_ok_button); break;
+        case RETURN: XtCallActionProc(d->pw_text, "activate", &ev, nullptr, 0); break;
+        case CANCEL: press(d->pw_cancel_button); break;
+        case ESCAPE: {
+            XEvent esc = key_event(d->pw_text, XK_Escape);
+            XtDispatchEvent(&esc);
+            break;
+        }
+        }
+        if (t->next < t->tries.size()) t->arm();
+    }
+};
+
+TEST(PasswordDialog, TypedTextStaysOutOfTheFieldAndEachAnswerCounts)
+{
+    REQUIRE_GUI();
+    PasswordDialog dialog(main_window->shell());
+    struct Case {
+        const char* what;
+        Try typed;
+        const char* refusal; /* the request's */
+        int attempt;
+        bool given;
+        const char* password;
+        int stars; /* in the field when answered; -1: as the locale counts characters */
+    } cases[] = {
+        {"typed and OK", {"s3cret pass", OK}, "", 1, true, "s3cret pass", 11},
+        {"corrected with Backspace, Return", {"guesX\bs", RETURN}, "Invalid credentials", 2, true,
+         "guess", 5},
+        {"Cancel", {"typed", CANCEL}, "", 1, false, "", 5},
+        {"Escape", {"typed", ESCAPE}, "", 3, false, "", 5},
+        {"nothing typed", {"", OK}, "", 1, true, "", 0},
+        {"UTF-8", {"p\xc3\xa4ss", OK}, "", 1, true, "p\xc3\xa4ss", -1},
+    };
+    for (const Case& c : cases) {
+        Typist typist(&dialog, {c.typed});
+        KvlPasswordRequest request = {"uid=bob,ou=staff,dc=example,dc=org", "ldap://dir:389",
+                                      c.refusal, c.attempt, 3};
+        KvlSecret password;
+        EXPECT_EQ(c.given, dialog.ask(request, password)) << c.what;
+        ASSERT_EQ(1u, typist.next) << c.what;
+        ASSERT_EQ(1u, typist.seen.size()) << c.what;
+        const Seen& seen = typist.seen[0];
+        EXPECT_EQ(std::string(password.data(), password.size()), c.password) << c.what;
+        /* The field held a star per character and never the text. */
+        EXPECT_EQ(seen.field.find_first_not_of('*'), std::string::npos) << c.what << seen.field;
+        if (c.stars >= 0) {
+            EXPECT_EQ(seen.field.size(), (size_t)c.stars) << c.what;
+        }
+        EXPECT_EQ(field_text(dialog.pw_text), "") << c.what;
+        EXPECT_EQ(0u, dialog.typed_length()) << c.what;
+        EXPECT_FALSE(XtIsManaged(dialog.pw_dialog)) << c.what;
+        EXPECT_EQ(seen.attempt, "Attempt " + std::to_string(c.attempt) + " of 3") << c.what;
+        EXPECT_NE(seen.prompt.find("uid=bob,ou=staff,dc=example,dc=org"), std::string::npos);
+        EXPECT_NE(seen.prompt.find("ldap://dir:389"), std::string::npos);
+        if (*c.refusal) {
+            EXPECT_NE(seen.refusal.find(c.refusal), std::string::npos) << c.what << seen.refusal;
+        } else {
+            EXPECT_EQ(seen.refusal.find_first_not_of(' '), std::string::npos) << seen.refusal;
+        }
+    }
+}
+
+/* A directory's bind as a bound user takes its password from the dialog:
+ * a wrong one comes back with the directory's refusal on the next try. */
+TEST(PasswordDialog, DirectoryBindThroughTheDialog)
+{
+    REQUIRE_GUI();
+    if (!SlapdProcess::available()) GTEST_SKIP() << "no slapd";
+    SlapdProcess ldap;
+    ASSERT_TRUE(ldap.start(SlapdProcess::sample_ldif(), SlapdProcess::bound_access()))
+        << ldap.failure();
+    setenv("HOME", ldap.folder().c_str(), 1);
+    unsetenv("QX_PASSWORD_FILE");
+    const std::string url =
+        ldap.url() + "/????bindname=uid%3Dbob%2Cou%3Dstaff%2Cdc%3Dexample%2Cdc%3Dorg";
+    struct Case {
+        const char* what;
+        std::vector<Try> tries;
+        bool connects;
+    } cases[] = {
+        {"wrong, then right", {{"guess", OK}, {"bob-secret", RETURN}}, true},
+        {"three wrong", {{"a", OK}, {"b", OK}, {"c", OK}}, false},
+        {"cancelled", {{"bob", ESCAPE}}, false},
+    };
+    PasswordDialog dialog(main_window->shell());
+    kvl_set_password_source(&dialog);
+    for (const Case& c : cases) {
+        Typist typist(&dialog, c.tries);
+        Platform p(DataUnit("QX"), DataUnit(""));
+        bool ok = p.connect(DataUnit(url.c_str()), DataUnit("test"), 20);
+        EXPECT_EQ(c.connects, ok) << c.what << ": " << p.get_error_string();
+        ASSERT_EQ(c.tries.size(), typist.next) << c.what;
+        EXPECT_EQ(typist.seen[0].attempt, "Attempt 1 of 3") << c.what;
+        for (size_t i = 1; i < c.tries.size(); i++) {
+            EXPECT_EQ(typist.seen[i].attempt, "Attempt " + std::to_string(i + 1) + " of 3");
+            EXPECT_NE(typist.seen[i].refusal.find("Invalid credentials"), std::string::npos)
+                << c.what << ": " << typist.seen[i].refusal;
+        }
+        if (ok) {
+            EXPECT_STREQ("uid=bob,ou=staff,dc=example,dc=org", p.get_user().str());
+        }
+        EXPECT_EQ(std::string(p.get_error_string()).find("secret"), std::string::npos);
+        p.disconnect();
+    }
+    kvl_set_password_source(nullptr);
+}
+
+} // namespace
