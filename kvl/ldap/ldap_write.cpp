@@ -242,14 +242,12 @@ bool LdapWrites::start_set(PlatformImpl& plat, LDAP* ld, long id, const json& pa
     }
     /* The loaded values: what the caller says it loaded, else the last read. */
     std::map<std::string, std::string> expected;
-    bool known = false;
-    if (params.contains("expected") && params["expected"].is_object()) {
+    bool known = last_read_.count(name) > 0;
+    if (known) expected = last_read_[name];
+    if (params.contains("expect") && params["expect"].is_object()) {
         known = true;
-        for (auto& e : params["expected"].items())
+        for (auto& e : params["expect"].items())
             if (e.value().is_string()) expected[lower(e.key())] = e.value().get<std::string>();
-    } else if (last_read_.count(name)) {
-        known = true;
-        expected = last_read_[name];
     }
     Op op;
     op.kind = Op::MODIFY;

@@ -10,7 +10,7 @@
  * starts the next one from the result of the one before.
  *
  *   set     one modify of the attributes whose values differ from those the
- *           form was loaded with (params "expected", attribute -> text, else
+ *           form was loaded with (params "expect", attribute -> text, over
  *           the values of the entry's last read): a single-valued attribute
  *           is replaced, a multi-valued one loses the values the user took
  *           out and gains those put in, one value per line.  The modify
@@ -85,7 +85,7 @@ public:
     void forget(LDAP* ld, long id);
     void clear() { ops_.clear(); }
     /* The values of an entry's last read (attribute -> text), which a set
-     * without "expected" takes for the loaded ones. */
+     * without "expect" takes for the loaded ones. */
     void remember(const std::string& fdn, const json& attributes);
     /* Actions a class offers ("" none): setPassword when it has
      * userPassword; whoAmI for the root DSE. */
