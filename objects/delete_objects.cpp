@@ -129,6 +129,6 @@ void MainWin::delete_object_cb(Widget w, XtPointer)
     }
     std::string text = refusal.empty() || total > 0 ? deleted_text(total)
                                                     : std::string(qx_msg(304, "0 objects deleted."));
-    if (!refusal.empty()) text += "\n" + refusal;
+    if (!refusal.empty()) text += " " + refusal;
     report(text, objs.size() == 1 ? objs[0].name() : std::string());
 }
