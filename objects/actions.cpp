@@ -6,6 +6,7 @@
 #include <Xm/PushB.h>
 #include <Xm/RowColumn.h>
 #include <Xm/Text.h>
+#include <cstring>
 #include <string>
 
 #include "core/globals.h"
@@ -88,8 +89,16 @@ void MainWin::construct_list(DUArray& actions)
 void ActionWin::execute_action(Widget, XtPointer)
 {
     XtText action(XmTextGetString(aw_action));
-    XtText parameter(XmTextGetString(aw_parameter));
-    if (!action || !parameter) return;
+    if (!action) return;
+    /* A password (setPassword) lives here and in the request only. */
+    std::string parameter = parameter_text();
+    struct Wipe {
+        std::string& s;
+        ~Wipe()
+        {
+            if (!s.empty()) explicit_bzero(&s[0], s.size());
+        }
+    } wipe{parameter};
     DataObject* target = find_album_object(action_target_name.c_str());
     if (action_target_name.empty() || !target) {
         std::string text = action_target_name + " " +
@@ -109,8 +118,9 @@ void ActionWin::execute_action(Widget, XtPointer)
         error_dialog(aw_dialog, bounded_label(image.get_error_string()).c_str());
         return;
     }
-    DataUnit reply = image.call(DataUnit(action.get()), DataUnit(parameter.get()),
+    DataUnit reply = image.call(DataUnit(action.get()), DataUnit(parameter.c_str()),
                                 KVL_DEFAULT_TIMEOUT); /* waits */
+    if (secret) forget_parameter();
     if (reply.is_empty()) {
         error_dialog(aw_dialog, bounded_label(image.get_error_string()).c_str());
         return;

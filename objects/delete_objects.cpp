@@ -26,9 +26,11 @@ std::string deleted_text(int total)
 }
 
 /* Deletes each object of objs in turn and returns how many objects went, the
- * descendants included, or -1 when the server refused one (the run stops
- * there).  Waits. */
-int delete_each(const std::vector<ObjectRef>& objs)
+ * descendants included, counting the objects before the one the server
+ * refused, whose refusal goes into refusal (the run stops there; a
+ * directory's says how much of that subtree went and which entry stopped
+ * it).  Waits. */
+int delete_each(const std::vector<ObjectRef>& objs, std::string& refusal)
 {
     int total = 0;
     for (const ObjectRef& ref : objs) {
@@ -43,7 +45,11 @@ int delete_each(const std::vector<ObjectRef>& objs)
             k = get_num_objs(&counted); /* waits */
         }
         Image image(DataUnit(ref.name().c_str()), DataUnit(), Platform::def_platform);
-        if (!image.destroy(DeriveTimeout)) return -1; /* waits */
+        if (!image.destroy(DeriveTimeout)) { /* waits */
+            refusal = image.get_error_string();
+            if (refusal.empty()) refusal = "refused";
+            return total;
+        }
         /* k is -1 for an object whose derivation never started: it and
          * its descendants add nothing then. */
         total += k + 1;
@@ -116,10 +122,13 @@ void MainWin::delete_object_cb(Widget w, XtPointer)
         return;
 
     int total;
+    std::string refusal;
     {
         BusyCursor busy(shell());
-        total = delete_each(objs); /* waits */
+        total = delete_each(objs, refusal); /* waits */
     }
-    report(total < 0 ? qx_msg(304, "0 objects deleted.") : deleted_text(total),
-           objs.size() == 1 ? objs[0].name() : std::string());
+    std::string text = refusal.empty() || total > 0 ? deleted_text(total)
+                                                    : std::string(qx_msg(304, "0 objects deleted."));
+    if (!refusal.empty()) text += " " + refusal;
+    report(text, objs.size() == 1 ? objs[0].name() : std::string());
 }

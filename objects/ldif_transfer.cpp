@@ -234,6 +234,9 @@ private:
         if (!names_.dn_of(fdn, dn, why_)) return false;
         std::vector<LdifValue> values, classes;
         for (int i = 0; i < attrs.count(); i++) {
+            /* The library's own attributes (a directory's kvl:namingAttribute)
+             * are not the entry's. */
+            if (std::strncmp(attrs[i].str(), "kvl:", 4) == 0) continue;
             std::string name = display_name(attrs[i].str());
             std::string value = image.get_str(attrs[i]).str();
             if (value.empty()) continue;
@@ -363,6 +366,10 @@ private:
                 }
             if (!found) values.emplace_back(naming.first, naming.second);
         }
+        /* A directory's new entry is named by the attribute its class
+         * usually takes unless told: here the DN tells. */
+        if (names_.dns && rdns[0].size() == 1)
+            values.emplace_back("kvl:namingAttribute", rdns[0][0].first);
         for (const auto& v : values) {
             if (strcasecmp(v.first.c_str(), "objectClass") == 0) continue;
             if (!image.set_str(DataUnit(v.first.c_str()), DataUnit(v.second.c_str()))) /* waits */

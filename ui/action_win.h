@@ -9,6 +9,9 @@
 
 #include "ui/xd_widgets.h"
 
+#include <string>
+#include <vector>
+
 class ActionWin : public xd_XmDialog_c {
 public:
     ActionWin() {}
@@ -20,6 +23,19 @@ public:
     virtual void execute_action(Widget w, XtPointer client);
 
     static void execute_action_tramp(Widget w, XtPointer client, XtPointer call);
+
+    /* The parameter as typed.  For an action whose parameter is a password
+     * (setPassword) the field shows one '*' per character and the text is
+     * kept here only; forget_parameter wipes it and empties the field. */
+    std::string parameter_text() const;
+    void forget_parameter();
+    /* The action field changed: the parameter turns secret or plain, and
+     * is emptied when it does. */
+    void action_changed();
+    static void action_changed_cb(Widget w, XtPointer client, XtPointer call);
+    static void mask_cb(Widget w, XtPointer client, XtPointer call);
+    bool secret = false;                    /* the parameter is a password */
+    std::vector<std::string> secret_chars; /* its characters, while secret */
 
     Widget aw_dialog = nullptr; /* message box; managed = shown */
     Widget aw_frame = nullptr;

@@ -26,7 +26,10 @@
  *              become OBJECT_CREATED / OBJECT_DESTROYED for the tracked
  *              albums of the parent (an album with a filter asks the server
  *              whether the entry matches it), ATTR_CHANGED for tracked entries
- * Writing (set, create, delete) and actions are refused: not built yet.
+ *   set, create, delete, and the actions setPassword and whoAmI
+ *              ldap_write.cpp: one modify with an assertion of the loaded
+ *              values, one add, a subtree's entries deepest first, the
+ *              Password Modify and Who am I? extended operations
  * Result codes come back as the LDAP result name and the server's text.
  */
 #include "kvl/transport.h"
@@ -35,6 +38,7 @@
 #include "kvl/ldap/ldap_names.h"
 #include "kvl/ldap/ldap_schema.h"
 #include "kvl/ldap/ldap_tls.h"
+#include "kvl/ldap/ldap_write.h"
 
 #include <ldap.h>
 
@@ -239,6 +243,7 @@ struct LdapTransport : KvlTransport {
     std::string subschema_dn;
     std::vector<std::string> controls; /* supportedControl */
     LdapSchema schema;
+    LdapWrites writes; /* set, create, delete and the actions */
     /* Live changes (content synchronization, RFC 4533): one refreshAndPersist
      * search per naming context, from connect on. */
     bool sync_offered = false;
@@ -301,6 +306,7 @@ struct LdapTransport : KvlTransport {
     void unbind()
     {
         ops.clear();
+        writes.clear();
         if (ld) ldap_unbind_ext(ld, nullptr, nullptr);
         ld = nullptr;
     }
@@ -498,7 +504,10 @@ json LdapTransport::blank(const std::string& cls, std::string& why)
         return json();
     }
     const LdapObjectClass* c = schema.object_class(cls);
-    json attrs = json::array();
+    json attrs = json::array({{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
+                               {"syntax", "1.3.6.1.4.1.1466.115.121.1.38"},
+                               {"access", "read-write"},
+                               {"value", kvl_ldap_usual_naming(must)}}});
     for (auto* group : {&must, &may})
         for (const std::string& a : *group) {
             if (lower(a) == "userpassword") continue;
@@ -516,6 +525,13 @@ std::string LdapTransport::describe_class(const std::string& cls, std::string& w
 {
     std::vector<std::string> must, may;
     const LdapObjectClass* c = schema.object_class(cls);
+    if (cls == "rootDSE") {
+        std::string out = "class rootDSE\nderivedFrom none\nattributes\n";
+        for (const char* a : {"namingContexts", "subschemaSubentry", "supportedControl",
+                              "supportedExtension", "supportedLDAPVersion"})
+            out += std::string("    labels { label \"") + a + "\" access \"read-only\" }\n";
+        return out + "actions\n    label \"whoAmI\"\n";
+    }
     if (!c || !schema.attributes_of(cls, must, may)) {
         why = "no object class '" + cls + "' in the directory's schema";
         return "";
@@ -523,6 +539,8 @@ std::string LdapTransport::describe_class(const std::string& cls, std::string& w
     std::string out = "class " + c->name + "\n";
     out += "derivedFrom " + (c->sup.empty() ? std::string("none") : c->sup[0]) + "\n";
     out += "attributes\n";
+    out += std::string("    labels { label \"") + KVL_LDAP_NAMING_ATTRIBUTE +
+           "\" syntax \"1.3.6.1.4.1.1466.115.121.1.38\" access \"read-write\" }\n";
     for (auto* group : {&must, &may})
         for (const std::string& a : *group) {
             const LdapAttributeType* t = schema.attribute(a);
@@ -531,7 +549,8 @@ std::string LdapTransport::describe_class(const std::string& cls, std::string& w
             out += "    labels { label \"" + a + "\" syntax \"" + syntax + "\" access \"" +
                    (read_only ? "read-only" : "read-write") + "\" }\n";
         }
-    out += "actions\n"; /* directories have no actions */
+    out += "actions\n";
+    for (const std::string& a : writes.actions_of(c->name)) out += "    label \"" + a + "\"\n";
     return out;
 }
 
@@ -980,6 +999,13 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
     }
     if (m == "syntax") {
         std::string attr = str_field(params, "attribute");
+        if (attr == KVL_LDAP_NAMING_ATTRIBUTE || attr == "namingAttribute") {
+            plat.answer(id, json{{"name", "naming attribute"},
+                                 {"description", "the attribute whose value names a new entry (its RDN)"},
+                                 {"rule", "an attribute type of the entry's class"},
+                                 {"expansion", json::array({"the RDN attribute of the entry"})}});
+            return true;
+        }
         const LdapAttributeType* t = schema.attribute(attr);
         if (!t) {
             plat.fail(id, KVL_ERR_NO_ATTRIBUTE, "no attribute type '" + attr + "' in the directory's schema");
@@ -1011,7 +1037,13 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
     }
     if (m == "validate") {
         std::string attr = str_field(params, "attribute");
-        if (!schema.attribute(attr))
+        if (attr == KVL_LDAP_NAMING_ATTRIBUTE && !schema.attribute(str_field(params, "value")))
+            plat.fail(id, KVL_ERR_SYNTAX,
+                      "the naming attribute '" + str_field(params, "value") +
+                          "' is no attribute type of the directory's schema");
+        else if (attr == KVL_LDAP_NAMING_ATTRIBUTE)
+            plat.answer(id, json{{"value", str_field(params, "value")}});
+        else if (!schema.attribute(attr))
             plat.fail(id, KVL_ERR_NO_ATTRIBUTE, "no attribute type '" + attr + "' in the directory's schema");
         else
             plat.answer(id, json{{"value", str_field(params, "value")}});
@@ -1037,17 +1069,13 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
         }
         return true;
     }
-    if (m == "set" || m == "create" || m == "delete") {
-        plat.fail(id, KVL_ERR_ACCESS,
-                  "changing a directory's entries (" + m + ") is not supported yet");
-        return true;
-    }
     return false;
 }
 
 bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const json& params)
 {
     if (!ld) return false;
+    if (writes.send(plat, ld, id, method, params)) return true;
     if (answer_local(plat, id, method, params)) return true;
     std::string m = method;
     std::string why;
@@ -1165,6 +1193,17 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
         op.result = json{{"name", op.root ? "/" : fdn_of(text)},
                          {"class", cls},
                          {"attributes", attributes_of(entry, op.root)}};
+        if (!op.root) {
+            if (std::find(op.attrs.begin(), op.attrs.end(), "*") != op.attrs.end())
+                writes.remember(op.result["name"].get<std::string>(),
+                                op.result["attributes"]);
+            /* The RDN attribute, which a new entry made from this one takes. */
+            op.result["attributes"].insert(op.result["attributes"].begin(),
+                                           json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
+                                                {"syntax", "1.3.6.1.4.1.1466.115.121.1.38"},
+                                                {"access", "read-only"},
+                                                {"value", text.substr(0, text.find('='))}});
+        }
         if (!op.want_class.empty() && !op.root && !schema.is_a(cls, op.want_class)) {
             ValuesGuard oc;
             oc.v = ldap_get_values_len(ld, entry, "objectClass");
@@ -1366,6 +1405,7 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
 void LdapTransport::take(PlatformImpl& plat, LDAPMessage* msg)
 {
     int msgid = ldap_msgid(msg);
+    if (writes.take(plat, ld, msg)) return;
     auto it = ops.find(msgid);
     if (it == ops.end()) return; /* an operation nobody waits for any more */
     switch (ldap_msgtype(msg)) {
@@ -1399,6 +1439,7 @@ void LdapTransport::read_input(PlatformImpl& plat)
 
 void LdapTransport::forget(PlatformImpl& plat, long id)
 {
+    writes.forget(ld, id);
     for (auto it = ops.begin(); it != ops.end(); ++it)
         if (it->second.id == id) {
             if (ld) ldap_abandon_ext(ld, it->first, nullptr, nullptr);
@@ -1684,11 +1725,26 @@ bool LdapTransport::open(PlatformImpl& plat, const std::string& host, const std:
     sync_offered = std::find(controls.begin(), controls.end(), LDAP_CONTROL_SYNC) != controls.end();
     manage_dsa_it =
         std::find(controls.begin(), controls.end(), LDAP_CONTROL_MANAGEDSAIT) != controls.end();
+    writes.schema = &schema;
+    writes.manage_dsa_it = manage_dsa_it;
+    writes.tree_delete =
+        std::find(controls.begin(), controls.end(), KVL_LDAP_TREE_DELETE) != controls.end();
+    writes.fdn_of = [this](const std::string& dn) { return fdn_of(dn); };
     if (sync_offered) start_sync(plat);
     return true;
 }
 
 } // namespace
+
+int kvl_ldap_error_type(int rc)
+{
+    return error_type(rc);
+}
+
+std::string kvl_ldap_result_text(int rc, const char* diagnostic)
+{
+    return result_text(rc, diagnostic);
+}
 
 std::unique_ptr<KvlTransport> kvl_ldap_transport()
 {

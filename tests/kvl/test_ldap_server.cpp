@@ -252,12 +252,12 @@ TEST_F(LdapServer, ClassesAndSyntaxesFromTheSubschema)
     Image repository(DataUnit(mdr.c_str()), DataUnit(), platform);
     std::string text = repository.call("getObjectClass", "inetOrgPerson", 10).str();
     ASSERT_FALSE(text.empty()) << repository.get_error_string();
-    // MUST and MAY over the chain (top, person, organizationalPerson), no actions.
+    // MUST and MAY over the chain (top, person, organizationalPerson); setPassword.
     for (const char* attr : {"objectClass", "sn", "cn", "telephoneNumber", "title", "mail", "uid"})
         EXPECT_NE(std::string::npos, text.find(std::string("label \"") + attr + "\""))
             << attr << " in\n" << text;
     EXPECT_LT(text.find("label \"sn\""), text.find("label \"telephoneNumber\""));
-    EXPECT_EQ(text.size() - 8, text.find("actions\n"));
+    EXPECT_EQ(text.size() - 32, text.find("actions\n    label \"setPassword\"\n"));
     EXPECT_TRUE(repository.call("getObjectClass", "noSuchClass", 10).is_empty());
     EXPECT_EQ(KVL_ERR_NO_CLASS, repository.get_error_type());
 
@@ -267,9 +267,11 @@ TEST_F(LdapServer, ClassesAndSyntaxesFromTheSubschema)
     Image blank(NONE, DataUnit("device"), platform);
     ASSERT_TRUE(blank.boot(10)) << blank.get_error_string();
     DUArray attrs = blank.get_attr_names(0);
-    ASSERT_GE(attrs.count(), 3);
-    EXPECT_STREQ("objectClass", attrs[0].str());
-    EXPECT_STREQ("cn", attrs[1].str());
+    ASSERT_GE(attrs.count(), 4);
+    EXPECT_STREQ("kvl:namingAttribute", attrs[0].str()); // the new entry's RDN attribute
+    EXPECT_STREQ("cn", blank.get_str(attrs[0]).str());
+    EXPECT_STREQ("objectClass", attrs[1].str());
+    EXPECT_STREQ("cn", attrs[2].str());
 }
 
 TEST_F(LdapServer, AnonymousAndBoundAccess)

@@ -89,8 +89,9 @@ TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
          {kYork}},
         {{a, b}, true, several, "2 objects deleted.", {a, b}, {}},
         {{}, true, several, "0 objects deleted.", {}, {kYork}},
-        /* The first failure stops the run: the third is not tried. */
-        {{f1, f2, f3}, true, several, "0 objects deleted.", {f1}, {f3}},
+        /* The first failure stops the run: the third is not tried, and the
+         * report says what went and why the run stopped. */
+        {{f1, f2, f3}, true, several, "1 object deleted. no such object " + f2, {f1}, {f3}},
         /* A long name still fits the question. */
         {{longest}, false, one(longest), "", {}, {}},
         /* Its derivation started elsewhere and has not returned: its count

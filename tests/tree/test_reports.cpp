@@ -372,7 +372,7 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
          [&](const Racks& r) {
              qxtest::select_only({find(r[0]), find(r[1])});
              delete_cb();
-             EXPECT_EQ("0 objects deleted.", status_text());
+             EXPECT_EQ("1 object deleted. no such object " + r[1], status_text());
              EXPECT_FALSE(exists(r[0]));
          }},
         {"Delete, the question", IN_DIALOG, REBUILT, 2, 0, "Are you sure",

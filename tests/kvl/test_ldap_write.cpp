@@ -1,0 +1,278 @@
+// Writing to a real slapd through KVL's Image, as the editor does: Set touching only what
+// changed, multi-valued edits, the refusal of a lost update, the server's refusals, create from
+// a class and from a template, subtree deletes with a refusal part way, and the actions
+// setPassword and whoAmI. Bound as a user with write access; polling waits.
+#include <gtest/gtest.h>
+
+#include "kvl/kvl.h"
+#include "slapd_process.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+
+using qxtest::SlapdProcess;
+
+namespace {
+
+const char* kWriter = "uid%3Dwriter%2Cou%3Dstaff%2Cdc%3Dexample%2Cdc%3Dorg";
+const char* kBob = "uid%3Dbob%2Cou%3Dstaff%2Cdc%3Dexample%2Cdc%3Dorg";
+
+const char* kEntries = R"(dn: uid=writer,ou=staff,dc=example,dc=org
+objectClass: inetOrgPerson
+uid: writer
+cn: Writer
+sn: Writer
+userPassword: writer-secret
+
+dn: cn=h1,ou=hosts,dc=example,dc=org
+objectClass: device
+cn: h1
+serialNumber: S-1
+l: Leeds
+description: one
+description: two
+description: three
+
+dn: ou=tree,dc=example,dc=org
+objectClass: organizationalUnit
+ou: tree
+
+dn: ou=sub,ou=tree,dc=example,dc=org
+objectClass: organizationalUnit
+ou: sub
+
+dn: cn=a,ou=sub,ou=tree,dc=example,dc=org
+objectClass: device
+cn: a
+
+dn: cn=b,ou=tree,dc=example,dc=org
+objectClass: device
+cn: b
+
+dn: cn=keep,ou=tree,dc=example,dc=org
+objectClass: device
+cn: keep
+description: locked
+
+dn: ou=gone,dc=example,dc=org
+objectClass: organizationalUnit
+ou: gone
+
+dn: cn=x,ou=gone,dc=example,dc=org
+objectClass: device
+cn: x
+
+)";
+
+// The writer may change everything but cn=keep, which bound users may only read.
+const char* kAccess =
+    "access to attrs=userPassword by self write "
+    "by dn.exact=\"uid=writer,ou=staff,dc=example,dc=org\" write by anonymous auth by * none\n"
+    "access to dn.exact=\"cn=keep,ou=tree,dc=example,dc=org\" by * read\n"
+    "access to * by dn.exact=\"uid=writer,ou=staff,dc=example,dc=org\" write by * read\n";
+
+const char* kH1 = "/dc=example,dc=org/ou=hosts/cn=h1";
+
+class LdapWrite : public ::testing::Test {
+protected:
+    static SlapdProcess* ldap;
+
+    static void SetUpTestSuite()
+    {
+        ldap = new SlapdProcess;
+        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + kEntries, kAccess)) << ldap->failure();
+    }
+    static void TearDownTestSuite()
+    {
+        delete ldap;
+        ldap = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, ldap);
+        setenv("HOME", ldap->folder().c_str(), 1);
+        ASSERT_TRUE(connect(platform, kWriter, "writer-secret")) << platform.get_error_string();
+    }
+    void TearDown() override { platform.disconnect(); }
+
+    bool connect(Platform& p, const char* dn, const std::string& password)
+    {
+        std::string path = ldap->folder() + "/test.pw";
+        unlink(path.c_str());
+        std::ofstream(path) << password << "\n";
+        chmod(path.c_str(), 0600);
+        setenv("QX_PASSWORD_FILE", path.c_str(), 1);
+        return p.connect((ldap->url() + "/????bindname=" + dn).c_str(), "test", 10);
+    }
+
+    // The value of attr as the directory holds it now.
+    std::string now(const std::string& fdn, const char* attr)
+    {
+        Image fresh(DataUnit(fdn.c_str()), DataUnit(), platform);
+        if (!fresh.boot(10)) return "(" + std::string(fresh.get_error_string()) + ")";
+        return fresh.get_str(attr).str();
+    }
+    bool exists(const std::string& fdn)
+    {
+        Image fresh(DataUnit(fdn.c_str()), DataUnit(), platform);
+        return fresh.boot(10);
+    }
+    // Another client's change, as LDIF changes.
+    void other_client(const std::string& changes)
+    {
+        ASSERT_TRUE(ldap->change("ldapmodify", changes));
+    }
+
+    Platform platform{DataUnit("QX"), DataUnit("")};
+};
+
+SlapdProcess* LdapWrite::ldap = nullptr;
+
+// Each case: what another client changes after the form was loaded, the user's edits, whether
+// the Set goes through, and the values afterwards (or the words of the refusal).
+TEST_F(LdapWrite, SetChangesExactlyWhatTheUserChanged)
+{
+    const std::string mod = std::string("dn: cn=h1,ou=hosts,dc=example,dc=org\nchangetype: modify\n");
+    struct Case {
+        const char* what;
+        std::string other; // another client's change after the load, "" none
+        std::vector<std::pair<const char*, const char*>> edits;
+        bool ok;
+        std::vector<std::pair<const char*, const char*>> after; // attribute, value or refusal words
+    } cases[] = {
+        {"another attribute changed meanwhile survives", mod + "replace: l\nl: York\n-\n",
+         {{"serialNumber", "S-2"}}, true, {{"serialNumber", "S-2"}, {"l", "York"}}},
+        {"one value of several replaced, another added meanwhile kept",
+         mod + "add: description\ndescription: four\n-\n",
+         {{"description", "one\nTWO\nthree"}}, true,
+         {{"description", "one\nthree\nfour\nTWO"}}},
+        {"a value taken out, an attribute emptied",
+         "", {{"description", "one\nfour"}, {"l", ""}}, true,
+         {{"description", "one\nfour"}, {"l", ""}}},
+        {"edited back to the loaded text: nothing sent", "", {{"serialNumber", "S-2"}}, true,
+         {{"serialNumber", "S-2"}}},
+        {"the changed attribute changed meanwhile: refused, naming it and its value",
+         mod + "replace: serialNumber\nserialNumber: X-9\n-\n", {{"serialNumber", "S-3"}}, false,
+         {{"serialNumber", "Assertion Failed: serialNumber"}, {"serialNumber", "'X-9'"}}},
+        {"the naming attribute emptied: the server's refusal", "", {{"cn", ""}}, false,
+         {{"cn", "Naming violation: naming attribute 'cn'"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Image form(DataUnit(kH1), DataUnit(), platform);
+        ASSERT_TRUE(form.boot(10)) << form.get_error_string();
+        if (!c.other.empty()) other_client(c.other);
+        for (auto& e : c.edits) ASSERT_TRUE(form.set_str(e.first, e.second)) << form.get_error_string();
+        bool ok = form.store(10);
+        ASSERT_EQ(c.ok, ok) << form.get_error_string();
+        for (auto& a : c.after) {
+            if (ok)
+                EXPECT_EQ(a.second, now(kH1, a.first)) << a.first;
+            else
+                EXPECT_NE(std::string::npos, std::string(form.get_error_string()).find(a.second))
+                    << form.get_error_string();
+        }
+    }
+    EXPECT_EQ("X-9", now(kH1, "serialNumber")); // the other client's, not overwritten
+    // Where the bound user may not write, the server's words.
+    Image keep(DataUnit("/dc=example,dc=org/ou=tree/cn=keep"), DataUnit(), platform);
+    ASSERT_TRUE(keep.boot(10));
+    ASSERT_TRUE(keep.set_str("description", "mine"));
+    EXPECT_FALSE(keep.store(10));
+    EXPECT_EQ(0u, std::string(keep.get_error_string()).find("Insufficient access"))
+        << keep.get_error_string();
+}
+
+TEST_F(LdapWrite, CreatesFromAClassAndFromATemplate)
+{
+    struct Case {
+        const char* what;
+        const char* cls;
+        const char* template_fdn; // nullptr: a typed class
+        std::vector<std::pair<const char*, const char*>> values;
+        const char* name;    // the new entry's FDN, nullptr when refused
+        const char* refusal; // words of the refusal
+    } cases[] = {
+        {"typed class, its usual naming attribute", "device", nullptr, {{"cn", "h9"}, {"l", "Hull"}},
+         "/dc=example,dc=org/ou=hosts/cn=h9", ""},
+        {"typed class, naming attribute changed", "inetOrgPerson", nullptr,
+         {{"namingAttribute", "uid"}, {"uid", "cy"}, {"cn", "Cy Young"}, {"sn", "Young"}},
+         "/dc=example,dc=org/ou=hosts/uid=cy", ""},
+        {"a MUST attribute missing", "inetOrgPerson", nullptr, {{"cn", "No Surname"}}, nullptr,
+         "needs a value of sn (MUST)"},
+        {"from a template: its naming attribute and values", "inetOrgPerson",
+         "/dc=example,dc=org/ou=people/uid=ann", {{"uid", "ann2"}},
+         "/dc=example,dc=org/ou=hosts/uid=ann2", ""},
+        {"a name taken", "device", nullptr, {{"cn", "h1"}}, nullptr, "Already exists"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Image created(NONE, DataUnit(c.cls), platform);
+        ASSERT_TRUE(created.boot(10)) << created.get_error_string();
+        if (c.template_fdn) {
+            Image reference(DataUnit(c.template_fdn), DataUnit(), platform);
+            ASSERT_TRUE(reference.boot(10));
+            ASSERT_TRUE(created.set_from_ref(reference)) << created.get_error_string();
+        }
+        for (auto& v : c.values) ASSERT_TRUE(created.set_str(v.first, v.second)) << v.first;
+        Image made;
+        bool ok = created.create_within(DataUnit("/dc=example,dc=org/ou=hosts"), made, 10);
+        ASSERT_EQ(c.name != nullptr, ok) << created.get_error_string();
+        if (!ok) {
+            EXPECT_NE(std::string::npos, std::string(created.get_error_string()).find(c.refusal))
+                << created.get_error_string();
+            continue;
+        }
+        EXPECT_STREQ(c.name, made.get_objname().str());
+        EXPECT_STREQ(c.cls, now(c.name, "objectClass").substr(0, strlen(c.cls)).c_str());
+    }
+    EXPECT_FALSE(exists("/dc=example,dc=org/ou=hosts/cn=No Surname"));
+    EXPECT_EQ("Archer", now("/dc=example,dc=org/ou=hosts/uid=ann2", "sn")); // the template's
+}
+
+TEST_F(LdapWrite, DeletesSubtreesAndStopsAtARefusal)
+{
+    Image gone(DataUnit("/dc=example,dc=org/ou=gone"), DataUnit(), platform);
+    EXPECT_TRUE(gone.destroy(10)) << gone.get_error_string();
+    EXPECT_FALSE(exists("/dc=example,dc=org/ou=gone"));
+
+    // Deepest first: cn=a goes, cn=keep stops the run, nothing after it is touched.
+    Image tree(DataUnit("/dc=example,dc=org/ou=tree"), DataUnit(), platform);
+    EXPECT_FALSE(tree.destroy(10));
+    std::string why = tree.get_error_string();
+    EXPECT_NE(std::string::npos, why.find("1 of 5 entries deleted")) << why;
+    EXPECT_NE(std::string::npos, why.find("cn=keep,ou=tree,dc=example,dc=org was refused: Insufficient access"))
+        << why;
+    EXPECT_FALSE(exists("/dc=example,dc=org/ou=tree/ou=sub/cn=a"));
+    for (const char* left : {"/dc=example,dc=org/ou=tree/ou=sub", "/dc=example,dc=org/ou=tree/cn=b",
+                             "/dc=example,dc=org/ou=tree/cn=keep", "/dc=example,dc=org/ou=tree"})
+        EXPECT_TRUE(exists(left)) << left;
+}
+
+TEST_F(LdapWrite, ActionsSetAPasswordAndSayWhoIsBound)
+{
+    Image mdr(DataUnit(platform.get_mdr_name()), DataUnit(), platform);
+    std::string person = mdr.call("getObjectClass", "inetOrgPerson", 10).str();
+    EXPECT_NE(std::string::npos, person.find("actions\n    label \"setPassword\"")) << person;
+    EXPECT_NE(std::string::npos, std::string(mdr.call("getObjectClass", "rootDSE", 10).str()).find("\"whoAmI\""));
+    EXPECT_EQ(std::string::npos, std::string(mdr.call("getObjectClass", "device", 10).str()).find("setPassword"));
+
+    Image root(DataUnit("/"), DataUnit(), platform);
+    EXPECT_STREQ("dn:uid=writer,ou=staff,dc=example,dc=org", root.call("whoAmI", "", 10).str());
+
+    Image bob(DataUnit("/dc=example,dc=org/ou=staff/uid=bob"), DataUnit(), platform);
+    EXPECT_TRUE(bob.call("setPassword", "", 10).is_empty());
+    EXPECT_FALSE(bob.call("setPassword", "new-bob-pw", 10).is_empty()) << bob.get_error_string();
+
+    Platform as_bob{DataUnit("QX"), DataUnit("")};
+    ASSERT_TRUE(connect(as_bob, kBob, "new-bob-pw")) << as_bob.get_error_string();
+    Image bob_root(DataUnit("/"), DataUnit(), as_bob);
+    EXPECT_STREQ("dn:uid=bob,ou=staff,dc=example,dc=org", bob_root.call("whoAmI", "", 10).str());
+    as_bob.disconnect();
+    Platform old{DataUnit("QX"), DataUnit("")};
+    EXPECT_FALSE(connect(old, kBob, "bob-secret"));
+}
+
+} // namespace
