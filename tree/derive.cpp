@@ -265,6 +265,21 @@ static void show_waiting(PageShow& ps, DataObject* obj)
     node_batch_end();
 }
 
+/* An Escape already in the display's queue: pages read in one gulp are shown
+ * one after another without the event loop running between them, so the key
+ * is taken from the queue here rather than left for the next dispatch. */
+static Bool is_escape(Display*, XEvent* event, XPointer)
+{
+    return event->type == KeyPress && XLookupKeysym(&event->xkey, 0) == XK_Escape;
+}
+
+static bool escape_waiting()
+{
+    if (!main_window || !main_window->mw_form) return false;
+    XEvent event;
+    return XCheckIfEvent(XtDisplay(main_window->mw_form), &event, is_escape, nullptr);
+}
+
 /* The page callback: makes a DataObject for each new child, and shows them
  * with the progress in the status line on the first page and then a few
  * times a second.  Runs during derive()'s wait: the tree may have been
@@ -287,6 +302,7 @@ static bool show_page_cb(void* client, const AlbumPage& page)
     }
     ps.received = page.received;
     ps.of = page.of;
+    if (!stop_asked && !page.done && escape_waiting()) stop_asked = true;
     auto now = std::chrono::steady_clock::now();
     bool first = ps.pages++ == 0;
     if (first || now >= ps.next_show || page.done || stop_asked) {

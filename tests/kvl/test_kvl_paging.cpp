@@ -5,6 +5,7 @@
 #include "kvl/album_pages.h"
 #include "kvl/kvl.h"
 #include "mis_process.h"
+#include "scripted_server.h"
 
 #include <fstream>
 #include <functional>
@@ -247,21 +248,39 @@ TEST(KvlPagingLimits, OneReplyWhenItFitsTheNamedErrorWhenNot)
     EXPECT_TRUE(a.derive(60)) << a.get_error_string();
     EXPECT_EQ(10000, a.num_images());
 
-    // The server lost part way: derive() fails with the loss, and the album keeps its set.
-    // Small pages: the server is still making them when the first one is seen.
-    setenv("QX_KVL_PAGE_SIZE", "10", 1);
-    Album lost(DataUnit("lost.nick"), p);
-    lost.set_derivation(DataUnit((log_of(10000) + "/*").c_str()));
+    // The server lost part way: a server that sends the first page and goes, so that the
+    // loss surely comes before the last page. derive() fails with the loss.
+    ScriptedServer gone([](ScriptedServer::Peer& peer) {
+        std::string line;
+        while (!(line = peer.read_line()).empty() && line.find("\"derive\"") == std::string::npos) {
+        }
+        const std::string base = log_of(9);
+        json page = {{"jsonrpc", "2.0"},
+                     {"id", ScriptedServer::Peer::id_of(line)},
+                     {"result",
+                      {{"base", base},
+                       {"count", 1},
+                       {"objects", json::array({{{"name", base + "/logRecordId=1"}, {"class", "alarmRecord"}}})},
+                       {"done", false},
+                       {"of", 9},
+                       {"page", 1},
+                       {"sent", 1}}}};
+        peer.write(page.dump() + "\n");
+        shutdown(peer.fd, SHUT_RDWR);
+    });
+    Platform q;
+    ASSERT_TRUE(q.connect(DataUnit(gone.address().c_str()), DataUnit("paging"), 10))
+        << q.get_error_string();
+    Album lost(DataUnit("lost.nick"), q);
+    lost.set_derivation(DataUnit((log_of(9) + "/*").c_str()));
     Seen seen;
-    seen.after = [&](int page) {
-        if (page == 1) small.kill_now();
-    };
     set_page_callback(lost, seen_cb, &seen);
     EXPECT_FALSE(lost.derive(30));
     EXPECT_NE(std::string::npos, std::string(lost.get_error_string()).find("lost"))
         << lost.get_error_string();
+    EXPECT_LE(seen.pages, 1); /* the page, when it was taken before the loss */
     EXPECT_EQ(0, lost.num_images());
-    EXPECT_FALSE(p.is_connected());
+    EXPECT_FALSE(q.is_connected());
     setenv("QX_KVL_PAGE_SIZE", "100", 1);
 }
 

@@ -120,13 +120,17 @@ protected:
 
 TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
 {
-    Album album(DataUnit("leeds.XXNICKYY.0"), Platform::def_platform);
+    // A tracked album of one container hears of a creation while another container is being
+    // derived. (A creation in the container being derived joins the set it is filling.)
+    Album album(DataUnit("york.XXNICKYY.0"), Platform::def_platform);
     flags.album = &album;
     album.set_prop(TRACKMODE, TRACK);
     album.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &flags));
-    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
+    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"york-agg-1\"/*")));
     ASSERT_TRUE(album.derive(10)) << album.get_error_string();
     int before = album.num_images();
+    Album leeds(DataUnit("leeds.XXNICKYY.0"), Platform::def_platform);
+    ASSERT_TRUE(leeds.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
 
     // The server sleeps; a create goes out ahead of the derivation on the same
     // connection, so its OBJECT_CREATED comes before the derivation's reply.
@@ -135,10 +139,11 @@ TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
     json values = {{"equipmentId", "rack-xt"}};
     ASSERT_NE(0, Platform::def_platform.impl_->send(
                      "create",
-                     json{{"parent", kLeeds}, {"class", "equipmentRack"}, {"values", values}},
+                     json{{"parent", "/systemId=\"york-agg-1\""}, {"class", "equipmentRack"},
+                          {"values", values}},
                      nullptr, false));
     XtAppAddTimeOut(app, 150, resume_timer_cb, &flags);
-    ASSERT_TRUE(album.derive(10)) << album.get_error_string();
+    ASSERT_TRUE(leeds.derive(10)) << leeds.get_error_string();
 
     EXPECT_TRUE(flags.timer_ran);
     EXPECT_EQ(1, flags.created);
