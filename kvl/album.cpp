@@ -429,9 +429,11 @@ static bool show_page(AlbumImpl& album, const AlbumSnapshot& set, KvlPage& page)
     p.first.snap_ = page.members;
     p.first.index_ = -1;
     p.first.next_image();
-    p.received = static_cast<long>(set.live);
     p.of = long_field(page.rest, "of");
     p.done = !(page.rest.contains("done") && page.rest["done"] == false);
+    /* Pages read in one go are shown one by one: each with the count it
+     * brought the set to, the last with the set as it is now. */
+    p.received = p.done ? static_cast<long>(set.live) : std::min(page.received, static_cast<long>(set.live));
     return album.page_proc(album.page_data, p);
 }
 

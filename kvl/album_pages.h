@@ -5,7 +5,8 @@
  * Album::derive() waits until the set is whole, as it always has; the set
  * comes in pages all the same (qx_mis: 1,000 members a page, or
  * QX_KVL_PAGE_SIZE, 1 to 10,000; each page is sent once the client has read
- * the last ones; a directory: its paged results, handed on as one page), and
+ * the last ones; a directory: each of its paged results, 500 entries, as
+ * the server sends it, and no "of" unless the server estimates one), and
  * the time-out runs from the last page, so a large set that keeps coming
  * never times out.  While it waits, a tracked album's OBJECT_CREATED and
  * OBJECT_DESTROYED of objects made or deleted meanwhile reach it, neither

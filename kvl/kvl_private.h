@@ -67,6 +67,7 @@ int kvl_error_type_for_code(int code);
 struct KvlPage {
     json rest;
     std::shared_ptr<AlbumSnapshot> members;
+    long received = 0; /* the set's size once this page was in */
 };
 
 /* One answer to a request. */

@@ -307,7 +307,8 @@ void PlatformImpl::page(long id, json rest, std::shared_ptr<AlbumSnapshot> got)
         r.ok = true;
         r.result = rest;
     }
-    r.pages.push_back({std::move(rest), std::move(got)});
+    long received = static_cast<long>(set.live);
+    r.pages.push_back({std::move(rest), std::move(got), received});
 }
 
 void PlatformImpl::fail(long id, int error_type, const std::string& message, int code,

@@ -225,7 +225,9 @@ struct Op {
     long count = 0;
     json result = json::object();
     std::vector<std::pair<std::string, std::string>> found; /* search: (FDN, class) */
-    std::shared_ptr<AlbumSnapshot> members;
+    std::shared_ptr<AlbumSnapshot> members; /* a derivation's: those read since the last page */
+    size_t pages = 0;  /* pages of a derivation handed on */
+    long received = 0; /* the entries in them */
     bool got_entry = false;
     /* CHECK: whether a changed entry matches the filter of these
      * subscriptions, asked of the server as a base search of the entry. */
@@ -430,6 +432,7 @@ struct LdapTransport : KvlTransport {
     }
     void check_filter(PlatformImpl& plat, const std::string& fdn, const std::string& cls,
                       const std::string& filter, std::vector<long> subs, bool change);
+    bool hand_on_page(PlatformImpl& plat, Op& op, bool last, long of);
     void follow(long sub, const std::string& parent, const std::string& filter)
     {
         subs_of_parent[parent].insert(sub);
@@ -997,6 +1000,18 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
         plat.answer(id, json::object());
         return true;
     }
+    if (m == "cancel") { /* a paged derivation stopped by its caller: its searches end */
+        long of = params.contains("id") && params["id"].is_number_integer() ? params["id"].get<long>() : 0;
+        for (auto o = ops.begin(); of && o != ops.end(); ++o)
+            if (o->second.id == of && o->second.kind == Op::DERIVE) {
+                if (o->second.count && o->second.pages == 0) end_read(of, fdn_of(o->second.base));
+                if (ld) ldap_abandon_ext(ld, o->first, nullptr, nullptr);
+                ops.erase(o);
+                break;
+            }
+        plat.answer(id, json::object());
+        return true;
+    }
     if (m == "syntax") {
         std::string attr = str_field(params, "attribute");
         if (attr == KVL_LDAP_NAMING_ATTRIBUTE || attr == "namingAttribute") {
@@ -1287,14 +1302,17 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
     m2.p = diagnostic;
     if (prc != LDAP_SUCCESS) rc = prc;
     std::string next_cookie;
+    long estimate = 0; /* the server's count of the entries in all pages, when it gives one */
     if (ctrls) {
         if (LDAPControl* page = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, ctrls, nullptr)) {
-            ber_int_t estimate = 0;
+            ber_int_t size = 0;
             struct berval cookie = {0, nullptr};
-            if (ldap_parse_pageresponse_control(ld, page, &estimate, &cookie) == LDAP_SUCCESS &&
-                cookie.bv_val) {
-                next_cookie.assign(cookie.bv_val, cookie.bv_len);
-                ber_memfree(cookie.bv_val);
+            if (ldap_parse_pageresponse_control(ld, page, &size, &cookie) == LDAP_SUCCESS) {
+                estimate = size > 0 ? size : 0;
+                if (cookie.bv_val) {
+                    next_cookie.assign(cookie.bv_val, cookie.bv_len);
+                    ber_memfree(cookie.bv_val);
+                }
             }
         }
         ldap_controls_free(ctrls);
@@ -1322,7 +1340,7 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         return;
     }
     if (rc != LDAP_SUCCESS) {
-        if (done.kind == Op::DERIVE && done.count) end_read(done.id, fdn_of(done.base));
+        if (done.kind == Op::DERIVE && done.count && done.pages == 0) end_read(done.id, fdn_of(done.base));
         std::string text = result_text(rc, diagnostic);
         if (rc == LDAP_NO_SUCH_OBJECT && done.kind != Op::BIND)
             text += " (" + (done.base.empty() ? std::string("the root DSE") : done.base) + ")";
@@ -1330,6 +1348,7 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         return;
     }
     if (done.paged && !next_cookie.empty()) { /* the next page of the same search */
+        if (done.kind == Op::DERIVE) hand_on_page(plat, done, false, estimate);
         done.cookie = next_cookie;
         long id = done.id;
         std::string why;
@@ -1360,6 +1379,8 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         }
         break;
     case Op::DERIVE: {
+        if (hand_on_page(plat, done, true, estimate)) break;
+        /* Asked for whole: one answer, the changes meanwhile applied to it. */
         done.members->index_all();
         std::vector<std::pair<std::string, std::string>> changed;
         if (done.count) changed = end_read(done.id, fdn_of(done.base));
@@ -1400,6 +1421,51 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
     }
     default: plat.answer(done.id, std::move(done.result)); break;
     }
+}
+
+/* Hands the entries of a derivation read since its last page on as a page
+ * of its own, when the request asked for pages (false when it wants its set
+ * whole, in one answer).  A tracked derivation is followed from its first
+ * page on, as qx_mis's are: what changed below the parent before that page
+ * is applied to it, and what changes after it reaches the album as events,
+ * which change the set being filled; a later page does not name again what
+ * an event brought in meanwhile. */
+bool LdapTransport::hand_on_page(PlatformImpl& plat, Op& op, bool last, long of)
+{
+    auto it = plat.pending.find(op.id);
+    if (it == plat.pending.end() || !it->second.paged) return false;
+    std::shared_ptr<AlbumSnapshot> page = std::move(op.members);
+    op.members = std::make_shared<AlbumSnapshot>();
+    page->index_all();
+    std::vector<std::pair<std::string, std::string>> changed;
+    const std::string parent = fdn_of(op.base);
+    if (op.pages++ == 0 && op.count) {
+        changed = end_read(op.id, parent);
+        for (const auto& ch : changed) {
+            if (ch.second.empty())
+                page->remove(ch.first);
+            else if (op.filter.empty())
+                page->add(ch.first, ch.second);
+        }
+        follow(op.count, parent, op.filter);
+    }
+    op.received += static_cast<long>(page->live);
+    json rest = json::object();
+    if (!last) rest["done"] = false;
+    if (of > 0) rest["of"] = of;
+    if (op.count) rest["subscription"] = op.count;
+    plat.page(op.id, std::move(rest), std::move(page));
+    if (last) {
+        auto r = plat.pending.find(op.id);
+        if (r != plat.pending.end() && r->second.members)
+            r->second.result["count"] = r->second.members->live;
+    }
+    /* Entries made before the first page that a filter may refuse: the
+     * server says, and the answers reach the album as events. */
+    for (const auto& ch : changed)
+        if (!ch.second.empty() && !op.filter.empty())
+            check_filter(plat, ch.first, ch.second, op.filter, {op.count}, true);
+    return true;
 }
 
 void LdapTransport::take(PlatformImpl& plat, LDAPMessage* msg)

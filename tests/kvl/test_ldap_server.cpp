@@ -5,6 +5,7 @@
 // password files, the server's result names, and the loss of the server. Polling waits.
 #include <gtest/gtest.h>
 
+#include "kvl/album_pages.h"
 #include "kvl/kvl.h"
 #include "slapd_process.h"
 
@@ -608,6 +609,83 @@ TEST_F(LdapServer, ChangesWhileAPagedReadRunsAreKept)
             << (missing.empty() ? "" : missing[0]) << "), " << extra.size() << " gone but held ("
             << (extra.empty() ? "" : extra[0]) << ")";
     }
+}
+
+
+// What a page callback saw of a derivation; stop_after pages, it stops it.
+struct PagesSeen {
+    std::vector<long> received;
+    std::vector<bool> done;
+    std::set<std::string> names;
+    long of = -1;
+    size_t stop_after = 0;
+};
+
+bool see_page(void* data, const AlbumPage& page)
+{
+    PagesSeen& s = *static_cast<PagesSeen*>(data);
+    s.received.push_back(page.received);
+    s.done.push_back(page.done);
+    s.of = page.of;
+    for (AlbumImage ai = page.first; ai; ai.next_image()) s.names.insert(ai->get_objname().str());
+    return s.stop_after == 0 || s.received.size() < s.stop_after;
+}
+
+// The directory's pages reach the album's page callback as they come, and a
+// stop after the first keeps its entries, ends the search, and leaves the
+// album following the container.
+TEST_F(LdapServer, PagesReachTheCallbackAsTheyComeAndAStopKeepsThem)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    const std::string many = "/dc=example,dc=org/ou=many";
+    {
+        Album whole(DataUnit("whole"), platform);
+        ASSERT_TRUE(whole.set_derivation((many + "/*").c_str()));
+        whole.set_prop(TRACKMODE, TRACK);
+        PagesSeen seen;
+        set_page_callback(whole, see_page, &seen);
+        ASSERT_TRUE(whole.derive(30)) << whole.get_error_string();
+        EXPECT_EQ((std::vector<long>{500, 1000, kMany}), seen.received);
+        EXPECT_EQ((std::vector<bool>{false, false, true}), seen.done);
+        EXPECT_EQ(static_cast<size_t>(kMany), seen.names.size());
+        EXPECT_EQ(0, seen.of); // slapd gives no estimate
+        EXPECT_EQ(kMany, whole.num_images());
+    }
+
+    Album stopped(DataUnit("stopped"), platform);
+    ASSERT_TRUE(stopped.set_derivation((many + "/*").c_str()));
+    stopped.set_prop(TRACKMODE, TRACK);
+    PagesSeen seen;
+    seen.stop_after = 1;
+    set_page_callback(stopped, see_page, &seen);
+    EXPECT_FALSE(stopped.derive(30));
+    EXPECT_EQ(KVL_ERR_STOPPED, stopped.get_error_type()) << stopped.get_error_string();
+    EXPECT_EQ((std::vector<long>{500}), seen.received);
+    EXPECT_EQ(500, stopped.num_images());
+    EXPECT_EQ(seen.names, names_in(stopped));
+
+    // The search ended: the connection answers the next request, and no
+    // page of the stopped one reaches the album afterwards.
+    Search search(platform);
+    ASSERT_TRUE(search.count_reachable(many.c_str(), "", 30)) << search.get_error_string();
+    EXPECT_EQ(kMany, search.count);
+    for (int i = 0; i < 10; i++) kvl_poll(0.05);
+    EXPECT_EQ(500, stopped.num_images());
+
+    // Still followed: an entry made by another client joins, and leaves again.
+    ASSERT_TRUE(ldap->change("ldapadd", "dn: cn=late,ou=many,dc=example,dc=org\n"
+                                        "objectClass: device\ncn: late\n\n"));
+    for (int turns = 0; turns < 100 && stopped.num_images() == 500; turns++) kvl_poll(0.05);
+    EXPECT_EQ(501, stopped.num_images());
+    EXPECT_TRUE(names_in(stopped).count(many + "/cn=late"));
+    ASSERT_TRUE(ldap->change("ldapdelete", "cn=late,ou=many,dc=example,dc=org\n"));
+    for (int turns = 0; turns < 100 && stopped.num_images() == 501; turns++) kvl_poll(0.05);
+    EXPECT_EQ(500, stopped.num_images());
+
+    // Deriving again brings the whole set.
+    set_page_callback(stopped, nullptr, nullptr);
+    ASSERT_TRUE(stopped.derive(30)) << stopped.get_error_string();
+    EXPECT_EQ(kMany, stopped.num_images());
 }
 
 } // namespace
