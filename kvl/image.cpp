@@ -5,9 +5,11 @@
  * a callback run during the wait may point this handle at another record,
  * and the operation must finish on the one it started with.
  */
+#include "kvl/image_batch.h"
 #include "kvl/kvl_private.h"
 
 #include <algorithm>
+#include <deque>
 
 namespace {
 
@@ -86,6 +88,20 @@ void load_values(ImageImpl& im, const json& result)
     if (!cls.empty()) im.cls = cls;
 }
 
+/* Takes the answer to a get of the image's object into it. */
+void take_object(ImageImpl& im, const json& result)
+{
+    std::string canonical = str_field(result, "name");
+    if (!canonical.empty() && canonical != im.name) {
+        if (im.watching) im.stop_watch();
+        im.name = canonical;
+    }
+    im.canonical = true;
+    load_values(im, result);
+    im.booted = true;
+    im.present = true;
+}
+
 /* Reads the object (or the blank class) from the server. */
 bool fetch(Image& img, double timeout)
 {
@@ -118,15 +134,7 @@ bool fetch(Image& img, double timeout)
         im.stop_watch();
         return false;
     }
-    std::string canonical = str_field(result, "name");
-    if (!canonical.empty() && canonical != im.name) {
-        if (im.watching) im.stop_watch();
-        im.name = canonical;
-    }
-    im.canonical = true;
-    load_values(im, result);
-    im.booted = true;
-    im.present = true;
+    take_object(im, result);
     if (im.tracked && !im.watching) im.start_watch();
     return true;
 }
@@ -237,6 +245,52 @@ bool Image::boot(double timeout)
     if (!need_impl(*this)) return false;
     im->fetch_tried = true;
     return fetch(*this, timeout);
+}
+
+int boot_images(std::vector<Image>& images, double timeout)
+{
+    struct Asked {
+        std::shared_ptr<ImageImpl> im; /* kept: a callback may repoint the handle */
+        size_t index;
+        long id;
+    };
+    std::deque<Asked> out;
+    int booted = 0;
+    size_t next = 0;
+    while (next < images.size() || !out.empty()) {
+        while (out.size() < KVL_BOOT_WINDOW && next < images.size()) {
+            Image& img = images[next++];
+            if (!need_impl(img)) continue;
+            std::shared_ptr<ImageImpl> im = img.impl_;
+            if (im->blank || im->tracked) { /* watched before it is read, or no object */
+                booted += img.boot(timeout);
+                continue;
+            }
+            im->fetch_tried = true;
+            if (!kvl_check_connected(im->plat, img)) continue;
+            json params = {{"name", im->name}};
+            if (!im->want_class.empty()) params["class"] = im->want_class;
+            long id = im->plat->send("get", params, &img);
+            if (!id) {
+                im->plat->dispatch_events(); /* the write found the connection gone */
+                continue;
+            }
+            out.push_back({im, next - 1, id});
+        }
+        if (out.empty()) break;
+        Asked a = std::move(out.front());
+        out.pop_front();
+        KvlReply r = a.im->plat->wait(a.id, timeout, "get " + a.im->name);
+        Image& img = images[a.index];
+        if (!r.ok) {
+            if (img.impl_ == a.im) img.set_error(r.type, r.message.c_str(), r.code);
+            if (r.type == KVL_ERR_NO_OBJECT) a.im->present = false;
+            continue;
+        }
+        take_object(*a.im, r.result);
+        booted++;
+    }
+    return booted;
 }
 
 bool Image::exists()

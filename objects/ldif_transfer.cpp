@@ -32,6 +32,7 @@
 
 #include "core/globals.h"
 #include "core/ldif.h"
+#include "kvl/image_batch.h"
 #include "tree/tree_api.h"
 #include "ui/busy_cursor.h"
 #include "ui/dialogs.h"
@@ -185,12 +186,10 @@ public:
             return false;
         }
         if (below.truncated) return by_levels(fdn, base);
-        for (int i = 0; i < below.names.count(); i++) {
-            if (esc_.stopped()) return false;
-            progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
-            if (!entry(below.names[i].str())) return false; /* waits */
-        }
-        return true;
+        std::vector<std::string> names;
+        names.reserve(below.names.count());
+        for (int i = 0; i < below.names.count(); i++) names.push_back(below.names[i].str());
+        return entries_of(names, base); /* waits */
     }
 
     const std::string& why() const { return why_; }
@@ -215,17 +214,45 @@ private:
         std::vector<std::string> names;
         for (AlbumImage ai = children.first_image(); ai; ai.next_image())
             names.push_back(ai.image().get_objname().str());
+        if (!entries_of(names, base)) return false; /* waits */
         for (const std::string& child : names)
-            if (esc_.stopped() || !entry(child) || !by_levels(child, base)) return false;
+            if (esc_.stopped() || !by_levels(child, base)) return false;
         return true;
     }
 
+    /* The entries named, in their order, their values read a batch at a time
+     * (many requests out at once rather than one round trip each).  Waits. */
+    bool entries_of(const std::vector<std::string>& names, const std::string& base)
+    {
+        for (size_t at = 0; at < names.size(); at += kBatch) {
+            if (esc_.stopped()) return false;
+            progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+            std::vector<Image> batch;
+            batch.reserve(kBatch);
+            for (size_t i = at; i < names.size() && i < at + kBatch; i++)
+                batch.emplace_back(DataUnit(names[i].c_str()), DataUnit(), Platform::def_platform);
+            boot_images(batch, DeriveTimeout); /* waits */
+            for (Image& image : batch)
+                if (esc_.stopped() || !entry(image)) return false;
+        }
+        return true;
+    }
+
+    /* Entries read per batch: large enough to keep the connection busy,
+     * small enough for Escape to stop the run at once. */
+    static constexpr size_t kBatch = 512;
+
     /* One entry: its DN, objectClass first, then the other attributes with a
-     * value, in the server's order.  Waits (the object's values). */
+     * value, in the server's order.  Waits (the object's values, unless read). */
     bool entry(const std::string& fdn)
     {
         Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
-        DUArray attrs = image.get_attr_names(0); /* waits */
+        return entry(image);
+    }
+    bool entry(Image& image)
+    {
+        const std::string fdn = image.get_objname().str();
+        DUArray attrs = image.get_attr_names(0); /* waits unless read */
         if (attrs.count() == 0) {
             why_ = std::string(image.get_error_string()) + " (" + fdn + ")";
             return false;

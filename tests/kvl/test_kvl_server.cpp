@@ -4,6 +4,7 @@
 // children equipmentId="rack-1", "rack-2" and logId="alarmLog".
 #include <gtest/gtest.h>
 
+#include "kvl/image_batch.h"
 #include "kvl/kvl.h"
 #include "mis_process.h"
 
@@ -639,4 +640,52 @@ TEST_F(KvlServer, CountReachableAgreesWithALevelByLevelWalk)
     Search gone;
     EXPECT_FALSE(gone.count_reachable(DataUnit("/systemId=\"nowhere\""), DataUnit("")));
     EXPECT_EQ(KVL_ERR_NO_OBJECT, gone.get_error_type());
+}
+
+// Many images booted at once end as each would alone: the same class read or the same
+// error, in any mix, past the window of requests out at a time; a lost server fails the
+// rest with the loss and nothing else.
+TEST_F(KvlServer, BootImagesEndsEachAsItsOwnBootWould)
+{
+    const std::vector<std::pair<std::string, const char*>> kinds = {
+        {kLeeds, ""},       {kRack1, "equipment"},         {kAtlantis, ""},
+        {kLeeds, "equipmentRack"}, {"/systemId=\"unterminated", ""}, {"NONE", "unicorn"},
+        {"/", ""},          {kLeeds + "/logId=\"alarmLog\"", ""},
+    };
+    std::vector<Image> batch, alone;
+    for (int i = 0; i < 3 * KVL_BOOT_WINDOW; i++) {
+        const auto& k = kinds[(i * 5) % kinds.size()];
+        batch.push_back(at(k.first, k.second));
+        alone.push_back(at(k.first, k.second));
+    }
+    int ok = 0;
+    for (Image& img : alone) ok += img.boot(10);
+    EXPECT_EQ(ok, boot_images(batch, 10));
+    for (size_t i = 0; i < batch.size(); i++) {
+        EXPECT_EQ(alone[i].get_error_type(), batch[i].get_error_type())
+            << i << " " << alone[i].get_objname().str() << ": " << batch[i].get_error_string();
+        EXPECT_STREQ(alone[i].get_objclass().str(), batch[i].get_objclass().str()) << i;
+        EXPECT_EQ(alone[i].exists(), batch[i].exists()) << i;
+        if (alone[i].get_error_type() == 0) {
+            EXPECT_EQ(get(alone[i], "objectClass"), get(batch[i], "objectClass")) << i;
+        }
+    }
+
+    MisProcess own;
+    ASSERT_TRUE(own.start()) << own.failure();
+    Platform p;
+    ASSERT_TRUE(p.connect(DataUnit(own.address().c_str()), DataUnit("t"), 10));
+    std::vector<Image> lost;
+    for (int i = 0; i < 2 * KVL_BOOT_WINDOW; i++) lost.emplace_back(DataUnit(kRack1.c_str()), DataUnit(""), p);
+    own.kill_now();
+    EXPECT_EQ(0, boot_images(lost, 5));
+    Image after(DataUnit(kRack1.c_str()), DataUnit(""), p);
+    EXPECT_FALSE(after.boot(5));
+    for (Image& img : lost) {
+        EXPECT_NE(0, img.get_error_type());
+        EXPECT_TRUE(img.get_error_type() == after.get_error_type() ||
+                    img.get_error_type() == KVL_ERR_DISCONNECTED)
+            << img.get_error_string();
+    }
+    kvl_poll(0);
 }
