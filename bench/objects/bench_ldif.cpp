@@ -8,7 +8,11 @@
  *       a file;
  *   import N entries: editor X ms, ldapadd Y ms, ratio R; went in K
  *       the editor's import of that file beneath another container, against
- *       `ldapadd -c` of the same file moved beneath a third.
+ *       `ldapadd -c` of the same file moved beneath a third;
+ *   delete a container of N leaves: editor X ms, ldapdelete -r Y ms
+ *       Edit > Delete of the imported container, from the press (its
+ *       question answered at once, the count included) to the report,
+ *       against `ldapdelete -r` of the tool's copy.
  * The server writes without syncing to disk, so that the disk is not what is
  * measured.  Prints the figures; asserts nothing.  Needs a display (DISPLAY).
  *
@@ -17,6 +21,8 @@
 #include "gui_fixture.h" /* first: gtest before the X headers */
 
 #include <Xm/MessageB.h>
+
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -186,6 +192,36 @@ int main(int argc, char** argv)
            n, editor_ms, tool_ms, editor_ms / tool_ms, imported,
            imported == n + 1 ? "" : ": ", imported == n + 1 ? "" : status_text().c_str());
     if (status != 0) printf("ldapadd failed (%d)\n", status);
+
+    /* Edit > Delete of the imported container, its question answered as soon
+     * as it is up, from the press until the report: the count included. */
+    select_only("/dc=example,dc=org/ou=editor/ou=bulk");
+    bool deleting = true;
+    std::function<void()> answer = [&] {
+        if (current_question_dialog && XtIsManaged(*current_question_dialog->getwidget()))
+            press(XmMessageBoxGetChild(*current_question_dialog->getwidget(), XmDIALOG_OK_BUTTON));
+        else if (deleting)
+            after(1, answer);
+    };
+    after(1, answer);
+    t = Clock::now();
+    main_window->delete_object_cb(main_window->mw_delete_button, nullptr);
+    deleting = false;
+    editor_ms = ms_since(t);
+    std::string report = status_text();
+    if (current_information_dialog && XtIsManaged(*current_information_dialog->getwidget()))
+        press(XmMessageBoxGetChild(*current_information_dialog->getwidget(), XmDIALOG_OK_BUTTON));
+    status = timed_run({"ldapdelete", "-x", "-r", "-H", ldap.url(), "-D", qxtest::SlapdProcess::kManager,
+                        "-y", ldap.folder() + "/manager.pw", "ou=bulk,ou=tool,dc=example,dc=org"},
+                       "", "", tool_ms);
+    Search left(platform);
+    bool gone = !left.run(DataUnit("/dc=example,dc=org/ou=editor/ou=bulk"), DataUnit(), 0, 1, 30);
+    printf("delete a container of %d leaves: editor %.0f ms (count included), ldapdelete -r %.0f ms, "
+           "ratio %.2f; %s; \"%s\"\n",
+           n, editor_ms, tool_ms, editor_ms / tool_ms, gone ? "gone" : "still there", report.c_str());
+    if (status != 0) printf("ldapdelete failed (%d)\n", status);
+    DataObject::selected_list.clear();
+    DataObject::object_list.clear_and_destroy();
     platform.disconnect();
     return 0;
 }
