@@ -1296,6 +1296,8 @@ json Service::op_login(Call& c)
     Session& s = sessions_[c.client];
     if (!users_) fail(E_LOGIN_FAILED, "this server has no users: no login is needed");
     if (c.tag.contains("batch")) fail(E_INVALID_REQUEST, "login must be a request of its own");
+    // A notification has no id to answer: whether it succeeded could never be told.
+    if (!c.tag.is_object()) fail(E_INVALID_REQUEST, "login needs an id");
     if (s.user) fail(E_INVALID_REQUEST, "already logged in as " + s.user->name);
     if (s.login_checking) fail(E_INVALID_REQUEST, "a login of this connection is being checked");
     std::string user = str_param(c.params, "user");
@@ -1324,6 +1326,7 @@ void Service::finish_logins()
         auto s = sessions_.find(login.client);
         if (s == sessions_.end()) continue;
         s->second.login_checking = false;
+        if (!login.tag.is_object() || !login.tag.contains("id")) continue;
         std::string id = login.tag.value("id", std::string("null"));
         const std::string& from = s->second.address;
         const User* u = r.ok ? users_->find(login.user) : nullptr;

@@ -54,6 +54,11 @@ TEST(Logins, UsersFileRolesAndRefusals)
     EXPECT_EQ(-32016, wrong["error"]["code"]) << wrong;
     EXPECT_EQ(message(wrong), message(nobody));
     EXPECT_EQ(-32015, ann.error_code("get", {{"name", "/"}}));
+    // A login sent as a notification (no id) has nobody to answer: refused unseen, and
+    // the server goes on (it once died answering it).
+    ann.send_raw("{\"jsonrpc\":\"2.0\",\"method\":\"login\",\"params\":"
+                 "{\"user\":\"zed\",\"password\":\"guess\"}}\n");
+    EXPECT_EQ(-32015, ann.error_code("get", {{"name", "/"}}));
     json in = ann.result("login", {{"user", "ann"}, {"password", "ann-pass"}});
     EXPECT_EQ(json({{"user", "ann"}, {"role", "operator"}}), in);
     ASSERT_EQ(0, bob.error_code("login", {{"user", "bob"}, {"password", "bob-pass"}}));
