@@ -102,6 +102,14 @@ void take_object(ImageImpl& im, const json& result)
     im.present = true;
 }
 
+/* The parameters of a get of the image's object. */
+json get_params(const ImageImpl& im)
+{
+    json params = {{"name", im.name}};
+    if (!im.want_class.empty()) params["class"] = im.want_class;
+    return params;
+}
+
 /* Reads the object (or the blank class) from the server. */
 bool fetch(Image& img, double timeout)
 {
@@ -123,8 +131,7 @@ bool fetch(Image& img, double timeout)
         im.present = false;
         return true;
     }
-    json params = {{"name", im.name}};
-    if (!im.want_class.empty()) params["class"] = im.want_class;
+    json params = get_params(im);
     /* A tracked image is watched before it is read: the server takes a
      * connection's requests in order, so no change made by another client
      * after the read can come before the watch and be missed. */
@@ -268,9 +275,7 @@ int boot_images(std::vector<Image>& images, double timeout)
             }
             im->fetch_tried = true;
             if (!kvl_check_connected(im->plat, img)) continue;
-            json params = {{"name", im->name}};
-            if (!im->want_class.empty()) params["class"] = im->want_class;
-            long id = im->plat->send("get", params, &img);
+            long id = im->plat->send("get", get_params(*im), &img);
             if (!id) {
                 im->plat->dispatch_events(); /* the write found the connection gone */
                 continue;

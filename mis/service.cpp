@@ -1326,7 +1326,6 @@ void Service::finish_logins()
         auto s = sessions_.find(login.client);
         if (s == sessions_.end()) continue;
         s->second.login_checking = false;
-        if (!login.tag.is_object() || !login.tag.contains("id")) continue;
         std::string id = login.tag.value("id", std::string("null"));
         const std::string& from = s->second.address;
         const User* u = r.ok ? users_->find(login.user) : nullptr;
