@@ -38,6 +38,9 @@ constexpr uint64_t TAG_LISTEN = 1ull << 56, TAG_SIGNAL = 2ull << 56, TAG_CLIENT 
 constexpr int LINES_PER_TURN = 64;
 constexpr size_t BYTES_PER_TURN = 64 << 10;
 constexpr auto TIME_PER_TURN = std::chrono::microseconds(250);
+// How long the turns of one round may take before the loop looks for new input: a client
+// that sends a cheap request waits for at most this (or for one turn in progress).
+constexpr auto TIME_PER_ROUND = std::chrono::milliseconds(2);
 // Bytes read from one client per readiness event.
 constexpr size_t READ_CHUNK = 64 << 10;
 // A client with this much unsent output is neither read nor served until it drains below;
@@ -251,8 +254,7 @@ bool Server::handle_event(const epoll_event& ev)
     case TAG_LOGIN: service_.finish_logins(); break;
     case TAG_JOB: {
         auto j = jobs_.find(num >> 1);
-        if (j != jobs_.end())
-            job_input(num >> 1, (num & 1) ? j->second.err_fd : j->second.out_fd);
+        if (j != jobs_.end()) job_input(num >> 1, (num & 1) ? j->second.err_fd : j->second.out_fd);
         break;
     }
     }
@@ -306,12 +308,17 @@ int Server::run()
         for (int id : more)
             if (conns_.count(id) && conns_[id].reading) read_client(id);
         drop_doomed();
-        // One turn for each client with requests waiting; its answers leave at the end of its
-        // turn, not of the round, so a client waits for the turns before its own and no more.
-        // Notifications for others leave with the round's end.
-        std::vector<int> turn(ready_.begin(), ready_.end());
-        for (int id : turn) {
-            if (ready_.count(id)) serve_turn(id);
+        // Turns for the clients with requests waiting, the least served first, until the
+        // round's time is up; then the loop looks at its descriptors again (without waiting
+        // while clients are ready), so a request that has just come goes before the clients
+        // that keep the server busy. A client's answers leave at the end of its turn;
+        // notifications for others leave with the round's end.
+        const auto round_end = Clock::now() + TIME_PER_ROUND;
+        while (!ready_.empty() && Clock::now() < round_end) {
+            int id = ready_.next();
+            auto start = Clock::now();
+            serve_turn(id);
+            ready_.charge(id, Clock::now() - start);
             if (conns_.count(id) && !doomed_.count(id) && dirty_.erase(id)) write_client(id);
             drop_doomed();
         }
@@ -436,7 +443,7 @@ void Server::update_interest(int id)
     if (it == conns_.end()) return;
     Conn& c = it->second;
     if (c.handshaking) {
-        ready_.erase(id);
+        ready_.idle(id);
         uint32_t want = c.handshake_wants == IoStatus::WantWrite ? EPOLLOUT : EPOLLIN | EPOLLRDHUP;
         epoll_event ev{};
         ev.events = want;
@@ -458,9 +465,9 @@ void Server::update_interest(int id)
     bool work = service_.batch_running(id) ? service_.batch_ready(id)
                                            : c.has_lines() || service_.paging(id);
     if (work && can_serve)
-        ready_.insert(id);
+        ready_.ready(id);
     else
-        ready_.erase(id);
+        ready_.idle(id);
     if (read && !c.reading && c.tail < c.in.size()) c.tail_since = Clock::now();
     c.reading = read;
     if (read && c.io->buffered())
@@ -534,8 +541,8 @@ void Server::serve_turn(int id)
     size_t pause = std::min(UNSENT_PAUSE, limits_.max_unsent / 2);
     size_t bytes = 0;
     const auto until = Clock::now() + TIME_PER_TURN;
-    for (int n = 0; n < LINES_PER_TURN && bytes < BYTES_PER_TURN && (n == 0 || Clock::now() < until);
-         ++n) {
+    for (int n = 0;
+         n < LINES_PER_TURN && bytes < BYTES_PER_TURN && (n == 0 || Clock::now() < until); ++n) {
         Conn& c = conns_[id];
         if (c.unsent() >= pause) break;
         if (service_.batch_running(id)) {
@@ -708,7 +715,7 @@ void Server::doom(int id, const std::string& why)
     std::string().swap(it->second.held);
     it->second.out_off = 0;
     dirty_.erase(id);
-    ready_.erase(id);
+    ready_.idle(id);
 }
 
 void Server::write_client(int id)
@@ -746,7 +753,7 @@ void Server::drop(int id, const char* why)
     conns_.erase(it);
     doomed_.erase(id);
     dirty_.erase(id);
-    ready_.erase(id);
+    ready_.forget(id);
     partial_.erase(id);
     handshaking_.erase(id);
     buffered_.erase(id);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "conn_io.h"
+#include "scheduler.h"
 #include "service.h"
 
 namespace mis {
@@ -136,7 +137,7 @@ private:
     std::vector<std::string> action_env_; // the whole environment of action programs
     std::map<int, std::string> doomed_;   // clients to drop once the current request is done
     std::set<int> dirty_;                 // clients with output to write
-    std::set<int> ready_;                 // clients with complete request lines to be served
+    Scheduler ready_; // clients with complete request lines to be served, and their order
     std::set<int> partial_;               // clients with an incomplete request line
     std::set<int> handshaking_;           // clients whose TLS handshake is not done
     std::set<int> buffered_;              // clients with input read off the socket, not handed out
