@@ -998,13 +998,15 @@ json Service::op_derive(Call& c)
     std::vector<const std::pair<const std::string, MObject*>*> found; // name, child
     Paging pg;
     if (paged) {
-        // Only where to resume is kept; the total is counted once, now.
+        // Only where to resume is kept; the total is counted once, now. Without a filter it
+        // is the number of children, which a walk of a million of them would only delay.
         pg.base = o->name;
         pg.snapshot = Model::last_serial();
         pg.page_size = page_size;
-        pg.of = 0;
-        for (auto& kid : o->children)
-            if (!f || f->matches(*kid.second->cls, kid.second->values)) pg.of++;
+        pg.of = f ? 0 : o->children.size();
+        if (f)
+            for (auto& kid : o->children)
+                if (f->matches(*kid.second->cls, kid.second->values)) pg.of++;
         if (filter) pg.filter = parse_filter(schema_, filter_text, why);
     } else {
         // The answer's size is known before it is made: one past what the client may leave
