@@ -159,14 +159,15 @@ void DataObjectList::clear_and_destroy()
 
 /* -------------------------------------------------------------- SelectedList */
 
-void SelectedList::remove(DataObject* obj)
+bool SelectedList::remove(DataObject* obj)
 {
     for (auto it = items_.begin(); it != items_.end(); ++it) {
         if (*it == obj) {
             items_.erase(it);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 DataObject* SelectedList::take_first()

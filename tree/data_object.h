@@ -60,9 +60,9 @@ public:
     /* Takes obj itself out (its place closed later, with others'); nothing is
      * deleted.  True when obj was an entry.  find_first skips such places. */
     bool remove(DataObject* obj);
-    size_t entries() const; /* closes the places remove() left first */
+    size_t entries() const;                              /* closes the places remove() left first */
     DataObject* at(size_t i) const { return items_[i]; } /* null: a place left */
-    size_t slots() const { return items_.size(); } /* with the places left */
+    size_t slots() const { return items_.size(); }       /* with the places left */
     void clear_and_destroy(); /* deletes every DataObject, empties the list */
 
 private:
@@ -75,8 +75,8 @@ private:
 class SelectedList {
 public:
     void append(DataObject* obj) { items_.push_back(obj); }
-    /* Takes the first occurrence of obj out; nothing when it is not there. */
-    void remove(DataObject* obj);
+    /* Takes the first occurrence of obj out; false when it was not there. */
+    bool remove(DataObject* obj);
     bool is_empty() const { return items_.empty(); }
     size_t entries() const { return items_.size(); }
     DataObject* first() const { return items_.empty() ? nullptr : items_.front(); }
@@ -123,14 +123,14 @@ public:
     void vertical_form(int depth);
     void horizontal_form(int depth);
 
-    char* name;                      /* FDN as the server writes it; owned; sort key */
-    const char* parent_name;         /* FDN of the parent, "" for the root; from
-                                      * intern_name, shared by the siblings */
-    Widget node;                     /* the navigator's row widget showing this object
-                                      * while its row is in view, else null; the
-                                      * navigator owns the widget and rebinds it */
-    int num_children;                /* -1 never derived, else the known children */
-    bool selected;                   /* true exactly while in selected_list */
+    char* name;              /* FDN as the server writes it; owned; sort key */
+    const char* parent_name; /* FDN of the parent, "" for the root; from
+                              * intern_name, shared by the siblings */
+    Widget node;             /* the navigator's row widget showing this object
+                              * while its row is in view, else null; the
+                              * navigator owns the widget and rebinds it */
+    int num_children;        /* -1 never derived, else the known children */
+    bool selected;           /* true exactly while in selected_list */
 
     XiHierarchyNodeState node_state; /* 0 none recorded, 1 open, 2 closed */
     unsigned int flags;              /* DERIVING while derive() runs */
@@ -140,7 +140,8 @@ public:
     const char* object_class;        /* its class once known ("" when the server
                                       * could not tell), else null; from
                                       * intern_class, not owned */
-    /* The shown children, in sibling order. */
+    /* The shown children, in sibling order; a null is the place of a row
+     * taken out, closed once the rows are next listed. */
     std::vector<DataObject*> shown_children;
     /* Different for every DataObject made in the run: tells an object from
      * a later one of the same name at the same address (ObjectRef). */
@@ -156,6 +157,8 @@ public:
     /* Takes this object's row, and the rows of its shown descendants, out of
      * the navigator; clears node. */
     void destroy_node();
+    /* Its shown children: shown_children less the places of rows taken out. */
+    size_t shown_count() const;
     /* destroyCallback of a row widget (client: the row's DataObject):
      * clears node of its object. */
     static void node_destroyed_cb(Widget w, XtPointer client, XtPointer call_data);

@@ -62,11 +62,92 @@ struct UnsortedSiblings {
 };
 static std::vector<UnsortedSiblings> unsorted;
 
+/* Sibling lists with empty places.  A row taken out leaves a null in its
+ * list rather than closing the place, which would move the rest of the list
+ * (a millisecond a deletion beside a million siblings); the places are closed
+ * together before the rows are next listed or the list is put in order, or
+ * once a list has MAX_HOLES of them, which also bounds the steps a look-up
+ * takes over a run of them.  Each entry names the list as UnsortedSiblings
+ * does, and how many empty places it has. */
+struct HoledSiblings {
+    DataObject* parent;
+    size_t holes;
+};
+static std::vector<HoledSiblings> holed;
+static const size_t MAX_HOLES = 4096;
+
+static std::vector<DataObject*>& siblings_of(DataObject* parent)
+{
+    return parent ? parent->shown_children : top_rows;
+}
+
+template <typename List> static auto entry_of(List& list, const DataObject* parent)
+{
+    return std::find_if(list.begin(), list.end(),
+                        [parent](const auto& e) { return e.parent == parent; });
+}
+
+static void close_holes(DataObject* parent)
+{
+    auto h = entry_of(holed, parent);
+    if (h == holed.end()) return;
+    std::vector<DataObject*>& list = siblings_of(parent);
+    /* The rows in order before the first out of order: fewer by the places closed among them. */
+    auto u = entry_of(unsorted, parent);
+    if (u != unsorted.end())
+        u->in_order -= (size_t)std::count(list.begin(), list.begin() + (long)u->in_order, nullptr);
+    list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
+    holed.erase(h);
+}
+
 static void sort_siblings()
 {
+    while (!holed.empty()) close_holes(holed.back().parent);
     for (const UnsortedSiblings& u : unsorted)
-        merge_sorted_tail(u.parent ? u.parent->shown_children : top_rows, u.in_order, name_less);
+        merge_sorted_tail(siblings_of(u.parent), u.in_order, name_less);
     unsorted.clear();
+}
+
+/* One list in sibling order, for a look-up in it; its empty places stay
+ * unless it had rows out of order. */
+static void sort_list(DataObject* parent)
+{
+    auto u = entry_of(unsorted, parent);
+    if (u == unsorted.end()) return;
+    close_holes(parent);
+    u = entry_of(unsorted, parent);
+    merge_sorted_tail(siblings_of(parent), u->in_order, name_less);
+    unsorted.erase(u);
+}
+
+/* Where obj is in a list put in order by sort_list (a search in sibling
+ * order that steps over empty places), or the list's size. */
+static size_t sibling_index(const std::vector<DataObject*>& list, const DataObject* obj)
+{
+    if (sort_on) {
+        size_t lo = 0, hi = list.size();
+        while (lo < hi) {
+            size_t mid = lo + (hi - lo) / 2, at = mid;
+            while (at < hi && !list[at]) at++;
+            if (at < hi && name_less(list[at], obj))
+                lo = at + 1;
+            else
+                hi = mid;
+        }
+        for (size_t i = lo; i < list.size() && (!list[i] || !name_less(obj, list[i])); i++)
+            if (list[i] == obj) return i;
+    }
+    /* Not found in order (equal names, or no order kept): look at every row. */
+    return (size_t)(std::find(list.begin(), list.end(), obj) - list.begin());
+}
+
+/* A list about to go as a whole (its parent's row is going): no entry may name it. */
+static void forget_list(DataObject* parent)
+{
+    auto h = entry_of(holed, parent);
+    if (h != holed.end()) holed.erase(h);
+    auto u = entry_of(unsorted, parent);
+    if (u != unsorted.end()) unsorted.erase(u);
 }
 
 static void list_rows(DataObject* obj, int level)
@@ -402,6 +483,7 @@ void forget_all_rows()
     for (RowWidget& r : row_widgets) r.obj = nullptr;
     top_rows.clear();
     unsorted.clear();
+    holed.clear();
     rows_changed();
 }
 
@@ -444,7 +526,8 @@ void DataObject::outline_form(int depth)
     }
     DataObject* parent = find_album_object(parent_name);
     if (parent == this || (parent && !parent->shown)) parent = nullptr;
-    std::vector<DataObject*>& siblings = parent ? parent->shown_children : top_rows;
+    std::vector<DataObject*>& siblings = siblings_of(parent);
+    if (!siblings.empty() && !siblings.back()) close_holes(parent); /* the last row is compared */
     if (sort_on && !siblings.empty() && name_less(this, siblings.back()) &&
         std::none_of(unsorted.begin(), unsorted.end(),
                      [parent](const UnsortedSiblings& u) { return u.parent == parent; }))
@@ -453,6 +536,12 @@ void DataObject::outline_form(int depth)
     shown_parent = parent;
     shown = true;
     rows_changed();
+}
+
+size_t DataObject::shown_count() const
+{
+    auto h = entry_of(holed, this);
+    return shown_children.size() - (h == holed.end() ? 0 : h->holes);
 }
 
 void DataObject::vertical_form(int) {}
@@ -471,6 +560,7 @@ static void resort_below(DataObject* obj)
 void resort_siblings()
 {
     if (!sort_on) return;
+    while (!holed.empty()) close_holes(holed.back().parent);
     unsorted.clear();
     std::stable_sort(top_rows.begin(), top_rows.end(), name_less);
     for (DataObject* obj : top_rows) resort_below(obj);
@@ -481,7 +571,9 @@ void resort_siblings()
  * by one: the list goes as a whole. */
 static void hide_below(DataObject* obj)
 {
+    forget_list(obj);
     for (DataObject* child : obj->shown_children) {
+        if (!child) continue;
         hide_below(child);
         child->shown = false;
         child->shown_parent = nullptr;
@@ -494,15 +586,16 @@ void DataObject::destroy_node()
 {
     release_node(this);
     if (!shown) return;
-    sort_siblings();
     hide_below(this);
-    std::vector<DataObject*>& siblings = shown_parent ? shown_parent->shown_children : top_rows;
-    /* Siblings are in sibling order: look among those named like this one. */
-    auto it = sort_on ? std::lower_bound(siblings.begin(), siblings.end(), this, name_less)
-                      : siblings.begin();
-    while (it != siblings.end() && *it != this) ++it;
-    if (it == siblings.end()) it = std::find(siblings.begin(), siblings.end(), this);
-    if (it != siblings.end()) siblings.erase(it);
+    sort_list(shown_parent);
+    std::vector<DataObject*>& siblings = siblings_of(shown_parent);
+    size_t at = sibling_index(siblings, this);
+    if (at < siblings.size()) {
+        siblings[at] = nullptr;
+        auto h = entry_of(holed, shown_parent);
+        if (h == holed.end()) h = holed.insert(holed.end(), {shown_parent, 0});
+        if (++h->holes >= MAX_HOLES || 2 * h->holes > siblings.size()) close_holes(shown_parent);
+    }
     shown = false;
     shown_parent = nullptr;
     rows_changed();

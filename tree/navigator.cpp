@@ -92,7 +92,7 @@ void open_object(DataObject* obj)
     }
     status_line(" ");
     /* Reopened with every child shown already: nothing to walk. */
-    if ((long)obj->shown_children.size() >= obj->num_children) return;
+    if ((long)obj->shown_count() >= obj->num_children) return;
 
     /* One placing of the rows in view for all the new rows. */
     std::string fdn = obj->name;
@@ -286,7 +286,8 @@ void remove_object(void*, char* fdn_arg)
         }
     }
     DataObject::object_list.remove(obj);
-    DataObject::selected_list.remove(obj);
+    bool was_selected = DataObject::selected_list.remove(obj);
     delete obj;
-    check_selected((int)DataObject::selected_list.entries());
+    /* The menus follow the selection: only a selected object's going changes them. */
+    if (was_selected) check_selected((int)DataObject::selected_list.entries());
 }

@@ -149,7 +149,7 @@ static void showing(int n)
     }
     ms = ms_since(t);
     printf("  %d deletions, %d to a batch: %.1f ms (%.0f per second); %zu children shown\n", count,
-           batch, ms, count / (ms / 1000), container->shown_children.size());
+           batch, ms, count / (ms / 1000), container->shown_count());
     natural_order = false;
 }
 
