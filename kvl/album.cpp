@@ -223,9 +223,14 @@ bool AlbumSnapshot::take_member(size_t name_at, const char* cls, size_t cls_len)
 
 bool AlbumSnapshot::add(const std::string& name, const std::string& cls)
 {
+    return add(name.data(), name.size(), cls.data(), cls.size());
+}
+
+bool AlbumSnapshot::add(const char* name, size_t name_len, const char* cls, size_t cls_len)
+{
     size_t at = text.size();
-    text += name;
-    return take_member(at, cls.data(), cls.size());
+    text.append(name, name_len);
+    return take_member(at, cls, cls_len);
 }
 
 bool AlbumSnapshot::remove(const std::string& name)
@@ -249,6 +254,7 @@ bool AlbumSnapshot::remove(const std::string& name)
     slots[at] = 0;
     list[static_cast<size_t>(index)].removed = 1;
     live--;
+    removals++;
     if (list.size() > 64 && live < list.size() / 2) rebuild();
     return true;
 }
@@ -265,6 +271,7 @@ void AlbumSnapshot::rebuild()
             fresh.append(at, text.data() + m.cls, m.cls_len);
         }
     fresh.index_all();
+    fresh.removals = removals;
     *this = std::move(fresh);
 }
 
@@ -390,10 +397,10 @@ static void derive_done(const std::shared_ptr<AlbumImpl>& keep, json& result,
                 next->add(str_field(o, "name"), str_field(o, "class"));
     }
     next->plat = keep->plat;
-    keep->take_subscription(
-        result.contains("subscription") && result["subscription"].is_number_integer()
-            ? result["subscription"].get<long>()
-            : 0);
+    keep->take_subscription(result.contains("subscription") &&
+                                    result["subscription"].is_number_integer()
+                                ? result["subscription"].get<long>()
+                                : 0);
     keep->filling.reset();
     keep->members = next;
     keep->derived_seq = ++keep->plat->derive_seq;
@@ -419,7 +426,7 @@ static bool show_page(AlbumImpl& album, const AlbumSnapshot& set, KvlPage& page)
 {
     AlbumSnapshot& m = *page.members;
     /* An event may have deleted a member since its page came. */
-    for (size_t i = 0; i < m.list.size(); i++)
+    for (size_t i = 0; set.removals != page.removals && i < m.list.size(); i++)
         if (!m.list[i].removed && !set.holds(m.name_of(i))) {
             m.list[i].removed = 1;
             m.live--;
@@ -433,7 +440,8 @@ static bool show_page(AlbumImpl& album, const AlbumSnapshot& set, KvlPage& page)
     p.done = !(page.rest.contains("done") && page.rest["done"] == false);
     /* Pages read in one go are shown one by one: each with the count it
      * brought the set to, the last with the set as it is now. */
-    p.received = p.done ? static_cast<long>(set.live) : std::min(page.received, static_cast<long>(set.live));
+    p.received =
+        p.done ? static_cast<long>(set.live) : std::min(page.received, static_cast<long>(set.live));
     return album.page_proc(album.page_data, p);
 }
 
@@ -483,9 +491,9 @@ bool Album::derive(double timeout)
             keep->filling.reset();
             keep->members = set;
             keep->derived_seq = ++plat->derive_seq;
-            set_error(KVL_ERR_STOPPED, ("stopped " + what + " after " +
-                                        std::to_string(set->live) + " members")
-                                           .c_str());
+            set_error(
+                KVL_ERR_STOPPED,
+                ("stopped " + what + " after " + std::to_string(set->live) + " members").c_str());
             return false;
         }
         if (r.done) {
@@ -493,6 +501,13 @@ bool Album::derive(double timeout)
             return true;
         }
     }
+}
+
+unsigned long album_removals(const Album& album)
+{
+    if (!album.impl_) return 0;
+    const AlbumImpl& a = *album.impl_;
+    return static_cast<unsigned long>((a.filling ? a.filling : a.members)->removals);
 }
 
 void set_page_callback(Album& album, AlbumPageProc proc, void* client_data)

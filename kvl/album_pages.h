@@ -49,6 +49,12 @@ struct AlbumPage {
     bool done = false;
 };
 
+/* A count that grows whenever a member leaves the set a derivation of album
+ * is filling (a deletion reported during the wait), and else stays: a caller
+ * holding members of earlier pages need look none of them up again while it
+ * is unchanged.  0 for an album that was never derived. */
+unsigned long album_removals(const Album& album);
+
 /* A page callback: false stops the derivation after this page. */
 typedef bool (*AlbumPageProc)(void* client_data, const AlbumPage& page);
 

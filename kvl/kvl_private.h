@@ -67,7 +67,8 @@ int kvl_error_type_for_code(int code);
 struct KvlPage {
     json rest;
     std::shared_ptr<AlbumSnapshot> members;
-    long received = 0; /* the set's size once this page was in */
+    long received = 0;   /* the set's size once this page was in */
+    size_t removals = 0; /* the set's removals then: while they stay, it holds the whole page */
 };
 
 /* One answer to a request. */
@@ -78,7 +79,7 @@ struct KvlReply {
     int type = 0; /* KvlErrorType when !ok */
     int code = 0; /* server code when the server answered an error */
     std::string message;
-    json data; /* the error's data, when the server gave one */
+    json data;                 /* the error's data, when the server gave one */
     uint64_t out_end = 0;      /* the request is wholly written once out_written reaches this */
     bool want_members = false; /* a derivation: its objects go into members */
     std::shared_ptr<AlbumSnapshot> members;
@@ -131,9 +132,9 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     std::string host;          /* as the server is known (no port) */
     std::string host_port;     /* "host:port" for messages */
     std::string mdr;
-    std::string default_root;  /* FDN the host text names as the root, "" for none */
-    std::string login_user;    /* who the server took the connection for ("" anonymous) */
-    std::string login_role;    /* the role the server gave login_user ("" when it has none) */
+    std::string default_root; /* FDN the host text names as the root, "" for none */
+    std::string login_user;   /* who the server took the connection for ("" anonymous) */
+    std::string login_role;   /* the role the server gave login_user ("" when it has none) */
     /* The socket's buffers, for a transport that reads and writes the socket
      * itself (JSON-RPC); one whose library does that (LDAP) leaves them empty. */
     std::string inbuf;  /* bytes read, not yet a whole message */
@@ -209,7 +210,7 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
 
     void attach_input(); /* registers the socket with Xt when possible */
     void detach_input();
-    void read_input(); /* the transport reads what is there, never waiting */
+    void read_input();      /* the transport reads what is there, never waiting */
     void dispatch_events(); /* runs the callbacks of queued notifications */
     void dispatch_one(const json& note);
     void lost(const std::string& why);
@@ -249,7 +250,7 @@ struct AttrValue {
     std::string syntax;
     std::string access;
     DataUnit value;
-    DataUnit read;        /* the value as read: what store expects the server to hold */
+    DataUnit read; /* the value as read: what store expects the server to hold */
     bool changed = false;
 };
 
@@ -300,6 +301,7 @@ struct AlbumSnapshot {
     std::vector<Member> list;           /* in the order the server gave them */
     std::vector<uint32_t> slots;        /* 0 free, else index into list + 1 */
     size_t live = 0;                    /* members not removed */
+    size_t removals = 0; /* members remove() took out, ever: unchanged, nothing went */
 
     void clear();
     /* The name is text[name_at, text.size()): adds the member with class cls,
@@ -310,6 +312,7 @@ struct AlbumSnapshot {
     bool append(size_t name_at, const char* cls, size_t cls_len);
     void index_all();
     bool add(const std::string& name, const std::string& cls);
+    bool add(const char* name, size_t name_len, const char* cls, size_t cls_len);
     bool remove(const std::string& name);
     bool holds(const std::string& name) const { return find(name.data(), name.size()) >= 0; }
     long find(const char* name, size_t n) const; /* index into list, -1 when absent */

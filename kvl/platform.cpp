@@ -283,10 +283,10 @@ void PlatformImpl::page(long id, json rest, std::shared_ptr<AlbumSnapshot> got)
      * looks at this one. */
     if (r.pages_seen++ == 0)
         if (auto album = r.album.lock()) {
-            album->take_subscription(
-                rest.contains("subscription") && rest["subscription"].is_number_integer()
-                    ? rest["subscription"].get<long>()
-                    : 0);
+            album->take_subscription(rest.contains("subscription") &&
+                                             rest["subscription"].is_number_integer()
+                                         ? rest["subscription"].get<long>()
+                                         : 0);
             album->filling = r.members;
             /* The most recent derivation: a creation report finds it. */
             album->derived_seq = ++derive_seq;
@@ -295,7 +295,7 @@ void PlatformImpl::page(long id, json rest, std::shared_ptr<AlbumSnapshot> got)
     for (size_t i = 0; i < got->list.size(); i++) {
         AlbumSnapshot::Member& m = got->list[i];
         if (m.removed) continue;
-        if (!set.add(got->text.substr(m.name, m.name_len), got->text.substr(m.cls, m.cls_len))) {
+        if (!set.add(got->text.data() + m.name, m.name_len, got->text.data() + m.cls, m.cls_len)) {
             m.removed = 1; /* named before: not new to whoever sees the page */
             got->live--;
         }
@@ -308,11 +308,10 @@ void PlatformImpl::page(long id, json rest, std::shared_ptr<AlbumSnapshot> got)
         r.result = rest;
     }
     long received = static_cast<long>(set.live);
-    r.pages.push_back({std::move(rest), std::move(got), received});
+    r.pages.push_back({std::move(rest), std::move(got), received, set.removals});
 }
 
-void PlatformImpl::fail(long id, int error_type, const std::string& message, int code,
-                        json data)
+void PlatformImpl::fail(long id, int error_type, const std::string& message, int code, json data)
 {
     if (ignored.erase(id)) return;
     auto it = pending.find(id);

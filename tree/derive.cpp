@@ -138,8 +138,8 @@ static Widget stop_button()
     if (button || !main_window || !main_window->mw_edit_pulldown) return button;
     XtCreateManagedWidget("mw_stop_separator", xmSeparatorWidgetClass,
                           main_window->mw_edit_pulldown, nullptr, 0);
-    button = labelled(xmPushButtonWidgetClass, main_window->mw_edit_pulldown, "mw_stop_button",
-                      962, "Stop", 't');
+    button = labelled(xmPushButtonWidgetClass, main_window->mw_edit_pulldown, "mw_stop_button", 962,
+                      "Stop", 't');
     /* Escape is watched by the derivation itself, wherever the focus is. */
     XmString key = XmStringCreateLocalized(const_cast<char*>(qx_msg(964, "Esc")));
     XtVaSetValues(button, XmNacceleratorText, key, XmNsensitive, False, NULL);
@@ -220,18 +220,20 @@ static std::string progress_text(bool stopped, const char* fdn, long received, l
 {
     std::string got = group_digits(received), all = group_digits(of);
     if (stopped)
-        return text(qx_msg(961, "Stopped deriving %s: %s of %s kept; open it again to derive the rest"),
-                    fdn, got.c_str(), all.c_str());
+        return text(
+            qx_msg(961, "Stopped deriving %s: %s of %s kept; open it again to derive the rest"),
+            fdn, got.c_str(), all.c_str());
     if (of > 0) return text(qx_msg(960, "Deriving %s: %s of %s"), fdn, got.c_str(), all.c_str());
     return text(qx_msg(965, "Deriving %s: %s"), fdn, got.c_str());
 }
 
 /* What the page callback of a navigator's opening needs between pages. */
 struct PageShow {
-    ObjectRef ref;     /* the object being derived */
+    ObjectRef ref; /* the object being derived */
     unsigned int cookie;
-    Album album;       /* its album: the set being filled */
+    Album album;                      /* its album: the set being filled */
     std::vector<DataObject*> waiting; /* made for new children, not yet registered */
+    unsigned long removals = 0;       /* the album's removals when the first of them was made */
     std::chrono::steady_clock::time_point next_show;
     long received = 0, of = 0, pages = 0;
 };
@@ -247,9 +249,11 @@ static void show_waiting(PageShow& ps, DataObject* obj)
 {
     std::vector<DataObject*> fresh, to_show;
     fresh.reserve(ps.waiting.size());
+    /* Each child is looked up in the set only when some member has left it since. */
+    bool any_gone = album_removals(ps.album) != ps.removals;
     for (DataObject* child : ps.waiting) {
         DataObject* known = find_album_object(child->name);
-        if (known || ps.album.member_class(DataUnit(child->name)).is_empty()) {
+        if (known || (any_gone && ps.album.member_class(DataUnit(child->name)).is_empty())) {
             if (known && !known->shown) to_show.push_back(known);
             delete child;
             continue;
@@ -293,6 +297,7 @@ static bool show_page_cb(void* client, const AlbumPage& page)
      * count alone registers nothing. */
     bool rows = obj->shown && obj->node_state == XiOpen;
     const char* parent = intern_name(obj->name);
+    if (ps.waiting.empty()) ps.removals = album_removals(ps.album);
     for (AlbumImage ai = rows ? page.first : AlbumImage(); ai; ai.next_image()) {
         DataUnit fdn = ai->get_objname();
         if (fdn.is_empty()) continue;
@@ -328,7 +333,7 @@ static int derive_locked(DataObject* obj, int depth, const char* filter)
         /* The rows follow the pages; Escape and Stop end it with the rows
          * that came, and the object counts as not derived then, so that
          * opening it again derives it again. */
-        PageShow ps{d.ref, cookie, d.album, {}, {}};
+        PageShow ps{d.ref, cookie, d.album, {}, 0, {}};
         {
             DeriveStopWatch watch;
             BusyCursor busy(main_window ? main_window->shell() : nullptr);

@@ -138,6 +138,7 @@ TEST_F(KvlPaging, PagesBringEverySizeWholeAndOnce)
         EXPECT_TRUE(seen.done);
         EXPECT_EQ(names_of(a), seen.names);
         EXPECT_EQ(size_t(c.n), std::set<std::string>(seen.names.begin(), seen.names.end()).size());
+        EXPECT_EQ(0u, album_removals(a)) << "nothing left the set";
     }
 }
 
@@ -154,8 +155,10 @@ TEST_F(KvlPaging, ChangesByAnotherClientMeanwhileAreNeitherLostNorDoubled)
     a.when(OBJECT_CREATED, Callback(count_cb, &created));
     a.when(OBJECT_DESTROYED, Callback(count_cb, &destroyed));
     Seen seen;
+    unsigned long removals_before = 0;
     seen.after = [&](int page) {
         if (page != 1) return;
+        removals_before = album_removals(a);
         other.result("delete", {{"name", early}});
         other.result("delete", {{"name", late}});
         other.result("create", {{"parent", log_of(3000)},
@@ -178,6 +181,9 @@ TEST_F(KvlPaging, ChangesByAnotherClientMeanwhileAreNeitherLostNorDoubled)
     EXPECT_FALSE(paged.count(made)) << "a page named a member made after the derivation began";
     EXPECT_EQ(1, created);
     EXPECT_EQ(2, destroyed);
+    // The member received and then deleted left the set: a caller holding earlier pages learns
+    // that it has to look its members up again.
+    EXPECT_GT(album_removals(a), removals_before);
 
     // Put back for the other tests.
     other.result("delete", {{"name", made}});
