@@ -100,9 +100,14 @@ static void close_holes(DataObject* parent)
     holed.erase(h);
 }
 
-static void sort_siblings()
+static void close_all_holes()
 {
     while (!holed.empty()) close_holes(holed.back().parent);
+}
+
+static void sort_siblings()
+{
+    close_all_holes();
     for (const UnsortedSiblings& u : unsorted)
         merge_sorted_tail(siblings_of(u.parent), u.in_order, name_less);
     unsorted.clear();
@@ -529,8 +534,7 @@ void DataObject::outline_form(int depth)
     std::vector<DataObject*>& siblings = siblings_of(parent);
     if (!siblings.empty() && !siblings.back()) close_holes(parent); /* the last row is compared */
     if (sort_on && !siblings.empty() && name_less(this, siblings.back()) &&
-        std::none_of(unsorted.begin(), unsorted.end(),
-                     [parent](const UnsortedSiblings& u) { return u.parent == parent; }))
+        entry_of(unsorted, parent) == unsorted.end())
         unsorted.push_back({parent, siblings.size()});
     siblings.push_back(this);
     shown_parent = parent;
@@ -560,7 +564,7 @@ static void resort_below(DataObject* obj)
 void resort_siblings()
 {
     if (!sort_on) return;
-    while (!holed.empty()) close_holes(holed.back().parent);
+    close_all_holes();
     unsorted.clear();
     std::stable_sort(top_rows.begin(), top_rows.end(), name_less);
     for (DataObject* obj : top_rows) resort_below(obj);
