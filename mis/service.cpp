@@ -1157,6 +1157,7 @@ json Service::op_search(Call& c)
     bool has_limit = p.contains("limit") && !p["limit"].is_null();
     int limit = has_limit ? int_param(p, "limit", 0, MAX_SEARCH_LIMIT) : DEFAULT_SEARCH_LIMIT;
     bool prune = bool_param(p, "prune");
+    bool values = bool_param(p, "values");
     MObject* o = model_.find(base);
     if (!o || o->is_virtual) fail(E_NO_OBJECT, "no such object " + base);
 
@@ -1189,13 +1190,43 @@ json Service::op_search(Call& c)
     size_t shown = std::min(found.size(), static_cast<size_t>(limit));
     std::partial_sort(found.begin(), found.begin() + shown, found.end(),
                       [](const MObject* a, const MObject* b) { return a->name < b->name; });
+    const char* truncated = count > shown ? ",\"truncated\":true" : ",\"truncated\":false";
+    if (values) {
+        c.text = objects_with_values(o->name, count, found.data(), shown, truncated);
+        return nullptr;
+    }
     c.text = objects_result(
         o->name, count,
         [&](auto&& put) {
             for (size_t i = 0; i < shown; i++) put(found[i]->name, found[i]->cls->name);
         },
-        count > shown ? ",\"truncated\":true" : ",\"truncated\":false");
+        truncated);
     return nullptr;
+}
+
+// A search answer whose objects carry their attributes as get gives them. Refused, once the text
+// passes what one reply may hold, rather than sent in part: the caller asks for less, or a level
+// at a time.
+std::string Service::objects_with_values(const std::string& base, size_t count,
+                                         const MObject* const* objects, size_t n,
+                                         const char* last_member) const
+{
+    std::string out = "{\"base\":";
+    append_json_string(out, base);
+    out += ",\"count\":" + std::to_string(count) + ",\"objects\":[";
+    for (size_t i = 0; i < n; i++) {
+        if (i) out += ',';
+        out += to_line(describe(*objects[i]));
+        if (out.size() > max_reply_)
+            fail(E_LIMIT, "search too large for one reply with values: the first " +
+                              std::to_string(i + 1) + " of " + std::to_string(n) +
+                              " objects pass the " + std::to_string(max_reply_ >> 10) +
+                              " KiB one reply holds; ask for fewer with \"limit\"");
+    }
+    out += ']';
+    out += last_member;
+    out += '}';
+    return out;
 }
 
 json Service::op_action(Call& c)

@@ -352,6 +352,9 @@ private:
     void check_class(const MObject& o, const std::string& cls) const;
     nlohmann::json describe(const MObject& o) const;
     nlohmann::json describe_blank(const ClassDef& c) const;
+    std::string objects_with_values(const std::string& base, size_t count,
+                                    const MObject* const* objects, size_t n,
+                                    const char* last_member) const;
 
     void event_to(int client, const nlohmann::json& params);
     void membership(const MObject& o, const std::string& event,

@@ -71,6 +71,7 @@ TEST_F(Server, RefusedRequestsNameTheirFault)
         {"search", {{"base", LEEDS}, {"depth", "2"}}, -32602},
         {"search", {{"base", LEEDS}, {"limit", -1}}, -32602},
         {"search", {{"base", LEEDS}, {"prune", "yes"}}, -32602},
+        {"search", {{"base", LEEDS}, {"values", 1}}, -32602},
         {"search", {{"base", LEEDS}, {"limit", 100001}}, -32602},
         {"search", {{"filter", "(objectClass=shelf)"}}, -32602},
     };
@@ -228,6 +229,7 @@ TEST_F(Search, AnswersAreWrittenAsTheLibraryWouldWriteThem)
         {{"method", "derive"}, {"params", {{"base", LEEDS}, {"subscribe", true}}}},
         {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}, {"limit", 3}}}},
         {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}}}},
+        {{"method", "search"}, {"params", {{"base", LEEDS}, {"depth", 1}, {"values", true}}}},
     };
     for (const json& req : requests) {
         json line = req;
@@ -238,5 +240,22 @@ TEST_F(Search, AnswersAreWrittenAsTheLibraryWouldWriteThem)
         json parsed = json::parse(text, nullptr, false);
         ASSERT_TRUE(parsed.contains("result")) << text;
         EXPECT_EQ(text, parsed.dump(-1, ' ', false, json::error_handler_t::replace));
+    }
+}
+
+// A search with values gives each object as a get of it does, in the order and with the count of
+// the same search without them.
+TEST_F(Search, ValuesAreThoseAGetGives)
+{
+    json plain = c.result("search", {{"base", LEEDS}, {"limit", 40}});
+    json full = c.result("search", {{"base", LEEDS}, {"limit", 40}, {"values", true}});
+    EXPECT_EQ(plain["count"], full["count"]);
+    EXPECT_EQ(plain["truncated"], full["truncated"]);
+    ASSERT_EQ(plain["objects"].size(), full["objects"].size());
+    ASSERT_GT(full["objects"].size(), 3u);
+    for (size_t i = 0; i < full["objects"].size(); i++) {
+        const json& o = full["objects"][i];
+        EXPECT_EQ(plain["objects"][i]["name"], o["name"]);
+        EXPECT_EQ(c.result("get", {{"name", o["name"]}}), o) << o["name"];
     }
 }
