@@ -679,6 +679,7 @@ bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int li
     reset_error();
     names.resize(0);
     classes.resize(0);
+    images.clear();
     count = 0;
     truncated = false;
     if (!kvl_check_connected(platform_, *this)) return false;
@@ -691,18 +692,34 @@ bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int li
     } else if (limit > 0) {
         params["limit"] = limit;
     }
+    if (values && !count_only) params["values"] = true;
     json result;
     if (!platform_->request("search", params, timeout, *this,
-                            std::string("search below ") + base.str(), &result))
+                            std::string("search below ") + base.str(), &result, nullptr, &images))
         return false;
     const json* objects =
         result.contains("objects") && result["objects"].is_array() ? &result["objects"] : nullptr;
     int n = objects ? static_cast<int>(objects->size()) : 0;
-    names.resize(n);
-    classes.resize(n);
-    for (int i = 0; i < n; i++) {
-        names[i] = unit(str_field((*objects)[i], "name"));
-        classes[i] = unit(str_field((*objects)[i], "class"));
+    if (!images.empty()) { /* the transport made them */
+        n = static_cast<int>(images.size());
+        names.resize(n);
+        classes.resize(n);
+        for (int i = 0; i < n; i++) {
+            names[i] = images[i].get_objname();
+            classes[i] = images[i].get_objclass();
+        }
+    } else {
+        names.resize(n);
+        classes.resize(n);
+        for (int i = 0; i < n; i++) {
+            names[i] = unit(str_field((*objects)[i], "name"));
+            classes[i] = unit(str_field((*objects)[i], "class"));
+        }
+        if (values && !count_only) {
+            images.reserve(n);
+            for (int i = 0; i < n; i++)
+                images.push_back(kvl_make_booted_image(platform_, (*objects)[i]));
+        }
     }
     if (result.contains("count") && result["count"].is_number_integer())
         count = result["count"].get<long>();

@@ -215,6 +215,14 @@ Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::stri
     return img;
 }
 
+Image kvl_make_booted_image(const std::shared_ptr<PlatformImpl>& plat, const json& result)
+{
+    Image img = kvl_make_member_image(plat, str_field(result, "name"), str_field(result, "class"));
+    img.impl_->fetch_tried = true;
+    take_object(*img.impl_, result);
+    return img;
+}
+
 /* --------------------------------------------------------------------- Image */
 
 Image::Image() {}

@@ -89,6 +89,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 /* The Xt application context type, declared as <X11/Intrinsic.h> does, so that
  * this header does not bring in the X11 macros (None, Bool, Status ...). */
@@ -607,6 +608,12 @@ private:
  * truncated whether the limit left some out.  On failure run() returns false
  * and the error carries the server's message (a malformed filter is
  * KVL_ERR_BAD_DERIVATION).
+ * With values set before run(), the answer carries every match's values as
+ * well: images then holds the matches, in the order of names, each booted as
+ * Image::boot() leaves it, so that reading a whole subtree costs one request
+ * instead of one for each object.  A server refuses such a search when its
+ * answer would pass what one reply may hold (KVL_ERR_SERVER, server code
+ * -32014): ask fewer.
  */
 class Search : public Error {
 public:
@@ -624,6 +631,8 @@ public:
     DUArray classes;
     long count = 0;
     bool truncated = false;
+    bool values = false;       /* set before run(): the matches' values are wanted */
+    std::vector<Image> images; /* with values: the matches, booted */
 
 private:
     bool ask(const DataUnit& base, const DataUnit& filter, int depth, int limit, bool count_only,

@@ -83,6 +83,9 @@ struct KvlReply {
     uint64_t out_end = 0;      /* the request is wholly written once out_written reaches this */
     bool want_members = false; /* a derivation: its objects go into members */
     std::shared_ptr<AlbumSnapshot> members;
+    /* A search with values whose transport made the images itself, booted,
+     * in name order (else they come as get answers in the result). */
+    std::vector<Image> images;
     /* A paged derivation: its pages are gathered into members as they come
      * (PlatformImpl::page), and wait with wake_on_page hands them on. */
     bool paged = false;
@@ -203,10 +206,12 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     void page(long id, json rest, std::shared_ptr<AlbumSnapshot> members);
     /* send + wait; on failure sets err from the reply and returns false, and
      * puts the error's data (null without) into result.
-     * With members, the result's objects come there instead of in result. */
+     * With members, the result's objects come there instead of in result;
+     * images takes the images a transport made (KvlReply::images). */
     bool request(const char* method, const json& params, double timeout, Error& err,
                  const std::string& what, json* result,
-                 std::shared_ptr<AlbumSnapshot>* members = nullptr);
+                 std::shared_ptr<AlbumSnapshot>* members = nullptr,
+                 std::vector<Image>* images = nullptr);
 
     void attach_input(); /* registers the socket with Xt when possible */
     void detach_input();
@@ -367,6 +372,10 @@ struct AlbumImpl : std::enable_shared_from_this<AlbumImpl> {
 /* Members a page of a derivation asks for: QX_KVL_PAGE_SIZE when it holds
  * 1 to 10,000, else 0 (the server's own page size). */
 long kvl_page_size();
+
+/* Image handle booted from a get answer (its name, class and attributes),
+ * as Image::boot() leaves one. */
+Image kvl_make_booted_image(const std::shared_ptr<PlatformImpl>& plat, const json& result);
 
 /* Image handle made from what a derivation or an event reports. */
 Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,

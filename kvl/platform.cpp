@@ -441,7 +441,7 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what, bo
 
 bool PlatformImpl::request(const char* method, const json& params, double timeout, Error& err,
                            const std::string& what, json* result,
-                           std::shared_ptr<AlbumSnapshot>* members)
+                           std::shared_ptr<AlbumSnapshot>* members, std::vector<Image>* images)
 {
     long id = send(method, params, &err);
     if (!id) {
@@ -451,6 +451,7 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
     if (members) pending[id].want_members = true;
     KvlReply r = wait(id, timeout, what);
     if (members) *members = std::move(r.members);
+    if (images) *images = std::move(r.images);
     if (!r.ok) {
         err.set_error(r.type, r.message.c_str(), r.code);
         if (result) *result = std::move(r.data);

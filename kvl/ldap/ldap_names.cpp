@@ -115,6 +115,25 @@ std::vector<std::string> components(const std::string& fdn)
     return out;
 }
 
+/* Where the last component of an FDN begins: its '/' outside quotes and
+ * escapes (npos for a name that is no FDN, or has no '/'). */
+size_t last_separator(const std::string& fdn)
+{
+    if (fdn.empty() || fdn[0] != '/') return std::string::npos;
+    size_t last = 0;
+    bool quoted = false;
+    for (size_t i = 1; i < fdn.size(); i++) {
+        char c = fdn[i];
+        if (c == '\\')
+            i++;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (c == '/' && !quoted)
+            last = i;
+    }
+    return last;
+}
+
 } // namespace
 
 bool kvl_ldap_canonical_dn(const std::string& dn, bool liberal, std::string& out, std::string& why)
@@ -138,8 +157,41 @@ void LdapNamingContexts::set(const std::vector<std::string>& contexts)
     }
 }
 
+/* Whether the RDN first above the RDNs below names a naming context. */
+bool LdapNamingContexts::is_context(const std::string& first,
+                                    const std::vector<std::string>& below) const
+{
+    for (const std::vector<std::string>& crdns : rdns_) {
+        if (crdns.size() != below.size() + 1 || strcasecmp(crdns[0].c_str(), first.c_str()) != 0)
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < below.size() && same; i++)
+            same = strcasecmp(crdns[i + 1].c_str(), below[i].c_str()) == 0;
+        if (same) return true;
+    }
+    return false;
+}
+
 bool LdapNamingContexts::to_fdn(const std::string& dn, std::string& fdn, std::string& why) const
 {
+    /* A sibling of the last name: its first RDN, then the parent's FDN. */
+    const char* parent = nullptr;
+    std::string first;
+    if (!dn.empty()) {
+        LDAPRDN rdn = nullptr;
+        char* next = nullptr;
+        if (ldap_str2rdn(dn.c_str(), &rdn, &next, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS && rdn) {
+            first = write_rdn(rdn);
+            if (next && *next == ',') parent = next + 1;
+            while (parent && *parent == ' ') parent++;
+        }
+        if (rdn) ldap_rdnfree(rdn);
+    }
+    if (parent && *parent && !parent_fdn_.empty() && parent_dn_ == parent &&
+        !is_context(first, parent_rdns_)) {
+        fdn = parent_fdn_ + "/" + first;
+        return true;
+    }
     std::vector<std::string> rdns;
     if (!rdns_of(dn, false, rdns, why)) return false;
     if (rdns.empty()) {
@@ -168,6 +220,37 @@ bool LdapNamingContexts::to_fdn(const std::string& dn, std::string& fdn, std::st
         below -= best;
     }
     for (size_t i = below; i-- > 0;) fdn += "/" + rdns[i];
+    /* The parent, for the siblings to come: when this name lies below its
+     * naming context and its first RDN is the one parsed alone. */
+    parent_fdn_.clear();
+    if (parent && *parent && below > 0 && rdns[0] == first) {
+        parent_dn_ = parent;
+        parent_fdn_ = fdn.substr(0, fdn.size() - first.size() - 1);
+        parent_rdns_.assign(rdns.begin() + 1, rdns.end());
+    }
+    return true;
+}
+
+bool LdapNamingContexts::to_dn(const std::string& fdn, std::string& dn, std::string& why) const
+{
+    /* A sibling of the last name: its last component, then the parent's DN. */
+    size_t cut = last_separator(fdn);
+    bool sibling = cut != std::string::npos && cut > 0 && cut + 1 < fdn.size();
+    if (sibling && !up_dn_.empty() && up_fdn_.size() == cut && fdn.compare(0, cut, up_fdn_) == 0) {
+        std::string own;
+        if (!kvl_ldap_canonical_dn(fdn.substr(cut + 1), true, own, why)) return false;
+        dn = own + "," + up_dn_;
+        return true;
+    }
+    if (!kvl_ldap_fdn_to_dn(fdn, dn, why)) return false;
+    up_dn_.clear();
+    std::string own, ignored;
+    if (sibling && kvl_ldap_canonical_dn(fdn.substr(cut + 1), true, own, ignored) &&
+        dn.size() > own.size() + 1 && dn.compare(0, own.size(), own) == 0 &&
+        dn[own.size()] == ',') {
+        up_fdn_ = fdn.substr(0, cut);
+        up_dn_ = dn.substr(own.size() + 1);
+    }
     return true;
 }
 

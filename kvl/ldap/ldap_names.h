@@ -34,15 +34,26 @@ bool kvl_ldap_dn_to_fdn(const std::string& dn, const std::vector<std::string>& c
                         std::string& fdn, std::string& why);
 
 /* The same for many names below the same naming contexts, which are parsed
- * once (a derivation turns every child's DN into an FDN). */
+ * once (a derivation turns every child's DN into an FDN).  Names mostly come
+ * in runs of siblings, so each direction keeps the parent of the last name
+ * it turned, and a sibling's name is its own RDN and the parent's. */
 class LdapNamingContexts {
 public:
     void set(const std::vector<std::string>& contexts);
     bool to_fdn(const std::string& dn, std::string& fdn, std::string& why) const;
+    /* kvl_ldap_fdn_to_dn(), below. */
+    bool to_dn(const std::string& fdn, std::string& dn, std::string& why) const;
 
 private:
+    bool is_context(const std::string& first, const std::vector<std::string>& below) const;
+
     std::vector<std::string> text_;              /* canonical */
     std::vector<std::vector<std::string>> rdns_; /* their RDNs, most specific first */
+    /* The parent of the last DN turned: its text as given, its FDN and RDNs. */
+    mutable std::string parent_dn_, parent_fdn_;
+    mutable std::vector<std::string> parent_rdns_;
+    /* The parent of the last FDN turned: its text and its DN. */
+    mutable std::string up_fdn_, up_dn_;
 };
 
 /* The DN of fdn ("/" is the root DSE, DN ""); a name that does not start

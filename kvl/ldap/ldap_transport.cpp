@@ -49,6 +49,7 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <unordered_map>
 #include <sys/stat.h>
 
 namespace {
@@ -225,6 +226,8 @@ struct Op {
     long count = 0;
     json result = json::object();
     std::vector<std::pair<std::string, std::string>> found; /* search: (FDN, class) */
+    bool values = false;                    /* search: each match's values are wanted */
+    std::vector<Image> images;              /* ... and here they are, booted, by found */
     std::shared_ptr<AlbumSnapshot> members; /* a derivation's: those read since the last page */
     size_t pages = 0;  /* pages of a derivation handed on */
     long received = 0; /* the entries in them */
@@ -297,7 +300,7 @@ struct LdapTransport : KvlTransport {
     std::string user_name(const std::string& fdn) override
     {
         std::string dn, why;
-        return kvl_ldap_fdn_to_dn(fdn, dn, why) && !dn.empty() ? dn : fdn;
+        return named.to_dn(fdn, dn, why) && !dn.empty() ? dn : fdn;
     }
     void close(PlatformImpl& plat) override
     {
@@ -439,7 +442,21 @@ struct LdapTransport : KvlTransport {
         parent_of_sub[sub] = parent;
         if (!filter.empty()) filter_of_sub[sub] = filter;
     }
+    /* What each_attribute needs of an attribute, by the name entries give
+     * it: looked up in the schema once, not for every entry. */
+    struct AttrInfo {
+        bool hidden = false; /* userPassword, structuralObjectClass */
+        bool binary = false;
+        bool read_only = false;
+        std::string syntax;
+    };
+    std::unordered_map<std::string, AttrInfo> attr_info; /* emptied when the schema is read */
+    std::vector<AttrValue> scratch_attrs;                /* image_of's, kept for the next entry */
+    const AttrInfo& info_of(const std::string& attr);
+    template <class Put> void each_attribute(LDAPMessage* entry, bool root, Put&& put);
     json attributes_of(LDAPMessage* entry, bool root);
+    json object_of(LDAPMessage* entry, const std::string& dn, bool remember);
+    Image image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn);
     json blank(const std::string& cls, std::string& why);
     std::string describe_class(const std::string& cls, std::string& why);
     bool answer_local(PlatformImpl& plat, long id, const char* method, const json& params);
@@ -464,39 +481,122 @@ std::string LdapTransport::class_of(LDAPMessage* entry)
     return last;
 }
 
+/* Calls put(name, syntax, read_only, text) for each attribute of the entry a
+ * user may see, its values joined by newlines; a binary value shows as its
+ * size. */
+const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
+{
+    auto known = attr_info.find(attr);
+    if (known != attr_info.end()) return known->second;
+    AttrInfo& info = attr_info[attr];
+    std::string base = lower(attr.substr(0, attr.find(';')));
+    info.hidden = base == "userpassword" || base == "structuralobjectclass";
+    const LdapAttributeType* t = schema.attribute(attr);
+    info.syntax = schema.syntax_of(attr);
+    info.binary =
+        LdapSchema::binary_syntax(info.syntax) || attr.find(";binary") != std::string::npos;
+    info.read_only = !t || t->no_user_modification || t->operational;
+    return info;
+}
+
+template <class Put> void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put)
+{
+    /* The attributes and their values are read in one pass over the entry,
+     * pointing into its encoding: asking for each attribute's values by name
+     * would look for it from the start again. */
+    BerElement* ber = nullptr;
+    struct berval dn = {0, nullptr};
+    if (ldap_get_dn_ber(ld, entry, &ber, &dn) != LDAP_SUCCESS) {
+        if (ber) ber_free(ber, 0);
+        return;
+    }
+    std::string text, attr;
+    struct berval name = {0, nullptr};
+    struct berval* values = nullptr;
+    while (ldap_get_attribute_ber(ld, entry, ber, &name, &values) == LDAP_SUCCESS && name.bv_val) {
+        attr.assign(name.bv_val, name.bv_len);
+        const AttrInfo& info = info_of(attr);
+        text.clear();
+        for (int i = 0; !info.hidden && values && values[i].bv_val; i++) {
+            const berval& v = values[i];
+            if (i) text += '\n';
+            if (info.binary || !valid_utf8(v.bv_val, v.bv_len))
+                text += "(" + std::to_string(v.bv_len) + " bytes)";
+            else
+                text.append(v.bv_val, v.bv_len);
+        }
+        if (values) ber_memfree(values);
+        values = nullptr;
+        if (!info.hidden) put(attr, info.syntax, root || info.read_only, text);
+    }
+    ber_free(ber, 0);
+}
+
 json LdapTransport::attributes_of(LDAPMessage* entry, bool root)
 {
     json attrs = json::array();
-    BerElement* ber = nullptr;
-    for (char* a = ldap_first_attribute(ld, entry, &ber); a; a = ldap_next_attribute(ld, entry, ber)) {
-        TextGuard name;
-        name.p = a;
-        std::string attr = a;
-        std::string base = lower(attr.substr(0, attr.find(';')));
-        if (base == "userpassword" || base == "structuralobjectclass") continue;
-        const LdapAttributeType* t = schema.attribute(attr);
-        std::string syntax = schema.syntax_of(attr);
-        bool binary = LdapSchema::binary_syntax(syntax) ||
-                      attr.find(";binary") != std::string::npos;
-        ValuesGuard values;
-        values.v = ldap_get_values_len(ld, entry, a);
-        std::string text;
-        for (int i = 0; values.v && values.v[i]; i++) {
-            const berval* v = values.v[i];
-            if (i) text += '\n';
-            if (binary || !valid_utf8(v->bv_val, v->bv_len))
-                text += "(" + std::to_string(v->bv_len) + " bytes)";
-            else
-                text.append(v->bv_val, v->bv_len);
-        }
-        bool read_only = root || !t || t->no_user_modification || t->operational;
-        attrs.push_back({{"name", attr},
-                         {"syntax", syntax},
-                         {"access", read_only ? "read-only" : "read-write"},
-                         {"value", text}});
-    }
-    if (ber) ber_free(ber, 0);
+    each_attribute(entry, root,
+                   [&](const std::string& attr, const std::string& syntax, bool read_only,
+                       const std::string& text) {
+                       json a = json::object();
+                       a["name"] = attr;
+                       a["syntax"] = syntax;
+                       a["access"] = read_only ? "read-only" : "read-write";
+                       a["value"] = text;
+                       attrs.push_back(std::move(a));
+                   });
     return attrs;
+}
+
+/* An entry as a get would leave its image, without the json between: a
+ * subtree read with its values makes many. */
+Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn)
+{
+    Image image = kvl_make_member_image(plat.shared_from_this(), fdn_of(dn), class_of(entry));
+    ImageImpl& im = *image.impl_;
+    std::vector<AttrValue>& attrs = scratch_attrs; /* then moved into a list of their size */
+    attrs.clear();
+    AttrValue naming;
+    naming.name = KVL_LDAP_NAMING_ATTRIBUTE;
+    naming.syntax = "1.3.6.1.4.1.1466.115.121.1.38";
+    naming.access = "read-only";
+    naming.value =
+        DataUnit(dn.data(), dn.find('=') == std::string::npos ? dn.size() : dn.find('='));
+    naming.read = naming.value;
+    attrs.push_back(std::move(naming));
+    each_attribute(entry, false,
+                   [&](const std::string& attr, const std::string& syntax, bool read_only,
+                       const std::string& text) {
+                       AttrValue v;
+                       v.name = attr;
+                       v.syntax = syntax;
+                       v.access = read_only ? "read-only" : "read-write";
+                       v.value = DataUnit(text.data(), text.size());
+                       v.read = v.value;
+                       attrs.push_back(std::move(v));
+                   });
+    im.attrs.reserve(attrs.size());
+    for (AttrValue& v : attrs) im.attrs.push_back(std::move(v));
+    im.fetch_tried = true;
+    im.booted = true;
+    return image;
+}
+
+/* An entry as a get answers it: its FDN, class and attributes, the RDN
+ * attribute first (a new entry made from this one takes it).  remember: the
+ * values are kept as the entry's last read, which a set compares with. */
+json LdapTransport::object_of(LDAPMessage* entry, const std::string& dn, bool remember)
+{
+    json object = {{"name", fdn_of(dn)},
+                   {"class", class_of(entry)},
+                   {"attributes", attributes_of(entry, false)}};
+    json& attrs = object["attributes"];
+    if (remember) writes.remember(object["name"].get<std::string>(), attrs);
+    attrs.insert(attrs.begin(), json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
+                                     {"syntax", "1.3.6.1.4.1.1466.115.121.1.38"},
+                                     {"access", "read-only"},
+                                     {"value", dn.substr(0, dn.find('='))}});
+    return object;
 }
 
 json LdapTransport::blank(const std::string& cls, std::string& why)
@@ -1166,12 +1266,28 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
                        ? params["limit"].get<int>()
                        : SEARCH_LIMIT;
         op.count_only = op.limit == 0;
+        op.values = !op.count_only && params.contains("values") && params["values"].is_boolean() &&
+                    params["values"].get<bool>();
         op.scope = depth == 0 ? LDAP_SCOPE_BASE : depth == 1 ? LDAP_SCOPE_ONELEVEL
                                                              : LDAP_SCOPE_SUBORDINATE;
         op.attrs = op.count_only ? std::vector<std::string>{"1.1"}
+                   : op.values   ? std::vector<std::string>{"*", "structuralObjectClass", "ref"}
                                  : std::vector<std::string>{"structuralObjectClass"};
         op.paged = true;
-        if (dn.empty()) { /* below the root DSE: the naming contexts and what is below them */
+        if (dn.empty() && op.values && depth != 0) {
+            /* Below the root DSE, with values: the naming contexts are read
+             * with what is below them, each one's subtree a search. */
+            if (contexts.empty()) {
+                plat.answer(id,
+                            json{{"objects", json::array()}, {"count", 0}, {"truncated", false}});
+                return true;
+            }
+            op.scope = depth == 1 ? LDAP_SCOPE_BASE : LDAP_SCOPE_SUBTREE;
+            op.bases = contexts;
+            op.base = op.bases.back();
+            op.bases.pop_back();
+        } else if (dn.empty()) { /* below the root DSE: the naming contexts and what is below them
+                                  */
             for (size_t i = 0; i < contexts.size(); i++) {
                 op.count++;
                 if (!op.count_only && static_cast<int>(op.found.size()) < op.limit)
@@ -1204,21 +1320,13 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
     switch (op.kind) {
     case Op::GET: {
         op.got_entry = true;
-        std::string cls = op.root ? "rootDSE" : class_of(entry);
-        op.result = json{{"name", op.root ? "/" : fdn_of(text)},
-                         {"class", cls},
-                         {"attributes", attributes_of(entry, op.root)}};
-        if (!op.root) {
-            if (std::find(op.attrs.begin(), op.attrs.end(), "*") != op.attrs.end())
-                writes.remember(op.result["name"].get<std::string>(),
-                                op.result["attributes"]);
-            /* The RDN attribute, which a new entry made from this one takes. */
-            op.result["attributes"].insert(op.result["attributes"].begin(),
-                                           json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
-                                                {"syntax", "1.3.6.1.4.1.1466.115.121.1.38"},
-                                                {"access", "read-only"},
-                                                {"value", text.substr(0, text.find('='))}});
-        }
+        if (op.root)
+            op.result = json{
+                {"name", "/"}, {"class", "rootDSE"}, {"attributes", attributes_of(entry, true)}};
+        else
+            op.result = object_of(
+                entry, text, std::find(op.attrs.begin(), op.attrs.end(), "*") != op.attrs.end());
+        const std::string cls = str_field(op.result, "class");
         if (!op.want_class.empty() && !op.root && !schema.is_a(cls, op.want_class)) {
             ValuesGuard oc;
             oc.v = ldap_get_values_len(ld, entry, "objectClass");
@@ -1242,6 +1350,7 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
     }
     case Op::SCHEMA: {
         op.got_entry = true;
+        attr_info.clear();
         for (const char* a : {"ldapSyntaxes", "attributeTypes", "objectClasses"}) {
             ValuesGuard v;
             v.v = ldap_get_values_len(ld, entry, a);
@@ -1273,8 +1382,13 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
     }
     case Op::SEARCH: {
         op.count++;
-        if (!op.count_only && static_cast<int>(op.found.size()) < op.limit)
+        if (op.count_only || static_cast<int>(op.found.size()) >= op.limit) break;
+        if (op.values) {
+            op.images.push_back(image_of(plat, entry, text));
+            op.found.emplace_back(op.images.back().impl_->name, op.images.back().impl_->cls);
+        } else {
             op.found.emplace_back(fdn_of(text), class_of(entry));
+        }
         break;
     }
     case Op::SYNC: take_sync_entry(plat, op, entry, fdn_of(text)); break;
@@ -1410,9 +1524,21 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         break;
     }
     case Op::SEARCH: {
-        std::sort(done.found.begin(), done.found.end());
         json objects = json::array();
-        for (auto& f : done.found) objects.push_back({{"name", f.first}, {"class", f.second}});
+        if (done.values) { /* the images, booted, in name order; no objects */
+            std::vector<size_t> order(done.found.size());
+            for (size_t i = 0; i < order.size(); i++) order[i] = i;
+            std::sort(order.begin(), order.end(),
+                      [&](size_t a, size_t b) { return done.found[a] < done.found[b]; });
+            auto it = plat.pending.find(done.id);
+            if (it != plat.pending.end()) {
+                it->second.images.reserve(order.size());
+                for (size_t i : order) it->second.images.push_back(std::move(done.images[i]));
+            }
+        } else {
+            std::sort(done.found.begin(), done.found.end());
+            for (auto& f : done.found) objects.push_back({{"name", f.first}, {"class", f.second}});
+        }
         plat.answer(done.id, json{{"objects", objects},
                                   {"count", done.count},
                                   {"truncated", done.count > static_cast<long>(done.found.size()) &&

@@ -225,6 +225,14 @@ TEST(KvlPagingLimits, OneReplyWhenItFitsTheNamedErrorWhenNot)
     EXPECT_EQ(-32014, refused["error"]["code"]);
     EXPECT_NE(std::string::npos, refused["error"]["message"].get<std::string>().find("\"paged\": true"))
         << refused;
+    // So is a search whose values pass what one reply holds; the message names the way out.
+    refused = c.call("search", {{"base", log_of(10000)}, {"limit", 100000}, {"values", true}});
+    EXPECT_EQ(-32014, refused["error"]["code"]);
+    EXPECT_NE(std::string::npos, refused["error"]["message"].get<std::string>().find("\"limit\""))
+        << refused;
+    EXPECT_EQ(100, c.result("search",
+                            {{"base", log_of(3000)}, {"limit", 100}, {"values", true}})["objects"]
+                       .size());
 
     // Pages of it; a cancel ends them, and the connection serves the next request.
     c.send_raw(qxtest::request_line("p", "derive", {{"base", log_of(10000)}, {"paged", true}, {"page_size", 10}}) +

@@ -22,6 +22,21 @@ namespace {
 
 const std::string kLeeds = "/systemId=\"leeds-core-1\"";
 const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
+
+// What a booted image holds, read without the server: its class and each attribute with its
+// value, the writable ones marked.
+std::vector<std::string> held_values(Image& image)
+{
+    std::vector<std::string> out = {image.get_objclass().str()};
+    DUArray all = image.get_attr_names(0), writable = image.get_attr_names(1);
+    for (int i = 0; i < all.count(); i++) {
+        bool rw = false;
+        for (int j = 0; j < writable.count(); j++) rw = rw || writable[j] == all[i];
+        out.push_back(std::string(all[i].str()) + (rw ? " (rw) = " : " = ") +
+                      image.get_str(all[i]).str());
+    }
+    return out;
+}
 const std::string kAtlantis = "/systemId=\"atlantis-1\"";
 
 // A TCP socket on the loopback address: listening on a free port when port is 0, else
@@ -640,6 +655,30 @@ TEST_F(KvlServer, CountReachableAgreesWithALevelByLevelWalk)
     Search gone;
     EXPECT_FALSE(gone.count_reachable(DataUnit("/systemId=\"nowhere\""), DataUnit("")));
     EXPECT_EQ(KVL_ERR_NO_OBJECT, gone.get_error_type());
+}
+
+// A search with values hands out its matches booted, each as its own boot leaves it: read
+// after the search's connection is gone, they need no further request.
+TEST_F(KvlServer, SearchWithValuesBootsItsMatches)
+{
+    Search s;
+    {
+        Platform own(DataUnit("QX"), DataUnit(""));
+        ASSERT_TRUE(own.connect(DataUnit(mis->address().c_str()), DataUnit("kvl-test"), 10));
+        Platform::def_platform = *platform; /* connect made own the default */
+        s = Search(own);
+        s.values = true;
+        ASSERT_TRUE(s.run(DataUnit(kLeeds.c_str()), DataUnit(""), -1, 0)) << s.get_error_string();
+        own.disconnect();
+    }
+    ASSERT_EQ(s.names.count(), static_cast<int>(s.images.size()));
+    ASSERT_GT(s.images.size(), 10u);
+    for (size_t i = 0; i < s.images.size(); i++) {
+        EXPECT_STREQ(s.names[i].str(), s.images[i].get_objname().str());
+        Image alone(s.names[i], DataUnit(""));
+        ASSERT_TRUE(alone.boot()) << alone.get_error_string();
+        EXPECT_EQ(held_values(alone), held_values(s.images[i])) << s.names[i].str();
+    }
 }
 
 // Many images booted at once end as each would alone: the same class read or the same

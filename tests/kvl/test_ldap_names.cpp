@@ -85,4 +85,45 @@ TEST(LdapNames, LooseAndMalformedNames)
     }
 }
 
+// One LdapNamingContexts turning runs of siblings, in both directions, gives what turning each
+// name alone gives, a sibling that is itself a naming context and odd spellings included.
+TEST(LdapNames, SiblingsTurnedInARunAsEachAlone)
+{
+    const std::vector<std::string> contexts = {"dc=example,dc=org", "ou=sub,dc=example,dc=org"};
+    const char* dns[] = {
+        "ou=a,dc=example,dc=org",
+        "ou=b,dc=example,dc=org",
+        "ou=sub,dc=example,dc=org",
+        "ou=c,dc=example,dc=org",
+        "cn=x,ou=sub,dc=example,dc=org",
+        "cn=y,ou=sub,dc=example,dc=org",
+        "cn=a\\,b,ou=a,dc=example,dc=org",
+        "cn=c+sn=d,ou=a,dc=example,dc=org",
+        "cn=e,ou=a,DC=Example,DC=org",
+        "cn=f, ou=a,dc=example,dc=org",
+        "cn=g,ou=a,dc=example,dc=org",
+        "dc=example,dc=org",
+        "cn=h,o=elsewhere",
+        "cn=i,o=elsewhere",
+    };
+    LdapNamingContexts named;
+    named.set(contexts);
+    for (int round = 0; round < 2; round++)
+        for (const char* dn : dns) {
+            std::string fdn, alone, back, back_alone, why;
+            ASSERT_TRUE(kvl_ldap_dn_to_fdn(dn, contexts, alone, why)) << dn << ": " << why;
+            ASSERT_TRUE(named.to_fdn(dn, fdn, why)) << dn << ": " << why;
+            EXPECT_EQ(alone, fdn) << dn;
+            ASSERT_TRUE(kvl_ldap_fdn_to_dn(fdn, back_alone, why)) << fdn;
+            ASSERT_TRUE(named.to_dn(fdn, back, why)) << fdn << ": " << why;
+            EXPECT_EQ(back_alone, back) << fdn;
+            // a typed spelling of a sibling, quoted
+            std::string quoted =
+                fdn.substr(0, fdn.rfind('/')) + "/cn=\"q/" + std::to_string(round) + "\"";
+            ASSERT_TRUE(kvl_ldap_fdn_to_dn(quoted, back_alone, why)) << quoted << ": " << why;
+            ASSERT_TRUE(named.to_dn(quoted, back, why)) << quoted << ": " << why;
+            EXPECT_EQ(back_alone, back) << quoted;
+        }
+}
+
 } // namespace

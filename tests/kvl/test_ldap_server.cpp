@@ -27,6 +27,21 @@ namespace {
 
 const int kMany = 1200; // past slapd's default size limit of 500
 
+// What a booted image holds, read without the server: its class and each attribute with its
+// value, the writable ones marked.
+std::vector<std::string> held_values(Image& image)
+{
+    std::vector<std::string> out = {image.get_objclass().str()};
+    DUArray all = image.get_attr_names(0), writable = image.get_attr_names(1);
+    for (int i = 0; i < all.count(); i++) {
+        bool rw = false;
+        for (int j = 0; j < writable.count(); j++) rw = rw || writable[j] == all[i];
+        out.push_back(std::string(all[i].str()) + (rw ? " (rw) = " : " = ") +
+                      image.get_str(all[i]).str());
+    }
+    return out;
+}
+
 // A container holding a referral entry and an alias.
 const char* kLinks = R"(dn: ou=links,dc=example,dc=org
 objectClass: organizationalUnit
@@ -703,6 +718,39 @@ TEST_F(LdapServer, BootImagesReadsManyEntriesAtOnce)
         ASSERT_EQ("e" + std::to_string(i), std::string(batch[i].get_str(DataUnit("cn")).str()))
             << batch[i].get_error_string();
     EXPECT_EQ(KVL_ERR_NO_OBJECT, batch.back().get_error_type()) << batch.back().get_error_string();
+}
+
+// A search with values hands out its matches booted, each as its own boot leaves it (read
+// after the connection is gone), below an entry and below the root DSE alike.
+TEST_F(LdapServer, SearchWithValuesBootsItsMatches)
+{
+    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
+    struct {
+        const char *base, *filter;
+    } cases[] = {{"/dc=example,dc=org", "(!(cn=e*))"}, {"/", "(!(cn=e*))"}};
+    std::vector<std::vector<Image>> alone(2), found(2);
+    for (int k = 0; k < 2; k++) {
+        Search plain(platform), full(platform);
+        full.values = true;
+        ASSERT_TRUE(plain.run(cases[k].base, cases[k].filter, -1, 5000, 30))
+            << plain.get_error_string();
+        ASSERT_TRUE(full.run(cases[k].base, cases[k].filter, -1, 5000, 30))
+            << full.get_error_string();
+        EXPECT_EQ(plain.count, full.count) << cases[k].base;
+        ASSERT_EQ(plain.names.count(), static_cast<int>(full.images.size())) << cases[k].base;
+        ASSERT_GT(full.images.size(), 5u);
+        for (int i = 0; i < plain.names.count(); i++) {
+            EXPECT_STREQ(plain.names[i].str(), full.names[i].str());
+            alone[k].emplace_back(plain.names[i], DataUnit(), platform);
+        }
+        EXPECT_EQ(plain.names.count(), boot_images(alone[k], 30));
+        found[k] = std::move(full.images);
+    }
+    platform.disconnect();
+    for (int k = 0; k < 2; k++)
+        for (size_t i = 0; i < found[k].size(); i++)
+            EXPECT_EQ(held_values(alone[k][i]), held_values(found[k][i]))
+                << found[k][i].get_objname().str();
 }
 
 } // namespace
