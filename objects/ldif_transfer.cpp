@@ -66,7 +66,9 @@ struct RunGuard {
  * Escape, pressed anywhere in the editor while a run goes on, stops it: from
  * construction to destruction the key's presses are taken before they reach
  * any widget.  The run looks at stopped() between records; the request under
- * way when the key comes is finished first.
+ * way when the key comes is finished first.  A press not yet dispatched counts
+ * too (looked for a few times a second): records written from memory leave
+ * the event loop no turn.
  */
 class EscapeWatch {
 public:
@@ -79,12 +81,25 @@ public:
     EscapeWatch(const EscapeWatch&) = delete;
     EscapeWatch& operator=(const EscapeWatch&) = delete;
 
-    bool stopped() const { return hit_; }
+    bool stopped()
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (hit_ || now - looked_ < std::chrono::milliseconds(50)) return hit_;
+        looked_ = now;
+        XEvent event;
+        if (XCheckIfEvent(display_, &event, is_escape, nullptr)) hit_ = true;
+        return hit_;
+    }
 
 private:
+    static Bool is_escape(Display*, XEvent* event, XPointer)
+    {
+        return event->type == KeyPress && XLookupKeysym(&event->xkey, 0) == XK_Escape;
+    }
+
     static Boolean dispatch(XEvent* event)
     {
-        if (XLookupKeysym(&event->xkey, 0) == XK_Escape) {
+        if (is_escape(nullptr, event, nullptr)) {
             hit_ = true;
             return True;
         }
@@ -92,6 +107,7 @@ private:
     }
 
     Display* display_;
+    std::chrono::steady_clock::time_point looked_{}; /* the queue last looked at */
     static XtEventDispatchProc previous_;
     static bool hit_;
 };
@@ -172,32 +188,40 @@ public:
     Exporter(FILE* f, EscapeWatch& esc) : f_(f), esc_(esc) {}
 
     /* Writes fdn (unless only_below) and everything below it, parents
-     * first.  One search names the whole subtree in name order, in which a
-     * parent comes before its children (its name starts theirs); a subtree
-     * larger than a search may name is walked a level at a time instead.
-     * False when the run stops: why() is empty for Escape.  Waits. */
+     * first.  One search reads the whole subtree with its values, in name
+     * order, in which a parent comes before its children (its name starts
+     * theirs); a subtree larger than a search may name, or than one reply
+     * may hold, is walked a level at a time instead.  False when the run
+     * stops: why() is empty for Escape.  Waits. */
     bool subtree(const std::string& fdn, const std::string& base, bool only_below)
     {
         if (esc_.stopped()) return false;
         if (!only_below && !entry(fdn)) return false;
         Search below(Platform::def_platform);
+        below.values = true;
+        progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
         if (!below.run(DataUnit(fdn.c_str()), DataUnit(), -1, kSearchLimit, DeriveTimeout)) {
+            if (below.get_server_code() == kTooLarge) return by_levels(fdn, base);
             why_ = std::string(below.get_error_string()) + " (" + fdn + ")";
             return false;
         }
         if (below.truncated) return by_levels(fdn, base);
-        std::vector<std::string> names;
-        names.reserve(below.names.count());
-        for (int i = 0; i < below.names.count(); i++) names.push_back(below.names[i].str());
-        return entries_of(names, base); /* waits */
+        for (Image& image : below.images) {
+            if (esc_.stopped() || !entry(image)) return false;
+            progress_.show(
+                text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+        }
+        return true;
     }
 
     const std::string& why() const { return why_; }
     long count = 0;
 
 private:
-    /* The most names one search is asked for. */
+    /* The most objects one search is asked for. */
     static constexpr int kSearchLimit = 100000;
+    /* The server's code for an answer too large for one reply. */
+    static constexpr int kTooLarge = -32014;
 
     /* fdn's children and everything below them, a level at a time.  Waits. */
     bool by_levels(const std::string& fdn, const std::string& base)
