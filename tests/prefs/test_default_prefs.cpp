@@ -466,19 +466,7 @@ TEST_F(Prefs, SearchPastTheLimitSaysHowManyMore)
 {
     /* 1,200 more alarm records, created by another client in two batches. */
     const char* log = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
-    for (int b = 0; b < 2; b++) {
-        qxtest::json batch = qxtest::json::array();
-        for (int i = 0; i < 600; i++)
-            batch.push_back(
-                request(i, "create",
-                        {{"parent", log},
-                         {"class", "alarmRecord"},
-                         {"values", {{"logRecordId", std::to_string(50000 + b * 600 + i)}}}}));
-        other->send_raw(batch.dump() + "\n");
-        qxtest::json answer = other->next(30000); /* raw events come first */
-        while (answer.is_object() && answer.contains("method")) answer = other->next(30000);
-        ASSERT_TRUE(answer.is_array()) << answer.dump().substr(0, 300);
-    }
+    ASSERT_TRUE(create_many(log, "alarmRecord", "logRecordId", 50000, 1200, 600));
     long total = other->result(
         "search",
         {{"base", kLeeds}, {"filter", "(objectClass=alarmRecord)"}, {"limit", 1}})["count"];

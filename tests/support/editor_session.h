@@ -42,15 +42,6 @@
 
 namespace qxtest {
 
-/* The text of a text or text-field widget. */
-inline std::string text_of(Widget w)
-{
-    char* s = XmTextGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
-}
-
 /* The field of the attribute shown as name in the configuration window's
  * form (a failure when there is none). */
 inline Widget field(const char* name)
@@ -175,6 +166,31 @@ struct EditorSession : ::testing::Test {
     static bool exists(const std::string& fdn)
     {
         return other->call("get", {{"name", fdn}}).contains("result");
+    }
+
+    /* Has the second client create count objects of cls under parent, named
+     * attr=first, first + 1 ..., batch requests to a line; false (and a
+     * failure) when a batch is not answered with its array. */
+    static bool create_many(const std::string& parent, const char* cls, const char* attr,
+                            long first, int count, int batch)
+    {
+        for (int done = 0; done < count; done += batch) {
+            json lines = json::array();
+            for (int i = done; i < std::min(count, done + batch); i++)
+                lines.push_back(request(i, "create",
+                                        {{"parent", parent},
+                                         {"class", cls},
+                                         {"values", {{attr, std::to_string(first + i)}}}}));
+            other->send_raw(lines.dump() + "\n");
+            json answer; /* after the raw events the creations caused */
+            do answer = other->next(60000);
+            while (answer.is_object());
+            if (!answer.is_array()) {
+                ADD_FAILURE() << answer.dump().substr(0, 300);
+                return false;
+            }
+        }
+        return true;
     }
 
     static void SetUpTestSuite() { connect(true); }

@@ -383,9 +383,7 @@ TEST_F(Tree, SelectionAndMenus)
     XtVaGetValues(node_of(a), XmNforeground, &fg1, XmNbackground, &bg1, NULL);
     EXPECT_EQ(fg0, bg1);
     EXPECT_EQ(bg0, fg1);
-    char* path = XmTextGetString(mw->mw_path);
-    EXPECT_STREQ(kRack1, path);
-    XtFree(path);
+    EXPECT_EQ(kRack1, qxtest::text_of(mw->mw_path));
     click(b);
     expect(many, "two");
     click(c);
@@ -396,9 +394,7 @@ TEST_F(Tree, SelectionAndMenus)
     click(a);
     click(c);
     expect(one, "one of two left");
-    path = XmTextGetString(mw->mw_path);
-    EXPECT_STREQ(kLog, path);
-    XtFree(path);
+    EXPECT_EQ(kLog, qxtest::text_of(mw->mw_path));
 
     /* Deselect with three selected leaves nothing, in normal colours. */
     click(a);
@@ -585,15 +581,8 @@ TEST_F(Tree, RowsReusedAsTheViewScrolls)
 void press(Widget w, KeySym sym)
 {
     XmProcessTraversal(w, XmTRAVERSE_CURRENT);
-    XKeyEvent ev = {};
-    ev.type = KeyPress;
-    ev.display = XtDisplay(w);
-    ev.window = XtWindow(w);
-    ev.root = RootWindowOfScreen(XtScreen(w));
-    ev.keycode = XKeysymToKeycode(XtDisplay(w), sym);
-    ev.same_screen = True;
-    ev.time = CurrentTime;
-    XtDispatchEvent((XEvent*)&ev);
+    XEvent ev = key_event(w, sym);
+    XtDispatchEvent(&ev);
 }
 
 TEST_F(Tree, KeysPastTheRowsInViewScroll)
@@ -852,34 +841,15 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
                                       {"class", "log"},
                                       {"values", {{"logId", "pages"}}}})
                     .contains("result"));
-    for (int b = 0; b < 3; b++) {
-        nlohmann::json batch = nlohmann::json::array();
-        for (int i = 1; i <= 1000; i++)
-            batch.push_back(qxtest::request(i, "create",
-                                            {{"parent", box},
-                                             {"class", "alarmRecord"},
-                                             {"values", {{"logRecordId", std::to_string(b * 1000 + i)}}}}));
-        TreeSession::other->send_raw(batch.dump() + "\n");
-        nlohmann::json answers; /* after the raw events the creations caused */
-        do answers = TreeSession::other->next(60000);
-        while (answers.is_object());
-        ASSERT_TRUE(answers.is_array()) << answers.dump().substr(0, 300);
-    }
+    ASSERT_TRUE(create_many(box, "alarmRecord", "logRecordId", 1, 3000, 1000));
     first_tree(kLeeds, 1);
     DataObject* obj = find_album_object(box.c_str());
     ASSERT_NE(nullptr, obj);
 
     /* Escape waits in the queue: the derivation's wait takes it. */
-    Display* dpy = XtDisplay(main_window->shell());
-    XKeyEvent key = {};
-    key.type = KeyPress;
-    key.display = dpy;
-    key.window = XtWindow(main_window->shell());
-    key.root = DefaultRootWindow(dpy);
-    key.keycode = XKeysymToKeycode(dpy, XK_Escape);
-    key.same_screen = True;
-    XSendEvent(dpy, key.window, True, KeyPressMask, (XEvent*)&key);
-    XSync(dpy, False);
+    XEvent key = key_event(main_window->shell(), XK_Escape);
+    XSendEvent(display, key.xkey.window, True, KeyPressMask, &key);
+    XSync(display, False);
     open_node(obj);
     obj = find_album_object(box.c_str());
     ASSERT_NE(nullptr, obj);

@@ -108,9 +108,7 @@ TEST_F(RowCommands, GoToOpensSelectsAndShows)
         ASSERT_TRUE(o && o->shown) << up;
         EXPECT_EQ(XiOpen, o->node_state) << up;
     }
-    char* path = XmTextGetString(main_window->mw_path);
-    EXPECT_EQ(target, path);
-    XtFree(path);
+    EXPECT_EQ(target, qxtest::text_of(main_window->mw_path));
     EXPECT_TRUE(sensitive(main_window->mw_get_button));
 
     /* Another object, with the first still selected: it alone is selected. */
@@ -189,9 +187,7 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
         EXPECT_EQ(action, xmstring_resource(item, XmNlabelString));
     }
     XtCallCallbacks(XtNameToWidget(menu, "reset"), XmNactivateCallback, nullptr);
-    char* action = XmTextGetString(action_window->aw_action);
-    EXPECT_STREQ("reset", action);
-    XtFree(action);
+    EXPECT_EQ("reset", qxtest::text_of(action_window->aw_action));
     XtUnmanageChild(action_window->aw_dialog);
 
     /* Get... shows the row's object in the configuration window. */

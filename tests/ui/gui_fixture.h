@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <Xm/PushB.h>
+#include <Xm/Text.h>
 #include <Xm/Xm.h>
 #include <X11/Shell.h>
 #include <chrono>
@@ -148,9 +149,32 @@ inline void close_from_window_manager(Widget shell)
     XSendEvent(display, ev.xclient.window, False, NoEventMask, &ev);
 }
 
+/* A key press of sym on w's window, as the X server sends one. */
+inline XEvent key_event(Widget w, KeySym sym)
+{
+    XEvent ev = {};
+    ev.xkey.type = KeyPress;
+    ev.xkey.display = XtDisplay(w);
+    ev.xkey.window = XtWindow(w);
+    ev.xkey.root = RootWindowOfScreen(XtScreen(w));
+    ev.xkey.keycode = XKeysymToKeycode(XtDisplay(w), sym);
+    ev.xkey.same_screen = True;
+    ev.xkey.time = CurrentTime;
+    return ev;
+}
+
 /* A resource of w.  In a namespace of its own: argument-dependent lookup
  * on Widget would otherwise make it collide with a test's own. */
 namespace qxtest {
+/* The text of a text or text-field widget. */
+inline std::string text_of(Widget w)
+{
+    char* s = XmTextGetString(w);
+    std::string out = s ? s : "";
+    XtFree(s);
+    return out;
+}
+
 template <typename T> T resource(Widget w, const char* name)
 {
     T value = T();

@@ -20,26 +20,6 @@ using qxtest::SlapdProcess;
 
 namespace {
 
-std::string field_text(Widget w)
-{
-    char* s = XmTextGetString(w);
-    std::string out = s ? s : "";
-    XtFree(s);
-    return out;
-}
-
-/* A key event on w's window, as the toolkit's actions want one. */
-XEvent key_event(Widget w, KeySym sym)
-{
-    XEvent ev = {};
-    ev.xkey.type = KeyPress;
-    ev.xkey.display = display;
-    ev.xkey.window = XtWindow(w);
-    ev.xkey.time = CurrentTime;
-    ev.xkey.keycode = XKeysymToKeycode(display, sym);
-    return ev;
-}
-
 enum Answer { OK, RETURN, CANCEL, ESCAPE };
 
 /* One try as a person makes it: what is typed ('\b' is Backspace) and how
@@ -90,7 +70,7 @@ struct Typist {
             String params[] = {one};
             XtCallActionProc(d->pw_text, "insert-string", &ev, params, 1);
         }
-        t->seen.push_back({field_text(d->pw_text),
+        t->seen.push_back({qxtest::text_of(d->pw_text),
                            xmstring_resource(d->pw_refusal_label, XmNlabelString),
                            xmstring_resource(d->pw_attempt_label, XmNlabelString),
                            xmstring_resource(d->pw_prompt_label, XmNlabelString)});
@@ -144,7 +124,7 @@ TEST(PasswordDialog, TypedTextStaysOutOfTheFieldAndEachAnswerCounts)
         if (c.stars >= 0) {
             EXPECT_EQ(seen.field.size(), (size_t)c.stars) << c.what;
         }
-        EXPECT_EQ(field_text(dialog.pw_text), "") << c.what;
+        EXPECT_EQ(qxtest::text_of(dialog.pw_text), "") << c.what;
         EXPECT_EQ(0u, dialog.typed_length()) << c.what;
         EXPECT_FALSE(XtIsManaged(dialog.pw_dialog)) << c.what;
         EXPECT_EQ(seen.attempt, "Attempt " + std::to_string(c.attempt) + " of 3") << c.what;

@@ -202,12 +202,8 @@ TEST(Windows, EscapeClosesTheDialogWithTheFocus)
             XtSetSensitive(close, sensitive);
             XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
             XmProcessTraversal(field, XmTRAVERSE_CURRENT);
-            XKeyEvent ev = {};
-            ev.type = KeyPress;
-            ev.display = display;
-            ev.window = XtWindow(field);
-            ev.keycode = XKeysymToKeycode(display, XK_Escape);
-            XtDispatchEvent((XEvent*)&ev);
+            XEvent ev = key_event(field, XK_Escape);
+            XtDispatchEvent(&ev);
             pump_settled();
             EXPECT_EQ(!sensitive, viewable(shell)) << XtName(close);
         }
@@ -281,9 +277,7 @@ TEST(Windows, InitialSensitivitiesAndState)
     /* RDN labels are the default, and the preferences start from the start-up values. */
     EXPECT_TRUE(XmToggleButtonGadgetGetState(default_preferences->dp_rdn_tog));
     EXPECT_FALSE(XmToggleButtonGadgetGetState(default_preferences->dp_fdn_toggle));
-    char* node = XmTextFieldGetString(default_preferences->dp_default_node);
-    EXPECT_STREQ(node, default_root);
-    XtFree(node);
+    EXPECT_EQ(qxtest::text_of(default_preferences->dp_default_node), default_root);
 }
 
 TEST(Windows, LayoutsAndWhoTakesTheSpareRoom)
