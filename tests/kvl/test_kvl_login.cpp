@@ -56,11 +56,9 @@ protected:
         setenv("QX_PASSWORD_FILE", path.c_str(), 1);
     }
 
-    static TempDir* dir;
-    static MisProcess* mis;
+    static inline TempDir* dir = nullptr;
+    static inline MisProcess* mis = nullptr;
 };
-TempDir* KvlLogin::dir = nullptr;
-MisProcess* KvlLogin::mis = nullptr;
 
 // A password source that answers from a script (null: cancel) and keeps what it was told.
 struct ScriptedSource : KvlPasswordSource {

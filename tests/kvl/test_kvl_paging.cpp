@@ -109,14 +109,10 @@ protected:
         return a;
     }
 
-    static TempDir* dir;
-    static MisProcess* mis;
-    static Platform* platform;
+    static inline TempDir* dir = nullptr;
+    static inline MisProcess* mis = nullptr;
+    static inline Platform* platform = nullptr;
 };
-
-TempDir* KvlPaging::dir = nullptr;
-MisProcess* KvlPaging::mis = nullptr;
-Platform* KvlPaging::platform = nullptr;
 
 // Empty, one, a page, a page and one: every member comes once, in the server's order, in as
 // many pages as it takes, and derive() returns with the whole set.

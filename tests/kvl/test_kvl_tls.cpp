@@ -55,15 +55,11 @@ protected:
 
     static int port(const std::string& server) { return servers[server]->port(); }
 
-    static Certificates* certs;
-    static std::map<std::string, std::unique_ptr<TempDir>> dirs;
-    static std::map<std::string, std::unique_ptr<MisProcess>> servers;
+    static inline Certificates* certs = nullptr;
+    static inline std::map<std::string, std::unique_ptr<TempDir>> dirs;
+    static inline std::map<std::string, std::unique_ptr<MisProcess>> servers;
     Platform platform{DataUnit("QX"), DataUnit("")};
 };
-
-Certificates* KvlTls::certs = nullptr;
-std::map<std::string, std::unique_ptr<TempDir>> KvlTls::dirs;
-std::map<std::string, std::unique_ptr<MisProcess>> KvlTls::servers;
 
 bool contains(const std::string& text, const std::string& part)
 {

@@ -47,11 +47,9 @@ protected:
         ASSERT_TRUE(ldap.start(SlapdProcess::sample_ldif())) << ldap.failure();
     }
 
-    static Certificates* certs;
+    static inline Certificates* certs = nullptr;
     Platform platform{DataUnit("QX"), DataUnit("")};
 };
-
-Certificates* LdapTls::certs = nullptr;
 
 std::string starttls(const SlapdProcess& ldap)
 {

@@ -34,10 +34,8 @@ protected:
     {
         return {"--tls-cert", certs->path("good.pem"), "--tls-key", certs->path("good.key")};
     }
-    static Certificates* certs;
+    static inline Certificates* certs = nullptr;
 };
-
-Certificates* MisTls::certs = nullptr;
 
 bool contains(const std::string& text, const std::string& part)
 {
