@@ -148,6 +148,8 @@ void LdapNamingContexts::set(const std::vector<std::string>& contexts)
 {
     text_.clear();
     rdns_.clear();
+    parent_fdn_.clear(); /* turned below other contexts */
+    up_dn_.clear();
     for (const std::string& c : contexts) {
         std::vector<std::string> rdns;
         std::string why;

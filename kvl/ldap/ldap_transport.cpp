@@ -481,9 +481,6 @@ std::string LdapTransport::class_of(LDAPMessage* entry)
     return last;
 }
 
-/* Calls put(name, syntax, read_only, text) for each attribute of the entry a
- * user may see, its values joined by newlines; a binary value shows as its
- * size. */
 const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
 {
     auto known = attr_info.find(attr);
@@ -499,6 +496,9 @@ const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
     return info;
 }
 
+/* Calls put(name, syntax, read_only, text) for each attribute of the entry a
+ * user may see, its values joined by newlines; a binary value shows as its
+ * size. */
 template <class Put> void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put)
 {
     /* The attributes and their values are read in one pass over the entry,
@@ -1286,8 +1286,8 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
             op.bases = contexts;
             op.base = op.bases.back();
             op.bases.pop_back();
-        } else if (dn.empty()) { /* below the root DSE: the naming contexts and what is below them
-                                  */
+        } else if (dn.empty()) {
+            /* below the root DSE: the naming contexts and what is below them */
             for (size_t i = 0; i < contexts.size(); i++) {
                 op.count++;
                 if (!op.count_only && static_cast<int>(op.found.size()) < op.limit)

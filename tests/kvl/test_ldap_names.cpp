@@ -124,6 +124,12 @@ TEST(LdapNames, SiblingsTurnedInARunAsEachAlone)
             ASSERT_TRUE(named.to_dn(quoted, back, why)) << quoted << ": " << why;
             EXPECT_EQ(back_alone, back) << quoted;
         }
+    // other naming contexts: nothing turned below the old ones is taken again
+    std::string fdn, why;
+    ASSERT_TRUE(named.to_fdn("cn=p,ou=a,dc=example,dc=org", fdn, why)) << why;
+    named.set({"o=other"});
+    ASSERT_TRUE(named.to_fdn("cn=z,ou=a,dc=example,dc=org", fdn, why)) << why;
+    EXPECT_EQ("/dc=org/dc=example/ou=a/cn=z", fdn);
 }
 
 } // namespace
