@@ -6,6 +6,7 @@
 
 #include "kvl/image_batch.h"
 #include "kvl/kvl.h"
+#include "held_values.h"
 #include "mis_process.h"
 
 #include <algorithm>
@@ -23,20 +24,6 @@ namespace {
 const std::string kLeeds = "/systemId=\"leeds-core-1\"";
 const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
 
-// What a booted image holds, read without the server: its class and each attribute with its
-// value, the writable ones marked.
-std::vector<std::string> held_values(Image& image)
-{
-    std::vector<std::string> out = {image.get_objclass().str()};
-    DUArray all = image.get_attr_names(0), writable = image.get_attr_names(1);
-    for (int i = 0; i < all.count(); i++) {
-        bool rw = false;
-        for (int j = 0; j < writable.count(); j++) rw = rw || writable[j] == all[i];
-        out.push_back(std::string(all[i].str()) + (rw ? " (rw) = " : " = ") +
-                      image.get_str(all[i]).str());
-    }
-    return out;
-}
 const std::string kAtlantis = "/systemId=\"atlantis-1\"";
 
 // A TCP socket on the loopback address: listening on a free port when port is 0, else

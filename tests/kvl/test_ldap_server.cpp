@@ -8,6 +8,7 @@
 #include "kvl/album_pages.h"
 #include "kvl/image_batch.h"
 #include "kvl/kvl.h"
+#include "held_values.h"
 #include "slapd_process.h"
 
 #include <sys/stat.h>
@@ -27,20 +28,6 @@ namespace {
 
 const int kMany = 1200; // past slapd's default size limit of 500
 
-// What a booted image holds, read without the server: its class and each attribute with its
-// value, the writable ones marked.
-std::vector<std::string> held_values(Image& image)
-{
-    std::vector<std::string> out = {image.get_objclass().str()};
-    DUArray all = image.get_attr_names(0), writable = image.get_attr_names(1);
-    for (int i = 0; i < all.count(); i++) {
-        bool rw = false;
-        for (int j = 0; j < writable.count(); j++) rw = rw || writable[j] == all[i];
-        out.push_back(std::string(all[i].str()) + (rw ? " (rw) = " : " = ") +
-                      image.get_str(all[i]).str());
-    }
-    return out;
-}
 
 // A container holding a referral entry and an alias.
 const char* kLinks = R"(dn: ou=links,dc=example,dc=org

@@ -1,0 +1,25 @@
+// held_values: what a booted image holds, for the suites that compare images read two ways.
+#ifndef TESTS_KVL_HELD_VALUES_H
+#define TESTS_KVL_HELD_VALUES_H
+
+#include <string>
+#include <vector>
+
+#include "kvl/kvl.h"
+
+// What a booted image holds, read without the server: its class and each attribute with its
+// value, the writable ones marked.
+inline std::vector<std::string> held_values(Image& image)
+{
+    std::vector<std::string> out = {image.get_objclass().str()};
+    DUArray all = image.get_attr_names(0), writable = image.get_attr_names(1);
+    for (int i = 0; i < all.count(); i++) {
+        bool rw = false;
+        for (int j = 0; j < writable.count(); j++) rw = rw || writable[j] == all[i];
+        out.push_back(std::string(all[i].str()) + (rw ? " (rw) = " : " = ") +
+                      image.get_str(all[i]).str());
+    }
+    return out;
+}
+
+#endif // TESTS_KVL_HELD_VALUES_H
