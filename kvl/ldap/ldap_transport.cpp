@@ -65,6 +65,9 @@ const int SYNC_RESTARTS = 1000;
 /* The most names a search returns when the caller names no limit. */
 const int SEARCH_LIMIT = 1000;
 
+/* The syntax of the RDN attribute the library adds to every entry: a DN. */
+const char DN_SYNTAX[] = "1.3.6.1.4.1.1466.115.121.1.38";
+
 std::string str_field(const json& o, const char* key)
 {
     if (o.is_object() && o.contains(key) && o[key].is_string()) return o[key].get<std::string>();
@@ -558,7 +561,7 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
     attrs.clear();
     AttrValue naming;
     naming.name = KVL_LDAP_NAMING_ATTRIBUTE;
-    naming.syntax = "1.3.6.1.4.1.1466.115.121.1.38";
+    naming.syntax = DN_SYNTAX;
     naming.access = "read-only";
     naming.value =
         DataUnit(dn.data(), dn.find('=') == std::string::npos ? dn.size() : dn.find('='));
@@ -593,7 +596,7 @@ json LdapTransport::object_of(LDAPMessage* entry, const std::string& dn, bool re
     json& attrs = object["attributes"];
     if (remember) writes.remember(object["name"].get<std::string>(), attrs);
     attrs.insert(attrs.begin(), json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
-                                     {"syntax", "1.3.6.1.4.1.1466.115.121.1.38"},
+                                     {"syntax", DN_SYNTAX},
                                      {"access", "read-only"},
                                      {"value", dn.substr(0, dn.find('='))}});
     return object;
@@ -608,7 +611,7 @@ json LdapTransport::blank(const std::string& cls, std::string& why)
     }
     const LdapObjectClass* c = schema.object_class(cls);
     json attrs = json::array({{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
-                               {"syntax", "1.3.6.1.4.1.1466.115.121.1.38"},
+                               {"syntax", DN_SYNTAX},
                                {"access", "read-write"},
                                {"value", kvl_ldap_usual_naming(must)}}});
     for (auto* group : {&must, &may})
@@ -642,8 +645,8 @@ std::string LdapTransport::describe_class(const std::string& cls, std::string& w
     std::string out = "class " + c->name + "\n";
     out += "derivedFrom " + (c->sup.empty() ? std::string("none") : c->sup[0]) + "\n";
     out += "attributes\n";
-    out += std::string("    labels { label \"") + KVL_LDAP_NAMING_ATTRIBUTE +
-           "\" syntax \"1.3.6.1.4.1.1466.115.121.1.38\" access \"read-write\" }\n";
+    out += std::string("    labels { label \"") + KVL_LDAP_NAMING_ATTRIBUTE + "\" syntax \"" +
+           DN_SYNTAX + "\" access \"read-write\" }\n";
     for (auto* group : {&must, &may})
         for (const std::string& a : *group) {
             const LdapAttributeType* t = schema.attribute(a);
