@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "kvl/base64.h"
+
 namespace {
 
 const size_t FOLD = 76; /* columns of a written line */
@@ -27,8 +29,6 @@ std::string folded(const std::string& head, const std::string& text)
     return out;
 }
 
-const char B64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 } // namespace
 
 std::vector<std::string> LdifRecord::values_of(const std::string& name) const
@@ -49,60 +49,10 @@ bool ldif_safe_string(const std::string& v)
     return true;
 }
 
-std::string ldif_base64(const std::string& bytes)
-{
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned n = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 |
-                     (unsigned char)bytes[i + 2];
-        out += B64[n >> 18];
-        out += B64[n >> 12 & 63];
-        out += B64[n >> 6 & 63];
-        out += B64[n & 63];
-    }
-    if (i < bytes.size()) {
-        bool two = i + 1 < bytes.size();
-        unsigned n = (unsigned char)bytes[i] << 16 | (two ? (unsigned char)bytes[i + 1] << 8 : 0);
-        out += B64[n >> 18];
-        out += B64[n >> 12 & 63];
-        out += two ? B64[n >> 6 & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
-bool ldif_unbase64(const std::string& text, std::string& bytes)
-{
-    bytes.clear();
-    unsigned n = 0;
-    int bits = 0, pad = 0;
-    for (char c : text) {
-        if (c == ' ') continue;
-        if (c == '=') {
-            pad++;
-            continue;
-        }
-        const char* p = c ? std::strchr(B64, c) : nullptr;
-        if (!p || pad) return false; /* a stray byte, or data after the padding */
-        n = n << 6 | (unsigned)(p - B64);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += (char)(n >> bits & 255);
-        }
-    }
-    /* Left over: nothing, or the 4 or 2 zero bits of a last group of two or
-     * three characters, with its padding ("==", "=") or without it. */
-    bool whole = (bits == 0 && pad == 0) || (bits == 4 && (pad == 2 || pad == 0)) ||
-                 (bits == 2 && (pad == 1 || pad == 0));
-    return whole && (n & ((1u << bits) - 1)) == 0;
-}
-
 std::string ldif_line(const std::string& name, const std::string& value)
 {
     if (ldif_safe_string(value)) return folded(name + ":" + (value.empty() ? "" : " "), value);
-    return folded(name + ":: ", ldif_base64(value));
+    return folded(name + ":: ", kvl_base64(value));
 }
 
 std::string ldif_entry(const std::string& dn, const std::vector<LdifValue>& values)
@@ -188,7 +138,7 @@ bool LdifReader::split(const Line& l, std::string& name, std::string& value)
         fail(l.number, "values read from a URL (" + name + ":<) are not supported");
         return false;
     }
-    if (kind == ':' && !ldif_unbase64(std::string(value), value)) {
+    if (kind == ':' && !kvl_unbase64(std::string(value), value)) {
         fail(l.number, "the base64 value of " + name + " is not valid base64");
         return false;
     }

@@ -65,9 +65,6 @@ std::string ldif_entry(const std::string& dn, const std::vector<LdifValue>& valu
  * (";lang-de"). */
 bool ldif_attribute_name(const std::string& name);
 
-std::string ldif_base64(const std::string& bytes);
-bool ldif_unbase64(const std::string& text, std::string& bytes);
-
 class LdifReader {
 public:
     explicit LdifReader(std::string text);

@@ -5,10 +5,12 @@
  * a callback run during the wait may point this handle at another record,
  * and the operation must finish on the one it started with.
  */
+#include "kvl/base64.h"
 #include "kvl/image_batch.h"
 #include "kvl/kvl_private.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 
 namespace {
@@ -78,6 +80,7 @@ void load_values(ImageImpl& im, const json& result)
             v.access = str_field(a, "access");
             v.value = unit(str_field(a, "value"));
             v.read = v.value;
+            v.binary = kvl_take_bytes(v, a);
             if (!v.name.empty()) attrs.push_back(std::move(v));
         }
     }
@@ -213,6 +216,30 @@ Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::stri
     img.impl_->canonical = true;
     img.impl_->present = true;
     return img;
+}
+
+bool kvl_take_bytes(AttrValue& a, const json& holder)
+{
+    a.bytes.clear();
+    auto list = holder.find("bytes");
+    if (list == holder.end() || !list->is_array()) return false;
+    std::string raw;
+    for (const json& b : *list)
+        if (b.is_string() && kvl_unbase64(b.get<std::string>(), raw)) a.bytes.push_back(raw);
+    return true;
+}
+
+std::string kvl_bytes_text(size_t size)
+{
+    return "(" + std::to_string(size) + " bytes)";
+}
+
+std::string kvl_bytes_text(const std::vector<std::string>& values)
+{
+    std::string text;
+    for (const std::string& v : values)
+        text += (text.empty() ? "" : "\n") + kvl_bytes_text(v.size());
+    return text;
 }
 
 Image kvl_make_booted_image(const std::shared_ptr<PlatformImpl>& plat, const json& result)
@@ -379,9 +406,21 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
         return false;
     }
     std::string full = a->name;
+    if (a->binary) {
+        /* A form writing back what it shows changes nothing. */
+        if (value == a->value) return true;
+        set_error(KVL_ERR_SYNTAX,
+                  ("the values of " + full + " are bytes, not text: they cannot be typed").c_str());
+        return false;
+    }
     if (!valid_utf8(value.str(), value.length())) {
         set_error(KVL_ERR_SYNTAX,
                   ("value for " + full + " refused: it is not valid UTF-8 text").c_str());
+        return false;
+    }
+    if (std::memchr(value.str(), 0, value.length())) {
+        set_error(KVL_ERR_SYNTAX,
+                  ("value for " + full + " refused: text holds no NUL bytes").c_str());
         return false;
     }
     json result;
@@ -394,6 +433,47 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     if (!a) return false;
     a->value =
         unit(result.contains("value") ? str_field(result, "value") : std::string(value.str()));
+    a->changed = true;
+    return true;
+}
+
+bool Image::get_bytes(const DataUnit& attr, DUArray& values)
+{
+    std::shared_ptr<ImageImpl> im = impl_;
+    values.clear();
+    if (!ensure_values(*this)) return false;
+    AttrValue* a = im->find(attr.str());
+    if (!a || !a->binary) return false;
+    for (const std::string& b : a->bytes) values.append(DataUnit(b.data(), b.size()));
+    return true;
+}
+
+bool Image::set_bytes(const DataUnit& attr, const DUArray& values)
+{
+    std::shared_ptr<ImageImpl> im = impl_;
+    if (!ensure_values(*this)) return false;
+    AttrValue* a = im->find(attr.str());
+    if (!a) {
+        set_error(KVL_ERR_NO_ATTRIBUTE,
+                  (std::string("no attribute '") + attr.str() + "' in class " + im->cls).c_str());
+        return false;
+    }
+    if (!a->binary) {
+        set_error(
+            KVL_ERR_SYNTAX,
+            ("the values of " + a->name + " are text, not bytes: set_str gives them").c_str());
+        return false;
+    }
+    if (im->present && !im->blank) {
+        set_error(KVL_ERR_ACCESS, ("the values of " + a->name +
+                                   " are bytes: they are given when the object is created")
+                                      .c_str());
+        return false;
+    }
+    a->bytes.clear();
+    for (int i = 0; i < values.count(); i++)
+        a->bytes.emplace_back(values[i].str(), values[i].length());
+    a->value = unit(kvl_bytes_text(a->bytes));
     a->changed = true;
     return true;
 }
@@ -515,15 +595,23 @@ bool Image::create_within(const DataUnit& parent, Image& created, double timeout
         set_error(KVL_ERR_ARGUMENT, "cannot create an object: no parent FDN given");
         return false;
     }
-    json values = json::object();
-    for (const AttrValue& a : im->attrs)
-        if (!a.value.is_empty() && display_name(a.name) != "objectClass")
+    json values = json::object(), bytes = json::object();
+    for (const AttrValue& a : im->attrs) {
+        if (a.binary) {
+            /* Bytes go as base64; their text is only their sizes. */
+            if (a.bytes.empty()) continue;
+            json& list = bytes[a.name] = json::array();
+            for (const std::string& b : a.bytes) list.push_back(kvl_base64(b));
+        } else if (!a.value.is_empty() && (a.changed || display_name(a.name) != "objectClass")) {
             values[a.name] = a.value.str();
+        }
+    }
+    json params = {{"parent", parent.str()}, {"class", cls}, {"values", values}};
+    if (!bytes.empty()) params["bytes"] = bytes;
     json result;
     if (!kvl_check_connected(im->plat, *this) ||
-        !im->plat->request("create",
-                           json{{"parent", parent.str()}, {"class", cls}, {"values", values}},
-                           timeout, *this, "create " + cls + " beneath " + parent.str(), &result))
+        !im->plat->request("create", params, timeout, *this,
+                           "create " + cls + " beneath " + parent.str(), &result))
         return false;
     std::string name = str_field(result, "name");
     std::string new_class = str_field(result, "class");
@@ -565,6 +653,8 @@ bool Image::set_from_ref(Image& ref)
         if (display_name(a.name) == "objectClass") continue;
         if (AttrValue* r = ref_im->find(a.name)) {
             a.value = r->value;
+            a.binary = a.binary || r->binary;
+            a.bytes = r->bytes;
             a.changed = true;
         }
     }

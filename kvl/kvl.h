@@ -459,6 +459,17 @@ public:
      * modify must be REPLACE. */
     bool set_str(const DataUnit& attr, const DataUnit& value, const DataUnit& modify = REPLACE,
                  int format = 0);
+    /* True when the attribute's values are bytes, not text (a directory's
+     * photos and certificates): get_str shows only their sizes, and values
+     * receives the values themselves, as the server holds them.  False, with
+     * values empty, for an attribute of text or none of that name.  Waits
+     * unless read. */
+    bool get_bytes(const DataUnit& attr, DUArray& values);
+    /* Gives such an attribute these values of bytes, for the object this
+     * image creates; they count as changed.  A stored object's bytes are not
+     * changed here (KVL_ERR_ACCESS), nor an attribute of text
+     * (KVL_ERR_SYNTAX: set_str takes text). */
+    bool set_bytes(const DataUnit& attr, const DUArray& values);
 
     /* TRACKMODE TRACK: watch the object for ATTR_CHANGED; NOTRACK: stop. */
     bool set_prop(const DataUnit& name, const DataUnit& value);

@@ -257,6 +257,11 @@ struct AttrValue {
     DataUnit value;
     DataUnit read; /* the value as read: what store expects the server to hold */
     bool changed = false;
+    /* The values are bytes, not text (a directory's photos and
+     * certificates): value shows only their sizes, and bytes holds the
+     * values themselves, as the server holds them. */
+    bool binary = false;
+    std::vector<std::string> bytes;
 };
 
 struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
@@ -376,6 +381,13 @@ long kvl_page_size();
 /* Image handle booted from a get answer (its name, class and attributes),
  * as Image::boot() leaves one. */
 Image kvl_make_booted_image(const std::shared_ptr<PlatformImpl>& plat, const json& result);
+/* Takes into a the values of bytes of an attribute's JSON (its "bytes", base64
+ * each); false, none taken, when it has none: its values are text. */
+bool kvl_take_bytes(AttrValue& a, const json& holder);
+/* How values of bytes show as text: each as its size, "(40 bytes)", one a
+ * line. */
+std::string kvl_bytes_text(const std::vector<std::string>& values);
+std::string kvl_bytes_text(size_t size);
 
 /* Image handle made from what a derivation or an event reports. */
 Image kvl_make_member_image(const std::shared_ptr<PlatformImpl>& plat, std::string name,

@@ -589,7 +589,10 @@ void PlatformImpl::dispatch_one(const json& note)
                     if (img->tracked && img->name == objname) targets.push_back(img);
             for (auto& img : targets) {
                 if (AttrValue* a = img->find(attr))
-                    if (!a->changed) a->value = unit(value);
+                    if (!a->changed) {
+                        a->value = unit(value);
+                        kvl_take_bytes(*a, params);
+                    }
                 auto it = img->callbacks.find("ATTR_CHANGED");
                 if (it != img->callbacks.end()) {
                     Callback cb = it->second;

@@ -289,12 +289,20 @@ private:
              * are not the entry's. */
             if (std::strncmp(attrs[i].str(), "kvl:", 4) == 0) continue;
             std::string name = display_name(attrs[i].str());
-            std::string value = image.get_str(attrs[i]).str();
-            if (value.empty()) continue;
+            DataUnit text = image.get_str(attrs[i]);
+            if (text.is_empty()) continue;
             if (!ldif_attribute_name(name)) {
                 why_ = "the attribute name '" + name + "' of " + fdn + " cannot be written in LDIF";
                 return false;
             }
+            /* Values of bytes are written as they are (base64 in the file),
+             * not as the sizes their text shows. */
+            if (image.get_bytes(attrs[i], bytes_)) {
+                for (int b = 0; b < bytes_.count(); b++)
+                    values.push_back({name, std::string(bytes_[b].str(), bytes_[b].length())});
+                continue;
+            }
+            std::string value = text.str();
             std::vector<LdifValue>& into = name == "objectClass" ? classes : values;
             if (!names_.dns) {
                 into.push_back({name, value});
@@ -319,6 +327,7 @@ private:
 
     FILE* f_;
     EscapeWatch& esc_;
+    DUArray bytes_; /* entry()'s, kept for the next one */
     Names names_;
     Progress progress_;
     std::string why_;
@@ -418,13 +427,27 @@ private:
             if (!found) values.emplace_back(naming.first, naming.second);
         }
         /* A directory's new entry is named by the attribute its class
-         * usually takes unless told: here the DN tells. */
-        if (names_.dns && rdns[0].size() == 1)
-            values.emplace_back("kvl:namingAttribute", rdns[0][0].first);
+         * usually takes unless told: here the DN tells ("cn+uid" for a name
+         * of several values).  Its classes are the record's, auxiliary ones
+         * too. */
+        if (names_.dns) {
+            std::string naming;
+            for (const auto& ava : rdns[0]) naming += (naming.empty() ? "" : "+") + ava.first;
+            values.emplace_back("kvl:namingAttribute", naming);
+        }
         for (const auto& v : values) {
-            if (strcasecmp(v.first.c_str(), "objectClass") == 0) continue;
-            if (!image.set_str(DataUnit(v.first.c_str()), DataUnit(v.second.c_str()))) /* waits */
+            if (!names_.dns && strcasecmp(v.first.c_str(), "objectClass") == 0) continue;
+            DataUnit attr(v.first.c_str());
+            DUArray bytes;
+            if (image.get_bytes(attr, bytes)) {
+                /* Bytes may hold newlines: each value goes as it is. */
+                for (const std::string& b : rec.values_of(v.first))
+                    bytes.append(DataUnit(b.data(), b.size()));
+                if (!image.set_bytes(attr, bytes)) return failed(image);
+            } else if (!image.set_str(attr,
+                                      DataUnit(v.second.data(), v.second.size()))) { /* waits */
                 return failed(image);
+            }
         }
         Image created;
         return image.create_within(DataUnit(parent.c_str()), created, DeriveTimeout) || /* waits */

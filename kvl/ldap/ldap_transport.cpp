@@ -32,6 +32,7 @@
  *              Password Modify and Who am I? extended operations
  * Result codes come back as the LDAP result name and the server's text.
  */
+#include "kvl/base64.h"
 #include "kvl/transport.h"
 
 #include "kvl/ldap/ldap_filter.h"
@@ -285,7 +286,8 @@ struct LdapTransport : KvlTransport {
     };
     std::map<std::string, Checks> checks;
     /* The last values read of each watched entry, to tell what a change changed. */
-    std::map<std::string, std::map<std::string, std::string>> watched;
+    /* By attribute, {"value": text} and, for bytes, "bytes" as a get gives them. */
+    std::map<std::string, std::map<std::string, json>> watched;
 
     ~LdapTransport() override { unbind(); }
 
@@ -455,6 +457,7 @@ struct LdapTransport : KvlTransport {
     };
     std::unordered_map<std::string, AttrInfo> attr_info; /* emptied when the schema is read */
     std::vector<AttrValue> scratch_attrs;                /* image_of's, kept for the next entry */
+    std::vector<std::string> scratch_bytes;              /* each_attribute's, likewise */
     const AttrInfo& info_of(const std::string& attr);
     template <class Put> void each_attribute(LDAPMessage* entry, bool root, Put&& put);
     json attributes_of(LDAPMessage* entry, bool root);
@@ -499,9 +502,10 @@ const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
     return info;
 }
 
-/* Calls put(name, syntax, read_only, text) for each attribute of the entry a
- * user may see, its values joined by newlines; a binary value shows as its
- * size. */
+/* Calls put(name, syntax, read_only, text, bytes) for each attribute of the
+ * entry a user may see, its values joined by newlines in text.  Values that
+ * are bytes (a binary syntax, or no UTF-8) show there as their sizes, and
+ * bytes points to the values themselves; it is null for text. */
 template <class Put> void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put)
 {
     /* The attributes and their values are read in one pass over the entry,
@@ -514,23 +518,31 @@ template <class Put> void LdapTransport::each_attribute(LDAPMessage* entry, bool
         return;
     }
     std::string text, attr;
+    std::vector<std::string>& bytes = scratch_bytes;
     struct berval name = {0, nullptr};
     struct berval* values = nullptr;
     while (ldap_get_attribute_ber(ld, entry, ber, &name, &values) == LDAP_SUCCESS && name.bv_val) {
         attr.assign(name.bv_val, name.bv_len);
         const AttrInfo& info = info_of(attr);
         text.clear();
+        bytes.clear();
+        bool binary = info.binary;
+        for (int i = 0; !info.hidden && !binary && values && values[i].bv_val; i++)
+            binary = !valid_utf8(values[i].bv_val, values[i].bv_len);
         for (int i = 0; !info.hidden && values && values[i].bv_val; i++) {
             const berval& v = values[i];
             if (i) text += '\n';
-            if (info.binary || !valid_utf8(v.bv_val, v.bv_len))
-                text += "(" + std::to_string(v.bv_len) + " bytes)";
-            else
+            if (binary) {
+                text += kvl_bytes_text(v.bv_len);
+                bytes.emplace_back(v.bv_val, v.bv_len);
+            } else {
                 text.append(v.bv_val, v.bv_len);
+            }
         }
         if (values) ber_memfree(values);
         values = nullptr;
-        if (!info.hidden) put(attr, info.syntax, root || info.read_only, text);
+        if (!info.hidden)
+            put(attr, info.syntax, root || info.read_only, text, binary ? &bytes : nullptr);
     }
     ber_free(ber, 0);
 }
@@ -540,15 +552,42 @@ json LdapTransport::attributes_of(LDAPMessage* entry, bool root)
     json attrs = json::array();
     each_attribute(entry, root,
                    [&](const std::string& attr, const std::string& syntax, bool read_only,
-                       const std::string& text) {
+                       const std::string& text, std::vector<std::string>* bytes) {
                        json a = json::object();
                        a["name"] = attr;
                        a["syntax"] = syntax;
                        a["access"] = read_only ? "read-only" : "read-write";
                        a["value"] = text;
+                       if (bytes) {
+                           json& list = a["bytes"] = json::array();
+                           for (const std::string& b : *bytes) list.push_back(kvl_base64(b));
+                       }
                        attrs.push_back(std::move(a));
                    });
     return attrs;
+}
+
+/* The attributes that name dn's entry, as its first RDN gives them: "cn",
+ * or "cn+uid" for a name of several values.  The DN is in libldap's string
+ * form, where a ',', '+' or '=' within a value is escaped. */
+std::string rdn_attributes(const std::string& dn)
+{
+    std::string out;
+    bool in_value = false;
+    for (size_t i = 0; i < dn.size() && dn[i] != ','; i++) {
+        char c = dn[i];
+        if (in_value) {
+            if (c == '\\')
+                i++;
+            else if (c == '+')
+                in_value = false, out += '+';
+        } else if (c == '=') {
+            in_value = true;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 /* An entry as a get would leave its image, without the json between: a
@@ -563,19 +602,23 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
     naming.name = KVL_LDAP_NAMING_ATTRIBUTE;
     naming.syntax = DN_SYNTAX;
     naming.access = "read-only";
-    naming.value =
-        DataUnit(dn.data(), dn.find('=') == std::string::npos ? dn.size() : dn.find('='));
+    std::string named_by = rdn_attributes(dn);
+    naming.value = DataUnit(named_by.data(), named_by.size());
     naming.read = naming.value;
     attrs.push_back(std::move(naming));
     each_attribute(entry, false,
                    [&](const std::string& attr, const std::string& syntax, bool read_only,
-                       const std::string& text) {
+                       const std::string& text, std::vector<std::string>* bytes) {
                        AttrValue v;
                        v.name = attr;
                        v.syntax = syntax;
                        v.access = read_only ? "read-only" : "read-write";
                        v.value = DataUnit(text.data(), text.size());
                        v.read = v.value;
+                       if (bytes) {
+                           v.binary = true;
+                           v.bytes = std::move(*bytes);
+                       }
                        attrs.push_back(std::move(v));
                    });
     im.attrs.reserve(attrs.size());
@@ -598,7 +641,7 @@ json LdapTransport::object_of(LDAPMessage* entry, const std::string& dn, bool re
     attrs.insert(attrs.begin(), json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
                                      {"syntax", DN_SYNTAX},
                                      {"access", "read-only"},
-                                     {"value", dn.substr(0, dn.find('='))}});
+                                     {"value", rdn_attributes(dn)}});
     return object;
 }
 
@@ -619,10 +662,12 @@ json LdapTransport::blank(const std::string& cls, std::string& why)
             if (lower(a) == "userpassword") continue;
             const LdapAttributeType* t = schema.attribute(a);
             bool read_only = t && (t->no_user_modification || t->operational);
-            attrs.push_back({{"name", a},
-                             {"syntax", schema.syntax_of(a)},
-                             {"access", read_only ? "read-only" : "read-write"},
-                             {"value", lower(a) == "objectclass" ? c->name : ""}});
+            json attr = {{"name", a},
+                         {"syntax", schema.syntax_of(a)},
+                         {"access", read_only ? "read-only" : "read-write"},
+                         {"value", lower(a) == "objectclass" ? c->name : ""}};
+            if (info_of(a).binary) attr["bytes"] = json::array();
+            attrs.push_back(std::move(attr));
         }
     return json{{"class", c->name}, {"attributes", attrs}};
 }
@@ -823,15 +868,21 @@ void LdapTransport::reread(PlatformImpl& plat, const std::string& fdn, bool repo
 }
 
 /* Takes the values of a watched entry; with report, an ATTR_CHANGED for each
- * attribute whose text differs from the last read. */
+ * attribute whose values differ from the last read.  The event carries the
+ * text, and values of bytes as the get does. */
 void LdapTransport::compare(PlatformImpl& plat, const std::string& fdn, LDAPMessage* entry,
                             bool report)
 {
     auto w = watched.find(fdn);
     if (w == watched.end()) return;
-    std::map<std::string, std::string> now;
-    for (const json& a : attributes_of(entry, false))
-        now[a["name"].get<std::string>()] = a["value"].get<std::string>();
+    std::map<std::string, json> now;
+    for (json& a : attributes_of(entry, false)) {
+        std::string attr = a["name"].get<std::string>();
+        a.erase("name");
+        a.erase("syntax");
+        a.erase("access");
+        now[attr] = std::move(a);
+    }
     if (report) {
         std::set<std::string> names;
         for (auto& v : now) names.insert(v.first);
@@ -839,15 +890,15 @@ void LdapTransport::compare(PlatformImpl& plat, const std::string& fdn, LDAPMess
         for (const std::string& a : names) {
             auto before = w->second.find(a);
             auto after = now.find(a);
-            std::string old_text = before == w->second.end() ? "" : before->second;
-            std::string new_text = after == now.end() ? "" : after->second;
-            if (old_text == new_text) continue;
-            plat.events.push_back(json{{"method", "event"},
-                                       {"params",
-                                        {{"event", "ATTR_CHANGED"},
-                                         {"name", fdn},
-                                         {"attribute", a},
-                                         {"value", new_text}}}});
+            const json gone = {{"value", ""}};
+            const json& old_values = before == w->second.end() ? gone : before->second;
+            const json& new_values = after == now.end() ? gone : after->second;
+            if (old_values == new_values) continue;
+            json params = new_values;
+            params["event"] = "ATTR_CHANGED";
+            params["name"] = fdn;
+            params["attribute"] = a;
+            plat.events.push_back(json{{"method", "event"}, {"params", std::move(params)}});
         }
     }
     w->second = std::move(now);
@@ -1154,10 +1205,18 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
         return true;
     }
     if (m == "validate") {
-        std::string attr = str_field(params, "attribute");
-        if (attr == KVL_LDAP_NAMING_ATTRIBUTE && !schema.attribute(str_field(params, "value")))
+        std::string attr = str_field(params, "attribute"), unknown;
+        if (attr == KVL_LDAP_NAMING_ATTRIBUTE) {
+            /* One attribute, or several joined by '+' for a name of several values. */
+            std::string names = str_field(params, "value") + "+";
+            for (size_t at = 0, plus; unknown.empty() && (plus = names.find('+', at)) != names.npos;
+                 at = plus + 1)
+                if (!schema.attribute(names.substr(at, plus - at)))
+                    unknown = names.substr(at, plus - at);
+        }
+        if (attr == KVL_LDAP_NAMING_ATTRIBUTE && !unknown.empty())
             plat.fail(id, KVL_ERR_SYNTAX,
-                      "the naming attribute '" + str_field(params, "value") +
+                      "the naming attribute '" + unknown +
                           "' is no attribute type of the directory's schema");
         else if (attr == KVL_LDAP_NAMING_ATTRIBUTE)
             plat.answer(id, json{{"value", str_field(params, "value")}});

@@ -5,6 +5,7 @@
  */
 #include "kvl/ldap/ldap_write.h"
 
+#include "kvl/base64.h"
 #include "kvl/ldap/ldap_names.h"
 
 #include <algorithm>
@@ -375,6 +376,78 @@ void LdapWrites::read_back(PlatformImpl& plat, Op& op)
 
 /* ------------------------------------------------------------------ create */
 
+/* The DN of a new entry of cls beneath parent_dn, from its values (by
+ * lower-case name; the naming attribute's taken out): the RDN is named by
+ * the attributes the naming attribute gives ("cn", or "cn+uid" for a name of
+ * several values), else by the one the class is usually named by.  False,
+ * the request failed, when a naming attribute is not the class's or has no
+ * value, or a MUST attribute has none. */
+bool LdapWrites::new_dn(PlatformImpl& plat, long id, const std::string& cls,
+                        const std::string& parent, const std::string& parent_dn,
+                        const std::vector<std::string>& must, const std::vector<std::string>& may,
+                        std::map<std::string, std::vector<std::string>>& values,
+                        std::map<std::string, std::string>& spelled, std::string& dn)
+{
+    std::vector<std::string> naming;
+    auto n = values.find(lower(KVL_LDAP_NAMING_ATTRIBUTE));
+    for (size_t at = 0; n != values.end() && at <= n->second[0].size();) {
+        size_t plus = n->second[0].find('+', at);
+        if (plus == std::string::npos) plus = n->second[0].size();
+        if (plus > at) naming.push_back(n->second[0].substr(at, plus - at));
+        at = plus + 1;
+    }
+    if (naming.empty()) naming.push_back(kvl_ldap_usual_naming(must));
+    values.erase(lower(KVL_LDAP_NAMING_ATTRIBUTE));
+    for (const std::string& name : naming) {
+        const LdapAttributeType* nt = schema->attribute(name);
+        bool of_class = false;
+        for (auto* group : {&must, &may})
+            for (const std::string& a : *group)
+                of_class = of_class || (nt && schema->attribute(a) == nt);
+        if (!of_class) {
+            plat.fail(id, KVL_ERR_ARGUMENT,
+                      "cannot create " + cls + ": the naming attribute '" + name +
+                          "' is not an attribute of the class");
+            return false;
+        }
+    }
+    std::vector<std::string> missing;
+    for (const std::string& m : must) {
+        if (lower(m) == "objectclass") continue;
+        bool has = false;
+        for (auto& v : values) has = has || schema->attribute(v.first) == schema->attribute(m);
+        if (!has && std::find(missing.begin(), missing.end(), m) == missing.end())
+            missing.push_back(m);
+    }
+    if (!missing.empty()) {
+        plat.fail(id, KVL_ERR_SYNTAX,
+                  "cannot create " + cls + " beneath " + parent + ": the class needs a value of " +
+                      joined(missing, ", ") + " (MUST)");
+        return false;
+    }
+    std::string rdn;
+    for (const std::string& name : naming) {
+        std::string attr, value;
+        for (auto& v : values)
+            if (schema->attribute(v.first) == schema->attribute(name)) {
+                attr = spelled[v.first];
+                value = v.second[0];
+            }
+        if (value.empty()) {
+            plat.fail(id, KVL_ERR_ARGUMENT,
+                      "cannot create " + cls + ": the naming attribute " + name + " has no value");
+            return false;
+        }
+        rdn += (rdn.empty() ? "" : "+") + attr + "=" + rdn_value(value);
+    }
+    std::string why;
+    if (!kvl_ldap_canonical_dn(rdn + (parent_dn.empty() ? "" : "," + parent_dn), false, dn, why)) {
+        plat.fail(id, KVL_ERR_BAD_NAME, why);
+        return false;
+    }
+    return true;
+}
+
 bool LdapWrites::start_create(PlatformImpl& plat, LDAP* ld, long id, const json& params)
 {
     std::string parent = str_field(params, "parent"), cls = str_field(params, "class");
@@ -396,75 +469,54 @@ bool LdapWrites::start_create(PlatformImpl& plat, LDAP* ld, long id, const json&
         if (!v.value().is_string()) continue;
         std::string attr = v.key();
         std::vector<std::string> list = kvl_ldap_values(v.value().get<std::string>());
-        /* Values copied from a template's binary attribute are only their size. */
+        /* The text of a binary attribute is only its values' sizes. */
         if (attr != KVL_LDAP_NAMING_ATTRIBUTE && LdapSchema::binary_syntax(schema->syntax_of(attr)))
             continue;
         if (list.empty()) continue;
         values[lower(attr)] = list;
         spelled[lower(attr)] = attr;
     }
-    std::string naming;
-    auto n = values.find(lower(KVL_LDAP_NAMING_ATTRIBUTE));
-    if (n != values.end()) naming = n->second[0];
-    if (naming.empty()) naming = kvl_ldap_usual_naming(must);
-    values.erase(lower(KVL_LDAP_NAMING_ATTRIBUTE));
-    const LdapAttributeType* nt = schema->attribute(naming);
-    bool of_class = false;
-    for (auto* group : {&must, &may})
-        for (const std::string& a : *group) of_class = of_class || (nt && schema->attribute(a) == nt);
-    if (!of_class) {
-        plat.fail(id, KVL_ERR_ARGUMENT,
-                  "cannot create " + cls + ": the naming attribute '" + naming +
-                      "' is not an attribute of the class");
-        return true;
+    /* Values of bytes come as base64, each attribute's as a list. */
+    const json bytes = params.contains("bytes") ? params["bytes"] : json::object();
+    for (auto& b : bytes.items()) {
+        std::vector<std::string> list;
+        std::string raw;
+        for (const json& v : b.value())
+            if (v.is_string() && kvl_unbase64(v.get<std::string>(), raw)) list.push_back(raw);
+        if (list.empty() || b.key() == KVL_LDAP_NAMING_ATTRIBUTE) continue;
+        values[lower(b.key())] = list;
+        spelled[lower(b.key())] = b.key();
     }
-    std::vector<std::string> missing;
-    for (const std::string& m : must) {
-        if (lower(m) == "objectclass") continue;
-        bool has = false;
-        for (auto& v : values) has = has || schema->attribute(v.first) == schema->attribute(m);
-        if (!has) missing.push_back(m);
-    }
-    if (!missing.empty()) {
-        plat.fail(id, KVL_ERR_SYNTAX,
-                  "cannot create " + cls + " beneath " + parent + ": the class needs a value of " +
-                      joined(missing, ", ") + " (MUST)");
-        return true;
-    }
-    std::string rdn_attr, rdn_val;
-    for (auto& v : values)
-        if (schema->attribute(v.first) == nt) {
-            rdn_attr = spelled[v.first];
-            rdn_val = v.second[0];
+    /* objectClass: the values given (an entry copied, auxiliary classes and
+     * all), else the class and its superclasses (top left to the server). */
+    std::vector<std::string> classes;
+    auto given_classes = values.find("objectclass");
+    if (given_classes != values.end()) {
+        classes = given_classes->second;
+        values.erase(given_classes);
+        for (const std::string& c : classes) {
+            std::vector<std::string> also_must, also_may;
+            if (!schema->attributes_of(c, also_must, also_may)) continue;
+            must.insert(must.end(), also_must.begin(), also_must.end());
+            may.insert(may.end(), also_may.begin(), also_may.end());
         }
-    if (rdn_val.empty()) {
-        plat.fail(id, KVL_ERR_ARGUMENT,
-                  "cannot create " + cls + ": the naming attribute " + naming + " has no value");
-        return true;
+    } else {
+        for (std::vector<std::string> todo = {k->name}; !todo.empty();) {
+            std::string c = todo.back();
+            todo.pop_back();
+            const LdapObjectClass* o = schema->object_class(c);
+            if (!o || lower(o->name) == "top" ||
+                std::find(classes.begin(), classes.end(), o->name) != classes.end())
+                continue;
+            classes.push_back(o->name);
+            for (const std::string& s : o->sup) todo.push_back(s);
+        }
     }
     std::string dn;
-    if (!kvl_ldap_canonical_dn(rdn_attr + "=" + rdn_value(rdn_val) +
-                                   (parent_dn.empty() ? "" : "," + parent_dn),
-                               false, dn, why)) {
-        plat.fail(id, KVL_ERR_BAD_NAME, why);
-        return true;
-    }
-    /* objectClass: the class and its superclasses (top left to the server). */
-    std::vector<std::string> chain;
-    for (std::vector<std::string> todo = {k->name}; !todo.empty();) {
-        std::string c = todo.back();
-        todo.pop_back();
-        const LdapObjectClass* o = schema->object_class(c);
-        if (!o || lower(o->name) == "top" ||
-            std::find(chain.begin(), chain.end(), o->name) != chain.end())
-            continue;
-        chain.push_back(o->name);
-        for (const std::string& s : o->sup) todo.push_back(s);
-    }
+    if (!new_dn(plat, id, cls, parent, parent_dn, must, may, values, spelled, dn)) return true;
     Mods mods;
-    mods.add(LDAP_MOD_ADD, "objectClass", chain);
-    for (auto& v : values)
-        if (v.first != "objectclass") mods.add(LDAP_MOD_ADD, spelled[v.first], v.second);
+    mods.add(LDAP_MOD_ADD, "objectClass", classes);
+    for (auto& v : values) mods.add(LDAP_MOD_ADD, spelled[v.first], v.second);
     std::vector<LDAPMod*> list = mods.array();
     Op op;
     op.kind = Op::ADD;

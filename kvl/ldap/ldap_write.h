@@ -114,6 +114,11 @@ private:
     bool start_set(PlatformImpl& plat, LDAP* ld, long id, const json& params);
     bool start_modify(PlatformImpl& plat, LDAP* ld, Op op);
     bool start_create(PlatformImpl& plat, LDAP* ld, long id, const json& params);
+    bool new_dn(PlatformImpl& plat, long id, const std::string& cls, const std::string& parent,
+                const std::string& parent_dn, const std::vector<std::string>& must,
+                const std::vector<std::string>& may,
+                std::map<std::string, std::vector<std::string>>& values,
+                std::map<std::string, std::string>& spelled, std::string& dn);
     bool start_delete(PlatformImpl& plat, LDAP* ld, long id, const json& params);
     bool list_page(PlatformImpl& plat, LDAP* ld, Op op);
     bool delete_next(PlatformImpl& plat, LDAP* ld, Op op);

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "kvl/base64.h"
 #include "kvl/kvl.h"
 
 // What a booted image holds, read without the server: its class and each attribute with its
-// value, the writable ones marked.
+// value, the writable ones marked, and values of bytes as base64.
 inline std::vector<std::string> held_values(Image& image)
 {
     std::vector<std::string> out = {image.get_objclass().str()};
@@ -18,6 +19,10 @@ inline std::vector<std::string> held_values(Image& image)
         for (int j = 0; j < writable.count(); j++) rw = rw || writable[j] == all[i];
         out.push_back(std::string(all[i].str()) + (rw ? " (rw) = " : " = ") +
                       image.get_str(all[i]).str());
+        DUArray bytes;
+        if (image.get_bytes(all[i], bytes))
+            for (int b = 0; b < bytes.count(); b++)
+                out.back() += " " + kvl_base64(std::string(bytes[b].str(), bytes[b].length()));
     }
     return out;
 }

@@ -1,5 +1,6 @@
 // DataUnit and DUArray: sharing, lifetime, equality; CurrentEvent on live,
-// freed and bad event records.  No server needed.
+// freed and bad event records; base64.  No server needed.
+#include "kvl/base64.h"
 #include "kvl/kvl.h"
 #include "kvl/kvl_private.h"
 
@@ -174,4 +175,25 @@ TEST(Platform, UnconnectedObjectsReportWhyInsteadOfWaiting)
     EXPECT_TRUE(empty.get_objname().is_null());
     EXPECT_FALSE(empty.boot(1));
     EXPECT_FALSE(Album().first_image().is_valid());
+}
+
+TEST(Base64, MatchesTheStandardVectorsAndRefusesBrokenText)
+{
+    const char* vectors[][2] = {{"", ""},
+                                {"f", "Zg=="},
+                                {"fo", "Zm8="},
+                                {"foo", "Zm9v"},
+                                {"foob", "Zm9vYg=="},
+                                {"fooba", "Zm9vYmE="},
+                                {"foobar", "Zm9vYmFy"}};
+    for (auto& v : vectors) {
+        EXPECT_EQ(v[1], kvl_base64(v[0]));
+        std::string back;
+        EXPECT_TRUE(kvl_unbase64(v[1], back));
+        EXPECT_EQ(v[0], back);
+    }
+    for (const char* bad : {"Zg=", "Zm9v!", "Zg==Zg==", "Zh==", "Z"}) {
+        std::string back;
+        EXPECT_FALSE(kvl_unbase64(bad, back)) << bad;
+    }
 }

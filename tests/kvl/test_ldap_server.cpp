@@ -135,13 +135,21 @@ TEST_F(LdapServer, ReadsTheRootEntriesAndAttributes)
                                      "/dc=example,dc=org/ou=people/cn=a\\2Fb \\22q\\22 #1"}),
               names);
 
-    // A DN is a name too; values one per line; binary values as their size; no password.
+    // A DN is a name too; values one per line; binary values as their size, their bytes apart;
+    // no password.
     Image ann(DataUnit("uid=ann,ou=people,dc=example,dc=org"), DataUnit("person"), platform);
     ASSERT_TRUE(ann.boot(10)) << ann.get_error_string();
     EXPECT_STREQ("/dc=example,dc=org/ou=people/uid=ann", ann.get_objname().str());
     EXPECT_STREQ("inetOrgPerson", ann.get_objclass().str());
     EXPECT_STREQ("ann@example.org\na.archer@example.org", ann.get_str("mail").str());
     EXPECT_STREQ("(40 bytes)", ann.get_str("jpegPhoto").str());
+    DUArray photo;
+    ASSERT_TRUE(ann.get_bytes("jpegPhoto", photo));
+    ASSERT_EQ(1, photo.count());
+    EXPECT_EQ("/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAgGBgcGBQgHBwcJCQgKDA==",
+              kvl_base64(std::string(photo[0].str(), photo[0].length())));
+    EXPECT_FALSE(ann.get_bytes("mail", photo));
+    EXPECT_EQ(0, photo.count());
     EXPECT_TRUE(ann.get_str("userPassword").is_empty());
     EXPECT_EQ(KVL_ERR_NO_ATTRIBUTE, ann.get_error_type());
 
@@ -490,6 +498,27 @@ TEST_F(LdapServer, LiveChangesByAnotherClient)
         EXPECT_GT(seen.raw, raw_before) << step.tool;
     }
     EXPECT_STREQ("in the cellar", leeds.get_str("description").str());
+
+    // A photo replaced by another of the same size is a change too, and its bytes arrive.
+    Image ann(DataUnit("/dc=example,dc=org/ou=people/uid=ann"), DataUnit(), platform);
+    DUArray photo;
+    ASSERT_TRUE(ann.get_bytes("jpegPhoto", photo)) << ann.get_error_string();
+    ann.set_prop(TRACKMODE, TRACK);
+    ann.when(ATTR_CHANGED, Callback(SchedContext::current(), seen_cb, &seen));
+    std::string was(photo[0].str(), photo[0].length()), other = was;
+    other.back() ^= 1;
+    auto photo_change = [](const std::string& bytes) {
+        return "dn: uid=ann,ou=people,dc=example,dc=org\nchangetype: modify\nreplace: jpegPhoto\n"
+               "jpegPhoto:: " +
+               kvl_base64(bytes) + "\n";
+    };
+    ASSERT_TRUE(ldap->change("ldapmodify", photo_change(other)));
+    expect.push_back("changed jpegPhoto=(40 bytes)");
+    EXPECT_TRUE(events_arrive(seen, expect.size()));
+    EXPECT_EQ(expect, seen.events);
+    ASSERT_TRUE(ann.get_bytes("jpegPhoto", photo));
+    EXPECT_EQ(other, std::string(photo[0].str(), photo[0].length()));
+    ASSERT_TRUE(ldap->change("ldapmodify", photo_change(was)));
 }
 
 void disconnected_cb(void* client, void*)

@@ -230,6 +230,23 @@ TEST_F(LdapWrite, CreatesFromAClassAndFromATemplate)
     }
     EXPECT_FALSE(exists("/dc=example,dc=org/ou=hosts/cn=No Surname"));
     EXPECT_EQ("Archer", now("/dc=example,dc=org/ou=hosts/uid=ann2", "sn")); // the template's
+
+    // The template's photo came over as its bytes, not as the size its text shows.  Bytes are
+    // not typed, and a stored entry's are not changed here.
+    Image ann(DataUnit("/dc=example,dc=org/ou=people/uid=ann"), DataUnit(), platform);
+    Image ann2(DataUnit("/dc=example,dc=org/ou=hosts/uid=ann2"), DataUnit(), platform);
+    DUArray photo, copied;
+    ASSERT_TRUE(ann.get_bytes("jpegPhoto", photo)) << ann.get_error_string();
+    ASSERT_TRUE(ann2.get_bytes("jpegPhoto", copied)) << ann2.get_error_string();
+    ASSERT_EQ(1, copied.count());
+    EXPECT_EQ(photo[0], copied[0]);
+    EXPECT_TRUE(ann2.set_str("jpegPhoto", "(40 bytes)")); // what a form shows, written back
+    EXPECT_FALSE(ann2.set_str("jpegPhoto", "a photo"));
+    EXPECT_EQ(KVL_ERR_SYNTAX, ann2.get_error_type());
+    EXPECT_FALSE(ann2.set_bytes("jpegPhoto", photo));
+    EXPECT_EQ(KVL_ERR_ACCESS, ann2.get_error_type());
+    EXPECT_FALSE(ann2.set_bytes("cn", photo));
+    EXPECT_EQ(KVL_ERR_SYNTAX, ann2.get_error_type());
 }
 
 TEST_F(LdapWrite, DeletesSubtreesAndStopsAtARefusal)

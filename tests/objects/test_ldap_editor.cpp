@@ -1,18 +1,22 @@
 /*
  * test_ldap_editor.cpp - the editor's own commands against a real slapd, in
  * process under X: File > Import... creates the file's entries in the
- * directory, named by their DNs; the action window types setPassword's
- * parameter as stars and sends the password itself; a refused subtree
- * delete reports how many entries went and which one stopped it.
+ * directory, named by their DNs; a subtree exported and imported beneath
+ * another parent comes back the same, values of bytes included; the action
+ * window types setPassword's parameter as stars.
  */
-#include "gui_fixture.h"
+#include "editor_session.h"
 
 #include <Xm/TextF.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "../kvl/held_values.h"
 #include "slapd_process.h"
 #include "tree/data_object.h"
 #include "tree/selection.h"
@@ -74,6 +78,63 @@ TEST_F(LdapEditor, ImportCreatesTheFilesEntriesNamedByTheirDNs)
     Image zed(DataUnit("/dc=example,dc=org/ou=imported/uid=zed"), DataUnit(), platform);
     ASSERT_TRUE(zed.boot(10)) << zed.get_error_string();
     EXPECT_STREQ("z@example.org\nzed@example.org", zed.get_str("mail").str());
+}
+
+// Each entry below base with what its image holds (in name order: a directory keeps
+// no order of attributes), by its name relative to base.
+std::map<std::string, std::vector<std::string>> subtree(const std::string& base)
+{
+    Search all(platform);
+    all.values = true;
+    EXPECT_TRUE(all.run(DataUnit(base.c_str()), DataUnit(), -1, 1000, 10))
+        << all.get_error_string();
+    std::map<std::string, std::vector<std::string>> out;
+    for (Image& image : all.images) {
+        std::vector<std::string> held = held_values(image);
+        std::sort(held.begin() + 1, held.end());
+        out[std::string(image.get_objname().str()).substr(base.size())] = held;
+    }
+    return out;
+}
+
+TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
+{
+    // Beside the sample's escaped, UTF-8 and multi-valued names and values: two photos, one with
+    // a newline and a NUL among its bytes, and a value starting with a space.
+    std::string photo;
+    ASSERT_TRUE(kvl_unbase64("/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAgGBgcGBQgHBwcJCQgKDA==", photo));
+    ASSERT_TRUE(ldap->change(
+        "ldapadd", "dn: uid=pix,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                   "uid: pix\ncn:: " +
+                       kvl_base64(" Pix") +
+                       "\nsn: Pix\njpegPhoto:: " + kvl_base64(photo + std::string("\n\0\n", 3)) +
+                       "\njpegPhoto:: " + kvl_base64(photo) +
+                       "\n\ndn: ou=copy,dc=example,dc=org\n"
+                       "objectClass: organizationalUnit\nou: copy\n"));
+    const std::string people = "/dc=example,dc=org/ou=people", copy = "/dc=example,dc=org/ou=copy";
+    DataObject from(people.c_str()), to(copy.c_str());
+    std::string path = ldap->folder() + "/people.ldif";
+    DataObject::selected_list.clear();
+    DataObject::selected_list.append(&from);
+    long written = 0;
+    EXPECT_EQ("", qxtest::answered([&] { written = main_window->export_ldif(path); })); /* waits */
+    EXPECT_EQ(6, written) << status_text();
+    DataObject::selected_list.clear();
+    DataObject::selected_list.append(&to);
+    EXPECT_EQ("", qxtest::answered([&] {
+                  EXPECT_EQ(written, main_window->import_ldif(path)) << status_text(); /* waits */
+              }));
+    DataObject::selected_list.clear();
+
+    auto before = subtree(people), after = subtree(copy + "/ou=people");
+    EXPECT_EQ(5u, before.size()); // below ou=people
+    EXPECT_EQ(before, after);
+    auto pix = after.find("/uid=pix");
+    ASSERT_NE(after.end(), pix);
+    EXPECT_NE(pix->second.end(), std::find(pix->second.begin(), pix->second.end(),
+                                           "jpegPhoto (rw) = (43 bytes)\n(40 bytes) " +
+                                               kvl_base64(photo + std::string("\n\0\n", 3)) + " " +
+                                               kvl_base64(photo)));
 }
 
 TEST_F(LdapEditor, SetPasswordsParameterIsTypedAsStars)
