@@ -163,13 +163,22 @@ int main(int argc, char** argv)
     answer_errors();
 
     const std::string file = ldap.folder() + "/editor.ldif", tool_file = ldap.folder() + "/tool.ldif";
+    /* Each side twice, taking turns, the faster of each: the first read of
+     * the entries after slapadd pays for bringing them in, whoever reads. */
     select_only("/dc=example,dc=org/ou=bulk");
-    auto t = Clock::now();
-    long exported = main_window->export_ldif(file);
-    double editor_ms = ms_since(t), tool_ms = 0;
-    int status = timed_run({"ldapsearch", "-x", "-H", ldap.url(), "-b", "ou=bulk,dc=example,dc=org",
+    double editor_ms = 0, tool_ms = 0;
+    long exported = 0;
+    int status = 0;
+    for (int turn = 0; turn < 2; turn++) {
+        auto t = Clock::now();
+        exported = main_window->export_ldif(file);
+        double e = ms_since(t), s = 0;
+        status = timed_run({"ldapsearch", "-x", "-H", ldap.url(), "-b", "ou=bulk,dc=example,dc=org",
                             "-LLL", "-E", "pr=500/noprompt"},
-                           "", tool_file, tool_ms);
+                           "", tool_file, s);
+        editor_ms = turn == 0 || e < editor_ms ? e : editor_ms;
+        tool_ms = turn == 0 || s < tool_ms ? s : tool_ms;
+    }
     printf("export %d entries: editor %.0f ms, ldapsearch %.0f ms, ratio %.2f; file %zu bytes "
            "(ldapsearch %zu)%s%s\n",
            n, editor_ms, tool_ms, editor_ms / tool_ms, slurp(file).size(),
@@ -178,7 +187,7 @@ int main(int argc, char** argv)
     if (status != 0) printf("ldapsearch failed (%d)\n", status);
 
     select_only("/dc=example,dc=org/ou=editor");
-    t = Clock::now();
+    auto t = Clock::now();
     long imported = main_window->import_ldif(file);
     editor_ms = ms_since(t);
     std::string tool_in = ldap.folder() + "/tool-in.ldif";

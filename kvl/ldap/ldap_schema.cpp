@@ -31,6 +31,7 @@ const unsigned SCHEMA_PARSE_FLAGS = LDAP_SCHEMA_ALLOW_ALL;
 
 void LdapSchema::add_attribute_type(const std::string& description)
 {
+    attributes_.clear();
     int code = 0;
     const char* err = nullptr;
     LDAPAttributeType* at =
@@ -56,6 +57,7 @@ void LdapSchema::add_attribute_type(const std::string& description)
 
 void LdapSchema::add_object_class(const std::string& description)
 {
+    attributes_.clear();
     int code = 0;
     const char* err = nullptr;
     LDAPObjectClass* oc =
@@ -143,6 +145,12 @@ bool LdapSchema::attributes_of(const std::string& cls, std::vector<std::string>&
     may.clear();
     const LdapObjectClass* c = object_class(cls);
     if (!c) return false;
+    auto known = attributes_.find(lower(c->name));
+    if (known != attributes_.end()) {
+        must = known->second.first;
+        may = known->second.second;
+        return true;
+    }
     /* The chain, the class last, each class once (SUP may branch and meet). */
     std::vector<const LdapObjectClass*> chain;
     std::set<std::string> seen;
@@ -166,6 +174,7 @@ bool LdapSchema::attributes_of(const std::string& cls, std::vector<std::string>&
     };
     for (const LdapObjectClass* k : chain) take(k->must, must);
     for (const LdapObjectClass* k : chain) take(k->may, may);
+    attributes_[lower(c->name)] = {must, may};
     return true;
 }
 

@@ -49,7 +49,8 @@ public:
      * binary, octet strings, audio). */
     static bool binary_syntax(const std::string& oid);
     /* MUST, then MAY attributes of cls over its superclass chain, each once,
-     * superclasses first; false when the class is unknown. */
+     * superclasses first; false when the class is unknown.  Each class's are
+     * worked out once: every create and blank asks. */
     bool attributes_of(const std::string& cls, std::vector<std::string>& must,
                        std::vector<std::string>& may) const;
     /* cls is want or one of its subclasses. */
@@ -62,6 +63,9 @@ private:
     std::map<std::string, LdapObjectClass> classes_;
     std::map<std::string, std::string> class_alias_;
     std::map<std::string, std::string> syntaxes_; /* OID -> DESC */
+    /* attributes_of's answers by lower-case class, until a type or class is added. */
+    mutable std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>>
+        attributes_;
 };
 
 #endif /* KVL_LDAP_LDAP_SCHEMA_H */

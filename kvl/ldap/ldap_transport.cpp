@@ -458,6 +458,7 @@ struct LdapTransport : KvlTransport {
     std::unordered_map<std::string, AttrInfo> attr_info; /* emptied when the schema is read */
     std::vector<AttrValue> scratch_attrs;                /* image_of's, kept for the next entry */
     std::vector<std::string> scratch_bytes;              /* each_attribute's, likewise */
+    std::map<std::string, json> blanks; /* blank's answers by class, until the schema is read */
     const AttrInfo& info_of(const std::string& attr);
     template <class Put> void each_attribute(LDAPMessage* entry, bool root, Put&& put);
     json attributes_of(LDAPMessage* entry, bool root);
@@ -647,6 +648,8 @@ json LdapTransport::object_of(LDAPMessage* entry, const std::string& dn, bool re
 
 json LdapTransport::blank(const std::string& cls, std::string& why)
 {
+    auto known = blanks.find(cls);
+    if (known != blanks.end()) return known->second;
     std::vector<std::string> must, may;
     if (!schema.attributes_of(cls, must, may)) {
         why = "no object class '" + cls + "' in the directory's schema";
@@ -669,7 +672,7 @@ json LdapTransport::blank(const std::string& cls, std::string& why)
             if (info_of(a).binary) attr["bytes"] = json::array();
             attrs.push_back(std::move(attr));
         }
-    return json{{"class", c->name}, {"attributes", attrs}};
+    return blanks[cls] = json{{"class", c->name}, {"attributes", attrs}};
 }
 
 std::string LdapTransport::describe_class(const std::string& cls, std::string& why)
@@ -1413,6 +1416,7 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
     case Op::SCHEMA: {
         op.got_entry = true;
         attr_info.clear();
+        blanks.clear();
         for (const char* a : {"ldapSyntaxes", "attributeTypes", "objectClasses"}) {
             ValuesGuard v;
             v.v = ldap_get_values_len(ld, entry, a);
