@@ -8,6 +8,7 @@
 #include "kvl/base64.h"
 #include "kvl/image_batch.h"
 #include "kvl/kvl_private.h"
+#include "kvl/transport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -345,6 +346,15 @@ DataUnit Image::get_objname()
 {
     if (!impl_) return DataUnit();
     return unit(impl_->name);
+}
+
+DataUnit Image::get_user_name()
+{
+    if (!impl_) return DataUnit();
+    if (!impl_->user_name.empty()) return unit(impl_->user_name);
+    const std::shared_ptr<PlatformImpl>& plat = impl_->plat;
+    if (!plat || !plat->transport) return unit(impl_->name);
+    return unit(plat->transport->user_name(impl_->name));
 }
 
 DataUnit Image::get_objclass()

@@ -444,6 +444,10 @@ public:
     bool is_empty() const; /* made with no object */
 
     DataUnit get_objname(); /* the server's form once known */
+    /* The name as the server's users write it (a directory's DN), as
+     * Platform::user_name gives it; or, when the server gave it with the
+     * object, in the server's own form, not worked out again. */
+    DataUnit get_user_name();
     DataUnit get_objclass();
     /* flag 0: every attribute; flag 1: only the read-write ones.  Full names,
      * in schema order. */

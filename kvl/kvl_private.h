@@ -267,6 +267,7 @@ struct AttrValue {
 struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
     std::shared_ptr<PlatformImpl> plat;
     std::string name;         /* as given, then the server's form */
+    std::string user_name;    /* the name as the server's users write it, when the server gave it */
     std::string want_class;   /* class the object must have ("" any) */
     std::string cls;          /* the object's class once known */
     bool blank = false;       /* NONE: an object yet to be created */

@@ -156,6 +156,14 @@ struct Names {
         dn = fdn == "/" ? "" : Platform::def_platform.user_name(DataUnit(fdn.c_str())).str();
         return true;
     }
+    /* The same for an object read: a directory may have given its DN with it. */
+    bool dn_of(Image& image, std::string& dn, std::string& why) const
+    {
+        std::string fdn = image.get_objname().str();
+        if (!dns) return ldif_fdn_to_dn(fdn, dn, why);
+        dn = fdn == "/" ? "" : image.get_user_name().str();
+        return true;
+    }
     bool fdn_of(const std::string& dn, std::string& fdn, std::string& why) const
     {
         if (!dns) return ldif_dn_to_fdn(dn, fdn, why);
@@ -282,7 +290,7 @@ private:
             return false;
         }
         std::string dn;
-        if (!names_.dn_of(fdn, dn, why_)) return false;
+        if (!names_.dn_of(image, dn, why_)) return false;
         std::vector<LdifValue> values, classes;
         for (int i = 0; i < attrs.count(); i++) {
             /* The library's own attributes (a directory's kvl:namingAttribute)

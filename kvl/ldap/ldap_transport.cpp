@@ -450,7 +450,8 @@ struct LdapTransport : KvlTransport {
     /* What each_attribute needs of an attribute, by the name entries give
      * it: looked up in the schema once, not for every entry. */
     struct AttrInfo {
-        bool hidden = false; /* userPassword, structuralObjectClass */
+        bool hidden = false;     /* userPassword, structuralObjectClass */
+        bool structural = false; /* structuralObjectClass: the entry's class */
         bool binary = false;
         bool read_only = false;
         std::string syntax;
@@ -460,7 +461,9 @@ struct LdapTransport : KvlTransport {
     std::vector<std::string> scratch_bytes;              /* each_attribute's, likewise */
     std::map<std::string, json> blanks; /* blank's answers by class, until the schema is read */
     const AttrInfo& info_of(const std::string& attr);
-    template <class Put> void each_attribute(LDAPMessage* entry, bool root, Put&& put);
+    template <class Put>
+    void each_attribute(LDAPMessage* entry, bool root, Put&& put,
+                        std::string* structural = nullptr);
     json attributes_of(LDAPMessage* entry, bool root);
     json object_of(LDAPMessage* entry, const std::string& dn, bool remember);
     Image image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn);
@@ -494,7 +497,8 @@ const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
     if (known != attr_info.end()) return known->second;
     AttrInfo& info = attr_info[attr];
     std::string base = lower(attr.substr(0, attr.find(';')));
-    info.hidden = base == "userpassword" || base == "structuralobjectclass";
+    info.structural = base == "structuralobjectclass";
+    info.hidden = base == "userpassword" || info.structural;
     const LdapAttributeType* t = schema.attribute(attr);
     info.syntax = schema.syntax_of(attr);
     info.binary =
@@ -507,7 +511,9 @@ const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
  * entry a user may see, its values joined by newlines in text.  Values that
  * are bytes (a binary syntax, or no UTF-8) show there as their sizes, and
  * bytes points to the values themselves; it is null for text. */
-template <class Put> void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put)
+template <class Put>
+void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put,
+                                   std::string* structural)
 {
     /* The attributes and their values are read in one pass over the entry,
      * pointing into its encoding: asking for each attribute's values by name
@@ -525,6 +531,8 @@ template <class Put> void LdapTransport::each_attribute(LDAPMessage* entry, bool
     while (ldap_get_attribute_ber(ld, entry, ber, &name, &values) == LDAP_SUCCESS && name.bv_val) {
         attr.assign(name.bv_val, name.bv_len);
         const AttrInfo& info = info_of(attr);
+        if (structural && info.structural && values && values[0].bv_val)
+            structural->assign(values[0].bv_val, values[0].bv_len);
         text.clear();
         bytes.clear();
         bool binary = info.binary;
@@ -595,8 +603,6 @@ std::string rdn_attributes(const std::string& dn)
  * subtree read with its values makes many. */
 Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn)
 {
-    Image image = kvl_make_member_image(plat.shared_from_this(), fdn_of(dn), class_of(entry));
-    ImageImpl& im = *image.impl_;
     std::vector<AttrValue>& attrs = scratch_attrs; /* then moved into a list of their size */
     attrs.clear();
     AttrValue naming;
@@ -607,21 +613,30 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
     naming.value = DataUnit(named_by.data(), named_by.size());
     naming.read = naming.value;
     attrs.push_back(std::move(naming));
-    each_attribute(entry, false,
-                   [&](const std::string& attr, const std::string& syntax, bool read_only,
-                       const std::string& text, std::vector<std::string>* bytes) {
-                       AttrValue v;
-                       v.name = attr;
-                       v.syntax = syntax;
-                       v.access = read_only ? "read-only" : "read-write";
-                       v.value = DataUnit(text.data(), text.size());
-                       v.read = v.value;
-                       if (bytes) {
-                           v.binary = true;
-                           v.bytes = std::move(*bytes);
-                       }
-                       attrs.push_back(std::move(v));
-                   });
+    std::string structural;
+    each_attribute(
+        entry, false,
+        [&](const std::string& attr, const std::string& syntax, bool read_only,
+            const std::string& text, std::vector<std::string>* bytes) {
+            AttrValue v;
+            v.name = attr;
+            v.syntax = syntax;
+            v.access = read_only ? "read-only" : "read-write";
+            v.value = DataUnit(text.data(), text.size());
+            v.read = v.value;
+            if (bytes) {
+                v.binary = true;
+                v.bytes = std::move(*bytes);
+            }
+            attrs.push_back(std::move(v));
+        },
+        &structural);
+    /* The class as the pass found it; an entry without structuralObjectClass
+     * is looked at again. */
+    Image image = kvl_make_member_image(plat.shared_from_this(), fdn_of(dn),
+                                        structural.empty() ? class_of(entry) : structural);
+    ImageImpl& im = *image.impl_;
+    im.user_name = dn;
     im.attrs.reserve(attrs.size());
     for (AttrValue& v : attrs) im.attrs.push_back(std::move(v));
     im.fetch_tried = true;

@@ -140,6 +140,7 @@ TEST_F(LdapServer, ReadsTheRootEntriesAndAttributes)
     Image ann(DataUnit("uid=ann,ou=people,dc=example,dc=org"), DataUnit("person"), platform);
     ASSERT_TRUE(ann.boot(10)) << ann.get_error_string();
     EXPECT_STREQ("/dc=example,dc=org/ou=people/uid=ann", ann.get_objname().str());
+    EXPECT_STREQ("uid=ann,ou=people,dc=example,dc=org", ann.get_user_name().str());
     EXPECT_STREQ("inetOrgPerson", ann.get_objclass().str());
     EXPECT_STREQ("ann@example.org\na.archer@example.org", ann.get_str("mail").str());
     EXPECT_STREQ("(40 bytes)", ann.get_str("jpegPhoto").str());
@@ -757,6 +758,8 @@ TEST_F(LdapServer, SearchWithValuesBootsItsMatches)
         ASSERT_GT(full.images.size(), 5u);
         for (int i = 0; i < plain.names.count(); i++) {
             EXPECT_STREQ(plain.names[i].str(), full.names[i].str());
+            EXPECT_STREQ(full.names[i].str(),
+                         platform.to_fdn(full.images[i].get_user_name()).str());
             alone[k].emplace_back(plain.names[i], DataUnit(), platform);
         }
         EXPECT_EQ(plain.names.count(), boot_images(alone[k], 30));
