@@ -77,7 +77,6 @@ void load_values(ImageImpl& im, const json& result)
         for (const json& a : result["attributes"]) {
             AttrValue v;
             v.name = str_field(a, "name");
-            v.syntax = str_field(a, "syntax");
             v.access = str_field(a, "access");
             v.value = unit(str_field(a, "value"));
             v.read = v.value;

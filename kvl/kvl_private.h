@@ -252,7 +252,6 @@ std::string kvl_format_seconds(double s);
 
 struct AttrValue {
     std::string name; /* full name */
-    std::string syntax;
     std::string access;
     DataUnit value;
     DataUnit read; /* the value as read: what store expects the server to hold */

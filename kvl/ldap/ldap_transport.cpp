@@ -607,7 +607,6 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
     attrs.clear();
     AttrValue naming;
     naming.name = KVL_LDAP_NAMING_ATTRIBUTE;
-    naming.syntax = DN_SYNTAX;
     naming.access = "read-only";
     std::string named_by = rdn_attributes(dn);
     naming.value = DataUnit(named_by.data(), named_by.size());
@@ -616,11 +615,10 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
     std::string structural;
     each_attribute(
         entry, false,
-        [&](const std::string& attr, const std::string& syntax, bool read_only,
+        [&](const std::string& attr, const std::string& /* syntax */, bool read_only,
             const std::string& text, std::vector<std::string>* bytes) {
             AttrValue v;
             v.name = attr;
-            v.syntax = syntax;
             v.access = read_only ? "read-only" : "read-write";
             v.value = DataUnit(text.data(), text.size());
             v.read = v.value;
