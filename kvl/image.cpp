@@ -403,19 +403,22 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     }
     if (!ensure_values(*this)) return false;
     AttrValue* a = im->find(attr.str());
-    if (!a) {
+    /* An object yet to be created also takes attributes its class lacks
+     * when the server accepts them: a directory's auxiliary classes add
+     * attributes to an entry. */
+    if (!a && !im->blank) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
                   (std::string("no attribute '") + attr.str() + "' in class " + im->cls).c_str());
         return false;
     }
-    if (a->access == "read-only" && im->present && !im->blank) {
+    if (a && a->access == "read-only" && im->present && !im->blank) {
         set_error(KVL_ERR_ACCESS,
                   ("attribute " + a->name + " is read-only: it is set when the object is created")
                       .c_str());
         return false;
     }
-    std::string full = a->name;
-    if (a->binary) {
+    std::string full = a ? a->name : attr.str();
+    if (a && a->binary) {
         /* A form writing back what it shows changes nothing. */
         if (value == a->value) return true;
         set_error(KVL_ERR_SYNTAX,
@@ -439,6 +442,12 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
         return false;
     /* The wait may have run callbacks that changed the image: look again. */
     a = im->find(full);
+    if (!a && im->blank) {
+        im->attrs.emplace_back();
+        a = &im->attrs.back();
+        a->name = full;
+        a->access = "read-write";
+    }
     if (!a) return false;
     a->value =
         unit(result.contains("value") ? str_field(result, "value") : std::string(value.str()));

@@ -422,7 +422,14 @@ private:
         std::string parent;
         if (!names_.fdn_of(ldif_format_dn({rdns.begin() + 1, rdns.end()}), parent, why_))
             return false;
-        Image image(NONE, DataUnit(classes.back().c_str()), Platform::def_platform);
+        /* The entry's class: the last of its classes a new object can be
+         * made of (a directory's structural one, not an auxiliary class). */
+        Image image;
+        for (size_t i = classes.size(); i-- > 0;) {
+            image = Image(NONE, DataUnit(classes[i].c_str()), Platform::def_platform);
+            if (image.boot(DeriveTimeout)) break; /* waits */
+            if (i == 0) return failed(image);
+        }
         auto values = joined(rec.values);
         /* The name comes from the DN: its RDN's values win over the entry's. */
         for (const auto& naming : rdns[0]) {

@@ -669,6 +669,12 @@ json LdapTransport::blank(const std::string& cls, std::string& why)
         return json();
     }
     const LdapObjectClass* c = schema.object_class(cls);
+    /* An entry is of one structural class; the others only add to it. */
+    if (c->kind == "AUXILIARY" || c->kind == "ABSTRACT") {
+        why = "'" + c->name + "' is an " + lower(c->kind) +
+              " class: an entry is made of a structural one";
+        return json();
+    }
     json attrs = json::array({{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
                                {"syntax", DN_SYNTAX},
                                {"access", "read-write"},

@@ -100,11 +100,12 @@ std::map<std::string, std::vector<std::string>> subtree(const std::string& base)
 TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
 {
     // Beside the sample's escaped, UTF-8 and multi-valued names and values: two photos, one with
-    // a newline and a NUL among its bytes, and a value starting with a space.
+    // a newline and a NUL among its bytes, a value starting with a space, an auxiliary class.
     std::string photo;
     ASSERT_TRUE(kvl_unbase64("/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAgGBgcGBQgHBwcJCQgKDA==", photo));
     ASSERT_TRUE(ldap->change(
         "ldapadd", "dn: uid=pix,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                   "objectClass: domainRelatedObject\nassociatedDomain: pix.example.org\n"
                    "uid: pix\ncn:: " +
                        kvl_base64(" Pix") +
                        "\nsn: Pix\njpegPhoto:: " + kvl_base64(photo + std::string("\n\0\n", 3)) +
