@@ -1234,7 +1234,7 @@ bool LdapTransport::answer_local(PlatformImpl& plat, long id, const char* method
             for (size_t at = 0, plus; unknown.empty() && (plus = names.find('+', at)) != names.npos;
                  at = plus + 1)
                 if (!schema.attribute(names.substr(at, plus - at)))
-                    unknown = names.substr(at, plus - at);
+                    unknown = plus > at ? names.substr(at, plus - at) : "(none)";
         }
         if (attr == KVL_LDAP_NAMING_ATTRIBUTE && !unknown.empty())
             plat.fail(id, KVL_ERR_SYNTAX,

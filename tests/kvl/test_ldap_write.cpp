@@ -195,16 +195,36 @@ TEST_F(LdapWrite, CreatesFromAClassAndFromATemplate)
         const char* name;    // the new entry's FDN, nullptr when refused
         const char* refusal; // words of the refusal
     } cases[] = {
-        {"typed class, its usual naming attribute", "device", nullptr, {{"cn", "h9"}, {"l", "Hull"}},
-         "/dc=example,dc=org/ou=hosts/cn=h9", ""},
-        {"typed class, naming attribute changed", "inetOrgPerson", nullptr,
+        {"typed class, its usual naming attribute",
+         "device",
+         nullptr,
+         {{"cn", "h9"}, {"l", "Hull"}},
+         "/dc=example,dc=org/ou=hosts/cn=h9",
+         ""},
+        {"typed class, naming attribute changed",
+         "inetOrgPerson",
+         nullptr,
          {{"namingAttribute", "uid"}, {"uid", "cy"}, {"cn", "Cy Young"}, {"sn", "Young"}},
-         "/dc=example,dc=org/ou=hosts/uid=cy", ""},
-        {"a MUST attribute missing", "inetOrgPerson", nullptr, {{"cn", "No Surname"}}, nullptr,
+         "/dc=example,dc=org/ou=hosts/uid=cy",
+         ""},
+        {"an RDN of several values",
+         "inetOrgPerson",
+         nullptr,
+         {{"namingAttribute", "cn+uid"}, {"uid", "cy2"}, {"cn", "Cy Two"}, {"sn", "Two"}},
+         "/dc=example,dc=org/ou=hosts/cn=Cy Two+uid=cy2",
+         ""},
+        {"a MUST attribute missing",
+         "inetOrgPerson",
+         nullptr,
+         {{"cn", "No Surname"}},
+         nullptr,
          "needs a value of sn (MUST)"},
-        {"from a template: its naming attribute and values", "inetOrgPerson",
-         "/dc=example,dc=org/ou=people/uid=ann", {{"uid", "ann2"}},
-         "/dc=example,dc=org/ou=hosts/uid=ann2", ""},
+        {"from a template: its naming attribute and values",
+         "inetOrgPerson",
+         "/dc=example,dc=org/ou=people/uid=ann",
+         {{"uid", "ann2"}},
+         "/dc=example,dc=org/ou=hosts/uid=ann2",
+         ""},
         {"a name taken", "device", nullptr, {{"cn", "h1"}}, nullptr, "Already exists"},
     };
     for (const Case& c : cases) {
@@ -229,6 +249,12 @@ TEST_F(LdapWrite, CreatesFromAClassAndFromATemplate)
         EXPECT_STREQ(c.cls, now(c.name, "objectClass").substr(0, strlen(c.cls)).c_str());
     }
     EXPECT_FALSE(exists("/dc=example,dc=org/ou=hosts/cn=No Surname"));
+    Image blank(NONE, DataUnit("device"), platform);
+    for (auto [naming, unknown] : {std::pair{"cn+", "'(none)'"}, {"cn+nosuch", "'nosuch'"}}) {
+        EXPECT_FALSE(blank.set_str("namingAttribute", naming)) << naming;
+        EXPECT_NE(std::string::npos, std::string(blank.get_error_string()).find(unknown))
+            << blank.get_error_string();
+    }
     EXPECT_EQ("Archer", now("/dc=example,dc=org/ou=hosts/uid=ann2", "sn")); // the template's
 
     // The template's photo came over as its bytes, not as the size its text shows.  Bytes are
