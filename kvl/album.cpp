@@ -693,9 +693,11 @@ bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int li
         params["limit"] = limit;
     }
     if (values && !count_only) params["values"] = true;
+    const bool handing = values && !count_only && each;
     json result;
     if (!platform_->request("search", params, timeout, *this,
-                            std::string("search below ") + base.str(), &result, nullptr, &images))
+                            std::string("search below ") + base.str(), &result, nullptr, &images,
+                            handing ? &each : nullptr))
         return false;
     const json* objects =
         result.contains("objects") && result["objects"].is_array() ? &result["objects"] : nullptr;
@@ -715,7 +717,17 @@ bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int li
             names[i] = unit(str_field((*objects)[i], "name"));
             classes[i] = unit(str_field((*objects)[i], "class"));
         }
-        if (values && !count_only) {
+        if (handing) { /* an answer read whole: handed over from it */
+            names.resize(0);
+            classes.resize(0);
+            for (int i = 0; i < n; i++) {
+                Image image = kvl_make_booted_image(platform_, (*objects)[i]);
+                if (!each(image)) {
+                    set_error(KVL_ERR_ARGUMENT, "the search was stopped by its caller");
+                    return false;
+                }
+            }
+        } else if (values && !count_only) {
             images.reserve(n);
             for (int i = 0; i < n; i++)
                 images.push_back(kvl_make_booted_image(platform_, (*objects)[i]));

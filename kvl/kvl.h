@@ -88,6 +88,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -648,6 +649,15 @@ public:
     bool truncated = false;
     bool values = false;       /* set before run(): the matches' values are wanted */
     std::vector<Image> images; /* with values: the matches, booted */
+    /* With values: set before run() to have each match handed over as it
+     * comes rather than kept in images (names and classes then stay empty),
+     * so that a subtree of any size takes the memory of one page of it.  A
+     * directory hands them in the order it sends them, which puts an entry
+     * after its parent unless it was moved beneath a later one; qx_mis in
+     * name order.  each must not wait.  When it returns false no more are
+     * handed, and run() fails (KVL_ERR_ARGUMENT) once the server has
+     * stopped. */
+    std::function<bool(Image&)> each;
 
 private:
     bool ask(const DataUnit& base, const DataUnit& filter, int depth, int limit, bool count_only,

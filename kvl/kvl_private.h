@@ -86,6 +86,10 @@ struct KvlReply {
     /* A search with values whose transport made the images itself, booted,
      * in name order (else they come as get answers in the result). */
     std::vector<Image> images;
+    /* A search with values whose matches go to each as they come instead;
+     * each_stopped once it has said no more. */
+    std::function<bool(Image&)> each;
+    bool each_stopped = false;
     /* A paged derivation: its pages are gathered into members as they come
      * (PlatformImpl::page), and wait with wake_on_page hands them on. */
     bool paged = false;
@@ -211,7 +215,8 @@ struct PlatformImpl : std::enable_shared_from_this<PlatformImpl> {
     bool request(const char* method, const json& params, double timeout, Error& err,
                  const std::string& what, json* result,
                  std::shared_ptr<AlbumSnapshot>* members = nullptr,
-                 std::vector<Image>* images = nullptr);
+                 std::vector<Image>* images = nullptr,
+                 const std::function<bool(Image&)>* each = nullptr);
 
     void attach_input(); /* registers the socket with Xt when possible */
     void detach_input();

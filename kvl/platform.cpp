@@ -441,7 +441,8 @@ KvlReply PlatformImpl::wait(long id, double timeout, const std::string& what, bo
 
 bool PlatformImpl::request(const char* method, const json& params, double timeout, Error& err,
                            const std::string& what, json* result,
-                           std::shared_ptr<AlbumSnapshot>* members, std::vector<Image>* images)
+                           std::shared_ptr<AlbumSnapshot>* members, std::vector<Image>* images,
+                           const std::function<bool(Image&)>* each)
 {
     long id = send(method, params, &err);
     if (!id) {
@@ -449,6 +450,7 @@ bool PlatformImpl::request(const char* method, const json& params, double timeou
         return false;
     }
     if (members) pending[id].want_members = true;
+    if (each) pending[id].each = *each;
     KvlReply r = wait(id, timeout, what);
     if (members) *members = std::move(r.members);
     if (images) *images = std::move(r.images);

@@ -25,9 +25,13 @@
 #include <cstring>
 #include <strings.h>
 #include <sys/stat.h>
+#include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/globals.h"
@@ -196,11 +200,13 @@ public:
     Exporter(FILE* f, EscapeWatch& esc) : f_(f), esc_(esc) {}
 
     /* Writes fdn (unless only_below) and everything below it, parents
-     * first.  One search reads the whole subtree with its values, in name
-     * order, in which a parent comes before its children (its name starts
-     * theirs); a subtree larger than a search may name, or than one reply
-     * may hold, is walked a level at a time instead.  False when the run
-     * stops: why() is empty for Escape.  Waits. */
+     * first.  One search reads the whole subtree with its values.  A
+     * directory's entries are written as they come, a page of them in
+     * memory at a time.  qx_mis answers in name order, in which a parent
+     * comes before its children (its name starts theirs); a subtree larger
+     * than its search may name, or than one reply may hold, is walked a
+     * level at a time instead.  False when the run stops: why() is empty
+     * for Escape.  Waits. */
     bool subtree(const std::string& fdn, const std::string& base, bool only_below)
     {
         if (esc_.stopped()) return false;
@@ -208,6 +214,7 @@ public:
         Search below(Platform::def_platform);
         below.values = true;
         progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+        if (names_.dns) return streamed(below, fdn, base);
         if (!below.run(DataUnit(fdn.c_str()), DataUnit(), -1, kSearchLimit, DeriveTimeout)) {
             if (below.get_server_code() == kTooLarge) return by_levels(fdn, base);
             why_ = std::string(below.get_error_string()) + " (" + fdn + ")";
@@ -230,6 +237,58 @@ private:
     static constexpr int kSearchLimit = 100000;
     /* The server's code for an answer too large for one reply. */
     static constexpr int kTooLarge = -32014;
+
+    /* The directory subtree below fdn, written as the search hands it over.
+     * The directory sends an entry after its parent unless it was moved
+     * beneath a later one: such an entry waits for its parent.  Waits. */
+    bool streamed(Search& below, const std::string& fdn, const std::string& base)
+    {
+        std::unordered_set<std::string> written = {fdn};
+        std::unordered_map<std::string, std::vector<Image>> waiting; /* by parent */
+        bool ok = true;
+        /* Writes image, then whatever waited for it. */
+        std::function<bool(Image&)> put = [&](Image& image) {
+            std::string name = image.get_objname().str();
+            if (!entry(image)) return false;
+            auto children = waiting.find(name);
+            if (children != waiting.end()) {
+                std::vector<Image> now = std::move(children->second);
+                waiting.erase(children);
+                for (Image& child : now)
+                    if (!put(child)) return false;
+            }
+            written.insert(std::move(name));
+            return true;
+        };
+        below.each = [&](Image& image) {
+            std::string name = image.get_objname().str();
+            size_t cut = name.rfind('/'); /* a '/' in a directory's value is escaped */
+            std::string parent = cut == 0 ? "/" : name.substr(0, cut);
+            if (written.count(parent))
+                ok = !esc_.stopped() && put(image);
+            else
+                waiting[parent].push_back(image);
+            progress_.show(
+                text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+            return ok;
+        };
+        bool ran =
+            below.run(DataUnit(fdn.c_str()), DataUnit(), -1, kAll, DeriveTimeout); /* waits */
+        if (!ok) return false;
+        if (!ran) {
+            why_ = std::string(below.get_error_string()) + " (" + fdn + ")";
+            return false;
+        }
+        /* What still waits had no parent in the subtree: in name order. */
+        std::map<std::string, std::vector<Image>> left(waiting.begin(), waiting.end());
+        for (auto& [parent, children] : left)
+            for (Image& child : children)
+                if (esc_.stopped() || !entry(child)) return false;
+        return true;
+    }
+
+    /* No limit to a directory's search handed over as it comes. */
+    static constexpr int kAll = std::numeric_limits<int>::max();
 
     /* fdn's children and everything below them, a level at a time.  Waits. */
     bool by_levels(const std::string& fdn, const std::string& base)

@@ -16,7 +16,7 @@
  * The server writes without syncing to disk, so that the disk is not what is
  * measured.  Prints the figures; asserts nothing.  Needs a display (DISPLAY).
  *
- *     bench_ldif [N]
+ *     bench_ldif [N [export]]    (export: the export alone)
  */
 #include "gui_fixture.h" /* first: gtest before the X headers */
 
@@ -122,8 +122,9 @@ void answer_errors()
 int main(int argc, char** argv)
 {
     int n = argc > 1 ? atoi(argv[1]) : 100000;
-    if (n <= 0) {
-        fprintf(stderr, "usage: bench_ldif [N]\n");
+    bool export_only = argc > 2 && std::string(argv[2]) == "export";
+    if (n <= 0 || (argc > 2 && !export_only)) {
+        fprintf(stderr, "usage: bench_ldif [N [export]]\n");
         return 2;
     }
     if (!qxtest::SlapdProcess::available()) {
@@ -185,6 +186,12 @@ int main(int argc, char** argv)
            slurp(tool_file).size(), exported == n + 1 ? "" : "; editor wrote ",
            exported == n + 1 ? "" : (std::to_string(exported) + " entries: " + status_text()).c_str());
     if (status != 0) printf("ldapsearch failed (%d)\n", status);
+    if (export_only) {
+        DataObject::selected_list.clear();
+        DataObject::object_list.clear_and_destroy();
+        platform.disconnect();
+        return 0;
+    }
 
     select_only("/dc=example,dc=org/ou=editor");
     auto t = Clock::now();

@@ -232,6 +232,7 @@ struct Op {
     std::vector<std::pair<std::string, std::string>> found; /* search: (FDN, class) */
     bool values = false;                    /* search: each match's values are wanted */
     std::vector<Image> images;              /* ... and here they are, booted, by found */
+    long handed = 0;                        /* ... or this many handed to the caller's each */
     std::shared_ptr<AlbumSnapshot> members; /* a derivation's: those read since the last page */
     size_t pages = 0;  /* pages of a derivation handed on */
     long received = 0; /* the entries in them */
@@ -1467,8 +1468,15 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
     }
     case Op::SEARCH: {
         op.count++;
-        if (op.count_only || static_cast<int>(op.found.size()) >= op.limit) break;
-        if (op.values) {
+        if (op.count_only || static_cast<long>(op.found.size()) + op.handed >= op.limit) break;
+        auto reply = op.values ? plat.pending.find(op.id) : plat.pending.end();
+        if (reply != plat.pending.end() && reply->second.each) {
+            /* Handed over as it comes, not kept. */
+            op.handed++;
+            Image image = image_of(plat, entry, text);
+            if (!reply->second.each_stopped && !reply->second.each(image))
+                reply->second.each_stopped = true;
+        } else if (op.values) {
             op.images.push_back(image_of(plat, entry, text));
             op.found.emplace_back(op.images.back().impl_->name, op.images.back().impl_->cls);
         } else {
@@ -1544,6 +1552,11 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         if (rc == LDAP_NO_SUCH_OBJECT && done.kind != Op::BIND)
             text += " (" + (done.base.empty() ? std::string("the root DSE") : done.base) + ")";
         plat.fail(done.id, error_type(rc), text, rc);
+        return;
+    }
+    auto reply = done.kind == Op::SEARCH ? plat.pending.find(done.id) : plat.pending.end();
+    if (reply != plat.pending.end() && reply->second.each_stopped) {
+        plat.fail(done.id, KVL_ERR_ARGUMENT, "the search was stopped by its caller");
         return;
     }
     if (done.paged && !next_cookie.empty()) { /* the next page of the same search */
@@ -1626,7 +1639,8 @@ void LdapTransport::finish(PlatformImpl& plat, int msgid, Op& op, LDAPMessage* r
         }
         plat.answer(done.id, json{{"objects", objects},
                                   {"count", done.count},
-                                  {"truncated", done.count > static_cast<long>(done.found.size()) &&
+                                  {"truncated", done.count > static_cast<long>(done.found.size()) +
+                                                                 done.handed &&
                                                     !done.count_only}});
         break;
     }

@@ -100,7 +100,8 @@ std::map<std::string, std::vector<std::string>> subtree(const std::string& base)
 TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
 {
     // Beside the sample's escaped, UTF-8 and multi-valued names and values: two photos, one with
-    // a newline and a NUL among its bytes, a value starting with a space, an auxiliary class.
+    // a newline and a NUL among its bytes, a value starting with a space, an auxiliary class; and
+    // an entry moved beneath a later one, which the directory sends before its new parent.
     std::string photo;
     ASSERT_TRUE(kvl_unbase64("/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAgGBgcGBQgHBwcJCQgKDA==", photo));
     ASSERT_TRUE(ldap->change(
@@ -111,7 +112,12 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
                        "\nsn: Pix\njpegPhoto:: " + kvl_base64(photo + std::string("\n\0\n", 3)) +
                        "\njpegPhoto:: " + kvl_base64(photo) +
                        "\n\ndn: ou=copy,dc=example,dc=org\n"
-                       "objectClass: organizationalUnit\nou: copy\n"));
+                       "objectClass: organizationalUnit\nou: copy\n\n"
+                       "dn: ou=late,ou=people,dc=example,dc=org\n"
+                       "objectClass: organizationalUnit\nou: late\n"));
+    ASSERT_TRUE(ldap->change("ldapmodrdn", "",
+                             {"-s", "ou=late,ou=people,dc=example,dc=org",
+                              "uid=pix,ou=people,dc=example,dc=org", "uid=pix"}));
     const std::string people = "/dc=example,dc=org/ou=people", copy = "/dc=example,dc=org/ou=copy";
     DataObject from(people.c_str()), to(copy.c_str());
     std::string path = ldap->folder() + "/people.ldif";
@@ -119,7 +125,7 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     DataObject::selected_list.append(&from);
     long written = 0;
     EXPECT_EQ("", qxtest::answered([&] { written = main_window->export_ldif(path); })); /* waits */
-    EXPECT_EQ(6, written) << status_text();
+    EXPECT_EQ(7, written) << status_text();
     DataObject::selected_list.clear();
     DataObject::selected_list.append(&to);
     EXPECT_EQ("", qxtest::answered([&] {
@@ -128,9 +134,9 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     DataObject::selected_list.clear();
 
     auto before = subtree(people), after = subtree(copy + "/ou=people");
-    EXPECT_EQ(5u, before.size()); // below ou=people
+    EXPECT_EQ(6u, before.size()); // below ou=people
     EXPECT_EQ(before, after);
-    auto pix = after.find("/uid=pix");
+    auto pix = after.find("/ou=late/uid=pix");
     ASSERT_NE(after.end(), pix);
     EXPECT_NE(pix->second.end(), std::find(pix->second.begin(), pix->second.end(),
                                            "jpegPhoto (rw) = (43 bytes)\n(40 bytes) " +
