@@ -247,4 +247,31 @@ TEST(KvlScripted, TrackedImageIsWatchedBeforeItIsRead)
     EXPECT_EQ("get", methods[1]);
 }
 
+// An image made but not booted reads its object once, at its first use: when that read fails,
+// the later reads of its values answer from what it has instead of asking the server again.
+TEST(KvlScripted, UnbootedImageFetchesOnce)
+{
+    int gets = 0;
+    {
+        ScriptedServer server([&](ScriptedServer::Peer& peer) {
+            for (std::string line = peer.read_line(); !line.empty(); line = peer.read_line()) {
+                nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+                if (j.value("method", "") != "get") continue;
+                gets++;
+                nlohmann::json error = {{"code", -32001}, {"message", "no such object"}};
+                peer.write(
+                    nlohmann::json{{"jsonrpc", "2.0"}, {"id", j["id"]}, {"error", error}}.dump() +
+                    "\n");
+            }
+        });
+        Connected c(server);
+        Image image(DataUnit(kLeeds), DataUnit(), c.platform);
+        EXPECT_TRUE(image.get_str(DataUnit("userLabel")).is_null());
+        EXPECT_EQ(0, image.get_attr_names(0).count());
+        EXPECT_FALSE(image.set_str(DataUnit("userLabel"), DataUnit("x"), REPLACE));
+        EXPECT_FALSE(image.exists());
+    }
+    EXPECT_EQ(1, gets);
+}
+
 } // namespace
