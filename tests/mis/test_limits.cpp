@@ -404,17 +404,20 @@ TEST_F(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
 
 // A turn is bounded in time as well as in lines: 60 searches of the whole tree, each costly
 // but short, do not all go in one turn, so another client's set is served between them and
-// the later searches see it.
+// the later searches see it.  The tree holds 20,000 objects, so that each search costs more
+// than a turn on any machine: on a fast one, 60 searches of the sample network end before the
+// set comes.
 TEST_F(Turns, CostlyRequestsLetOthersInBetween)
 {
-    MisProcess& mis = start();
+    MisProcess& mis = start({"--seed", big_network(dir.path, 20000)});
     Client busy(mis.port()), other(mis.port());
     const json search = {{"base", "/"}, {"filter", "(userLabel=marked-between)"}, {"limit", 0}};
     std::string lines;
     for (int i = 1; i <= 60; ++i) lines += request_line(i, "search", search);
     busy.send_raw(lines);
     ASSERT_EQ(busy.next()["result"]["count"], 0);
-    other.result("set", {{"name", RACK1}, {"values", {{"userLabel", "marked-between"}}}});
+    other.result("set",
+                 {{"name", "/systemId=\"big\""}, {"values", {{"userLabel", "marked-between"}}}});
     json last;
     do last = busy.next(60000);
     while (!last.is_null() && last.value("id", 0) != 60);
