@@ -228,4 +228,16 @@ inline void after(unsigned long ms, std::function<void()> f)
         new std::function<void()>(std::move(f)));
 }
 
+/* Runs f from the event loop once ready() holds, looking every 10 ms: how a
+ * test answers a blocking dialog as soon as it is up. */
+inline void once(std::function<bool()> ready, std::function<void()> f)
+{
+    after(10, [ready = std::move(ready), f = std::move(f)]() mutable {
+        if (ready())
+            f();
+        else
+            once(std::move(ready), std::move(f));
+    });
+}
+
 #endif /* TESTS_UI_GUI_FIXTURE_H */
