@@ -29,6 +29,8 @@
 
 namespace {
 
+using qxtest::sensitive;
+
 const std::string kLeeds = "/systemId=\"leeds-core-1\"";
 const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
 const std::string kPort =

@@ -22,6 +22,7 @@
 #include "app/startup.h"
 #include "kvl/kvl.h"
 #include "core/globals.h"
+#include "ui/dialogs.h"
 #include "ui/main_win.h"
 
 /* Starts the GUI on first use, the main shell titled with host; false when
@@ -117,6 +118,12 @@ inline std::string xmstring_resource(Widget w, const char* resource)
     std::string out = xmstring_text(s);
     XmStringFree(s);
     return out;
+}
+
+/* The message a dialog shows. */
+inline std::string dialog_message(AppsDialogBox* box)
+{
+    return xmstring_resource(*box->getwidget(), XmNmessageString);
 }
 
 /* Runs a button's activate callbacks as a click ends. */
