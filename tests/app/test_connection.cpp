@@ -20,11 +20,6 @@ using qxtest::MisProcess;
 
 namespace {
 
-std::string dialog_message(AppsDialogBox* box)
-{
-    return xmstring_resource(*box->getwidget(), XmNmessageString);
-}
-
 static const char connecting[] = "Connecting to Platform...";
 
 int raw_events = 0; /* the events that reached the editor */

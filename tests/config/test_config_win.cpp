@@ -31,11 +31,6 @@ const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
 ConfigWin* oc = nullptr;
 
-bool sensitive(Widget w)
-{
-    return resource<Boolean>(w, XmNsensitive);
-}
-
 void focus(Widget w)
 {
     XmAnyCallbackStruct cbs = {};
@@ -220,14 +215,10 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         ASSERT_EQ(3u, edits.size()) << c.attribute;
         Widget probe = oc->oc_loaded_objects_label;
         ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
-        std::string message;
         std::vector<int> cursor;
-        while_running([] { oc->set_attributes_cb(oc->oc_set_button, oc); }, [&] {
-            if (!current_error_dialog) return;
-            Widget mb = *current_error_dialog->getwidget();
-            message = xmstring_resource(mb, XmNmessageString);
+        auto set = [] { oc->set_attributes_cb(oc->oc_set_button, oc); };
+        std::string message = answered(set, [&] {
             if (cursors_readable()) cursor = cursor_over(probe);
-            press(mb, XmDIALOG_OK_BUTTON);
         });
         EXPECT_EQ("Incorrect Attribute Syntax", message) << c.attribute;
         if (cursors_readable()) {
@@ -611,8 +602,7 @@ TEST_F(ConfigWindow, ServerLostDuringSet)
     std::string message = set_and_answer();
     EXPECT_EQ("", message);
     ASSERT_NE(nullptr, current_error_cb_dialog);
-    EXPECT_EQ("Platform has Disconnected!",
-              xmstring_resource(*current_error_cb_dialog->getwidget(), XmNmessageString));
+    EXPECT_EQ("Platform has Disconnected!", dialog_message(current_error_cb_dialog));
     EXPECT_EQ((std::vector<std::string>{"userLabel=lost"}), pending());
 }
 

@@ -278,8 +278,8 @@ TEST(HelpClientHome, DefaultHomeWhenQxHomeIsUnset)
 
 TEST(FindInPath, SearchesTheListAndFollowsLinks)
 {
-    char dir[] = "/tmp/find_in_path_XXXXXX";
-    std::string top = mkdtemp(dir);
+    qxtest::TempDir dir;
+    const std::string& top = dir.path;
     for (const char* d : {"a", "b", "c", "rel", "abs", "loop", "deep", "tree"})
         mkdir((top + "/" + d).c_str(), 0755);
     std::string file = top + "/c/f.hlp";
@@ -327,6 +327,4 @@ TEST(FindInPath, SearchesTheListAndFollowsLinks)
     EXPECT_EQ(find_in_path("TEST_HHPATH", "f.hlp", S_IFREG, result), -1);
     EXPECT_EQ(find_in_path(nullptr, file.c_str(), S_IFREG | S_IRUSR, result), 0);
     EXPECT_EQ(find_in_path(nullptr, (top + "/b/f.hlp").c_str(), S_IFREG | S_IRUSR, result), -1);
-    std::string rm = "rm -rf " + top;
-    EXPECT_EQ(system(rm.c_str()), 0);
 }

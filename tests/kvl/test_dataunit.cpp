@@ -197,3 +197,22 @@ TEST(Base64, MatchesTheStandardVectorsAndRefusesBrokenText)
         EXPECT_FALSE(kvl_unbase64(bad, back)) << bad;
     }
 }
+
+// An album takes <FDN>/* or <FDN>/*/CMISFilter(<filter>) before any server sees it: an empty
+// filter is refused, not sent as a derivation of every child.
+TEST(Album, DerivationStringsOfTheRightForm)
+{
+    Platform p(DataUnit("QX"), DataUnit(""));
+    Album album(DataUnit("x.XXNICKYY.0"), p);
+    struct {
+        const char* derivation;
+        bool taken;
+    } rows[] = {{"/*", true},     {"/a=1/*/CMISFilter((x=1))", true}, {"", false},
+                {"a=1/*", false}, {"/a=1/*/CMISFilter()", false},     {"/a=1/*x", false}};
+    for (auto& r : rows) {
+        EXPECT_EQ(r.taken, album.set_derivation(DataUnit(r.derivation))) << r.derivation;
+        if (!r.taken) {
+            EXPECT_EQ(KVL_ERR_BAD_DERIVATION, album.get_error_type()) << r.derivation;
+        }
+    }
+}

@@ -2,9 +2,10 @@
 // past any sane depth, event names of hundreds of kilobytes, a line that
 // never ends, a server that stops reading.  Each case must end with the
 // connection dropped and DISCONNECTED raised once, and the process alive.
-// And the order of a tracked image's requests, which only a script sees.
+// And the requests of images and syntaxes, in an order only a script sees.
 #include <gtest/gtest.h>
 
+#include "kvl/image_batch.h"
 #include "kvl/kvl.h"
 #include "kvl/kvl_private.h"
 #include "protocol/json_nesting.h"
@@ -12,7 +13,9 @@
 
 #include <X11/Intrinsic.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -220,31 +223,136 @@ TEST(KvlHostile, NestingScan)
         EXPECT_EQ(c.deeper, protocol::nested_deeper(c.text, strlen(c.text), c.limit)) << c.text;
 }
 
-// A tracked image asks to be watched before it reads the object, so that a change made right
-// after the read is never missed.
-TEST(KvlScripted, TrackedImageIsWatchedBeforeItIsRead)
+/* A server that records the method of every request and answers each with answer(method,
+ * how many of that method came before), an error when it returns one with "code". */
+ScriptedServer::Script recording(std::vector<std::string>& methods,
+                                 std::function<nlohmann::json(const std::string&, int)> answer)
 {
-    std::vector<std::string> methods;
-    {
-        ScriptedServer server([&](ScriptedServer::Peer& peer) {
-            for (std::string line = peer.read_line(); !line.empty(); line = peer.read_line()) {
-                nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-                methods.push_back(j.value("method", ""));
-                if (methods.back() != "get") continue;
-                nlohmann::json object = {
-                    {"name", kLeeds}, {"class", "managedElement"}, {"attributes", nlohmann::json::array()}};
-                peer.write(nlohmann::json{{"jsonrpc", "2.0"}, {"id", j["id"]}, {"result", object}}.dump() +
-                           "\n");
-            }
-        });
-        Connected c(server);
-        Image image(DataUnit(kLeeds), DataUnit(), c.platform);
-        ASSERT_TRUE(image.set_prop(TRACKMODE, TRACK));
-        ASSERT_TRUE(image.boot(10)) << image.get_error_string();
-    } // the client goes, and the script ends with it
-    ASSERT_GE(methods.size(), 2u);
-    EXPECT_EQ("watch", methods[0]);
-    EXPECT_EQ("get", methods[1]);
+    return [&methods, answer](ScriptedServer::Peer& peer) {
+        for (std::string line = peer.read_line(); !line.empty(); line = peer.read_line()) {
+            nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+            std::string method = j.value("method", "");
+            int before = (int)std::count(methods.begin(), methods.end(), method);
+            methods.push_back(method);
+            if (!j.contains("id")) continue;
+            nlohmann::json a = answer(method, before),
+                           reply = {{"jsonrpc", "2.0"}, {"id", j["id"]}};
+            reply[a.contains("code") ? "error" : "result"] = a;
+            peer.write(reply.dump() + "\n");
+        }
+    };
+}
+
+/* Boots image as Image::boot() does, or in a batch of its own. */
+bool boot(Image& image, bool batched)
+{
+    std::vector<Image> batch{image};
+    return batched ? boot_images(batch, 10) == 1 : image.boot(10);
+}
+
+// The requests of an image and of a syntax, in the order a script sees them: a tracked image
+// is watched before it is read, so that a change made right after the read is never missed, and
+// stays watched while any image tracks it; an image made but not booted reads its object once,
+// at its first use, and a syntax its description once, also when that read fails; an image
+// whose object went is no longer there.  Booting in a batch asks as booting alone does.
+TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
+{
+    const nlohmann::json object = {
+        {"name", kLeeds}, {"class", "managedElement"}, {"attributes", nlohmann::json::array()}};
+    const nlohmann::json refused = {{"code", -32001}, {"message", "no such object"}};
+    const nlohmann::json syntax = {{"name", "UserLabel"},
+                                   {"description", "text"},
+                                   {"rule", "text of 0..128 bytes"},
+                                   {"expansion", {"UserLabel ::= GraphicString"}}};
+    struct {
+        const char* what;
+        bool boots; /* booted alone and in a batch */
+        std::function<nlohmann::json(const std::string&, int)> answer;
+        std::function<void(Platform&, bool batched)> uses;
+        std::vector<std::string> methods;
+    } rows[] = {
+        {"a tracked image booted",
+         true,
+         [&](const std::string&, int) { return object; },
+         [](Platform& p, bool batched) {
+             Image image(DataUnit(kLeeds), DataUnit(), p);
+             ASSERT_TRUE(image.set_prop(TRACKMODE, TRACK));
+             EXPECT_TRUE(boot(image, batched)) << image.get_error_string();
+         },
+         {"watch", "get"}},
+        {"two tracked images of one object, one of them gone",
+         false,
+         [&](const std::string&, int) { return object; },
+         [](Platform& p, bool) {
+             Image kept(DataUnit(kLeeds), DataUnit(), p);
+             ASSERT_TRUE(kept.set_prop(TRACKMODE, TRACK));
+             EXPECT_TRUE(kept.boot(10));
+             {
+                 Image gone(DataUnit(kLeeds), DataUnit(), p);
+                 ASSERT_TRUE(gone.set_prop(TRACKMODE, TRACK));
+                 EXPECT_TRUE(gone.boot(10));
+             }
+             EXPECT_TRUE(kept.boot(10)); /* still watched */
+         },
+         {"watch", "get", "get", "get"}},
+        {"an image read but not booted",
+         false,
+         [&](const std::string&, int) { return refused; },
+         [](Platform& p, bool) {
+             Image image(DataUnit(kLeeds), DataUnit(), p);
+             EXPECT_TRUE(image.get_str(DataUnit("userLabel")).is_null());
+             EXPECT_EQ(0, image.get_attr_names(0).count());
+             EXPECT_FALSE(image.set_str(DataUnit("userLabel"), DataUnit("x"), REPLACE));
+             EXPECT_FALSE(image.exists());
+         },
+         {"get"}},
+        {"an image booted again once its object went",
+         true,
+         [&](const std::string&, int before) { return before ? refused : object; },
+         [](Platform& p, bool batched) {
+             Image image(DataUnit(kLeeds), DataUnit(), p);
+             ASSERT_TRUE(boot(image, batched)) << image.get_error_string();
+             EXPECT_TRUE(image.exists());
+             EXPECT_FALSE(boot(image, batched));
+             EXPECT_FALSE(image.exists());
+         },
+         {"get", "get"}},
+        {"a syntax",
+         false,
+         [&](const std::string&, int) { return syntax; },
+         [](Platform& p, bool) {
+             Syntax s(DataUnit("userLabel"), p);
+             EXPECT_EQ(2, s.count());
+             EXPECT_STREQ("UserLabel: text", s.get(0).str());
+             EXPECT_STREQ("text of 0..128 bytes", s.get(1).str());
+             EXPECT_STREQ("UserLabel ::= GraphicString", s.expansion().get(1).str());
+         },
+         {"syntax"}},
+        {"a syntax refused",
+         false,
+         [&](const std::string&, int) { return refused; },
+         [](Platform& p, bool) {
+             Syntax s(DataUnit("userLabel"), p);
+             EXPECT_EQ(0, s.count());
+             EXPECT_TRUE(s.get(0).is_null());
+             EXPECT_EQ(0, s.expansion().count());
+         },
+         {"syntax"}},
+    };
+    for (auto& row : rows)
+        for (bool batched : {false, true}) {
+            if (batched && !row.boots) continue;
+            SCOPED_TRACE(std::string(row.what) + (batched ? " in a batch" : ""));
+            std::vector<std::string> methods;
+            {
+                ScriptedServer server(recording(methods, row.answer));
+                Connected c(server);
+                row.uses(c.platform, batched);
+            } // the client goes, and the script ends with it
+            /* The unwatch of an image that goes with the client may not be sent before it. */
+            while (!methods.empty() && methods.back() == "unwatch") methods.pop_back();
+            EXPECT_EQ(row.methods, methods);
+        }
 }
 
 } // namespace

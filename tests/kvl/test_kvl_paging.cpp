@@ -163,14 +163,17 @@ TEST_F(KvlPaging, ChangesByAnotherClientMeanwhileAreNeitherLostNorDoubled)
     };
     set_page_callback(a, seen_cb, &seen);
     ASSERT_TRUE(a.derive(30)) << a.get_error_string();
-    kvl_poll(0.5); // reports that came after the last page
-
-    std::vector<std::string> now;
+    std::set<std::string> now;
     json current = other.result("derive", {{"base", log_of(3000)}});
-    for (auto& o : current["objects"]) now.push_back(o["name"]);
-    std::vector<std::string> held = names_of(a);
-    EXPECT_EQ(std::set<std::string>(now.begin(), now.end()),
-              std::set<std::string>(held.begin(), held.end()));
+    for (auto& o : current["objects"]) now.insert(o["name"].get<std::string>());
+    std::vector<std::string> held;
+    auto settled = [&] { // the reports that came after the last page taken in
+        held = names_of(a);
+        return created == 1 && destroyed == 2 &&
+               now == std::set<std::string>(held.begin(), held.end());
+    };
+    for (int i = 0; i < 100 && !settled(); i++) kvl_poll(0.1);
+    EXPECT_EQ(now, std::set<std::string>(held.begin(), held.end()));
     EXPECT_EQ(now.size(), held.size());
     std::set<std::string> paged(seen.names.begin(), seen.names.end());
     EXPECT_EQ(paged.size(), seen.names.size()) << "a page named a member twice";

@@ -61,11 +61,6 @@ protected:
     Platform platform{DataUnit("QX"), DataUnit("")};
 };
 
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 } // namespace
 
 TEST_F(KvlTls, EachCertificateConnectsOrNamesTheCheckThatFailed)

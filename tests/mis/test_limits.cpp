@@ -29,9 +29,7 @@ size_t count(const std::string& text, const std::string& what)
 // Whether the server's log says `what` within `seconds`.
 bool logged(const MisProcess& mis, const std::string& what, int seconds)
 {
-    for (int i = 0; i < seconds * 50; ++i, usleep(20000))
-        if (mis.log().find(what) != std::string::npos) return true;
-    return false;
+    return wait_until([&] { return mis.log().find(what) != std::string::npos; }, seconds);
 }
 
 // Connects clients until the server refuses one; returns those it serves.
@@ -168,10 +166,10 @@ TEST_F(ConnectionLimit, GrowsToTheHardDescriptorLimitAndRefusesCleanly)
     EXPECT_EQ(count(mis.log(), "refused 127.0.0.1"), 1u);
     // The freed place goes to the next client once the server has seen the close.
     served.pop_back();
-    bool taken = false;
-    for (int i = 0; i < 250 && !taken; ++i, usleep(20000))
-        taken = Client(mis.port()).call("get", {{"name", "/"}}).contains("result");
-    EXPECT_TRUE(taken) << mis.log();
+    auto answered = [&] {
+        return Client(mis.port()).call("get", {{"name", "/"}}).contains("result");
+    };
+    EXPECT_TRUE(wait_until(answered, 5)) << mis.log();
 }
 
 // Connections that trickle an incomplete line are dropped after its time limit, so they lock
@@ -375,8 +373,8 @@ TEST_F(ActionPrograms, FloodIsQueuedAndBounded)
         size_t paren = s.rfind(')');
         return s.empty() || (paren != std::string::npos && s.compare(paren + 2, 1, "Z") == 0);
     };
-    for (int i = 0; i < 20 && !gone(); ++i) usleep(100000);
-    EXPECT_TRUE(gone()) << "the action's child " << child << " outlived its time limit";
+    EXPECT_TRUE(wait_until(gone, 2))
+        << "the action's child " << child << " outlived its time limit";
     if (!gone()) kill(child, SIGKILL);
 }
 
@@ -404,17 +402,20 @@ TEST_F(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
 
 // A turn is bounded in time as well as in lines: 60 searches of the whole tree, each costly
 // but short, do not all go in one turn, so another client's set is served between them and
-// the later searches see it.
+// the later searches see it.  The tree holds 20,000 objects, so that each search costs more
+// than a turn on any machine: on a fast one, 60 searches of the sample network end before the
+// set comes.
 TEST_F(Turns, CostlyRequestsLetOthersInBetween)
 {
-    MisProcess& mis = start();
+    MisProcess& mis = start({"--seed", big_network(dir.path, 20000)});
     Client busy(mis.port()), other(mis.port());
     const json search = {{"base", "/"}, {"filter", "(userLabel=marked-between)"}, {"limit", 0}};
     std::string lines;
     for (int i = 1; i <= 60; ++i) lines += request_line(i, "search", search);
     busy.send_raw(lines);
     ASSERT_EQ(busy.next()["result"]["count"], 0);
-    other.result("set", {{"name", RACK1}, {"values", {{"userLabel", "marked-between"}}}});
+    other.result("set",
+                 {{"name", "/systemId=\"big\""}, {"values", {{"userLabel", "marked-between"}}}});
     json last;
     do last = busy.next(60000);
     while (!last.is_null() && last.value("id", 0) != 60);
@@ -539,8 +540,7 @@ TEST_F(Filters, ParsedFiltersAreBoundPerClientAndForAll)
         << refusal.dump();
     EXPECT_TRUE(subscribe(d, LEEDS, costly("a")(1)).contains("result")); // held by a: shared
     a.reset();
-    for (int tries = 0; tries < 100 && !subscribe(c, LEEDS, costly("c")(99)).contains("result");
-         ++tries)
-        usleep(20000); // until the server has seen a leave
+    // until the server has seen a leave
+    wait_until([&] { return subscribe(c, LEEDS, costly("c")(99)).contains("result"); }, 2);
     EXPECT_GT(subscribe_all(c, LEEDS, costly("c2-"), 5), 3u);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
+
 #include "mis_process.h"
 
 using namespace qxtest;
@@ -61,6 +63,17 @@ TEST(Logins, UsersFileRolesAndRefusals)
     EXPECT_EQ(-32015, ann.error_code("get", {{"name", "/"}}));
     json in = ann.result("login", {{"user", "ann"}, {"password", "ann-pass"}});
     EXPECT_EQ(json({{"user", "ann"}, {"role", "operator"}}), in);
+    // One login of a connection at a time: a second sent while the first is checked is
+    // refused, so that guesses are not checked side by side.
+    bob.send_raw(request_line("guess", "login", {{"user", "bob"}, {"password", "guess"}}) +
+                 request_line("again", "login", {{"user", "bob"}, {"password", "bob-pass"}}));
+    std::map<std::string, json> answers;
+    for (int i = 0; i < 2; i++) {
+        json r = bob.next(10000);
+        answers[r.value("id", "")] = r;
+    }
+    EXPECT_EQ(-32600, answers["again"]["error"]["code"]) << answers["again"];
+    EXPECT_EQ(-32016, answers["guess"]["error"]["code"]) << answers["guess"];
     ASSERT_EQ(0, bob.error_code("login", {{"user", "bob"}, {"password", "bob-pass"}}));
     ASSERT_EQ(0, cy.error_code("login", {{"user", "cy"}, {"password", "cy-pass"}}));
     EXPECT_EQ(-32600, ann.error_code("login", {{"user", "ann"}, {"password", "ann-pass"}}));

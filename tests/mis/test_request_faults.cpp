@@ -3,6 +3,7 @@
 // flood the log. Each test ends with the server still answering an ordinary request.
 #include <algorithm>
 #include <functional>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,7 @@ protected:
 };
 
 const int RESULT = 0, NO_REPLY = 1;
+const std::string MDR = "/systemId=\"localhost\"/metaName=\"MDR\"";
 
 } // namespace
 
@@ -91,6 +93,9 @@ TEST_F(Faults, MalformedLinesGetTheirOwnAnswerAndCostNothing)
         {rq + R"("id":10,"method":"hello","extra":)" + nest(64) + "}", -32600, 10},
         // brackets inside strings are text, not nesting: an ordinary bad name
         {rq + R"("id":11,)" + get + json(std::string(9000, '[')).dump() + "}}", -32011, 11},
+        // the repository object answers a get, but nothing is searched below it
+        {rq + R"("id":13,"method":"search","params":{"base":)" + json(MDR).dump() + "}}", -32001,
+         13},
         // a request without id is carried out but not answered
         {rq + R"("method":"set","params":{"name":)" + json(LEEDS).dump() +
              R"(,"values":{"userLabel":"silent"}}})",
@@ -234,11 +239,13 @@ TEST_F(Faults, BatchesAreAnsweredAsOneArray)
     std::string get = R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"/"}})";
     auto r = replies_to("[" + get + "," + label +
                         R"(,5,{"jsonrpc":"2.0","id":"b","method":"fly"},)"
-                        R"({"jsonrpc":"2.0","id":{},"method":"get"},[]])");
+                        R"({"jsonrpc":"2.0","id":{},"method":"get"},[],)" +
+                        request("p", "derive", {{"base", LOG}, {"paged", true}}).dump() + "]");
     ASSERT_EQ(r.size(), 1u);
     ASSERT_TRUE(r[0].is_array()) << r[0].dump();
     std::vector<std::pair<json, int>> expected = {
-        {1, 0}, {nullptr, -32600}, {"b", -32601}, {nullptr, -32600}, {nullptr, -32600}};
+        {1, 0},       {nullptr, -32600}, {"b", -32601}, {nullptr, -32600}, {nullptr, -32600},
+        {"p", -32600}}; // a paged derive must be a request of its own
     ASSERT_EQ(r[0].size(), expected.size()) << r[0].dump();
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(r[0][i]["id"], expected[i].first) << i;
@@ -333,4 +340,27 @@ TEST_F(Faults, IdsComeBackAsWritten)
     // the member is found however its name is written
     c.send_raw(R"({"jsonrpc":"2.0","\u0069d":-0,"method":"get","params":{"name":"/"}})" "\n");
     EXPECT_NE(c.next_text().find("\"id\":-0,"), std::string::npos);
+}
+
+// A client has at most 16 paged derivations in progress: past them one is refused, and once
+// one is cancelled another is taken.  Lines sent together are all handled before a page
+// follows, so that none of the 16 ends first.
+TEST_F(Faults, PagedDerivationsInProgressAreCapped)
+{
+    std::string lines;
+    auto paged = [&](int id) {
+        lines += request_line(id, "derive", {{"base", LOG}, {"paged", true}, {"page_size", 1}});
+    };
+    for (int i = 1; i <= 16; ++i) paged(i);
+    lines += request_line("stop", "cancel", {{"id", 16}});
+    paged(17);
+    paged(18);
+    lines.pop_back();           // replies_to ends the line
+    std::map<json, json> first; // the first answer to each id
+    for (auto& r : replies_to(lines)) first.emplace(r["id"], r);
+    for (int i = 1; i <= 17; ++i) EXPECT_TRUE(first[i].contains("result")) << i;
+    EXPECT_EQ(first["stop"]["result"]["stopped"], true) << first["stop"].dump();
+    EXPECT_EQ(first[18]["error"]["code"], -32014) << first[18].dump();
+    EXPECT_NE(first[18]["error"]["message"].get<std::string>().find("at most 16"),
+              std::string::npos);
 }

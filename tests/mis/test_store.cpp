@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include "child_process.h"
 #include "store.h"
 
 namespace {
@@ -23,9 +24,8 @@ TEST(SqliteStore, ACorruptAttributeRowIsReportedNotLoadedEmpty)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.attrs);
-        char dir[] = "/tmp/qx_store_XXXXXX";
-        ASSERT_TRUE(mkdtemp(dir));
-        std::string db = std::string(dir) + "/mib.db", err;
+        qxtest::TempDir dir;
+        std::string db = dir.path + "/mib.db", err;
         {
             auto store = mis::open_sqlite_store(db, err);
             ASSERT_TRUE(store) << err;
@@ -52,9 +52,6 @@ TEST(SqliteStore, ACorruptAttributeRowIsReportedNotLoadedEmpty)
             ASSERT_EQ(rows[0].attrs.size(), 1u);
             EXPECT_EQ(rows[0].attrs[0].second, "rack one");
         }
-        store.reset();
-        for (const char* f : {"", "-wal", "-shm"}) unlink((db + f).c_str());
-        rmdir(dir);
     }
 }
 

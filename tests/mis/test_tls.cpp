@@ -37,11 +37,6 @@ protected:
     static inline Certificates* certs = nullptr;
 };
 
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 } // namespace
 
 // Plain JSON, nothing at all, or half a handshake: the client gets nothing but the close, each

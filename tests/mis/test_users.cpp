@@ -7,31 +7,13 @@
 #include <fstream>
 #include <string>
 
+#include "child_process.h"
 #include "password_checks.h"
 #include "users.h"
 
 using namespace mis;
+using qxtest::TempDir;
 using std::chrono::milliseconds;
-
-namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qx_users.XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-void write_file(const std::string& path, const std::string& text, mode_t mode)
-{
-    std::ofstream(path) << text;
-    chmod(path.c_str(), mode);
-}
-
-} // namespace
 
 // One hash serves every case: each costs a tenth of a second on purpose.
 TEST(Users, FileKeepsHashesNeverPasswordsAndIsOwnersOnly)
@@ -84,7 +66,7 @@ TEST(Users, RefusedLinesNamesAndRoles)
     };
     for (const Case& c : cases) {
         std::string path = dir.path + "/users", why;
-        write_file(path, c.text, 0600);
+        ASSERT_EQ("", qxtest::write_file(path, c.text, 0600));
         UserFile users;
         EXPECT_EQ(*c.why == 0, users.load(path, why)) << c.text;
         EXPECT_NE(std::string::npos, why.find(c.why)) << why;

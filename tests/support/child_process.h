@@ -46,6 +46,12 @@ inline std::string read_file(const std::string& path)
     return s.str();
 }
 
+// Whether text holds part.
+inline bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
 // Writes text as the whole of path, created with mode; "" or what failed and why.
 inline std::string write_file(const std::string& path, const std::string& text, mode_t mode)
 {

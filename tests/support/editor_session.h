@@ -51,6 +51,11 @@ inline Widget field(const char* name)
     return w;
 }
 
+inline bool sensitive(Widget w)
+{
+    return resource<Boolean>(w, XmNsensitive);
+}
+
 /* A person typing a field's whole text. */
 inline void type(const char* name, const std::string& text)
 {
@@ -96,13 +101,14 @@ inline void while_running(const std::function<void()>& action, std::function<voi
 /* What a run of an action showed: the question (answered with OK, or with
  * Cancel when ok is false, after before_answer ran), the information and
  * the first error message ("" for a dialog that did not come); every error
- * dialog is answered with OK. */
+ * dialog is answered with OK, the first after on_error ran. */
 struct Shown {
     std::string question, information, error;
 };
 
 inline Shown run(const std::function<void()>& action, bool ok = true,
-                 const std::function<void()>& before_answer = nullptr)
+                 const std::function<void()>& before_answer = nullptr,
+                 const std::function<void()>& on_error = nullptr)
 {
     Shown shown;
     current_information_dialog = nullptr;
@@ -115,7 +121,10 @@ inline Shown run(const std::function<void()>& action, bool ok = true,
         }
         if (current_error_dialog) {
             Widget mb = *current_error_dialog->getwidget();
-            if (shown.error.empty()) shown.error = xmstring_resource(mb, XmNmessageString);
+            if (shown.error.empty()) {
+                shown.error = xmstring_resource(mb, XmNmessageString);
+                if (on_error) on_error();
+            }
             press(mb, XmDIALOG_OK_BUTTON);
         }
     });
@@ -127,10 +136,12 @@ inline Shown run(const std::function<void()>& action, bool ok = true,
     return shown;
 }
 
-/* The message of the error dialog action opened, or "" when none came. */
-inline std::string answered(const std::function<void()>& action)
+/* The message of the error dialog action opened, or "" when none came;
+ * while_up runs while it is up, before it is answered. */
+inline std::string answered(const std::function<void()>& action,
+                            const std::function<void()>& while_up = nullptr)
 {
-    return run(action).error;
+    return run(action, true, nullptr, while_up).error;
 }
 
 /* The object of fdn in the editor's registry, registered under parent when
@@ -267,8 +278,6 @@ struct TreeSession : EditorSession {
         build_tree();
         pump_settled();
     }
-
-    static bool sensitive(Widget w) { return resource<Boolean>(w, XmNsensitive); }
 
     /* Names in the byte order of the navigator's rows. */
     static std::vector<std::string> sorted(std::vector<std::string> v)

@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string dialog_message(AppsDialogBox* box)
-{
-    return xmstring_resource(*box->getwidget(), XmNmessageString);
-}
-
 /* After the greeting: answers the first request with an error whose
  * message is `size` bytes, then sends `then`, then waits for the client to go. */
 ScriptedServer::Script error_then(size_t size, std::string then)

@@ -37,6 +37,7 @@ const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 
 using qxtest::resource;
+using qxtest::sensitive;
 using qxtest::TreeSession;
 
 int state_of(Widget node)

@@ -29,6 +29,8 @@
 
 namespace {
 
+using qxtest::sensitive;
+
 const std::string kLeeds = "/systemId=\"leeds-core-1\"";
 const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
 const std::string kPort =
@@ -142,6 +144,13 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         EXPECT_EQ(selected, qxtest::selected_names()) << c.typed;
         EXPECT_EQ(rows, shown()) << c.typed;
     }
+    /* A sibling whose name begins with the root's is not in the tree. */
+    const std::string shelf = kRack1 + "/shelfId=\"shelf-2\"";
+    reset_tree();
+    first_tree(shelf + "/slotNumber=1", 1);
+    EXPECT_FALSE(go_to_object((shelf + "/slotNumber=10").c_str()));
+    EXPECT_NE(std::string::npos, status_text().find("starts at " + shelf + "/slotNumber=1,"))
+        << status_text();
 }
 
 TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)

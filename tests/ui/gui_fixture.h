@@ -22,6 +22,7 @@
 #include "app/startup.h"
 #include "kvl/kvl.h"
 #include "core/globals.h"
+#include "ui/dialogs.h"
 #include "ui/main_win.h"
 
 /* Starts the GUI on first use, the main shell titled with host; false when
@@ -117,6 +118,12 @@ inline std::string xmstring_resource(Widget w, const char* resource)
     std::string out = xmstring_text(s);
     XmStringFree(s);
     return out;
+}
+
+/* The message a dialog shows. */
+inline std::string dialog_message(AppsDialogBox* box)
+{
+    return xmstring_resource(*box->getwidget(), XmNmessageString);
 }
 
 /* Runs a button's activate callbacks as a click ends. */
@@ -226,6 +233,18 @@ inline void after(unsigned long ms, std::function<void()> f)
             delete fn;
         },
         new std::function<void()>(std::move(f)));
+}
+
+/* Runs f from the event loop once ready() holds, looking every 10 ms: how a
+ * test answers a blocking dialog as soon as it is up. */
+inline void once(std::function<bool()> ready, std::function<void()> f)
+{
+    after(10, [ready = std::move(ready), f = std::move(f)]() mutable {
+        if (ready())
+            f();
+        else
+            once(std::move(ready), std::move(f));
+    });
 }
 
 #endif /* TESTS_UI_GUI_FIXTURE_H */

@@ -30,6 +30,20 @@ std::string shell_title(AppsDialogBox* box)
     return ::shell_title(XtParent(*box->getwidget()));
 }
 
+/* Whether the current dialog of a kind is up on the screen. */
+bool up(AppsDialogBox* box)
+{
+    return box && viewable(XtParent(*box->getwidget()));
+}
+bool error_up()
+{
+    return up(current_error_dialog);
+}
+bool question_up()
+{
+    return up(current_question_dialog);
+}
+
 /* The three ways to answer a dialog: its OK, its Cancel, or the window
  * manager's close (WM_DELETE_WINDOW). */
 enum Answer { OK, CANCEL, WM_CLOSE };
@@ -50,7 +64,7 @@ TEST(ErrorDialog, BlocksUntilAnsweredAndStandsRaisedAt500x500)
         bool answered = false, cancel_shown = true, help_shown = true, on_top = false;
         std::string title;
         int x = -1, y = -1, lines = 0;
-        after(300, [&] {
+        once(error_up, [&] {
             ErrDialogBox* box = current_error_dialog;
             ASSERT_NE(box, nullptr);
             Widget sh = XtParent(*box->getwidget());
@@ -90,7 +104,7 @@ TEST(QuestionDialog, ShowsOkAndCancelAndReturnsTheReason)
         SCOPED_TRACE(how);
         std::string ok_label, cancel_label, title;
         bool help_shown = true;
-        after(200, [&, how = how] {
+        once(question_up, [&, how = how] {
             QuestionDialogBox* box = current_question_dialog;
             ok_label = xmstring_resource(*box->getwidget(), XmNokLabelString);
             cancel_label = xmstring_resource(*box->getwidget(), XmNcancelLabelString);
@@ -112,9 +126,10 @@ TEST(QuestionDialog, NestedQuestionsKeepTheirOwnAnswers)
 {
     REQUIRE_GUI();
     int inner = 0;
-    after(150, [&] {
+    once(question_up, [&] {
         QuestionDialogBox* outer_box = current_question_dialog;
-        after(150, [] { press(button(current_question_dialog, XmDIALOG_CANCEL_BUTTON)); });
+        once([=] { return current_question_dialog != outer_box && question_up(); },
+             [] { press(button(current_question_dialog, XmDIALOG_CANCEL_BUTTON)); });
         inner = question_dialog(shell(), "inner", ok_cancel_ques_cb, ok_cancel_ques_cb);
         press(button(outer_box, XmDIALOG_OK_BUTTON));
     });

@@ -288,8 +288,7 @@ TEST_F(IconButtonTest, ClicksDoubleClicksLeavingAndKeyboard)
         EXPECT_EQ(s.set, (bool)resource<Boolean>(button, XmNset));
     }
     EXPECT_EQ(1, calls.last_state); /* the pressed look while notifying */
-    WidgetTest::settle(200);
-    EXPECT_FALSE(resource<Boolean>(button, XmNset));
+    EXPECT_TRUE(WidgetTest::settle_until([&] { return !resource<Boolean>(button, XmNset); }, 5));
 }
 
 TEST_F(IconButtonTest, PlacementConverterIgnoresCase)

@@ -335,8 +335,8 @@ TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
     /* Until the work procedure has placed the rows (slow under valgrind). */
     auto placed = [&] {
         WidgetTest::settle();
-        for (int i = 0; i < 500 && ((XiOutlineWidget)outline)->outline.work_id != 0; i++)
-            WidgetTest::settle(10);
+        WidgetTest::settle_until([&] { return ((XiOutlineWidget)outline)->outline.work_id == 0; },
+                                 10);
     };
     placed();
     auto mapped = [](Widget w) { return XiHierarchyNode(w)->hierarchy.status & XiNodeMapped; };

@@ -2,6 +2,7 @@
 
 #include <Xm/Xm.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -96,6 +97,16 @@ void WidgetTest::settle(unsigned long ms)
         XtAppNextEvent(app(), &ev);
         XtDispatchEvent(&ev);
     }
+}
+
+bool WidgetTest::settle_until(const std::function<bool()>& done, double seconds)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        settle(10);
+    }
+    return true;
 }
 
 std::vector<RecordedWarning>& WidgetTest::warnings()

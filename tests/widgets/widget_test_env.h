@@ -9,6 +9,7 @@
 #include <X11/CoreP.h>
 #include <X11/CompositeP.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
 
     /* Run the toolkit (events, timers, work procedures) for a while. */
     static void settle(unsigned long ms = 30);
+    /* Runs it until done() holds or seconds pass; true when it held. */
+    static bool settle_until(const std::function<bool()>& done, double seconds);
 
     /* Warnings issued since the last clear. */
     static std::vector<RecordedWarning>& warnings();
