@@ -656,6 +656,18 @@ TEST_F(KvlServer, SearchWithValuesBootsItsMatches)
         s = Search(own);
         s.values = true;
         ASSERT_TRUE(s.run(DataUnit(kLeeds.c_str()), DataUnit(""), -1, 0)) << s.get_error_string();
+        // Handed over one by one instead, in the same order, until told to stop.
+        Search each(own);
+        each.values = true;
+        std::vector<std::string> handed;
+        each.each = [&](Image& image) {
+            handed.push_back(image.get_objname().str());
+            return handed.size() < 4;
+        };
+        EXPECT_FALSE(each.run(DataUnit(kLeeds.c_str()), DataUnit(""), -1, 0));
+        EXPECT_EQ(KVL_ERR_ARGUMENT, each.get_error_type()) << each.get_error_string();
+        ASSERT_EQ(4u, handed.size());
+        for (int i = 0; i < 4; i++) EXPECT_EQ(s.names[i].str(), handed[i]);
         own.disconnect();
     }
     ASSERT_EQ(s.names.count(), static_cast<int>(s.images.size()));

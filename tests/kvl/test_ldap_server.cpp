@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <atomic>
 #include <string>
@@ -765,6 +766,24 @@ TEST_F(LdapServer, SearchWithValuesBootsItsMatches)
         EXPECT_EQ(plain.names.count(), boot_images(alone[k], 30));
         found[k] = std::move(full.images);
     }
+    // Handed over as they come instead: the same images, and a stop stops the handing.
+    std::map<std::string, std::vector<std::string>> kept, handed;
+    for (Image& image : found[0]) kept[image.get_objname().str()] = held_values(image);
+    Search each(platform);
+    each.values = true;
+    each.each = [&](Image& image) {
+        handed[image.get_objname().str()] = held_values(image);
+        return true;
+    };
+    ASSERT_TRUE(each.run(cases[0].base, cases[0].filter, -1, 5000, 30)) << each.get_error_string();
+    EXPECT_EQ(kept, handed);
+    EXPECT_EQ(0, each.names.count());
+    EXPECT_TRUE(each.images.empty());
+    int calls = 0;
+    each.each = [&](Image&) { return ++calls < 3; };
+    EXPECT_FALSE(each.run(cases[0].base, cases[0].filter, -1, 5000, 30));
+    EXPECT_EQ(KVL_ERR_ARGUMENT, each.get_error_type()) << each.get_error_string();
+    EXPECT_EQ(3, calls);
     platform.disconnect();
     for (int k = 0; k < 2; k++)
         for (size_t i = 0; i < found[k].size(); i++)
