@@ -134,10 +134,12 @@ std::string records(long n)
  * only, not to the event log, which keeps the outcome. */
 class Progress {
 public:
+    /* A line shown now would not be dropped: worth writing it. */
+    bool due() const { return std::chrono::steady_clock::now() - last_ >= kEvery; }
     void show(const std::string& line, bool now = false)
     {
         auto t = std::chrono::steady_clock::now();
-        if (!now && t - last_ < std::chrono::milliseconds(250)) return;
+        if (!now && t - last_ < kEvery) return;
         last_ = t;
         if (!main_window) return;
         global.update_label(main_window->mw_message_label, line.c_str());
@@ -145,6 +147,7 @@ public:
     }
 
 private:
+    static constexpr std::chrono::milliseconds kEvery{250};
     std::chrono::steady_clock::time_point last_{};
 };
 
@@ -213,7 +216,7 @@ public:
         if (!only_below && !entry(fdn)) return false;
         Search below(Platform::def_platform);
         below.values = true;
-        progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+        show_progress(base);
         if (names_.dns) return streamed(below, fdn, base);
         if (!below.run(DataUnit(fdn.c_str()), DataUnit(), -1, kSearchLimit, DeriveTimeout)) {
             if (below.get_server_code() == kTooLarge) return by_levels(fdn, base);
@@ -223,8 +226,7 @@ public:
         if (below.truncated) return by_levels(fdn, base);
         for (Image& image : below.images) {
             if (esc_.stopped() || !entry(image)) return false;
-            progress_.show(
-                text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+            show_progress(base);
         }
         return true;
     }
@@ -233,6 +235,14 @@ public:
     long count = 0;
 
 private:
+    /* The progress line, its text made only when it is shown. */
+    void show_progress(const std::string& base)
+    {
+        if (progress_.due())
+            progress_.show(
+                text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+    }
+
     /* The most objects one search is asked for. */
     static constexpr int kSearchLimit = 100000;
     /* The server's code for an answer too large for one reply. */
@@ -245,12 +255,13 @@ private:
     {
         std::unordered_set<std::string> written = {fdn};
         std::unordered_map<std::string, std::vector<Image>> waiting; /* by parent */
+        std::string last_parent;                                     /* of the last written */
         bool ok = true;
         /* Writes image, then whatever waited for it. */
         std::function<bool(Image&)> put = [&](Image& image) {
             std::string name = image.get_objname().str();
             if (!entry(image)) return false;
-            auto children = waiting.find(name);
+            auto children = waiting.empty() ? waiting.end() : waiting.find(name);
             if (children != waiting.end()) {
                 std::vector<Image> now = std::move(children->second);
                 waiting.erase(children);
@@ -264,12 +275,14 @@ private:
             std::string name = image.get_objname().str();
             size_t cut = name.rfind('/'); /* a '/' in a directory's value is escaped */
             std::string parent = cut == 0 ? "/" : name.substr(0, cut);
-            if (written.count(parent))
+            /* Siblings mostly come in a run: their parent is looked up once. */
+            if (parent == last_parent || written.count(parent)) {
                 ok = !esc_.stopped() && put(image);
-            else
+                last_parent = std::move(parent);
+            } else {
                 waiting[parent].push_back(image);
-            progress_.show(
-                text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+            }
+            show_progress(base);
             return ok;
         };
         bool ran =
@@ -294,7 +307,7 @@ private:
     bool by_levels(const std::string& fdn, const std::string& base)
     {
         if (esc_.stopped()) return false;
-        progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+        show_progress(base);
         Album children(DataUnit("ldif export"), Platform::def_platform);
         std::string derivation = fdn == "/" ? "/*" : fdn + "/*";
         if (!children.set_derivation(DataUnit(derivation.c_str())) ||
@@ -317,7 +330,7 @@ private:
     {
         for (size_t at = 0; at < names.size(); at += kBatch) {
             if (esc_.stopped()) return false;
-            progress_.show(text(qx_msg(924, "Exporting %s: %s"), base.c_str(), entries(count).c_str()));
+            show_progress(base);
             std::vector<Image> batch;
             batch.reserve(kBatch);
             for (size_t i = at; i < names.size() && i < at + kBatch; i++)
