@@ -257,16 +257,15 @@ private:
         std::unordered_map<std::string, std::vector<Image>> waiting; /* by parent */
         std::string last_parent;                                     /* of the last written */
         bool ok = true;
-        /* Writes image, then whatever waited for it. */
-        std::function<bool(Image&)> put = [&](Image& image) {
-            std::string name = image.get_objname().str();
+        /* Writes image, named name, then whatever waited for it. */
+        std::function<bool(Image&, std::string)> put = [&](Image& image, std::string name) {
             if (!entry(image)) return false;
             auto children = waiting.empty() ? waiting.end() : waiting.find(name);
             if (children != waiting.end()) {
                 std::vector<Image> now = std::move(children->second);
                 waiting.erase(children);
                 for (Image& child : now)
-                    if (!put(child)) return false;
+                    if (!put(child, child.get_objname().str())) return false;
             }
             written.insert(std::move(name));
             return true;
@@ -274,13 +273,15 @@ private:
         below.each = [&](Image& image) {
             std::string name = image.get_objname().str();
             size_t cut = name.rfind('/'); /* a '/' in a directory's value is escaped */
-            std::string parent = cut == 0 ? "/" : name.substr(0, cut);
+            size_t parent_size = cut == 0 ? 1 : cut; /* "/" above the naming contexts */
             /* Siblings mostly come in a run: their parent is looked up once. */
-            if (parent == last_parent || written.count(parent)) {
-                ok = !esc_.stopped() && put(image);
-                last_parent = std::move(parent);
+            bool same =
+                last_parent.size() == parent_size && name.compare(0, parent_size, last_parent) == 0;
+            if (same || written.count(name.substr(0, parent_size))) {
+                if (!same) last_parent.assign(name, 0, parent_size);
+                ok = !esc_.stopped() && put(image, std::move(name));
             } else {
-                waiting[parent].push_back(image);
+                waiting[name.substr(0, parent_size)].push_back(image);
             }
             show_progress(base);
             return ok;
