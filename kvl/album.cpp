@@ -693,6 +693,7 @@ bool Search::ask(const DataUnit& base, const DataUnit& filter, int depth, int li
         params["limit"] = limit;
     }
     if (values && !count_only) params["values"] = true;
+    if (values && secrets && !count_only) params["secrets"] = true;
     const bool handing = values && !count_only && each;
     json result;
     if (!platform_->request("search", params, timeout, *this,

@@ -482,12 +482,7 @@ bool Image::set_bytes(const DataUnit& attr, const DUArray& values)
             ("the values of " + a->name + " are text, not bytes: set_str gives them").c_str());
         return false;
     }
-    if (im->present && !im->blank) {
-        set_error(KVL_ERR_ACCESS, ("the values of " + a->name +
-                                   " are bytes: they are given when the object is created")
-                                      .c_str());
-        return false;
-    }
+    if (!a->changed) a->read_bytes = std::move(a->bytes);
     a->bytes.clear();
     for (int i = 0; i < values.count(); i++)
         a->bytes.emplace_back(values[i].str(), values[i].length());
@@ -538,17 +533,32 @@ bool Image::store(double timeout)
             "the image is of an object yet to be created (NONE): use create_within, not store");
         return false;
     }
+    /* Text goes as values, bytes as base64 lists; each with what was read,
+     * which the server compares with what it holds before it changes it. */
     json values = json::object(), expect = json::object();
-    for (const AttrValue& a : im->attrs)
-        if (a.changed) {
-            values[a.name] = a.value.str();
-            if (im->booted) expect[a.name] = a.read.str();
+    json bytes = json::object(), expect_bytes = json::object();
+    auto base64_list = [](const std::vector<std::string>& list) {
+        json out = json::array();
+        for (const std::string& b : list) out.push_back(kvl_base64(b));
+        return out;
+    };
+    for (const AttrValue& a : im->attrs) {
+        if (!a.changed) continue;
+        if (a.binary) {
+            bytes[a.name] = base64_list(a.bytes);
+            if (im->booted) expect_bytes[a.name] = base64_list(a.read_bytes);
+            continue;
         }
-    if (values.empty()) return true;
+        values[a.name] = a.value.str();
+        if (im->booted) expect[a.name] = a.read.str();
+    }
+    if (values.empty() && bytes.empty()) return true;
     if (!kvl_check_connected(im->plat, *this)) return false;
     std::string target = im->name;
     json params = {{"name", target}, {"values", values}};
     if (!expect.empty()) params["expect"] = expect;
+    if (!bytes.empty()) params["bytes"] = bytes;
+    if (!expect_bytes.empty()) params["expect_bytes"] = expect_bytes;
     json data;
     if (!im->plat->request("set", params, timeout, *this, "set " + target, &data)) {
         if (get_error_type() == KVL_ERR_CHANGED) {
@@ -557,11 +567,15 @@ bool Image::store(double timeout)
         }
         return false;
     }
-    for (AttrValue& a : im->attrs)
-        if (a.changed && values.contains(a.name) && values[a.name] == a.value.str()) {
-            a.changed = false;
-            a.read = a.value;
-        }
+    /* What changed again during the wait stays changed. */
+    for (AttrValue& a : im->attrs) {
+        bool sent = a.binary ? bytes.contains(a.name) && bytes[a.name] == base64_list(a.bytes)
+                             : values.contains(a.name) && values[a.name] == a.value.str();
+        if (!a.changed || !sent) continue;
+        a.changed = false;
+        a.read = a.value;
+        a.read_bytes.clear();
+    }
     return true;
 }
 

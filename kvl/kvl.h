@@ -470,9 +470,10 @@ public:
      * values empty, for an attribute of text or none of that name.  Waits
      * unless read. */
     bool get_bytes(const DataUnit& attr, DUArray& values);
-    /* Gives such an attribute these values of bytes, for the object this
-     * image creates; they count as changed.  A stored object's bytes are not
-     * changed here (KVL_ERR_ACCESS), nor an attribute of text
+    /* Gives such an attribute these values of bytes, all of them at once;
+     * they count as changed, for store (which replaces the values the server
+     * holds, unless someone changed them since they were read) or for the
+     * object this image creates.  An attribute of text is not given bytes
      * (KVL_ERR_SYNTAX: set_str takes text). */
     bool set_bytes(const DataUnit& attr, const DUArray& values);
 
@@ -649,6 +650,12 @@ public:
     bool truncated = false;
     bool values = false;       /* set before run(): the matches' values are wanted */
     std::vector<Image> images; /* with values: the matches, booted */
+    /* With values: set before run() to have the matches' passwords as well
+     * (a directory's userPassword, as bytes), for a copy of the subtree such
+     * as an export.  The server still decides what it lets this user read.
+     * Such images are the caller's alone; never show them.  qx_mis keeps no
+     * password among an object's attributes. */
+    bool secrets = false;
     /* With values: set before run() to have each match handed over as it
      * comes rather than kept in images (names and classes then stay empty),
      * so that a subtree of any size takes the memory of one page of it.  A

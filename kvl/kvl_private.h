@@ -266,6 +266,7 @@ struct AttrValue {
      * values themselves, as the server holds them. */
     bool binary = false;
     std::vector<std::string> bytes;
+    std::vector<std::string> read_bytes; /* changed bytes: those read, as read is for text */
 };
 
 struct ImageImpl : std::enable_shared_from_this<ImageImpl> {

@@ -18,6 +18,7 @@
 #include <Xm/Xm.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -25,6 +26,8 @@
 #include <cstring>
 #include <strings.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <functional>
 #include <limits>
 #include <map>
@@ -213,9 +216,11 @@ public:
     bool subtree(const std::string& fdn, const std::string& base, bool only_below)
     {
         if (esc_.stopped()) return false;
-        if (!only_below && !entry(fdn)) return false;
+        if (!only_below && !(names_.dns && fdn != "/" ? entry_found(fdn) : entry(fdn)))
+            return false;
         Search below(Platform::def_platform);
         below.values = true;
+        below.secrets = true; /* a copy keeps the passwords this user may read */
         show_progress(base);
         if (names_.dns) return streamed(below, fdn, base);
         if (!below.run(DataUnit(fdn.c_str()), DataUnit(), -1, kSearchLimit, DeriveTimeout)) {
@@ -299,6 +304,24 @@ private:
             for (Image& child : children)
                 if (esc_.stopped() || !entry(child)) return false;
         return true;
+    }
+
+    /* A directory's entry fdn as a search finds it, with its passwords,
+     * which reading it as an image leaves out.  Waits. */
+    bool entry_found(const std::string& fdn)
+    {
+        Search self(Platform::def_platform);
+        self.values = true;
+        self.secrets = true;
+        if (!self.run(DataUnit(fdn.c_str()), DataUnit(), 0, 1, DeriveTimeout)) { /* waits */
+            why_ = std::string(self.get_error_string()) + " (" + fdn + ")";
+            return false;
+        }
+        if (self.images.empty()) {
+            why_ = "no such entry (" + fdn + ")";
+            return false;
+        }
+        return entry(self.images.front());
     }
 
     /* No limit to a directory's search handed over as it comes. */
@@ -546,6 +569,15 @@ private:
     {
         Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
         for (const LdifChange& c : rec.changes) {
+            DataUnit attr(c.attribute.c_str());
+            DUArray now;
+            if (image.get_bytes(attr, now)) { /* waits once */
+                DUArray values;
+                if (!changed_bytes(now, c, values)) return false;
+                if (!image.set_bytes(attr, values)) return failed(image);
+                continue;
+            }
+            if (image.get_error_type()) return failed(image);
             std::string joined_values;
             for (const std::string& v : c.values)
                 joined_values += (joined_values.empty() ? "" : "\n") + v;
@@ -565,9 +597,50 @@ private:
         return image.store(DeriveTimeout) || failed(image); /* waits */
     }
 
+    /* The values of bytes now after change c, into out: bytes may hold
+     * newlines, so each value stays whole.  False, with why(), for the
+     * deletion of a value the entry does not have. */
+    bool changed_bytes(const DUArray& now, const LdifChange& c, DUArray& out)
+    {
+        std::vector<std::string> kept;
+        for (int i = 0; c.op != LdifChange::REPLACE && i < now.count(); i++)
+            kept.emplace_back(now[i].str(), now[i].length());
+        if (c.op == LdifChange::DELETE) {
+            for (const std::string& v : c.values) {
+                auto at = std::find(kept.begin(), kept.end(), v);
+                if (at == kept.end()) {
+                    why_ = "no such value of " + c.attribute + " (" + std::to_string(v.size()) +
+                           " bytes" + ")";
+                    return false;
+                }
+                kept.erase(at);
+            }
+            if (c.values.empty()) kept.clear();
+        } else {
+            kept.insert(kept.end(), c.values.begin(), c.values.end());
+        }
+        for (const std::string& v : kept) out.append(DataUnit(v.data(), v.size()));
+        return true;
+    }
+
     const Names& names_;
     std::string why_;
 };
+
+/* path opened for writing, emptied, and readable by its owner only: an
+ * export is a copy of the server's data, passwords among them. */
+File open_private(const std::string& path)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return File();
+    FILE* f = fchmod(fd, 0600) == 0 ? fdopen(fd, "w") : nullptr;
+    if (!f) {
+        int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return File(f);
+}
 
 bool read_file(const std::string& path, std::string& out, std::string& why)
 {
@@ -631,7 +704,7 @@ long MainWin::export_ldif(const std::string& path)
     bool below_root = bases.empty();
     if (below_root) bases.push_back(root && root->name ? root->name : default_root);
 
-    File f(fopen(path.c_str(), "w"));
+    File f = open_private(path);
     if (!f) {
         report_error(text(qx_msg(933, "Cannot write %s: %s"), path.c_str(), strerror(errno)), "");
         return -1;

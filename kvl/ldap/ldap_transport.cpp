@@ -231,6 +231,7 @@ struct Op {
     json result = json::object();
     std::vector<std::pair<std::string, std::string>> found; /* search: (FDN, class) */
     bool values = false;                    /* search: each match's values are wanted */
+    bool secrets = false;                   /* ... its passwords too */
     std::vector<Image> images;              /* ... and here they are, booted, by found */
     long handed = 0;                        /* ... or this many handed to the caller's each */
     std::shared_ptr<AlbumSnapshot> members; /* a derivation's: those read since the last page */
@@ -452,6 +453,7 @@ struct LdapTransport : KvlTransport {
      * it: looked up in the schema once, not for every entry. */
     struct AttrInfo {
         bool hidden = false;     /* userPassword, structuralObjectClass */
+        bool password = false;   /* userPassword: shown to a search for secrets */
         bool structural = false; /* structuralObjectClass: the entry's class */
         bool binary = false;
         bool read_only = false;
@@ -463,11 +465,11 @@ struct LdapTransport : KvlTransport {
     std::map<std::string, json> blanks; /* blank's answers by class, until the schema is read */
     const AttrInfo& info_of(const std::string& attr);
     template <class Put>
-    void each_attribute(LDAPMessage* entry, bool root, Put&& put,
-                        std::string* structural = nullptr);
+    void each_attribute(LDAPMessage* entry, bool root, Put&& put, std::string* structural = nullptr,
+                        bool secrets = false);
     json attributes_of(LDAPMessage* entry, bool root);
     json object_of(LDAPMessage* entry, const std::string& dn, bool remember);
-    Image image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn);
+    Image image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn, bool secrets);
     json blank(const std::string& cls, std::string& why);
     std::string describe_class(const std::string& cls, std::string& why);
     bool answer_local(PlatformImpl& plat, long id, const char* method, const json& params);
@@ -499,7 +501,8 @@ const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
     AttrInfo& info = attr_info[attr];
     std::string base = lower(attr.substr(0, attr.find(';')));
     info.structural = base == "structuralobjectclass";
-    info.hidden = base == "userpassword" || info.structural;
+    info.password = base == "userpassword";
+    info.hidden = info.password || info.structural;
     const LdapAttributeType* t = schema.attribute(attr);
     info.syntax = schema.syntax_of(attr);
     info.binary =
@@ -511,10 +514,11 @@ const LdapTransport::AttrInfo& LdapTransport::info_of(const std::string& attr)
 /* Calls put(name, syntax, read_only, text, bytes) for each attribute of the
  * entry a user may see, its values joined by newlines in text.  Values that
  * are bytes (a binary syntax, or no UTF-8) show there as their sizes, and
- * bytes points to the values themselves; it is null for text. */
+ * bytes points to the values themselves; it is null for text.  With secrets
+ * the passwords come too, as bytes: for a copy of the entry, never a view. */
 template <class Put>
 void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put,
-                                   std::string* structural)
+                                   std::string* structural, bool secrets)
 {
     /* The attributes and their values are read in one pass over the entry,
      * pointing into its encoding: asking for each attribute's values by name
@@ -532,14 +536,15 @@ void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put,
     while (ldap_get_attribute_ber(ld, entry, ber, &name, &values) == LDAP_SUCCESS && name.bv_val) {
         attr.assign(name.bv_val, name.bv_len);
         const AttrInfo& info = info_of(attr);
+        const bool hidden = info.hidden && !(secrets && info.password);
         if (structural && info.structural && values && values[0].bv_val)
             structural->assign(values[0].bv_val, values[0].bv_len);
         text.clear();
         bytes.clear();
-        bool binary = info.binary;
-        for (int i = 0; !info.hidden && !binary && values && values[i].bv_val; i++)
+        bool binary = info.binary || info.password;
+        for (int i = 0; !hidden && !binary && values && values[i].bv_val; i++)
             binary = !valid_utf8(values[i].bv_val, values[i].bv_len);
-        for (int i = 0; !info.hidden && values && values[i].bv_val; i++) {
+        for (int i = 0; !hidden && values && values[i].bv_val; i++) {
             const berval& v = values[i];
             if (i) text += '\n';
             if (binary) {
@@ -551,7 +556,7 @@ void LdapTransport::each_attribute(LDAPMessage* entry, bool root, Put&& put,
         }
         if (values) ber_memfree(values);
         values = nullptr;
-        if (!info.hidden)
+        if (!hidden)
             put(attr, info.syntax, root || info.read_only, text, binary ? &bytes : nullptr);
     }
     ber_free(ber, 0);
@@ -602,7 +607,8 @@ std::string rdn_attributes(const std::string& dn)
 
 /* An entry as a get would leave its image, without the json between: a
  * subtree read with its values makes many. */
-Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn)
+Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn,
+                              bool secrets)
 {
     std::vector<AttrValue>& attrs = scratch_attrs; /* then moved into a list of their size */
     attrs.clear();
@@ -629,7 +635,7 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
             }
             attrs.push_back(std::move(v));
         },
-        &structural);
+        &structural, secrets);
     /* The class as the pass found it; an entry without structuralObjectClass
      * is looked at again. */
     Image image = kvl_make_member_image(plat.shared_from_this(), fdn_of(dn),
@@ -1353,6 +1359,8 @@ bool LdapTransport::send(PlatformImpl& plat, long id, const char* method, const 
         op.count_only = op.limit == 0;
         op.values = !op.count_only && params.contains("values") && params["values"].is_boolean() &&
                     params["values"].get<bool>();
+        op.secrets = op.values && params.contains("secrets") && params["secrets"].is_boolean() &&
+                     params["secrets"].get<bool>();
         op.scope = depth == 0 ? LDAP_SCOPE_BASE : depth == 1 ? LDAP_SCOPE_ONELEVEL
                                                              : LDAP_SCOPE_SUBORDINATE;
         op.attrs = op.count_only ? std::vector<std::string>{"1.1"}
@@ -1473,11 +1481,11 @@ void LdapTransport::take_entry(PlatformImpl& plat, Op& op, LDAPMessage* entry)
         if (reply != plat.pending.end() && reply->second.each) {
             /* Handed over as it comes, not kept. */
             op.handed++;
-            Image image = image_of(plat, entry, text);
+            Image image = image_of(plat, entry, text, op.secrets);
             if (!reply->second.each_stopped && !reply->second.each(image))
                 reply->second.each_stopped = true;
         } else if (op.values) {
-            op.images.push_back(image_of(plat, entry, text));
+            op.images.push_back(image_of(plat, entry, text, op.secrets));
             op.found.emplace_back(op.images.back().impl_->name, op.images.back().impl_->cls);
         } else {
             op.found.emplace_back(fdn_of(text), class_of(entry));

@@ -114,6 +114,19 @@ struct Mods {
     }
 };
 
+/* The base64 values of list, decoded into out; false when list is not a
+ * list of strings of base64. */
+bool decode_list(const json& list, std::vector<std::string>& out)
+{
+    if (!list.is_array()) return false;
+    std::string raw;
+    for (const json& v : list) {
+        if (!v.is_string() || !kvl_unbase64(v.get<std::string>(), raw)) return false;
+        out.push_back(raw);
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string> kvl_ldap_values(const std::string& text)
@@ -273,6 +286,28 @@ bool LdapWrites::start_set(PlatformImpl& plat, LDAP* ld, long id, const json& pa
         op.loaded[attr] = loaded;
         op.wanted[attr] = wanted;
     }
+    /* Bytes (photos, certificates) come as base64 lists, each with the
+     * values it was read with; their values are replaced all at once, since
+     * many such attributes have no equality rule to pick single values by. */
+    const json bytes = params.contains("bytes") ? params["bytes"] : json::object();
+    const json expect_bytes =
+        params.contains("expect_bytes") ? params["expect_bytes"] : json::object();
+    for (auto& b : bytes.items()) {
+        const std::string& attr = b.key();
+        std::vector<std::string> wanted, loaded;
+        bool was_read = expect_bytes.contains(attr);
+        if (!decode_list(b.value(), wanted) ||
+            (was_read && !decode_list(expect_bytes[attr], loaded))) {
+            plat.fail(id, KVL_ERR_ARGUMENT, "the values of " + attr + " are not lists of base64");
+            return true;
+        }
+        if (was_read && std::multiset<std::string>(loaded.begin(), loaded.end()) ==
+                            std::multiset<std::string>(wanted.begin(), wanted.end()))
+            continue; /* given back as read: not touched */
+        if (was_read) op.loaded[attr] = loaded;
+        op.wanted[attr] = wanted;
+        op.whole.insert(attr);
+    }
     if (op.wanted.empty()) {
         plat.answer(id, json{{"name", name}, {"changed", json::array()}});
         return true;
@@ -286,6 +321,10 @@ bool LdapWrites::start_modify(PlatformImpl& plat, LDAP* ld, Op op)
     for (const auto& w : op.wanted) {
         const std::string& attr = w.first;
         const LdapAttributeType* t = schema ? schema->attribute(attr) : nullptr;
+        if (op.whole.count(attr)) { /* no values: none left, whether it had some or not */
+            mods.add(LDAP_MOD_REPLACE, attr, w.second);
+            continue;
+        }
         if (t && t->single) {
             if (w.second.empty())
                 mods.add(LDAP_MOD_DELETE, attr, {});
@@ -324,7 +363,8 @@ void LdapWrites::modified(PlatformImpl& plat, LDAP* ld, Op op, int rc, const std
         auto& read = last_read_[op.fdn];
         for (const auto& w : op.wanted) {
             changed.push_back(w.first);
-            read[lower(w.first)] = joined(w.second, "\n");
+            read[lower(w.first)] =
+                op.whole.count(w.first) ? kvl_bytes_text(w.second) : joined(w.second, "\n");
         }
         plat.answer(op.id, json{{"name", op.fdn}, {"changed", changed}});
         return;
@@ -357,14 +397,19 @@ void LdapWrites::read_back(PlatformImpl& plat, Op& op)
             if (lower(a.key()) == lower(l.first)) now = a.value().get<std::vector<std::string>>();
         std::set<std::string> a(now.begin(), now.end()), b(l.second.begin(), l.second.end());
         if (a == b) continue;
-        std::string shown = now.empty() ? "it has no value now" : "it is now '" + joined(now, "', '") + "'";
+        const bool bytes = op.whole.count(l.first) > 0; /* shown as their sizes */
+        std::string shown = now.empty() ? "it has no value now"
+                            : bytes     ? "it is now " + kvl_bytes_text(now)
+                                        : "it is now '" + joined(now, "', '") + "'";
         /* As qx_mis refuses a lost update: the attribute and its value now
          * go with the error, for Image::changed_on_server. */
         plat.fail(op.id, KVL_ERR_CHANGED,
                   std::string(ldap_err2string(LDAP_ASSERTION_FAILED)) + ": " + l.first + " of " +
                       op.dn + " was changed by someone else since it was loaded: " + shown +
                       " (Update shows the directory's values; nothing was set)",
-                  LDAP_ASSERTION_FAILED, json{{"attribute", l.first}, {"value", joined(now, "\n")}});
+                  LDAP_ASSERTION_FAILED,
+                  json{{"attribute", l.first},
+                       {"value", bytes ? kvl_bytes_text(now) : joined(now, "\n")}});
         return;
     }
     /* The same values: the assertion itself could not hold (an attribute
@@ -468,10 +513,10 @@ bool LdapWrites::start_create(PlatformImpl& plat, LDAP* ld, long id, const json&
     for (auto& v : given.items()) {
         if (!v.value().is_string()) continue;
         std::string attr = v.key();
+        /* An attribute of bytes the caller gave as text (one its blank did
+         * not list, such as a copied entry's userPassword) takes the text's
+         * lines as its values; bytes given as bytes win, below. */
         std::vector<std::string> list = kvl_ldap_values(v.value().get<std::string>());
-        /* The text of a binary attribute is only its values' sizes. */
-        if (attr != KVL_LDAP_NAMING_ATTRIBUTE && LdapSchema::binary_syntax(schema->syntax_of(attr)))
-            continue;
         if (list.empty()) continue;
         values[lower(attr)] = list;
         spelled[lower(attr)] = attr;
@@ -480,9 +525,11 @@ bool LdapWrites::start_create(PlatformImpl& plat, LDAP* ld, long id, const json&
     const json bytes = params.contains("bytes") ? params["bytes"] : json::object();
     for (auto& b : bytes.items()) {
         std::vector<std::string> list;
-        std::string raw;
-        for (const json& v : b.value())
-            if (v.is_string() && kvl_unbase64(v.get<std::string>(), raw)) list.push_back(raw);
+        if (!decode_list(b.value(), list)) {
+            plat.fail(id, KVL_ERR_ARGUMENT,
+                      "the values of " + b.key() + " are not lists of base64");
+            return true;
+        }
         if (list.empty() || b.key() == KVL_LDAP_NAMING_ATTRIBUTE) continue;
         values[lower(b.key())] = list;
         spelled[lower(b.key())] = b.key();

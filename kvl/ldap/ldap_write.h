@@ -99,6 +99,7 @@ private:
         /* set: what was asked, to compose the modify again and the refusal */
         std::map<std::string, std::vector<std::string>> loaded, wanted;
         bool asserted = true;
+        std::set<std::string> whole; /* attributes of bytes: their values replaced */
         /* create */
         std::string cls;
         /* delete */

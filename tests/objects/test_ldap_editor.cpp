@@ -1,9 +1,10 @@
 /*
  * test_ldap_editor.cpp - the editor's own commands against a real slapd, in
  * process under X: File > Import... creates the file's entries in the
- * directory, named by their DNs; a subtree exported and imported beneath
- * another parent comes back the same, values of bytes included; the action
- * window types setPassword's parameter as stars.
+ * directory, named by their DNs, and its modifies replace values of bytes; a
+ * subtree exported and imported beneath another parent comes back the same,
+ * values of bytes and passwords included; the action window types
+ * setPassword's parameter as stars.
  */
 #include "editor_session.h"
 
@@ -69,15 +70,25 @@ struct LdapEditor : ::testing::Test {
 TEST_F(LdapEditor, ImportCreatesTheFilesEntriesNamedByTheirDNs)
 {
     std::string path = ldap->folder() + "/in.ldif";
-    std::ofstream(path) << "dn: ou=imported,dc=example,dc=org\nobjectClass: organizationalUnit\n"
-                           "ou: imported\n\n"
-                           "dn: uid=zed,ou=imported,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
-                           "uid: zed\ncn: Zed\nsn: Zed\nmail: z@example.org\nmail: zed@example.org\n";
+    std::ofstream(path)
+        << "dn: ou=imported,dc=example,dc=org\nobjectClass: organizationalUnit\n"
+           "ou: imported\n\n"
+           "dn: uid=zed,ou=imported,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+           "uid: zed\ncn: Zed\nsn: Zed\nmail: z@example.org\nmail: zed@example.org\n"
+           "jpegPhoto:: AAEK\n\n"
+           // A photo added and the first taken away: its bytes replaced whole.
+           "dn: uid=zed,ou=imported,dc=example,dc=org\nchangetype: modify\n"
+           "add: jpegPhoto\njpegPhoto:: CgAB\n-\n"
+           "delete: jpegPhoto\njpegPhoto:: AAEK\n-\n";
     DataObject::selected_list.clear();
-    EXPECT_EQ(2, main_window->import_ldif(path)) << status_text();
+    EXPECT_EQ(3, main_window->import_ldif(path)) << status_text();
     Image zed(DataUnit("/dc=example,dc=org/ou=imported/uid=zed"), DataUnit(), platform);
     ASSERT_TRUE(zed.boot(10)) << zed.get_error_string();
     EXPECT_STREQ("z@example.org\nzed@example.org", zed.get_str("mail").str());
+    DUArray photos;
+    ASSERT_TRUE(zed.get_bytes("jpegPhoto", photos));
+    ASSERT_EQ(1, photos.count());
+    EXPECT_EQ(std::string("\n\0\1", 3), std::string(photos[0].str(), photos[0].length()));
 }
 
 // Each entry below base with what its image holds (in name order: a directory keeps
@@ -108,8 +119,8 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
         "ldapadd", "dn: uid=pix,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
                    "objectClass: domainRelatedObject\nassociatedDomain: pix.example.org\n"
                    "uid: pix\ncn:: " +
-                       kvl_base64(" Pix") +
-                       "\nsn: Pix\njpegPhoto:: " + kvl_base64(photo + std::string("\n\0\n", 3)) +
+                       kvl_base64(" Pix") + "\nsn: Pix\nuserPassword: pix-secret\njpegPhoto:: " +
+                       kvl_base64(photo + std::string("\n\0\n", 3)) +
                        "\njpegPhoto:: " + kvl_base64(photo) +
                        "\n\ndn: ou=copy,dc=example,dc=org\n"
                        "objectClass: organizationalUnit\nou: copy\n\n"
@@ -133,6 +144,10 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
               }));
     DataObject::selected_list.clear();
 
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777); // it holds passwords
+
     auto before = subtree(people), after = subtree(copy + "/ou=people");
     EXPECT_EQ(6u, before.size()); // below ou=people
     EXPECT_EQ(before, after);
@@ -142,6 +157,20 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
                                            "jpegPhoto (rw) = (43 bytes)\n(40 bytes) " +
                                                kvl_base64(photo + std::string("\n\0\n", 3)) + " " +
                                                kvl_base64(photo)));
+    // The copy's password came too: its user logs in with it.
+    std::string pw = ldap->folder() + "/pix.pw";
+    std::ofstream(pw) << "pix-secret\n";
+    chmod(pw.c_str(), 0600);
+    setenv("QX_PASSWORD_FILE", pw.c_str(), 1);
+    Platform as_pix{DataUnit("QX"), DataUnit("")};
+    EXPECT_TRUE(as_pix.connect(
+        DataUnit((ldap->url() + "/????bindname=uid%3Dpix%2Cou%3Dlate%2Cou%3Dpeople%2Cou%3Dcopy%2C"
+                                "dc%3Dexample%2Cdc%3Dorg")
+                     .c_str()),
+        DataUnit("test"), 10))
+        << as_pix.get_error_string();
+    as_pix.disconnect();
+    setenv("QX_PASSWORD_FILE", (ldap->folder() + "/admin.pw").c_str(), 1);
 }
 
 TEST_F(LdapEditor, SetPasswordsParameterIsTypedAsStars)
