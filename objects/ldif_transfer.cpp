@@ -33,12 +33,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "core/globals.h"
 #include "core/ldif.h"
+#include "core/name_set.h"
 #include "kvl/image_batch.h"
 #include "tree/tree_api.h"
 #include "ui/busy_cursor.h"
@@ -258,35 +259,40 @@ private:
      * beneath a later one: such an entry waits for its parent.  Waits. */
     bool streamed(Search& below, const std::string& fdn, const std::string& base)
     {
-        std::unordered_set<std::string> written = {fdn};
+        NameSet written;
+        written.insert(fdn);
         std::unordered_map<std::string, std::vector<Image>> waiting; /* by parent */
         std::string last_parent;                                     /* of the last written */
         bool ok = true;
         /* Writes image, named name, then whatever waited for it. */
-        std::function<bool(Image&, std::string)> put = [&](Image& image, std::string name) {
+        std::function<bool(Image&, std::string_view)> put = [&](Image& image,
+                                                                std::string_view name) {
             if (!entry(image)) return false;
-            auto children = waiting.empty() ? waiting.end() : waiting.find(name);
-            if (children != waiting.end()) {
-                std::vector<Image> now = std::move(children->second);
-                waiting.erase(children);
-                for (Image& child : now)
-                    if (!put(child, child.get_objname().str())) return false;
+            written.insert(name);
+            auto children = waiting.empty() ? waiting.end() : waiting.find(std::string(name));
+            if (children == waiting.end()) return true;
+            std::vector<Image> now = std::move(children->second);
+            waiting.erase(children);
+            for (Image& child : now) {
+                DataUnit child_name = child.get_objname();
+                if (!put(child, std::string_view(child_name.str(), child_name.length())))
+                    return false;
             }
-            written.insert(std::move(name));
             return true;
         };
         below.each = [&](Image& image) {
-            std::string name = image.get_objname().str();
+            DataUnit fdn_unit = image.get_objname();
+            std::string_view name(fdn_unit.str(), fdn_unit.length());
             size_t cut = name.rfind('/'); /* a '/' in a directory's value is escaped */
-            size_t parent_size = cut == 0 ? 1 : cut; /* "/" above the naming contexts */
+            std::string_view parent =
+                name.substr(0, cut == 0 ? 1 : cut); /* "/": above the contexts */
             /* Siblings mostly come in a run: their parent is looked up once. */
-            bool same =
-                last_parent.size() == parent_size && name.compare(0, parent_size, last_parent) == 0;
-            if (same || written.count(name.substr(0, parent_size))) {
-                if (!same) last_parent.assign(name, 0, parent_size);
-                ok = !esc_.stopped() && put(image, std::move(name));
+            bool same = parent == last_parent;
+            if (same || written.contains(parent)) {
+                if (!same) last_parent.assign(parent);
+                ok = !esc_.stopped() && put(image, name);
             } else {
-                waiting[name.substr(0, parent_size)].push_back(image);
+                waiting[std::string(parent)].push_back(image);
             }
             show_progress(base);
             return ok;
@@ -379,10 +385,9 @@ private:
     }
     bool entry(Image& image)
     {
-        const std::string fdn = image.get_objname().str();
         DUArray attrs = image.get_attr_names(0); /* waits unless read */
         if (attrs.count() == 0) {
-            why_ = std::string(image.get_error_string()) + " (" + fdn + ")";
+            why_ = std::string(image.get_error_string()) + " (" + image.get_objname().str() + ")";
             return false;
         }
         std::string dn;
@@ -396,7 +401,8 @@ private:
             DataUnit text = image.get_str(attrs[i]);
             if (text.is_empty()) continue;
             if (!ldif_attribute_name(name)) {
-                why_ = "the attribute name '" + name + "' of " + fdn + " cannot be written in LDIF";
+                why_ = "the attribute name '" + name + "' of " + image.get_objname().str() +
+                       " cannot be written in LDIF";
                 return false;
             }
             /* Values of bytes are written as they are (base64 in the file),
@@ -570,10 +576,10 @@ private:
         Image image(DataUnit(fdn.c_str()), DataUnit(), Platform::def_platform);
         for (const LdifChange& c : rec.changes) {
             DataUnit attr(c.attribute.c_str());
-            DUArray now;
-            if (image.get_bytes(attr, now)) { /* waits once */
+            DUArray held;
+            if (image.get_bytes(attr, held)) { /* waits once */
                 DUArray values;
-                if (!changed_bytes(now, c, values)) return false;
+                if (!changed_bytes(held, c, values)) return false;
                 if (!image.set_bytes(attr, values)) return failed(image);
                 continue;
             }
@@ -638,7 +644,9 @@ File open_private(const std::string& path)
         int e = errno;
         close(fd);
         errno = e;
+        return File();
     }
+    setvbuf(f, nullptr, _IOFBF, 1 << 16); /* records are small: fewer, larger writes */
     return File(f);
 }
 
