@@ -288,6 +288,27 @@ TEST_F(UnreadOutput, AllClientsTogetherStayUnderTheTotalLimit)
     EXPECT_GE(dropped, 1u) << mis.log();
 }
 
+// A client that pipelines requests with large answers and does not read is not served while its
+// unread output is past a pause: it is neither dropped nor held in the server's memory, and gets
+// every answer once it reads.  Between two answers to another client every client the server
+// would serve has a turn, so after more of those answers than there are requests the lazy
+// client's requests would all have been answered, far past its limit.
+TEST_F(UnreadOutput, PipelinedLargeAnswersWaitUntilTheClientReads)
+{
+    MisProcess& mis = start({"--seed", big_network(dir.path, 16000), "--max-unsent", "4"});
+    const int n = 40; // some 50 MB of answers
+    std::string lines;
+    for (int i = 0; i < n; ++i) lines += request_line(i, "derive", {{"base", BIG}});
+    Client lazy(mis.port()), probe(mis.port());
+    lazy.send_raw(lines);
+    for (int i = 0; i < 2 * n; ++i) ASSERT_EQ(probe.result("get", {{"name", "/"}})["name"], "/");
+    for (int i = 0; i < n; ++i) {
+        json r = lazy.next(60000);
+        ASSERT_EQ(r.value("id", json()), i) << mis.log();
+        EXPECT_EQ(r["result"]["count"], 16000);
+    }
+}
+
 // Actions beyond those running at once wait their turn, and their time limit starts with
 // them; beyond the waiting places they are refused.
 TEST_F(ActionPrograms, FloodIsQueuedAndBounded)
