@@ -18,15 +18,38 @@ bool ieq(const std::string& a, const std::string& b)
     return true;
 }
 
-/* "name" + (":" or "::") + " " + text, folded. */
-std::string folded(const std::string& head, const std::string& text)
+/* Appends head + text to out as one line, folded: the first FOLD bytes,
+ * then the rest FOLD - 1 at a time, each after a newline and a space. */
+void append_folded(std::string& out, const std::string& head, const std::string& text)
 {
+    size_t size = head.size() + text.size();
+    if (size <= FOLD) {
+        out.reserve(out.size() + size + 1);
+        out.append(head).append(text) += '\n';
+        return;
+    }
     std::string line = head + text;
-    if (line.size() <= FOLD) return line + "\n";
-    std::string out = line.substr(0, FOLD) + "\n";
+    out.append(line, 0, FOLD) += '\n';
     for (size_t i = FOLD; i < line.size(); i += FOLD - 1)
-        out += " " + line.substr(i, FOLD - 1) + "\n";
-    return out;
+        (out += ' ').append(line, i, FOLD - 1) += '\n';
+}
+
+/* Appends the line of name's value to out: the value as it is when it is a
+ * safe string, else in base64 after "::". */
+void append_line(std::string& out, const std::string& name, const std::string& value)
+{
+    if (!ldif_safe_string(value)) {
+        append_folded(out, name + ":: ", kvl_base64(value));
+        return;
+    }
+    if (name.size() + 2 + value.size() > FOLD) {
+        append_folded(out, name + ":" + (value.empty() ? "" : " "), value);
+        return;
+    }
+    out.reserve(out.size() + name.size() + value.size() + 3);
+    out.append(name) += ':';
+    if (!value.empty()) (out += ' ').append(value);
+    out += '\n';
 }
 
 } // namespace
@@ -51,15 +74,17 @@ bool ldif_safe_string(const std::string& v)
 
 std::string ldif_line(const std::string& name, const std::string& value)
 {
-    if (ldif_safe_string(value)) return folded(name + ":" + (value.empty() ? "" : " "), value);
-    return folded(name + ":: ", kvl_base64(value));
+    std::string out;
+    append_line(out, name, value);
+    return out;
 }
 
 std::string ldif_entry(const std::string& dn, const std::vector<LdifValue>& values)
 {
-    std::string out = ldif_line("dn", dn);
-    for (const LdifValue& v : values) out += ldif_line(v.name, v.value);
-    return out + "\n";
+    std::string out;
+    append_line(out, "dn", dn);
+    for (const LdifValue& v : values) append_line(out, v.name, v.value);
+    return out += '\n';
 }
 
 bool ldif_attribute_name(const std::string& name)

@@ -6,6 +6,9 @@
 #include <ldap.h>
 #include <strings.h>
 
+#include <cctype>
+#include <cstring>
+
 namespace {
 
 /* ldap_dnfree at the end of the scope. */
@@ -134,6 +137,22 @@ size_t last_separator(const std::string& fdn)
     return last;
 }
 
+/* The length of the RDN that starts dn when it is plain: an attribute type
+ * and one value of characters no escape or parse would change, followed by a
+ * ','.  Such an RDN is its own canonical text.  0 for any other. */
+size_t plain_rdn(const std::string& dn)
+{
+    size_t i = 0;
+    while (i < dn.size() && (std::isalnum(static_cast<unsigned char>(dn[i])) || dn[i] == '-')) i++;
+    if (i == 0 || i >= dn.size() || dn[i] != '=') return 0;
+    size_t value = ++i;
+    for (; i < dn.size() && dn[i] != ','; i++) {
+        unsigned char c = dn[i];
+        if (c <= 0x20 || c >= 0x7f || std::strchr("+\\<>;/\"=#", c)) return 0;
+    }
+    return i > value && i < dn.size() ? i : 0;
+}
+
 } // namespace
 
 bool kvl_ldap_canonical_dn(const std::string& dn, bool liberal, std::string& out, std::string& why)
@@ -177,6 +196,13 @@ bool LdapNamingContexts::is_context(const std::string& first,
 bool LdapNamingContexts::to_fdn(const std::string& dn, std::string& fdn, std::string& why) const
 {
     /* A sibling of the last name: its first RDN, then the parent's FDN. */
+    size_t plain = parent_fdn_.empty() ? 0 : plain_rdn(dn);
+    if (plain && dn.compare(plain + 1, std::string::npos, parent_dn_) == 0 &&
+        !is_context(dn.substr(0, plain), parent_rdns_)) {
+        fdn.reserve(parent_fdn_.size() + 1 + plain);
+        fdn.assign(parent_fdn_).append(1, '/').append(dn, 0, plain);
+        return true;
+    }
     const char* parent = nullptr;
     std::string first;
     if (!dn.empty()) {

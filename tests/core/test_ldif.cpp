@@ -38,6 +38,8 @@ TEST(Ldif, ValuesRoundTripAsSafeTextOrBase64WithinSeventySixColumns)
         {std::string("nul\0byte", 8), true},
         {"\x01 control", true},
         {std::string(200, 'x'), false},
+        {std::string(70, 'z'), false}, // "note: " and 70: one full line
+        {std::string(71, 'z'), false}, // one byte folded
         {"日本語のテキスト" + std::string(60, 'y'), true},
     };
     for (const Case& c : cases) {
