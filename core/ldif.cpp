@@ -1,6 +1,7 @@
 /* ldif.cpp - LDIF text (RFC 2849): the writer, the reader, and DN <-> FDN. */
 #include "core/ldif.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -20,7 +21,7 @@ bool ieq(const std::string& a, const std::string& b)
 
 /* Appends head + text to out as one line, folded: the first FOLD bytes,
  * then the rest FOLD - 1 at a time, each after a newline and a space. */
-void append_folded(std::string& out, const std::string& head, const std::string& text)
+void append_folded(std::string& out, const std::string& head, std::string_view text)
 {
     size_t size = head.size() + text.size();
     if (size <= FOLD) {
@@ -28,28 +29,11 @@ void append_folded(std::string& out, const std::string& head, const std::string&
         out.append(head).append(text) += '\n';
         return;
     }
-    std::string line = head + text;
+    std::string line = head;
+    line += text;
     out.append(line, 0, FOLD) += '\n';
     for (size_t i = FOLD; i < line.size(); i += FOLD - 1)
         (out += ' ').append(line, i, FOLD - 1) += '\n';
-}
-
-/* Appends the line of name's value to out: the value as it is when it is a
- * safe string, else in base64 after "::". */
-void append_line(std::string& out, const std::string& name, const std::string& value)
-{
-    if (!ldif_safe_string(value)) {
-        append_folded(out, name + ":: ", kvl_base64(value));
-        return;
-    }
-    if (name.size() + 2 + value.size() > FOLD) {
-        append_folded(out, name + ":" + (value.empty() ? "" : " "), value);
-        return;
-    }
-    out.reserve(out.size() + name.size() + value.size() + 3);
-    out.append(name) += ':';
-    if (!value.empty()) (out += ' ').append(value);
-    out += '\n';
 }
 
 } // namespace
@@ -62,7 +46,7 @@ std::vector<std::string> LdifRecord::values_of(const std::string& name) const
     return out;
 }
 
-bool ldif_safe_string(const std::string& v)
+bool ldif_safe_string(std::string_view v)
 {
     if (v.empty()) return true;
     unsigned char first = v[0];
@@ -72,31 +56,40 @@ bool ldif_safe_string(const std::string& v)
     return true;
 }
 
-std::string ldif_line(const std::string& name, const std::string& value)
+void ldif_append_line(std::string& out, std::string_view name, std::string_view value)
 {
-    std::string out;
-    append_line(out, name, value);
-    return out;
+    if (!ldif_safe_string(value)) {
+        append_folded(out, std::string(name) + ":: ", kvl_base64(std::string(value)));
+        return;
+    }
+    if (name.size() + 2 + value.size() > FOLD) {
+        append_folded(out, std::string(name) + (value.empty() ? ":" : ": "), value);
+        return;
+    }
+    out.reserve(out.size() + name.size() + value.size() + 3);
+    out.append(name) += ':';
+    if (!value.empty()) (out += ' ').append(value);
+    out += '\n';
 }
 
 std::string ldif_entry(const std::string& dn, const std::vector<LdifValue>& values)
 {
     std::string out;
-    append_line(out, "dn", dn);
-    for (const LdifValue& v : values) append_line(out, v.name, v.value);
+    ldif_append_line(out, "dn", dn);
+    for (const LdifValue& v : values) ldif_append_line(out, v.name, v.value);
     return out += '\n';
 }
 
 bool ldif_attribute_name(const std::string& name)
 {
-    std::string type = name.substr(0, name.find(';'));
+    std::string_view type(name.data(), std::min(name.find(';'), name.size()));
     if (type.empty()) return false;
     bool oid = std::isdigit((unsigned char)type[0]) != 0;
     for (char c : type) {
         unsigned char u = c;
         if (oid ? !(std::isdigit(u) || c == '.') : !(std::isalnum(u) || c == '-')) return false;
     }
-    if (oid && (type.back() == '.' || type.find("..") != std::string::npos)) return false;
+    if (oid && (type.back() == '.' || type.find("..") != type.npos)) return false;
     for (size_t i = type.size(); i < name.size(); i++) {
         unsigned char u = name[i];
         if (!(std::isalnum(u) || u == '-' || u == ';') || (u == ';' && i + 1 == name.size()))

@@ -24,6 +24,7 @@
 #define CORE_LDIF_H
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,9 +56,10 @@ struct LdifRecord {
 };
 
 /* True when value can be written after "name: " as it is. */
-bool ldif_safe_string(const std::string& value);
-/* "name: value\n" or "name:: <base64>\n", folded at 76 columns. */
-std::string ldif_line(const std::string& name, const std::string& value);
+bool ldif_safe_string(std::string_view value);
+/* Appends "name: value\n", or "name:: <base64>\n" for a value that is not a
+ * safe string, folded at 76 columns, to out. */
+void ldif_append_line(std::string& out, std::string_view name, std::string_view value);
 /* A content record: the dn line, the values, and the blank line that ends it. */
 std::string ldif_entry(const std::string& dn, const std::vector<LdifValue>& values);
 /* True when name is an attribute description LDIF can carry: a name

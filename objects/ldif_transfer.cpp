@@ -392,42 +392,46 @@ private:
         }
         std::string dn;
         if (!names_.dn_of(image, dn, why_)) return false;
-        std::vector<LdifValue> values, classes;
-        for (int i = 0; i < attrs.count(); i++) {
-            /* The library's own attributes (a directory's kvl:namingAttribute)
-             * are not the entry's. */
-            if (std::strncmp(attrs[i].str(), "kvl:", 4) == 0) continue;
-            std::string name = display_name(attrs[i].str());
-            DataUnit text = image.get_str(attrs[i]);
-            if (text.is_empty()) continue;
-            if (!ldif_attribute_name(name)) {
-                why_ = "the attribute name '" + name + "' of " + image.get_objname().str() +
-                       " cannot be written in LDIF";
-                return false;
+        record_.clear();
+        ldif_append_line(record_, "dn", dn);
+        /* objectClass first, then the others in the server's order. */
+        for (int pass = 0; pass < 2; pass++)
+            for (int i = 0; i < attrs.count(); i++) {
+                /* The library's own attributes (a directory's
+                 * kvl:namingAttribute) are not the entry's. */
+                if (std::strncmp(attrs[i].str(), "kvl:", 4) == 0) continue;
+                std::string name = display_name(attrs[i].str());
+                if ((name == "objectClass") != (pass == 0)) continue;
+                DataUnit text = image.get_str(attrs[i]);
+                if (text.is_empty()) continue;
+                if (!ldif_attribute_name(name)) {
+                    why_ = "the attribute name '" + name + "' of " + image.get_objname().str() +
+                           " cannot be written in LDIF";
+                    return false;
+                }
+                /* Values of bytes are written as they are (base64 in the
+                 * file), not as the sizes their text shows. */
+                if (image.get_bytes(attrs[i], bytes_)) {
+                    for (int b = 0; b < bytes_.count(); b++)
+                        ldif_append_line(record_, name,
+                                         std::string_view(bytes_[b].str(), bytes_[b].length()));
+                    continue;
+                }
+                std::string_view value(text.str(), text.length());
+                if (!names_.dns) { /* qx_mis: one value, newlines and all */
+                    ldif_append_line(record_, name, value);
+                    continue;
+                }
+                for (size_t at = 0;;) {
+                    size_t nl = value.find('\n', at);
+                    ldif_append_line(record_, name,
+                                     value.substr(at, nl == value.npos ? nl : nl - at));
+                    if (nl == value.npos) break;
+                    at = nl + 1;
+                }
             }
-            /* Values of bytes are written as they are (base64 in the file),
-             * not as the sizes their text shows. */
-            if (image.get_bytes(attrs[i], bytes_)) {
-                for (int b = 0; b < bytes_.count(); b++)
-                    values.push_back({name, std::string(bytes_[b].str(), bytes_[b].length())});
-                continue;
-            }
-            std::string value = text.str();
-            std::vector<LdifValue>& into = name == "objectClass" ? classes : values;
-            if (!names_.dns) {
-                into.push_back({name, value});
-                continue;
-            }
-            for (size_t at = 0;;) {
-                size_t nl = value.find('\n', at);
-                into.push_back({name, value.substr(at, nl == std::string::npos ? nl : nl - at)});
-                if (nl == std::string::npos) break;
-                at = nl + 1;
-            }
-        }
-        classes.insert(classes.end(), values.begin(), values.end());
-        std::string record = ldif_entry(dn, classes);
-        if (fwrite(record.data(), 1, record.size(), f_) != record.size()) {
+        record_ += '\n';
+        if (fwrite(record_.data(), 1, record_.size(), f_) != record_.size()) {
             why_ = strerror(errno);
             return false;
         }
@@ -437,7 +441,8 @@ private:
 
     FILE* f_;
     EscapeWatch& esc_;
-    DUArray bytes_; /* entry()'s, kept for the next one */
+    DUArray bytes_;      /* entry()'s, kept for the next one */
+    std::string record_; /* likewise */
     Names names_;
     Progress progress_;
     std::string why_;
