@@ -41,11 +41,14 @@ void NameSet::insert(std::string_view name)
         free_at_ = blocks_.back().get();
         free_left_ = size;
     }
-    /* An empty name still needs an address of its own. */
-    s.at = name.empty() ? "" : free_at_;
-    std::memcpy(free_at_, name.data(), name.size());
-    free_at_ += name.size();
-    free_left_ -= name.size();
+    if (name.empty()) {
+        s.at = ""; /* an address that is not null: a used slot */
+    } else {
+        s.at = free_at_;
+        std::memcpy(free_at_, name.data(), name.size());
+        free_at_ += name.size();
+        free_left_ -= name.size();
+    }
     s.size = static_cast<uint32_t>(name.size());
     s.hash = hash;
     used_++;
