@@ -89,6 +89,8 @@ void load_values(ImageImpl& im, const json& result)
     im.conflict_value.clear();
     std::string cls = str_field(result, "class");
     if (!cls.empty()) im.cls = cls;
+    im.partial = result.contains("partial") && result["partial"].is_boolean() &&
+                 result["partial"].get<bool>();
 }
 
 /* Takes the answer to a get of the image's object into it. */
@@ -380,6 +382,7 @@ DataUnit Image::get_str(const DataUnit& attr, int format)
     (void)format;
     if (!ensure_values(*this)) return DataUnit();
     AttrValue* a = im->find(attr.str());
+    if (!a && im->partial) return DataUnit(); /* not listed: no values */
     if (!a) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
                   (std::string("no attribute '") + attr.str() + "' in " +
@@ -405,8 +408,10 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
     AttrValue* a = im->find(attr.str());
     /* An object yet to be created also takes attributes its class lacks
      * when the server accepts them: a directory's auxiliary classes add
-     * attributes to an entry. */
-    if (!a && !im->blank) {
+     * attributes to an entry.  So does an entry its server lists only with
+     * the attributes that have values. */
+    const bool may_add = im->blank || im->partial;
+    if (!a && !may_add) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
                   (std::string("no attribute '") + attr.str() + "' in class " + im->cls).c_str());
         return false;
@@ -442,7 +447,7 @@ bool Image::set_str(const DataUnit& attr, const DataUnit& value, const DataUnit&
         return false;
     /* The wait may have run callbacks that changed the image: look again. */
     a = im->find(full);
-    if (!a && im->blank) {
+    if (!a && may_add) { /* read as empty: store expects it to have no values */
         im->attrs.emplace_back();
         a = &im->attrs.back();
         a->name = full;
@@ -471,6 +476,13 @@ bool Image::set_bytes(const DataUnit& attr, const DUArray& values)
     std::shared_ptr<ImageImpl> im = impl_;
     if (!ensure_values(*this)) return false;
     AttrValue* a = im->find(attr.str());
+    if (!a && im->partial && im->present) { /* none yet: it has bytes from now on */
+        im->attrs.emplace_back();
+        a = &im->attrs.back();
+        a->name = attr.str();
+        a->access = "read-write";
+        a->binary = true;
+    }
     if (!a) {
         set_error(KVL_ERR_NO_ATTRIBUTE,
                   (std::string("no attribute '") + attr.str() + "' in class " + im->cls).c_str());

@@ -474,7 +474,10 @@ public:
      * they count as changed, for store (which replaces the values the server
      * holds, unless someone changed them since they were read) or for the
      * object this image creates.  An attribute of text is not given bytes
-     * (KVL_ERR_SYNTAX: set_str takes text). */
+     * (KVL_ERR_SYNTAX: set_str takes text).  A directory lists an entry
+     * with the attributes that have values only: one it has none of yet
+     * (get_str gives "" for it, without an error) may be given values by
+     * set_str or, as they are, by set_bytes. */
     bool set_bytes(const DataUnit& attr, const DUArray& values);
 
     /* TRACKMODE TRACK: watch the object for ATTR_CHANGED; NOTRACK: stop. */

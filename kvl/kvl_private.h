@@ -280,6 +280,9 @@ struct ImageImpl : std::enable_shared_from_this<ImageImpl> {
     bool fetch_tried = false; /* the one lazy fetch has been made */
     bool present = false;     /* exists on the server as far as we know */
     bool canonical = false;   /* name is the server's form */
+    /* The server lists only the attributes that have values (a directory):
+     * one it leaves out is empty, and may be given values. */
+    bool partial = false;
     std::vector<AttrValue> attrs;
     bool tracked = false;
     bool watching = false; /* counted in plat->watch_count under watched_name */

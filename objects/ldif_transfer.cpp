@@ -589,6 +589,16 @@ private:
                 continue;
             }
             if (image.get_error_type()) return failed(image);
+            /* An attribute a directory's entry has no values of yet takes
+             * the values as they are, bytes or text; qx_mis lists every
+             * attribute, and refuses bytes for one of text. */
+            if (c.op != LdifChange::DELETE && image.get_str(attr).is_empty()) {
+                DUArray values;
+                for (const std::string& v : c.values) values.append(DataUnit(v.data(), v.size()));
+                if (image.set_bytes(attr, values)) continue;
+                if (image.get_error_type() != KVL_ERR_SYNTAX) return failed(image);
+                image.reset_error();
+            }
             std::string joined_values;
             for (const std::string& v : c.values)
                 joined_values += (joined_values.empty() ? "" : "\n") + v;

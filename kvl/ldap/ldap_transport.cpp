@@ -646,6 +646,7 @@ Image LdapTransport::image_of(PlatformImpl& plat, LDAPMessage* entry, const std:
     for (AttrValue& v : attrs) im.attrs.push_back(std::move(v));
     im.fetch_tried = true;
     im.booted = true;
+    im.partial = true;
     return image;
 }
 
@@ -656,7 +657,8 @@ json LdapTransport::object_of(LDAPMessage* entry, const std::string& dn, bool re
 {
     json object = {{"name", fdn_of(dn)},
                    {"class", class_of(entry)},
-                   {"attributes", attributes_of(entry, false)}};
+                   {"attributes", attributes_of(entry, false)},
+                   {"partial", true}};
     json& attrs = object["attributes"];
     if (remember) writes.remember(object["name"].get<std::string>(), attrs);
     attrs.insert(attrs.begin(), json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},

@@ -278,9 +278,10 @@ bool LdapWrites::start_set(PlatformImpl& plat, LDAP* ld, long id, const json& pa
         std::vector<std::string> removed, added;
         kvl_ldap_value_changes(loaded, wanted, removed, added);
         if (removed.empty() && added.empty()) continue; /* edited back: not touched */
-        if (schema && LdapSchema::binary_syntax(schema->syntax_of(attr))) {
-            plat.fail(id, KVL_ERR_SYNTAX,
-                      "the values of " + attr + " are bytes, not text: they cannot be set here");
+        /* A password is never read, so no set could say what it replaces. */
+        if (lower(attr) == "userpassword") {
+            plat.fail(id, KVL_ERR_ACCESS,
+                      "userPassword of " + dn + " is set by the action setPassword, not by a set");
             return true;
         }
         op.loaded[attr] = loaded;

@@ -77,9 +77,12 @@ TEST_F(LdapEditor, ImportCreatesTheFilesEntriesNamedByTheirDNs)
            "uid: zed\ncn: Zed\nsn: Zed\nmail: z@example.org\nmail: zed@example.org\n"
            "jpegPhoto:: AAEK\n\n"
            // A photo added and the first taken away: its bytes replaced whole.
+           // Attributes zed has no values of yet, text and bytes, given some.
            "dn: uid=zed,ou=imported,dc=example,dc=org\nchangetype: modify\n"
            "add: jpegPhoto\njpegPhoto:: CgAB\n-\n"
-           "delete: jpegPhoto\njpegPhoto:: AAEK\n-\n";
+           "delete: jpegPhoto\njpegPhoto:: AAEK\n-\n"
+           "add: telephoneNumber\ntelephoneNumber: +44 1\n-\n"
+           "replace: audio\naudio:: AAo=\n-\n";
     DataObject::selected_list.clear();
     EXPECT_EQ(3, main_window->import_ldif(path)) << status_text();
     Image zed(DataUnit("/dc=example,dc=org/ou=imported/uid=zed"), DataUnit(), platform);
@@ -89,6 +92,10 @@ TEST_F(LdapEditor, ImportCreatesTheFilesEntriesNamedByTheirDNs)
     ASSERT_TRUE(zed.get_bytes("jpegPhoto", photos));
     ASSERT_EQ(1, photos.count());
     EXPECT_EQ(std::string("\n\0\1", 3), std::string(photos[0].str(), photos[0].length()));
+    EXPECT_STREQ("+44 1", zed.get_str("telephoneNumber").str());
+    ASSERT_TRUE(zed.get_bytes("audio", photos));
+    ASSERT_EQ(1, photos.count());
+    EXPECT_EQ(std::string("\0\n", 2), std::string(photos[0].str(), photos[0].length()));
 }
 
 // Each entry below base with what its image holds (in name order: a directory keeps
