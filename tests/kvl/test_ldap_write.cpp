@@ -168,6 +168,11 @@ TEST_F(LdapWrite, SetChangesExactlyWhatTheUserChanged)
          {{"ou", "dev"}},
          false,
          {{"ou", "Assertion Failed: ou"}, {"ou", "'ops'"}}},
+        {"an attribute the entry's classes do not allow: the server's refusal",
+         "",
+         {{"mail", "h1@example.org"}},
+         false,
+         {{"mail", "Object class violation"}}},
         {"a password is not set here",
          "",
          {{"userPassword", "x"}},
@@ -204,6 +209,8 @@ TEST_F(LdapWrite, SetChangesExactlyWhatTheUserChanged)
                 EXPECT_NE(std::string::npos, std::string(form.get_error_string()).find(a.second))
                     << form.get_error_string();
         }
+        if (!ok) // the user's edits stay, for another try
+            for (auto& e : c.edits) EXPECT_STREQ(e.second, form.get_str(e.first).str()) << e.first;
     }
     EXPECT_EQ("X-9", now(kH1, "serialNumber")); // the other client's, not overwritten
     // Where the bound user may not write, the server's words.
