@@ -63,14 +63,6 @@ bool put(Image& img, const char* attr, const std::string& value)
     return img.set_str(DataUnit(attr), DataUnit(value.c_str()), REPLACE, 65542);
 }
 
-std::vector<std::string> names_of(const Album& album)
-{
-    std::vector<std::string> names;
-    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
-        names.push_back(ai.image().get_objname().str());
-    return names;
-}
-
 // What a fresh image reads on the server now.
 std::string server_value(const std::string& fdn, const char* attr)
 {
