@@ -1,4 +1,5 @@
-// held_values: what a booted image holds, for the suites that compare images read two ways.
+// held_values: what a booted image holds, for the suites that compare images read two ways,
+// and the names an album holds, for the suites that derive against a real server.
 #ifndef TESTS_KVL_HELD_VALUES_H
 #define TESTS_KVL_HELD_VALUES_H
 
@@ -25,6 +26,15 @@ inline std::vector<std::string> held_values(Image& image)
                 out.back() += " " + kvl_base64(std::string(bytes[b].str(), bytes[b].length()));
     }
     return out;
+}
+
+// The names of an album's members, in its order.
+inline std::vector<std::string> names_of(const Album& album)
+{
+    std::vector<std::string> names;
+    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
+        names.push_back(ai.image().get_objname().str());
+    return names;
 }
 
 #endif // TESTS_KVL_HELD_VALUES_H

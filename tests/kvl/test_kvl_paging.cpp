@@ -4,6 +4,7 @@
 
 #include "kvl/album_pages.h"
 #include "kvl/kvl.h"
+#include "held_values.h"
 #include "mis_process.h"
 #include "scripted_server.h"
 
@@ -71,14 +72,6 @@ bool seen_cb(void* client, const AlbumPage& page)
 void count_cb(void* client, void*)
 {
     ++*static_cast<int*>(client);
-}
-
-std::vector<std::string> names_of(const Album& album)
-{
-    std::vector<std::string> names;
-    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
-        names.push_back(ai.image().get_objname().str());
-    return names;
 }
 
 class KvlPaging : public ::testing::Test {

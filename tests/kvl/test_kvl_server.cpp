@@ -63,14 +63,6 @@ bool put(Image& img, const char* attr, const std::string& value)
     return img.set_str(DataUnit(attr), DataUnit(value.c_str()), REPLACE, 65542);
 }
 
-std::vector<std::string> names_of(const Album& album)
-{
-    std::vector<std::string> names;
-    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
-        names.push_back(ai.image().get_objname().str());
-    return names;
-}
-
 // What a fresh image reads on the server now.
 std::string server_value(const std::string& fdn, const char* attr)
 {
@@ -197,20 +189,6 @@ TEST_F(KvlServer, BootReadsTheObjectOrCarriesTheServersReason)
         if (ok) EXPECT_STREQ(row.read, booted.get_objclass().str());
         else EXPECT_TRUE(contains(booted.get_error_string(), row.read)) << row.fdn;
     }
-}
-
-TEST_F(KvlServer, UnbootedImageFetchesItsValuesOnceWhenFirstRead)
-{
-    Image lazy = at(kRack1);
-    EXPECT_STREQ("equipmentRack", lazy.get_objclass().str()); // first read fetches
-    std::string before = get(lazy, "x721:userLabel");
-    Image writer = at(kRack1);
-    ASSERT_TRUE(writer.boot(10));
-    ASSERT_TRUE(put(writer, "userLabel", "relabelled"));
-    ASSERT_TRUE(writer.store(10)) << writer.get_error_string();
-    EXPECT_EQ(before, get(lazy, "userLabel")); // no second fetch
-    ASSERT_TRUE(lazy.boot(10));                // an explicit boot reads again
-    EXPECT_EQ("relabelled", get(lazy, "userLabel"));
 }
 
 TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
@@ -428,31 +406,6 @@ TEST_F(KvlServer, BlankImageCreatedAndDestroyedUnderATrackedAlbum)
         EXPECT_FALSE(gone.destroy(10));
         EXPECT_EQ(error, gone.get_error_type()) << fdn;
     }
-}
-
-TEST_F(KvlServer, TrackedImageHearsAttributeChanges)
-{
-    Image shown = at(kRack1), writer = at(kRack1);
-    Heard heard;
-    ASSERT_TRUE(shown.set_prop(TRACKMODE, TRACK));
-    ASSERT_TRUE(shown.when(ATTR_CHANGED, Callback(heard_cb, &heard)));
-    ASSERT_TRUE(shown.boot(10));
-    ASSERT_TRUE(writer.boot(10));
-    ASSERT_TRUE(put(writer, "userLabel", "seen by watchers"));
-    ASSERT_TRUE(writer.store(10));
-    // the event names the attribute by its display name
-    EXPECT_EQ(heard.lines,
-              std::vector<std::string>{"userLabel " + kRack1 + " x721:userLabel=seen by watchers"});
-    EXPECT_EQ("seen by watchers", get(shown, "userLabel")); // updated locally
-
-    shown.when(ATTR_CHANGED, Callback()); // switched off, as the editor does during a store
-    ASSERT_TRUE(put(writer, "userLabel", "unheard"));
-    ASSERT_TRUE(writer.store(10));
-    shown.when(ATTR_CHANGED, Callback(heard_cb, &heard));
-    ASSERT_TRUE(shown.set_prop(TRACKMODE, NOTRACK));
-    ASSERT_TRUE(put(writer, "userLabel", "untracked"));
-    ASSERT_TRUE(writer.store(10)); // any event for shown came before this reply
-    EXPECT_EQ(1u, heard.lines.size());
 }
 
 // No lost update: a store expects the values its image read. A change made meanwhile by another

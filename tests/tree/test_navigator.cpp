@@ -586,7 +586,7 @@ void press(Widget w, KeySym sym)
     XtDispatchEvent(&ev);
 }
 
-TEST_F(Tree, KeysPastTheRowsInViewScroll)
+TEST_F(Tree, RowKeysOpenCloseSelectAndAClosingKeepsTheFocusInView)
 {
     XtRealizeWidget(main_window->shell());
     first_tree(kLeeds, 1);
@@ -596,21 +596,6 @@ TEST_F(Tree, KeysPastTheRowsInViewScroll)
     scroll_to(0);
     Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
     ASSERT_GT(row_count(), in_view + 1);
-    /* Down on the last row in view: the view moves a row, and the same
-     * widget, which keeps the focus, shows the next row. */
-    Widget last = XiOutlineNodeOfRow(nav, in_view - 1);
-    ASSERT_NE(nullptr, last);
-    press(last, XK_Down);
-    EXPECT_EQ(1u, XiOutlineTopRow(nav));
-    EXPECT_EQ(row_object(in_view), find_object(last));
-    /* Up on the first: back. */
-    Widget first = XiOutlineNodeOfRow(nav, 1);
-    ASSERT_NE(nullptr, first);
-    press(first, XK_Up);
-    EXPECT_EQ(0u, XiOutlineTopRow(nav));
-    EXPECT_EQ(row_object(0), find_object(first));
-    expect_rows_bound_right("after the keys");
-
     /* Left closes a row, Right opens it again; Return selects as a double
      * click does. */
     DataObject* log = find_album_object(kLog);
