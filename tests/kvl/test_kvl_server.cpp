@@ -418,6 +418,11 @@ TEST_F(KvlServer, StoreRefusesToOverwriteAChangeItHasNotRead)
     ASSERT_TRUE(mine.set_prop(TRACKMODE, TRACK));
     ASSERT_TRUE(mine.boot(10));
     ASSERT_TRUE(theirs.boot(10));
+    Image untracked = at(rack); // tracked once, no more
+    ASSERT_TRUE(untracked.boot(10));
+    ASSERT_TRUE(untracked.set_prop(TRACKMODE, TRACK));
+    ASSERT_TRUE(untracked.set_prop(TRACKMODE, NOTRACK));
+    const std::string first = get(untracked, "userLabel");
     struct {
         const char* theirs; // their new userLabel
         bool mark_read;     // mine takes what it heard as read before editing
@@ -428,6 +433,7 @@ TEST_F(KvlServer, StoreRefusesToOverwriteAChangeItHasNotRead)
         ASSERT_TRUE(put(theirs, "userLabel", r.theirs));
         ASSERT_TRUE(theirs.store(10));
         EXPECT_EQ(r.theirs, get(mine, "userLabel")) << "heard";
+        EXPECT_EQ(first, get(untracked, "userLabel")) << "an image that does not track keeps it";
         if (r.mark_read) mine.mark_read();
         ASSERT_TRUE(put(mine, "locationName", "mine: " + std::string(r.theirs)));
         ASSERT_TRUE(put(mine, "userLabel", "mine"));
