@@ -625,22 +625,25 @@ bool Image::destroy(double timeout)
     return true;
 }
 
-bool Image::create_within(const DataUnit& parent, Image& created, double timeout)
+namespace {
+
+/* The create request for img beneath parent, into params (its class into
+ * cls); false with img's error set when it cannot be asked. */
+bool create_request(Image& img, ImageImpl& im, const std::string& parent, std::string& cls,
+                    json& params)
 {
-    std::shared_ptr<ImageImpl> im = impl_;
-    if (!need_impl(*this)) return false;
-    if (!ensure_values(*this)) return false;
-    std::string cls = im->cls.empty() ? im->want_class : im->cls;
+    if (!ensure_values(img)) return false;
+    cls = im.cls.empty() ? im.want_class : im.cls;
     if (cls.empty()) {
-        set_error(KVL_ERR_ARGUMENT, "cannot create an object: the image has no class");
+        img.set_error(KVL_ERR_ARGUMENT, "cannot create an object: the image has no class");
         return false;
     }
-    if (parent.is_empty()) {
-        set_error(KVL_ERR_ARGUMENT, "cannot create an object: no parent FDN given");
+    if (parent.empty()) {
+        img.set_error(KVL_ERR_ARGUMENT, "cannot create an object: no parent FDN given");
         return false;
     }
     json values = json::object(), bytes = json::object();
-    for (const AttrValue& a : im->attrs) {
+    for (const AttrValue& a : im.attrs) {
         if (a.binary) {
             /* Bytes go as base64; their text is only their sizes. */
             if (a.bytes.empty()) continue;
@@ -650,29 +653,98 @@ bool Image::create_within(const DataUnit& parent, Image& created, double timeout
             values[a.name] = a.value.str();
         }
     }
-    json params = {{"parent", parent.str()}, {"class", cls}, {"values", values}};
+    params = {{"parent", parent}, {"class", cls}, {"values", values}};
     if (!bytes.empty()) params["bytes"] = bytes;
-    json result;
-    if (!kvl_check_connected(im->plat, *this) ||
+    return kvl_check_connected(im.plat, img);
+}
+
+/* img, of class cls, is now the object the server created (result): a
+ * handle to it goes into created. */
+void take_created(Image& img, ImageImpl& im, const std::string& cls, const json& result,
+                  Image& created)
+{
+    std::string name = str_field(result, "name");
+    std::string new_class = str_field(result, "class");
+    im.stop_watch();
+    im.name = name;
+    im.cls = new_class.empty() ? cls : new_class;
+    im.want_class = im.cls;
+    im.blank = false;
+    im.present = true;
+    im.canonical = true;
+    im.booted = false; /* the server's values are read on the next read */
+    im.fetch_tried = false;
+    for (AttrValue& a : im.attrs) a.changed = false;
+    if (im.tracked) im.start_watch();
+    if (&created != &img && created.impl_ != img.impl_)
+        created = kvl_make_member_image(im.plat, name, im.cls);
+}
+
+} // namespace
+
+bool Image::create_within(const DataUnit& parent, Image& created, double timeout)
+{
+    std::shared_ptr<ImageImpl> im = impl_;
+    if (!need_impl(*this)) return false;
+    std::string cls;
+    json params, result;
+    if (!create_request(*this, *im, parent.str(), cls, params) ||
         !im->plat->request("create", params, timeout, *this,
                            "create " + cls + " beneath " + parent.str(), &result))
         return false;
-    std::string name = str_field(result, "name");
-    std::string new_class = str_field(result, "class");
-    im->stop_watch();
-    im->name = name;
-    im->cls = new_class.empty() ? cls : new_class;
-    im->want_class = im->cls;
-    im->blank = false;
-    im->present = true;
-    im->canonical = true;
-    im->booted = false; /* the server's values are read on the next read */
-    im->fetch_tried = false;
-    for (AttrValue& a : im->attrs) a.changed = false;
-    if (im->tracked) im->start_watch();
-    if (&created != this && created.impl_ != im)
-        created = kvl_make_member_image(im->plat, name, im->cls);
+    take_created(*this, *im, cls, result, created);
     return true;
+}
+
+int create_images(std::vector<ImageCreation>& batch, double timeout)
+{
+    struct Asked {
+        std::shared_ptr<ImageImpl> im; /* kept: a callback may repoint the handle */
+        size_t index;
+        long id;
+        std::string cls;
+    };
+    std::deque<Asked> out;
+    int created = 0;
+    bool refused = false; /* nothing more is asked after a refusal */
+    size_t next = 0;
+    while ((!refused && next < batch.size()) || !out.empty()) {
+        while (!refused && out.size() < KVL_CREATE_WINDOW && next < batch.size()) {
+            ImageCreation& job = batch[next++];
+            Image& img = job.image;
+            json params;
+            std::string cls;
+            if (!need_impl(img) || !create_request(img, *img.impl_, job.parent, cls, params)) {
+                job.state = ImageCreation::REFUSED;
+                refused = true;
+                break;
+            }
+            std::shared_ptr<ImageImpl> im = img.impl_;
+            long id = im->plat->send("create", params, &img);
+            if (!id) {
+                im->plat->dispatch_events(); /* the write found the connection gone */
+                job.state = ImageCreation::REFUSED;
+                refused = true;
+                break;
+            }
+            out.push_back({im, next - 1, id, cls});
+        }
+        if (out.empty()) break;
+        Asked a = std::move(out.front());
+        out.pop_front();
+        ImageCreation& job = batch[a.index];
+        KvlReply r = a.im->plat->wait(a.id, timeout, "create " + a.cls + " beneath " + job.parent);
+        if (!r.ok) {
+            if (job.image.impl_ == a.im) job.image.set_error(r.type, r.message.c_str(), r.code);
+            job.state = ImageCreation::REFUSED;
+            refused = true;
+            continue;
+        }
+        take_created(job.image, *a.im, a.cls, r.result, job.created);
+        job.state = ImageCreation::CREATED;
+        if (!refused) created++;
+    }
+    return created;
 }
 
 bool Image::set_from_ref(Image& ref)

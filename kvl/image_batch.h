@@ -23,6 +23,7 @@
 
 #include "kvl/kvl.h"
 
+#include <string>
 #include <vector>
 
 /* Requests boot_images() keeps out at a time. */
@@ -30,5 +31,29 @@ enum { KVL_BOOT_WINDOW = 64 };
 
 /* Boots images; answers how many were booted.  Waits. */
 int boot_images(std::vector<Image>& images, double timeout);
+
+/* One object for create_images(): image a blank image given its values, as
+ * for Image::create_within(), and parent the FDN to create it beneath. */
+struct ImageCreation {
+    Image image;
+    std::string parent;
+    Image created; /* the new object, once created */
+    enum State { NOT_ASKED, CREATED, REFUSED } state = NOT_ASKED;
+};
+
+/* Requests create_images() keeps out at a time. */
+enum { KVL_CREATE_WINDOW = 64 };
+
+/*
+ * Creates the objects of batch in its order, as Image::create_within() does,
+ * keeping up to KVL_CREATE_WINDOW requests out at a time.  The first refusal
+ * (its error on the job's image) stops the run: nothing more is asked, but
+ * the requests already out are still answered, so objects after the refused
+ * one may have been created too; each job's state says.  A directory may
+ * carry out requests that are out together in any order, so no object of a
+ * batch may lie beneath another of it.  Answers how many were created before
+ * the first refusal.  Waits, as boot_images() does.
+ */
+int create_images(std::vector<ImageCreation>& batch, double timeout);
 
 #endif /* KVL_IMAGE_BATCH_H */

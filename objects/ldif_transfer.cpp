@@ -35,6 +35,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/globals.h"
@@ -498,22 +499,20 @@ public:
         }
         case LdifRecord::MODIFY:
             return modify(rec, fdn);
-        default:
-            return create(rec, dn);
+        default: {
+            ImageCreation job;
+            if (!prepare(rec, dn, job)) return false;
+            Image created;
+            return job.image.create_within(DataUnit(job.parent.c_str()), created,
+                                           DeriveTimeout) || /* waits */
+                   failed(job.image);
+        }
         }
     }
 
-    const std::string& why() const { return why_; }
-
-private:
-    bool failed(Error& e)
-    {
-        why_ = e.get_error_string();
-        if (why_.empty()) why_ = "refused";
-        return false;
-    }
-
-    bool create(const LdifRecord& rec, const std::string& dn)
+    /* The image of rec's new entry, dn, given its values, and the FDN of its
+     * parent, into job: ready to be created.  Waits (a blank of the class). */
+    bool prepare(const LdifRecord& rec, const std::string& dn, ImageCreation& job)
     {
         std::vector<LdifRdn> rdns;
         if (!ldif_parse_dn(dn, rdns, why_)) return false;
@@ -526,17 +525,17 @@ private:
             why_ = "the entry has no objectClass";
             return false;
         }
-        std::string parent;
-        if (!names_.fdn_of(ldif_format_dn({rdns.begin() + 1, rdns.end()}), parent, why_))
+        if (!names_.fdn_of(ldif_format_dn({rdns.begin() + 1, rdns.end()}), job.parent, why_))
             return false;
         /* The entry's class: the last of its classes a new object can be
          * made of (a directory's structural one, not an auxiliary class). */
-        Image image;
+        Image& image = job.image;
         for (size_t i = classes.size(); i-- > 0;) {
             image = Image(NONE, DataUnit(classes[i].c_str()), Platform::def_platform);
             if (image.boot(DeriveTimeout)) break; /* waits */
             if (i == 0) return failed(image);
         }
+
         auto values = joined(rec.values);
         /* The name comes from the DN: its RDN's values win over the entry's. */
         for (const auto& naming : rdns[0]) {
@@ -571,10 +570,19 @@ private:
                 return failed(image);
             }
         }
-        Image created;
-        return image.create_within(DataUnit(parent.c_str()), created, DeriveTimeout) || /* waits */
-               failed(image);
+        return true;
     }
+
+    const std::string& why() const { return why_; }
+
+private:
+    bool failed(Error& e)
+    {
+        why_ = e.get_error_string();
+        if (why_.empty()) why_ = "refused";
+        return false;
+    }
+
 
     bool modify(const LdifRecord& rec, const std::string& fdn)
     {
@@ -646,6 +654,84 @@ private:
 
     const Names& names_;
     std::string why_;
+};
+
+/*
+ * The creates of records sent out together (create_images): entries none of
+ * which lies beneath another of them, so that the server may carry them out
+ * in any order.  The run sends the queue before a record that is not a
+ * create, or whose entry or parent is queued already.
+ */
+class CreateQueue {
+public:
+    struct Refusal {
+        int line = 0;
+        std::string dn, fdn, why;
+    };
+
+    bool full() const { return jobs_.size() >= kMost; }
+    /* Whether the new entry fdn beneath parent may be sent with the queued ones. */
+    bool takes(const std::string& fdn, const std::string& parent) const
+    {
+        return !full() && !names_.count(key(fdn)) && !names_.count(key(parent)) &&
+               !parents_.count(key(fdn));
+    }
+    void add(ImageCreation job, int line, const std::string& dn, const std::string& fdn)
+    {
+        names_.insert(key(fdn));
+        parents_.insert(key(job.parent));
+        jobs_.push_back(std::move(job));
+        where_.push_back({line, dn, fdn, std::string()});
+    }
+
+    /* Creates the queued entries, adding those created to done, and empties
+     * the queue.  On a refusal: false, with refused; what was created after
+     * the refused entry has been deleted again, so that the server holds
+     * what it would had the records gone one by one (why names what could
+     * not be deleted).  Waits. */
+    bool send(long& done, Refusal& refused)
+    {
+        if (jobs_.empty()) return true;
+        int created = create_images(jobs_, DeriveTimeout); /* waits */
+        done += created;
+        bool ok = created == (int)jobs_.size();
+        if (!ok) {
+            refused = where_[created];
+            refused.why = jobs_[created].image.get_error_string();
+            if (refused.why.empty()) refused.why = "refused";
+            std::string kept;
+            for (size_t i = created + 1; i < jobs_.size(); i++) {
+                ImageCreation& job = jobs_[i];
+                if (job.state != ImageCreation::CREATED || job.created.destroy(DeriveTimeout))
+                    continue; /* waits */
+                kept += (kept.empty() ? "" : ", ") + where_[i].dn + " (" +
+                        job.created.get_error_string() + ")";
+            }
+            if (!kept.empty())
+                refused.why +=
+                    text(qx_msg(937, "; sent with it, %s went in and stays"), kept.c_str());
+        }
+        jobs_.clear();
+        where_.clear();
+        names_.clear();
+        parents_.clear();
+        return ok;
+    }
+
+private:
+    static constexpr size_t kMost = 512; /* sent and awaited at once */
+
+    /* Names compared as a directory does, in any case. */
+    static std::string key(const std::string& fdn)
+    {
+        std::string k = fdn;
+        for (char& c : k) c = (char)tolower((unsigned char)c);
+        return k;
+    }
+
+    std::vector<ImageCreation> jobs_;
+    std::vector<Refusal> where_; /* line, DN and FDN of each job */
+    std::unordered_set<std::string> names_, parents_;
 };
 
 /* path opened for writing, emptied, and readable by its owner only: an
@@ -794,9 +880,19 @@ long MainWin::import_ldif(const std::string& path)
     LdifReader reader(std::move(content));
     LdifRecord rec;
     long done = 0;
+    bool seen_first = false; /* the first record read: where the others are moved from */
     int got;
+    CreateQueue queue;
+    CreateQueue::Refusal refused;
+    auto stop = [&](const CreateQueue::Refusal& r) {
+        report_error(text(qx_msg(931, "Import stopped at line %d (%s): %s. %s went in before it."),
+                          r.line, r.dn.c_str(), r.why.c_str(), records(done).c_str()),
+                     r.fdn);
+        return -1L;
+    };
     while ((got = reader.next(rec)) == 1) {
         if (esc.stopped()) {
+            if (!queue.send(done, refused)) return stop(refused); /* waits */
             status_line(text(qx_msg(930, "Import stopped (Escape) at line %d: %s went in"),
                              rec.line, records(done).c_str())
                             .c_str(),
@@ -806,7 +902,7 @@ long MainWin::import_ldif(const std::string& path)
         std::string dn = rec.dn, fdn;
         bool ok = true;
         if (rebase) {
-            if (done == 0) {
+            if (!seen_first) {
                 std::vector<LdifRdn> rdns;
                 ok = ldif_parse_dn(rec.dn, rdns, why) && !rdns.empty();
                 if (ok) from_dn = ldif_format_dn({rdns.begin() + 1, rdns.end()});
@@ -820,18 +916,30 @@ long MainWin::import_ldif(const std::string& path)
                       target_fdn;
             }
         }
-        ok = ok && names.fdn_of(dn, fdn, why) && importer.apply(rec, dn, fdn); /* waits */
+        seen_first = true;
+        ok = ok && names.fdn_of(dn, fdn, why);
+        /* A create goes out with others where none depends on another;
+         * everything else waits for what is queued, then goes alone. */
+        ImageCreation job;
+        bool create = rec.kind == LdifRecord::CONTENT || rec.kind == LdifRecord::ADD;
+        if (ok && create) ok = importer.prepare(rec, dn, job); /* waits */
+        if (!ok || !create || !queue.takes(fdn, job.parent)) {
+            if (!queue.send(done, refused)) return stop(refused); /* waits */
+        }
+        if (ok && create) {
+            queue.add(std::move(job), rec.line, dn, fdn);
+        } else if (ok) {
+            ok = importer.apply(rec, dn, fdn); /* waits */
+            if (ok) done++;
+        }
         if (!ok) {
             if (why.empty()) why = importer.why();
-            report_error(text(qx_msg(931, "Import stopped at line %d (%s): %s. %s went in before it."),
-                              rec.line, dn.c_str(), why.c_str(), records(done).c_str()),
-                         fdn);
-            return -1;
+            return stop({rec.line, dn, fdn, why});
         }
         why.clear();
-        done++;
         progress.show(text(qx_msg(928, "Importing %s: %s"), path.c_str(), records(done).c_str()));
     }
+    if (!queue.send(done, refused)) return stop(refused); /* waits */
     if (got < 0) {
         report_error(text(qx_msg(935, "Import stopped at line %d: %s. %s went in before it."),
                           reader.error_line(), reader.error().c_str(), records(done).c_str()),

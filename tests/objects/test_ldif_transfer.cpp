@@ -166,10 +166,17 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
                          .contains("result"))
             << gone;
 
-    /* Text that is not LDIF, and a file that is not there. */
+    /* The server's refusal of one of several creates sent together (imp-h's
+     * goes out with imp-a's, and is taken back); text that is not LDIF, and
+     * a file that is not there. */
     struct Case {
         std::string text, said;
     } cases[] = {
+        {"dn: equipmentId=imp-g,systemId=york-agg-1\nobjectClass: equipmentRack\n\n"
+         "dn: equipmentId=imp-a,systemId=york-agg-1\nobjectClass: equipmentRack\n\n"
+         "dn: equipmentId=imp-h,systemId=york-agg-1\nobjectClass: equipmentRack\n",
+         "Import stopped at line 4 (equipmentId=imp-a,systemId=york-agg-1): an object named " +
+             kYork + "/equipmentId=\"imp-a\" exists already. 1 record went in before it."},
         {"dn: equipmentId=imp-e,systemId=york-agg-1\nobjectClass: equipmentRack\n\n"
          "dn: equipmentId=imp-f,systemId=york-agg-1\nuserLabel:: %%%\n",
          "Import stopped at line 5: the base64 value of userLabel is not valid base64. 1 record "
@@ -183,6 +190,8 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
         EXPECT_EQ(c.said, status_text());
         EXPECT_EQ(c.said, s.error);
     }
+    EXPECT_FALSE(
+        other->call("get", {{"name", kYork + "/equipmentId=\"imp-h\""}}).contains("result"));
 }
 
 /* A person pressing Escape in the main window. */
