@@ -471,6 +471,7 @@ struct LdapTransport : KvlTransport {
     json object_of(LDAPMessage* entry, const std::string& dn, bool remember);
     Image image_of(PlatformImpl& plat, LDAPMessage* entry, const std::string& dn, bool secrets);
     json blank(const std::string& cls, std::string& why);
+    void add_absent(json& attrs);
     std::string describe_class(const std::string& cls, std::string& why);
     bool answer_local(PlatformImpl& plat, long id, const char* method, const json& params);
 };
@@ -660,12 +661,51 @@ json LdapTransport::object_of(LDAPMessage* entry, const std::string& dn, bool re
                    {"attributes", attributes_of(entry, false)},
                    {"partial", true}};
     json& attrs = object["attributes"];
-    if (remember) writes.remember(object["name"].get<std::string>(), attrs);
+    if (remember) {
+        writes.remember(object["name"].get<std::string>(), attrs);
+        add_absent(attrs);
+    }
     attrs.insert(attrs.begin(), json{{"name", KVL_LDAP_NAMING_ATTRIBUTE},
                                      {"syntax", DN_SYNTAX},
                                      {"access", "read-only"},
                                      {"value", rdn_attributes(dn)}});
     return object;
+}
+
+/* A directory lists an entry with the attributes that have values.  A form
+ * shows the others its classes allow too, empty, for the user to give values
+ * to: after those listed, the MUST ones, then the MAY ones (userPassword
+ * only through setPassword). */
+void LdapTransport::add_absent(json& attrs)
+{
+    std::set<std::string> listed;
+    std::vector<std::string> classes;
+    for (const json& a : attrs) {
+        std::string name = str_field(a, "name");
+        listed.insert(lower(name));
+        if (lower(name) == "objectclass") classes = kvl_ldap_values(str_field(a, "value"));
+    }
+    listed.insert("userpassword");
+    std::vector<std::string> must, may, m, y;
+    for (const std::string& cls : classes) {
+        if (!schema.attributes_of(cls, m, y)) continue;
+        must.insert(must.end(), m.begin(), m.end());
+        may.insert(may.end(), y.begin(), y.end());
+        m.clear();
+        y.clear();
+    }
+    for (auto* group : {&must, &may})
+        for (const std::string& a : *group) {
+            if (!listed.insert(lower(a)).second) continue;
+            const LdapAttributeType* t = schema.attribute(a);
+            bool read_only = t && (t->no_user_modification || t->operational);
+            json attr = {{"name", a},
+                         {"syntax", schema.syntax_of(a)},
+                         {"access", read_only ? "read-only" : "read-write"},
+                         {"value", ""}};
+            if (info_of(a).binary) attr["bytes"] = json::array();
+            attrs.push_back(std::move(attr));
+        }
 }
 
 json LdapTransport::blank(const std::string& cls, std::string& why)
