@@ -304,3 +304,15 @@ bool kvl_ldap_fdn_to_dn(const std::string& fdn, std::string& dn, std::string& wh
     }
     return kvl_ldap_canonical_dn(text, true, dn, why);
 }
+
+bool kvl_ldap_lies_below(const std::string& dn, const std::string& above)
+{
+    size_t n = above.size();
+    if (n == 0) return !dn.empty(); /* every entry lies below the root DSE */
+    if (dn.size() <= n + 1 || strcasecmp(dn.c_str() + dn.size() - n, above.c_str()) != 0)
+        return false;
+    /* The comma before above's first RDN must separate RDNs: not escaped. */
+    size_t comma = dn.size() - n - 1, slashes = 0;
+    while (comma > slashes && dn[comma - 1 - slashes] == '\\') slashes++;
+    return dn[comma] == ',' && slashes % 2 == 0;
+}

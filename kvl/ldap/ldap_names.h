@@ -61,4 +61,8 @@ private:
  * (cn="a/b").  The result is canonical. */
 bool kvl_ldap_fdn_to_dn(const std::string& fdn, std::string& dn, std::string& why);
 
+/* Whether the entry dn lies below the entry above, both DNs as one server
+ * spelled them (attribute types and values compared in any case). */
+bool kvl_ldap_lies_below(const std::string& dn, const std::string& above);
+
 #endif /* KVL_LDAP_LDAP_NAMES_H */

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 #include <set>
 
 const char* const KVL_LDAP_NAMING_ATTRIBUTE = "kvl:namingAttribute";
@@ -24,6 +25,8 @@ namespace {
 
 /* Entries listed per page when a subtree is deleted one entry at a time. */
 const int DELETE_PAGE_SIZE = 500;
+/* Deletes of one subtree out at a time. */
+const size_t DELETE_WINDOW = 64;
 
 std::string lower(std::string s)
 {
@@ -623,33 +626,90 @@ bool LdapWrites::list_page(PlatformImpl& plat, LDAP* ld, Op op)
 
 bool LdapWrites::delete_next(PlatformImpl& plat, LDAP* ld, Op op)
 {
-    Controls ctrls;
-    if (op.tree) {
-        LDAPControl* c = nullptr;
-        if (ldap_control_create(KVL_LDAP_TREE_DELETE, 1, nullptr, 0, &c) == LDAP_SUCCESS)
-            ctrls.list[ctrls.n++] = c;
+    if (!op.tree) {
+        op.run = std::make_shared<DeleteRun>();
+        op.run->dns = std::move(op.dns);
+        send_deletes(plat, ld, op);
+        return true;
     }
+    Controls ctrls;
+    LDAPControl* c = nullptr;
+    if (ldap_control_create(KVL_LDAP_TREE_DELETE, 1, nullptr, 0, &c) == LDAP_SUCCESS)
+        ctrls.list[ctrls.n++] = c;
     ctrls.add_manage(manage_dsa_it);
-    const std::string& dn = op.tree ? op.dn : op.dns[op.done];
     int msgid = 0;
-    int rc = ldap_delete_ext(ld, dn.c_str(), ctrls.get(), nullptr, &msgid);
+    int rc = ldap_delete_ext(ld, op.dn.c_str(), ctrls.get(), nullptr, &msgid);
     op.kind = Op::DELETE;
     return started(plat, ld, std::move(op), rc, msgid);
 }
 
-void LdapWrites::deleted(PlatformImpl& plat, LDAP* ld, Op op, int rc, const std::string& text)
+void LdapWrites::send_deletes(PlatformImpl& plat, LDAP* ld, const Op& base)
 {
-    if (rc != LDAP_SUCCESS) {
-        std::string stopped = op.tree ? op.dn : op.dns[op.done];
-        plat.fail(op.id, kvl_ldap_error_type(rc),
-                  std::to_string(op.tree ? 0 : op.done) + " of " + std::to_string(op.dns.size()) +
-                      " entries deleted; the delete of " + stopped + " was refused: " + text,
-                  rc);
+    std::shared_ptr<DeleteRun> keep = base.run;
+    DeleteRun& run = *keep;
+    while (run.rc == LDAP_SUCCESS && run.out.size() < DELETE_WINDOW && run.next < run.dns.size()) {
+        const std::string& dn = run.dns[run.next];
+        if (std::any_of(run.out.begin(), run.out.end(),
+                        [&](const std::string& o) { return kvl_ldap_lies_below(o, dn); }))
+            break; /* its subtree's deletes first */
+        run.next++;
+        Controls ctrls;
+        ctrls.add_manage(manage_dsa_it);
+        int msgid = 0;
+        int rc = ldap_delete_ext(ld, dn.c_str(), ctrls.get(), nullptr, &msgid);
+        if (rc == LDAP_SERVER_DOWN) {
+            plat.lost(kvl_ldap_result_text(rc, nullptr));
+            return;
+        }
+        if (rc != LDAP_SUCCESS) {
+            run.rc = rc;
+            run.stopped = dn;
+            run.text = kvl_ldap_result_text(rc, nullptr);
+            break;
+        }
+        Op op;
+        op.kind = Op::DELETE;
+        op.id = base.id;
+        op.dn = dn;
+        op.run = keep;
+        run.out.push_back(dn);
+        ops_[msgid] = std::move(op);
+    }
+    if (!run.out.empty()) return;
+    if (run.rc != LDAP_SUCCESS) {
+        plat.fail(base.id, kvl_ldap_error_type(run.rc),
+                  std::to_string(run.done) + " of " + std::to_string(run.dns.size()) +
+                      " entries deleted; the delete of " + run.stopped +
+                      " was refused: " + run.text,
+                  run.rc);
         return;
     }
-    op.done = op.tree ? op.dns.size() : op.done + 1;
-    if (op.done < op.dns.size()) {
-        delete_next(plat, ld, std::move(op));
+    json names = json::array();
+    for (const std::string& d : run.dns) names.push_back(fdn_of ? fdn_of(d) : d);
+    plat.answer(base.id, json{{"count", run.dns.size()}, {"names", names}});
+}
+
+void LdapWrites::deleted(PlatformImpl& plat, LDAP* ld, Op op, int rc, const std::string& text)
+{
+    if (op.run) {
+        DeleteRun& run = *op.run;
+        run.out.erase(std::find(run.out.begin(), run.out.end(), op.dn));
+        if (rc == LDAP_SUCCESS) {
+            run.done++;
+        } else if (run.rc == LDAP_SUCCESS) {
+            run.rc = rc;
+            run.stopped = op.dn;
+            run.text = text;
+        }
+        send_deletes(plat, ld, op);
+        return;
+    }
+    /* One delete of the whole subtree (Tree Delete). */
+    if (rc != LDAP_SUCCESS) {
+        plat.fail(op.id, kvl_ldap_error_type(rc),
+                  "0 of " + std::to_string(op.dns.size()) + " entries deleted; the delete of " +
+                      op.dn + " was refused: " + text,
+                  rc);
         return;
     }
     json names = json::array();
@@ -803,10 +863,13 @@ bool LdapWrites::take(PlatformImpl& plat, LDAP* ld, LDAPMessage* msg)
 
 void LdapWrites::forget(LDAP* ld, long id)
 {
-    for (auto it = ops_.begin(); it != ops_.end(); ++it)
-        if (it->second.id == id) {
-            if (ld) ldap_abandon_ext(ld, it->first, nullptr, nullptr);
-            ops_.erase(it);
-            return;
+    /* A subtree's delete may have several operations out. */
+    for (auto it = ops_.begin(); it != ops_.end();) {
+        if (it->second.id != id) {
+            ++it;
+            continue;
         }
+        if (ld) ldap_abandon_ext(ld, it->first, nullptr, nullptr);
+        it = ops_.erase(it);
+    }
 }

@@ -40,6 +40,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,16 @@ public:
     std::vector<std::string> actions_of(const std::string& cls) const;
 
 private:
+    /* The deletes of a subtree, several out at once: an entry goes once
+     * nothing below it is still out. */
+    struct DeleteRun {
+        std::vector<std::string> dns; /* deepest first */
+        size_t next = 0;              /* the next to send */
+        size_t done = 0;              /* deleted */
+        std::vector<std::string> out; /* the DNs whose deletes are out */
+        int rc = LDAP_SUCCESS;        /* the first refusal: its code, entry and text */
+        std::string stopped, text;
+    };
     struct Op {
         enum Kind { MODIFY, READ_BACK, ADD, LIST, DELETE, PASSWD, WHOAMI } kind;
         long id = 0;
@@ -107,6 +118,7 @@ private:
         size_t done = 0;
         std::string cookie;
         bool tree = false;
+        std::shared_ptr<DeleteRun> run; /* the deletes one by one */
         json now = json::object(); /* READ_BACK: attribute -> values */
     };
     std::map<int, Op> ops_; /* by LDAP message id */
@@ -123,6 +135,9 @@ private:
     bool start_delete(PlatformImpl& plat, LDAP* ld, long id, const json& params);
     bool list_page(PlatformImpl& plat, LDAP* ld, Op op);
     bool delete_next(PlatformImpl& plat, LDAP* ld, Op op);
+    /* Sends run's deletes while fewer than the window are out; answers the
+     * request once none is out and none may go. */
+    void send_deletes(PlatformImpl& plat, LDAP* ld, const Op& base);
     bool start_action(PlatformImpl& plat, LDAP* ld, long id, const json& params);
     void modified(PlatformImpl& plat, LDAP* ld, Op op, int rc, const std::string& text);
     void read_back(PlatformImpl& plat, Op& op);

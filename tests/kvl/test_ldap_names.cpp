@@ -59,6 +59,26 @@ TEST(LdapNames, DnAndFdnRoundTrip)
     }
 }
 
+// An entry goes after the entries below it: which those are.
+TEST(LdapNames, WhatLiesBelowAnEntry)
+{
+    struct {
+        const char *dn, *above;
+        bool below;
+    } cases[] = {
+        {"cn=a,ou=tree,dc=org", "ou=tree,dc=org", true},
+        {"cn=a,ou=sub,ou=tree,dc=org", "OU=Tree,DC=org", true},
+        {"ou=tree,dc=org", "ou=tree,dc=org", false},
+        {"cn=a,ou=xtree,dc=org", "tree,dc=org", false},
+        {"ou=tree,dc=org", "cn=a,ou=tree,dc=org", false},
+        {"cn=a\\,ou=tree,dc=org", "ou=tree,dc=org", false},  // the comma is part of the value
+        {"cn=a\\\\,ou=tree,dc=org", "ou=tree,dc=org", true}, // an escaped backslash before it
+        {"dc=org", "", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.below, kvl_ldap_lies_below(c.dn, c.above)) << c.dn << " / " << c.above;
+}
+
 TEST(LdapNames, LooseAndMalformedNames)
 {
     struct Case {
