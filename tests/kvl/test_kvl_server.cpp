@@ -422,6 +422,7 @@ TEST_F(KvlServer, StoreRefusesToOverwriteAChangeItHasNotRead)
     ASSERT_TRUE(untracked.boot(10));
     ASSERT_TRUE(untracked.set_prop(TRACKMODE, TRACK));
     ASSERT_TRUE(untracked.set_prop(TRACKMODE, NOTRACK));
+    ASSERT_TRUE(untracked.boot(10)); // read again, and still not watched
     const std::string first = get(untracked, "userLabel");
     struct {
         const char* theirs; // their new userLabel
