@@ -97,10 +97,7 @@ TEST(Durability, BadCommandLinesAndFilesStopWithAMessage)
 {
     TempDir dir;
     std::string out;
-    auto run = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), QX_MIS_BIN);
-        return run_program(args, "", out);
-    };
+    auto run = [&](const std::vector<std::string>& args) { return MisProcess::run(args, out); };
     EXPECT_EQ(run({"--bogus"}), 2);
     EXPECT_EQ(run({"--listen"}), 2);
     EXPECT_EQ(run({"--listen", "127.0.0.1:99999"}), 2);
