@@ -15,26 +15,19 @@ class MisTls : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        certs = new Certificates;
+        auto made = std::make_unique<Certificates>();
         std::string why;
-        if (!certs->make(why)) {
-            delete certs;
-            certs = nullptr;
-            FAIL() << why;
-        }
+        if (!made->make(why)) FAIL() << why;
+        certs = std::move(made);
     }
-    static void TearDownTestSuite()
-    {
-        delete certs;
-        certs = nullptr;
-    }
+    static void TearDownTestSuite() { certs.reset(); }
     void SetUp() override { ASSERT_NE(nullptr, certs); }
 
     static std::vector<std::string> tls_args()
     {
         return {"--tls-cert", certs->path("good.pem"), "--tls-key", certs->path("good.key")};
     }
-    static inline Certificates* certs = nullptr;
+    static inline std::unique_ptr<Certificates> certs;
 };
 
 } // namespace
