@@ -27,10 +27,7 @@ TEST(Login, ReaderThroughAPasswordFile)
     TempDir dir;
     const std::string users = dir.path + "/users", secret = dir.path + "/password";
     std::string out;
-    ASSERT_EQ(0, run_program({MisProcess::binary(), "--add-user", "bob", "--role", "reader",
-                              "--users", users},
-                             "bob-pass\n", out))
-        << out;
+    ASSERT_EQ(0, MisProcess::add_user(users, "bob", "reader", "bob-pass", out)) << out;
     MisProcess mis;
     ASSERT_TRUE(mis.start({"--users", users})) << mis.failure();
     std::ofstream(secret) << "bob-pass\n";

@@ -41,11 +41,6 @@ bool gui()
     return up;
 }
 
-#define REQUIRE_DESKTOP()                                                                          \
-    do {                                                                                           \
-        if (!gui()) GTEST_SKIP() << "no X display";                                                \
-    } while (0)
-
 Pixel named(const char* colour)
 {
     XColor c, exact;
@@ -56,7 +51,7 @@ Pixel named(const char* colour)
 
 TEST(Desktop, AppDefaultsLieBelowTheUsersResources)
 {
-    REQUIRE_DESKTOP();
+    if (!gui()) GTEST_SKIP() << "no X display";
     Widget path = child_named(main_window->shell(), "mw_path");
     Widget form = child_named(main_window->shell(), "mw_form");
     ASSERT_TRUE(path && form);
@@ -84,7 +79,7 @@ TEST(Desktop, AppDefaultsLieBelowTheUsersResources)
 
 TEST(Desktop, WhichAppDefaultsFileIsMerged)
 {
-    REQUIRE_DESKTOP();
+    if (!gui()) GTEST_SKIP() << "no X display";
     const std::string own = QX_STAGE_DIR "/share/X11/app-defaults/";
     struct Case {
         const char* home;
@@ -145,7 +140,7 @@ bool answers_editres(Widget shell, Widget editor)
 
 TEST(Desktop, EveryShellAnswersEditres)
 {
-    REQUIRE_DESKTOP();
+    if (!gui()) GTEST_SKIP() << "no X display";
     /* The editres side: a shell of its own that owns the command selection. */
     Widget editor = XtVaAppCreateShell("editres", "Editres", topLevelShellWidgetClass, display,
                                        XtNwidth, 10, XtNheight, 10, NULL);

@@ -100,20 +100,17 @@ TEST(HelpViewer, HelpButtonsDriveOneViewerUntilItQuits)
     press(main_window->mw_help_button);
     ASSERT_TRUE(pump_until([] { return viewer_window() != 0; }, 20)) << "the viewer did not start";
     Window viewer = viewer_window();
-    EXPECT_TRUE(
-        pump_until([&] { return title_of(viewer) == "Tarnwick Help: The main window"; }, 20))
-        << title_of(viewer);
+    auto shows = [&](const std::string& topic) {
+        return pump_until([&] { return title_of(viewer) == "Tarnwick Help: " + topic; }, 20);
+    };
+    EXPECT_TRUE(shows("The main window")) << title_of(viewer);
     long pid = help->pid;
     EXPECT_GT(pid, 0);
 
     press(object_configuration->oc_help_button);
-    EXPECT_TRUE(pump_until(
-        [&] { return title_of(viewer) == "Tarnwick Help: The object configuration window"; }, 20))
-        << title_of(viewer);
+    EXPECT_TRUE(shows("The object configuration window")) << title_of(viewer);
     press(event_log_window->ev_help_button);
-    EXPECT_TRUE(pump_until(
-        [&] { return title_of(viewer) == "Tarnwick Help: The event log window"; }, 20))
-        << title_of(viewer);
+    EXPECT_TRUE(shows("The event log window")) << title_of(viewer);
     XtAppAddTimeOut(XtWidgetToApplicationContext(main_window->shell()), 50, press_file_help,
                     &viewer);
     main_window->export_cb(nullptr, nullptr);

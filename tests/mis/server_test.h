@@ -20,6 +20,15 @@ inline std::vector<std::string> names_of(const json& result)
     return out;
 }
 
+// Whether reply is an error of code whose message holds text.
+inline ::testing::AssertionResult refused(const json& reply, int code, const std::string& text)
+{
+    json e = reply.is_object() ? reply.value("error", json::object()) : json::object();
+    if (e.value("code", 0) == code && contains(e.value("message", ""), text))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << reply.dump().substr(0, 300);
+}
+
 class ServerTest : public ::testing::Test {
 protected:
     TempDir dir;

@@ -14,14 +14,6 @@ namespace {
 
 const std::string RACK_NEW = LEEDS + "/equipmentId=\"rack-audit\"";
 
-int add_user(const std::string& file, const std::string& name, const std::string& role,
-             const std::string& password)
-{
-    std::string out;
-    return run_program({QX_MIS_BIN, "--add-user", name, "--role", role, "--users", file},
-                       password + "\n", out);
-}
-
 std::vector<json> audit_lines(const std::string& path)
 {
     std::vector<json> out;
@@ -44,9 +36,10 @@ TEST(Audit, ALineForEveryWriteCarriedOutOrRefused)
 {
     TempDir dir;
     const std::string users = dir.path + "/users", trail = dir.path + "/audit.jsonl";
-    ASSERT_EQ(0, add_user(users, "ann", "operator", "ann-pass"));
-    ASSERT_EQ(0, add_user(users, "bob", "reader", "bob-pass"));
-    ASSERT_EQ(0, add_user(users, "cy", "admin", "cy-pass"));
+    std::string out;
+    ASSERT_EQ(0, MisProcess::add_user(users, "ann", "operator", "ann-pass", out)) << out;
+    ASSERT_EQ(0, MisProcess::add_user(users, "bob", "reader", "bob-pass", out)) << out;
+    ASSERT_EQ(0, MisProcess::add_user(users, "cy", "admin", "cy-pass", out)) << out;
     mode_t old_mask = umask(022); // what most shells leave
     MisProcess mis;
     bool started = mis.start({"--users", users, "--audit", trail, "--log", dir.path + "/log"});
@@ -127,9 +120,9 @@ TEST(Audit, RefusesAFileOthersMayRead)
     std::ofstream(trail) << "";
     chmod(trail.c_str(), 0644);
     std::string out;
-    EXPECT_EQ(1, run_program({QX_MIS_BIN, "--db", dir.path + "/m.db", "--listen", "127.0.0.1:0",
-                              "--audit", trail},
-                             "", out));
+    EXPECT_EQ(1,
+              MisProcess::run(
+                  {"--db", dir.path + "/m.db", "--listen", "127.0.0.1:0", "--audit", trail}, out));
     EXPECT_NE(std::string::npos, out.find("must be 0600")) << out;
 }
 

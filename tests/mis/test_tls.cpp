@@ -15,26 +15,19 @@ class MisTls : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        certs = new Certificates;
+        auto made = std::make_unique<Certificates>();
         std::string why;
-        if (!certs->make(why)) {
-            delete certs;
-            certs = nullptr;
-            FAIL() << why;
-        }
+        if (!made->make(why)) FAIL() << why;
+        certs = std::move(made);
     }
-    static void TearDownTestSuite()
-    {
-        delete certs;
-        certs = nullptr;
-    }
+    static void TearDownTestSuite() { certs.reset(); }
     void SetUp() override { ASSERT_NE(nullptr, certs); }
 
     static std::vector<std::string> tls_args()
     {
         return {"--tls-cert", certs->path("good.pem"), "--tls-key", certs->path("good.key")};
     }
-    static inline Certificates* certs = nullptr;
+    static inline std::unique_ptr<Certificates> certs;
 };
 
 } // namespace
@@ -85,21 +78,16 @@ TEST_F(MisTls, RefusesAKeyOthersCanReadAndHalfAPair)
     std::string key = dir.path + "/open.key", out;
     write_file(key, read_file(certs->path("good.key")), 0644);
     chmod(key.c_str(), 0644);
-    std::vector<std::string> base = {QX_MIS_BIN, "--db", dir.path + "/m.db", "--listen",
-                                     "127.0.0.1:0"};
-    auto with = [&](std::vector<std::string> more) {
-        std::vector<std::string> a = base;
-        a.insert(a.end(), more.begin(), more.end());
-        return a;
+    auto run = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), {"--db", dir.path + "/m.db", "--listen", "127.0.0.1:0",
+                                   "--tls-cert", certs->path("good.pem")});
+        return MisProcess::run(more, out);
     };
-    EXPECT_EQ(1, run_program(with({"--tls-cert", certs->path("good.pem"), "--tls-key", key}), "",
-                             out));
+    EXPECT_EQ(1, run({"--tls-key", key}));
     EXPECT_TRUE(contains(out, "mode 0644")) << out;
-    EXPECT_EQ(1, run_program(with({"--tls-cert", certs->path("good.pem"), "--tls-key",
-                                   certs->path("self.key")}),
-                             "", out));
+    EXPECT_EQ(1, run({"--tls-key", certs->path("self.key")}));
     EXPECT_TRUE(contains(out, "does not belong to the certificate")) << out;
-    EXPECT_EQ(2, run_program(with({"--tls-cert", certs->path("good.pem")}), "", out));
+    EXPECT_EQ(2, run({}));
     EXPECT_TRUE(contains(out, "--tls-cert and --tls-key go together")) << out;
 }
 
@@ -109,9 +97,7 @@ TEST_F(MisTls, ListensBeyondLoopbackOnlyWithTlsAndLogins)
 {
     TempDir dir;
     std::string users = dir.path + "/users", out;
-    ASSERT_EQ(0, run_program({QX_MIS_BIN, "--add-user", "ann", "--role", "reader", "--users", users},
-                             "ann-pass\n", out))
-        << out;
+    ASSERT_EQ(0, MisProcess::add_user(users, "ann", "reader", "ann-pass", out)) << out;
     std::vector<std::string> tls = tls_args(), logins = {"--users", users};
     struct Row {
         const char* what;
@@ -135,9 +121,8 @@ TEST_F(MisTls, ListensBeyondLoopbackOnlyWithTlsAndLogins)
         std::vector<std::string> args = {"--listen", "0.0.0.0:0"};
         args.insert(args.end(), row.args.begin(), row.args.end());
         if (!row.starts) {
-            std::vector<std::string> cmd = {QX_MIS_BIN, "--db", dir.path + "/m.db"};
-            cmd.insert(cmd.end(), args.begin(), args.end());
-            EXPECT_EQ(1, run_program(cmd, "", out));
+            args.insert(args.begin(), {"--db", dir.path + "/m.db"});
+            EXPECT_EQ(1, MisProcess::run(args, out));
             EXPECT_TRUE(contains(out, "refusing to listen on 0.0.0.0")) << out;
             EXPECT_TRUE(contains(out, row.said)) << out;
             continue;

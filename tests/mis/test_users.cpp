@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "child_process.h"
@@ -26,8 +25,7 @@ TEST(Users, FileKeepsHashesNeverPasswordsAndIsOwnersOnly)
     struct stat st {};
     ASSERT_EQ(0, stat(path.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = qxtest::read_file(path);
     EXPECT_EQ(std::string::npos, text.find("s3cret")) << text;
     EXPECT_EQ(std::string::npos, text.find("new one")) << text;
 

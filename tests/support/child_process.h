@@ -1,7 +1,7 @@
 // Test support: what the tests that run real programs share: a temporary folder, files read
 // and written whole, a loopback port, a wait on a condition, and a child process started
 // without a shell, killed and reaped with its object.  mis_process.h, slapd_process.h and
-// tests/app/process.h build on it.
+// the runs of qx_tarn in tests/app/test_program.cpp build on it.
 #pragma once
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -28,6 +28,18 @@ namespace qxtest {
 
 using nlohmann::json;
 
+// The time ms from now, and the milliseconds until such a time (0 or less once it has passed).
+inline std::chrono::steady_clock::time_point deadline_in(int ms)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+inline int ms_left(std::chrono::steady_clock::time_point until)
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                until - std::chrono::steady_clock::now())
+                                .count());
+}
+
 // Limits on open descriptors for the server's process; 0: those of the test.
 struct FileLimit {
     rlim_t soft = 0, hard = 0;
@@ -72,6 +84,19 @@ public:
         return env && *env ? env : QX_MIS_BIN_DEFAULT;
     }
     static bool available() { return access(binary().c_str(), X_OK) == 0; }
+    // Runs qx_mis with args to its end, input on its standard input; returns its exit status,
+    // with what it wrote in out.
+    static int run(std::vector<std::string> args, std::string& out, const std::string& input = "")
+    {
+        args.insert(args.begin(), binary());
+        return run_program(args, input, out);
+    }
+    // qx_mis --add-user: adds name with role and password to the users file.
+    static int add_user(const std::string& file, const std::string& name, const std::string& role,
+                        const std::string& password, std::string& out)
+    {
+        return run({"--add-user", name, "--role", role, "--users", file}, out, password + "\n");
+    }
 
     // Starts the server (again, on the same database, after a stop) and waits until it
     // listens; false with failure() saying why when it does not.
@@ -103,15 +128,9 @@ public:
         std::string line;
         char c;
         pollfd p{out[0], POLLIN, 0};
-        auto until = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(static_cast<long>(start_wait_seconds * 1000));
-        auto left = [&] {
-            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            return static_cast<int>(std::max<long>(0, ms.count()));
-        };
-        while (line.find('\n') == std::string::npos && poll(&p, 1, left()) > 0 &&
-               read(out[0], &c, 1) == 1)
+        auto until = deadline_in(static_cast<int>(start_wait_seconds * 1000));
+        while (line.find('\n') == std::string::npos &&
+               poll(&p, 1, std::max(0, ms_left(until))) > 0 && read(out[0], &c, 1) == 1)
             line += c;
         close(out[0]);
         // "qx_mis: listening on ADDR:PORT, ..."; a test may give another --listen address.
@@ -208,8 +227,9 @@ public:
     // Collects notifications (method "event", or "rawEvent" when raw) for up to ms.
     std::vector<json> events(int ms = 300, bool raw = false)
     {
-        auto until = deadline(ms);
-        for (json j; left(until) > 0 && !(j = next(left(until))).is_null();) notes.push_back(j);
+        auto until = deadline_in(ms);
+        for (json j; ms_left(until) > 0 && !(j = next(ms_left(until))).is_null();)
+            notes.push_back(j);
         std::vector<json> out;
         for (auto& n : notes)
             if (n.value("method", "") == (raw ? "rawEvent" : "event")) out.push_back(n["params"]);
@@ -220,7 +240,8 @@ public:
     bool closed(int timeout_ms = 3000)
     {
         std::string line;
-        for (auto until = deadline(timeout_ms); !eof_ && left(until) > 0;) read_line(line, 200);
+        for (auto until = deadline_in(timeout_ms); !eof_ && ms_left(until) > 0;)
+            read_line(line, 200);
         return eof_;
     }
 
@@ -230,18 +251,6 @@ public:
     std::deque<json> notes;
 
 private:
-    using Clock = std::chrono::steady_clock;
-    static Clock::time_point deadline(int ms)
-    {
-        return Clock::now() + std::chrono::milliseconds(ms);
-    }
-    // The milliseconds until `until`; 0 or less once it has passed.
-    static int left(Clock::time_point until)
-    {
-        return static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
-    }
-
     int fd_ = -1;
     int last_id_ = 0;
     std::string buf_;
@@ -249,7 +258,7 @@ private:
 
     bool read_line(std::string& line, int timeout_ms)
     {
-        auto until = deadline(timeout_ms);
+        auto until = deadline_in(timeout_ms);
         for (;;) {
             size_t nl = buf_.find('\n');
             if (nl != std::string::npos) {
@@ -258,7 +267,7 @@ private:
                 return true;
             }
             pollfd p{fd_, POLLIN, 0};
-            if (eof_ || left(until) <= 0 || poll(&p, 1, left(until)) <= 0) return false;
+            if (eof_ || ms_left(until) <= 0 || poll(&p, 1, ms_left(until)) <= 0) return false;
             char tmp[65536];
             ssize_t r = recv(fd_, tmp, sizeof tmp, 0);
             if (r <= 0) {
