@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "kvl/kvl.h"
+#include "passwords.h"
 #include "slapd_process.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -100,11 +98,7 @@ protected:
 
     bool connect(Platform& p, const char* dn, const std::string& password)
     {
-        std::string path = ldap->folder() + "/test.pw";
-        unlink(path.c_str());
-        std::ofstream(path) << password << "\n";
-        chmod(path.c_str(), 0600);
-        setenv("QX_PASSWORD_FILE", path.c_str(), 1);
+        password_file(ldap->folder() + "/test.pw", password.c_str());
         return p.connect((ldap->url() + "/????bindname=" + dn).c_str(), "test", 10);
     }
 
