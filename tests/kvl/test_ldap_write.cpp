@@ -55,14 +55,6 @@ objectClass: device
 cn: keep
 description: locked
 
-dn: ou=gone,dc=example,dc=org
-objectClass: organizationalUnit
-ou: gone
-
-dn: cn=x,ou=gone,dc=example,dc=org
-objectClass: device
-cn: x
-
 )";
 
 // The writer may change everything but cn=keep, which bound users may only read.
@@ -81,7 +73,9 @@ protected:
     static void SetUpTestSuite()
     {
         ldap = new SlapdProcess;
-        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + kEntries, kAccess)) << ldap->failure();
+        ASSERT_TRUE(ldap->start(
+            SlapdProcess::sample_ldif() + kEntries + SlapdProcess::many_ldif("gone", 1), kAccess))
+            << ldap->failure();
     }
     static void TearDownTestSuite()
     {
