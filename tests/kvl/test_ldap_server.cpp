@@ -579,10 +579,8 @@ TEST_F(LdapServer, NoServerIsAConnectError)
 // The names an album holds.
 std::set<std::string> names_in(Album& album)
 {
-    std::set<std::string> names;
-    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
-        names.insert(ai.image().get_objname().str());
-    return names;
+    std::vector<std::string> names = names_of(album);
+    return {names.begin(), names.end()};
 }
 
 // Another client deletes and adds entries of a container while tracked derivations of it are
