@@ -25,9 +25,11 @@ namespace {
 const std::string kYork = "/systemId=\"york-agg-1\"";
 const std::string kRack = kYork + "/equipmentId=\"rack-1\"";
 
+/* In a folder of this run's own: other checkouts may run these tests at the same time. */
 std::string temp_path(const char* name)
 {
-    return (testing::TempDir() + "/") + name;
+    static TempDir dir;
+    return dir.path + "/" + name;
 }
 
 /* Every object of the subtree of base (base included), by its name relative
