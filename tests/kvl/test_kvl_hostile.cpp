@@ -36,14 +36,6 @@ void lost_cb(void* client, void* call)
     lost->reason = ev.get_value().str();
 }
 
-std::string nested(const std::string& open, const std::string& close, int depth)
-{
-    std::string text;
-    for (int i = 0; i < depth; i++) text += open;
-    for (int i = 0; i < depth; i++) text += close;
-    return text;
-}
-
 /* After the greeting: reads one request and sends `line` (a function of the
  * request's id). */
 ScriptedServer::Script answer_with(std::function<std::string(long)> line)
@@ -71,7 +63,7 @@ struct Connected {
 // cut and the connection stays.
 TEST(KvlHostile, BrokenLinesDropTheConnection)
 {
-    const std::string deep = nested("[", "]", 100000);
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     const std::string huge_name(270 * 1024, 'A');
     struct Case {
         const char* what;

@@ -6,11 +6,9 @@
 
 #include "kvl/kvl.h"
 #include "mis_process.h"
+#include "passwords.h"
 
-#include <cstring>
-#include <fstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 using namespace qxtest;
@@ -42,37 +40,8 @@ protected:
         unsetenv("QX_PASSWORD_FILE");
     }
 
-    // QX_PASSWORD_FILE names a file holding password with the given mode; null: unset.
-    static void password_file(const char* password, mode_t mode = 0600)
-    {
-        if (!password) {
-            unsetenv("QX_PASSWORD_FILE");
-            return;
-        }
-        const std::string path = dir->path + "/password";
-        unlink(path.c_str());
-        std::ofstream(path) << password << "\n";
-        chmod(path.c_str(), mode);
-        setenv("QX_PASSWORD_FILE", path.c_str(), 1);
-    }
-
     static inline TempDir* dir = nullptr;
     static inline MisProcess* mis = nullptr;
-};
-
-// A password source that answers from a script (null: cancel) and keeps what it was told.
-struct ScriptedSource : KvlPasswordSource {
-    std::vector<const char*> answers;
-    std::vector<std::string> told; // "attempt/attempts user server [refusal]"
-    bool ask(const KvlPasswordRequest& q, KvlSecret& password) override
-    {
-        told.push_back(std::to_string(q.attempt) + "/" + std::to_string(q.attempts) + " " +
-                       q.bind_dn + " " + q.server + " [" + q.refusal + "]");
-        const char* a = told.size() <= answers.size() ? answers[told.size() - 1] : nullptr;
-        if (!a) return false;
-        password.assign(a, std::strlen(a));
-        return true;
-    }
 };
 
 TEST_F(KvlLogin, PasswordFileRightWrongUnknownAndReadable)
@@ -98,7 +67,7 @@ TEST_F(KvlLogin, PasswordFileRightWrongUnknownAndReadable)
         {"an empty user", "@", "bob-pass", 0600, nullptr, nullptr, "names no user"},
     };
     for (const Case& c : cases) {
-        password_file(c.password, c.mode);
+        password_file(dir->path + "/password", c.password, c.mode);
         Platform p(DataUnit("QX"), DataUnit(""));
         std::string host = c.host;
         if (host.compare(0, 5, "qx://") == 0)
@@ -124,7 +93,7 @@ TEST_F(KvlLogin, PasswordFileRightWrongUnknownAndReadable)
 
 TEST_F(KvlLogin, PasswordSourceIsAskedUpToThreeTimes)
 {
-    password_file(nullptr);
+    unsetenv("QX_PASSWORD_FILE");
     const std::string server = "qx://" + mis->address();
     struct Case {
         const char* what;

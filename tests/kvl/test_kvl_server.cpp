@@ -26,19 +26,18 @@ const std::string kRack1 = kLeeds + "/equipmentId=\"rack-1\"";
 
 const std::string kAtlantis = "/systemId=\"atlantis-1\"";
 
-// A TCP socket on the loopback address: listening on a free port when port is 0, else
-// connected to that port; -1 when either fails.
-int loopback_socket(int port)
+// A TCP socket listening on a free loopback port, which it sets; -1 when that fails.
+int listening_socket(int& port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in a;
-    std::memset(&a, 0, sizeof a);
+    sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = port ? connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
-                   : bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd, 4) == 0;
+    socklen_t len = sizeof a;
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd, 4) == 0 &&
+              getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     if (!ok) close(fd);
+    port = ntohs(a.sin_port);
     return ok ? fd : -1;
 }
 
@@ -107,13 +106,10 @@ TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
 {
     EXPECT_TRUE(contains(Platform::def_platform.get_mdr_name(), "metaName=\"MDR\""));
     EXPECT_EQ(mis->address(), Platform::def_platform.get_host().str());
-    int silent = loopback_socket(0);
+    int mute_port = 0, silent = listening_socket(mute_port);
     ASSERT_GE(silent, 0);
-    struct sockaddr_in a;
-    socklen_t len = sizeof a;
-    getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
     std::string refused = "127.0.0.1:" + std::to_string(MisProcess::free_port());
-    std::string mute = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    std::string mute = "127.0.0.1:" + std::to_string(mute_port);
     struct {
         std::string where;
         double timeout;
@@ -529,7 +525,7 @@ TEST(KvlServerLoss, ConnectToAFullServerSaysWhy)
 {
     MisProcess own;
     ASSERT_TRUE(own.start({"--max-clients", "1"})) << own.failure();
-    int first = loopback_socket(own.port());
+    int first = qxtest::connect_loopback(own.port());
     ASSERT_GE(first, 0);
     Platform saved = Platform::def_platform;
     Platform p;

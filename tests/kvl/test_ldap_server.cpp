@@ -9,6 +9,7 @@
 #include "kvl/image_batch.h"
 #include "kvl/kvl.h"
 #include "held_values.h"
+#include "passwords.h"
 #include "slapd_process.h"
 
 #include <sys/stat.h>
@@ -84,13 +85,9 @@ protected:
     void TearDown() override { platform.disconnect(); }
 
     // A password file of the given mode in the server's folder, named by QX_PASSWORD_FILE.
-    void password_file(const std::string& password, mode_t mode)
+    void password_file(const char* password, mode_t mode = 0600)
     {
-        std::string path = ldap->folder() + "/test.pw";
-        unlink(path.c_str());
-        std::ofstream(path) << password << "\n";
-        chmod(path.c_str(), mode);
-        setenv("QX_PASSWORD_FILE", path.c_str(), 1);
+        ::password_file(ldap->folder() + "/test.pw", password, mode);
     }
 
     std::string bound_url(const std::string& dn_escaped)
@@ -322,8 +319,7 @@ TEST_F(LdapServer, AnonymousAndBoundAccess)
         {"no password file", bound_url(bob), nullptr, 0600, false, 0, "QX_PASSWORD_FILE"},
     };
     for (const Case& c : cases) {
-        if (c.password) password_file(c.password, c.mode);
-        else unsetenv("QX_PASSWORD_FILE");
+        password_file(c.password, c.mode);
         bool ok = platform.connect(c.url.c_str(), "test", 10);
         EXPECT_EQ(c.connects, ok) << c.what << ": " << platform.get_error_string();
         if (!ok) {
@@ -345,28 +341,13 @@ TEST_F(LdapServer, AnonymousAndBoundAccess)
 
     // BINDDN from ~/.ldaprc when the URL names none.
     std::ofstream(ldap->folder() + "/.ldaprc") << "# test\nBINDDN uid=bob,ou=staff,dc=example,dc=org\n";
-    password_file("bob-secret", 0600);
+    password_file("bob-secret");
     ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
     Album staff(DataUnit("staff"), platform);
     ASSERT_TRUE(staff.set_derivation("/dc=example,dc=org/ou=staff/*"));
     EXPECT_TRUE(staff.derive(10)) << staff.get_error_string();
     unlink((ldap->folder() + "/.ldaprc").c_str());
 }
-
-// A password source that answers from a script (null: cancel) and keeps what it was told.
-struct ScriptedSource : KvlPasswordSource {
-    std::vector<const char*> answers;
-    std::vector<std::string> told; // "attempt/attempts dn server [refusal]"
-    bool ask(const KvlPasswordRequest& q, KvlSecret& password) override
-    {
-        told.push_back(std::to_string(q.attempt) + "/" + std::to_string(q.attempts) + " " +
-                       q.bind_dn + " " + q.server + " [" + q.refusal + "]");
-        const char* a = told.size() <= answers.size() ? answers[told.size() - 1] : nullptr;
-        if (!a) return false;
-        password.assign(a, std::strlen(a));
-        return true;
-    }
-};
 
 TEST_F(LdapServer, PasswordSourceIsAskedUpToThreeTimes)
 {
@@ -393,8 +374,7 @@ TEST_F(LdapServer, PasswordSourceIsAskedUpToThreeTimes)
         ScriptedSource source;
         source.answers = c.answers;
         kvl_set_password_source(&source);
-        if (c.file) password_file("bob-secret", 0600);
-        else unsetenv("QX_PASSWORD_FILE");
+        password_file(c.file ? "bob-secret" : nullptr);
         bool ok = platform.connect(url.c_str(), "test", 10);
         kvl_set_password_source(nullptr);
         std::string error = platform.get_error_string();
@@ -599,10 +579,8 @@ TEST_F(LdapServer, NoServerIsAConnectError)
 // The names an album holds.
 std::set<std::string> names_in(Album& album)
 {
-    std::set<std::string> names;
-    for (AlbumImage ai = album.first_image(); ai; ai.next_image())
-        names.insert(ai.image().get_objname().str());
-    return names;
+    std::vector<std::string> names = names_of(album);
+    return {names.begin(), names.end()};
 }
 
 // Another client deletes and adds entries of a container while tracked derivations of it are

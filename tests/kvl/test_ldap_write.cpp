@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "kvl/kvl.h"
+#include "passwords.h"
 #include "slapd_process.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -57,14 +55,6 @@ objectClass: device
 cn: keep
 description: locked
 
-dn: ou=gone,dc=example,dc=org
-objectClass: organizationalUnit
-ou: gone
-
-dn: cn=x,ou=gone,dc=example,dc=org
-objectClass: device
-cn: x
-
 )";
 
 // The writer may change everything but cn=keep, which bound users may only read.
@@ -83,7 +73,9 @@ protected:
     static void SetUpTestSuite()
     {
         ldap = new SlapdProcess;
-        ASSERT_TRUE(ldap->start(SlapdProcess::sample_ldif() + kEntries, kAccess)) << ldap->failure();
+        ASSERT_TRUE(ldap->start(
+            SlapdProcess::sample_ldif() + kEntries + SlapdProcess::many_ldif("gone", 1), kAccess))
+            << ldap->failure();
     }
     static void TearDownTestSuite()
     {
@@ -100,11 +92,7 @@ protected:
 
     bool connect(Platform& p, const char* dn, const std::string& password)
     {
-        std::string path = ldap->folder() + "/test.pw";
-        unlink(path.c_str());
-        std::ofstream(path) << password << "\n";
-        chmod(path.c_str(), 0600);
-        setenv("QX_PASSWORD_FILE", path.c_str(), 1);
+        password_file(ldap->folder() + "/test.pw", password.c_str());
         return p.connect((ldap->url() + "/????bindname=" + dn).c_str(), "test", 10);
     }
 

@@ -9,7 +9,6 @@
 #include "editor_session.h"
 
 #include <Xm/TextF.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "../kvl/held_values.h"
+#include "../kvl/passwords.h"
 #include "slapd_process.h"
 #include "tree/data_object.h"
 #include "tree/selection.h"
@@ -38,10 +38,7 @@ struct LdapEditor : ::testing::Test {
                                 "access to dn.exact=\"cn=leeds,ou=hosts,dc=example,dc=org\" by * read\n"
                                 "access to * by * write\n"))
             << ldap->failure();
-        std::string pw = ldap->folder() + "/admin.pw";
-        std::ofstream(pw) << SlapdProcess::kManagerPassword;
-        chmod(pw.c_str(), 0600);
-        setenv("QX_PASSWORD_FILE", pw.c_str(), 1);
+        password_file(ldap->folder() + "/admin.pw", SlapdProcess::kManagerPassword);
         setenv("HOME", ldap->folder().c_str(), 1);
         std::string url = ldap->url() + "/????bindname=cn%3Dadmin%2Cdc%3Dexample%2Cdc%3Dorg";
         ASSERT_TRUE(platform.connect(DataUnit(url.c_str()), DataUnit("qx_tarn"), 10))
@@ -183,10 +180,7 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
                                                kvl_base64(photo + std::string("\n\0\n", 3)) + " " +
                                                kvl_base64(photo)));
     // The copy's password came too: its user logs in with it.
-    std::string pw = ldap->folder() + "/pix.pw";
-    std::ofstream(pw) << "pix-secret\n";
-    chmod(pw.c_str(), 0600);
-    setenv("QX_PASSWORD_FILE", pw.c_str(), 1);
+    password_file(ldap->folder() + "/pix.pw", "pix-secret");
     Platform as_pix{DataUnit("QX"), DataUnit("")};
     EXPECT_TRUE(as_pix.connect(
         DataUnit((ldap->url() + "/????bindname=uid%3Dpix%2Cou%3Dlate%2Cou%3Dpeople%2Cou%3Dcopy%2C"

@@ -11,9 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "core/ldif.h"
@@ -27,22 +25,11 @@ namespace {
 const std::string kYork = "/systemId=\"york-agg-1\"";
 const std::string kRack = kYork + "/equipmentId=\"rack-1\"";
 
+/* In a folder of this run's own: other checkouts may run these tests at the same time. */
 std::string temp_path(const char* name)
 {
-    return (testing::TempDir() + "/") + name;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
+    static TempDir dir;
+    return dir.path + "/" + name;
 }
 
 /* Every object of the subtree of base (base included), by its name relative
@@ -89,7 +76,7 @@ TEST_F(LdifTransfer, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     EXPECT_EQ("Exported " + std::to_string(written) + " entries to " + path, status_text());
 
     /* The file: parents before children, the rack first. */
-    LdifReader reader(slurp(path));
+    LdifReader reader(read_file(path));
     LdifRecord rec;
     std::vector<std::string> seen = {"systemId=york-agg-1"};
     while (reader.next(rec) == 1) {
@@ -121,30 +108,32 @@ TEST_F(LdifTransfer, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
 TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine)
 {
     const std::string path = temp_path("changes.ldif");
-    write_file(path, "version: 1\n"
-                     "\n"
-                     "dn: equipmentId=imp-a,systemId=york-agg-1\n" /* line 3 */
-                     "objectClass: equipmentRack\n"
-                     "userLabel: first\n"
-                     "\n"
-                     "dn: equipmentId=imp-a,systemId=york-agg-1\n"
-                     "changetype: modify\n"
-                     "replace: userLabel\n"
-                     "userLabel:: wqtyZXBsYWNlZMK7\n"
-                     "-\n"
-                     "\n"
-                     "dn: equipmentId=imp-b,systemId=york-agg-1\n"
-                     "objectClass: equipmentRack\n"
-                     "\n"
-                     "dn: equipmentId=imp-b,systemId=york-agg-1\n"
-                     "changetype: delete\n"
-                     "\n"
-                     "dn: equipmentId=imp-c,systemId=york-agg-1\n" /* line 19 */
-                     "objectClass: equipmentRack\n"
-                     "administrativeState: sleepy\n"
-                     "\n"
-                     "dn: equipmentId=imp-d,systemId=york-agg-1\n"
-                     "objectClass: equipmentRack\n");
+    write_file(path,
+               "version: 1\n"
+               "\n"
+               "dn: equipmentId=imp-a,systemId=york-agg-1\n" /* line 3 */
+               "objectClass: equipmentRack\n"
+               "userLabel: first\n"
+               "\n"
+               "dn: equipmentId=imp-a,systemId=york-agg-1\n"
+               "changetype: modify\n"
+               "replace: userLabel\n"
+               "userLabel:: wqtyZXBsYWNlZMK7\n"
+               "-\n"
+               "\n"
+               "dn: equipmentId=imp-b,systemId=york-agg-1\n"
+               "objectClass: equipmentRack\n"
+               "\n"
+               "dn: equipmentId=imp-b,systemId=york-agg-1\n"
+               "changetype: delete\n"
+               "\n"
+               "dn: equipmentId=imp-c,systemId=york-agg-1\n" /* line 19 */
+               "objectClass: equipmentRack\n"
+               "administrativeState: sleepy\n"
+               "\n"
+               "dn: equipmentId=imp-d,systemId=york-agg-1\n"
+               "objectClass: equipmentRack\n",
+               0644);
     DataObject::selected_list.clear();
     long done = 0;
     Shown shown = run([&] { done = main_window->import_ldif(path); }); /* waits */
@@ -185,7 +174,7 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
     };
     for (const Case& c : cases) {
         std::string file = c.text.empty() ? temp_path("absent.ldif") : path;
-        if (!c.text.empty()) write_file(file, c.text);
+        if (!c.text.empty()) write_file(file, c.text, 0644);
         Shown s = run([&] { main_window->import_ldif(file); }); /* waits */
         EXPECT_EQ(c.said, status_text());
         EXPECT_EQ(c.said, s.error);
@@ -225,7 +214,7 @@ TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
     EXPECT_EQ("Export stopped (Escape): " + std::to_string(written) +
                   (written == 1 ? " entry" : " entries") + " written to " + path,
               status_text());
-    LdifReader reader(slurp(path));
+    LdifReader reader(read_file(path));
     LdifRecord rec;
     long read = 0;
     while (reader.next(rec) == 1) read++;
@@ -258,13 +247,14 @@ TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
     export_to_path();
     EXPECT_EQ("menu-leaf.ldif", proposed);
     EXPECT_EQ("Exported 1 entry to " + path, status_text());
-    write_file(path, "kept");
+    write_file(path, "kept", 0644);
     Shown shown = run(export_to_path, false);
     EXPECT_EQ(path + " already exists. Replace it?", shown.question);
-    EXPECT_EQ("kept", slurp(path));
+    EXPECT_EQ("kept", read_file(path));
     shown = run(export_to_path, true);
     EXPECT_EQ(path + " already exists. Replace it?", shown.question);
-    EXPECT_NE(std::string::npos, slurp(path).find("dn: equipmentId=menu-leaf")) << slurp(path);
+    EXPECT_NE(std::string::npos, read_file(path).find("dn: equipmentId=menu-leaf"))
+        << read_file(path);
 
     /* Cancel in the import's dialog imports nothing. */
     other->result("delete", {{"name", leaf}});
