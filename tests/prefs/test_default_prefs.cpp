@@ -162,14 +162,6 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
         else
             EXPECT_GT(DataObject::object_list.entries(), 1u);
     }
-    fill(kLeeds, "1", "(objectClass=equipmentRack)");
-    EXPECT_EQ("", apply());
-    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
-        DataObject* o = DataObject::object_list.at(i);
-        if (o != root) {
-            EXPECT_NE(nullptr, strstr(o->name, "equipmentId")) << o->name;
-        }
-    }
 }
 
 /* A default node or a filter the server does not accept: the dialog, with

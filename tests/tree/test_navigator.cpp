@@ -151,13 +151,12 @@ DataObject* registered(const char* fdn, const char* parent)
     return o;
 }
 
-/* The session's second client changes the server behind the editor's back. */
-bool create_rack(const char* id)
+/* The session's second client changes the server behind the editor's back:
+ * an object of class cls named naming=id under leeds-core-1. */
+bool create(const char* cls, const char* naming, const char* id)
 {
     return TreeSession::other
-        ->call("create", {{"parent", kLeeds},
-                          {"class", "equipmentRack"},
-                          {"values", {{"equipmentId", id}}}})
+        ->call("create", {{"parent", kLeeds}, {"class", cls}, {"values", {{naming, id}}}})
         .contains("result");
 }
 
@@ -359,8 +358,11 @@ TEST_F(Tree, SelectionAndMenus)
     DataObject* a = find_album_object(kRack1);
     DataObject* b = find_album_object(kLog);
     DataObject* c = root;
-    Pixel fg0, bg0;
-    XtVaGetValues(node_of(a), XmNforeground, &fg0, XmNbackground, &bg0, NULL);
+    auto colours = [](DataObject* o) {
+        return std::make_pair(resource<Pixel>(node_of(o), XmNforeground),
+                              resource<Pixel>(node_of(o), XmNbackground));
+    };
+    const std::pair<Pixel, Pixel> normal = colours(a), inverse = {normal.second, normal.first};
 
     struct Row {
         bool get, create, action, path, del, desel;
@@ -380,10 +382,7 @@ TEST_F(Tree, SelectionAndMenus)
     expect(none, "nothing selected");
     click(a);
     expect(one, "one");
-    Pixel fg1, bg1;
-    XtVaGetValues(node_of(a), XmNforeground, &fg1, XmNbackground, &bg1, NULL);
-    EXPECT_EQ(fg0, bg1);
-    EXPECT_EQ(bg0, fg1);
+    EXPECT_EQ(inverse, colours(a));
     EXPECT_EQ(kRack1, qxtest::text_of(mw->mw_path));
     click(b);
     expect(many, "two");
@@ -404,10 +403,7 @@ TEST_F(Tree, SelectionAndMenus)
     expect(none, "after Deselect");
     EXPECT_TRUE(DataObject::selected_list.is_empty());
     for (DataObject* o : {a, b, c}) {
-        Pixel f, g;
-        XtVaGetValues(node_of(o), XmNforeground, &f, XmNbackground, &g, NULL);
-        EXPECT_EQ(fg0, f) << o->name;
-        EXPECT_EQ(bg0, g) << o->name;
+        EXPECT_EQ(normal, colours(o)) << o->name;
         EXPECT_FALSE(o->selected);
     }
 
@@ -463,7 +459,7 @@ TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
     /* Reports that reach a tree of an older generation change nothing. */
     size_t before = DataObject::object_list.entries();
     CurrentCookie++; /* as a rebuild would, but the old objects stay */
-    ASSERT_TRUE(create_rack("rack-8"));
+    ASSERT_TRUE(create("equipmentRack", "equipmentId", "rack-8"));
     std::string rack8 = std::string(kLeeds) + "/equipmentId=\"rack-8\"";
     ASSERT_TRUE(destroy(rack8));
     ASSERT_TRUE(sync_with_server(kLeeds));
@@ -822,11 +818,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     XtRealizeWidget(main_window->shell());
     setenv("QX_KVL_PAGE_SIZE", "100", 1);
     const std::string box = std::string(kLeeds) + "/logId=\"pages\"";
-    ASSERT_TRUE(TreeSession::other
-                    ->call("create", {{"parent", kLeeds},
-                                      {"class", "log"},
-                                      {"values", {{"logId", "pages"}}}})
-                    .contains("result"));
+    ASSERT_TRUE(create("log", "logId", "pages"));
     ASSERT_TRUE(create_many(box, "alarmRecord", "logRecordId", 1, 3000, 1000));
     first_tree(kLeeds, 1);
     DataObject* obj = find_album_object(box.c_str());

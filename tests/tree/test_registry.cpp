@@ -109,8 +109,6 @@ TEST_F(Registry, SelectionKeepsOrderAndFindsByName)
     EXPECT_EQ(nullptr, sel.take_first());
 }
 
-/* An ObjectRef answers its own object while it is registered in the same
- * generation: not a later object of the same name, not after a rebuild. */
 /* A burst of removals among many entries: look-ups step over the places
  * left, ObjectRefs still find their objects, and the count closes them. */
 TEST_F(Registry, RemovalsInABurstKeepLookUpsRight)
@@ -136,6 +134,8 @@ TEST_F(Registry, RemovalsInABurstKeepLookUpsRight)
     for (size_t i = 0; i < 5000; i++) EXPECT_EQ(objs[2 * i + 1], DataObject::object_list.at(i));
 }
 
+/* An ObjectRef answers its own object while it is registered in the same
+ * generation: not a later object of the same name, not after a rebuild. */
 TEST_F(Registry, ObjectRefFindsTheSameObjectOnly)
 {
     DataObject* first = reg("/b");
@@ -217,9 +217,8 @@ TEST_F(Registry, InsertAllMatchesInsertOneByOne)
 
 /* Rows added out of sibling order are put in order before the rows are
  * listed: a few among many each in its place, many by sorting and merging;
- * equal
- * names stay in the order they were shown, and a second burst after the
- * rows were listed is ordered again. */
+ * equal names stay in the order they were shown, and a second burst after
+ * the rows were listed is ordered again. */
 TEST_F(Registry, SiblingsComeInOrderHoweverTheyArrive)
 {
     struct Case {

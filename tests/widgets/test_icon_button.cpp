@@ -18,17 +18,11 @@ struct Calls {
     int last_state = -1;
 };
 
-void activate_cb(Widget, XtPointer client, XtPointer call)
+/* Counts a call in the member `count` of the Calls given. */
+template <int Calls::*count> void count_cb(Widget, XtPointer client, XtPointer call)
 {
     Calls* c = (Calls*)client;
-    c->activate++;
-    c->last_state = ((XiIconButtonCallbackInfo*)call)->state;
-}
-
-void double_cb(Widget, XtPointer client, XtPointer call)
-{
-    Calls* c = (Calls*)client;
-    c->double_click++;
+    (c->*count)++;
     c->last_state = ((XiIconButtonCallbackInfo*)call)->state;
 }
 
@@ -55,8 +49,8 @@ protected:
     Widget make(ArgList args, Cardinal n)
     {
         button = XtCreateManagedWidget("button", xiIconButtonWidgetClass, board, args, n);
-        XtAddCallback(button, XmNactivateCallback, activate_cb, &calls);
-        XtAddCallback(button, XiNdoubleClickCallback, double_cb, &calls);
+        XtAddCallback(button, XmNactivateCallback, count_cb<&Calls::activate>, &calls);
+        XtAddCallback(button, XiNdoubleClickCallback, count_cb<&Calls::double_click>, &calls);
         XtRealizeWidget(shell);
         WidgetTest::settle();
         return button;

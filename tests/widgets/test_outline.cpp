@@ -380,19 +380,4 @@ TEST_F(OutlineTest, FocusFrameAroundTheFocusedNode)
     EXPECT_EQ(width, rows[1]->core.width);
 }
 
-TEST_F(OutlineTest, RefigureModeOffDefersTheLayout)
-{
-    show();
-    XtVaSetValues(outline, XiNrefigureMode, False, NULL);
-    Widget a = node("a", nullptr, XiOpen);
-    Widget b = node("b", a, XiAlwaysOpen);
-    WidgetTest::settle();
-    EXPECT_FALSE(mapped(a) || mapped(b));
-    XtVaSetValues(outline, XiNrefigureMode, True, NULL);
-    WidgetTest::settle();
-    EXPECT_TRUE(mapped(a) && mapped(b));
-    EXPECT_EQ(2 + 20 + 2, b->core.y);
-    EXPECT_EQ(32, b->core.x);
-}
-
 } // namespace

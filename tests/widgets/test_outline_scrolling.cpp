@@ -236,10 +236,6 @@ TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
     EXPECT_EQ(2, rows[0]->core.y);
 }
 
-/* Rows out of view leave keyboard traversal, so that Motif, looking for a
- * widget to take the focus, does not ask the X server about each of them:
- * with 1,500 rows that was some 12,000 requests and the better part of a
- * second. */
 /* Rows kept by a program, each standing for a number. */
 std::vector<long> numbers;
 
@@ -300,6 +296,10 @@ TEST_F(ScrollingOutline, FocusStaysWithWhatItsRowStandsFor)
     XiOutlineSetRowSource(outline, nullptr);
 }
 
+/* Rows out of view leave keyboard traversal, so that Motif, looking for a
+ * widget to take the focus, does not ask the X server about each of them:
+ * with 1,500 rows that was some 12,000 requests and the better part of a
+ * second. */
 TEST(OutlineRows, RowsOutOfViewLeaveKeyboardTraversal)
 {
     const int n = 1500;
