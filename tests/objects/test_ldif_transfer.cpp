@@ -222,6 +222,27 @@ TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
     EXPECT_EQ(written, read);
 }
 
+/* A server whose replies hold less than the whole tree with its values. */
+struct LdifTransferSmallReplies : EditorSession {
+    static void SetUpTestSuite() { connect(true, {"--max-unsent", "1"}); }
+};
+
+TEST_F(LdifTransferSmallReplies, ExportReadsATreeTooLargeForOneReplyALevelAtATime)
+{
+    const std::string path = temp_path("whole.ldif");
+    DataObject::selected_list.clear();
+    long written = 0;
+    Shown shown = run([&] { written = main_window->export_ldif(path); }); /* waits */
+    EXPECT_EQ("", shown.error);
+    long below = other->result("search", {{"base", "/"}, {"limit", 0}})["count"].get<long>();
+    EXPECT_EQ(below, written) << status_text();
+    LdifReader reader(read_file(path));
+    LdifRecord rec;
+    long read = 0;
+    while (reader.next(rec) == 1) read++;
+    EXPECT_EQ(written, read);
+}
+
 TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
 {
     const std::string path = temp_path("menu.ldif");

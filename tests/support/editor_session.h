@@ -205,13 +205,13 @@ struct EditorSession : ::testing::Test {
     }
 
     static void SetUpTestSuite() { connect(true); }
-    /* Starts the server and connects the editor, with its event callbacks
-     * when callbacks is true. */
-    static void connect(bool callbacks)
+    /* Starts the server (with the options extra) and connects the editor,
+     * with its event callbacks when callbacks is true. */
+    static void connect(bool callbacks, std::vector<std::string> extra = {})
     {
         if (!gui_up()) return;
         mis = new MisProcess;
-        ASSERT_TRUE(mis->start()) << mis->failure();
+        ASSERT_TRUE(mis->start(std::move(extra))) << mis->failure();
         other = new Client(mis->port());
         ASSERT_TRUE(platform.connect(DataUnit(mis->address().c_str()), DataUnit("qx_tarn"), 10))
             << platform.get_error_string();
