@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
 #include <string>
 
 #include "hyperhelp/helpfile.h"
@@ -131,6 +133,15 @@ TEST(HelpFile, LoadNamesWhatFailed)
     EXPECT_TRUE(has_problem(f, "/nonexistent/x.hlp: No such file or directory"));
     EXPECT_FALSE(f.load("/tmp"));
     EXPECT_TRUE(has_problem(f, "not a regular file"));
+    /* A file past the size limit is not read at all (this one has no blocks). */
+    char big[] = "/tmp/helpfile-big.XXXXXX";
+    int fd = mkstemp(big);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, HelpFile::MAX_SIZE + 1));
+    close(fd);
+    EXPECT_FALSE(f.load(big));
+    EXPECT_TRUE(has_problem(f, std::string(big) + ": larger than 4 MiB"));
+    unlink(big);
 }
 
 /* The editor's help file: no fault, a topic for each window that asks for
