@@ -742,8 +742,10 @@ int create_images(std::vector<ImageCreation>& batch, double timeout)
         }
         take_created(job.image, *a.im, a.cls, r.result, job.created);
         job.state = ImageCreation::CREATED;
-        if (!refused) created++;
     }
+    /* Those before the first refusal: a job refused before it was sent
+     * may follow jobs whose answers came after it. */
+    while (created < (int)batch.size() && batch[created].state == ImageCreation::CREATED) created++;
     return created;
 }
 
