@@ -66,7 +66,7 @@ TEST(Desktop, AppDefaultsLieBelowTheUsersResources)
         resource<XmRenderTable>(child_named(main_window->shell(), "mw_path_label"), XmNrenderTable);
     XmRendition r = table ? XmRenderTableGetRendition(table, (XmStringTag) "tarnText") : nullptr;
     ASSERT_NE(r, nullptr);
-    unsigned char type = 0;
+    XmFontType type = XmFONT_IS_FONT; /* an enum: Motif writes it whole */
     int size = 0;
     Arg args[2];
     XtSetArg(args[0], XmNfontType, &type);
