@@ -7,6 +7,7 @@
 #include <Xm/PushB.h>
 #include <Xm/Text.h>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +19,13 @@
 #include "ui/window_util.h"
 
 /* A catalogue format filled in; texts longer than the buffer are cut. */
-static std::string formatted(int num, const char* def, const char* a, const char* b)
+[[gnu::format(printf, 1, 2)]] static std::string formatted(const char* format, ...)
 {
     char text[1024];
-    snprintf(text, sizeof text, qx_msg(num, def), a, b);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
     return text;
 }
 
@@ -161,10 +165,13 @@ bool PasswordDialog::ask(const KvlPasswordRequest& request, KvlSecret& password)
     const char* who = request.bind_dn ? request.bind_dn : "";
     const char* server = request.server ? request.server : "";
     set_label_text(pw_prompt_label,
-                   formatted(881, "Password for %s\non %s", who, server).c_str());
+                   formatted(qx_msg(881, "Password for %s\non %s"), who, server).c_str());
     const char* refusal = request.refusal ? request.refusal : "";
-    set_label_text(pw_refusal_label,
-                   *refusal ? formatted(882, "The server refused the last password: %s", refusal, "").c_str() : " ");
+    set_label_text(
+        pw_refusal_label,
+        *refusal
+            ? formatted(qx_msg(882, "The server refused the last password: %s"), refusal).c_str()
+            : " ");
     char attempt[200];
     snprintf(attempt, sizeof attempt, qx_msg(883, "Attempt %d of %d"), request.attempt,
              request.attempts);
