@@ -1,8 +1,7 @@
 /*
  * The password dialog in process under X: what is typed never reaches the
- * field, the dialog says which try it is and what the server refused, OK,
- * Cancel and Escape answer, and a directory's bind takes its password from
- * it, against a real slapd.
+ * field, the dialog says which try it is and what the server refused, and
+ * OK, Return, Cancel and Escape answer.
  */
 #include "tests/ui/gui_fixture.h"
 
@@ -13,10 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "slapd_process.h"
 #include "ui/password_dialog.h"
-
-using qxtest::SlapdProcess;
 
 namespace {
 
@@ -136,51 +132,6 @@ TEST(PasswordDialog, TypedTextStaysOutOfTheFieldAndEachAnswerCounts)
             EXPECT_EQ(seen.refusal.find_first_not_of(' '), std::string::npos) << seen.refusal;
         }
     }
-}
-
-/* A directory's bind as a bound user takes its password from the dialog:
- * a wrong one comes back with the directory's refusal on the next try. */
-TEST(PasswordDialog, DirectoryBindThroughTheDialog)
-{
-    REQUIRE_GUI();
-    if (!SlapdProcess::available()) GTEST_SKIP() << "no slapd";
-    SlapdProcess ldap;
-    ASSERT_TRUE(ldap.start(SlapdProcess::sample_ldif(), SlapdProcess::bound_access()))
-        << ldap.failure();
-    setenv("HOME", ldap.folder().c_str(), 1);
-    unsetenv("QX_PASSWORD_FILE");
-    const std::string url =
-        ldap.url() + "/????bindname=uid%3Dbob%2Cou%3Dstaff%2Cdc%3Dexample%2Cdc%3Dorg";
-    struct Case {
-        const char* what;
-        std::vector<Try> tries;
-        bool connects;
-    } cases[] = {
-        {"wrong, then right", {{"guess", OK}, {"bob-secret", RETURN}}, true},
-        {"three wrong", {{"a", OK}, {"b", OK}, {"c", OK}}, false},
-        {"cancelled", {{"bob", ESCAPE}}, false},
-    };
-    PasswordDialog dialog(main_window->shell());
-    kvl_set_password_source(&dialog);
-    for (const Case& c : cases) {
-        Typist typist(&dialog, c.tries);
-        Platform p(DataUnit("QX"), DataUnit(""));
-        bool ok = p.connect(DataUnit(url.c_str()), DataUnit("test"), 20);
-        EXPECT_EQ(c.connects, ok) << c.what << ": " << p.get_error_string();
-        ASSERT_EQ(c.tries.size(), typist.next) << c.what;
-        EXPECT_EQ(typist.seen[0].attempt, "Attempt 1 of 3") << c.what;
-        for (size_t i = 1; i < c.tries.size(); i++) {
-            EXPECT_EQ(typist.seen[i].attempt, "Attempt " + std::to_string(i + 1) + " of 3");
-            EXPECT_NE(typist.seen[i].refusal.find("Invalid credentials"), std::string::npos)
-                << c.what << ": " << typist.seen[i].refusal;
-        }
-        if (ok) {
-            EXPECT_STREQ("uid=bob,ou=staff,dc=example,dc=org", p.get_user().str());
-        }
-        EXPECT_EQ(std::string(p.get_error_string()).find("secret"), std::string::npos);
-        p.disconnect();
-    }
-    kvl_set_password_source(nullptr);
 }
 
 } // namespace
