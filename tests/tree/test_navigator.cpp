@@ -781,35 +781,6 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
     }
 }
 
-/* The X server counts a window's children in 16 bits when Motif asks for
- * them: a navigator with a window per row made Xlib abort past 32,767
- * rows.  However many rows there are, it holds a screenful of windows. */
-TEST_F(Tree, SeventyThousandRowsHoldAScreenfulOfWindows)
-{
-    XtRealizeWidget(main_window->shell());
-    DataObject* box = registered("/big", "");
-    box->display(1);
-    node_batch_begin();
-    char name[32];
-    for (int i = 0; i < 70000; i++) {
-        snprintf(name, sizeof name, "/big/r=%05d", i);
-        registered(name, "/big")->display(0);
-    }
-    node_batch_end();
-    EXPECT_EQ(70001u, row_count());
-    XiOutlineShowRow(main_window->mw_navigator, 35000);
-    XSync(XtDisplay(main_window->shell()), False);
-    Window root_w, parent, *children = nullptr;
-    unsigned int n = 0;
-    ASSERT_TRUE(XQueryTree(XtDisplay(main_window->shell()), XtWindow(main_window->mw_navigator),
-                           &root_w, &parent, &children, &n));
-    if (children) XFree(children);
-    EXPECT_LT(n, 200u);
-    /* A round trip after the query: Xlib finds the reply it expects. */
-    XSync(XtDisplay(main_window->shell()), False);
-    expect_rows_bound_right("in the middle of 70,000 rows");
-}
-
 /* Escape during an opening whose children come in pages stops it: the rows
  * that came stay, the status line says so, the node counts as not derived,
  * and opening it again brings the rest, each child once. */
