@@ -236,34 +236,6 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
     fdn_name = false;
 }
 
-TEST_F(Prefs, OkAgainWhileARebuildWaits)
-{
-    unsigned cookie = CurrentCookie;
-    fill(kLeeds, "2", "");
-    bool pressed = false;
-    /* The second press comes from the event loop the first one waits in. */
-    after(0, [&] {
-        pressed = true;
-        fill("/", "1", "");
-        dp->default_ok_cb(dp->dp_ok_button, dp);
-    });
-    dp->default_ok_cb(dp->dp_ok_button, dp);
-    pump_until([] { return !rebuild_waiting(); }, 10);
-    ASSERT_TRUE(pressed);
-    EXPECT_FALSE(rebuild_waiting());
-    ASSERT_NE(nullptr, root);
-    EXPECT_GE(CurrentCookie, cookie + 1);
-    EXPECT_TRUE(root->shown);
-    /* Every registered object belongs to the one tree that is shown. */
-    for (size_t i = 0; i < DataObject::object_list.entries(); i++) {
-        DataObject* o = DataObject::object_list.at(i);
-        EXPECT_TRUE(o == root || o->name[0] == '/') << o->name;
-        if (o != root) {
-            EXPECT_NE(nullptr, find_album_object(o->parent_name)) << o->name;
-        }
-    }
-}
-
 /* Sets the Select dialog's fields and presses Select; the error dialog's
  * message, or "" when none came. */
 std::string search(const char* filter, Widget scope, const char* levels = "")
