@@ -6,14 +6,38 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/globals.h"
 #include "tree/data_object.h"
 #include "tree/natural_order.h"
+#include "tree/sorted_merge.h"
 
 namespace {
+
+/* Merging a list's unsorted end gives what a stable sort of the whole gives, on the path that
+ * merges in place (an end of many) and on the one that places a few by binary search; keys
+ * repeat, so each entry's place among its equals shows whether the merge kept their order. */
+TEST(SortedMerge, MatchesAStableSortOfTheWhole)
+{
+    using Entry = std::pair<int, int>; /* key, the order it came in */
+    auto less = [](const Entry& a, const Entry& b) { return a.first < b.first; };
+    std::mt19937 random(7);
+    for (size_t sorted : {0, 1, 40, 3000})
+        for (size_t tail : {0, 1, 2, 5, 100}) {
+            std::vector<Entry> list;
+            for (size_t i = 0; i < sorted + tail; i++)
+                list.emplace_back((int)(random() % (sorted / 8 + 3)), (int)i);
+            std::stable_sort(list.begin(), list.begin() + (long)sorted, less);
+            std::vector<Entry> expected = list;
+            std::stable_sort(expected.begin(), expected.end(), less);
+            merge_sorted_tail(list, sorted, less);
+            EXPECT_EQ(expected, list) << sorted << " in order, " << tail << " after them";
+        }
+}
 
 struct Registry : ::testing::Test {
     void TearDown() override
