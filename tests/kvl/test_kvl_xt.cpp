@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "kvl/kvl.h"
-#include "kvl/kvl_private.h"
 #include "mis_process.h"
 
 #include <X11/Intrinsic.h>
@@ -20,25 +19,13 @@ const char* const kLeeds = "/systemId=\"leeds-core-1\"";
 
 struct Flags {
     MisProcess* mis = nullptr;
-    Album* album = nullptr;
     bool timer_ran = false;
-    bool timer_ran_before_event = false;
-    int created = 0;
-    int created_size = -1;
     int disconnected = 0;
     std::string disconnected_name;
     std::string disconnected_host;
     bool inner_ok = true;
     int inner_type = 0;
-    std::string created_class; // read by a wait nested inside the callback
 };
-
-void resume_timer_cb(XtPointer client, XtIntervalId*)
-{
-    Flags* f = static_cast<Flags*>(client);
-    f->timer_ran = true;
-    f->mis->resume();
-}
 
 void kill_timer_cb(XtPointer client, XtIntervalId*)
 {
@@ -59,18 +46,6 @@ void nested_boot_cb(XtPointer client, XtIntervalId*)
 void mark_timer_cb(XtPointer client, XtIntervalId*)
 {
     static_cast<Flags*>(client)->timer_ran = true;
-}
-
-void created_cb(void* client, void* call)
-{
-    Flags* f = static_cast<Flags*>(client);
-    CurrentEvent ev(call);
-    f->created++;
-    f->created_size = f->album->num_images();
-    f->timer_ran_before_event = f->timer_ran;
-    // A callback may wait in its turn, as the editor's add_object does.
-    Image img(ev.get_objname(), DataUnit(""), Platform::def_platform);
-    if (img.boot(5)) f->created_class = img.get_objclass().str();
 }
 
 void disconnected_cb(void* client, void* call)
@@ -117,41 +92,6 @@ protected:
     Platform platform;
     Flags flags;
 };
-
-TEST_F(KvlXt, NotificationAndTimerBothRunDuringADeriveWait)
-{
-    // A tracked album of one container hears of a creation while another container is being
-    // derived. (A creation in the container being derived joins the set it is filling.)
-    Album album(DataUnit("york.XXNICKYY.0"), Platform::def_platform);
-    flags.album = &album;
-    album.set_prop(TRACKMODE, TRACK);
-    album.when(OBJECT_CREATED, Callback(SchedContext::current(), created_cb, &flags));
-    ASSERT_TRUE(album.set_derivation(DataUnit("/systemId=\"york-agg-1\"/*")));
-    ASSERT_TRUE(album.derive(10)) << album.get_error_string();
-    int before = album.num_images();
-    Album leeds(DataUnit("leeds.XXNICKYY.0"), Platform::def_platform);
-    ASSERT_TRUE(leeds.set_derivation(DataUnit("/systemId=\"leeds-core-1\"/*")));
-
-    // The server sleeps; a create goes out ahead of the derivation on the same
-    // connection, so its OBJECT_CREATED comes before the derivation's reply.
-    // The Xt timer wakes the server.
-    mis.pause();
-    json values = {{"equipmentId", "rack-xt"}};
-    ASSERT_NE(0, Platform::def_platform.impl_->send(
-                     "create",
-                     json{{"parent", "/systemId=\"york-agg-1\""}, {"class", "equipmentRack"},
-                          {"values", values}},
-                     nullptr, false));
-    XtAppAddTimeOut(app, 150, resume_timer_cb, &flags);
-    ASSERT_TRUE(leeds.derive(10)) << leeds.get_error_string();
-
-    EXPECT_TRUE(flags.timer_ran);
-    EXPECT_EQ(1, flags.created);
-    EXPECT_TRUE(flags.timer_ran_before_event);
-    EXPECT_EQ(before + 1, flags.created_size); // membership updated before the callback
-    EXPECT_EQ(before + 1, album.num_images());
-    EXPECT_EQ("equipmentRack", flags.created_class);
-}
 
 TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
 {

@@ -68,7 +68,7 @@ public:
     {
         stop(SIGKILL);
         for (int attempt = 0; attempt < 5; attempt++) {
-            if (!port_fixed_) port_ = free_port();
+            port_ = free_port();
             std::string listen = url() + "/ " + ldapi_url();
             if (!tls_cert_.empty()) {
                 tls_port_ = free_port();
@@ -92,24 +92,6 @@ public:
         tls_key_ = key;
     }
     std::string ldaps_url() const { return "ldaps://127.0.0.1:" + std::to_string(tls_port_); }
-
-    // A pair of providers that replicate each other must know each other's port before
-    // either starts: this chooses this server's port now and keeps it for every start.
-    void fix_port()
-    {
-        port_ = free_port();
-        port_fixed_ = true;
-    }
-
-    // Multi-provider replication: from the next start this server, numbered server_id (1 to
-    // 4095, one per provider), copies the suffix from the provider at url and takes its
-    // changes as they come (refreshAndPersist), while its own changes go to it the same way
-    // when the other is configured back. The replica may start with an empty database.
-    void replicate_with(const std::string& provider_url, int server_id)
-    {
-        provider_ = provider_url;
-        server_id_ = server_id;
-    }
 
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     std::string ldapi_url() const { return "ldapi://" + escaped(dir_ + "/ldapi"); }
@@ -239,10 +221,10 @@ private:
         for (const char* schema : {"core", "cosine", "inetorgperson"})
             c += std::string("include /etc/ldap/schema/") + schema + ".schema\n";
         c += "modulepath /usr/lib/ldap\nmoduleload back_mdb\nmoduleload syncprov\n";
-        if (server_id_) c += "serverID " + std::to_string(server_id_) + "\n";
         if (!tls_cert_.empty())
             c += "TLSCertificateFile " + tls_cert_ + "\nTLSCertificateKeyFile " + tls_key_ + "\n";
         c += "pidfile " + dir_ + "/slapd.pid\ndatabase mdb\nsuffix \"" + kSuffix + "\"\n";
+        // The file is 0600 in a 0700 folder: the manager's password in it stays private.
         c += "rootdn \"" + std::string(kManager) + "\"\nrootpw " + kManagerPassword + "\n";
         c += "directory " + dir_ + "/db\nmaxsize 1073741824\n";
         c += "index objectClass,entryCSN,entryUUID eq\n";
@@ -250,12 +232,6 @@ private:
         // limit (the default 500) unless told otherwise; the size limit of a search without
         // paging stays the default.
         c += "limits * size.prtotal=unlimited\n" + limits;
-        // The file is 0600 in a 0700 folder: the manager's password in it stays private.
-        if (!provider_.empty())
-            c += "syncrepl rid=" + std::to_string(server_id_) + " provider=" + provider_ +
-                 " bindmethod=simple binddn=\"" + kManager + "\" credentials=" +
-                 kManagerPassword + " searchbase=\"" + kSuffix +
-                 "\" type=refreshAndPersist retry=\"1 +\" timeout=3\nmultiprovider on\n";
         return c + "overlay syncprov\n";
     }
 
@@ -288,9 +264,6 @@ private:
     std::unique_ptr<TempDir> own_;
     std::string dir_;
     int port_ = 0;
-    bool port_fixed_ = false;
-    std::string provider_; // the other provider's URL, "" when not replicating
-    int server_id_ = 0;
     int tls_port_ = 0;
     std::string tls_cert_, tls_key_;
 };
