@@ -125,11 +125,17 @@ inline bool log_to(const std::string& path)
     _exit(127);
 }
 
-// A program a test starts itself, without a shell; killed and reaped with the object.
+// How a program still running when its object goes is stopped. A coverage build makes it
+// SIGTERM, so that the servers write their counts on the way out.
+#ifndef QX_TEST_STOP_SIGNAL
+#define QX_TEST_STOP_SIGNAL SIGKILL
+#endif
+
+// A program a test starts itself, without a shell; stopped and reaped with the object.
 class ChildProcess {
 public:
     ChildProcess() = default;
-    ~ChildProcess() { stop(SIGKILL); }
+    ~ChildProcess() { stop(QX_TEST_STOP_SIGNAL); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
