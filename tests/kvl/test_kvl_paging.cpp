@@ -246,6 +246,26 @@ TEST(KvlPagingLimits, OneReplyWhenItFitsTheNamedErrorWhenNot)
     EXPECT_LT(pages, 1000u);
     EXPECT_EQ("after", r["id"]);
 
+    // A child made while the pages go out is not in them (it sorts last): they list what was
+    // there when the derivation began, and the create's report tells of the rest.
+    const std::string made = record(3000, 5000);
+    c.send_raw(qxtest::request_line("q", "derive",
+                                    {{"base", log_of(3000)}, {"paged", true}, {"page_size", 1}}) +
+               qxtest::request_line("made", "create",
+                                    {{"parent", log_of(3000)},
+                                     {"class", "alarmRecord"},
+                                     {"values", {{"logRecordId", "5000"}}}}));
+    size_t listed = 0;
+    bool created = false, done = false;
+    while (!(done && created) && !(r = c.next(10000)).is_null()) {
+        if (r["id"] == "made") created = r.contains("result");
+        if (r["id"] != "q") continue;
+        done = r["result"]["done"].get<bool>();
+        for (auto& o : r["result"]["objects"]) listed += o["name"] == made ? 1000000 : 1;
+    }
+    EXPECT_TRUE(created && done);
+    EXPECT_EQ(3000u, listed) << "a page listed " << made << ", made after the derivation began";
+
     setenv("QX_KVL_PAGE_SIZE", "500", 1);
     Platform p;
     ASSERT_TRUE(p.connect(DataUnit(small.address().c_str()), DataUnit("paging"), 10));
