@@ -390,6 +390,14 @@ TEST_F(ActionPrograms, FloodIsQueuedAndBounded)
     EXPECT_TRUE(wait_until(gone, 2))
         << "the action's child " << child << " outlived its time limit";
     if (!gone()) kill(child, SIGKILL);
+
+    // a client that sends an action and shuts its side at once (as nc does) still gets the reply
+    Client brief(mis.port());
+    brief.send_raw(request_line(1, "action", test("nap")));
+    brief.finish_sending();
+    json r = brief.next(10000);
+    ASSERT_TRUE(r.contains("result")) << "no reply to a client that shut its side: " << r.dump();
+    EXPECT_EQ(r["result"]["reply"], "rested\n");
 }
 
 // Requests pipelined in one write are served in turns of a few at a time: all are answered,
