@@ -23,6 +23,7 @@ import os
 import pickle
 import queue
 import re
+import shutil
 import subprocess
 import sys
 import threading
@@ -165,6 +166,14 @@ def main():
     ap.add_argument('--out', default='/tmp/case_coverage')
     ap.add_argument('only', nargs='*')
     a = ap.parse_args()
+    missing = [t for t in ('cmake', 'ctest', 'gcov', 'Xvfb') if not shutil.which(t)]
+    if missing:
+        ap.error('not installed: ' + ', '.join(missing))
+    for o in a.only:
+        try:
+            re.compile(o)
+        except re.error as e:
+            ap.error('not a regular expression: %r: %s' % (o, e))
     b = os.path.abspath(a.build)
     if not os.path.exists(os.path.join(b, 'CMakeCache.txt')):
         build(b)
