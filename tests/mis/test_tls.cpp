@@ -137,3 +137,57 @@ TEST_F(MisTls, ListensBeyondLoopbackOnlyWithTlsAndLogins)
         mis.stop();
     }
 }
+
+// A TLS client that reads late: the server's writes stop on a full socket while it goes on
+// making the answers, so its output buffer grows and moves under the write it must retry.
+// Every answer still arrives whole.
+TEST_F(MisTls, AnswersReachAClientThatReadsLate)
+{
+    TempDir dir;
+    std::string seed = "object /systemId=\"big\" managedElement\n",
+                log = "/systemId=\"big\"/logId=\"big\"";
+    seed += "object " + log + " log\n";
+    for (int i = 1; i <= 16000; ++i)
+        seed += "object " + log + "/logRecordId=" + std::to_string(i) + " alarmRecord\n";
+    ASSERT_EQ("", write_file(dir.path + "/big.txt", seed, 0644));
+    std::vector<std::string> args = tls_args();
+    args.insert(args.end(), {"--seed", dir.path + "/big.txt"});
+    MisProcess mis(dir.path, args);
+    const int n = 12; // some 15 MB: more than the two sockets' buffers hold
+    std::string lines;
+    for (int i = 0; i < n; ++i) lines += request_line(i, "derive", {{"base", log}});
+    // openssl s_client: it stops reading the connection while nobody reads what it prints.
+    int in[2], out[2];
+    ASSERT_EQ(0, pipe(in));
+    ASSERT_EQ(0, pipe(out));
+    ChildProcess client;
+    ASSERT_TRUE(
+        client.spawn({"openssl", "s_client", "-quiet", "-connect",
+                      "127.0.0.1:" + std::to_string(mis.port()), "-CAfile", certs->path("ca.pem")},
+                     [&] {
+                         int null = open("/dev/null", O_WRONLY);
+                         dup2(in[0], 0), dup2(out[1], 1), dup2(null, 2);
+                         for (int fd : {in[0], in[1], out[0], out[1], null}) close(fd);
+                         return true;
+                     }));
+    close(in[0]);
+    close(out[1]);
+    ASSERT_EQ(static_cast<ssize_t>(lines.size()), write(in[1], lines.data(), lines.size()));
+    usleep(500000); // not read for half a second
+    std::string text;
+    char buf[1 << 16];
+    int answers = 0;
+    pollfd p = {out[0], POLLIN, 0};
+    for (ssize_t got;
+         answers < n && poll(&p, 1, 60000) == 1 && (got = read(out[0], buf, sizeof buf)) > 0;) {
+        text.append(buf, got);
+        for (size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+            json r = json::parse(text.substr(0, end));
+            EXPECT_EQ(answers++, r.value("id", -1));
+            EXPECT_EQ(16000, r["result"].value("count", 0)) << r.dump().substr(0, 300);
+        }
+    }
+    EXPECT_EQ(n, answers) << mis.log();
+    close(in[1]);
+    close(out[0]);
+}
