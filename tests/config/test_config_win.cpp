@@ -154,35 +154,6 @@ TEST_F(ConfigWindow, FormOfAnObject)
     EXPECT_NE(nullptr, oc->field_named("additionalText"));
 }
 
-TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
-{
-    load(kRack1);
-    Pixel normal = resource<Pixel>(field("userLabel"), XmNbackground);
-    type("userLabel", "A1");
-    type("locationName", "B");
-    type("userLabel", "A2");
-    EXPECT_EQ((std::vector<std::string>{"userLabel=A2", "locationName=B"}), pending());
-    EXPECT_TRUE(sensitive(oc->oc_set_button));
-    EXPECT_EQ(oc->text_foreground, resource<Pixel>(field("userLabel"), XmNbackground));
-
-    /* Update throws the edits away and shows the image's values. */
-    oc->update_image_cb(oc->oc_update_button, oc);
-    EXPECT_TRUE(pending().empty());
-    EXPECT_EQ("LDS rack-1", text_of(field("userLabel")));
-
-    /* Set writes them: another client reads them, the form is normal again. */
-    type("userLabel", "relabelled by Set");
-    type("locationName", "row C");
-    EXPECT_EQ("", set_and_answer());
-    ASSERT_TRUE(sync_with_server(kLeeds));
-    EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
-    EXPECT_EQ("relabelled by Set", server_value(kRack1, "userLabel"));
-    EXPECT_EQ("row C", server_value(kRack1, "locationName"));
-    EXPECT_TRUE(pending().empty());
-    EXPECT_EQ("relabelled by Set", text_of(field("userLabel")));
-    EXPECT_EQ(normal, resource<Pixel>(field("userLabel"), XmNbackground));
-}
-
 /* Values the syntax refuses, second of three edits: the dialog, with the
  * hourglass on the window until it is answered; nothing stored, every edit
  * still pending; the message line names the attribute and the server's
@@ -239,6 +210,8 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         EXPECT_EQ(std::string("Stored: ") + c.first + ", " + c.attribute + ", " + c.third,
                   xmstring_resource(oc->oc_message_label, XmNlabelString));
         EXPECT_EQ(c.good, server_value(c.object, c.attribute));
+        ASSERT_TRUE(sync_with_server(kLeeds));
+        EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
     }
 }
 
@@ -359,6 +332,7 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
     for (auto& c : cases) {
         load(fdn.c_str());
         ASSERT_TRUE(sync_with_server(kLeeds));
+        Pixel normal = resource<Pixel>(field("userLabel"), XmNbackground);
         std::string location = server_value(fdn.c_str(), "locationName");
         type("userLabel", "mine");
         type("locationName", "my row");
@@ -371,6 +345,9 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
             EXPECT_EQ("", message) << c.value;
             EXPECT_EQ("mine", server_value(fdn.c_str(), "userLabel"));
             EXPECT_EQ(c.value, server_value(fdn.c_str(), c.attribute)) << "theirs kept";
+            EXPECT_TRUE(pending().empty());
+            EXPECT_EQ("mine", text_of(field("userLabel")));
+            EXPECT_EQ(normal, resource<Pixel>(field("userLabel"), XmNbackground));
             continue;
         }
         std::string expected = std::string(c.attribute) +
@@ -531,7 +508,10 @@ TEST_F(ConfigWindow, DropDownOffersTheAllowedValues)
         EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
                   pending());
     }
+    /* Update throws the edits away and shows the image's values. */
     oc->update_image_cb(oc->oc_update_button, oc);
+    EXPECT_TRUE(pending().empty());
+    EXPECT_EQ(server_value(kRack1, "administrativeState"), text_of(field("administrativeState")));
 }
 
 TEST(Choices, EnumerationValuesOfARule)
