@@ -100,6 +100,9 @@ TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
     std::vector<std::string> natural = rows_below_root();
     ASSERT_EQ(16u, natural.size());
     ASSERT_EQ("slotNumber=2", natural[1]);
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, False, True);
+    EXPECT_EQ("slotNumber=10", rows_below_root().at(1)) << "switched off, FDN order comes back";
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, True, True);
     DataObject* before = root;
     unsigned cookie = CurrentCookie;
     fill("/x=1", "9", "(x=1)");
