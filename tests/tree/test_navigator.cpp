@@ -35,6 +35,7 @@ namespace {
 const char* kLeeds = "/systemId=\"leeds-core-1\"";
 const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
+const char* kShelf1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"";
 
 using qxtest::resource;
 using qxtest::sensitive;
@@ -216,8 +217,7 @@ TEST_F(Tree, DerivationCounts)
             ASSERT_NE(nullptr, rack);
             EXPECT_STREQ(kLeeds, rack->parent_name);
             EXPECT_EQ(2, rack->derive_state);
-            DataObject* shelf =
-                find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+            DataObject* shelf = find_album_object(kShelf1);
             ASSERT_NE(nullptr, shelf);
             EXPECT_EQ(0, shelf->derive_state);
             EXPECT_EQ(-1, shelf->num_children);
@@ -265,7 +265,7 @@ TEST_F(Tree, FirstTreeRoots)
     DataObject* rack = find_album_object(kRack1);
     ASSERT_TRUE(rack && rack->shown);
     EXPECT_EQ(XiOpen, state_of(node_of(rack)));
-    DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+    DataObject* shelf = find_album_object(kShelf1);
     ASSERT_TRUE(shelf && shelf->shown);
     EXPECT_EQ(XiClosed, state_of(node_of(shelf)));
     EXPECT_NE(std::string::npos, status_text().find("Tarnwick"));
@@ -806,8 +806,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     EXPECT_GT(kept, 0u);
     EXPECT_LT(kept, 3000u);
     EXPECT_EQ(0, obj->derive_state);
-    EXPECT_NE(std::string::npos,
-              xmstring_resource(main_window->mw_message_label, XmNlabelString).find("Stopped deriving"));
+    EXPECT_NE(std::string::npos, status_text().find("Stopped deriving"));
 
     set_node_state(obj, XiClosed);
     open_node(obj);
