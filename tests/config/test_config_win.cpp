@@ -390,45 +390,6 @@ void key_action(Widget w, const char* action)
     XtCallActionProc(w, action, (XEvent*)&key, nullptr, 0);
 }
 
-/* Only the values scroll sideways: End in a value wider than its field,
- * typing at its end and a wider window leave every label in view, and
- * every field too once the view's size has reached the form. */
-TEST_F(ConfigWindow, LabelsStayInViewWhileValuesScroll)
-{
-    load("/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999", kLog);
-    Widget shell = XtParent(oc->oc_dialog);
-    ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 5));
-    auto out_of_view = [](bool fields) {
-        WidgetList kids = nullptr;
-        Cardinal n = 0;
-        XtVaGetValues(oc->oc_attribute_caption, XmNchildren, &kids, XmNnumChildren, &n, NULL);
-        for (Cardinal i = 0; i + 1 < n; i += 2)
-            if (!in_view(kids[i]) || (fields && !in_view(kids[i + 1])))
-                return std::string(XtName(kids[i + 1]));
-        return std::string();
-    };
-    auto rows_in_view = [&](bool fields) {
-        pump_settled();
-        pump_until([&] { return out_of_view(fields).empty(); }, 3);
-        return out_of_view(fields);
-    };
-    Widget wide = field("additionalText");
-    ASSERT_NE(nullptr, wide);
-    key_action(wide, "end-of-line");
-    EXPECT_EQ("", rows_in_view(true));
-    /* Typed past the length where the field turns into a wrapped one: the
-     * field itself stays in view too. */
-    std::string typed(130, 'x');
-    XmTextInsert(wide, XmTextGetLastPosition(wide), &typed[0]);
-    key_action(wide, "end-of-line");
-    EXPECT_EQ("", rows_in_view(true));
-    XtVaSetValues(shell, XmNwidth, shell->core.width + 300, NULL);
-    EXPECT_EQ("", rows_in_view(true));
-    XtVaSetValues(shell, XmNwidth, shell->core.width - 300, NULL);
-    pump_settled();
-    oc->update_image_cb(oc->oc_update_button, oc);
-}
-
 /* Edits never Set survive Close and a load of the same object, marked as
  * edits; another object is loaded only when the user agrees to drop them. */
 TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
@@ -531,9 +492,10 @@ TEST(Choices, EnumerationValuesOfARule)
     for (auto& c : cases) EXPECT_EQ(c.values, enumeration_values(c.rule)) << c.rule;
 }
 
-/* The same size whatever the object shows, beside the main window; a size
- * from the X resources wins. */
-TEST_F(ConfigWindow, SteadySizeBesideTheMainWindow)
+/* The same size whatever the object shows, beside the main window, with the
+ * labels in view however the values scroll; a size from the X resources
+ * wins. */
+TEST_F(ConfigWindow, SteadySizeBesideTheMainWindowAndLabelsInView)
 {
     Widget shell = XtParent(oc->oc_dialog), main_shell = main_window->shell();
     XtUnmanageChild(oc->oc_dialog);
@@ -551,6 +513,39 @@ TEST_F(ConfigWindow, SteadySizeBesideTheMainWindow)
     XtTranslateCoords(main_shell, 0, 0, &mx, &my);
     EXPECT_TRUE(sx >= mx + main_shell->core.width || sx + shell->core.width <= mx)
         << sx << " over the main window at " << mx;
+
+    /* Only the values scroll sideways: End in a value wider than its field,
+     * typing at its end and a wider window leave every label in view, and
+     * every field too once the view's size has reached the form. */
+    auto out_of_view = [](bool fields) {
+        WidgetList kids = nullptr;
+        Cardinal n = 0;
+        XtVaGetValues(oc->oc_attribute_caption, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+        for (Cardinal i = 0; i + 1 < n; i += 2)
+            if (!in_view(kids[i]) || (fields && !in_view(kids[i + 1])))
+                return std::string(XtName(kids[i + 1]));
+        return std::string();
+    };
+    auto rows_in_view = [&](bool fields) {
+        pump_settled();
+        pump_until([&] { return out_of_view(fields).empty(); }, 3);
+        return out_of_view(fields);
+    };
+    Widget wide = field("additionalText");
+    ASSERT_NE(nullptr, wide);
+    key_action(wide, "end-of-line");
+    EXPECT_EQ("", rows_in_view(true));
+    /* Typed past the length where the field turns into a wrapped one: the
+     * field itself stays in view too. */
+    std::string typed(130, 'x');
+    XmTextInsert(wide, XmTextGetLastPosition(wide), &typed[0]);
+    key_action(wide, "end-of-line");
+    EXPECT_EQ("", rows_in_view(true));
+    XtVaSetValues(shell, XmNwidth, shell->core.width + 300, NULL);
+    EXPECT_EQ("", rows_in_view(true));
+    XtVaSetValues(shell, XmNwidth, shell->core.width - 300, NULL);
+    pump_settled();
+    oc->update_image_cb(oc->oc_update_button, oc);
 
     /* A size from the X resources wins over the steady one. */
     XrmDatabase db = XtDatabase(display);
