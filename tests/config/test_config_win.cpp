@@ -138,6 +138,44 @@ TEST_F(ConfigWindow, FormOfAnObject)
         for (const char* part : s.parts) EXPECT_NE(std::string::npos, shown.find(part)) << shown;
     }
 
+    /* An attribute that takes one of a few values offers them beside its
+     * field, which still takes text; a value chosen is an edit like one typed. */
+    ASSERT_TRUE(pump_until([] { return viewable(oc->oc_dialog); }, 5));
+    struct {
+        const char* attribute;
+        std::vector<std::string> values; /* none: no drop-down */
+    } rows[] = {
+        {"administrativeState", {"locked", "unlocked", "shuttingDown"}},
+        {"userLabel", {}},
+        {"operationalState", {}}, /* read-only */
+    };
+    for (auto& r : rows) {
+        Widget f = field(r.attribute);
+        Widget arrow = XtNameToWidget(XtParent(f), "drop_down");
+        Widget menu = XtNameToWidget(XtParent(f), "*choices");
+        ASSERT_EQ(r.values.empty(), arrow == nullptr) << r.attribute;
+        if (!arrow) continue;
+        EXPECT_TRUE(resource<Boolean>(f, XmNeditable));
+        XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
+        EXPECT_TRUE(XtIsManaged(menu));
+        WidgetList items = nullptr;
+        Cardinal n = 0;
+        XtVaGetValues(menu, XmNchildren, &items, XmNnumChildren, &n, NULL);
+        std::vector<std::string> offered;
+        for (Cardinal i = 0; i < n; i++)
+            offered.push_back(xmstring_resource(items[i], XmNlabelString));
+        EXPECT_EQ(r.values, offered);
+        press(items[n - 1]);
+        XtUnmanageChild(menu);
+        EXPECT_EQ(r.values.back(), text_of(f));
+        EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
+                  pending());
+    }
+    /* Update throws the edit away and shows the image's values. */
+    oc->update_image_cb(oc->oc_update_button, oc);
+    EXPECT_TRUE(pending().empty());
+    EXPECT_EQ(server_value(kRack1, "administrativeState"), text_of(field("administrativeState")));
+
     /* A value over 125 characters wraps in 4 rows once focused.  (Fields
      * are as wide as the view, whatever their columns ask for.) */
     load("/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999", kLog);
@@ -432,47 +470,6 @@ TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
         EXPECT_NE(std::string::npos, shown.question.find("userLabel")) << shown.question;
         EXPECT_EQ(ok ? 1 : 0, oc->create_mode);
     }
-}
-
-/* An attribute that takes one of a few values offers them beside its field,
- * which still takes text; a value chosen is an edit like one typed. */
-TEST_F(ConfigWindow, DropDownOffersTheAllowedValues)
-{
-    load(kRack1);
-    ASSERT_TRUE(pump_until([] { return viewable(oc->oc_dialog); }, 5));
-    struct {
-        const char* attribute;
-        std::vector<std::string> values; /* none: no drop-down */
-    } rows[] = {
-        {"administrativeState", {"locked", "unlocked", "shuttingDown"}},
-        {"userLabel", {}},
-        {"operationalState", {}}, /* read-only */
-    };
-    for (auto& r : rows) {
-        Widget f = field(r.attribute);
-        Widget arrow = XtNameToWidget(XtParent(f), "drop_down");
-        Widget menu = XtNameToWidget(XtParent(f), "*choices");
-        ASSERT_EQ(r.values.empty(), arrow == nullptr) << r.attribute;
-        if (!arrow) continue;
-        EXPECT_TRUE(resource<Boolean>(f, XmNeditable));
-        XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
-        EXPECT_TRUE(XtIsManaged(menu));
-        WidgetList items = nullptr;
-        Cardinal n = 0;
-        XtVaGetValues(menu, XmNchildren, &items, XmNnumChildren, &n, NULL);
-        std::vector<std::string> offered;
-        for (Cardinal i = 0; i < n; i++) offered.push_back(xmstring_resource(items[i], XmNlabelString));
-        EXPECT_EQ(r.values, offered);
-        press(items[n - 1]);
-        XtUnmanageChild(menu);
-        EXPECT_EQ(r.values.back(), text_of(f));
-        EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
-                  pending());
-    }
-    /* Update throws the edits away and shows the image's values. */
-    oc->update_image_cb(oc->oc_update_button, oc);
-    EXPECT_TRUE(pending().empty());
-    EXPECT_EQ(server_value(kRack1, "administrativeState"), text_of(field("administrativeState")));
 }
 
 TEST(Choices, EnumerationValuesOfARule)
