@@ -582,57 +582,6 @@ void press(Widget w, KeySym sym)
     XtDispatchEvent(&ev);
 }
 
-TEST_F(Tree, RowKeysOpenCloseSelectAndAClosingKeepsTheFocusInView)
-{
-    XtRealizeWidget(main_window->shell());
-    first_tree(kLeeds, 1);
-    open_node(find_album_object(kLog));
-    pump_settled();
-    Widget nav = main_window->mw_navigator;
-    scroll_to(0);
-    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
-    ASSERT_GT(row_count(), in_view + 1);
-    /* Left closes a row, Right opens it again; Return selects as a double
-     * click does. */
-    DataObject* log = find_album_object(kLog);
-    size_t open_rows = row_count(), records = log->shown_children.size();
-    ASSERT_GT(records, 0u);
-    press(node_of(log), XK_Left);
-    EXPECT_EQ(XiClosed, log->node_state);
-    EXPECT_EQ(open_rows - records, row_count());
-    press(node_of(log), XK_Right);
-    EXPECT_EQ(XiOpen, log->node_state);
-    EXPECT_EQ(open_rows, row_count());
-
-    /* Closing the log by its folder button with the focus on its last
-     * record in view: the focus stays on a row in view, and the row widgets
-     * that go cost no server round trips each. */
-    scroll_to(0);
-    Widget deep = XiOutlineNodeOfRow(nav, in_view - 1);
-    ASSERT_EQ(log, find_album_object(find_object(deep)->parent_name));
-    XmProcessTraversal(deep, XmTRAVERSE_CURRENT);
-    Display* d = XtDisplay(nav);
-    XSync(d, False);
-    unsigned long before = XNextRequest(d);
-    XtCallCallbacks(XiHierarchyNode(node_of(log))->hierarchy.open_close_button, XmNactivateCallback,
-                    nullptr);
-    pump_settled();
-    /* 10,000 when Motif checked the focus for every widget unmapped. */
-    EXPECT_LT(XNextRequest(d) - before, 1500ul);
-    Widget focus = XmGetFocusWidget(main_window->shell());
-    ASSERT_NE(nullptr, focus);
-    EXPECT_NE(deep, focus);
-    EXPECT_TRUE(focus->core.mapped_when_managed && focus->core.y >= 0) << XtName(focus);
-    press(node_of(log), XK_Right);
-
-    DataObject* rack = find_album_object(kRack1);
-    press(node_of(rack), XK_Return);
-    EXPECT_TRUE(rack->selected);
-    press(node_of(rack), XK_Return);
-    EXPECT_TRUE(rack->selected);
-    main_window->deselect_objects(nullptr, main_window);
-}
-
 void cross(Widget w, int type)
 {
     XCrossingEvent ev = {};
@@ -712,10 +661,11 @@ DataObject* framed_object()
     return nullptr;
 }
 
-/* The frame marks the object whose row has the keyboard focus: it follows
- * the keys, stays with the object when the view scrolls or rows come and
- * go above it, and goes when the focus leaves the rows. */
-TEST_F(Tree, FocusFrameStaysWithItsObject)
+/* Keys on a row open, close and select it, and a closing keeps the focus in
+ * view.  The frame marks the object whose row has the keyboard focus: it
+ * follows the keys, stays with the object when the view scrolls or rows
+ * come and go above it, and goes when the focus leaves the rows. */
+TEST_F(Tree, RowKeysAndTheFocusFrameThatStaysWithItsObject)
 {
     Widget shell = main_window->shell(), nav = main_window->mw_navigator;
     XtRealizeWidget(shell);
@@ -724,6 +674,47 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
     DataObject* rack = find_album_object(kRack1);
     open_node(log);
     pump_settled();
+    scroll_to(0);
+    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(row_count(), in_view + 1);
+    /* Left closes a row, Right opens it again; Return selects as a double
+     * click does. */
+    size_t open_rows = row_count(), records = log->shown_children.size();
+    ASSERT_GT(records, 0u);
+    press(node_of(log), XK_Left);
+    EXPECT_EQ(XiClosed, log->node_state);
+    EXPECT_EQ(open_rows - records, row_count());
+    press(node_of(log), XK_Right);
+    EXPECT_EQ(XiOpen, log->node_state);
+    EXPECT_EQ(open_rows, row_count());
+
+    /* Closing the log by its folder button with the focus on its last
+     * record in view: the focus stays on a row in view, and the row widgets
+     * that go cost no server round trips each. */
+    scroll_to(0);
+    Widget deep = XiOutlineNodeOfRow(nav, in_view - 1);
+    ASSERT_EQ(log, find_album_object(find_object(deep)->parent_name));
+    XmProcessTraversal(deep, XmTRAVERSE_CURRENT);
+    Display* d = XtDisplay(nav);
+    XSync(d, False);
+    unsigned long before = XNextRequest(d);
+    XtCallCallbacks(XiHierarchyNode(node_of(log))->hierarchy.open_close_button, XmNactivateCallback,
+                    nullptr);
+    pump_settled();
+    /* 10,000 when Motif checked the focus for every widget unmapped. */
+    EXPECT_LT(XNextRequest(d) - before, 1500ul);
+    Widget focus = XmGetFocusWidget(shell);
+    ASSERT_NE(nullptr, focus);
+    EXPECT_NE(deep, focus);
+    EXPECT_TRUE(focus->core.mapped_when_managed && focus->core.y >= 0) << XtName(focus);
+    press(node_of(log), XK_Right);
+
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    main_window->deselect_objects(nullptr, main_window);
+
     /* Focus events reach the rows only while the window has the input
      * focus; on top of the windows of other tests, its frame can be read. */
     XRaiseWindow(display, XtWindow(shell));
