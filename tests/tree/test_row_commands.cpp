@@ -152,12 +152,17 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     EXPECT_EQ(nullptr, row_menu_for(log));
     selection_busy = false;
     EXPECT_TRUE(qxtest::selected_names().empty());
+    /* The Delete key asks as Edit Delete: with nothing selected, nothing. */
+    EXPECT_EQ("", qxtest::run(delete_key_pressed, false).question);
 
     /* A row outside the selection becomes the whole selection ... */
     add(rack);
     Widget menu = row_menu_for(log);
     ASSERT_NE(nullptr, menu);
     EXPECT_EQ(std::vector<std::string>{kLog}, qxtest::selected_names());
+    std::string question = qxtest::run(delete_key_pressed, false).question;
+    EXPECT_NE(std::string::npos, question.find(kLog)) << question;
+    EXPECT_NE(nullptr, find_album_object(kLog.c_str())); /* Cancel kept it */
     Widget get = XtNameToWidget(menu, "mw_row_get_button");
     Widget create = XtNameToWidget(menu, "mw_row_create_button");
     Widget del = XtNameToWidget(menu, "mw_row_delete_button");
@@ -188,16 +193,6 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     EXPECT_FALSE(sensitive(create));
     EXPECT_TRUE(sensitive(del));
     EXPECT_EQ(nullptr, XtNameToWidget(menu, "reset"));
-}
-
-TEST_F(RowCommands, DeleteKeyAsksAsEditDelete)
-{
-    /* Nothing selected: no question. */
-    EXPECT_EQ("", qxtest::run(delete_key_pressed, false).question);
-    ASSERT_TRUE(go_to_object(kRack1.c_str()));
-    std::string question = qxtest::run(delete_key_pressed, false).question;
-    EXPECT_NE(std::string::npos, question.find(kRack1)) << question;
-    EXPECT_NE(nullptr, find_album_object(kRack1.c_str())); /* Cancel kept it */
 }
 
 } // namespace
