@@ -127,7 +127,7 @@ TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
     EXPECT_EQ("", apply());
 }
 
-TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
+TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
 {
     struct {
         const char *node, *scope, *filter;
@@ -165,15 +165,12 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
         else
             EXPECT_GT(DataObject::object_list.entries(), 1u);
     }
-}
 
-/* A default node or a filter the server does not accept: the dialog, with
- * the hourglass on the main window and the status line as it was until it
- * is answered, then the message in the status line.  The old tree, its rows,
- * the selection, the filter and the menus stay; the labels and the scope
- * asked for are taken. */
-TEST_F(Prefs, RefusalsKeepTheOldTree)
-{
+    /* A default node or a filter the server does not accept: the dialog,
+     * with the hourglass on the main window and the status line as it was
+     * until it is answered, then the message in the status line.  The old
+     * tree, its rows, the selection, the filter and the menus stay; the
+     * labels and the scope asked for are taken. */
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
     const char* refused = "Default Node is either invalid or is presently unreachable";
@@ -182,7 +179,7 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
         const char *node, *scope;
         int depth; /* default_scope afterwards */
         const char *filter = "", *message = nullptr; /* its start; null: refused */
-    } cases[] = {
+    } refusals[] = {
         {"/systemId=\"nowhere\"", "1", 1},
         {"/systemId=\"nowhere\"", "3x", 3},
         {"/systemId=\"leeds-core-1\":OC:equipmentRack", "two", 0},
@@ -192,7 +189,7 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
     };
     Widget probe = main_window->mw_message_label;
     ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
-    for (auto& c : cases) {
+    for (auto& c : refusals) {
         SCOPED_TRACE(c.node);
         DataObject* before = root;
         size_t count = DataObject::object_list.entries();
