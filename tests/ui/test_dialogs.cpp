@@ -152,7 +152,7 @@ TEST(QuestionDialog, OkAndCancelGiveTheReasonNestedOrNotAndLongTextsAreBroken)
     delete box;
 }
 
-TEST(InformationDialog, ReturnsAtOnceIsModalAndOkCloses)
+TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
 {
     REQUIRE_GUI();
     information_dialog(shell(), "3 objects deleted.");
@@ -169,11 +169,8 @@ TEST(InformationDialog, ReturnsAtOnceIsModalAndOkCloses)
     ASSERT_TRUE(pump_until([&] { return XtIsRealized(XtParent(mb)); }, 5));
     press(button(box, XmDIALOG_OK_BUTTON));
     EXPECT_TRUE(pump_until([] { return current_information_dialog == nullptr; }, 5));
-}
 
-TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
-{
-    REQUIRE_GUI();
+    /* Warnings too return at once; each closes itself, whichever is current. */
     warning_dialog(shell(), "first", ok_cancel_warn_cb, ok_cancel_warn_cb);
     WarningDialogBox* first = current_warning_dialog;
     warning_dialog(shell(), "second", ok_cancel_warn_cb, ok_cancel_warn_cb);
