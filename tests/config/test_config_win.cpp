@@ -158,14 +158,12 @@ TEST_F(ConfigWindow, FormOfAnObject)
         EXPECT_TRUE(resource<Boolean>(f, XmNeditable));
         XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
         EXPECT_TRUE(XtIsManaged(menu));
-        WidgetList items = nullptr;
-        Cardinal n = 0;
-        XtVaGetValues(menu, XmNchildren, &items, XmNnumChildren, &n, NULL);
+        XtVaGetValues(menu, XmNchildren, &kids, XmNnumChildren, &n, NULL);
         std::vector<std::string> offered;
         for (Cardinal i = 0; i < n; i++)
-            offered.push_back(xmstring_resource(items[i], XmNlabelString));
+            offered.push_back(xmstring_resource(kids[i], XmNlabelString));
         EXPECT_EQ(r.values, offered);
-        press(items[n - 1]);
+        press(kids[n - 1]);
         XtUnmanageChild(menu);
         EXPECT_EQ(r.values.back(), text_of(f));
         EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
