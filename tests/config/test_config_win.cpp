@@ -138,6 +138,42 @@ TEST_F(ConfigWindow, FormOfAnObject)
         for (const char* part : s.parts) EXPECT_NE(std::string::npos, shown.find(part)) << shown;
     }
 
+    /* An attribute that takes one of a few values offers them beside its
+     * field, which still takes text; a value chosen is an edit like one typed. */
+    ASSERT_TRUE(pump_until([] { return viewable(oc->oc_dialog); }, 5));
+    struct {
+        const char* attribute;
+        std::vector<std::string> values; /* none: no drop-down */
+    } rows[] = {
+        {"administrativeState", {"locked", "unlocked", "shuttingDown"}},
+        {"userLabel", {}},
+        {"operationalState", {}}, /* read-only */
+    };
+    for (auto& r : rows) {
+        Widget f = field(r.attribute);
+        Widget arrow = XtNameToWidget(XtParent(f), "drop_down");
+        Widget menu = XtNameToWidget(XtParent(f), "*choices");
+        ASSERT_EQ(r.values.empty(), arrow == nullptr) << r.attribute;
+        if (!arrow) continue;
+        EXPECT_TRUE(resource<Boolean>(f, XmNeditable));
+        XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
+        EXPECT_TRUE(XtIsManaged(menu));
+        XtVaGetValues(menu, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+        std::vector<std::string> offered;
+        for (Cardinal i = 0; i < n; i++)
+            offered.push_back(xmstring_resource(kids[i], XmNlabelString));
+        EXPECT_EQ(r.values, offered);
+        press(kids[n - 1]);
+        XtUnmanageChild(menu);
+        EXPECT_EQ(r.values.back(), text_of(f));
+        EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
+                  pending());
+    }
+    /* Update throws the edit away and shows the image's values. */
+    oc->update_image_cb(oc->oc_update_button, oc);
+    EXPECT_TRUE(pending().empty());
+    EXPECT_EQ(server_value(kRack1, "administrativeState"), text_of(field("administrativeState")));
+
     /* A value over 125 characters wraps in 4 rows once focused.  (Fields
      * are as wide as the view, whatever their columns ask for.) */
     load("/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999", kLog);
@@ -152,35 +188,6 @@ TEST_F(ConfigWindow, FormOfAnObject)
     std::string message = answered([] { load("/systemId=\"atlantis-1\"", "/"); });
     EXPECT_EQ("Error retrieving attributes for object", message);
     EXPECT_NE(nullptr, oc->field_named("additionalText"));
-}
-
-TEST_F(ConfigWindow, EditsAreKeptPerAttributeUntilUpdateOrSet)
-{
-    load(kRack1);
-    Pixel normal = resource<Pixel>(field("userLabel"), XmNbackground);
-    type("userLabel", "A1");
-    type("locationName", "B");
-    type("userLabel", "A2");
-    EXPECT_EQ((std::vector<std::string>{"userLabel=A2", "locationName=B"}), pending());
-    EXPECT_TRUE(sensitive(oc->oc_set_button));
-    EXPECT_EQ(oc->text_foreground, resource<Pixel>(field("userLabel"), XmNbackground));
-
-    /* Update throws the edits away and shows the image's values. */
-    oc->update_image_cb(oc->oc_update_button, oc);
-    EXPECT_TRUE(pending().empty());
-    EXPECT_EQ("LDS rack-1", text_of(field("userLabel")));
-
-    /* Set writes them: another client reads them, the form is normal again. */
-    type("userLabel", "relabelled by Set");
-    type("locationName", "row C");
-    EXPECT_EQ("", set_and_answer());
-    ASSERT_TRUE(sync_with_server(kLeeds));
-    EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
-    EXPECT_EQ("relabelled by Set", server_value(kRack1, "userLabel"));
-    EXPECT_EQ("row C", server_value(kRack1, "locationName"));
-    EXPECT_TRUE(pending().empty());
-    EXPECT_EQ("relabelled by Set", text_of(field("userLabel")));
-    EXPECT_EQ(normal, resource<Pixel>(field("userLabel"), XmNbackground));
 }
 
 /* Values the syntax refuses, second of three edits: the dialog, with the
@@ -239,36 +246,9 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         EXPECT_EQ(std::string("Stored: ") + c.first + ", " + c.attribute + ", " + c.third,
                   xmstring_resource(oc->oc_message_label, XmNlabelString));
         EXPECT_EQ(c.good, server_value(c.object, c.attribute));
+        ASSERT_TRUE(sync_with_server(kLeeds));
+        EXPECT_FALSE(sensitive(oc->oc_update_button)) << "its own change reported";
     }
-}
-
-TEST_F(ConfigWindow, ChangesByAnotherClientUntilClose)
-{
-    /* The window asks the server to watch the object without waiting for the
-     * answer, and the server reads the two connections in no fixed order: a
-     * round trip of the editor's first, so that the server has the watch. */
-    load(kRack2);
-    ASSERT_TRUE(sync_with_server(kLeeds));
-    EXPECT_FALSE(sensitive(oc->oc_update_button));
-    server_set(kRack2, "userLabel", "changed elsewhere");
-    ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
-    EXPECT_EQ("userLabel", xmstring_resource(oc->oc_message_label, XmNlabelString));
-    oc->update_image_cb(oc->oc_update_button, oc);
-    EXPECT_EQ("changed elsewhere", text_of(field("userLabel")));
-    EXPECT_FALSE(sensitive(oc->oc_update_button));
-
-    /* Closed: no more reports, until the next load. */
-    XtCallCallbacks(oc->oc_close_button, XmNactivateCallback, nullptr);
-    EXPECT_FALSE(XtIsManaged(oc->oc_dialog));
-    server_set(kRack2, "userLabel", "unheard");
-    ASSERT_TRUE(sync_with_server(kLeeds));
-    EXPECT_FALSE(sensitive(oc->oc_update_button));
-    EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
-    load(kRack2);
-    ASSERT_TRUE(sync_with_server(kLeeds));
-    server_set(kRack2, "locationName", "heard again");
-    ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
-    EXPECT_EQ("locationName", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
 /* Get shows the first selected object, a double click the object clicked,
@@ -309,7 +289,7 @@ TEST_F(ConfigWindow, GetAndDoubleClickShowTheObject)
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
-TEST_F(ConfigWindow, SetOfAnObjectDeletedMeanwhileSaysSo)
+TEST_F(ConfigWindow, ObjectsDeletedOrChangedElsewhere)
 {
     other->result("create", {{"parent", kLeeds},
                              {"class", "equipmentRack"},
@@ -334,6 +314,33 @@ TEST_F(ConfigWindow, SetOfAnObjectDeletedMeanwhileSaysSo)
     type("userLabel", "LDS rack-2");
     EXPECT_TRUE(sensitive(oc->oc_set_button));
     oc->update_image_cb(oc->oc_update_button, oc);
+
+    /* Its attributes changed by another client: Update is offered, until the
+     * window is closed.  The window asks the server to watch the object
+     * without waiting for the answer, and the server reads the two
+     * connections in no fixed order: a round trip of the editor's first, so
+     * that the server has the watch. */
+    ASSERT_TRUE(sync_with_server(kLeeds));
+    EXPECT_FALSE(sensitive(oc->oc_update_button));
+    server_set(kRack2, "userLabel", "changed elsewhere");
+    ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
+    EXPECT_EQ("userLabel", xmstring_resource(oc->oc_message_label, XmNlabelString));
+    oc->update_image_cb(oc->oc_update_button, oc);
+    EXPECT_EQ("changed elsewhere", text_of(field("userLabel")));
+    EXPECT_FALSE(sensitive(oc->oc_update_button));
+
+    /* Closed: no more reports, until the next load. */
+    XtCallCallbacks(oc->oc_close_button, XmNactivateCallback, nullptr);
+    EXPECT_FALSE(XtIsManaged(oc->oc_dialog));
+    server_set(kRack2, "userLabel", "unheard");
+    ASSERT_TRUE(sync_with_server(kLeeds));
+    EXPECT_FALSE(sensitive(oc->oc_update_button));
+    EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
+    load(kRack2);
+    ASSERT_TRUE(sync_with_server(kLeeds));
+    server_set(kRack2, "locationName", "heard again");
+    ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
+    EXPECT_EQ("locationName", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
 /* Another client changes an attribute after the form was loaded: Set writes
@@ -359,6 +366,7 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
     for (auto& c : cases) {
         load(fdn.c_str());
         ASSERT_TRUE(sync_with_server(kLeeds));
+        Pixel normal = resource<Pixel>(field("userLabel"), XmNbackground);
         std::string location = server_value(fdn.c_str(), "locationName");
         type("userLabel", "mine");
         type("locationName", "my row");
@@ -371,6 +379,9 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
             EXPECT_EQ("", message) << c.value;
             EXPECT_EQ("mine", server_value(fdn.c_str(), "userLabel"));
             EXPECT_EQ(c.value, server_value(fdn.c_str(), c.attribute)) << "theirs kept";
+            EXPECT_TRUE(pending().empty());
+            EXPECT_EQ("mine", text_of(field("userLabel")));
+            EXPECT_EQ(normal, resource<Pixel>(field("userLabel"), XmNbackground));
             continue;
         }
         std::string expected = std::string(c.attribute) +
@@ -411,45 +422,6 @@ void key_action(Widget w, const char* action)
     key.window = XtWindow(w);
     key.time = CurrentTime;
     XtCallActionProc(w, action, (XEvent*)&key, nullptr, 0);
-}
-
-/* Only the values scroll sideways: End in a value wider than its field,
- * typing at its end and a wider window leave every label in view, and
- * every field too once the view's size has reached the form. */
-TEST_F(ConfigWindow, LabelsStayInViewWhileValuesScroll)
-{
-    load("/systemId=\"leeds-core-1\"/logId=\"alarmLog\"/logRecordId=999", kLog);
-    Widget shell = XtParent(oc->oc_dialog);
-    ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 5));
-    auto out_of_view = [](bool fields) {
-        WidgetList kids = nullptr;
-        Cardinal n = 0;
-        XtVaGetValues(oc->oc_attribute_caption, XmNchildren, &kids, XmNnumChildren, &n, NULL);
-        for (Cardinal i = 0; i + 1 < n; i += 2)
-            if (!in_view(kids[i]) || (fields && !in_view(kids[i + 1])))
-                return std::string(XtName(kids[i + 1]));
-        return std::string();
-    };
-    auto rows_in_view = [&](bool fields) {
-        pump_settled();
-        pump_until([&] { return out_of_view(fields).empty(); }, 3);
-        return out_of_view(fields);
-    };
-    Widget wide = field("additionalText");
-    ASSERT_NE(nullptr, wide);
-    key_action(wide, "end-of-line");
-    EXPECT_EQ("", rows_in_view(true));
-    /* Typed past the length where the field turns into a wrapped one: the
-     * field itself stays in view too. */
-    std::string typed(130, 'x');
-    XmTextInsert(wide, XmTextGetLastPosition(wide), &typed[0]);
-    key_action(wide, "end-of-line");
-    EXPECT_EQ("", rows_in_view(true));
-    XtVaSetValues(shell, XmNwidth, shell->core.width + 300, NULL);
-    EXPECT_EQ("", rows_in_view(true));
-    XtVaSetValues(shell, XmNwidth, shell->core.width - 300, NULL);
-    pump_settled();
-    oc->update_image_cb(oc->oc_update_button, oc);
 }
 
 /* Edits never Set survive Close and a load of the same object, marked as
@@ -496,44 +468,6 @@ TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
     }
 }
 
-/* An attribute that takes one of a few values offers them beside its field,
- * which still takes text; a value chosen is an edit like one typed. */
-TEST_F(ConfigWindow, DropDownOffersTheAllowedValues)
-{
-    load(kRack1);
-    ASSERT_TRUE(pump_until([] { return viewable(oc->oc_dialog); }, 5));
-    struct {
-        const char* attribute;
-        std::vector<std::string> values; /* none: no drop-down */
-    } rows[] = {
-        {"administrativeState", {"locked", "unlocked", "shuttingDown"}},
-        {"userLabel", {}},
-        {"operationalState", {}}, /* read-only */
-    };
-    for (auto& r : rows) {
-        Widget f = field(r.attribute);
-        Widget arrow = XtNameToWidget(XtParent(f), "drop_down");
-        Widget menu = XtNameToWidget(XtParent(f), "*choices");
-        ASSERT_EQ(r.values.empty(), arrow == nullptr) << r.attribute;
-        if (!arrow) continue;
-        EXPECT_TRUE(resource<Boolean>(f, XmNeditable));
-        XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
-        EXPECT_TRUE(XtIsManaged(menu));
-        WidgetList items = nullptr;
-        Cardinal n = 0;
-        XtVaGetValues(menu, XmNchildren, &items, XmNnumChildren, &n, NULL);
-        std::vector<std::string> offered;
-        for (Cardinal i = 0; i < n; i++) offered.push_back(xmstring_resource(items[i], XmNlabelString));
-        EXPECT_EQ(r.values, offered);
-        press(items[n - 1]);
-        XtUnmanageChild(menu);
-        EXPECT_EQ(r.values.back(), text_of(f));
-        EXPECT_EQ((std::vector<std::string>{std::string(r.attribute) + "=" + r.values.back()}),
-                  pending());
-    }
-    oc->update_image_cb(oc->oc_update_button, oc);
-}
-
 TEST(Choices, EnumerationValuesOfARule)
 {
     struct {
@@ -551,9 +485,10 @@ TEST(Choices, EnumerationValuesOfARule)
     for (auto& c : cases) EXPECT_EQ(c.values, enumeration_values(c.rule)) << c.rule;
 }
 
-/* The same size whatever the object shows, beside the main window; a size
- * from the X resources wins. */
-TEST_F(ConfigWindow, SteadySizeBesideTheMainWindow)
+/* The same size whatever the object shows, beside the main window, with the
+ * labels in view however the values scroll; a size from the X resources
+ * wins. */
+TEST_F(ConfigWindow, SteadySizeBesideTheMainWindowAndLabelsInView)
 {
     Widget shell = XtParent(oc->oc_dialog), main_shell = main_window->shell();
     XtUnmanageChild(oc->oc_dialog);
@@ -572,6 +507,39 @@ TEST_F(ConfigWindow, SteadySizeBesideTheMainWindow)
     EXPECT_TRUE(sx >= mx + main_shell->core.width || sx + shell->core.width <= mx)
         << sx << " over the main window at " << mx;
 
+    /* Only the values scroll sideways: End in a value wider than its field,
+     * typing at its end and a wider window leave every label in view, and
+     * every field too once the view's size has reached the form. */
+    auto out_of_view = [](bool fields) {
+        WidgetList kids = nullptr;
+        Cardinal n = 0;
+        XtVaGetValues(oc->oc_attribute_caption, XmNchildren, &kids, XmNnumChildren, &n, NULL);
+        for (Cardinal i = 0; i + 1 < n; i += 2)
+            if (!in_view(kids[i]) || (fields && !in_view(kids[i + 1])))
+                return std::string(XtName(kids[i + 1]));
+        return std::string();
+    };
+    auto rows_in_view = [&](bool fields) {
+        pump_settled();
+        pump_until([&] { return out_of_view(fields).empty(); }, 3);
+        return out_of_view(fields);
+    };
+    Widget wide = field("additionalText");
+    ASSERT_NE(nullptr, wide);
+    key_action(wide, "end-of-line");
+    EXPECT_EQ("", rows_in_view(true));
+    /* Typed past the length where the field turns into a wrapped one: the
+     * field itself stays in view too. */
+    std::string typed(130, 'x');
+    XmTextInsert(wide, XmTextGetLastPosition(wide), &typed[0]);
+    key_action(wide, "end-of-line");
+    EXPECT_EQ("", rows_in_view(true));
+    XtVaSetValues(shell, XmNwidth, shell->core.width + 300, NULL);
+    EXPECT_EQ("", rows_in_view(true));
+    XtVaSetValues(shell, XmNwidth, shell->core.width - 300, NULL);
+    pump_settled();
+    oc->update_image_cb(oc->oc_update_button, oc);
+
     /* A size from the X resources wins over the steady one. */
     XrmDatabase db = XtDatabase(display);
     XrmPutLineResource(&db, "*sized_configuration.oc_dialog.width: 900");
@@ -583,20 +551,15 @@ TEST_F(ConfigWindow, SteadySizeBesideTheMainWindow)
     sized.xd_destroy();
 }
 
-TEST_F(ConfigWindow, ExitWithPendingEditsEndsWithStatus0)
-{
-    load(kRack1);
-    type("userLabel", "never stored");
-    EXPECT_EXIT(main_window->exit_cb(main_window->mw_close_button, nullptr),
-                ::testing::ExitedWithCode(0), "");
-}
-
-/* Last: the server goes.  The lost-connection dialog tells of it, not a
+/* Exit with an edit not yet set ends the program with status 0.  Last: the
+ * server goes during Set.  The lost-connection dialog tells of it, not a
  * second one of Set's. */
-TEST_F(ConfigWindow, ServerLostDuringSet)
+TEST_F(ConfigWindow, ExitWithPendingEditsAndServerLostDuringSet)
 {
     load(kRack1);
     type("userLabel", "lost");
+    EXPECT_EXIT(main_window->exit_cb(main_window->mw_close_button, nullptr),
+                ::testing::ExitedWithCode(0), "");
     kill(mis->pid(), SIGSTOP);
     after(200, [] { kill(mis->pid(), SIGKILL); });
     std::string message = set_and_answer();

@@ -100,6 +100,9 @@ TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
     std::vector<std::string> natural = rows_below_root();
     ASSERT_EQ(16u, natural.size());
     ASSERT_EQ("slotNumber=2", natural[1]);
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, False, True);
+    EXPECT_EQ("slotNumber=10", rows_below_root().at(1)) << "switched off, FDN order comes back";
+    XmToggleButtonGadgetSetState(dp->dp_natural_order, True, True);
     DataObject* before = root;
     unsigned cookie = CurrentCookie;
     fill("/x=1", "9", "(x=1)");
@@ -124,7 +127,7 @@ TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
     EXPECT_EQ("", apply());
 }
 
-TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
+TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
 {
     struct {
         const char *node, *scope, *filter;
@@ -162,15 +165,12 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRoot)
         else
             EXPECT_GT(DataObject::object_list.entries(), 1u);
     }
-}
 
-/* A default node or a filter the server does not accept: the dialog, with
- * the hourglass on the main window and the status line as it was until it
- * is answered, then the message in the status line.  The old tree, its rows,
- * the selection, the filter and the menus stay; the labels and the scope
- * asked for are taken. */
-TEST_F(Prefs, RefusalsKeepTheOldTree)
-{
+    /* A default node or a filter the server does not accept: the dialog,
+     * with the hourglass on the main window and the status line as it was
+     * until it is answered, then the message in the status line.  The old
+     * tree, its rows, the selection, the filter and the menus stay; the
+     * labels and the scope asked for are taken. */
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
     const char* refused = "Default Node is either invalid or is presently unreachable";
@@ -179,7 +179,7 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
         const char *node, *scope;
         int depth; /* default_scope afterwards */
         const char *filter = "", *message = nullptr; /* its start; null: refused */
-    } cases[] = {
+    } refusals[] = {
         {"/systemId=\"nowhere\"", "1", 1},
         {"/systemId=\"nowhere\"", "3x", 3},
         {"/systemId=\"leeds-core-1\":OC:equipmentRack", "two", 0},
@@ -189,7 +189,7 @@ TEST_F(Prefs, RefusalsKeepTheOldTree)
     };
     Widget probe = main_window->mw_message_label;
     ASSERT_TRUE(pump_until([&] { return viewable(probe); }, 5));
-    for (auto& c : cases) {
+    for (auto& c : refusals) {
         SCOPED_TRACE(c.node);
         DataObject* before = root;
         size_t count = DataObject::object_list.entries();
@@ -249,7 +249,8 @@ std::string search(const char* filter, Widget scope, const char* levels = "")
 
 /* Searches from the root, one row at a time: a refused one (message) shows
  * the dialog and changes nothing, the others select their matches, with
- * every ancestor opened, closed branches included. */
+ * every ancestor opened, closed branches included; then a double click on a
+ * match, and a search with more matches than it may select. */
 TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
 {
     SelectWin* sw = selection_window;
@@ -319,15 +320,9 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
     during += apply();
     EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
     main_window->deselect_objects(nullptr, nullptr);
-}
 
-/* A double click on a listed match goes to it, in a tree rebuilt since the
- * search: its ancestors opened, it alone selected, its row in view. */
-TEST_F(Prefs, DoubleClickOnAMatchGoesToIt)
-{
-    SelectWin* sw = selection_window;
-    fill(kLeeds, "1", "");
-    ASSERT_EQ("", apply());
+    /* A double click on a listed match goes to it, in a tree rebuilt since
+     * the search: its ancestors opened, it alone selected, its row in view. */
     ASSERT_EQ("", search("(objectClass=trailTerminationPointBidirectional)",
                          sw->sw_scope_to_bottom));
     int n = resource<int>(sw->sw_found_list, XmNitemCount);
@@ -345,6 +340,21 @@ TEST_F(Prefs, DoubleClickOnAMatchGoesToIt)
     DataObject* obj = find_album_object(last.c_str());
     ASSERT_TRUE(obj && obj->node); /* scrolled into view */
     EXPECT_EQ(obj, find_object(obj->node));
+    main_window->deselect_objects(nullptr, nullptr);
+
+    /* Past the limit: 1,200 more alarm records, created by another client in
+     * two batches. */
+    const char* log = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
+    ASSERT_TRUE(create_many(log, "alarmRecord", "logRecordId", 50000, 1200, 600));
+    long total = other->result(
+        "search",
+        {{"base", kLeeds}, {"filter", "(objectClass=alarmRecord)"}, {"limit", 1}})["count"];
+    ASSERT_GT(total, 1200);
+    EXPECT_EQ("", search("(objectClass=alarmRecord)", sw->sw_scope_to_bottom));
+    EXPECT_EQ(1000u, DataObject::selected_list.entries());
+    EXPECT_EQ(std::to_string(total) + " objects found, " + std::to_string(total - 1000) +
+                  " more past the limit of 1000 not selected",
+              status_text());
     main_window->deselect_objects(nullptr, nullptr);
 }
 
@@ -421,26 +431,6 @@ TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ("garbage\n", content);
     XtUnmanageChild(open_view->ov_dialog);
-}
-
-TEST_F(Prefs, SearchPastTheLimitSaysHowManyMore)
-{
-    /* 1,200 more alarm records, created by another client in two batches. */
-    const char* log = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
-    ASSERT_TRUE(create_many(log, "alarmRecord", "logRecordId", 50000, 1200, 600));
-    long total = other->result(
-        "search",
-        {{"base", kLeeds}, {"filter", "(objectClass=alarmRecord)"}, {"limit", 1}})["count"];
-    ASSERT_GT(total, 1200);
-    fill(kLeeds, "1", "");
-    ASSERT_EQ("", apply());
-    SelectWin* sw = selection_window;
-    EXPECT_EQ("", search("(objectClass=alarmRecord)", sw->sw_scope_to_bottom));
-    EXPECT_EQ(1000u, DataObject::selected_list.entries());
-    EXPECT_EQ(std::to_string(total) + " objects found, " + std::to_string(total - 1000) +
-                  " more past the limit of 1000 not selected",
-              status_text());
-    main_window->deselect_objects(nullptr, nullptr);
 }
 
 } // namespace

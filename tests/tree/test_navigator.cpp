@@ -35,6 +35,7 @@ namespace {
 const char* kLeeds = "/systemId=\"leeds-core-1\"";
 const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
+const char* kShelf1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"";
 
 using qxtest::resource;
 using qxtest::sensitive;
@@ -216,8 +217,7 @@ TEST_F(Tree, DerivationCounts)
             ASSERT_NE(nullptr, rack);
             EXPECT_STREQ(kLeeds, rack->parent_name);
             EXPECT_EQ(2, rack->derive_state);
-            DataObject* shelf =
-                find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+            DataObject* shelf = find_album_object(kShelf1);
             ASSERT_NE(nullptr, shelf);
             EXPECT_EQ(0, shelf->derive_state);
             EXPECT_EQ(-1, shelf->num_children);
@@ -265,7 +265,7 @@ TEST_F(Tree, FirstTreeRoots)
     DataObject* rack = find_album_object(kRack1);
     ASSERT_TRUE(rack && rack->shown);
     EXPECT_EQ(XiOpen, state_of(node_of(rack)));
-    DataObject* shelf = find_album_object((std::string(kRack1) + "/shelfId=\"shelf-1\"").c_str());
+    DataObject* shelf = find_album_object(kShelf1);
     ASSERT_TRUE(shelf && shelf->shown);
     EXPECT_EQ(XiClosed, state_of(node_of(shelf)));
     EXPECT_NE(std::string::npos, status_text().find("Tarnwick"));
@@ -349,6 +349,38 @@ TEST_F(Tree, OpeningNodes)
     }
     EXPECT_EQ("This Object Does not have any Children", status_text());
     EXPECT_EQ(0, at->num_children);
+
+    /* Rows of objects another client destroys (bursts of them in
+     * test_reports): the last child of a shown parent goes, and the parent
+     * closes. */
+    DataObject* lone = nullptr;
+    for (const std::string& s : shown_children(shelf)) {
+        DataObject* o = find_album_object(s.c_str());
+        open_node(o);
+        if (o->num_children == 1) {
+            lone = o;
+            break;
+        }
+    }
+    ASSERT_NE(nullptr, lone) << "no slot with one circuit pack";
+    std::string pack = shown_children(lone)[0];
+    ASSERT_TRUE(destroy(pack));
+    ASSERT_TRUE(pump_until([&] { return find_album_object(pack.c_str()) == nullptr; }, 10));
+    EXPECT_EQ(0, lone->num_children);
+    EXPECT_EQ(XiClosed, state_of(node_of(lone)));
+    EXPECT_EQ(XiClosed, lone->node_state);
+
+    /* Reports that reach a tree of an older generation change nothing. */
+    int children = root->num_children;
+    before = DataObject::object_list.entries();
+    CurrentCookie++; /* as a rebuild would, but the old objects stay */
+    ASSERT_TRUE(create("equipmentRack", "equipmentId", "rack-8"));
+    std::string rack8 = std::string(kLeeds) + "/equipmentId=\"rack-8\"";
+    ASSERT_TRUE(destroy(rack8));
+    ASSERT_TRUE(sync_with_server(kLeeds));
+    EXPECT_EQ(before, DataObject::object_list.entries());
+    EXPECT_EQ(children, root->num_children);
+    EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
 }
 
 TEST_F(Tree, SelectionAndMenus)
@@ -424,48 +456,6 @@ TEST_F(Tree, SelectionAndMenus)
     selection_busy = false;
     EXPECT_FALSE(b->selected);
     mw->deselect_objects(mw->mw_deselect_button, mw);
-}
-
-/* Rows of objects another client creates and destroys: bursts of them in
- * test_reports; here the parent of the last child gone, and reports that
- * reach an older tree. */
-TEST_F(Tree, ObjectsCreatedAndDestroyedElsewhere)
-{
-    first_tree(kLeeds, 1);
-    int children = root->num_children;
-
-    /* The last child of a shown parent goes: the parent closes. */
-    DataObject* rack = find_album_object(kRack1);
-    open_node(rack);
-    DataObject* shelf = find_album_object(shown_children(rack)[0].c_str());
-    open_node(shelf);
-    DataObject* lone = nullptr;
-    for (const std::string& s : shown_children(shelf)) {
-        DataObject* slot = find_album_object(s.c_str());
-        open_node(slot);
-        if (slot->num_children == 1) {
-            lone = slot;
-            break;
-        }
-    }
-    ASSERT_NE(nullptr, lone) << "no slot with one circuit pack";
-    std::string pack = shown_children(lone)[0];
-    ASSERT_TRUE(destroy(pack));
-    ASSERT_TRUE(pump_until([&] { return find_album_object(pack.c_str()) == nullptr; }, 10));
-    EXPECT_EQ(0, lone->num_children);
-    EXPECT_EQ(XiClosed, state_of(node_of(lone)));
-    EXPECT_EQ(XiClosed, lone->node_state);
-
-    /* Reports that reach a tree of an older generation change nothing. */
-    size_t before = DataObject::object_list.entries();
-    CurrentCookie++; /* as a rebuild would, but the old objects stay */
-    ASSERT_TRUE(create("equipmentRack", "equipmentId", "rack-8"));
-    std::string rack8 = std::string(kLeeds) + "/equipmentId=\"rack-8\"";
-    ASSERT_TRUE(destroy(rack8));
-    ASSERT_TRUE(sync_with_server(kLeeds));
-    EXPECT_EQ(before, DataObject::object_list.entries());
-    EXPECT_EQ(children, root->num_children);
-    EXPECT_EQ(nullptr, find_album_object(rack8.c_str()));
 }
 
 /* Every row in view is shown by the widget bound to it: the widget knows
@@ -582,57 +572,6 @@ void press(Widget w, KeySym sym)
     XtDispatchEvent(&ev);
 }
 
-TEST_F(Tree, RowKeysOpenCloseSelectAndAClosingKeepsTheFocusInView)
-{
-    XtRealizeWidget(main_window->shell());
-    first_tree(kLeeds, 1);
-    open_node(find_album_object(kLog));
-    pump_settled();
-    Widget nav = main_window->mw_navigator;
-    scroll_to(0);
-    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
-    ASSERT_GT(row_count(), in_view + 1);
-    /* Left closes a row, Right opens it again; Return selects as a double
-     * click does. */
-    DataObject* log = find_album_object(kLog);
-    size_t open_rows = row_count(), records = log->shown_children.size();
-    ASSERT_GT(records, 0u);
-    press(node_of(log), XK_Left);
-    EXPECT_EQ(XiClosed, log->node_state);
-    EXPECT_EQ(open_rows - records, row_count());
-    press(node_of(log), XK_Right);
-    EXPECT_EQ(XiOpen, log->node_state);
-    EXPECT_EQ(open_rows, row_count());
-
-    /* Closing the log by its folder button with the focus on its last
-     * record in view: the focus stays on a row in view, and the row widgets
-     * that go cost no server round trips each. */
-    scroll_to(0);
-    Widget deep = XiOutlineNodeOfRow(nav, in_view - 1);
-    ASSERT_EQ(log, find_album_object(find_object(deep)->parent_name));
-    XmProcessTraversal(deep, XmTRAVERSE_CURRENT);
-    Display* d = XtDisplay(nav);
-    XSync(d, False);
-    unsigned long before = XNextRequest(d);
-    XtCallCallbacks(XiHierarchyNode(node_of(log))->hierarchy.open_close_button, XmNactivateCallback,
-                    nullptr);
-    pump_settled();
-    /* 10,000 when Motif checked the focus for every widget unmapped. */
-    EXPECT_LT(XNextRequest(d) - before, 1500ul);
-    Widget focus = XmGetFocusWidget(main_window->shell());
-    ASSERT_NE(nullptr, focus);
-    EXPECT_NE(deep, focus);
-    EXPECT_TRUE(focus->core.mapped_when_managed && focus->core.y >= 0) << XtName(focus);
-    press(node_of(log), XK_Right);
-
-    DataObject* rack = find_album_object(kRack1);
-    press(node_of(rack), XK_Return);
-    EXPECT_TRUE(rack->selected);
-    press(node_of(rack), XK_Return);
-    EXPECT_TRUE(rack->selected);
-    main_window->deselect_objects(nullptr, main_window);
-}
-
 void cross(Widget w, int type)
 {
     XCrossingEvent ev = {};
@@ -712,10 +651,11 @@ DataObject* framed_object()
     return nullptr;
 }
 
-/* The frame marks the object whose row has the keyboard focus: it follows
- * the keys, stays with the object when the view scrolls or rows come and
- * go above it, and goes when the focus leaves the rows. */
-TEST_F(Tree, FocusFrameStaysWithItsObject)
+/* Keys on a row open, close and select it, and a closing keeps the focus in
+ * view.  The frame marks the object whose row has the keyboard focus: it
+ * follows the keys, stays with the object when the view scrolls or rows
+ * come and go above it, and goes when the focus leaves the rows. */
+TEST_F(Tree, RowKeysAndTheFocusFrameThatStaysWithItsObject)
 {
     Widget shell = main_window->shell(), nav = main_window->mw_navigator;
     XtRealizeWidget(shell);
@@ -724,6 +664,47 @@ TEST_F(Tree, FocusFrameStaysWithItsObject)
     DataObject* rack = find_album_object(kRack1);
     open_node(log);
     pump_settled();
+    scroll_to(0);
+    Cardinal in_view = ((XiOutlineWidget)nav)->outline.rows_in_view;
+    ASSERT_GT(row_count(), in_view + 1);
+    /* Left closes a row, Right opens it again; Return selects as a double
+     * click does. */
+    size_t open_rows = row_count(), records = log->shown_children.size();
+    ASSERT_GT(records, 0u);
+    press(node_of(log), XK_Left);
+    EXPECT_EQ(XiClosed, log->node_state);
+    EXPECT_EQ(open_rows - records, row_count());
+    press(node_of(log), XK_Right);
+    EXPECT_EQ(XiOpen, log->node_state);
+    EXPECT_EQ(open_rows, row_count());
+
+    /* Closing the log by its folder button with the focus on its last
+     * record in view: the focus stays on a row in view, and the row widgets
+     * that go cost no server round trips each. */
+    scroll_to(0);
+    Widget deep = XiOutlineNodeOfRow(nav, in_view - 1);
+    ASSERT_EQ(log, find_album_object(find_object(deep)->parent_name));
+    XmProcessTraversal(deep, XmTRAVERSE_CURRENT);
+    Display* d = XtDisplay(nav);
+    XSync(d, False);
+    unsigned long before = XNextRequest(d);
+    XtCallCallbacks(XiHierarchyNode(node_of(log))->hierarchy.open_close_button, XmNactivateCallback,
+                    nullptr);
+    pump_settled();
+    /* 10,000 when Motif checked the focus for every widget unmapped. */
+    EXPECT_LT(XNextRequest(d) - before, 1500ul);
+    Widget focus = XmGetFocusWidget(shell);
+    ASSERT_NE(nullptr, focus);
+    EXPECT_NE(deep, focus);
+    EXPECT_TRUE(focus->core.mapped_when_managed && focus->core.y >= 0) << XtName(focus);
+    press(node_of(log), XK_Right);
+
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    press(node_of(rack), XK_Return);
+    EXPECT_TRUE(rack->selected);
+    main_window->deselect_objects(nullptr, main_window);
+
     /* Focus events reach the rows only while the window has the input
      * focus; on top of the windows of other tests, its frame can be read. */
     XRaiseWindow(display, XtWindow(shell));
@@ -806,8 +787,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     EXPECT_GT(kept, 0u);
     EXPECT_LT(kept, 3000u);
     EXPECT_EQ(0, obj->derive_state);
-    EXPECT_NE(std::string::npos,
-              xmstring_resource(main_window->mw_message_label, XmNlabelString).find("Stopped deriving"));
+    EXPECT_NE(std::string::npos, status_text().find("Stopped deriving"));
 
     set_node_state(obj, XiClosed);
     open_node(obj);

@@ -1,12 +1,10 @@
 /*
  * test_row_commands.cpp - going to an object from the path line, the rows'
- * popup menu, the Delete key and the natural order of siblings, against a
- * real qx_mis, in process under X.
+ * popup menu and the Delete key, against a real qx_mis, in process under X.
  */
 #include <gtest/gtest.h>
 
 #include <Xm/Text.h>
-#include <Xm/ToggleBG.h>
 #include <string>
 #include <vector>
 
@@ -18,12 +16,10 @@
 #include "tree/data_object.h"
 #include "tree/go_to.h"
 #include "tree/navigator.h"
-#include "tree/natural_order.h"
 #include "tree/row_menu.h"
 #include "tree/selection.h"
 #include "ui/action_win.h"
 #include "ui/config_win.h"
-#include "ui/default_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
@@ -46,28 +42,6 @@ std::vector<std::string> shown()
         DataObject* o = DataObject::object_list.at(i);
         if (o->shown) out.push_back(o->name + std::string(o->node_state == XiOpen ? " +" : ""));
     }
-    return out;
-}
-
-bool below(DataObject* o, const DataObject* ancestor)
-{
-    for (o = o->shown_parent; o; o = o->shown_parent)
-        if (o == ancestor) return true;
-    return false;
-}
-
-/* The last RDN of each shown child of fdn, in the order of the rows listed
- * for the outline. */
-std::vector<std::string> rows_under(const std::string& fdn)
-{
-    pump_settled();
-    std::vector<std::string> out;
-    DataObject* parent = find_album_object(fdn.c_str());
-    long at = parent ? object_row(parent) : -1;
-    if (at < 0) return out;
-    for (size_t row = (size_t)at + 1; row < row_count() && below(row_object(row), parent); row++)
-        if (row_object(row)->shown_parent == parent)
-            out.push_back(node_label(row_object(row)->name, false));
     return out;
 }
 
@@ -178,12 +152,17 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     EXPECT_EQ(nullptr, row_menu_for(log));
     selection_busy = false;
     EXPECT_TRUE(qxtest::selected_names().empty());
+    /* The Delete key asks as Edit Delete: with nothing selected, nothing. */
+    EXPECT_EQ("", qxtest::run(delete_key_pressed, false).question);
 
     /* A row outside the selection becomes the whole selection ... */
     add(rack);
     Widget menu = row_menu_for(log);
     ASSERT_NE(nullptr, menu);
     EXPECT_EQ(std::vector<std::string>{kLog}, qxtest::selected_names());
+    std::string question = qxtest::run(delete_key_pressed, false).question;
+    EXPECT_NE(std::string::npos, question.find(kLog)) << question;
+    EXPECT_NE(nullptr, find_album_object(kLog.c_str())); /* Cancel kept it */
     Widget get = XtNameToWidget(menu, "mw_row_get_button");
     Widget create = XtNameToWidget(menu, "mw_row_create_button");
     Widget del = XtNameToWidget(menu, "mw_row_delete_button");
@@ -214,45 +193,6 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     EXPECT_FALSE(sensitive(create));
     EXPECT_TRUE(sensitive(del));
     EXPECT_EQ(nullptr, XtNameToWidget(menu, "reset"));
-}
-
-TEST_F(RowCommands, DeleteKeyAsksAsEditDelete)
-{
-    /* Nothing selected: no question. */
-    EXPECT_EQ("", qxtest::run(delete_key_pressed, false).question);
-    ASSERT_TRUE(go_to_object(kRack1.c_str()));
-    std::string question = qxtest::run(delete_key_pressed, false).question;
-    EXPECT_NE(std::string::npos, question.find(kRack1)) << question;
-    EXPECT_NE(nullptr, find_album_object(kRack1.c_str())); /* Cancel kept it */
-}
-
-TEST_F(RowCommands, NaturalOrderResortsAndPlacesNewRows)
-{
-    DefaultWin* dp = default_preferences;
-    ASSERT_TRUE(go_to_object((kPort + "/cTPId=1").c_str()));
-    const std::vector<std::string> fdn_order = rows_under(kPort);
-    ASSERT_GE(fdn_order.size(), 11u);
-    EXPECT_EQ("cTPId=10", fdn_order[1]);
-
-    /* Switched on: the open container re-sorts at once. */
-    XmToggleButtonGadgetSetState(dp->dp_natural_order, True, True);
-    EXPECT_TRUE(natural_order);
-    std::vector<std::string> natural = rows_under(kPort);
-    for (size_t i = 0; i < natural.size(); i++)
-        EXPECT_EQ("cTPId=" + std::to_string(i + 1), natural[i]);
-
-    /* A container opened while it is on shows its rows in that order. */
-    const std::string shelf = kRack1 + "/shelfId=\"shelf-2\"";
-    ASSERT_TRUE(go_to_object((shelf + "/slotNumber=1").c_str()));
-    std::vector<std::string> slots = rows_under(shelf);
-    ASSERT_GE(slots.size(), 10u);
-    EXPECT_EQ("slotNumber=2", slots[1]);
-
-    /* Switched off, FDN order comes back. */
-    XmToggleButtonGadgetSetState(dp->dp_natural_order, False, True);
-    EXPECT_FALSE(natural_order);
-    EXPECT_EQ(fdn_order, rows_under(kPort));
-    EXPECT_EQ("slotNumber=10", rows_under(shelf)[1]);
 }
 
 } // namespace

@@ -95,7 +95,7 @@ TEST(ErrorDialog, BlocksUntilAnsweredAndStandsRaisedAt500x500)
     }
 }
 
-TEST(QuestionDialog, ShowsOkAndCancelAndReturnsTheReason)
+TEST(QuestionDialog, OkAndCancelGiveTheReasonNestedOrNotAndLongTextsAreBroken)
 {
     REQUIRE_GUI();
     /* Closing from the window manager is Cancel. */
@@ -120,11 +120,8 @@ TEST(QuestionDialog, ShowsOkAndCancelAndReturnsTheReason)
         EXPECT_FALSE(help_shown);
         EXPECT_EQ(current_question_dialog, nullptr);
     }
-}
 
-TEST(QuestionDialog, NestedQuestionsKeepTheirOwnAnswers)
-{
-    REQUIRE_GUI();
+    /* Nested questions keep their own answers. */
     int inner = 0;
     once(question_up, [&] {
         QuestionDialogBox* outer_box = current_question_dialog;
@@ -136,9 +133,26 @@ TEST(QuestionDialog, NestedQuestionsKeepTheirOwnAnswers)
     int outer = question_dialog(shell(), "outer", ok_cancel_ques_cb, ok_cancel_ques_cb);
     EXPECT_EQ(inner, XmCR_CANCEL);
     EXPECT_EQ(outer, XmCR_OK);
+
+    /* The question for a deep object, one line of 1,284 pixels before lines
+     * were broken, fits within two thirds of the screen. */
+    std::string fdn = "/systemId=\"lab-east-07.example.org\"";
+    for (int i = 1; i <= 9; i++) fdn += "/equipmentId=\"rack-" + std::to_string(i) + "-shelf-a\"";
+    std::string question =
+        "Are you sure you want to delete object " + fdn + "?\nThe children will also be deleted.";
+    QuestionDialogBox* box = new QuestionDialogBox(shell(), question.c_str());
+    box->manage();
+    Widget sh = XtParent(*box->getwidget());
+    ASSERT_TRUE(pump_until([&] { return viewable(sh); }, 3.0));
+    pump_settled();
+    XmString m = resource<XmString>(*box->getwidget(), XmNmessageString);
+    EXPECT_GT(XmStringLineCount(m), 2);
+    XmStringFree(m);
+    EXPECT_LE(resource<Dimension>(sh, XmNwidth) * 3, WidthOfScreen(XtScreen(sh)) * 2);
+    delete box;
 }
 
-TEST(InformationDialog, ReturnsAtOnceIsModalAndOkCloses)
+TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
 {
     REQUIRE_GUI();
     information_dialog(shell(), "3 objects deleted.");
@@ -155,11 +169,8 @@ TEST(InformationDialog, ReturnsAtOnceIsModalAndOkCloses)
     ASSERT_TRUE(pump_until([&] { return XtIsRealized(XtParent(mb)); }, 5));
     press(button(box, XmDIALOG_OK_BUTTON));
     EXPECT_TRUE(pump_until([] { return current_information_dialog == nullptr; }, 5));
-}
 
-TEST(WarningDialog, EachDialogClosesItselfWhicheverIsCurrent)
-{
-    REQUIRE_GUI();
+    /* Warnings too return at once; each closes itself, whichever is current. */
     warning_dialog(shell(), "first", ok_cancel_warn_cb, ok_cancel_warn_cb);
     WarningDialogBox* first = current_warning_dialog;
     warning_dialog(shell(), "second", ok_cancel_warn_cb, ok_cancel_warn_cb);
@@ -219,27 +230,6 @@ TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
     XmStringFree(s);
     box->manage_button(HELP_BUTTON);
     EXPECT_TRUE(XtIsManaged(XmMessageBoxGetChild(mb, XmDIALOG_HELP_BUTTON)));
-    delete box;
-}
-
-/* The question for a deep object, one line of 1,284 pixels before lines
- * were broken, fits within two thirds of the screen. */
-TEST(QuestionDialog, ALongDeleteQuestionFitsTwoThirdsOfTheScreen)
-{
-    REQUIRE_GUI();
-    std::string fdn = "/systemId=\"lab-east-07.example.org\"";
-    for (int i = 1; i <= 9; i++) fdn += "/equipmentId=\"rack-" + std::to_string(i) + "-shelf-a\"";
-    std::string question = "Are you sure you want to delete object " + fdn +
-                           "?\nThe children will also be deleted.";
-    QuestionDialogBox* box = new QuestionDialogBox(shell(), question.c_str());
-    box->manage();
-    Widget sh = XtParent(*box->getwidget());
-    ASSERT_TRUE(pump_until([&] { return viewable(sh); }, 3.0));
-    pump_settled();
-    XmString m = resource<XmString>(*box->getwidget(), XmNmessageString);
-    EXPECT_GT(XmStringLineCount(m), 2);
-    XmStringFree(m);
-    EXPECT_LE(resource<Dimension>(sh, XmNwidth) * 3, WidthOfScreen(XtScreen(sh)) * 2);
     delete box;
 }
 

@@ -64,8 +64,9 @@ void screenshot(Widget shell)
     EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
-/* The menu entries by name, with their catalogue labels and mnemonics. */
-TEST(Windows, MainWindowLabelsAndMnemonics)
+/* The menu entries by name, with their catalogue labels and mnemonics, and
+ * the state of the windows at the start. */
+TEST(Windows, MainWindowLabelsMnemonicsAndInitialState)
 {
     REQUIRE_GUI();
     Widget main_shell = main_window->shell();
@@ -89,6 +90,26 @@ TEST(Windows, MainWindowLabelsAndMnemonics)
     /* Help stands at the right end of the menu bar. */
     EXPECT_EQ(resource<Widget>(main_window->mw_menubar, XmNmenuHelpWidget),
               child_named(main_shell, "tarn_help_cascade_but"));
+
+    /* What is on and off before the first tree. */
+    MainWin* mw = main_window;
+    ConfigWin* oc = object_configuration;
+    for (Widget w : {mw->mw_create_from_button, mw->mw_properties_button, oc->oc_close_button})
+        EXPECT_TRUE(XtIsSensitive(w)) << XtName(w);
+    for (Widget w : {mw->mw_get_button, mw->mw_action, mw->mw_select_button, mw->mw_delete_button,
+                     oc->oc_set_button, oc->oc_update_button})
+        EXPECT_FALSE(XtIsSensitive(w)) << XtName(w);
+
+    EXPECT_FALSE(resource<Boolean>(mw->mw_navigator, XiNautoClose));
+    /* The caption of the attribute form waits unmanaged for its first object. */
+    EXPECT_FALSE(XtIsManaged(oc->oc_attribute_caption));
+    /* The main shell only is realized; no dialog is up. */
+    EXPECT_TRUE(XtIsRealized(main_shell));
+    for (Widget box : all_dialogs()) EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
+    /* RDN labels are the default, and the preferences start from the start-up values. */
+    EXPECT_TRUE(XmToggleButtonGadgetGetState(default_preferences->dp_rdn_tog));
+    EXPECT_FALSE(XmToggleButtonGadgetGetState(default_preferences->dp_fdn_toggle));
+    EXPECT_EQ(qxtest::text_of(default_preferences->dp_default_node), default_root);
 }
 
 /* Every dialog: its title and button labels from the catalogue, the buttons in one row
@@ -255,29 +276,6 @@ TEST(Windows, EventLogListsStatusTextsAndFilters)
     XmTextFieldSetString(event_log_window->ev_filter, const_cast<char*>(""));
     press(event_log_window->ev_close_button);
     EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
-}
-
-TEST(Windows, InitialSensitivitiesAndState)
-{
-    REQUIRE_GUI();
-    MainWin* mw = main_window;
-    ConfigWin* oc = object_configuration;
-    for (Widget w : {mw->mw_create_from_button, mw->mw_properties_button, oc->oc_close_button})
-        EXPECT_TRUE(XtIsSensitive(w)) << XtName(w);
-    for (Widget w : {mw->mw_get_button, mw->mw_action, mw->mw_select_button, mw->mw_delete_button,
-                     oc->oc_set_button, oc->oc_update_button})
-        EXPECT_FALSE(XtIsSensitive(w)) << XtName(w);
-
-    EXPECT_FALSE(resource<Boolean>(main_window->mw_navigator, XiNautoClose));
-    /* The caption of the attribute form waits unmanaged for its first object. */
-    EXPECT_FALSE(XtIsManaged(object_configuration->oc_attribute_caption));
-    /* The main shell only is realized; no dialog is up. */
-    EXPECT_TRUE(XtIsRealized(main_window->shell()));
-    for (Widget box : all_dialogs()) EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
-    /* RDN labels are the default, and the preferences start from the start-up values. */
-    EXPECT_TRUE(XmToggleButtonGadgetGetState(default_preferences->dp_rdn_tog));
-    EXPECT_FALSE(XmToggleButtonGadgetGetState(default_preferences->dp_fdn_toggle));
-    EXPECT_EQ(qxtest::text_of(default_preferences->dp_default_node), default_root);
 }
 
 TEST(Windows, LayoutsAndWhoTakesTheSpareRoom)

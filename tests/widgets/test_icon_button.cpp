@@ -231,23 +231,6 @@ TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
     EXPECT_EQ(bg, pixel(x + 9, y + 4));
 }
 
-TEST_F(IconButtonTest, LabelComesFromLabelOrName)
-{
-    Arg args[1];
-    XtSetArg(args[0], XiNlabel, "from label");
-    make(args, 1);
-    Widget named = XtCreateWidget("by_name", xiIconButtonWidgetClass, board, nullptr, 0);
-    for (auto [w, expected] : {std::pair{button, "from label"}, {named, "by_name"}}) {
-        XmString s = nullptr;
-        char* text = nullptr;
-        XtVaGetValues(w, XmNlabelString, &s, NULL);
-        XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
-        EXPECT_STREQ(expected, text);
-        XtFree(text);
-        XmStringFree(s);
-    }
-}
-
 /* One button through a run of events: a second click within the
  * multi-click time is a double click only, a later one a single click
  * again; press shows it set and leaving cancels; Return flashes it set
@@ -285,9 +268,24 @@ TEST_F(IconButtonTest, ClicksDoubleClicksLeavingAndKeyboard)
     EXPECT_TRUE(WidgetTest::settle_until([&] { return !resource<Boolean>(button, XmNset); }, 5));
 }
 
-TEST_F(IconButtonTest, PlacementConverterIgnoresCase)
+/* The text comes from XiNlabel, or else from the name; the placement
+ * converter ignores case. */
+TEST_F(IconButtonTest, LabelFromLabelOrNameAndPlacementInAnyCase)
 {
-    make(nullptr, 0);
+    Arg args[1];
+    XtSetArg(args[0], XiNlabel, "from label");
+    make(args, 1);
+    Widget named = XtCreateWidget("by_name", xiIconButtonWidgetClass, board, nullptr, 0);
+    for (auto [w, expected] : {std::pair{button, "from label"}, {named, "by_name"}}) {
+        XmString s = nullptr;
+        char* text = nullptr;
+        XtVaGetValues(w, XmNlabelString, &s, NULL);
+        XmStringGetLtoR(s, (char*)XmFONTLIST_DEFAULT_TAG, &text);
+        EXPECT_STREQ(expected, text);
+        XtFree(text);
+        XmStringFree(s);
+    }
+
     struct {
         const char* text;
         unsigned char placement; /* after the conversion; a bad name keeps the last */
