@@ -713,22 +713,6 @@ TEST_F(LdapServer, PagesReachTheCallbackAsTheyComeAndAStopKeepsThem)
     EXPECT_EQ(kMany, stopped.num_images());
 }
 
-// Many entries read at once come back each with its own values.
-TEST_F(LdapServer, BootImagesReadsManyEntriesAtOnce)
-{
-    ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
-    std::vector<Image> batch;
-    for (int i = 0; i < kMany; i++)
-        batch.emplace_back(DataUnit(("/dc=example,dc=org/ou=many/cn=e" + std::to_string(i)).c_str()),
-                           DataUnit(""), platform);
-    batch.emplace_back(DataUnit("/dc=example,dc=org/ou=many/cn=none"), DataUnit(""), platform);
-    EXPECT_EQ(kMany, boot_images(batch, 30));
-    for (int i = 0; i < kMany; i++)
-        ASSERT_EQ("e" + std::to_string(i), std::string(batch[i].get_str(DataUnit("cn")).str()))
-            << batch[i].get_error_string();
-    EXPECT_EQ(KVL_ERR_NO_OBJECT, batch.back().get_error_type()) << batch.back().get_error_string();
-}
-
 // A search with values hands out its matches booted, each as its own boot leaves it (read
 // after the connection is gone), below an entry and below the root DSE alike.
 TEST_F(LdapServer, SearchWithValuesBootsItsMatches)
