@@ -108,11 +108,6 @@ protected:
         Image fresh(DataUnit(fdn.c_str()), DataUnit(), platform);
         return fresh.boot(10);
     }
-    // Another client's change, as LDIF changes.
-    void other_client(const std::string& changes)
-    {
-        ASSERT_TRUE(ldap->change("ldapmodify", changes));
-    }
 
     Platform platform{DataUnit("QX"), DataUnit("")};
 };
@@ -186,7 +181,9 @@ TEST_F(LdapWrite, SetChangesExactlyWhatTheUserChanged)
         SCOPED_TRACE(c.what);
         Image form(DataUnit(kH1), DataUnit(), platform);
         ASSERT_TRUE(form.boot(10)) << form.get_error_string();
-        if (!c.other.empty()) other_client(c.other);
+        if (!c.other.empty()) { // another client's change
+            ASSERT_TRUE(ldap->change("ldapmodify", c.other));
+        }
         for (auto& e : c.edits) ASSERT_TRUE(form.set_str(e.first, e.second)) << form.get_error_string();
         bool ok = form.store(10);
         ASSERT_EQ(c.ok, ok) << form.get_error_string();
