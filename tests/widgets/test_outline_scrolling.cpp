@@ -128,6 +128,16 @@ TEST_F(ScrollingOutline, OnlyTheRowsInViewArePlacedAndAnyRowCanBeReached)
     EXPECT_EQ(kRows - fit2, top());
     EXPECT_EQ(kRows - 1, mapped_run().second);
     EXPECT_EQ(fit2, resource<int>(vsb, XmNsliderSize));
+
+    /* Rows going at the bottom pull the view down: the last page stays full. */
+    for (int i = 0; i < 3; i++) {
+        XtDestroyWidget(rows.back());
+        rows.pop_back();
+    }
+    WidgetTest::settle();
+    EXPECT_EQ(kRows - 3 - fit2, top());
+    EXPECT_EQ(kRows - 4, mapped_run().second);
+    EXPECT_EQ(kRows - 3 - fit2, resource<int>(vsb, XmNvalue));
 }
 
 TEST_F(ScrollingOutline, TheTopRowStaysWhileRowsComeAndGoAboveIt)
