@@ -5,6 +5,7 @@
 // And the requests of images and syntaxes, in an order only a script sees.
 #include <gtest/gtest.h>
 
+#include "kvl/album_pages.h"
 #include "kvl/image_batch.h"
 #include "kvl/kvl.h"
 #include "kvl/kvl_private.h"
@@ -246,7 +247,8 @@ bool boot(Image& image, bool batched)
 // is watched before it is read, so that a change made right after the read is never missed, and
 // stays watched while any image tracks it; an image made but not booted reads its object once,
 // at its first use, and a syntax its description once, also when that read fails; an image
-// whose object went is no longer there.  Booting in a batch asks as booting alone does.
+// whose object went is no longer there; a derivation its page callback stops is cancelled.
+// Booting in a batch asks as booting alone does.
 TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
 {
     const nlohmann::json object = {
@@ -256,6 +258,14 @@ TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
                                    {"description", "text"},
                                    {"rule", "text of 0..128 bytes"},
                                    {"expansion", {"UserLabel ::= GraphicString"}}};
+    const nlohmann::json first_page = {
+        {"base", kLeeds},
+        {"count", 1},
+        {"objects", {{{"name", std::string(kLeeds) + "/logId=\"a\""}, {"class", "log"}}}},
+        {"done", false},
+        {"of", 3},
+        {"page", 1},
+        {"sent", 1}};
     struct {
         const char* what;
         bool boots; /* booted alone and in a batch */
@@ -330,6 +340,20 @@ TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
              EXPECT_EQ(0, s.expansion().count());
          },
          {"syntax"}},
+        {"a derivation its page callback stops at the first of three pages",
+         false,
+         [&](const std::string& method, int) { return method == "derive" ? first_page : object; },
+         [](Platform& p, bool) {
+             Album album(DataUnit("leeds"), p);
+             ASSERT_TRUE(album.set_derivation(DataUnit((std::string(kLeeds) + "/*").c_str())));
+             set_page_callback(
+                 album, [](void*, const AlbumPage&) { return false; }, nullptr);
+             EXPECT_FALSE(album.derive(10));
+             EXPECT_EQ(KVL_ERR_STOPPED, album.get_error_type());
+             /* A request after it: its answer means the script has read the cancel. */
+             EXPECT_TRUE(Image(DataUnit(kLeeds), DataUnit(), p).boot(10));
+         },
+         {"derive", "cancel", "get"}},
     };
     for (auto& row : rows)
         for (bool batched : {false, true}) {
