@@ -17,8 +17,6 @@ using namespace qxtest;
 
 namespace {
 
-const std::string BIG = "/systemId=\"big\"/logId=\"big\"";
-
 size_t count(const std::string& text, const std::string& what)
 {
     size_t n = 0;
@@ -46,17 +44,6 @@ std::vector<std::unique_ptr<Client>> fill(const MisProcess& mis, size_t at_most)
         served.push_back(std::move(c));
     }
     return served;
-}
-
-// A log of n records: derive replies of about 75 bytes per record.
-std::string big_network(const std::string& dir, int n)
-{
-    std::string path = dir + "/big.txt";
-    std::ofstream out(path);
-    out << "object /systemId=\"big\" managedElement\nobject " << BIG << " log\n";
-    for (int i = 1; i <= n; ++i)
-        out << "object " << BIG << "/logRecordId=" << i << " alarmRecord\n";
-    return path;
 }
 
 // A process's memory from /proc/PID/status, in KiB: "VmRSS:" resident now, "VmHWM:" its peak.

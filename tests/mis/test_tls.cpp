@@ -144,18 +144,12 @@ TEST_F(MisTls, ListensBeyondLoopbackOnlyWithTlsAndLogins)
 TEST_F(MisTls, AnswersReachAClientThatReadsLate)
 {
     TempDir dir;
-    std::string seed = "object /systemId=\"big\" managedElement\n",
-                log = "/systemId=\"big\"/logId=\"big\"";
-    seed += "object " + log + " log\n";
-    for (int i = 1; i <= 16000; ++i)
-        seed += "object " + log + "/logRecordId=" + std::to_string(i) + " alarmRecord\n";
-    ASSERT_EQ("", write_file(dir.path + "/big.txt", seed, 0644));
     std::vector<std::string> args = tls_args();
-    args.insert(args.end(), {"--seed", dir.path + "/big.txt"});
+    args.insert(args.end(), {"--seed", big_network(dir.path, 16000)});
     MisProcess mis(dir.path, args);
     const int n = 12; // some 15 MB: more than the two sockets' buffers hold
     std::string lines;
-    for (int i = 0; i < n; ++i) lines += request_line(i, "derive", {{"base", log}});
+    for (int i = 0; i < n; ++i) lines += request_line(i, "derive", {{"base", BIG}});
     // openssl s_client: it stops reading the connection while nobody reads what it prints.
     int in[2], out[2];
     ASSERT_EQ(0, pipe(in));

@@ -64,6 +64,19 @@ inline std::string request_line(const json& id, const std::string& method, const
     return request(id, method, params).dump() + "\n";
 }
 
+// A network for large answers: the log BIG with n records, whose derive replies take about
+// 75 bytes a record. Written as dir/big.txt, for --seed; returns that path.
+const std::string BIG = "/systemId=\"big\"/logId=\"big\"";
+inline std::string big_network(const std::string& dir, int n)
+{
+    std::string path = dir + "/big.txt";
+    std::ofstream out(path);
+    out << "object /systemId=\"big\" managedElement\nobject " << BIG << " log\n";
+    for (int i = 1; i <= n; ++i)
+        out << "object " << BIG << "/logRecordId=" << i << " alarmRecord\n";
+    return path;
+}
+
 class MisProcess : public ChildProcess {
 public:
     // Not started; the database and log go to a temporary folder of its own,
