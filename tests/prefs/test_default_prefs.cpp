@@ -1,11 +1,10 @@
 /*
  * test_default_prefs.cpp - the Default Preferences dialog against a real
- * qx_mis, in process under X: splitting ":OC:", Default, the rebuild from a
- * new default node, the refusals that keep the old tree, a second Ok while a
- * rebuild waits; and the Select dialog's search at each scope, with no match,
- * with bad input, and into closed branches, its list of matches and a double
- * click on one; views and named filters saved,
- * listed, loaded and applied, and a damaged file.
+ * qx_mis, in process under X: Default, the rebuild from a new default node,
+ * the refusals that keep the old tree; and the Select dialog's search at each
+ * scope, with no match, with bad input, and into closed branches, its list of
+ * matches and a double click on one; views and named filters saved, listed,
+ * loaded and applied, and a damaged file.
  */
 #include "editor_session.h"
 
@@ -72,25 +71,6 @@ struct Prefs : EditorSession {
         ASSERT_NE(nullptr, root);
     }
 };
-
-TEST(StripObjclass, SplitsTheClassOff)
-{
-    struct {
-        const char *text, *fdn, *name, *objclass;
-    } cases[] = {
-        {"/a=1/b=2:OC:router", "/a=1/b=2", "/a=1/b=2", "router"},
-        {"/a=1", "/a=1", "", ""},
-        {":OC:router", "", "", "router"},
-        {"", "", "", ""},
-    };
-    for (auto& c : cases) {
-        std::string text = c.text;
-        char* fdn = strip_objclass(&text[0]);
-        EXPECT_STREQ(c.fdn, fdn) << c.text;
-        EXPECT_STREQ(c.name, user_object_name) << c.text;
-        EXPECT_STREQ(c.objclass, user_object_class) << c.text;
-    }
-}
 
 TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
 {
