@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "config/choices.h"
 #include "cursor_probe.h"
 #include "meta/meta_api.h"
 #include "ui/config_win.h"
@@ -466,23 +465,6 @@ TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
         EXPECT_NE(std::string::npos, shown.question.find("userLabel")) << shown.question;
         EXPECT_EQ(ok ? 1 : 0, oc->create_mode);
     }
-}
-
-TEST(Choices, EnumerationValuesOfARule)
-{
-    struct {
-        const char* rule;
-        std::vector<std::string> values;
-    } cases[] = {
-        {"locked | unlocked | shuttingDown", {"locked", "unlocked", "shuttingDown"}},
-        {"true | false", {"true", "false"}},
-        {"integer 10..100000", {}},
-        {"text of 0..128 bytes", {}},
-        {"single", {}},
-        {"a |  | b", {}},
-        {"", {}},
-    };
-    for (auto& c : cases) EXPECT_EQ(c.values, enumeration_values(c.rule)) << c.rule;
 }
 
 /* The same size whatever the object shows, beside the main window, with the
