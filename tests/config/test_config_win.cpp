@@ -17,7 +17,6 @@
 #include "meta/meta_api.h"
 #include "ui/config_win.h"
 #include "ui/main_win.h"
-#include "ui/xd_links.h"
 
 using namespace qxtest;
 
@@ -521,16 +520,6 @@ TEST_F(ConfigWindow, SteadySizeBesideTheMainWindowAndLabelsInView)
     XtVaSetValues(shell, XmNwidth, shell->core.width - 300, NULL);
     pump_settled();
     oc->update_image_cb(oc->oc_update_button, oc);
-
-    /* A size from the X resources wins over the steady one. */
-    XrmDatabase db = XtDatabase(display);
-    XrmPutLineResource(&db, "*sized_configuration.oc_dialog.width: 900");
-    ConfigWin sized;
-    sized.create(main_shell, "sized_configuration");
-    xd_link_records[XD_LINK_OBJECT_CONFIGURATION] = oc->oc_dialog;
-    EXPECT_EQ(900, resource<Dimension>(sized.oc_dialog, XmNwidth));
-    EXPECT_EQ(700, resource<Dimension>(sized.oc_dialog, XmNheight));
-    sized.xd_destroy();
 }
 
 /* Exit with an edit not yet set ends the program with status 0.  Last: the
