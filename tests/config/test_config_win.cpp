@@ -279,12 +279,6 @@ TEST_F(ConfigWindow, GetAndDoubleClickShowTheObject)
         EXPECT_TRUE(XtIsManaged(oc->oc_dialog)) << c.name;
         EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString)) << c.name;
     }
-    /* Nothing named or selected: only the message line is cleared. */
-    DataObject::selected_list.clear();
-    global.update_label(oc->oc_message_label, "old");
-    main_window->get_object(main_window->mw_get_button, nullptr);
-    EXPECT_EQ(kLeeds, global.get_objname());
-    EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
 }
 
 TEST_F(ConfigWindow, ObjectsDeletedOrChangedElsewhere)
