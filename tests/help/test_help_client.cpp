@@ -239,37 +239,6 @@ TEST_F(HelpClient, HelpPathFindsTheFile)
               "showHelpOnTopic failed: Can't find help file qx_help.hlp\n");
 }
 
-/* Runs in the fresh process of DefaultHomeWhenQxHomeIsUnset. */
-static void default_home_child()
-{
-    unsetenv("QX_HOME");
-    static char name[] = "t";
-    static char* argv[] = {name, nullptr};
-    int argc = 1;
-    XtAppContext app;
-    Widget shell = XtOpenApplication(&app, "T", nullptr, 0, &argc, argv, nullptr,
-                                     applicationShellWidgetClass, nullptr, 0);
-    XtHelp h;
-    int r = h.initialize(shell, nullptr, nullptr);
-    std::string hh = getenv("HHHOME"), hp = getenv("HHPATH");
-    h.setHelpFile("/etc/hostname");
-    int shown = h.showHelpOnTopic(7000);
-    std::string why = h.getMessage() ? h.getMessage() : "";
-    fprintf(stderr, "%d %s %s %d %s\n", r, hh.c_str(), hp.c_str(), shown, why.c_str());
-    _exit(0);
-}
-
-/* Without QX_HOME the home is the built-in one: run in a fresh process,
- * where no client has set the environment yet. */
-TEST(HelpClientHome, DefaultHomeWhenQxHomeIsUnset)
-{
-    if (!getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(default_home_child(), testing::ExitedWithCode(0),
-                "0 /opt/KESTnet/qx/share/qx-tarn /opt/KESTnet/qx/share/qx-tarn -1 Can't find "
-                "HyperHelp executable");
-}
-
 TEST(FindInPath, SearchesTheListAndFollowsLinks)
 {
     qxtest::TempDir dir;
