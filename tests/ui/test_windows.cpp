@@ -64,33 +64,11 @@ void screenshot(Widget shell)
     EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
-/* The menu entries by name, with their catalogue labels and mnemonics, and
- * the state of the windows at the start. */
-TEST(Windows, MainWindowLabelsMnemonicsAndInitialState)
+/* The state of the windows at the start. */
+TEST(Windows, MainWindowInitialState)
 {
     REQUIRE_GUI();
     Widget main_shell = main_window->shell();
-    /* name|label|mnemonic */
-    for (std::string e :
-         {"mw_view|File|F", "mw_properties_button|Properties...|P", "mw_close_button|Exit|x",
-          "mw_selected|Object|O", "mw_create_from_button|Create...|C", "mw_get_button|Get...|G",
-          "mw_action|Action|A", "mw_edit|Edit|E", "mw_select_button|Select|S",
-          "mw_deselect_button|Deselect|l", "mw_delete_button|Delete|D", "mw_help_button|Help...|H",
-          "mw_event_log_button|Event Log...|L",
-          "tarn_help_cascade_but|Help|", "mw_path_label|Path:|"}) {
-        size_t bar = e.find('|'), bar2 = e.rfind('|');
-        std::string name = e.substr(0, bar), mnemonic = e.substr(bar2 + 1);
-        Widget w = child_named(main_shell, name);
-        ASSERT_NE(w, nullptr) << name;
-        EXPECT_EQ(xmstring_resource(w, XmNlabelString), e.substr(bar + 1, bar2 - bar - 1)) << name;
-        if (!mnemonic.empty()) {
-            EXPECT_EQ(resource<KeySym>(w, XmNmnemonic), (KeySym)mnemonic[0]) << name;
-        }
-    }
-    /* Help stands at the right end of the menu bar. */
-    EXPECT_EQ(resource<Widget>(main_window->mw_menubar, XmNmenuHelpWidget),
-              child_named(main_shell, "tarn_help_cascade_but"));
-
     /* What is on and off before the first tree. */
     MainWin* mw = main_window;
     ConfigWin* oc = object_configuration;
