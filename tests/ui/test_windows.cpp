@@ -122,38 +122,6 @@ TEST(Windows, EachDialogComesUpThroughItsRecordAndItsCloseTakesItDown)
     EXPECT_EQ(xd_link_records[XD_LINK_OPEN_VIEW], nullptr);
 }
 
-/* Escape with the focus in a dialog's field presses its Close or Cancel;
- * while that button is insensitive it does nothing. */
-TEST(Windows, EscapeClosesTheDialogWithTheFocus)
-{
-    REQUIRE_GUI();
-    hide_all_dialogs();
-    const struct {
-        xd_XmDialog_c* win;
-        Widget field, close;
-    } cases[] = {
-        {output_window, output_window->out_text, output_window->out_close_button},
-        {default_preferences, default_preferences->dp_filter,
-         default_preferences->dp_cancel_button},
-    };
-    for (auto [win, field, close] : cases) {
-        Widget shell = win->xd_rootwidget();
-        for (bool sensitive : {false, true}) {
-            win->xd_show();
-            ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
-            XtSetSensitive(close, sensitive);
-            XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
-            XmProcessTraversal(field, XmTRAVERSE_CURRENT);
-            XEvent ev = key_event(field, XK_Escape);
-            XtDispatchEvent(&ev);
-            pump_settled();
-            EXPECT_EQ(!sensitive, viewable(shell)) << XtName(close);
-        }
-        XtSetSensitive(close, True);
-    }
-    hide_all_dialogs();
-}
-
 /* The rows of the event log window's list. */
 std::vector<std::string> event_log_rows()
 {
