@@ -182,48 +182,17 @@ TEST(Windows, LayoutsAndWhoTakesTheSpareRoom)
     EXPECT_EQ(y(msg) + ht(msg), ht(mw->mw_form));
 
     /* A bigger window gives the whole difference to the parts that stretch. */
-    ConfigWin* oc = object_configuration;
-    struct Part {
-        Widget w;
-        int grow_w, grow_h;
-    };
-    struct {
-        xd_XmDialog_c* win; /* null: the main window */
-        Widget shell;
-        int dw, dh;
-        std::vector<Part> parts;
-    } windows[] = {
-        {nullptr, mw->shell(), 100, 150, {{nav, 100, 150}, {path, 100, 0}}},
-        {oc,
-         oc->xd_rootwidget(),
-         0,
-         120,
-         {{oc->oc_attribute_scrolled_window, 0, 120},
-          {oc->oc_loaded_objects_form, 0, 0},
-          {oc->oc_format_form, 0, 0}}},
-    };
-    for (auto& win : windows) {
-        SCOPED_TRACE(XtName(win.shell));
-        if (win.win) {
-            win.win->xd_show();
-            ASSERT_TRUE(pump_until([&] { return viewable(win.shell); }, 3.0));
-            pump_settled();
-        }
-        std::vector<std::pair<int, int>> before;
-        for (Part& p : win.parts) before.push_back({wd(p.w), ht(p.w)});
-        int sw = wd(win.shell), sh = ht(win.shell);
-        XtVaSetValues(win.shell, XmNwidth, sw + win.dw, XmNheight, sh + win.dh, NULL);
-        pump_settled();
-        for (size_t i = 0; i < win.parts.size(); i++) {
-            EXPECT_EQ(wd(win.parts[i].w), before[i].first + win.parts[i].grow_w)
-                << XtName(win.parts[i].w);
-            EXPECT_EQ(ht(win.parts[i].w), before[i].second + win.parts[i].grow_h)
-                << XtName(win.parts[i].w);
-        }
-        XtVaSetValues(win.shell, XmNwidth, sw, XmNheight, sh, NULL);
-        if (win.win) win.win->xd_hide();
-        pump_settled();
-    }
+    Widget shell = mw->shell();
+    int nav_w = wd(nav), nav_h = ht(nav), path_w = wd(path), path_h = ht(path);
+    int sw = wd(shell), sh = ht(shell);
+    XtVaSetValues(shell, XmNwidth, sw + 100, XmNheight, sh + 150, NULL);
+    pump_settled();
+    EXPECT_EQ(wd(nav), nav_w + 100);
+    EXPECT_EQ(ht(nav), nav_h + 150);
+    EXPECT_EQ(wd(path), path_w + 100);
+    EXPECT_EQ(ht(path), path_h);
+    XtVaSetValues(shell, XmNwidth, sw, XmNheight, sh, NULL);
+    pump_settled();
 }
 
 TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)
