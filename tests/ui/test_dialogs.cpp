@@ -25,11 +25,6 @@ Widget button(AppsDialogBox* box, unsigned char which)
     return XmMessageBoxGetChild(*box->getwidget(), which);
 }
 
-std::string shell_title(AppsDialogBox* box)
-{
-    return ::shell_title(XtParent(*box->getwidget()));
-}
-
 /* Whether the current dialog of a kind is up on the screen. */
 bool up(AppsDialogBox* box)
 {
@@ -90,22 +85,9 @@ TEST(QuestionDialog, OkAndCancelGiveTheReasonNestedOrNotAndLongTextsAreBroken)
     for (auto [how, reason] :
          {std::pair{OK, XmCR_OK}, {CANCEL, XmCR_CANCEL}, {WM_CLOSE, XmCR_CANCEL}}) {
         SCOPED_TRACE(how);
-        std::string ok_label, cancel_label, title;
-        bool help_shown = true;
-        once(question_up, [&, how = how] {
-            QuestionDialogBox* box = current_question_dialog;
-            ok_label = xmstring_resource(*box->getwidget(), XmNokLabelString);
-            cancel_label = xmstring_resource(*box->getwidget(), XmNcancelLabelString);
-            help_shown = XtIsManaged(button(box, XmDIALOG_HELP_BUTTON));
-            title = shell_title(box);
-            answer(box, how);
-        });
+        once(question_up, [how = how] { answer(current_question_dialog, how); });
         EXPECT_EQ(question_dialog(shell(), "Delete?", ok_cancel_ques_cb, ok_cancel_ques_cb),
                   reason);
-        EXPECT_EQ(ok_label, "Ok");
-        EXPECT_EQ(cancel_label, "Cancel");
-        EXPECT_EQ(title, "Question");
-        EXPECT_FALSE(help_shown);
         EXPECT_EQ(current_question_dialog, nullptr);
     }
 
@@ -151,9 +133,6 @@ TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
     unsigned char style = 0;
     XtVaGetValues(mb, XmNdialogStyle, &style, NULL);
     EXPECT_EQ(style, XmDIALOG_FULL_APPLICATION_MODAL);
-    EXPECT_EQ(shell_title(box), "FYI");
-    EXPECT_FALSE(XtIsManaged(button(box, XmDIALOG_CANCEL_BUTTON)));
-    EXPECT_FALSE(XtIsManaged(button(box, XmDIALOG_HELP_BUTTON)));
     ASSERT_TRUE(pump_until([&] { return XtIsRealized(XtParent(mb)); }, 5));
     press(button(box, XmDIALOG_OK_BUTTON));
     EXPECT_TRUE(pump_until([] { return current_information_dialog == nullptr; }, 5));
@@ -163,7 +142,6 @@ TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
     WarningDialogBox* first = current_warning_dialog;
     warning_dialog(shell(), "second", ok_cancel_warn_cb, ok_cancel_warn_cb);
     WarningDialogBox* second = current_warning_dialog;
-    EXPECT_EQ(shell_title(first), "Warning");
     EXPECT_TRUE(XtIsManaged(button(first, XmDIALOG_CANCEL_BUTTON)));
     Widget second_box = *second->getwidget();
     press(button(first, XmDIALOG_OK_BUTTON));
