@@ -152,53 +152,6 @@ TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
     EXPECT_TRUE(pump_until([] { return current_warning_dialog == nullptr; }, 5));
 }
 
-void count_cb(Widget, XtPointer client_data, XtPointer)
-{
-    ++*(int*)client_data;
-}
-
-/* Indices other than 1, 2 and 3 change nothing: no label, no button shown or
- * hidden, no callback on any list. */
-TEST(DialogBox, ButtonOperationsIgnoreUnknownIndicesAndLabelsAreOneLine)
-{
-    REQUIRE_GUI();
-    WarningDialogBox* box = new WarningDialogBox(shell(), "x");
-    Widget mb = *box->getwidget();
-    const char* labels[] = {XmNokLabelString, XmNcancelLabelString, XmNhelpLabelString};
-    const unsigned char children[] = {XmDIALOG_OK_BUTTON, XmDIALOG_CANCEL_BUTTON,
-                                      XmDIALOG_HELP_BUTTON};
-    std::string before[3];
-    bool managed[3];
-    for (int i = 0; i < 3; i++) {
-        before[i] = xmstring_resource(mb, labels[i]);
-        managed[i] = XtIsManaged(XmMessageBoxGetChild(mb, children[i]));
-    }
-    int called = 0;
-    for (int index : {0, 4, -1, 7}) {
-        box->label_button(index, "changed");
-        box->manage_button(index);
-        box->unmanage_button(index);
-        box->add_callback(index, count_cb, &called);
-        for (int i = 0; i < 3; i++) {
-            EXPECT_EQ(xmstring_resource(mb, labels[i]), before[i]) << "index " << index;
-            EXPECT_EQ(XtIsManaged(XmMessageBoxGetChild(mb, children[i])), managed[i])
-                << "index " << index;
-        }
-    }
-    for (const char* list : {XmNokCallback, XmNcancelCallback, XmNhelpCallback})
-        XtCallCallbacks(mb, list, nullptr);
-    EXPECT_EQ(called, 0);
-
-    box->label_button(OK_BUTTON, "two\nlines");
-    XmString s = nullptr;
-    XtVaGetValues(mb, XmNokLabelString, &s, NULL);
-    EXPECT_EQ(XmStringLineCount(s), 1);
-    XmStringFree(s);
-    box->manage_button(HELP_BUTTON);
-    EXPECT_TRUE(XtIsManaged(XmMessageBoxGetChild(mb, XmDIALOG_HELP_BUTTON)));
-    delete box;
-}
-
 /* The hourglass is made once, by the first set; reset before that only
  * synchronises.  Set shows it on the widget's window, reset takes it away. */
 TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)
