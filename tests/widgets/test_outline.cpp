@@ -200,22 +200,6 @@ TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
     EXPECT_EQ(nullptr, button_of(c));
     XtVaSetValues(c, XiNnodeState, XiClosed, NULL);
     EXPECT_NE(nullptr, button_of(c));
-
-    /* The button's picture follows the state, built in or given. */
-    auto picture = [](Widget n) { return resource<Pixmap>(button_of(n), XmNpixmap); };
-    Pixmap open_builtin = picture(a), closed_builtin = picture(c);
-    EXPECT_NE(None, open_builtin);
-    EXPECT_NE(open_builtin, closed_builtin);
-    Display* dpy = WidgetTest::display();
-    Pixmap mine = XCreatePixmap(dpy, DefaultRootWindow(dpy), 10, 10, 1);
-    XtVaSetValues(outline, XiNopenFolderPixmap, mine, NULL);
-    EXPECT_EQ(mine, picture(a));
-    EXPECT_EQ(closed_builtin, picture(c));
-    XtVaSetValues(c, XiNnodeState, XiOpen, NULL);
-    EXPECT_EQ(mine, picture(c));
-    XtVaSetValues(outline, XiNopenFolderPixmap, XmUNSPECIFIED_PIXMAP, NULL);
-    EXPECT_EQ(open_builtin, picture(a));
-    XFreePixmap(dpy, mine);
 }
 
 /* Closing a node with autoClose on closes its open descendants, through a
