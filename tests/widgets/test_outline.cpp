@@ -296,7 +296,7 @@ TEST_F(OutlineTest, DestroyingANodeDestroysItsSubtree)
     EXPECT_EQ(2, z->core.y); /* the remaining row moves up */
 }
 
-TEST_F(OutlineTest, WarningsAndStateConverter)
+TEST_F(OutlineTest, WarningsForSelfParentsLoopsAndGadgets)
 {
     Widget a = node("a", nullptr, XiOpen);
     Widget b = node("b", a, XiOpen);
@@ -317,12 +317,6 @@ TEST_F(OutlineTest, WarningsAndStateConverter)
     EXPECT_EQ("Widget outline does not support gadget children.",
               WidgetTest::warnings().back().text);
     EXPECT_EQ("LumoWidgetSetError", WidgetTest::warnings().back().klass);
-
-    XtVaSetValues(b, XtVaTypedArg, XiNnodeState, XmRString, "ClOsEd", 7, NULL);
-    EXPECT_EQ(XiClosed, state_of(b));
-    XtVaSetValues(b, XtVaTypedArg, XiNnodeState, XmRString, "ajar", 5, NULL);
-    EXPECT_EQ(XiClosed, state_of(b));
-    EXPECT_EQ(1, WidgetTest::count_warnings("conversionError"));
 }
 
 /* The node with the keyboard focus is framed in focusColor one pixel
