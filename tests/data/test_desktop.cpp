@@ -1,14 +1,10 @@
 /*
  * The editor on the desktop, in process under X: the installation's
  * app-defaults file lies below the user's own resources and its fonts are
- * anti-aliased, and every shell, those made after start-up too, answers
- * the editres protocol (Motif's vendor shell carries the handler).
+ * anti-aliased, and which app-defaults file is merged.
  */
 #include "tests/ui/gui_fixture.h"
 
-#include <X11/Shell.h>
-#include <X11/Xatom.h>
-#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -103,68 +99,6 @@ TEST(Desktop, WhichAppDefaultsFileIsMerged)
     }
     unsetenv("XFILESEARCHPATH");
     setenv("QX_HOME", QX_STAGE_DIR, 1);
-}
-
-/* editres asks a shell for a command through a ClientMessage naming a
- * selection that editres owns; a shell that answers fetches the selection. */
-bool asked_for_command = false;
-
-Boolean convert_cb(Widget, Atom*, Atom*, Atom* type, XtPointer* value, unsigned long* length,
-                   int* format)
-{
-    asked_for_command = true;
-    return False; /* no command: this is only a knock on the door */
-}
-
-bool answers_editres(Widget shell, Widget editor)
-{
-    Atom selection = XInternAtom(display, "QxTestEditresCommand", False);
-    asked_for_command = false;
-    if (!XtOwnSelection(editor, selection, XtLastTimestampProcessed(display), convert_cb, nullptr,
-                        nullptr))
-        return false;
-    XEvent ev = {};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = XtWindow(shell);
-    ev.xclient.message_type = XInternAtom(display, "Editres", False);
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = (long)XtLastTimestampProcessed(display);
-    ev.xclient.data.l[1] = (long)selection;
-    ev.xclient.data.l[2] = 1;
-    ev.xclient.data.l[3] = 5;
-    XSendEvent(display, XtWindow(shell), False, NoEventMask, &ev);
-    bool ok = pump_until([] { return asked_for_command; }, 2);
-    XtDisownSelection(editor, selection, XtLastTimestampProcessed(display));
-    return ok;
-}
-
-TEST(Desktop, EveryShellAnswersEditres)
-{
-    if (!gui()) GTEST_SKIP() << "no X display";
-    /* The editres side: a shell of its own that owns the command selection. */
-    Widget editor = XtVaAppCreateShell("editres", "Editres", topLevelShellWidgetClass, display,
-                                       XtNwidth, 10, XtNheight, 10, NULL);
-    XtRealizeWidget(editor);
-    Widget dialog = XtParent(XtNameToWidget(main_window->shell(), "*oc_dialog"));
-    Widget later = XtVaAppCreateShell("later", "Later", topLevelShellWidgetClass, display, XtNwidth,
-                                      10, XtNheight, 10, NULL);
-    struct {
-        const char* what;
-        Widget w;
-        bool answers;
-    } cases[] = {{"main shell", main_window->shell(), true},
-                 {"a dialog shell", dialog, true},
-                 {"a shell made after start-up", later, true},
-                 /* Not a shell: shows that the knock itself fetches nothing. */
-                 {"the main form", XtNameToWidget(main_window->shell(), "*mw_form"), false}};
-    for (auto& c : cases) {
-        ASSERT_NE(c.w, nullptr) << c.what;
-        if (!XtIsRealized(c.w)) XtRealizeWidget(c.w);
-        EXPECT_EQ(c.answers, answers_editres(c.w, editor)) << c.what;
-    }
-    XtDestroyWidget(later);
-    XtDestroyWidget(editor);
-    pump_settled();
 }
 
 } // namespace

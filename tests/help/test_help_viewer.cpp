@@ -11,11 +11,8 @@
 #include <vector>
 
 #include "../ui/gui_fixture.h"
-#include <Xm/FileSB.h>
 #include "help/XtHelp.h"
 #include "ui/config_win.h"
-#include "ui/event_log_win.h"
-#include "ui/file_dialog.h"
 #include "ui/main_win.h"
 
 namespace {
@@ -75,19 +72,6 @@ std::string title_of(Window w)
     return out;
 }
 
-/* The file dialog blocks its caller: a timer presses its Help, waits for the
- * viewer's title, and cancels it. */
-std::string file_dialog_title;
-void press_file_help(XtPointer client, XtIntervalId*)
-{
-    Window viewer = *(Window*)client;
-    press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_HELP_BUTTON));
-    pump_until([&] { return title_of(viewer) == "Tarnwick Help: Export and Import (LDIF files)"; },
-               20);
-    file_dialog_title = title_of(viewer);
-    press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_CANCEL_BUTTON));
-}
-
 } // namespace
 
 TEST(HelpViewer, HelpButtonsDriveOneViewerUntilItQuits)
@@ -109,12 +93,6 @@ TEST(HelpViewer, HelpButtonsDriveOneViewerUntilItQuits)
 
     press(object_configuration->oc_help_button);
     EXPECT_TRUE(shows("The object configuration window")) << title_of(viewer);
-    press(event_log_window->ev_help_button);
-    EXPECT_TRUE(shows("The event log window")) << title_of(viewer);
-    XtAppAddTimeOut(XtWidgetToApplicationContext(main_window->shell()), 50, press_file_help,
-                    &viewer);
-    main_window->export_cb(nullptr, nullptr);
-    EXPECT_EQ(file_dialog_title, "Tarnwick Help: Export and Import (LDIF files)");
     EXPECT_EQ(records().size(), 1u);
     EXPECT_EQ(viewer_window(), viewer);
     EXPECT_EQ(help->pid, pid);

@@ -64,33 +64,11 @@ void screenshot(Widget shell)
     EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
-/* The menu entries by name, with their catalogue labels and mnemonics, and
- * the state of the windows at the start. */
-TEST(Windows, MainWindowLabelsMnemonicsAndInitialState)
+/* The state of the windows at the start. */
+TEST(Windows, MainWindowInitialState)
 {
     REQUIRE_GUI();
     Widget main_shell = main_window->shell();
-    /* name|label|mnemonic */
-    for (std::string e :
-         {"mw_view|File|F", "mw_properties_button|Properties...|P", "mw_close_button|Exit|x",
-          "mw_selected|Object|O", "mw_create_from_button|Create...|C", "mw_get_button|Get...|G",
-          "mw_action|Action|A", "mw_edit|Edit|E", "mw_select_button|Select|S",
-          "mw_deselect_button|Deselect|l", "mw_delete_button|Delete|D", "mw_help_button|Help...|H",
-          "mw_event_log_button|Event Log...|L",
-          "tarn_help_cascade_but|Help|", "mw_path_label|Path:|"}) {
-        size_t bar = e.find('|'), bar2 = e.rfind('|');
-        std::string name = e.substr(0, bar), mnemonic = e.substr(bar2 + 1);
-        Widget w = child_named(main_shell, name);
-        ASSERT_NE(w, nullptr) << name;
-        EXPECT_EQ(xmstring_resource(w, XmNlabelString), e.substr(bar + 1, bar2 - bar - 1)) << name;
-        if (!mnemonic.empty()) {
-            EXPECT_EQ(resource<KeySym>(w, XmNmnemonic), (KeySym)mnemonic[0]) << name;
-        }
-    }
-    /* Help stands at the right end of the menu bar. */
-    EXPECT_EQ(resource<Widget>(main_window->mw_menubar, XmNmenuHelpWidget),
-              child_named(main_shell, "tarn_help_cascade_but"));
-
     /* What is on and off before the first tree. */
     MainWin* mw = main_window;
     ConfigWin* oc = object_configuration;
@@ -112,125 +90,36 @@ TEST(Windows, MainWindowLabelsMnemonicsAndInitialState)
     EXPECT_EQ(qxtest::text_of(default_preferences->dp_default_node), default_root);
 }
 
-/* Every dialog: its title and button labels from the catalogue, the buttons in one row
- * inside the box, left to right without overlaps, and Close or Cancel taking it down. */
-TEST(Windows, EveryDialogsTitleAndButtonRow)
-{
-    REQUIRE_GUI();
-    hide_all_dialogs();
-    ActionWin* aw = action_window;
-    CreateWin* co = create_object;
-    OutputWin* out = output_window;
-    SelectWin* sw = selection_window;
-    DefaultWin* dp = default_preferences;
-    ConfigWin* oc = object_configuration;
-    const std::pair<xd_XmDialog_c*, const char*> titles[] = {
-        {aw, "Tarnwick: Action "},
-        {co, "Tarnwick: Create Object"},
-        {out, "Tarnwick: Output Window"},
-        {sw, "Tarnwick: Select Object"},
-        {dp, "Tarnwick: Default Preferences"},
-        {open_view, "Tarnwick: Open View"},
-        {oc, "Tarnwick: Object Configuration"},
-    };
-    /* Each dialog's row in its order; its Cancel or Close takes the dialog down. */
-    const struct {
-        xd_XmDialog_c* win;
-        Widget w;
-        const char* label;
-    } buttons[] = {
-        {aw, aw->aw_ok_button, "OK"},           {aw, aw->aw_cancel_button, "Cancel"},
-        {aw, aw->aw_help_button, "Help"},       {co, co->co_ok_button, "OK"},
-        {co, co->co_cancel_button, "Cancel"},   {co, co->co_help_button, "Help"},
-        {out, out->out_close_button, "Close"},  {out, out->out_help_button, "Help"},
-        {sw, sw->sw_select_button, "Select"},   {sw, sw->sw_close_button, "Close"},
-        {sw, sw->sw_help_button, "Help"},       {dp, dp->dp_ok_button, "Ok"},
-        {dp, dp->dp_apply_button, "Apply"},     {dp, dp->dp_cancel_button, "Cancel"},
-        {dp, dp->dp_default_button, "Default"}, {dp, dp->dp_help_button, "Help"},
-        {oc, oc->oc_set_button, "Set"},         {oc, oc->oc_close_button, "Close"},
-        {oc, oc->oc_help_button, "Help"},
-    };
-    for (auto [win, title] : titles) {
-        Widget shell = win->xd_rootwidget(), box = ((CompositeWidget)shell)->composite.children[0];
-        SCOPED_TRACE(title);
-        EXPECT_EQ(XtParent(shell), main_window->shell());
-        EXPECT_EQ(shell_title(shell), title);
-        EXPECT_EQ(resource<unsigned char>(box, XmNdialogType), XmDIALOG_TEMPLATE);
-        win->xd_show();
-        ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
-        int prev_right = -1;
-        Widget close = nullptr;
-        for (const auto& b : buttons) {
-            if (b.win != win) continue;
-            EXPECT_EQ(XtParent(b.w), box) << b.label;
-            EXPECT_EQ(xmstring_resource(b.w, XmNlabelString), b.label);
-            int x = resource<Position>(b.w, XmNx), right = x + resource<Dimension>(b.w, XmNwidth);
-            EXPECT_GT(x, prev_right) << b.label << " overlaps the button before it";
-            EXPECT_LE(right, (int)resource<Dimension>(box, XmNwidth)) << b.label;
-            EXPECT_LE(resource<Position>(b.w, XmNy) + resource<Dimension>(b.w, XmNheight),
-                      (int)resource<Dimension>(box, XmNheight))
-                << b.label;
-            prev_right = right;
-            if (!strcmp(b.label, "Cancel") || !strcmp(b.label, "Close")) close = b.w;
-        }
-        screenshot(shell);
-        if (close) {
-            press(close);
-            EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
-        } else {
-            win->xd_hide();
-        }
-    }
-    hide_all_dialogs();
-
-    /* The open-view list is labelled "Views", and its box keeps Apply and Cancel only. */
-    Widget sel = open_view->ov_selection_box;
-    EXPECT_EQ(xmstring_resource(sel, XmNlistLabelString), "Views");
-    for (auto [child, managed] : {std::pair{XmDIALOG_OK_BUTTON, false},
-                                  {XmDIALOG_HELP_BUTTON, false},
-                                  {XmDIALOG_APPLY_BUTTON, true},
-                                  {XmDIALOG_CANCEL_BUTTON, true}})
-        EXPECT_EQ(XtIsManaged(XmSelectionBoxGetChild(sel, child)), managed) << (int)child;
-
-    /* The link records name the message boxes; the open-view record none. */
-    EXPECT_EQ(xd_link_records[XD_LINK_DEFAULT_PREFERENCES], dp->dp_dialog);
-    EXPECT_EQ(xd_link_records[XD_LINK_CREATE_OBJECT], co->co_dialog);
-    EXPECT_EQ(xd_link_records[XD_LINK_OBJECT_CONFIGURATION], oc->oc_dialog);
-    EXPECT_EQ(xd_link_records[XD_LINK_ACTION_WINDOW], aw->aw_dialog);
-    EXPECT_EQ(xd_link_records[XD_LINK_SELECTION_WINDOW], sw->sw_dialog);
-    EXPECT_EQ(xd_link_records[XD_LINK_OPEN_VIEW], nullptr);
-}
-
-/* Escape with the focus in a dialog's field presses its Close or Cancel;
- * while that button is insensitive it does nothing. */
-TEST(Windows, EscapeClosesTheDialogWithTheFocus)
+/* Each dialog with a link record comes up through it, as its menu item shows it, and its
+ * Close or Cancel takes it down. */
+TEST(Windows, EachDialogComesUpThroughItsRecordAndItsCloseTakesItDown)
 {
     REQUIRE_GUI();
     hide_all_dialogs();
     const struct {
+        int link; /* -1: none, shown directly */
         xd_XmDialog_c* win;
-        Widget field, close;
+        Widget close;
     } cases[] = {
-        {output_window, output_window->out_text, output_window->out_close_button},
-        {default_preferences, default_preferences->dp_filter,
-         default_preferences->dp_cancel_button},
+        {XD_LINK_ACTION_WINDOW, action_window, action_window->aw_cancel_button},
+        {XD_LINK_CREATE_OBJECT, create_object, create_object->co_cancel_button},
+        {XD_LINK_SELECTION_WINDOW, selection_window, selection_window->sw_close_button},
+        {XD_LINK_DEFAULT_PREFERENCES, default_preferences, default_preferences->dp_cancel_button},
+        {XD_LINK_OBJECT_CONFIGURATION, object_configuration, object_configuration->oc_close_button},
+        {-1, output_window, output_window->out_close_button},
     };
-    for (auto [win, field, close] : cases) {
+    for (auto [link, win, close] : cases) {
         Widget shell = win->xd_rootwidget();
-        for (bool sensitive : {false, true}) {
+        SCOPED_TRACE(XtName(shell));
+        if (link >= 0)
+            XDmanage_link(nullptr, xd_link(link), nullptr);
+        else
             win->xd_show();
-            ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
-            XtSetSensitive(close, sensitive);
-            XSetInputFocus(display, XtWindow(shell), RevertToParent, CurrentTime);
-            XmProcessTraversal(field, XmTRAVERSE_CURRENT);
-            XEvent ev = key_event(field, XK_Escape);
-            XtDispatchEvent(&ev);
-            pump_settled();
-            EXPECT_EQ(!sensitive, viewable(shell)) << XtName(close);
-        }
-        XtSetSensitive(close, True);
+        ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
+        press(close);
+        EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
     }
-    hide_all_dialogs();
+    EXPECT_EQ(xd_link_records[XD_LINK_OPEN_VIEW], nullptr);
 }
 
 /* The rows of the event log window's list. */
@@ -293,48 +182,17 @@ TEST(Windows, LayoutsAndWhoTakesTheSpareRoom)
     EXPECT_EQ(y(msg) + ht(msg), ht(mw->mw_form));
 
     /* A bigger window gives the whole difference to the parts that stretch. */
-    ConfigWin* oc = object_configuration;
-    struct Part {
-        Widget w;
-        int grow_w, grow_h;
-    };
-    struct {
-        xd_XmDialog_c* win; /* null: the main window */
-        Widget shell;
-        int dw, dh;
-        std::vector<Part> parts;
-    } windows[] = {
-        {nullptr, mw->shell(), 100, 150, {{nav, 100, 150}, {path, 100, 0}}},
-        {oc,
-         oc->xd_rootwidget(),
-         0,
-         120,
-         {{oc->oc_attribute_scrolled_window, 0, 120},
-          {oc->oc_loaded_objects_form, 0, 0},
-          {oc->oc_format_form, 0, 0}}},
-    };
-    for (auto& win : windows) {
-        SCOPED_TRACE(XtName(win.shell));
-        if (win.win) {
-            win.win->xd_show();
-            ASSERT_TRUE(pump_until([&] { return viewable(win.shell); }, 3.0));
-            pump_settled();
-        }
-        std::vector<std::pair<int, int>> before;
-        for (Part& p : win.parts) before.push_back({wd(p.w), ht(p.w)});
-        int sw = wd(win.shell), sh = ht(win.shell);
-        XtVaSetValues(win.shell, XmNwidth, sw + win.dw, XmNheight, sh + win.dh, NULL);
-        pump_settled();
-        for (size_t i = 0; i < win.parts.size(); i++) {
-            EXPECT_EQ(wd(win.parts[i].w), before[i].first + win.parts[i].grow_w)
-                << XtName(win.parts[i].w);
-            EXPECT_EQ(ht(win.parts[i].w), before[i].second + win.parts[i].grow_h)
-                << XtName(win.parts[i].w);
-        }
-        XtVaSetValues(win.shell, XmNwidth, sw, XmNheight, sh, NULL);
-        if (win.win) win.win->xd_hide();
-        pump_settled();
-    }
+    Widget shell = mw->shell();
+    int nav_w = wd(nav), nav_h = ht(nav), path_w = wd(path), path_h = ht(path);
+    int sw = wd(shell), sh = ht(shell);
+    XtVaSetValues(shell, XmNwidth, sw + 100, XmNheight, sh + 150, NULL);
+    pump_settled();
+    EXPECT_EQ(wd(nav), nav_w + 100);
+    EXPECT_EQ(ht(nav), nav_h + 150);
+    EXPECT_EQ(wd(path), path_w + 100);
+    EXPECT_EQ(ht(path), path_h);
+    XtVaSetValues(shell, XmNwidth, sw, XmNheight, sh, NULL);
+    pump_settled();
 }
 
 TEST(Windows, ManageLinkShowsAndRaisesADialogThatIsAlreadyUp)

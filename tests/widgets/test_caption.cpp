@@ -3,7 +3,6 @@
 
 #include <Xm/BulletinB.h>
 #include <Xm/Label.h>
-#include <Xm/Separator.h>
 
 #include "PsCaption.h"
 #include "widget_test_env.h"
@@ -148,23 +147,6 @@ TEST_F(CaptionTest, GrantedSizeIsTheChildsNewPreferredSize)
     XtVaSetValues(form, XmNmarginWidth, 4, NULL); /* lays the rows out again */
     EXPECT_EQ(200, label->core.width);
     EXPECT_EQ(30 + 2 + 200 + 2 * 4, form->core.width);
-}
-
-TEST_F(CaptionTest, SeparatorRowAndOddChild)
-{
-    Widget form = caption("form");
-    child(form, 40, 10);
-    child(form, 100, 20);
-    Widget sep = XtVaCreateManagedWidget("sep", xmSeparatorWidgetClass, form, NULL);
-    Widget lone = XtVaCreateManagedWidget("lone", widgetClass, form, XtNwidth, 10, XtNheight, 10,
-                                          XtNx, 333, XtNy, 444, NULL);
-    show();
-
-    EXPECT_EQ(0, sep->core.x);
-    EXPECT_EQ(2 + 20 + 8, sep->core.y);
-    EXPECT_EQ(form->core.width - 2 * sep->core.border_width, sep->core.width);
-    EXPECT_EQ(333, lone->core.x); /* a caption without control */
-    EXPECT_EQ(444, lone->core.y);
 }
 
 } // namespace

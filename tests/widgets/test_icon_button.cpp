@@ -141,48 +141,6 @@ TEST_F(IconButtonTest, PreferredSizeFromIconTextAndFrame)
     }
 }
 
-/* The text is placed in the whole text area by its alignment. */
-TEST_F(IconButtonTest, AlignmentPlacesTheTextAcrossTheButton)
-{
-    Arg args[4];
-    XtSetArg(args[0], XiNiconPlacement, XiIconNone);
-    XtSetArg(args[1], XmNwidth, 180);
-    XtSetArg(args[2], XmNheight, 40);
-    XtSetArg(args[3], XiNlabel, "Text");
-    make(args, 4);
-    Display* d = WidgetTest::display();
-    XCompositeRedirectWindow(d, XtWindow(shell), CompositeRedirectManual); /* see the bitmap test */
-    Dimension ht, st, hm;
-    XmFontList fl;
-    XmString s = nullptr;
-    Pixel fg;
-    XtVaGetValues(button, XmNhighlightThickness, &ht, XmNshadowThickness, &st, XiNhorizontalMargin,
-                  &hm, XmNfontList, &fl, XmNlabelString, &s, XmNforeground, &fg, NULL);
-    const int inset = ht + st + hm, frame = ht + st, text = XmStringWidth(fl, s);
-    XmStringFree(s);
-    struct {
-        unsigned char alignment;
-        int left; /* where the text starts */
-    } cases[] = {{XmALIGNMENT_BEGINNING, inset},
-                 {XmALIGNMENT_CENTER, (180 - text) / 2},
-                 {XmALIGNMENT_END, 180 - inset - text}};
-    for (const auto& c : cases) {
-        XtVaSetValues(button, XmNalignment, c.alignment, NULL); /* redraws */
-        WidgetTest::settle();
-        XImage* img = XGetImage(d, XtWindow(button), inset, frame, 180 - 2 * inset, 40 - 2 * frame,
-                                AllPlanes, ZPixmap);
-        int first_ink = -1;
-        for (int x = 0; x < img->width && first_ink < 0; x++)
-            for (int y = 0; y < img->height; y++)
-                if (XGetPixel(img, x, y) == fg) {
-                    first_ink = inset + x;
-                    break;
-                }
-        XDestroyImage(img);
-        EXPECT_NEAR(c.left, first_ink, 3) << "alignment " << (int)c.alignment;
-    }
-}
-
 TEST_F(IconButtonTest, BitmapDrawsForegroundOnBackgroundOrArmColour)
 {
     /* Left half of the bitmap set, right half clear. */
