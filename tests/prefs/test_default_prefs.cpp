@@ -3,8 +3,8 @@
  * qx_mis, in process under X: Default, the rebuild from a new default node,
  * the refusals that keep the old tree; and the Select dialog's search at each
  * scope, with no match, with bad input, and into closed branches, its list of
- * matches and a double click on one; views saved, listed, loaded and applied,
- * and a damaged file.
+ * matches and a double click on one; views and named filters saved, listed,
+ * loaded and applied, and a damaged file.
  */
 #include "editor_session.h"
 
@@ -373,6 +373,17 @@ TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
     EXPECT_TRUE(fdn_name);
     XmToggleButtonGadgetSetState(dp->dp_rdn_tog, True, True);
     fdn_name = false;
+
+    /* Named filters go the same way, in a file of their own. */
+    SelectWin* sw = selection_window;
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>("(objectClass=shelf)"));
+    sw->save_filter_cb(sw->sw_save_button, sw);
+    EXPECT_EQ("", choose("shelves"));
+    XmTextFieldSetString(sw->sw_cmis_filter, const_cast<char*>(""));
+    sw->load_filter_cb(sw->sw_load_button, sw);
+    EXPECT_EQ(std::vector<std::string>{"shelves"}, listed());
+    EXPECT_EQ("", choose("shelves"));
+    EXPECT_EQ("(objectClass=shelf)", text_of(sw->sw_cmis_filter));
 
     /* A damaged file is reported, not listed, and refused for a save. */
     std::ofstream(RecordFile("views", 4).path(), std::ios::trunc) << "garbage\n";
