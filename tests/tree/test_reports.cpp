@@ -375,14 +375,6 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
              EXPECT_EQ("1 object deleted. no such object " + r[1], status_text());
              EXPECT_FALSE(exists(r[0]));
          }},
-        {"Delete, the question", IN_DIALOG, REBUILT, 2, 0, "Are you sure",
-         [&](const Racks& r) {
-             qxtest::select_only({find(r[0]), find(r[1])});
-             delete_cb();
-             EXPECT_EQ("2 objects deleted.", status_text());
-             EXPECT_FALSE(exists(r[0]));
-             EXPECT_FALSE(exists(r[1]));
-         }},
     };
     int made = 0;
     for (Row& row : rows) {
