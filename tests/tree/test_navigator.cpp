@@ -363,12 +363,6 @@ TEST_F(Tree, SelectionAndMenus)
     expect(many, "three");
     EXPECT_EQ(3u, DataObject::selected_list.entries());
 
-    /* Deselecting one of two: the path follows the one left. */
-    click(a);
-    click(c);
-    expect(one, "one of two left");
-    EXPECT_EQ(kLog, qxtest::text_of(mw->mw_path));
-
     /* Deselect with three selected leaves nothing, in normal colours. */
     click(a);
     click(c);
@@ -482,18 +476,6 @@ void press(Widget w, KeySym sym)
     XtDispatchEvent(&ev);
 }
 
-void cross(Widget w, int type)
-{
-    XCrossingEvent ev = {};
-    ev.type = type;
-    ev.display = XtDisplay(w);
-    ev.window = XtWindow(w);
-    ev.mode = NotifyNormal;
-    ev.detail = NotifyAncestor;
-    ev.time = CurrentTime;
-    XtDispatchEvent((XEvent*)&ev);
-}
-
 /* A row's label and tool tip: the tip names the object's class and its full
  * FDN, whatever the labels show; the class comes
  * with the parent's derivation, and one that none gave is asked for when the
@@ -517,16 +499,6 @@ TEST_F(Tree, RowLabelsAndToolTips)
     ASSERT_GT(log->num_children, 100); /* fewer once RowsReusedAsTheViewScrolls has run */
     EXPECT_EQ((size_t)log->num_children, shown_children(log).size());
     fdn_name = false;
-
-    reset_tree();
-    DataObject* leeds = registered(kLeeds, "/");
-    leeds->display(0);
-    Widget w = node_of(leeds);
-    EXPECT_EQ("", tip_of(w));
-    cross(w, EnterNotify);
-    EXPECT_EQ(expected_tip(kLeeds), tip_of(w));
-    EXPECT_STREQ("managedElement", leeds->object_class);
-    cross(w, LeaveNotify);
 }
 
 /* Left closes a row, Right opens it again, Return selects as a double click
