@@ -57,11 +57,6 @@ struct LdapEditor : ::testing::Test {
         if (!gui_up()) GTEST_SKIP() << "no X display";
         ASSERT_TRUE(platform.is_connected());
     }
-    static bool exists(const char* fdn)
-    {
-        Image image(DataUnit(fdn), DataUnit(), platform);
-        return image.boot(10);
-    }
 };
 
 TEST_F(LdapEditor, ImportCreatesTheFilesEntriesNamedByTheirDNs)

@@ -9,7 +9,6 @@
 #include <Xm/FileSB.h>
 #include <X11/keysym.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>

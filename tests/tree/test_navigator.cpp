@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <Xm/PushB.h>
-#include <Xm/Text.h>
 #include <Xm/ToolTipT.h>
 #include <Xm/TraitP.h>
 #include <algorithm>
-#include <functional>
 #include <cstring>
 #include <map>
 #include <set>
