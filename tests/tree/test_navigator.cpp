@@ -8,7 +8,6 @@
 #include <Xm/PushB.h>
 #include <Xm/ToolTipT.h>
 #include <Xm/TraitP.h>
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
