@@ -102,7 +102,9 @@ TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
         Shown shown = delete_selected(c.ok);
         EXPECT_EQ(flat(c.question), shown.question);
         EXPECT_EQ(c.report, shown.information);
-        if (!c.report.empty()) EXPECT_EQ(c.report, status_text());
+        if (!c.report.empty()) {
+            EXPECT_EQ(c.report, status_text());
+        }
         for (auto& n : c.gone) EXPECT_FALSE(exists(n)) << n;
         for (auto& n : c.kept) EXPECT_TRUE(exists(n)) << n;
     }
