@@ -6,7 +6,6 @@
  */
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
-#include <clocale>
 
 #include "mis_process.h"
 
@@ -153,40 +152,6 @@ TEST(Program, UsageAndNoDisplayEndTheProgram)
     EXPECT_EQ(usage.out(), "");
     EXPECT_EQ(no_display.status, 255);
     EXPECT_EQ(no_display.out(), std::string(QX_TARN_BIN) + ": can't open display, exiting...\n");
-}
-
-/* The catalogue follows the locale as setlocale reads it (LC_ALL over LC_MESSAGES over LANG),
- * found by the program in its own installation with NLSPATH unset; a language without a
- * catalogue, or a locale the system lacks, gets the English texts. */
-TEST(Program, UsageIsInTheLanguageOfTheLocale)
-{
-    locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", (locale_t)0);
-    ASSERT_TRUE(de) << "the locale de_DE.UTF-8 is not generated (scripts/setup.sh does it)";
-    freelocale(de);
-    const std::string german = "Aufruf: qx_tarn [-help] [-host <Server>] [-root <FDN>] "
-                               "[-scope <Ebenen>]\n";
-    const std::string usage = usage_text;
-    const std::string english = usage.substr(0, usage.find('\n') + 1);
-    struct {
-        std::vector<std::string> env;
-        const std::string& first_line;
-    } cases[] = {
-        {{"LANG=de_DE.UTF-8"}, german},
-        {{"LANG=C", "LC_MESSAGES=de_DE.UTF-8"}, german},
-        {{"LANG=de_DE.UTF-8", "LC_ALL=C"}, english},
-        {{"LANG=fr_FR.UTF-8"}, english},
-        {{"LANG=C"}, english},
-    };
-    for (auto& c : cases) {
-        TarnRun run;
-        run.args = {"-help"};
-        run.env = {"NLSPATH", "LC_ALL", "LC_MESSAGES", "LANGUAGE"};
-        run.env.insert(run.env.end(), c.env.begin(), c.env.end());
-        ASSERT_TRUE(run.start());
-        ASSERT_TRUE(run.wait(10));
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err().substr(0, run.err().find('\n') + 1), c.first_line) << c.env.back();
-    }
 }
 
 class OnDisplay : public ::testing::Test {

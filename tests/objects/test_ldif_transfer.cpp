@@ -9,7 +9,6 @@
 #include <Xm/FileSB.h>
 #include <X11/keysym.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -74,22 +73,6 @@ TEST_F(LdifTransfer, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     const auto before = subtree(kRack);
     EXPECT_EQ((long)before.size(), written);
     EXPECT_EQ("Exported " + std::to_string(written) + " entries to " + path, status_text());
-
-    /* The file: parents before children, the rack first. */
-    LdifReader reader(read_file(path));
-    LdifRecord rec;
-    std::vector<std::string> seen = {"systemId=york-agg-1"};
-    while (reader.next(rec) == 1) {
-        std::vector<LdifRdn> rdns;
-        std::string why;
-        ASSERT_TRUE(ldif_parse_dn(rec.dn, rdns, why)) << rec.dn << ": " << why;
-        std::string parent = ldif_format_dn({rdns.begin() + 1, rdns.end()});
-        EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), parent)) << rec.dn;
-        seen.push_back(ldif_format_dn(rdns));
-    }
-    EXPECT_EQ("", reader.error());
-    ASSERT_EQ(before.size() + 1, seen.size());
-    EXPECT_EQ("equipmentId=rack-1,systemId=york-agg-1", seen[1]);
 
     select_only({registered(copy, "/")});
     Shown shown = run([&] { EXPECT_EQ(written, main_window->import_ldif(path)); }); /* waits */
@@ -186,15 +169,9 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
 /* A person pressing Escape in the main window. */
 void press_escape()
 {
-    XKeyEvent key = {};
-    key.type = KeyPress;
-    key.display = XtDisplay(main_window->shell());
-    key.window = XtWindow(main_window->mw_form);
-    key.root = DefaultRootWindow(key.display);
-    key.keycode = XKeysymToKeycode(key.display, XK_Escape);
-    key.same_screen = True;
-    XSendEvent(key.display, key.window, True, KeyPressMask, (XEvent*)&key);
-    XSync(key.display, False); /* the press is back in the queue */
+    XEvent key = key_event(main_window->mw_form, XK_Escape);
+    XSendEvent(key.xkey.display, key.xkey.window, True, KeyPressMask, &key);
+    XSync(key.xkey.display, False); /* the press is back in the queue */
 }
 
 TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
@@ -250,23 +227,20 @@ TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
     make(kYork, "equipmentRack", {{"equipmentId", "menu-leaf"}});
     select_only({registered(leaf, kYork)});
     remove(path.c_str());
-    /* The dialog proposes the selected object's name; a file already there
-     * is replaced only when the user says so. */
-    std::string proposed;
+    /* A file already there is replaced only when the user says so. */
     auto export_to_path = [&] {
-        proposed.clear();
-        while_running([&] { press(main_window->mw_export_button); }, [&] {
-            if (!current_file_dialog || !proposed.empty()) return;
-            Widget text = XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_TEXT);
-            char* was = XmTextGetString(text);
-            proposed = was;
-            XtFree(was);
-            XmTextSetString(text, const_cast<char*>(path.c_str()));
-            press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_OK_BUTTON));
-        });
+        bool asked = false;
+        while_running(
+            [&] { press(main_window->mw_export_button); },
+            [&] {
+                if (!current_file_dialog || asked) return;
+                asked = true;
+                Widget text = XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_TEXT);
+                XmTextSetString(text, const_cast<char*>(path.c_str()));
+                press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_OK_BUTTON));
+            });
     };
     export_to_path();
-    EXPECT_EQ("menu-leaf.ldif", proposed);
     EXPECT_EQ("Exported 1 entry to " + path, status_text());
     write_file(path, "kept", 0644);
     Shown shown = run(export_to_path, false);
@@ -276,19 +250,6 @@ TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
     EXPECT_EQ(path + " already exists. Replace it?", shown.question);
     EXPECT_NE(std::string::npos, read_file(path).find("dn: equipmentId=menu-leaf"))
         << read_file(path);
-
-    /* Cancel in the import's dialog imports nothing. */
-    other->result("delete", {{"name", leaf}});
-    DataObject::selected_list.clear();
-    bool asked = false;
-    while_running([&] { press(main_window->mw_import_button); }, [&] {
-        if (!current_file_dialog || asked) return;
-        asked = true;
-        press(XmFileSelectionBoxGetChild(current_file_dialog, XmDIALOG_CANCEL_BUTTON));
-    });
-    EXPECT_TRUE(asked);
-    EXPECT_EQ(std::string::npos, status_text().find("Import")) << status_text();
-    EXPECT_FALSE(other->call("get", {{"name", leaf}}).contains("result"));
 }
 
 } // namespace
