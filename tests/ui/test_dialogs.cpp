@@ -1,4 +1,4 @@
-/* The message dialogs, the busy cursor, the icon and the main shell, in process under X. */
+/* The message dialogs and the busy cursor, in process under X. */
 #include "tests/ui/gui_fixture.h"
 
 #include <Xm/MessageB.h>
@@ -178,22 +178,6 @@ TEST(BusyCursor, ShownOnTheWindowUntilResetAndMadeOnce)
     reset_busy_cursor(shell());
     EXPECT_EQ(cursor_over(over), plain);
     EXPECT_EQ(busy_cursor(), made) << "kept for later calls";
-}
-
-TEST(MainShell, TitleSizeAndIcon)
-{
-    REQUIRE_GUI();
-    char* title = nullptr;
-    char* icon_name = nullptr;
-    Window icon = 0;
-    Dimension w = 0, h = 0;
-    XtVaGetValues(shell(), XtNtitle, &title, XtNiconName, &icon_name, XtNiconWindow, &icon,
-                  XtNwidth, &w, XtNheight, &h, NULL);
-    EXPECT_STREQ(title, "Corvane QX 1.2: Tarnwick [test-host]");
-    EXPECT_STREQ(icon_name, "TARN");
-    EXPECT_EQ(w, 650);
-    EXPECT_EQ(h, 700);
-    ASSERT_NE(icon, 0u);
 }
 
 } // namespace
