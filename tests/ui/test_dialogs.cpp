@@ -129,9 +129,6 @@ TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
     ASSERT_NE(box, nullptr);
     Widget mb = *box->getwidget();
     EXPECT_TRUE(XtIsManaged(mb));
-    unsigned char style = 0;
-    XtVaGetValues(mb, XmNdialogStyle, &style, NULL);
-    EXPECT_EQ(style, XmDIALOG_FULL_APPLICATION_MODAL);
     ASSERT_TRUE(pump_until([&] { return XtIsRealized(XtParent(mb)); }, 5));
     press(button(box, XmDIALOG_OK_BUTTON));
     EXPECT_TRUE(pump_until([] { return current_information_dialog == nullptr; }, 5));
