@@ -4,8 +4,7 @@
  * callbacks and the order in which the dialogs' buttons hide and act.
  *
  * The catalogue is read from the build tree, so a label fetched under the
- * wrong number shows up as the wrong text.  With QX_UI_SCREENSHOT_DIR set,
- * the test that shows every dialog also saves a picture of each there.
+ * wrong number shows up as the wrong text.
  */
 #include "tests/ui/gui_fixture.h"
 
@@ -16,8 +15,6 @@
 #include <Xm/ToggleBG.h>
 #include <X11/IntrinsicP.h>
 #include <X11/keysym.h>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -50,18 +47,6 @@ void hide_all_dialogs()
 {
     for (Widget box : all_dialogs()) XtUnmanageChild(box);
     pump_settled();
-}
-
-/* With QX_UI_SCREENSHOT_DIR set, saves a picture of shell there. */
-void screenshot(Widget shell)
-{
-    const char* shots = getenv("QX_UI_SCREENSHOT_DIR");
-    if (!shots) return;
-    char cmd[512];
-    snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s.png", DisplayString(display),
-             XtWindow(shell), shots, XtName(shell));
-    XSync(display, False);
-    EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
 }
 
 /* The state of the windows at the start. */
@@ -160,8 +145,6 @@ TEST(Windows, EventLogListsStatusTextsAndFilters)
     std::vector<std::string> rows = event_log_rows();
     ASSERT_FALSE(rows.empty());
     for (const std::string& row : rows) EXPECT_TRUE(contains(row, "Go to")) << row;
-    pump_settled();
-    screenshot(shell);
     XmTextFieldSetString(event_log_window->ev_filter, const_cast<char*>(""));
     press(event_log_window->ev_close_button);
     EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));
