@@ -74,18 +74,6 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     /* Alignment names convert in any case. */
     XtVaSetValues(cap2, XtVaTypedArg, PsNcaptionAlignment, XmRString, "CAPTION_BOTTOM", 15, NULL);
     EXPECT_EQ(2 + 20 + 8 + 30 - 10, cap2->core.y);
-
-    /* The column width cannot be set, only read. */
-    XtVaSetValues(form, PsNcaptionWidth, 5, NULL);
-    EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth is read-only"));
-    EXPECT_EQ(60, resource<Dimension>(form, PsNcaptionWidth));
-
-    /* Not at creation either. */
-    XtVaCreateWidget("early", psCaptionWidgetClass, board, PsNcaptionWidth, 40,
-                     PsNreferenceCaptionWidth, 40, NULL);
-    EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth cannot be set at widget creation"));
-    EXPECT_TRUE(
-        WidgetTest::warned_with("XmNreferenceCaptionWidth cannot be set at widget creation"));
 }
 
 TEST_F(CaptionTest, ReferenceWidgetSharesTheWiderColumn)
