@@ -121,33 +121,6 @@ TEST(QuestionDialog, OkAndCancelGiveTheReasonNestedOrNotAndLongTextsAreBroken)
     delete box;
 }
 
-TEST(InformationAndWarningDialogs, ReturnAtOnceAndCloseThemselves)
-{
-    REQUIRE_GUI();
-    information_dialog(shell(), "3 objects deleted.");
-    InformationDialogBox* box = current_information_dialog;
-    ASSERT_NE(box, nullptr);
-    Widget mb = *box->getwidget();
-    EXPECT_TRUE(XtIsManaged(mb));
-    ASSERT_TRUE(pump_until([&] { return XtIsRealized(XtParent(mb)); }, 5));
-    press(button(box, XmDIALOG_OK_BUTTON));
-    EXPECT_TRUE(pump_until([] { return current_information_dialog == nullptr; }, 5));
-
-    /* Warnings too return at once; each closes itself, whichever is current. */
-    warning_dialog(shell(), "first", ok_cancel_warn_cb, ok_cancel_warn_cb);
-    WarningDialogBox* first = current_warning_dialog;
-    warning_dialog(shell(), "second", ok_cancel_warn_cb, ok_cancel_warn_cb);
-    WarningDialogBox* second = current_warning_dialog;
-    EXPECT_TRUE(XtIsManaged(button(first, XmDIALOG_CANCEL_BUTTON)));
-    Widget second_box = *second->getwidget();
-    press(button(first, XmDIALOG_OK_BUTTON));
-    pump_settled();
-    EXPECT_EQ(current_warning_dialog, second) << "closing the first left the second alone";
-    EXPECT_TRUE(XtIsManaged(second_box));
-    press(button(second, XmDIALOG_CANCEL_BUTTON));
-    EXPECT_TRUE(pump_until([] { return current_warning_dialog == nullptr; }, 5));
-}
-
 /* Set shows the hourglass on the widget's window, reset takes it away. */
 TEST(BusyCursor, ShownOnTheWindowUntilReset)
 {
