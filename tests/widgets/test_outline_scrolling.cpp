@@ -1,16 +1,11 @@
 /* The outline scrolling itself: rows beyond what X can place, the top row
  * kept across changes, the scroll bars, the wheel and showing a node; and
- * what many rows cost it: dropping them all, Motif's records of each, and
- * keyboard traversal. */
+ * dropping every row at once. */
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
-#include <Xm/Form.h>
-#include <Xm/PushB.h>
 #include <Xm/ScrollBar.h>
 #include <Xm/ScrolledW.h>
-#include <Xm/TextF.h>
 
 #include "XiHierarchyP.h"
 #include "XiOutlineP.h"
@@ -240,66 +235,6 @@ TEST_F(ScrollingOutline, DroppingEveryRowAtOnceCostsOneLayoutAndNoExposureStorm)
     WidgetTest::settle();
     EXPECT_TRUE(mapped(rows[0]));
     EXPECT_EQ(2, rows[0]->core.y);
-}
-
-/* Rows kept by a program, each standing for a number. */
-std::vector<long> numbers;
-
-/* The keyboard focus and its frame stay with what the focused row stands
- * for when rows come and go above it, also while the window has no focus;
- * when its own row goes, with the row its widget shows. */
-TEST_F(ScrollingOutline, FocusStaysWithWhatItsRowStandsFor)
-{
-    numbers.clear();
-    for (long i = 1; i <= 50; i++) numbers.push_back(i);
-    XiOutlineRowSource source = {};
-    source.row_count = [](XtPointer) { return (Cardinal)numbers.size(); };
-    source.describe_row = [](XtPointer, Cardinal, int*, XiHierarchyNodeState* state) {
-        *state = XiAlwaysOpen;
-    };
-    source.bind_row = [](XtPointer, Widget, long) {};
-    source.create_row = [](XtPointer, Widget w) {
-        return XtCreateWidget("row", xmPushButtonWidgetClass, w, nullptr, 0);
-    };
-    source.row_id = [](XtPointer, Cardinal row) { return (XtPointer)numbers[row]; };
-    source.find_row = [](XtPointer, XtPointer id) -> long {
-        auto at = std::find(numbers.begin(), numbers.end(), (long)id);
-        return at == numbers.end() ? -1 : at - numbers.begin();
-    };
-    XiOutlineSetRowSource(outline, &source);
-    Display* d = XtDisplay(shell);
-    XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
-    XmProcessTraversal(XiOutlineNodeOfRow(outline, 3), XmTRAVERSE_CURRENT);
-    WidgetTest::settle();
-    ASSERT_EQ(3, XiOutlineFocusRow(outline));
-    const struct {
-        const char* what;
-        long at, number; /* number 0: the row at `at` goes; at -1: at the end */
-        bool away;       /* while the window has no focus */
-        long focus_row;
-    } steps[] = {
-        {"a row above", 0, 100, false, 4},
-        {"a row less above", 0, 0, false, 3},
-        {"a row below", -1, 101, false, 3},
-        {"its own row gone", 3, 0, false, 3},
-        {"a row above, focus away", 0, 102, true, 4},
-    };
-    for (const auto& s : steps) {
-        if (s.away) XSetInputFocus(d, None, RevertToNone, CurrentTime);
-        WidgetTest::settle();
-        if (s.number == 0)
-            numbers.erase(numbers.begin() + s.at);
-        else
-            numbers.insert(s.at < 0 ? numbers.end() : numbers.begin() + s.at, s.number);
-        XiOutlineRowsChanged(outline, -1);
-        if (s.away) XSetInputFocus(d, XtWindow(shell), RevertToParent, CurrentTime);
-        WidgetTest::settle();
-        EXPECT_EQ(s.focus_row, XiOutlineFocusRow(outline)) << s.what;
-        Widget shows = XiOutlineNodeOfRow(outline, (Cardinal)s.focus_row);
-        EXPECT_EQ(shows, XmGetFocusWidget(shell)) << s.what;
-        EXPECT_EQ(shows->core.y - 1, ((XiOutlineWidget)outline)->outline.focus_mark.y) << s.what;
-    }
-    XiOutlineSetRowSource(outline, nullptr);
 }
 
 } // namespace
