@@ -194,12 +194,6 @@ TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
     EXPECT_EQ(XiOpen, state_of(a));
     EXPECT_EQ(XiOpen, state_of(c));
     EXPECT_TRUE(mapped(d));
-
-    /* An always-open node loses its button; closing it again makes one. */
-    XtVaSetValues(c, XiNnodeState, XiAlwaysOpen, NULL);
-    EXPECT_EQ(nullptr, button_of(c));
-    XtVaSetValues(c, XiNnodeState, XiClosed, NULL);
-    EXPECT_NE(nullptr, button_of(c));
 }
 
 /* Closing a node with autoClose on closes its open descendants, through a
