@@ -178,12 +178,6 @@ TEST_F(OutlineTest, FolderButtonOpensAndClosesAndReports)
     EXPECT_EQ(XiClosed, reports[1].state);
     EXPECT_FALSE(mapped(c));
 
-    /* Opening through XtSetValues reports nothing but shows the children. */
-    XtVaSetValues(b, XiNnodeState, XiOpen, NULL);
-    WidgetTest::settle();
-    EXPECT_TRUE(mapped(c));
-    EXPECT_EQ(2u, reports.size());
-
     /* And through the ancestors of a node deep down. */
     Widget d = node("d", c, XiClosed);
     XtVaSetValues(a, XiNnodeState, XiClosed, NULL);
