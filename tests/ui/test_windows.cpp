@@ -64,8 +64,6 @@ TEST(Windows, MainWindowInitialState)
         EXPECT_FALSE(XtIsSensitive(w)) << XtName(w);
 
     EXPECT_FALSE(resource<Boolean>(mw->mw_navigator, XiNautoClose));
-    /* The caption of the attribute form waits unmanaged for its first object. */
-    EXPECT_FALSE(XtIsManaged(oc->oc_attribute_caption));
     /* The main shell only is realized; no dialog is up. */
     EXPECT_TRUE(XtIsRealized(main_shell));
     for (Widget box : all_dialogs()) EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
