@@ -60,8 +60,6 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     show();
 
     EXPECT_EQ(60, resource<Dimension>(form, PsNcaptionWidth));
-    EXPECT_EQ(2, resource<Dimension>(form, XmNmarginWidth)); /* through the resolved offsets */
-    EXPECT_EQ(8, resource<Dimension>(form, PsNverticalSpacing));
     EXPECT_EQ(2 + 60 - 30, cap1->core.x);
     EXPECT_EQ(2 + 60 - 60, cap2->core.x);
     EXPECT_EQ(2 + 60 + 2, ctl1->core.x);
