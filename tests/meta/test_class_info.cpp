@@ -128,19 +128,4 @@ TEST_F(Repository, DescriptionsOfTheSampleClassesReadBack)
     EXPECT_LT(0, rack.get_attributes().count());
 }
 
-TEST_F(Repository, TheCacheFindsInsertedClassesByObject)
-{
-    const char* rack = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
-    EXPECT_EQ(nullptr, ClassInfo::get_class(rack));
-    EXPECT_EQ(0, ClassInfo::is_hashed(rack));
-    auto* info = new ClassInfo{DataUnit("equipmentRack")};
-    info->insert();
-    EXPECT_EQ(info, ClassInfo::get_class(rack));
-    EXPECT_EQ(1, ClassInfo::is_hashed(rack));
-    EXPECT_EQ(0, ClassInfo::is_hashed("/systemId=\"leeds-core-1\""));
-    EXPECT_EQ(0, ClassInfo::is_hashed("/systemId=\"atlantis-1\""));
-    ClassInfo::class_list.clear_and_destroy();
-    EXPECT_EQ(nullptr, ClassInfo::get_class(rack));
-}
-
 } // namespace

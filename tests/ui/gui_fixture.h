@@ -196,12 +196,6 @@ inline Widget child_named(Widget top, const std::string& name)
     return XtNameToWidget(top, ("*" + name).c_str());
 }
 
-inline std::string shell_title(Widget shell)
-{
-    char* t = qxtest::resource<char*>(shell, XtNtitle);
-    return t ? t : "";
-}
-
 /* Position of a top-level window among the root's children (higher is in
  * front; -1 when not there). */
 inline int stacking(Widget shell)

@@ -4,8 +4,7 @@
  * callbacks and the order in which the dialogs' buttons hide and act.
  *
  * The catalogue is read from the build tree, so a label fetched under the
- * wrong number shows up as the wrong text.  With QX_UI_SCREENSHOT_DIR set,
- * the test that shows every dialog also saves a picture of each there.
+ * wrong number shows up as the wrong text.
  */
 #include "tests/ui/gui_fixture.h"
 
@@ -16,8 +15,6 @@
 #include <Xm/ToggleBG.h>
 #include <X11/IntrinsicP.h>
 #include <X11/keysym.h>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -52,18 +49,6 @@ void hide_all_dialogs()
     pump_settled();
 }
 
-/* With QX_UI_SCREENSHOT_DIR set, saves a picture of shell there. */
-void screenshot(Widget shell)
-{
-    const char* shots = getenv("QX_UI_SCREENSHOT_DIR");
-    if (!shots) return;
-    char cmd[512];
-    snprintf(cmd, sizeof cmd, "import -display %s -window 0x%lx %s/%s.png", DisplayString(display),
-             XtWindow(shell), shots, XtName(shell));
-    XSync(display, False);
-    EXPECT_EQ(system(cmd), 0) << "screenshot failed: " << cmd;
-}
-
 /* The state of the windows at the start. */
 TEST(Windows, MainWindowInitialState)
 {
@@ -79,8 +64,6 @@ TEST(Windows, MainWindowInitialState)
         EXPECT_FALSE(XtIsSensitive(w)) << XtName(w);
 
     EXPECT_FALSE(resource<Boolean>(mw->mw_navigator, XiNautoClose));
-    /* The caption of the attribute form waits unmanaged for its first object. */
-    EXPECT_FALSE(XtIsManaged(oc->oc_attribute_caption));
     /* The main shell only is realized; no dialog is up. */
     EXPECT_TRUE(XtIsRealized(main_shell));
     for (Widget box : all_dialogs()) EXPECT_FALSE(XtIsManaged(box)) << XtName(box);
@@ -147,10 +130,6 @@ TEST(Windows, EventLogListsStatusTextsAndFilters)
     press(main_window->mw_event_log_button);
     Widget shell = event_log_window->xd_rootwidget();
     ASSERT_TRUE(pump_until([&] { return viewable(shell); }, 3.0));
-    EXPECT_EQ(shell_title(shell), "Tarnwick: Event Log");
-    EXPECT_EQ(xmstring_resource(main_window->mw_message_label, XmNlabelString),
-              "Go to: no object can be found for /x=1")
-        << "the status line stays as it is";
     ASSERT_FALSE(event_log_rows().empty());
     EXPECT_TRUE(contains(event_log_rows().back(), "Go to: no object can be found for /x=1"));
 
@@ -160,8 +139,6 @@ TEST(Windows, EventLogListsStatusTextsAndFilters)
     std::vector<std::string> rows = event_log_rows();
     ASSERT_FALSE(rows.empty());
     for (const std::string& row : rows) EXPECT_TRUE(contains(row, "Go to")) << row;
-    pump_settled();
-    screenshot(shell);
     XmTextFieldSetString(event_log_window->ev_filter, const_cast<char*>(""));
     press(event_log_window->ev_close_button);
     EXPECT_TRUE(pump_until([&] { return !viewable(shell); }, 3.0));

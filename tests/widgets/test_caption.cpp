@@ -60,8 +60,6 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     show();
 
     EXPECT_EQ(60, resource<Dimension>(form, PsNcaptionWidth));
-    EXPECT_EQ(2, resource<Dimension>(form, XmNmarginWidth)); /* through the resolved offsets */
-    EXPECT_EQ(8, resource<Dimension>(form, PsNverticalSpacing));
     EXPECT_EQ(2 + 60 - 30, cap1->core.x);
     EXPECT_EQ(2 + 60 - 60, cap2->core.x);
     EXPECT_EQ(2 + 60 + 2, ctl1->core.x);
@@ -74,18 +72,6 @@ TEST_F(CaptionTest, CaptionColumnRightAlignsCaptionsAndSetsPreferredSize)
     /* Alignment names convert in any case. */
     XtVaSetValues(cap2, XtVaTypedArg, PsNcaptionAlignment, XmRString, "CAPTION_BOTTOM", 15, NULL);
     EXPECT_EQ(2 + 20 + 8 + 30 - 10, cap2->core.y);
-
-    /* The column width cannot be set, only read. */
-    XtVaSetValues(form, PsNcaptionWidth, 5, NULL);
-    EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth is read-only"));
-    EXPECT_EQ(60, resource<Dimension>(form, PsNcaptionWidth));
-
-    /* Not at creation either. */
-    XtVaCreateWidget("early", psCaptionWidgetClass, board, PsNcaptionWidth, 40,
-                     PsNreferenceCaptionWidth, 40, NULL);
-    EXPECT_TRUE(WidgetTest::warned_with("XmNcaptionWidth cannot be set at widget creation"));
-    EXPECT_TRUE(
-        WidgetTest::warned_with("XmNreferenceCaptionWidth cannot be set at widget creation"));
 }
 
 TEST_F(CaptionTest, ReferenceWidgetSharesTheWiderColumn)

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
-#include <cstring>
 #include <X11/extensions/Xcomposite.h>
 
 #include <Xm/BulletinB.h>
@@ -226,9 +225,8 @@ TEST_F(IconButtonTest, ClicksDoubleClicksLeavingAndKeyboard)
     EXPECT_TRUE(WidgetTest::settle_until([&] { return !resource<Boolean>(button, XmNset); }, 5));
 }
 
-/* The text comes from XiNlabel, or else from the name; the placement
- * converter ignores case. */
-TEST_F(IconButtonTest, LabelFromLabelOrNameAndPlacementInAnyCase)
+/* The text comes from XiNlabel, or else from the name. */
+TEST_F(IconButtonTest, LabelFromLabelOrName)
 {
     Arg args[1];
     XtSetArg(args[0], XiNlabel, "from label");
@@ -242,21 +240,6 @@ TEST_F(IconButtonTest, LabelFromLabelOrNameAndPlacementInAnyCase)
         EXPECT_STREQ(expected, text);
         XtFree(text);
         XmStringFree(s);
-    }
-
-    struct {
-        const char* text;
-        unsigned char placement; /* after the conversion; a bad name keeps the last */
-        int errors;
-    } cases[] = {
-        {"IconOnly", XiIconOnly, 0}, {"RIGHT", XiIconRight, 0}, {"sideways", XiIconRight, 1}};
-    for (auto& c : cases) {
-        XtVaSetValues(button, XtVaTypedArg, XiNiconPlacement, XmRString, c.text,
-                      (int)strlen(c.text) + 1, NULL);
-        unsigned char placement = 0;
-        XtVaGetValues(button, XiNiconPlacement, &placement, NULL);
-        EXPECT_EQ(c.placement, placement) << c.text;
-        EXPECT_EQ(c.errors, WidgetTest::count_warnings("conversionError")) << c.text;
     }
 }
 

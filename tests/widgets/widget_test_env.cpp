@@ -114,13 +114,6 @@ std::vector<RecordedWarning>& WidgetTest::warnings()
     return recorded;
 }
 
-bool WidgetTest::warned_with(const char* text)
-{
-    for (const RecordedWarning& w : recorded)
-        if (w.text.find(text) != std::string::npos) return true;
-    return false;
-}
-
 int WidgetTest::count_warnings(const char* name)
 {
     int n = 0;

@@ -33,7 +33,6 @@ public:
     /* Warnings issued since the last clear. */
     static std::vector<RecordedWarning>& warnings();
     static int count_warnings(const char* name);
-    static bool warned_with(const char* text);
 };
 
 /* A resource of w. */
