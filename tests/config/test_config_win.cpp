@@ -428,6 +428,14 @@ TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
         EXPECT_TRUE(XtIsManaged(oc->oc_dialog));
     }
     EXPECT_EQ("", xmstring_resource(oc->oc_message_label, XmNlabelString));
+
+    /* Opening a create form in their place asks as well. */
+    type("userLabel", "kept 3");
+    for (bool ok : {false, true}) {
+        Shown shown = run([] { oc->create_object(nullptr); }, ok);
+        EXPECT_NE(std::string::npos, shown.question.find("userLabel")) << shown.question;
+        EXPECT_EQ(ok ? 1 : 0, oc->create_mode);
+    }
 }
 
 /* The labels stay in view however the values scroll. */
