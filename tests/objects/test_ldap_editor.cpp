@@ -131,13 +131,11 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     const std::string people = "/dc=example,dc=org/ou=people", copy = "/dc=example,dc=org/ou=copy";
     DataObject from(people.c_str()), to(copy.c_str());
     std::string path = ldap->folder() + "/people.ldif";
-    DataObject::selected_list.clear();
-    DataObject::selected_list.append(&from);
+    qxtest::select_only({&from});
     long written = 0;
     EXPECT_EQ("", qxtest::answered([&] { written = main_window->export_ldif(path); })); /* waits */
     EXPECT_EQ(7, written) << status_text();
-    DataObject::selected_list.clear();
-    DataObject::selected_list.append(&to);
+    qxtest::select_only({&to});
     EXPECT_EQ("", qxtest::answered([&] {
                   EXPECT_EQ(written, main_window->import_ldif(path)) << status_text(); /* waits */
               }));

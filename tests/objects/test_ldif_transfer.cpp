@@ -53,6 +53,17 @@ void make(const std::string& parent, const std::string& cls, const json& values)
     EditorSession::other->result("create", {{"parent", parent}, {"class", cls}, {"values", values}});
 }
 
+/* The records of the LDIF file at path, as the reader reads them to its end
+ * or to an error (-1). */
+long records_in(const std::string& path)
+{
+    LdifReader reader(read_file(path));
+    LdifRecord rec;
+    long read = 0;
+    while (reader.next(rec) == 1) read++;
+    return reader.error().empty() ? read : -1;
+}
+
 struct LdifTransfer : EditorSession {
     void TearDown() override { DataObject::selected_list.clear(); }
 };
@@ -191,12 +202,7 @@ TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
     EXPECT_EQ("Export stopped (Escape): " + std::to_string(written) +
                   (written == 1 ? " entry" : " entries") + " written to " + path,
               status_text());
-    LdifReader reader(read_file(path));
-    LdifRecord rec;
-    long read = 0;
-    while (reader.next(rec) == 1) read++;
-    EXPECT_EQ("", reader.error());
-    EXPECT_EQ(written, read);
+    EXPECT_EQ(written, records_in(path));
 }
 
 /* A server whose replies hold less than the whole tree with its values. */
@@ -213,11 +219,7 @@ TEST_F(LdifTransferSmallReplies, ExportReadsATreeTooLargeForOneReplyALevelAtATim
     EXPECT_EQ("", shown.error);
     long below = other->result("search", {{"base", "/"}, {"limit", 0}})["count"].get<long>();
     EXPECT_EQ(below, written) << status_text();
-    LdifReader reader(read_file(path));
-    LdifRecord rec;
-    long read = 0;
-    while (reader.next(rec) == 1) read++;
-    EXPECT_EQ(written, read);
+    EXPECT_EQ(written, records_in(path));
 }
 
 TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)

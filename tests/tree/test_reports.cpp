@@ -60,10 +60,7 @@ size_t registered_as(const std::string& fdn)
  * system `id` opened. */
 DataObject* open_system(const char* id)
 {
-    static std::string root_fdn = "/";
-    default_root = const_cast<char*>(root_fdn.c_str());
-    default_scope = 1;
-    build_tree();
+    qxtest::TreeSession::first_tree("/", 1);
     DataObject* sys = find_album_object(system_fdn(id).c_str());
     if (sys && sys->shown) open_object(sys);
     return sys;
@@ -107,9 +104,14 @@ struct Pipeline {
             errors = failed;
         });
     }
-    void finish()
+    /* Sends the lines and runs the editor's loop until done() or seconds
+     * have passed; true when done() came. */
+    bool run(const std::function<bool()>& done, double seconds)
     {
+        start();
+        bool came = pump_until(done, seconds);
         if (thread.joinable()) thread.join();
+        return came;
     }
 };
 
@@ -132,10 +134,8 @@ TEST_F(Reports, SlowBurstOfTwentyThousandCreations)
         expected.push_back(rack_fdn(york->name, id));
     }
     int before = york->num_children;
-    pipe.start();
-    bool all = pump_until([&] { return york->num_children == before + count; }, 900);
-    pipe.finish();
-    ASSERT_TRUE(all) << york->num_children - before << " of " << count << " reported";
+    ASSERT_TRUE(pipe.run([&] { return york->num_children == before + count; }, 900))
+        << york->num_children - before << " of " << count << " reported";
     EXPECT_EQ(0, pipe.errors);
     pump_settled();
     EXPECT_EQ(sorted(expected), rows_of(york));
@@ -165,10 +165,8 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     pipe.add(request_line(++id, "delete", {{"name", rack1}}));
     expected.erase(std::find(expected.begin(), expected.end(), rack1));
     int after = (int)expected.size();
-    pipe.start();
-    bool settled = pump_until([&] { return sys->num_children == after; }, 120);
-    pipe.finish();
-    EXPECT_TRUE(settled) << sys->num_children << " children, " << after << " expected";
+    EXPECT_TRUE(pipe.run([&] { return sys->num_children == after; }, 120))
+        << sys->num_children << " children, " << after << " expected";
     EXPECT_EQ(0, pipe.errors);
     ASSERT_TRUE(sync_with_server(sys->name));
     EXPECT_EQ(after, sys->num_children);
