@@ -19,6 +19,7 @@
 #include "core/globals.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
+#include "tree/go_to.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
 #include "ui/config_win.h"
@@ -33,6 +34,8 @@ const char* kLeeds = "/systemId=\"leeds-core-1\"";
 const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 const char* kShelf1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"";
+const char* kCtp = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/"
+                   "slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"/cTPId=7";
 
 using qxtest::resource;
 using qxtest::sensitive;
@@ -280,22 +283,13 @@ TEST_F(Tree, OpeningNodes)
     EXPECT_EQ(once, DataObject::object_list.entries());
     EXPECT_EQ(rows, shown_children(rack));
 
-    DataObject* shelf = find_album_object(rows[0].c_str());
-    open_node(shelf);
-
-    /* A leaf says so and creates nothing. */
-    DataObject* slot = find_album_object(shown_children(shelf)[0].c_str());
-    ASSERT_NE(nullptr, slot);
-    /* Walk down to a cTP, which has no children. */
-    DataObject* at = slot;
-    while (true) {
-        open_node(at);
-        std::vector<std::string> kids = shown_children(at);
-        if (kids.empty()) break;
-        at = find_album_object(kids[0].c_str());
-    }
+    /* A leaf (a cTP) says so and creates nothing. */
+    ASSERT_TRUE(go_to_object(kCtp));
+    DataObject* ctp = find_album_object(kCtp);
+    open_node(ctp);
+    EXPECT_TRUE(shown_children(ctp).empty());
     EXPECT_EQ("This Object Does not have any Children", status_text());
-    EXPECT_EQ(0, at->num_children);
+    EXPECT_EQ(0, ctp->num_children);
 
     /* Reports that reach a tree of an older generation change nothing. */
     int children = root->num_children;
