@@ -176,12 +176,10 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     } failures[] = {
         {"flush", kLog, "", ""}, /* succeeds with an empty reply */
         {"flush", kLog, "now", "flush takes no parameter"},
-        {"", kLog, "", "no action name given"}, /* an emptied action field is sent too */
     };
     for (auto& f : failures) {
         main_window->create_action_list(const_cast<char*>(f.target.c_str()));
-        choose(*f.action ? f.action : "flush", f.target);
-        if (!*f.action) XmTextSetString(action_window->aw_action, const_cast<char*>(""));
+        choose(f.action, f.target);
         XtManageChild(action_window->aw_dialog);
         shown = ok_action(f.parameter);
         EXPECT_TRUE(XtIsManaged(action_window->aw_dialog)) << f.action;
