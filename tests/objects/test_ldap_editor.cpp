@@ -1,10 +1,6 @@
 /*
  * test_ldap_editor.cpp - the editor's own commands against a real slapd, in
- * process under X: File > Import... creates the file's entries in the
- * directory, named by their DNs, and its modifies replace values of bytes; a
- * subtree exported and imported beneath another parent comes back the same,
- * values of bytes and passwords included; the action window types
- * setPassword's parameter as stars.
+ * process under X: LDIF import and export, and setPassword's parameter.
  */
 #include "editor_session.h"
 

@@ -1,8 +1,6 @@
 /*
  * test_ldif_transfer.cpp - File > Export... and Import... against a real
- * qx_mis, in process under X: a subtree exported and imported beneath
- * another parent comes back the same; an import stops at the first refusal
- * with its line; Escape stops an export; the menu items ask for a file.
+ * qx_mis, in process under X.
  */
 #include "editor_session.h"
 

@@ -119,11 +119,6 @@ void set_node_state(DataObject* obj, XiHierarchyNodeState state)
     node_state_cb(main_window->mw_navigator, nullptr, &data);
 }
 
-void open_node(DataObject* obj)
-{
-    set_node_state(obj, XiOpen);
-}
-
 void click(DataObject* obj, int count = 1)
 {
     XmPushButtonCallbackStruct cbs = {};
@@ -274,19 +269,19 @@ TEST_F(Tree, OpeningNodes)
     DataObject* rack = find_album_object(kRack1);
     ASSERT_TRUE(rack && rack->shown);
     size_t before = DataObject::object_list.entries();
-    open_node(rack);
+    set_node_state(rack, XiOpen);
     size_t once = DataObject::object_list.entries();
     std::vector<std::string> rows = shown_children(rack);
     EXPECT_EQ(once - before, rows.size());
     EXPECT_EQ(XiOpen, rack->node_state);
-    open_node(rack);
+    set_node_state(rack, XiOpen);
     EXPECT_EQ(once, DataObject::object_list.entries());
     EXPECT_EQ(rows, shown_children(rack));
 
     /* A leaf (a cTP) says so and creates nothing. */
     ASSERT_TRUE(go_to_object(kCtp));
     DataObject* ctp = find_album_object(kCtp);
-    open_node(ctp);
+    set_node_state(ctp, XiOpen);
     EXPECT_TRUE(shown_children(ctp).empty());
     EXPECT_EQ("This Object Does not have any Children", status_text());
     EXPECT_EQ(0, ctp->num_children);
@@ -412,7 +407,7 @@ TEST_F(Tree, RowsReusedAsTheViewScrolls)
 {
     first_tree(kLeeds, 1);
     DataObject* log = find_album_object(kLog);
-    open_node(log);
+    set_node_state(log, XiOpen);
     Widget nav = main_window->mw_navigator;
     size_t rows = row_count();
     ASSERT_GT(rows, 146u);
@@ -471,7 +466,7 @@ TEST_F(Tree, RowLabelsAndToolTips)
         EXPECT_EQ(obj->name, label_of(obj->node));
     }
     DataObject* log = find_album_object(kLog);
-    open_node(log);
+    set_node_state(log, XiOpen);
     ASSERT_GT(log->num_children, 100); /* fewer once RowsReusedAsTheViewScrolls has run */
     EXPECT_EQ((size_t)log->num_children, shown_children(log).size());
 }
@@ -484,7 +479,7 @@ TEST_F(Tree, RowKeysAndTheFocusThatStaysWithItsObject)
     first_tree(kLeeds, 1);
     DataObject* log = find_album_object(kLog);
     DataObject* rack = find_album_object(kRack1);
-    open_node(log);
+    set_node_state(log, XiOpen);
     pump_settled();
     size_t open_rows = row_count(), records = log->shown_children.size();
     ASSERT_GT(records, 0u);
@@ -528,7 +523,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     XEvent key = key_event(main_window->shell(), XK_Escape);
     XSendEvent(display, key.xkey.window, True, KeyPressMask, &key);
     XSync(display, False);
-    open_node(obj);
+    set_node_state(obj, XiOpen);
     obj = find_album_object(box.c_str());
     ASSERT_NE(nullptr, obj);
     size_t kept = shown_children(obj).size();
@@ -538,7 +533,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     EXPECT_NE(std::string::npos, status_text().find("Stopped deriving"));
 
     set_node_state(obj, XiClosed);
-    open_node(obj);
+    set_node_state(obj, XiOpen);
     obj = find_album_object(box.c_str());
     ASSERT_NE(nullptr, obj);
     std::vector<std::string> rows = shown_children(obj);
