@@ -136,16 +136,10 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
         EXPECT_NE(std::string::npos, said.find("sleepy")) << said;
         EXPECT_NE(std::string::npos, said.find("4 records went in before it")) << said;
     }
-    json a = other->call("get", {{"name", kYork + "/equipmentId=\"imp-a\""}});
-    ASSERT_TRUE(a.contains("result"));
-    for (const json& attr : a["result"]["attributes"])
-        if (attr["name"] == "x721:userLabel") {
-            EXPECT_EQ("«replaced»", attr["value"]);
-        }
+    auto a = subtree(kYork + "/equipmentId=\"imp-a\"");
+    EXPECT_EQ("«replaced»", a.at("")["values"]["x721:userLabel"]);
     for (const char* gone : {"imp-b", "imp-c", "imp-d"})
-        EXPECT_FALSE(other->call("get", {{"name", kYork + "/equipmentId=\"" + gone + "\""}})
-                         .contains("result"))
-            << gone;
+        EXPECT_FALSE(exists(kYork + "/equipmentId=\"" + gone + "\"")) << gone;
 
     /* The server's refusal of one of several creates sent together (imp-h's
      * goes out with imp-a's, and is taken back); text that is not LDIF, and
@@ -171,8 +165,7 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
         EXPECT_EQ(c.said, status_text());
         EXPECT_EQ(c.said, s.error);
     }
-    EXPECT_FALSE(
-        other->call("get", {{"name", kYork + "/equipmentId=\"imp-h\""}}).contains("result"));
+    EXPECT_FALSE(exists(kYork + "/equipmentId=\"imp-h\""));
 }
 
 /* A person pressing Escape in the main window. */
