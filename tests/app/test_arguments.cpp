@@ -74,7 +74,6 @@ TEST_F(Arguments, OptionsAndEnvironmentSettleTheStartUpValues)
     char name[256] = "";
     gethostname(name, sizeof name - 1);
     const std::string rest = " root=/ scope=2/2 filter= t=300 fd=0";
-    const std::string on_x = "host=x" + rest;
     struct {
         std::vector<std::string> args;
         const char *timeout, *server; /* QX_TARN_TIMEOUT and QX_SERVER, or unset */
@@ -91,7 +90,7 @@ TEST_F(Arguments, OptionsAndEnvironmentSettleTheStartUpValues)
          nullptr,
          nullptr,
          "host=second root=/y=2 scope=0/five filter= t=300 fd=0"},
-        {{"-h", "x"}, "0", nullptr, on_x},
+        {{"-h", "x"}, "0", nullptr, "host=x" + rest},
         {{"-h", "x"}, "2.5", nullptr, "host=x root=/ scope=2/2 filter= t=2.5 fd=0"},
         {{}, nullptr, "from-env", "host=from-env" + rest},
         {{"-h", "given"}, nullptr, "from-env", "host=given" + rest},
@@ -113,11 +112,9 @@ TEST_F(Arguments, AnythingElseEndsInUsageWithStatus1)
         {"-h", "x", "-s"},
     };
     for (auto& args : bad) {
-        std::string shown;
-        for (auto& a : args) shown += a + " ";
         EXPECT_EXIT(parse(args), ::testing::ExitedWithCode(1),
                     "Usage: qx_tarn \\[-help\\] \\[-host <server>\\]")
-            << shown;
+            << testing::PrintToString(args);
     }
 }
 
