@@ -1,9 +1,6 @@
 /*
  * The connection and the platform's events, in process under X against a
- * real qx_mis: the first view loads with the repository's image made, the
- * status line shows raw events only while raw-event display is on, and a
- * lost server brings up its error dialog, naming the server and the reason
- * on standard output and the status line.
+ * real qx_mis.
  */
 #include "tests/ui/gui_fixture.h"
 

@@ -1,8 +1,6 @@
 /*
  * The editor logging in to a real qx_mis started with users, in process
- * under X: the password from QX_PASSWORD_FILE, the status line naming the
- * user and the role, the commands of a reader's role insensitive, and a
- * refusal that comes all the same shown with the server's message.
+ * under X, as a reader with a password file.
  */
 #include "editor_session.h"
 

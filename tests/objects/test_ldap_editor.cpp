@@ -1,10 +1,6 @@
 /*
  * test_ldap_editor.cpp - the editor's own commands against a real slapd, in
- * process under X: File > Import... creates the file's entries in the
- * directory, named by their DNs, and its modifies replace values of bytes; a
- * subtree exported and imported beneath another parent comes back the same,
- * values of bytes and passwords included; the action window types
- * setPassword's parameter as stars.
+ * process under X: LDIF import and export, and setPassword's parameter.
  */
 #include "editor_session.h"
 
@@ -131,13 +127,11 @@ TEST_F(LdapEditor, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     const std::string people = "/dc=example,dc=org/ou=people", copy = "/dc=example,dc=org/ou=copy";
     DataObject from(people.c_str()), to(copy.c_str());
     std::string path = ldap->folder() + "/people.ldif";
-    DataObject::selected_list.clear();
-    DataObject::selected_list.append(&from);
+    qxtest::select_only({&from});
     long written = 0;
     EXPECT_EQ("", qxtest::answered([&] { written = main_window->export_ldif(path); })); /* waits */
     EXPECT_EQ(7, written) << status_text();
-    DataObject::selected_list.clear();
-    DataObject::selected_list.append(&to);
+    qxtest::select_only({&to});
     EXPECT_EQ("", qxtest::answered([&] {
                   EXPECT_EQ(written, main_window->import_ldif(path)) << status_text(); /* waits */
               }));

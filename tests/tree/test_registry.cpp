@@ -46,10 +46,10 @@ struct Registry : ::testing::Test {
         DataObject::object_list.clear_and_destroy();
     }
 
-    static DataObject* reg(const char* name)
+    static DataObject* reg(const std::string& name, const char* parent = "")
     {
-        auto* obj = new DataObject(name);
-        obj->parent_name = intern_name("");
+        auto* obj = new DataObject(name.c_str());
+        obj->parent_name = intern_name(parent);
         DataObject::object_list.insert(obj);
         return obj;
     }
@@ -192,11 +192,8 @@ TEST_F(Registry, SiblingsComeInOrderHoweverTheyArrive)
         std::vector<DataObject*> shown;
         auto show = [&](const std::vector<std::string>& rdns) {
             for (const std::string& rdn : rdns) {
-                auto* obj = new DataObject(("/p/" + rdn).c_str());
-                obj->parent_name = intern_name("/p");
-                DataObject::object_list.insert(obj);
-                obj->display(0);
-                shown.push_back(obj);
+                shown.push_back(reg("/p/" + rdn, "/p"));
+                shown.back()->display(0);
             }
             std::vector<DataObject*> want = shown;
             std::stable_sort(want.begin(), want.end(), [&](DataObject* a, DataObject* b) {

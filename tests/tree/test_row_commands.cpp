@@ -18,7 +18,6 @@
 #include "tree/row_menu.h"
 #include "tree/selection.h"
 #include "ui/action_win.h"
-#include "ui/config_win.h"
 #include "ui/dialogs.h"
 #include "ui/main_win.h"
 
@@ -101,7 +100,6 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         {kLeeds + "/equipmentId=\"rack-9\"", "no such object"},
         {"/systemId=\"leeds", "unterminated quote"},
         {"/systemId=\"york-agg-1\"", "starts at " + kLeeds},
-        {"   ", "type the FDN"},
         {kLog, "click is still being handled"},
     };
     for (const Case& c : cases) {
@@ -167,12 +165,6 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     XtCallCallbacks(XtNameToWidget(menu, "reset"), XmNactivateCallback, nullptr);
     EXPECT_EQ("reset", qxtest::text_of(action_window->aw_action));
     XtUnmanageChild(action_window->aw_dialog);
-
-    /* Get... shows the row's object in the configuration window. */
-    XtCallCallbacks(get, XmNactivateCallback, nullptr);
-    EXPECT_TRUE(XtIsManaged(object_configuration->oc_dialog));
-    EXPECT_EQ(kLog, global.get_objname().str());
-    XtUnmanageChild(object_configuration->oc_dialog);
 
     /* A row inside a selection of two keeps both: only Delete applies, and
      * the actions of the former object are gone. */
