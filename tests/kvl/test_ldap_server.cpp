@@ -686,11 +686,11 @@ TEST_F(LdapServer, PagesReachTheCallbackAsTheyComeAndAStopKeepsThem)
     // Still followed: an entry made by another client joins, and leaves again.
     ASSERT_TRUE(ldap->change("ldapadd", "dn: cn=late,ou=many,dc=example,dc=org\n"
                                         "objectClass: device\ncn: late\n\n"));
-    for (int turns = 0; turns < 100 && stopped.num_images() == 500; turns++) kvl_poll(0.05);
+    for (int turns = 0; turns < 200 && stopped.num_images() == 500; turns++) kvl_poll(0.05);
     EXPECT_EQ(501, stopped.num_images());
     EXPECT_TRUE(names_in(stopped).count(many + "/cn=late"));
     ASSERT_TRUE(ldap->change("ldapdelete", "cn=late,ou=many,dc=example,dc=org\n"));
-    for (int turns = 0; turns < 100 && stopped.num_images() == 501; turns++) kvl_poll(0.05);
+    for (int turns = 0; turns < 200 && stopped.num_images() == 501; turns++) kvl_poll(0.05);
     EXPECT_EQ(500, stopped.num_images());
 
     // Deriving again brings the whole set.
