@@ -147,9 +147,8 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
 
     /* A default node or a filter the server does not accept: the dialog,
      * with the status line as it was until it is answered, then the message
-     * in the status line.  The old
-     * tree, its rows, the selection, the filter and the menus stay; the
-     * labels and the scope asked for are taken. */
+     * in the status line.  The old tree, its rows, the selection, the filter
+     * and the menus stay; the labels and the scope asked for are taken. */
     fill(kLeeds, "1", "");
     ASSERT_EQ("", apply());
     const char* refused = "Default Node is either invalid or is presently unreachable";
