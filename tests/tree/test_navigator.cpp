@@ -443,6 +443,23 @@ TEST_F(Tree, RowsReusedAsTheViewScrolls)
     EXPECT_EQ(2u, DataObject::selected_list.entries());
     expect_rows_bound_right("after the click");
     main_window->deselect_objects(nullptr, main_window);
+
+    /* Records deleted by the server while out of view, one of them
+     * selected: the rows close up, the selection forgets it. */
+    std::vector<std::string> recs = shown_children(log);
+    std::string gone = recs.back(), gone_selected = recs[recs.size() - 2];
+    click(find_album_object(gone_selected.c_str()));
+    scroll_to(0);
+    ASSERT_TRUE(destroy(gone) && destroy(gone_selected));
+    ASSERT_TRUE(pump_until(
+        [&] {
+            return !find_album_object(gone.c_str()) && !find_album_object(gone_selected.c_str());
+        },
+        10));
+    pump_settled();
+    EXPECT_EQ(rows - 2, row_count());
+    EXPECT_TRUE(DataObject::selected_list.is_empty());
+    EXPECT_FALSE(sensitive(main_window->mw_deselect_button)) << "the menus follow";
 }
 
 /* Gives a row widget the keyboard focus and sends it a key as the X server
