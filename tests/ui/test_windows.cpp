@@ -1,10 +1,8 @@
 /*
- * The eight windows in process under X: names and catalogue labels, initial
- * sensitivities, the layouts and who takes the spare room, the link
- * callbacks and the order in which the dialogs' buttons hide and act.
- *
- * The catalogue is read from the build tree, so a label fetched under the
- * wrong number shows up as the wrong text.
+ * The eight windows in process under X: the initial state, each dialog up
+ * through its record and down by its Close, the event log, the layouts and
+ * who takes the spare room, the link callbacks and the order in which the
+ * dialogs' buttons hide and act.
  */
 #include "tests/ui/gui_fixture.h"
 
@@ -32,7 +30,7 @@ namespace {
 
 using qxtest::resource;
 
-/* Before the GUI comes up: the labels come from the build tree's catalogue. */
+/* Before the GUI comes up: the texts come from the build tree's catalogue. */
 const int catalogue_set = setenv("NLSPATH", QX_NLS_DIR "/%N", 1);
 
 std::vector<Widget> all_dialogs()
