@@ -159,16 +159,17 @@ TEST(Logins, UsersFileRolesAndRefusals)
     }
 }
 
-// A users file that others may read is refused, and the server does not start.
-TEST(Logins, RefusesAUsersFileOthersMayRead)
+// A users file or an audit trail that others may read is refused, and the server does not start.
+TEST(Logins, RefusesAUsersOrAuditFileOthersMayRead)
 {
     TempDir dir;
-    std::string out;
-    std::string users = dir.path + "/users";
-    std::ofstream(users) << "# none\n";
-    chmod(users.c_str(), 0644);
-    EXPECT_EQ(1,
-              MisProcess::run(
-                  {"--db", dir.path + "/m.db", "--listen", "127.0.0.1:0", "--users", users}, out));
-    EXPECT_NE(std::string::npos, out.find("must be 0600")) << out;
+    for (const char* option : {"--users", "--audit"}) {
+        std::string file = dir.path + "/open" + option, out;
+        ASSERT_EQ("", write_file(file, "# none\n", 0644));
+        chmod(file.c_str(), 0644);
+        EXPECT_EQ(1,
+                  MisProcess::run(
+                      {"--db", dir.path + "/m.db", "--listen", "127.0.0.1:0", option, file}, out));
+        EXPECT_TRUE(contains(out, "must be 0600")) << option << ": " << out;
+    }
 }
