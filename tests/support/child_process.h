@@ -114,17 +114,6 @@ inline bool log_to(const std::string& path)
     return close(fd) == 0;
 }
 
-// Runs args[0] (searched on PATH when it has no slash) in place of this process; only
-// returns, with status 127, when that fails.
-[[noreturn]] inline void exec_args(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-}
-
 // How a program still running when its object goes is stopped. A coverage build makes it
 // SIGTERM, so that the servers write their counts on the way out.
 #ifndef QX_TEST_STOP_SIGNAL
@@ -177,16 +166,21 @@ public:
     pid_t pid() const { return pid_; }
     const std::string& failure() const { return failure_; }
 
-    // Forks and runs args; in the child, prepare() runs first (redirections, limits, the
-    // working directory) and a false from it ends the child with status 126.
+    // Forks and runs args (args[0] searched on PATH); in the child, prepare() runs first
+    // (redirections, limits, the working directory): a false from it ends the child with
+    // status 126, a failed exec with 127.
     bool spawn(const std::vector<std::string>& args, const std::function<bool()>& prepare)
     {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
         stop(SIGKILL);
         pid_ = fork();
         if (pid_ < 0) return fail(std::string("fork: ") + std::strerror(errno));
         if (pid_ == 0) {
             if (prepare && !prepare()) _exit(126);
-            exec_args(args);
+            execvp(argv[0], argv.data());
+            _exit(127);
         }
         return true;
     }

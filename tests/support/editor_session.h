@@ -1,18 +1,13 @@
 /*
  * editor_session.h - the editor's toolkit side connected to a real qx_mis,
- * for the suites that drive its windows and its object tree in process, and
- * the helpers they share to read widgets and answer the dialogs a command
- * opens.
+ * and the helpers its suites share to read widgets and answer dialogs.
  *
  *     struct Commands : qxtest::EditorSession {};   // one server per test program
- *     TEST_F(Commands, X) { ... other->result("get", ...) ... }
  *     struct Tree : qxtest::TreeSession {};         // and each case from no tree
- *     TEST_F(Tree, X) { first_tree(...); ... reset_tree(); ... }
  *
- * The suite starts one server, connects the editor to it (an EditorSession
- * also registers the editor's event callbacks), and at the end disconnects
- * and frees every object the tests registered (the leak check of the
- * sanitized build wants them gone).  Cases are skipped without a display.
+ * At the end the editor disconnects and every registered object is freed
+ * (the sanitized build's leak check wants them gone).  Cases are skipped
+ * without a display.
  */
 #ifndef TESTS_SUPPORT_EDITOR_SESSION_H
 #define TESTS_SUPPORT_EDITOR_SESSION_H
@@ -69,11 +64,8 @@ inline void press(Widget mb, unsigned char which)
 }
 
 /* Runs action, and step from the event loop every 20 ms while action runs:
- * how a test answers the blocking dialogs an action opens.  The ticks share
- * a flag with this call, not its stack, and this call waits for the last
- * one: a tick still pending when action returns (a loaded machine can leave
- * one past a short pump) does nothing, where it would otherwise run step on
- * a caller that has gone. */
+ * how a test answers the blocking dialogs an action opens.  A tick still
+ * pending when action returns does nothing, and this call waits for it. */
 inline void while_running(const std::function<void()>& action, std::function<void()> step)
 {
     struct Ticks {
