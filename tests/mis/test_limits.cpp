@@ -387,28 +387,6 @@ TEST_F(ActionPrograms, FloodIsQueuedAndBounded)
     EXPECT_EQ(r["result"]["reply"], "rested\n");
 }
 
-// Requests pipelined in one write are served in turns of a few at a time: all are answered,
-// in order, while another client is answered in between; a client that sends its last request
-// and shuts its side still gets every reply.
-TEST_F(Turns, PipelinedRequestsAreAllAnsweredInOrderBesideOthers)
-{
-    MisProcess& mis = start();
-    Client busy(mis.port()), other(mis.port());
-    std::string batch;
-    for (int i = 1; i <= 5000; ++i) batch += request_line(i, "get", {{"name", LEEDS}});
-    busy.send_raw(batch);
-    busy.finish_sending();
-    EXPECT_EQ(other.result("get", {{"name", "/"}})["name"], "/");
-    int expect = 1;
-    for (json r = busy.next(); !r.is_null(); r = busy.next()) {
-        if (!r.contains("id")) continue;
-        ASSERT_EQ(r["id"], expect) << r.dump();
-        ++expect;
-    }
-    EXPECT_EQ(expect, 5001);
-    EXPECT_TRUE(busy.closed());
-}
-
 // A turn is bounded in time as well as in lines: 60 searches of the whole tree, each costly
 // but short, do not all go in one turn, so another client's set is served between them and
 // the later searches see it.  The tree holds 20,000 objects, so that each search costs more
