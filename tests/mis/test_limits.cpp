@@ -308,19 +308,15 @@ TEST_F(ActionPrograms, FloodIsQueuedAndBounded)
                        : line)
                << "\n";
     schema.close();
-    std::ofstream prog(dir.path + "/qx_test_action");
-    prog << "#!/bin/sh\n"
-            "case \"$3\" in\n"
-            "  nap) sleep 0.3; echo rested ;;\n"
-            "  env) echo \"PATH=$PATH LANG=$LANG HOME=$HOME SECRET=${QX_TEST_SECRET-none}\" ;;\n"
-            "  spawn) sleep 30 & echo $! > "
-         << dir.path
-         << "/child.pid; sleep 30 ;;\n"
-            "  daemon) sleep 30 & echo $! > "
-         << dir.path
-         << "/daemon.pid; echo started ;;\n"
-            "esac\n";
-    prog.close();
+    // The program's path is absolute, so ${0%/*} is this folder.
+    std::ofstream(dir.path + "/qx_test_action") << R"(#!/bin/sh
+case "$3" in
+  nap) sleep 0.3; echo rested ;;
+  env) echo "PATH=$PATH LANG=$LANG HOME=$HOME SECRET=${QX_TEST_SECRET-none}" ;;
+  spawn) sleep 30 & echo $! > "${0%/*}/child.pid"; sleep 30 ;;
+  daemon) sleep 30 & echo $! > "${0%/*}/daemon.pid"; echo started ;;
+esac
+)";
     chmod((dir.path + "/qx_test_action").c_str(), 0755);
     setenv("QX_TEST_SECRET", "kept from actions", 1);
     MisProcess& mis = start(
