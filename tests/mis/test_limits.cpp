@@ -1,7 +1,7 @@
 // qx_mis under clients that try to starve others: all descriptors taken by idle or trickling
 // connections, descriptors running out, replies left unread, a flood of actions, one client
-// pipelining without end, and subscriptions with large filters. Each case ends with a fresh
-// client served normally.
+// pipelining without end, and subscriptions with large filters. Each case starts its own server
+// with the options it is about, and ends with a fresh client served normally.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -111,8 +111,6 @@ std::map<int, std::string> membership_events(const std::vector<Client*>& clients
 
 } // namespace
 
-// Each case starts its own server with the options it is about, and ends with a fresh client
-// served normally.
 class Limits : public ::testing::Test {
 protected:
     TempDir dir;
