@@ -539,6 +539,14 @@ TEST_F(KvlServer, SearchNamesMatchesCountsAndRefuses)
     EXPECT_EQ(0, s.names.count());
     EXPECT_FALSE(s.run(DataUnit("/systemId=\"nowhere\""), DataUnit(""), 1, 0));
     EXPECT_EQ(KVL_ERR_NO_OBJECT, s.get_error_type());
+
+    // Matches handed over one by one with their values, until the caller says stop.
+    s.values = true;
+    int handed = 0;
+    s.each = [&](Image&) { return ++handed < 2; };
+    EXPECT_FALSE(s.run(leeds, DataUnit(""), -1, 0));
+    EXPECT_EQ(KVL_ERR_ARGUMENT, s.get_error_type()) << s.get_error_string();
+    EXPECT_EQ(2, handed);
 }
 
 // What deriving one level at a time with filter reaches below fdn: the count the editor's
@@ -579,42 +587,6 @@ TEST_F(KvlServer, CountReachableAgreesWithALevelByLevelWalk)
     Search gone;
     EXPECT_FALSE(gone.count_reachable(DataUnit("/systemId=\"nowhere\""), DataUnit("")));
     EXPECT_EQ(KVL_ERR_NO_OBJECT, gone.get_error_type());
-}
-
-// A search with values hands out its matches booted, each as its own boot leaves it: read
-// after the search's connection is gone, they need no further request.
-TEST_F(KvlServer, SearchWithValuesBootsItsMatches)
-{
-    Search s;
-    {
-        Platform own(DataUnit("QX"), DataUnit(""));
-        ASSERT_TRUE(own.connect(DataUnit(mis->address().c_str()), DataUnit("kvl-test"), 10));
-        Platform::def_platform = *platform; /* connect made own the default */
-        s = Search(own);
-        s.values = true;
-        ASSERT_TRUE(s.run(DataUnit(kLeeds.c_str()), DataUnit(""), -1, 0)) << s.get_error_string();
-        // Handed over one by one instead, in the same order, until told to stop.
-        Search each(own);
-        each.values = true;
-        std::vector<std::string> handed;
-        each.each = [&](Image& image) {
-            handed.push_back(image.get_objname().str());
-            return handed.size() < 4;
-        };
-        EXPECT_FALSE(each.run(DataUnit(kLeeds.c_str()), DataUnit(""), -1, 0));
-        EXPECT_EQ(KVL_ERR_ARGUMENT, each.get_error_type()) << each.get_error_string();
-        ASSERT_EQ(4u, handed.size());
-        for (int i = 0; i < 4; i++) EXPECT_EQ(s.names[i].str(), handed[i]);
-        own.disconnect();
-    }
-    ASSERT_EQ(s.names.count(), static_cast<int>(s.images.size()));
-    ASSERT_GT(s.images.size(), 10u);
-    for (size_t i = 0; i < s.images.size(); i++) {
-        EXPECT_STREQ(s.names[i].str(), s.images[i].get_objname().str());
-        Image alone(s.names[i], DataUnit(""));
-        ASSERT_TRUE(alone.boot()) << alone.get_error_string();
-        EXPECT_EQ(held_values(alone), held_values(s.images[i])) << s.names[i].str();
-    }
 }
 
 // Many images booted at once end as each would alone: the same class read or the same
