@@ -239,11 +239,10 @@ bool boot(Image& image, bool batched)
 }
 
 // The requests of an image and of a syntax, in the order a script sees them: a tracked image
-// is watched before it is read, so that a change made right after the read is never missed, and
-// stays watched while any image tracks it; an image made but not booted reads its object once,
-// at its first use, and a syntax its description once; an image
-// whose object went is no longer there; a derivation its page callback stops is cancelled.
-// Booting in a batch asks as booting alone does.
+// is watched before it is read, so that a change made right after the read is never missed; an
+// image made but not booted reads its object once, at its first use, and a syntax its
+// description once; an image whose object went is no longer there; a derivation its page
+// callback stops is cancelled. Booting in a batch asks as booting alone does.
 TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
 {
     const nlohmann::json object = {
@@ -277,21 +276,6 @@ TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
              EXPECT_TRUE(boot(image, batched)) << image.get_error_string();
          },
          {"watch", "get"}},
-        {"two tracked images of one object, one of them gone",
-         false,
-         [&](const std::string&, int) { return object; },
-         [](Platform& p, bool) {
-             Image kept(DataUnit(kLeeds), DataUnit(), p);
-             ASSERT_TRUE(kept.set_prop(TRACKMODE, TRACK));
-             EXPECT_TRUE(kept.boot(10));
-             {
-                 Image gone(DataUnit(kLeeds), DataUnit(), p);
-                 ASSERT_TRUE(gone.set_prop(TRACKMODE, TRACK));
-                 EXPECT_TRUE(gone.boot(10));
-             }
-             EXPECT_TRUE(kept.boot(10)); /* still watched */
-         },
-         {"watch", "get", "get", "get"}},
         {"an image read but not booted",
          false,
          [&](const std::string&, int) { return refused; },
