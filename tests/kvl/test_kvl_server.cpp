@@ -357,17 +357,6 @@ TEST_F(KvlServer, BlankImageCreatedAndDestroyedUnderATrackedAlbum)
     EXPECT_TRUE(quiet.lines.empty());
     EXPECT_EQ(before, untracked.num_images());
 
-    Image again = at("NONE", "equipmentRack");
-    ASSERT_TRUE(again.boot(10));
-    ASSERT_TRUE(put(again, "equipmentId", "rack-t1"));
-    for (auto [parent, error] : {std::pair<std::string, int>{kLeeds, KVL_ERR_DUPLICATE},
-                                 {"/", KVL_ERR_NAME_BINDING},
-                                 {kAtlantis, KVL_ERR_NO_OBJECT}}) {
-        Image unused;
-        EXPECT_FALSE(again.create_within(DataUnit(parent.c_str()), unused, 10));
-        EXPECT_EQ(error, again.get_error_type()) << parent;
-    }
-
     Image victim = at(name);
     ASSERT_TRUE(victim.destroy(10)) << victim.get_error_string();
     ASSERT_EQ(2u, tracked.lines.size());
