@@ -190,37 +190,6 @@ TEST_F(KvlServer, SetStrIsValidatedByTheServerAndStoreWritesChanges)
     ASSERT_TRUE(img.store(KVL_DEFAULT_TIMEOUT));
 }
 
-// Actions that answer, and the error type of each that does not; loopbackTest of a port runs
-// as an external program.
-TEST_F(KvlServer, CallRunsActionsAndReportsFailures)
-{
-    const std::string mdr = Platform::def_platform.get_mdr_name().str();
-    const std::string port = kRack1 + "/shelfId=\"shelf-1\"/slotNumber=3/circuitPackId=\"stm16-lr\""
-                                      "/tTPId=\"port-1\"";
-    struct {
-        std::string fdn;
-        const char *action, *argument;
-        int error;                     // 0: answered
-        std::vector<std::string> said; // in the answer, or else in the error
-    } rows[] = {
-        {kLeeds, "selfTest", "", 0, {}},
-        {kLeeds, "fly", "", KVL_ERR_NO_ACTION, {}},
-        {mdr, "getObjectClass", "equipmentRack", 0, {"labels {", "actions"}},
-        {mdr, "getObjectClass", "unicorn", KVL_ERR_NO_CLASS, {}},
-        {port, "loopbackTest", "terminal prbs23", 0, {}},
-        {port, "loopbackTest", "sideways", KVL_ERR_ACTION_FAILED, {"sideways"}},
-    };
-    for (auto& row : rows) {
-        SCOPED_TRACE(row.fdn + " " + row.action + " " + row.argument);
-        Image img = at(row.fdn);
-        DataUnit answer = img.call(DataUnit(row.action), DataUnit(row.argument), 10);
-        EXPECT_EQ(row.error == 0, !answer.is_null()) << img.get_error_string();
-        EXPECT_EQ(row.error, img.get_error_type());
-        for (auto& part : row.said)
-            EXPECT_TRUE(contains(row.error ? img.get_error_string() : answer.str(), part));
-    }
-}
-
 TEST_F(KvlServer, AlbumDerivesPropertiesAndSharesItsSet)
 {
     Album album(DataUnit("/systemId=\"leeds-core-1\".XXNICKYY.0"));
