@@ -76,11 +76,6 @@ TEST(KvlHostile, BrokenLinesDropTheConnection)
              return "{\"jsonrpc\":\"2.0\",\"method\":\"event\",\"params\":" + deep + "}\n";
          }),
          "nested deeper"},
-        {"an error reply nested 100,000 deep", answer_with([&](long id) {
-             return "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
-                    ",\"error\":{\"code\":-32001,\"message\":\"no\",\"data\":" + deep + "}}\n";
-         }),
-         "nested deeper"},
         {"a raw event named by 270 KB", answer_with([&](long) {
              return "{\"jsonrpc\":\"2.0\",\"method\":\"rawEvent\",\"params\":{\"event\":\"" +
                     huge_name + "\",\"name\":\"/\"}}\n";
@@ -244,11 +239,10 @@ bool boot(Image& image, bool batched)
 }
 
 // The requests of an image and of a syntax, in the order a script sees them: a tracked image
-// is watched before it is read, so that a change made right after the read is never missed, and
-// stays watched while any image tracks it; an image made but not booted reads its object once,
-// at its first use, and a syntax its description once, also when that read fails; an image
-// whose object went is no longer there; a derivation its page callback stops is cancelled.
-// Booting in a batch asks as booting alone does.
+// is watched before it is read, so that a change made right after the read is never missed; an
+// image made but not booted reads its object once, at its first use, and a syntax its
+// description once; an image whose object went is no longer there; a derivation its page
+// callback stops is cancelled. Booting in a batch asks as booting alone does.
 TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
 {
     const nlohmann::json object = {
@@ -282,21 +276,6 @@ TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
              EXPECT_TRUE(boot(image, batched)) << image.get_error_string();
          },
          {"watch", "get"}},
-        {"two tracked images of one object, one of them gone",
-         false,
-         [&](const std::string&, int) { return object; },
-         [](Platform& p, bool) {
-             Image kept(DataUnit(kLeeds), DataUnit(), p);
-             ASSERT_TRUE(kept.set_prop(TRACKMODE, TRACK));
-             EXPECT_TRUE(kept.boot(10));
-             {
-                 Image gone(DataUnit(kLeeds), DataUnit(), p);
-                 ASSERT_TRUE(gone.set_prop(TRACKMODE, TRACK));
-                 EXPECT_TRUE(gone.boot(10));
-             }
-             EXPECT_TRUE(kept.boot(10)); /* still watched */
-         },
-         {"watch", "get", "get", "get"}},
         {"an image read but not booted",
          false,
          [&](const std::string&, int) { return refused; },
@@ -328,16 +307,6 @@ TEST(KvlScripted, RequestsOfImagesAndSyntaxes)
              EXPECT_STREQ("UserLabel: text", s.get(0).str());
              EXPECT_STREQ("text of 0..128 bytes", s.get(1).str());
              EXPECT_STREQ("UserLabel ::= GraphicString", s.expansion().get(1).str());
-         },
-         {"syntax"}},
-        {"a syntax refused",
-         false,
-         [&](const std::string&, int) { return refused; },
-         [](Platform& p, bool) {
-             Syntax s(DataUnit("userLabel"), p);
-             EXPECT_EQ(0, s.count());
-             EXPECT_TRUE(s.get(0).is_null());
-             EXPECT_EQ(0, s.expansion().count());
          },
          {"syntax"}},
         {"a derivation its page callback stops at the first of three pages",

@@ -43,11 +43,6 @@ void nested_boot_cb(XtPointer client, XtIntervalId*)
     f->inner_type = img.get_error_type();
 }
 
-void mark_timer_cb(XtPointer client, XtIntervalId*)
-{
-    static_cast<Flags*>(client)->timer_ran = true;
-}
-
 void disconnected_cb(void* client, void* call)
 {
     Flags* f = static_cast<Flags*>(client);
@@ -114,16 +109,6 @@ TEST_F(KvlXt, KillingTheServerFailsPendingWaitsAndRaisesDisconnectedOnce)
     EXPECT_EQ("DISCONNECTED", flags.disconnected_name);
     EXPECT_EQ(mis.address(), flags.disconnected_host);
     EXPECT_FALSE(Platform::def_platform.is_connected());
-
-    // Later operations fail at once and raise nothing more.
-    Image img(DataUnit(kLeeds), DataUnit(""), Platform::def_platform);
-    EXPECT_FALSE(img.boot(10));
-    EXPECT_EQ(KVL_ERR_NOT_CONNECTED, img.get_error_type());
-    EXPECT_FALSE(album.derive(10));
-    flags.timer_ran = false;
-    XtAppAddTimeOut(app, 100, mark_timer_cb, &flags);
-    while (!flags.timer_ran) XtAppProcessEvent(app, XtIMAll);
-    EXPECT_EQ(1, flags.disconnected);
 }
 
 namespace {

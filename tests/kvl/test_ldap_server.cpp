@@ -122,25 +122,6 @@ TEST_F(LdapServer, ReadsTheRootEntriesAndAttributes)
     ASSERT_TRUE(top.derive(10)) << top.get_error_string();
     EXPECT_EQ("/dc=example,dc=org (organization)\n", contents_of(top));
 
-    // Names with escapes, UTF-8 and a multi-valued RDN come as the editor's FDNs, and each
-    // of them boots again from that name.
-    Album people(DataUnit("people"), platform);
-    ASSERT_TRUE(people.set_derivation("/dc=example,dc=org/ou=people/*"));
-    ASSERT_TRUE(people.derive(10)) << people.get_error_string();
-    std::set<std::string> names;
-    for (AlbumImage ai = people.first_image(); ai; ai.next_image()) {
-        std::string name = ai.image().get_objname().str();
-        names.insert(name);
-        Image again(DataUnit(name.c_str()), DataUnit(), platform);
-        EXPECT_TRUE(again.boot(10)) << name << ": " << again.get_error_string();
-        EXPECT_EQ(name, again.get_objname().str());
-    }
-    EXPECT_EQ((std::set<std::string>{"/dc=example,dc=org/ou=people/uid=ann",
-                                     "/dc=example,dc=org/ou=people/cn=Smith\\, John+uid=js",
-                                     "/dc=example,dc=org/ou=people/cn=Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m",
-                                     "/dc=example,dc=org/ou=people/cn=a\\2Fb \\22q\\22 #1"}),
-              names);
-
     // A DN is a name too; values one per line; binary values as their size, their bytes apart;
     // no password.
     Image ann(DataUnit("uid=ann,ou=people,dc=example,dc=org"), DataUnit("person"), platform);
@@ -239,7 +220,6 @@ TEST_F(LdapServer, PagesPastTheSizeLimitAndFilters)
     } cases[] = {
         {"/dc=example,dc=org/ou=many/*", kMany},
         {"/dc=example,dc=org/ou=many/*/CMISFilter((cn=e1*))", 1 + 10 + 100 + 200},
-        {"/dc=example,dc=org/*/CMISFilter((|(ou=people)(ou=hosts)))", 2},
     };
     for (const Case& c : cases) {
         Album album(DataUnit("many"), platform);
@@ -383,15 +363,12 @@ TEST_F(LdapServer, PasswordSourceIsAskedUpToThreeTimes)
         for (const char* piece : c.message)
             EXPECT_NE(std::string::npos, error.find(piece)) << c.what << ": " << error;
         EXPECT_EQ(std::string::npos, error.find("secret")) << c.what;
-        if (c.asked > 0) {
-            EXPECT_EQ("1/3 " + dn + " " + ldap->url() + " []", source.told[0]) << c.what;
-        }
-        if (c.asked > 1) {
-            EXPECT_NE(std::string::npos, source.told[1].find("2/3 " + dn)) << c.what;
-        }
-        if (c.asked > 1 && c.answers[0][0]) {
-            EXPECT_NE(std::string::npos, source.told[1].find("[Invalid credentials]")) << c.what;
-        }
+        // The first ask names the bind and the server; a later one the refusal before it.
+        if (c.asked > 0) EXPECT_EQ("1/3 " + dn + " " + ldap->url() + " []", source.told[0]);
+        if (c.asked > 1)
+            EXPECT_EQ(0u, source.told[1].find("2/3 " + dn + " " + ldap->url() +
+                                              (*c.answers[0] ? " [Invalid credentials]" : " [")))
+                << c.what << ": " << source.told[1];
         EXPECT_EQ(ok ? 1 : -1, staff_members()) << c.what; // nothing is read without a bind
         platform.disconnect();
     }
@@ -489,27 +466,6 @@ TEST_F(LdapServer, LiveChangesByAnotherClient)
         EXPECT_GT(seen.raw, raw_before) << step.tool;
     }
     EXPECT_STREQ("in the cellar", leeds.get_str("description").str());
-
-    // A photo replaced by another of the same size is a change too, and its bytes arrive.
-    Image ann(DataUnit("/dc=example,dc=org/ou=people/uid=ann"), DataUnit(), platform);
-    DUArray photo;
-    ASSERT_TRUE(ann.get_bytes("jpegPhoto", photo)) << ann.get_error_string();
-    ann.set_prop(TRACKMODE, TRACK);
-    ann.when(ATTR_CHANGED, Callback(SchedContext::current(), seen_cb, &seen));
-    std::string was(photo[0].str(), photo[0].length()), other = was;
-    other.back() ^= 1;
-    auto photo_change = [](const std::string& bytes) {
-        return "dn: uid=ann,ou=people,dc=example,dc=org\nchangetype: modify\nreplace: jpegPhoto\n"
-               "jpegPhoto:: " +
-               kvl_base64(bytes) + "\n";
-    };
-    ASSERT_TRUE(ldap->change("ldapmodify", photo_change(other)));
-    expect.push_back("changed jpegPhoto=(40 bytes)");
-    EXPECT_TRUE(events_arrive(seen, expect.size()));
-    EXPECT_EQ(expect, seen.events);
-    ASSERT_TRUE(ann.get_bytes("jpegPhoto", photo));
-    EXPECT_EQ(other, std::string(photo[0].str(), photo[0].length()));
-    ASSERT_TRUE(ldap->change("ldapmodify", photo_change(was)));
 }
 
 void disconnected_cb(void* client, void*)
@@ -535,7 +491,7 @@ TEST_F(LdapServer, ServerLossIsDisconnected)
 }
 
 // A URL's base DN is the root to show, and a DN typed where a name is asked for is an FDN; a
-// base that is not a DN stops the connection.
+// base that is not a DN stops the connection, and so does a server that is not there.
 TEST_F(LdapServer, UrlBaseAndTypedDnsBecomeFdns)
 {
     std::string url = ldap->url() + "/ou=people,dc=example,dc=org";
@@ -561,14 +517,12 @@ TEST_F(LdapServer, UrlBaseAndTypedDnsBecomeFdns)
     std::string bad = ldap->url() + "/not%20a%20dn";
     EXPECT_FALSE(platform.connect(bad.c_str(), "test", 10));
     EXPECT_EQ(KVL_ERR_BAD_NAME, platform.get_error_type()) << platform.get_error_string();
-}
-
-TEST_F(LdapServer, NoServerIsAConnectError)
-{
-    std::string url = "ldap://127.0.0.1:" + std::to_string(qxtest::MisProcess::free_port());
-    EXPECT_FALSE(platform.connect(url.c_str(), "test", 5));
+    // Nobody listening is a connect error, in the library's words.
+    std::string none = "ldap://127.0.0.1:" + std::to_string(qxtest::MisProcess::free_port());
+    EXPECT_FALSE(platform.connect(none.c_str(), "test", 5));
     EXPECT_EQ(KVL_ERR_CONNECT, platform.get_error_type());
-    EXPECT_NE(std::string::npos, std::string(platform.get_error_string()).find("Can't contact LDAP server"))
+    EXPECT_NE(std::string::npos,
+              std::string(platform.get_error_string()).find("Can't contact LDAP server"))
         << platform.get_error_string();
 }
 
@@ -700,51 +654,30 @@ TEST_F(LdapServer, PagesReachTheCallbackAsTheyComeAndAStopKeepsThem)
 }
 
 // A search with values hands out its matches booted, each as its own boot leaves it (read
-// after the connection is gone), below an entry and below the root DSE alike.
+// after the connection is gone), below an entry and below the root DSE alike; handed over as
+// they come instead, until the caller says stop.
 TEST_F(LdapServer, SearchWithValuesBootsItsMatches)
 {
     ASSERT_TRUE(platform.connect(ldap->url().c_str(), "test", 10)) << platform.get_error_string();
-    struct {
-        const char *base, *filter;
-    } cases[] = {{"/dc=example,dc=org", "(!(cn=e*))"}, {"/", "(!(cn=e*))"}};
-    std::vector<std::vector<Image>> alone(2), found(2);
-    for (int k = 0; k < 2; k++) {
-        Search plain(platform), full(platform);
+    const char* filter = "(!(cn=e*))";
+    std::vector<Image> found, alone;
+    for (const char* base : {"/dc=example,dc=org", "/"}) {
+        Search full(platform);
         full.values = true;
-        ASSERT_TRUE(plain.run(cases[k].base, cases[k].filter, -1, 5000, 30))
-            << plain.get_error_string();
-        ASSERT_TRUE(full.run(cases[k].base, cases[k].filter, -1, 5000, 30))
-            << full.get_error_string();
-        EXPECT_EQ(plain.count, full.count) << cases[k].base;
-        ASSERT_EQ(plain.names.count(), static_cast<int>(full.images.size())) << cases[k].base;
-        ASSERT_GT(full.images.size(), 5u);
-        for (int i = 0; i < plain.names.count(); i++) {
-            EXPECT_STREQ(plain.names[i].str(), full.names[i].str());
-            EXPECT_STREQ(full.names[i].str(),
-                         platform.to_fdn(full.images[i].get_user_name()).str());
-            alone[k].emplace_back(plain.names[i], DataUnit(), platform);
-        }
-        EXPECT_EQ(plain.names.count(), boot_images(alone[k], 30));
-        found[k] = std::move(full.images);
+        ASSERT_TRUE(full.run(base, filter, -1, 5000, 30)) << full.get_error_string();
+        ASSERT_GT(full.images.size(), 5u) << base;
+        for (Image& image : full.images)
+            alone.emplace_back(image.get_objname(), DataUnit(), platform);
+        found.insert(found.end(), full.images.begin(), full.images.end());
     }
-    // Handed over as they come instead: the same images, and a stop stops the handing.
-    std::map<std::string, std::vector<std::string>> kept, handed;
-    for (Image& image : found[0]) kept[image.get_objname().str()] = held_values(image);
+    EXPECT_EQ(static_cast<int>(alone.size()), boot_images(alone, 30));
+    int handed = 0;
     Search each(platform);
     each.values = true;
-    each.each = [&](Image& image) {
-        handed[image.get_objname().str()] = held_values(image);
-        return true;
-    };
-    ASSERT_TRUE(each.run(cases[0].base, cases[0].filter, -1, 5000, 30)) << each.get_error_string();
-    EXPECT_EQ(kept, handed);
-    EXPECT_EQ(0, each.names.count());
-    EXPECT_TRUE(each.images.empty());
-    int calls = 0;
-    each.each = [&](Image&) { return ++calls < 3; };
-    EXPECT_FALSE(each.run(cases[0].base, cases[0].filter, -1, 5000, 30));
+    each.each = [&](Image&) { return ++handed < 3; };
+    EXPECT_FALSE(each.run("/", filter, -1, 5000, 30));
     EXPECT_EQ(KVL_ERR_ARGUMENT, each.get_error_type()) << each.get_error_string();
-    EXPECT_EQ(3, calls);
+    EXPECT_EQ(3, handed);
     platform.disconnect();
     // A get lists the attributes without values too (for a form); the values are the same.
     auto with_values = [](Image& image) {
@@ -756,10 +689,8 @@ TEST_F(LdapServer, SearchWithValuesBootsItsMatches)
                    held.end());
         return held;
     };
-    for (int k = 0; k < 2; k++)
-        for (size_t i = 0; i < found[k].size(); i++)
-            EXPECT_EQ(with_values(alone[k][i]), with_values(found[k][i]))
-                << found[k][i].get_objname().str();
+    for (size_t i = 0; i < found.size(); i++)
+        EXPECT_EQ(with_values(alone[i]), with_values(found[i])) << found[i].get_objname().str();
 }
 
 } // namespace
