@@ -110,6 +110,16 @@ TEST_F(KvlServer, ConnectSucceedsAndFailsWithActionableMessages)
     }
     EXPECT_TRUE(Platform::def_platform.is_connected());
     EXPECT_EQ(mis->address(), Platform::def_platform.get_host().str());
+
+    // A host without a port takes QX_MIS_PORT.
+    setenv("QX_MIS_PORT", std::to_string(mis->port()).c_str(), 1);
+    Platform by_env;
+    bool ok = by_env.connect(DataUnit("127.0.0.1"), DataUnit("t"), 5);
+    unsetenv("QX_MIS_PORT");
+    EXPECT_TRUE(ok) << by_env.get_error_string();
+    EXPECT_EQ(mis->address(), by_env.get_host().str());
+    by_env.disconnect();
+    Platform::def_platform = *platform;
 }
 
 // Boot reads the object in the server's form, its attributes by full and by display name;
