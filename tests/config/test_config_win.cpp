@@ -131,7 +131,7 @@ TEST_F(ConfigWindow, FormOfAnObject)
     for (auto& s : syntaxes) {
         focus(field(s.name));
         std::string shown = text_of(oc->oc_attribute_format_list);
-        for (const char* part : s.parts) EXPECT_NE(std::string::npos, shown.find(part)) << shown;
+        for (const char* part : s.parts) EXPECT_TRUE(contains(shown, part)) << shown;
     }
 
     /* An attribute that takes one of a few values offers them beside its
@@ -224,10 +224,10 @@ TEST_F(ConfigWindow, ARefusedValueStoresNothingAndKeepsTheEdits)
         EXPECT_EQ(edits, pending()) << c.attribute;
         EXPECT_EQ(before, server_value(c.object, c.first)) << c.attribute;
         std::string line = xmstring_resource(oc->oc_message_label, XmNlabelString);
-        EXPECT_NE(std::string::npos, line.find(c.attribute)) << line;
-        EXPECT_NE(std::string::npos, line.find("refused")) << line;
+        EXPECT_TRUE(contains(line, c.attribute)) << line;
+        EXPECT_TRUE(contains(line, "refused")) << line;
         std::string syntax = text_of(oc->oc_attribute_format_list);
-        EXPECT_NE(std::string::npos, syntax.find(c.accepts)) << syntax;
+        EXPECT_TRUE(contains(syntax, c.accepts)) << syntax;
 
         /* Corrected and Set again: the refusal gives way to what was stored. */
         type(c.attribute, c.good);
@@ -288,7 +288,7 @@ TEST_F(ConfigWindow, ObjectsDeletedOrChangedElsewhere)
     type("locationName", "later still");
     EXPECT_FALSE(sensitive(oc->oc_set_button));
     std::string message = set_and_answer();
-    EXPECT_NE(std::string::npos, message.find("no such object")) << message;
+    EXPECT_TRUE(contains(message, "no such object")) << message;
     EXPECT_EQ((std::vector<std::string>{"userLabel=too late", "locationName=later still"}),
               pending());
     oc->update_image_cb(oc->oc_update_button, oc); /* drops them */
@@ -358,8 +358,7 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
                                " was changed by another user since it was loaded; its value is "
                                "now '" + c.value + "'. Nothing was set: press Update to see it.";
         EXPECT_EQ(expected, message);
-        EXPECT_NE(std::string::npos,
-                  xmstring_resource(oc->oc_message_label, XmNlabelString).find(expected));
+        EXPECT_TRUE(contains(xmstring_resource(oc->oc_message_label, XmNlabelString), expected));
         EXPECT_EQ(c.value, server_value(fdn.c_str(), "userLabel"));
         EXPECT_EQ(location, server_value(fdn.c_str(), "locationName")) << "all or none";
         EXPECT_EQ(2u, pending().size());
@@ -422,7 +421,7 @@ TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
         Shown shown = run([] { load(kRack2); }, a.ok);
         EXPECT_NE(std::string::npos, shown.question.find("userLabel, locationName"))
             << shown.question;
-        EXPECT_NE(std::string::npos, shown.question.find(kRack2)) << shown.question;
+        EXPECT_TRUE(contains(shown.question, kRack2)) << shown.question;
         EXPECT_EQ(a.shown, global.get_objname());
         EXPECT_EQ(a.edits, pending().size());
         EXPECT_TRUE(XtIsManaged(oc->oc_dialog));
@@ -433,7 +432,7 @@ TEST_F(ConfigWindow, EditsNotYetSetAreNotDroppedSilently)
     type("userLabel", "kept 3");
     for (bool ok : {false, true}) {
         Shown shown = run([] { oc->create_object(nullptr); }, ok);
-        EXPECT_NE(std::string::npos, shown.question.find("userLabel")) << shown.question;
+        EXPECT_TRUE(contains(shown.question, "userLabel")) << shown.question;
         EXPECT_EQ(ok ? 1 : 0, oc->create_mode);
     }
 }

@@ -126,6 +126,7 @@ void choose(const char* action, const std::string& target)
 
 Shown ok_action(const std::string& parameter)
 {
+    XtManageChild(action_window->aw_dialog);
     XmTextSetString(action_window->aw_parameter, const_cast<char*>(parameter.c_str()));
     return run([] { press(action_window->aw_ok_button); });
 }
@@ -154,7 +155,6 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     main_window->create_action_list(const_cast<char*>(kPort.c_str()));
     choose("selfTest", kPort);
     EXPECT_EQ("selfTest", text_of(action_window->aw_action));
-    XtManageChild(action_window->aw_dialog);
     Shown shown = ok_action("quick " + std::string(300, 'p'));
     EXPECT_EQ("", shown.error);
     std::string out = text_of(output_window->out_text);
@@ -173,15 +173,12 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     for (auto& f : failures) {
         main_window->create_action_list(const_cast<char*>(f.target.c_str()));
         choose(f.action, f.target);
-        XtManageChild(action_window->aw_dialog);
         shown = ok_action(f.parameter);
         EXPECT_TRUE(XtIsManaged(action_window->aw_dialog)) << f.action;
-        EXPECT_NE(std::string::npos, shown.error.find(f.error)) << shown.error;
-        if (f.error.empty()) {
-            EXPECT_EQ("", shown.error);
-        }
+        EXPECT_EQ(f.error.empty(), shown.error.empty()) << shown.error;
+        EXPECT_TRUE(contains(shown.error, f.error)) << shown.error;
         EXPECT_EQ(f.parameter, text_of(action_window->aw_parameter));
-        EXPECT_EQ(std::string::npos, text_of(output_window->out_text).find("flush"));
+        EXPECT_FALSE(contains(text_of(output_window->out_text), "flush"));
     }
     XtUnmanageChild(action_window->aw_dialog);
 }
@@ -197,7 +194,6 @@ TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
     DataObject::selected_list.clear();
     other->result("delete", {{"name", rack}});
     ASSERT_TRUE(pump_until([&] { return !find_album_object(rack.c_str()); }, 5));
-    XtManageChild(action_window->aw_dialog);
     Shown shown = ok_action("");
     EXPECT_EQ(rack + " no longer exists: it was removed while the action window was open.",
               shown.error);
@@ -261,7 +257,7 @@ TEST_F(CreateMode, FromATypedClass)
      * its form. */
     type("equipmentId", "c-typed");
     shown = press_create();
-    EXPECT_NE(std::string::npos, shown.error.find("exists already")) << shown.error;
+    EXPECT_TRUE(contains(shown.error, "exists already")) << shown.error;
     EXPECT_EQ("Object Creation Error", message());
     EXPECT_EQ("c-typed", text_of(field("equipmentId")));
     EXPECT_FALSE(Attribute::attr_list.items().empty());
