@@ -38,6 +38,7 @@ const char* kCtp = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"
                    "slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"/cTPId=7";
 
 using qxtest::contains;
+using qxtest::registered;
 using qxtest::resource;
 using qxtest::sensitive;
 using qxtest::TreeSession;
@@ -126,15 +127,6 @@ void click(DataObject* obj, int count = 1)
     cbs.reason = XmCR_ACTIVATE;
     cbs.click_count = count;
     XtCallCallbacks(node_of(obj), XmNactivateCallback, &cbs);
-}
-
-/* Registers a shown-parent's child as opening a node would. */
-DataObject* registered(const char* fdn, const char* parent)
-{
-    auto* o = new DataObject(fdn);
-    o->parent_name = intern_name(parent);
-    DataObject::object_list.insert(o);
-    return o;
 }
 
 /* The session's second client changes the server behind the editor's back:
