@@ -45,11 +45,6 @@ TEST_F(ViewStore, RoundTripReplaceAndFolder)
     ASSERT_EQ(3u, got.size());
     EXPECT_EQ("/b=1", got[0].fields[0]);
     EXPECT_EQ(dir.path + "/tarnwick/views", views.path());
-    // Views and filters are apart.
-    RecordFile filters("filters", 1);
-    ASSERT_TRUE(filters.store({"racks", {"(objectClass=equipmentRack)"}}, why)) << why;
-    ASSERT_TRUE(views.load(got, why));
-    EXPECT_EQ(3u, got.size());
 
     /* Without XDG_CONFIG_HOME the folder is under HOME. */
     setenv("XDG_CONFIG_HOME", "", 1);
