@@ -159,9 +159,11 @@ TEST_F(HelpClient, PressWithoutALiveViewerRegistersAndStartsIt)
     }
 }
 
-/* The open cases: a table of contents starts the viewer on it, and a viewer
- * that cannot be executed fails the request. */
-TEST_F(HelpClient, ContentsAndFailedExec)
+/* A table of contents starts the viewer on it, a viewer that cannot be
+ * executed fails the request, and HHPATH decides which help file the viewer
+ * gets: a folder with a blank stays whole, and a path without the file is
+ * reported on standard error. */
+TEST_F(HelpClient, ContentsFailedExecAndHelpPath)
 {
     set_records({});
     ASSERT_EQ(help->setHelpFile("qx_help.hlp"), 0);
@@ -184,12 +186,8 @@ TEST_F(HelpClient, ContentsAndFailedExec)
     EXPECT_EQ(std::string(help->getMessage()), "Can't execute " + viewer + ": Permission denied");
     EXPECT_EQ(help->pid, 0);
     chmod(viewer.c_str(), 0755);
-}
 
-/* HHPATH decides which help file the viewer gets: a folder with a blank stays whole, and a
- * path without the file is reported on standard error. */
-TEST_F(HelpClient, HelpPathFindsTheFile)
-{
+    unlink((home + "/viewer.log").c_str());
     std::string dir = home + "/help dir";
     mkdir(dir.c_str(), 0755);
     write_file(dir + "/qx_help.hlp", ".topic 7200 Action\n");
