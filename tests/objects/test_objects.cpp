@@ -35,11 +35,6 @@ void make(const std::string& parent, const std::string& cls, const std::string& 
         "create", {{"parent", parent}, {"class", cls}, {"values", {{naming, value}}}});
 }
 
-Shown delete_selected(bool ok = true, const std::function<void()>& before_answer = nullptr)
-{
-    return run([] { press(main_window->mw_delete_button); }, ok, before_answer);
-}
-
 struct ObjectCommands : EditorSession {
     void TearDown() override { DataObject::selected_list.clear(); }
 };
@@ -92,7 +87,7 @@ TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
         for (auto& n : c.names) objs.push_back(registered(n, kYork));
         if (c.names.size() == 1 && c.names[0] == busy) objs[0]->derive_state = 1;
         select_only(objs);
-        Shown shown = delete_selected(c.ok);
+        Shown shown = run([] { press(main_window->mw_delete_button); }, c.ok);
         EXPECT_EQ(c.question, shown.question);
         EXPECT_EQ(c.report, shown.information);
         if (!c.report.empty()) {
@@ -159,7 +154,7 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     EXPECT_EQ("", shown.error);
     std::string out = text_of(output_window->out_text);
     EXPECT_EQ(0u, out.find("self test of " + kPort + "\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("  parameter: quick " + std::string(300, 'p') + "\n"));
+    EXPECT_TRUE(contains(out, "  parameter: quick " + std::string(300, 'p') + "\n"));
     EXPECT_FALSE(XtIsManaged(action_window->aw_dialog));
 
     /* Failures: the dialog, the window stays open with its texts. */
@@ -180,11 +175,8 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
         EXPECT_EQ(f.parameter, text_of(action_window->aw_parameter));
         EXPECT_FALSE(contains(text_of(output_window->out_text), "flush"));
     }
-    XtUnmanageChild(action_window->aw_dialog);
-}
 
-TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
-{
+    /* A target another client removes while the window is open. */
     const std::string system = "/systemId=\"harrogate-msan-1\"";
     make(system, "equipmentRack", "equipmentId", "t-1");
     const std::string rack = system + "/equipmentId=\"t-1\"";
@@ -194,7 +186,7 @@ TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
     DataObject::selected_list.clear();
     other->result("delete", {{"name", rack}});
     ASSERT_TRUE(pump_until([&] { return !find_album_object(rack.c_str()); }, 5));
-    Shown shown = ok_action("");
+    shown = ok_action("");
     EXPECT_EQ(rack + " no longer exists: it was removed while the action window was open.",
               shown.error);
     EXPECT_TRUE(XtIsManaged(action_window->aw_dialog));
