@@ -44,11 +44,6 @@ std::string server_value(const char* object, const char* attribute)
     return "(none)";
 }
 
-void server_set(const char* object, const char* attribute, const std::string& value)
-{
-    EditorSession::other->result("set", {{"name", object}, {"values", {{attribute, value}}}});
-}
-
 /* The pending edits as name=value. */
 std::vector<std::string> pending()
 {
@@ -305,7 +300,7 @@ TEST_F(ConfigWindow, ObjectsDeletedOrChangedElsewhere)
      * that the server has the watch. */
     ASSERT_TRUE(sync_with_server(kLeeds));
     EXPECT_FALSE(sensitive(oc->oc_update_button));
-    server_set(kRack2, "userLabel", "changed elsewhere");
+    other->result("set", {{"name", kRack2}, {"values", {{"userLabel", "changed elsewhere"}}}});
     ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
     EXPECT_EQ("userLabel", xmstring_resource(oc->oc_message_label, XmNlabelString));
     oc->update_image_cb(oc->oc_update_button, oc);
@@ -340,7 +335,7 @@ TEST_F(ConfigWindow, SetRefusesToOverwriteAChangeMadeElsewhere)
         std::string location = server_value(fdn.c_str(), "locationName");
         type("userLabel", "mine");
         type("locationName", "my row");
-        server_set(fdn.c_str(), c.attribute, c.value);
+        other->result("set", {{"name", fdn}, {"values", {{c.attribute, c.value}}}});
         if (c.reported) {
             ASSERT_TRUE(pump_until([] { return sensitive(oc->oc_update_button); }, 10));
         }

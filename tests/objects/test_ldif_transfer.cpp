@@ -162,22 +162,19 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
     EXPECT_FALSE(exists(kYork + "/equipmentId=\"imp-h\""));
 }
 
-/* A person pressing Escape in the main window. */
-void press_escape()
-{
-    XEvent key = key_event(main_window->mw_form, XK_Escape);
-    XSendEvent(key.xkey.display, key.xkey.window, True, KeyPressMask, &key);
-    XSync(key.xkey.display, False); /* the press is back in the queue */
-}
-
 TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
 {
-    /* Two subtrees, each read in one request.  Escape comes during the first
-     * wait, for the top entry: that entry is written, the rest is not. */
+    /* Two subtrees, each read in one request.  Escape, pressed in the main
+     * window, comes during the first wait, for the top entry: that entry is
+     * written, the rest is not. */
     const std::string path = temp_path("stopped.ldif");
     const std::string leeds = "/systemId=\"leeds-core-1\"";
     select_only({registered(kYork, "/"), registered(leeds, "/")});
-    after(1, press_escape);
+    after(1, [] {
+        XEvent key = key_event(main_window->mw_form, XK_Escape);
+        XSendEvent(key.xkey.display, key.xkey.window, True, KeyPressMask, &key);
+        XSync(key.xkey.display, False); /* the press is back in the queue */
+    });
     long written = main_window->export_ldif(path); /* waits */
     long york = other->result("search", {{"base", kYork}, {"limit", 0}})["count"].get<long>();
     long total =

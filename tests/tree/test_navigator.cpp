@@ -228,12 +228,11 @@ TEST_F(Tree, FirstTreeRoots)
     EXPECT_FALSE(contains(out, "Invalid Object"));
     EXPECT_EQ(XiOpen, state_of(node_of(root)));
     EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(node_of(root)));
-    DataObject* rack = find_album_object(kRack1);
-    ASSERT_TRUE(rack && rack->shown);
-    EXPECT_EQ(XiOpen, state_of(node_of(rack)));
-    DataObject* shelf = find_album_object(kShelf1);
-    ASSERT_TRUE(shelf && shelf->shown);
-    EXPECT_EQ(XiClosed, state_of(node_of(shelf)));
+    for (auto [fdn, state] : {std::pair{kRack1, XiOpen}, std::pair{kShelf1, XiClosed}}) {
+        DataObject* obj = find_album_object(fdn);
+        ASSERT_TRUE(obj && obj->shown) << fdn;
+        EXPECT_EQ(state, state_of(node_of(obj))) << fdn;
+    }
     EXPECT_TRUE(contains(status_text(), "Tarnwick"));
     EXPECT_FALSE(sensitive(main_window->mw_deselect_button));
 
