@@ -62,7 +62,7 @@ TEST(Connection, FirstViewRawEventsAndALostServer)
     std::string lost = "Platform has Disconnected! " + mis.address() + ": ";
     EXPECT_EQ(status_text().find(lost), 0u) << status_text();
     EXPECT_GT(status_text().size(), lost.size()) << "no reason given";
-    EXPECT_NE(out.find(status_text()), std::string::npos) << out;
+    EXPECT_TRUE(qxtest::contains(out, status_text())) << out;
     delete current_error_cb_dialog;
     DataObject::selected_list.clear();
     DataObject::object_list.clear_and_destroy();

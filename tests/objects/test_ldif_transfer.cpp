@@ -89,12 +89,7 @@ TEST_F(LdifTransfer, ExportThenImportBeneathAnotherParentGivesTheSameSubtree)
     EXPECT_EQ("Imported " + std::to_string(written) + " records from " + path + " beneath " + copy,
               status_text());
     const auto after = subtree(copy + "/equipmentId=\"rack-1\"");
-    EXPECT_EQ(before.size(), after.size());
-    for (const auto& [name, object] : before) {
-        auto it = after.find(name);
-        ASSERT_NE(after.end(), it) << name;
-        EXPECT_EQ(object, it->second) << name;
-    }
+    EXPECT_EQ(before, after);
 }
 
 TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine)
@@ -126,15 +121,14 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
                "dn: equipmentId=imp-d,systemId=york-agg-1\n"
                "objectClass: equipmentRack\n",
                0644);
-    DataObject::selected_list.clear();
     long done = 0;
     Shown shown = run([&] { done = main_window->import_ldif(path); }); /* waits */
     EXPECT_EQ(-1, done);
     for (const std::string& said : {shown.error, status_text()}) {
         EXPECT_NE(std::string::npos, said.find("line 19 (equipmentId=imp-c,systemId=york-agg-1)"))
             << said;
-        EXPECT_NE(std::string::npos, said.find("sleepy")) << said;
-        EXPECT_NE(std::string::npos, said.find("4 records went in before it")) << said;
+        EXPECT_TRUE(contains(said, "sleepy")) << said;
+        EXPECT_TRUE(contains(said, "4 records went in before it")) << said;
     }
     auto a = subtree(kYork + "/equipmentId=\"imp-a\"");
     EXPECT_EQ("«replaced»", a.at("")["values"]["x721:userLabel"]);
@@ -168,22 +162,19 @@ TEST_F(LdifTransfer, ImportCarriesOutChangesAndStopsAtTheFirstRefusalWithItsLine
     EXPECT_FALSE(exists(kYork + "/equipmentId=\"imp-h\""));
 }
 
-/* A person pressing Escape in the main window. */
-void press_escape()
-{
-    XEvent key = key_event(main_window->mw_form, XK_Escape);
-    XSendEvent(key.xkey.display, key.xkey.window, True, KeyPressMask, &key);
-    XSync(key.xkey.display, False); /* the press is back in the queue */
-}
-
 TEST_F(LdifTransfer, EscapeStopsAnExportAndWhatWasWrittenStays)
 {
-    /* Two subtrees, each read in one request.  Escape comes during the first
-     * wait, for the top entry: that entry is written, the rest is not. */
+    /* Two subtrees, each read in one request.  Escape, pressed in the main
+     * window, comes during the first wait, for the top entry: that entry is
+     * written, the rest is not. */
     const std::string path = temp_path("stopped.ldif");
     const std::string leeds = "/systemId=\"leeds-core-1\"";
     select_only({registered(kYork, "/"), registered(leeds, "/")});
-    after(1, press_escape);
+    after(1, [] {
+        XEvent key = key_event(main_window->mw_form, XK_Escape);
+        XSendEvent(key.xkey.display, key.xkey.window, True, KeyPressMask, &key);
+        XSync(key.xkey.display, False); /* the press is back in the queue */
+    });
     long written = main_window->export_ldif(path); /* waits */
     long york = other->result("search", {{"base", kYork}, {"limit", 0}})["count"].get<long>();
     long total =
@@ -241,8 +232,7 @@ TEST_F(LdifTransfer, FileMenuItemsAskForTheFile)
     EXPECT_EQ("kept", read_file(path));
     shown = run(export_to_path, true);
     EXPECT_EQ(path + " already exists. Replace it?", shown.question);
-    EXPECT_NE(std::string::npos, read_file(path).find("dn: equipmentId=menu-leaf"))
-        << read_file(path);
+    EXPECT_TRUE(contains(read_file(path), "dn: equipmentId=menu-leaf")) << read_file(path);
 }
 
 } // namespace

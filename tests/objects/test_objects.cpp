@@ -35,11 +35,6 @@ void make(const std::string& parent, const std::string& cls, const std::string& 
         "create", {{"parent", parent}, {"class", cls}, {"values", {{naming, value}}}});
 }
 
-Shown delete_selected(bool ok = true, const std::function<void()>& before_answer = nullptr)
-{
-    return run([] { press(main_window->mw_delete_button); }, ok, before_answer);
-}
-
 struct ObjectCommands : EditorSession {
     void TearDown() override { DataObject::selected_list.clear(); }
 };
@@ -92,7 +87,7 @@ TEST_F(ObjectCommands, DeleteAsksCountsAndReports)
         for (auto& n : c.names) objs.push_back(registered(n, kYork));
         if (c.names.size() == 1 && c.names[0] == busy) objs[0]->derive_state = 1;
         select_only(objs);
-        Shown shown = delete_selected(c.ok);
+        Shown shown = run([] { press(main_window->mw_delete_button); }, c.ok);
         EXPECT_EQ(c.question, shown.question);
         EXPECT_EQ(c.report, shown.information);
         if (!c.report.empty()) {
@@ -126,6 +121,7 @@ void choose(const char* action, const std::string& target)
 
 Shown ok_action(const std::string& parameter)
 {
+    XtManageChild(action_window->aw_dialog);
     XmTextSetString(action_window->aw_parameter, const_cast<char*>(parameter.c_str()));
     return run([] { press(action_window->aw_ok_button); });
 }
@@ -154,12 +150,11 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     main_window->create_action_list(const_cast<char*>(kPort.c_str()));
     choose("selfTest", kPort);
     EXPECT_EQ("selfTest", text_of(action_window->aw_action));
-    XtManageChild(action_window->aw_dialog);
     Shown shown = ok_action("quick " + std::string(300, 'p'));
     EXPECT_EQ("", shown.error);
     std::string out = text_of(output_window->out_text);
     EXPECT_EQ(0u, out.find("self test of " + kPort + "\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("  parameter: quick " + std::string(300, 'p') + "\n"));
+    EXPECT_TRUE(contains(out, "  parameter: quick " + std::string(300, 'p') + "\n"));
     EXPECT_FALSE(XtIsManaged(action_window->aw_dialog));
 
     /* Failures: the dialog, the window stays open with its texts. */
@@ -173,21 +168,15 @@ TEST_F(ObjectCommands, ActionRepliesGoToTheOutputWindow)
     for (auto& f : failures) {
         main_window->create_action_list(const_cast<char*>(f.target.c_str()));
         choose(f.action, f.target);
-        XtManageChild(action_window->aw_dialog);
         shown = ok_action(f.parameter);
         EXPECT_TRUE(XtIsManaged(action_window->aw_dialog)) << f.action;
-        EXPECT_NE(std::string::npos, shown.error.find(f.error)) << shown.error;
-        if (f.error.empty()) {
-            EXPECT_EQ("", shown.error);
-        }
+        EXPECT_EQ(f.error.empty(), shown.error.empty()) << shown.error;
+        EXPECT_TRUE(contains(shown.error, f.error)) << shown.error;
         EXPECT_EQ(f.parameter, text_of(action_window->aw_parameter));
-        EXPECT_EQ(std::string::npos, text_of(output_window->out_text).find("flush"));
+        EXPECT_FALSE(contains(text_of(output_window->out_text), "flush"));
     }
-    XtUnmanageChild(action_window->aw_dialog);
-}
 
-TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
-{
+    /* A target another client removes while the window is open. */
     const std::string system = "/systemId=\"harrogate-msan-1\"";
     make(system, "equipmentRack", "equipmentId", "t-1");
     const std::string rack = system + "/equipmentId=\"t-1\"";
@@ -197,8 +186,7 @@ TEST_F(ObjectCommands, ActionTargetRemovedWhileTheWindowIsOpen)
     DataObject::selected_list.clear();
     other->result("delete", {{"name", rack}});
     ASSERT_TRUE(pump_until([&] { return !find_album_object(rack.c_str()); }, 5));
-    XtManageChild(action_window->aw_dialog);
-    Shown shown = ok_action("");
+    shown = ok_action("");
     EXPECT_EQ(rack + " no longer exists: it was removed while the action window was open.",
               shown.error);
     EXPECT_TRUE(XtIsManaged(action_window->aw_dialog));
@@ -261,7 +249,7 @@ TEST_F(CreateMode, FromATypedClass)
      * its form. */
     type("equipmentId", "c-typed");
     shown = press_create();
-    EXPECT_NE(std::string::npos, shown.error.find("exists already")) << shown.error;
+    EXPECT_TRUE(contains(shown.error, "exists already")) << shown.error;
     EXPECT_EQ("Object Creation Error", message());
     EXPECT_EQ("c-typed", text_of(field("equipmentId")));
     EXPECT_FALSE(Attribute::attr_list.items().empty());

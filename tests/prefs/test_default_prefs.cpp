@@ -40,8 +40,11 @@ void fill(const char* node, const char* scope, const char* filter)
     XmTextFieldSetString(dp->dp_filter, const_cast<char*>(filter));
 }
 
-std::string apply()
+/* Apply pressed, the fields filled first when node is given; the error
+ * dialog's message, or "". */
+std::string apply(const char* node = nullptr, const char* scope = "", const char* filter = "")
 {
+    if (node) fill(node, scope, filter);
     return answered([] { dp->default_ok_cb(dp->dp_apply_button, dp); });
 }
 
@@ -73,8 +76,7 @@ struct Prefs : EditorSession {
 
 TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
 {
-    fill(kShelf, "1", "");
-    ASSERT_EQ("", apply());
+    ASSERT_EQ("", apply(kShelf, "1"));
     XmToggleButtonGadgetSetState(dp->dp_natural_order, True, True);
     std::vector<std::string> natural = rows_below_root();
     ASSERT_EQ(16u, natural.size());
@@ -99,11 +101,9 @@ TEST_F(Prefs, DefaultFillsTheStartUpValuesAndLeavesTheTree)
     EXPECT_EQ(cookie, CurrentCookie);
     EXPECT_EQ(natural, rows_below_root()) << "the rows keep their order";
     /* The next rebuild shows the order the toggle asks for. */
-    fill(kShelf, "1", "");
-    ASSERT_EQ("", apply());
+    ASSERT_EQ("", apply(kShelf, "1"));
     EXPECT_EQ("slotNumber=10", rows_below_root().at(1));
-    fill(default_root, default_scope_string, "");
-    EXPECT_EQ("", apply());
+    EXPECT_EQ("", apply(default_root, default_scope_string));
 }
 
 TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
@@ -126,8 +126,7 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
         SCOPED_TRACE(c.node);
         DataObject::selected_list.append(root);
         unsigned cookie = CurrentCookie;
-        fill(c.node, c.scope, c.filter);
-        EXPECT_EQ("", apply());
+        EXPECT_EQ("", apply(c.node, c.scope, c.filter));
         ASSERT_NE(nullptr, root);
         EXPECT_STREQ(c.root_name, root->name);
         EXPECT_EQ(cookie + 1, CurrentCookie);
@@ -149,8 +148,7 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
      * with the status line as it was until it is answered, then the message
      * in the status line.  The old tree, its rows, the selection, the filter
      * and the menus stay; the labels and the scope asked for are taken. */
-    fill(kLeeds, "1", "");
-    ASSERT_EQ("", apply());
+    ASSERT_EQ("", apply(kLeeds, "1"));
     const char* refused = "Default Node is either invalid or is presently unreachable";
     const char* bad_filter = "The CMIS filter is refused and the tree is kept as it was:";
     struct {
@@ -185,8 +183,8 @@ TEST_F(Prefs, ApplyRebuildsFromTheNewRootOrKeepsTheOldTree)
         EXPECT_EQ(says, message.substr(0, says.size()));
         EXPECT_EQ("before", status_meanwhile);
         if (c.message) {
-            EXPECT_NE(std::string::npos, message.find("malformed filter: ")) << message;
-            EXPECT_NE(std::string::npos, message.find(" at position ")) << message;
+            EXPECT_TRUE(contains(message, "malformed filter: ")) << message;
+            EXPECT_TRUE(contains(message, " at position ")) << message;
             EXPECT_EQ(0u, status_text().find("The CMIS filter is refused")) << status_text();
         } else {
             EXPECT_EQ(refused, status_text());
@@ -224,8 +222,7 @@ std::string search(const char* filter, Widget scope, const char* levels = "")
 TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
 {
     SelectWin* sw = selection_window;
-    fill(kLeeds, "1", "");
-    ASSERT_EQ("", apply());
+    ASSERT_EQ("", apply(kLeeds, "1"));
     EXPECT_TRUE(XtIsSensitive(main_window->mw_select_button));
     DataObject* keep = root;
     struct {
@@ -252,7 +249,7 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
         size_t count = DataObject::object_list.entries();
         std::string msg = search(c.filter, c.scope, c.levels);
         if (*c.message) {
-            EXPECT_NE(std::string::npos, msg.find(c.message)) << msg;
+            EXPECT_TRUE(contains(msg, c.message)) << msg;
             EXPECT_EQ(std::vector<std::string>{kLeeds}, selected_names());
             EXPECT_EQ(count, DataObject::object_list.entries());
             EXPECT_EQ(keep, root);
@@ -281,10 +278,9 @@ TEST_F(Prefs, SearchSelectsMatchesAtEachScopeAndRefusesBadInput)
     /* A search while a rebuild waits is refused. */
     std::string during;
     after(0, [&] { during = search("(objectClass=shelf)", sw->sw_scope_to_bottom); });
-    fill(kLeeds, "1", "");
     /* Whichever of the two waits answers the dialog hears its message. */
-    during += apply();
-    EXPECT_NE(std::string::npos, during.find("being rebuilt")) << during;
+    during += apply(kLeeds, "1");
+    EXPECT_TRUE(contains(during, "being rebuilt")) << during;
     main_window->deselect_objects(nullptr, nullptr);
 
     /* A double click on a listed match goes to it, in a tree rebuilt since
@@ -387,10 +383,10 @@ TEST_F(Prefs, ViewsAndFiltersAreSavedListedLoadedAndApplied)
     /* A damaged file is reported, not listed, and refused for a save. */
     std::ofstream(RecordFile("views", 4).path(), std::ios::trunc) << "garbage\n";
     std::string msg = answered([] { dp->load_view_cb(dp->dp_load_view, dp); });
-    EXPECT_NE(std::string::npos, msg.find("damaged")) << msg;
+    EXPECT_TRUE(contains(msg, "damaged")) << msg;
     EXPECT_FALSE(XtIsManaged(open_view->ov_dialog));
     open_view->mode = OpenWin::SAVE_VIEW;
-    EXPECT_NE(std::string::npos, choose("another").find("damaged"));
+    EXPECT_TRUE(contains(choose("another"), "damaged"));
     XtUnmanageChild(open_view->ov_dialog);
 }
 

@@ -37,6 +37,8 @@ const char* kShelf1 = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId
 const char* kCtp = "/systemId=\"leeds-core-1\"/equipmentId=\"rack-1\"/shelfId=\"shelf-1\"/"
                    "slotNumber=3/circuitPackId=\"stm16-lr\"/tTPId=\"port-1\"/cTPId=7";
 
+using qxtest::contains;
+using qxtest::registered;
 using qxtest::resource;
 using qxtest::sensitive;
 using qxtest::TreeSession;
@@ -127,15 +129,6 @@ void click(DataObject* obj, int count = 1)
     XtCallCallbacks(node_of(obj), XmNactivateCallback, &cbs);
 }
 
-/* Registers a shown-parent's child as opening a node would. */
-DataObject* registered(const char* fdn, const char* parent)
-{
-    auto* o = new DataObject(fdn);
-    o->parent_name = intern_name(parent);
-    DataObject::object_list.insert(o);
-    return o;
-}
-
 /* The session's second client changes the server behind the editor's back:
  * an object of class cls named naming=id under leeds-core-1. */
 bool create(const char* cls, const char* naming, const char* id)
@@ -185,9 +178,7 @@ TEST_F(Tree, DerivationCounts)
         EXPECT_EQ(0, obj->derive(c.depth, c.filter));
         EXPECT_EQ(2, obj->derive_state);
         EXPECT_EQ(c.children, obj->num_children);
-        if (c.says) {
-            EXPECT_NE(std::string::npos, status_text().find(c.says)) << status_text();
-        }
+        EXPECT_TRUE(!c.says || contains(status_text(), c.says)) << status_text();
         if (&c == &cases[0]) {
             EXPECT_EQ(1u, DataObject::object_list.entries()); /* depth 0 creates no objects */
             EXPECT_EQ(0u, obj->flags);
@@ -234,16 +225,15 @@ TEST_F(Tree, FirstTreeRoots)
     ASSERT_NE(nullptr, root);
     EXPECT_STREQ(kLeeds, root->name);
     EXPECT_STREQ("", root->parent_name);
-    EXPECT_EQ(out.find("Invalid Object"), std::string::npos);
+    EXPECT_FALSE(contains(out, "Invalid Object"));
     EXPECT_EQ(XiOpen, state_of(node_of(root)));
     EXPECT_EQ("systemId=\"leeds-core-1\"", label_of(node_of(root)));
-    DataObject* rack = find_album_object(kRack1);
-    ASSERT_TRUE(rack && rack->shown);
-    EXPECT_EQ(XiOpen, state_of(node_of(rack)));
-    DataObject* shelf = find_album_object(kShelf1);
-    ASSERT_TRUE(shelf && shelf->shown);
-    EXPECT_EQ(XiClosed, state_of(node_of(shelf)));
-    EXPECT_NE(std::string::npos, status_text().find("Tarnwick"));
+    for (auto [fdn, state] : {std::pair{kRack1, XiOpen}, std::pair{kShelf1, XiClosed}}) {
+        DataObject* obj = find_album_object(fdn);
+        ASSERT_TRUE(obj && obj->shown) << fdn;
+        EXPECT_EQ(state, state_of(node_of(obj))) << fdn;
+    }
+    EXPECT_TRUE(contains(status_text(), "Tarnwick"));
     EXPECT_FALSE(sensitive(main_window->mw_deselect_button));
 
     /* An unknown root: a line on standard output and the tree from "/". */
@@ -251,8 +241,7 @@ TEST_F(Tree, FirstTreeRoots)
     testing::internal::CaptureStdout();
     first_tree("/systemId=\"atlantis-1\"", 1);
     out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos,
-              out.find("Invalid Object: /systemId=\"atlantis-1\"; using '/' for root.\n"));
+    EXPECT_TRUE(contains(out, "Invalid Object: /systemId=\"atlantis-1\"; using '/' for root.\n"));
     EXPECT_STREQ("/", root->name);
     EXPECT_STREQ("/systemId=\"atlantis-1\"", default_root);
     EXPECT_EQ(4u, shown_children(root).size());
@@ -315,37 +304,33 @@ TEST_F(Tree, SelectionAndMenus)
     };
     const std::pair<Pixel, Pixel> normal = colours(a), inverse = {normal.second, normal.first};
 
-    struct Row {
-        bool get, create, action, path, del, desel;
+    /* Get, Create From, Action, the path, Delete and Deselect. */
+    auto menus = [mw] {
+        return std::vector<bool>{
+            sensitive(mw->mw_get_button),    sensitive(mw->mw_create_from_button),
+            sensitive(mw->mw_action),        sensitive(mw->mw_path),
+            sensitive(mw->mw_delete_button), sensitive(mw->mw_deselect_button)};
     };
-    auto expect = [&](Row r, const char* when) {
-        EXPECT_EQ(r.get, sensitive(mw->mw_get_button)) << when;
-        EXPECT_EQ(r.create, sensitive(mw->mw_create_from_button)) << when;
-        EXPECT_EQ(r.action, sensitive(mw->mw_action)) << when;
-        EXPECT_EQ(r.path, sensitive(mw->mw_path)) << when;
-        EXPECT_EQ(r.del, sensitive(mw->mw_delete_button)) << when;
-        EXPECT_EQ(r.desel, sensitive(mw->mw_deselect_button)) << when;
-    };
-    const Row none = {false, true, false, false, false, false};
-    const Row one = {true, true, true, true, true, true};
-    const Row many = {false, false, false, false, true, true};
+    const std::vector<bool> none = {false, true, false, false, false, false};
+    const std::vector<bool> one = {true, true, true, true, true, true};
+    const std::vector<bool> many = {false, false, false, false, true, true};
 
-    expect(none, "nothing selected");
+    EXPECT_EQ(none, menus()) << "nothing selected";
     click(a);
-    expect(one, "one");
+    EXPECT_EQ(one, menus()) << "one";
     EXPECT_EQ(inverse, colours(a));
     EXPECT_EQ(kRack1, qxtest::text_of(mw->mw_path));
     click(b);
-    expect(many, "two");
+    EXPECT_EQ(many, menus()) << "two";
     click(c);
-    expect(many, "three");
+    EXPECT_EQ(many, menus()) << "three";
     EXPECT_EQ(3u, DataObject::selected_list.entries());
 
     /* Deselect with three selected leaves nothing, in normal colours. */
     click(a);
     click(c);
     mw->deselect_objects(mw->mw_deselect_button, mw);
-    expect(none, "after Deselect");
+    EXPECT_EQ(none, menus()) << "after Deselect";
     EXPECT_TRUE(DataObject::selected_list.is_empty());
     for (DataObject* o : {a, b, c}) {
         EXPECT_EQ(normal, colours(o)) << o->name;
@@ -530,7 +515,7 @@ TEST_F(Tree, EscapeStopsAPagedOpeningAndReopeningDerivesTheRest)
     EXPECT_GT(kept, 0u);
     EXPECT_LT(kept, 3000u);
     EXPECT_EQ(0, obj->derive_state);
-    EXPECT_NE(std::string::npos, status_text().find("Stopped deriving"));
+    EXPECT_TRUE(contains(status_text(), "Stopped deriving"));
 
     set_node_state(obj, XiClosed);
     set_node_state(obj, XiOpen);

@@ -65,11 +65,10 @@ DataObject* open_system(const char* id)
 
 using qxtest::request_line;
 
-std::string create_line(long id, const std::string& parent, const std::string& rack)
+/* The parameters of a create of the rack id under parent. */
+qxtest::json new_rack(const std::string& parent, const std::string& id)
 {
-    return request_line(
-        id, "create",
-        {{"parent", parent}, {"class", "equipmentRack"}, {"values", {{"equipmentId", rack}}}});
+    return {{"parent", parent}, {"class", "equipmentRack"}, {"values", {{"equipmentId", id}}}};
 }
 
 /* Sends lines to the server on a connection of its own, all at once, and
@@ -122,7 +121,7 @@ TEST_F(Reports, SlowBurstOfTwentyThousandCreations)
     for (int i = 0; i < count; i++) {
         /* Out of name order, so that each row has to find its place. */
         std::string id = "b" + std::to_string(100000 + (i * 7919) % count);
-        pipe.add(create_line(i + 1, york->name, id));
+        pipe.add(request_line(i + 1, "create", new_rack(york->name, id)));
         expected.push_back(rack_fdn(york->name, id));
     }
     int before = york->num_children;
@@ -144,7 +143,7 @@ TEST_F(Reports, CreationsMixedWithDeletionsLeaveTheRightRows)
     for (int i = 0; i < 300; i++) {
         std::string rack = "m" + std::to_string(1000 + i);
         std::string fdn = rack_fdn(sys->name, rack);
-        pipe.add(create_line(++id, sys->name, rack));
+        pipe.add(request_line(++id, "create", new_rack(sys->name, rack)));
         if (i % 3 == 0) { /* one in three goes again at once */
             pipe.add(request_line(++id, "delete", {{"name", fdn}}));
             deleted.insert(fdn);
@@ -190,10 +189,7 @@ TEST_F(Reports, ParentOpenedWhileACreatedObjectIsDerived)
     /* Two creations; the server stops once it has answered them. */
     std::string first = rack_fdn(harrogate->name, "r1");
     std::string second = rack_fdn(harrogate->name, "r2");
-    for (const char* id : {"r1", "r2"})
-        other->result("create", {{"parent", harrogate->name},
-                                 {"class", "equipmentRack"},
-                                 {"values", {{"equipmentId", id}}}});
+    for (const char* id : {"r1", "r2"}) other->result("create", new_rack(harrogate->name, id));
     expected.push_back(first);
     expected.push_back(second);
     kill(mis->pid(), SIGSTOP);
@@ -361,9 +357,7 @@ TEST_F(Reports, ObjectGoneDuringAWaitOrADialogIsNotTouched)
         Racks racks;
         for (int i = 0; i < row.racks; i++) {
             std::string id = "w" + std::to_string(++made);
-            other->result("create", {{"parent", york_name},
-                                    {"class", "equipmentRack"},
-                                    {"values", {{"equipmentId", id}}}});
+            other->result("create", new_rack(york_name, id));
             racks.push_back(rack_fdn(york_name, id));
         }
         DataObject* york = open_system("york-agg-1");

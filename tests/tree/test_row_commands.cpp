@@ -23,6 +23,7 @@
 
 namespace {
 
+using qxtest::contains;
 using qxtest::sensitive;
 
 const std::string kLeeds = "/systemId=\"leeds-core-1\"";
@@ -106,7 +107,7 @@ TEST_F(RowCommands, GoToRefusalsChangeNothing)
         selection_busy = c.typed == kLog; /* a click being handled */
         EXPECT_FALSE(go_to_object(c.typed.c_str())) << c.typed;
         selection_busy = false;
-        EXPECT_NE(std::string::npos, status_text().find(c.says)) << status_text();
+        EXPECT_TRUE(contains(status_text(), c.says)) << status_text();
         EXPECT_EQ(0u, status_text().find("Go to: ")) << status_text();
         EXPECT_EQ(selected, qxtest::selected_names()) << c.typed;
         EXPECT_EQ(rows, shown()) << c.typed;
@@ -154,7 +155,7 @@ TEST_F(RowCommands, PopupMenuActsOnTheRowUnderThePointer)
     ASSERT_NE(nullptr, menu);
     EXPECT_EQ(std::vector<std::string>{kLog}, qxtest::selected_names());
     std::string question = qxtest::run(delete_key_pressed, false).question;
-    EXPECT_NE(std::string::npos, question.find(kLog)) << question;
+    EXPECT_TRUE(contains(question, kLog)) << question;
     EXPECT_NE(nullptr, find_album_object(kLog.c_str())); /* Cancel kept it */
     Widget get = XtNameToWidget(menu, "mw_row_get_button");
     Widget create = XtNameToWidget(menu, "mw_row_create_button");
