@@ -73,6 +73,9 @@ protected:
     }
     void TearDown() override
     {
+        // A loss leaves a zero-delay timer that dispatches its notice; it runs
+        // before the context goes, or its closure is never freed.
+        while (XtAppPending(app) & XtIMTimer) XtAppProcessEvent(app, XtIMTimer);
         mis.resume();
         platform.disconnect();
         set_app_context(nullptr);
